@@ -1,0 +1,13 @@
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus Svg PrintSupport)
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3>=3.27)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(CARES REQUIRED IMPORTED_TARGET libcares)
+pkg_check_modules(LIBNL REQUIRED IMPORTED_TARGET libnl-3.0 libnl-genl-3.0 libnl-route-3.0)
+
+find_path(ASIO_INCLUDE_DIR asio.hpp REQUIRED)
+add_library(pv_asio INTERFACE)
+target_include_directories(pv_asio SYSTEM INTERFACE ${ASIO_INCLUDE_DIR})
+target_compile_definitions(pv_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(pv_asio INTERFACE Threads::Threads)

@@ -1,0 +1,100 @@
+#pragma once
+// The result of one load (bufferbloat) test, shared by the load test, the store and the core.
+
+#include "core/records/Records.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace pv {
+
+// One echo of a continuous measurement: when it was sent (seconds from the start) and its round trip.
+struct TimedEcho {
+    double offsetSeconds = 0;
+    std::optional<double> rttMilliseconds;
+    bool operator==(const TimedEcho&) const = default;
+};
+
+struct LatencySummary {
+    std::optional<double> p50;
+    std::optional<double> p95;
+    int sampleCount = 0;
+    double lossRatio = 0;
+    bool operator==(const LatencySummary&) const = default;
+};
+
+enum class LoadStopReason { durationReached, byteCapReached, cancelled, failed };
+inline constexpr EnumTable<LoadStopReason, 4> kLoadStopReasonTable{{{
+    {LoadStopReason::durationReached, "durationReached"},
+    {LoadStopReason::byteCapReached, "byteCapReached"},
+    {LoadStopReason::cancelled, "cancelled"},
+    {LoadStopReason::failed, "failed"}}}};
+inline QString rawValue(LoadStopReason r) { return kLoadStopReasonTable.rawText(r); }
+inline std::optional<LoadStopReason> parseLoadStopReason(const QString& s) { return kLoadStopReasonTable.parse(s); }
+
+struct LoadPhaseResult {
+    std::int64_t bytesTransferred = 0;
+    double durationSeconds = 0;
+    LoadStopReason stoppedReason = LoadStopReason::durationReached;
+    std::vector<double> perSecondMbps;
+    double loadEndedAtSeconds = 0;
+    bool operator==(const LoadPhaseResult&) const = default;
+
+    double throughputMbps() const
+    {
+        if (!(durationSeconds > 0))
+            return 0;
+        return static_cast<double>(bytesTransferred) * 8.0 / durationSeconds / 1'000'000.0;
+    }
+};
+
+enum class BufferbloatGrade { excellent, good, fair, poor, severe };
+inline constexpr EnumTable<BufferbloatGrade, 5> kBufferbloatGradeTable{{{
+    {BufferbloatGrade::excellent, "excellent"},
+    {BufferbloatGrade::good, "good"},
+    {BufferbloatGrade::fair, "fair"},
+    {BufferbloatGrade::poor, "poor"},
+    {BufferbloatGrade::severe, "severe"}}}};
+inline QString rawValue(BufferbloatGrade g) { return kBufferbloatGradeTable.rawText(g); }
+inline std::optional<BufferbloatGrade> parseBufferbloatGrade(const QString& s) { return kBufferbloatGradeTable.parse(s); }
+inline auto allBufferbloatGrades() { return kBufferbloatGradeTable.allCases(); }
+
+// Grade of a latency increase: below 30 ms excellent, below 100 good, below 250 fair, below 600 poor.
+BufferbloatGrade gradeFor(double idleP50, double loadedP95);
+
+struct LoadTestResult {
+    Timestamp startedAt = 0;
+    LatencySummary idle;
+    LatencySummary underDownload;
+    LatencySummary underUpload;
+    LoadPhaseResult download;
+    LoadPhaseResult upload;
+    std::vector<TimedEcho> downloadTrace;
+    std::vector<TimedEcho> uploadTrace;
+    bool operator==(const LoadTestResult&) const = default;
+
+    double downloadMbps() const { return download.throughputMbps(); }
+    double uploadMbps() const { return upload.throughputMbps(); }
+    double loadedP95() const { return std::max(underDownload.p95.value_or(0), underUpload.p95.value_or(0)); }
+    std::optional<double> latencyIncreaseMilliseconds() const
+    {
+        if (!idle.p50)
+            return std::nullopt;
+        return std::max(0.0, loadedP95() - *idle.p50);
+    }
+    BufferbloatGrade grade() const { return idle.p50 ? gradeFor(*idle.p50, loadedP95()) : BufferbloatGrade::excellent; }
+};
+
+inline BufferbloatGrade gradeFor(double idleP50, double loadedP95)
+{
+    const double increase = loadedP95 - idleP50;
+    if (increase < 30) return BufferbloatGrade::excellent;
+    if (increase < 100) return BufferbloatGrade::good;
+    if (increase < 250) return BufferbloatGrade::fair;
+    if (increase < 600) return BufferbloatGrade::poor;
+    return BufferbloatGrade::severe;
+}
+
+} // namespace pv

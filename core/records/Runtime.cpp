@@ -1,0 +1,115 @@
+#include "core/records/Runtime.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace pv::rt {
+
+NetworkRuntime::NetworkRuntime() : guard_(asio::make_work_guard(context_))
+{
+    thread_ = std::thread([this] {
+        threadId_ = std::this_thread::get_id();
+        for (;;) {
+            try {
+                context_.run();
+                break;
+            } catch (...) {
+                // A handler threw: keep the loop alive for every other service.
+            }
+        }
+    });
+}
+
+NetworkRuntime::~NetworkRuntime() { stop(); }
+
+void NetworkRuntime::stop()
+{
+    guard_.reset();
+    context_.stop();
+    if (thread_.joinable()) {
+        if (thread_.get_id() == std::this_thread::get_id())
+            thread_.detach();
+        else
+            thread_.join();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+namespace {
+std::shared_ptr<ThreadDispatcher> applicationDispatcher()
+{
+    static std::mutex mutex;
+    static std::weak_ptr<ThreadDispatcher> cached;
+    std::lock_guard lock(mutex);
+    if (auto d = cached.lock())
+        return d;
+    auto* app = QCoreApplication::instance();
+    auto* raw = new ThreadDispatcher();
+    if (app != nullptr && raw->thread() != app->thread())
+        raw->moveToThread(app->thread());
+    std::shared_ptr<ThreadDispatcher> d(raw, [](ThreadDispatcher* p) { p->deleteLater(); });
+    cached = d;
+    return d;
+}
+
+asio::execution_context& qtExecutionContext()
+{
+    static asio::execution_context context;
+    return context;
+}
+} // namespace
+
+QtExecutor::QtExecutor() : dispatcher_(applicationDispatcher()) {}
+
+QtExecutor::QtExecutor(std::weak_ptr<void> lifetimeGuard)
+    : dispatcher_(applicationDispatcher()), guard_(std::move(lifetimeGuard)), guarded_(true)
+{
+}
+
+QtExecutor QtExecutor::withGuard(std::weak_ptr<void> lifetimeGuard) const
+{
+    QtExecutor copy = *this;
+    copy.guard_ = std::move(lifetimeGuard);
+    copy.guarded_ = true;
+    return copy;
+}
+
+asio::execution_context& QtExecutor::query(asio::execution::context_t) const noexcept { return qtExecutionContext(); }
+
+void QtExecutor::post(std::function<void()> fn) const
+{
+    auto dispatcher = dispatcher_;
+    QMetaObject::invokeMethod(
+        dispatcher.get(),
+        [dispatcher, fn = std::move(fn), guard = guard_, guarded = guarded_]() {
+            if (guarded && guard.expired())
+                return; // the owner is gone: drop the work, never resume it
+            fn();
+        },
+        Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------------------------
+awaitable<bool> sleepFor(asio::any_io_executor io, std::chrono::nanoseconds duration)
+{
+    if (co_await isCancelled())
+        co_return false;
+    asio::steady_timer timer(io, duration);
+    std::error_code ec;
+    co_await timer.async_wait(asio::redirect_error(use_awaitable, ec));
+    if (ec)
+        co_return false;
+    co_return !(co_await isCancelled());
+}
+
+void TaskSlot::cancel()
+{
+    if (state_) {
+        auto state = std::move(state_);
+        state_.reset();
+        if (state->running)
+            state->signal.emit(asio::cancellation_type::terminal);
+    }
+}
+
+} // namespace pv::rt
