@@ -49,3 +49,25 @@ function(pv_add_test name)
   list(APPEND env ${T_ENV})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}")
 endfunction()
+
+# pv_add_lab_test(<name> SOURCES ... [LIBS ...] [TIMEOUT s]): a GoogleTest program that runs inside a
+# network lab built for it by tests/lab/run-in-lab.sh (needs root; skipped otherwise).
+function(pv_add_lab_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE pv_options PolvarineCore pv_testmain pv_labenv GTest::gtest GTest::gmock ${T_LIBS})
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/lab/run-in-lab.sh $<TARGET_FILE:${name}>)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "lab" SKIP_RETURN_CODE 77
+    ENVIRONMENT "LC_ALL=C.UTF-8;PV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# Folders shared by several parts include every *.cmake file they hold, one per part.
+macro(pv_include_parts)
+  file(GLOB _pv_parts CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
+  foreach(_pv_part ${_pv_parts})
+    include(${_pv_part})
+  endforeach()
+endmacro()
