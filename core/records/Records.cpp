@@ -4,7 +4,9 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 
 namespace pv {
 
@@ -115,8 +117,11 @@ NodeFingerprint NodeFingerprint::fromJson(const QJsonObject& o)
 
 std::optional<int> WifiSnapshot::snr() const
 {
-    if (rssi && noise)
-        return *rssi - *noise;
+    if (rssi && noise) {
+        // Computed wide: a corrupted reading must not overflow.
+        const long long d = static_cast<long long>(*rssi) - static_cast<long long>(*noise);
+        return static_cast<int>(std::clamp<long long>(d, INT_MIN, INT_MAX));
+    }
     return std::nullopt;
 }
 

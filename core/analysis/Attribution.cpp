@@ -1,0 +1,430 @@
+#include "core/analysis/Attribution.h"
+
+#include "core/analysis/Statistics.h"
+#include "core/records/Localization.h"
+
+#include <algorithm>
+
+namespace pv {
+
+namespace {
+using Kind = RadioAssessment::Kind;
+
+double percent(double ratio) { return ratio * 100; }
+} // namespace
+
+QString title(FaultLocation l)
+{
+    switch (l) {
+    case FaultLocation::none: return L("Nincs hiba");
+    case FaultLocation::wifi: return L("A Wi-Fi kapcsolatod");
+    case FaultLocation::router: return L("A routered");
+    case FaultLocation::provider: return L("A szolgáltatód");
+    case FaultLocation::dns: return L("A névfeloldás (DNS)");
+    case FaultLocation::localUnseparated: return L("A helyi hálózatod");
+    case FaultLocation::offline: return L("Teljes kiesés");
+    case FaultLocation::insufficientEvidence: return L("Még nem tudjuk");
+    }
+    return {};
+}
+
+std::optional<IncidentClassification> incidentClassification(FaultLocation l)
+{
+    switch (l) {
+    case FaultLocation::wifi: return IncidentClassification::wifiLinkDegraded;
+    case FaultLocation::router: return IncidentClassification::gatewayCongestion;
+    case FaultLocation::provider: return IncidentClassification::internetUpstreamIssue;
+    case FaultLocation::dns: return IncidentClassification::dnsOnlyIssue;
+    case FaultLocation::localUnseparated: return IncidentClassification::unknown;
+    case FaultLocation::offline: return IncidentClassification::offline;
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<AttributionConfidence> parseAttributionConfidence(long long raw)
+{
+    switch (raw) {
+    case 0: return AttributionConfidence::low;
+    case 1: return AttributionConfidence::moderate;
+    case 2: return AttributionConfidence::high;
+    default: return std::nullopt;
+    }
+}
+
+QString title(AttributionConfidence c)
+{
+    switch (c) {
+    case AttributionConfidence::low: return L("Bizonytalan");
+    case AttributionConfidence::moderate: return L("Valószínű");
+    case AttributionConfidence::high: return L("Biztos");
+    }
+    return {};
+}
+
+double storedValue(AttributionConfidence c)
+{
+    switch (c) {
+    case AttributionConfidence::low: return 0.4;
+    case AttributionConfidence::moderate: return 0.7;
+    case AttributionConfidence::high: return 0.9;
+    }
+    return 0.4;
+}
+
+FaultAttribution::FaultAttribution(FaultLocation location, IncidentSeverity severity,
+                                   AttributionConfidence confidence, QString headline, QStringList evidence,
+                                   QStringList caveats, bool isOutage, bool isMeasurementArtefact)
+    : location(location), severity(severity), confidence(confidence), headline(std::move(headline)),
+      evidence(std::move(evidence)), caveats(std::move(caveats)), isMeasurementArtefact(isMeasurementArtefact),
+      isOutage(isOutage)
+{
+}
+
+QString FaultAttribution::storedEvidenceSummary() const
+{
+    QStringList parts{headline};
+    parts.append(evidence);
+    return parts.join(QLatin1Char(' '));
+}
+
+// ---------------------------------------------------------------------------------------------
+namespace attribution {
+
+LegMeasurement measureLeg(const std::vector<const NetworkSample*>& samples)
+{
+    LegMeasurement leg;
+    leg.sampleCount = static_cast<long long>(samples.size());
+    const std::vector<double> latencies = stats::sortedSuccessfulLatencies(samples);
+    leg.lossRatio = stats::lossRatio(samples);
+    leg.medianRtt = stats::upperMedian(latencies);
+    leg.p95Rtt = stats::indexP95(latencies);
+    return leg;
+}
+
+double sampleSpan(const std::vector<NetworkSample>& samples)
+{
+    if (samples.empty())
+        return 0;
+    const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end(),
+        [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
+    return hi->timestamp - lo->timestamp;
+}
+
+bool detectRoam(const std::vector<WifiSnapshot>& wifi)
+{
+    if (wifi.empty())
+        return false;
+    const std::size_t first = wifi.size() > 10 ? wifi.size() - 10 : 0;
+    const NodeFingerprint reference = wifi[first].nodeFingerprint();
+    for (std::size_t i = first + 1; i < wifi.size(); ++i)
+        if (wifi[i].nodeFingerprint() != reference)
+            return true;
+    return false;
+}
+
+RadioAssessment assessRadio(const AttributionThresholds& t, const std::vector<WifiSnapshot>& wifi)
+{
+    using State = RadioAssessment::State;
+    if (wifi.empty())
+        return {State::unavailable(L("Nincs Wi-Fi pillanatkép — vezetékes kapcsolat, vagy nem olvasható a rádió.")), false};
+    const WifiSnapshot& last = wifi.back();
+    if (!last.interfaceUp)
+        return {State::unusable(L("A Wi-Fi csatoló ki van kapcsolva vagy nem kapcsolódik.")), false};
+
+    const bool roamed = detectRoam(wifi);
+    if (!last.rssi)
+        return {State::unavailable(L("A jelerősség nem olvasható. macOS 14-től ehhez helymeghatározási engedély kell.")),
+                roamed};
+    // 64-bit arithmetic: readings come from the outside and must not overflow.
+    const long long rssi = *last.rssi;
+    const std::optional<long long> snr =
+        last.noise ? std::optional<long long>(rssi - static_cast<long long>(*last.noise)) : std::nullopt;
+
+    // Equality with a radio limit is already on the bad side.
+    if (rssi <= t.unusableSignalDbm)
+        return {State::unusable(LF("A Wi-Fi jel %d dBm — ezen a szinten a kapcsolat már alig áll össze.", {rssi})),
+                roamed};
+    if (snr && *snr <= t.criticalSnrDb)
+        return {State::unusable(LF("A zajhoz képest %d dB hasznos jel marad — ez ismétlésekkel telített kapcsolat.", {*snr})),
+                roamed};
+    if (rssi <= t.weakSignalDbm)
+        return {State::weak(LF("A Wi-Fi jel %d dBm. A tervezési határ %d dBm, ez alatt a kapcsolat sebességet cserél stabilitásra.",
+                               {rssi, static_cast<long long>(t.weakSignalDbm)})),
+                roamed};
+    if (snr && *snr < t.lowSnrDb)
+        return {State::weak(LF("A zajhoz képest csak %d dB hasznos jel marad (a megbízható határ %d dB).",
+                               {*snr, static_cast<long long>(t.lowSnrDb)})),
+                roamed};
+    return {State::healthy(), roamed};
+}
+
+} // namespace attribution
+
+// ---------------------------------------------------------------------------------------------
+namespace {
+
+struct Legs {
+    LegMeasurement gw, pub, dns, http;
+};
+
+AttributionConfidence highWhenEnough(const LegMeasurement& leg, const AttributionThresholds& t,
+                                     AttributionConfidence otherwise)
+{
+    return leg.hasEnoughEvidence(t) ? AttributionConfidence::high : otherwise;
+}
+
+FaultAttribution outageVerdict(const AttributionThresholds& t, const LegMeasurement& gw, const LegMeasurement& pub,
+                               const RadioAssessment& radio)
+{
+    const bool routerSilent = gw.sampleCount < 1 || !gw.medianRtt;
+    if (routerSilent && radio.state.kind == Kind::unusable)
+        return {FaultLocation::wifi, IncidentSeverity::critical, AttributionConfidence::high,
+                L("Megszakadt a Wi-Fi kapcsolat."),
+                {radio.state.reason, L("Ebben az állapotban a router sem érhető el, nemhogy az internet.")},
+                {}, true, false};
+    if (routerSilent) {
+        QStringList caveats;
+        if (radio.state.kind == Kind::unavailable)
+            caveats << L("A Wi-Fi rádió állapota nem olvasható, ezért a kettő nem különíthető el.");
+        return {FaultLocation::offline, IncidentSeverity::critical,
+                highWhenEnough(gw, t, AttributionConfidence::moderate),
+                L("Teljes kiesés — még a routered sem válaszol."),
+                {L("Sem a router, sem a routeren túli célpontok nem válaszolnak."),
+                 L("Ez vagy a Wi-Fi kapcsolat megszakadása, vagy a router leállása.")},
+                caveats, true, false};
+    }
+    return {FaultLocation::provider, IncidentSeverity::critical, highWhenEnough(gw, t, AttributionConfidence::moderate),
+            L("Nincs internet, de a routered válaszol — a hiba a routeren túl van."),
+            {LF("A routered %d mérésből válaszol, jellemzően %.0f ms alatt.", {gw.sampleCount, *gw.medianRtt}),
+             LF("A routeren túl egyetlen mérés sem jutott célba %lld próbálkozásból.", {pub.sampleCount}),
+             L("A Wi-Fi és a router tehát működik; a szolgáltatói vonal az, ami nem.")},
+            {}, true, false};
+}
+
+std::optional<FaultAttribution> artefactVerdict(const AttributionThresholds& t, const LegMeasurement& gw,
+                                                const LegMeasurement& pub, const RadioAssessment& radio,
+                                                std::optional<double> excess)
+{
+    if (!(excess.value_or(0) <= t.upstreamComfortableMs && pub.lossRatio <= t.upstreamLossRatio &&
+          !radio.isWeakOrWorse()))
+        return std::nullopt;
+    const bool unanswered = gw.sampleCount >= 1 && gw.lossRatio > t.severeLocalLinkLossRatio;
+    const bool slow = gw.medianRtt.value_or(0) > t.gatewayLatencyCeilingMs;
+    if (!unanswered && !slow)
+        return std::nullopt;
+
+    const AttributionConfidence confidence = highWhenEnough(gw, t, AttributionConfidence::moderate);
+    // The artefact sentences print 0 for a missing median; nowhere else is a number made up.
+    if (unanswered)
+        return FaultAttribution{
+            FaultLocation::none, IncidentSeverity::info, confidence,
+            L("Nincs hiba — a routered nem válaszol a pingre, de a forgalmat továbbítja."),
+            {LF("A routernek címzett pingek %.0f%%-a válasz nélkül maradt.", {percent(gw.lossRatio)}),
+             LF("A routeren átmenő forgalom közben hibátlan: %.0f ms, %.1f%% veszteséggel.",
+                {pub.medianRtt.value_or(0), percent(pub.lossRatio)}),
+             L("Ha a csomagok tényleg elvesznének a routernél, a rajta átmenő forgalom sem jutna célba. Célba jut.")},
+            {L("Sok szolgáltatói router alapból nem válaszol a neki címzett pingre. Ez beállítás, nem hiba — a forgalom továbbítását nem érinti. Emiatt a router szakaszáról ilyenkor nem tudunk külön ítéletet mondani.")},
+            false, true};
+    return FaultAttribution{
+        FaultLocation::none, IncidentSeverity::info, confidence,
+        L("Nincs hiba — a router csak a saját pingjeire válaszol lassan."),
+        {LF("A router %.0f ms alatt válaszol a neki címzett pingre.", {gw.medianRtt.value_or(0)}),
+         LF("Ugyanezen a routeren átmenő forgalom viszont %.0f ms, veszteség nélkül.", {pub.medianRtt.value_or(0)}),
+         L("Ha a router tényleg túl lenne terhelve, az átmenő forgalom is lassulna. Nem lassul.")},
+        {L("Sok router a saját magának címzett pinget a legalacsonyabb prioritással kezeli, miközben a valódi forgalmat hardveresen továbbítja. A lassú ping ilyenkor mérési látszat, nem hiba.")},
+        false, true};
+}
+
+QStringList routerEvidence(const AttributionThresholds& t, const LegMeasurement& gw, std::optional<double> excess)
+{
+    QStringList out;
+    if (gw.lossRatio > t.localLinkLossRatio)
+        out << LF("A routerhez küldött csomagok %.1f%%-a nem ért célba.", {percent(gw.lossRatio)});
+    if (gw.medianRtt)
+        out << LF("Az első ugrás %.0f ms, miközben egy egészséges helyi hálózaton ez néhány ms.", {*gw.medianRtt});
+    if (excess)
+        out << LF("A routeren túli szakasz ehhez képest %.0f ms — a késés nagyobb része a routerig keletkezik.", {*excess});
+    return out;
+}
+
+std::optional<FaultAttribution> localVerdict(const AttributionThresholds& t, const LegMeasurement& gw,
+                                             const RadioAssessment& radio, std::optional<double> excess)
+{
+    const bool lossy = gw.lossRatio > t.localLinkLossRatio;
+    const bool slow = gw.medianRtt.value_or(0) > t.gatewayLatencySevereMs;
+    const bool severeLoss = gw.lossRatio > t.severeLocalLinkLossRatio;
+
+    // A weak radio takes the blame for any local trouble before the router does.
+    if (radio.isWeakOrWorse()) {
+        QStringList evidence{radio.state.reason};
+        if (lossy)
+            evidence << LF("A routerhez küldött csomagok %.1f%%-a elveszett — két egy szobában lévő eszköz között ez nem normális.",
+                           {percent(gw.lossRatio)});
+        if (gw.medianRtt)
+            evidence << LF("Az első ugrás %.0f ms — egészséges rádiókapcsolaton ez néhány ezredmásodperc.", {*gw.medianRtt});
+        if (radio.roamed)
+            evidence << L("Közben hozzáférési pontot is váltottál — ez a rádiós magyarázatot erősíti.");
+        const bool critical = radio.state.kind == Kind::unusable || severeLoss;
+        return FaultAttribution{FaultLocation::wifi, critical ? IncidentSeverity::critical : IncidentSeverity::warning,
+                                highWhenEnough(gw, t, AttributionConfidence::moderate),
+                                L("A Wi-Fi kapcsolatod a szűk keresztmetszet."), evidence, {}, false, false};
+    }
+    if (!lossy && !slow)
+        return std::nullopt;
+    if (radio.state.kind == Kind::unavailable)
+        return FaultAttribution{FaultLocation::localUnseparated,
+                                severeLoss ? IncidentSeverity::critical : IncidentSeverity::warning,
+                                AttributionConfidence::low,
+                                L("A hiba a helyi hálózatodban van, de a Wi-Fi és a router nem különíthető el."),
+                                routerEvidence(t, gw, excess), {radio.state.reason}, false, false};
+    QStringList evidence = routerEvidence(t, gw, excess);
+    evidence << L("A Wi-Fi jel mérhetően rendben van, tehát nem a rádiókapcsolat magyarázza.");
+    return FaultAttribution{
+        FaultLocation::router, (severeLoss || slow) ? IncidentSeverity::critical : IncidentSeverity::warning,
+        gw.hasEnoughEvidence(t) ? AttributionConfidence::moderate : AttributionConfidence::low,
+        L("A routered vagy a helyi hálózatod a szűk keresztmetszet."), evidence,
+        {L("Ez a megállapítás akkor is állhat, ha a lassulást nem maga a router, hanem egy másik, a hálózatra kötött eszköz okozza.")},
+        false, false};
+}
+
+std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, const LegMeasurement& gw,
+                                                const LegMeasurement& pub, std::optional<double> excess)
+{
+    const bool lossy = pub.lossRatio > t.upstreamLossRatio;
+    if (!lossy && !(excess.value_or(0) > t.upstreamComfortableMs))
+        return std::nullopt;
+
+    QStringList evidence;
+    if (excess && gw.medianRtt)
+        evidence << LF("A routeredig %.0f ms, onnan tovább még %.0f ms — a késés a routeren túl keletkezik.",
+                       {*gw.medianRtt, *excess});
+    else if (pub.medianRtt)
+        evidence << LF("A routeren túli célpontok %.0f ms alatt válaszolnak.", {*pub.medianRtt});
+    if (lossy)
+        evidence << LF("A csomagok %.1f%%-a elveszett a routeren túl, miközben a helyi hálózat hibátlan.",
+                       {percent(pub.lossRatio)});
+    if (gw.sampleCount > 0 && gw.lossRatio <= t.localLinkLossRatio)
+        evidence << L("A saját hálózatod ez alatt végig hibátlanul működött — ez zárja ki a Wi-Fit és a routert.");
+
+    AttributionConfidence confidence = AttributionConfidence::low;
+    if (stats::atLeastMultiple(gw.sampleCount, 2, t.minimumSamplesPerLeg) &&
+        stats::atLeastMultiple(pub.sampleCount, 2, t.minimumSamplesPerLeg))
+        confidence = AttributionConfidence::high;
+    else if (gw.hasEnoughEvidence(t) && pub.hasEnoughEvidence(t))
+        confidence = AttributionConfidence::moderate;
+
+    const bool critical = pub.lossRatio > t.severeUpstreamLossRatio || excess.value_or(0) > t.upstreamPoorMs;
+    QStringList caveats;
+    if (gw.sampleCount < t.minimumSamplesPerLeg)
+        caveats << L("Kevés mérés van a routerre, ezért a helyi szakasz kizárása gyengébb, mint amilyen lehetne.");
+    return FaultAttribution{FaultLocation::provider, critical ? IncidentSeverity::critical : IncidentSeverity::warning,
+                            confidence, L("A hiba a routereden túl, a szolgáltatói szakaszon van."), evidence, caveats,
+                            false, false};
+}
+
+std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const LegMeasurement& dns,
+                                           const LegMeasurement& pub)
+{
+    if (dns.sampleCount < 1)
+        return std::nullopt;
+    QString first;
+    IncidentSeverity severity = IncidentSeverity::warning;
+    if (!dns.medianRtt) {
+        first = LF("Egyetlen névfeloldás sem sikerült %lld próbálkozásból.", {dns.sampleCount});
+        severity = IncidentSeverity::critical;
+    } else {
+        if (*dns.medianRtt <= t.dnsSlowMs && dns.lossRatio <= t.upstreamLossRatio)
+            return std::nullopt;
+        // Also when only the loss crossed its limit: the median is what the user feels.
+        first = LF("Egy névfeloldás %.0f ms — közeli feloldónál ez néhány tíz ms.", {*dns.medianRtt});
+        severity = *dns.medianRtt > t.dnsCriticalMs ? IncidentSeverity::critical : IncidentSeverity::warning;
+    }
+    QStringList evidence{first};
+    if (pub.medianRtt)
+        evidence << LF("Maga a kapcsolat közben rendben van: %.0f ms, IP-címre mérve.", {*pub.medianRtt});
+    evidence << L("Ilyenkor az oldalak lassan indulnak, de ami már elindult, az normálisan megy.");
+
+    const bool enough = dns.hasEnoughEvidence(t);
+    QStringList caveats;
+    if (!enough)
+        caveats << L("A DNS-t ritkábban mérjük, mint a többi szakaszt, ezért ez kevesebb mintán áll.");
+    return FaultAttribution{FaultLocation::dns, severity,
+                            enough ? AttributionConfidence::moderate : AttributionConfidence::low,
+                            L("A kapcsolat jó, a névfeloldás lassú."), evidence, caveats, false, false};
+}
+
+QStringList healthyEvidence(const LegMeasurement& gw, const LegMeasurement& pub, const RadioAssessment& radio)
+{
+    QStringList out;
+    if (pub.medianRtt)
+        out << LF("A válaszidő %.0f ms, a csomagok %.1f%%-a veszett el.", {*pub.medianRtt, percent(pub.lossRatio)});
+    if (gw.medianRtt)
+        out << LF("A routered %.0f ms alatt válaszol.", {*gw.medianRtt});
+    if (radio.state.kind == Kind::healthy)
+        out << L("A Wi-Fi jel a tervezési határ felett van.");
+    return out;
+}
+
+Legs measureLegs(const std::vector<NetworkSample>& samples)
+{
+    std::vector<const NetworkSample*> gw, pub, dns, http;
+    for (const NetworkSample& s : samples) {
+        switch (s.target.kind) {
+        case ProbeKind::gateway: gw.push_back(&s); break;
+        case ProbeKind::publicIP: pub.push_back(&s); break;
+        case ProbeKind::dns: dns.push_back(&s); break;
+        case ProbeKind::http: http.push_back(&s); break;
+        }
+    }
+    return {attribution::measureLeg(gw), attribution::measureLeg(pub), attribution::measureLeg(dns),
+            attribution::measureLeg(http)};
+}
+
+} // namespace
+
+FaultAttribution AttributionEngine::attribute(const std::vector<NetworkSample>& samples,
+                                              const std::vector<WifiSnapshot>& wifi, Timestamp /*now*/) const
+{
+    const AttributionThresholds& t = thresholds_;
+    const Legs legs = measureLegs(samples);
+    const LegMeasurement& gw = legs.gw;
+    const LegMeasurement& pub = legs.pub;
+    const RadioAssessment radio = attribution::assessRadio(t, wifi);
+    const double span = attribution::sampleSpan(samples);
+
+    // Only the public-host leg opens the gate; a count or span equal to its minimum passes.
+    if (pub.sampleCount < t.minimumSamplesPerLeg || span < t.minimumWindowSeconds)
+        return {FaultLocation::insufficientEvidence, IncidentSeverity::info, AttributionConfidence::low,
+                L("Még gyűjtjük a bizonyítékot."),
+                {LF("%lld mérés eddig. Ennyiből még nem mondunk ki semmit.", {pub.sampleCount})},
+                {}, false, false};
+
+    // One DNS or HTTP answer anywhere proves the line is not down altogether.
+    if (pub.totallyDown() && !legs.dns.medianRtt && !legs.http.medianRtt)
+        return outageVerdict(t, gw, pub, radio);
+
+    std::optional<double> excess;
+    if (pub.medianRtt)
+        excess = gw.medianRtt ? std::max(*pub.medianRtt - *gw.medianRtt, 0.0) : *pub.medianRtt;
+
+    if (auto r = artefactVerdict(t, gw, pub, radio, excess))
+        return *r;
+    if (auto r = localVerdict(t, gw, radio, excess))
+        return *r;
+    if (auto r = upstreamVerdict(t, gw, pub, excess))
+        return *r;
+    if (auto r = dnsVerdict(t, legs.dns, pub))
+        return *r;
+
+    QStringList caveats;
+    if (radio.state.kind == Kind::unavailable)
+        caveats << radio.state.reason;
+    return {FaultLocation::none, IncidentSeverity::info,
+            stats::atLeastMultiple(pub.sampleCount, 3, t.minimumSamplesPerLeg) ? AttributionConfidence::high
+                                                                               : AttributionConfidence::moderate,
+            L("A kapcsolat rendben van."), healthyEvidence(gw, pub, radio), caveats, false, false};
+}
+
+} // namespace pv

@@ -1,0 +1,221 @@
+#include "core/analysis/Verdict.h"
+
+#include "core/analysis/Statistics.h"
+#include "core/records/Localization.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+namespace {
+struct UsageLimits {
+    double comfortableMedian; // C
+    double usableMedian;      // U
+    double jitter;            // J
+    double loss;              // P
+};
+
+constexpr UsageLimits limitsFor(UsageCapability u)
+{
+    switch (u) {
+    case UsageCapability::videoCall: return {100, 300, 30, 0.01};
+    case UsageCapability::gaming: return {60, 120, 20, 0.005};
+    case UsageCapability::streaming: return {400, 1000, 200, 0.02};
+    case UsageCapability::browsing: return {250, 800, 150, 0.03};
+    }
+    return {0, 0, 0, 0};
+}
+
+// A value equal to a limit does not cross it.
+CapabilityRating grade(double value, double usableAbove, double poorAbove)
+{
+    if (value > poorAbove)
+        return CapabilityRating::poor;
+    if (value > usableAbove)
+        return CapabilityRating::usable;
+    return CapabilityRating::comfortable;
+}
+
+CapabilityRating worse(CapabilityRating a, CapabilityRating b) { return std::max(a, b); }
+
+// Mean step between successive successful latencies in time order (not in value order).
+std::optional<double> jitterOf(std::vector<const NetworkSample*> pub)
+{
+    std::stable_sort(pub.begin(), pub.end(),
+                     [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
+    std::vector<double> latencies;
+    for (const NetworkSample* s : pub)
+        if (s->success && s->latencyMilliseconds)
+            latencies.push_back(*s->latencyMilliseconds);
+    if (latencies.size() < 2)
+        return std::nullopt;
+    std::vector<double> steps;
+    steps.reserve(latencies.size() - 1);
+    for (std::size_t i = 1; i < latencies.size(); ++i)
+        steps.push_back(std::fabs(latencies[i] - latencies[i - 1]));
+    return stats::finiteMean(steps);
+}
+
+QString spanInWords(double seconds)
+{
+    if (seconds < 90)
+        return LF("%lld másodperc", {stats::saturatingWhole(std::round(seconds))});
+    return LF("%lld perc", {stats::saturatingWhole(seconds / 60)});
+}
+
+ConnectionVerdict allRated(CapabilityRating r)
+{
+    ConnectionVerdict v;
+    for (UsageCapability u : allUsageCapabilities())
+        v.setRating(u, r);
+    return v;
+}
+} // namespace
+
+QString title(UsageCapability u)
+{
+    switch (u) {
+    case UsageCapability::videoCall: return L("Videohívás");
+    case UsageCapability::gaming: return L("Online játék");
+    case UsageCapability::streaming: return L("Streaming");
+    case UsageCapability::browsing: return L("Böngészés, e-mail");
+    }
+    return {};
+}
+
+QString symbolName(UsageCapability u)
+{
+    switch (u) {
+    case UsageCapability::videoCall: return QStringLiteral("video.fill");
+    case UsageCapability::gaming: return QStringLiteral("gamecontroller.fill");
+    case UsageCapability::streaming: return QStringLiteral("play.rectangle.fill");
+    case UsageCapability::browsing: return QStringLiteral("safari.fill");
+    }
+    return {};
+}
+
+QString title(CapabilityRating r)
+{
+    switch (r) {
+    case CapabilityRating::comfortable: return L("Jó");
+    case CapabilityRating::usable: return L("Elmegy");
+    case CapabilityRating::poor: return L("Gyenge");
+    case CapabilityRating::unknown: return L("Még nem tudjuk");
+    }
+    return {};
+}
+
+PVStatus status(CapabilityRating r)
+{
+    switch (r) {
+    case CapabilityRating::comfortable: return PVStatus::good;
+    case CapabilityRating::usable: return PVStatus::watch;
+    case CapabilityRating::poor: return PVStatus::serious;
+    case CapabilityRating::unknown: return PVStatus::neutral;
+    }
+    return PVStatus::neutral;
+}
+
+QString VerdictConfidence::description() const
+{
+    const QString span = spanInWords(spanSeconds);
+    if (isSufficient())
+        return LF("%1$lld mérés %2$@ alatt.", {sampleCount, span});
+    return LF("Kevés mérés — %1$lld minta %2$@ alatt. Az ítélet még pontosodni fog.", {sampleCount, span});
+}
+
+CapabilityRating ConnectionVerdict::rating(UsageCapability u) const
+{
+    return ratings[static_cast<std::size_t>(u)].value_or(CapabilityRating::unknown);
+}
+
+std::optional<UsageCapability> ConnectionVerdict::weakestCapability() const
+{
+    for (CapabilityRating wanted : {CapabilityRating::poor, CapabilityRating::usable})
+        for (UsageCapability u : allUsageCapabilities())
+            if (ratings[static_cast<std::size_t>(u)] == wanted)
+                return u;
+    return std::nullopt;
+}
+
+PVStatus ConnectionVerdict::overallStatus() const
+{
+    if (!confidence.isSufficient())
+        return PVStatus::neutral;
+    const auto any = [this](CapabilityRating r) { return std::find(ratings.begin(), ratings.end(), r) != ratings.end(); };
+    if (any(CapabilityRating::poor))
+        return PVStatus::serious;
+    if (any(CapabilityRating::usable))
+        return PVStatus::watch;
+    return PVStatus::good;
+}
+
+ConnectionVerdict VerdictEngine::assess(const std::vector<NetworkSample>& samples, Timestamp /*now*/)
+{
+    std::vector<const NetworkSample*> pub;
+    for (const NetworkSample& s : samples)
+        if (s.target.kind == ProbeKind::publicIP)
+            pub.push_back(&s);
+    const std::vector<double> latencies = stats::sortedSuccessfulLatencies(pub);
+
+    VerdictConfidence confidence;
+    confidence.sampleCount = static_cast<long long>(pub.size());
+    if (!pub.empty()) {
+        const auto [lo, hi] = std::minmax_element(pub.begin(), pub.end(),
+            [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
+        confidence.spanSeconds = (*hi)->timestamp - (*lo)->timestamp;
+    }
+
+    if (!confidence.isSufficient()) {
+        ConnectionVerdict v = allRated(CapabilityRating::unknown);
+        v.confidence = confidence;
+        v.medianRtt = stats::upperMedian(latencies);
+        v.evidence << L("Még gyűjtjük az adatot. Amíg nincs elég mérés, nem mondunk ítéletet.");
+        return v;
+    }
+
+    if (latencies.empty()) {
+        ConnectionVerdict v = allRated(CapabilityRating::poor);
+        v.confidence = confidence;
+        v.lossRatio = 1.0; // nothing answered, whatever the loss fields say
+        v.evidence << LF("Egyetlen mérés sem jutott célba %lld próbálkozásból.", {confidence.sampleCount})
+                   << L("Ez teljes kiesés — nem lassulás, hanem a kapcsolat hiánya.");
+        return v;
+    }
+
+    const double median = *stats::upperMedian(latencies);
+    const double p95 = *stats::indexP95(latencies);
+    const std::optional<double> jitter = jitterOf(pub);
+    const double loss = stats::lossRatio(pub);
+
+    ConnectionVerdict v;
+    v.confidence = confidence;
+    for (UsageCapability u : allUsageCapabilities()) {
+        const UsageLimits lim = limitsFor(u);
+        CapabilityRating r = grade(median, lim.comfortableMedian, lim.usableMedian);
+        r = worse(r, grade(p95, lim.usableMedian, 2 * lim.usableMedian));
+        if (jitter)
+            r = worse(r, grade(*jitter, lim.jitter, 2 * lim.jitter));
+        r = worse(r, grade(loss, lim.loss, 3 * lim.loss));
+        v.setRating(u, r);
+    }
+    v.medianRtt = median;
+    v.jitter = jitter;
+    v.lossRatio = loss;
+
+    v.evidence << LF("A válaszidő általában %.0f ms, a lassabb tizede %.0f ms.", {median, p95});
+    if (jitter) {
+        // 30 ms is the audible limit for a call, fixed on purpose rather than taken per usage.
+        const QString phrase = *jitter <= 30 ? L("ez hívásnál nem érzékelhető")
+                                             : L("ez hívásnál már hallható akadozást okozhat");
+        v.evidence << LF("A válaszidő ingadozása %.0f ms — %@.", {*jitter, phrase});
+    }
+    if (loss <= 0.001)
+        v.evidence << L("Minden csomag célba ért.");
+    else
+        v.evidence << LF("A csomagok %.1f%%-a nem ért célba.", {loss * 100});
+    return v;
+}
+
+} // namespace pv
