@@ -1,0 +1,455 @@
+// Widgets painted offscreen: what they paint, where, and how they behave when the appearance, the
+// motion switch or their inputs change.
+
+#include "WidgetTestSupport.h"
+
+#include "ui/design/Chart.h"
+#include "ui/design/ChartAccessibility.h"
+#include "ui/design/Components.h"
+#include "ui/design/CulpritChain.h"
+#include "ui/design/LiveIndicators.h"
+#include "ui/design/Text.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace pv {
+namespace {
+
+using test::countNear;
+using test::Stage;
+using test::ThemeScope;
+using test::token;
+
+using S = PVSegmentState;
+
+std::vector<PVSegment> threeSegments()
+{
+    return {{PVCulprit::wifi, S::clear(), QStringLiteral("Wi-Fi"), QStringLiteral("Erős jel")},
+            {PVCulprit::router, S::suspect(0.62), QStringLiteral("Router"), std::nullopt},
+            {PVCulprit::provider, S::faulty(PVStatus::critical), QStringLiteral("Szolgáltató"), std::nullopt}};
+}
+
+TEST(Badge, PaintsItsStatusColoursAndMeasuresItsPadding)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVStatusBadge badge(PVStatus::critical, QStringLiteral("Kritikus"), false);
+    PVStatusBadge compact(PVStatus::critical, QStringLiteral("Kritikus"), true);
+    badge.resize(badge.sizeHint());
+    const QImage img = badge.grab().toImage();
+    EXPECT_GT(countNear(img, token(statusWash(PVStatus::critical)), 3), 30);
+    EXPECT_GT(countNear(img, token(statusMarkSaturated(PVStatus::critical)), 12), 10);
+    EXPECT_GT(countNear(img, token(statusBorder(PVStatus::critical)), 8), 10);
+    // Regular: 8 × 4 padding, symbol 11; compact: 6 × 2, symbol 9, smaller type.
+    EXPECT_GT(badge.sizeHint().width(), compact.sizeHint().width());
+    EXPECT_GT(badge.sizeHint().height(), compact.sizeHint().height());
+    EXPECT_GE(badge.sizeHint().height(), static_cast<int>(symbolBox(11)) + 8);
+    EXPECT_EQ(badge.accessibleName(), QStringLiteral("Kritikus"));
+}
+
+TEST(Theme, SwitchingAppearanceRecoloursWithoutRebuilding)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVStatTile tile({QStringLiteral("Router"), QStringLiteral("12"), QStringLiteral("ms"), std::nullopt,
+                     PV::color::culprit::router, std::nullopt, {}, false});
+    tile.resize(240, 132);
+    const QPoint probe(tile.width() - 10, tile.height() - 10);
+    EXPECT_EQ(tile.grab().toImage().pixel(probe) & 0xFFFFFF, 0xEEF2F7u);
+    PVTheme::instance().setAppearanceOverride(PVAppearance::dark);
+    EXPECT_EQ(tile.grab().toImage().pixel(probe) & 0xFFFFFF, 0x0A0E13u);
+}
+
+TEST(Depth, StyleComesFromAResolvingAncestorOnly)
+{
+    QWidget orphan;
+    EXPECT_EQ(pvDepthStyle(&orphan, PVAppearance::dark), PVDepthStyle::solid);
+    QWidget root;
+    pvResolveDepthStyle(&root);
+    QWidget child(&root);
+    QWidget grandchild(&child);
+    EXPECT_EQ(pvDepthStyle(&grandchild, PVAppearance::dark), PVDepthStyle::luminous);
+    EXPECT_EQ(pvDepthStyle(&grandchild, PVAppearance::darkHighContrast), PVDepthStyle::luminous);
+    EXPECT_EQ(pvDepthStyle(&grandchild, PVAppearance::light), PVDepthStyle::solid);
+}
+
+TEST(Depth, HostPaintsCardShadowsOutsideTheCard)
+{
+    for (PVAppearance a : {PVAppearance::light, PVAppearance::dark}) {
+        ThemeScope theme(a);
+        Stage stage(400, 40);
+        auto* card = stage.add(new PVSectionCard(QStringLiteral("Kártya"), std::nullopt));
+        card->setFixedHeight(80);
+        const QImage img = stage.render();
+        const QColor canvas = token(PV::color::surface::canvas);
+        const QRect cardRect = card->geometry();
+        // Just below the card: the solid e1 shadow darkens the canvas; luminous e1 casts none.
+        const QRgb below = img.pixel(cardRect.center().x(), cardRect.bottom() + 2);
+        if (a == PVAppearance::light)
+            EXPECT_LT(qGray(below), qGray(canvas.rgb()));
+        else
+            EXPECT_TRUE(test::near(below, canvas.rgb(), 1));
+        // Far from the card the canvas is untouched.
+        EXPECT_TRUE(test::near(img.pixel(2, 2), canvas.rgb(), 0));
+    }
+}
+
+TEST(Depth, RaisedAndPlainCardsDifferOnlyInDark)
+{
+    for (PVAppearance a : {PVAppearance::light, PVAppearance::dark}) {
+        ThemeScope theme(a);
+        PVCardFrame plain(PVElevation::e1, 14, false);
+        PVCardFrame raised(PVElevation::e1, 14, true);
+        plain.resize(100, 60);
+        raised.resize(100, 60);
+        const QRgb p = plain.grab().toImage().pixel(50, 30);
+        const QRgb r = raised.grab().toImage().pixel(50, 30);
+        EXPECT_EQ(p == r, a == PVAppearance::light);
+        // The 1-pt border lies inside the card.
+        EXPECT_TRUE(test::near(plain.grab().toImage().pixel(50, 0), token(PV::color::line::border).rgb(), 2));
+    }
+}
+
+TEST(StatTile, KeepsItsMinimumHeightAndGrowsForALongCaption)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVStatTileData data{QStringLiteral("Router"), QStringLiteral("12"), QStringLiteral("ms"), std::nullopt,
+                        PV::color::culprit::router, PVStatus::good, {5}, false};
+    PVStatTile tile(data);
+    EXPECT_FALSE(tile.showsSparkline());
+    data.samples = {5, 6};
+    tile.setData(data);
+    EXPECT_TRUE(tile.showsSparkline());
+    data.caption = QStringLiteral("Ez egy nagyon hosszú magyarázó szöveg, amely több sorba tördelődik, és soha nem "
+                                  "vágódhat le, bármilyen keskeny is a csempe, mert a felhasználónak el kell olvasnia.");
+    tile.setData(data);
+    EXPECT_GT(tile.heightForWidth(200), PVStatTile::kMinimumHeight);
+    EXPECT_GT(tile.heightForWidth(200), tile.heightForWidth(600));
+}
+
+TEST(Text, WrapsWithoutCuttingAndElidesOnlyWithALimit)
+{
+    ThemeScope theme(PVAppearance::light);
+    const QString longText = QStringLiteral("Egy két három négy öt hat hét nyolc kilenc tíz tizenegy tizenkettő");
+    PVText free(longText, PVFontToken::body, PV::color::ink::primary);
+    PVText limited(longText, PVFontToken::body, PV::color::ink::primary);
+    limited.setMaxLines(2);
+    EXPECT_GT(free.lineCount(80), 2);
+    EXPECT_EQ(limited.lineCount(80), 2);
+    // Line height plus the token's extra leading between lines.
+    const int one = free.heightForWidth(2000);
+    const int two = limited.heightForWidth(80);
+    EXPECT_NEAR(two - 2 * one, 6, 1);
+    EXPECT_GE(free.minimumSizeHint().width(), 40); // the longest word is never split
+}
+
+TEST(Hero, LiveRowTakesNoRoomWhenNotLiveAndReadsOneSentence)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVVerdictHero live(PVStatus::good, QStringLiteral("Minden rendben"), QStringLiteral("A kapcsolat stabil."), true,
+                       QStringLiteral("Élő"));
+    PVVerdictHero idle(PVStatus::good, QStringLiteral("Minden rendben"), QStringLiteral("A kapcsolat stabil."), false,
+                       QStringLiteral("Élő"));
+    EXPECT_GT(live.heightForWidth(600), idle.heightForWidth(600));
+    EXPECT_EQ(live.accessibleName(), QStringLiteral("Minden rendben. A kapcsolat stabil."));
+    EXPECT_GT(idle.heightForWidth(300), idle.heightForWidth(900)); // long texts wrap and grow the card
+}
+
+TEST(LiveIndicator, AnimatesOnlyWhileShownAndHoldsStillWhenMotionIsReduced)
+{
+    ThemeScope theme(PVAppearance::dark);
+    QWidget window;
+    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"), &window);
+    EXPECT_FALSE(indicator->isAnimating());
+    window.show();
+    test::settle();
+    EXPECT_TRUE(indicator->isAnimating());
+    window.hide();
+    test::settle();
+    EXPECT_FALSE(indicator->isAnimating());
+    PVTheme::instance().setReduceMotionOverride(true);
+    window.show();
+    test::settle();
+    EXPECT_FALSE(indicator->isAnimating());
+    EXPECT_DOUBLE_EQ(indicator->levels().dot, 1.0);
+    EXPECT_DOUBLE_EQ(indicator->levels().glow, 0.9);
+    EXPECT_EQ(indicator->accessibleName(), QStringLiteral("Élő mérés"));
+}
+
+TEST(LiveIncidentBorder, SweepsWhileShownAndRestsMidwayWhenMotionIsReduced)
+{
+    ThemeScope theme(PVAppearance::light, true);
+    QWidget card;
+    card.resize(200, 100);
+    auto* border = new PVLiveIncidentBorder(&card, PVStatus::critical, 14);
+    card.show();
+    test::settle();
+    EXPECT_FALSE(border->isAnimating());
+    EXPECT_DOUBLE_EQ(border->phase(), 0.5);
+    EXPECT_EQ(border->geometry(), card.rect());
+    PVTheme::instance().setReduceMotionOverride(false);
+    test::settle();
+    EXPECT_TRUE(border->isAnimating());
+    card.resize(300, 120);
+    test::settle();
+    EXPECT_EQ(border->geometry(), card.rect());
+}
+
+TEST(CulpritChainWidget, RowWhenItFitsColumnOtherwise)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVCulpritChain chain(threeSegments(), PVCulprit::router, true);
+    chain.show();
+    ASSERT_EQ(chain.cardCount(), 3u);
+    chain.resize(chain.rowWidth() + 40, chain.heightForWidth(chain.rowWidth() + 40));
+    test::settle();
+    EXPECT_TRUE(chain.isRow());
+    EXPECT_LT(chain.card(0)->geometry().right(), chain.card(1)->x());
+    chain.resize(chain.rowWidth() - 1, chain.heightForWidth(chain.rowWidth() - 1));
+    test::settle();
+    EXPECT_FALSE(chain.isRow());
+    EXPECT_LT(chain.card(0)->geometry().bottom(), chain.card(1)->y());
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_GE(chain.card(i)->height(), PVSegmentCard::kMinimumHeight);
+    EXPECT_GT(chain.heightForWidth(300), chain.heightForWidth(chain.rowWidth()));
+}
+
+TEST(CulpritChainWidget, AccusationBorderGlowAndDimming)
+{
+    ThemeScope theme(PVAppearance::dark);
+    auto segments = threeSegments();
+    segments[0].state = S::notApplicable();
+    PVCulpritChain liveChain(segments, PVCulprit::router, true);
+    auto* router = static_cast<PVSegmentCard*>(liveChain.card(1));
+    EXPECT_TRUE(router->isAccused());
+    EXPECT_TRUE(router->isGlowing());
+    EXPECT_FALSE(static_cast<PVSegmentCard*>(liveChain.card(2))->isAccused());
+    // Dimmed when not in use.
+    auto* dim = qobject_cast<QGraphicsOpacityEffect*>(liveChain.card(0)->graphicsEffect());
+    ASSERT_NE(dim, nullptr);
+    EXPECT_DOUBLE_EQ(dim->opacity(), 0.45);
+    EXPECT_EQ(liveChain.card(1)->graphicsEffect(), nullptr);
+    // Accused but no live incident: border, no glow.
+    PVCulpritChain quiet(segments, PVCulprit::router, false);
+    EXPECT_TRUE(static_cast<PVSegmentCard*>(quiet.card(1))->isAccused());
+    EXPECT_FALSE(static_cast<PVSegmentCard*>(quiet.card(1))->isGlowing());
+    // Nobody accused, or an accused culprit without a segment: no card is accused.
+    segments.erase(segments.begin() + 2);
+    for (std::optional<PVCulprit> accused : {std::optional<PVCulprit>{}, std::optional<PVCulprit>{PVCulprit::provider}}) {
+        PVCulpritChain chain(segments, accused, true);
+        for (std::size_t i = 0; i < chain.cardCount(); ++i) {
+            EXPECT_FALSE(static_cast<PVSegmentCard*>(chain.card(i))->isAccused());
+            EXPECT_FALSE(static_cast<PVSegmentCard*>(chain.card(i))->isGlowing());
+        }
+    }
+    // Accused border: the culprit colour, 2 wide, inside the card.
+    router->resize(200, 100);
+    const QImage img = router->grab().toImage();
+    const QColor routerColor = token(PV::color::culprit::router);
+    EXPECT_TRUE(test::near(img.pixel(100, 0), routerColor.rgb(), 2));
+    EXPECT_TRUE(test::near(img.pixel(100, 1), routerColor.rgb(), 2));
+    EXPECT_EQ(router->accessibleName(), QStringLiteral("Router, gyanús, 62 százalék bizonyossággal"));
+}
+
+TEST(CulpritChainWidget, EmptyAndSingleChains)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVCulpritChain empty({}, std::nullopt, false);
+    EXPECT_EQ(empty.cardCount(), 0u);
+    EXPECT_EQ(empty.heightForWidth(500), 0);
+    PVCulpritChain single({threeSegments()[0]}, std::nullopt, false);
+    EXPECT_EQ(single.cardCount(), 1u);
+    EXPECT_EQ(single.findChildren<PVSymbolView*>(Qt::FindDirectChildrenOnly).size(), 0);
+    PVCulpritChain three(threeSegments(), std::nullopt, false);
+    EXPECT_EQ(three.findChildren<PVSymbolView*>(Qt::FindDirectChildrenOnly).size(), 2);
+}
+
+TEST(CulpritChainWidget, CaptionIsCutAtTwoLinesOnScreenOnly)
+{
+    ThemeScope theme(PVAppearance::light);
+    const QString caption = QStringLiteral("Nagyon hosszú felirat, ami sok-sok szóból áll, hogy biztosan több mint "
+                                           "két sorba kelljen tördelni egy keskeny kártyán, és a vége ne látsszon.");
+    PVSegmentCard card({PVCulprit::wifi, S::clear(), QStringLiteral("Wi-Fi"), caption}, false, false);
+    const auto texts = card.findChildren<PVText*>();
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_EQ(texts[1]->lineCount(120), 2);
+    EXPECT_TRUE(card.accessibleName().endsWith(caption));
+}
+
+TEST(AdviceCard, NumbersLineUpAndAlwaysFit)
+{
+    ThemeScope theme(PVAppearance::light);
+    const QFont caption = pvFont(PVFontToken::caption);
+    EXPECT_EQ(PVAdviceCard::numberColumnWidthFor(3, caption), 16);
+    const int ten = PVAdviceCard::numberColumnWidthFor(10, caption);
+    EXPECT_GE(ten, 16);
+    EXPECT_GE(ten, static_cast<int>(std::ceil(QFontMetricsF(caption).horizontalAdvance(QStringLiteral("10.")))));
+    PVAdviceCard card(QStringLiteral("Mit tehetsz?"), {QStringLiteral("Egy"), QStringLiteral("Kettő"), QStringLiteral("Három")});
+    const auto texts = card.findChildren<PVText*>();
+    QStringList numbers;
+    for (PVText* t : texts)
+        if (t->text().endsWith(QLatin1Char('.')) && t->text().size() <= 3)
+            numbers << t->text();
+    EXPECT_EQ(numbers, (QStringList{QStringLiteral("1."), QStringLiteral("2."), QStringLiteral("3.")}));
+    PVAdviceCard headerOnly(QStringLiteral("Mit tehetsz?"), {});
+    EXPECT_LT(headerOnly.sizeHint().height(), card.sizeHint().height());
+}
+
+TEST(Symbols, ThemeIconsAreTintedAndMissingOnesArePainted)
+{
+    pvInstallIconTheme();
+    ASSERT_TRUE(pvSymbolUsesTheme("wifi")) << "the Adwaita icon theme must be installed";
+    EXPECT_FALSE(pvSymbolUsesTheme("globe.europe.africa.fill"));
+    EXPECT_FALSE(pvSymbolUsesTheme("checkmark.circle.fill"));
+    for (const char* name : {"wifi", "globe.europe.africa.fill", "xmark.octagon.fill", "no.such.symbol"}) {
+        QImage img(40, 40, QImage::Format_ARGB32_Premultiplied);
+        img.fill(Qt::transparent);
+        QPainter p(&img);
+        pvPaintSymbol(p, QRectF(4, 4, 32, 32), name, QColor(0xD0, 0x20, 0x20));
+        p.end();
+        img = img.convertToFormat(QImage::Format_ARGB32);
+        int tinted = 0;
+        int other = 0;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const QRgb px = img.pixel(x, y);
+                if (qAlpha(px) < 128)
+                    continue;
+                const QColor c = QColor::fromRgba(px);
+                (test::near(qRgb(c.red(), c.green(), c.blue()), qRgb(0xD0, 0x20, 0x20), 40) ? tinted : other)++;
+            }
+        EXPECT_GT(tinted, 40) << name;
+        EXPECT_EQ(other, 0) << name; // no untinted theme grey
+    }
+    for (const auto& m : kSymbolMappings)
+        EXPECT_NE(m.glyph, PVGlyph::none) << m.symbolName;
+}
+
+TEST(ChartWidget, PaintsOnlyInsideItsBoundsAndShowsItsDataColours)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVChartSpec spec;
+    spec.y.domain = std::pair{0.0, 60.0};
+    spec.lines.push_back({{{0, 10}, {60, 50}, {120, 20}}, PV::color::culprit::router});
+    spec.points.push_back({{120, 20}, PV::color::culprit::router, 80, QStringLiteral("router")});
+    QImage img(400, 260, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    const QRectF bounds(50, 30, 300, 200);
+    {
+        QPainter p(&img);
+        const PVCrosshairState hover{120, 250, {{QStringLiteral("router"), QStringLiteral("router"), 20.0, QStringLiteral("ms"),
+                                                 PV::color::culprit::router}}};
+        paintChart(p, bounds, spec, PVChartStyle::dashboard(PVPaintContext::forAppearance(PVAppearance::light, PVDepthStyle::solid)),
+                   &hover);
+    }
+    int outside = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (!bounds.toAlignedRect().contains(x, y) && qAlpha(img.pixel(x, y)) != 0)
+                ++outside;
+    EXPECT_EQ(outside, 0);
+    const QImage opaque = img.convertToFormat(QImage::Format_ARGB32);
+    EXPECT_GT(countNear(opaque, QColor(0x1B, 0xAF, 0x7A), 10), 100);
+    EXPECT_GT(countNear(opaque, QColor(0xEE, 0xF2, 0xF7), 1), 10000);
+}
+
+TEST(ChartWidget, EmptyChartPaintsItsEmptyState)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVChartSpec spec;
+    spec.lines.push_back({{}, PV::color::culprit::router});
+    QImage img(300, 160, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    {
+        QPainter p(&img);
+        paintChart(p, QRectF(0, 0, 300, 160), spec,
+                   PVChartStyle::dashboard(PVPaintContext::forAppearance(PVAppearance::light, PVDepthStyle::solid)));
+    }
+    const QImage opaque = img.convertToFormat(QImage::Format_ARGB32);
+    EXPECT_GT(countNear(opaque, QColor(0xEE, 0xF2, 0xF7), 1), 300 * 160 / 2);     // the well
+    EXPECT_GT(countNear(opaque, QColor(0x4E, 0x5A, 0x69), 40, QRect(0, 0, 300, 50)), 5); // the title text
+    EXPECT_EQ(countNear(opaque, QColor(0x1B, 0xAF, 0x7A), 30), 0);                  // no series
+}
+
+TEST(ChartWidget, CrosshairSnapsToTheNearestSampleAndClearsOnLeave)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVChartView view;
+    PVChartSpec spec;
+    spec.lines.push_back({{{0, 10}, {100, 20}, {200, 30}}, PV::color::culprit::provider});
+    view.setSpec(spec);
+    view.resize(500, 240);
+    int calls = 0;
+    view.setCrosshair({0, 100, 200}, [&](double) {
+        ++calls;
+        return std::vector<PVCrosshairReading>{};
+    });
+    const PVChartLayout L = view.currentLayout();
+    const QPointF at(L.px(130), 100);
+    QMouseEvent move(QEvent::MouseMove, at, view.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&view, &move);
+    ASSERT_TRUE(view.hoveredDate().has_value());
+    EXPECT_DOUBLE_EQ(*view.hoveredDate(), 100);
+    EXPECT_DOUBLE_EQ(view.hoverY(), 100);
+    view.grab();
+    EXPECT_GE(calls, 1);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&view, &leave);
+    EXPECT_FALSE(view.hoveredDate().has_value());
+    // No sample times: hovering shows nothing.
+    view.setCrosshair({}, nullptr);
+    QApplication::sendEvent(&view, &move);
+    EXPECT_FALSE(view.hoveredDate().has_value());
+}
+
+TEST(ChartWidget, SpokenSummaryIsAttached)
+{
+    QWidget chart;
+    pvChartAccessibility(&chart, QStringLiteral("Válaszidő az elmúlt tíz percben"),
+                         {{QStringLiteral("A te routered"), {3, 4}, QStringLiteral("ezredmásodperc")}}, std::nullopt);
+    EXPECT_EQ(chart.accessibleName(), QStringLiteral("Válaszidő az elmúlt tíz percben"));
+    EXPECT_EQ(chart.accessibleDescription(),
+              QStringLiteral("A te routered: jellemzően 4 ezredmásodperc, a legkisebb 3, a legnagyobb 4."));
+}
+
+TEST(ChartLayout, ScalesFollowTheDomainAndMapBothWays)
+{
+    PVChartSpec spec;
+    spec.y.domain = std::pair{0.0, 115.0};
+    spec.lines.push_back({{{1000, 10}, {1300, 100}}, PV::color::culprit::router});
+    PVChartStyle style;
+    const PVChartLayout L = layoutChart(spec, QRectF(0, 0, 600, 240), style);
+    ASSERT_FALSE(L.plot.isEmpty());
+    EXPECT_FALSE(L.empty);
+    EXPECT_DOUBLE_EQ(L.yMin, 0);
+    EXPECT_DOUBLE_EQ(L.yMax, 115);
+    EXPECT_DOUBLE_EQ(L.xMin, 1000);
+    EXPECT_DOUBLE_EQ(L.xMax, 1300);
+    // The value axis sits on the trailing side, so the plot starts at the leading edge.
+    EXPECT_DOUBLE_EQ(L.plot.left(), 0);
+    EXPECT_LT(L.plot.right(), 600);
+    EXPECT_DOUBLE_EQ(L.px(1000), L.plot.left());
+    EXPECT_DOUBLE_EQ(L.px(1300), L.plot.right());
+    EXPECT_DOUBLE_EQ(L.py(0), L.plot.bottom());
+    EXPECT_NEAR(L.xAt(L.px(1234)), 1234, 1e-9);
+    // A leading value axis moves the plot right; positions still map back exactly.
+    spec.valueAxisTrailing = false;
+    const PVChartLayout leading = layoutChart(spec, QRectF(0, 0, 600, 240), style);
+    EXPECT_GT(leading.plot.left(), 0);
+    EXPECT_NEAR(leading.xAt(leading.px(1111)), 1111, 1e-9);
+    // Automatic scales start at zero and end on a whole step.
+    PVChartSpec bars;
+    bars.x.format = PVAxisFormat::category;
+    bars.categories = {QStringLiteral("7"), QStringLiteral("8")};
+    bars.bars = {{0, 12, PV::color::culprit::provider}, {1, 87, PV::color::culprit::provider}};
+    const PVChartLayout B = layoutChart(bars, QRectF(0, 0, 400, 200), style);
+    EXPECT_DOUBLE_EQ(B.yMin, 0);
+    EXPECT_DOUBLE_EQ(B.yMax, 100);
+    EXPECT_DOUBLE_EQ(B.xMin, -0.5);
+    EXPECT_DOUBLE_EQ(B.xMax, 1.5);
+}
+
+} // namespace
+} // namespace pv

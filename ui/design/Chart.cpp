@@ -1,0 +1,744 @@
+#include "ui/design/Chart.h"
+
+#include "core/records/Localization.h"
+
+#include <QDateTime>
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace pv {
+
+// ---- Ticks and labels ---------------------------------------------------------------------------
+
+double niceStep(double span, int desiredCount)
+{
+    if (!(span > 0) || !std::isfinite(span))
+        return 1.0;
+    desiredCount = std::max(1, desiredCount);
+    const double rough = span / desiredCount;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+    for (double m : {1.0, 2.0, 5.0, 10.0, 20.0}) {
+        const double step = m * magnitude;
+        if (std::floor(span / step + 1e-9) + 1 <= desiredCount + 1)
+            return step;
+    }
+    return 20.0 * magnitude;
+}
+
+PVTicks niceTicks(double lo, double hi, int desiredCount)
+{
+    PVTicks t;
+    if (!std::isfinite(lo) || !std::isfinite(hi) || hi < lo)
+        return t;
+    if (hi == lo) {
+        t.values.push_back(lo);
+        return t;
+    }
+    t.step = niceStep(hi - lo, desiredCount);
+    const double eps = t.step * 1e-9;
+    for (double v = std::ceil((lo - eps) / t.step) * t.step; v <= hi + eps && t.values.size() < 1000; v += t.step)
+        t.values.push_back(std::abs(v) < eps ? 0.0 : v);
+    return t;
+}
+
+std::pair<double, double> niceDomain(double lo, double hi, int desiredCount, bool includeZero)
+{
+    if (!std::isfinite(lo) || !std::isfinite(hi))
+        return {0.0, 1.0};
+    if (includeZero) {
+        lo = std::min(lo, 0.0);
+        hi = std::max(hi, 0.0);
+    }
+    if (hi == lo) {
+        const double pad = lo == 0 ? 1.0 : std::abs(lo) * 0.1;
+        lo -= pad;
+        hi += pad;
+    }
+    const double step = niceStep(hi - lo, desiredCount);
+    return {std::floor(lo / step) * step, std::ceil(hi / step) * step};
+}
+
+PVTicks timeTicks(double t0, double t1, int desiredCount, int utcOffsetSeconds)
+{
+    static constexpr std::array<double, 22> steps{1,    2,    5,    10,    15,    30,    60,    120,
+                                                  300,  600,  900,  1800,  3600,  7200,  10800, 21600,
+                                                  43200, 86400, 172800, 604800, 1209600, 2592000};
+    PVTicks t;
+    if (!std::isfinite(t0) || !std::isfinite(t1) || t1 < t0)
+        return t;
+    const double span = t1 - t0;
+    desiredCount = std::max(1, desiredCount);
+    t.step = steps.back();
+    for (double s : steps)
+        if (span / s <= desiredCount) {
+            t.step = s;
+            break;
+        }
+    const double offset = utcOffsetSeconds;
+    for (double v = std::ceil((t0 + offset) / t.step) * t.step - offset; v <= t1 + 1e-6 && t.values.size() < 1000; v += t.step)
+        t.values.push_back(v);
+    return t;
+}
+
+namespace {
+QDateTime localTime(double timestamp)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(timestamp * 1000.0)));
+}
+
+QString withoutSeconds(QString format)
+{
+    // Drop a seconds field and the separator in front of it.
+    static const QRegularExpression seconds(QStringLiteral("[^a-zA-Z]?s{1,2}"));
+    return format.remove(seconds);
+}
+} // namespace
+
+QString timeOfDayLabel(double timestamp, const QLocale& locale)
+{
+    return locale.toString(localTime(timestamp).time(), withoutSeconds(locale.timeFormat(QLocale::ShortFormat)));
+}
+
+QString dayLabel(double timestamp, const QLocale& locale)
+{
+    const QDate d = localTime(timestamp).date();
+    if (locale.language() == QLocale::Hungarian)
+        return locale.toString(d, QStringLiteral("MMM d."));
+    return locale.toString(d, QStringLiteral("d MMM"));
+}
+
+// ---- Crosshair rules ----------------------------------------------------------------------------
+
+std::optional<std::size_t> nearestDateIndex(const std::vector<double>& dates, double target)
+{
+    if (dates.empty())
+        return std::nullopt;
+    std::size_t best = 0;
+    double bestDistance = std::abs(dates[0] - target);
+    for (std::size_t i = 1; i < dates.size(); ++i) {
+        const double d = std::abs(dates[i] - target);
+        if (d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+double crosshairBubbleTop(double hoverY, double bubbleHeight, double plotMinY, double plotMaxY)
+{
+    double top = hoverY - bubbleHeight / 2.0;
+    top = std::max(top, plotMinY + 4.0);
+    top = std::min(top, plotMaxY - bubbleHeight - 4.0);
+    return top;
+}
+
+double crosshairBubbleLeft(double x, double plotWidth)
+{
+    return x + 10.0 <= plotWidth - 178.0 ? x + 10.0 : x - 186.0;
+}
+
+QString crosshairValueText(std::optional<double> value, const QString& unit)
+{
+    if (!value)
+        return QStringLiteral("—");
+    return formatPrintf(QStringLiteral("%.0f %@"), {*value, unit});
+}
+
+QString crosshairTimeFormat(const QLocale& locale)
+{
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    if (format.contains(QLatin1Char('s')))
+        return format;
+    const qsizetype minutes = format.indexOf(QStringLiteral("mm"));
+    if (minutes < 0)
+        return format + QStringLiteral(":ss");
+    return format.insert(minutes + 2, QStringLiteral(":ss"));
+}
+
+QString crosshairTimeText(double timestamp, const QLocale& locale)
+{
+    return locale.toString(localTime(timestamp).time(), crosshairTimeFormat(locale));
+}
+
+// ---- Description --------------------------------------------------------------------------------
+
+bool PVChartSpec::hasData() const
+{
+    auto anyFinite = [](const std::vector<QPointF>& pts) {
+        return std::any_of(pts.begin(), pts.end(), [](const QPointF& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); });
+    };
+    for (const auto& l : lines)
+        if (anyFinite(l.points))
+            return true;
+    for (const auto& a : areas)
+        if (anyFinite(a.points))
+            return true;
+    for (const auto& pt : points)
+        if (std::isfinite(pt.point.x()) && std::isfinite(pt.point.y()))
+            return true;
+    return std::any_of(bars.begin(), bars.end(), [](const PVBarMark& b) { return std::isfinite(b.value); });
+}
+
+PVChartStyle PVChartStyle::dashboard(const PVPaintContext& ctx)
+{
+    PVChartStyle s;
+    s.ctx = ctx;
+    return s;
+}
+
+double PVChartLayout::px(double x) const
+{
+    const double span = xMax - xMin;
+    return plot.left() + (span > 0 ? (x - xMin) / span : 0.5) * plot.width();
+}
+
+double PVChartLayout::py(double y) const
+{
+    const double span = yMax - yMin;
+    return plot.bottom() - (span > 0 ? (y - yMin) / span : 0.5) * plot.height();
+}
+
+double PVChartLayout::xAt(double position) const
+{
+    if (plot.width() <= 0)
+        return xMin;
+    return xMin + (position - plot.left()) / plot.width() * (xMax - xMin);
+}
+
+namespace {
+
+struct Extent {
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
+    void add(double v)
+    {
+        if (std::isfinite(v)) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    bool valid() const { return lo <= hi; }
+};
+
+QString axisLabel(const PVChartAxis& axis, const PVChartSpec& spec, double v, double step)
+{
+    if (axis.formatter)
+        return axis.formatter(v);
+    switch (axis.format) {
+    case PVAxisFormat::timeOfDay: return timeOfDayLabel(v, spec.locale);
+    case PVAxisFormat::date: return step >= 86400 ? dayLabel(v, spec.locale) : timeOfDayLabel(v, spec.locale);
+    case PVAxisFormat::category: {
+        const auto i = static_cast<qsizetype>(std::llround(v));
+        return i >= 0 && i < spec.categories.size() ? spec.categories[i] : QString();
+    }
+    case PVAxisFormat::number: break;
+    }
+    const int decimals = step > 0 && step < 1 ? static_cast<int>(std::ceil(-std::log10(step) - 1e-9)) : 0;
+    return spec.locale.toString(v, 'f', decimals);
+}
+
+PVTicks xTicksFor(const PVChartSpec& spec, double lo, double hi)
+{
+    switch (spec.x.format) {
+    case PVAxisFormat::timeOfDay:
+    case PVAxisFormat::date:
+        return timeTicks(lo, hi, spec.x.desiredTicks, localTime(lo).offsetFromUtc());
+    case PVAxisFormat::category: {
+        PVTicks t;
+        t.step = 1;
+        for (qsizetype i = 0; i < spec.categories.size(); ++i)
+            t.values.push_back(static_cast<double>(i));
+        return t;
+    }
+    case PVAxisFormat::number: break;
+    }
+    return niceTicks(lo, hi, spec.x.desiredTicks);
+}
+
+} // namespace
+
+PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const PVChartStyle& style)
+{
+    PVChartLayout L;
+    L.bounds = bounds;
+    L.empty = !spec.hasData();
+    const QFontMetricsF fm(style.labelFont);
+
+    Extent xs, ys;
+    for (const auto& l : spec.lines)
+        for (const auto& p : l.points) {
+            xs.add(p.x());
+            ys.add(p.y());
+        }
+    for (const auto& a : spec.areas) {
+        for (const auto& p : a.points) {
+            xs.add(p.x());
+            ys.add(p.y());
+        }
+        if (a.baseline)
+            ys.add(*a.baseline);
+    }
+    for (const auto& p : spec.points) {
+        xs.add(p.point.x());
+        ys.add(p.point.y());
+    }
+    for (const auto& b : spec.bars) {
+        xs.add(b.x);
+        ys.add(b.value);
+    }
+    for (const auto& r : spec.rects) {
+        xs.add(r.x0);
+        xs.add(r.x1);
+    }
+    for (const auto& r : spec.rules)
+        ys.add(r.y);
+
+    // Horizontal scale.
+    if (spec.x.format == PVAxisFormat::category) {
+        const double n = std::max<double>(1.0, static_cast<double>(spec.categories.size()));
+        L.xMin = -0.5;
+        L.xMax = n - 0.5;
+    } else if (spec.x.domain) {
+        L.xMin = spec.x.domain->first;
+        L.xMax = spec.x.domain->second;
+    } else if (xs.valid()) {
+        L.xMin = xs.lo;
+        L.xMax = xs.hi;
+        if (spec.x.format == PVAxisFormat::number)
+            std::tie(L.xMin, L.xMax) = niceDomain(xs.lo, xs.hi, spec.x.desiredTicks, true);
+        else if (L.xMax == L.xMin) {
+            L.xMin -= 30;
+            L.xMax += 30;
+        }
+    }
+    // Vertical scale: automatic scales start at zero, as bars and areas need.
+    if (spec.y.domain) {
+        L.yMin = spec.y.domain->first;
+        L.yMax = spec.y.domain->second;
+    } else if (ys.valid()) {
+        std::tie(L.yMin, L.yMax) = niceDomain(ys.lo, ys.hi, spec.y.desiredTicks, true);
+    }
+    L.yTicks = niceTicks(L.yMin, L.yMax, spec.y.desiredTicks);
+    L.xTicks = xTicksFor(spec, L.xMin, L.xMax);
+
+    // Room for the axes.
+    double valueLabelWidth = 0;
+    if (spec.y.labels)
+        for (double v : L.yTicks.values)
+            valueLabelWidth = std::max(valueLabelWidth, fm.horizontalAdvance(axisLabel(spec.y, spec, v, L.yTicks.step)));
+    const double tickLength = spec.y.ticks ? 4.0 : 0.0;
+    const double valueAxis = spec.y.labels ? valueLabelWidth + tickLength + 4.0 : tickLength;
+    const double yTitle = spec.y.title.isEmpty() ? 0.0 : fm.height() + 4.0;
+    const double xLabels = spec.x.labels ? fm.height() + 4.0 : 0.0;
+    const double xTitle = spec.x.title.isEmpty() ? 0.0 : fm.height() + 2.0;
+    const double top = spec.y.labels ? std::ceil(fm.height() / 2.0) : 1.0;
+
+    double left = bounds.left() + yTitle;
+    double right = bounds.right();
+    if (spec.valueAxisTrailing)
+        right -= valueAxis;
+    else
+        left += valueAxis;
+    L.plot = QRectF(QPointF(left, bounds.top() + top), QPointF(right, bounds.bottom() - xLabels - xTitle));
+    if (L.plot.width() < 1 || L.plot.height() < 1)
+        L.plot = QRectF();
+    return L;
+}
+
+// ---- Painting -----------------------------------------------------------------------------------
+
+namespace {
+
+QPainterPath linePath(const std::vector<QPointF>& pts, const PVChartLayout& L)
+{
+    QPainterPath path;
+    bool pen = false;
+    for (const QPointF& p : pts) {
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
+            pen = false;
+            continue;
+        }
+        const QPointF q = L.map(p);
+        if (!pen)
+            path.moveTo(q);
+        else
+            path.lineTo(q);
+        pen = true;
+    }
+    return path;
+}
+
+void paintAreas(QPainter& p, const PVChartSpec& spec, const PVChartLayout& L, const PVChartStyle& style)
+{
+    for (const PVAreaMark& a : spec.areas) {
+        const double base = L.py(a.baseline.value_or(L.yMin));
+        QLinearGradient g(0, L.plot.top(), 0, L.plot.bottom());
+        g.setColorAt(0, style.ctx.color(a.top));
+        g.setColorAt(1, style.ctx.color(a.bottom));
+        // One closed shape per unbroken run of points.
+        std::vector<QPointF> run;
+        auto flush = [&] {
+            if (run.empty())
+                return;
+            QPainterPath path;
+            path.moveTo(run.front().x(), base);
+            for (const QPointF& q : run)
+                path.lineTo(q);
+            path.lineTo(run.back().x(), base);
+            path.closeSubpath();
+            p.fillPath(path, g);
+            run.clear();
+        };
+        for (const QPointF& pt : a.points) {
+            if (!std::isfinite(pt.x()) || !std::isfinite(pt.y())) {
+                flush();
+                continue;
+            }
+            run.push_back(L.map(pt));
+        }
+        flush();
+    }
+}
+
+void paintDirectLabel(QPainter& p, const QPointF& at, double symbolRadius, const QString& text, const QColor& swatch,
+                      const PVChartStyle& style, const QRectF& plot, const QRectF& bounds)
+{
+    const QFont font = pvFont(PVFontToken::microCaption);
+    const QFontMetricsF fm(font);
+    const double w = 4 + 8 + 4 + fm.horizontalAdvance(text) + 4;
+    const double h = std::max(2.0, fm.height()) + 2;
+    QRectF r(at.x() + symbolRadius + 6, at.y() - h / 2 - 16, w, h);
+    // The newest point usually sits at the plot's trailing edge: a label that would run over the value
+    // axis goes to the leading side of its point instead, and always stays inside the chart.
+    if (r.right() > plot.right())
+        r.moveRight(at.x() - symbolRadius - 6);
+    if (r.left() < bounds.left())
+        r.moveLeft(bounds.left());
+    if (r.right() > bounds.right())
+        r.moveRight(bounds.right());
+    if (r.top() < bounds.top())
+        r.moveTop(bounds.top());
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(style.ctx.color(style.well.opacity(0.9)));
+    p.drawRoundedRect(r, h / 2, h / 2);
+    p.setBrush(swatch);
+    p.drawRoundedRect(QRectF(r.left() + 4, r.center().y() - 1, 8, 2), 1, 1);
+    p.setFont(font);
+    p.setPen(style.ctx.color(style.directLabel));
+    p.drawText(QPointF(r.left() + 16, r.center().y() + (fm.ascent() - fm.descent()) / 2), text);
+    p.restore();
+}
+
+void paintEmpty(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, const PVChartStyle& style)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(style.ctx.color(style.well));
+    p.drawRoundedRect(bounds, style.wellRadius, style.wellRadius);
+    const QRectF inner = bounds.adjusted(16, 16, -16, -16);
+    if (inner.width() <= 0 || inner.height() <= 0)
+        return;
+    const QString title = spec.emptyTitle.value_or(L("Még nincs elég mérés a rajzoláshoz."));
+    const QString detail = spec.emptyDetail.value_or(L("Hagyd futni az appot néhány percig."));
+    const QFont titleFont = pvFont(PVFontToken::callout);
+    const QFont detailFont = pvFont(PVFontToken::caption);
+    p.setFont(titleFont);
+    p.setPen(style.ctx.color(style.emptyTitle));
+    QRectF used;
+    p.drawText(inner, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title, &used);
+    p.setFont(detailFont);
+    p.setPen(style.ctx.color(style.emptyDetail));
+    p.drawText(inner.adjusted(0, used.height() + 4, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, detail);
+}
+
+void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& spec, const PVChartStyle& style,
+                    const PVCrosshairState& c)
+{
+    const double x = L.px(c.date);
+    if (!std::isfinite(x))
+        return;
+    // Rule: 1 wide, the plot's height.
+    p.fillRect(QRectF(std::floor(x), L.plot.top(), 1.0, L.plot.height()), style.ctx.color(style.crosshairRule));
+
+    const QFont timeFont = pvFont(PVFontToken::microCaption);
+    const QFont labelFont = pvFont(PVFontToken::caption);
+    const QFont valueFont = pvFont(PVFontToken::monoDataSmall);
+    const QFontMetricsF tfm(timeFont), lfm(labelFont), vfm(valueFont);
+    const double rowHeight = std::max({5.0, lfm.height(), vfm.height()});
+    const auto n = c.readings.size();
+    const double estimated = crosshairBubbleHeight(n);
+    const double actual = 8 + tfm.height() + static_cast<double>(n) * (4 + rowHeight) + 8;
+    const double top = crosshairBubbleTop(c.hoverY, estimated, L.plot.top(), L.plot.bottom());
+    const double left = L.plot.left() + crosshairBubbleLeft(x - L.plot.left(), L.plot.width());
+    const QRectF bubble(left, top, kCrosshairBubbleWidth, actual);
+
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor shadow(Qt::black);
+    shadow.setAlphaF(0.18f);
+    pvPaintShadow(p, bubble, 8, shadow, 8, QPointF(0, 3));
+    p.setPen(Qt::NoPen);
+    p.setBrush(style.ctx.color(style.bubbleFill));
+    p.drawRoundedRect(bubble, 8, 8);
+    p.setPen(QPen(style.ctx.color(style.bubbleBorder), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(pvInsetRoundedRect(bubble, 8, 1));
+
+    const QRectF inner = bubble.adjusted(8, 8, -8, -8);
+    double y = inner.top();
+    p.setFont(timeFont);
+    p.setPen(style.ctx.color(style.bubbleTime));
+    p.drawText(QPointF(inner.left(), y + tfm.ascent()), crosshairTimeText(c.date, spec.locale));
+    y += tfm.height();
+    for (const PVCrosshairReading& r : c.readings) {
+        y += 4;
+        const double mid = y + rowHeight / 2;
+        p.setPen(Qt::NoPen);
+        p.setBrush(style.ctx.color(r.tint));
+        p.drawEllipse(QPointF(inner.left() + 2.5, mid), 2.5, 2.5);
+        const QString value = crosshairValueText(r.value, r.unit);
+        const double valueWidth = vfm.horizontalAdvance(value);
+        p.setFont(valueFont);
+        p.setPen(style.ctx.color(style.bubbleValue));
+        p.drawText(QPointF(inner.right() - valueWidth, mid + (vfm.ascent() - vfm.descent()) / 2), value);
+        const double labelRoom = inner.width() - 5 - 6 - 6 - 8 - valueWidth;
+        p.setFont(labelFont);
+        p.setPen(style.ctx.color(style.bubbleLabel));
+        p.drawText(QPointF(inner.left() + 11, mid + (lfm.ascent() - lfm.descent()) / 2),
+                   lfm.elidedText(r.label, Qt::ElideRight, std::max(0.0, labelRoom)));
+        y += rowHeight;
+    }
+    p.restore();
+}
+
+} // namespace
+
+void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, const PVChartStyle& style,
+                const PVCrosshairState* crosshair)
+{
+    p.save();
+    p.setClipRect(bounds, Qt::IntersectClip);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    if (!spec.hasData()) {
+        paintEmpty(p, bounds, spec, style);
+        p.restore();
+        return;
+    }
+    const PVChartLayout L = layoutChart(spec, bounds, style);
+    if (L.plot.isEmpty()) {
+        p.restore();
+        return;
+    }
+    const QFontMetricsF fm(style.labelFont);
+
+    // The plot well.
+    QPainterPath well;
+    well.addRoundedRect(L.plot, style.wellRadius, style.wellRadius);
+    p.fillPath(well, style.ctx.color(style.well));
+
+    // Grid lines.
+    p.save();
+    p.setClipPath(well, Qt::IntersectClip);
+    QPen gridPen(style.ctx.color(style.grid), 1);
+    gridPen.setCosmetic(false);
+    p.setPen(gridPen);
+    if (spec.y.grid)
+        for (double v : L.yTicks.values) {
+            const double y = std::round(L.py(v)) + 0.5;
+            p.drawLine(QPointF(L.plot.left(), y), QPointF(L.plot.right(), y));
+        }
+    if (spec.x.grid)
+        for (double v : L.xTicks.values) {
+            const double x = std::round(L.px(v)) + 0.5;
+            p.drawLine(QPointF(x, L.plot.top()), QPointF(x, L.plot.bottom()));
+        }
+
+    // Marks that live inside the plot.
+    p.setPen(Qt::NoPen);
+    for (const PVRectMark& r : spec.rects) {
+        const double x0 = L.px(std::min(r.x0, r.x1));
+        const double x1 = L.px(std::max(r.x0, r.x1));
+        p.fillRect(QRectF(x0, L.plot.top(), x1 - x0, L.plot.height()), style.ctx.color(r.color));
+    }
+    paintAreas(p, spec, L, style);
+    for (const PVLineMark& l : spec.lines) {
+        QPen pen(style.ctx.color(l.color), l.width, Qt::SolidLine, Qt::RoundCap, l.join);
+        pen.setMiterLimit(10);
+        if (!l.dash.isEmpty())
+            pen.setDashPattern(l.dash);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(linePath(l.points, L));
+    }
+    const double band = spec.x.format == PVAxisFormat::category ? L.plot.width() / std::max<double>(1, L.xMax - L.xMin) : 0;
+    for (const PVBarMark& b : spec.bars) {
+        if (!std::isfinite(b.value))
+            continue;
+        const double width = band > 0 ? band * 0.6 : std::max(2.0, L.plot.width() / 60.0);
+        const double zero = L.py(std::clamp(0.0, L.yMin, L.yMax));
+        const double top = L.py(b.value);
+        const QRectF bar(L.px(b.x) - width / 2, std::min(top, zero), width, std::abs(zero - top));
+        p.fillRect(bar, style.ctx.color(b.color));
+    }
+    for (const PVRuleMark& r : spec.rules) {
+        QPen pen(style.ctx.color(r.color), r.width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+        if (!r.dash.isEmpty())
+            pen.setDashPattern(r.dash);
+        p.setPen(pen);
+        const double y = L.py(r.y);
+        p.drawLine(QPointF(L.plot.left(), y), QPointF(L.plot.right(), y));
+    }
+    p.restore();
+
+    // Rule annotations and point marks may reach beyond the plot, never beyond the chart.
+    for (const PVRuleMark& r : spec.rules) {
+        if (r.annotation.isEmpty())
+            continue;
+        const QFont font = pvFont(PVFontToken::microCaption);
+        p.setFont(font);
+        p.setPen(style.ctx.color(style.label));
+        p.drawText(QPointF(L.plot.left() + 4, L.py(r.y) - QFontMetricsF(font).descent() - 2), r.annotation);
+    }
+    for (const PVPointMark& pm : spec.points) {
+        if (!std::isfinite(pm.point.x()) || !std::isfinite(pm.point.y()))
+            continue;
+        const QPointF at = L.map(pm.point);
+        const double radius = std::sqrt(std::max(0.0, pm.symbolSize)) / 2.0;
+        const QColor c = style.ctx.color(pm.color);
+        p.setPen(Qt::NoPen);
+        p.setBrush(c);
+        p.drawEllipse(at, radius, radius);
+        if (pm.directLabel)
+            paintDirectLabel(p, at, radius, *pm.directLabel, c, style, L.plot, bounds);
+    }
+
+    // Axes.
+    p.setFont(style.labelFont);
+    const QColor labelColor = style.ctx.color(style.label);
+    const QColor tickColor = style.ctx.color(style.tick);
+    const double axisX = spec.valueAxisTrailing ? L.plot.right() : L.plot.left();
+    for (double v : L.yTicks.values) {
+        const double y = L.py(v);
+        if (spec.y.ticks) {
+            p.setPen(QPen(tickColor, 1));
+            const double dir = spec.valueAxisTrailing ? 1 : -1;
+            p.drawLine(QPointF(axisX, std::round(y) + 0.5), QPointF(axisX + dir * 4, std::round(y) + 0.5));
+        }
+        if (spec.y.labels) {
+            const QString text = axisLabel(spec.y, spec, v, L.yTicks.step);
+            const double w = fm.horizontalAdvance(text);
+            const double gap = (spec.y.ticks ? 4 : 0) + 4;
+            const double x = spec.valueAxisTrailing ? axisX + gap : axisX - gap - w;
+            p.setPen(labelColor);
+            p.drawText(QPointF(x, y + (fm.ascent() - fm.descent()) / 2), text);
+        }
+    }
+    if (spec.x.labels) {
+        double lastRight = -std::numeric_limits<double>::infinity();
+        for (double v : L.xTicks.values) {
+            const QString text = axisLabel(spec.x, spec, v, L.xTicks.step);
+            const double w = fm.horizontalAdvance(text);
+            double x = L.px(v) - w / 2;
+            x = std::clamp(x, bounds.left(), bounds.right() - w);
+            if (x < lastRight + 6)
+                continue; // would overlap the previous label
+            p.setPen(labelColor);
+            p.drawText(QPointF(x, L.plot.bottom() + 4 + fm.ascent()), text);
+            lastRight = x + w;
+        }
+    }
+    if (!spec.y.title.isEmpty()) {
+        p.save();
+        p.setPen(labelColor);
+        p.translate(bounds.left() + fm.ascent(), L.plot.center().y() + fm.horizontalAdvance(spec.y.title) / 2);
+        p.rotate(-90);
+        p.drawText(QPointF(0, 0), spec.y.title);
+        p.restore();
+    }
+    if (!spec.x.title.isEmpty()) {
+        p.setPen(labelColor);
+        const double w = fm.horizontalAdvance(spec.x.title);
+        p.drawText(QPointF(L.plot.center().x() - w / 2, bounds.bottom() - fm.descent()), spec.x.title);
+    }
+
+    if (crosshair != nullptr)
+        paintCrosshair(p, L, spec, style, *crosshair);
+    p.restore();
+}
+
+// ---- The widget ---------------------------------------------------------------------------------
+
+PVChartView::PVChartView(QWidget* parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void PVChartView::setSpec(PVChartSpec spec)
+{
+    spec_ = std::move(spec);
+    update();
+}
+
+void PVChartView::setCrosshair(std::vector<double> dates, ReadingsFn readings)
+{
+    dates_ = std::move(dates);
+    readings_ = std::move(readings);
+    if (dates_.empty())
+        hovered_.reset();
+    update();
+}
+
+PVChartLayout PVChartView::currentLayout() const
+{
+    return layoutChart(spec_, QRectF(rect()), PVChartStyle::dashboard(PVPaintContext::forWidget(this)));
+}
+
+void PVChartView::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const PVChartStyle style = PVChartStyle::dashboard(PVPaintContext::forWidget(this));
+    std::optional<PVCrosshairState> state;
+    if (hovered_ && readings_) {
+        state = PVCrosshairState{*hovered_, hoverY_, readings_(*hovered_)};
+    }
+    paintChart(p, QRectF(rect()), spec_, style, state ? &*state : nullptr);
+}
+
+void PVChartView::mouseMoveEvent(QMouseEvent* event)
+{
+    const PVChartLayout L = currentLayout();
+    if (L.plot.isEmpty() || L.empty) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPointF pos = event->position();
+    const auto index = nearestDateIndex(dates_, L.xAt(pos.x()));
+    hovered_ = index ? std::optional<double>(dates_[*index]) : std::nullopt;
+    hoverY_ = pos.y();
+    update();
+    QWidget::mouseMoveEvent(event);
+}
+
+void PVChartView::leaveEvent(QEvent* event)
+{
+    hovered_.reset();
+    update();
+    QWidget::leaveEvent(event);
+}
+
+} // namespace pv

@@ -1,0 +1,390 @@
+#include "ui/design/Depth.h"
+
+#include <QCache>
+#include <QEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPointer>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace pv {
+
+namespace {
+constexpr const char* kResolvesDepth = "pvResolvesDepth";
+constexpr const char* kDecorationHost = "pvDecorationHost";
+} // namespace
+
+PVShadowSpec elevationShadow(PVDepthStyle depth, PVElevation elevation)
+{
+    if (depth == PVDepthStyle::solid) {
+        switch (elevation) {
+        case PVElevation::e0: return {};
+        case PVElevation::e1: return {0.05, 3, 0, 1};
+        case PVElevation::e2: return {0.08, 10, 0, 3};
+        case PVElevation::e3: return {0.14, 20, 0, 8};
+        }
+    } else {
+        switch (elevation) {
+        case PVElevation::e0: return {};
+        case PVElevation::e1: return {};
+        case PVElevation::e2: return {0.45, 12, 0, 4};
+        case PVElevation::e3: return {0.60, 24, 0, 10};
+        }
+    }
+    return {};
+}
+
+void pvResolveDepthStyle(QWidget* root)
+{
+    if (root != nullptr)
+        root->setProperty(kResolvesDepth, true);
+}
+
+PVDepthStyle pvDepthStyle(const QWidget* widget, PVAppearance appearance)
+{
+    for (const QWidget* w = widget; w != nullptr; w = w->parentWidget())
+        if (w->property(kResolvesDepth).toBool())
+            return depthStyleFor(appearance);
+    return PVDepthStyle::solid;
+}
+
+PVDepthStyle pvDepthStyle(const QWidget* widget) { return pvDepthStyle(widget, PVTheme::instance().appearance()); }
+
+PVPaintContext PVPaintContext::forWidget(const QWidget* widget)
+{
+    const auto& theme = PVTheme::instance();
+    PVPaintContext ctx;
+    ctx.appearance = theme.appearance();
+    ctx.depth = pvDepthStyle(widget, ctx.appearance);
+    ctx.accent = theme.accent();
+    ctx.reduceMotion = theme.reduceMotion();
+    return ctx;
+}
+
+PVPaintContext PVPaintContext::forAppearance(PVAppearance appearance, PVDepthStyle depth)
+{
+    PVPaintContext ctx;
+    ctx.appearance = appearance;
+    ctx.depth = depth;
+    return ctx;
+}
+
+// ---- Blur ---------------------------------------------------------------------------------------
+
+namespace {
+// One horizontal or vertical box pass over the four premultiplied channels.
+void boxPass(std::vector<std::uint32_t>& src, std::vector<std::uint32_t>& dst, int w, int h, int r, bool horizontal)
+{
+    const int len = horizontal ? w : h;
+    const int lines = horizontal ? h : w;
+    const int window = 2 * r + 1;
+    for (int line = 0; line < lines; ++line) {
+        auto at = [&](int i) -> std::uint32_t {
+            if (i < 0 || i >= len)
+                return 0;
+            return horizontal ? src[static_cast<std::size_t>(line) * w + i] : src[static_cast<std::size_t>(i) * w + line];
+        };
+        int sum[4] = {0, 0, 0, 0};
+        for (int i = -r; i <= r; ++i) {
+            const std::uint32_t px = at(i);
+            for (int c = 0; c < 4; ++c)
+                sum[c] += static_cast<int>((px >> (8 * c)) & 0xFF);
+        }
+        for (int i = 0; i < len; ++i) {
+            std::uint32_t out = 0;
+            for (int c = 0; c < 4; ++c)
+                out |= static_cast<std::uint32_t>((sum[c] + window / 2) / window) << (8 * c);
+            if (horizontal)
+                dst[static_cast<std::size_t>(line) * w + i] = out;
+            else
+                dst[static_cast<std::size_t>(i) * w + line] = out;
+            const std::uint32_t add = at(i + r + 1);
+            const std::uint32_t sub = at(i - r);
+            for (int c = 0; c < 4; ++c)
+                sum[c] += static_cast<int>((add >> (8 * c)) & 0xFF) - static_cast<int>((sub >> (8 * c)) & 0xFF);
+        }
+    }
+}
+
+QString cacheKey(const char* kind, double a, double b, double c, double d, QRgb rgba)
+{
+    return QStringLiteral("%1:%2:%3:%4:%5:%6")
+        .arg(QLatin1String(kind))
+        .arg(a, 0, 'f', 2)
+        .arg(b, 0, 'f', 2)
+        .arg(c, 0, 'f', 2)
+        .arg(d, 0, 'f', 2)
+        .arg(rgba, 8, 16, QLatin1Char('0'));
+}
+
+QCache<QString, QImage>& blurCache()
+{
+    static QCache<QString, QImage> cache(64 * 1024 * 1024 / 4); // cost = pixels: at most 64 MiB
+    return cache;
+}
+} // namespace
+
+void pvBlurImage(QImage& image, double sigma)
+{
+    if (sigma <= 0.01 || image.isNull())
+        return;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int w = image.width();
+    const int h = image.height();
+    // Three box blurs of width wIdeal = sqrt(12 sigma^2 / 3 + 1) approximate the Gaussian.
+    const double ideal = std::sqrt(12.0 * sigma * sigma / 3.0 + 1.0);
+    const int r = std::max(1, static_cast<int>(std::lround((ideal - 1.0) / 2.0)));
+    std::vector<std::uint32_t> a(static_cast<std::size_t>(w) * h);
+    std::vector<std::uint32_t> b(a.size());
+    for (int y = 0; y < h; ++y) {
+        const auto* line = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+        std::copy(line, line + w, a.begin() + static_cast<std::ptrdiff_t>(y) * w);
+    }
+    for (int pass = 0; pass < 3; ++pass) {
+        boxPass(a, b, w, h, r, true);
+        boxPass(b, a, w, h, r, false);
+    }
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<std::uint32_t*>(image.scanLine(y));
+        std::copy(a.begin() + static_cast<std::ptrdiff_t>(y) * w, a.begin() + static_cast<std::ptrdiff_t>(y + 1) * w, line);
+    }
+}
+
+double shadowReach(double radius) { return std::ceil(3.0 * shadowSigma(radius)) + 1.0; }
+
+void pvPaintShadow(QPainter& p, const QRectF& rect, double cornerRadius, const QColor& color, double blurRadius,
+                   QPointF offset)
+{
+    if (color.alpha() == 0 || rect.isEmpty())
+        return;
+    const double reach = shadowReach(blurRadius);
+    const QString key = cacheKey("shadow", rect.width(), rect.height(), cornerRadius, blurRadius, color.rgba());
+    QImage* cached = blurCache().object(key);
+    if (cached == nullptr) {
+        const QSize size(static_cast<int>(std::ceil(rect.width() + 2 * reach)),
+                         static_cast<int>(std::ceil(rect.height() + 2 * reach)));
+        auto* image = new QImage(size, QImage::Format_ARGB32_Premultiplied);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            ip.setRenderHint(QPainter::Antialiasing);
+            ip.setPen(Qt::NoPen);
+            ip.setBrush(color);
+            ip.drawRoundedRect(QRectF(reach, reach, rect.width(), rect.height()), cornerRadius, cornerRadius);
+        }
+        pvBlurImage(*image, shadowSigma(blurRadius));
+        const int cost = std::max(1, image->width() * image->height());
+        blurCache().insert(key, image, cost);
+        cached = blurCache().object(key);
+        if (cached == nullptr)
+            return;
+    }
+    p.drawImage(rect.topLeft() + offset - QPointF(reach, reach), *cached);
+}
+
+void pvPaintBlurredDisc(QPainter& p, const QPointF& centre, double diameter, const QColor& color, double blurRadius)
+{
+    if (color.alpha() == 0 || diameter <= 0)
+        return;
+    const double reach = shadowReach(blurRadius);
+    const QString key = cacheKey("disc", diameter, blurRadius, 0, 0, color.rgba());
+    QImage* cached = blurCache().object(key);
+    if (cached == nullptr) {
+        const int side = static_cast<int>(std::ceil(diameter + 2 * reach));
+        auto* image = new QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            ip.setRenderHint(QPainter::Antialiasing);
+            ip.setPen(Qt::NoPen);
+            ip.setBrush(color);
+            ip.drawEllipse(QPointF(side / 2.0, side / 2.0), diameter / 2.0, diameter / 2.0);
+        }
+        pvBlurImage(*image, shadowSigma(blurRadius));
+        blurCache().insert(key, image, std::max(1, side * side));
+        cached = blurCache().object(key);
+        if (cached == nullptr)
+            return;
+    }
+    p.drawImage(QPointF(centre.x() - cached->width() / 2.0, centre.y() - cached->height() / 2.0), *cached);
+}
+
+QPainterPath pvInsetRoundedRect(const QRectF& rect, double radius, double lineWidth)
+{
+    const double inset = lineWidth / 2.0;
+    const QRectF r = rect.adjusted(inset, inset, -inset, -inset);
+    const double rr = std::max(0.0, std::min(radius - inset, std::min(r.width(), r.height()) / 2.0));
+    QPainterPath path;
+    path.addRoundedRect(r, rr, rr);
+    return path;
+}
+
+void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
+                                const QColor& stroke, double lineWidth)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRoundedRect(rect, radius, radius);
+    QPen pen(stroke, lineWidth);
+    pen.setJoinStyle(Qt::MiterJoin);
+    pen.setCapStyle(Qt::FlatCap);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(pvInsetRoundedRect(rect, radius, lineWidth));
+    p.restore();
+}
+
+void pvPaintCardSurface(QPainter& p, const QRectF& rect, double radius, bool raised, const PVPaintContext& ctx)
+{
+    pvPaintOutlinedRoundedRect(p, rect, radius,
+                               ctx.color(raised ? PV::color::surface::cardRaised : PV::color::surface::card),
+                               ctx.color(PV::color::line::border), 1.0);
+}
+
+// ---- Decorations --------------------------------------------------------------------------------
+
+PVDecoration::PVDecoration(QWidget* target, QWidget* anchor)
+    : QObject(target), target_(target), anchor_(anchor != nullptr ? anchor : target)
+{
+    target_->installEventFilter(this);
+    if (anchor_ != target_)
+        anchor_->installEventFilter(this);
+}
+
+bool PVDecoration::active(const PVPaintContext&) const { return true; }
+
+void PVDecoration::requestRepaint()
+{
+    QWidget* host = pvDecorationHost(anchor_);
+    if (host == nullptr)
+        return;
+    const PVPaintContext ctx = PVPaintContext::forWidget(anchor_);
+    const QMarginsF m = reach(ctx);
+    const QRectF r(anchor_->mapTo(host, QPoint(0, 0)), anchor_->size());
+    const QRect area = r.marginsAdded(m).toAlignedRect().adjusted(-1, -1, 1, 1);
+    host->update(area.united(lastArea_));
+    lastArea_ = area;
+}
+
+bool PVDecoration::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == target_ || watched == anchor_) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::ParentChange: requestRepaint(); break;
+        default: break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void pvMarkDecorationHost(QWidget* host)
+{
+    if (host != nullptr)
+        host->setProperty(kDecorationHost, true);
+}
+
+QWidget* pvDecorationHost(const QWidget* anchor)
+{
+    if (anchor == nullptr)
+        return nullptr;
+    for (QWidget* w = anchor->parentWidget(); w != nullptr; w = w->parentWidget())
+        if (w->property(kDecorationHost).toBool())
+            return w;
+    return nullptr;
+}
+
+void pvPaintDecorations(QWidget* host, QPainter& p)
+{
+    const auto decorations = host->findChildren<PVDecoration*>();
+    for (const PVDecoration* d : decorations) {
+        QWidget* anchor = d->anchor();
+        if (pvDecorationHost(anchor) != host || !anchor->isVisibleTo(host) || !d->target()->isVisibleTo(host))
+            continue;
+        const PVPaintContext ctx = PVPaintContext::forWidget(anchor);
+        if (!d->active(ctx))
+            continue;
+        const QRectF rect(anchor->mapTo(host, QPoint(0, 0)), anchor->size());
+        p.save();
+        d->paint(p, rect, ctx);
+        p.restore();
+    }
+}
+
+PVCardShadow::PVCardShadow(QWidget* card, PVElevation elevation, double radius)
+    : PVDecoration(card), elevation_(elevation), radius_(radius)
+{
+}
+
+QMarginsF PVCardShadow::reach(const PVPaintContext& ctx) const
+{
+    const PVShadowSpec s = elevationShadow(ctx.depth, elevation_);
+    const double r = shadowReach(s.radius);
+    return {r, r - s.y, r, r + s.y};
+}
+
+bool PVCardShadow::active(const PVPaintContext& ctx) const { return !elevationShadow(ctx.depth, elevation_).isNone(); }
+
+void PVCardShadow::paint(QPainter& p, const QRectF& anchorRect, const PVPaintContext& ctx) const
+{
+    const PVShadowSpec s = elevationShadow(ctx.depth, elevation_);
+    QColor c(Qt::black);
+    c.setAlphaF(static_cast<float>(s.opacity));
+    pvPaintShadow(p, anchorRect, radius_, c, s.radius, QPointF(s.x, s.y));
+}
+
+PVShadowHost::PVShadowHost(QWidget* parent) : QWidget(parent) { pvMarkDecorationHost(this); }
+
+void PVShadowHost::setBackground(const PVColor& color)
+{
+    background_ = color;
+    update();
+}
+
+void PVShadowHost::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    const QColor bg = ctx.color(background_);
+    if (bg.alpha() > 0)
+        p.fillRect(rect(), bg);
+    pvPaintDecorations(this, p);
+}
+
+PVCardFrame::PVCardFrame(PVElevation elevation, double radius, bool raised, QWidget* parent)
+    : QWidget(parent), elevation_(elevation), radius_(radius), raised_(raised)
+{
+    pvMarkDecorationHost(this);
+    new PVCardShadow(this, elevation_, radius_);
+}
+
+void PVCardFrame::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    const QRectF r = QRectF(rect());
+    pvPaintCardSurface(p, r, radius_, raised_, ctx);
+    // Glows of the content are clipped to the card, as the card clips its content.
+    QPainterPath clip;
+    clip.addRoundedRect(r, radius_, radius_);
+    p.setClipPath(clip);
+    pvPaintDecorations(this, p);
+    p.setClipping(false);
+    // The border lies above the glows.
+    QPen pen(ctx.color(PV::color::line::border), 1.0);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(pvInsetRoundedRect(r, radius_, 1.0));
+}
+
+} // namespace pv

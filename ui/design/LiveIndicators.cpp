@@ -1,0 +1,470 @@
+#include "ui/design/LiveIndicators.h"
+
+#include "ui/design/Symbols.h"
+
+#include <QCache>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRadialGradient>
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+// ---- Pure rules ---------------------------------------------------------------------------------
+
+PVHaloStyle haloStyle(PVDepthStyle depth, bool isLive)
+{
+    PVHaloStyle s;
+    if (depth == PVDepthStyle::luminous) {
+        s.glow = isLive;
+        s.ringWidth = PV::glow::darkBorderWidth;
+        s.shadowInMark = true;
+        s.shadowOpacity = isLive ? PV::glow::shadowOpacityDark : 0.0;
+        s.shadowRadius = PV::glow::shadowRadius;
+        s.shadowY = 0;
+        s.symbolSaturated = false;
+    } else {
+        s.glow = false;
+        s.ringWidth = PV::glow::lightBorderWidth;
+        s.shadowInMark = false;
+        s.shadowOpacity = PV::glow::lightShadowOpacity;
+        s.shadowRadius = 10;
+        s.shadowY = 3;
+        s.symbolSaturated = true;
+    }
+    return s;
+}
+
+std::array<PVGradientStop, 3> incidentBorderStops(double phase, PVDepthStyle depth)
+{
+    constexpr double dim = 0.2;
+    const double peak = depth == PVDepthStyle::luminous ? PV::glow::rimOpacityDark : PV::glow::rimOpacityLight;
+    const double bright = std::clamp(phase, 0.001, 0.999);
+    const double lead = phase - 0.28;
+    const double trail = phase + 0.28;
+    // Beyond a corner the fading stop has passed the clamped bright one: the highlight is outside.
+    if (trail <= bright || lead >= bright || std::isnan(phase))
+        return {{{0.0, dim}, {bright, dim}, {1.0, dim}}};
+    return {{{std::max(lead, 0.0), dim}, {bright, peak}, {std::min(trail, 1.0), dim}}};
+}
+
+double autoreverse(double t)
+{
+    t = t - std::floor(t);
+    return t < 0.5 ? 2.0 * t : 2.0 - 2.0 * t;
+}
+
+double easeInOut(double x)
+{
+    x = std::clamp(x, 0.0, 1.0);
+    return x * x * (3.0 - 2.0 * x);
+}
+
+PVPulseLevels liveIndicatorLevels(double pulse)
+{
+    pulse = std::clamp(pulse, 0.0, 1.0);
+    return {0.55 + (1.0 - 0.55) * pulse, 0.35 + (0.9 - 0.35) * pulse};
+}
+
+// ---- PVLoopAnimation ----------------------------------------------------------------------------
+
+PVLoopAnimation::PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased)
+    : QObject(owner), owner_(owner), eased_(eased)
+{
+    animation_.setStartValue(0.0);
+    animation_.setEndValue(1.0);
+    animation_.setDuration(static_cast<int>(2 * halfPeriodMs));
+    animation_.setLoopCount(-1);
+    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
+        const double there = autoreverse(v.toDouble());
+        position_ = eased_ ? easeInOut(there) : there;
+        Q_EMIT positionChanged(position_);
+    });
+    owner_->installEventFilter(this);
+    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { evaluate(); });
+}
+
+bool PVLoopAnimation::isRunning() const { return animation_.state() == QAbstractAnimation::Running; }
+
+bool PVLoopAnimation::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == owner_ && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
+        evaluate();
+    return QObject::eventFilter(watched, event);
+}
+
+void PVLoopAnimation::evaluate()
+{
+    const bool shown = owner_->isVisible();
+    const bool reduce = PVTheme::instance().reduceMotion();
+    if (!shown) {
+        animation_.stop();
+        return;
+    }
+    if (reduce) {
+        animation_.stop();
+        position_ = still_;
+        Q_EMIT positionChanged(position_);
+        return;
+    }
+    if (!isRunning()) {
+        position_ = 0;
+        animation_.start();
+    }
+}
+
+// ---- Status halo --------------------------------------------------------------------------------
+
+namespace {
+
+QImage haloGlowImage(double diameter, const QColor& mark)
+{
+    static QCache<QString, QImage> cache(64);
+    const QString key = QStringLiteral("%1:%2").arg(diameter).arg(mark.rgba(), 8, 16);
+    if (QImage* hit = cache.object(key))
+        return *hit;
+    const double frame = diameter * 2.8;
+    const double reach = shadowReach(PV::glow::haloRadius);
+    const int side = static_cast<int>(std::ceil(frame + 2 * reach));
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPointF c(side / 2.0, side / 2.0);
+        const double outer = diameter * 1.4;
+        // The gradient runs from radius 4 to 1.4 d; inside radius 4 it keeps its first colour.
+        QRadialGradient g(c, outer);
+        auto at = [&](double location, double opacity) {
+            QColor col = mark;
+            col.setAlphaF(static_cast<float>(opacity));
+            g.setColorAt(std::clamp((4.0 + location * (outer - 4.0)) / outer, 0.0, 1.0), col);
+        };
+        QColor first = mark;
+        first.setAlphaF(static_cast<float>(PV::glow::haloOpacityDark));
+        g.setColorAt(0.0, first);
+        at(0.0, PV::glow::haloOpacityDark);
+        at(0.55, 0.18);
+        at(1.0, 0.0);
+        p.setPen(Qt::NoPen);
+        p.setBrush(g);
+        p.drawEllipse(c, frame / 2.0, frame / 2.0);
+    }
+    pvBlurImage(image, shadowSigma(PV::glow::haloRadius));
+    cache.insert(key, new QImage(image));
+    return image;
+}
+
+class HaloDecoration : public PVDecoration {
+public:
+    explicit HaloDecoration(PVStatusHalo* halo) : PVDecoration(halo), halo_(halo) {}
+    QMarginsF reach(const PVPaintContext&) const override
+    {
+        const double r = halo_->diameter() * 0.9 + shadowReach(PV::glow::haloRadius) + 2;
+        return {r, r, r, r};
+    }
+    void paint(QPainter& p, const QRectF& anchorRect, const PVPaintContext& ctx) const override
+    {
+        const double d = halo_->diameter();
+        const QRectF disc(anchorRect.center() - QPointF(d / 2, d / 2), QSizeF(d, d));
+        PVStatusHalo::paintHalo(p, disc, halo_->level(), halo_->isLive(), ctx, true);
+    }
+
+private:
+    PVStatusHalo* halo_;
+};
+
+} // namespace
+
+PVStatusHalo::PVStatusHalo(PVStatus level, bool isLive, double diameter, QWidget* parent)
+    : QWidget(parent), level_(level), live_(isLive), diameter_(diameter)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    decoration_ = new HaloDecoration(this);
+}
+
+void PVStatusHalo::setLevel(PVStatus level)
+{
+    level_ = level;
+    update();
+    decoration_->requestRepaint();
+}
+
+void PVStatusHalo::setLive(bool live)
+{
+    live_ = live;
+    update();
+    decoration_->requestRepaint();
+}
+
+QSize PVStatusHalo::sizeHint() const
+{
+    const int side = static_cast<int>(std::ceil(diameter_));
+    return {side, side};
+}
+
+void PVStatusHalo::paintHalo(QPainter& p, const QRectF& disc, PVStatus level, bool isLive, const PVPaintContext& ctx,
+                             bool decorationsOnly)
+{
+    const PVHaloStyle style = haloStyle(ctx.depth, isLive);
+    const QColor mark = ctx.color(statusMark(level));
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    if (decorationsOnly) {
+        if (style.glow) {
+            const QImage glow = haloGlowImage(disc.width(), mark);
+            p.save();
+            p.setCompositionMode(QPainter::CompositionMode_Plus);
+            p.drawImage(disc.center() - QPointF(glow.width() / 2.0, glow.height() / 2.0), glow);
+            p.restore();
+        }
+        if (style.shadowOpacity > 0) {
+            QColor c = style.shadowInMark ? mark : QColor(Qt::black);
+            c.setAlphaF(static_cast<float>(style.shadowOpacity));
+            pvPaintShadow(p, disc, disc.width() / 2.0, c, style.shadowRadius, QPointF(0, style.shadowY));
+        }
+        p.restore();
+        return;
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(ctx.color(statusWash(level)));
+    p.drawEllipse(disc);
+    QPen ring(ctx.color(statusBorder(level)), style.ringWidth);
+    p.setPen(ring);
+    p.setBrush(Qt::NoBrush);
+    const double inset = style.ringWidth / 2.0;
+    p.drawEllipse(disc.adjusted(inset, inset, -inset, -inset));
+    const double box = symbolBox(disc.width() * 0.46);
+    const QRectF symbol(disc.center() - QPointF(box / 2, box / 2), QSizeF(box, box));
+    const QColor symbolColor = ctx.color(style.symbolSaturated ? statusMarkSaturated(level) : statusMark(level));
+    pvPaintSymbol(p, symbol, statusSymbolName(level), symbolColor);
+    p.restore();
+}
+
+void PVStatusHalo::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QRectF disc((width() - diameter_) / 2.0, (height() - diameter_) / 2.0, diameter_, diameter_);
+    paintHalo(p, disc, level_, live_, PVPaintContext::forWidget(this), false);
+}
+
+// ---- Live indicator -----------------------------------------------------------------------------
+
+class PVLiveDot : public QWidget {
+public:
+    explicit PVLiveDot(PVLiveIndicator* owner) : QWidget(owner), owner_(owner)
+    {
+        setFixedSize(14, 14);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const PVPaintContext ctx = PVPaintContext::forWidget(this);
+        QColor c = ctx.color(owner_->tint_);
+        c.setAlphaF(static_cast<float>(c.alphaF() * owner_->levels().dot));
+        p.setPen(Qt::NoPen);
+        p.setBrush(c);
+        p.drawEllipse(QPointF(7, 7), 3.5, 3.5);
+    }
+
+private:
+    PVLiveIndicator* owner_;
+};
+
+namespace {
+class LiveDotGlow : public PVDecoration {
+public:
+    LiveDotGlow(PVLiveIndicator* owner, QWidget* dot) : PVDecoration(owner, dot), owner_(owner) {}
+    QMarginsF reach(const PVPaintContext&) const override
+    {
+        const double r = shadowReach(5) + 1;
+        return {r, r, r, r};
+    }
+    bool active(const PVPaintContext& ctx) const override { return ctx.luminous(); }
+    void paint(QPainter& p, const QRectF& anchorRect, const PVPaintContext& ctx) const override
+    {
+        QColor c = ctx.color(owner_->tint());
+        c.setAlphaF(static_cast<float>(c.alphaF() * owner_->levels().glow));
+        p.setCompositionMode(QPainter::CompositionMode_Plus);
+        pvPaintBlurredDisc(p, anchorRect.center(), 14, c, 5);
+    }
+
+private:
+    PVLiveIndicator* owner_;
+};
+} // namespace
+
+PVLiveIndicator::PVLiveIndicator(const PVColor& tint, const QString& label, QWidget* parent)
+    : QWidget(parent), tint_(tint)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(static_cast<int>(PV::space::xs));
+    dot_ = new PVLiveDot(this);
+    caption_ = new PVText(label, PVFontToken::caption, PV::color::ink::secondary, this);
+    caption_->setWrapping(false);
+    row->addWidget(dot_, 0, Qt::AlignVCenter);
+    row->addWidget(caption_, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    setAccessibleName(label);
+    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true);
+    glow_ = new LiveDotGlow(this, dot_);
+    connect(animation_, &PVLoopAnimation::positionChanged, this, [this] {
+        dot_->update();
+        if (PVPaintContext::forWidget(this).luminous())
+            glow_->requestRepaint();
+    });
+}
+
+void PVLiveIndicator::setTint(const PVColor& tint)
+{
+    tint_ = tint;
+    dot_->update();
+    glow_->requestRepaint();
+}
+
+void PVLiveIndicator::setLabel(const QString& label)
+{
+    caption_->setText(label);
+    setAccessibleName(label);
+}
+
+PVPulseLevels PVLiveIndicator::levels() const { return liveIndicatorLevels(animation_->position()); }
+
+// ---- Live endpoint ------------------------------------------------------------------------------
+
+PVLiveEndpoint::PVLiveEndpoint(const PVColor& tint, bool isLive, QWidget* parent)
+    : QWidget(parent), tint_(tint), live_(isLive)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void PVLiveEndpoint::setLive(bool live)
+{
+    live_ = live;
+    update();
+}
+
+void PVLiveEndpoint::paintEndpoint(QPainter& p, const QPointF& centre, const QColor& tint, bool isLive,
+                                   const PVPaintContext& ctx)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    if (ctx.luminous() && isLive) {
+        QColor g = tint;
+        g.setAlphaF(static_cast<float>(g.alphaF() * 0.85));
+        p.save();
+        p.setCompositionMode(QPainter::CompositionMode_Plus);
+        pvPaintBlurredDisc(p, centre, 18, g, PV::glow::endpointBlur);
+        p.restore();
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(tint);
+    p.drawEllipse(centre, 4, 4);
+    p.setPen(QPen(ctx.color(PV::color::surface::well), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(centre, 3, 3);
+    p.restore();
+}
+
+void PVLiveEndpoint::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    paintEndpoint(p, QPointF(width() / 2.0, height() / 2.0), ctx.color(tint_), live_, ctx);
+}
+
+// ---- Live incident border ------------------------------------------------------------------------
+
+namespace {
+class IncidentGlow : public PVDecoration {
+public:
+    IncidentGlow(QWidget* overlay, QWidget* card, PVStatus level, double radius)
+        : PVDecoration(overlay, card), level_(level), radius_(radius)
+    {
+    }
+    QMarginsF reach(const PVPaintContext&) const override
+    {
+        const double r = shadowReach(14);
+        return {r, r, r, r};
+    }
+    bool active(const PVPaintContext& ctx) const override { return ctx.luminous(); }
+    void paint(QPainter& p, const QRectF& anchorRect, const PVPaintContext& ctx) const override
+    {
+        QColor c = ctx.color(statusMark(level_));
+        c.setAlphaF(0.28f);
+        pvPaintShadow(p, anchorRect, radius_, c, 14);
+    }
+
+private:
+    PVStatus level_;
+    double radius_;
+};
+} // namespace
+
+PVLiveIncidentBorder::PVLiveIncidentBorder(QWidget* card, PVStatus level, double radius)
+    : QWidget(card), card_(card), level_(level), radius_(radius)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(card_->rect());
+    raise();
+    card_->installEventFilter(this);
+    animation_ = new PVLoopAnimation(this, kSweepHalfPeriodMs, false);
+    animation_->setStillPosition(0.5); // the sweep's middle: phase 0.5
+    glow_ = new IncidentGlow(this, card_, level_, radius_);
+    connect(animation_, &PVLoopAnimation::positionChanged, this, [this] { update(); });
+    show();
+}
+
+double PVLiveIncidentBorder::phase() const
+{
+    if (PVTheme::instance().reduceMotion())
+        return 0.5;
+    return incidentBorderPhase(animation_->position());
+}
+
+bool PVLiveIncidentBorder::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == card_ && event->type() == QEvent::Resize) {
+        setGeometry(card_->rect());
+        raise();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PVLiveIncidentBorder::paintBorder(QPainter& p, const QRectF& rect, double radius, PVStatus level, double phase,
+                                       const PVPaintContext& ctx)
+{
+    const double width = ctx.luminous() ? 1.5 : 2.0;
+    const QColor mark = ctx.color(statusMark(level));
+    QLinearGradient g(rect.topLeft(), rect.bottomRight());
+    for (const PVGradientStop& s : incidentBorderStops(phase, ctx.depth)) {
+        QColor c = mark;
+        c.setAlphaF(static_cast<float>(s.opacity));
+        g.setColorAt(s.position, c);
+    }
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QBrush(g), width));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(pvInsetRoundedRect(rect, radius, width));
+    p.restore();
+}
+
+void PVLiveIncidentBorder::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    paintBorder(p, QRectF(rect()), radius_, level_, phase(), PVPaintContext::forWidget(this));
+}
+
+} // namespace pv

@@ -1,0 +1,183 @@
+#pragma once
+// Live indicators: the status halo, the pulsing live indicator, the live endpoint of a line and the
+// sweeping border of a card while an incident is open. Glows and coloured shadows exist only in the
+// luminous depth style; the two animated ones show a still frame when motion is reduced, and stop
+// animating whenever they are hidden.
+
+#include "ui/design/Depth.h"
+#include "ui/design/Text.h"
+
+#include <QPointer>
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <array>
+
+namespace pv {
+
+// ---- Pure rules ---------------------------------------------------------------------------------
+
+struct PVHaloStyle {
+    bool glow = false;            // radial glow behind the disc
+    double ringWidth = 2;         // border of the disc, inside its edge
+    bool shadowInMark = false;    // shadow colour: the level's mark (true) or black
+    double shadowOpacity = 0;
+    double shadowRadius = 0;
+    double shadowY = 0;
+    bool symbolSaturated = true;  // symbol in markSaturated (true) or mark
+    friend bool operator==(const PVHaloStyle&, const PVHaloStyle&) = default;
+};
+PVHaloStyle haloStyle(PVDepthStyle depth, bool isLive);
+
+struct PVGradientStop {
+    double position = 0;
+    double opacity = 0;
+    friend bool operator==(const PVGradientStop&, const PVGradientStop&) = default;
+};
+// The three stops of the incident border's highlight for a phase: positions within [0, 1] and in
+// ascending order. While the highlight is beyond a corner the whole rim rests at the dim opacity.
+std::array<PVGradientStop, 3> incidentBorderStops(double phase, PVDepthStyle depth);
+
+// Progress t in [0, 1) over one full cycle (there and back) as a forward-then-reverse position.
+double autoreverse(double t);
+// The ease-in-out timing curve of the pulse.
+double easeInOut(double x);
+
+struct PVPulseLevels {
+    double dot = 0.55;
+    double glow = 0.35;
+};
+// Opacities of the live indicator's dot and glow at a pulse position (0 resting, 1 lit).
+PVPulseLevels liveIndicatorLevels(double pulse);
+// The incident border phase at a sweep position (0 → -0.3, 1 → 1.3).
+constexpr double incidentBorderPhase(double sweep) { return -0.3 + 1.6 * sweep; }
+
+constexpr double kPulseHalfPeriodMs = 1400;
+constexpr double kSweepHalfPeriodMs = 3200;
+
+// ---- A repeating there-and-back animation that runs only while its widget is shown ---------------
+
+class PVLoopAnimation : public QObject {
+    Q_OBJECT
+public:
+    // `owner` decides visibility; `halfPeriodMs` is one way. Reports positions in [0, 1].
+    PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased);
+    bool isRunning() const;
+    // Current position: 1 when motion is reduced (the still frame), 0 before the first show.
+    double position() const { return position_; }
+    // Position used when motion is reduced.
+    void setStillPosition(double p) { still_ = p; }
+
+Q_SIGNALS:
+    void positionChanged(double position);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void evaluate();
+    QWidget* owner_;
+    QVariantAnimation animation_;
+    bool eased_;
+    double position_ = 0;
+    double still_ = 1;
+};
+
+// ---- Widgets ------------------------------------------------------------------------------------
+
+// A disc with the status symbol; it glows while live in the luminous style. The glow and the shadow
+// are painted by the nearest host; the widget itself stays diameter × diameter in every appearance.
+class PVStatusHalo : public QWidget {
+    Q_OBJECT
+public:
+    PVStatusHalo(PVStatus level, bool isLive, double diameter, QWidget* parent = nullptr);
+    void setLevel(PVStatus level);
+    void setLive(bool live);
+    PVStatus level() const { return level_; }
+    bool isLive() const { return live_; }
+    double diameter() const { return diameter_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+    // Draws the halo onto any painter (PDF, images): with decorationsOnly the glow and shadow that
+    // lie under it, otherwise the disc and its symbol.
+    static void paintHalo(QPainter& p, const QRectF& disc, PVStatus level, bool isLive, const PVPaintContext& ctx,
+                          bool decorationsOnly);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PVStatus level_;
+    bool live_;
+    double diameter_;
+    PVDecoration* decoration_;
+};
+
+// A pulsing dot with a caption.
+class PVLiveIndicator : public QWidget {
+    Q_OBJECT
+public:
+    PVLiveIndicator(const PVColor& tint, const QString& label, QWidget* parent = nullptr);
+    void setTint(const PVColor& tint);
+    void setLabel(const QString& label);
+    bool isAnimating() const { return animation_->isRunning(); }
+    // Current opacities of the dot and the glow.
+    PVPulseLevels levels() const;
+    QWidget* dotBox() const { return dot_; }
+    PVColor tint() const { return tint_; }
+
+private:
+    PVColor tint_;
+    QWidget* dot_;
+    PVText* caption_;
+    PVLoopAnimation* animation_;
+    PVDecoration* glow_;
+    friend class PVLiveDot;
+};
+
+// The newest point of a line: a dot with a ring, glowing while live in the luminous style. The
+// widget reserves room around the dot for the glow.
+class PVLiveEndpoint : public QWidget {
+    Q_OBJECT
+public:
+    PVLiveEndpoint(const PVColor& tint, bool isLive, QWidget* parent = nullptr);
+    void setLive(bool live);
+    QSize sizeHint() const override { return {40, 40}; }
+
+    static void paintEndpoint(QPainter& p, const QPointF& centre, const QColor& tint, bool isLive,
+                              const PVPaintContext& ctx);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PVColor tint_;
+    bool live_;
+};
+
+// The sweeping highlight along the edge of a card while an incident is open. Attach it to the card;
+// it follows the card's size and removes itself with the card.
+class PVLiveIncidentBorder : public QWidget {
+    Q_OBJECT
+public:
+    PVLiveIncidentBorder(QWidget* card, PVStatus level, double radius);
+    double phase() const;
+    bool isAnimating() const { return animation_->isRunning(); }
+
+    static void paintBorder(QPainter& p, const QRectF& rect, double radius, PVStatus level, double phase,
+                            const PVPaintContext& ctx);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* card_;
+    PVStatus level_;
+    double radius_;
+    PVLoopAnimation* animation_;
+    PVDecoration* glow_;
+};
+
+} // namespace pv
