@@ -113,6 +113,9 @@ protected:
     }
     // Runs fn() (a callable returning an awaitable) on the strand; fn, with its captures, is kept
     // alive until the coroutine it returns has finished.
+    // GCC 12 destroys a lambda twice when it is written inside a co_await expression
+    // (`co_await onStrand([x] {...})`): name the lambda first and pass std::move(name), or call
+    // onStrand from a plain (non-coroutine) member function that returns its awaitable.
     template <typename Fn>
         requires std::is_invocable_v<Fn>
     auto onStrand(Fn fn) -> std::invoke_result_t<Fn>

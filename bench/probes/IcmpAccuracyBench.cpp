@@ -1,0 +1,169 @@
+// How exact ICMPProbe's round-trip times are: the median of 200 echoes to the lab gateway, measured
+// by the probe and by iputils ping side by side on the same path, with the process idle, with
+// another thread spinning, and with the network thread itself kept busy (the probe's socket reads
+// and its actor then run late; the kernel's arrival stamps keep the times exact).
+// Runs only inside the network lab (tests/lab/run-in-lab.sh).
+
+#include "core/probes/ICMPProbe.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QString>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kEchoes = 200;
+
+std::optional<QString> labGateway()
+{
+    if (qEnvironmentVariable("PV_LAB") != QLatin1String("1"))
+        return std::nullopt;
+    const QString gateway = qEnvironmentVariable("PV_LAB_GATEWAY");
+    if (gateway.isEmpty())
+        return std::nullopt;
+    return gateway;
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+}
+
+// Per-echo times that ping prints ("time=0.052 ms"), 10 ms apart like the probe's series.
+std::vector<double> pingTimes(const QString& host)
+{
+    const std::string command = "ping -n -c " + std::to_string(kEchoes) + " -i 0.01 -W 1 " + host.toStdString();
+    std::vector<double> times;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return times;
+    static const std::regex timePattern(R"(time=([0-9.]+) ms)");
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::cmatch match;
+        if (std::regex_search(line, match, timePattern))
+            times.push_back(std::strtod(match[1].first, nullptr));
+    }
+    pclose(pipe);
+    return times;
+}
+
+enum class Load { idle = 0, spinningThread = 1, busyNetworkThread = 2 };
+
+// Keeps the chosen part of the process busy while it lives.
+class Busy {
+public:
+    Busy(Load load, pv::rt::NetworkRuntime& net) : net_(net)
+    {
+        if (load == Load::spinningThread) {
+            thread_ = std::thread([this] {
+                volatile std::uint64_t sink = 0;
+                while (!stop_.load(std::memory_order_relaxed))
+                    sink = sink + 1;
+            });
+        } else if (load == Load::busyNetworkThread) {
+            postChunk();
+        }
+    }
+    ~Busy()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        while (chunksRunning_.load() != 0)
+            std::this_thread::sleep_for(1ms);
+    }
+
+private:
+    // 2 ms of work on the network thread, again and again: every socket read and every step of
+    // the probe's actor waits behind it.
+    void postChunk()
+    {
+        ++chunksRunning_;
+        asio::post(net_.executor(), [this] {
+            const auto until = std::chrono::steady_clock::now() + 2ms;
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            if (!stop_.load())
+                postChunk();
+            --chunksRunning_;
+        });
+    }
+
+    pv::rt::NetworkRuntime& net_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> chunksRunning_{0};
+    std::thread thread_;
+};
+
+void BM_IcmpProbeVersusPing(benchmark::State& state)
+{
+    const auto gateway = labGateway();
+    if (!gateway) {
+        state.SkipWithError("not inside the network lab (run it through tests/lab/run-in-lab.sh)");
+        return;
+    }
+    const auto load = static_cast<Load>(state.range(0));
+    pv::rt::NetworkRuntime net;
+    auto probe = pv::ICMPProbe::create(net.executor());
+    asio::co_spawn(net.executor(), probe->start(qEnvironmentVariable("PV_LAB_CLIENT_IF")), asio::use_future).get();
+    // Warm the neighbour cache so that neither side pays for ARP.
+    asio::co_spawn(net.executor(), probe->measure(*gateway, 3, 1s, 10ms, 0), asio::use_future).get();
+
+    double probeMedian = -1;
+    double pingMedian = -1;
+    std::size_t probeReplies = 0;
+    std::size_t pingReplies = 0;
+    for (auto _ : state) {
+        Busy busy(load, net);
+        // Side by side, so that both meet the same conditions on the path and the machine.
+        auto pinging = std::async(std::launch::async, [host = *gateway] { return pingTimes(host); });
+        const auto series =
+            asio::co_spawn(net.executor(), probe->measure(*gateway, kEchoes, 1s, 10ms, 0), asio::use_future).get();
+        const auto pings = pinging.get();
+        probeMedian = series.medianRtt().value_or(-1);
+        probeReplies = series.rtts().size();
+        pingMedian = median(pings);
+        pingReplies = pings.size();
+    }
+    asio::co_spawn(net.executor(), probe->stop(), asio::use_future).get();
+
+    state.counters["probe_median_ms"] = probeMedian;
+    state.counters["ping_median_ms"] = pingMedian;
+    state.counters["difference_ms"] = probeMedian - pingMedian;
+    state.counters["probe_replies"] = static_cast<double>(probeReplies);
+    state.counters["ping_replies"] = static_cast<double>(pingReplies);
+    if (probeReplies != kEchoes || pingReplies != kEchoes)
+        state.SkipWithError("echoes were lost on a lab path that should lose none");
+}
+
+} // namespace
+
+BENCHMARK(BM_IcmpProbeVersusPing)
+    ->ArgName("load")
+    ->Arg(static_cast<int>(Load::idle))
+    ->Arg(static_cast<int>(Load::spinningThread))
+    ->Arg(static_cast<int>(Load::busyNetworkThread))
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
