@@ -1,0 +1,179 @@
+#include "core/probes/HTTPProbe.h"
+
+#include "core/probes/ICMPSocket.h" // the probes' common uptime clock
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace pv {
+
+namespace {
+
+constexpr std::string_view kExpected = "Success";
+
+// Looks for "Success" in the body as it streams in, so a large page costs no memory. The bytes are
+// compared as they are: a body that is not valid UTF-8 still matches.
+struct BodyScan {
+    bool found = false;
+    std::string tail; // the last bytes of the body so far, for a match split across two chunks
+
+    static size_t onData(char* data, size_t size, size_t count, void* user)
+    {
+        auto* scan = static_cast<BodyScan*>(user);
+        const size_t length = size * count;
+        if (!scan->found) {
+            const std::string_view chunk(data, length);
+            std::string seam = scan->tail;
+            seam.append(chunk.substr(0, kExpected.size() - 1));
+            if (seam.find(kExpected) != std::string::npos || chunk.find(kExpected) != std::string_view::npos) {
+                scan->found = true;
+            } else {
+                scan->tail.append(chunk.substr(chunk.size() > kExpected.size() ? chunk.size() - kExpected.size() : 0));
+                if (scan->tail.size() > kExpected.size() - 1)
+                    scan->tail.erase(0, scan->tail.size() - (kExpected.size() - 1));
+            }
+        }
+        return length;
+    }
+};
+
+std::optional<HTTPPhases> readPhases(CURL* handle)
+{
+    // Cumulative microseconds from the start of the transfer.
+    curl_off_t lookup = 0, connect = 0, appConnect = 0, preTransfer = 0, startTransfer = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_NAMELOOKUP_TIME_T, &lookup) != CURLE_OK ||
+        curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connect) != CURLE_OK ||
+        curl_easy_getinfo(handle, CURLINFO_APPCONNECT_TIME_T, &appConnect) != CURLE_OK ||
+        curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &preTransfer) != CURLE_OK ||
+        curl_easy_getinfo(handle, CURLINFO_STARTTRANSFER_TIME_T, &startTransfer) != CURLE_OK)
+        return std::nullopt;
+    const auto ms = [](curl_off_t us) { return static_cast<double>(us) / 1000.0; };
+    HTTPPhases phases;
+    phases.dnsMilliseconds = ms(lookup);
+    phases.connectMilliseconds = ms(connect - lookup);
+    if (appConnect > 0)
+        phases.tlsMilliseconds = ms(appConnect - connect);
+    // curl has no "request sent" instant; the end of its preparations (request about to be sent)
+    // to the first response byte is the closest to the server's time to first byte.
+    phases.requestToResponseMilliseconds = ms(startTransfer - preTransfer);
+    return phases;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+HTTPProbeOutcome HTTPProbeOutcome::success(double totalMilliseconds, std::optional<HTTPPhases> phases)
+{
+    HTTPProbeOutcome o;
+    o.kind = Kind::success;
+    o.total = totalMilliseconds;
+    o.phases = std::move(phases);
+    return o;
+}
+
+HTTPProbeOutcome HTTPProbeOutcome::captivePortal(int statusCode)
+{
+    HTTPProbeOutcome o;
+    o.kind = Kind::captivePortal;
+    o.statusCode = statusCode;
+    return o;
+}
+
+HTTPProbeOutcome HTTPProbeOutcome::unexpectedStatus(int statusCode)
+{
+    HTTPProbeOutcome o;
+    o.kind = Kind::unexpectedStatus;
+    o.statusCode = statusCode;
+    return o;
+}
+
+HTTPProbeOutcome HTTPProbeOutcome::failed(QString message)
+{
+    HTTPProbeOutcome o;
+    o.kind = Kind::failed;
+    o.message = std::move(message);
+    return o;
+}
+
+HTTPProbeOutcome HTTPProbeOutcome::timedOut() { return HTTPProbeOutcome{}; }
+
+std::optional<double> HTTPProbeOutcome::totalMilliseconds() const
+{
+    if (kind == Kind::success)
+        return total;
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------------------------
+HTTPProbe::HTTPProbe(std::chrono::nanoseconds timeout) : timeout_(timeout)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+HTTPProbe::~HTTPProbe() { shutdownThread(); }
+
+QString HTTPProbe::defaultURL() { return QStringLiteral("http://captive.polvarine.invalid/hotspot-detect.html"); }
+
+rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url)
+{
+    return call([url = std::move(url), timeout = timeout_] { return perform(url, timeout); });
+}
+
+HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds timeout)
+{
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
+    if (!handle)
+        return HTTPProbeOutcome::failed(QString::fromUtf8(curl_easy_strerror(CURLE_FAILED_INIT)));
+    CURL* h = handle.get();
+    const QByteArray urlBytes = url.toUtf8();
+    BodyScan scan;
+    const long timeoutMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count());
+    curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, "Polvarine");
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeoutMs > 0 ? timeoutMs : 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // A redirect is what a captive portal answers with: it must be seen, not followed.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // Every request on a connection of its own, so each one pays (and measures) the whole set-up.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+    // The probe measures the direct path: proxy settings from the environment (http_proxy and
+    // friends) are ignored, so a proxy can neither hide nor cause a failure of the line.
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BodyScan::onData);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &scan);
+
+    const std::uint64_t start = ICMPSocket::uptimeNanoseconds();
+    const CURLcode rc = curl_easy_perform(h);
+    const std::uint64_t end = ICMPSocket::uptimeNanoseconds();
+
+    if (rc == CURLE_OPERATION_TIMEDOUT)
+        return HTTPProbeOutcome::timedOut();
+    if (rc != CURLE_OK)
+        return HTTPProbeOutcome::failed(QString::fromUtf8(curl_easy_strerror(rc)));
+
+    const char* scheme = nullptr;
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_SCHEME, &scheme);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    const QByteArray schemeText = QByteArray(scheme != nullptr ? scheme : "").toLower();
+    if (status == 0 || (schemeText != "http" && schemeText != "https"))
+        return HTTPProbeOutcome::failed(QStringLiteral("The response was not HTTP."));
+    if (status != 200) {
+        if (status >= 300 && status <= 399)
+            return HTTPProbeOutcome::captivePortal(static_cast<int>(status));
+        return HTTPProbeOutcome::unexpectedStatus(static_cast<int>(status));
+    }
+    if (!scan.found)
+        return HTTPProbeOutcome::captivePortal(200); // some page was served in place of ours
+    return HTTPProbeOutcome::success(static_cast<double>(end - start) / 1'000'000.0, readPhases(h));
+}
+
+} // namespace pv

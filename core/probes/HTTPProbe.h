@@ -1,0 +1,69 @@
+#pragma once
+// The HTTP probe: one plain-HTTP GET of a captive-portal check page per call, timed as a whole and
+// split into name lookup, connection, TLS and server response; a login page that intercepts the
+// request is recognised as a captive portal.
+//
+// Each request is one libcurl easy transfer, performed on the probe's own worker thread and awaited
+// by the caller. The probe service sends one request per batch, so a worker costs one thread switch
+// per batch; driving curl's multi-socket interface from Asio would pay off only for many parallel
+// transfers (the load test's business), not for this one.
+
+#include "core/records/Runtime.h"
+
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+namespace pv {
+
+// Milliseconds; a phase that the transfer did not go through (TLS over plain HTTP) is absent.
+struct HTTPPhases {
+    std::optional<double> dnsMilliseconds;
+    std::optional<double> connectMilliseconds;
+    std::optional<double> tlsMilliseconds;
+    std::optional<double> requestToResponseMilliseconds;
+    bool operator==(const HTTPPhases&) const = default;
+};
+
+struct HTTPProbeOutcome {
+    enum class Kind { success, captivePortal, unexpectedStatus, failed, timeout };
+
+    Kind kind = Kind::timeout;
+    double total = 0;                  // success: the whole request in milliseconds
+    std::optional<HTTPPhases> phases;  // success only
+    int statusCode = 0;                // captivePortal, unexpectedStatus
+    QString message;                   // failed
+
+    static HTTPProbeOutcome success(double totalMilliseconds, std::optional<HTTPPhases> phases);
+    static HTTPProbeOutcome captivePortal(int statusCode);
+    static HTTPProbeOutcome unexpectedStatus(int statusCode);
+    static HTTPProbeOutcome failed(QString message);
+    static HTTPProbeOutcome timedOut();
+
+    std::optional<double> totalMilliseconds() const;
+    bool isSuccess() const { return kind == Kind::success; }
+    bool operator==(const HTTPProbeOutcome&) const = default;
+};
+
+class HTTPProbe : public rt::BlockingActor {
+public:
+    explicit HTTPProbe(std::chrono::nanoseconds timeout = std::chrono::seconds(5));
+    ~HTTPProbe() override;
+
+    // The check page used when the service is given none: a plain-HTTP page at
+    // "/hotspot-detect.html" whose body contains "Success". The host is configuration.
+    static QString defaultURL();
+
+    std::chrono::nanoseconds timeout() const { return timeout_; }
+
+    // Never throws. Resumes the caller on its own executor.
+    rt::awaitable<HTTPProbeOutcome> measure(QString url);
+
+private:
+    static HTTPProbeOutcome perform(const QString& url, std::chrono::nanoseconds timeout);
+
+    std::chrono::nanoseconds timeout_;
+};
+
+} // namespace pv

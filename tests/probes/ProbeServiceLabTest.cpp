@@ -1,0 +1,175 @@
+// Whole probe batches in the lab: real echoes to the lab router and the lab's 1.1.1.1 and 8.8.8.8,
+// the check page and the DNS zone on 10.79.0.1, all through the lab router.
+
+#include "core/probes/NativeProbeService.h"
+
+#include "tests/probes/DnsHttpLabSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace pv;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kSilentText = QStringLiteral("A várakozási időn belül nem érkezett válasz.");
+
+class ProbeServiceLabTest : public test::LabServersTest {
+protected:
+    static MeasurementProfile labProfile(const QString& zone)
+    {
+        MeasurementProfile p = MeasurementProfile::defaultProfile(); // 1.1.1.1 and 8.8.8.8, 3 echoes
+        p.dnsProbeZone = zone;
+        return p;
+    }
+
+    static void expectEchoSuccess(const NetworkSample& s)
+    {
+        EXPECT_TRUE(s.success) << s.target.id.toStdString() << ": " << s.errorDescription.value_or(QString()).toStdString();
+        EXPECT_TRUE(s.latencyMilliseconds);
+        EXPECT_EQ(s.timeoutCount, 0);
+        EXPECT_EQ(s.packetLoss, 0.0);
+        EXPECT_FALSE(s.errorDescription);
+    }
+};
+
+// Runs on scope exit; the lab is shared by the tests of this program.
+template <typename F> struct Restore {
+    F f;
+    ~Restore() { f(); }
+};
+template <typename F> Restore(F) -> Restore<F>;
+
+} // namespace
+
+TEST_F(ProbeServiceLabTest, BatchesKeepTheirOrderAndQueryDnsInBatchesOneFiveAndNine)
+{
+    NativeProbeService service(net_.executor(), labProfile(QStringLiteral("rhythm.answer.lab.test")),
+                               {servers_->pageURL(), {}});
+    test::runOn(net_, service.start(lab_->clientIf));
+    ASSERT_TRUE(test::runOn(net_, service.isStarted()).value_or(false));
+    std::vector<int> dnsBatches;
+    for (int number = 1; number <= 10; ++number) {
+        const auto batch = test::runOn(net_, service.collectBatch(route()));
+        ASSERT_TRUE(batch);
+        const auto& s = batch->samples;
+        ASSERT_GE(s.size(), 4u);
+        EXPECT_EQ(s[0].target, ProbeTarget(ProbeKind::gateway, QStringLiteral("Router"), lab_->gateway));
+        EXPECT_EQ(s[1].target, ProbeTarget(ProbeKind::publicIP, QStringLiteral("Cloudflare"), QStringLiteral("1.1.1.1")));
+        EXPECT_EQ(s[2].target, ProbeTarget(ProbeKind::publicIP, QStringLiteral("Google DNS"), QStringLiteral("8.8.8.8")));
+        EXPECT_EQ(s[3].target, ProbeTarget(ProbeKind::http, QStringLiteral("HTTP probe"), servers_->pageURL()));
+        for (int i = 0; i < 3; ++i)
+            expectEchoSuccess(s[i]);
+        EXPECT_TRUE(s[3].success) << s[3].errorDescription.value_or(QString()).toStdString();
+        if (s.size() == 5u) {
+            dnsBatches.push_back(number);
+            EXPECT_EQ(s[4].target.kind, ProbeKind::dns);
+            EXPECT_TRUE(s[4].success);
+            EXPECT_TRUE(s[4].target.host.endsWith(QStringLiteral(".probe.rhythm.answer.lab.test")));
+        }
+        for (const auto& sample : s)
+            EXPECT_EQ(sample.batchID, batch->id);
+        const auto earliest = std::min_element(s.begin(), s.end(), [](const auto& a, const auto& b) {
+            return a.timestamp < b.timestamp;
+        });
+        EXPECT_EQ(batch->timestamp, earliest->timestamp);
+    }
+    EXPECT_EQ(dnsBatches, (std::vector<int>{1, 5, 9}));
+    EXPECT_EQ(servers_->dnsLog().count(QStringLiteral(".probe.rhythm.answer.lab.test")), 3);
+
+    // Re-pinned to the interface, the service measures on; the counter runs on (batch 11: no DNS).
+    test::runOn(net_, service.rebind(lab_->clientIf));
+    EXPECT_TRUE(test::runOn(net_, service.isStarted()).value_or(false));
+    const auto after = test::runOn(net_, service.collectBatch(route()));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->samples.size(), 4u);
+    expectEchoSuccess(after->samples[0]);
+    test::runOn(net_, service.stop());
+    EXPECT_FALSE(test::runOn(net_, service.isStarted()).value_or(true));
+}
+
+TEST_F(ProbeServiceLabTest, TheFourProbesRunAtOnce)
+{
+    // Each echo series lasts about 0.6 s (two spacings of 0.3 s), the page answers after 0.6 s:
+    // one after the other they would take about 2.4 s, at once about 0.6 s.
+    MeasurementProfile profile = labProfile(QStringLiteral("answer.lab.test"));
+    profile.echoSpacing = 300ms;
+    profile.dnsEveryNthBatch = 0;
+    NativeProbeService service(net_.executor(), profile, {servers_->pageURL(QStringLiteral("slow:600")), {}});
+    test::runOn(net_, service.start(std::nullopt));
+    const auto start = std::chrono::steady_clock::now();
+    const auto batch = test::runOn(net_, service.collectBatch(route()));
+    const double took = test::secondsSince(start);
+    ASSERT_TRUE(batch);
+    ASSERT_EQ(batch->samples.size(), 4u);
+    for (const auto& s : batch->samples)
+        EXPECT_TRUE(s.success) << s.target.id.toStdString();
+    EXPECT_GE(took, 0.6);
+    EXPECT_LT(took, 1.5) << "the probes ran one after the other";
+    // Every sample is stamped when its probe ends: all four end together.
+    const auto [first, last] = std::minmax_element(batch->samples.begin(), batch->samples.end(),
+                                                   [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    EXPECT_LT(last->timestamp - first->timestamp, 0.35);
+    test::runOn(net_, service.stop());
+}
+
+TEST_F(ProbeServiceLabTest, WithoutRoutesFromTheInternetOnlyTheGatewayAnswers)
+{
+    ASSERT_EQ(lab_->run(lab_->inetNs, QStringLiteral("ip route del 10.77.0.0/24")), 0);
+    Restore restore{[this] { lab_->run(lab_->inetNs, QStringLiteral("ip route replace 10.77.0.0/24 via 10.78.0.1")); }};
+
+    NativeProbeService service(net_.executor(), labProfile(QStringLiteral("cut.answer.lab.test")),
+                               {servers_->pageURL(), {}});
+    test::runOn(net_, service.start(std::nullopt));
+    const auto batch = test::runOn(net_, service.collectBatch(route()));
+    ASSERT_TRUE(batch);
+    ASSERT_EQ(batch->samples.size(), 5u); // the first batch queries DNS
+    const auto& s = batch->samples;
+    expectEchoSuccess(s[0]);
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_FALSE(s[i].success) << s[i].target.id.toStdString();
+        EXPECT_FALSE(s[i].latencyMilliseconds);
+        EXPECT_EQ(s[i].timeoutCount, 3);
+        EXPECT_EQ(s[i].packetLoss, 1.0);
+        EXPECT_EQ(s[i].errorDescription, kSilentText);
+    }
+    EXPECT_FALSE(s[3].success);
+    EXPECT_EQ(s[3].errorDescription, QStringLiteral("The request timed out."));
+    EXPECT_FALSE(s[4].success);
+    EXPECT_EQ(s[4].errorDescription, QStringLiteral("The resolver did not answer."));
+    test::runOn(net_, service.stop());
+}
+
+rt::awaitable<void> stopAfter(rt::NetworkRuntime& net, NativeProbeService& service, std::chrono::milliseconds delay)
+{
+    co_await rt::sleepFor(net.executor(), delay);
+    co_await service.stop();
+}
+
+TEST_F(ProbeServiceLabTest, StopDuringABatchAbandonsTheWaitingEchoes)
+{
+    ASSERT_TRUE(lab_->dropAll(lab_->routerNs, QStringLiteral("1.1.1.1")));
+    ASSERT_TRUE(lab_->dropAll(lab_->routerNs, QStringLiteral("8.8.8.8")));
+    Restore restore{[this] { lab_->clearFaults(lab_->routerNs); }};
+
+    MeasurementProfile profile = labProfile(QStringLiteral("answer.lab.test"));
+    profile.dnsEveryNthBatch = 0;
+    NativeProbeService service(net_.executor(), profile, {servers_->pageURL(), {}});
+    test::runOn(net_, service.start(std::nullopt));
+    // The stop runs on the service while the batch waits for the public hosts' first echoes.
+    asio::co_spawn(net_.executor(), stopAfter(net_, service, 400ms), asio::detached);
+    const auto batch = test::runOn(net_, service.collectBatch(route()));
+    ASSERT_TRUE(batch);
+    ASSERT_EQ(batch->samples.size(), 4u);
+    for (int i = 1; i <= 2; ++i) {
+        const auto& s = batch->samples[i];
+        EXPECT_FALSE(s.success);
+        EXPECT_EQ(s.timeoutCount, 3);
+        EXPECT_EQ(s.packetLoss, 1.0); // the two send failures; the abandoned echo does not count
+        EXPECT_EQ(s.errorDescription, QStringLiteral("A mérés leállt, mielőtt a válasz megérkezett volna."));
+    }
+    EXPECT_TRUE(batch->samples[3].success);
+    EXPECT_FALSE(test::runOn(net_, service.isStarted()).value_or(true));
+}
