@@ -1,0 +1,126 @@
+#include "core/app/AppBootstrap.h"
+
+#include "core/app/AppViewModel.h"
+#include "core/app/ReportServices.h"
+#include "core/app/ServiceAdapters.h"
+#include "core/probes/LocationPermission.h"
+#include "core/records/Logging.h"
+#include "core/records/Profile.h"
+#include "core/store/SQLiteStore.h"
+
+#include <QDateTime>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+
+namespace pv {
+
+namespace AppBootstrap {
+
+namespace {
+const QString kCouldNotCreate = QStringLiteral("the database file could not be created");
+
+std::shared_ptr<SQLiteStore> openInMemory(QString& reason)
+{
+    try {
+        return std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    } catch (const std::exception& e) {
+        reason = QString::fromUtf8(e.what());
+        return std::shared_ptr<SQLiteStore>(SQLiteStore::unavailable(reason));
+    }
+}
+
+OpenedStore runInMemory(QString reason)
+{
+    auto store = openInMemory(reason);
+    return {std::move(store), StorageHealth::notPersisting(reason)};
+}
+
+QString describe(const std::exception& e)
+{
+    if (const auto* storeError = dynamic_cast<const StoreError*>(&e))
+        return storeError->message();
+    return QString::fromUtf8(e.what());
+}
+} // namespace
+
+bool isUnreadableDatabase(const std::exception& error)
+{
+    const auto* storeError = dynamic_cast<const StoreError*>(&error);
+    if (storeError == nullptr)
+        return false;
+    // Extended result codes keep the primary code in their low byte.
+    const int primary = storeError->code() & 0xff;
+    return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+QString quarantineCorruptStore(const QString& databasePath)
+{
+    namespace fs = std::filesystem;
+    QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
+    stamp.remove(QLatin1Char(':'));
+    const QString destination = databasePath + QStringLiteral(".corrupt-") + stamp;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const fs::path source = (databasePath + QLatin1String(suffix)).toStdString();
+        std::error_code ec;
+        if (!fs::exists(source, ec))
+            continue;
+        const fs::path target = (destination + QLatin1String(suffix)).toStdString();
+        fs::remove(target, ec); // a leftover at the target is replaced; its removal may fail quietly
+        fs::rename(source, target);
+    }
+    return destination;
+}
+
+OpenedStore openEvidenceStore()
+{
+    try {
+        return {std::make_shared<SQLiteStore>(), StorageHealth::healthy()};
+    } catch (const std::exception& first) {
+        qCCritical(log::bootstrap, "Opening the evidence store failed: %s", qUtf8Printable(describe(first)));
+        if (!isUnreadableDatabase(first)) {
+            // Not the file's fault: it stays untouched for the next start (or the newer version).
+            qCWarning(log::bootstrap, "Leaving the evidence store file untouched and running in memory");
+            return runInMemory(describe(first));
+        }
+    }
+
+    QString path;
+    try {
+        path = SQLiteStore::defaultLocation();
+    } catch (const std::exception&) {
+        return runInMemory(kCouldNotCreate);
+    }
+    try {
+        const QString quarantined = quarantineCorruptStore(path);
+        auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::file(path));
+        qCInfo(log::bootstrap, "Started a fresh evidence store; the old one is at %s", qUtf8Printable(quarantined));
+        return {std::move(store), StorageHealth::startedFresh(quarantined)};
+    } catch (const std::exception& e) {
+        qCCritical(log::bootstrap, "Recovering with a fresh database failed: %s", qUtf8Printable(describe(e)));
+    }
+    return runInMemory(kCouldNotCreate);
+}
+
+std::unique_ptr<AppViewModel> makeLiveViewModel()
+{
+    OpenedStore opened = openEvidenceStore();
+    // The sockets and timers of every service run on this one background loop.
+    auto runtime = std::make_shared<rt::NetworkRuntime>();
+    AppViewModel::Services services;
+    services.runtime = runtime;
+    services.store = opened.store;
+    services.topology = std::make_shared<TopologyAdapter>(std::make_shared<NetworkTopologyService>());
+    services.probeService = std::make_shared<ProbeAdapter>(
+        std::make_shared<NativeProbeService>(runtime->executor(), MeasurementProfile::defaultProfile()));
+    services.wifiProvider = std::make_shared<WifiAdapter>(std::make_shared<WiFiSnapshotProvider>());
+    services.exportService = makeExportService(opened.store);
+    services.pathMonitor = std::make_shared<PathAdapter>(std::make_shared<PathMonitorService>());
+    services.locationPermissionService = std::make_shared<LocationPermissionService>();
+    return std::make_unique<AppViewModel>(std::move(services), std::move(opened.health));
+}
+
+} // namespace AppBootstrap
+
+} // namespace pv

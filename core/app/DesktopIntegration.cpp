@@ -1,0 +1,184 @@
+#include "core/app/DesktopIntegration.h"
+
+#include "core/records/Logging.h"
+
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QVariantMap>
+
+#include <stdexcept>
+
+namespace pv {
+
+namespace {
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+
+// Quoting of an Exec argument (desktop entry specification): reserved characters force double
+// quotes, inside which ", `, $ and \ are escaped.
+QString quotedExecArgument(const QString& arg)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = arg.isEmpty();
+    for (const QChar c : arg)
+        needsQuotes = needsQuotes || reserved.contains(c);
+    QString out = arg;
+    // A literal percent sign must be doubled in Exec whether quoted or not.
+    out.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    if (!needsQuotes)
+        return out;
+    QString escaped;
+    for (const QChar c : out) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            escaped.append(QLatin1Char('\\'));
+        escaped.append(c);
+    }
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+XdgAutostartLoginItem::XdgAutostartLoginItem(QString entryPath, QString executable)
+    : entryPath_(std::move(entryPath)), executable_(std::move(executable))
+{
+}
+
+QString XdgAutostartLoginItem::defaultEntryPath()
+{
+    QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    // The specification ignores a relative value as well as an empty one.
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/autostart/polvarine.desktop");
+}
+
+bool XdgAutostartLoginItem::isEnabled() const
+{
+    QFile file(entryPath_);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    bool inMainGroup = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inMainGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!inMainGroup)
+            continue;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        const QString value = line.mid(eq + 1).trimmed();
+        if (key == QLatin1String("Hidden") && value == QLatin1String("true"))
+            return false;
+        if (key == QLatin1String("X-GNOME-Autostart-enabled") && value == QLatin1String("false"))
+            return false;
+    }
+    return true;
+}
+
+void XdgAutostartLoginItem::setEnabled(bool enabled)
+{
+    if (!enabled) {
+        QFile file(entryPath_);
+        if (file.exists() && !file.remove())
+            throw std::runtime_error(
+                QStringLiteral("could not remove %1: %2").arg(entryPath_, file.errorString()).toStdString());
+        return;
+    }
+    const QFileInfo info(entryPath_);
+    if (!QDir().mkpath(info.absolutePath()))
+        throw std::runtime_error(QStringLiteral("could not create %1").arg(info.absolutePath()).toStdString());
+    const QString executable =
+        executable_.isEmpty() ? QCoreApplication::applicationFilePath() : executable_;
+    QSaveFile file(entryPath_);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        throw std::runtime_error(
+            QStringLiteral("could not write %1: %2").arg(entryPath_, file.errorString()).toStdString());
+    const QString text = QStringLiteral("[Desktop Entry]\n"
+                                        "Type=Application\n"
+                                        "Name=Polvarine\n"
+                                        "Exec=%1\n"
+                                        "Terminal=false\n"
+                                        "X-GNOME-Autostart-enabled=true\n")
+                             .arg(quotedExecArgument(executable));
+    file.write(text.toUtf8());
+    if (!file.commit())
+        throw std::runtime_error(
+            QStringLiteral("could not write %1: %2").arg(entryPath_, file.errorString()).toStdString());
+}
+
+// ---------------------------------------------------------------------------------------------
+FreedesktopNotifier::FreedesktopNotifier(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {}
+
+void FreedesktopNotifier::requestAuthorization()
+{
+    if (!bus_.isConnected()) {
+        qCInfo(log::preferences, "Notification authorisation granted: %d", 0);
+        Q_EMIT authorizationChecked(false);
+        return;
+    }
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetServerInformation"));
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        const bool answered = !w->isError();
+        qCInfo(log::preferences, "Notification authorisation granted: %d", answered ? 1 : 0);
+        w->deleteLater();
+        Q_EMIT authorizationChecked(answered);
+    });
+}
+
+void FreedesktopNotifier::post(const QString& identifier, const QString& title, const QString& body)
+{
+    if (!bus_.isConnected()) {
+        qCWarning(log::preferences, "Outage notification not shown: no session bus (%s)",
+                  qUtf8Printable(bus_.lastError().message()));
+        Q_EMIT postFinished(identifier, false);
+        return;
+    }
+    if (inFlight_.contains(identifier)) {
+        waiting_.insert(identifier, {title, body});
+        return;
+    }
+    send(identifier, title, body);
+}
+
+void FreedesktopNotifier::send(const QString& identifier, const QString& title, const QString& body)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
+    QVariantMap hints;
+    // The desktop's default notification sound.
+    hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
+    call << QStringLiteral("Polvarine") << ids_.value(identifier, 0u) << QString() << title << body << QStringList()
+         << hints << int(-1);
+    inFlight_.insert(identifier);
+    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, identifier](QDBusPendingCallWatcher* w) {
+        QDBusPendingReply<uint> reply = *w;
+        w->deleteLater();
+        inFlight_.remove(identifier);
+        const bool delivered = !reply.isError();
+        if (delivered)
+            ids_.insert(identifier, reply.value());
+        else
+            qCWarning(log::preferences, "Outage notification not shown: %s", qUtf8Printable(reply.error().message()));
+        Q_EMIT postFinished(identifier, delivered);
+        if (waiting_.contains(identifier)) {
+            const auto [title, body] = waiting_.take(identifier);
+            send(identifier, title, body);
+        }
+    });
+}
+
+} // namespace pv
