@@ -1,0 +1,182 @@
+#include "core/store/SQLiteStore.h"
+
+#include "core/records/Logging.h"
+#include "core/store/StoreDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace pv {
+
+namespace {
+void createFolder(const QString& folder)
+{
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()));
+}
+} // namespace
+
+QString SQLiteStore::defaultLocation()
+{
+    const QString override = qEnvironmentVariable("POLVARINE_DB");
+    if (!override.isEmpty()) {
+        QString path = override;
+        if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+            path = QDir::homePath() + path.mid(1);
+        path = QFileInfo(path).absoluteFilePath();
+        createFolder(QFileInfo(path).absolutePath());
+        return path;
+    }
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dataFolder.isEmpty())
+        throw std::runtime_error("No per-user data folder is available for the evidence database.");
+    const QString folder = dataFolder + QStringLiteral("/Polvarine");
+    createFolder(folder);
+    return folder + QStringLiteral("/polvarine.sqlite3");
+}
+
+SQLiteStore::SQLiteStore(const std::optional<QString>& filePath)
+    : SQLiteStore(Location::file(filePath ? *filePath : defaultLocation()))
+{
+}
+
+SQLiteStore::SQLiteStore(const Location& location)
+    : database_(std::make_unique<store::StoreDatabase>(location)), location_(location)
+{
+}
+
+SQLiteStore::SQLiteStore(Unavailable unavailable)
+    : unavailableReason_(std::move(unavailable.reason)), location_(Location::inMemory())
+{
+    qCCritical(log::storage(), "Evidence store unavailable: %s", qUtf8Printable(*unavailableReason_));
+}
+
+std::unique_ptr<SQLiteStore> SQLiteStore::unavailable(QString reason)
+{
+    return std::make_unique<SQLiteStore>(Unavailable{std::move(reason)});
+}
+
+SQLiteStore::~SQLiteStore()
+{
+    // Queued operations finish before the connection goes away.
+    shutdownThread();
+}
+
+store::StoreDatabase& SQLiteStore::requireDatabase()
+{
+    if (!database_)
+        throw StoreError(StoreError::unavailable,
+                         unavailableReason_.value_or(QStringLiteral("The evidence store is unavailable.")));
+    return *database_;
+}
+
+// Runs fn(database) on the store's thread.
+template <typename Fn> auto SQLiteStore::withDatabase(Fn fn)
+{
+    return call([this, fn = std::move(fn)]() mutable { return fn(requireDatabase()); });
+}
+
+using store::StoreDatabase;
+
+rt::awaitable<void> SQLiteStore::insertSamples(ProbeBatch batch)
+{
+    return withDatabase([batch = std::move(batch)](StoreDatabase& db) { db.insertSamples(batch); });
+}
+rt::awaitable<void> SQLiteStore::insertWifiSnapshot(WifiSnapshot snapshot)
+{
+    return withDatabase([snapshot = std::move(snapshot)](StoreDatabase& db) { db.insertWifiSnapshot(snapshot); });
+}
+rt::awaitable<void> SQLiteStore::insertEvent(DiagnosticEvent event)
+{
+    return withDatabase([event = std::move(event)](StoreDatabase& db) { db.insertEvent(event); });
+}
+rt::awaitable<void> SQLiteStore::insertMarker(ManualMarker marker)
+{
+    return withDatabase([marker = std::move(marker)](StoreDatabase& db) { db.insertMarker(marker); });
+}
+rt::awaitable<void> SQLiteStore::upsertIncident(Incident incident)
+{
+    return withDatabase([incident = std::move(incident)](StoreDatabase& db) { db.upsertIncident(incident); });
+}
+rt::awaitable<void> SQLiteStore::insertLoadTest(LoadTestResult result)
+{
+    return withDatabase([result = std::move(result)](StoreDatabase& db) { db.insertLoadTest(result); });
+}
+rt::awaitable<void> SQLiteStore::saveBaseline(QualityBaseline baseline)
+{
+    return withDatabase([baseline = std::move(baseline)](StoreDatabase& db) { db.saveBaseline(baseline); });
+}
+rt::awaitable<void> SQLiteStore::deleteBaseline()
+{
+    return withDatabase([](StoreDatabase& db) { db.deleteBaseline(); });
+}
+
+rt::awaitable<std::optional<QualityBaseline>> SQLiteStore::loadBaseline()
+{
+    return withDatabase([](StoreDatabase& db) { return db.loadBaseline(); });
+}
+rt::awaitable<std::optional<Timestamp>> SQLiteStore::lastSessionBoundary()
+{
+    return withDatabase([](StoreDatabase& db) { return db.lastSessionBoundary(); });
+}
+rt::awaitable<std::optional<Timestamp>> SQLiteStore::earliestTimestamp()
+{
+    return withDatabase([](StoreDatabase& db) { return db.earliestTimestamp(); });
+}
+rt::awaitable<std::vector<SampleRollup>> SQLiteStore::rollups(double bucketSeconds, Timestamp from, Timestamp to)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.rollups(bucketSeconds, from, to); });
+}
+
+rt::awaitable<std::vector<NetworkSample>> SQLiteStore::recentSamples(int limit)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.recentSamples(limit); });
+}
+rt::awaitable<std::vector<WifiSnapshot>> SQLiteStore::recentWifiSnapshots(int limit)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.recentWifiSnapshots(limit); });
+}
+rt::awaitable<std::vector<Incident>> SQLiteStore::recentIncidents(int limit)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.recentIncidents(limit); });
+}
+rt::awaitable<std::vector<DiagnosticEvent>> SQLiteStore::recentEvents(int limit)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.recentEvents(limit); });
+}
+rt::awaitable<std::vector<ManualMarker>> SQLiteStore::recentMarkers(int limit)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.recentMarkers(limit); });
+}
+
+rt::awaitable<std::vector<NetworkSample>> SQLiteStore::samples(Timestamp from, Timestamp to)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.samples(from, to); });
+}
+rt::awaitable<std::vector<WifiSnapshot>> SQLiteStore::wifiSnapshots(Timestamp from, Timestamp to)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.wifiSnapshots(from, to); });
+}
+rt::awaitable<std::vector<Incident>> SQLiteStore::incidents(Timestamp from, Timestamp to)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.incidents(from, to); });
+}
+rt::awaitable<std::vector<DiagnosticEvent>> SQLiteStore::events(Timestamp from, Timestamp to)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.events(from, to); });
+}
+rt::awaitable<std::vector<ManualMarker>> SQLiteStore::markers(Timestamp from, Timestamp to)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.markers(from, to); });
+}
+
+rt::awaitable<void> SQLiteStore::rollUpAndPrune(RetentionPolicy policy, Timestamp now)
+{
+    return withDatabase([=](StoreDatabase& db) { db.rollUpAndPrune(policy, now); });
+}
+
+} // namespace pv

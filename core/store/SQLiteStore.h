@@ -1,0 +1,114 @@
+#pragma once
+// The evidence store: one SQLite database holding every sample, Wi-Fi reading, event, marker,
+// incident, load test, the saved quality baseline and the roll-ups of old samples.
+//
+// The store is an actor with a thread of its own: each operation is an awaitable that runs the
+// blocking SQLite work there, one at a time, so the GUI thread never waits on the database. Opening,
+// creating the schema and migrating happen in the constructor, synchronously, before anyone else can
+// reach the store. Every failure is a StoreError (see StoreError.h).
+
+#include "core/records/LoadTestResult.h"
+#include "core/records/Quality.h"
+#include "core/records/Records.h"
+#include "core/records/Runtime.h"
+#include "core/store/Retention.h"
+#include "core/store/StoreError.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pv {
+
+namespace store {
+class StoreDatabase;
+}
+
+// Where the evidence database lives: a file, or SQLite's private in-memory database.
+class StoreLocation {
+public:
+    static StoreLocation file(QString path) { return StoreLocation(false, std::move(path)); }
+    static StoreLocation inMemory() { return StoreLocation(true, QString()); }
+
+    bool isInMemory() const { return inMemory_; }
+    // The file's path; empty for the in-memory location.
+    const QString& path() const { return path_; }
+    bool operator==(const StoreLocation&) const = default;
+
+private:
+    StoreLocation(bool inMemory, QString path) : inMemory_(inMemory), path_(std::move(path)) {}
+    bool inMemory_;
+    QString path_;
+};
+
+class SQLiteStore : public rt::BlockingActor {
+public:
+    using Location = StoreLocation;
+    struct Unavailable {
+        QString reason;
+    };
+
+    // Opens the file at filePath, or at defaultLocation() when none is given.
+    explicit SQLiteStore(const std::optional<QString>& filePath = std::nullopt);
+    // Opens or creates the database, creates the schema and migrates it; throws on any failure
+    // (a StoreError, or the file system's error when the folder cannot be made).
+    explicit SQLiteStore(const Location& location);
+    // A store without a connection: every operation fails with code 99 and this reason.
+    explicit SQLiteStore(Unavailable unavailable);
+    static std::unique_ptr<SQLiteStore> unavailable(QString reason);
+    ~SQLiteStore() override;
+
+    // POLVARINE_DB when set and not empty (a leading "~" expanded), else the per-user data folder's
+    // Polvarine/polvarine.sqlite3; the parent folder is created. Throws the file system's error.
+    static QString defaultLocation();
+
+    const Location& location() const { return location_; }
+    const std::optional<QString>& unavailableReason() const { return unavailableReason_; }
+    bool isAvailable() const { return database_ != nullptr; }
+
+    // Writers: one INSERT OR REPLACE per row, no enclosing transaction.
+    rt::awaitable<void> insertSamples(ProbeBatch batch);
+    rt::awaitable<void> insertWifiSnapshot(WifiSnapshot snapshot);
+    rt::awaitable<void> insertEvent(DiagnosticEvent event);
+    rt::awaitable<void> insertMarker(ManualMarker marker);
+    rt::awaitable<void> upsertIncident(Incident incident);
+    rt::awaitable<void> insertLoadTest(LoadTestResult result);
+    rt::awaitable<void> saveBaseline(QualityBaseline baseline);
+    rt::awaitable<void> deleteBaseline();
+
+    // Single-value reads.
+    rt::awaitable<std::optional<QualityBaseline>> loadBaseline();
+    rt::awaitable<std::optional<Timestamp>> lastSessionBoundary();
+    rt::awaitable<std::optional<Timestamp>> earliestTimestamp();
+    rt::awaitable<std::vector<SampleRollup>> rollups(double bucketSeconds, Timestamp from, Timestamp to);
+
+    // Newest first.
+    rt::awaitable<std::vector<NetworkSample>> recentSamples(int limit);
+    rt::awaitable<std::vector<WifiSnapshot>> recentWifiSnapshots(int limit);
+    rt::awaitable<std::vector<Incident>> recentIncidents(int limit);
+    rt::awaitable<std::vector<DiagnosticEvent>> recentEvents(int limit);
+    rt::awaitable<std::vector<ManualMarker>> recentMarkers(int limit);
+
+    // Oldest first, both ends included.
+    rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to);
+    rt::awaitable<std::vector<WifiSnapshot>> wifiSnapshots(Timestamp from, Timestamp to);
+    // Incidents that start or end in the period, span it, or are still open and began before its end.
+    rt::awaitable<std::vector<Incident>> incidents(Timestamp from, Timestamp to);
+    rt::awaitable<std::vector<DiagnosticEvent>> events(Timestamp from, Timestamp to);
+    rt::awaitable<std::vector<ManualMarker>> markers(Timestamp from, Timestamp to);
+
+    // Rolls complete old buckets up and prunes every table by the policy, in one transaction.
+    rt::awaitable<void> rollUpAndPrune(RetentionPolicy policy, Timestamp now);
+
+private:
+    template <typename Fn> auto withDatabase(Fn fn);
+    store::StoreDatabase& requireDatabase();
+
+    std::unique_ptr<store::StoreDatabase> database_;
+    std::optional<QString> unavailableReason_;
+    Location location_;
+};
+
+} // namespace pv

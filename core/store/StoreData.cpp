@@ -1,0 +1,459 @@
+// Writing records to the evidence database and reading them back.
+#include "core/store/StoreDatabase.h"
+
+#include <QStringDecoder>
+
+#include <array>
+#include <type_traits>
+
+namespace pv::store {
+
+const char* const kInsertSampleStatement =
+    "INSERT OR REPLACE INTO network_samples (\n"
+    "    id, batch_id, timestamp, target_kind, target_label, target_host, interface_name,\n"
+    "    local_address, gateway_address, latency_ms, success, timeout_count, packet_loss, error_description\n"
+    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+
+namespace {
+
+constexpr const char* kInsertWifi =
+    "INSERT OR REPLACE INTO wifi_snapshots (\n"
+    "    id, timestamp, interface_name, local_address, gateway_address, ssid, bssid,\n"
+    "    channel, band, rssi, noise, tx_rate_mbps, phy_mode, interface_up\n"
+    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+constexpr const char* kInsertEvent = "INSERT OR REPLACE INTO events (id, timestamp, kind, details) VALUES (?, ?, ?, ?);";
+constexpr const char* kInsertMarker = "INSERT OR REPLACE INTO markers (id, timestamp, action, note) VALUES (?, ?, ?, ?);";
+constexpr const char* kUpsertIncident =
+    "INSERT OR REPLACE INTO incidents (\n"
+    "    id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary\n"
+    ") VALUES (?, ?, ?, ?, ?, ?, ?);";
+constexpr const char* kInsertLoadTest =
+    "INSERT OR REPLACE INTO load_tests (\n"
+    "    id, started_at, download_mbps, upload_mbps, idle_p50_ms,\n"
+    "    loaded_down_p95_ms, loaded_up_p95_ms, latency_increase_ms, grade\n"
+    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);";
+constexpr const char* kSaveBaseline =
+    "INSERT OR REPLACE INTO quality_baseline (\n"
+    "    id, saved_at, payload\n"
+    ") VALUES (1, ?, ?);";
+
+constexpr const char* kLoadBaseline = "SELECT payload\nFROM quality_baseline\nWHERE id = 1;";
+constexpr const char* kLastSessionBoundary =
+    "SELECT timestamp\nFROM events\nWHERE kind IN (?, ?)\nORDER BY timestamp DESC\nLIMIT 1;";
+constexpr const char* kEarliestTimestamp =
+    "SELECT MIN(timestamp)\nFROM (\n    SELECT timestamp FROM network_samples\n    UNION ALL\n"
+    "    SELECT timestamp FROM wifi_snapshots\n);";
+constexpr const char* kRollups =
+    "SELECT bucket_start, bucket_seconds, target_kind, sample_count, success_count,\n"
+    "       p50_ms, p95_ms, max_ms, loss_ratio\n"
+    "FROM sample_rollups\n"
+    "WHERE bucket_seconds = ? AND bucket_start >= ? AND bucket_start <= ?\n"
+    "ORDER BY bucket_start ASC;";
+
+#define PV_SAMPLE_COLUMNS                                                                                              \
+    "SELECT id, batch_id, timestamp, target_kind, target_label, target_host, interface_name,\n"                        \
+    "       local_address, gateway_address, latency_ms, success, timeout_count, packet_loss, error_description\n"
+#define PV_WIFI_COLUMNS                                                                                                \
+    "SELECT id, timestamp, interface_name, local_address, gateway_address, ssid, bssid, channel,\n"                    \
+    "       band, rssi, noise, tx_rate_mbps, phy_mode, interface_up\n"
+#define PV_INCIDENT_COLUMNS                                                                                            \
+    "SELECT id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary\n"
+
+constexpr const char* kRecentSamples = PV_SAMPLE_COLUMNS "FROM network_samples\nORDER BY timestamp DESC\nLIMIT ?;";
+constexpr const char* kRecentWifi = PV_WIFI_COLUMNS "FROM wifi_snapshots\nORDER BY timestamp DESC\nLIMIT ?;";
+constexpr const char* kRecentIncidents = PV_INCIDENT_COLUMNS "FROM incidents\nORDER BY start_timestamp DESC\nLIMIT ?;";
+constexpr const char* kRecentEvents = "SELECT id, timestamp, kind, details\nFROM events\nORDER BY timestamp DESC\nLIMIT ?;";
+constexpr const char* kRecentMarkers = "SELECT id, timestamp, action, note\nFROM markers\nORDER BY timestamp DESC\nLIMIT ?;";
+
+constexpr const char* kSamplesBetween =
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+constexpr const char* kWifiBetween =
+    PV_WIFI_COLUMNS "FROM wifi_snapshots\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+constexpr const char* kIncidentsBetween =
+    PV_INCIDENT_COLUMNS "FROM incidents\n"
+                        "WHERE start_timestamp BETWEEN ? AND ?\n"
+                        "   OR (end_timestamp IS NOT NULL AND end_timestamp BETWEEN ? AND ?)\n"
+                        "   OR (end_timestamp IS NOT NULL AND start_timestamp <= ? AND end_timestamp >= ?)\n"
+                        "   OR (end_timestamp IS NULL AND start_timestamp <= ?)\n"
+                        "ORDER BY start_timestamp ASC;";
+constexpr const char* kEventsBetween =
+    "SELECT id, timestamp, kind, details\nFROM events\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+constexpr const char* kMarkersBetween =
+    "SELECT id, timestamp, action, note\nFROM markers\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+
+#undef PV_SAMPLE_COLUMNS
+#undef PV_WIFI_COLUMNS
+#undef PV_INCIDENT_COLUMNS
+
+QByteArray idText(const QUuid& id) { return id.toByteArray(QUuid::WithoutBraces).toUpper(); }
+
+// A stored id that is not UUID text maps to a name-based UUID of that text, so the same row reads
+// back with the same id every time, and a record written back under that id (an incident that is
+// closed later) always lands on one and the same row instead of a new one per read.
+const QUuid kFallbackIdNamespace(QStringLiteral("{8B0E5C52-2F4A-4C71-9D0B-6A1F3E27C4D8}"));
+
+QUuid readId(const Statement& row, int col)
+{
+    const QByteArrayView bytes = row.columnBytes(col);
+    if (bytes.size() == 36) {
+        const QUuid id = QUuid::fromString(QLatin1StringView(bytes.data(), bytes.size()));
+        if (!id.isNull() || bytes == QByteArrayView("00000000-0000-0000-0000-000000000000"))
+            return id;
+    }
+    return QUuid::createUuidV5(kFallbackIdNamespace, bytes.toByteArray());
+}
+
+// Stored probe kinds are compared as bytes: a long read must not make a string per row to do it.
+std::optional<ProbeKind> probeKindFromBytes(QByteArrayView bytes)
+{
+    for (const auto& [kind, raw] : kProbeKindTable.entries)
+        if (bytes == QByteArrayView(raw.data(), static_cast<qsizetype>(raw.size())))
+            return kind;
+    return std::nullopt;
+}
+
+// Sample rows repeat a handful of targets and one route for thousands of rows: sharing the text
+// already made for an earlier row saves the allocations of each row's strings on long reads.
+class SharedTexts {
+public:
+    QString read(const Statement& row, int col)
+    {
+        const QByteArrayView bytes = row.columnBytes(col);
+        if (valid_ && bytes == QByteArrayView(bytes_))
+            return text_;
+        bytes_ = bytes.toByteArray();
+        text_ = QString::fromUtf8(bytes);
+        valid_ = true;
+        return text_;
+    }
+
+private:
+    bool valid_ = false;
+    QByteArray bytes_;
+    QString text_;
+};
+
+class SharedTargets {
+public:
+    // The target of columns kind, label and host; an unknown kind reads as publicIP.
+    const ProbeTarget& read(const Statement& row, int kindCol, int labelCol, int hostCol)
+    {
+        const QByteArrayView kind = row.columnBytes(kindCol);
+        const QByteArrayView label = row.columnBytes(labelCol);
+        const QByteArrayView host = row.columnBytes(hostCol);
+        for (const Entry& e : entries_)
+            if (kind == QByteArrayView(e.kind) && label == QByteArrayView(e.label) && host == QByteArrayView(e.host))
+                return e.target;
+        if (entries_.size() == kCapacity)
+            entries_.erase(entries_.begin());
+        entries_.push_back({kind.toByteArray(), label.toByteArray(), host.toByteArray(),
+                            ProbeTarget(probeKindFromBytes(kind).value_or(ProbeKind::publicIP), QString::fromUtf8(label),
+                                        QString::fromUtf8(host))});
+        return entries_.back().target;
+    }
+
+private:
+    static constexpr std::size_t kCapacity = 16;
+    struct Entry {
+        QByteArray kind, label, host;
+        ProbeTarget target;
+    };
+    std::vector<Entry> entries_;
+};
+
+// Ends a row reader: only completion means every row was read.
+void requireDone(const Statement& statement, int rc)
+{
+    if (rc != SQLITE_DONE)
+        throw lastError(statement.db());
+}
+
+// Steps through every row, mapping each to a record; a read that breaks off throws and keeps nothing.
+template <typename Map> auto readRows(Statement& row, Map map)
+{
+    std::vector<std::invoke_result_t<Map&, const Statement&>> out;
+    int rc;
+    while ((rc = row.step()) == SQLITE_ROW)
+        out.push_back(map(row));
+    requireDone(row, rc);
+    return out;
+}
+
+std::vector<NetworkSample> readSamples(Statement& statement)
+{
+    SharedTargets targets;
+    std::array<SharedTexts, 3> routeTexts;
+    return readRows(statement, [&](const Statement& row) {
+        NetworkSample s;
+        s.id = readId(row, 0);
+        s.batchID = readId(row, 1);
+        s.timestamp = row.columnDouble(2);
+        s.target = targets.read(row, 3, 4, 5);
+        s.route.timestamp = s.timestamp;
+        s.route.interfaceName = routeTexts[0].read(row, 6);
+        s.route.localAddress = routeTexts[1].read(row, 7);
+        s.route.gatewayAddress = routeTexts[2].read(row, 8);
+        s.latencyMilliseconds = row.columnOptDouble(9);
+        s.success = row.columnInt64(10) == 1;
+        s.timeoutCount = row.columnInt(11);
+        s.packetLoss = row.columnOptDouble(12);
+        s.errorDescription = row.columnOptText(13);
+        return s;
+    });
+}
+
+std::vector<WifiSnapshot> readWifiSnapshots(Statement& statement)
+{
+    return readRows(statement, [](const Statement& row) {
+        WifiSnapshot w;
+        w.id = readId(row, 0);
+        w.timestamp = row.columnDouble(1);
+        w.interfaceName = row.columnText(2);
+        w.localAddress = row.columnText(3);
+        w.gatewayAddress = row.columnText(4);
+        w.ssid = row.columnOptText(5);
+        w.bssid = row.columnOptText(6);
+        w.channel = row.columnOptInt(7);
+        w.band = row.columnOptText(8);
+        w.rssi = row.columnOptInt(9);
+        w.noise = row.columnOptInt(10);
+        w.txRateMbps = row.columnOptDouble(11);
+        w.phyMode = row.columnOptText(12);
+        w.interfaceUp = row.columnInt64(13) == 1;
+        return w;
+    });
+}
+
+IncidentSeverity severityFromStored(const QString& text)
+{
+    if (text == QLatin1String("info"))
+        return IncidentSeverity::info;
+    if (text == QLatin1String("critical"))
+        return IncidentSeverity::critical;
+    return IncidentSeverity::warning;
+}
+
+std::vector<Incident> readIncidents(Statement& statement)
+{
+    return readRows(statement, [](const Statement& row) {
+        Incident i;
+        i.id = readId(row, 0);
+        i.startTimestamp = row.columnDouble(1);
+        i.endTimestamp = row.columnOptDouble(2);
+        i.classification = parseIncidentClassification(row.columnText(3)).value_or(IncidentClassification::unknown);
+        i.severity = severityFromStored(row.columnText(4));
+        i.confidence = row.columnDouble(5);
+        i.evidenceSummary = row.columnText(6);
+        return i;
+    });
+}
+
+std::vector<DiagnosticEvent> readEvents(Statement& statement)
+{
+    return readRows(statement, [](const Statement& row) {
+        DiagnosticEvent e;
+        e.id = readId(row, 0);
+        e.timestamp = row.columnDouble(1);
+        e.kind = parseDiagnosticEventKind(row.columnText(2)).value_or(DiagnosticEventKind::pathChanged);
+        e.details = row.columnText(3);
+        return e;
+    });
+}
+
+std::vector<ManualMarker> readMarkers(Statement& statement)
+{
+    return readRows(statement, [](const Statement& row) {
+        return ManualMarker{readId(row, 0), row.columnDouble(1), row.columnText(2), row.columnText(3)};
+    });
+}
+
+template <typename Reader> auto readLimited(sqlite3* db, const char* sql, int limit, Reader reader)
+{
+    Statement statement(db, sql);
+    statement.bindAll(limit);
+    return reader(statement);
+}
+
+template <typename Reader> auto readBetween(sqlite3* db, const char* sql, Timestamp from, Timestamp to, Reader reader)
+{
+    Statement statement(db, sql);
+    statement.bindAll(from, to);
+    return reader(statement);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Writers
+
+void bindSample(Statement& statement, const NetworkSample& s)
+{
+    statement.bindAll(idText(s.id), idText(s.batchID), s.timestamp, rawValue(s.target.kind), s.target.label,
+                      s.target.host, s.route.interfaceName, s.route.localAddress, s.route.gatewayAddress,
+                      s.latencyMilliseconds, s.success, s.timeoutCount, s.packetLoss, s.errorDescription);
+}
+
+void StoreDatabase::insertSamples(const ProbeBatch& batch)
+{
+    // One statement per sample and no transaction: a failure keeps the samples before it.
+    for (const NetworkSample& s : batch.samples) {
+        Statement statement(db_, kInsertSampleStatement);
+        bindSample(statement, s);
+        statement.run();
+    }
+}
+
+void StoreDatabase::insertWifiSnapshot(const WifiSnapshot& w)
+{
+    Statement statement(db_, kInsertWifi);
+    statement.bindAll(idText(w.id), w.timestamp, w.interfaceName, w.localAddress, w.gatewayAddress, w.ssid, w.bssid,
+                      w.channel, w.band, w.rssi, w.noise, w.txRateMbps, w.phyMode, w.interfaceUp);
+    statement.run();
+}
+
+void StoreDatabase::insertEvent(const DiagnosticEvent& e)
+{
+    Statement statement(db_, kInsertEvent);
+    statement.bindAll(idText(e.id), e.timestamp, rawValue(e.kind), e.details);
+    statement.run();
+}
+
+void StoreDatabase::insertMarker(const ManualMarker& m)
+{
+    Statement statement(db_, kInsertMarker);
+    statement.bindAll(idText(m.id), m.timestamp, m.action, m.note);
+    statement.run();
+}
+
+void StoreDatabase::upsertIncident(const Incident& i)
+{
+    Statement statement(db_, kUpsertIncident);
+    statement.bindAll(idText(i.id), i.startTimestamp, i.endTimestamp, rawValue(i.classification), rawValue(i.severity),
+                      i.confidence, i.evidenceSummary);
+    statement.run();
+}
+
+void StoreDatabase::insertLoadTest(const LoadTestResult& r)
+{
+    Statement statement(db_, kInsertLoadTest);
+    statement.bindAll(idText(QUuid::createUuid()), r.startedAt, r.downloadMbps(), r.uploadMbps(), r.idle.p50,
+                      r.underDownload.p95, r.underUpload.p95, r.latencyIncreaseMilliseconds(), rawValue(r.grade()));
+    statement.run();
+}
+
+void StoreDatabase::saveBaseline(const QualityBaseline& baseline)
+{
+    const QByteArray payload = baseline.encode();
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    [[maybe_unused]] const QString decoded = utf8(payload);
+    if (utf8.hasError())
+        throw StoreError(StoreError::baselineNotUtf8, QStringLiteral("Failed to encode the quality baseline payload."));
+    Statement statement(db_, kSaveBaseline);
+    statement.bindAll(baseline.savedAt, payload);
+    statement.run();
+}
+
+void StoreDatabase::deleteBaseline() { exec("DELETE FROM quality_baseline WHERE id = 1;"); }
+
+// ---------------------------------------------------------------------------------------------
+// Single-value reads: a row is the answer, completion means none, anything else is an error
+// (a busy or damaged database must never read as "nothing stored").
+
+std::optional<QualityBaseline> StoreDatabase::loadBaseline()
+{
+    QByteArray payload;
+    {
+        Statement statement(db_, kLoadBaseline);
+        const int rc = statement.step();
+        if (rc == SQLITE_DONE)
+            return std::nullopt;
+        if (rc != SQLITE_ROW)
+            throw lastError(db_);
+        payload = statement.columnBytes(0).toByteArray();
+    }
+    return QualityBaseline::decode(payload);
+}
+
+std::optional<Timestamp> StoreDatabase::lastSessionBoundary()
+{
+    Statement statement(db_, kLastSessionBoundary);
+    statement.bindAll(rawValue(DiagnosticEventKind::wifiNodeChanged), rawValue(DiagnosticEventKind::qualitySessionReset));
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        throw lastError(db_);
+    return statement.columnOptDouble(0);
+}
+
+std::optional<Timestamp> StoreDatabase::earliestTimestamp()
+{
+    Statement statement(db_, kEarliestTimestamp);
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        throw lastError(db_);
+    return statement.columnOptDouble(0);
+}
+
+std::vector<SampleRollup> StoreDatabase::rollups(double bucketSeconds, Timestamp from, Timestamp to)
+{
+    Statement statement(db_, kRollups);
+    statement.bindAll(bucketSeconds, from, to);
+    std::vector<SampleRollup> out;
+    int rc;
+    while ((rc = statement.step()) == SQLITE_ROW) {
+        const auto kind = probeKindFromBytes(statement.columnBytes(2));
+        if (!kind)
+            continue;
+        SampleRollup r;
+        r.bucketStart = statement.columnDouble(0);
+        r.bucketSeconds = statement.columnDouble(1);
+        r.targetKind = *kind;
+        r.sampleCount = static_cast<int>(statement.columnInt64(3));
+        r.successCount = static_cast<int>(statement.columnInt64(4));
+        r.p50Milliseconds = statement.columnOptDouble(5);
+        r.p95Milliseconds = statement.columnOptDouble(6);
+        r.maxMilliseconds = statement.columnOptDouble(7);
+        r.lossRatio = statement.columnOptDouble(8);
+        out.push_back(r);
+    }
+    requireDone(statement, rc);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Period and recent reads
+
+std::vector<NetworkSample> StoreDatabase::recentSamples(int limit) { return readLimited(db_, kRecentSamples, limit, readSamples); }
+std::vector<WifiSnapshot> StoreDatabase::recentWifiSnapshots(int limit) { return readLimited(db_, kRecentWifi, limit, readWifiSnapshots); }
+std::vector<Incident> StoreDatabase::recentIncidents(int limit) { return readLimited(db_, kRecentIncidents, limit, readIncidents); }
+std::vector<DiagnosticEvent> StoreDatabase::recentEvents(int limit) { return readLimited(db_, kRecentEvents, limit, readEvents); }
+std::vector<ManualMarker> StoreDatabase::recentMarkers(int limit) { return readLimited(db_, kRecentMarkers, limit, readMarkers); }
+
+std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
+{
+    return readBetween(db_, kSamplesBetween, from, to, readSamples);
+}
+std::vector<WifiSnapshot> StoreDatabase::wifiSnapshots(Timestamp from, Timestamp to)
+{
+    return readBetween(db_, kWifiBetween, from, to, readWifiSnapshots);
+}
+std::vector<DiagnosticEvent> StoreDatabase::events(Timestamp from, Timestamp to)
+{
+    return readBetween(db_, kEventsBetween, from, to, readEvents);
+}
+std::vector<ManualMarker> StoreDatabase::markers(Timestamp from, Timestamp to)
+{
+    return readBetween(db_, kMarkersBetween, from, to, readMarkers);
+}
+
+std::vector<Incident> StoreDatabase::incidents(Timestamp from, Timestamp to)
+{
+    Statement statement(db_, kIncidentsBetween);
+    statement.bindAll(from, to, from, to, from, to, to);
+    return readIncidents(statement);
+}
+
+} // namespace pv::store

@@ -1,0 +1,97 @@
+#pragma once
+// The store's connection and the blocking work done on it. Only SQLiteStore uses this, always on
+// its own thread; the tests reach the migration list through it.
+
+#include "core/store/SQLiteStore.h"
+#include "core/store/Statement.h"
+
+#include <QString>
+
+#include <sqlite3.h>
+
+#include <initializer_list>
+#include <vector>
+
+namespace pv::store {
+
+inline constexpr int newestSchemaVersion = 4;
+
+struct SchemaMigration {
+    struct ColumnAddition {
+        QString table;
+        QString column;
+        QString definition;
+    };
+    int version = 0;
+    QString name;
+    std::vector<QString> statements;
+    std::vector<ColumnAddition> columnAdditions;
+};
+
+// Versions 1 to 4, in order.
+const std::vector<SchemaMigration>& schemaMigrations();
+
+// The time below which raw samples are rolled up and deleted: the policy's raw cut-off, rounded
+// down to a whole hour so that only complete buckets are summarised.
+Timestamp rawSampleCutoff(const RetentionPolicy& policy, Timestamp now);
+
+// The statement that writes one sample, and its bindings; bulk writers of the tests and the
+// benchmarks reuse them inside a transaction of their own.
+extern const char* const kInsertSampleStatement;
+void bindSample(Statement& statement, const NetworkSample& sample);
+
+class StoreDatabase {
+public:
+    // Opens, creates the schema and migrates; the connection is closed again when any step fails.
+    explicit StoreDatabase(const StoreLocation& location);
+    ~StoreDatabase();
+    StoreDatabase(const StoreDatabase&) = delete;
+    StoreDatabase& operator=(const StoreDatabase&) = delete;
+
+    // Writers
+    void insertSamples(const ProbeBatch& batch);
+    void insertWifiSnapshot(const WifiSnapshot& snapshot);
+    void insertEvent(const DiagnosticEvent& event);
+    void insertMarker(const ManualMarker& marker);
+    void upsertIncident(const Incident& incident);
+    void insertLoadTest(const LoadTestResult& result);
+    void saveBaseline(const QualityBaseline& baseline);
+    void deleteBaseline();
+
+    // Reads
+    std::optional<QualityBaseline> loadBaseline();
+    std::optional<Timestamp> lastSessionBoundary();
+    std::optional<Timestamp> earliestTimestamp();
+    std::vector<SampleRollup> rollups(double bucketSeconds, Timestamp from, Timestamp to);
+    std::vector<NetworkSample> recentSamples(int limit);
+    std::vector<WifiSnapshot> recentWifiSnapshots(int limit);
+    std::vector<Incident> recentIncidents(int limit);
+    std::vector<DiagnosticEvent> recentEvents(int limit);
+    std::vector<ManualMarker> recentMarkers(int limit);
+    std::vector<NetworkSample> samples(Timestamp from, Timestamp to);
+    std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
+    std::vector<Incident> incidents(Timestamp from, Timestamp to);
+    std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);
+    std::vector<ManualMarker> markers(Timestamp from, Timestamp to);
+
+    void rollUpAndPrune(const RetentionPolicy& policy, Timestamp now);
+    // Summarises the raw samples below the cut-off into buckets of one width, replacing those
+    // buckets' rows; the raw samples stay. One step of rollUpAndPrune.
+    void rollUp(double bucketSeconds, Timestamp cutoff);
+
+private:
+    void close();
+    void exec(const QString& sql);
+    void exec(const char* sql);
+    void rollbackQuietly();
+    int schemaVersion();
+    bool hasRecordedData();
+    void backupBeforeMigration(const StoreLocation& location, int version);
+    bool columnExists(const QString& table, const QString& column);
+    void migrate(const StoreLocation& location);
+    void runStep(const char* sql, std::initializer_list<double> params);
+
+    sqlite3* db_ = nullptr;
+};
+
+} // namespace pv::store

@@ -1,0 +1,332 @@
+// Opening the evidence database: the schema it creates, the numbered migrations and the backup
+// written before them.
+#include "core/store/StoreDatabase.h"
+
+#include "core/records/Logging.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <filesystem>
+
+namespace pv::store {
+
+namespace {
+
+// Run in this order on every open; all IF NOT EXISTS, so an existing database is left as it is.
+constexpr const char* kCreateTables[] = {
+    "CREATE TABLE IF NOT EXISTS network_samples (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    batch_id TEXT NOT NULL,\n"
+    "    timestamp DOUBLE NOT NULL,\n"
+    "    target_kind TEXT NOT NULL,\n"
+    "    target_label TEXT NOT NULL,\n"
+    "    target_host TEXT NOT NULL,\n"
+    "    interface_name TEXT NOT NULL,\n"
+    "    local_address TEXT NOT NULL,\n"
+    "    gateway_address TEXT NOT NULL,\n"
+    "    latency_ms DOUBLE,\n"
+    "    success INTEGER NOT NULL,\n"
+    "    timeout_count INTEGER NOT NULL,\n"
+    "    packet_loss DOUBLE,\n"
+    "    error_description TEXT\n"
+    ");",
+    "CREATE TABLE IF NOT EXISTS wifi_snapshots (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    timestamp DOUBLE NOT NULL,\n"
+    "    interface_name TEXT NOT NULL,\n"
+    "    local_address TEXT NOT NULL,\n"
+    "    gateway_address TEXT NOT NULL,\n"
+    "    ssid TEXT,\n"
+    "    bssid TEXT,\n"
+    "    channel INTEGER,\n"
+    "    band TEXT,\n"
+    "    rssi INTEGER,\n"
+    "    noise INTEGER,\n"
+    "    tx_rate_mbps DOUBLE,\n"
+    "    phy_mode TEXT,\n"
+    "    interface_up INTEGER NOT NULL\n"
+    ");",
+    "CREATE TABLE IF NOT EXISTS events (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    timestamp DOUBLE NOT NULL,\n"
+    "    kind TEXT NOT NULL,\n"
+    "    details TEXT NOT NULL\n"
+    ");",
+    "CREATE TABLE IF NOT EXISTS incidents (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    start_timestamp DOUBLE NOT NULL,\n"
+    "    end_timestamp DOUBLE,\n"
+    "    classification TEXT NOT NULL,\n"
+    "    severity TEXT NOT NULL,\n"
+    "    confidence DOUBLE NOT NULL,\n"
+    "    evidence_summary TEXT NOT NULL\n"
+    ");",
+    "CREATE TABLE IF NOT EXISTS markers (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    timestamp DOUBLE NOT NULL,\n"
+    "    action TEXT NOT NULL,\n"
+    "    note TEXT NOT NULL\n"
+    ");",
+    "CREATE TABLE IF NOT EXISTS quality_baseline (\n"
+    "    id INTEGER PRIMARY KEY CHECK (id = 1),\n"
+    "    saved_at DOUBLE NOT NULL,\n"
+    "    payload TEXT NOT NULL\n"
+    ");",
+    "CREATE TABLE IF NOT EXISTS load_tests (\n"
+    "    id TEXT PRIMARY KEY,\n"
+    "    started_at DOUBLE NOT NULL,\n"
+    "    download_mbps DOUBLE NOT NULL,\n"
+    "    upload_mbps DOUBLE NOT NULL,\n"
+    "    idle_p50_ms DOUBLE,\n"
+    "    loaded_down_p95_ms DOUBLE,\n"
+    "    loaded_up_p95_ms DOUBLE,\n"
+    "    latency_increase_ms DOUBLE,\n"
+    "    grade TEXT NOT NULL\n"
+    ");",
+};
+
+constexpr const char* kCreateIndexes =
+    "CREATE INDEX IF NOT EXISTS idx_network_samples_timestamp ON network_samples(timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_network_samples_batch ON network_samples(batch_id);\n"
+    "CREATE INDEX IF NOT EXISTS idx_network_samples_kind_time ON network_samples(target_kind, timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_wifi_snapshots_timestamp ON wifi_snapshots(timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_events_timestamp ON events(timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_markers_timestamp ON markers(timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_incidents_start ON incidents(start_timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_incidents_end ON incidents(end_timestamp);\n"
+    "CREATE INDEX IF NOT EXISTS idx_load_tests_started ON load_tests(started_at);";
+
+StoreError newerSchemaError(int version)
+{
+    return StoreError(StoreError::schemaTooNew,
+                      QStringLiteral("This database was written by a newer version of Polvarine (schema %1). "
+                                     "Update the app to open it.")
+                          .arg(version));
+}
+
+// How long a statement waits for another process's lock before it reports the database busy.
+constexpr int kBusyTimeoutMilliseconds = 5000;
+
+} // namespace
+
+const std::vector<SchemaMigration>& schemaMigrations()
+{
+    static const std::vector<SchemaMigration> migrations = {
+        {1, QStringLiteral("baseline"), {}, {}},
+        {2,
+         QStringLiteral("rollups-and-attribution"),
+         {QStringLiteral("CREATE TABLE IF NOT EXISTS sample_rollups (\n"
+                         "    bucket_start DOUBLE NOT NULL,\n"
+                         "    bucket_seconds INTEGER NOT NULL,\n"
+                         "    target_kind TEXT NOT NULL,\n"
+                         "    sample_count INTEGER NOT NULL,\n"
+                         "    success_count INTEGER NOT NULL,\n"
+                         "    p50_ms DOUBLE,\n"
+                         "    p95_ms DOUBLE,\n"
+                         "    max_ms DOUBLE,\n"
+                         "    loss_ratio DOUBLE,\n"
+                         "    PRIMARY KEY (bucket_start, bucket_seconds, target_kind)\n"
+                         ");"),
+          QStringLiteral("CREATE INDEX IF NOT EXISTS idx_sample_rollups_window ON sample_rollups(bucket_seconds, "
+                         "bucket_start);")},
+         {{QStringLiteral("incidents"), QStringLiteral("fault_location"), QStringLiteral("TEXT")},
+          {QStringLiteral("incidents"), QStringLiteral("thresholds_version"), QStringLiteral("INTEGER")}}},
+        {3,
+         QStringLiteral("normalise-packet-loss-units"),
+         {QStringLiteral("UPDATE network_samples SET packet_loss = packet_loss / 100.0 WHERE packet_loss > 1;")},
+         {}},
+        {4,
+         QStringLiteral("erase-zero-wifi-readings"),
+         {QStringLiteral("UPDATE wifi_snapshots SET rssi = NULL WHERE rssi = 0;"),
+          QStringLiteral("UPDATE wifi_snapshots SET noise = NULL WHERE noise = 0;"),
+          QStringLiteral("UPDATE wifi_snapshots SET tx_rate_mbps = NULL WHERE tx_rate_mbps = 0;")},
+         {}},
+    };
+    return migrations;
+}
+
+StoreDatabase::StoreDatabase(const StoreLocation& location)
+{
+    QString path = QStringLiteral(":memory:");
+    if (!location.isInMemory()) {
+        path = location.path();
+        std::filesystem::create_directories(
+            std::filesystem::path(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString()));
+    }
+
+    // The plain open's flags, without SQLite's per-call connection mutex: the connection is only
+    // ever used by one thread at a time (the opening thread, then the store's own thread), and the
+    // mutex costs a lock per column read on long reads.
+    if (sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        // The handle exists even when opening failed and must be released.
+        close();
+        throw StoreError(StoreError::openFailed, QStringLiteral("Failed to open SQLite database."));
+    }
+    // A second process holding the write lock makes us wait a little instead of failing at once.
+    sqlite3_busy_timeout(db_, kBusyTimeoutMilliseconds);
+    qCInfo(log::storage(), "Opened evidence store at %s", qUtf8Printable(path));
+
+    // From here on a failure closes the connection: the caller may move the file aside.
+    try {
+        // A newer version's database is refused before anything is written to it: switching the
+        // journal mode or creating a table it no longer has would change a file we must not touch.
+        // A version that cannot be read here is reported by the first statement below that fails.
+        int version = 0;
+        try {
+            version = schemaVersion();
+        } catch (const StoreError&) {
+        }
+        if (version > newestSchemaVersion)
+            throw newerSchemaError(version);
+
+        exec("PRAGMA journal_mode=WAL;");
+        exec("PRAGMA foreign_keys=ON;");
+        for (const char* create : kCreateTables)
+            exec(create);
+        exec(kCreateIndexes);
+        migrate(location);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+StoreDatabase::~StoreDatabase() { close(); }
+
+void StoreDatabase::close()
+{
+    if (db_) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+}
+
+void StoreDatabase::exec(const QString& sql) { exec(sql.toUtf8().constData()); }
+
+void StoreDatabase::exec(const char* sql)
+{
+    char* message = nullptr;
+    const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message);
+    if (rc != SQLITE_OK) {
+        const QString text = QString::fromUtf8(message ? message : sqlite3_errmsg(db_));
+        sqlite3_free(message);
+        throw StoreError(rc, text);
+    }
+}
+
+void StoreDatabase::rollbackQuietly() { sqlite3_exec(db_, "ROLLBACK;", nullptr, nullptr, nullptr); }
+
+int StoreDatabase::schemaVersion()
+{
+    const StoreError unreadable(StoreError::schemaVersionUnreadable, QStringLiteral("Could not read the schema version."));
+    std::optional<Statement> statement;
+    try {
+        statement.emplace(db_, "PRAGMA user_version;");
+    } catch (const StoreError&) {
+        throw unreadable;
+    }
+    switch (statement->step()) {
+    case SQLITE_ROW:
+        return statement->columnInt(0);
+    case SQLITE_DONE:
+        return 0;
+    default:
+        // A busy or broken read is not "version 0": that would run every migration again.
+        throw unreadable;
+    }
+}
+
+bool StoreDatabase::hasRecordedData()
+{
+    for (const char* table : {"network_samples", "incidents", "wifi_snapshots"}) {
+        const QByteArray sql = QByteArray("SELECT 1 FROM ") + table + " LIMIT 1;";
+        std::optional<Statement> statement;
+        try {
+            statement.emplace(db_, sql.constData());
+        } catch (const StoreError&) {
+            continue; // a table that cannot be read counts as empty
+        }
+        const int rc = statement->step();
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            throw lastError(db_); // unknown: never skip the backup on a guess
+    }
+    return false;
+}
+
+bool StoreDatabase::columnExists(const QString& table, const QString& column)
+{
+    const StoreError uninspectable(StoreError::tableNotInspectable, QStringLiteral("Could not inspect %1.").arg(table));
+    std::optional<Statement> statement;
+    try {
+        statement.emplace(db_, QStringLiteral("PRAGMA table_info(%1);").arg(table).toUtf8().constData());
+    } catch (const StoreError&) {
+        throw uninspectable;
+    }
+    const QByteArray wanted = column.toUtf8();
+    int rc;
+    while ((rc = statement->step()) == SQLITE_ROW) {
+        if (statement->columnBytes(1) == QByteArrayView(wanted))
+            return true;
+    }
+    if (rc != SQLITE_DONE)
+        throw uninspectable;
+    return false;
+}
+
+void StoreDatabase::backupBeforeMigration(const StoreLocation& location, int version)
+{
+    if (location.isInMemory() || !hasRecordedData())
+        return;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString name = QStringLiteral("polvarine-pre-v%1-%2.sqlite3").arg(version).arg(stamp);
+    const QString backupPath = QFileInfo(location.path()).absoluteDir().filePath(name);
+    if (QFileInfo::exists(backupPath))
+        return;
+    QString quoted = backupPath;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+    exec(QStringLiteral("VACUUM INTO '%1';").arg(quoted));
+    qCInfo(log::storage(), "Pre-migration backup written to %s", qUtf8Printable(backupPath));
+}
+
+void StoreDatabase::migrate(const StoreLocation& location)
+{
+    const int current = schemaVersion();
+    if (current > newestSchemaVersion)
+        throw newerSchemaError(current);
+
+    std::vector<const SchemaMigration*> pending;
+    for (const auto& migration : schemaMigrations())
+        if (migration.version > current)
+            pending.push_back(&migration);
+    if (pending.empty())
+        return;
+
+    backupBeforeMigration(location, newestSchemaVersion);
+
+    for (const SchemaMigration* migration : pending) {
+        exec("BEGIN IMMEDIATE;");
+        try {
+            for (const QString& statement : migration->statements)
+                exec(statement);
+            for (const auto& addition : migration->columnAdditions)
+                if (!columnExists(addition.table, addition.column))
+                    exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3;")
+                             .arg(addition.table, addition.column, addition.definition));
+            exec(QStringLiteral("PRAGMA user_version = %1;").arg(migration->version));
+            exec("COMMIT;");
+        } catch (...) {
+            rollbackQuietly();
+            throw;
+        }
+        qCInfo(log::storage(), "Applied schema migration %d (%s).", migration->version,
+               qUtf8Printable(migration->name));
+    }
+}
+
+} // namespace pv::store

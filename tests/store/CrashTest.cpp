@@ -1,0 +1,57 @@
+// A writer killed at random moments must never damage the database nor lose a batch whose insert
+// had returned.
+#include "core/store/SQLiteStore.h"
+
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <QProcess>
+#include <QSet>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <random>
+
+using namespace pv;
+using namespace pv::test;
+
+TEST(StoreCrashTest, KilledWriterLeavesAnIntactDatabaseWithEveryReportedBatch)
+{
+    const QString path = freshDatabasePath();
+    const auto seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> killAfterMs(30, 350);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+
+    QSet<QString> reported;
+    for (int round = 0; round < 30; ++round) {
+        QProcess writer;
+        writer.start(QStringLiteral(PV_CRASH_WRITER), {path});
+        ASSERT_TRUE(writer.waitForStarted(5000));
+        ASSERT_FALSE(writer.waitForFinished(killAfterMs(random))) << writer.readAllStandardError().toStdString();
+        writer.kill(); // SIGKILL
+        ASSERT_TRUE(writer.waitForFinished(5000));
+        ASSERT_EQ(writer.exitStatus(), QProcess::CrashExit);
+
+        // Only whole lines count: a line is written after its batch was stored.
+        const QByteArray out = writer.readAllStandardOutput();
+        for (const QByteArray& line : out.left(out.lastIndexOf('\n') + 1).split('\n'))
+            if (!line.isEmpty())
+                reported.insert(QString::fromLatin1(line));
+
+        { SQLiteStore reopened(SQLiteStore::Location::file(path)); }
+        RawDb db(path);
+        ASSERT_EQ(db.text(QStringLiteral("PRAGMA integrity_check;")), QStringLiteral("ok")) << "round " << round;
+        std::map<QString, int> stored;
+        const QStringList rows =
+            db.column(QStringLiteral("SELECT batch_id || ' ' || COUNT(*) FROM network_samples GROUP BY batch_id;"));
+        for (const QString& row : rows)
+            stored[row.section(QLatin1Char(' '), 0, 0)] = row.section(QLatin1Char(' '), 1, 1).toInt();
+        for (const QString& id : reported)
+            ASSERT_EQ(stored[id], 5) << "round " << round << " batch " << id.toStdString();
+    }
+    // The kills landed while batches were being written, not only before the first one.
+    EXPECT_GT(reported.size(), 30);
+}
