@@ -1,0 +1,218 @@
+#include "ui/main/MainLogic.h"
+
+#include "tests/main/SnapshotBuilders.h"
+
+#include <gtest/gtest.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+constexpr Timestamp kNow = 1'700'000'000.0;
+
+AdviceSet adviceWith(int steps, std::optional<QString> pointless = {})
+{
+    AdviceSet a;
+    a.title = QStringLiteral("Mit tehetsz?");
+    for (int i = 0; i < steps; ++i)
+        a.steps.push_back({QStringLiteral("step.%1").arg(i), QStringLiteral("Lépés %1").arg(i)});
+    a.pointless = std::move(pointless);
+    return a;
+}
+} // namespace
+
+TEST(WorkspaceSections, TableOrderTextsAndSymbols)
+{
+    const auto all = allWorkspaceSections();
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_EQ(rawValue(all[2]), QStringLiteral("loadTest"));
+    EXPECT_EQ(title(WorkspaceSection::dossier), QStringLiteral("Mérési dosszié"));
+    EXPECT_EQ(subtitle(WorkspaceSection::settings), QStringLiteral("Futás, megőrzés, engedélyek"));
+    EXPECT_EQ(symbolName(WorkspaceSection::overview), "gauge.with.dots.needle.50percent");
+    EXPECT_EQ(symbolName(WorkspaceSection::history), "clock.arrow.circlepath");
+}
+
+TEST(WorkspaceSections, RestoreIsExactAndCaseSensitive)
+{
+    EXPECT_EQ(restoreSection(QStringLiteral("history")), WorkspaceSection::history);
+    EXPECT_EQ(restoreSection(QStringLiteral("loadTest")), WorkspaceSection::loadTest);
+    EXPECT_EQ(restoreSection(QStringLiteral("History")), WorkspaceSection::overview);
+    EXPECT_EQ(restoreSection(QStringLiteral("loadtest")), WorkspaceSection::overview);
+    EXPECT_EQ(restoreSection(QStringLiteral("foo")), WorkspaceSection::overview);
+    EXPECT_EQ(restoreSection(QString()), WorkspaceSection::overview);
+    EXPECT_EQ(restoreSection(QStringLiteral(" history")), WorkspaceSection::overview);
+}
+
+TEST(MonitoringTitles, FollowTheFlag)
+{
+    EXPECT_EQ(recordingButtonTitle(true), QStringLiteral("Szüneteltetés"));
+    EXPECT_EQ(recordingButtonTitle(false), QStringLiteral("Folytatás"));
+    EXPECT_EQ(monitoringActionTitle(true), QStringLiteral("Mérés szüneteltetése"));
+    EXPECT_EQ(monitoringActionTitle(false), QStringLiteral("Mérés folytatása"));
+}
+
+TEST(VisibleSections, NineWithoutBannersAndAdvice)
+{
+    auto s = healthySnapshot();
+    s.advice = adviceWith(3); // location none: no advice
+    const auto sections = visibleSections(s);
+    ASSERT_EQ(sections.size(), 9u);
+    EXPECT_EQ(sections.front(), DashboardSection::hero);
+    EXPECT_EQ(sections[1], DashboardSection::faultLocation);
+    EXPECT_EQ(sections.back(), DashboardSection::rawData);
+}
+
+TEST(VisibleSections, BannersComeFirstStorageBeforeUpdateThenAdvice)
+{
+    auto s = healthySnapshot();
+    s.storageBannerMessage = QStringLiteral("Sérült adatbázis.");
+    s.availableUpdate = AvailableUpdate{QStringLiteral("2.1.0"), QString(), QUrl("https://example.invalid/x")};
+    s.attribution.location = FaultLocation::router;
+    s.advice = adviceWith(2);
+    const auto sections = visibleSections(s);
+    ASSERT_EQ(sections.size(), 12u);
+    EXPECT_EQ(sections[0], DashboardSection::storageBanner);
+    EXPECT_EQ(sections[1], DashboardSection::updateBanner);
+    EXPECT_EQ(sections[2], DashboardSection::hero);
+    EXPECT_EQ(sections[4], DashboardSection::advice);
+    EXPECT_TRUE(showsStorageBanner(s));
+    EXPECT_TRUE(showsUpdateBanner(s));
+    s.storageBannerMessage.reset();
+    s.availableUpdate.reset();
+    EXPECT_FALSE(showsStorageBanner(s));
+    EXPECT_FALSE(showsUpdateBanner(s));
+}
+
+TEST(UpdateTitle, InsertsTheVersionVerbatim)
+{
+    EXPECT_EQ(updateTitle(QStringLiteral("2.1.0")), QStringLiteral("Elérhető a 2.1.0 verzió"));
+    EXPECT_EQ(updateTitle(QStringLiteral("v3.0-beta %@")), QStringLiteral("Elérhető a v3.0-beta %@ verzió"));
+}
+
+TEST(AdviceVisible, NeedsALocatedFaultAndSteps)
+{
+    EXPECT_FALSE(adviceVisible(FaultLocation::none, adviceWith(3)));
+    EXPECT_FALSE(adviceVisible(FaultLocation::insufficientEvidence, adviceWith(3)));
+    EXPECT_FALSE(adviceVisible(FaultLocation::router, adviceWith(0, QStringLiteral("Felesleges."))));
+    EXPECT_TRUE(adviceVisible(FaultLocation::router, adviceWith(1)));
+    EXPECT_TRUE(adviceVisible(FaultLocation::localUnseparated, adviceWith(2)));
+    EXPECT_TRUE(adviceVisible(FaultLocation::offline, adviceWith(2)));
+}
+
+TEST(IsIncidentLive, AnyOpenIncident)
+{
+    EXPECT_FALSE(isIncidentLive({}));
+    EXPECT_FALSE(isIncidentLive({incident(1, 2), incident(3, 4)}));
+    EXPECT_TRUE(isIncidentLive({incident(1, 2), incident(3, std::nullopt), incident(5, 6)}));
+}
+
+TEST(PanelStatus, OwnLevelRuleNeverSerious)
+{
+    auto s = healthySnapshot();
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::good);
+    s.attribution.location = FaultLocation::router;
+    s.attribution.severity = IncidentSeverity::critical;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::critical);
+    s.attribution.severity = IncidentSeverity::warning;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::watch);
+    s.attribution.severity = IncidentSeverity::info;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::watch);
+    s.attribution.location = FaultLocation::offline;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::critical);
+    s.attribution.location = FaultLocation::insufficientEvidence;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::neutral);
+    s.liveStatus = LiveStatus::degraded;
+    for (FaultLocation l : allFaultLocations()) {
+        s.attribution.location = l;
+        EXPECT_NE(panelStatusLevel(s), PVStatus::serious);
+    }
+    s.isMonitoring = false;
+    s.attribution.location = FaultLocation::offline;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::neutral);
+}
+
+TEST(PanelStatus, TitleFreshnessAndSpokenHeader)
+{
+    auto s = healthySnapshot();
+    s.attribution.headline = QStringLiteral("Minden rendben.");
+    s.lastProbeBatchTimestamp = kNow - 3;
+    EXPECT_EQ(panelStatusTitle(s), QStringLiteral("Minden rendben."));
+    EXPECT_EQ(panelFreshnessLine(s, kNow), QStringLiteral("Friss (3 mp)"));
+    EXPECT_EQ(panelHeaderAccessibleLabel(s, kNow), QStringLiteral("Minden rendben.. Friss (3 mp)"));
+    s.isMonitoring = false;
+    EXPECT_EQ(panelStatusTitle(s), QStringLiteral("A mérés áll"));
+    EXPECT_EQ(panelFreshnessLine(s, kNow), QStringLiteral("A rögzítés szünetel"));
+    EXPECT_EQ(panelHeaderAccessibleLabel(s, kNow), QStringLiteral("A mérés áll. A rögzítés szünetel"));
+}
+
+TEST(PanelAdviceGroup, EvidenceAndFirstStepRules)
+{
+    auto s = healthySnapshot();
+    s.attribution.evidence = {QStringLiteral("Első."), QStringLiteral("Második.")};
+    s.advice = adviceWith(2);
+    EXPECT_TRUE(panelShowsAdviceGroup(s));
+    EXPECT_EQ(panelEvidenceLine(s), QStringLiteral("Első."));
+    EXPECT_FALSE(panelAdviceStep(s)); // location none: no lightbulb line
+    s.attribution.location = FaultLocation::wifi;
+    EXPECT_EQ(panelAdviceStep(s), QStringLiteral("Lépés 0"));
+    s.attribution.location = FaultLocation::insufficientEvidence;
+    EXPECT_FALSE(panelShowsAdviceGroup(s));
+    s.attribution.location = FaultLocation::router;
+    s.attribution.evidence.clear();
+    s.advice = adviceWith(0);
+    EXPECT_TRUE(panelShowsAdviceGroup(s)); // an empty group still shows its divider
+    EXPECT_FALSE(panelEvidenceLine(s));
+    EXPECT_FALSE(panelAdviceStep(s));
+}
+
+TEST(PanelMetrics, RouterMedianIsTheUpperMiddleOfTheLiveWindow)
+{
+    auto s = healthySnapshot();
+    s.verdict.medianRtt = 18.4;
+    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, 40), sample(ProbeKind::gateway, kNow - 9, true, 10),
+                              sample(ProbeKind::gateway, kNow - 8, true, 30), sample(ProbeKind::gateway, kNow - 7, true, 20),
+                              sample(ProbeKind::gateway, kNow - 6, false),
+                              sample(ProbeKind::gateway, kNow - 601, true, 1), // outside the window
+                              sample(ProbeKind::publicIP, kNow - 6, true, 2)})};
+    EXPECT_EQ(routerMedianLatency(s, kNow), 30.0);
+    const auto m = panelMetrics(s, kNow);
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("30"));
+    EXPECT_EQ(metricValueText(m[1]), QStringLiteral("18"));
+    EXPECT_EQ(metricAccessibleLabel(m[1]), QStringLiteral("Szolgáltató: 18 ms"));
+}
+
+TEST(PanelMetrics, AbsentValuesShowADashWithoutUnit)
+{
+    auto s = healthySnapshot();
+    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, 40)})};
+    auto m = panelMetrics(s, kNow);
+    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("—")); // no medianRtt: router hidden as well
+    EXPECT_EQ(metricValueText(m[1]), QStringLiteral("—"));
+    EXPECT_EQ(metricAccessibleLabel(m[0]), QStringLiteral("Router: nincs mérés"));
+    s.verdict.medianRtt = 25;
+    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, false)})};
+    m = panelMetrics(s, kNow);
+    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("—"));
+    EXPECT_EQ(metricValueText(m[1]), QStringLiteral("25"));
+}
+
+TEST(PanelMetrics, LossWithOneDecimalAndPercent)
+{
+    auto s = healthySnapshot();
+    s.verdict.lossRatio = 0.034;
+    const auto m = panelMetrics(s, kNow);
+    EXPECT_EQ(metricValueText(m[2]), QStringLiteral("3.4"));
+    EXPECT_EQ(metricAccessibleLabel(m[2]), QStringLiteral("Veszteség: 3.4 %"));
+}
+
+TEST(LiveSamples, SortedByTimeWithinTenMinutes)
+{
+    const auto samples = liveSamples({batch({sample(ProbeKind::dns, kNow - 5, true, 1)}),
+                                      batch({sample(ProbeKind::gateway, kNow - 50, true, 2),
+                                             sample(ProbeKind::gateway, kNow - 700, true, 3)})},
+                                     kNow);
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0].latencyMilliseconds, 2.0);
+    EXPECT_EQ(samples[1].latencyMilliseconds, 1.0);
+}

@@ -1,0 +1,76 @@
+#pragma once
+// An application model on fakes of the probe side, an in-memory store and a settings file of the
+// test's own, for the window and panel tests.
+
+#include "core/app/AppViewModel.h"
+#include "core/app/DesktopIntegration.h"
+#include "core/store/SQLiteStore.h"
+#include "tests/support/TestSupport.h"
+
+#include <QSettings>
+#include <QUuid>
+
+#include <memory>
+
+namespace pv::test {
+
+struct FakeTopology : TopologySource {
+    rt::awaitable<TopologySnapshot> snapshot() override { co_return TopologySnapshot{}; }
+};
+struct FakeProbe : ProbeRunner {
+    rt::awaitable<void> start(std::optional<QString>) override { co_return; }
+    rt::awaitable<void> stop() override { co_return; }
+    rt::awaitable<void> rebind(std::optional<QString>) override { co_return; }
+    rt::awaitable<ProbeBatch> collectBatch(RouteSnapshot route) override
+    {
+        co_return ProbeBatch{QUuid::createUuid(), route.timestamp, route, {}};
+    }
+};
+struct FakeWifi : WifiSource {
+    rt::awaitable<std::optional<WifiSnapshot>> currentSnapshot(std::optional<RouteSnapshot>) override
+    {
+        co_return std::nullopt;
+    }
+};
+struct FakePath : PathSource {
+    void start(Handler) override {}
+    void cancel() override {}
+};
+struct FakeNotifier : DesktopNotifier {
+    void requestAuthorization() override {}
+    void post(const QString&, const QString&, const QString&) override {}
+};
+class FakeLocationManager : public LocationManager {
+public:
+    int authorizationStatus() const override { return LocationPermissionService::notDetermined; }
+    void requestWhenInUseAuthorization() override {}
+};
+
+inline constexpr Timestamp kFixedNow = 1'765'270'800.0; // a fixed evening, so ages in texts are stable
+
+inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth health = StorageHealth::healthy())
+{
+    AppViewModel::Services services;
+    services.store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    services.topology = std::make_shared<FakeTopology>();
+    services.probeService = std::make_shared<FakeProbe>();
+    services.wifiProvider = std::make_shared<FakeWifi>();
+    services.exportService = makeExportService(services.store);
+    services.pathMonitor = std::make_shared<FakePath>();
+    services.locationPermissionService =
+        std::make_shared<LocationPermissionService>(std::make_unique<FakeLocationManager>());
+    AppViewModel::Environment env;
+    env.preferences = {std::make_shared<QSettings>(dir + "/model.ini", QSettings::IniFormat),
+                       std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"),
+                       std::make_shared<FakeNotifier>()};
+    env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // never fetched here
+    env.clock = [] { return kFixedNow; };
+    return std::make_unique<AppViewModel>(std::move(services), std::move(health), std::move(env));
+}
+
+inline std::shared_ptr<QSettings> makeSettings(const QString& dir)
+{
+    return std::make_shared<QSettings>(dir + "/settings.ini", QSettings::IniFormat);
+}
+
+} // namespace pv::test

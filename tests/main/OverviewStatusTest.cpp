@@ -1,0 +1,258 @@
+#include "ui/main/OverviewStatus.h"
+
+#include "tests/main/SnapshotBuilders.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+constexpr Timestamp kNow = 1'700'000'000.0;
+
+bool isSuspect(const PVSegmentState& s, double confidence)
+{
+    return s.kind == PVSegmentState::Kind::suspect && std::abs(s.confidence - confidence) < 1e-9;
+}
+
+} // namespace
+
+TEST(OverviewStatusLevel, PausedAndThinEvidenceAreNeutralWhateverTheConnection)
+{
+    auto s = healthySnapshot();
+    s.liveStatus = LiveStatus::offline;
+    s.isMonitoring = false;
+    EXPECT_EQ(overviewStatusLevel(s), PVStatus::neutral);
+    s.isMonitoring = true;
+    s.attribution.location = FaultLocation::insufficientEvidence;
+    EXPECT_EQ(overviewStatusLevel(s), PVStatus::neutral);
+}
+
+TEST(OverviewStatusLevel, FollowsTheLiveStatusAndDegradedIsSerious)
+{
+    auto s = healthySnapshot();
+    const std::pair<LiveStatus, PVStatus> table[] = {{LiveStatus::healthy, PVStatus::good},
+                                                     {LiveStatus::degraded, PVStatus::serious},
+                                                     {LiveStatus::offline, PVStatus::critical},
+                                                     {LiveStatus::reassociating, PVStatus::watch}};
+    for (const auto& [live, level] : table) {
+        s.liveStatus = live;
+        EXPECT_EQ(overviewStatusLevel(s), level) << rawValue(live).toStdString();
+    }
+}
+
+TEST(LiveStatusLine, PausedWinsThenTheEvidenceGate)
+{
+    auto s = healthySnapshot();
+    s.isMonitoring = false;
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("A mérés szünetel"));
+    EXPECT_EQ(statusExplanation(s),
+              QStringLiteral("A rögzítés áll. Amíg szünetel, nem gyűlik bizonyíték a kapcsolatod állapotáról."));
+
+    s.isMonitoring = true;
+    s.liveStatus = LiveStatus::offline; // the gate stands before the connection tests
+    s.verdict.confidence = {19, 300};
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Még gyűjtjük az első adatokat"));
+    s.verdict.confidence = {50, 59.5};
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Még gyűjtjük az első adatokat"));
+    s.verdict.confidence = {50, std::nan("")};
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Még gyűjtjük az első adatokat"));
+    s.verdict.confidence = {20, 60};
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Nincs internetkapcsolat"));
+    EXPECT_EQ(overviewStatusLevel(s), PVStatus::critical);
+    s.liveStatus = LiveStatus::reassociating;
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Épp másik hozzáférési pontra vált"));
+    EXPECT_EQ(overviewStatusLevel(s), PVStatus::watch);
+}
+
+TEST(LiveStatusLine, NamesThePoorCapabilityBeforeAUsableOne)
+{
+    auto s = healthySnapshot();
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az internetkapcsolatod rendben van"));
+    s.verdict.setRating(UsageCapability::videoCall, CapabilityRating::usable);
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az internetkapcsolatod használható"));
+    s.verdict.setRating(UsageCapability::gaming, CapabilityRating::poor);
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Online játék most nem fog jól menni"));
+}
+
+TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoring)
+{
+    auto s = healthySnapshot();
+    s.attribution.headline = QStringLiteral("A router felé 40%-os a kiesés.");
+    EXPECT_EQ(statusExplanation(s), s.attribution.headline);
+}
+
+TEST(MeasurementFreshnessLabel, TruncatesTheAgeAndIgnoresMonitoring)
+{
+    OverviewSnapshot s;
+    EXPECT_EQ(measurementFreshnessLabel(s, kNow), QStringLiteral("Mérés indul"));
+    s.lastProbeBatchTimestamp = kNow - 9.9;
+    EXPECT_EQ(measurementFreshnessLabel(s, kNow), QStringLiteral("Mérés folyamatban"));
+    s.lastProbeBatchTimestamp = kNow - 10.0;
+    EXPECT_EQ(measurementFreshnessLabel(s, kNow), QStringLiteral("Utolsó mérés 10 másodperce"));
+    s.lastProbeBatchTimestamp = kNow + 30; // a clock step backwards
+    EXPECT_EQ(measurementFreshnessLabel(s, kNow), QStringLiteral("Mérés folyamatban"));
+    s.isMonitoring = false;
+    s.lastProbeBatchTimestamp = kNow - 125.7;
+    EXPECT_EQ(measurementFreshnessLabel(s, kNow), QStringLiteral("Utolsó mérés 125 másodperce"));
+}
+
+TEST(AccusedCulprit, DnsFaultsAccuseTheProvider)
+{
+    OverviewSnapshot s;
+    const std::pair<FaultLocation, std::optional<PVCulprit>> table[] = {
+        {FaultLocation::none, std::nullopt},         {FaultLocation::wifi, PVCulprit::wifi},
+        {FaultLocation::router, PVCulprit::router},  {FaultLocation::provider, PVCulprit::provider},
+        {FaultLocation::dns, PVCulprit::provider},   {FaultLocation::localUnseparated, std::nullopt},
+        {FaultLocation::offline, std::nullopt},      {FaultLocation::insufficientEvidence, std::nullopt}};
+    for (const auto& [location, culprit] : table) {
+        s.attribution.location = location;
+        EXPECT_EQ(accusedCulprit(s), culprit) << rawValue(location).toStdString();
+    }
+}
+
+TEST(WifiSegment, ThresholdsAndUnreadableSignal)
+{
+    auto s = healthySnapshot();
+    auto stateAt = [&](std::optional<int> rssi) {
+        s.wifiSnapshots = {wifi(kNow, rssi)};
+        return wifiSegmentState(s);
+    };
+    EXPECT_TRUE(isSuspect(stateAt(-74), 0.45));
+    EXPECT_TRUE(isSuspect(stateAt(-68), 0.45));
+    EXPECT_TRUE(isSuspect(stateAt(-75), 0.8));
+    EXPECT_EQ(stateAt(-67).kind, PVSegmentState::Kind::clear);
+    const auto zero = stateAt(0);
+    EXPECT_EQ(zero.kind, PVSegmentState::Kind::unknown);
+    EXPECT_EQ(zero.reason, QStringLiteral("a jelerősség nem olvasható"));
+    EXPECT_EQ(wifiSignalSummary(s), QStringLiteral("A jelerősség nem olvasható"));
+    EXPECT_EQ(stateAt(std::nullopt).kind, PVSegmentState::Kind::unknown);
+
+    // The unreadable test comes before the accusation.
+    s.attribution.location = FaultLocation::wifi;
+    EXPECT_EQ(stateAt(0).kind, PVSegmentState::Kind::unknown);
+}
+
+TEST(WifiSegment, AccusedSeverityFollowsTheOverviewLevel)
+{
+    auto s = healthySnapshot();
+    s.wifiSnapshots = {wifi(kNow, -50)};
+    s.attribution.location = FaultLocation::wifi;
+    s.liveStatus = LiveStatus::healthy; // level good
+    EXPECT_EQ(wifiSegmentState(s), PVSegmentState::faulty(PVStatus::watch));
+    s.liveStatus = LiveStatus::reassociating; // level watch
+    EXPECT_EQ(wifiSegmentState(s), PVSegmentState::faulty(PVStatus::watch));
+    s.liveStatus = LiveStatus::offline; // level critical
+    EXPECT_EQ(wifiSegmentState(s), PVSegmentState::faulty(PVStatus::critical));
+    s.liveStatus = LiveStatus::degraded;
+    EXPECT_EQ(wifiSegmentState(s), PVSegmentState::faulty(PVStatus::serious));
+}
+
+TEST(WifiSignalSummary, WordsAtTheirBoundaries)
+{
+    auto s = healthySnapshot();
+    EXPECT_EQ(wifiSignalSummary(s), QStringLiteral("Nincs adat"));
+    s.wifiSnapshots = {wifi(kNow, -60)};
+    EXPECT_EQ(wifiSignalSummary(s), QStringLiteral("-60 dBm, erős"));
+    s.wifiSnapshots = {wifi(kNow, -61)};
+    EXPECT_EQ(wifiSignalSummary(s), QStringLiteral("-61 dBm, közepes"));
+    s.wifiSnapshots = {wifi(kNow, -70)};
+    EXPECT_EQ(wifiSignalSummary(s), QStringLiteral("-70 dBm, közepes"));
+    s.wifiSnapshots = {wifi(kNow, -71)};
+    EXPECT_EQ(wifiSignalSummary(s), QStringLiteral("-71 dBm, gyenge"));
+}
+
+TEST(CulpritChainSegments, WiredRouterUnmeasuredEvenWhenAccused)
+{
+    auto s = healthySnapshot();
+    s.attribution.location = FaultLocation::router;
+    const auto segments = culpritChainSegments(s, kNow);
+    EXPECT_EQ(segments[0].culprit, PVCulprit::wifi);
+    EXPECT_EQ(segments[0].title, QStringLiteral("A te Wi-Fid"));
+    EXPECT_EQ(segments[0].state.kind, PVSegmentState::Kind::notApplicable);
+    EXPECT_EQ(segments[0].caption, QStringLiteral("Kábelen mérünk"));
+    EXPECT_EQ(segments[1].title, QStringLiteral("A te routered"));
+    EXPECT_EQ(segments[1].state, PVSegmentState::unknown(QStringLiteral("még nincs mérés")));
+    EXPECT_EQ(segments[1].caption, QStringLiteral("Még nincs mérés"));
+    EXPECT_EQ(segments[2].culprit, PVCulprit::provider);
+    EXPECT_EQ(segments[2].title, QStringLiteral("A szolgáltatód"));
+}
+
+TEST(LegSegment, FiftySevenOfSixtyIsSuspectWithItsLossShare)
+{
+    auto s = healthySnapshot();
+    std::vector<NetworkSample> samples;
+    for (int i = 0; i < 60; ++i)
+        samples.push_back(sample(ProbeKind::gateway, kNow - 300 + i, i >= 3, 23.4));
+    s.recentBatches = {batch(samples)};
+    const auto state = legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow);
+    EXPECT_EQ(state.kind, PVSegmentState::Kind::suspect);
+    EXPECT_NEAR(state.confidence, 0.2, 1e-9);
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("23 ms · 5% kiesés"));
+    s.attribution.location = FaultLocation::router;
+    EXPECT_EQ(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow).kind, PVSegmentState::Kind::faulty);
+}
+
+TEST(LegSegment, AllFailedIsFullySuspectWithoutALatency)
+{
+    auto s = healthySnapshot();
+    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 5, false), sample(ProbeKind::gateway, kNow - 4, false)})};
+    EXPECT_TRUE(isSuspect(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow), 1.0));
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Még nincs mérés"));
+    s.recentBatches = {batch({sample(ProbeKind::publicIP, kNow - 5, true, 12.6)})};
+    EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::clear);
+    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes"));
+}
+
+TEST(LegSegment, RatioBoundaryAndCap)
+{
+    auto s = healthySnapshot();
+    auto withRatio = [&](int ok, int total) {
+        std::vector<NetworkSample> v;
+        for (int i = 0; i < total; ++i)
+            v.push_back(sample(ProbeKind::gateway, kNow - 100 + i * 0.5, i < ok, 5));
+        s.recentBatches = {batch(v)};
+        return legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow);
+    };
+    EXPECT_EQ(withRatio(49, 50).kind, PVSegmentState::Kind::clear); // 0.98 is not below 0.98
+    EXPECT_TRUE(isSuspect(withRatio(9, 10), (1 - 0.9) * 4));
+    EXPECT_TRUE(isSuspect(withRatio(3, 4), 1.0));
+    EXPECT_TRUE(isSuspect(withRatio(1, 4), 1.0));
+}
+
+TEST(RecentSamples, WindowOfTenMinutesNewestSixtyInBatchOrder)
+{
+    auto s = healthySnapshot();
+    std::vector<ProbeBatch> batches;
+    batches.push_back(batch({sample(ProbeKind::gateway, kNow - 600.5, false)})); // just outside
+    batches.push_back(batch({sample(ProbeKind::gateway, kNow - 600, true, 1)}));  // at the cut-off
+    for (int i = 0; i < 70; ++i)
+        batches.push_back(batch({sample(ProbeKind::gateway, kNow - 500 + i, true, 100 + i),
+                                 sample(ProbeKind::dns, kNow - 500 + i, true, 9)}));
+    // Out of time order: still counted in batch order.
+    batches.push_back(batch({sample(ProbeKind::gateway, kNow - 550, true, 999)}));
+    s.recentBatches = batches;
+    const auto recent = recentSamples(ProbeKind::gateway, s, kNow);
+    ASSERT_EQ(recent.size(), 60u);
+    EXPECT_EQ(recent.back().latencyMilliseconds, 999.0);
+    EXPECT_EQ(recent.front().latencyMilliseconds, 100.0 + 11);
+    EXPECT_EQ(recentSamples(ProbeKind::http, s, kNow).size(), 0u);
+    EXPECT_FALSE(successRatio(ProbeKind::http, s, kNow));
+    EXPECT_FALSE(averageLatency(ProbeKind::http, s, kNow));
+}
+
+TEST(RecentRSSIValues, NewestFortySkippingUnreadable)
+{
+    OverviewSnapshot s;
+    for (int i = 0; i < 45; ++i)
+        s.wifiSnapshots.push_back(wifi(kNow - 100 + i, i % 10 == 9 ? std::optional<int>(0) : std::optional<int>(-40 - i)));
+    s.wifiSnapshots.push_back(wifi(kNow, std::nullopt));
+    const auto values = recentRSSIValues(s);
+    // 46 readings; the newest 40 are i = 6..44 and the absent one; 0 at i = 9, 19, 29, 39 are skipped.
+    EXPECT_EQ(values.size(), 35u);
+    EXPECT_EQ(values.front(), -46.0);
+    EXPECT_EQ(values.back(), -84.0);
+}

@@ -1,0 +1,156 @@
+// Every connection state rendered offscreen: the workspace window at its minimum size and at
+// 1440 × 900, light and dark, and the menu-bar panel; PNGs under screens/ for review. The checks
+// here are the ones a picture makes easy to get wrong: nothing cut, the column's width, the
+// sidebar's sections.
+
+#include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewFeed.h"
+#include "ui/main/RootView.h"
+#include "ui/main/WorkspaceView.h"
+
+#include "tests/main/ModelFixture.h"
+#include "tests/main/States.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QListWidget>
+#include <QSplitter>
+
+#include <gtest/gtest.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+QString screensDir()
+{
+    const QString dir = QStringLiteral(PV_SCREENS_DIR);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void settle()
+{
+    for (int i = 0; i < 4; ++i)
+        QApplication::processEvents();
+}
+
+class Appearance {
+public:
+    explicit Appearance(PVAppearance a)
+    {
+        pvInstallIconTheme();
+        PVTheme::instance().setAppearanceOverride(a);
+        PVTheme::instance().setReduceMotionOverride(true); // still frames: the same picture every run
+        PVTheme::instance().setAccentOverride(QColor(0x35, 0x84, 0xE4));
+        settle();
+    }
+    ~Appearance()
+    {
+        PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+        PVTheme::instance().setReduceMotionOverride(false);
+        settle();
+    }
+};
+
+// Every text widget below `root` that is shown gets at least the height its text needs.
+void expectNoTextCut(QWidget* root, const std::string& where)
+{
+    for (PVText* text : root->findChildren<PVText*>()) {
+        if (!text->isVisibleTo(root) || text->text().isEmpty())
+            continue;
+        if (text->hasHeightForWidth())
+            EXPECT_GE(text->height(), text->heightForWidth(text->width()))
+                << where << ": cut text \"" << text->text().toStdString() << "\"";
+        else
+            EXPECT_GE(text->width() + 1, static_cast<int>(text->naturalWidth()))
+                << where << ": cut line \"" << text->text().toStdString() << "\"";
+    }
+}
+
+class ScreenshotTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir = makeTempDir(); }
+    QString dir;
+};
+
+} // namespace
+
+TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
+{
+    const QString out = screensDir();
+    int written = 0;
+    for (const ScreenState& state : screenStates()) {
+        auto model = makeModel(dir, state.freshStore ? StorageHealth::startedFresh(
+                                                           QStringLiteral("/home/anna/.local/share/Polvarine/"
+                                                                          "polvarine.sqlite3.corrupt-20251209"))
+                                                     : StorageHealth::healthy());
+        OverviewFeed& feed = OverviewFeed::of(*model);
+        feed.setClock([] { return kFixedNow; });
+        feed.setStateOverride(state.make(snapshotOf(*model), kFixedNow));
+
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+            Appearance scope(appearance);
+            const QString tag = state.name + QLatin1Char('-') + rawValue(appearance);
+            for (QSize size : {QSize(1080, 700), QSize(1440, 900)}) {
+                auto settings = makeSettings(dir);
+                settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+                WorkspaceView view(*model, settings);
+                view.resize(size);
+                view.show();
+                settle();
+                const std::string where = (tag + QStringLiteral(" %1").arg(size.width())).toStdString();
+                EXPECT_EQ(view.sidebarList()->count(), 5) << where;
+                // All five rows lie inside the list's viewport.
+                for (int row = 0; row < 5; ++row) {
+                    const QRect r = view.sidebarList()->visualRect(view.sidebarList()->model()->index(row, 0));
+                    EXPECT_TRUE(view.sidebarList()->viewport()->rect().contains(r)) << where << " row " << row;
+                }
+                expectNoTextCut(&view, where);
+                const QImage image = view.grab().toImage();
+                ASSERT_TRUE(image.save(out + QStringLiteral("/workspace-%1-%2x%3.png")
+                                                 .arg(tag)
+                                                 .arg(size.width())
+                                                 .arg(size.height())));
+                ++written;
+            }
+            PolvarineMenuBarView panel(*model);
+            panel.show();
+            settle();
+            panel.resize(panel.sizeHint());
+            settle();
+            EXPECT_EQ(panel.width(), PolvarineMenuBarView::kWidth);
+            expectNoTextCut(&panel, (tag + QStringLiteral(" panel")).toStdString());
+            ASSERT_TRUE(panel.grab().toImage().save(out + QStringLiteral("/panel-%1.png").arg(tag)));
+            ++written;
+        }
+    }
+    EXPECT_EQ(written, 7 * 6);
+}
+
+TEST_F(ScreenshotTest, ColumnIsAtMost1160AndCentredInAWideWindow)
+{
+    Appearance scope(PVAppearance::light);
+    auto model = makeModel(dir);
+    OverviewFeed::of(*model).setClock([] { return kFixedNow; });
+    OverviewFeed::of(*model).setStateOverride(screenStates()[1].make(snapshotOf(*model), kFixedNow));
+    PolvarineRootView root(*model);
+    root.resize(1600, 900);
+    root.show();
+    settle();
+    const QRect column = root.column()->geometry();
+    const int viewport = root.viewport()->width();
+    EXPECT_EQ(column.width(), PolvarineRootView::kColumnMaxWidth);
+    EXPECT_LE(std::abs(column.left() - (viewport - column.right() - 1)), 1);
+    root.grab().toImage().save(screensDir() + QStringLiteral("/overview-1600-light.png"));
+
+    // A narrow window: the column fills it and every text wraps to its full height.
+    root.resize(560, 900);
+    settle();
+    EXPECT_EQ(root.column()->width(), root.viewport()->width());
+    expectNoTextCut(&root, "narrow overview");
+    root.grab().toImage().save(screensDir() + QStringLiteral("/overview-560-light.png"));
+}

@@ -1,0 +1,165 @@
+#pragma once
+// The connection states the screenshots walk through, as snapshots of the model. What the model
+// publishes itself (the storage banner of a fresh start) is taken from the model; the rest is set
+// on top, because the model's monitoring loop is not driven by these tests.
+
+#include "tests/main/SnapshotBuilders.h"
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace pv::test {
+
+struct ScreenState {
+    QString name;
+    std::function<OverviewSnapshot(OverviewSnapshot fromModel, Timestamp now)> make;
+    bool freshStore = false;
+};
+
+inline void addLegSamples(OverviewSnapshot& s, Timestamp now, double gatewayMs, int gatewayLostOf10, double providerMs,
+                          int providerLostOf10)
+{
+    for (int i = 0; i < 60; ++i) {
+        const Timestamp at = now - 590 + i * 9.8;
+        const double wobble = (i % 7) * 0.6;
+        s.recentBatches.push_back(batch({sample(ProbeKind::gateway, at, i % 10 >= gatewayLostOf10, gatewayMs + wobble),
+                                         sample(ProbeKind::publicIP, at, i % 10 >= providerLostOf10, providerMs + wobble),
+                                         sample(ProbeKind::dns, at, true, 18 + wobble),
+                                         sample(ProbeKind::http, at, true, 120 + wobble)}));
+    }
+    s.lastProbeBatchTimestamp = now - 4;
+}
+
+inline void addWifi(OverviewSnapshot& s, Timestamp now, int rssi)
+{
+    for (int i = 0; i < 40; ++i)
+        s.wifiSnapshots.push_back(wifi(now - 400 + i * 10, rssi + (i % 5) - 2));
+    s.wifiSnapshots.back().rssi = rssi;
+}
+
+inline OverviewSnapshot healthyState(OverviewSnapshot s, Timestamp now)
+{
+    s.isMonitoring = true;
+    s.liveStatus = LiveStatus::healthy;
+    s.attribution = FaultAttribution();
+    s.attribution.location = FaultLocation::none;
+    s.attribution.headline = QStringLiteral("Nem látunk hibát: a Wi-Fi, a router és a szolgáltató is rendben válaszol.");
+    s.attribution.evidence = {QStringLiteral("A router 3 ms alatt válaszol, kiesés nélkül."),
+                              QStringLiteral("A szolgáltató felé 14 ms a válaszidő, a csomagvesztés 0%.")};
+    s.advice = AdviceSet();
+    s.verdict = ConnectionVerdict();
+    s.verdict.confidence = {240, 590};
+    for (UsageCapability u : allUsageCapabilities())
+        s.verdict.setRating(u, CapabilityRating::comfortable);
+    s.verdict.medianRtt = 14.2;
+    s.verdict.lossRatio = 0.0;
+    addLegSamples(s, now, 3, 0, 14, 0);
+    addWifi(s, now, -54);
+    return s;
+}
+
+inline std::vector<ScreenState> screenStates()
+{
+    std::vector<ScreenState> states;
+    states.push_back({QStringLiteral("healthy"), healthyState});
+    states.push_back({QStringLiteral("router-critical"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.recentBatches.clear();
+                          addLegSamples(s, now, 48, 4, 61, 4);
+                          s.liveStatus = LiveStatus::degraded;
+                          s.attribution.location = FaultLocation::router;
+                          s.attribution.severity = IncidentSeverity::critical;
+                          s.attribution.headline = QStringLiteral(
+                              "A hiba a routereddel van: már a router felé is minden negyedik csomag elvész.");
+                          s.attribution.evidence = {
+                              QStringLiteral("A router felé 40% a kiesés az utolsó tíz percben."),
+                              QStringLiteral("A Wi-Fi jel erős (-54 dBm), így nem a rádiókapcsolat a gyenge pont."),
+                              QStringLiteral("A szolgáltató felé mért kiesés nem nagyobb, mint a router felé mért.")};
+                          s.attribution.caveats = {QStringLiteral(
+                              "Egyes routerek terhelés alatt eldobják a pingre adott választ; ha a weboldalak "
+                              "rendben betöltődnek, a mért kiesés egy része ebből adódhat.")};
+                          s.advice.title = QStringLiteral("Mit tehetsz most?");
+                          s.advice.steps = {
+                              {QStringLiteral("router.restart"), QStringLiteral("Indítsd újra a routert: húzd ki a "
+                                                                                "tápkábelt fél percre, majd dugd vissza.")},
+                              {QStringLiteral("router.cable"), QStringLiteral("Nézd meg, hogy a router és a modem "
+                                                                              "közötti kábel rendesen be van-e dugva.")},
+                              {QStringLiteral("router.firmware"),
+                               QStringLiteral("Ha a hiba újra jelentkezik, frissítsd a router szoftverét.")}};
+                          s.advice.pointless = QStringLiteral(
+                              "A szolgáltató hívása most felesleges: a hiba a lakáson belül van.");
+                          s.verdict.setRating(UsageCapability::videoCall, CapabilityRating::poor);
+                          s.verdict.setRating(UsageCapability::gaming, CapabilityRating::poor);
+                          s.verdict.setRating(UsageCapability::streaming, CapabilityRating::usable);
+                          s.verdict.medianRtt = 63;
+                          s.verdict.lossRatio = 0.412;
+                          s.incidents = {incident(now - 3600, now - 3300), incident(now - 420, std::nullopt)};
+                          return s;
+                      }});
+    states.push_back({QStringLiteral("provider-outage"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.recentBatches.clear();
+                          addLegSamples(s, now, 3, 0, 0, 10);
+                          s.liveStatus = LiveStatus::offline;
+                          s.attribution.location = FaultLocation::provider;
+                          s.attribution.severity = IncidentSeverity::critical;
+                          s.attribution.isOutage = true;
+                          s.attribution.headline = QStringLiteral(
+                              "Szolgáltatói kiesés: a router válaszol, de az internet felé semmi nem jut ki.");
+                          s.attribution.evidence = {
+                              QStringLiteral("A router 3 ms alatt, kiesés nélkül válaszol."),
+                              QStringLiteral("Az internetes célpontok közül egy sem válaszolt 6 perce.")};
+                          s.attribution.caveats = {};
+                          s.advice.title = QStringLiteral("Mit tehetsz most?");
+                          s.advice.steps = {
+                              {QStringLiteral("provider.status"),
+                               QStringLiteral("Nézd meg a szolgáltató hibabejelentő oldalát vagy hívd a "
+                                              "hibabejelentő számot.")},
+                              {QStringLiteral("provider.modem"),
+                               QStringLiteral("Indítsd újra a szolgáltató modemjét, ha külön eszköz.")}};
+                          s.advice.pointless = std::nullopt;
+                          s.verdict = ConnectionVerdict();
+                          s.verdict.confidence = {240, 590};
+                          for (UsageCapability u : allUsageCapabilities())
+                              s.verdict.setRating(u, CapabilityRating::poor);
+                          s.verdict.lossRatio = 1.0;
+                          s.incidents = {incident(now - 360, std::nullopt)};
+                          return s;
+                      }});
+    states.push_back({QStringLiteral("insufficient-evidence"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.recentBatches.resize(3);
+                          s.wifiSnapshots.resize(2);
+                          s.attribution.location = FaultLocation::insufficientEvidence;
+                          s.attribution.headline = QStringLiteral(
+                              "Még kevés a mérés ahhoz, hogy megmondjuk, hol a hiba.");
+                          s.attribution.evidence = {QStringLiteral("Eddig 3 mérési kör futott le 30 másodperc alatt.")};
+                          s.verdict.confidence = {9, 30};
+                          s.verdict.medianRtt = std::nullopt;
+                          s.verdict.lossRatio = std::nullopt;
+                          for (UsageCapability u : allUsageCapabilities())
+                              s.verdict.setRating(u, CapabilityRating::unknown);
+                          s.lastProbeBatchTimestamp = now - 2;
+                          return s;
+                      }});
+    states.push_back({QStringLiteral("paused"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.isMonitoring = false;
+                          s.lastProbeBatchTimestamp = now - 312;
+                          return s;
+                      }});
+    states.push_back({QStringLiteral("storage-fresh"), healthyState, true});
+    states.push_back({QStringLiteral("update-available"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.availableUpdate = AvailableUpdate{
+                              QStringLiteral("2.1.0"),
+                              QStringLiteral("Gyorsabb indulás, pontosabb Wi-Fi mérés és kisebb adatbázis."),
+                              QUrl(QStringLiteral("https://example.invalid/polvarine-2.1.0.tar.gz"))};
+                          return s;
+                      }});
+    return states;
+}
+
+} // namespace pv::test

@@ -1,0 +1,361 @@
+// The window, the overview and the panel as widgets: remembered section, welcome flow, detail
+// screens, coalesced repaints, section presence and the panel's controls and shortcuts.
+
+#include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewFeed.h"
+#include "ui/main/RootView.h"
+#include "ui/main/WorkspaceView.h"
+
+#include "tests/main/ModelFixture.h"
+#include "tests/main/States.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 4; ++i)
+        QApplication::processEvents();
+}
+
+// A welcome screen with one button that finishes the flow.
+WorkspaceView::WelcomeFactory fakeWelcome(int* made)
+{
+    return [made](AppViewModel&, std::function<void()> onFinish) -> QWidget* {
+        ++*made;
+        auto* button = new QPushButton(QStringLiteral("Kész"));
+        button->setObjectName(QStringLiteral("finish"));
+        QObject::connect(button, &QPushButton::clicked, button, [onFinish] { onFinish(); });
+        return button;
+    };
+}
+
+class WorkspaceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = makeTempDir();
+        model = makeModel(dir);
+        settings = makeSettings(dir);
+    }
+    std::unique_ptr<WorkspaceView> makeView()
+    {
+        auto view = std::make_unique<WorkspaceView>(*model, settings);
+        view->setWelcomeFactory(fakeWelcome(&welcomesMade));
+        view->resize(1080, 700);
+        return view;
+    }
+    QString stored() const { return settings->value(QLatin1String(WorkspaceView::lastSectionKey)).toString(); }
+
+    QString dir;
+    std::unique_ptr<AppViewModel> model;
+    std::shared_ptr<QSettings> settings;
+    int welcomesMade = 0;
+};
+
+} // namespace
+
+TEST_F(WorkspaceTest, FirstLaunchOpensWelcomeAndFinishingStoresIt)
+{
+    {
+        auto view = makeView();
+        view->show();
+        settle();
+        EXPECT_EQ(view->section(), WorkspaceSection::overview);
+        ASSERT_TRUE(view->showsWelcome());
+        EXPECT_FALSE(settings->contains(QLatin1String(WorkspaceView::lastSectionKey)));
+        view->welcomeDialog()->findChild<QPushButton*>(QStringLiteral("finish"))->click();
+        settle();
+        EXPECT_TRUE(settings->value(QLatin1String(WorkspaceView::didWelcomeKey)).toBool());
+        EXPECT_FALSE(view->showsWelcome());
+    }
+    auto again = makeView();
+    again->show();
+    settle();
+    EXPECT_FALSE(again->showsWelcome());
+    EXPECT_EQ(welcomesMade, 1);
+}
+
+TEST_F(WorkspaceTest, WelcomeClosedWithoutFinishingReturnsOnTheNextShow)
+{
+    auto view = makeView();
+    view->show();
+    settle();
+    ASSERT_TRUE(view->showsWelcome());
+    view->welcomeDialog()->reject();
+    settle();
+    EXPECT_FALSE(view->showsWelcome());
+    EXPECT_FALSE(settings->value(QLatin1String(WorkspaceView::didWelcomeKey), false).toBool());
+    view->hide();
+    view->show();
+    settle();
+    EXPECT_TRUE(view->showsWelcome());
+}
+
+TEST_F(WorkspaceTest, ReopenNotificationOpensOnceAndKeepsDidWelcome)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    view->show();
+    settle();
+    EXPECT_FALSE(view->showsWelcome());
+    NotificationCenter::instance().post(WorkspaceView::reopenWelcomeNotification());
+    settle();
+    ASSERT_TRUE(view->showsWelcome());
+    QDialog* first = view->welcomeDialog();
+    NotificationCenter::instance().post(QStringLiteral("polvarine.reopenWelcome"));
+    settle();
+    EXPECT_EQ(view->welcomeDialog(), first);
+    EXPECT_EQ(welcomesMade, 1);
+    EXPECT_TRUE(settings->value(QLatin1String(WorkspaceView::didWelcomeKey)).toBool());
+    NotificationCenter::instance().post(QStringLiteral("polvarine.somethingElse"));
+    settle();
+    EXPECT_EQ(welcomesMade, 1);
+}
+
+TEST_F(WorkspaceTest, RestoresAStoredSectionWithoutRewritingIt)
+{
+    settings->setValue(QLatin1String(WorkspaceView::lastSectionKey), QStringLiteral("history"));
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    EXPECT_EQ(view->section(), WorkspaceSection::overview); // nothing happens before the first show
+    view->show();
+    settle();
+    EXPECT_EQ(view->section(), WorkspaceSection::history);
+    EXPECT_EQ(view->sidebarList()->currentRow(), 1);
+    EXPECT_EQ(stored(), QStringLiteral("history"));
+    auto* placeholder = qobject_cast<PVPlaceholderScreen*>(view->detailScreen());
+    ASSERT_NE(placeholder, nullptr);
+    EXPECT_EQ(placeholder->title(), QStringLiteral("Előzmények"));
+    EXPECT_FALSE(view->toolBar()->isVisibleTo(view.get()));
+}
+
+TEST_F(WorkspaceTest, UnknownStoredSectionShowsOverviewAndStaysUntilTheUserChooses)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    for (const QString& raw : {QStringLiteral("History"), QStringLiteral("foo")}) {
+        settings->setValue(QLatin1String(WorkspaceView::lastSectionKey), raw);
+        auto view = makeView();
+        view->show();
+        settle();
+        EXPECT_EQ(view->section(), WorkspaceSection::overview);
+        EXPECT_NE(qobject_cast<PolvarineRootView*>(view->detailScreen()), nullptr);
+        EXPECT_EQ(stored(), raw);
+        view->sidebarList()->setCurrentRow(4);
+        settle();
+        EXPECT_EQ(stored(), QStringLiteral("settings"));
+    }
+}
+
+TEST_F(WorkspaceTest, SwitchingRecreatesTheScreenAndMovesTheToolbar)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    view->show();
+    settle();
+    QPointer<QWidget> firstOverview = view->detailScreen();
+    const auto buttonsBefore = view->toolBar()->findChildren<QToolButton*>().size();
+    EXPECT_TRUE(view->toolBar()->isVisibleTo(view.get()));
+    EXPECT_EQ(view->toolBar()->actions().size(), 2);
+    view->sidebarList()->setCurrentRow(3);
+    settle();
+    EXPECT_EQ(stored(), QStringLiteral("dossier"));
+    EXPECT_TRUE(firstOverview.isNull());
+    EXPECT_TRUE(view->toolBar()->actions().isEmpty());
+    view->sidebarList()->setCurrentRow(0);
+    settle();
+    EXPECT_NE(view->detailScreen(), nullptr);
+    EXPECT_NE(qobject_cast<PolvarineRootView*>(view->detailScreen()), nullptr);
+    EXPECT_EQ(view->toolBar()->actions().size(), 2);
+    EXPECT_EQ(view->toolBar()->findChildren<QToolButton*>().size(), buttonsBefore); // nothing left behind
+}
+
+TEST_F(WorkspaceTest, SidebarWidthIsBounded)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    view->show();
+    settle();
+    QWidget* sidebar = view->splitter()->widget(0);
+    EXPECT_EQ(sidebar->width(), WorkspaceView::kSidebarIdeal);
+    view->splitter()->setSizes({1000, 80});
+    settle();
+    EXPECT_LE(sidebar->width(), WorkspaceView::kSidebarMaximum);
+    view->splitter()->setSizes({50, 1030});
+    settle();
+    EXPECT_GE(sidebar->width(), WorkspaceView::kSidebarMinimum);
+}
+
+TEST_F(WorkspaceTest, StatusRowFollowsMonitoringAndMissingOperationsAreDisabled)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    view->show();
+    settle();
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    EXPECT_FALSE(view->showsRecordingLive());
+    EXPECT_EQ(view->recordingButton()->text(), QStringLiteral("Folytatás"));
+    auto running = snapshotOf(*model);
+    running.isMonitoring = true;
+    feed.setStateOverride(running);
+    settle();
+    EXPECT_TRUE(view->showsRecordingLive());
+    EXPECT_EQ(view->recordingButton()->text(), QStringLiteral("Szüneteltetés"));
+    // The model has no pause/resume operation yet: offered disabled, never as a dead button.
+    EXPECT_FALSE(view->recordingButton()->isEnabled());
+    auto* root = qobject_cast<PolvarineRootView*>(view->detailScreen());
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->monitoringAction()->text(), QStringLiteral("Mérés szüneteltetése"));
+    EXPECT_FALSE(root->monitoringAction()->isEnabled());
+    EXPECT_FALSE(root->exportButton()->isEnabled());
+    feed.setStateOverride(std::nullopt);
+}
+
+TEST_F(WorkspaceTest, ABurstOfModelChangesRepaintsOnce)
+{
+    PolvarineRootView root(*model);
+    settle();
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    const int feedBefore = feed.changeCount();
+    const int rootBefore = root.refreshCount();
+    Q_EMIT model->recentBatchesChanged();
+    Q_EMIT model->attributionChanged();
+    Q_EMIT model->verdictChanged();
+    Q_EMIT model->lastProbeBatchTimestampChanged();
+    EXPECT_EQ(root.refreshCount(), rootBefore); // nothing before the event loop turns
+    settle();
+    EXPECT_EQ(feed.changeCount(), feedBefore + 1);
+    EXPECT_EQ(root.refreshCount(), rootBefore + 1);
+    Q_EMIT model->availableUpdateChanged();
+    settle();
+    EXPECT_EQ(root.refreshCount(), rootBefore + 2);
+}
+
+TEST_F(WorkspaceTest, OverviewShowsOnlyThePresentSections)
+{
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    auto s = healthyState(snapshotOf(*model), kFixedNow);
+    s.advice.steps = {{QStringLiteral("a"), QStringLiteral("Lépés")}}; // hidden: no located fault
+    feed.setStateOverride(s);
+    PolvarineRootView root(*model);
+    root.resize(1080, 800);
+    root.show();
+    settle();
+    EXPECT_EQ(root.shownSections(), (std::vector<DashboardSection>{DashboardSection::hero, DashboardSection::faultLocation}));
+
+    s.storageBannerMessage = QStringLiteral("Az adatbázis sérült volt, újat kezdtünk.");
+    s.availableUpdate = AvailableUpdate{QStringLiteral("2.1.0"), QString(), QUrl("https://example.invalid/")};
+    s.attribution.location = FaultLocation::router;
+    s.attribution.evidence = {QStringLiteral("Ugyanaz."), QStringLiteral("Ugyanaz.")};
+    s.attribution.caveats = {QStringLiteral("Egy megjegyzés.")};
+    feed.setStateOverride(s);
+    settle();
+    EXPECT_EQ(root.shownSections().size(), 5u);
+    EXPECT_EQ(root.storageBanner()->geometry().bottom() + 1 + PolvarineRootView::kColumnSpacing,
+              root.updateBanner()->geometry().top());
+    EXPECT_LT(root.updateBanner()->geometry().bottom(), root.hero()->geometry().top());
+    EXPECT_EQ(root.updateBanner()->titleText(), QStringLiteral("Elérhető a 2.1.0 verzió"));
+    EXPECT_EQ(root.faultLocation()->evidenceTexts(), (QStringList{QStringLiteral("Ugyanaz."), QStringLiteral("Ugyanaz.")}));
+    EXPECT_EQ(root.faultLocation()->caveatTexts(), QStringList{QStringLiteral("Egy megjegyzés.")});
+    EXPECT_FALSE(root.adviceSection()->showsPointlessNote());
+
+    s.advice.steps.clear();
+    s.advice.pointless = QStringLiteral("Felesleges.");
+    feed.setStateOverride(s);
+    settle();
+    EXPECT_TRUE(root.adviceSection()->isHidden());
+}
+
+TEST_F(WorkspaceTest, PanelReflectsStateAndWrapsALongHeadline)
+{
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    feed.setClock([] { return kFixedNow; });
+    PolvarineMenuBarView panel(*model);
+    panel.show();
+    settle();
+    // The fresh model is paused.
+    EXPECT_EQ(panel.statusGlyph()->level(), PVStatus::neutral);
+    EXPECT_EQ(panel.titleText(), QStringLiteral("A mérés áll"));
+    EXPECT_EQ(panel.freshnessText(), QStringLiteral("A rögzítés szünetel"));
+    EXPECT_EQ(panel.header()->accessibleName(), QStringLiteral("A mérés áll. A rögzítés szünetel"));
+    EXPECT_EQ(panel.monitoringButton()->text(), QStringLiteral("Mérés folytatása"));
+    EXPECT_FALSE(panel.revealAction()->isEnabled());
+    QStringList items;
+    for (QAction* a : panel.exportMenu()->actions())
+        items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(items, (QStringList{QStringLiteral("Mai nap exportálása"), QStringLiteral("Előző nap exportálása"),
+                                  QStringLiteral("Utolsó 24 óra exportálása"), QStringLiteral("-"),
+                                  QStringLiteral("Legutóbbi export megmutatása")}));
+    // No export operation yet: every item and the menu button are offered disabled.
+    for (QAction* a : panel.exportMenu()->actions())
+        EXPECT_FALSE(a->isEnabled() && !a->isSeparator()) << a->text().toStdString();
+    EXPECT_FALSE(panel.exportButton()->isEnabled());
+
+    auto s = screenStates()[1].make(snapshotOf(*model), kFixedNow); // router critical
+    const int shortHeight = panel.sizeHint().height();
+    s.attribution.headline = s.attribution.headline.repeated(4);
+    feed.setStateOverride(s);
+    settle();
+    EXPECT_EQ(panel.statusGlyph()->level(), PVStatus::critical);
+    EXPECT_EQ(panel.width(), PolvarineMenuBarView::kWidth);
+    EXPECT_GT(panel.sizeHint().height(), shortHeight);
+    EXPECT_EQ(panel.adviceStepText(), s.advice.steps.front().text);
+    EXPECT_EQ(panel.metricValue(2), QStringLiteral("41.2"));
+    EXPECT_EQ(panel.metricAccessibleName(2), QStringLiteral("Veszteség: 41.2 %"));
+
+    s.attribution.location = FaultLocation::insufficientEvidence;
+    feed.setStateOverride(s);
+    settle();
+    EXPECT_FALSE(panel.showsAdviceGroup());
+    EXPECT_EQ(panel.statusGlyph()->level(), PVStatus::neutral);
+}
+
+TEST_F(WorkspaceTest, PanelShortcutsPressTheirButtons)
+{
+    int quits = 0;
+    int opened = 0;
+    QWidget mainWindow;
+    WindowRegistry::instance().registerWindow(QString::fromLatin1(PolvarineWindowID::main), [&]() -> QWidget* {
+        ++opened;
+        return &mainWindow;
+    });
+    PolvarineMenuBarView panel(*model);
+    panel.setQuitHandler([&] { ++quits; });
+    panel.refresh();
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    ASSERT_EQ(panel.shortcuts().size(), 3u);
+    EXPECT_EQ(panel.shortcuts()[0]->key(), QKeySequence(Qt::CTRL | Qt::Key_P));
+
+    QTest::keyClick(&panel, Qt::Key_O, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(mainWindow.isVisible());
+    panel.activateWindow(); // opening the main window took the focus
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QTest::keyClick(&panel, Qt::Key_Q, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(quits, 1);
+    // Pause/resume is disabled while the model lacks the operation, so Ctrl+P does nothing.
+    EXPECT_FALSE(panel.monitoringButton()->isEnabled());
+    QTest::keyClick(&panel, Qt::Key_P, Qt::ControlModifier);
+    settle();
+    EXPECT_EQ(quits, 1);
+    WindowRegistry::instance().unregisterWindow(QString::fromLatin1(PolvarineWindowID::main));
+}

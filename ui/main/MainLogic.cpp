@@ -1,0 +1,209 @@
+#include "ui/main/MainLogic.h"
+
+#include "core/app/Presentation.h"
+#include "core/records/Localization.h"
+
+#include <algorithm>
+
+namespace pv {
+
+std::optional<WorkspaceSection> parseWorkspaceSection(const QString& raw)
+{
+    for (WorkspaceSection s : allWorkspaceSections())
+        if (rawValue(s) == raw) // QString equality is case-sensitive
+            return s;
+    return std::nullopt;
+}
+
+QString title(WorkspaceSection s)
+{
+    switch (s) {
+    case WorkspaceSection::overview: return L("Áttekintés");
+    case WorkspaceSection::history: return L("Előzmények");
+    case WorkspaceSection::loadTest: return L("Sebesség");
+    case WorkspaceSection::dossier: return L("Mérési dosszié");
+    case WorkspaceSection::settings: return L("Beállítások");
+    }
+    return {};
+}
+
+QString subtitle(WorkspaceSection s)
+{
+    switch (s) {
+    case WorkspaceSection::overview: return L("Mi a helyzet most");
+    case WorkspaceSection::history: return L("Mi történt eddig");
+    case WorkspaceSection::loadTest: return L("Mire képes a vonal");
+    case WorkspaceSection::dossier: return L("Amit elküldhetsz");
+    case WorkspaceSection::settings: return L("Futás, megőrzés, engedélyek");
+    }
+    return {};
+}
+
+std::string_view symbolName(WorkspaceSection s)
+{
+    switch (s) {
+    case WorkspaceSection::overview: return "gauge.with.dots.needle.50percent";
+    case WorkspaceSection::history: return "clock.arrow.circlepath";
+    case WorkspaceSection::loadTest: return "speedometer";
+    case WorkspaceSection::dossier: return "doc.text.magnifyingglass";
+    case WorkspaceSection::settings: return "gearshape";
+    }
+    return "gearshape";
+}
+
+WorkspaceSection restoreSection(const QString& storedRaw, WorkspaceSection current)
+{
+    return parseWorkspaceSection(storedRaw).value_or(current);
+}
+
+QString recordingButtonTitle(bool isMonitoring) { return isMonitoring ? L("Szüneteltetés") : L("Folytatás"); }
+
+QString monitoringActionTitle(bool isMonitoring)
+{
+    return isMonitoring ? L("Mérés szüneteltetése") : L("Mérés folytatása");
+}
+
+// ---- Overview ----------------------------------------------------------------------------------------
+
+bool showsStorageBanner(const OverviewSnapshot& s) { return s.storageBannerMessage.has_value(); }
+bool showsUpdateBanner(const OverviewSnapshot& s) { return s.availableUpdate.has_value(); }
+QString updateTitle(const QString& version) { return LF("Elérhető a %@ verzió", {version}); }
+
+bool adviceVisible(FaultLocation location, const AdviceSet& advice)
+{
+    return !advice.steps.empty() && location != FaultLocation::none && location != FaultLocation::insufficientEvidence;
+}
+
+bool isIncidentLive(const std::vector<Incident>& incidents)
+{
+    return std::any_of(incidents.begin(), incidents.end(), [](const Incident& i) { return i.isOpen(); });
+}
+
+std::vector<DashboardSection> visibleSections(const OverviewSnapshot& s)
+{
+    std::vector<DashboardSection> sections;
+    if (showsStorageBanner(s))
+        sections.push_back(DashboardSection::storageBanner);
+    if (showsUpdateBanner(s))
+        sections.push_back(DashboardSection::updateBanner);
+    sections.push_back(DashboardSection::hero);
+    sections.push_back(DashboardSection::faultLocation);
+    if (adviceVisible(s.attribution.location, s.advice))
+        sections.push_back(DashboardSection::advice);
+    for (DashboardSection always : {DashboardSection::usage, DashboardSection::now, DashboardSection::speed,
+                                    DashboardSection::latency, DashboardSection::wifiSignal,
+                                    DashboardSection::incidents, DashboardSection::rawData})
+        sections.push_back(always);
+    return sections;
+}
+
+// ---- Menu-bar panel ----------------------------------------------------------------------------------
+
+PVStatus panelStatusLevel(const OverviewSnapshot& s)
+{
+    if (!s.isMonitoring)
+        return PVStatus::neutral;
+    switch (s.attribution.location) {
+    case FaultLocation::none: return PVStatus::good;
+    case FaultLocation::offline: return PVStatus::critical;
+    case FaultLocation::insufficientEvidence: return PVStatus::neutral;
+    case FaultLocation::wifi:
+    case FaultLocation::router:
+    case FaultLocation::provider:
+    case FaultLocation::dns:
+    case FaultLocation::localUnseparated: break;
+    }
+    return s.attribution.severity == IncidentSeverity::critical ? PVStatus::critical : PVStatus::watch;
+}
+
+QString panelStatusTitle(const OverviewSnapshot& s)
+{
+    return s.isMonitoring ? s.attribution.headline : L("A mérés áll");
+}
+
+QString panelFreshnessLine(const OverviewSnapshot& s, Timestamp now)
+{
+    if (!s.isMonitoring)
+        return L("A rögzítés szünetel");
+    return presentation::probeFreshnessSummary(s.isMonitoring, s.lastProbeBatchTimestamp, now);
+}
+
+QString panelHeaderAccessibleLabel(const OverviewSnapshot& s, Timestamp now)
+{
+    return LF("%1$@. %2$@", {panelStatusTitle(s),
+                             presentation::probeFreshnessSummary(s.isMonitoring, s.lastProbeBatchTimestamp, now)});
+}
+
+bool panelShowsAdviceGroup(const OverviewSnapshot& s)
+{
+    return s.attribution.location != FaultLocation::insufficientEvidence;
+}
+
+std::optional<QString> panelEvidenceLine(const OverviewSnapshot& s)
+{
+    if (s.attribution.evidence.isEmpty())
+        return std::nullopt;
+    return s.attribution.evidence.first();
+}
+
+std::optional<QString> panelAdviceStep(const OverviewSnapshot& s)
+{
+    const FaultLocation l = s.attribution.location;
+    if (l == FaultLocation::none || l == FaultLocation::insufficientEvidence || s.advice.steps.empty())
+        return std::nullopt;
+    return s.advice.steps.front().text;
+}
+
+std::vector<NetworkSample> liveSamples(const std::vector<ProbeBatch>& batches, Timestamp referenceTime)
+{
+    const Timestamp cutoff = referenceTime - 600;
+    std::vector<NetworkSample> samples;
+    for (const ProbeBatch& b : batches)
+        for (const NetworkSample& x : b.samples)
+            if (x.timestamp >= cutoff)
+                samples.push_back(x);
+    std::stable_sort(samples.begin(), samples.end(),
+                     [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
+    return samples;
+}
+
+std::optional<double> routerMedianLatency(const OverviewSnapshot& s, Timestamp now)
+{
+    std::vector<double> latencies;
+    for (const NetworkSample& x : liveSamples(s.recentBatches, now))
+        if (x.target.kind == ProbeKind::gateway && x.success && x.latencyMilliseconds)
+            latencies.push_back(*x.latencyMilliseconds);
+    if (latencies.empty())
+        return std::nullopt;
+    std::sort(latencies.begin(), latencies.end());
+    return latencies[latencies.size() / 2];
+}
+
+std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now)
+{
+    const auto& v = s.verdict;
+    // The router figure is only shown next to a provider figure, so that the two compare.
+    std::optional<double> router = v.medianRtt ? routerMedianLatency(s, now) : std::nullopt;
+    std::optional<double> loss = v.lossRatio ? std::optional<double>(*v.lossRatio * 100.0) : std::nullopt;
+    return {
+        {L("Router"), router, 0, QStringLiteral("ms")},
+        {L("Szolgáltató"), v.medianRtt, 0, QStringLiteral("ms")},
+        {L("Veszteség"), loss, 1, QStringLiteral("%")},
+    };
+}
+
+QString metricValueText(const PanelMetric& m)
+{
+    if (!m.value)
+        return QStringLiteral("—");
+    return formatFixed(*m.value, m.decimals);
+}
+
+QString metricAccessibleLabel(const PanelMetric& m)
+{
+    if (!m.value)
+        return LF("%@: nincs mérés", {m.label});
+    return LF("%1$@: %2$@ %3$@", {m.label, metricValueText(m), m.unit});
+}
+
+} // namespace pv

@@ -1,0 +1,104 @@
+#pragma once
+// Display-free rules of the main window, the overview frame and the menu-bar panel: the workspace
+// sections and the restore of the last one, which overview sections are present, the banners, the
+// fault-location and advice conditions, and the panel's status level, title and metrics.
+
+#include "ui/main/OverviewSnapshot.h"
+
+#include "core/records/Enum.h"
+#include "core/records/Status.h"
+
+#include <QString>
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace pv {
+
+// ---- Workspace sections -------------------------------------------------------------------------
+
+enum class WorkspaceSection { overview, history, loadTest, dossier, settings };
+inline constexpr EnumTable<WorkspaceSection, 5> kWorkspaceSectionTable{{{
+    {WorkspaceSection::overview, "overview"},
+    {WorkspaceSection::history, "history"},
+    {WorkspaceSection::loadTest, "loadTest"},
+    {WorkspaceSection::dossier, "dossier"},
+    {WorkspaceSection::settings, "settings"},
+}}};
+inline QString rawValue(WorkspaceSection s) { return kWorkspaceSectionTable.rawText(s); }
+// Exact, case-sensitive match of a raw value; none for any other text.
+std::optional<WorkspaceSection> parseWorkspaceSection(const QString& raw);
+inline auto allWorkspaceSections() { return kWorkspaceSectionTable.allCases(); }
+QString title(WorkspaceSection s);
+QString subtitle(WorkspaceSection s);
+std::string_view symbolName(WorkspaceSection s);
+
+// The section shown after a launch: the stored one when it names a section, else `current`.
+WorkspaceSection restoreSection(const QString& storedRaw, WorkspaceSection current = WorkspaceSection::overview);
+
+QString recordingButtonTitle(bool isMonitoring);    // sidebar status row
+QString monitoringActionTitle(bool isMonitoring);   // dashboard toolbar and menu-bar panel
+
+// ---- Overview sections --------------------------------------------------------------------------
+
+enum class DashboardSection {
+    storageBanner,
+    updateBanner,
+    hero,
+    faultLocation,
+    advice,
+    usage,
+    now,
+    speed,
+    latency,
+    wifiSignal,
+    incidents,
+    rawData,
+};
+
+bool showsStorageBanner(const OverviewSnapshot& s);
+bool showsUpdateBanner(const OverviewSnapshot& s);
+QString updateTitle(const QString& version);
+// The advice is shown only for a located fault that has steps.
+bool adviceVisible(FaultLocation location, const AdviceSet& advice);
+// True when any incident is still open.
+bool isIncidentLive(const std::vector<Incident>& incidents);
+// The overview's sections in column order, absent ones left out.
+std::vector<DashboardSection> visibleSections(const OverviewSnapshot& s);
+
+// ---- Menu-bar panel -----------------------------------------------------------------------------
+
+namespace PolvarineWindowID {
+inline constexpr const char* main = "main";
+}
+
+// The panel's own level rule: it never reports `serious`.
+PVStatus panelStatusLevel(const OverviewSnapshot& s);
+QString panelStatusTitle(const OverviewSnapshot& s);
+// The second header line.
+QString panelFreshnessLine(const OverviewSnapshot& s, Timestamp now);
+// The header as read out: the title and the model's own freshness text.
+QString panelHeaderAccessibleLabel(const OverviewSnapshot& s, Timestamp now);
+// The advice group (and its divider) is left out while the evidence is too thin.
+bool panelShowsAdviceGroup(const OverviewSnapshot& s);
+std::optional<QString> panelEvidenceLine(const OverviewSnapshot& s);
+std::optional<QString> panelAdviceStep(const OverviewSnapshot& s);
+
+// The samples of the last ten minutes, oldest first.
+std::vector<NetworkSample> liveSamples(const std::vector<ProbeBatch>& batches, Timestamp referenceTime);
+// The router leg's median latency over the live window: the upper middle value for an even count.
+std::optional<double> routerMedianLatency(const OverviewSnapshot& s, Timestamp now);
+
+struct PanelMetric {
+    QString label;
+    std::optional<double> value;
+    int decimals = 0;
+    QString unit;
+};
+std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now);
+// "—" when absent, else the number with the metric's decimals and a point.
+QString metricValueText(const PanelMetric& m);
+QString metricAccessibleLabel(const PanelMetric& m);
+
+} // namespace pv

@@ -1,0 +1,211 @@
+#include "ui/main/OverviewSections.h"
+
+#include "ui/design/Depth.h"
+#include "ui/main/MainLogic.h"
+#include "ui/main/OverviewStatus.h"
+
+#include "core/records/Localization.h"
+
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace pv {
+
+namespace {
+int px(double v) { return static_cast<int>(v); }
+constexpr double kBannerRadius = 8;
+} // namespace
+
+// ---- Banners ----------------------------------------------------------------------------------------
+
+BannerFrame::BannerFrame(const PVColor& fill, const PVColor& border, QWidget* parent)
+    : QWidget(parent)
+    , fill_(fill)
+    , border_(border)
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+}
+
+void BannerFrame::paintEvent(QPaintEvent*)
+{
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), kBannerRadius, kBannerRadius);
+    p.fillPath(shape, ctx.color(fill_));
+    p.setPen(QPen(ctx.color(border_), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(pvInsetRoundedRect(QRectF(rect()), kBannerRadius, 1));
+}
+
+StorageBanner::StorageBanner(QWidget* parent)
+    : BannerFrame(statusWash(PVStatus::serious), statusBorder(PVStatus::serious), parent)
+{
+    auto* row = new QHBoxLayout(this);
+    const int pad = px(PV::space::s);
+    row->setContentsMargins(pad, pad, pad, pad);
+    row->setSpacing(px(PV::space::s));
+    // The symbol sits at the size of the message's text, level with its first line.
+    auto* symbol = new PVSymbolView("exclamationmark.octagon.fill", PVFontToken::body.size,
+                                    statusMarkSaturated(PVStatus::serious), this);
+    auto* symbolBox = new QWidget(this);
+    auto* symbolLayout = new QVBoxLayout(symbolBox);
+    const int lead = px((PVFontToken::body.lineHeight - symbol->sizeHint().height()) / 2);
+    symbolLayout->setContentsMargins(0, std::max(0, lead), 0, 0);
+    symbol->setParent(symbolBox);
+    symbolLayout->addWidget(symbol);
+    symbolLayout->addStretch(1);
+    row->addWidget(symbolBox, 0, Qt::AlignTop);
+    message_ = new PVText(QString(), PVFontToken::body, PV::color::ink::primary, this);
+    row->addWidget(message_, 1);
+}
+
+void StorageBanner::setMessage(const QString& message)
+{
+    message_->setText(message);
+    setAccessibleName(message);
+}
+
+QString StorageBanner::message() const { return message_->text(); }
+
+UpdateBanner::UpdateBanner(QWidget* parent)
+    : BannerFrame(PV::color::surface::well, PV::color::line::hairline, parent)
+{
+    auto* row = new QHBoxLayout(this);
+    const int pad = px(PV::space::s);
+    row->setContentsMargins(pad, pad, pad, pad);
+    row->setSpacing(px(PV::space::s));
+    row->addWidget(new PVSymbolView("arrow.down.circle", 14, PV::color::ink::secondary, this), 0, Qt::AlignVCenter);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(1);
+    title_ = new PVText(QString(), PVFontToken::cardTitle, PV::color::ink::primary, this);
+    notes_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, this);
+    texts->addWidget(title_);
+    texts->addWidget(notes_);
+    row->addLayout(texts, 1);
+    row->addSpacing(px(PV::space::s));
+    download_ = new QPushButton(L("Letöltés"), this);
+    row->addWidget(download_, 0, Qt::AlignVCenter);
+    connect(download_, &QPushButton::clicked, this, [this] { QDesktopServices::openUrl(url_); });
+}
+
+void UpdateBanner::setUpdate(const AvailableUpdate& update)
+{
+    title_->setText(updateTitle(update.version));
+    notes_->setText(update.notes);
+    url_ = update.downloadURL;
+    setAccessibleName(title_->text() + QLatin1Char(' ') + update.notes + QLatin1Char(' ') + download_->text());
+}
+
+QString UpdateBanner::titleText() const { return title_->text(); }
+QString UpdateBanner::notesText() const { return notes_->text(); }
+
+// ---- Fault location ---------------------------------------------------------------------------------
+
+FaultLocationSection::FaultLocationSection(QWidget* parent)
+    : QWidget(parent)
+{
+    stack_ = new QVBoxLayout(this);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    stack_->setSpacing(px(PV::space::s));
+    stack_->addWidget(new PVText(L("Hol van a hiba?"), PVFontToken::sectionTitle, PV::color::ink::primary, this));
+    chain_ = new PVCulpritChain({}, std::nullopt, false, this);
+    stack_->addWidget(chain_);
+    evidence_ = new QWidget(this);
+    evidenceRows_ = new QVBoxLayout(evidence_);
+    evidenceRows_->setContentsMargins(0, px(PV::space::xxs), 0, 0);
+    evidenceRows_->setSpacing(px(PV::space::xxs));
+    stack_->addWidget(evidence_);
+    evidence_->hide();
+    caption_ = new PVText(L("A színek a távolságot követik: meleg szín van hozzád legközelebb, hideg a legtávolabb. "
+                            "Ugyanezek a színek jelölik a görbéket lent."),
+                          PVFontToken::caption, PV::color::ink::tertiary, this);
+    stack_->addWidget(caption_);
+}
+
+void FaultLocationSection::setSnapshot(const OverviewSnapshot& s, Timestamp now)
+{
+    const auto segments = culpritChainSegments(s, now);
+    chain_->setChain(std::vector<PVSegment>(segments.begin(), segments.end()), accusedCulprit(s),
+                     isIncidentLive(s.incidents));
+
+    if (s.attribution.evidence != shownEvidence_) {
+        shownEvidence_ = s.attribution.evidence;
+        while (QLayoutItem* item = evidenceRows_->takeAt(0)) {
+            delete item->widget();
+            delete item;
+        }
+        for (const QString& line : shownEvidence_)
+            evidenceRows_->addWidget(new PVBulletRow(line, evidence_));
+        evidence_->setVisible(!shownEvidence_.isEmpty());
+    }
+    if (s.attribution.caveats != shownCaveats_) {
+        shownCaveats_ = s.attribution.caveats;
+        for (PVSymbolTextRow* row : caveats_)
+            delete row;
+        caveats_.clear();
+        // Caveats stand directly in the section's stack, before the caption.
+        for (const QString& caveat : shownCaveats_) {
+            auto* row = new PVSymbolTextRow("info.circle", 12, PV::color::ink::tertiary, 1, caveat,
+                                            PVFontToken::caption, PV::color::ink::tertiary, this);
+            stack_->insertWidget(stack_->indexOf(caption_), row);
+            caveats_.push_back(row);
+        }
+    }
+}
+
+QStringList FaultLocationSection::evidenceTexts() const
+{
+    QStringList texts;
+    for (int i = 0; i < evidenceRows_->count(); ++i)
+        if (auto* row = qobject_cast<PVBulletRow*>(evidenceRows_->itemAt(i)->widget()))
+            texts << row->text();
+    return texts;
+}
+
+QStringList FaultLocationSection::caveatTexts() const
+{
+    QStringList texts;
+    for (PVSymbolTextRow* row : caveats_)
+        texts << row->text();
+    return texts;
+}
+
+// ---- Advice -----------------------------------------------------------------------------------------
+
+AdviceSection::AdviceSection(QWidget* parent)
+    : QWidget(parent)
+{
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(px(PV::space::s));
+    card_ = new PVAdviceCard(QString(), {}, this);
+    stack->addWidget(card_);
+    pointless_ = new QWidget(this);
+    auto* pad = new QVBoxLayout(pointless_);
+    pad->setContentsMargins(px(PV::space::xxs), 0, px(PV::space::xxs), 0);
+    pointlessRow_ = new PVSymbolTextRow("hand.raised.slash", 12, PV::color::ink::tertiary, 1, QString(),
+                                        PVFontToken::caption, PV::color::ink::secondary, pointless_);
+    pad->addWidget(pointlessRow_);
+    stack->addWidget(pointless_);
+    pointless_->hide();
+}
+
+void AdviceSection::setAdvice(const AdviceSet& advice)
+{
+    QStringList steps;
+    for (const AdviceStep& step : advice.steps)
+        steps << step.text;
+    card_->setAdvice(advice.title, steps);
+    if (advice.pointless)
+        pointlessRow_->setText(*advice.pointless);
+    pointless_->setVisible(advice.pointless.has_value());
+}
+
+bool AdviceSection::showsPointlessNote() const { return !pointless_->isHidden(); }
+
+} // namespace pv

@@ -1,0 +1,93 @@
+#pragma once
+// The first sections of the overview: the storage and update banners, "Hol van a hiba?" with the
+// culprit chain, and the advice. Each is a widget that takes a snapshot and shows it; the overview
+// decides whether it is present.
+
+#include "ui/design/Components.h"
+#include "ui/design/CulpritChain.h"
+#include "ui/main/MainWidgets.h"
+#include "ui/main/OverviewSnapshot.h"
+
+#include <QUrl>
+#include <QWidget>
+
+class QPushButton;
+class QVBoxLayout;
+
+namespace pv {
+
+// A rounded panel (radius 8) with a fill and a 1-pt border inside its edge, both tokens.
+class BannerFrame : public QWidget {
+    Q_OBJECT
+public:
+    BannerFrame(const PVColor& fill, const PVColor& border, QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PVColor fill_;
+    PVColor border_;
+};
+
+class StorageBanner : public BannerFrame {
+    Q_OBJECT
+public:
+    explicit StorageBanner(QWidget* parent = nullptr);
+    void setMessage(const QString& message);
+    QString message() const;
+
+private:
+    PVText* message_;
+};
+
+class UpdateBanner : public BannerFrame {
+    Q_OBJECT
+public:
+    explicit UpdateBanner(QWidget* parent = nullptr);
+    void setUpdate(const AvailableUpdate& update);
+    QString titleText() const;
+    QString notesText() const;
+    QPushButton* downloadButton() const { return download_; }
+
+private:
+    PVText* title_;
+    PVText* notes_;
+    QPushButton* download_;
+    QUrl url_;
+};
+
+class FaultLocationSection : public QWidget {
+    Q_OBJECT
+public:
+    explicit FaultLocationSection(QWidget* parent = nullptr);
+    void setSnapshot(const OverviewSnapshot& s, Timestamp now);
+    PVCulpritChain* chain() const { return chain_; }
+    QStringList evidenceTexts() const;
+    QStringList caveatTexts() const;
+
+private:
+    QVBoxLayout* stack_;
+    PVCulpritChain* chain_;
+    QWidget* evidence_;
+    QVBoxLayout* evidenceRows_;
+    std::vector<PVSymbolTextRow*> caveats_;
+    PVText* caption_;
+    QStringList shownEvidence_;
+    QStringList shownCaveats_;
+};
+
+class AdviceSection : public QWidget {
+    Q_OBJECT
+public:
+    explicit AdviceSection(QWidget* parent = nullptr);
+    void setAdvice(const AdviceSet& advice);
+    bool showsPointlessNote() const;
+
+private:
+    PVAdviceCard* card_;
+    QWidget* pointless_;
+    PVSymbolTextRow* pointlessRow_;
+};
+
+} // namespace pv

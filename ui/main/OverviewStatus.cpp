@@ -1,0 +1,216 @@
+#include "ui/main/OverviewStatus.h"
+
+#include "core/records/Localization.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+namespace {
+
+bool hasEnoughVerdictEvidence(const VerdictConfidence& c)
+{
+    // Written so that a span that is not a number counts as too short.
+    return c.sampleCount >= 20 && c.spanSeconds >= 60;
+}
+
+bool readableRSSI(const std::optional<int>& rssi) { return rssi && *rssi != 0; }
+
+} // namespace
+
+PVStatus overviewStatusLevel(const OverviewSnapshot& s)
+{
+    if (!s.isMonitoring)
+        return PVStatus::neutral;
+    if (s.attribution.location == FaultLocation::insufficientEvidence)
+        return PVStatus::neutral;
+    switch (s.liveStatus) {
+    case LiveStatus::healthy: return PVStatus::good;
+    case LiveStatus::degraded: return PVStatus::serious;
+    case LiveStatus::offline: return PVStatus::critical;
+    case LiveStatus::reassociating: return PVStatus::watch;
+    }
+    return PVStatus::neutral;
+}
+
+QString liveStatusLine(const OverviewSnapshot& s)
+{
+    if (!s.isMonitoring)
+        return L("A mérés szünetel");
+    if (!hasEnoughVerdictEvidence(s.verdict.confidence))
+        return L("Még gyűjtjük az első adatokat");
+    if (s.liveStatus == LiveStatus::reassociating)
+        return L("Épp másik hozzáférési pontra vált");
+    if (s.liveStatus == LiveStatus::offline)
+        return L("Nincs internetkapcsolat");
+    const auto weakest = s.verdict.weakestCapability();
+    if (weakest && s.verdict.rating(*weakest) == CapabilityRating::poor)
+        return LF("%@ most nem fog jól menni", {title(*weakest)});
+    if (!weakest)
+        return L("Az internetkapcsolatod rendben van");
+    return L("Az internetkapcsolatod használható");
+}
+
+QString statusExplanation(const OverviewSnapshot& s)
+{
+    if (!s.isMonitoring)
+        return L("A rögzítés áll. Amíg szünetel, nem gyűlik bizonyíték a kapcsolatod állapotáról.");
+    return s.attribution.headline;
+}
+
+QString measurementFreshnessLabel(const OverviewSnapshot& s, Timestamp now)
+{
+    if (!s.lastProbeBatchTimestamp)
+        return L("Mérés indul");
+    const double age = std::trunc(now - *s.lastProbeBatchTimestamp);
+    if (age >= 10)
+        return LF("Utolsó mérés %lld másodperce", {static_cast<long long>(age)});
+    return L("Mérés folyamatban");
+}
+
+std::optional<PVCulprit> accusedCulprit(const OverviewSnapshot& s)
+{
+    switch (s.attribution.location) {
+    case FaultLocation::wifi: return PVCulprit::wifi;
+    case FaultLocation::router: return PVCulprit::router;
+    case FaultLocation::provider:
+    case FaultLocation::dns: return PVCulprit::provider;
+    case FaultLocation::none:
+    case FaultLocation::localUnseparated:
+    case FaultLocation::offline:
+    case FaultLocation::insufficientEvidence: break;
+    }
+    return std::nullopt;
+}
+
+PVStatus faultSeverity(const OverviewSnapshot& s)
+{
+    const PVStatus level = overviewStatusLevel(s);
+    return level == PVStatus::serious || level == PVStatus::critical ? level : PVStatus::watch;
+}
+
+PVSegmentState wifiSegmentState(const OverviewSnapshot& s)
+{
+    const WifiSnapshot* current = s.currentWifiSnapshot();
+    if (!current || !readableRSSI(current->rssi))
+        return PVSegmentState::unknown(L("a jelerősség nem olvasható"));
+    if (accusedCulprit(s) == PVCulprit::wifi)
+        return PVSegmentState::faulty(faultSeverity(s));
+    const int rssi = *current->rssi;
+    if (rssi < -74)
+        return PVSegmentState::suspect(0.8);
+    if (rssi < -67)
+        return PVSegmentState::suspect(0.45);
+    return PVSegmentState::clear();
+}
+
+QString wifiSignalSummary(const OverviewSnapshot& s)
+{
+    const WifiSnapshot* current = s.currentWifiSnapshot();
+    if (!current)
+        return L("Nincs adat");
+    if (!readableRSSI(current->rssi))
+        return L("A jelerősség nem olvasható");
+    const int rssi = *current->rssi;
+    const QString word = rssi >= -60 ? L("erős") : rssi >= -70 ? L("közepes") : L("gyenge");
+    return LF("%1$lld dBm, %2$@", {static_cast<long long>(rssi), word});
+}
+
+std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const Timestamp cutoff = now - kLegWindowSeconds;
+    std::vector<NetworkSample> kept;
+    for (const ProbeBatch& batch : s.recentBatches)
+        for (const NetworkSample& sample : batch.samples)
+            if (sample.target.kind == kind && sample.timestamp >= cutoff)
+                kept.push_back(sample);
+    if (kept.size() > kLegWindowSamples)
+        kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(kLegWindowSamples));
+    return kept;
+}
+
+std::optional<double> successRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto samples = recentSamples(kind, s, now);
+    if (samples.empty())
+        return std::nullopt;
+    const auto ok = std::count_if(samples.begin(), samples.end(), [](const NetworkSample& x) { return x.success; });
+    return static_cast<double>(ok) / static_cast<double>(samples.size());
+}
+
+std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    double sum = 0;
+    int count = 0;
+    for (const NetworkSample& x : recentSamples(kind, s, now)) {
+        if (x.success && x.latencyMilliseconds) {
+            sum += *x.latencyMilliseconds;
+            ++count;
+        }
+    }
+    if (count == 0)
+        return std::nullopt;
+    return sum / count;
+}
+
+PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto ratio = successRatio(kind, s, now);
+    if (!ratio)
+        return PVSegmentState::unknown(L("még nincs mérés"));
+    if (accusedCulprit(s) == culprit)
+        return PVSegmentState::faulty(faultSeverity(s));
+    if (*ratio < 0.98)
+        return PVSegmentState::suspect(std::min((1.0 - *ratio) * 4.0, 1.0));
+    return PVSegmentState::clear();
+}
+
+QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto average = averageLatency(kind, s, now);
+    if (!average)
+        return L("Még nincs mérés");
+    const auto ratio = successRatio(kind, s, now);
+    if (ratio && 1.0 - *ratio > 0.02)
+        return LF("%.0f ms · %.0f%% kiesés", {*average, (1.0 - *ratio) * 100.0});
+    return LF("%.0f ms, egyenletes", {*average});
+}
+
+std::array<PVSegment, 3> culpritChainSegments(const OverviewSnapshot& s, Timestamp now)
+{
+    PVSegment wifi;
+    wifi.culprit = PVCulprit::wifi;
+    wifi.title = L("A te Wi-Fid");
+    if (!s.currentWifiSnapshot()) {
+        wifi.state = PVSegmentState::notApplicable();
+        wifi.caption = L("Kábelen mérünk");
+    } else {
+        wifi.state = wifiSegmentState(s);
+        wifi.caption = wifiSignalSummary(s);
+    }
+    PVSegment router;
+    router.culprit = PVCulprit::router;
+    router.title = L("A te routered");
+    router.state = legSegmentState(PVCulprit::router, ProbeKind::gateway, s, now);
+    router.caption = legLatencySummary(ProbeKind::gateway, s, now);
+    PVSegment provider;
+    provider.culprit = PVCulprit::provider;
+    provider.title = L("A szolgáltatód");
+    provider.state = legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, now);
+    provider.caption = legLatencySummary(ProbeKind::publicIP, s, now);
+    return {wifi, router, provider};
+}
+
+std::vector<double> recentRSSIValues(const OverviewSnapshot& s)
+{
+    const auto& all = s.wifiSnapshots;
+    const std::size_t start = all.size() > kRSSISeriesLength ? all.size() - kRSSISeriesLength : 0;
+    std::vector<double> values;
+    for (std::size_t i = start; i < all.size(); ++i)
+        if (readableRSSI(all[i].rssi))
+            values.push_back(static_cast<double>(*all[i].rssi));
+    return values;
+}
+
+} // namespace pv

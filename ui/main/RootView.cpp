@@ -1,0 +1,119 @@
+#include "ui/main/RootView.h"
+
+#include "ui/main/MainLogic.h"
+#include "ui/main/ModelActions.h"
+#include "ui/main/OverviewFeed.h"
+#include "ui/main/OverviewStatus.h"
+
+#include "core/app/AppViewModel.h"
+#include "core/records/Localization.h"
+
+#include <QAction>
+#include <algorithm>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace pv {
+
+PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
+    : QScrollArea(parent)
+    , model_(model)
+    , feed_(OverviewFeed::of(model))
+{
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto* canvas = new PVShadowHost();
+    canvas->setBackground(PV::color::surface::canvas);
+    pvResolveDepthStyle(canvas);
+    pvMarkDecorationHost(canvas);
+    auto* centring = new QHBoxLayout(canvas);
+    centring->setContentsMargins(0, 0, 0, 0);
+    centring->setSpacing(0);
+    // The column takes all the width up to its maximum; the two stretches share what is left, so the
+    // column stays centred in a wide window and fills a narrow one.
+    column_ = new QWidget(canvas);
+    column_->setMaximumWidth(kColumnMaxWidth);
+    column_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    centring->addStretch(1);
+    centring->addWidget(column_, 100000);
+    centring->addStretch(1);
+
+    auto* stack = new QVBoxLayout(column_);
+    stack->setContentsMargins(kColumnPadding, kColumnPadding, kColumnPadding, kColumnPadding);
+    stack->setSpacing(kColumnSpacing);
+    storageBanner_ = new StorageBanner(column_);
+    updateBanner_ = new UpdateBanner(column_);
+    hero_ = new PVVerdictHero(PVStatus::neutral, QString(), QString(), false, QString(), column_);
+    faultLocation_ = new FaultLocationSection(column_);
+    advice_ = new AdviceSection(column_);
+    for (QWidget* section : std::initializer_list<QWidget*>{storageBanner_, updateBanner_, hero_, faultLocation_, advice_})
+        stack->addWidget(section);
+    stack->addStretch(1);
+    setWidget(canvas);
+
+    // Toolbar controls.
+    monitoringAction_ = new QAction(this);
+    connect(monitoringAction_, &QAction::triggered, this, [this] { actions::toggleMonitoring(model_); });
+    exportMenu_ = new QMenu(this);
+    for (ExportScope scope : allExportScopes()) {
+        QAction* item = exportMenu_->addAction(actionTitle(scope));
+        connect(item, &QAction::triggered, this, [this, scope] { actions::startExport(model_, scope); });
+    }
+    exportButton_ = new QToolButton(this);
+    exportButton_->setText(L("Exportálás"));
+    exportButton_->setMenu(exportMenu_);
+    exportButton_->setPopupMode(QToolButton::InstantPopup);
+    exportButton_->hide(); // shown by the toolbar that adopts it
+
+    connect(&feed_, &OverviewFeed::changed, this, &PolvarineRootView::refresh);
+    refresh();
+}
+
+std::vector<DashboardSection> PolvarineRootView::shownSections() const
+{
+    std::vector<DashboardSection> shown;
+    const std::pair<QWidget*, DashboardSection> built[] = {
+        {storageBanner_, DashboardSection::storageBanner}, {updateBanner_, DashboardSection::updateBanner},
+        {hero_, DashboardSection::hero}, {faultLocation_, DashboardSection::faultLocation},
+        {advice_, DashboardSection::advice}};
+    for (const auto& [widget, section] : built)
+        if (!widget->isHidden())
+            shown.push_back(section);
+    return shown;
+}
+
+void PolvarineRootView::refresh()
+{
+    ++refreshCount_;
+    const OverviewSnapshot s = feed_.snapshot();
+    const Timestamp now = feed_.now();
+    const auto sections = visibleSections(s);
+    auto shows = [&](DashboardSection d) { return std::find(sections.begin(), sections.end(), d) != sections.end(); };
+
+    // A hidden widget takes no room and no spacing in the column.
+    if (s.storageBannerMessage)
+        storageBanner_->setMessage(*s.storageBannerMessage);
+    storageBanner_->setVisible(shows(DashboardSection::storageBanner));
+    if (s.availableUpdate)
+        updateBanner_->setUpdate(*s.availableUpdate);
+    updateBanner_->setVisible(shows(DashboardSection::updateBanner));
+    hero_->setState(overviewStatusLevel(s), liveStatusLine(s), statusExplanation(s), s.isMonitoring,
+                    measurementFreshnessLabel(s, now));
+    faultLocation_->setSnapshot(s, now);
+    advice_->setAdvice(s.advice);
+    advice_->setVisible(shows(DashboardSection::advice));
+
+    monitoringAction_->setText(monitoringActionTitle(s.isMonitoring));
+    monitoringAction_->setEnabled(actions::canToggleMonitoring(model_));
+    const bool canExport = actions::canExport(model_);
+    for (QAction* item : exportMenu_->actions())
+        item->setEnabled(canExport);
+    exportButton_->setEnabled(canExport);
+}
+
+} // namespace pv
