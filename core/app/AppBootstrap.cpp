@@ -103,7 +103,18 @@ OpenedStore openEvidenceStore()
     return runInMemory(kCouldNotCreate);
 }
 
-std::unique_ptr<AppViewModel> makeLiveViewModel()
+NativeProbeService::Options probeOptionsFromEnvironment()
+{
+    NativeProbeService::Options options;
+    const QString captive = qEnvironmentVariable("POLVARINE_CAPTIVE_URL");
+    if (!captive.isEmpty())
+        options.captivePageURL = captive;
+    return options;
+}
+
+std::unique_ptr<AppViewModel> makeLiveViewModel() { return makeLiveViewModel(AppViewModel::Environment{}); }
+
+std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment environment)
 {
     OpenedStore opened = openEvidenceStore();
     // The sockets and timers of every service run on this one background loop.
@@ -113,12 +124,13 @@ std::unique_ptr<AppViewModel> makeLiveViewModel()
     services.store = opened.store;
     services.topology = std::make_shared<TopologyAdapter>(std::make_shared<NetworkTopologyService>());
     services.probeService = std::make_shared<ProbeAdapter>(
-        std::make_shared<NativeProbeService>(runtime->executor(), MeasurementProfile::defaultProfile()));
+        std::make_shared<NativeProbeService>(runtime->executor(), MeasurementProfile::defaultProfile(),
+                                             probeOptionsFromEnvironment()));
     services.wifiProvider = std::make_shared<WifiAdapter>(std::make_shared<WiFiSnapshotProvider>());
     services.exportService = makeExportService(opened.store);
     services.pathMonitor = std::make_shared<PathAdapter>(std::make_shared<PathMonitorService>());
     services.locationPermissionService = std::make_shared<LocationPermissionService>();
-    return std::make_unique<AppViewModel>(std::move(services), std::move(opened.health));
+    return std::make_unique<AppViewModel>(std::move(services), std::move(opened.health), std::move(environment));
 }
 
 } // namespace AppBootstrap

@@ -1,7 +1,9 @@
 #pragma once
 // The one place where the live system is put together at start-up.
 
+#include "core/app/AppViewModel.h"
 #include "core/app/StorageHealth.h"
+#include "core/probes/NativeProbeService.h"
 
 #include <QString>
 
@@ -20,7 +22,14 @@ struct OpenedStore {
 namespace AppBootstrap {
 
 // Opens the evidence store and composes every service into the one view model. Starts nothing.
+// POLVARINE_DB names the database file; POLVARINE_CAPTIVE_URL (when set and not empty) replaces the
+// captive-portal check page, so that the network lab can serve it.
 std::unique_ptr<AppViewModel> makeLiveViewModel();
+// The same with the model's own parts chosen by the caller (settings, notifier, clock...).
+std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment environment);
+
+// The probe service's options from the environment (see POLVARINE_CAPTIVE_URL above).
+NativeProbeService::Options probeOptionsFromEnvironment();
 
 // Opens the default database. Only a file that SQLite reports as not a database or as corrupt is
 // moved aside for a fresh one; any other failure (a newer schema, a busy or locked file, a full

@@ -1,5 +1,6 @@
 #include "core/app/AppViewModel.h"
 
+#include "core/app/ErrorText.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/store/SQLiteStore.h"
@@ -81,26 +82,6 @@ std::map<QualityWindow, bool> noWindowReady()
     return readiness;
 }
 
-QString errorText(const std::exception& e)
-{
-    if (const auto* storeError = dynamic_cast<const StoreError*>(&e))
-        return storeError->message();
-    return QString::fromUtf8(e.what());
-}
-
-QString errorText(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const asio::multiple_exceptions& e) {
-        return errorText(e.first_exception()); // nested once per combined pair of reads
-    } catch (const std::exception& e) {
-        return errorText(e);
-    } catch (...) {
-    }
-    return QStringLiteral("unknown error");
-}
-
 } // namespace
 
 AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, QObject* parent)
@@ -134,13 +115,13 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
 
     // 2-4. Preferences, the attribution thresholds, the update checker.
     preferences_ = std::make_unique<PreferencesStore>(std::move(environment.preferences));
-    attributionEngine_ = AttributionEngine(AttributionThresholds::loadBundled());
+    attributionEngine_ = AttributionEngine(environment.thresholds.value_or(AttributionThresholds::loadBundled()));
     updateChecker_ =
         std::make_unique<UpdateChecker>(environment.updateFeed.value_or(UpdateChecker::feedURL()), appVersion());
 
     // 6. Storage health and the services of the composition.
     storageHealth_ = std::move(storageHealth);
-    runtime_ = std::move(services.runtime);
+    runtime_ = services.runtime ? std::move(services.runtime) : std::make_shared<rt::NetworkRuntime>();
     store_ = std::move(services.store);
     topology_ = std::move(services.topology);
     probeService_ = std::move(services.probeService);
@@ -149,6 +130,10 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
     pathMonitor_ = std::move(services.pathMonitor);
     locationPermissionService_ = std::move(services.locationPermissionService);
     baselineKeeper_ = std::make_unique<BaselineKeeper>(store_);
+    sleepWake_ = environment.sleepWake ? std::move(environment.sleepWake) : std::make_shared<LogindSleepMonitor>();
+    dossierService_ = std::move(environment.dossierService);
+    desktopFolder_ = std::move(environment.desktopFolder);
+    liveWindowSeconds_ = environment.liveWindowSeconds > 0 ? environment.liveWindowSeconds : liveWindow;
 
     // 7-8. The location authorisation, now and as it changes, delivered on this thread's loop.
     if (locationPermissionService_) {
@@ -163,6 +148,10 @@ AppViewModel::~AppViewModel()
 {
     for (const auto& connection : cancellables_)
         QObject::disconnect(connection);
+    // The observers and the path handler would otherwise reach a model that is gone.
+    removeSleepWakeObservers();
+    if (isMonitoring_ && pathMonitor_)
+        pathMonitor_->cancel();
 }
 
 QString AppViewModel::appVersion()

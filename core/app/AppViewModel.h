@@ -13,9 +13,11 @@
 #include "core/app/Preferences.h"
 #include "core/app/ReportServices.h"
 #include "core/app/ServicePorts.h"
+#include "core/app/SleepWake.h"
 #include "core/app/StorageHealth.h"
 #include "core/app/UpdateChecker.h"
 #include "core/probes/LocationPermission.h"
+#include "core/records/LoadTestResult.h"
 #include "core/records/Quality.h"
 #include "core/records/Records.h"
 #include "core/records/Runtime.h"
@@ -23,6 +25,7 @@
 #include <QObject>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -60,10 +63,30 @@ public:
         std::optional<QUrl> updateFeed;                 // UpdateChecker::feedURL() when absent
         std::function<Timestamp()> clock;               // nowTimestamp when absent
         QualityEvaluation evaluate;                     // QualityEvaluator::evaluate when absent
+        std::shared_ptr<SleepWakeSource> sleepWake;     // logind's PrepareForSleep when absent
+        std::shared_ptr<DossierService> dossierService; // makeDossierService(store, "1.0") when absent
+        std::optional<QString> desktopFolder;           // where dossiers go; the XDG desktop folder when absent
+        // The analysis looks at the last liveWindowSeconds of evidence with these thresholds. Only the
+        // network lab shortens the window (and the attribution minimums with it), so that a fault
+        // followed by recovery fits into a test of a minute or two; the program keeps the defaults.
+        double liveWindowSeconds = 600;
+        std::optional<AttributionThresholds> thresholds; // AttributionThresholds::loadBundled() when absent
     };
 
     static constexpr std::size_t maximumEvents = 180;
     static constexpr double baselineWindowSeconds = 600;
+    static constexpr double liveWindow = 600;             // seconds of evidence the analysis looks at
+    static constexpr std::size_t maximumBatches = 300;
+    static constexpr std::size_t maximumWifiSnapshots = 400;
+    static constexpr std::size_t maximumIncidents = 160;
+    static constexpr std::size_t maximumMarkers = 80;
+    static constexpr double cleanupInterval = 900;        // seconds of batch time between cleanups
+    static constexpr double probeStallThreshold = 18.0;   // seconds without progress
+    static constexpr double probeRestartGap = 15.0;       // seconds between two automatic restarts
+    static constexpr std::chrono::seconds probePause{4};
+    static constexpr std::chrono::seconds wifiPause{8};
+    static constexpr std::chrono::seconds watchdogPause{5};
+    static const QString periodicWifiReason;               // "periodic Wi-Fi sample"
 
     AppViewModel(Services services, StorageHealth storageHealth, QObject* parent = nullptr);
     AppViewModel(Services services, StorageHealth storageHealth, Environment environment, QObject* parent = nullptr);
@@ -123,6 +146,68 @@ public:
     // True while a quality refresh can still publish.
     bool isQualityRefreshRunning() const { return qualityRefreshTask_.running(); }
 
+    // --- start-up ------------------------------------------------------------------------------------
+    // Once per process: prunes the store, restores the recent history and the session, refreshes
+    // the analysis, starts monitoring and the update check. A second call returns at once.
+    rt::awaitable<void> bootstrap();
+    bool didBootstrap() const { return didBootstrap_; }
+
+    // --- monitoring ----------------------------------------------------------------------------------
+    void startMonitoring();
+    void stopMonitoring();
+    void toggleMonitoring();
+    // The load test pauses monitoring while it runs and resumes it afterwards when it was on.
+    void suspendForLoadTest();
+    void resumeAfterLoadTest();
+    // Stores the result and logs its one-line summary as a marker event.
+    rt::awaitable<void> recordLoadTest(LoadTestResult result);
+
+    // One pass of each loop; the loops call them, tests may too.
+    rt::awaitable<void> runProbeCycle();
+    rt::awaitable<std::optional<RouteSnapshot>> readRoute();
+    void noteRouteChanges(const RouteSnapshot& route);
+    rt::awaitable<void> performCleanupIfDue(Timestamp now);
+    rt::awaitable<void> captureWifiSnapshot(QString reason);
+    void checkProbeWatchdog();
+    void recordPathEvent(const PathSnapshot& snapshot);
+    // Every sample of the published batches from referenceTime minus the live window on, oldest first.
+    std::vector<NetworkSample> liveSamples(Timestamp referenceTime) const;
+    // Drops journal entries older than the cut-off; an incident still open is never dropped.
+    void pruneInMemoryHistory(Timestamp cutoff);
+
+    // --- analysis ------------------------------------------------------------------------------------
+    void refreshAnalysis(Timestamp at);
+    void applyAttribution(const FaultAttribution& attribution, Timestamp at);
+    // What stands for a cycle without a default route.
+    static FaultAttribution offlineAttribution();
+    // The Wi-Fi line shown while an associated interface does not tell its network name.
+    static QString wifiNameHint();
+
+    // --- markers, exports, dossier -------------------------------------------------------------------
+    void addMarker(WorkflowPreset preset);
+    void runExport(ExportScope scope); // starts a task
+    void exportCurrentDay() { runExport(ExportScope::currentDay); }
+    void exportPreviousDay() { runExport(ExportScope::previousDay); }
+    void exportLast24Hours() { runExport(ExportScope::last24Hours); }
+    // Asks the desktop's file manager to show the latest export's folder; when it cannot,
+    // exportFolderRevealFallback(folder) asks the window to open the folder itself. False without an export.
+    bool revealLatestExportInFinder();
+    rt::awaitable<void> createDossier(double durationSeconds, bool anonymise);
+
+    // --- derived texts for the views -----------------------------------------------------------------
+    QString menuBarSymbolName() const;
+    QString menuBarStatusTitle() const;
+    std::optional<WifiSnapshot> currentWifiSnapshot() const;
+    QString locationStatusDescription() const;
+    QString probeFreshnessSummary() const;
+    QString probeFreshnessDetail() const;
+    bool isProbeStale() const;
+    std::vector<NodeFingerprint> distinctNodeHistory() const;
+    QString currentSessionDurationSummary() const;
+    QString qualityBaselineSummary() const;
+    std::optional<QUrl> databaseURL() const;
+    QString databaseLocationDescription() const;
+
 Q_SIGNALS:
     void liveStatusChanged();
     void likelyCauseChanged();
@@ -150,6 +235,8 @@ Q_SIGNALS:
     void lastDossierURLChanged();
     void dossierStatusMessageChanged();
     void availableUpdateChanged();
+    // The file manager could not be asked to show the export folder: the window opens it instead.
+    void exportFolderRevealFallback(const QUrl& folder);
 
 private:
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal)
@@ -168,6 +255,24 @@ private:
                               Timestamp reference);
     rt::awaitable<void> runClearQualityBaseline();
     QualityBaseline makeBaseline(const QualityAssessment& ten, const MeasurementSession& session) const;
+
+    void setStatusMessage(std::optional<QString> message);
+    void startProbeLoop(bool isRestart);
+    rt::awaitable<void> samplerLoop();
+    rt::awaitable<void> wifiLoop();
+    rt::awaitable<void> watchdogLoop();
+    rt::awaitable<void> checkProbeWatchdogStep();
+    rt::awaitable<void> repeatWithPause(std::function<rt::awaitable<void>()> pass, std::chrono::seconds pause);
+    rt::awaitable<void> stopProbeService();
+    rt::awaitable<void> rebindProbeService(QString interfaceName);
+    rt::awaitable<void> runUpdateCheck();
+    rt::awaitable<void> runExportTask(ExportScope scope);
+    void installSleepWakeObservers();
+    void removeSleepWakeObservers();
+    void openIncident(const FaultAttribution& attribution, Timestamp at);
+    void closeOpenIncident(Timestamp at);
+    void saveIncident(const Incident& incident);
+    std::optional<std::size_t> openIncidentIndex() const;
 
     // Published properties (1-26), in declaration order.
     LiveStatus liveStatus_ = LiveStatus::healthy;
@@ -230,6 +335,10 @@ private:
     bool wasMonitoringBeforeLoadTest_ = false;
 
     // How the model's work is run and judged.
+    std::shared_ptr<SleepWakeSource> sleepWake_;
+    std::shared_ptr<DossierService> dossierService_;
+    std::optional<QString> desktopFolder_;
+    double liveWindowSeconds_ = liveWindow;
     std::function<Timestamp()> clock_;
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;

@@ -1,0 +1,580 @@
+// The monitoring side of the application model: starting and stopping, the three loops, sleep,
+// wake and path events, the load-test hand-offs, and what each probe batch and Wi-Fi reading does.
+
+#include "core/app/AppViewModel.h"
+
+#include "core/app/ErrorText.h"
+#include "core/records/Localization.h"
+#include "core/records/Logging.h"
+#include "core/store/SQLiteStore.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+namespace {
+
+template <typename T> bool trimToNewest(std::vector<T>& list, std::size_t limit)
+{
+    if (list.size() <= limit)
+        return false;
+    list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(list.size() - limit));
+    return true;
+}
+
+rt::awaitable<void> upsertQuietly(std::shared_ptr<SQLiteStore> store, Incident incident)
+{
+    try {
+        co_await store->upsertIncident(std::move(incident));
+    } catch (const std::exception&) {
+        // The journal in memory holds the change; a failed save is not worth a message.
+    }
+}
+
+rt::awaitable<void> insertMarkerQuietly(std::shared_ptr<SQLiteStore> store, ManualMarker marker)
+{
+    try {
+        co_await store->insertMarker(std::move(marker));
+    } catch (const std::exception&) {
+        // The marker stays in the published list.
+    }
+}
+
+double incidentConfidence(AttributionConfidence c)
+{
+    switch (c) {
+    case AttributionConfidence::low: return 0.4;
+    case AttributionConfidence::moderate: return 0.7;
+    case AttributionConfidence::high: return 0.9;
+    }
+    return 0.4;
+}
+
+QString gradeWord(BufferbloatGrade g)
+{
+    switch (g) {
+    case BufferbloatGrade::excellent: return QStringLiteral("Kiváló");
+    case BufferbloatGrade::good: return QStringLiteral("Jó");
+    case BufferbloatGrade::fair: return QStringLiteral("Közepes");
+    case BufferbloatGrade::poor: return QStringLiteral("Gyenge");
+    case BufferbloatGrade::severe: return QStringLiteral("Súlyos");
+    }
+    return {};
+}
+
+} // namespace
+
+const QString AppViewModel::periodicWifiReason = QStringLiteral("periodic Wi-Fi sample");
+
+void AppViewModel::setStatusMessage(std::optional<QString> message)
+{
+    publish(exportStatusMessage_, std::move(message), &AppViewModel::exportStatusMessageChanged);
+}
+
+// --- lifecycle ---------------------------------------------------------------------------------
+void AppViewModel::startMonitoring()
+{
+    if (isMonitoring_)
+        return;
+    publish(isMonitoring_, true, &AppViewModel::isMonitoringChanged);
+    if (locationPermissionService_)
+        locationPermissionService_->requestIfNeeded(); // asks only while undecided; nothing waits
+
+    installSleepWakeObservers();
+    if (pathMonitor_) {
+        // The monitor calls this on its own thread: only the guarded post crosses to ours, and it
+        // is dropped once the model is gone.
+        const rt::QtExecutor ex = executor();
+        pathMonitor_->start([this, ex](const PathSnapshot& snapshot) {
+            asio::post(ex, [this, snapshot] { recordPathEvent(snapshot); });
+        });
+    }
+    recordEvent(DiagnosticEventKind::monitoringStarted, QStringLiteral("Continuous monitoring started."));
+    startProbeLoop(false);
+    wifiTask_.replace(executor(), wifiLoop());
+    probeWatchdogTask_.replace(executor(), watchdogLoop());
+}
+
+void AppViewModel::stopMonitoring()
+{
+    if (!isMonitoring_)
+        return;
+    publish(isMonitoring_, false, &AppViewModel::isMonitoringChanged);
+    probeTask_.cancel();
+    asio::co_spawn(executor(), stopProbeService(), asio::detached);
+    wifiTask_.cancel();
+    probeWatchdogTask_.cancel();
+    qualityRefreshTask_.cancel();
+    removeSleepWakeObservers();
+    if (pathMonitor_)
+        pathMonitor_->cancel();
+    recordEvent(DiagnosticEventKind::monitoringStopped, QStringLiteral("Continuous monitoring stopped."));
+}
+
+void AppViewModel::toggleMonitoring()
+{
+    if (isMonitoring_)
+        stopMonitoring();
+    else
+        startMonitoring();
+}
+
+rt::awaitable<void> AppViewModel::stopProbeService()
+{
+    co_await probeService_->stop();
+}
+
+rt::awaitable<void> AppViewModel::rebindProbeService(QString interfaceName)
+{
+    co_await probeService_->rebind(std::optional<QString>(std::move(interfaceName)));
+}
+
+void AppViewModel::installSleepWakeObservers()
+{
+    if (!observers_.empty() || !sleepWake_)
+        return;
+    // Queued, so that each notification only starts work on this thread's next pass.
+    observers_.push_back(connect(
+        sleepWake_.get(), &SleepWakeSource::aboutToSleep, this,
+        [this] {
+            recordEvent(DiagnosticEventKind::sleep, QStringLiteral("The Mac entered sleep."));
+            sleepWake_->sleepRecorded();
+        },
+        Qt::QueuedConnection));
+    observers_.push_back(connect(
+        sleepWake_.get(), &SleepWakeSource::wokeUp, this,
+        [this] {
+            // The watchdog counts from the wake, not from the last progress before the sleep.
+            lastProbeProgressTimestamp_ = now();
+            recordEvent(DiagnosticEventKind::wake, QStringLiteral("The Mac woke up."));
+        },
+        Qt::QueuedConnection));
+    sleepWake_->activate();
+}
+
+void AppViewModel::removeSleepWakeObservers()
+{
+    for (const auto& connection : observers_)
+        QObject::disconnect(connection);
+    if (!observers_.empty() && sleepWake_)
+        sleepWake_->deactivate();
+    observers_.clear();
+}
+
+void AppViewModel::recordPathEvent(const PathSnapshot& snapshot)
+{
+    recordEvent(DiagnosticEventKind::pathChanged,
+                QStringLiteral("Path status: ") + snapshot.statusDescription + QStringLiteral(", Wi-Fi: ") +
+                    (snapshot.usesWiFi ? QStringLiteral("yes") : QStringLiteral("no")) +
+                    QStringLiteral(", interfaces: ") + snapshot.interfaceNames.join(QStringLiteral(", ")));
+}
+
+// --- the loops ---------------------------------------------------------------------------------
+void AppViewModel::startProbeLoop(bool isRestart)
+{
+    probeTask_.cancel();
+    lastProbeProgressTimestamp_ = now();
+    if (isRestart)
+        recordEvent(DiagnosticEventKind::probeRestarted,
+                    QStringLiteral("Polvarine restarted the network probe loop after it stalled."));
+    probeTask_.replace(executor(), samplerLoop());
+}
+
+rt::awaitable<void> AppViewModel::repeatWithPause(std::function<rt::awaitable<void>()> pass,
+                                                  std::chrono::seconds pause)
+{
+    // Runs on the guarded executor: once the model is gone this coroutine is never resumed, and its
+    // frames are destroyed with the dropped work. The copy keeps the timers' loop alive until then.
+    const std::shared_ptr<rt::NetworkRuntime> runtime = runtime_;
+    // (GCC 12 miscompiles a co_await inside a loop condition: the tests stay in the body.)
+    for (;;) {
+        if (co_await rt::isCancelled())
+            break;
+        co_await pass();
+        const bool slept = co_await rt::sleepFor(runtime->executor(), pause);
+        if (!slept)
+            break;
+    }
+    co_return;
+}
+
+rt::awaitable<void> AppViewModel::samplerLoop()
+{
+    const TopologySnapshot topology = co_await topology_->snapshot();
+    co_await probeService_->start(topology.primaryInterface);
+    // The pause runs from the end of one cycle to the start of the next.
+    co_await repeatWithPause([this] { return runProbeCycle(); }, probePause);
+}
+
+rt::awaitable<void> AppViewModel::wifiLoop()
+{
+    return repeatWithPause([this] { return captureWifiSnapshot(periodicWifiReason); }, wifiPause);
+}
+
+rt::awaitable<void> AppViewModel::watchdogLoop()
+{
+    return repeatWithPause([this] { return checkProbeWatchdogStep(); }, watchdogPause);
+}
+
+rt::awaitable<void> AppViewModel::checkProbeWatchdogStep()
+{
+    checkProbeWatchdog();
+    co_return;
+}
+
+void AppViewModel::checkProbeWatchdog()
+{
+    if (!isMonitoring_ || !lastProbeProgressTimestamp_)
+        return;
+    const Timestamp at = now();
+    const double stalled = at - *lastProbeProgressTimestamp_;
+    if (stalled < probeStallThreshold)
+        return;
+    if (lastProbeRestartTimestamp_ && at - *lastProbeRestartTimestamp_ < probeRestartGap)
+        return;
+    const auto seconds = static_cast<long long>(std::round(stalled));
+    recordEvent(DiagnosticEventKind::probeStalled, QStringLiteral("The network probe loop made no progress for %1 "
+                                                                  "seconds. Restarting the sampler.")
+                                                       .arg(seconds));
+    qCWarning(log::monitoring, "The probe loop stalled for %lld s; restarting it", seconds);
+    setStatusMessage(QStringLiteral("The network probe loop stalled and was restarted automatically."));
+    lastProbeRestartTimestamp_ = at;
+    startProbeLoop(true);
+}
+
+// --- load-test hand-offs -----------------------------------------------------------------------
+void AppViewModel::suspendForLoadTest()
+{
+    if (!isMonitoring_)
+        return;
+    wasMonitoringBeforeLoadTest_ = true;
+    stopMonitoring();
+    recordEvent(DiagnosticEventKind::monitoringStopped,
+                L("A folyamatos mérés szünetel a sebességteszt idejére, hogy a teszt saját terhelése ne kerüljön be "
+                  "hálózati hibaként."));
+}
+
+void AppViewModel::resumeAfterLoadTest()
+{
+    if (!wasMonitoringBeforeLoadTest_)
+        return;
+    wasMonitoringBeforeLoadTest_ = false;
+    startMonitoring();
+    recordEvent(DiagnosticEventKind::monitoringStarted, L("A sebességteszt véget ért, a folyamatos mérés folytatódik."));
+}
+
+rt::awaitable<void> AppViewModel::recordLoadTest(LoadTestResult result)
+{
+    std::optional<QString> failure;
+    try {
+        co_await store_->insertLoadTest(result);
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (failure) {
+        setStatusMessage(LF("A terhelési teszt eredményét nem sikerült elmenteni: %@", {*failure}));
+        co_return;
+    }
+    recordEvent(DiagnosticEventKind::markerAdded,
+                LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, a késleltetés %.0f ms-mal nőtt (%@).",
+                   {result.downloadMbps(), result.uploadMbps(), result.latencyIncreaseMilliseconds().value_or(0.0),
+                    gradeWord(result.grade())}));
+}
+
+// --- one probe cycle ---------------------------------------------------------------------------
+FaultAttribution AppViewModel::offlineAttribution()
+{
+    return FaultAttribution(
+        FaultLocation::offline, IncidentSeverity::critical, AttributionConfidence::high,
+        L("A Mac nem talál útvonalat a hálózat felé."),
+        QStringList{L("A rendszer szerint nincs alapértelmezett útvonal — a forgalom el sem indul a gépről."),
+                    L("Ez a Wi-Fi vagy a kábeles kapcsolat megszakadása, nem a szolgáltatóé.")},
+        QStringList{}, /*isOutage*/ true, /*isMeasurementArtefact*/ false);
+}
+
+rt::awaitable<std::optional<RouteSnapshot>> AppViewModel::readRoute()
+{
+    const TopologySnapshot t = co_await topology_->snapshot();
+    if (!t.primaryInterface || !t.hasDefaultRoute())
+        co_return std::nullopt;
+    RouteSnapshot route;
+    route.timestamp = t.timestamp;
+    route.interfaceName = *t.primaryInterface;
+    route.gatewayAddress = t.ipv4Gateway ? *t.ipv4Gateway : *t.ipv6Gateway;
+    route.localAddress = t.localIPv4 ? *t.localIPv4 : t.localIPv6.value_or(QStringLiteral("Unknown"));
+    co_return route;
+}
+
+void AppViewModel::noteRouteChanges(const RouteSnapshot& route)
+{
+    if (!currentRoute_)
+        return;
+    const RouteSnapshot& old = *currentRoute_;
+    if (old.interfaceName != route.interfaceName) {
+        recordEvent(DiagnosticEventKind::interfaceChanged, QStringLiteral("Interface changed from ") +
+                                                               old.interfaceName + QStringLiteral(" to ") +
+                                                               route.interfaceName + QStringLiteral("."));
+        // Not awaited: the cycle goes on while the probe service pins its socket anew.
+        asio::co_spawn(executor(), rebindProbeService(route.interfaceName), asio::detached);
+    }
+    if (old.localAddress != route.localAddress)
+        recordEvent(DiagnosticEventKind::localAddressChanged, QStringLiteral("Local IP changed from ") +
+                                                                  old.localAddress + QStringLiteral(" to ") +
+                                                                  route.localAddress + QStringLiteral("."));
+    if (old.gatewayAddress != route.gatewayAddress)
+        recordEvent(DiagnosticEventKind::gatewayChanged, QStringLiteral("Gateway changed from ") +
+                                                             old.gatewayAddress + QStringLiteral(" to ") +
+                                                             route.gatewayAddress + QStringLiteral("."));
+}
+
+rt::awaitable<void> AppViewModel::runProbeCycle()
+{
+    lastProbeProgressTimestamp_ = now();
+    const std::optional<RouteSnapshot> route = co_await readRoute();
+    if (!route) {
+        lastProbeProgressTimestamp_ = now();
+        recordEvent(DiagnosticEventKind::pathChanged,
+                    QStringLiteral("No default route was available during the probe cycle."));
+        applyAttribution(offlineAttribution(), now());
+        co_return;
+    }
+    noteRouteChanges(*route);
+    currentRoute_ = route;
+
+    ProbeBatch batch = co_await probeService_->collectBatch(*route);
+    publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(batch.timestamp),
+            &AppViewModel::lastProbeBatchTimestampChanged);
+    lastProbeProgressTimestamp_ = now();
+    recentBatches_.push_back(batch);
+    trimToNewest(recentBatches_, maximumBatches);
+    Q_EMIT recentBatchesChanged();
+
+    std::optional<QString> failure;
+    try {
+        co_await store_->insertSamples(batch);
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (failure)
+        setStatusMessage(LF("A mérést nem sikerült elmenteni: %@", {*failure})); // cleanup waits for a stored batch
+    else
+        co_await performCleanupIfDue(batch.timestamp);
+    refreshAnalysis(batch.timestamp);
+}
+
+rt::awaitable<void> AppViewModel::performCleanupIfDue(Timestamp at)
+{
+    if (lastCleanupTimestamp_ && at - *lastCleanupTimestamp_ < cleanupInterval)
+        co_return;
+    const RetentionPolicy policy = preferences_->retentionPolicy();
+    std::optional<QString> failure;
+    try {
+        co_await store_->rollUpAndPrune(policy, at);
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (failure) {
+        setStatusMessage(LF("A régi mérések karbantartása nem sikerült: %@", {*failure}));
+        co_return;
+    }
+    lastCleanupTimestamp_ = at;
+    pruneInMemoryHistory(at - 86'400);
+}
+
+void AppViewModel::pruneInMemoryHistory(Timestamp cutoff)
+{
+    const auto oldEvent = [cutoff](const DiagnosticEvent& e) { return e.timestamp < cutoff; };
+    if (std::erase_if(events_, oldEvent) > 0)
+        Q_EMIT eventsChanged();
+    const auto oldMarker = [cutoff](const ManualMarker& m) { return m.timestamp < cutoff; };
+    if (std::erase_if(markers_, oldMarker) > 0)
+        Q_EMIT markersChanged();
+    // An open incident stays whatever its age: it is the one the analysis refreshes and later
+    // closes, and dropping it would open a second incident (and notification) for the same fault
+    // while the stored row stayed open for ever.
+    const auto oldIncident = [cutoff](const Incident& i) { return i.endTimestamp && *i.endTimestamp < cutoff; };
+    if (std::erase_if(incidents_, oldIncident) > 0)
+        Q_EMIT incidentsChanged();
+}
+
+std::vector<NetworkSample> AppViewModel::liveSamples(Timestamp referenceTime) const
+{
+    const Timestamp from = referenceTime - liveWindowSeconds_;
+    std::vector<NetworkSample> samples;
+    for (const ProbeBatch& batch : recentBatches_)
+        for (const NetworkSample& s : batch.samples)
+            if (s.timestamp >= from)
+                samples.push_back(s);
+    std::stable_sort(samples.begin(), samples.end(),
+                     [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
+    return samples;
+}
+
+// --- one Wi-Fi reading -------------------------------------------------------------------------
+QString AppViewModel::wifiNameHint()
+{
+    return L("A Wi-Fi mérhető, de a hálózat nevéhez és a hozzáférési pont azonosítójához a macOS "
+             "helymeghatározási engedélyt kér.");
+}
+
+rt::awaitable<void> AppViewModel::captureWifiSnapshot(QString reason)
+{
+    const std::optional<WifiSnapshot> reading = co_await wifiProvider_->currentSnapshot(currentRoute_);
+    if (!reading)
+        co_return;
+    const WifiSnapshot& snapshot = *reading;
+    if (!wifiSnapshots_.empty() && QualityEvaluator::hasNodeChanged(wifiSnapshots_.back(), snapshot)) {
+        recordEvent(DiagnosticEventKind::wifiNodeChanged,
+                    QStringLiteral("Wi-Fi node changed from ") + wifiSnapshots_.back().nodeFingerprint().summary() +
+                        QStringLiteral(" to ") + snapshot.nodeFingerprint().summary() + QStringLiteral("."));
+        beginMeasurementSession(snapshot.timestamp, snapshot.nodeFingerprint());
+    } else if (!activeMeasurementSession_) {
+        beginMeasurementSession(snapshot.timestamp, snapshot.nodeFingerprint());
+    }
+    wifiSnapshots_.push_back(snapshot);
+    trimToNewest(wifiSnapshots_, maximumWifiSnapshots);
+    Q_EMIT wifiSnapshotsChanged();
+
+    std::optional<QString> failure;
+    try {
+        co_await store_->insertWifiSnapshot(snapshot);
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (failure)
+        setStatusMessage(LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {*failure}));
+
+    // Linux has no permission gate for the network name: the hint is for an associated interface
+    // whose name could not be read, and it goes away as soon as that no longer holds.
+    const bool associated = snapshot.bssid.has_value() || snapshot.rssi.has_value();
+    const QString hint = wifiNameHint();
+    if (associated && !snapshot.ssid)
+        setStatusMessage(hint);
+    else if (exportStatusMessage_ == hint)
+        setStatusMessage(std::nullopt);
+
+    refreshAnalysis(snapshot.timestamp);
+    if (reason != periodicWifiReason)
+        recordEvent(DiagnosticEventKind::pathChanged, reason);
+}
+
+// --- analysis and the incident journal ---------------------------------------------------------
+void AppViewModel::refreshAnalysis(Timestamp at)
+{
+    const std::vector<NetworkSample> samples = liveSamples(at);
+    std::vector<WifiSnapshot> wifi;
+    for (const WifiSnapshot& w : wifiSnapshots_)
+        if (w.timestamp >= at - liveWindowSeconds_)
+            wifi.push_back(w);
+
+    FaultAttribution attribution = attributionEngine_.attribute(samples, wifi, at);
+    AdviceSet advice = AdviceEngine::advise(attribution, std::nullopt);
+    ConnectionVerdict verdict = VerdictEngine::assess(samples, at);
+    LikelyCauseSummary cause{incidentClassification(attribution.location), title(attribution.location),
+                             attribution.storedEvidenceSummary(),
+                             advice.steps.empty() ? QString() : advice.steps.front().text};
+
+    publish(attribution_, attribution, &AppViewModel::attributionChanged);
+    publish(advice_, std::move(advice), &AppViewModel::adviceChanged);
+    publish(verdict_, std::move(verdict), &AppViewModel::verdictChanged);
+    publish(likelyCause_, std::move(cause), &AppViewModel::likelyCauseChanged);
+    applyAttribution(attribution, at);
+    refreshQualityAssessment(at);
+}
+
+std::optional<std::size_t> AppViewModel::openIncidentIndex() const
+{
+    for (std::size_t i = incidents_.size(); i > 0; --i)
+        if (incidents_[i - 1].isOpen())
+            return i - 1;
+    return std::nullopt;
+}
+
+void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
+{
+    LiveStatus status = LiveStatus::healthy;
+    switch (a.location) {
+    case FaultLocation::wifi:
+    case FaultLocation::router:
+    case FaultLocation::provider:
+    case FaultLocation::dns:
+    case FaultLocation::localUnseparated: status = a.isOutage ? LiveStatus::offline : LiveStatus::degraded; break;
+    case FaultLocation::offline: status = LiveStatus::offline; break;
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: status = LiveStatus::healthy; break;
+    }
+    if (status != liveStatus_)
+        publish(liveStatus_, status, &AppViewModel::liveStatusChanged);
+
+    const std::optional<IncidentClassification> c = incidentClassification(a.location);
+    if (!c) {
+        closeOpenIncident(at);
+        return;
+    }
+    const std::optional<std::size_t> open = openIncidentIndex();
+    if (!open) {
+        openIncident(a, at);
+        return;
+    }
+    if (incidents_[*open].classification != *c) {
+        closeOpenIncident(at);
+        openIncident(a, at);
+        return;
+    }
+    Incident& incident = incidents_[*open];
+    incident.severity = a.severity;
+    incident.confidence = incidentConfidence(a.confidence);
+    incident.evidenceSummary = a.storedEvidenceSummary();
+    Q_EMIT incidentsChanged();
+    saveIncident(incident);
+}
+
+void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at)
+{
+    if (a.isOutage)
+        preferences_->notifyOutageBegan(at, a.location);
+    Incident incident;
+    incident.id = QUuid::createUuid();
+    incident.startTimestamp = at;
+    incident.classification = incidentClassification(a.location).value_or(IncidentClassification::unknown);
+    incident.severity = a.severity;
+    incident.confidence = incidentConfidence(a.confidence);
+    incident.evidenceSummary = a.storedEvidenceSummary();
+    incidents_.push_back(incident);
+    trimToNewest(incidents_, maximumIncidents);
+    Q_EMIT incidentsChanged();
+    saveIncident(incident);
+}
+
+void AppViewModel::closeOpenIncident(Timestamp at)
+{
+    const std::optional<std::size_t> open = openIncidentIndex();
+    if (!open)
+        return;
+    incidents_[*open].endTimestamp = at;
+    Q_EMIT incidentsChanged();
+    saveIncident(incidents_[*open]);
+}
+
+void AppViewModel::saveIncident(const Incident& incident)
+{
+    // Holds the store, not the model; saves start in the order of the changes and the store runs
+    // them one at a time in that order.
+    asio::co_spawn(rt::QtExecutor(), upsertQuietly(store_, incident), asio::detached);
+}
+
+// --- markers -----------------------------------------------------------------------------------
+void AppViewModel::addMarker(WorkflowPreset preset)
+{
+    const QString note = markerNote_.trimmed().isEmpty() ? noteTemplate(preset) : markerNote_;
+    setMarkerNote(QString());
+    ManualMarker marker{QUuid::createUuid(), now(), rawValue(preset), note};
+    markers_.push_back(marker);
+    trimToNewest(markers_, maximumMarkers);
+    Q_EMIT markersChanged();
+    recordEvent(DiagnosticEventKind::markerAdded, QStringLiteral("Added marker: ") + title(preset));
+    asio::co_spawn(rt::QtExecutor(), insertMarkerQuietly(store_, std::move(marker)), asio::detached);
+}
+
+} // namespace pv

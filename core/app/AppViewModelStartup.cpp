@@ -1,0 +1,298 @@
+// The application model's start-up (the history load), its hand-offs to the reports, and the
+// derived texts the views read.
+
+#include "core/app/AppViewModel.h"
+
+#include "core/app/ErrorText.h"
+#include "core/app/Presentation.h"
+#include "core/records/Localization.h"
+#include "core/records/Logging.h"
+#include "core/store/SQLiteStore.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <map>
+
+// GCC 12 inlines asio's frame allocation and release into the ramp of the larger coroutines below
+// and then reports the pair (aligned_alloc, asio's sized delete) as mismatched; asio allocates and
+// frees these frames through its own matching pair, so the warning is a false positive here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace pv {
+
+namespace {
+
+constexpr int kHistorySamples = 500;
+constexpr int kHistoryWifiSnapshots = 240;
+constexpr int kHistoryIncidents = 120;
+constexpr int kHistoryEvents = 120;
+constexpr int kHistoryMarkers = 60;
+
+// Oldest-first samples regrouped into their batches; the earliest sample of each gives the batch
+// its time and route (the first one met on a tie).
+std::vector<ProbeBatch> regroupIntoBatches(const std::vector<NetworkSample>& samples)
+{
+    std::vector<ProbeBatch> batches;
+    std::map<QUuid, std::size_t> indexOf;
+    for (const NetworkSample& s : samples) {
+        auto [it, inserted] = indexOf.try_emplace(s.batchID, batches.size());
+        if (inserted) {
+            batches.push_back(ProbeBatch{s.batchID, s.timestamp, s.route, {}});
+        } else if (s.timestamp < batches[it->second].timestamp) {
+            batches[it->second].timestamp = s.timestamp;
+            batches[it->second].route = s.route;
+        }
+        batches[it->second].samples.push_back(s);
+    }
+    for (ProbeBatch& b : batches)
+        std::stable_sort(b.samples.begin(), b.samples.end(),
+                         [](const NetworkSample& x, const NetworkSample& y) { return x.timestamp < y.timestamp; });
+    std::stable_sort(batches.begin(), batches.end(),
+                     [](const ProbeBatch& x, const ProbeBatch& y) { return x.timestamp < y.timestamp; });
+    return batches;
+}
+
+template <typename T> std::vector<T> oldestFirst(std::vector<T> newestFirst)
+{
+    std::reverse(newestFirst.begin(), newestFirst.end());
+    return newestFirst;
+}
+
+// Abbreviated date and short time of the current locale.
+QString dateTimeText(Timestamp t)
+{
+    const QDateTime dt = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(t * 1000.0)));
+    const QLocale locale = QLocale::system();
+    return locale.toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(dt.time(), QLocale::ShortFormat);
+}
+
+QString desktopFolderPath()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    // XDG may leave the desktop unset, or point it at the home folder itself.
+    if (folder.isEmpty() || QDir(folder) == QDir::home())
+        folder = QDir::home().filePath(QStringLiteral("Desktop"));
+    QDir().mkpath(folder);
+    return folder;
+}
+
+std::optional<QString> regionCode()
+{
+    const QLocale locale = QLocale::system();
+    if (locale.territory() == QLocale::AnyTerritory || locale.language() == QLocale::C)
+        return std::nullopt;
+    const QString code = QLocale::territoryToCode(locale.territory());
+    if (code.isEmpty())
+        return std::nullopt;
+    return code;
+}
+
+} // namespace
+
+// --- the history load --------------------------------------------------------------------------
+rt::awaitable<void> AppViewModel::bootstrap()
+{
+    if (didBootstrap_)
+        co_return;
+    didBootstrap_ = true;
+
+    std::optional<QString> failure;
+    try {
+        const RetentionPolicy policy = preferences_->retentionPolicy();
+        co_await store_->rollUpAndPrune(policy, now());
+        lastCleanupTimestamp_ = now();
+
+        const auto samples = co_await store_->recentSamples(kHistorySamples);
+        recentBatches_ = regroupIntoBatches(oldestFirst(samples));
+        Q_EMIT recentBatchesChanged();
+        publish(wifiSnapshots_, oldestFirst(co_await store_->recentWifiSnapshots(kHistoryWifiSnapshots)),
+                &AppViewModel::wifiSnapshotsChanged);
+        publish(incidents_, oldestFirst(co_await store_->recentIncidents(kHistoryIncidents)),
+                &AppViewModel::incidentsChanged);
+        publish(events_, oldestFirst(co_await store_->recentEvents(kHistoryEvents)), &AppViewModel::eventsChanged);
+        publish(markers_, oldestFirst(co_await store_->recentMarkers(kHistoryMarkers)), &AppViewModel::markersChanged);
+        publish(qualityBaseline_, co_await store_->loadBaseline(), &AppViewModel::qualityBaselineChanged);
+
+        if (recentBatches_.empty()) {
+            currentRoute_.reset();
+            publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(), &AppViewModel::lastProbeBatchTimestampChanged);
+        } else {
+            currentRoute_ = recentBatches_.back().route;
+            publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(recentBatches_.back().timestamp),
+                    &AppViewModel::lastProbeBatchTimestampChanged);
+        }
+        lastProbeProgressTimestamp_ = lastProbeBatchTimestamp_;
+
+        const std::optional<Timestamp> boundary = co_await store_->lastSessionBoundary();
+        const std::optional<Timestamp> earliest = co_await store_->earliestTimestamp();
+        const Timestamp at = now();
+        const Timestamp start = boundary ? *boundary : earliest.value_or(at);
+        publish(activeMeasurementSession_,
+                std::optional<MeasurementSession>(MeasurementSession{QUuid::createUuid(), std::min(start, at),
+                                                                     newestFingerprint(),
+                                                                     manualQualityResetGeneration_}),
+                &AppViewModel::activeMeasurementSessionChanged);
+        updateQualityWindowReadiness(now());
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (failure) {
+        qCWarning(log::bootstrap, "Loading the history failed: %s", qUtf8Printable(*failure));
+        setStatusMessage(LF("A korábbi adatok betöltése nem sikerült: %@", {*failure}));
+    }
+
+    if (!recentBatches_.empty() || !wifiSnapshots_.empty())
+        refreshAnalysis(now());
+    startMonitoring();
+    if (preferences_->checksForUpdates())
+        asio::co_spawn(executor(), runUpdateCheck(), asio::detached);
+}
+
+rt::awaitable<void> AppViewModel::runUpdateCheck()
+{
+    // The checker never throws; "no update" is published as well.
+    std::optional<AvailableUpdate> update = co_await updateChecker_->check();
+    publish(availableUpdate_, std::move(update), &AppViewModel::availableUpdateChanged);
+}
+
+// --- exports and the dossier -------------------------------------------------------------------
+void AppViewModel::runExport(ExportScope scope)
+{
+    asio::co_spawn(executor(), runExportTask(scope), asio::detached);
+}
+
+rt::awaitable<void> AppViewModel::runExportTask(ExportScope scope)
+{
+    std::optional<ExportResult> result;
+    std::optional<QString> failure;
+    try {
+        result = co_await exportService_->runExport(scope, now());
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (failure) {
+        setStatusMessage(LF("Az exportálás nem sikerült: %@", {*failure}));
+        co_return;
+    }
+    publish(lastExportResult_, result, &AppViewModel::lastExportResultChanged);
+    setStatusMessage(title(scope) + QStringLiteral(" export ready for ") + dateTimeText(result->startDate) +
+                     QStringLiteral(" to ") + dateTimeText(result->endDate) + QStringLiteral("."));
+    recordEvent(DiagnosticEventKind::exportCompleted,
+                title(scope) + QStringLiteral(" export created at ") + result->directoryURL.toLocalFile());
+}
+
+bool AppViewModel::revealLatestExportInFinder()
+{
+    if (!lastExportResult_)
+        return false;
+    const QUrl folder = lastExportResult_->directoryURL;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        Q_EMIT exportFolderRevealFallback(folder);
+        return true;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+                                       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{folder.toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, folder](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (w->isError()) {
+            qCInfo(log::reports, "No file manager answered ShowItems (%s); opening the folder instead",
+                   qUtf8Printable(w->error().message()));
+            Q_EMIT exportFolderRevealFallback(folder);
+        }
+    });
+    return true;
+}
+
+rt::awaitable<void> AppViewModel::createDossier(double durationSeconds, bool anonymise)
+{
+    if (isBuildingDossier_)
+        co_return;
+    publish(isBuildingDossier_, true, &AppViewModel::isBuildingDossierChanged);
+    publish(dossierStatusMessage_, std::optional<QString>(), &AppViewModel::dossierStatusMessageChanged);
+
+    const Timestamp end = now();
+    DossierRequest request{end - durationSeconds, end, anonymise, regionCode()};
+    const QUrl folder = QUrl::fromLocalFile(desktopFolder_ ? *desktopFolder_ : desktopFolderPath());
+    std::shared_ptr<DossierService> service =
+        dossierService_ ? dossierService_ : makeDossierService(store_, QStringLiteral("1.0"));
+
+    std::optional<QUrl> written;
+    std::optional<QString> failure;
+    try {
+        written = co_await service->create(request, folder);
+    } catch (const std::exception& e) {
+        failure = errorText(e);
+    }
+    if (written) {
+        const QString name = QFileInfo(written->toLocalFile()).fileName();
+        publish(lastDossierURL_, written, &AppViewModel::lastDossierURLChanged);
+        publish(dossierStatusMessage_, std::optional<QString>(LF("Elkészült: %@ — az asztalodon van.", {name})),
+                &AppViewModel::dossierStatusMessageChanged);
+        recordEvent(DiagnosticEventKind::exportCompleted,
+                    QStringLiteral("Dossier written to ") + name + QStringLiteral("."));
+    } else {
+        publish(lastDossierURL_, std::optional<QUrl>(), &AppViewModel::lastDossierURLChanged);
+        publish(dossierStatusMessage_,
+                std::optional<QString>(LF("Nem sikerült elkészíteni: %@", {failure.value_or(QString())})),
+                &AppViewModel::dossierStatusMessageChanged);
+    }
+    publish(isBuildingDossier_, false, &AppViewModel::isBuildingDossierChanged);
+}
+
+// --- derived texts -----------------------------------------------------------------------------
+QString AppViewModel::menuBarSymbolName() const { return presentation::menuBarSymbolName(liveStatus_); }
+QString AppViewModel::menuBarStatusTitle() const { return presentation::menuBarStatusTitle(liveStatus_); }
+std::optional<WifiSnapshot> AppViewModel::currentWifiSnapshot() const
+{
+    return presentation::currentWifiSnapshot(wifiSnapshots_);
+}
+QString AppViewModel::locationStatusDescription() const
+{
+    return presentation::locationStatusDescription(locationAuthorizationStatus_);
+}
+QString AppViewModel::probeFreshnessSummary() const
+{
+    return presentation::probeFreshnessSummary(isMonitoring_, lastProbeBatchTimestamp_, now());
+}
+QString AppViewModel::probeFreshnessDetail() const { return presentation::probeFreshnessDetail(lastProbeBatchTimestamp_); }
+bool AppViewModel::isProbeStale() const { return presentation::isProbeStale(isMonitoring_, lastProbeBatchTimestamp_, now()); }
+std::vector<NodeFingerprint> AppViewModel::distinctNodeHistory() const
+{
+    return presentation::distinctNodeHistory(wifiSnapshots_);
+}
+QString AppViewModel::currentSessionDurationSummary() const
+{
+    return presentation::currentSessionDurationSummary(activeMeasurementSession_, now());
+}
+QString AppViewModel::qualityBaselineSummary() const { return presentation::qualityBaselineSummary(qualityBaseline_); }
+
+std::optional<QUrl> AppViewModel::databaseURL() const
+{
+    if (!store_ || !store_->isAvailable() || store_->location().isInMemory())
+        return std::nullopt;
+    return QUrl::fromLocalFile(store_->location().path());
+}
+
+QString AppViewModel::databaseLocationDescription() const
+{
+    const std::optional<QUrl> url = databaseURL();
+    return presentation::databaseLocationDescription(url ? std::optional<QString>(url->toLocalFile()) : std::nullopt);
+}
+
+} // namespace pv

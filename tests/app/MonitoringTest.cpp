@@ -1,0 +1,740 @@
+// The view model's monitoring: probe cycles and Wi-Fi readings, the incident journal, the loops and
+// their watchdog, sleep, wake and path events, the load-test hand-offs, the history load, markers,
+// exports and the dossier. Fakes stand in for the probe side; the store is real, on a temp file.
+
+#include "core/app/AppViewModel.h"
+
+#include "core/store/SQLiteStore.h"
+#include "tests/app/AppFakes.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <thread>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+constexpr Timestamp kStart = 1'700'000'000.0;
+
+class MonitoringTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = makeTempDir();
+        dbPath = dir + "/polvarine.sqlite3";
+        store = std::make_shared<SQLiteStore>(SQLiteStore::Location::file(dbPath));
+        runtime = std::make_shared<rt::NetworkRuntime>();
+        topology = std::make_shared<ScriptedTopology>();
+        probe = std::make_shared<ScriptedProbe>(runtime->executor());
+        wifi = std::make_shared<ScriptedWifi>();
+        path = std::make_shared<ScriptedPath>();
+        sleepWake = std::make_shared<ScriptedSleepWake>();
+        notifier = std::make_shared<CountingNotifier>();
+        exporter = std::make_shared<ScriptedExport>();
+        dossier = std::make_shared<ScriptedDossier>(runtime->executor());
+    }
+
+    void TearDown() override
+    {
+        if (vm) {
+            // Let every loop and fake call end while their timers' loop still runs.
+            probe->hang = false;
+            vm->stopMonitoring();
+            pumpUntil([] { return false; }, std::chrono::milliseconds(30));
+            vm.reset();
+            pumpUntil([] { return false; }, std::chrono::milliseconds(10));
+        }
+    }
+
+    AppViewModel& model()
+    {
+        auto manager = std::make_unique<FixedLocationManager>();
+        AppViewModel::Services services;
+        services.runtime = runtime;
+        services.store = store;
+        services.topology = topology;
+        services.probeService = probe;
+        services.wifiProvider = wifi;
+        services.exportService = exporter;
+        services.pathMonitor = path;
+        services.locationPermissionService = std::make_shared<LocationPermissionService>(std::move(manager));
+        AppViewModel::Environment env;
+        env.preferences = {std::make_shared<QSettings>(dir + "/settings.ini", QSettings::IniFormat),
+                           std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"), notifier};
+        env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // refused at once
+        env.clock = [this] { return clockNow; };
+        env.sleepWake = sleepWake;
+        env.dossierService = dossier;
+        env.desktopFolder = dir + "/Desktop";
+        vm = std::make_unique<AppViewModel>(std::move(services), StorageHealth::healthy(), std::move(env));
+        return *vm;
+    }
+
+    void routeVia(const QString& interfaceName, const QString& local = "10.0.0.2", const QString& gateway = "10.0.0.1")
+    {
+        topology->route(interfaceName, local, gateway, clockNow);
+    }
+
+    // Monitoring whose first batch never comes back.
+    void startStalled()
+    {
+        routeVia("en0");
+        probe->hang = true;
+        vm->startMonitoring();
+        ASSERT_TRUE(pumpUntil([&] { return probe->calls.contains("collect"); }));
+    }
+
+    // Lets queued posts, event saves and quality refreshes finish.
+    void settle()
+    {
+        ASSERT_TRUE(pumpUntil([&] { return !vm->isQualityRefreshRunning(); }));
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    std::vector<QString> eventTexts(DiagnosticEventKind kind) const
+    {
+        std::vector<QString> out;
+        for (const DiagnosticEvent& e : vm->events())
+            if (e.kind == kind)
+                out.push_back(e.details);
+        return out;
+    }
+
+    std::vector<Incident> storedIncidents()
+    {
+        std::optional<std::vector<Incident>> rows;
+        auto read = [this, &rows]() -> rt::awaitable<void> { rows = co_await store->recentIncidents(500); };
+        asio::co_spawn(rt::QtExecutor(), std::move(read), asio::detached);
+        EXPECT_TRUE(pumpUntil([&] { return rows.has_value(); }));
+        return rows.value_or(std::vector<Incident>{});
+    }
+
+    // A trigger added behind the store's back makes one kind of write fail with this message.
+    void failWrites(const char* table, const char* operation = "INSERT")
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(dbPath.toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 5000);
+        const QString sql = QStringLiteral("CREATE TRIGGER fail_%1_%2 BEFORE %2 ON %1 BEGIN SELECT RAISE(ABORT, "
+                                           "'disk is on fire'); END;")
+                                .arg(QString::fromLatin1(table), QString::fromLatin1(operation));
+        char* error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &error), SQLITE_OK) << error;
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+
+    static FaultAttribution fault(FaultLocation where, bool outage = false,
+                                  AttributionConfidence confidence = AttributionConfidence::moderate)
+    {
+        return FaultAttribution(where, outage ? IncidentSeverity::critical : IncidentSeverity::warning, confidence,
+                                QStringLiteral("Headline."), QStringList{"One.", "Two."}, {}, outage, false);
+    }
+    static FaultAttribution healthy()
+    {
+        return FaultAttribution(FaultLocation::none, IncidentSeverity::info, AttributionConfidence::high,
+                                QStringLiteral("Fine."), {}, {}, false, false);
+    }
+
+    QString dir;
+    QString dbPath;
+    Timestamp clockNow = kStart;
+    std::shared_ptr<SQLiteStore> store;
+    std::shared_ptr<rt::NetworkRuntime> runtime;
+    std::shared_ptr<ScriptedTopology> topology;
+    std::shared_ptr<ScriptedProbe> probe;
+    std::shared_ptr<ScriptedWifi> wifi;
+    std::shared_ptr<ScriptedPath> path;
+    std::shared_ptr<ScriptedSleepWake> sleepWake;
+    std::shared_ptr<CountingNotifier> notifier;
+    std::shared_ptr<ScriptedExport> exporter;
+    std::shared_ptr<ScriptedDossier> dossier;
+    std::unique_ptr<AppViewModel> vm;
+};
+
+} // namespace
+
+// --- the probe cycle ---------------------------------------------------------------------------
+TEST_F(MonitoringTest, RouteChangesAreRecordedBeforeTheBatchAndAnInterfaceChangeRebinds)
+{
+    AppViewModel& m = model();
+    routeVia("en0", "10.0.0.2", "10.0.0.1");
+    runToEnd(m.runProbeCycle());
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::interfaceChanged).empty()) << "no previous route: nothing to compare";
+
+    clockNow += 5;
+    routeVia("en1", "10.0.1.2", "10.0.1.1");
+    std::size_t eventsAtCollect = 0;
+    probe->onCollect = [&] { eventsAtCollect = m.events().size(); };
+    runToEnd(m.runProbeCycle());
+    settle();
+
+    ASSERT_EQ(eventsAtCollect, 3u) << "the three route events come before the batch is asked for";
+    EXPECT_EQ(m.events()[0].kind, DiagnosticEventKind::interfaceChanged);
+    EXPECT_EQ(m.events()[0].details, "Interface changed from en0 to en1.");
+    EXPECT_EQ(m.events()[1].details, "Local IP changed from 10.0.0.2 to 10.0.1.2.");
+    EXPECT_EQ(m.events()[2].details, "Gateway changed from 10.0.0.1 to 10.0.1.1.");
+    EXPECT_EQ(probe->calls.count("rebind:en1"), 1);
+    EXPECT_EQ(m.recentBatches().size(), 2u);
+    EXPECT_EQ(m.lastProbeBatchTimestamp(), std::optional<Timestamp>(clockNow));
+
+    // Same interface, new gateway only: no rebind.
+    clockNow += 5;
+    routeVia("en1", "10.0.1.2", "10.0.1.254");
+    runToEnd(m.runProbeCycle());
+    settle();
+    EXPECT_EQ(probe->calls.count("rebind:en1"), 1);
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::gatewayChanged).size(), 2u);
+}
+
+TEST_F(MonitoringTest, RouteWithoutLocalAddressReadsUnknownAndIPv6RouterIsUsed)
+{
+    AppViewModel& m = model();
+    topology->next = TopologySnapshot(clockNow, QStringLiteral("wlan0"), std::nullopt, QStringLiteral("fe80::1"),
+                                      std::nullopt, std::nullopt);
+    std::optional<std::optional<RouteSnapshot>> route;
+    auto read = [&]() -> rt::awaitable<void> { route = co_await m.readRoute(); };
+    asio::co_spawn(rt::QtExecutor(), std::move(read), asio::detached);
+    ASSERT_TRUE(pumpUntil([&] { return route.has_value(); }));
+    ASSERT_TRUE(route->has_value());
+    EXPECT_EQ((*route)->gatewayAddress, "fe80::1");
+    EXPECT_EQ((*route)->localAddress, "Unknown");
+}
+
+TEST_F(MonitoringTest, NoDefaultRouteGivesOneEventPerCycleAndTheOfflineAttribution)
+{
+    AppViewModel& m = model();
+    m.preferences().setNotifyOnOutage(true);
+    const FaultAttribution before = m.attribution();
+    topology->next = TopologySnapshot(clockNow, QStringLiteral("en0"), std::nullopt, std::nullopt,
+                                      QStringLiteral("10.0.0.2"), std::nullopt); // interface, no router
+    runToEnd(m.runProbeCycle());
+    clockNow += 5;
+    topology->next = TopologySnapshot{}; // no interface at all
+    runToEnd(m.runProbeCycle());
+    settle();
+
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged),
+              (std::vector<QString>{"No default route was available during the probe cycle.",
+                                    "No default route was available during the probe cycle."}));
+    EXPECT_EQ(probe->collected, 0);
+    EXPECT_TRUE(m.recentBatches().empty());
+    EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
+    EXPECT_EQ(m.attribution(), before) << "the published attribution is left alone";
+    ASSERT_EQ(m.incidents().size(), 1u);
+    EXPECT_EQ(m.incidents()[0].classification, IncidentClassification::offline);
+    EXPECT_EQ(m.incidents()[0].severity, IncidentSeverity::critical);
+    EXPECT_DOUBLE_EQ(m.incidents()[0].confidence, 0.9);
+    EXPECT_TRUE(m.incidents()[0].evidenceSummary.startsWith("A Mac nem talál útvonalat a hálózat felé. A rendszer"));
+    ASSERT_EQ(notifier->posts.size(), 1u);
+    EXPECT_EQ(notifier->posts[0].body, "A Polvarine rögzíti, mikor kezdődött és meddig tart.");
+}
+
+TEST_F(MonitoringTest, StoreFailureShowsItsMessageSkipsCleanupAndStillAnalysesTheBatch)
+{
+    AppViewModel& m = model();
+    failWrites("network_samples");
+    routeVia("en0");
+    runToEnd(m.runProbeCycle());
+    settle();
+
+    ASSERT_TRUE(m.exportStatusMessage());
+    EXPECT_TRUE(m.exportStatusMessage()->startsWith("A mérést nem sikerült elmenteni: "));
+    EXPECT_TRUE(m.exportStatusMessage()->contains("disk is on fire"));
+    EXPECT_EQ(m.recentBatches().size(), 1u);
+    EXPECT_EQ(m.verdict().confidence.sampleCount, 2) << "the two public samples were analysed";
+    EXPECT_EQ(m.attribution().location, FaultLocation::insufficientEvidence);
+    EXPECT_EQ(m.attribution().evidence, QStringList{"2 mérés eddig. Ennyiből még nem mondunk ki semmit."});
+
+    // The cleanup did not run: an old event in memory survives the next (failing) cycle as well.
+    clockNow = kStart - 3 * 86'400;
+    m.recordEvent(DiagnosticEventKind::pathChanged, "old");
+    clockNow = kStart + 10;
+    routeVia("en0");
+    runToEnd(m.runProbeCycle());
+    settle();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged).size(), 1u);
+}
+
+TEST_F(MonitoringTest, CleanupRunsOnlyOnce900SecondsOfBatchTimeHavePassed)
+{
+    AppViewModel& m = model();
+    runToEnd(m.performCleanupIfDue(kStart)); // the first one always runs
+    clockNow = kStart - 2 * 86'400;
+    m.recordEvent(DiagnosticEventKind::pathChanged, "two days old");
+    clockNow = kStart;
+
+    runToEnd(m.performCleanupIfDue(kStart + 899));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged).size(), 1u) << "899 s: not yet";
+    runToEnd(m.performCleanupIfDue(kStart + 900));
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::pathChanged).empty()) << "900 s: pruned";
+}
+
+TEST_F(MonitoringTest, CleanupFailureShowsItsMessageAndIsRetriedByTheNextBatch)
+{
+    AppViewModel& m = model();
+    clockNow = kStart - 4000 * 86'400.0; // an event older than any retention, so the prune must delete it
+    m.recordEvent(DiagnosticEventKind::pathChanged, "ancient");
+    settle();
+    failWrites("events", "DELETE");
+    clockNow = kStart;
+    runToEnd(m.performCleanupIfDue(kStart));
+    ASSERT_TRUE(m.exportStatusMessage());
+    EXPECT_TRUE(m.exportStatusMessage()->startsWith("A régi mérések karbantartása nem sikerült: "))
+        << m.exportStatusMessage()->toStdString();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged).size(), 1u) << "no in-memory prune after a failure";
+}
+
+TEST_F(MonitoringTest, BatchesAndWifiSnapshotsAreCappedToTheNewest)
+{
+    AppViewModel& m = model();
+    routeVia("en0");
+    probe->makeBatch = [](const RouteSnapshot& r) { return ProbeBatch{QUuid::createUuid(), r.timestamp, r, {}}; };
+    for (int i = 0; i < 301; ++i) {
+        clockNow = kStart + i;
+        routeVia("en0");
+        runToEnd(m.runProbeCycle());
+    }
+    ASSERT_EQ(m.recentBatches().size(), 300u);
+    EXPECT_EQ(m.recentBatches().front().timestamp, kStart + 1);
+}
+
+// --- Wi-Fi readings ----------------------------------------------------------------------------
+TEST_F(MonitoringTest, WifiNodeChangeStartsASessionAndTheNameHintFollowsTheReading)
+{
+    AppViewModel& m = model();
+    WifiSnapshot a;
+    a.id = QUuid::createUuid();
+    a.timestamp = kStart;
+    a.interfaceName = "wlan0";
+    a.ssid = "Home";
+    a.bssid = "aa:aa:aa:aa:aa:01";
+    a.rssi = -50;
+    wifi->next = a;
+    runToEnd(m.captureWifiSnapshot(AppViewModel::periodicWifiReason));
+    ASSERT_TRUE(m.activeMeasurementSession());
+    const QUuid first = m.activeMeasurementSession()->id;
+    EXPECT_FALSE(m.exportStatusMessage());
+
+    WifiSnapshot b = a; // another access point, its name unreadable
+    b.id = QUuid::createUuid();
+    b.timestamp = kStart + 8;
+    b.ssid.reset();
+    b.bssid = "aa:aa:aa:aa:aa:02";
+    wifi->next = b;
+    runToEnd(m.captureWifiSnapshot("Path changed by the test"));
+    settle();
+    ASSERT_EQ(eventTexts(DiagnosticEventKind::wifiNodeChanged).size(), 1u);
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::wifiNodeChanged)[0].startsWith("Wi-Fi node changed from "));
+    EXPECT_NE(m.activeMeasurementSession()->id, first);
+    EXPECT_EQ(m.activeMeasurementSession()->startedAt, kStart + 8);
+    EXPECT_EQ(m.exportStatusMessage(), std::optional<QString>(AppViewModel::wifiNameHint()));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged), std::vector<QString>{"Path changed by the test"});
+
+    WifiSnapshot c = b; // name readable again: the hint goes
+    c.id = QUuid::createUuid();
+    c.timestamp = kStart + 16;
+    c.ssid = "Home";
+    wifi->next = c;
+    runToEnd(m.captureWifiSnapshot(AppViewModel::periodicWifiReason));
+    EXPECT_FALSE(m.exportStatusMessage());
+
+    WifiSnapshot off; // a disconnected radio is no permission matter
+    off.id = QUuid::createUuid();
+    off.timestamp = kStart + 24;
+    off.interfaceName = "wlan0";
+    wifi->next = off;
+    runToEnd(m.captureWifiSnapshot(AppViewModel::periodicWifiReason));
+    EXPECT_FALSE(m.exportStatusMessage());
+    EXPECT_EQ(m.wifiSnapshots().size(), 4u);
+}
+
+// --- the incident journal ----------------------------------------------------------------------
+TEST_F(MonitoringTest, IncidentsOpenRefreshInPlaceCloseAndChangeClassAtOneInstant)
+{
+    AppViewModel& m = model();
+    m.applyAttribution(fault(FaultLocation::router), kStart);
+    ASSERT_EQ(m.incidents().size(), 1u);
+    const Incident opened = m.incidents()[0];
+    EXPECT_EQ(opened.classification, IncidentClassification::gatewayCongestion);
+    EXPECT_DOUBLE_EQ(opened.confidence, 0.7);
+    EXPECT_EQ(opened.evidenceSummary, "Headline. One. Two.");
+    EXPECT_EQ(m.liveStatus(), LiveStatus::degraded);
+
+    m.applyAttribution(fault(FaultLocation::router, false, AttributionConfidence::high), kStart + 5);
+    ASSERT_EQ(m.incidents().size(), 1u);
+    EXPECT_EQ(m.incidents()[0].id, opened.id);
+    EXPECT_EQ(m.incidents()[0].startTimestamp, kStart);
+    EXPECT_DOUBLE_EQ(m.incidents()[0].confidence, 0.9);
+    EXPECT_TRUE(m.incidents()[0].isOpen());
+
+    m.applyAttribution(fault(FaultLocation::provider), kStart + 10);
+    ASSERT_EQ(m.incidents().size(), 2u);
+    EXPECT_EQ(m.incidents()[0].endTimestamp, std::optional<Timestamp>(kStart + 10));
+    EXPECT_EQ(m.incidents()[1].classification, IncidentClassification::internetUpstreamIssue);
+    EXPECT_EQ(m.incidents()[1].startTimestamp, kStart + 10);
+
+    m.applyAttribution(healthy(), kStart + 20);
+    EXPECT_EQ(m.liveStatus(), LiveStatus::healthy);
+    EXPECT_EQ(m.incidents()[1].endTimestamp, std::optional<Timestamp>(kStart + 20));
+    m.applyAttribution(FaultAttribution{}, kStart + 25); // insufficient evidence: nothing open to close
+    EXPECT_EQ(m.incidents().size(), 2u);
+    settle();
+
+    const std::vector<Incident> stored = storedIncidents(); // newest first
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].endTimestamp, std::optional<Timestamp>(kStart + 20));
+    EXPECT_EQ(stored[1].id, opened.id);
+    EXPECT_EQ(stored[1].endTimestamp, std::optional<Timestamp>(kStart + 10));
+    EXPECT_DOUBLE_EQ(stored[1].confidence, 0.9);
+}
+
+TEST_F(MonitoringTest, AnOutageOpensOneIncidentAndPostsOneNotificationOnlyWhenAllowed)
+{
+    AppViewModel& m = model();
+    m.preferences().setNotifyOnOutage(true);
+    m.applyAttribution(fault(FaultLocation::provider), kStart);        // degradation: no notification
+    m.applyAttribution(fault(FaultLocation::provider, true), kStart + 5); // same class: refreshed, no post
+    EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
+    EXPECT_EQ(m.incidents().size(), 1u);
+    EXPECT_TRUE(notifier->posts.empty());
+
+    m.applyAttribution(fault(FaultLocation::offline, true), kStart + 10);
+    ASSERT_EQ(notifier->posts.size(), 1u);
+    EXPECT_EQ(notifier->posts[0].identifier, PreferencesStore::outageIdentifier(kStart + 10));
+    m.applyAttribution(fault(FaultLocation::offline, true), kStart + 15);
+    EXPECT_EQ(notifier->posts.size(), 1u);
+    m.applyAttribution(healthy(), kStart + 20);
+
+    m.preferences().setNotifyOnOutage(false);
+    m.applyAttribution(fault(FaultLocation::provider, true), kStart + 30);
+    EXPECT_EQ(notifier->posts.size(), 1u) << "switched off: no post";
+    EXPECT_EQ(m.incidents().size(), 3u) << "the incident opens all the same";
+}
+
+TEST_F(MonitoringTest, ThirtyHourOutageStaysOneIncidentThroughCleanupsAndIsClosedInTheStore)
+{
+    AppViewModel& m = model();
+    m.preferences().setNotifyOnOutage(true);
+    m.applyAttribution(fault(FaultLocation::router), kStart - 3600); // an older, closed one
+    m.applyAttribution(healthy(), kStart - 3000);
+    m.applyAttribution(fault(FaultLocation::provider, true), kStart);
+    runToEnd(m.performCleanupIfDue(kStart));
+    for (int hour = 1; hour <= 30; ++hour) {
+        const Timestamp at = kStart + hour * 3600.0;
+        clockNow = at;
+        runToEnd(m.performCleanupIfDue(at));
+        m.applyAttribution(fault(FaultLocation::provider, true), at);
+    }
+    ASSERT_EQ(m.incidents().size(), 1u) << "the closed one went, the open one stayed";
+    EXPECT_EQ(m.incidents()[0].startTimestamp, kStart);
+    EXPECT_EQ(notifier->posts.size(), 1u);
+
+    m.applyAttribution(healthy(), kStart + 30 * 3600.0 + 5);
+    settle();
+    const std::vector<Incident> stored = storedIncidents();
+    const auto open = std::count_if(stored.begin(), stored.end(), [](const Incident& i) { return i.isOpen(); });
+    EXPECT_EQ(open, 0);
+    const auto outage = std::find_if(stored.begin(), stored.end(),
+                                     [&](const Incident& i) { return i.startTimestamp == kStart; });
+    ASSERT_NE(outage, stored.end());
+    EXPECT_EQ(outage->endTimestamp, std::optional<Timestamp>(kStart + 30 * 3600.0 + 5));
+}
+
+// --- lifecycle, loops and the watchdog ---------------------------------------------------------
+TEST_F(MonitoringTest, WatchdogRestartsAStalledSamplerAt18SecondsNotBefore)
+{
+    AppViewModel& m = model();
+    startStalled();
+    EXPECT_EQ(probe->calls.first(), "start:en0");
+
+    clockNow = kStart + 17.9;
+    m.checkProbeWatchdog();
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::probeStalled).empty());
+
+    clockNow = kStart + 18.0;
+    m.checkProbeWatchdog();
+    ASSERT_EQ(eventTexts(DiagnosticEventKind::probeStalled),
+              std::vector<QString>{"The network probe loop made no progress for 18 seconds. Restarting the sampler."});
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::probeRestarted),
+              std::vector<QString>{"Polvarine restarted the network probe loop after it stalled."});
+    EXPECT_EQ(m.exportStatusMessage(),
+              std::optional<QString>("The network probe loop stalled and was restarted automatically."));
+    ASSERT_TRUE(pumpUntil([&] { return probe->calls.count("collect") == 2; })) << "a new sampler runs";
+
+    clockNow = kStart + 30; // within 15 s of the restart and only 12 s of new stall
+    m.checkProbeWatchdog();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::probeStalled).size(), 1u);
+    clockNow = kStart + 36.5; // 18.5 s since the restart marked progress
+    m.checkProbeWatchdog();
+    ASSERT_EQ(eventTexts(DiagnosticEventKind::probeStalled).size(), 2u);
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::probeStalled)[1].contains("for 19 seconds"));
+
+    // Cancellation is cooperative: released, the old samplers still finish the batch they awaited.
+    probe->hang = false;
+    ASSERT_TRUE(pumpUntil([&] { return m.recentBatches().size() >= 3; }));
+}
+
+TEST_F(MonitoringTest, WakeResetsTheProgressTheWatchdogMeasuresFrom)
+{
+    AppViewModel& m = model();
+    startStalled();
+    clockNow = kStart + 60;
+    sleepWake->wake();
+    ASSERT_TRUE(pumpUntil([&] { return !eventTexts(DiagnosticEventKind::wake).empty(); }));
+    m.checkProbeWatchdog();
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::probeStalled).empty());
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::wake), std::vector<QString>{"The Mac woke up."});
+}
+
+TEST_F(MonitoringTest, StartAndStopAreIdempotentAndStopThenStartReRegistersObserversAndPathUpdates)
+{
+    AppViewModel& m = model();
+    routeVia("en0");
+    m.startMonitoring();
+    m.startMonitoring();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::monitoringStarted), std::vector<QString>{"Continuous monitoring started."});
+    EXPECT_EQ(path->starts, 1);
+    EXPECT_EQ(sleepWake->activations, 1);
+
+    sleepWake->sleep();
+    std::thread([&] { path->deliver(PathSnapshot{"satisfied", true, false, {"wlan0", "lan0"}}); }).join();
+    ASSERT_TRUE(pumpUntil([&] { return eventTexts(DiagnosticEventKind::sleep).size() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return eventTexts(DiagnosticEventKind::pathChanged).size() == 1; }));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::sleep)[0], "The Mac entered sleep.");
+    EXPECT_EQ(sleepWake->recorded, 1);
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged)[0], "Path status: satisfied, Wi-Fi: yes, interfaces: wlan0, lan0");
+
+    m.stopMonitoring();
+    m.stopMonitoring();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::monitoringStopped), std::vector<QString>{"Continuous monitoring stopped."});
+    EXPECT_EQ(path->cancels, 1);
+    EXPECT_EQ(sleepWake->deactivations, 1);
+    ASSERT_TRUE(pumpUntil([&] { return probe->calls.contains("stop"); }));
+    sleepWake->sleep();
+    EXPECT_FALSE(path->deliver(PathSnapshot{"unsatisfied", false, false, {}}));
+    settle();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::sleep).size(), 1u) << "no observer while stopped";
+
+    m.startMonitoring();
+    EXPECT_EQ(path->starts, 2);
+    EXPECT_EQ(sleepWake->activations, 2);
+    sleepWake->sleep();
+    std::thread([&] { path->deliver(PathSnapshot{"unsatisfied", false, false, {}}); }).join();
+    ASSERT_TRUE(pumpUntil([&] { return eventTexts(DiagnosticEventKind::sleep).size() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return eventTexts(DiagnosticEventKind::pathChanged).size() == 2; }));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged)[1], "Path status: unsatisfied, Wi-Fi: no, interfaces: ");
+}
+
+TEST_F(MonitoringTest, LoadTestSuspendAndResumeRecordTheirFourEventsInOrder)
+{
+    AppViewModel& m = model();
+    m.suspendForLoadTest(); // off: nothing, and resume leaves it off
+    m.resumeAfterLoadTest();
+    EXPECT_FALSE(m.isMonitoring());
+    EXPECT_TRUE(m.events().empty());
+
+    routeVia("en0");
+    m.startMonitoring();
+    const std::size_t before = m.events().size();
+    m.suspendForLoadTest();
+    EXPECT_FALSE(m.isMonitoring());
+    m.resumeAfterLoadTest();
+    EXPECT_TRUE(m.isMonitoring());
+    std::vector<std::pair<DiagnosticEventKind, QString>> got;
+    for (std::size_t i = before; i < m.events().size(); ++i)
+        got.emplace_back(m.events()[i].kind, m.events()[i].details);
+    const std::vector<std::pair<DiagnosticEventKind, QString>> want{
+        {DiagnosticEventKind::monitoringStopped, "Continuous monitoring stopped."},
+        {DiagnosticEventKind::monitoringStopped,
+         "A folyamatos mérés szünetel a sebességteszt idejére, hogy a teszt saját terhelése ne kerüljön be hálózati "
+         "hibaként."},
+        {DiagnosticEventKind::monitoringStarted, "Continuous monitoring started."},
+        {DiagnosticEventKind::monitoringStarted, "A sebességteszt véget ért, a folyamatos mérés folytatódik."}};
+    EXPECT_EQ(got, want);
+}
+
+TEST_F(MonitoringTest, LoadTestResultIsStoredAndSummarised)
+{
+    AppViewModel& m = model();
+    LoadTestResult r;
+    r.startedAt = kStart;
+    r.idle.p50 = 20;
+    r.underDownload.p95 = 80;
+    r.download.bytesTransferred = 12'500'000;
+    r.download.durationSeconds = 10; // 10 Mbps; the upload phase has no length: 0 Mbps
+    runToEnd(m.recordLoadTest(r));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::markerAdded),
+              std::vector<QString>{"Terhelési teszt: 10 Mbps le / 0 Mbps fel, a késleltetés 60 ms-mal nőtt (Jó)."});
+
+    failWrites("load_tests");
+    runToEnd(m.recordLoadTest(r));
+    ASSERT_TRUE(m.exportStatusMessage());
+    EXPECT_TRUE(m.exportStatusMessage()->startsWith("A terhelési teszt eredményét nem sikerült elmenteni: "));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::markerAdded).size(), 1u);
+}
+
+TEST_F(MonitoringTest, FreshnessTextsFollowTheTruncatedAgeAndStaleIsTheRealNumber)
+{
+    AppViewModel& m = model();
+    EXPECT_EQ(m.probeFreshnessSummary(), "A rögzítés szünetel");
+    routeVia("en0");
+    m.startMonitoring();
+    ASSERT_TRUE(pumpUntil([&] { return m.lastProbeBatchTimestamp().has_value(); }));
+    const Timestamp batch = *m.lastProbeBatchTimestamp();
+
+    clockNow = batch + 9.9;
+    EXPECT_EQ(m.probeFreshnessSummary(), "Friss (9 mp)");
+    clockNow = batch + 19.99;
+    EXPECT_EQ(m.probeFreshnessSummary(), "Késik (19 mp)");
+    EXPECT_FALSE(m.isProbeStale());
+    clockNow = batch + 20;
+    EXPECT_EQ(m.probeFreshnessSummary(), "Elavult (20 mp)");
+    EXPECT_TRUE(m.isProbeStale());
+    clockNow = batch - 5;
+    EXPECT_EQ(m.probeFreshnessSummary(), "Friss (0 mp)");
+
+    EXPECT_EQ(m.menuBarSymbolName(), "checkmark.circle.fill");
+    EXPECT_EQ(m.databaseURL(), std::optional<QUrl>(QUrl::fromLocalFile(dbPath)));
+    EXPECT_EQ(m.databaseLocationDescription(), dbPath);
+    m.stopMonitoring();
+    EXPECT_EQ(m.probeFreshnessSummary(), "A rögzítés szünetel");
+    EXPECT_FALSE(m.isProbeStale());
+}
+
+// --- the history load --------------------------------------------------------------------------
+TEST_F(MonitoringTest, BootstrapRestoresHistoryOnceAndStartsMonitoring)
+{
+    {
+        AppViewModel& first = model();
+        for (int i = 0; i < 3; ++i) {
+            clockNow = kStart - 100 + 5 * i;
+            routeVia("en0");
+            runToEnd(first.runProbeCycle());
+        }
+        first.applyAttribution(fault(FaultLocation::router), kStart - 90);
+        settle();
+        vm.reset();
+    }
+    clockNow = kStart;
+    routeVia("en0");
+    AppViewModel& m = model();
+    runToEnd(m.bootstrap());
+    EXPECT_TRUE(m.didBootstrap());
+    EXPECT_TRUE(m.isMonitoring());
+    // The sampler may already have added the first new batch (at kStart) behind the restored ones.
+    ASSERT_GE(m.recentBatches().size(), 3u);
+    EXPECT_EQ(m.recentBatches()[0].timestamp, kStart - 100);
+    EXPECT_EQ(m.recentBatches()[2].timestamp, kStart - 90);
+    EXPECT_EQ(m.recentBatches()[2].samples.size(), 4u);
+    ASSERT_EQ(m.incidents().size(), 1u);
+    ASSERT_TRUE(m.activeMeasurementSession());
+    EXPECT_EQ(m.activeMeasurementSession()->startedAt, kStart - 100) << "earliest stored time";
+    EXPECT_FALSE(m.exportStatusMessage());
+
+    // The first cycle compares with the newest restored batch's route.
+    ASSERT_TRUE(pumpUntil([&] { return m.recentBatches().size() == 4; }));
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::interfaceChanged).empty());
+
+    const std::size_t batches = m.recentBatches().size();
+    runToEnd(m.bootstrap()); // a second call loads nothing
+    EXPECT_EQ(m.recentBatches().size(), batches);
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::monitoringStarted).size(), 1u) << "started once";
+}
+
+TEST_F(MonitoringTest, BootstrapOnAnEmptyStoreStartsTheSessionNowAndAnUnavailableStoreSaysWhy)
+{
+    AppViewModel& m = model();
+    runToEnd(m.bootstrap());
+    ASSERT_TRUE(m.activeMeasurementSession());
+    EXPECT_EQ(m.activeMeasurementSession()->startedAt, kStart);
+    EXPECT_FALSE(m.activeMeasurementSession()->nodeFingerprint);
+    EXPECT_TRUE(m.isMonitoring());
+    m.stopMonitoring();
+
+    store = std::shared_ptr<SQLiteStore>(SQLiteStore::unavailable("no disk"));
+    AppViewModel& broken = model();
+    runToEnd(broken.bootstrap());
+    ASSERT_TRUE(broken.exportStatusMessage());
+    EXPECT_TRUE(broken.exportStatusMessage()->startsWith("A korábbi adatok betöltése nem sikerült: "));
+    EXPECT_TRUE(broken.isMonitoring());
+    EXPECT_FALSE(broken.activeMeasurementSession());
+    EXPECT_FALSE(broken.databaseURL());
+}
+
+// --- markers, exports, the dossier -------------------------------------------------------------
+TEST_F(MonitoringTest, MarkersUseTheNoteOrTheTemplateAndKeepTheNewest80InMemory)
+{
+    AppViewModel& m = model();
+    m.setMarkerNote(" \n\t ");
+    m.addMarker(WorkflowPreset::eveningPeak);
+    EXPECT_EQ(m.markers().back().note, noteTemplate(WorkflowPreset::eveningPeak));
+    EXPECT_EQ(m.markers().back().action, "eveningPeak");
+    EXPECT_TRUE(m.markerNote().isEmpty());
+    m.setMarkerNote("  by the fridge ");
+    m.addMarker(WorkflowPreset::currentRoom24h);
+    EXPECT_EQ(m.markers().back().note, "  by the fridge ");
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::markerAdded).back(),
+              "Added marker: " + title(WorkflowPreset::currentRoom24h));
+    for (int i = 0; i < 79; ++i)
+        m.addMarker(WorkflowPreset::routerBaseline10m);
+    EXPECT_EQ(m.markers().size(), 80u);
+    EXPECT_EQ(m.markers().front().note, "  by the fridge ");
+
+    std::optional<std::vector<ManualMarker>> stored;
+    auto read = [&]() -> rt::awaitable<void> { stored = co_await store->recentMarkers(500); };
+    asio::co_spawn(rt::QtExecutor(), std::move(read), asio::detached);
+    ASSERT_TRUE(pumpUntil([&] { return stored.has_value(); }));
+    EXPECT_EQ(stored->size(), 81u);
+}
+
+TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
+{
+    AppViewModel& m = model();
+    EXPECT_FALSE(m.revealLatestExportInFinder());
+    exporter->result.startDate = kStart - 3600;
+    exporter->result.endDate = kStart;
+    exporter->result.directoryURL = QUrl::fromLocalFile(dir + "/export-1");
+    m.exportCurrentDay();
+    ASSERT_TRUE(pumpUntil([&] { return m.lastExportResult().has_value(); }));
+    ASSERT_TRUE(m.exportStatusMessage());
+    EXPECT_TRUE(m.exportStatusMessage()->startsWith(title(ExportScope::currentDay) + " export ready for "));
+    EXPECT_TRUE(m.exportStatusMessage()->endsWith("."));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::exportCompleted).back(),
+              title(ExportScope::currentDay) + " export created at " + dir + "/export-1");
+
+    exporter->failure = "no space left";
+    m.exportLast24Hours();
+    ASSERT_TRUE(pumpUntil([&] { return exporter->runs == 2 && m.exportStatusMessage()->contains("no space"); }));
+    EXPECT_EQ(*m.exportStatusMessage(), "Az exportálás nem sikerült: no space left");
+    EXPECT_EQ(m.lastExportResult()->scope, ExportScope::currentDay) << "the earlier result stays";
+
+    dossier->delay = std::chrono::milliseconds(100);
+    bool firstDone = false;
+    asio::co_spawn(rt::QtExecutor(), m.createDossier(3600, true), [&](std::exception_ptr) { firstDone = true; });
+    QCoreApplication::processEvents();
+    runToEnd(m.createDossier(600, false)); // ignored while the first one builds
+    ASSERT_TRUE(pumpUntil([&] { return firstDone; }));
+    ASSERT_EQ(dossier->requests.size(), 1u);
+    EXPECT_DOUBLE_EQ(dossier->requests[0].duration(), 3600);
+    EXPECT_TRUE(dossier->requests[0].anonymiseNetworkNames);
+    EXPECT_EQ(dossier->folders[0], QUrl::fromLocalFile(dir + "/Desktop"));
+    ASSERT_TRUE(m.lastDossierURL());
+    EXPECT_EQ(m.dossierStatusMessage(), std::optional<QString>("Elkészült: Polvarine-dossier-1.pdf — az asztalodon van."));
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::exportCompleted).back(), "Dossier written to Polvarine-dossier-1.pdf.");
+    EXPECT_FALSE(m.isBuildingDossier());
+
+    dossier->delay = std::chrono::milliseconds(0);
+    dossier->failure = "renderer broke";
+    runToEnd(m.createDossier(600, false));
+    EXPECT_FALSE(m.lastDossierURL()) << "a failure clears the earlier dossier";
+    EXPECT_EQ(m.dossierStatusMessage(), std::optional<QString>("Nem sikerült elkészíteni: renderer broke"));
+}
