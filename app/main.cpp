@@ -1,50 +1,61 @@
-#include "app/MainWindow.h"
+// polvarine: the program's entry point.
+
+#include "app/ApplicationShell.h"
+#include "app/IcmpPermission.h"
+#include "app/PlatformTexts.h"
+#include "app/SingleInstance.h"
+#include "app/Termination.h"
+
+#include "core/app/AppBootstrap.h"
+#include "core/app/AppViewModel.h"
+#include "core/records/Logging.h"
+#include "ui/design/Symbols.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
+#include <QIcon>
+#include <QSystemTrayIcon>
 
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-int signalPipe[2] = {-1, -1};
-
-void onTerminate(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] auto n = ::write(signalPipe[1], &byte, 1);
-}
-
-// SIGTERM and SIGINT end the event loop normally, so everything is closed in order.
-void installTerminationHandler(QApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
-        notifier->setEnabled(false);
-        char byte = 0;
-        [[maybe_unused]] auto n = ::read(signalPipe[0], &byte, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction sa {};
-    sa.sa_handler = onTerminate;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-}
-} // namespace
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Polvarine"));
     QApplication::setOrganizationName(QStringLiteral("Polvarine"));
-    installTerminationHandler(app);
+    QApplication::setApplicationVersion(QStringLiteral(POLVARINE_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("polvarine"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("polvarine"),
+                                                 QIcon(QStringLiteral(":/polvarine/polvarine.svg"))));
+    pv::installPlatformTexts();
 
-    pv::MainWindow window;
-    window.show();
-    return app.exec();
+    // Before anything opens the database: a second copy only hands over to the first.
+    pv::SingleInstance instance(pv::SingleInstance::defaultFolder());
+    switch (instance.claim()) {
+    case pv::SingleInstance::Outcome::primary: break;
+    case pv::SingleInstance::Outcome::handedOver: return 0;
+    case pv::SingleInstance::Outcome::failed:
+        std::fprintf(stderr, "polvarine: %s\n", qUtf8Printable(instance.errorString()));
+        return 1;
+    }
+    pv::installTerminationHandler(app);
+    pv::pvInstallIconTheme();
+
+    pv::ApplicationShell::Options options;
+    options.makeModel = [] { return pv::AppBootstrap::makeLiveViewModel(); };
+    options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    pv::ApplicationShell shell(std::move(options));
+    shell.followActivations(instance);
+    shell.install();
+    shell.showMainWindow();
+    if (!shell.hasTray())
+        qCInfo(pv::log::bootstrap, "No system tray: closing the window quits the program");
+
+    if (const auto message = pv::icmpPermissionMessage(pv::checkIcmpPermission())) {
+        qCWarning(pv::log::bootstrap, "ICMP sockets are not permitted for this user (net.ipv4.ping_group_range)");
+        shell.showPlatformProblem(*message);
+    }
+
+    const int code = app.exec();
+    shell.shutDown();
+    return code;
 }

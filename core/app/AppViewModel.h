@@ -238,6 +238,11 @@ Q_SIGNALS:
     // The file manager could not be asked to show the export folder: the window opens it instead.
     void exportFolderRevealFallback(const QUrl& folder);
 
+public:
+    // The one status line of the model. The program also reports platform problems through it
+    // (for example ICMP sockets that the system does not permit).
+    void setStatusMessage(std::optional<QString> message);
+
 private:
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal)
     {
@@ -256,7 +261,6 @@ private:
     rt::awaitable<void> runClearQualityBaseline();
     QualityBaseline makeBaseline(const QualityAssessment& ten, const MeasurementSession& session) const;
 
-    void setStatusMessage(std::optional<QString> message);
     void startProbeLoop(bool isRestart);
     rt::awaitable<void> samplerLoop();
     rt::awaitable<void> wifiLoop();

@@ -44,6 +44,12 @@ void registerReportServiceMakers(ReportServiceMakers m)
     makers() = std::move(m);
 }
 
+bool exportsAvailable()
+{
+    std::lock_guard lock(makersMutex());
+    return static_cast<bool>(makers().makeExportService);
+}
+
 std::shared_ptr<ExportService> makeExportService(std::shared_ptr<SQLiteStore> store)
 {
     std::lock_guard lock(makersMutex());

@@ -66,6 +66,8 @@ struct ReportServiceMakers {
 };
 
 void registerReportServiceMakers(ReportServiceMakers makers);
+// Whether real export services were registered (the views offer exports only then).
+bool exportsAvailable();
 std::shared_ptr<ExportService> makeExportService(std::shared_ptr<SQLiteStore> store);
 std::shared_ptr<DossierService> makeDossierService(std::shared_ptr<SQLiteStore> store, QString version);
 

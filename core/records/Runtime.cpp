@@ -47,7 +47,14 @@ std::shared_ptr<ThreadDispatcher> applicationDispatcher()
     auto* raw = new ThreadDispatcher();
     if (app != nullptr && raw->thread() != app->thread())
         raw->moveToThread(app->thread());
-    std::shared_ptr<ThreadDispatcher> d(raw, [](ThreadDispatcher* p) { p->deleteLater(); });
+    std::shared_ptr<ThreadDispatcher> d(raw, [](ThreadDispatcher* p) {
+        // The last reference can go while the application object destroys its queued calls, with
+        // its event-list lock held: posting (deleteLater) or deleting (which removes posted
+        // events) would deadlock there. The process is ending then; the object is left to it.
+        if (QCoreApplication::closingDown() || QCoreApplication::instance() == nullptr)
+            return;
+        p->deleteLater();
+    });
     cached = d;
     return d;
 }
@@ -78,6 +85,11 @@ asio::execution_context& QtExecutor::query(asio::execution::context_t) const noe
 
 void QtExecutor::post(std::function<void()> fn) const
 {
+    // While the application object is being torn down nothing may be queued any more: Qt's
+    // clean-up holds its event-list lock while it destroys queued calls, and a coroutine step
+    // destroyed there would post again and deadlock.
+    if (QCoreApplication::closingDown())
+        return;
     auto dispatcher = dispatcher_;
     QMetaObject::invokeMethod(
         dispatcher.get(),

@@ -9,6 +9,7 @@
 #include "ui/main/WorkspaceView.h"
 
 #include "tests/main/ModelFixture.h"
+#include "tests/main/WidgetHelpers.h"
 #include "tests/main/States.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Theme.h"
@@ -25,18 +26,7 @@ using namespace pv::test;
 
 namespace {
 
-QString screensDir()
-{
-    const QString dir = QStringLiteral(PV_SCREENS_DIR);
-    QDir().mkpath(dir);
-    return dir;
-}
 
-void settle()
-{
-    for (int i = 0; i < 4; ++i)
-        QApplication::processEvents();
-}
 
 class Appearance {
 public:
@@ -56,20 +46,6 @@ public:
     }
 };
 
-// Every text widget below `root` that is shown gets at least the height its text needs.
-void expectNoTextCut(QWidget* root, const std::string& where)
-{
-    for (PVText* text : root->findChildren<PVText*>()) {
-        if (!text->isVisibleTo(root) || text->text().isEmpty())
-            continue;
-        if (text->hasHeightForWidth())
-            EXPECT_GE(text->height(), text->heightForWidth(text->width()))
-                << where << ": cut text \"" << text->text().toStdString() << "\"";
-        else
-            EXPECT_GE(text->width() + 1, static_cast<int>(text->naturalWidth()))
-                << where << ": cut line \"" << text->text().toStdString() << "\"";
-    }
-}
 
 class ScreenshotTest : public ::testing::Test {
 protected:

@@ -1,7 +1,9 @@
 // The window, the overview and the panel as widgets: remembered section, welcome flow, detail
 // screens, coalesced repaints, section presence and the panel's controls and shortcuts.
 
+#include "core/app/ReportServices.h"
 #include "ui/main/MenuBarView.h"
+#include "ui/main/ModelActions.h"
 #include "ui/main/OverviewFeed.h"
 #include "ui/main/RootView.h"
 #include "ui/main/WorkspaceView.h"
@@ -201,7 +203,7 @@ TEST_F(WorkspaceTest, SidebarWidthIsBounded)
     EXPECT_GE(sidebar->width(), WorkspaceView::kSidebarMinimum);
 }
 
-TEST_F(WorkspaceTest, StatusRowFollowsMonitoringAndMissingOperationsAreDisabled)
+TEST_F(WorkspaceTest, StatusRowFollowsMonitoringAndOffersTheModelsOperations)
 {
     settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
     auto view = makeView();
@@ -216,14 +218,22 @@ TEST_F(WorkspaceTest, StatusRowFollowsMonitoringAndMissingOperationsAreDisabled)
     settle();
     EXPECT_TRUE(view->showsRecordingLive());
     EXPECT_EQ(view->recordingButton()->text(), QStringLiteral("Szüneteltetés"));
-    // The model has no pause/resume operation yet: offered disabled, never as a dead button.
-    EXPECT_FALSE(view->recordingButton()->isEnabled());
+    EXPECT_TRUE(view->recordingButton()->isEnabled());
     auto* root = qobject_cast<PolvarineRootView*>(view->detailScreen());
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->monitoringAction()->text(), QStringLiteral("Mérés szüneteltetése"));
-    EXPECT_FALSE(root->monitoringAction()->isEnabled());
+    EXPECT_TRUE(root->monitoringAction()->isEnabled());
+    // The reports are not part of this build: exports are shown, but not offered.
     EXPECT_FALSE(root->exportButton()->isEnabled());
     feed.setStateOverride(std::nullopt);
+
+    // The toolbar action reads the model's flag at the click: it resumes, then pauses.
+    EXPECT_FALSE(model->isMonitoring());
+    root->monitoringAction()->trigger();
+    EXPECT_TRUE(model->isMonitoring());
+    root->monitoringAction()->trigger();
+    EXPECT_FALSE(model->isMonitoring());
+    pumpUntil([] { return false; }, std::chrono::milliseconds(50)); // the stopped tasks wind down
 }
 
 TEST_F(WorkspaceTest, ABurstOfModelChangesRepaintsOnce)
@@ -256,7 +266,9 @@ TEST_F(WorkspaceTest, OverviewShowsOnlyThePresentSections)
     root.resize(1080, 800);
     root.show();
     settle();
-    EXPECT_EQ(root.shownSections(), (std::vector<DashboardSection>{DashboardSection::hero, DashboardSection::faultLocation}));
+    EXPECT_EQ(root.shownSections(), visibleSections(s));
+    EXPECT_EQ(root.shownSections().size(), 9u);
+    EXPECT_EQ(root.shownSections().front(), DashboardSection::hero);
 
     s.storageBannerMessage = QStringLiteral("Az adatbázis sérült volt, újat kezdtünk.");
     s.availableUpdate = AvailableUpdate{QStringLiteral("2.1.0"), QString(), QUrl("https://example.invalid/")};
@@ -265,7 +277,8 @@ TEST_F(WorkspaceTest, OverviewShowsOnlyThePresentSections)
     s.attribution.caveats = {QStringLiteral("Egy megjegyzés.")};
     feed.setStateOverride(s);
     settle();
-    EXPECT_EQ(root.shownSections().size(), 5u);
+    EXPECT_EQ(root.shownSections(), visibleSections(s));
+    EXPECT_EQ(root.shownSections().size(), 12u);
     EXPECT_EQ(root.storageBanner()->geometry().bottom() + 1 + PolvarineRootView::kColumnSpacing,
               root.updateBanner()->geometry().top());
     EXPECT_LT(root.updateBanner()->geometry().bottom(), root.hero()->geometry().top());
@@ -301,9 +314,13 @@ TEST_F(WorkspaceTest, PanelReflectsStateAndWrapsALongHeadline)
     EXPECT_EQ(items, (QStringList{QStringLiteral("Mai nap exportálása"), QStringLiteral("Előző nap exportálása"),
                                   QStringLiteral("Utolsó 24 óra exportálása"), QStringLiteral("-"),
                                   QStringLiteral("Legutóbbi export megmutatása")}));
-    // No export operation yet: every item and the menu button are offered disabled.
-    for (QAction* a : panel.exportMenu()->actions())
-        EXPECT_FALSE(a->isEnabled() && !a->isSeparator()) << a->text().toStdString();
+    // Without the reports in this build the exports are listed but not offered (never a silent
+    // no-op); showing the latest export waits for one to exist.
+    for (QAction* a : panel.exportMenu()->actions()) {
+        if (!a->isSeparator() && a != panel.revealAction()) {
+            EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+        }
+    }
     EXPECT_FALSE(panel.exportButton()->isEnabled());
 
     auto s = screenStates()[1].make(snapshotOf(*model), kFixedNow); // router critical
@@ -352,10 +369,44 @@ TEST_F(WorkspaceTest, PanelShortcutsPressTheirButtons)
     QTest::keyClick(&panel, Qt::Key_Q, Qt::ControlModifier);
     settle();
     EXPECT_EQ(quits, 1);
-    // Pause/resume is disabled while the model lacks the operation, so Ctrl+P does nothing.
-    EXPECT_FALSE(panel.monitoringButton()->isEnabled());
+    // Ctrl+P presses pause/resume: the model was paused, so it resumes.
+    EXPECT_TRUE(panel.monitoringButton()->isEnabled());
+    EXPECT_FALSE(model->isMonitoring());
     QTest::keyClick(&panel, Qt::Key_P, Qt::ControlModifier);
     settle();
+    EXPECT_TRUE(model->isMonitoring());
+    model->stopMonitoring();
+    pumpUntil([] { return false; }, std::chrono::milliseconds(50));
     EXPECT_EQ(quits, 1);
     WindowRegistry::instance().unregisterWindow(QString::fromLatin1(PolvarineWindowID::main));
+}
+
+TEST_F(WorkspaceTest, ModelOperationsBehindTheControls)
+{
+    // The start-up runs once.
+    EXPECT_TRUE(actions::canBootstrap(*model));
+    actions::bootstrap(*model);
+    ASSERT_TRUE(pumpUntil([&] { return model->didBootstrap(); }, std::chrono::seconds(5)));
+    EXPECT_FALSE(actions::canBootstrap(*model));
+    if (model->isMonitoring())
+        model->stopMonitoring();
+    EXPECT_FALSE(actions::canRevealLatestExport(*model)); // nothing exported yet
+    // Exports are offered only once the reports have registered their services.
+    EXPECT_FALSE(actions::canExport(*model));
+    registerReportServiceMakers({[](std::shared_ptr<SQLiteStore>) { return std::shared_ptr<ExportService>(); }, {}});
+    EXPECT_TRUE(actions::canExport(*model));
+    registerReportServiceMakers({});
+    EXPECT_FALSE(actions::canExport(*model));
+
+    // The load-test hand-offs pause a running monitor and resume it afterwards.
+    ASSERT_TRUE(actions::canHandOffLoadTest(*model));
+    actions::toggleMonitoring(*model);
+    ASSERT_TRUE(model->isMonitoring());
+    actions::suspendForLoadTest(*model);
+    EXPECT_FALSE(model->isMonitoring());
+    actions::resumeAfterLoadTest(*model);
+    EXPECT_TRUE(model->isMonitoring());
+    actions::toggleMonitoring(*model);
+    EXPECT_FALSE(model->isMonitoring());
+    pumpUntil([] { return false; }, std::chrono::milliseconds(50)); // the stopped tasks wind down
 }

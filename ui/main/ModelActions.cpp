@@ -1,36 +1,88 @@
 #include "ui/main/ModelActions.h"
 
 #include "core/app/AppViewModel.h"
+#include "core/app/ReportServices.h"
+#include "core/records/LoadTestResult.h"
+
+#include <QDesktopServices>
+#include <QUrl>
 
 namespace pv::actions {
 
-// The model does not offer startMonitoring()/stopMonitoring() yet.
-bool canToggleMonitoring(const AppViewModel&) { return false; }
-void toggleMonitoring(AppViewModel&) {}
+namespace {
 
-// The model does not offer bootstrap() yet.
-bool canBootstrap(const AppViewModel&) { return false; }
-void bootstrap(AppViewModel&) {}
+// Keeps a guard alive exactly as long as the model: the tasks started here resume only while it
+// lives, so a window closed during a start-up or a save never touches a destroyed model.
+class ModelLifetime : public QObject {
+public:
+    explicit ModelLifetime(QObject* model) : QObject(model) { setObjectName(QStringLiteral("pv.actions.lifetime")); }
+    std::shared_ptr<int> guard = std::make_shared<int>(0);
+};
 
-// The model does not offer runExport(scope:) yet.
-bool canExport(const AppViewModel&) { return false; }
-void startExport(AppViewModel&, ExportScope) {}
+rt::QtExecutor guardedExecutor(AppViewModel& model)
+{
+    auto* lifetime = dynamic_cast<ModelLifetime*>(
+        model.findChild<QObject*>(QStringLiteral("pv.actions.lifetime"), Qt::FindDirectChildrenOnly));
+    if (lifetime == nullptr)
+        lifetime = new ModelLifetime(&model);
+    return rt::QtExecutor(std::weak_ptr<void>(lifetime->guard));
+}
 
-// The model does not offer revealLatestExportInFinder() yet.
-bool canRevealLatestExport(const AppViewModel&) { return false; }
-void revealLatestExport(AppViewModel&) {}
+} // namespace
 
-// The model does not offer suspendForLoadTest(), resumeAfterLoadTest() or recordLoadTest() yet.
-bool canHandOffLoadTest(const AppViewModel&) { return false; }
-void suspendForLoadTest(AppViewModel&) {}
-void resumeAfterLoadTest(AppViewModel&) {}
-void recordLoadTest(AppViewModel&, const LoadTestResult&) {}
+bool canToggleMonitoring(const AppViewModel&) { return true; }
+
+void toggleMonitoring(AppViewModel& model)
+{
+    if (model.isMonitoring())
+        model.stopMonitoring();
+    else
+        model.startMonitoring();
+}
+
+bool canBootstrap(const AppViewModel& model) { return !model.didBootstrap(); }
+
+void bootstrap(AppViewModel& model)
+{
+    if (!canBootstrap(model))
+        return;
+    asio::co_spawn(guardedExecutor(model), model.bootstrap(), asio::detached);
+}
+
+// Exports are offered only when the reports are part of this build.
+bool canExport(const AppViewModel&) { return exportsAvailable(); }
+
+void startExport(AppViewModel& model, ExportScope scope) { model.runExport(scope); }
+
+bool canRevealLatestExport(const AppViewModel& model) { return model.lastExportResult().has_value(); }
+
+void revealLatestExport(AppViewModel& model)
+{
+    // Without a desktop file manager on the bus the model asks the window to open the folder.
+    if (model.findChild<QObject*>(QStringLiteral("pv.actions.revealFallback"), Qt::FindDirectChildrenOnly) == nullptr) {
+        auto* receiver = new QObject(&model);
+        receiver->setObjectName(QStringLiteral("pv.actions.revealFallback"));
+        QObject::connect(&model, &AppViewModel::exportFolderRevealFallback, receiver,
+                         [](const QUrl& folder) { QDesktopServices::openUrl(folder); });
+    }
+    model.revealLatestExportInFinder();
+}
+
+bool canHandOffLoadTest(const AppViewModel&) { return true; }
+void suspendForLoadTest(AppViewModel& model) { model.suspendForLoadTest(); }
+void resumeAfterLoadTest(AppViewModel& model) { model.resumeAfterLoadTest(); }
+
+void recordLoadTest(AppViewModel& model, const LoadTestResult& result)
+{
+    asio::co_spawn(guardedExecutor(model), model.recordLoadTest(result), asio::detached);
+}
 
 } // namespace pv::actions
 
 namespace pv::screens {
 
 // None of these screens is built yet.
+bool hasLoadTestScreen() { return false; }
 QWidget* makeHistoryScreen(AppViewModel&) { return nullptr; }
 QWidget* makeLoadTestScreen(AppViewModel&) { return nullptr; }
 QWidget* makeDossierScreen(AppViewModel&) { return nullptr; }

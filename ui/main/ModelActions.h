@@ -43,6 +43,8 @@ void recordLoadTest(AppViewModel& model, const LoadTestResult& result);
 // The screens of the other sections and the welcome flow. Each answers nullptr while the screen
 // does not exist yet; the workspace then shows its placeholder (or opens no welcome sheet).
 namespace screens {
+// Whether makeLoadTestScreen makes a screen (the overview offers its load-test sheet only then).
+bool hasLoadTestScreen();
 QWidget* makeHistoryScreen(AppViewModel& model);
 QWidget* makeLoadTestScreen(AppViewModel& model);
 QWidget* makeDossierScreen(AppViewModel& model);

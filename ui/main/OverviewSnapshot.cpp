@@ -1,6 +1,7 @@
 #include "ui/main/OverviewSnapshot.h"
 
 #include "core/app/AppViewModel.h"
+#include "core/app/Presentation.h"
 
 namespace pv {
 
@@ -15,6 +16,8 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.recentBatches = model.recentBatches();
     s.wifiSnapshots = model.wifiSnapshots();
     s.incidents = model.incidents();
+    s.distinctNodeHistory = presentation::distinctNodeHistory(model.wifiSnapshots());
+    s.qualityAssessment = model.qualityAssessment();
     s.lastProbeBatchTimestamp = model.lastProbeBatchTimestamp();
     s.storageBannerMessage = model.storageHealth().bannerMessage();
     s.availableUpdate = model.availableUpdate();

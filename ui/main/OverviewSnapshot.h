@@ -7,6 +7,7 @@
 #include "core/analysis/Attribution.h"
 #include "core/analysis/Verdict.h"
 #include "core/app/UpdateChecker.h"
+#include "core/records/Quality.h"
 #include "core/records/Records.h"
 
 #include <QString>
@@ -27,6 +28,8 @@ struct OverviewSnapshot {
     std::vector<ProbeBatch> recentBatches;   // arrival order, newest last
     std::vector<WifiSnapshot> wifiSnapshots; // oldest first
     std::vector<Incident> incidents;         // oldest first
+    std::vector<NodeFingerprint> distinctNodeHistory; // each access point once, oldest first
+    QualityAssessment qualityAssessment;
     std::optional<Timestamp> lastProbeBatchTimestamp;
     std::optional<QString> storageBannerMessage;
     std::optional<AvailableUpdate> availableUpdate;

@@ -9,6 +9,7 @@
 #include "core/records/Localization.h"
 
 #include <QAction>
+#include <QDialog>
 #include <algorithm>
 #include <QHBoxLayout>
 #include <QMenu>
@@ -51,8 +52,18 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     hero_ = new PVVerdictHero(PVStatus::neutral, QString(), QString(), false, QString(), column_);
     faultLocation_ = new FaultLocationSection(column_);
     advice_ = new AdviceSection(column_);
-    for (QWidget* section : std::initializer_list<QWidget*>{storageBanner_, updateBanner_, hero_, faultLocation_, advice_})
+    usage_ = new UsageSection(column_);
+    now_ = new NowSection(column_);
+    speed_ = new SpeedSection(column_);
+    latency_ = new LatencySection(column_);
+    wifi_ = new WifiSignalSection(column_);
+    incidents_ = new IncidentSection(column_);
+    rawData_ = new RawDataSection(column_); // starts collapsed each time the dashboard is made
+    for (QWidget* section : std::initializer_list<QWidget*>{storageBanner_, updateBanner_, hero_, faultLocation_,
+                                                             advice_, usage_, now_, speed_, latency_, wifi_,
+                                                             incidents_, rawData_})
         stack->addWidget(section);
+    connect(speed_, &SpeedSection::loadTestRequested, this, &PolvarineRootView::requestLoadTest);
     stack->addStretch(1);
     setWidget(canvas);
 
@@ -80,7 +91,10 @@ std::vector<DashboardSection> PolvarineRootView::shownSections() const
     const std::pair<QWidget*, DashboardSection> built[] = {
         {storageBanner_, DashboardSection::storageBanner}, {updateBanner_, DashboardSection::updateBanner},
         {hero_, DashboardSection::hero}, {faultLocation_, DashboardSection::faultLocation},
-        {advice_, DashboardSection::advice}};
+        {advice_, DashboardSection::advice}, {usage_, DashboardSection::usage}, {now_, DashboardSection::now},
+        {speed_, DashboardSection::speed}, {latency_, DashboardSection::latency},
+        {wifi_, DashboardSection::wifiSignal}, {incidents_, DashboardSection::incidents},
+        {rawData_, DashboardSection::rawData}};
     for (const auto& [widget, section] : built)
         if (!widget->isHidden())
             shown.push_back(section);
@@ -107,6 +121,14 @@ void PolvarineRootView::refresh()
     faultLocation_->setSnapshot(s, now);
     advice_->setAdvice(s.advice);
     advice_->setVisible(shows(DashboardSection::advice));
+    usage_->setVerdict(s.verdict);
+    now_->setSnapshot(s, now);
+    // The sheet needs the load-test screen and the model's hand-offs around a run.
+    speed_->setLoadTestAvailable(screens::hasLoadTestScreen() && actions::canHandOffLoadTest(model_));
+    latency_->setBatches(s.recentBatches);
+    wifi_->setReadings(s.wifiSnapshots, s.distinctNodeHistory);
+    incidents_->setIncidents(s.incidents);
+    rawData_->setAssessment(s.qualityAssessment);
 
     monitoringAction_->setText(monitoringActionTitle(s.isMonitoring));
     monitoringAction_->setEnabled(actions::canToggleMonitoring(model_));
@@ -114,6 +136,24 @@ void PolvarineRootView::refresh()
     for (QAction* item : exportMenu_->actions())
         item->setEnabled(canExport);
     exportButton_->setEnabled(canExport);
+}
+
+void PolvarineRootView::requestLoadTest()
+{
+    if (loadTestSheet_ != nullptr)
+        return;
+    QWidget* screen = screens::makeLoadTestScreen(model_);
+    if (screen == nullptr)
+        return;
+    auto* sheet = new QDialog(this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    screen->setParent(sheet);
+    layout->addWidget(screen);
+    loadTestSheet_ = sheet;
+    sheet->open();
 }
 
 } // namespace pv

@@ -1,12 +1,14 @@
 #pragma once
 // The overview dashboard: a scrolling column, at most 1160 wide and centred, of the banners, the
-// verdict hero, the fault location and the advice. It repaints from the model's feed, once per
+// verdict hero, the fault location, the advice and the figure, chart and list sections. It repaints from the model's feed, once per
 // event-loop turn, and offers its toolbar actions (pause/resume and the export menu) to the
 // workspace.
 
+#include "ui/main/DashboardSections.h"
 #include "ui/main/MainLogic.h"
 #include "ui/main/OverviewSections.h"
 
+#include <QDialog>
 #include <QPointer>
 #include <QScrollArea>
 #include <QToolButton>
@@ -42,10 +44,22 @@ public:
     UpdateBanner* updateBanner() const { return updateBanner_; }
     FaultLocationSection* faultLocation() const { return faultLocation_; }
     AdviceSection* adviceSection() const { return advice_; }
+    UsageSection* usageSection() const { return usage_; }
+    NowSection* nowSection() const { return now_; }
+    SpeedSection* speedSection() const { return speed_; }
+    LatencySection* latencySection() const { return latency_; }
+    WifiSignalSection* wifiSection() const { return wifi_; }
+    IncidentSection* incidentSection() const { return incidents_; }
+    RawDataSection* rawDataSection() const { return rawData_; }
+    // Whether the load-test sheet is up.
+    bool showsLoadTest() const { return loadTestSheet_ != nullptr; }
+    QDialog* loadTestSheet() const { return loadTestSheet_; }
     int refreshCount() const { return refreshCount_; }
 
 public Q_SLOTS:
     void refresh();
+    // Opens the load-test sheet; nothing while it is already open.
+    void requestLoadTest();
 
 private:
     AppViewModel& model_;
@@ -56,6 +70,14 @@ private:
     PVVerdictHero* hero_;
     FaultLocationSection* faultLocation_;
     AdviceSection* advice_;
+    UsageSection* usage_;
+    NowSection* now_;
+    SpeedSection* speed_;
+    LatencySection* latency_;
+    WifiSignalSection* wifi_;
+    IncidentSection* incidents_;
+    RawDataSection* rawData_;
+    QPointer<QDialog> loadTestSheet_;
     QAction* monitoringAction_;
     QPointer<QToolButton> exportButton_; // adopted (and in the end deleted) by the window's toolbar
     QMenu* exportMenu_;

@@ -1,0 +1,256 @@
+#include "app/ApplicationShell.h"
+
+#include "app/SingleInstance.h"
+
+#include "core/app/AppViewModel.h"
+#include "core/app/Presentation.h"
+#include "core/records/Localization.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Tokens.h"
+#include "ui/main/MainLogic.h"
+#include "ui/main/MainWidgets.h"
+#include "ui/main/MenuBarView.h"
+#include "ui/main/WorkspaceView.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace pv {
+
+// ---- The one model --------------------------------------------------------------------------------
+
+ModelProvider::ModelProvider(Factory factory) : factory_(std::move(factory)) {}
+ModelProvider::~ModelProvider() = default;
+
+AppViewModel& ModelProvider::model()
+{
+    if (!model_) {
+        ++compositions_;
+        model_ = factory_();
+    }
+    return *model_;
+}
+
+// ---- Main window ----------------------------------------------------------------------------------
+
+MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings, QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QString::fromLatin1(PolvarineWindowID::main));
+    setWindowTitle(L("Polvarine"));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(1240, 800);
+
+    workspace_ = new WorkspaceView(model, std::move(settings), this);
+    setCentralWidget(workspace_);
+
+    // The standard Help entries have nothing to offer here: the menu holds this one command.
+    helpMenu_ = menuBar()->addMenu(L("Súgó"));
+    reopenWelcome_ = helpMenu_->addAction(L("Bemutatkozás újra"));
+    connect(reopenWelcome_, &QAction::triggered, this,
+            [] { NotificationCenter::instance().post(WorkspaceView::reopenWelcomeNotification()); });
+}
+
+// ---- Tray ------------------------------------------------------------------------------------------
+
+QPoint popupPosition(QPoint cursor, QSize size, const QRect& available)
+{
+    int x = std::min(cursor.x(), available.right() + 1 - size.width());
+    int y = std::min(cursor.y(), available.bottom() + 1 - size.height());
+    x = std::max(x, available.left());
+    y = std::max(y, available.top());
+    return {x, y};
+}
+
+namespace {
+// Status symbols of the tray that the design system's table does not carry.
+struct TrayOnlySymbol {
+    const char* symbolName;
+    const char* themeName;
+};
+constexpr TrayOnlySymbol kTrayOnlySymbols[] = {
+    {"wifi.slash", "network-wireless-offline-symbolic"},
+    {"arrow.triangle.2.circlepath.circle.fill", "view-refresh-symbolic"},
+};
+
+PVStatus trayLevel(LiveStatus status)
+{
+    switch (status) {
+    case LiveStatus::healthy: return PVStatus::good;
+    case LiveStatus::degraded: return PVStatus::watch;
+    case LiveStatus::offline: return PVStatus::critical;
+    case LiveStatus::reassociating: return PVStatus::watch;
+    }
+    return PVStatus::neutral;
+}
+} // namespace
+
+QString traySymbolThemeName(const QString& symbolName)
+{
+    const QByteArray name = symbolName.toUtf8();
+    if (symbolMapping(std::string_view(name.constData(), static_cast<size_t>(name.size()))) != nullptr)
+        return themeIconName(std::string_view(name.constData(), static_cast<size_t>(name.size())));
+    for (const auto& entry : kTrayOnlySymbols)
+        if (symbolName == QLatin1String(entry.symbolName))
+            return QString::fromLatin1(entry.themeName);
+    return {};
+}
+
+QIcon trayIconFor(LiveStatus status)
+{
+    const QString symbol = presentation::menuBarSymbolName(status);
+    const QByteArray name = symbol.toUtf8();
+    const std::string_view view(name.constData(), static_cast<size_t>(name.size()));
+    const QColor tint = PVColor(statusMarkSaturated(trayLevel(status))).resolve();
+
+    QIcon icon;
+    for (int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF box(1, 1, side - 2, side - 2);
+        if (symbolMapping(view) != nullptr) {
+            pvPaintSymbol(p, box, view, tint);
+        } else {
+            // Not in the design system's table: the theme's icon, tinted like the painted ones.
+            const QIcon themed = QIcon::fromTheme(traySymbolThemeName(symbol));
+            QImage image = themed.isNull() ? QImage() : themed.pixmap(side - 2, side - 2).toImage();
+            if (!image.isNull()) {
+                image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                QPainter ip(&image);
+                ip.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                ip.fillRect(image.rect(), tint);
+                ip.end();
+                p.drawImage(box, image);
+            } else {
+                pvPaintGlyph(p, box, status == LiveStatus::offline ? PVGlyph::wifi : PVGlyph::generic, tint);
+            }
+        }
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// ---- Shell -----------------------------------------------------------------------------------------
+
+ApplicationShell::ApplicationShell(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)), models_(options_.makeModel)
+{
+}
+
+ApplicationShell::~ApplicationShell()
+{
+    WindowRegistry::instance().unregisterWindow(QString::fromLatin1(PolvarineWindowID::main));
+    // The windows observe the model: they go first, the model (with models_) after them.
+    delete popup_.data();
+    delete window_.data();
+    delete tray_;
+}
+
+void ApplicationShell::install()
+{
+    // With a tray the program lives on after its window closes and comes back through the panel;
+    // without one nothing would be left to come back through, so closing the window ends it.
+    QGuiApplication::setQuitOnLastWindowClosed(!options_.trayAvailable);
+
+    WindowRegistry::instance().registerWindow(QString::fromLatin1(PolvarineWindowID::main),
+                                              [this]() -> QWidget* { return ensureMainWindow(); });
+
+    if (!options_.trayAvailable)
+        return;
+    tray_ = new QSystemTrayIcon(this);
+    connect(&model(), &AppViewModel::liveStatusChanged, this, &ApplicationShell::refreshTray);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason) {
+        // Trays over D-Bus report no icon geometry, so the panel opens where the pointer is.
+        togglePanel(QCursor::pos());
+    });
+    refreshTray();
+    tray_->show();
+}
+
+void ApplicationShell::refreshTray()
+{
+    if (tray_ == nullptr)
+        return;
+    trayStatus_ = model().liveStatus();
+    tray_->setIcon(trayIconFor(trayStatus_));
+    tray_->setToolTip(L("Polvarine") + QStringLiteral(" — ") + presentation::menuBarStatusTitle(trayStatus_));
+}
+
+MainWindow* ApplicationShell::ensureMainWindow()
+{
+    if (!window_)
+        window_ = new MainWindow(model(), options_.settings);
+    return window_;
+}
+
+MainWindow* ApplicationShell::showMainWindow()
+{
+    WindowRegistry::instance().open(QString::fromLatin1(PolvarineWindowID::main));
+    return window_;
+}
+
+void ApplicationShell::followActivations(SingleInstance& instance)
+{
+    connect(&instance, &SingleInstance::activationRequested, this, [this] { showMainWindow(); });
+}
+
+bool ApplicationShell::showPlatformProblem(const QString& message)
+{
+    model().setStatusMessage(message);
+    return true;
+}
+
+void ApplicationShell::shutDown(std::chrono::milliseconds drain)
+{
+    if (!models_.isComposed())
+        return;
+    if (model().isMonitoring())
+        model().stopMonitoring();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < drain.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+void ApplicationShell::togglePanel(QPoint cursor)
+{
+    if (popup_ && popup_->isVisible()) {
+        popup_->hide();
+        return;
+    }
+    if (!popup_) {
+        popup_ = new QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint);
+        popup_->setObjectName(QStringLiteral("menuBarPanel"));
+        auto* layout = new QVBoxLayout(popup_);
+        layout->setContentsMargins(0, 0, 0, 0);
+        panel_ = new PolvarineMenuBarView(model(), popup_);
+        layout->addWidget(panel_);
+    }
+    panel_->refresh();
+    popup_->adjustSize();
+    QScreen* screen = QGuiApplication::screenAt(cursor);
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(cursor, popup_->size());
+    popup_->move(popupPosition(cursor, popup_->size(), available));
+    popup_->show();
+    popup_->raise();
+    popup_->activateWindow();
+}
+
+} // namespace pv

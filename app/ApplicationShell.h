@@ -1,0 +1,129 @@
+#pragma once
+// The program's shell: the one application model, made on first use by whichever part asks first;
+// the main window around the workspace with its Help command; the tray icon that follows the live
+// status and opens the menu-bar panel; and what a Linux desktop expects of a tray program: without
+// a tray to come back from, closing the window ends the program instead of leaving it invisible.
+
+#include "core/records/Records.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QSettings;
+class QSystemTrayIcon;
+
+namespace pv {
+
+class AppViewModel;
+class PolvarineMenuBarView;
+class SingleInstance;
+class WorkspaceView;
+
+// Holds the process's one application model, composed the first time anyone asks for it.
+class ModelProvider {
+public:
+    using Factory = std::function<std::unique_ptr<AppViewModel>()>;
+    explicit ModelProvider(Factory factory);
+    ~ModelProvider();
+
+    AppViewModel& model();
+    bool isComposed() const { return model_ != nullptr; }
+    int compositions() const { return compositions_; }
+
+private:
+    Factory factory_;
+    std::unique_ptr<AppViewModel> model_;
+    int compositions_ = 0;
+};
+
+// The main window: the workspace, at least 1080×700, and a Help menu whose one command asks the
+// workspace to show the welcome flow again.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kMinimumWidth = 1080;
+    static constexpr int kMinimumHeight = 700;
+
+    MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings, QWidget* parent = nullptr);
+
+    WorkspaceView* workspace() const { return workspace_; }
+    QMenu* helpMenu() const { return helpMenu_; }
+    QAction* reopenWelcomeAction() const { return reopenWelcome_; }
+
+private:
+    WorkspaceView* workspace_;
+    QMenu* helpMenu_;
+    QAction* reopenWelcome_;
+};
+
+// Where a popup of `size` opened at `cursor` goes: its top-left corner at the cursor, moved left and
+// up as far as needed to stay inside `available` (tray panels open from any screen edge), and never
+// past its top-left corner.
+QPoint popupPosition(QPoint cursor, QSize size, const QRect& available);
+
+// The freedesktop icon name for a menu-bar symbol: the design system's table first, then the few
+// status symbols only the tray uses. Empty when neither knows the name.
+QString traySymbolThemeName(const QString& symbolName);
+// The tray icon of a live status, tinted with the status colour.
+QIcon trayIconFor(LiveStatus status);
+
+class ApplicationShell : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        ModelProvider::Factory makeModel;     // the live composition in the program
+        bool trayAvailable = false;           // QSystemTrayIcon::isSystemTrayAvailable() in the program
+        std::shared_ptr<QSettings> settings;  // the workspace's settings; the per-user file when null
+    };
+
+    explicit ApplicationShell(Options options, QObject* parent = nullptr);
+    ~ApplicationShell() override;
+
+    // Sets how the program ends, puts up the tray icon when there is a tray and makes the main
+    // window openable by its identifier. Shows no window.
+    void install();
+    // Makes the main window on first use, then shows, raises and activates it.
+    MainWindow* showMainWindow();
+    // Opens the menu-bar panel as a frameless popup at `cursor`, kept on that screen; closes it when
+    // it is already open.
+    void togglePanel(QPoint cursor);
+    // A later launch of the program shows this copy's window.
+    void followActivations(SingleInstance& instance);
+    // Shows a problem of the platform (not of the network) as the model's status message. False
+    // when the model offers no way to set it.
+    bool showPlatformProblem(const QString& message);
+    // Before the model goes: stops monitoring and lets the stopped loops finish their last steps on
+    // the event loop (at most `drain`), so no coroutine step is left queued when the application
+    // object is torn down.
+    void shutDown(std::chrono::milliseconds drain = std::chrono::milliseconds(300));
+
+    AppViewModel& model() { return models_.model(); }
+    const ModelProvider& models() const { return models_; }
+    bool hasTray() const { return options_.trayAvailable; }
+    MainWindow* mainWindow() const { return window_; }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+    QWidget* panelPopup() const { return popup_; }
+    PolvarineMenuBarView* panel() const { return panel_; }
+    LiveStatus trayStatus() const { return trayStatus_; }
+
+private:
+    MainWindow* ensureMainWindow();
+    void refreshTray();
+
+    Options options_;
+    ModelProvider models_;
+    QPointer<MainWindow> window_;
+    QSystemTrayIcon* tray_ = nullptr;
+    QPointer<QWidget> popup_;
+    PolvarineMenuBarView* panel_ = nullptr;
+    LiveStatus trayStatus_ = LiveStatus::healthy;
+};
+
+} // namespace pv

@@ -1,0 +1,74 @@
+#include "app/PlatformTexts.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
+
+namespace pv {
+
+namespace {
+// The context `L` looks texts up in.
+constexpr const char* kContext = "Polvarine";
+} // namespace
+
+const std::vector<PlatformText>& platformTexts()
+{
+    static const std::vector<PlatformText> table{
+        {"A jelerősség nem olvasható. macOS 14-től ehhez helymeghatározási engedély kell.",
+         "A jelerősség nem olvasható: a Wi-Fi-csatoló nem adja ki az adatait."},
+        {"A helymeghatározás le van tiltva. A macOS emiatt nem adja ki a hálózat nevét és a hozzáférési pont "
+         "azonosítóját.",
+         "A rendszer nem adja ki a hálózat nevét és a hozzáférési pont azonosítóját."},
+        {"A helymeghatározás engedélyezve van, így a hálózat neve és a hozzáférési pont azonosítója is mérhető.",
+         "Linuxon a hálózat nevét és a hozzáférési pont azonosítóját nem köti helymeghatározási engedély, így "
+         "mindkettő mérhető."},
+        {"Menj közelebb a routerhez, vagy vidd arrébb a Macet a jelenlegi helyéről. A Wi-Fi jelet a fal, a fém és a "
+         "víz nyeli el a legjobban.",
+         "Menj közelebb a routerhez, vagy vidd arrébb a gépet a jelenlegi helyéről. A Wi-Fi jelet a fal, a fém és a "
+         "víz nyeli el a legjobban."},
+        {"A szolgáltató hívása ezen nem segít: a mérés szerint a hiba a Mac és a router közötti szakaszon keletkezik, "
+         "ami a te oldalad.",
+         "A szolgáltató hívása ezen nem segít: a mérés szerint a hiba a gép és a router közötti szakaszon "
+         "keletkezik, ami a te oldalad."},
+        {"Állíts be másik DNS-kiszolgálót a Macen: Rendszerbeállítások → Hálózat → a kapcsolatod → Részletek → DNS. "
+         "Írd be a 1.1.1.1 és a 8.8.8.8 címet.",
+         "Állíts be másik DNS-kiszolgálót a gépen: az asztali környezet hálózati beállításaiban (például Beállítások → "
+         "Hálózat → a kapcsolatod → IPv4 → DNS) kapcsold ki az automatikus DNS-t, és írd be a 1.1.1.1 és a 8.8.8.8 "
+         "címet."},
+        {"Engedélyezd a helymeghatározást a Polvarine-nak (Rendszerbeállítások → Adatvédelem és biztonság → "
+         "Helymeghatározás). A macOS enélkül nem adja ki a Wi-Fi jelerősséget, és emiatt nem tudjuk elkülöníteni a "
+         "rádiókapcsolatot a routertől.",
+         "Nézd meg, hogy a gép Wi-Fi-csatolója látszik-e (például az „iw dev” paranccsal). Ha a rendszer nem adja ki "
+         "a Wi-Fi jelerősséget, nem tudjuk elkülöníteni a rádiókapcsolatot a routertől."},
+        {"A Mac nem talál útvonalat a hálózat felé.", "A gép nem talál útvonalat a hálózat felé."},
+        {"A Wi-Fi mérhető, de a hálózat nevéhez és a hozzáférési pont azonosítójához a macOS helymeghatározási "
+         "engedélyt kér.",
+         "A Wi-Fi mérhető, de a rendszer nem adja ki a hálózat nevét és a hozzáférési pont azonosítóját."},
+        {"Nézd meg, hogy a Mac Wi-Fije be van-e kapcsolva, és a megfelelő hálózathoz kapcsolódik-e.",
+         "Nézd meg, hogy a gép Wi-Fije be van-e kapcsolva, és a megfelelő hálózathoz kapcsolódik-e."},
+    };
+    return table;
+}
+
+QString PlatformTextTranslator::translate(const char* context, const char* sourceText, const char*, int) const
+{
+    if (context == nullptr || sourceText == nullptr || std::strcmp(context, kContext) != 0)
+        return {};
+    const std::string_view key(sourceText);
+    for (const PlatformText& entry : platformTexts())
+        if (entry.key == key)
+            return QString::fromUtf8(entry.linuxText.data(), static_cast<qsizetype>(entry.linuxText.size()));
+    return {};
+}
+
+PlatformTextTranslator* installPlatformTexts()
+{
+    static PlatformTextTranslator* installed = nullptr;
+    if (installed == nullptr) {
+        installed = new PlatformTextTranslator(QCoreApplication::instance());
+        QCoreApplication::installTranslator(installed);
+    }
+    return installed;
+}
+
+} // namespace pv

@@ -1,0 +1,393 @@
+// The overview's figure and chart rules without a display: point series, tile texts, usage tiles,
+// the latency and Wi-Fi chart descriptions, incident rows and raw figures lines.
+
+#include "ui/main/DashboardLogic.h"
+
+#include "tests/main/SnapshotBuilders.h"
+
+#include <gtest/gtest.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+constexpr Timestamp kT0 = 1'765'270'000.0;
+
+std::vector<ProbeBatch> gatewayBatches(int count, Timestamp start, double step = 4)
+{
+    std::vector<ProbeBatch> batches;
+    for (int i = 0; i < count; ++i)
+        batches.push_back(batch({sample(ProbeKind::gateway, start + i * step, true, 1.0 + i)}));
+    return batches;
+}
+
+std::vector<LatencyPoint> pts(std::initializer_list<std::pair<double, double>> list)
+{
+    std::vector<LatencyPoint> v;
+    for (auto [t, value] : list)
+        v.push_back({t, value});
+    return v;
+}
+
+} // namespace
+
+// ---- Chart point series -------------------------------------------------------------------------
+
+TEST(LatencySeries, KeepsTheNewest240InAscendingTime)
+{
+    const auto points = latencyPoints(ProbeKind::gateway, gatewayBatches(300, kT0));
+    ASSERT_EQ(points.size(), 240u);
+    EXPECT_EQ(points.front().timestamp, kT0 + 60 * 4); // the 60 oldest dropped
+    EXPECT_EQ(points.back().value, 300.0);
+    EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
+                               [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; }));
+}
+
+TEST(LatencySeries, SortsOutOfOrderBatchesAndKeepsArrivalOrderOnTies)
+{
+    std::vector<ProbeBatch> batches{
+        batch({sample(ProbeKind::gateway, kT0 + 20, true, 3)}),
+        batch({sample(ProbeKind::gateway, kT0 + 10, true, 1), sample(ProbeKind::gateway, kT0 + 20, true, 4)}),
+        batch({sample(ProbeKind::gateway, kT0 + 20, true, 5), sample(ProbeKind::publicIP, kT0, true, 99)})};
+    const auto points = latencyPoints(ProbeKind::gateway, batches);
+    EXPECT_EQ(points, pts({{kT0 + 10, 1}, {kT0 + 20, 3}, {kT0 + 20, 4}, {kT0 + 20, 5}}));
+}
+
+TEST(LatencySeries, DropsFailuresAndSamplesWithoutLatency)
+{
+    NetworkSample failedWithLatency = sample(ProbeKind::gateway, kT0, true, 7);
+    failedWithLatency.success = false;
+    NetworkSample okWithout = sample(ProbeKind::gateway, kT0 + 1, true);
+    const std::vector<ProbeBatch> batches{batch({failedWithLatency, okWithout, sample(ProbeKind::gateway, kT0 + 2, false),
+                                                 sample(ProbeKind::gateway, kT0 + 3, true, 8)})};
+    EXPECT_EQ(latencyPoints(ProbeKind::gateway, batches), pts({{kT0 + 3, 8}}));
+    EXPECT_TRUE(latencyPoints(ProbeKind::dns, batches).empty());
+    EXPECT_TRUE(recentLatencyValues(ProbeKind::gateway, {}).empty());
+}
+
+TEST(LatencySeries, SparklineValuesAreTheNewest40)
+{
+    EXPECT_EQ(recentLatencyValues(ProbeKind::gateway, gatewayBatches(12, kT0)).size(), 12u);
+    const auto values = recentLatencyValues(ProbeKind::gateway, gatewayBatches(240, kT0));
+    ASSERT_EQ(values.size(), 40u);
+    EXPECT_EQ(values.front(), 201.0);
+    EXPECT_EQ(values.back(), 240.0);
+}
+
+// ---- "Most" -------------------------------------------------------------------------------------
+
+TEST(NowTiles, LatencyAndSignalTexts)
+{
+    EXPECT_EQ(latencyValueText(10.0), QStringLiteral("10"));
+    EXPECT_EQ(latencyValueText(9.94), QStringLiteral("9.9"));
+    EXPECT_EQ(latencyValueText(9.96), QStringLiteral("10.0")); // decided before rounding
+    EXPECT_EQ(latencyValueText(123.5), QStringLiteral("124"));
+    EXPECT_EQ(latencyValueText(std::nullopt), QStringLiteral("—"));
+
+    EXPECT_EQ(signalValueText(nullptr), QStringLiteral("—"));
+    WifiSnapshot w = wifi(kT0, 0);
+    EXPECT_EQ(signalValueText(&w), QStringLiteral("—"));
+    w.rssi = std::nullopt;
+    EXPECT_EQ(signalValueText(&w), QStringLiteral("—"));
+    w.rssi = -54;
+    EXPECT_EQ(signalValueText(&w), QStringLiteral("-54"));
+}
+
+TEST(NowTiles, AdaptiveColumnsByMinimumWidth)
+{
+    EXPECT_EQ(adaptiveColumns(650, 208, 12), 3);
+    EXPECT_EQ(adaptiveColumns(427, 208, 12), 1);
+    EXPECT_EQ(adaptiveColumns(428, 208, 12), 2);
+    EXPECT_EQ(adaptiveColumns(100, 208, 12), 1); // narrower than one column: still one
+    EXPECT_EQ(adaptiveColumns(1072, 208, 12), 4);
+    EXPECT_EQ(adaptiveColumns(1088, 208, 12), 5);
+}
+
+TEST(NowTiles, BeforeTheFirstMeasurementEveryValueIsADash)
+{
+    OverviewSnapshot s;
+    const auto tiles = nowTiles(s, kT0);
+    ASSERT_EQ(tiles.size(), 5u);
+    const QStringList labels{"Routered", "Szolgáltatód", "Wi-Fi jel", "Névfeloldás", "Oldalbetöltés"};
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        EXPECT_EQ(tiles[i].label, labels[static_cast<qsizetype>(i)]);
+        EXPECT_EQ(tiles[i].value, QStringLiteral("—"));
+        EXPECT_FALSE(tiles[i].status.has_value());
+        EXPECT_FALSE(tiles[i].sparklineAnchoredToZero);
+        EXPECT_TRUE(tiles[i].samples.empty());
+    }
+    EXPECT_EQ(tiles[0].unit, QStringLiteral("ms"));
+    EXPECT_EQ(tiles[2].unit, QStringLiteral("dBm"));
+    EXPECT_EQ(tiles[3].caption, QStringLiteral("DNS — a webcímek feloldása"));
+    EXPECT_EQ(tiles[4].tint, PVColor(PV::color::series::http));
+}
+
+TEST(NowTiles, FiguresAndSparklinesFromTheBatches)
+{
+    OverviewSnapshot s;
+    for (int i = 0; i < 50; ++i)
+        s.recentBatches.push_back(batch({sample(ProbeKind::gateway, kT0 - 200 + i * 4, true, 4.0),
+                                         sample(ProbeKind::http, kT0 - 200 + i * 4, true, 150.0)}));
+    s.wifiSnapshots = {wifi(kT0 - 8, -60), wifi(kT0, -58)};
+    const auto tiles = nowTiles(s, kT0);
+    EXPECT_EQ(tiles[0].value, QStringLiteral("4.0"));
+    EXPECT_EQ(tiles[0].samples.size(), 40u);
+    EXPECT_EQ(tiles[1].value, QStringLiteral("—"));
+    EXPECT_EQ(tiles[2].value, QStringLiteral("-58"));
+    EXPECT_EQ(tiles[2].samples, (std::vector<double>{-60, -58}));
+    EXPECT_EQ(tiles[4].value, QStringLiteral("150"));
+}
+
+// ---- Usage capability ---------------------------------------------------------------------------
+
+TEST(UsageTiles, MissingRatingsAreUnknownAndTheOrderIsFixed)
+{
+    const auto empty = usageTiles(ConnectionVerdict{});
+    ASSERT_EQ(empty.size(), 4u);
+    for (const UsageTile& t : empty) {
+        EXPECT_EQ(t.rating, CapabilityRating::unknown);
+        EXPECT_EQ(t.level, PVStatus::neutral);
+        EXPECT_EQ(t.word, QStringLiteral("Még nem tudjuk"));
+    }
+
+    ConnectionVerdict v;
+    v.setRating(UsageCapability::gaming, CapabilityRating::usable);
+    v.setRating(UsageCapability::streaming, CapabilityRating::poor);
+    const auto tiles = usageTiles(v);
+    EXPECT_EQ(tiles[0].usage, UsageCapability::videoCall);
+    EXPECT_EQ(tiles[0].rating, CapabilityRating::unknown);
+    EXPECT_EQ(tiles[1].usage, UsageCapability::gaming);
+    EXPECT_EQ(tiles[1].level, PVStatus::watch);
+    EXPECT_EQ(tiles[1].word, QStringLiteral("Elmegy"));
+    EXPECT_EQ(tiles[2].accessibleLabel, QStringLiteral("Streaming: Gyenge"));
+    EXPECT_EQ(tiles[2].level, PVStatus::serious);
+    EXPECT_EQ(tiles[3].title, QStringLiteral("Böngészés, e-mail"));
+    EXPECT_EQ(tiles[3].symbol, "safari.fill");
+}
+
+// ---- Latency along the route --------------------------------------------------------------------
+
+TEST(LatencyChart, UpperBound)
+{
+    EXPECT_DOUBLE_EQ(latencyUpperBound(pts({{kT0, 10}}), {}), 20.0);
+    EXPECT_DOUBLE_EQ(latencyUpperBound({}, pts({{kT0, 100}})), 115.0);
+    EXPECT_DOUBLE_EQ(latencyUpperBound({}, {}), 57.5);
+    EXPECT_DOUBLE_EQ(latencyUpperBound(pts({{kT0, 40}}), pts({{kT0, 30}})), 46.0);
+}
+
+TEST(LatencyChart, HoverDatesAndReadings)
+{
+    const auto router = pts({{kT0, 3}, {kT0 + 10, 5}, {kT0 + 20, 7}});
+    const auto provider = pts({{kT0 + 5, 14}, {kT0 + 20, 16}});
+    EXPECT_TRUE(latencyHoverDates({}).empty()); // router points alone give no crosshair
+    EXPECT_EQ(latencyHoverDates(provider), (std::vector<double>{kT0 + 5, kT0 + 20}));
+
+    EXPECT_EQ(routerReading(router, kT0 + 5), 3.0); // tie between +0 and +10: the first
+    EXPECT_EQ(routerReading(router, kT0 + 19), 7.0);
+    EXPECT_FALSE(routerReading({}, kT0).has_value());
+    EXPECT_EQ(providerReading(provider, kT0 + 20), 16.0);
+    EXPECT_FALSE(providerReading(provider, kT0 + 19.5).has_value()); // exact match only
+
+    const auto readings = latencyReadings({}, provider, kT0 + 5);
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].id, QStringLiteral("router"));
+    EXPECT_EQ(readings[0].label, QStringLiteral("router"));
+    EXPECT_FALSE(readings[0].value.has_value());
+    EXPECT_EQ(readings[1].id, QStringLiteral("provider"));
+    EXPECT_EQ(readings[1].label, QStringLiteral("szolgáltató"));
+    EXPECT_EQ(readings[1].value, 14.0);
+    EXPECT_EQ(readings[1].unit, QStringLiteral("ms"));
+}
+
+TEST(LatencyChart, TheCrosshairSnapsToTheNearestProviderTime)
+{
+    const auto dates = latencyHoverDates(pts({{kT0, 14}, {kT0 + 10, 15}, {kT0 + 20, 16}}));
+    EXPECT_EQ(nearestDateIndex(dates, kT0 + 6), 1u);
+    EXPECT_EQ(nearestDateIndex(dates, kT0 + 15), 1u); // equally near: the earlier in the series
+    EXPECT_EQ(nearestDateIndex(dates, kT0 + 99), 2u);
+    EXPECT_FALSE(nearestDateIndex(latencyHoverDates({}), kT0).has_value());
+}
+
+TEST(LatencyChart, SpecJoinsNeighboursAndLabelsTheNewestPoints)
+{
+    const auto router = pts({{kT0, 3}, {kT0 + 8, 5}});
+    const auto spec = latencyChartSpec(router, pts({{kT0 + 4, 90}}));
+    ASSERT_TRUE(spec.y.domain.has_value());
+    EXPECT_EQ(spec.y.domain->first, 0.0);
+    EXPECT_DOUBLE_EQ(spec.y.domain->second, 103.5);
+    EXPECT_EQ(spec.y.title, QStringLiteral("ms"));
+    ASSERT_EQ(spec.lines.size(), 2u);
+    EXPECT_EQ(spec.lines[0].points.size(), 2u);
+    for (const auto& line : spec.lines) {
+        EXPECT_EQ(line.width, 2);
+        EXPECT_EQ(line.join, Qt::RoundJoin);
+        for (const QPointF& p : line.points)
+            EXPECT_TRUE(std::isfinite(p.y())); // no break in the line
+    }
+    ASSERT_EQ(spec.points.size(), 2u);
+    EXPECT_EQ(spec.points[0].directLabel, QStringLiteral("router"));
+    EXPECT_EQ(spec.points[0].point, QPointF(kT0 + 8, 5));
+    EXPECT_EQ(spec.points[1].directLabel, QStringLiteral("szolgáltató"));
+    EXPECT_EQ(spec.x.desiredTicks, 6);
+
+    // One series alone: one newest-point mark; the scale follows it.
+    const auto routerOnly = latencyChartSpec(pts({{kT0, 10}}), {});
+    EXPECT_EQ(routerOnly.points.size(), 1u);
+    EXPECT_DOUBLE_EQ(routerOnly.y.domain->second, 20.0);
+}
+
+TEST(LatencyChart, SpokenSummaryNamesBothLegs)
+{
+    const auto series = latencySummarySeries(pts({{kT0, 10}, {kT0 + 4, 20}}), {});
+    ASSERT_EQ(series.size(), 2u);
+    EXPECT_EQ(series[0].name, QStringLiteral("A te routered"));
+    EXPECT_EQ(series[1].name, QStringLiteral("A szolgáltatód"));
+    EXPECT_EQ(series[0].unit, QStringLiteral("ezredmásodperc"));
+    // Only the router speaks when the provider has no value.
+    EXPECT_EQ(pvChartSummaryValue(series, std::nullopt),
+              QStringLiteral("A te routered: jellemzően 20 ezredmásodperc, a legkisebb 10, a legnagyobb 20."));
+    EXPECT_EQ(latencySummaryLabel(), QStringLiteral("Válaszidő az elmúlt tíz percben"));
+}
+
+// ---- Wi-Fi signal -------------------------------------------------------------------------------
+
+TEST(WifiSignal, ScaleIsPaddedByAQuarterOrAtLeastTwo)
+{
+    const auto flat = signalScale(pts({{kT0, -60}, {kT0 + 8, -60}}));
+    ASSERT_TRUE(flat.has_value());
+    EXPECT_EQ(*flat, std::make_pair(-62.0, -58.0));
+    EXPECT_EQ(*signalScale(pts({{kT0, -80}, {kT0 + 8, -40}})), std::make_pair(-90.0, -30.0));
+    EXPECT_FALSE(signalScale({}).has_value());
+}
+
+TEST(WifiSignal, StrengthAndSignalToNoiseSeries)
+{
+    WifiSnapshot a = wifi(kT0, -65);
+    a.noise = -90;
+    WifiSnapshot zeroRssi = wifi(kT0 + 8, 0);
+    zeroRssi.noise = -90; // no strength point, but a signal-to-noise point of 90
+    WifiSnapshot noNoise = wifi(kT0 + 16, -70);
+    noNoise.noise = std::nullopt;
+    WifiSnapshot equal = wifi(kT0 + 24, -80);
+    equal.noise = -80; // a difference of 0 is no reading
+    const std::vector<WifiSnapshot> used{a, zeroRssi, noNoise, equal};
+    EXPECT_EQ(signalStrengthSeries(used), pts({{kT0, -65}, {kT0 + 16, -70}, {kT0 + 24, -80}}));
+    EXPECT_EQ(signalToNoiseSeries(used), pts({{kT0, 25}, {kT0 + 8, 90}}));
+}
+
+TEST(WifiSignal, OnlyTheNewest90ReadingsAreDrawn)
+{
+    std::vector<WifiSnapshot> all;
+    for (int i = 0; i < 120; ++i)
+        all.push_back(wifi(kT0 + i * 8, -50 - i % 10));
+    const auto used = usedWifiSnapshots(all);
+    ASSERT_EQ(used.size(), 90u);
+    EXPECT_EQ(used.front().timestamp, kT0 + 30 * 8);
+    EXPECT_EQ(used.back().timestamp, all.back().timestamp);
+    EXPECT_EQ(usedWifiSnapshots({all.begin(), all.begin() + 5}).size(), 5u);
+}
+
+TEST(WifiSignal, ChartSpecFillsDownToTheBottomOfTheScale)
+{
+    const auto spec = signalChartSpec(pts({{kT0, -80}, {kT0 + 8, -40}}), PV::color::culprit::wifi);
+    ASSERT_EQ(spec.areas.size(), 1u);
+    EXPECT_EQ(spec.areas[0].baseline, -90.0);
+    EXPECT_EQ(spec.y.domain, std::make_pair(-90.0, -30.0));
+    ASSERT_EQ(spec.lines.size(), 1u);
+    EXPECT_EQ(spec.lines[0].join, Qt::MiterJoin);
+    EXPECT_TRUE(spec.y.title.isEmpty());
+    EXPECT_FALSE(signalChartSpec({}, PV::color::culprit::wifi).hasData());
+}
+
+TEST(WifiSignal, NodeRowsAreTheFirstFive)
+{
+    std::vector<NodeFingerprint> history;
+    for (int i = 1; i <= 7; ++i)
+        history.push_back(NodeFingerprint{QStringLiteral("Otthon"), QStringLiteral("aa:bb:cc:00:00:0%1").arg(i), 36, {}});
+    const QStringList rows = nodeRows(history);
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_EQ(rows.front(), history.front().summary());
+    EXPECT_EQ(rows.back(), history[4].summary());
+    EXPECT_FALSE(rows.contains(history.back().summary())); // the current one is not listed
+    EXPECT_TRUE(nodeRows({}).isEmpty());
+}
+
+// ---- Incidents ----------------------------------------------------------------------------------
+
+TEST(IncidentRows, TwelveShowTheNewestEightWithSevenDividers)
+{
+    std::vector<Incident> all;
+    for (int i = 0; i < 12; ++i)
+        all.push_back(incident(kT0 + i * 60, i == 11 ? std::nullopt : std::optional<Timestamp>(kT0 + i * 60 + 30)));
+    const auto rows = incidentRowsToShow(all);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows.front().incident.id, all.back().id);
+    EXPECT_EQ(rows.back().incident.id, all[4].id);
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const IncidentRow& r) { return r.dividerAfter; }), 7);
+    EXPECT_FALSE(rows.back().dividerAfter);
+    EXPECT_TRUE(rows.front().highlight.isOpen);
+    EXPECT_FALSE(rows[1].highlight.isOpen);
+    EXPECT_EQ(incidentSubtitle(all), QStringLiteral("12 rögzített esemény"));
+
+    const auto one = incidentRowsToShow({all.front()});
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_FALSE(one.front().dividerAfter);
+    EXPECT_EQ(incidentSubtitle({all.front()}), QStringLiteral("1 rögzített esemény"));
+    EXPECT_TRUE(incidentRowsToShow({}).empty());
+    EXPECT_FALSE(incidentSubtitle({}).has_value());
+}
+
+TEST(IncidentRows, SeverityTable)
+{
+    EXPECT_EQ(incidentLevel(IncidentSeverity::info), PVStatus::neutral);
+    EXPECT_EQ(incidentLevel(IncidentSeverity::warning), PVStatus::watch);
+    EXPECT_EQ(incidentLevel(IncidentSeverity::critical), PVStatus::critical);
+    EXPECT_EQ(incidentSymbol(IncidentSeverity::info), "pause.circle.fill");
+    EXPECT_EQ(incidentSymbol(IncidentSeverity::warning), "exclamationmark.triangle.fill");
+    EXPECT_EQ(incidentSymbol(IncidentSeverity::critical), "xmark.octagon.fill");
+
+    Incident open = incident(kT0, std::nullopt);
+    open.severity = IncidentSeverity::warning;
+    const auto rows = incidentRowsToShow({open});
+    EXPECT_EQ(rows.front().highlight.level, PVStatus::watch);
+    // Time of day only, also for an incident of an earlier day.
+    EXPECT_FALSE(incidentTimeText(kT0 - 3 * 86400).contains(QStringLiteral("2025")));
+    EXPECT_EQ(incidentTimeText(kT0 - 86400), incidentTimeText(kT0));
+    EXPECT_EQ(incidentTimeText(kT0).count(QLatin1Char(':')), 1) << incidentTimeText(kT0).toStdString(); // no seconds
+}
+
+// ---- Raw measurement data -----------------------------------------------------------------------
+
+TEST(RawData, FiguresLine)
+{
+    QualityMetricSummary m;
+    m.averageLatency = 12.34;
+    m.maximumLatency = 40;
+    m.successRatio = 1.0;
+    m.totalCount = 120;
+    m.failureCount = 1;
+    m.spikeCount = 2;
+    EXPECT_EQ(figuresLine(m), QStringLiteral("avg 12.3 ms · max 40.0 ms · ok 100.00% · n=120 · fail=1 · spike=2"));
+
+    QualityMetricSummary none; // a target that never answered, no ratio, zero counts
+    EXPECT_EQ(figuresLine(none), QStringLiteral("avg — · max — · ok — · n=0 · fail=0 · spike=0"));
+    none.successRatio = 0.995;
+    EXPECT_TRUE(figuresLine(none).contains(QStringLiteral("ok 99.50%")));
+}
+
+TEST(RawData, RowsInTheFixedOrder)
+{
+    QualityAssessment a;
+    a.gateway.title = QStringLiteral("Z");
+    a.publicIP.title = QStringLiteral("A");
+    a.dns.title = QStringLiteral("M");
+    a.http.title = QStringLiteral("B");
+    a.wifi.title = QStringLiteral("C");
+    const auto rows = rawDataRows(a);
+    ASSERT_EQ(rows.size(), 5u);
+    QStringList titles;
+    for (const auto& r : rows)
+        titles << r.title;
+    EXPECT_EQ(titles, (QStringList{"Z", "A", "M", "B", "C"}));
+}

@@ -1,0 +1,320 @@
+// The overview's figure and chart sections as widgets: the reflowing grids, the load-test button,
+// the latency crosshair, the Wi-Fi states, the incident rows and the raw-data panel; then the whole
+// dashboard offscreen, light and dark at three widths, with PNGs under screens/ for review.
+
+#include "ui/main/OverviewFeed.h"
+#include "ui/main/RootView.h"
+
+#include "tests/main/DashboardStates.h"
+#include "tests/main/ModelFixture.h"
+#include "tests/main/WidgetHelpers.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+void setAppearance(PVAppearance a)
+{
+    pvInstallIconTheme();
+    PVTheme::instance().setAppearanceOverride(a);
+    PVTheme::instance().setReduceMotionOverride(true);
+    PVTheme::instance().setAccentOverride(QColor(0x35, 0x84, 0xE4));
+    settle();
+}
+
+void hover(QWidget* w, QPointF at)
+{
+    QMouseEvent move(QEvent::MouseMove, at, w->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &move);
+    settle();
+}
+
+
+// Visible siblings inside one layout never overlap.
+void expectNoOverlap(QWidget* parent, const std::string& where)
+{
+    std::vector<QWidget*> shown;
+    for (QWidget* w : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isVisibleTo(parent) && !w->isWindow())
+            shown.push_back(w);
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        for (std::size_t j = i + 1; j < shown.size(); ++j)
+            EXPECT_FALSE(shown[i]->geometry().intersects(shown[j]->geometry()))
+                << where << ": " << shown[i]->metaObject()->className() << " overlaps "
+                << shown[j]->metaObject()->className();
+}
+
+class DashboardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setAppearance(PVAppearance::light);
+        dir = makeTempDir();
+        model = makeModel(dir);
+        feed = &OverviewFeed::of(*model);
+        feed->setClock([] { return kFixedNow; });
+    }
+    void TearDown() override
+    {
+        model.reset();
+        setAppearance(PVAppearance::light);
+        PVTheme::instance().setReduceMotionOverride(false);
+    }
+    // A dashboard on the model, shown and laid out.
+    std::unique_ptr<PolvarineRootView> showRoot(int width = 1080, int height = 800)
+    {
+        auto root = std::make_unique<PolvarineRootView>(*model);
+        root->resize(width, height);
+        root->show();
+        settle();
+        return root;
+    }
+    QString dir;
+    std::unique_ptr<AppViewModel> model;
+    OverviewFeed* feed = nullptr;
+};
+
+} // namespace
+
+// The axis needs fonts, so it is checked here, with the application running.
+TEST(DashboardChartAxis, TimeTicksFallOnWholeMinutes)
+{
+    std::vector<LatencyPoint> router;
+    for (int i = 0; i < 150; ++i)
+        router.push_back({kFixedNow + 7 + i * 4.0, 3.0});
+    const auto spec = latencyChartSpec(router, {});
+    const PVChartLayout layout =
+        layoutChart(spec, QRectF(0, 0, 800, 240), PVChartStyle::dashboard(PVPaintContext{}));
+    ASSERT_GE(layout.xTicks.values.size(), 3u);
+    EXPECT_LE(layout.xTicks.values.size(), 7u);
+    for (double t : layout.xTicks.values)
+        EXPECT_EQ(std::fmod(t, 60.0), 0.0) << t;
+    for (double v : layout.yTicks.values)
+        EXPECT_LE(v, 20.0);
+}
+
+TEST_F(DashboardTest, GridsReflowByTheirMinimumColumn)
+{
+    feed->setStateOverride(dashboardState(snapshotOf(*model), kFixedNow));
+    auto rootView = showRoot(1440, 900);
+    PolvarineRootView& root = *rootView;
+    const auto& tiles = root.nowSection()->tiles();
+    ASSERT_EQ(tiles.size(), 5u);
+    // The card's content is 1072 wide in a 1160 column: four columns of at least 208, then a second row.
+    EXPECT_EQ(root.nowSection()->grid()->columnsForWidth(1072), 4);
+    EXPECT_EQ(tiles[0]->geometry().top(), tiles[3]->geometry().top());
+    EXPECT_LT(tiles[3]->geometry().bottom(), tiles[4]->geometry().top());
+    for (PVStatTile* tile : tiles)
+        EXPECT_GE(tile->width(), NowSection::kMinimumColumn);
+    EXPECT_EQ(tiles[1]->geometry().left() - tiles[0]->geometry().right() - 1, 12);
+
+    root.resize(420, 900);
+    settle();
+    EXPECT_LT(tiles[0]->geometry().bottom(), tiles[1]->geometry().top()); // one column
+    for (UsageTileView* tile : root.usageSection()->tiles())
+        EXPECT_GE(tile->height(), 84);
+    expectNoTextCut(&root, "narrow");
+}
+
+TEST_F(DashboardTest, SpeedButtonIsAlwaysShownAndDisabledWithoutALoadTest)
+{
+    feed->setStateOverride(healthyState(snapshotOf(*model), kFixedNow));
+    auto rootView = showRoot(1080, 800);
+    PolvarineRootView& root = *rootView;
+    QPushButton* start = root.speedSection()->startButton();
+    EXPECT_TRUE(start->isVisible());
+    EXPECT_EQ(start->text(), QStringLiteral("Mérés indítása"));
+    EXPECT_FALSE(start->isEnabled()); // no load-test screen: never a button that does nothing
+
+    // Enabled, one press asks once; without a screen no sheet opens.
+    QSignalSpy asked(root.speedSection(), &SpeedSection::loadTestRequested);
+    root.speedSection()->setLoadTestAvailable(true);
+    start->click();
+    EXPECT_EQ(asked.count(), 1);
+    EXPECT_FALSE(root.showsLoadTest());
+
+    feed->setStateOverride(OverviewSnapshot{}); // not monitoring, nothing measured
+    settle();
+    EXPECT_TRUE(root.speedSection()->isVisible());
+}
+
+TEST_F(DashboardTest, LatencyChartCrosshairAndSummary)
+{
+    auto s = healthyState(snapshotOf(*model), kFixedNow);
+    addRealisticBatches(s, kFixedNow, 130);
+    feed->setStateOverride(s);
+    auto rootView = showRoot(1080, 800);
+    PolvarineRootView& root = *rootView;
+    LatencySection* latency = root.latencySection();
+    EXPECT_TRUE(latency->chart()->isVisible());
+    EXPECT_FALSE(latency->emptyPanel()->isVisible());
+    EXPECT_EQ(latency->chart()->height(), LatencySection::kChartHeight);
+    EXPECT_EQ(latency->legend()->names(), (QStringList{"A te routered", "A szolgáltatód"}));
+    EXPECT_EQ(latency->chart()->accessibleName(), QStringLiteral("Válaszidő az elmúlt tíz percben"));
+    EXPECT_TRUE(latency->chart()->accessibleDescription().startsWith(QStringLiteral("A te routered: jellemzően")));
+    EXPECT_TRUE(latency->chart()->accessibleDescription().contains(QStringLiteral(" A szolgáltatód: jellemzően")));
+
+    const PVChartLayout L = latency->chart()->currentLayout();
+    hover(latency->chart(), QPointF(L.plot.center().x(), L.plot.center().y()));
+    ASSERT_TRUE(latency->chart()->hoveredDate().has_value());
+    const auto provider = latencyPoints(ProbeKind::publicIP, s.recentBatches);
+    EXPECT_TRUE(std::any_of(provider.begin(), provider.end(),
+                            [&](const LatencyPoint& p) { return p.timestamp == *latency->chart()->hoveredDate(); }));
+
+    // Router points alone: no crosshair.
+    s.recentBatches.clear();
+    for (int i = 0; i < 20; ++i)
+        s.recentBatches.push_back(batch({sample(ProbeKind::gateway, kFixedNow - 100 + i * 4, true, 3)}));
+    feed->setStateOverride(s);
+    settle();
+    hover(latency->chart(), QPointF(L.plot.center().x(), L.plot.center().y()));
+    EXPECT_FALSE(latency->chart()->hoveredDate().has_value());
+
+    // Nothing to draw: the empty panel alone.
+    s.recentBatches.clear();
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_TRUE(latency->emptyPanel()->isVisible());
+    EXPECT_FALSE(latency->chart()->isVisible());
+    EXPECT_FALSE(latency->legend()->isVisible());
+}
+
+TEST_F(DashboardTest, WifiSectionStates)
+{
+    auto s = healthyState(snapshotOf(*model), kFixedNow);
+    s.wifiSnapshots = {wifi(kFixedNow - 8, 0), wifi(kFixedNow, 0)};
+    for (auto& w : s.wifiSnapshots)
+        w.noise = std::nullopt;
+    feed->setStateOverride(s);
+    auto rootView = showRoot(1080, 800);
+    PolvarineRootView& root = *rootView;
+    WifiSignalSection* wifiSection = root.wifiSection();
+    EXPECT_TRUE(wifiSection->emptyPanel()->isVisible());
+    EXPECT_FALSE(wifiSection->body()->isVisible());
+
+    // Strength without noise: the second chart says it has no data.
+    s.wifiSnapshots = {wifi(kFixedNow - 8, -60), wifi(kFixedNow, -61)};
+    for (auto& w : s.wifiSnapshots)
+        w.noise = std::nullopt;
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_FALSE(wifiSection->emptyPanel()->isVisible());
+    EXPECT_FALSE(wifiSection->strengthShowsNoData());
+    EXPECT_TRUE(wifiSection->noiseShowsNoData());
+    EXPECT_FALSE(wifiSection->nodeList()->isVisible()); // no history: no divider, no list
+
+    addRealisticWifi(s, kFixedNow, 75);
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_FALSE(wifiSection->noiseShowsNoData());
+    EXPECT_TRUE(wifiSection->nodeList()->isVisible());
+    EXPECT_EQ(wifiSection->nodeTexts().size(), 3);
+}
+
+TEST_F(DashboardTest, IncidentRowsAndEmptyBody)
+{
+    auto s = healthyState(snapshotOf(*model), kFixedNow);
+    feed->setStateOverride(s);
+    auto rootView = showRoot(1080, 800);
+    PolvarineRootView& root = *rootView;
+    IncidentSection* incidents = root.incidentSection();
+    EXPECT_TRUE(incidents->emptyBody()->isVisible());
+    EXPECT_FALSE(incidents->subtitleText().has_value());
+
+    addIncidents(s, kFixedNow);
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_FALSE(incidents->emptyBody()->isVisible());
+    EXPECT_EQ(incidents->subtitleText(), QStringLiteral("12 rögzített esemény"));
+    const auto rows = incidents->rows();
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(incidents->dividerCount(), 7);
+    EXPECT_TRUE(rows.front()->showsOpenBadge());
+    EXPECT_TRUE(rows.front()->highlight().isOpen);
+    EXPECT_EQ(rows.front()->highlight().level, PVStatus::watch);
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_FALSE(rows[i]->showsOpenBadge());
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_LT(rows[i - 1]->geometry().bottom(), rows[i]->geometry().top());
+}
+
+TEST_F(DashboardTest, RawDataStartsCollapsedAndShowsFiveSelectableLines)
+{
+    auto s = healthyState(snapshotOf(*model), kFixedNow);
+    addAssessment(s);
+    feed->setStateOverride(s);
+    auto root = showRoot();
+    RawDataSection* raw = root->rawDataSection();
+    EXPECT_FALSE(raw->isExpanded());
+    EXPECT_FALSE(raw->figureLabels().front()->isVisible());
+    raw->toggle()->click();
+    settle();
+    EXPECT_TRUE(raw->isExpanded());
+    ASSERT_EQ(raw->figureLabels().size(), 5);
+    EXPECT_TRUE(raw->figureLabels().front()->isVisible());
+    EXPECT_TRUE(raw->figureLabels().front()->textInteractionFlags() & Qt::TextSelectableByMouse);
+    EXPECT_EQ(raw->figureTexts().front(), QStringLiteral("avg 2.7 ms · max 21.4 ms · ok 99.23% · n=130 · fail=1 · spike=3"));
+    EXPECT_EQ(raw->figureTexts().back(), QStringLiteral("avg — · max — · ok — · n=75 · fail=0 · spike=0"));
+
+    // A new dashboard starts collapsed again.
+    root = std::make_unique<PolvarineRootView>(*model);
+    EXPECT_FALSE(root->rawDataSection()->isExpanded());
+}
+
+// ---- Screenshots --------------------------------------------------------------------------------
+
+TEST_F(DashboardTest, ScreenshotsOfTheWholeDashboard)
+{
+    const QString out = screensDir();
+    feed->setStateOverride(dashboardState(snapshotOf(*model), kFixedNow));
+    int written = 0;
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        setAppearance(appearance);
+        for (int width : {560, 1080, 1440}) {
+            PolvarineRootView root(*model);
+            root.rawDataSection()->setExpanded(true);
+            root.resize(width, 900);
+            root.show();
+            settle();
+            const std::string where = QStringLiteral("%1 %2").arg(rawValue(appearance)).arg(width).toStdString();
+            expectNoTextCut(&root, where);
+            for (QWidget* section : {static_cast<QWidget*>(root.nowSection()), static_cast<QWidget*>(root.usageSection()),
+                                     static_cast<QWidget*>(root.incidentSection())})
+                EXPECT_LE(section->geometry().right(), root.column()->width()) << where;
+            expectNoOverlap(root.column(), where);
+            // The latency chart with the crosshair on a provider sample in the middle of the plot.
+            PVChartView* chart = root.latencySection()->chart();
+            const PVChartLayout L = chart->currentLayout();
+            hover(chart, QPointF(L.plot.left() + L.plot.width() * 0.55, L.plot.top() + 40));
+            EXPECT_TRUE(chart->hoveredDate().has_value()) << where;
+            // The whole column, not just what the viewport shows.
+            const QImage image = root.widget()->grab().toImage();
+            ASSERT_TRUE(image.save(out + QStringLiteral("/dashboard-%1-%2.png").arg(rawValue(appearance)).arg(width)));
+            ++written;
+            if (width != 1440) {
+                const QString suffix = QStringLiteral("%1-%2.png").arg(rawValue(appearance)).arg(width);
+                const std::pair<QWidget*, const char*> parts[] = {
+                    {root.speedSection(), "speed"}, {root.latencySection(), "latency-crosshair"},
+                    {root.wifiSection(), "wifi"}, {root.incidentSection(), "incidents"},
+                    {root.rawDataSection(), "rawdata"}};
+                for (const auto& [part, name] : parts) {
+                    ASSERT_TRUE(part->grab().save(out + QStringLiteral("/dashboard-%1-").arg(QLatin1String(name)) + suffix));
+                    ++written;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(written, 2 * (3 + 2 * 5));
+}

@@ -1,0 +1,305 @@
+// The shell offscreen, on the fake-backed model of the window tests.
+
+#include "app/ApplicationShell.h"
+#include "app/IcmpPermission.h"
+
+#include "core/app/AppViewModel.h"
+#include "tests/main/ModelFixture.h"
+#include "tests/support/TestSupport.h"
+#include "ui/design/Symbols.h"
+#include "ui/main/MainWidgets.h"
+#include "ui/main/MenuBarView.h"
+#include "ui/main/WorkspaceView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace pv {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ShellFixture : ::testing::Test {
+    QString dir = test::makeTempDir();
+    std::shared_ptr<QSettings> settings = test::makeSettings(dir);
+    int factoryCalls = 0;
+    AppViewModel* made = nullptr;
+
+    void SetUp() override
+    {
+        // The welcome flow has its own tests; here it would only stand between the tests and the window.
+        settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    }
+
+    std::unique_ptr<ApplicationShell> makeShell(bool tray)
+    {
+        ApplicationShell::Options options;
+        options.makeModel = [this] {
+            ++factoryCalls;
+            auto model = test::makeModel(dir);
+            made = model.get();
+            return model;
+        };
+        options.trayAvailable = tray;
+        options.settings = settings;
+        return std::make_unique<ApplicationShell>(std::move(options));
+    }
+
+    // Runs the application's own event loop until it quits or the guard runs out; true when it quit
+    // on its own.
+    static bool quitsWithin(std::chrono::milliseconds guard, const std::function<void()>& whileRunning)
+    {
+        QObject scope;
+        QTimer::singleShot(0, &scope, whileRunning);
+        QTimer::singleShot(guard, &scope, [] { QCoreApplication::exit(42); });
+        return QApplication::exec() == 0;
+    }
+};
+
+TEST_F(ShellFixture, ModelIsComposedOnceWhenTheWindowAsksFirst)
+{
+    auto shell = makeShell(false);
+    shell->install();
+    EXPECT_EQ(factoryCalls, 0) << "nothing asked for the model yet";
+
+    MainWindow* window = shell->showMainWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(factoryCalls, 1);
+    shell->togglePanel(QPoint(10, 10));
+    ASSERT_NE(shell->panel(), nullptr);
+    EXPECT_EQ(factoryCalls, 1);
+    EXPECT_EQ(&shell->model(), made);
+    EXPECT_EQ(shell->models().compositions(), 1);
+}
+
+TEST_F(ShellFixture, ModelIsComposedOnceWhenTheTrayAsksFirst)
+{
+    auto shell = makeShell(true);
+    shell->install(); // the tray icon needs the live status at once
+    EXPECT_EQ(factoryCalls, 1);
+    ASSERT_NE(shell->trayIcon(), nullptr);
+    AppViewModel* trayModel = made;
+
+    shell->togglePanel(QPoint(10, 10));
+    shell->showMainWindow();
+    shell->showMainWindow();
+    EXPECT_EQ(factoryCalls, 1);
+    EXPECT_EQ(&shell->model(), trayModel);
+}
+
+TEST_F(ShellFixture, MainWindowIsTheWorkspaceAtItsMinimumSizeWithOneHelpCommand)
+{
+    auto shell = makeShell(false);
+    shell->install();
+    MainWindow* window = shell->showMainWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->objectName(), QStringLiteral("main"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Polvarine"));
+    EXPECT_EQ(window->minimumSize(), QSize(1080, 700));
+    window->resize(600, 400);
+    EXPECT_GE(window->width(), 1080);
+    EXPECT_GE(window->height(), 700);
+    EXPECT_EQ(window->centralWidget(), window->workspace());
+
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus.front()->menu(), window->helpMenu());
+    ASSERT_EQ(window->helpMenu()->actions().size(), 1);
+    EXPECT_EQ(window->helpMenu()->actions().front()->text(), QStringLiteral("Bemutatkozás újra"));
+}
+
+TEST_F(ShellFixture, HelpCommandPostsTheReopenWelcomeNotificationOnceAndTheWelcomeOpens)
+{
+    auto shell = makeShell(false);
+    shell->install();
+    MainWindow* window = shell->showMainWindow();
+    window->workspace()->setWelcomeFactory(
+        [](AppViewModel&, std::function<void()>) -> QWidget* { return new QLabel(QStringLiteral("welcome")); });
+    ASSERT_TRUE(test::pumpUntil([&] { return window->isVisible(); }, 2s));
+    ASSERT_FALSE(window->workspace()->showsWelcome());
+
+    QStringList posted;
+    int reopenSignals = 0;
+    QObject scope;
+    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::posted, &scope,
+                     [&](const QString& name) { posted << name; });
+    QObject::connect(&NotificationCenter::instance(), &NotificationCenter::reopenWelcome, &scope,
+                     [&] { ++reopenSignals; });
+
+    window->reopenWelcomeAction()->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(posted, QStringList{QStringLiteral("polvarine.reopenWelcome")});
+    EXPECT_EQ(reopenSignals, 1);
+    EXPECT_TRUE(test::pumpUntil([&] { return window->workspace()->showsWelcome(); }, 2s));
+}
+
+TEST_F(ShellFixture, ClosingTheWindowKeepsTheProgramWhenThereIsATray)
+{
+    auto shell = makeShell(true);
+    shell->install();
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
+    MainWindow* window = shell->showMainWindow();
+    const bool quit = quitsWithin(1500ms, [window] { window->close(); });
+    EXPECT_FALSE(quit) << "the event loop ended when the window closed";
+    EXPECT_FALSE(window->isVisible());
+
+    // The panel's way back: the window by its identifier, the same one.
+    EXPECT_TRUE(WindowRegistry::instance().open(QStringLiteral("main")));
+    EXPECT_EQ(shell->mainWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(ShellFixture, ClosingTheWindowEndsTheProgramWithoutATray)
+{
+    auto shell = makeShell(false);
+    shell->install();
+    EXPECT_TRUE(QGuiApplication::quitOnLastWindowClosed());
+    EXPECT_EQ(shell->trayIcon(), nullptr);
+    MainWindow* window = shell->showMainWindow();
+    const bool quit = quitsWithin(5s, [window] { window->close(); });
+    EXPECT_TRUE(quit) << "an invisible process would be left running";
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+}
+
+TEST_F(ShellFixture, TrayIconFollowsTheLiveStatus)
+{
+    auto shell = makeShell(true);
+    shell->install();
+    ASSERT_EQ(shell->trayStatus(), LiveStatus::healthy);
+    const QImage healthy = shell->trayIcon()->icon().pixmap(22, 22).toImage();
+
+    // The fake topology has no default route, so the first probe cycle reports the offline status.
+    shell->model().startMonitoring();
+    EXPECT_TRUE(test::pumpUntil([&] { return shell->trayStatus() == LiveStatus::offline; }, 5s));
+    shell->shutDown(); // stops monitoring and lets the loops wind down before the model goes
+    EXPECT_FALSE(shell->model().isMonitoring());
+    EXPECT_EQ(shell->model().liveStatus(), LiveStatus::offline);
+    EXPECT_NE(shell->trayIcon()->icon().pixmap(22, 22).toImage(), healthy);
+    EXPECT_TRUE(shell->trayIcon()->toolTip().startsWith(QStringLiteral("Polvarine — ")));
+}
+
+TEST(TrayIcons, EveryLiveStatusHasItsOwnVisibleIcon)
+{
+    pvInstallIconTheme(); // as the program does at start
+    std::vector<QImage> images;
+    for (LiveStatus status : {LiveStatus::healthy, LiveStatus::degraded, LiveStatus::offline, LiveStatus::reassociating}) {
+        const QIcon icon = trayIconFor(status);
+        ASSERT_FALSE(icon.isNull());
+        const QImage image = icon.pixmap(32, 32).toImage();
+        bool drawn = false;
+        for (int y = 0; y < image.height() && !drawn; ++y)
+            for (int x = 0; x < image.width() && !drawn; ++x)
+                drawn = qAlpha(image.pixel(x, y)) > 0;
+        EXPECT_TRUE(drawn) << rawValue(status).toStdString();
+        for (const QImage& other : images)
+            EXPECT_NE(image, other) << rawValue(status).toStdString();
+        images.push_back(image);
+    }
+    // For review: the four icons side by side.
+    QImage strip(32 * 4, 32, QImage::Format_ARGB32_Premultiplied);
+    strip.fill(Qt::white);
+    QPainter painter(&strip);
+    for (size_t i = 0; i < images.size(); ++i)
+        painter.drawImage(QPoint(static_cast<int>(i) * 32, 0), images[i]);
+    painter.end();
+    QDir().mkpath(QStringLiteral(PV_SCREENS_DIR));
+    EXPECT_TRUE(strip.save(QStringLiteral(PV_SCREENS_DIR "/tray-icons.png")));
+    EXPECT_EQ(traySymbolThemeName(QStringLiteral("checkmark.circle.fill")), QStringLiteral("emblem-default-symbolic"));
+    EXPECT_EQ(traySymbolThemeName(QStringLiteral("wifi.slash")), QStringLiteral("network-wireless-offline-symbolic"));
+    EXPECT_TRUE(traySymbolThemeName(QStringLiteral("no.such.symbol")).isEmpty());
+}
+
+TEST(PopupPlacement, OpensAtTheCursorAndStaysOnTheScreen)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize panel(340, 420);
+    EXPECT_EQ(popupPosition({100, 50}, panel, screen), QPoint(100, 50));
+    // Tray in the top-right corner: the panel moves left, not off the screen.
+    EXPECT_EQ(popupPosition({1910, 5}, panel, screen), QPoint(1920 - 340, 5));
+    // Tray at the bottom: the panel opens upwards.
+    EXPECT_EQ(popupPosition({1900, 1075}, panel, screen), QPoint(1580, 1080 - 420));
+    // A second screen to the right, with a top panel bar taking 32 pixels.
+    const QRect right(1920, 32, 1280, 992);
+    EXPECT_EQ(popupPosition({3190, 10}, panel, right), QPoint(3200 - 340, 32));
+    // A panel larger than the screen keeps its top-left corner visible.
+    EXPECT_EQ(popupPosition({500, 500}, QSize(400, 2000), screen), QPoint(500, 0));
+    EXPECT_EQ(popupPosition({-50, -50}, panel, screen), QPoint(0, 0));
+}
+
+TEST_F(ShellFixture, PanelIsAFramelessPopupAtTheCursorAndTogglesClosed)
+{
+    auto shell = makeShell(true);
+    shell->install();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QRect available = screen->availableGeometry();
+    const QPoint corner = available.bottomRight();
+
+    shell->togglePanel(corner);
+    QWidget* popup = shell->panelPopup();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::Popup));
+    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(available.contains(popup->frameGeometry())) << "the panel left the screen";
+    EXPECT_EQ(popup->geometry().bottomRight(), corner);
+
+    shell->togglePanel(corner);
+    EXPECT_FALSE(popup->isVisible());
+    shell->togglePanel(QPoint(available.left() + 5, available.top() + 5));
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(shell->panelPopup(), popup) << "the panel is made once";
+    popup->hide();
+}
+
+TEST(IcmpPermissionMessage, NamesTheSysctlOnlyWhenRefused)
+{
+    const auto refused = icmpPermissionMessage(IcmpPermission::refused);
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_TRUE(refused->contains(QStringLiteral("sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"")));
+    EXPECT_FALSE(icmpPermissionMessage(IcmpPermission::permitted).has_value());
+    EXPECT_FALSE(icmpPermissionMessage(IcmpPermission::unknown).has_value());
+}
+
+TEST_F(ShellFixture, PlatformProblemLandsInTheModelsStatusMessageWhenTheModelTakesIt)
+{
+    auto shell = makeShell(false);
+    shell->install();
+    const QString message = *icmpPermissionMessage(IcmpPermission::refused);
+    const bool shown = shell->showPlatformProblem(message);
+    EXPECT_EQ(shown, shell->model().exportStatusMessage() == std::optional<QString>(message));
+}
+
+TEST(IcmpPermissionCheck, AgreesWithThePingGroupRangeOfThisNamespace)
+{
+    QFile file(QStringLiteral("/proc/sys/net/ipv4/ping_group_range"));
+    if (!file.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "no ping_group_range here";
+    const QStringList range = QString::fromLatin1(file.readAll()).simplified().split(QLatin1Char(' '));
+    ASSERT_EQ(range.size(), 2);
+    const qint64 low = range[0].toLongLong();
+    const qint64 high = range[1].toLongLong();
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(0, ::getgroups(0, nullptr))));
+    groups.resize(static_cast<size_t>(std::max(0, ::getgroups(static_cast<int>(groups.size()), groups.data()))));
+    groups.push_back(::getegid());
+    bool inside = false;
+    for (gid_t g : groups)
+        inside = inside || (static_cast<qint64>(g) >= low && static_cast<qint64>(g) <= high);
+    // Opening the socket sends nothing.
+    EXPECT_EQ(checkIcmpPermission(), inside ? IcmpPermission::permitted : IcmpPermission::refused);
+}
+
+} // namespace
+} // namespace pv

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# scripts/install-desktop.sh into a throw-away data folder: the entry names the given executable
+# (quoted as the desktop entry format wants when the path has spaces or a percent sign), the icon
+# is where icon themes look, and a second run replaces rather than duplicates.
+set -u
+root="$1"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export XDG_DATA_HOME="$tmp/data"
+fail() { echo "FAIL: $*"; exit 1; }
+
+bash "$root/scripts/install-desktop.sh" "/opt/Poly apps/100% polvarine" >/dev/null || fail "the script failed"
+entry="$XDG_DATA_HOME/applications/polvarine.desktop"
+[ -f "$entry" ] || fail "no desktop entry"
+[ -f "$XDG_DATA_HOME/icons/hicolor/scalable/apps/polvarine.svg" ] || fail "no icon"
+grep -qx 'Exec="/opt/Poly apps/100%% polvarine"' "$entry" || { cat "$entry"; fail "wrong Exec line"; }
+grep -qx 'Icon=polvarine' "$entry" || fail "wrong Icon line"
+grep -qx 'Type=Application' "$entry" || fail "no Type"
+head -n1 "$entry" | grep -qx '\[Desktop Entry\]' || fail "no group header"
+grep -q '@' "$entry" && fail "a placeholder is left"
+
+bash "$root/scripts/install-desktop.sh" /usr/bin/polvarine >/dev/null || fail "the second run failed"
+grep -qx 'Exec=/usr/bin/polvarine' "$entry" || fail "the second run did not replace the entry"
+[ "$(ls -A "$XDG_DATA_HOME/applications" | wc -l)" -eq 1 ] || fail "leftover files: $(ls -A "$XDG_DATA_HOME/applications")"
+echo "install-desktop: ok"

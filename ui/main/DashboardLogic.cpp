@@ -1,0 +1,344 @@
+#include "ui/main/DashboardLogic.h"
+
+#include "ui/main/OverviewStatus.h"
+
+#include "core/records/Localization.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+// ---- Chart point series -------------------------------------------------------------------------
+
+std::vector<LatencyPoint> latencyPoints(ProbeKind kind, const std::vector<ProbeBatch>& batches)
+{
+    std::vector<LatencyPoint> points;
+    for (const ProbeBatch& b : batches)
+        for (const NetworkSample& x : b.samples)
+            if (x.target.kind == kind && x.success && x.latencyMilliseconds)
+                points.push_back({x.timestamp, *x.latencyMilliseconds});
+    // Batches arrive in completion order, which is not always time order (a slow batch finishes
+    // after a faster later one); equal times keep their arrival order.
+    std::stable_sort(points.begin(), points.end(),
+                     [](const LatencyPoint& a, const LatencyPoint& b) { return a.timestamp < b.timestamp; });
+    if (points.size() > kLatencySeriesLength)
+        points.erase(points.begin(), points.end() - static_cast<std::ptrdiff_t>(kLatencySeriesLength));
+    return points;
+}
+
+std::vector<double> recentLatencyValues(ProbeKind kind, const std::vector<ProbeBatch>& batches)
+{
+    const auto points = latencyPoints(kind, batches);
+    const std::size_t start = points.size() > kSparklineLength ? points.size() - kSparklineLength : 0;
+    std::vector<double> values;
+    values.reserve(points.size() - start);
+    for (std::size_t i = start; i < points.size(); ++i)
+        values.push_back(points[i].value);
+    return values;
+}
+
+// ---- Adaptive grid ------------------------------------------------------------------------------
+
+int adaptiveColumns(int width, int minimum, int spacing)
+{
+    if (minimum <= 0)
+        return 1;
+    return std::max(1, (width + spacing) / (minimum + spacing));
+}
+
+// ---- "Most" -------------------------------------------------------------------------------------
+
+QString latencyValueText(std::optional<double> milliseconds)
+{
+    if (!milliseconds)
+        return QStringLiteral("—");
+    return formatFixed(*milliseconds, *milliseconds < 10 ? 1 : 0);
+}
+
+QString signalValueText(const WifiSnapshot* snapshot)
+{
+    if (snapshot == nullptr || !snapshot->rssi || *snapshot->rssi == 0)
+        return QStringLiteral("—");
+    return QString::number(*snapshot->rssi);
+}
+
+std::vector<PVStatTileData> nowTiles(const OverviewSnapshot& s, Timestamp now)
+{
+    auto leg = [&](const char* label, ProbeKind kind, const char* caption, const PVColor& tint) {
+        PVStatTileData d;
+        d.label = L(label);
+        d.value = latencyValueText(averageLatency(kind, s, now));
+        d.unit = QStringLiteral("ms");
+        d.caption = L(caption);
+        d.tint = tint;
+        d.samples = recentLatencyValues(kind, s.recentBatches);
+        return d;
+    };
+    PVStatTileData wifi;
+    wifi.label = L("Wi-Fi jel");
+    wifi.value = signalValueText(s.currentWifiSnapshot());
+    wifi.unit = QStringLiteral("dBm");
+    wifi.caption = wifiSignalSummary(s);
+    wifi.tint = PV::color::culprit::wifi;
+    wifi.samples = recentRSSIValues(s);
+    return {leg("Routered", ProbeKind::gateway, "A lakásodon belüli szakasz", PV::color::culprit::router),
+            leg("Szolgáltatód", ProbeKind::publicIP, "Az internet felé vezető szakasz", PV::color::culprit::provider),
+            wifi,
+            leg("Névfeloldás", ProbeKind::dns, "DNS — a webcímek feloldása", PV::color::series::dns),
+            leg("Oldalbetöltés", ProbeKind::http, "HTTP — teljes kérés és válasz", PV::color::series::http)};
+}
+
+// ---- Usage capability ---------------------------------------------------------------------------
+
+namespace {
+std::string_view usageSymbol(UsageCapability u)
+{
+    switch (u) {
+    case UsageCapability::videoCall: return "video.fill";
+    case UsageCapability::gaming: return "gamecontroller.fill";
+    case UsageCapability::streaming: return "play.rectangle.fill";
+    case UsageCapability::browsing: return "safari.fill";
+    }
+    return "video.fill";
+}
+} // namespace
+
+std::vector<UsageTile> usageTiles(const ConnectionVerdict& verdict)
+{
+    std::vector<UsageTile> tiles;
+    for (UsageCapability u : allUsageCapabilities()) {
+        const CapabilityRating r = verdict.rating(u);
+        tiles.push_back({u, usageSymbol(u), title(u), r, status(r), title(r), LF("%1$@: %2$@", {title(u), title(r)})});
+    }
+    return tiles;
+}
+
+// ---- Latency along the route --------------------------------------------------------------------
+
+double latencyUpperBound(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider)
+{
+    std::optional<double> m;
+    for (const auto* series : {&router, &provider})
+        for (const LatencyPoint& p : *series)
+            m = m ? std::max(*m, p.value) : p.value;
+    return std::max(1.15 * m.value_or(50.0), 20.0);
+}
+
+std::vector<double> latencyHoverDates(const std::vector<LatencyPoint>& provider)
+{
+    std::vector<double> dates;
+    dates.reserve(provider.size());
+    for (const LatencyPoint& p : provider)
+        dates.push_back(p.timestamp);
+    return dates;
+}
+
+std::optional<double> routerReading(const std::vector<LatencyPoint>& router, double t)
+{
+    std::optional<double> best;
+    double bestDistance = 0;
+    for (const LatencyPoint& p : router) {
+        const double d = std::abs(p.timestamp - t);
+        if (!best || d < bestDistance) {
+            best = p.value;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+std::optional<double> providerReading(const std::vector<LatencyPoint>& provider, double t)
+{
+    for (const LatencyPoint& p : provider)
+        if (p.timestamp == t)
+            return p.value;
+    return std::nullopt;
+}
+
+std::vector<PVCrosshairReading> latencyReadings(const std::vector<LatencyPoint>& router,
+                                                const std::vector<LatencyPoint>& provider, double t)
+{
+    return {{QStringLiteral("router"), L("router"), routerReading(router, t), QStringLiteral("ms"),
+             PV::color::culprit::router},
+            {QStringLiteral("provider"), L("szolgáltató"), providerReading(provider, t), QStringLiteral("ms"),
+             PV::color::culprit::provider}};
+}
+
+namespace {
+std::vector<QPointF> toPoints(const std::vector<LatencyPoint>& series)
+{
+    std::vector<QPointF> pts;
+    pts.reserve(series.size());
+    for (const LatencyPoint& p : series)
+        pts.emplace_back(p.timestamp, p.value);
+    return pts;
+}
+} // namespace
+
+PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider)
+{
+    PVChartSpec spec;
+    spec.y.domain = std::make_pair(0.0, latencyUpperBound(router, provider));
+    spec.y.title = QStringLiteral("ms");
+    // A failed measurement has no point: the line joins its neighbours.
+    spec.lines.push_back({toPoints(router), PV::color::culprit::router, 2, Qt::RoundJoin, {}});
+    spec.lines.push_back({toPoints(provider), PV::color::culprit::provider, 2, Qt::RoundJoin, {}});
+    if (!router.empty())
+        spec.points.push_back({QPointF(router.back().timestamp, router.back().value), PV::color::culprit::router, 80,
+                               QStringLiteral("router")});
+    if (!provider.empty())
+        spec.points.push_back({QPointF(provider.back().timestamp, provider.back().value),
+                               PV::color::culprit::provider, 80, QStringLiteral("szolgáltató")});
+    return spec;
+}
+
+std::vector<PVSeriesSummary> latencySummarySeries(const std::vector<LatencyPoint>& router,
+                                                  const std::vector<LatencyPoint>& provider)
+{
+    auto values = [](const std::vector<LatencyPoint>& series) {
+        std::vector<double> v;
+        v.reserve(series.size());
+        for (const LatencyPoint& p : series)
+            v.push_back(p.value);
+        return v;
+    };
+    return {{L("A te routered"), values(router), QStringLiteral("ezredmásodperc")},
+            {L("A szolgáltatód"), values(provider), QStringLiteral("ezredmásodperc")}};
+}
+
+QString latencySummaryLabel() { return L("Válaszidő az elmúlt tíz percben"); }
+
+// ---- Wi-Fi signal -------------------------------------------------------------------------------
+
+std::vector<WifiSnapshot> usedWifiSnapshots(const std::vector<WifiSnapshot>& snapshots)
+{
+    const std::size_t start = snapshots.size() > kWifiChartSnapshots ? snapshots.size() - kWifiChartSnapshots : 0;
+    return {snapshots.begin() + static_cast<std::ptrdiff_t>(start), snapshots.end()};
+}
+
+std::vector<LatencyPoint> signalStrengthSeries(const std::vector<WifiSnapshot>& used)
+{
+    std::vector<LatencyPoint> points;
+    for (const WifiSnapshot& w : used)
+        if (w.rssi && *w.rssi != 0)
+            points.push_back({w.timestamp, static_cast<double>(*w.rssi)});
+    return points;
+}
+
+std::vector<LatencyPoint> signalToNoiseSeries(const std::vector<WifiSnapshot>& used)
+{
+    std::vector<LatencyPoint> points;
+    for (const WifiSnapshot& w : used) {
+        if (!w.rssi || !w.noise)
+            continue;
+        const int d = *w.rssi - *w.noise;
+        if (d != 0)
+            points.push_back({w.timestamp, static_cast<double>(d)});
+    }
+    return points;
+}
+
+std::optional<std::pair<double, double>> signalScale(const std::vector<LatencyPoint>& series)
+{
+    if (series.empty())
+        return std::nullopt;
+    const auto [lo, hi] = std::minmax_element(series.begin(), series.end(), [](const auto& a, const auto& b) {
+        return a.value < b.value;
+    });
+    const double pad = std::max(0.25 * (hi->value - lo->value), 2.0);
+    return std::make_pair(lo->value - pad, hi->value + pad);
+}
+
+PVChartSpec signalChartSpec(const std::vector<LatencyPoint>& series, const PVColor& color)
+{
+    PVChartSpec spec;
+    const auto scale = signalScale(series);
+    if (!scale)
+        return spec;
+    spec.y.domain = *scale;
+    const auto pts = toPoints(series);
+    spec.areas.push_back({pts, scale->first, color.opacity(0.3), color.opacity(0.02)});
+    spec.lines.push_back({pts, color, 2, Qt::MiterJoin, {}});
+    return spec;
+}
+
+QStringList nodeRows(const std::vector<NodeFingerprint>& history)
+{
+    QStringList rows;
+    for (std::size_t i = 0; i < history.size() && i < kNodeRows; ++i)
+        rows << history[i].summary();
+    return rows;
+}
+
+// ---- Incidents ----------------------------------------------------------------------------------
+
+PVStatus incidentLevel(IncidentSeverity severity)
+{
+    switch (severity) {
+    case IncidentSeverity::info: return PVStatus::neutral;
+    case IncidentSeverity::warning: return PVStatus::watch;
+    case IncidentSeverity::critical: return PVStatus::critical;
+    }
+    return PVStatus::neutral;
+}
+
+std::string_view incidentSymbol(IncidentSeverity severity)
+{
+    switch (severity) {
+    case IncidentSeverity::info: return "pause.circle.fill";
+    case IncidentSeverity::warning: return "exclamationmark.triangle.fill";
+    case IncidentSeverity::critical: return "xmark.octagon.fill";
+    }
+    return "pause.circle.fill";
+}
+
+std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents)
+{
+    const std::size_t start = incidents.size() > kIncidentRows ? incidents.size() - kIncidentRows : 0;
+    std::vector<IncidentRow> rows;
+    if (start >= incidents.size())
+        return rows;
+    const QUuid lastId = incidents[start].id;
+    for (std::size_t i = incidents.size(); i-- > start;) {
+        const Incident& x = incidents[i];
+        rows.push_back({x, x.id != lastId, {x.isOpen(), incidentLevel(x.severity)}});
+    }
+    return rows;
+}
+
+std::optional<QString> incidentSubtitle(const std::vector<Incident>& incidents)
+{
+    if (incidents.empty())
+        return std::nullopt;
+    return LF("%lld rögzített esemény", {static_cast<long long>(incidents.size())});
+}
+
+QString incidentTimeText(Timestamp start)
+{
+    // Some locales' short form carries seconds; the row shows hour and minute only.
+    return timeOfDayLabel(start, QLocale::system());
+}
+
+// ---- Raw measurement data -----------------------------------------------------------------------
+
+QString figuresLine(const QualityMetricSummary& m)
+{
+    const QString avg = m.averageLatency ? LF("avg %.1f ms", {*m.averageLatency}) : L("avg —");
+    const QString max = m.maximumLatency ? LF("max %.1f ms", {*m.maximumLatency}) : L("max —");
+    const QString ok = m.successRatio ? LF("ok %.2f%%", {*m.successRatio * 100.0}) : L("ok —");
+    return QStringList{avg,
+                       max,
+                       ok,
+                       QStringLiteral("n=%1").arg(m.totalCount),
+                       QStringLiteral("fail=%1").arg(m.failureCount),
+                       QStringLiteral("spike=%1").arg(m.spikeCount)}
+        .join(QStringLiteral(" · "));
+}
+
+std::vector<QualityMetricSummary> rawDataRows(const QualityAssessment& a)
+{
+    return {a.gateway, a.publicIP, a.dns, a.http, a.wifi};
+}
+
+} // namespace pv

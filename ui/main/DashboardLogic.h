@@ -1,0 +1,131 @@
+#pragma once
+// Display-free rules of the overview's figure and chart sections: the point series of the charts
+// and sparklines, the "Most" tiles, the usage tiles, the latency and Wi-Fi chart descriptions, the
+// incident rows and the raw figures lines. Each is a function of a snapshot of the model and keeps
+// nothing; the widgets only lay out what these return.
+
+#include "ui/design/Chart.h"
+#include "ui/design/ChartAccessibility.h"
+#include "ui/design/Components.h"
+#include "ui/main/OverviewSnapshot.h"
+
+#include <QString>
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace pv {
+
+// ---- Chart point series -------------------------------------------------------------------------
+
+// One time-stamped value of a dashboard chart or sparkline.
+struct LatencyPoint {
+    Timestamp timestamp = 0;
+    double value = 0;
+    bool operator==(const LatencyPoint&) const = default;
+};
+
+inline constexpr std::size_t kLatencySeriesLength = 240;
+inline constexpr std::size_t kSparklineLength = 40;
+
+// The kind's successful samples that carry a latency, in ascending time (equal times keep batch and
+// sample order), the newest 240.
+std::vector<LatencyPoint> latencyPoints(ProbeKind kind, const std::vector<ProbeBatch>& batches);
+// The newest 40 values of that series, oldest first.
+std::vector<double> recentLatencyValues(ProbeKind kind, const std::vector<ProbeBatch>& batches);
+
+// ---- Adaptive grid ------------------------------------------------------------------------------
+
+// How many columns of at least `minimum` fit a width with `spacing` between them (at least one).
+int adaptiveColumns(int width, int minimum, int spacing);
+
+// ---- "Most" -------------------------------------------------------------------------------------
+
+// "%.1f" below 10 (decided on the unrounded value), "%.0f" from 10 on, "—" when absent.
+QString latencyValueText(std::optional<double> milliseconds);
+// The integer rssi of the reading when there is one and it is not 0, else "—".
+QString signalValueText(const WifiSnapshot* snapshot);
+// The five tiles in their fixed order: router, provider, Wi-Fi, name resolution, page loading.
+std::vector<PVStatTileData> nowTiles(const OverviewSnapshot& s, Timestamp now);
+
+// ---- Usage capability ---------------------------------------------------------------------------
+
+struct UsageTile {
+    UsageCapability usage;
+    std::string_view symbol;
+    QString title;
+    CapabilityRating rating;
+    PVStatus level;
+    QString word;
+    QString accessibleLabel;
+};
+// Always the four uses in order; a use without a rating is unknown.
+std::vector<UsageTile> usageTiles(const ConnectionVerdict& verdict);
+
+// ---- Latency along the route --------------------------------------------------------------------
+
+// max(1.15 × the largest value of both series (50 without any), 20).
+double latencyUpperBound(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider);
+// The crosshair snaps to the provider's own sample times only.
+std::vector<double> latencyHoverDates(const std::vector<LatencyPoint>& provider);
+// The value of the router point nearest in time (the first of equally near ones).
+std::optional<double> routerReading(const std::vector<LatencyPoint>& router, double t);
+// The value of the first provider point measured exactly at t.
+std::optional<double> providerReading(const std::vector<LatencyPoint>& provider, double t);
+std::vector<PVCrosshairReading> latencyReadings(const std::vector<LatencyPoint>& router,
+                                                const std::vector<LatencyPoint>& provider, double t);
+PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider);
+std::vector<PVSeriesSummary> latencySummarySeries(const std::vector<LatencyPoint>& router,
+                                                  const std::vector<LatencyPoint>& provider);
+QString latencySummaryLabel();
+
+// ---- Wi-Fi signal -------------------------------------------------------------------------------
+
+inline constexpr std::size_t kWifiChartSnapshots = 90;
+inline constexpr std::size_t kNodeRows = 5;
+
+// The newest 90 readings, in their order.
+std::vector<WifiSnapshot> usedWifiSnapshots(const std::vector<WifiSnapshot>& snapshots);
+// rssi where present and not 0.
+std::vector<LatencyPoint> signalStrengthSeries(const std::vector<WifiSnapshot>& used);
+// rssi − noise where both are present and the difference is not 0.
+std::vector<LatencyPoint> signalToNoiseSeries(const std::vector<WifiSnapshot>& used);
+// [lo − pad, hi + pad] with pad = max(0.25 × (hi − lo), 2); none for an empty series.
+std::optional<std::pair<double, double>> signalScale(const std::vector<LatencyPoint>& series);
+PVChartSpec signalChartSpec(const std::vector<LatencyPoint>& series, const PVColor& color);
+// The summaries of the first five access points of the history (the oldest ones).
+QStringList nodeRows(const std::vector<NodeFingerprint>& history);
+
+// ---- Incidents ----------------------------------------------------------------------------------
+
+inline constexpr std::size_t kIncidentRows = 8;
+
+struct OpenIncidentHighlight {
+    bool isOpen = false;
+    PVStatus level = PVStatus::neutral;
+};
+
+PVStatus incidentLevel(IncidentSeverity severity);
+std::string_view incidentSymbol(IncidentSeverity severity);
+
+struct IncidentRow {
+    Incident incident;
+    bool dividerAfter = false;
+    OpenIncidentHighlight highlight;
+};
+// The newest eight, newest first, each followed by a divider except the oldest shown.
+std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents);
+// The count of every incident held; none while there is none.
+std::optional<QString> incidentSubtitle(const std::vector<Incident>& incidents);
+// Hour and minute of the start in the locale's short form, without a date.
+QString incidentTimeText(Timestamp start);
+
+// ---- Raw measurement data -----------------------------------------------------------------------
+
+// "avg 12.3 ms · max 40.0 ms · ok 99.50% · n=120 · fail=1 · spike=2", absent figures as "—".
+QString figuresLine(const QualityMetricSummary& summary);
+// The five summaries in the fixed order gateway, public address, DNS, HTTP, Wi-Fi.
+std::vector<QualityMetricSummary> rawDataRows(const QualityAssessment& assessment);
+
+} // namespace pv
