@@ -9,6 +9,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <optional>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -361,6 +363,25 @@ PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const P
 
 namespace {
 
+// The joined pieces of a line as separate segments; a non-finite point breaks the line.
+std::vector<QLineF> lineSegments(const std::vector<QPointF>& pts, const PVChartLayout& L)
+{
+    std::vector<QLineF> segments;
+    segments.reserve(pts.size());
+    std::optional<QPointF> previous;
+    for (const QPointF& p : pts) {
+        if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
+            previous.reset();
+            continue;
+        }
+        const QPointF q = L.map(p);
+        if (previous)
+            segments.emplace_back(*previous, q);
+        previous = q;
+    }
+    return segments;
+}
+
 QPainterPath linePath(const std::vector<QPointF>& pts, const PVChartLayout& L)
 {
     QPainterPath path;
@@ -582,7 +603,15 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
             pen.setDashPattern(l.dash);
         p.setPen(pen);
         p.setBrush(Qt::NoBrush);
-        p.drawPath(linePath(l.points, L));
+        if (l.dash.isEmpty() && l.join == Qt::RoundJoin && pen.color().alpha() == 255) {
+            // An opaque round-joined line looks the same drawn as round-capped segments, and Qt
+            // strokes those about four times faster than one long antialiased path.
+            const std::vector<QLineF> segments = lineSegments(l.points, L);
+            if (!segments.empty())
+                p.drawLines(segments.data(), static_cast<int>(segments.size()));
+        } else {
+            p.drawPath(linePath(l.points, L));
+        }
     }
     const double band = spec.x.format == PVAxisFormat::category ? L.plot.width() / std::max<double>(1, L.xMax - L.xMin) : 0;
     for (const PVBarMark& b : spec.bars) {
