@@ -1,6 +1,7 @@
 #include "core/app/AppViewModel.h"
 
 #include "core/store/SQLiteStore.h"
+#include "tests/support/QuietServices.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -12,33 +13,13 @@ using namespace pv;
 
 namespace {
 
-// --- fakes of the probe side: this part of the model never calls them, the next ones do ---
-struct FakeTopology : TopologySource {
-    rt::awaitable<TopologySnapshot> snapshot() override { co_return TopologySnapshot{}; }
-};
-struct FakeProbe : ProbeRunner {
-    rt::awaitable<void> start(std::optional<QString>) override { co_return; }
-    rt::awaitable<void> stop() override { co_return; }
-    rt::awaitable<void> rebind(std::optional<QString>) override { co_return; }
-    rt::awaitable<ProbeBatch> collectBatch(RouteSnapshot route) override
-    {
-        co_return ProbeBatch{QUuid::createUuid(), route.timestamp, route, {}};
-    }
-};
-struct FakeWifi : WifiSource {
-    rt::awaitable<std::optional<WifiSnapshot>> currentSnapshot(std::optional<RouteSnapshot>) override
-    {
-        co_return std::nullopt;
-    }
-};
-struct FakePath : PathSource {
-    void start(Handler) override {}
-    void cancel() override {}
-};
-struct FakeNotifier : DesktopNotifier {
-    void requestAuthorization() override {}
-    void post(const QString&, const QString&, const QString&) override {}
-};
+// The probe side answers without measuring: this part of the model never calls it.
+using test::FakeNotifier;
+using test::FakePath;
+using test::FakeProbe;
+using test::FakeTopology;
+using test::FakeWifi;
+
 class FakeLocationManager : public LocationManager {
 public:
     int status = LocationPermissionService::notDetermined;

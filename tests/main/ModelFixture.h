@@ -5,6 +5,7 @@
 #include "core/app/AppViewModel.h"
 #include "core/app/DesktopIntegration.h"
 #include "core/store/SQLiteStore.h"
+#include "tests/support/QuietServices.h"
 #include "tests/support/TestSupport.h"
 
 #include <QSettings>
@@ -14,32 +15,6 @@
 
 namespace pv::test {
 
-struct FakeTopology : TopologySource {
-    rt::awaitable<TopologySnapshot> snapshot() override { co_return TopologySnapshot{}; }
-};
-struct FakeProbe : ProbeRunner {
-    rt::awaitable<void> start(std::optional<QString>) override { co_return; }
-    rt::awaitable<void> stop() override { co_return; }
-    rt::awaitable<void> rebind(std::optional<QString>) override { co_return; }
-    rt::awaitable<ProbeBatch> collectBatch(RouteSnapshot route) override
-    {
-        co_return ProbeBatch{QUuid::createUuid(), route.timestamp, route, {}};
-    }
-};
-struct FakeWifi : WifiSource {
-    rt::awaitable<std::optional<WifiSnapshot>> currentSnapshot(std::optional<RouteSnapshot>) override
-    {
-        co_return std::nullopt;
-    }
-};
-struct FakePath : PathSource {
-    void start(Handler) override {}
-    void cancel() override {}
-};
-struct FakeNotifier : DesktopNotifier {
-    void requestAuthorization() override {}
-    void post(const QString&, const QString&, const QString&) override {}
-};
 class FakeLocationManager : public LocationManager {
 public:
     int authorizationStatus() const override { return LocationPermissionService::notDetermined; }
