@@ -12,3 +12,9 @@ target_compile_definitions(pv_test_export_golden PRIVATE PV_GOLDEN_DIR="${CMAKE_
 add_test(NAME pv_test_export_golden_hu COMMAND pv_test_export_golden)
 set_tests_properties(pv_test_export_golden_hu PROPERTIES
   ENVIRONMENT "LC_ALL=hu_HU.UTF-8;LANG=hu_HU.UTF-8;TZ=Europe/Budapest" TIMEOUT 60)
+
+# CSV texts, windows, empty and failing exports, and the registration.
+pv_add_test(pv_test_export
+  SOURCES ExportServiceTest.cpp DailySummaryTest.cpp ${PROJECT_SOURCE_DIR}/tests/store/StoreTestSupport.cpp
+  LIBS PkgConfig::SQLITE3
+  ENV "TZ=Europe/Budapest")
