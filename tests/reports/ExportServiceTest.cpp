@@ -5,10 +5,13 @@
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using namespace pv;
 using reports::CSVWriter;
@@ -66,6 +69,15 @@ TEST(CsvWriterTest, TextColumnsAreGuardedAgainstFormulasNumbersAreNot)
         EXPECT_EQ(reports::csv::text(c.in), c.out) << c.in.toStdString();
     EXPECT_EQ(reports::csv::whole(std::optional<int>(-61)), QStringLiteral("-61"));
     EXPECT_EQ(reports::csv::fraction(-0.125), QStringLiteral("-0.12"));
+}
+
+TEST(CsvWriterTest, TimestampsAreUtcWithMilliseconds)
+{
+    for (double t : {0.0, 951782400.5, -1.5, 1711839599.9996, 4102444799.999, 1711879200.123})
+        EXPECT_EQ(reports::csv::timestamp(t),
+                  QDateTime::fromMSecsSinceEpoch(std::llround(t * 1000.0), Qt::UTC).toString(Qt::ISODateWithMs))
+            << t;
+    EXPECT_EQ(reports::csv::timestamp(951782400.5), QStringLiteral("2000-02-29T00:00:00.500Z"));
 }
 
 TEST(ExportServiceTest, WindowsFollowLocalMidnights)
