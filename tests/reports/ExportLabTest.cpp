@@ -114,6 +114,7 @@ TEST(ExportLab, AfterAMinuteOfMonitoringTheWindowsExportWritesSixFiles)
 
     // Today's export, as a click on the first entry of the window's menu.
     windowActions[0]->trigger();
+    QDir().mkpath(QStringLiteral(PV_SCREENS_DIR));
     ASSERT_TRUE(pv::test::pumpUntil([&] { return model.lastExportResult().has_value(); }, 30s))
         << (model.exportStatusMessage() ? model.exportStatusMessage()->toStdString() : std::string("no status"));
     const pv::ExportResult result = *model.lastExportResult();
@@ -134,8 +135,11 @@ TEST(ExportLab, AfterAMinuteOfMonitoringTheWindowsExportWritesSixFiles)
     EXPECT_TRUE(model.exportStatusMessage()->startsWith(QStringLiteral("Today export ready for ")))
         << model.exportStatusMessage()->toStdString();
 
-    // The page, for a person to look at in a browser.
-    QDir().mkpath(QStringLiteral(PV_SCREENS_DIR));
+    // The window with its status line and the panel, and the page for a browser, for a person to look at.
+    pv::test::pumpUntil([] { return false; }, 500ms);
+    window->grab().save(QStringLiteral(PV_SCREENS_DIR "/lab-window-after-export.png"));
+    if (shell.panelPopup())
+        shell.panelPopup()->grab().save(QStringLiteral(PV_SCREENS_DIR "/lab-panel-after-export.png"));
     const QString page = QStringLiteral(PV_SCREENS_DIR "/lab-daily-summary.html");
     QFile::remove(page);
     QFile::copy(result.htmlURL.toLocalFile(), page);
