@@ -182,9 +182,9 @@ const std::array<std::pair<const char*, const char*>, 10> kStyleRules{{
     {".section", "margin-bottom: 28px;"},
 }};
 
-} // namespace
-
-std::vector<ProbeBatch> probeBatches(const std::vector<NetworkSample>& samples)
+// Samples grouped by batch; a batch's time and route are its earliest sample's (the first of
+// equally early ones). With withSamples, each batch also holds its samples, sorted by time.
+std::vector<ProbeBatch> groupBatches(const std::vector<NetworkSample>& samples, bool withSamples)
 {
     std::vector<ProbeBatch> batches;
     QHash<QUuid, size_t> index;
@@ -192,18 +192,15 @@ std::vector<ProbeBatch> probeBatches(const std::vector<NetworkSample>& samples)
         auto it = index.find(sample.batchID);
         if (it == index.end()) {
             it = index.insert(sample.batchID, batches.size());
-            ProbeBatch batch;
-            batch.id = sample.batchID;
-            batch.timestamp = sample.timestamp;
-            batch.route = sample.route;
-            batches.push_back(std::move(batch));
+            batches.push_back(ProbeBatch{sample.batchID, sample.timestamp, sample.route, {}});
         }
         ProbeBatch& batch = batches[*it];
         if (sample.timestamp < batch.timestamp) {
             batch.timestamp = sample.timestamp;
             batch.route = sample.route;
         }
-        batch.samples.push_back(sample);
+        if (withSamples)
+            batch.samples.push_back(sample);
     }
     for (ProbeBatch& batch : batches)
         std::stable_sort(batch.samples.begin(), batch.samples.end(),
@@ -212,6 +209,10 @@ std::vector<ProbeBatch> probeBatches(const std::vector<NetworkSample>& samples)
                      [](const ProbeBatch& a, const ProbeBatch& b) { return a.timestamp < b.timestamp; });
     return batches;
 }
+
+} // namespace
+
+std::vector<ProbeBatch> probeBatches(const std::vector<NetworkSample>& samples) { return groupBatches(samples, true); }
 
 std::optional<double> longestProbeGap(const std::vector<ProbeBatch>& batches)
 {
@@ -306,22 +307,8 @@ DailyReport makeDailyReport(DailyReportInput input)
     stats.httpSuccessRatio = http.successRatio;
     stats.uptimeRatio = publicHost.successRatio;
     stats.incidentCount = static_cast<int>(input.incidents.size());
-    // The batches' times alone: the same figures as probeBatches() without copying every sample.
-    std::vector<ProbeBatch> batches;
-    {
-        QHash<QUuid, size_t> index;
-        for (const NetworkSample& sample : input.samples) {
-            auto it = index.find(sample.batchID);
-            if (it == index.end()) {
-                index.insert(sample.batchID, batches.size());
-                batches.push_back(ProbeBatch{sample.batchID, sample.timestamp, {}, {}});
-            } else if (sample.timestamp < batches[*it].timestamp) {
-                batches[*it].timestamp = sample.timestamp;
-            }
-        }
-        std::stable_sort(batches.begin(), batches.end(),
-                         [](const ProbeBatch& a, const ProbeBatch& b) { return a.timestamp < b.timestamp; });
-    }
+    // The batches without their samples: only their times count here.
+    const std::vector<ProbeBatch> batches = groupBatches(input.samples, false);
     stats.longestProbeGapSeconds = longestProbeGap(batches);
     if (!batches.empty())
         stats.lastProbeTimestamp = batches.back().timestamp;
