@@ -9,6 +9,7 @@
 #include "core/app/AppBootstrap.h"
 #include "core/app/AppViewModel.h"
 #include "core/records/Logging.h"
+#include "reports/ExportService.h"
 #include "ui/design/Symbols.h"
 
 #include <QApplication>
@@ -27,6 +28,11 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("polvarine"),
                                                  QIcon(QStringLiteral(":/polvarine/polvarine.svg"))));
     pv::installPlatformTexts();
+
+    // The reports this build offers, registered before the view model is composed.
+    pv::ReportServiceMakers reportMakers;
+    reportMakers.makeExportService = pv::reports::exportServiceMaker();
+    pv::registerReportServiceMakers(std::move(reportMakers));
 
     // Before anything opens the database: a second copy only hands over to the first.
     pv::SingleInstance instance(pv::SingleInstance::defaultFolder());

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libasio-dev libsqlite3-dev sqlite3 libcurl4-openssl-dev libc-ares-dev
-  libnl-3-dev libnl-genl-3-dev libnl-route-3-dev
+  libnl-3-dev libnl-genl-3-dev libnl-route-3-dev libicu-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools libgl-dev adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth poppler-utils

@@ -77,7 +77,8 @@ QString nextTest(IncidentClassification c)
 
 } // namespace
 
-std::vector<LikelyCauseSummary> IncidentClassifier::likelyCauses(const std::vector<Incident>& incidents, Timestamp now)
+std::vector<LikelyCauseSummary> IncidentClassifier::likelyCauses(const std::vector<Incident>& incidents, Timestamp now,
+                                                                 const QLocale& numbers)
 {
     struct Ranked {
         const Group* group;
@@ -97,8 +98,8 @@ std::vector<LikelyCauseSummary> IncidentClassifier::likelyCauses(const std::vect
     if (ranked.size() > 3)
         ranked.resize(3);
 
-    // The user's own locale writes the total (whole seconds, the locale's digit grouping).
-    const QLocale locale = QLocale::system();
+    // The given locale writes the total (whole seconds, the locale's digit grouping).
+    const QLocale& locale = numbers;
     std::vector<LikelyCauseSummary> out;
     for (const Ranked& r : ranked) {
         LikelyCauseSummary s;

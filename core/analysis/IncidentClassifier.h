@@ -4,6 +4,8 @@
 
 #include "core/records/Quality.h"
 
+#include <QLocale>
+
 #include <vector>
 
 namespace pv {
@@ -11,7 +13,9 @@ namespace pv {
 class IncidentClassifier {
 public:
     // Most significant first: by total duration, longest first; an incident still open counts up to now.
-    static std::vector<LikelyCauseSummary> likelyCauses(const std::vector<Incident>& incidents, Timestamp now);
+    // The totals are written in `numbers` (the user's locale by default; the export files pass QLocale::c()).
+    static std::vector<LikelyCauseSummary> likelyCauses(const std::vector<Incident>& incidents, Timestamp now,
+                                                        const QLocale& numbers = QLocale::system());
     // The suggested next test, chosen by the most frequent classification.
     static QString recommendation(const std::vector<Incident>& incidents);
 };

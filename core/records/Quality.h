@@ -163,11 +163,12 @@ struct DailyReportStats {
     std::optional<double> maxPublicLatency;
     std::optional<double> maxDNSLatency;
     std::optional<double> maxHTTPLatency;
-    double gatewaySuccessRatio = 0;
-    double publicSuccessRatio = 0;
-    double dnsSuccessRatio = 0;
-    double httpSuccessRatio = 0;
-    double uptimeRatio = 0;
+    // Absent when the period holds no sample of the kind: no data is not perfect availability.
+    std::optional<double> gatewaySuccessRatio;
+    std::optional<double> publicSuccessRatio;
+    std::optional<double> dnsSuccessRatio;
+    std::optional<double> httpSuccessRatio;
+    std::optional<double> uptimeRatio;
     int incidentCount = 0;
     std::optional<double> longestProbeGapSeconds;
     std::optional<Timestamp> lastProbeTimestamp;

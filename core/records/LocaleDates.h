@@ -1,0 +1,25 @@
+#pragma once
+// Dates and times for people, in the user's locale and time zone, through ICU (Qt has no medium
+// date and time style of its own).
+
+#include <QString>
+
+namespace pv {
+
+// ICU's medium date and medium time style, for example "2024. márc. 31. 1:00:00" in Hungarian or
+// "Mar 31, 2024, 1:00:00 AM" in English, in the user's locale and time zone.
+QString mediumDateTimeText(double secondsSince1970);
+
+// The locale's best pattern for a skeleton such as "MMMdHHmm" or "yMMMd", in the user's locale and
+// time zone. An empty skeleton gives an empty text.
+QString skeletonDateTimeText(double secondsSince1970, const QString& skeleton);
+
+// The ICU locale the two functions above use: the forced one when set, otherwise the user's
+// (QLocale::system(), the C and POSIX locales read as "en_US_POSIX").
+QString dateTextLocale();
+
+// Forces the locale of the functions above, for example "en_US" or "hu_HU"; an empty text goes back
+// to the user's locale. Meant for tests and byte-exact output.
+void setDateTextLocale(const QString& icuLocale);
+
+} // namespace pv
