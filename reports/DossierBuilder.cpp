@@ -34,9 +34,33 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     const std::vector<NetworkSample> samples = database.samples(request.start, request.end);
     const std::vector<Incident> incidents = database.incidents(request.start, request.end);
     const std::vector<WifiSnapshot> wifi = database.wifiSnapshots(request.start, request.end);
-    const std::vector<SampleRollup> rollups =
-        database.rollups(rollupBucketSeconds(request.duration()), request.start, request.end);
-    return assemble(request, generatedAt, appVersion, samples, incidents, wifi, rollups);
+    // The bucket that holds the period's start began before it: it is read too, so the measured
+    // stretch it vouches for inside the period does not show as a gap. Every other figure counts
+    // only the buckets that begin inside the period.
+    const double width = rollupBucketSeconds(request.duration());
+    std::vector<SampleRollup> rollups =
+        database.rollups(width, std::floor(request.start / width) * width, request.end);
+    std::vector<SampleRollup> leading;
+    while (!rollups.empty() && rollups.front().bucketStart < request.start) {
+        leading.push_back(rollups.front());
+        rollups.erase(rollups.begin());
+    }
+    DossierDocument doc = assemble(request, generatedAt, appVersion, samples, incidents, wifi, rollups);
+    if (!leading.empty()) {
+        leading.insert(leading.end(), rollups.begin(), rollups.end());
+        doc.gaps = gaps(samples, leading, request);
+        doc.coverageRatio = coverageRatio(doc.gaps, request);
+    }
+    return doc;
+}
+
+double DossierBuilder::coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request)
+{
+    const double period = request.duration();
+    double gapTime = 0;
+    for (const MeasurementGap& gap : gaps)
+        gapTime += gap.duration();
+    return period > 0 ? std::max(0.0, period - gapTime) / period : 0.0;
 }
 
 double DossierBuilder::rollupBucketSeconds(double period) { return period <= 604800 ? 60 : 3600; }
@@ -47,13 +71,9 @@ DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestam
                                          const std::vector<SampleRollup>& rollups)
 {
     DossierDocument doc;
-    const double period = request.duration();
     doc.timeline = timeline(samples, rollups, request);
     doc.gaps = gaps(samples, rollups, request);
-    double gapTime = 0;
-    for (const MeasurementGap& gap : doc.gaps)
-        gapTime += gap.duration();
-    doc.coverageRatio = period > 0 ? std::max(0.0, period - gapTime) / period : 0.0;
+    doc.coverageRatio = coverageRatio(doc.gaps, request);
 
     std::vector<const NetworkSample*> provider;
     std::vector<const NetworkSample*> router;

@@ -56,6 +56,8 @@ struct DossierBuilder {
     // between its buckets.
     static std::vector<MeasurementGap> gaps(const std::vector<NetworkSample>& samples,
                                             const std::vector<SampleRollup>& rollups, const DossierRequest& request);
+    // The measured share of the period: what the gaps leave of it.
+    static double coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request);
     // Offline or critical incidents, ascending by start.
     static std::vector<OutageRecord> outages(const std::vector<Incident>& incidents);
     // Where an outage lay: the location whose incident classification matches, the Wi-Fi link for

@@ -184,6 +184,12 @@ TEST_F(DossierBuilderTest, HourRollupsCoverTheirWholeHour)
     EXPECT_TRUE(doc.containsAggregatedPeriods);
     EXPECT_EQ(doc.sampleCount, static_cast<long long>(week.size()) + 23 * 24 * 1440);
 
+    // A period that starts inside an hour: the hour's bucket began before the period and still
+    // vouches for its first half hour.
+    const DossierDocument midHour = build(period(kT0 + 1800, 30 * kDay - 1800));
+    EXPECT_TRUE(midHour.gaps.empty()) << midHour.gaps.size() << " gaps, the first at " << midHour.gaps.front().start - kT0;
+    EXPECT_EQ(midHour.sampleCount, static_cast<long long>(week.size()) + (23 * 24 - 1) * 1440);
+
     // A real pause inside the roll-up days is still a gap: from the end of the hour before it.
     raw->exec(QStringLiteral("DELETE FROM sample_rollups WHERE bucket_start >= %1 AND bucket_start < %2;")
                   .arg(kT0 + 2 * kDay, 0, 'f', 0)
