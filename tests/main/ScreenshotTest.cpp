@@ -86,6 +86,7 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
                     EXPECT_TRUE(view.sidebarList()->viewport()->rect().contains(r)) << where << " row " << row;
                 }
                 expectNoTextCut(&view, where);
+                expectAdviceCardsFilled(&view, where);
                 const QImage image = view.grab().toImage();
                 ASSERT_TRUE(image.save(out + QStringLiteral("/workspace-%1-%2x%3.png")
                                                  .arg(tag)

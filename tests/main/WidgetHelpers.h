@@ -2,6 +2,7 @@
 // What the offscreen widget tests share: letting the event loop settle, the folder of the review
 // screenshots, and the check that no shown text is cut.
 
+#include "ui/design/Components.h"
 #include "ui/design/Text.h"
 
 #include <QApplication>
@@ -39,6 +40,22 @@ inline void expectNoTextCut(QWidget* root, const std::string& where)
         else
             EXPECT_GE(text->width() + 1, static_cast<int>(text->naturalWidth()))
                 << where << ": cut line \"" << text->text().toStdString() << "\"";
+    }
+}
+
+// A shown advice card shows every one of its steps, inside the card and tall enough to read.
+inline void expectAdviceCardsFilled(QWidget* root, const std::string& where)
+{
+    for (PVAdviceCard* card : root->findChildren<PVAdviceCard*>()) {
+        if (!card->isVisibleTo(root))
+            continue;
+        EXPECT_FALSE(card->stepViews().empty()) << where << ": an advice card without steps";
+        for (PVText* step : card->stepViews()) {
+            const QRect inCard(step->mapTo(card, QPoint(0, 0)), step->size());
+            EXPECT_TRUE(step->isVisibleTo(root) && card->rect().contains(inCard)
+                        && step->height() >= step->heightForWidth(step->width()))
+                << where << ": advice step not shown \"" << step->text().toStdString() << "\"";
+        }
     }
 }
 
