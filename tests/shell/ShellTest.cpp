@@ -5,10 +5,13 @@
 
 #include "core/app/AppViewModel.h"
 #include "tests/main/ModelFixture.h"
+#include "tests/main/States.h"
+#include "tests/main/WidgetHelpers.h"
 #include "tests/support/TestSupport.h"
 #include "ui/design/Symbols.h"
 #include "ui/main/MainWidgets.h"
 #include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewFeed.h"
 #include "ui/main/WorkspaceView.h"
 
 #include <QApplication>
@@ -18,7 +21,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -262,6 +267,89 @@ TEST_F(ShellFixture, PanelIsAFramelessPopupAtTheCursorAndTogglesClosed)
     EXPECT_TRUE(popup->isVisible());
     EXPECT_EQ(shell->panelPopup(), popup) << "the panel is made once";
     popup->hide();
+}
+
+TEST_F(ShellFixture, PanelIsLaidOutForItsContentEachTimeItOpens)
+{
+    // The content grows while the panel is closed (advice appears, the headline gets longer); the
+    // next opening shows all of it, at the height the content asks for.
+    auto shell = makeShell(true);
+    shell->install();
+    OverviewFeed& feed = OverviewFeed::of(shell->model());
+    feed.setClock([] { return test::kFixedNow; });
+    const auto states = test::screenStates();
+    const QPoint at(40, 40);
+    auto grown = states[1].make(snapshotOf(shell->model()), test::kFixedNow); // router critical, with advice
+    grown.attribution.headline = grown.attribution.headline.repeated(3);
+    grown.advice.steps.front().text = grown.advice.steps.front().text.repeated(3);
+    const OverviewSnapshot contents[] = {states[0].make(snapshotOf(shell->model()), test::kFixedNow), grown,
+                                         states[0].make(snapshotOf(shell->model()), test::kFixedNow)};
+    for (const OverviewSnapshot& content : contents) {
+        feed.setStateOverride(content);
+        test::settle();
+        for (int opening = 0; opening < 2; ++opening) {
+            shell->togglePanel(at);
+            QWidget* popup = shell->panelPopup();
+            PolvarineMenuBarView* panel = shell->panel();
+            test::settle();
+            const std::string where = content.attribution.headline.left(30).toStdString() + " opening " +
+                                      std::to_string(opening + 1);
+            EXPECT_EQ(popup->size(), panel->sizeHint()) << where;
+            EXPECT_EQ(panel->geometry(), popup->rect()) << where;
+            for (QPushButton* button : {panel->monitoringButton(), panel->openButton(), panel->exportButton(),
+                                        panel->quitButton()})
+                EXPECT_GE(button->height(), button->sizeHint().height()) << where << " " << button->text().toStdString();
+            test::expectNoTextCut(panel, where);
+            shell->togglePanel(at);
+        }
+    }
+}
+
+TEST_F(ShellFixture, PanelHasAnEdgeOfItsOwn)
+{
+    // Over a window of the same light colours the panel is told apart by its border.
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    auto shell = makeShell(true);
+    shell->install();
+    shell->togglePanel(QPoint(40, 40));
+    test::settle();
+    const QImage image = shell->panelPopup()->grab().toImage();
+    const QColor border = PV::color::line::border.color(PVAppearance::light);
+    const QColor fill = PV::color::surface::overlay.color(PVAppearance::light);
+    const int mid = image.height() / 2;
+    for (QPoint edge : {QPoint(0, mid), QPoint(image.width() - 1, mid), QPoint(image.width() / 2, 0),
+                        QPoint(image.width() / 2, image.height() - 1)})
+        EXPECT_EQ(image.pixelColor(edge).rgb(), border.rgb()) << edge.x() << "," << edge.y();
+    EXPECT_EQ(image.pixelColor(image.width() - 4, mid).rgb(), fill.rgb());
+    shell->togglePanel(QPoint(40, 40));
+}
+
+TEST_F(ShellFixture, DarkChromeTakesTheTokenColours)
+{
+    // The menu bar and the seam between the sidebar and the detail column are part of the dark
+    // window, not light strips across it.
+    PVTheme::instance().setAppearanceOverride(PVAppearance::dark);
+    auto shell = makeShell(false);
+    shell->install();
+    MainWindow* window = shell->showMainWindow();
+    test::settle();
+    const QImage image = window->grab().toImage();
+    auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) <= 6 && std::abs(a.green() - b.green()) <= 6 && std::abs(a.blue() - b.blue()) <= 6;
+    };
+    const QColor canvas = PV::color::surface::canvas.color(PVAppearance::dark);
+    const QColor hairline = PV::color::line::hairline.color(PVAppearance::dark);
+    const QRect bar = window->menuBar()->geometry();
+    const QPoint barSample(bar.right() - 10, bar.center().y());
+    EXPECT_TRUE(near(image.pixelColor(barSample), canvas)) << image.pixelColor(barSample).name().toStdString();
+    QSplitter* splitter = window->workspace()->splitter();
+    const QRect handle(splitter->handle(1)->mapTo(window, QPoint(0, 0)), splitter->handle(1)->size());
+    for (int y : {handle.top() + 40, handle.center().y(), handle.bottom() - 40}) {
+        const QColor seam = image.pixelColor(handle.center().x(), y);
+        EXPECT_TRUE(near(seam, hairline)) << y << ": " << seam.name().toStdString();
+    }
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    test::settle();
 }
 
 TEST(IcmpPermissionMessage, NamesTheSysctlOnlyWhenRefused)

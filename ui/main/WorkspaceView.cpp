@@ -61,6 +61,28 @@ RowGeometry rowGeometry(const QRect& row, const QString& titleText, const QStrin
     return g;
 }
 
+// The seam between the sidebar and the detail column: a hairline in the token colour, over the
+// canvas that lies under the whole split view.
+class SeamHandle : public QSplitterHandle {
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), PVPaintContext::forWidget(this).color(PV::color::line::hairline));
+    }
+};
+
+class SeamSplitter : public QSplitter {
+public:
+    using QSplitter::QSplitter;
+
+protected:
+    QSplitterHandle* createHandle() override { return new SeamHandle(orientation(), this); }
+};
+
 } // namespace
 
 // ---- Sidebar rows -----------------------------------------------------------------------------------
@@ -113,7 +135,7 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     followTokenPalette(this);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_ = new SeamSplitter(Qt::Horizontal, this);
     splitter_->setChildrenCollapsible(false);
     splitter_->setHandleWidth(1);
     outer->addWidget(splitter_);
