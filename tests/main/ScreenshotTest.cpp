@@ -108,6 +108,33 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
     EXPECT_EQ(written, 7 * 6);
 }
 
+TEST_F(ScreenshotTest, LargeTextIsNeverCut)
+{
+    // The user's text size at 150 %: the sidebar rows, the status row with its button, the
+    // toolbar and the overview grow with the text, recording or paused, at the smallest window.
+    Appearance scope(PVAppearance::light);
+    struct TextScale {
+        TextScale() { PVTheme::instance().setTextScale(1.5); }
+        ~TextScale() { PVTheme::instance().setTextScale(1.0); }
+    } large;
+    const auto states = screenStates();
+    for (int index : {1, 4}) { // router critical (recording), paused
+        const ScreenState& state = states[index];
+        auto model = makeModel(dir);
+        OverviewFeed& feed = OverviewFeed::of(*model);
+        feed.setClock([] { return kFixedNow; });
+        feed.setStateOverride(state.make(snapshotOf(*model), kFixedNow));
+        auto settings = makeSettings(dir);
+        settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+        WorkspaceView view(*model, settings);
+        view.resize(1080, 700);
+        view.show();
+        settle();
+        expectNoTextCut(&view, (state.name + QStringLiteral(" at 150%")).toStdString());
+        view.grab().toImage().save(screensDir() + QStringLiteral("/workspace-%1-text150.png").arg(state.name));
+    }
+}
+
 TEST_F(ScreenshotTest, ColumnIsAtMost1160AndCentredInAWideWindow)
 {
     Appearance scope(PVAppearance::light);

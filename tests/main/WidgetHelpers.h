@@ -5,6 +5,7 @@
 #include "ui/design/Components.h"
 #include "ui/design/Text.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QWidget>
@@ -28,9 +29,18 @@ inline QString screensDir()
     return dir;
 }
 
-// Every text widget below `root` that is shown gets at least the height its text needs.
+// Every text widget below `root` that is shown gets at least the height its text needs, and
+// every shown button at least the size its title needs.
 inline void expectNoTextCut(QWidget* root, const std::string& where)
 {
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(root) || button->text().isEmpty())
+            continue;
+        const QSize needed = button->sizeHint();
+        EXPECT_TRUE(button->width() >= needed.width() && button->height() >= needed.height())
+            << where << ": cut button \"" << button->text().toStdString() << "\" " << button->width() << "×"
+            << button->height() << " of " << needed.width() << "×" << needed.height();
+    }
     for (PVText* text : root->findChildren<PVText*>()) {
         if (!text->isVisibleTo(root) || text->text().isEmpty())
             continue;

@@ -83,6 +83,67 @@ protected:
     QSplitterHandle* createHandle() override { return new SeamHandle(orientation(), this); }
 };
 
+// A row of controls that stacks them when the width does not hold them side by side (large text
+// in a narrow sidebar), so that none of them is squeezed and its text cut.
+class WrappingRow : public QWidget {
+public:
+    explicit WrappingRow(int spacing, QWidget* parent)
+        : QWidget(parent)
+        , box_(new QBoxLayout(QBoxLayout::LeftToRight, this))
+    {
+        box_->setContentsMargins(0, 0, 0, 0);
+        box_->setSpacing(spacing);
+    }
+    QBoxLayout* box() const { return box_; }
+    // The side-by-side width: every shown widget at its preferred width.
+    int rowWidth() const
+    {
+        int width = 0;
+        int shown = 0;
+        for (int i = 0; i < box_->count(); ++i)
+            if (QWidget* w = box_->itemAt(i)->widget(); w != nullptr && !w->isHidden()) {
+                width += w->sizeHint().width();
+                ++shown;
+            }
+        return width + std::max(0, shown - 1) * box_->spacing();
+    }
+    QSize minimumSizeHint() const override
+    {
+        // Stacked, the row needs only its widest control.
+        int width = 0;
+        int height = 0;
+        for (int i = 0; i < box_->count(); ++i)
+            if (QWidget* w = box_->itemAt(i)->widget(); w != nullptr && !w->isHidden()) {
+                width = std::max(width, w->sizeHint().width());
+                height = std::max(height, w->sizeHint().height());
+            }
+        return {width, height};
+    }
+    // Called when the controls change: the row may have to stack or may fit again.
+    void rearrange()
+    {
+        const auto direction = width() >= rowWidth() ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+        if (box_->direction() != direction)
+            box_->setDirection(direction);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        rearrange();
+    }
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            rearrange();
+        return QWidget::event(event);
+    }
+
+private:
+    QBoxLayout* box_;
+};
+
 } // namespace
 
 // ---- Sidebar rows -----------------------------------------------------------------------------------
@@ -169,10 +230,10 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     statusStack->setContentsMargins(inset, inset, inset, inset);
     statusStack->setSpacing(px(PV::space::xs));
     statusStack->addWidget(new PVDivider(status));
-    auto* statusRow = new QHBoxLayout();
-    statusRow->setSpacing(px(PV::space::xs));
-    liveRow_ = new PVLiveIndicator(statusMark(PVStatus::good), L("Rögzítés fut"), status);
-    pausedRow_ = new QWidget(status);
+    auto* statusRowBox = new WrappingRow(px(PV::space::xs), status);
+    QBoxLayout* statusRow = statusRowBox->box();
+    liveRow_ = new PVLiveIndicator(statusMark(PVStatus::good), L("Rögzítés fut"), statusRowBox);
+    pausedRow_ = new QWidget(statusRowBox);
     auto* paused = new QHBoxLayout(pausedRow_);
     paused->setContentsMargins(0, 0, 0, 0);
     paused->setSpacing(px(PV::space::xs));
@@ -181,14 +242,14 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     auto* pausedText = new PVText(L("Szünetel"), PVFontToken::caption, PV::color::ink::secondary, pausedRow_);
     pausedText->setWrapping(false);
     paused->addWidget(pausedText, 0, Qt::AlignVCenter);
-    statusRow->addWidget(liveRow_, 0, Qt::AlignVCenter);
-    statusRow->addWidget(pausedRow_, 0, Qt::AlignVCenter);
+    statusRow->addWidget(liveRow_, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    statusRow->addWidget(pausedRow_, 0, Qt::AlignLeft | Qt::AlignVCenter);
     statusRow->addStretch(1);
-    recordingButton_ = new QPushButton(status);
+    recordingButton_ = new QPushButton(statusRowBox);
     recordingButton_->setFont(pvFont(PVFontToken::caption));
     connect(recordingButton_, &QPushButton::clicked, this, [this] { actions::toggleMonitoring(model_); });
-    statusRow->addWidget(recordingButton_, 0, Qt::AlignVCenter);
-    statusStack->addLayout(statusRow);
+    statusRow->addWidget(recordingButton_, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    statusStack->addWidget(statusRowBox);
     sidebarLayout->addWidget(status);
 
     // Detail column: the toolbar of the screen shown, then the screen.
