@@ -255,9 +255,9 @@ void PolvarineMenuBarView::layOutForContent()
     QWidget* host = window();
     if (host == this) {
         resize(sizeHint());
-    } else if (host->layout() != nullptr) {
-        host->layout()->invalidate();
-        host->layout()->activate();
+    } else if (QLayout* around = host->layout(); around != nullptr && around->count() == 1 && around->indexOf(this) == 0) {
+        around->invalidate();
+        around->activate();
         host->resize(host->sizeHint());
     }
 }
