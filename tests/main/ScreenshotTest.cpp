@@ -132,6 +132,10 @@ TEST_F(ScreenshotTest, LargeTextIsNeverCut)
         settle();
         expectNoTextCut(&view, (state.name + QStringLiteral(" at 150%")).toStdString());
         view.grab().toImage().save(screensDir() + QStringLiteral("/workspace-%1-text150.png").arg(state.name));
+        PolvarineMenuBarView panel(*model);
+        panel.show();
+        settle();
+        expectNoTextCut(&panel, (state.name + QStringLiteral(" panel at 150%")).toStdString());
     }
 }
 

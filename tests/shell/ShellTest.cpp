@@ -26,6 +26,7 @@
 #include <QSplitter>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -348,6 +349,8 @@ TEST_F(ShellFixture, DarkChromeTakesTheTokenColours)
         const QColor seam = image.pixelColor(handle.center().x(), y);
         EXPECT_TRUE(near(seam, hairline)) << y << ": " << seam.name().toStdString();
     }
+    // The sidebar's tooltips as well.
+    EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), PV::color::surface::overlay.color(PVAppearance::dark));
     PVTheme::instance().setAppearanceOverride(PVAppearance::light);
     test::settle();
 }
