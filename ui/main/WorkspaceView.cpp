@@ -61,89 +61,6 @@ RowGeometry rowGeometry(const QRect& row, const QString& titleText, const QStrin
     return g;
 }
 
-// The seam between the sidebar and the detail column: a hairline in the token colour, over the
-// canvas that lies under the whole split view.
-class SeamHandle : public QSplitterHandle {
-public:
-    using QSplitterHandle::QSplitterHandle;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), PVPaintContext::forWidget(this).color(PV::color::line::hairline));
-    }
-};
-
-class SeamSplitter : public QSplitter {
-public:
-    using QSplitter::QSplitter;
-
-protected:
-    QSplitterHandle* createHandle() override { return new SeamHandle(orientation(), this); }
-};
-
-// A row of controls that stacks them when the width does not hold them side by side (large text
-// in a narrow sidebar), so that none of them is squeezed and its text cut.
-class WrappingRow : public QWidget {
-public:
-    explicit WrappingRow(int spacing, QWidget* parent)
-        : QWidget(parent)
-        , box_(new QBoxLayout(QBoxLayout::LeftToRight, this))
-    {
-        box_->setContentsMargins(0, 0, 0, 0);
-        box_->setSpacing(spacing);
-    }
-    QBoxLayout* box() const { return box_; }
-    // The side-by-side width: every shown widget at its preferred width.
-    int rowWidth() const
-    {
-        int width = 0;
-        int shown = 0;
-        for (int i = 0; i < box_->count(); ++i)
-            if (QWidget* w = box_->itemAt(i)->widget(); w != nullptr && !w->isHidden()) {
-                width += w->sizeHint().width();
-                ++shown;
-            }
-        return width + std::max(0, shown - 1) * box_->spacing();
-    }
-    QSize minimumSizeHint() const override
-    {
-        // Stacked, the row needs only its widest control.
-        int width = 0;
-        int height = 0;
-        for (int i = 0; i < box_->count(); ++i)
-            if (QWidget* w = box_->itemAt(i)->widget(); w != nullptr && !w->isHidden()) {
-                width = std::max(width, w->sizeHint().width());
-                height = std::max(height, w->sizeHint().height());
-            }
-        return {width, height};
-    }
-    // Called when the controls change: the row may have to stack or may fit again.
-    void rearrange()
-    {
-        const auto direction = width() >= rowWidth() ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
-        if (box_->direction() != direction)
-            box_->setDirection(direction);
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QWidget::resizeEvent(event);
-        rearrange();
-    }
-    bool event(QEvent* event) override
-    {
-        if (event->type() == QEvent::LayoutRequest)
-            rearrange();
-        return QWidget::event(event);
-    }
-
-private:
-    QBoxLayout* box_;
-};
-
 } // namespace
 
 // ---- Sidebar rows -----------------------------------------------------------------------------------
@@ -196,7 +113,7 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     followTokenPalette(this);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    splitter_ = new SeamSplitter(Qt::Horizontal, this);
+    splitter_ = new PVSeamSplitter(Qt::Horizontal, this);
     splitter_->setChildrenCollapsible(false);
     splitter_->setHandleWidth(1);
     outer->addWidget(splitter_);
@@ -230,7 +147,7 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     statusStack->setContentsMargins(inset, inset, inset, inset);
     statusStack->setSpacing(px(PV::space::xs));
     statusStack->addWidget(new PVDivider(status));
-    auto* statusRowBox = new WrappingRow(px(PV::space::xs), status);
+    auto* statusRowBox = new PVWrappingRow(px(PV::space::xs), status);
     QBoxLayout* statusRow = statusRowBox->box();
     liveRow_ = new PVLiveIndicator(statusMark(PVStatus::good), L("Rögzítés fut"), statusRowBox);
     pausedRow_ = new QWidget(statusRowBox);
