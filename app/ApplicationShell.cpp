@@ -10,6 +10,7 @@
 #include "ui/main/MainLogic.h"
 #include "ui/main/MainWidgets.h"
 #include "ui/main/MenuBarView.h"
+#include "ui/main/TokenPalette.h"
 #include "ui/main/WorkspaceView.h"
 
 #include <QElapsedTimer>
@@ -47,6 +48,9 @@ MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings,
     : QMainWindow(parent)
 {
     setObjectName(QString::fromLatin1(PolvarineWindowID::main));
+    // The window's own chrome (menu bar, the frame around the workspace) takes the token colours
+    // of the appearance as well, not the desktop palette's.
+    followTokenPalette(this);
     setWindowTitle(L("Polvarine"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(1240, 800);
@@ -241,8 +245,8 @@ void ApplicationShell::togglePanel(QPoint cursor)
         panel_ = new PolvarineMenuBarView(model(), popup_);
         layout->addWidget(panel_);
     }
+    // Laid out for the content of this moment, before it shows (refresh sizes the popup too).
     panel_->refresh();
-    popup_->adjustSize();
     QScreen* screen = QGuiApplication::screenAt(cursor);
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();

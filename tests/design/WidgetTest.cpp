@@ -13,6 +13,8 @@
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QDateTime>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -449,6 +451,53 @@ TEST(ChartLayout, ScalesFollowTheDomainAndMapBothWays)
     EXPECT_DOUBLE_EQ(B.yMax, 100);
     EXPECT_DOUBLE_EQ(B.xMin, -0.5);
     EXPECT_DOUBLE_EQ(B.xMax, 1.5);
+}
+
+TEST(ChartLayout, TimeTickLabelsAreNeverRepeated)
+{
+    // From the first minutes of a route chart to several days of history; each axis is read by its
+    // labels, so two ticks never share one.
+    const double t0 = QDateTime(QDate(2025, 12, 9), QTime(7, 20, 40)).toSecsSinceEpoch();
+    const struct {
+        double span;
+        PVAxisFormat format;
+    } cases[] = {{40, PVAxisFormat::timeOfDay},          {150, PVAxisFormat::timeOfDay},
+                 {3 * 3600, PVAxisFormat::timeOfDay},    {36 * 3600, PVAxisFormat::timeOfDay},
+                 {3 * 86400, PVAxisFormat::timeOfDay},   {36 * 3600, PVAxisFormat::date}};
+    for (const auto& c : cases) {
+        PVChartSpec spec;
+        spec.x.format = c.format;
+        spec.lines.push_back({{{t0, 10}, {t0 + c.span, 20}}, PV::color::culprit::router});
+        const PVChartLayout L = layoutChart(spec, QRectF(0, 0, 640, 200), PVChartStyle());
+        const QStringList labels = xTickLabels(spec, L);
+        ASSERT_GE(labels.size(), 2) << c.span;
+        EXPECT_EQ(static_cast<qsizetype>(QSet<QString>(labels.begin(), labels.end()).size()), labels.size())
+            << c.span << ": " << labels.join(QStringLiteral(", ")).toStdString();
+    }
+}
+
+TEST(ChartLayout, DirectLabelsOfMeetingPointsDoNotCover)
+{
+    // Router and provider lines ending on the same spot, or nearly, anywhere in the plot: each
+    // newest point keeps a label of its own, inside the chart.
+    const QRectF bounds(0, 0, 600, 220);
+    const double yValues[] = {0, 3, 50, 98, 100};
+    for (double y : yValues) {
+        PVChartSpec spec;
+        spec.y.domain = std::pair{0.0, 100.0};
+        spec.lines.push_back({{{1000, 10}, {1300, y}}, PV::color::culprit::router});
+        spec.points.push_back({{1300, y}, PV::color::culprit::router, 80, QStringLiteral("Router")});
+        spec.points.push_back({{1300, y + 1}, PV::color::culprit::provider, 80, QStringLiteral("Szolgáltató")});
+        spec.points.push_back({{1299, y}, PV::color::culprit::wifi, 80, QStringLiteral("Wi-Fi")});
+        const PVChartLayout L = layoutChart(spec, bounds, PVChartStyle());
+        const std::vector<QRectF> rects = directLabelRects(spec, L);
+        ASSERT_EQ(rects.size(), 3u);
+        for (std::size_t i = 0; i < rects.size(); ++i) {
+            EXPECT_TRUE(bounds.contains(rects[i])) << y << " label " << i;
+            for (std::size_t j = i + 1; j < rects.size(); ++j)
+                EXPECT_FALSE(rects[i].intersects(rects[j])) << y << ": labels " << i << " and " << j;
+        }
+    }
 }
 
 } // namespace

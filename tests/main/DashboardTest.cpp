@@ -203,6 +203,21 @@ TEST_F(DashboardTest, WifiSectionStates)
     WifiSignalSection* wifiSection = root.wifiSection();
     EXPECT_TRUE(wifiSection->emptyPanel()->isVisible());
     EXPECT_FALSE(wifiSection->body()->isVisible());
+    // Wi-Fi in use but unreadable: more measurements may help. No Wi-Fi at all (the chain says
+    // "Kábelen mérünk"): waiting would not, and the empty panel says why it stays empty.
+    const QString wired = QStringLiteral("Nincs használatban Wi-Fi");
+    EXPECT_NE(wifiSection->emptyPanel()->spec().emptyTitle.value_or(QString()), wired);
+    const std::vector<WifiSnapshot> unreadable = s.wifiSnapshots;
+    s.wifiSnapshots.clear();
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_TRUE(wifiSection->emptyPanel()->isVisible());
+    EXPECT_EQ(wifiSection->emptyPanel()->spec().emptyTitle.value_or(QString()), wired);
+    EXPECT_EQ(wifiSection->emptyPanel()->accessibleName(), wired);
+    s.wifiSnapshots = unreadable;
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_NE(wifiSection->emptyPanel()->spec().emptyTitle.value_or(QString()), wired);
 
     // Strength without noise: the second chart says it has no data.
     s.wifiSnapshots = {wifi(kFixedNow - 8, -60), wifi(kFixedNow, -61)};

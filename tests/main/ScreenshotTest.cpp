@@ -86,6 +86,7 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
                     EXPECT_TRUE(view.sidebarList()->viewport()->rect().contains(r)) << where << " row " << row;
                 }
                 expectNoTextCut(&view, where);
+                expectAdviceCardsFilled(&view, where);
                 const QImage image = view.grab().toImage();
                 ASSERT_TRUE(image.save(out + QStringLiteral("/workspace-%1-%2x%3.png")
                                                  .arg(tag)
@@ -105,6 +106,36 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
         }
     }
     EXPECT_EQ(written, 7 * 6);
+}
+
+TEST_F(ScreenshotTest, LargeTextIsNeverCut)
+{
+    // The user's text size at 150 %: the sidebar rows, the status row with its button, the
+    // toolbar and the overview grow with the text, recording or paused, at the smallest window.
+    Appearance scope(PVAppearance::light);
+    struct TextScale {
+        TextScale() { PVTheme::instance().setTextScale(1.5); }
+        ~TextScale() { PVTheme::instance().setTextScale(1.0); }
+    } large;
+    const auto states = screenStates();
+    for (int index : {1, 4}) { // router critical (recording), paused
+        const ScreenState& state = states[index];
+        auto model = makeModel(dir);
+        OverviewFeed& feed = OverviewFeed::of(*model);
+        feed.setClock([] { return kFixedNow; });
+        feed.setStateOverride(state.make(snapshotOf(*model), kFixedNow));
+        auto settings = makeSettings(dir);
+        settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+        WorkspaceView view(*model, settings);
+        view.resize(1080, 700);
+        view.show();
+        settle();
+        expectNoTextCut(&view, (state.name + QStringLiteral(" at 150%")).toStdString());
+        PolvarineMenuBarView panel(*model);
+        panel.show();
+        settle();
+        expectNoTextCut(&panel, (state.name + QStringLiteral(" panel at 150%")).toStdString());
+    }
 }
 
 TEST_F(ScreenshotTest, ColumnIsAtMost1160AndCentredInAWideWindow)

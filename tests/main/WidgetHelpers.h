@@ -2,8 +2,10 @@
 // What the offscreen widget tests share: letting the event loop settle, the folder of the review
 // screenshots, and the check that no shown text is cut.
 
+#include "ui/design/Components.h"
 #include "ui/design/Text.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QWidget>
@@ -27,9 +29,18 @@ inline QString screensDir()
     return dir;
 }
 
-// Every text widget below `root` that is shown gets at least the height its text needs.
+// Every text widget below `root` that is shown gets at least the height its text needs, and
+// every shown button at least the size its title needs.
 inline void expectNoTextCut(QWidget* root, const std::string& where)
 {
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(root) || button->text().isEmpty())
+            continue;
+        const QSize needed = button->sizeHint();
+        EXPECT_TRUE(button->width() >= needed.width() && button->height() >= needed.height())
+            << where << ": cut button \"" << button->text().toStdString() << "\" " << button->width() << "×"
+            << button->height() << " of " << needed.width() << "×" << needed.height();
+    }
     for (PVText* text : root->findChildren<PVText*>()) {
         if (!text->isVisibleTo(root) || text->text().isEmpty())
             continue;
@@ -39,6 +50,22 @@ inline void expectNoTextCut(QWidget* root, const std::string& where)
         else
             EXPECT_GE(text->width() + 1, static_cast<int>(text->naturalWidth()))
                 << where << ": cut line \"" << text->text().toStdString() << "\"";
+    }
+}
+
+// A shown advice card shows every one of its steps, inside the card and tall enough to read.
+inline void expectAdviceCardsFilled(QWidget* root, const std::string& where)
+{
+    for (PVAdviceCard* card : root->findChildren<PVAdviceCard*>()) {
+        if (!card->isVisibleTo(root))
+            continue;
+        EXPECT_FALSE(card->stepViews().empty()) << where << ": an advice card without steps";
+        for (PVText* step : card->stepViews()) {
+            const QRect inCard(step->mapTo(card, QPoint(0, 0)), step->size());
+            EXPECT_TRUE(step->isVisibleTo(root) && card->rect().contains(inCard)
+                        && step->height() >= step->heightForWidth(step->width()))
+                << where << ": advice step not shown \"" << step->text().toStdString() << "\"";
+        }
     }
 }
 

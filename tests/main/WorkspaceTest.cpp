@@ -10,6 +10,7 @@
 
 #include "tests/main/ModelFixture.h"
 #include "tests/main/States.h"
+#include "tests/main/WidgetHelpers.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -28,12 +29,6 @@ using namespace pv;
 using namespace pv::test;
 
 namespace {
-
-void settle()
-{
-    for (int i = 0; i < 4; ++i)
-        QApplication::processEvents();
-}
 
 // A welcome screen with one button that finishes the flow.
 WorkspaceView::WelcomeFactory fakeWelcome(int* made)
@@ -234,6 +229,27 @@ TEST_F(WorkspaceTest, StatusRowFollowsMonitoringAndOffersTheModelsOperations)
     root->monitoringAction()->trigger();
     EXPECT_FALSE(model->isMonitoring());
     pumpUntil([] { return false; }, std::chrono::milliseconds(50)); // the stopped tasks wind down
+}
+
+TEST_F(WorkspaceTest, AdviceCardShowsItsStepsAsSoonAsTheDashboardRenders)
+{
+    // The dashboard renders again on every published change, with the same advice or a new one;
+    // by the time the layout runs (before anything paints) every step of the card is there.
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    feed.setClock([] { return kFixedNow; });
+    PolvarineRootView root(*model);
+    root.resize(1440, 900);
+    root.show();
+    settle();
+    const auto states = screenStates();
+    for (int index : {1, 1, 2, 0, 2}) { // router critical twice, provider outage, healthy, outage again
+        feed.setStateOverride(states[index].make(snapshotOf(*model), kFixedNow));
+        root.refresh();
+        QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        EXPECT_EQ(root.adviceSection()->isHidden(), index == 0);
+        expectAdviceCardsFilled(&root, states[index].name.toStdString());
+        settle();
+    }
 }
 
 TEST_F(WorkspaceTest, ABurstOfModelChangesRepaintsOnce)

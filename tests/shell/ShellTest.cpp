@@ -5,10 +5,13 @@
 
 #include "core/app/AppViewModel.h"
 #include "tests/main/ModelFixture.h"
+#include "tests/main/States.h"
+#include "tests/main/WidgetHelpers.h"
 #include "tests/support/TestSupport.h"
 #include "ui/design/Symbols.h"
 #include "ui/main/MainWidgets.h"
 #include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewFeed.h"
 #include "ui/main/WorkspaceView.h"
 
 #include <QApplication>
@@ -19,8 +22,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSplitter>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -262,6 +267,76 @@ TEST_F(ShellFixture, PanelIsAFramelessPopupAtTheCursorAndTogglesClosed)
     EXPECT_TRUE(popup->isVisible());
     EXPECT_EQ(shell->panelPopup(), popup) << "the panel is made once";
     popup->hide();
+}
+
+TEST_F(ShellFixture, PanelIsLaidOutForItsContentEachTimeItOpens)
+{
+    // The content grows while the panel is closed (advice appears, the headline gets longer); the
+    // next opening shows all of it, at the height the content asks for.
+    auto shell = makeShell(true);
+    shell->install();
+    OverviewFeed& feed = OverviewFeed::of(shell->model());
+    feed.setClock([] { return test::kFixedNow; });
+    const auto states = test::screenStates();
+    const QPoint at(40, 40);
+    auto grown = states[1].make(snapshotOf(shell->model()), test::kFixedNow); // router critical, with advice
+    grown.attribution.headline = grown.attribution.headline.repeated(3);
+    grown.advice.steps.front().text = grown.advice.steps.front().text.repeated(3);
+    const OverviewSnapshot contents[] = {states[0].make(snapshotOf(shell->model()), test::kFixedNow), grown,
+                                         states[0].make(snapshotOf(shell->model()), test::kFixedNow)};
+    for (const OverviewSnapshot& content : contents) {
+        feed.setStateOverride(content);
+        test::settle();
+        for (int opening = 0; opening < 2; ++opening) {
+            shell->togglePanel(at);
+            QWidget* popup = shell->panelPopup();
+            PolvarineMenuBarView* panel = shell->panel();
+            test::settle();
+            const std::string where = content.attribution.headline.left(30).toStdString() + " opening " +
+                                      std::to_string(opening + 1);
+            EXPECT_EQ(popup->size(), panel->sizeHint()) << where;
+            EXPECT_EQ(panel->geometry(), popup->rect()) << where;
+            test::expectNoTextCut(panel, where); // texts and buttons
+            shell->togglePanel(at);
+        }
+    }
+}
+
+TEST_F(ShellFixture, PanelHasAnEdgeOfItsOwn)
+{
+    // Over a window of the same light colours the panel is told apart by its border.
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    auto shell = makeShell(true);
+    shell->install();
+    shell->togglePanel(QPoint(40, 40));
+    test::settle();
+    const QImage image = shell->panelPopup()->grab().toImage();
+    const QRgb border = PV::color::line::border.color(PVAppearance::light).rgb();
+    EXPECT_EQ(image.pixel(0, image.height() / 2), border);
+    EXPECT_EQ(image.pixel(image.width() / 2, image.height() - 1), border);
+    EXPECT_EQ(image.pixel(4, image.height() / 2), PV::color::surface::overlay.color(PVAppearance::light).rgb());
+    shell->togglePanel(QPoint(40, 40));
+}
+
+TEST_F(ShellFixture, DarkChromeTakesTheTokenColours)
+{
+    // The menu bar and the seam between the sidebar and the detail column are part of the dark
+    // window, not light strips across it.
+    PVTheme::instance().setAppearanceOverride(PVAppearance::dark);
+    auto shell = makeShell(false);
+    shell->install();
+    MainWindow* window = shell->showMainWindow();
+    test::settle();
+    const QImage image = window->grab().toImage();
+    const QRect bar = window->menuBar()->geometry();
+    EXPECT_EQ(image.pixel(bar.right() - 10, bar.center().y()), PV::color::surface::canvas.color(PVAppearance::dark).rgb());
+    const QSplitterHandle* handle = window->workspace()->splitter()->handle(1);
+    EXPECT_EQ(image.pixel(handle->mapTo(window, handle->rect().center())),
+              PV::color::line::hairline.color(PVAppearance::dark).rgb());
+    // The sidebar's tooltips as well.
+    EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), PV::color::surface::overlay.color(PVAppearance::dark));
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    test::settle();
 }
 
 TEST(IcmpPermissionMessage, NamesTheSysctlOnlyWhenRefused)

@@ -12,6 +12,7 @@
 
 #include <optional>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -433,16 +434,16 @@ void paintAreas(QPainter& p, const PVChartSpec& spec, const PVChartLayout& L, co
     }
 }
 
-void paintDirectLabel(QPainter& p, const QPointF& at, double symbolRadius, const QString& text, const QColor& swatch,
-                      const PVChartStyle& style, const QRectF& plot, const QRectF& bounds)
+// A direct label's box: right of its point and floated 16 above it. The newest point usually sits
+// at the plot's trailing edge: a label that would run over the value axis goes to the leading side
+// of its point instead, and always stays inside the chart.
+QRectF directLabelRect(const QPointF& at, double symbolRadius, const QString& text, const QRectF& plot,
+                       const QRectF& bounds)
 {
-    const QFont font = pvFont(PVFontToken::microCaption);
-    const QFontMetricsF fm(font);
+    const QFontMetricsF fm(pvFont(PVFontToken::microCaption));
     const double w = 4 + 8 + 4 + fm.horizontalAdvance(text) + 4;
     const double h = std::max(2.0, fm.height()) + 2;
     QRectF r(at.x() + symbolRadius + 6, at.y() - h / 2 - 16, w, h);
-    // The newest point usually sits at the plot's trailing edge: a label that would run over the value
-    // axis goes to the leading side of its point instead, and always stays inside the chart.
     if (r.right() > plot.right())
         r.moveRight(at.x() - symbolRadius - 6);
     if (r.left() < bounds.left())
@@ -451,6 +452,15 @@ void paintDirectLabel(QPainter& p, const QPointF& at, double symbolRadius, const
         r.moveRight(bounds.right());
     if (r.top() < bounds.top())
         r.moveTop(bounds.top());
+    return r;
+}
+
+void paintDirectLabel(QPainter& p, const QRectF& r, const QString& text, const QColor& swatch,
+                      const PVChartStyle& style)
+{
+    const QFont font = pvFont(PVFontToken::microCaption);
+    const QFontMetricsF fm(font);
+    const double h = r.height();
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
@@ -463,6 +473,9 @@ void paintDirectLabel(QPainter& p, const QPointF& at, double symbolRadius, const
     p.drawText(QPointF(r.left() + 16, r.center().y() + (fm.ascent() - fm.descent()) / 2), text);
     p.restore();
 }
+
+bool drawable(const PVPointMark& pm) { return std::isfinite(pm.point.x()) && std::isfinite(pm.point.y()); }
+double symbolRadius(const PVPointMark& pm) { return std::sqrt(std::max(0.0, pm.symbolSize)) / 2.0; }
 
 void paintEmpty(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, const PVChartStyle& style)
 {
@@ -546,6 +559,65 @@ void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& spec
 }
 
 } // namespace
+
+QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout)
+{
+    const std::vector<double>& values = layout.xTicks.values;
+    const double step = layout.xTicks.step;
+    QStringList labels;
+    const bool time = spec.x.format == PVAxisFormat::timeOfDay || spec.x.format == PVAxisFormat::date;
+    if (!time || spec.x.formatter) {
+        for (double v : values)
+            labels << axisLabel(spec.x, spec, v, step);
+        return labels;
+    }
+    // The label shows as much of the time as its step needs: ticks under a minute apart carry
+    // their seconds, a day or more apart their day. When the times still repeat (ticks hours apart
+    // over more than a day), each label names its day as well.
+    if (step >= 86400) {
+        for (double v : values)
+            labels << dayLabel(v, spec.locale);
+        return labels;
+    }
+    const QString format = step < 60 ? crosshairTimeFormat(spec.locale)
+                                     : withoutSeconds(spec.locale.timeFormat(QLocale::ShortFormat));
+    for (double v : values)
+        labels << spec.locale.toString(localTime(v).time(), format);
+    if (QSet<QString>(labels.begin(), labels.end()).size() < labels.size())
+        for (qsizetype i = 0; i < labels.size(); ++i)
+            labels[i] = dayLabel(values[static_cast<std::size_t>(i)], spec.locale) + QLatin1Char(' ') + labels[i];
+    return labels;
+}
+
+std::vector<QRectF> directLabelRects(const PVChartSpec& spec, const PVChartLayout& layout)
+{
+    std::vector<QRectF> rects;
+    const QRectF& bounds = layout.bounds;
+    auto fits = [&](const QRectF& r) {
+        return bounds.contains(r)
+               && std::none_of(rects.begin(), rects.end(), [&](const QRectF& placed) { return placed.intersects(r); });
+    };
+    for (const PVPointMark& pm : spec.points) {
+        if (!pm.directLabel || !drawable(pm))
+            continue;
+        const QRectF wanted = directLabelRect(layout.map(pm.point), symbolRadius(pm), *pm.directLabel, layout.plot, bounds);
+        // A label that would cover an earlier one (lines meeting at their newest points) moves
+        // down or up by whole label heights, the nearest free place first.
+        QRectF chosen = wanted;
+        const double pitch = wanted.height() + 2;
+        const int reach = static_cast<int>(bounds.height() / pitch) + 1;
+        for (int k = 0; k <= reach && !fits(chosen); ++k) {
+            const QRectF down = wanted.translated(0, k * pitch);
+            const QRectF up = wanted.translated(0, -k * pitch);
+            if (fits(down))
+                chosen = down;
+            else if (fits(up))
+                chosen = up;
+        }
+        rects.push_back(chosen);
+    }
+    return rects;
+}
 
 void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, const PVChartStyle& style,
                 const PVCrosshairState* crosshair)
@@ -643,17 +715,19 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
         p.drawText(QPointF(L.plot.left() + 4, L.py(r.y) - QFontMetricsF(font).descent() - 2), r.annotation);
     }
     for (const PVPointMark& pm : spec.points) {
-        if (!std::isfinite(pm.point.x()) || !std::isfinite(pm.point.y()))
+        if (!drawable(pm))
             continue;
-        const QPointF at = L.map(pm.point);
-        const double radius = std::sqrt(std::max(0.0, pm.symbolSize)) / 2.0;
-        const QColor c = style.ctx.color(pm.color);
+        const double radius = symbolRadius(pm);
         p.setPen(Qt::NoPen);
-        p.setBrush(c);
-        p.drawEllipse(at, radius, radius);
-        if (pm.directLabel)
-            paintDirectLabel(p, at, radius, *pm.directLabel, c, style, L.plot, bounds);
+        p.setBrush(style.ctx.color(pm.color));
+        p.drawEllipse(L.map(pm.point), radius, radius);
     }
+    // The labels go over every symbol.
+    const std::vector<QRectF> labelRects = directLabelRects(spec, L);
+    std::size_t labelIndex = 0;
+    for (const PVPointMark& pm : spec.points)
+        if (pm.directLabel && drawable(pm))
+            paintDirectLabel(p, labelRects[labelIndex++], *pm.directLabel, style.ctx.color(pm.color), style);
 
     // Axes.
     p.setFont(style.labelFont);
@@ -678,8 +752,10 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
     }
     if (spec.x.labels) {
         double lastRight = -std::numeric_limits<double>::infinity();
-        for (double v : L.xTicks.values) {
-            const QString text = axisLabel(spec.x, spec, v, L.xTicks.step);
+        const QStringList texts = xTickLabels(spec, L);
+        for (std::size_t i = 0; i < L.xTicks.values.size(); ++i) {
+            const double v = L.xTicks.values[i];
+            const QString& text = texts[static_cast<qsizetype>(i)];
             const double w = fm.horizontalAdvance(text);
             double x = L.px(v) - w / 2;
             x = std::clamp(x, bounds.left(), bounds.right() - w);

@@ -198,6 +198,11 @@ struct PVCrosshairState {
 void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, const PVChartStyle& style,
                 const PVCrosshairState* crosshair = nullptr);
 
+// The x axis's tick labels in tick order, one per tick of the layout.
+QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout);
+// Where the direct labels of the point marks land, in the order of the marks that carry one.
+std::vector<QRectF> directLabelRects(const PVChartSpec& spec, const PVChartLayout& layout);
+
 // ---- The widget ---------------------------------------------------------------------------------
 
 class PVChartView : public QWidget {

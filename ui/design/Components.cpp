@@ -521,7 +521,9 @@ int PVAdviceCard::numberColumnWidthFor(int stepCount, const QFont& font)
 void PVAdviceCard::setAdvice(const QString& title, const QStringList& steps)
 {
     title_->setText(title);
-    rebuildSteps(steps);
+    // The screens pass the advice on every render; the same steps keep their rows.
+    if (steps != shownSteps_)
+        rebuildSteps(steps);
 }
 
 void PVAdviceCard::rebuildSteps(const QStringList& steps)
@@ -535,6 +537,7 @@ void PVAdviceCard::rebuildSteps(const QStringList& steps)
         }
         delete item;
     }
+    stepViews_.clear();
     numberWidth_ = numberColumnWidthFor(static_cast<int>(steps.size()), pvFont(PVFontToken::caption));
     for (int i = 0; i < steps.size(); ++i) {
         auto* row = new QHBoxLayout();
@@ -547,7 +550,14 @@ void PVAdviceCard::rebuildSteps(const QStringList& steps)
         row->addWidget(number, 0, Qt::AlignTop);
         row->addWidget(text, 1, Qt::AlignTop);
         steps_->addLayout(row);
+        // A layout shows the widgets it adopts into a shown card only on a later turn of the event
+        // loop, after it has laid the card out without them: shown now, they are there in the
+        // layout that follows this change and in the first paint.
+        number->show();
+        text->show();
+        stepViews_.push_back(text);
     }
+    shownSteps_ = steps;
     updateGeometry();
 }
 

@@ -225,6 +225,8 @@ public:
     // Width of the number column: 16, or wider when a number would not fit.
     int numberColumnWidth() const { return numberWidth_; }
     static int numberColumnWidthFor(int stepCount, const QFont& font);
+    // The text widget of each step, in order.
+    const std::vector<PVText*>& stepViews() const { return stepViews_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -233,6 +235,8 @@ private:
     void rebuildSteps(const QStringList& steps);
     PVText* title_;
     QVBoxLayout* steps_;
+    std::vector<PVText*> stepViews_;
+    QStringList shownSteps_;
     int numberWidth_ = 16;
 };
 

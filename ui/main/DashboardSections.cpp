@@ -423,6 +423,15 @@ void WifiSignalSection::setReadings(const std::vector<WifiSnapshot>& snapshots,
     const auto strength = signalStrengthSeries(used);
     const auto snr = signalToNoiseSeries(used);
     const bool empty = strength.empty() && snr.empty();
+    // Without any Wi-Fi reading the connection is wired (the culprit chain says so too): no amount
+    // of waiting fills the charts, so the empty panel says that instead of asking for patience.
+    PVChartSpec emptySpec;
+    if (snapshots.empty()) {
+        emptySpec.emptyTitle = L("Nincs használatban Wi-Fi");
+        emptySpec.emptyDetail = L("A gép kábelen csatlakozik, ezért nincs rajzolható Wi-Fi jel.");
+    }
+    empty_->setAccessibleName(emptySpec.emptyTitle.value_or(L("Még nincs elég mérés a rajzoláshoz.")));
+    empty_->setSpec(std::move(emptySpec));
     empty_->setVisible(empty);
     body_->setVisible(!empty);
     show(strength_, strength, PV::color::culprit::wifi);

@@ -2,6 +2,7 @@
 
 #include "ui/design/Depth.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -198,6 +199,77 @@ bool WindowRegistry::open(const QString& id)
     w->raise();
     w->activateWindow();
     return true;
+}
+
+// ---- Split view and wrapping row -----------------------------------------------------------------
+
+namespace {
+class SeamHandle : public QSplitterHandle {
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), PVPaintContext::forWidget(this).color(PV::color::line::hairline));
+    }
+};
+} // namespace
+
+QSplitterHandle* PVSeamSplitter::createHandle() { return new SeamHandle(orientation(), this); }
+
+PVWrappingRow::PVWrappingRow(int spacing, QWidget* parent)
+    : QWidget(parent)
+    , box_(new QBoxLayout(QBoxLayout::LeftToRight, this))
+{
+    box_->setContentsMargins(0, 0, 0, 0);
+    box_->setSpacing(spacing);
+}
+
+int PVWrappingRow::rowWidth() const
+{
+    int width = 0;
+    int shown = 0;
+    for (int i = 0; i < box_->count(); ++i)
+        if (QWidget* w = box_->itemAt(i)->widget(); w != nullptr && !w->isHidden()) {
+            width += w->sizeHint().width();
+            ++shown;
+        }
+    return width + std::max(0, shown - 1) * box_->spacing();
+}
+
+QSize PVWrappingRow::minimumSizeHint() const
+{
+    int width = 0;
+    int height = 0;
+    for (int i = 0; i < box_->count(); ++i)
+        if (QWidget* w = box_->itemAt(i)->widget(); w != nullptr && !w->isHidden()) {
+            width = std::max(width, w->sizeHint().width());
+            height = std::max(height, w->sizeHint().height());
+        }
+    return {width, height};
+}
+
+void PVWrappingRow::rearrange()
+{
+    const auto direction = width() >= rowWidth() ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (box_->direction() != direction)
+        box_->setDirection(direction);
+}
+
+void PVWrappingRow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    rearrange();
+}
+
+bool PVWrappingRow::event(QEvent* event)
+{
+    // The controls changed (a new title, the other state shown): the row may stack or fit again.
+    if (event->type() == QEvent::LayoutRequest)
+        rearrange();
+    return QWidget::event(event);
 }
 
 } // namespace pv

@@ -6,7 +6,9 @@
 #include "ui/design/Symbols.h"
 #include "ui/design/Text.h"
 
+#include <QBoxLayout>
 #include <QObject>
+#include <QSplitter>
 #include <QPointer>
 #include <QWidget>
 
@@ -14,6 +16,38 @@
 #include <map>
 
 namespace pv {
+
+// A split view whose seams are hairlines in the token colour, over the canvas that lies under the
+// whole split view.
+class PVSeamSplitter : public QSplitter {
+    Q_OBJECT
+public:
+    using QSplitter::QSplitter;
+
+protected:
+    QSplitterHandle* createHandle() override;
+};
+
+// A row of controls that stacks them when its width does not hold them side by side (large text in
+// a narrow sidebar), so that none of them is squeezed and its text cut.
+class PVWrappingRow : public QWidget {
+    Q_OBJECT
+public:
+    PVWrappingRow(int spacing, QWidget* parent = nullptr);
+    QBoxLayout* box() const { return box_; }
+    // The side-by-side width: every shown widget at its preferred width.
+    int rowWidth() const;
+    // Stacked, the row needs only its widest control.
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void rearrange();
+    QBoxLayout* box_;
+};
 
 // A 1-px line in the hairline colour, resolved at paint time.
 class PVDivider : public QWidget {

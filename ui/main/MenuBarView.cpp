@@ -232,9 +232,34 @@ void PolvarineMenuBarView::refresh()
         item->setEnabled(canExport);
     revealAction_->setEnabled(s.hasExportResult && actions::canRevealLatestExport(model_));
     exportButton_->setEnabled(canExport || revealAction_->isEnabled());
-    // As a window of its own the panel keeps its width and takes the height its content needs.
-    if (isWindow())
+    layOutForContent();
+}
+
+void PolvarineMenuBarView::layOutForContent()
+{
+    // A nested layout hears of a change in its widgets at once, but passes it on to the layout
+    // around it only on a later turn of the event loop, one level per turn: a panel sized right
+    // after a change would take the height of its previous content. Deepest first, every layout is
+    // brought up to date now.
+    const auto widgets = findChildren<QWidget*>();
+    for (auto it = widgets.rbegin(); it != widgets.rend(); ++it) {
+        if (QLayout* l = (*it)->layout()) {
+            l->invalidate();
+            l->activate();
+        }
+    }
+    layout()->invalidate();
+    layout()->activate();
+    // The panel keeps its width and takes the height its content needs, as a window of its own or
+    // as the only content of one (the tray's popup).
+    QWidget* host = window();
+    if (host == this) {
         resize(sizeHint());
+    } else if (QLayout* around = host->layout(); around != nullptr && around->count() == 1 && around->indexOf(this) == 0) {
+        around->invalidate();
+        around->activate();
+        host->resize(host->sizeHint());
+    }
 }
 
 QSize PolvarineMenuBarView::sizeHint() const
@@ -254,7 +279,10 @@ void PolvarineMenuBarView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const PVPaintContext ctx = PVPaintContext::forWidget(this);
-    p.fillRect(rect(), ctx.color(PV::color::surface::overlay));
+    // A raised surface: the overlay fill with the card's 1-pt border, so that the panel keeps an
+    // edge of its own over a window of the same colours.
+    pvPaintOutlinedRoundedRect(p, QRectF(rect()), 0, ctx.color(PV::color::surface::overlay),
+                               ctx.color(PV::color::line::border), 1.0);
     pvPaintDecorations(this, p);
 }
 

@@ -48,6 +48,10 @@ public:
     const std::vector<QShortcut*>& shortcuts() const { return shortcuts_; }
     QSize sizeHint() const override;
 
+    // Lays the panel out for its current content at once and sizes it (or the window it fills)
+    // to it. refresh() ends with it; the shell calls it again before it shows the panel.
+    void layOutForContent();
+
 public Q_SLOTS:
     void refresh();
 

@@ -4,6 +4,7 @@
 
 #include <QPalette>
 #include <QPointer>
+#include <QToolTip>
 #include <QWidget>
 
 namespace pv {
@@ -49,12 +50,16 @@ QPalette tokenPalette(PVAppearance a)
 void followTokenPalette(QWidget* root)
 {
     // Menus and dialogs are windows of their own: let the palette reach them too.
+    // Tooltips are windows of the application, not of the root: they share one palette.
     root->setAttribute(Qt::WA_WindowPropagation);
     root->setPalette(tokenPalette(PVTheme::instance().appearance()));
+    QToolTip::setPalette(root->palette());
     QPointer<QWidget> guard(root);
     QObject::connect(&PVTheme::instance(), &PVTheme::changed, root, [guard] {
-        if (guard)
-            guard->setPalette(tokenPalette(PVTheme::instance().appearance()));
+        if (!guard)
+            return;
+        guard->setPalette(tokenPalette(PVTheme::instance().appearance()));
+        QToolTip::setPalette(guard->palette());
     });
 }
 

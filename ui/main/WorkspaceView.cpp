@@ -113,7 +113,7 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     followTokenPalette(this);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    splitter_ = new QSplitter(Qt::Horizontal, this);
+    splitter_ = new PVSeamSplitter(Qt::Horizontal, this);
     splitter_->setChildrenCollapsible(false);
     splitter_->setHandleWidth(1);
     outer->addWidget(splitter_);
@@ -147,10 +147,10 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     statusStack->setContentsMargins(inset, inset, inset, inset);
     statusStack->setSpacing(px(PV::space::xs));
     statusStack->addWidget(new PVDivider(status));
-    auto* statusRow = new QHBoxLayout();
-    statusRow->setSpacing(px(PV::space::xs));
-    liveRow_ = new PVLiveIndicator(statusMark(PVStatus::good), L("Rögzítés fut"), status);
-    pausedRow_ = new QWidget(status);
+    auto* statusRowBox = new PVWrappingRow(px(PV::space::xs), status);
+    QBoxLayout* statusRow = statusRowBox->box();
+    liveRow_ = new PVLiveIndicator(statusMark(PVStatus::good), L("Rögzítés fut"), statusRowBox);
+    pausedRow_ = new QWidget(statusRowBox);
     auto* paused = new QHBoxLayout(pausedRow_);
     paused->setContentsMargins(0, 0, 0, 0);
     paused->setSpacing(px(PV::space::xs));
@@ -159,14 +159,14 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     auto* pausedText = new PVText(L("Szünetel"), PVFontToken::caption, PV::color::ink::secondary, pausedRow_);
     pausedText->setWrapping(false);
     paused->addWidget(pausedText, 0, Qt::AlignVCenter);
-    statusRow->addWidget(liveRow_, 0, Qt::AlignVCenter);
-    statusRow->addWidget(pausedRow_, 0, Qt::AlignVCenter);
+    statusRow->addWidget(liveRow_, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    statusRow->addWidget(pausedRow_, 0, Qt::AlignLeft | Qt::AlignVCenter);
     statusRow->addStretch(1);
-    recordingButton_ = new QPushButton(status);
+    recordingButton_ = new QPushButton(statusRowBox);
     recordingButton_->setFont(pvFont(PVFontToken::caption));
     connect(recordingButton_, &QPushButton::clicked, this, [this] { actions::toggleMonitoring(model_); });
-    statusRow->addWidget(recordingButton_, 0, Qt::AlignVCenter);
-    statusStack->addLayout(statusRow);
+    statusRow->addWidget(recordingButton_, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    statusStack->addWidget(statusRowBox);
     sidebarLayout->addWidget(status);
 
     // Detail column: the toolbar of the screen shown, then the screen.
