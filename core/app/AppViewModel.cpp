@@ -1,6 +1,7 @@
 #include "core/app/AppViewModel.h"
 
 #include "core/app/ErrorText.h"
+#include "core/app/HistoryViewModel.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/store/SQLiteStore.h"
@@ -152,6 +153,11 @@ AppViewModel::~AppViewModel()
     removeSleepWakeObservers();
     if (isMonitoring_ && pathMonitor_)
         pathMonitor_->cancel();
+}
+
+std::shared_ptr<HistoryViewModel> AppViewModel::makeHistoryViewModel() const
+{
+    return HistoryViewModel::create(store_);
 }
 
 QString AppViewModel::appVersion()

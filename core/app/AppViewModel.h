@@ -34,6 +34,7 @@
 
 namespace pv {
 
+class HistoryViewModel;
 class SQLiteStore;
 
 class AppViewModel : public QObject {
@@ -129,6 +130,8 @@ public:
     PreferencesStore& preferences() const { return *preferences_; }
     UpdateChecker& updateChecker() const { return *updateChecker_; }
     const AttributionEngine& attributionEngine() const { return attributionEngine_; }
+    // A new history model on the store; it loads nothing until reloaded.
+    std::shared_ptr<HistoryViewModel> makeHistoryViewModel() const;
 
     // --- diagnostic journal and quality sessions ----------------------------------------------------
     // Appends the event (newest 180 kept) and saves it in the background; a failed save is dropped.
