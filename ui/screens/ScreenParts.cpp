@@ -3,6 +3,7 @@
 #include "ui/main/TokenPalette.h"
 
 #include <QHBoxLayout>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -118,6 +119,25 @@ void PVSegmentedPicker::keyPressEvent(QKeyEvent* event)
         QWidget::keyPressEvent(event);
 }
 
+bool isKeyboardFocus(Qt::FocusReason reason)
+{
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+void PVSegmentedPicker::focusInEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = isKeyboardFocus(event->reason());
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PVSegmentedPicker::focusOutEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = false;
+    QWidget::focusOutEvent(event);
+    update();
+}
+
 void PVSegmentedPicker::paintEvent(QPaintEvent*)
 {
     const PVPaintContext ctx = PVPaintContext::forWidget(this);
@@ -141,7 +161,7 @@ void PVSegmentedPicker::paintEvent(QPaintEvent*)
         p.setPen(ctx.color(selected ? PV::color::ink::primary : PV::color::ink::secondary));
         p.drawText(r, Qt::AlignCenter, titles_[i]);
     }
-    if (hasFocus()) {
+    if (hasFocus() && keyboardFocus_) {
         p.setPen(QPen(ctx.color(PV::color::focus::ring()), 2));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
@@ -158,24 +178,36 @@ PVSwitch::PVSwitch(QWidget* parent) : QAbstractButton(parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+void PVSwitch::focusInEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = isKeyboardFocus(event->reason());
+    QAbstractButton::focusInEvent(event);
+}
+
+void PVSwitch::focusOutEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = false;
+    QAbstractButton::focusOutEvent(event);
+}
+
 void PVSwitch::paintEvent(QPaintEvent*)
 {
     const PVPaintContext ctx = PVPaintContext::forWidget(this);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    if (!isEnabled())
+        p.setOpacity(0.45);
     const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
     const double radius = track.height() / 2;
-    QColor fill = isChecked() ? ctx.color(PVColor::accent()) : ctx.color(PV::color::line::strong);
-    if (!isEnabled())
-        fill = ctx.color(PV::color::ink::disabled);
+    const QColor fill = isChecked() ? ctx.color(PVColor::accent()) : ctx.color(PV::color::line::strong);
     p.setPen(Qt::NoPen);
     p.setBrush(fill);
     p.drawRoundedRect(track, radius, radius);
     const double knob = track.height() - 4;
     const double x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
-    p.setBrush(isEnabled() ? QColor(Qt::white) : ctx.color(PV::color::surface::card));
+    p.setBrush(QColor(Qt::white));
     p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-    if (hasFocus()) {
+    if (hasFocus() && keyboardFocus_) {
         p.setPen(QPen(ctx.color(PV::color::focus::halo()), 2));
         p.setBrush(Qt::NoBrush);
         p.drawRoundedRect(track, radius, radius);
@@ -214,6 +246,23 @@ QAbstractButton* makeSmallButton(const QString& title, QWidget* parent)
     button->setFont(f);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
+}
+
+void makeProminent(QAbstractButton* button)
+{
+    auto restyle = [button] {
+        const PVPaintContext ctx = PVPaintContext::forWidget(button);
+        const QString sheet =
+            QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
+                           " padding: 5px 16px; font-weight: 600; }"
+                           "QPushButton:pressed { background: %3; }")
+                .arg(ctx.color(PVColor::accent()).name(), ctx.color(PV::color::interactive::accentInk).name(),
+                     ctx.color(PVColor::accent()).darker(115).name());
+        if (button->styleSheet() != sheet)
+            button->setStyleSheet(sheet);
+    };
+    restyle();
+    QObject::connect(&PVTheme::instance(), &PVTheme::changed, button, restyle);
 }
 
 } // namespace pv

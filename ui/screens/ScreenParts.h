@@ -55,9 +55,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void pick(int index);
+    bool keyboardFocus_ = false;
     QStringList titles_;
     int maximumWidth_;
     int current_ = 0;
@@ -73,6 +76,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    bool keyboardFocus_ = false;
 };
 
 // A title above a wrapping note (spacing 2), beside an optional trailing control.
@@ -91,5 +99,9 @@ private:
 
 // A small bordered push button.
 QAbstractButton* makeSmallButton(const QString& title, QWidget* parent);
+// Fills a push button with the accent (the prominent form), again whenever the appearance changes.
+void makeProminent(QAbstractButton* button);
+// Focus that came from the keyboard, which alone draws a focus ring.
+bool isKeyboardFocus(Qt::FocusReason reason);
 
 } // namespace pv

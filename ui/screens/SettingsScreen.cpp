@@ -166,9 +166,11 @@ QWidget* SettingsScreen::makeRetentionCard()
         row->addWidget(reveal_, 0, Qt::AlignTop);
     }
     rows->addWidget(databaseRow);
-    rows->addWidget(new PVText(L("Minden mérés ezen a gépen marad. Nincs fiók, nincs felhő, nincs telemetria. Az "
-                                 "egyetlen kimenő kérés, ami nem mérés, a fenti frissítéskeresés — az is csak egy "
-                                 "statikus fájlt tölt le, és semmit nem küld rólad."),
+    // Without an update feed there is no update check to speak of.
+    rows->addWidget(new PVText(feed_ ? L("Minden mérés ezen a gépen marad. Nincs fiók, nincs felhő, nincs telemetria. "
+                                         "Az egyetlen kimenő kérés, ami nem mérés, a fenti frissítéskeresés — az is "
+                                         "csak egy statikus fájlt tölt le, és semmit nem küld rólad.")
+                                     : L("Minden mérés ezen a gépen marad. Nincs fiók, nincs felhő, nincs telemetria."),
                                PVFontToken::caption, PV::color::ink::tertiary, body));
     card->addContent(body);
     return card;

@@ -179,6 +179,7 @@ WelcomeScreen::WelcomeScreen(AppViewModel& viewModel, std::function<void()> onFi
     primary_ = new QPushButton(this);
     primary_->setDefault(true);
     primary_->setAutoDefault(true);
+    makeProminent(primary_);
     connect(primary_, &QPushButton::clicked, this, &WelcomeScreen::advance);
     nav->addWidget(primary_);
     outer->addLayout(nav);
