@@ -140,18 +140,6 @@ UpdateChecker::Feed UpdateChecker::Feed::decode(const QByteArray& body)
     return feed;
 }
 
-std::optional<QUrl> configuredUpdateFeedUrl()
-{
-    const QByteArray overridden = qgetenv("POLVARINE_UPDATE_FEED");
-    if (!overridden.isEmpty())
-        return QUrl(QString::fromUtf8(overridden));
-#ifdef POLVARINE_UPDATE_FEED_URL
-    return QUrl(QStringLiteral(POLVARINE_UPDATE_FEED_URL));
-#else
-    return std::nullopt;
-#endif
-}
-
 QUrl UpdateChecker::feedURL()
 {
     static const QUrl url = [] {

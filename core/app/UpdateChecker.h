@@ -19,10 +19,6 @@ struct AvailableUpdate {
     bool operator==(const AvailableUpdate&) const = default;
 };
 
-// The update feed this program checks: POLVARINE_UPDATE_FEED when set, else the one given at build
-// time; none when neither is configured.
-std::optional<QUrl> configuredUpdateFeedUrl();
-
 class UpdateChecker : public rt::BlockingActor {
 public:
     struct Feed {
