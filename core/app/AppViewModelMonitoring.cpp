@@ -8,6 +8,7 @@
 #include "core/app/IncidentEvidence.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
+#include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
 #include <algorithm>
@@ -667,7 +668,7 @@ void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution
 void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at, Timestamp start)
 {
     Incident incident;
-    incident.id = QUuid::createUuid();
+    incident.id = newRecordId();
     if (a.isOutage) {
         preferences_->notifyOutageBegan(at, a.location);
         outageNotifiedIncident_ = incident.id;
@@ -720,7 +721,7 @@ void AppViewModel::addMarker(WorkflowPreset preset)
 {
     const QString note = markerNote_.trimmed().isEmpty() ? noteTemplate(preset) : markerNote_;
     setMarkerNote(QString());
-    ManualMarker marker{QUuid::createUuid(), now(), rawValue(preset), note};
+    ManualMarker marker{newRecordId(), now(), rawValue(preset), note};
     markers_.push_back(marker);
     trimToNewest(markers_, maximumMarkers);
     Q_EMIT markersChanged();
