@@ -55,74 +55,82 @@ std::optional<double> historyMedian(std::vector<double> values)
     return *middle;
 }
 
-std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& samples,
-                                        const std::vector<SampleRollup>& rollups, Timestamp start, Timestamp end)
+HistorySlices::HistorySlices(Timestamp start, Timestamp end) : start_(start), empty_(!(end - start > 0))
 {
-    const double total = end - start;
-    if (!(total > 0))
-        return {};
-    const double width = total / kHistorySliceCount;
-    struct Slice {
-        std::vector<double> router, provider, rollupRouter, rollupProvider;
-        long long providerProbes = 0, providerFailures = 0, rollupProbes = 0, rollupFailures = 0;
-    };
-    std::vector<Slice> slices(kHistorySliceCount);
+    if (!empty_) {
+        width_ = (end - start) / kHistorySliceCount;
+        slices_.resize(kHistorySliceCount);
+    }
+}
+
+HistorySlices::Slice* HistorySlices::sliceOf(Timestamp t)
+{
     // Negative offsets are ignored; an item at or after the end falls into the last slice.
-    auto sliceOf = [&](Timestamp t) -> Slice* {
-        const double offset = t - start;
-        if (offset < 0 || std::isnan(offset))
-            return nullptr;
-        const double index = std::floor(offset / width);
-        return &slices[static_cast<std::size_t>(std::min<double>(index, kHistorySliceCount - 1))];
-    };
+    const double offset = t - start_;
+    if (empty_ || offset < 0 || std::isnan(offset))
+        return nullptr;
+    const double index = std::min<double>(std::floor(offset / width_), kHistorySliceCount - 1);
+    return &slices_[static_cast<std::size_t>(index)];
+}
 
-    for (const NetworkSample& s : samples) {
-        Slice* slice = sliceOf(s.timestamp);
-        if (!slice)
-            continue;
-        const bool answered = s.latencyMilliseconds && s.success;
-        switch (s.target.kind) {
-        case ProbeKind::gateway:
-            if (answered)
-                slice->router.push_back(*s.latencyMilliseconds);
-            break;
-        case ProbeKind::publicIP:
-            ++slice->providerProbes;
-            if (answered)
-                slice->provider.push_back(*s.latencyMilliseconds);
-            else
-                ++slice->providerFailures;
-            break;
-        case ProbeKind::dns:
-        case ProbeKind::http: break;
-        }
+void HistorySlices::addSample(Timestamp t, ProbeKind kind, const std::optional<double>& latencyMilliseconds,
+                              bool success)
+{
+    ++sampleCount_;
+    Slice* slice = sliceOf(t);
+    if (!slice)
+        return;
+    const bool answered = latencyMilliseconds && success;
+    switch (kind) {
+    case ProbeKind::gateway:
+        // A failed router sample counts nowhere.
+        if (answered)
+            slice->router.push_back(*latencyMilliseconds);
+        break;
+    case ProbeKind::publicIP:
+        ++slice->providerProbes;
+        if (answered)
+            slice->provider.push_back(*latencyMilliseconds);
+        else
+            ++slice->providerFailures;
+        break;
+    case ProbeKind::dns:
+    case ProbeKind::http: break;
     }
-    for (const SampleRollup& r : rollups) {
-        Slice* slice = sliceOf(r.bucketStart);
-        if (!slice)
-            continue;
-        switch (r.targetKind) {
-        case ProbeKind::publicIP:
-            slice->rollupProbes += r.sampleCount;
-            slice->rollupFailures += r.sampleCount - r.successCount;
-            if (r.p50Milliseconds)
-                slice->rollupProvider.push_back(*r.p50Milliseconds);
-            break;
-        case ProbeKind::gateway:
-            if (r.p50Milliseconds)
-                slice->rollupRouter.push_back(*r.p50Milliseconds);
-            break;
-        case ProbeKind::dns:
-        case ProbeKind::http: break;
-        }
-    }
+}
 
+void HistorySlices::addRollup(const SampleRollup& r)
+{
+    sampleCount_ += r.sampleCount;
+    Slice* slice = sliceOf(r.bucketStart);
+    if (!slice)
+        return;
+    switch (r.targetKind) {
+    case ProbeKind::publicIP:
+        slice->rollupProbes += r.sampleCount;
+        slice->rollupFailures += r.sampleCount - r.successCount;
+        if (r.p50Milliseconds)
+            slice->rollupProvider.push_back(*r.p50Milliseconds);
+        break;
+    case ProbeKind::gateway:
+        if (r.p50Milliseconds)
+            slice->rollupRouter.push_back(*r.p50Milliseconds);
+        break;
+    case ProbeKind::dns:
+    case ProbeKind::http: break;
+    }
+}
+
+std::vector<HistoryBucket> HistorySlices::takeBuckets()
+{
     std::vector<HistoryBucket> buckets;
+    if (empty_)
+        return buckets;
     buckets.reserve(kHistorySliceCount);
     for (int i = 0; i < kHistorySliceCount; ++i) {
-        Slice& s = slices[static_cast<std::size_t>(i)];
+        Slice s = std::move(slices_[static_cast<std::size_t>(i)]);
         HistoryBucket b;
-        b.start = start + width * i;
+        b.start = start_ + width_ * i;
         if (s.providerProbes > 0 || !s.router.empty()) {
             b.medianGatewayMs = historyMedian(std::move(s.router));
             b.medianProviderMs = historyMedian(std::move(s.provider));
@@ -138,22 +146,38 @@ std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& sample
         }
         buckets.push_back(std::move(b));
     }
+    slices_.assign(kHistorySliceCount, Slice{});
     return buckets;
 }
 
-HistorySummary makeHistorySummary(HistoryRange range, const HistoryReadings& readings, Timestamp start, Timestamp end)
+std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& samples,
+                                        const std::vector<SampleRollup>& rollups, Timestamp start, Timestamp end)
 {
+    HistorySlices slices(start, end);
+    for (const NetworkSample& s : samples)
+        slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
+    for (const SampleRollup& r : rollups)
+        slices.addRollup(r);
+    return slices.takeBuckets();
+}
+
+HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, Timestamp start, Timestamp end)
+{
+    HistorySlices own(start, end);
+    HistorySlices& slices = readings.folded ? *readings.folded : own;
+    for (const NetworkSample& s : readings.samples)
+        slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
+    for (const SampleRollup& r : readings.rollups)
+        slices.addRollup(r);
     HistorySummary summary;
     summary.range = range;
-    summary.buckets = buildBuckets(readings.samples, readings.rollups, start, end);
+    summary.buckets = slices.takeBuckets();
     const auto covered = std::count_if(summary.buckets.begin(), summary.buckets.end(),
                                        [](const HistoryBucket& b) { return !b.isGap(); });
     summary.coverageRatio =
         summary.buckets.empty() ? 0.0 : static_cast<double>(covered) / static_cast<double>(summary.buckets.size());
-    summary.sampleCount = static_cast<long long>(readings.samples.size());
-    for (const SampleRollup& r : readings.rollups)
-        summary.sampleCount += r.sampleCount;
-    summary.incidents = readings.incidents;
+    summary.sampleCount = slices.sampleCount();
+    summary.incidents = std::move(readings.incidents);
     return summary;
 }
 
@@ -171,19 +195,24 @@ asio::thread_pool& foldingThread()
 
 rt::awaitable<HistorySummary> fold(HistoryRange range, HistoryReadings readings, Timestamp start, Timestamp end)
 {
-    HistorySummary summary = makeHistorySummary(range, readings, start, end);
-    readings = {};
-    co_return summary;
+    co_return makeHistorySummary(range, std::move(readings), start, end);
 }
 
 rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store, HistoryRange range, Timestamp start,
                                              Timestamp end)
 {
     HistoryReadings readings;
-    readings.samples = co_await store->samples(start, end);
+    // Folded on the store's thread as the rows arrive: a month is millions of rows.
+    auto folded = std::make_shared<HistorySlices>(start, end);
+    // Named first: GCC 12 destroys a lambda written inside a co_await expression twice.
+    std::function<void(const SamplePoint&)> visit = [folded](const SamplePoint& p) {
+        folded->addSample(p.timestamp, p.kind, p.latencyMilliseconds, p.success);
+    };
+    co_await store->visitSamples(start, end, std::move(visit));
+    readings.folded = std::move(folded);
     readings.incidents = co_await store->incidents(start, end);
     readings.rollups = co_await store->rollups(rollupBucketSeconds(range), start, end);
-    co_return readings;
+    co_return std::move(readings);
 }
 
 } // namespace

@@ -57,11 +57,38 @@ struct HistorySummary {
     bool containsAggregatedBuckets() const;
 };
 
-// What one load reads from the store, in its reading order.
+// The fold of raw samples and roll-ups into the 96 slices of [start, end], one item at a time, so
+// that a month of samples never has to be held as records.
+class HistorySlices {
+public:
+    HistorySlices(Timestamp start, Timestamp end);
+    void addSample(Timestamp t, ProbeKind kind, const std::optional<double>& latencyMilliseconds, bool success);
+    void addRollup(const SampleRollup& rollup);
+    // Every raw sample added (every kind and outcome) and every roll-up's own sample count.
+    long long sampleCount() const { return sampleCount_; }
+    // The slices: raw data wins slice by slice, roll-ups fill the rest. Empties the fold.
+    std::vector<HistoryBucket> takeBuckets();
+
+private:
+    struct Slice {
+        std::vector<double> router, provider, rollupRouter, rollupProvider;
+        long long providerProbes = 0, providerFailures = 0, rollupProbes = 0, rollupFailures = 0;
+    };
+    Slice* sliceOf(Timestamp t);
+    Timestamp start_;
+    double width_ = 0;
+    bool empty_;
+    long long sampleCount_ = 0;
+    std::vector<Slice> slices_;
+};
+
+// What one load reads from the store, in its reading order. A reader may fold the raw samples
+// into `folded` as it reads them instead of listing them.
 struct HistoryReadings {
     std::vector<NetworkSample> samples;
     std::vector<Incident> incidents;
     std::vector<SampleRollup> rollups;
+    std::shared_ptr<HistorySlices> folded;
 };
 
 // The element at count / 2 of the sorted values (the upper middle); absent for none.
@@ -69,7 +96,7 @@ std::optional<double> historyMedian(std::vector<double> values);
 // The slices of [start, end]: raw data wins slice by slice, roll-ups fill the rest.
 std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& samples,
                                         const std::vector<SampleRollup>& rollups, Timestamp start, Timestamp end);
-HistorySummary makeHistorySummary(HistoryRange range, const HistoryReadings& readings, Timestamp start, Timestamp end);
+HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, Timestamp start, Timestamp end);
 
 class HistoryViewModel : public QObject, public std::enable_shared_from_this<HistoryViewModel> {
     Q_OBJECT
