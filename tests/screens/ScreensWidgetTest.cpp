@@ -451,6 +451,8 @@ TEST_F(ScreensTest, HistoryShowsLoadingThenCardsOrNoData)
     ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() == 2; }));
     settle();
     // 35 incidents in the summary, 30 rows with their dividers.
+    EXPECT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() >= 30; }));
+    settle();
     EXPECT_EQ(screen.contentWidget()->findChildren<PVDivider*>().size(), 30);
     EXPECT_TRUE(model->summary()->containsAggregatedBuckets());
     expectNoTextCut(&screen, "history week");
@@ -490,6 +492,8 @@ TEST_F(ScreensTest, Screenshots)
             screen.resize(1100, 900);
             screen.show();
             ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 1 && !model->isLoading(); }));
+            const auto rows = static_cast<qsizetype>(std::min<std::size_t>(30, model->summary()->incidents.size()));
+            ASSERT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() == rows; }));
             settle();
             save(screen.widget(), QString::fromLatin1(shot.name) + QLatin1Char('-') + tag);
             expectNoTextCut(screen.widget(), shot.name);

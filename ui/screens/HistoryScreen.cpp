@@ -78,21 +78,82 @@ void HistoryScreen::showEvent(QShowEvent* event)
         model_->reload();
 }
 
-void HistoryScreen::refresh()
+void HistoryScreen::buildCards()
 {
-    content_ = history::contentFor(model_->isLoading(), model_->summary().has_value());
-    if (body_) {
-        stack()->removeWidget(body_);
-        delete body_;
-        chart_ = nullptr;
-    }
     body_ = new QWidget(column());
-    auto* cards = new QVBoxLayout(body_);
+    auto* bodyStack = new QVBoxLayout(body_);
+    bodyStack->setContentsMargins(0, 0, 0, 0);
+    bodyStack->setSpacing(0);
+    cards_ = new QWidget(body_);
+    auto* cards = new QVBoxLayout(cards_);
     cards->setContentsMargins(0, 0, 0, 0);
     cards->setSpacing(kColumnSpacing);
-    switch (content_) {
-    case history::Content::loading:
-    case history::Content::noData: {
+    bodyStack->addWidget(cards_);
+
+    auto* coverage = new PVSectionCard(L("Lefedettség"),
+                                       L("Egy feljegyzés annyit ér, amennyire elszámol a saját hézagaival."), cards_);
+    auto* grid = new QWidget(coverage);
+    auto* row = new QHBoxLayout(grid);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    for (int i = 0; i < 3; ++i) {
+        auto* tile = new PVStatTile(PVStatTileData{}, grid);
+        tile->setMinimumWidth(200);
+        row->addWidget(tile, 1);
+        tiles_.push_back(tile);
+    }
+    coverage->addContent(grid);
+    cards->addWidget(coverage);
+
+    auto* latency = new PVSectionCard(
+        L("Válaszidő az időszak alatt"),
+        L("Minden pont egy időszelet középértéke. Ahol nincs vonal, ott nem is mértünk."), cards_);
+    noMeasurement_ = new PVText(L("Ebben az időszakban nem született mérés."), PVFontToken::body,
+                                PV::color::ink::tertiary, latency);
+    noMeasurement_->setMinimumHeight(160);
+    latency->addContent(noMeasurement_);
+    chart_ = new HistoryChartView(latency);
+    chart_->setFixedHeight(kChartHeight);
+    connect(chart_, &HistoryChartView::painted, this, &HistoryScreen::chartPainted);
+    latency->addContent(chart_);
+    legend_ = new ChartLegend({{L("a te routered"), PV::color::culprit::router},
+                               {L("a szolgáltatód"), PV::color::culprit::provider}},
+                              latency);
+    latency->addContent(legend_);
+    aggregatedNote_ = new PVSymbolTextRow(
+        "archivebox", 12, PV::color::ink::tertiary, 1,
+        L("Az egy hétnél régebbi szakaszokat összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de az "
+          "időszeletek jellemző értéke és a kiesések megmaradnak."),
+        PVFontToken::caption, PV::color::ink::tertiary, latency);
+    aggregatedNote_->setContentsMargins(0, 4, 0, 0);
+    latency->addContent(aggregatedNote_);
+    cards->addWidget(latency);
+
+    incidentCard_ = new PVSectionCard(L("Események"), std::nullopt, cards_);
+    noIncident_ = new QWidget(incidentCard_);
+    auto* empty = new QVBoxLayout(noIncident_);
+    empty->setContentsMargins(0, 12, 0, 12);
+    empty->setSpacing(4);
+    empty->addWidget(new PVText(L("Nem történt semmi ebben az időszakban."), PVFontToken::callout,
+                                PV::color::ink::primary, noIncident_));
+    empty->addWidget(new PVText(L("Ez a legjobb eredmény, amit egy ilyen lista adhat."), PVFontToken::caption,
+                                PV::color::ink::tertiary, noIncident_));
+    incidentCard_->addContent(noIncident_);
+    cards->addWidget(incidentCard_);
+    stack()->insertWidget(1, body_);
+}
+
+void HistoryScreen::refresh()
+{
+    if (!body_)
+        buildCards();
+    content_ = history::contentFor(model_->isLoading(), model_->summary().has_value());
+    if (placeholder_) {
+        delete placeholder_;
+        placeholder_ = nullptr;
+    }
+    if (content_ != history::Content::cards) {
+        cards_->hide();
         const bool loading = content_ == history::Content::loading;
         auto* placeholder =
             loading ? new PVPlaceholderScreen(L("Betöltés"), L("Az előzmények összeállítása folyamatban."),
@@ -102,106 +163,62 @@ void HistoryScreen::refresh()
                           L("Ebben az időszakban nem született mérés. Hagyd futni az appot, és térj vissza később."),
                           "archivebox", body_);
         placeholder->setFixedHeight(240);
-        cards->addWidget(placeholder);
-        break;
+        body_->layout()->addWidget(placeholder);
+        placeholder_ = placeholder;
+        return;
     }
-    case history::Content::cards: {
-        const HistorySummary& summary = *model_->summary();
-        cards->addWidget(makeCoverageCard(summary));
-        cards->addWidget(makeLatencyCard(summary));
-        cards->addWidget(makeIncidentCard(summary));
-        break;
-    }
-    }
-    stack()->insertWidget(1, body_);
+    const HistorySummary& summary = *model_->summary();
+    showCoverage(summary);
+    showLatency(summary);
+    showIncidents(summary);
+    cards_->show();
 }
 
 void HistoryScreen::refreshChartLabel()
 {
-    if (!chart_ || !model_->summary())
+    if (!model_->summary())
         return;
     const HistorySummary& summary = *model_->summary();
     pvChartAccessibility(chart_, history::chartLabel(model_->range()), history::chartSeries(summary),
                          history::chartNote(summary));
 }
 
-QWidget* HistoryScreen::makeCoverageCard(const HistorySummary& summary)
+void HistoryScreen::showCoverage(const HistorySummary& summary)
 {
-    auto* card = new PVSectionCard(L("Lefedettség"),
-                                   L("Egy feljegyzés annyit ér, amennyire elszámol a saját hézagaival."), body_);
-    auto* grid = new QWidget(card);
-    auto* row = new QHBoxLayout(grid);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(12);
-    for (const PVStatTileData& data : history::coverageTiles(summary)) {
-        auto* tile = new PVStatTile(data, grid);
-        tile->setMinimumWidth(200);
-        row->addWidget(tile, 1);
-    }
-    card->addContent(grid);
-    return card;
+    const auto data = history::coverageTiles(summary);
+    for (std::size_t i = 0; i < tiles_.size() && i < data.size(); ++i)
+        tiles_[i]->setData(data[i]);
 }
 
-QWidget* HistoryScreen::makeLatencyCard(const HistorySummary& summary)
+void HistoryScreen::showLatency(const HistorySummary& summary)
 {
-    auto* card = new PVSectionCard(
-        L("Válaszidő az időszak alatt"),
-        L("Minden pont egy időszelet középértéke. Ahol nincs vonal, ott nem is mértünk."), body_);
-    if (!history::hasMeasuredSlice(summary)) {
-        auto* none = new PVText(L("Ebben az időszakban nem született mérés."), PVFontToken::body,
-                                PV::color::ink::tertiary, card);
-        none->setMinimumHeight(160);
-        card->addContent(none);
-        return card;
-    }
-    chart_ = new HistoryChartView(card);
-    chart_->setFixedHeight(kChartHeight);
-    chart_->setSpec(history::chartSpec(summary, clock_()));
-    connect(chart_, &HistoryChartView::painted, this, &HistoryScreen::chartPainted);
+    const bool measured = history::hasMeasuredSlice(summary);
+    noMeasurement_->setVisible(!measured);
+    chart_->setVisible(measured);
+    legend_->setVisible(measured);
+    aggregatedNote_->setVisible(measured && summary.containsAggregatedBuckets());
+    chart_->setSpec(measured ? history::chartSpec(summary, clock_()) : PVChartSpec{});
     refreshChartLabel();
-    card->addContent(chart_);
-    card->addContent(new ChartLegend({{L("a te routered"), PV::color::culprit::router},
-                                      {L("a szolgáltatód"), PV::color::culprit::provider}},
-                                     card));
-    if (summary.containsAggregatedBuckets()) {
-        auto* note = new PVSymbolTextRow(
-            "archivebox", 12, PV::color::ink::tertiary, 1,
-            L("Az egy hétnél régebbi szakaszokat összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de az "
-              "időszeletek jellemző értéke és a kiesések megmaradnak."),
-            PVFontToken::caption, PV::color::ink::tertiary, card);
-        note->setContentsMargins(0, 4, 0, 0);
-        card->addContent(note);
-    }
-    return card;
 }
 
-QWidget* HistoryScreen::makeIncidentCard(const HistorySummary& summary)
+void HistoryScreen::showIncidents(const HistorySummary& summary)
 {
     const bool any = !summary.incidents.empty();
-    auto* card = new PVSectionCard(L("Események"), any ? std::optional<QString>(L("Legfrissebb elöl")) : std::nullopt,
-                                   body_);
-    if (!any) {
-        auto* empty = new QWidget(card);
-        auto* stack = new QVBoxLayout(empty);
-        stack->setContentsMargins(0, 12, 0, 12);
-        stack->setSpacing(4);
-        stack->addWidget(new PVText(L("Nem történt semmi ebben az időszakban."), PVFontToken::callout,
-                                    PV::color::ink::primary, empty));
-        stack->addWidget(new PVText(L("Ez a legjobb eredmény, amit egy ilyen lista adhat."), PVFontToken::caption,
-                                    PV::color::ink::tertiary, empty));
-        card->addContent(empty);
-        return card;
-    }
-    auto* list = new QWidget(card);
-    auto* rows = new QVBoxLayout(list);
+    incidentCard_->setSubtitle(any ? std::optional<QString>(L("Legfrissebb elöl")) : std::nullopt);
+    noIncident_->setVisible(!any);
+    delete incidentList_;
+    incidentList_ = nullptr;
+    if (!any)
+        return;
+    incidentList_ = new QWidget(incidentCard_);
+    auto* rows = new QVBoxLayout(incidentList_);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
     for (const Incident& incident : history::newestIncidents(summary.incidents)) {
-        rows->addWidget(makeIncidentRow(incident, list));
-        rows->addWidget(new PVDivider(list));
+        rows->addWidget(makeIncidentRow(incident, incidentList_));
+        rows->addWidget(new PVDivider(incidentList_));
     }
-    card->addContent(list);
-    return card;
+    incidentCard_->addContent(incidentList_);
 }
 
 QWidget* HistoryScreen::makeIncidentRow(const Incident& incident, QWidget* parent)

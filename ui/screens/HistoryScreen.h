@@ -6,6 +6,7 @@
 #include "core/app/HistoryViewModel.h"
 #include "ui/design/Chart.h"
 #include "ui/screens/HistoryLogic.h"
+#include "ui/design/Components.h"
 #include "ui/screens/ScreenParts.h"
 
 #include <functional>
@@ -40,8 +41,11 @@ public:
     HistoryViewModel& model() const { return *model_; }
     PVSegmentedPicker* rangePicker() const { return picker_; }
     history::Content content() const { return content_; }
-    // The latency chart of the shown summary; null without one or without a measured slice.
-    HistoryChartView* chart() const { return chart_; }
+    // The latency chart of the shown summary; null while no summary with a measured slice is shown.
+    HistoryChartView* chart() const
+    {
+        return content_ == history::Content::cards && chart_->isVisibleTo(cards_) ? chart_ : nullptr;
+    }
     QWidget* contentWidget() const { return body_; }
 
 Q_SIGNALS:
@@ -52,18 +56,30 @@ protected:
 
 private:
     void build();
+    void buildCards();
     void refresh();
     void refreshChartLabel();
-    QWidget* makeCoverageCard(const HistorySummary& summary);
-    QWidget* makeLatencyCard(const HistorySummary& summary);
-    QWidget* makeIncidentCard(const HistorySummary& summary);
+    void showCoverage(const HistorySummary& summary);
+    void showLatency(const HistorySummary& summary);
+    void showIncidents(const HistorySummary& summary);
     QWidget* makeIncidentRow(const Incident& incident, QWidget* parent);
 
     std::shared_ptr<HistoryViewModel> model_;
     std::function<Timestamp()> clock_;
     PVSegmentedPicker* picker_ = nullptr;
     QWidget* body_ = nullptr;
+    QWidget* placeholder_ = nullptr;
+    // The cards stay from one summary to the next and only their contents change, so that the
+    // shadows drawn for their sizes are reused.
+    QWidget* cards_ = nullptr;
+    std::vector<PVStatTile*> tiles_;
+    PVText* noMeasurement_ = nullptr;
     HistoryChartView* chart_ = nullptr;
+    QWidget* legend_ = nullptr;
+    QWidget* aggregatedNote_ = nullptr;
+    PVSectionCard* incidentCard_ = nullptr;
+    QWidget* noIncident_ = nullptr;
+    QWidget* incidentList_ = nullptr;
     history::Content content_ = history::Content::noData;
 };
 
