@@ -14,6 +14,7 @@
 #include "core/store/SQLiteStore.h"
 #include "tests/main/ModelFixture.h"
 #include "tests/main/WidgetHelpers.h"
+#include "ui/design/Depth.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Theme.h"
 #include "ui/main/MainWidgets.h"
@@ -22,6 +23,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
@@ -524,6 +526,46 @@ TEST_F(ScreensTest, Screenshots)
         }
     }
     setDateTextLocale(QString());
+}
+
+} // namespace
+
+namespace {
+
+// A large card's shadow is drawn from nine slices of a small card's: it must look like the blur of
+// the whole card.
+TEST(CardShadow, NineSlicesMatchTheBlurOfTheWholeCard)
+{
+    const double radius = 14, blur = 18;
+    QColor color(Qt::black);
+    color.setAlphaF(0.2f);
+    const double reach = shadowReach(blur);
+    for (const QSizeF card : {QSizeF(600, 900), QSizeF(181.5, 1403.25)}) {
+        SCOPED_TRACE(card.width());
+        const QSize canvas(static_cast<int>(std::ceil(card.width() + 2 * reach)),
+                           static_cast<int>(std::ceil(card.height() + 2 * reach)));
+        QImage sliced(canvas, QImage::Format_ARGB32_Premultiplied);
+        sliced.fill(Qt::transparent);
+        {
+            QPainter p(&sliced);
+            pvPaintShadow(p, QRectF(QPointF(reach, reach), card), radius, color, blur, QPointF());
+        }
+        QImage whole(canvas, QImage::Format_ARGB32_Premultiplied);
+        whole.fill(Qt::transparent);
+        {
+            QPainter p(&whole);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(color);
+            p.drawRoundedRect(QRectF(QPointF(reach, reach), card), radius, radius);
+        }
+        pvBlurImage(whole, shadowSigma(blur));
+        int worst = 0;
+        for (int y = 0; y < canvas.height(); ++y)
+            for (int x = 0; x < canvas.width(); ++x)
+                worst = std::max(worst, std::abs(qAlpha(sliced.pixel(x, y)) - qAlpha(whole.pixel(x, y))));
+        EXPECT_LE(worst, 2);
+    }
 }
 
 } // namespace
