@@ -71,6 +71,19 @@ const std::vector<PlatformText>& platformTexts()
          "egyszerűen nincs róla adatunk. Ezért soroljuk fel őket külön."},
         {", az előfizető saját Mac gépén",
          ", az előfizető saját gépén"},
+        {"A macOS 14-től ehhez az engedélyhez köti a Wi-Fi hálózat nevét és a hozzáférési pont azonosítóját. Enélkül "
+         "nem tudjuk elkülöníteni a rádiókapcsolatot a routertől, és az ítélet ennyivel bizonytalanabb lesz.",
+         "Linuxon a Wi-Fi hálózat nevéhez és a hozzáférési pont azonosítójához nem kell engedély, így a "
+         "rádiókapcsolat elkülöníthető a routertől. A hálózat beállításait az asztali környezet kezeli."},
+        {"Rendszerbeállítások", "Hálózati beállítások"},
+        {"A macOS ehhez köti a Wi-Fi hálózat nevét és a hozzáférési pont azonosítóját. Enélkül nem tudjuk elkülöníteni "
+         "a rádiókapcsolatot a routertől — az app működni fog, csak ennyivel bizonytalanabbul.",
+         "Linuxon ehhez nem kell engedély: a rendszer kiadja a Wi-Fi hálózat nevét és a hozzáférési pont "
+         "azonosítóját, így a rádiókapcsolat elkülöníthető a routertől."},
+        {"Ez a kiadás nem keres frissítést a Macen: nincs beállítva frissítési forrás, így semmit nem tölt le, és "
+         "semmit nem küld rólad.",
+         "Ez a kiadás nem keres frissítést: fordításkor nem kapott frissítési forrást, így semmit nem tölt le, és "
+         "semmit nem küld rólad."},
     };
     return table;
 }

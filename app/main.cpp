@@ -1,7 +1,7 @@
 // polvarine: the program's entry point.
 
 #include "app/ApplicationShell.h"
-#include "app/IcmpPermission.h"
+#include "core/app/IcmpPermission.h"
 #include "app/PlatformTexts.h"
 #include "app/SingleInstance.h"
 #include "app/Termination.h"

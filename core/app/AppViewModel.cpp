@@ -1,12 +1,16 @@
 #include "core/app/AppViewModel.h"
 
 #include "core/app/ErrorText.h"
+#include "core/app/HistoryViewModel.h"
+#include "core/app/IcmpPermission.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
 #include <QCoreApplication>
+
+#include <time.h>
 
 namespace pv {
 
@@ -83,6 +87,14 @@ std::map<QualityWindow, bool> noWindowReady()
     return readiness;
 }
 
+// Seconds on the clock that keeps counting while the machine sleeps and is never stepped.
+double monotonicSeconds()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 } // namespace
 
 AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, QObject* parent)
@@ -94,6 +106,10 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
     : QObject(parent), executor_(rt::QtExecutor().withGuard(lifetime_))
 {
     clock_ = environment.clock ? std::move(environment.clock) : std::function<Timestamp()>(&nowTimestamp);
+    monotonicClock_ = environment.monotonicClock ? std::move(environment.monotonicClock)
+                                                 : std::function<double()>(&monotonicSeconds);
+    icmpRefused_ = environment.icmpRefused ? std::move(environment.icmpRefused)
+                                           : std::function<bool()>([] { return checkIcmpPermission() == IcmpPermission::refused; });
     evaluate_ = environment.evaluate
                     ? std::move(environment.evaluate)
                     : QualityEvaluation([](QualityWindow w, const MeasurementSession& s, Timestamp t,
@@ -118,7 +134,7 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
     preferences_ = std::make_unique<PreferencesStore>(std::move(environment.preferences));
     attributionEngine_ = AttributionEngine(environment.thresholds.value_or(AttributionThresholds::loadBundled()));
     updateChecker_ =
-        std::make_unique<UpdateChecker>(environment.updateFeed.value_or(UpdateChecker::feedURL()), appVersion());
+        std::make_unique<UpdateChecker>(environment.updateFeed ? *environment.updateFeed : configuredUpdateFeedUrl().value_or(QUrl()), appVersion());
 
     // 6. Storage health and the services of the composition.
     storageHealth_ = std::move(storageHealth);
@@ -153,6 +169,11 @@ AppViewModel::~AppViewModel()
     removeSleepWakeObservers();
     if (isMonitoring_ && pathMonitor_)
         pathMonitor_->cancel();
+}
+
+std::shared_ptr<HistoryViewModel> AppViewModel::makeHistoryViewModel() const
+{
+    return HistoryViewModel::create(store_);
 }
 
 QString AppViewModel::appVersion()
@@ -280,7 +301,8 @@ rt::awaitable<void> AppViewModel::runQualityRefresh(MeasurementSession session, 
             const auto tenEvents = co_await store->events(tenStart, reference);
             const QualityAssessment ten = evaluate_(QualityWindow::tenMinutes, session, reference, tenSamples, tenWifi,
                                                     tenIncidents, tenEvents, std::nullopt);
-            if (ten.availability == QualityAvailability::ready) {
+            if (ten.availability == QualityAvailability::ready &&
+                BaselineKeeper::isMeasuredWindow(tenSamples, tenStart, reference)) {
                 // Judged against the stored baseline, not the one this task set out with.
                 const BaselineKeeper::Outcome outcome =
                     co_await baselineKeeper_->saveIfBetter(makeBaseline(ten, session));

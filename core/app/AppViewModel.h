@@ -10,6 +10,7 @@
 #include "core/analysis/QualityEvaluator.h"
 #include "core/analysis/Verdict.h"
 #include "core/app/BaselineKeeper.h"
+#include "core/app/IncidentEvidence.h"
 #include "core/app/Preferences.h"
 #include "core/app/ReportServices.h"
 #include "core/app/ServicePorts.h"
@@ -30,10 +31,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace pv {
 
+class HistoryViewModel;
 class SQLiteStore;
 
 class AppViewModel : public QObject {
@@ -60,8 +63,13 @@ public:
     // Where the model's own parts come from; the defaults are the desktop's.
     struct Environment {
         PreferencesStore::Platform preferences;         // settings file, autostart entry, notifications
-        std::optional<QUrl> updateFeed;                 // UpdateChecker::feedURL() when absent
+        std::optional<QUrl> updateFeed;                 // configuredUpdateFeedUrl() when absent (none: no check)
         std::function<Timestamp()> clock;               // nowTimestamp when absent
+        // Seconds on a clock that is never stepped and counts through sleep (CLOCK_BOOTTIME when
+        // absent): the watchdog measures progress and stalls on it.
+        std::function<double()> monotonicClock;
+        // Whether the system refuses this user's ICMP sockets (checked by opening one when absent).
+        std::function<bool()> icmpRefused;
         QualityEvaluation evaluate;                     // QualityEvaluator::evaluate when absent
         std::shared_ptr<SleepWakeSource> sleepWake;     // logind's PrepareForSleep when absent
         std::shared_ptr<DossierService> dossierService; // makeDossierService(store, "1.0") when absent
@@ -112,6 +120,8 @@ public:
     QualityWindow selectedQualityWindow() const { return selectedQualityWindow_; }
     const std::map<QualityWindow, bool>& qualityWindowReadiness() const { return qualityWindowReadiness_; }
     bool isMonitoring() const { return isMonitoring_; }
+    // True while probe batches fail to be stored (they wait in memory until a save succeeds).
+    bool isRecordingFailing() const { return isRecordingFailing_; }
     const std::optional<Timestamp>& lastProbeBatchTimestamp() const { return lastProbeBatchTimestamp_; }
     const std::optional<ExportResult>& lastExportResult() const { return lastExportResult_; }
     const std::optional<QString>& exportStatusMessage() const { return exportStatusMessage_; }
@@ -129,6 +139,8 @@ public:
     PreferencesStore& preferences() const { return *preferences_; }
     UpdateChecker& updateChecker() const { return *updateChecker_; }
     const AttributionEngine& attributionEngine() const { return attributionEngine_; }
+    // A new history model on the store; it loads nothing until reloaded.
+    std::shared_ptr<HistoryViewModel> makeHistoryViewModel() const;
 
     // --- diagnostic journal and quality sessions ----------------------------------------------------
     // Appends the event (newest 180 kept) and saves it in the background; a failed save is dropped.
@@ -225,6 +237,7 @@ Q_SIGNALS:
     void selectedQualityWindowChanged();
     void qualityWindowReadinessChanged();
     void isMonitoringChanged();
+    void isRecordingFailingChanged();
     void lastProbeBatchTimestampChanged();
     void lastExportResultChanged();
     void exportStatusMessageChanged();
@@ -273,8 +286,16 @@ private:
     rt::awaitable<void> runExportTask(ExportScope scope);
     void installSleepWakeObservers();
     void removeSleepWakeObservers();
-    void openIncident(const FaultAttribution& attribution, Timestamp at);
+    void applyAttribution(const FaultAttribution& attribution, Timestamp at, bool noRoute);
+    std::optional<FaultEpisode> faultEpisode(FaultLocation where, Timestamp at, std::optional<Timestamp> notBefore) const;
+    void openIncident(const FaultAttribution& attribution, Timestamp at, Timestamp start);
+    void refreshOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at);
     void closeOpenIncident(Timestamp at);
+    enum class FailureKind { samples, cleanup, wifi, icmpPermission };
+    void noteFailure(FailureKind kind, const QString& statusLine, const QString& logLine);
+    void noteRecovered(FailureKind kind);
+    void noteUnmeasuredEchoes(const ProbeBatch& batch);
+    void setRecordingFailing(bool failing);
     void saveIncident(const Incident& incident);
     std::optional<std::size_t> openIncidentIndex() const;
 
@@ -332,10 +353,22 @@ private:
     rt::TaskSlot qualityRefreshTask_;
     std::vector<QMetaObject::Connection> observers_;
     std::vector<QMetaObject::Connection> cancellables_;
-    std::optional<Timestamp> lastProbeProgressTimestamp_;
-    std::optional<Timestamp> lastProbeRestartTimestamp_;
+    std::optional<double> lastProbeProgressTimestamp_; // monotonic seconds
+    std::optional<double> lastProbeRestartTimestamp_;  // monotonic seconds
     std::optional<Timestamp> lastCleanupTimestamp_;
     int manualQualityResetGeneration_ = 0;
+    // The incident journal's own memory: which incident has had its outage notification, and the
+    // cycles without a default route that the offline incident of such a spell goes by.
+    std::optional<QUuid> outageNotifiedIncident_;
+    // Batches not yet stored, oldest first; the kinds of failure now going on and the one whose
+    // message the status line shows.
+    std::vector<ProbeBatch> unsavedBatches_;
+    std::set<FailureKind> failingKinds_;
+    std::optional<FailureKind> statusKind_;
+    bool isRecordingFailing_ = false;
+    std::optional<QUuid> noRouteIncident_;
+    std::optional<Timestamp> noRouteSince_;
+    std::optional<Timestamp> routeReturnedAt_;
     bool wasMonitoringBeforeLoadTest_ = false;
 
     // How the model's work is run and judged.
@@ -344,6 +377,8 @@ private:
     std::optional<QString> desktopFolder_;
     double liveWindowSeconds_ = liveWindow;
     std::function<Timestamp()> clock_;
+    std::function<double()> monotonicClock_;
+    std::function<bool()> icmpRefused_;
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

@@ -4,6 +4,8 @@
 #include "core/app/AppViewModel.h"
 
 #include "core/app/ErrorText.h"
+#include "core/app/IcmpPermission.h"
+#include "core/app/IncidentEvidence.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
@@ -70,6 +72,9 @@ const QString AppViewModel::periodicWifiReason = QStringLiteral("periodic Wi-Fi 
 
 void AppViewModel::setStatusMessage(std::optional<QString> message)
 {
+    statusKind_.reset(); // a message of its own replaces that of an ongoing failure
+    if (message != exportStatusMessage_)
+        qCInfo(log::monitoring, "Status line: %s", message ? qUtf8Printable(*message) : "(none)");
     publish(exportStatusMessage_, std::move(message), &AppViewModel::exportStatusMessageChanged);
 }
 
@@ -147,7 +152,7 @@ void AppViewModel::installSleepWakeObservers()
         sleepWake_.get(), &SleepWakeSource::wokeUp, this,
         [this] {
             // The watchdog counts from the wake, not from the last progress before the sleep.
-            lastProbeProgressTimestamp_ = now();
+            lastProbeProgressTimestamp_ = monotonicClock_();
             recordEvent(DiagnosticEventKind::wake, QStringLiteral("The Mac woke up."));
         },
         Qt::QueuedConnection));
@@ -175,7 +180,7 @@ void AppViewModel::recordPathEvent(const PathSnapshot& snapshot)
 void AppViewModel::startProbeLoop(bool isRestart)
 {
     probeTask_.cancel();
-    lastProbeProgressTimestamp_ = now();
+    lastProbeProgressTimestamp_ = monotonicClock_();
     if (isRestart)
         recordEvent(DiagnosticEventKind::probeRestarted,
                     QStringLiteral("Polvarine restarted the network probe loop after it stalled."));
@@ -228,7 +233,8 @@ void AppViewModel::checkProbeWatchdog()
 {
     if (!isMonitoring_ || !lastProbeProgressTimestamp_)
         return;
-    const Timestamp at = now();
+    // On the monotonic clock: a step of the wall clock is no stall.
+    const double at = monotonicClock_();
     const double stalled = at - *lastProbeProgressTimestamp_;
     if (stalled < probeStallThreshold)
         return;
@@ -331,37 +337,110 @@ void AppViewModel::noteRouteChanges(const RouteSnapshot& route)
 
 rt::awaitable<void> AppViewModel::runProbeCycle()
 {
-    lastProbeProgressTimestamp_ = now();
+    lastProbeProgressTimestamp_ = monotonicClock_();
     const std::optional<RouteSnapshot> route = co_await readRoute();
     if (!route) {
-        lastProbeProgressTimestamp_ = now();
+        lastProbeProgressTimestamp_ = monotonicClock_();
         recordEvent(DiagnosticEventKind::pathChanged,
                     QStringLiteral("No default route was available during the probe cycle."));
-        applyAttribution(offlineAttribution(), now());
+        applyAttribution(offlineAttribution(), now(), /*noRoute*/ true);
         co_return;
     }
+    if (noRouteSince_ && !routeReturnedAt_)
+        routeReturnedAt_ = now(); // the first cycle that sees the route again
     noteRouteChanges(*route);
     currentRoute_ = route;
 
     ProbeBatch batch = co_await probeService_->collectBatch(*route);
     publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(batch.timestamp),
             &AppViewModel::lastProbeBatchTimestampChanged);
-    lastProbeProgressTimestamp_ = now();
+    lastProbeProgressTimestamp_ = monotonicClock_();
     recentBatches_.push_back(batch);
     trimToNewest(recentBatches_, maximumBatches);
     Q_EMIT recentBatchesChanged();
+    noteUnmeasuredEchoes(batch);
 
+    // Batches that could not be stored wait in memory (as many as the published list holds) and
+    // go first once a save succeeds again. A sample is written by its id, replacing itself, so a
+    // batch that had been stored in part gains no second copy of any sample.
+    std::vector<ProbeBatch> pending = std::move(unsavedBatches_);
+    unsavedBatches_.clear();
+    pending.push_back(std::move(batch));
+    std::size_t stored = 0;
     std::optional<QString> failure;
-    try {
-        co_await store_->insertSamples(batch);
-    } catch (const std::exception& e) {
-        failure = errorText(e);
+    for (; stored < pending.size(); ++stored) {
+        try {
+            co_await store_->insertSamples(pending[stored]);
+        } catch (const std::exception& e) {
+            failure = errorText(e);
+        }
+        if (failure)
+            break;
     }
-    if (failure)
-        setStatusMessage(LF("A mérést nem sikerült elmenteni: %@", {*failure})); // cleanup waits for a stored batch
-    else
-        co_await performCleanupIfDue(batch.timestamp);
-    refreshAnalysis(batch.timestamp);
+    if (stored < pending.size()) {
+        // Batches of a cycle that ran meanwhile (after a sampler restart) stay behind these.
+        unsavedBatches_.insert(unsavedBatches_.begin(), std::make_move_iterator(pending.begin() + stored),
+                               std::make_move_iterator(pending.end()));
+        trimToNewest(unsavedBatches_, maximumBatches);
+    }
+    const Timestamp at = pending.back().timestamp;
+    if (failure) {
+        // Cleanup waits for a stored batch.
+        noteFailure(FailureKind::samples, LF("A mérést nem sikerült elmenteni: %@", {*failure}),
+                    QStringLiteral("Storing a probe batch failed: ") + *failure);
+        setRecordingFailing(true);
+    } else {
+        if (stored > 1)
+            qCInfo(log::monitoring, "Stored %d probe batches that had waited in memory", static_cast<int>(stored - 1));
+        noteRecovered(FailureKind::samples);
+        setRecordingFailing(false);
+        co_await performCleanupIfDue(at);
+    }
+    refreshAnalysis(at);
+}
+
+void AppViewModel::noteUnmeasuredEchoes(const ProbeBatch& batch)
+{
+    const bool unmeasured = std::any_of(batch.samples.begin(), batch.samples.end(), [](const NetworkSample& s) {
+        return incident_evidence::wasNotMeasured(s);
+    });
+    const std::optional<QString> message = icmpPermissionMessage(IcmpPermission::refused);
+    if (unmeasured && icmpRefused_()) {
+        noteFailure(FailureKind::icmpPermission, *message,
+                    QStringLiteral("ICMP sockets are not permitted for this user (net.ipv4.ping_group_range); the "
+                                   "echo samples are left out of the analysis"));
+    } else if (!unmeasured) {
+        noteRecovered(FailureKind::icmpPermission);
+        if (exportStatusMessage_ == message)
+            setStatusMessage(std::nullopt); // the start-up check's message as well
+    }
+}
+
+void AppViewModel::setRecordingFailing(bool failing)
+{
+    if (failing != isRecordingFailing_)
+        publish(isRecordingFailing_, failing, &AppViewModel::isRecordingFailingChanged);
+}
+
+void AppViewModel::noteFailure(FailureKind kind, const QString& statusLine, const QString& logLine)
+{
+    // One log line when a kind of failure begins, not one per batch.
+    if (failingKinds_.insert(kind).second)
+        qCWarning(log::monitoring, "%s", qUtf8Printable(logLine));
+    setStatusMessage(statusLine);
+    statusKind_ = kind;
+}
+
+void AppViewModel::noteRecovered(FailureKind kind)
+{
+    if (failingKinds_.erase(kind) == 0)
+        return;
+    qCInfo(log::monitoring, "%s", kind == FailureKind::samples ? "Storing probe batches works again"
+                                 : kind == FailureKind::cleanup ? "The store cleanup works again"
+                                 : kind == FailureKind::wifi    ? "Storing Wi-Fi readings works again"
+                                                                : "ICMP sockets can be opened again");
+    if (statusKind_ == kind)
+        setStatusMessage(std::nullopt);
 }
 
 rt::awaitable<void> AppViewModel::performCleanupIfDue(Timestamp at)
@@ -376,9 +455,11 @@ rt::awaitable<void> AppViewModel::performCleanupIfDue(Timestamp at)
         failure = errorText(e);
     }
     if (failure) {
-        setStatusMessage(LF("A régi mérések karbantartása nem sikerült: %@", {*failure}));
+        noteFailure(FailureKind::cleanup, LF("A régi mérések karbantartása nem sikerült: %@", {*failure}),
+                    QStringLiteral("The store cleanup failed: ") + *failure);
         co_return;
     }
+    noteRecovered(FailureKind::cleanup);
     lastCleanupTimestamp_ = at;
     pruneInMemoryHistory(at - 86'400);
 }
@@ -401,11 +482,13 @@ void AppViewModel::pruneInMemoryHistory(Timestamp cutoff)
 
 std::vector<NetworkSample> AppViewModel::liveSamples(Timestamp referenceTime) const
 {
+    // [t - window, t]: a sample "from the future" (after a step of the wall clock) is not evidence
+    // about now, and an echo that never left the machine is no evidence at all.
     const Timestamp from = referenceTime - liveWindowSeconds_;
     std::vector<NetworkSample> samples;
     for (const ProbeBatch& batch : recentBatches_)
         for (const NetworkSample& s : batch.samples)
-            if (s.timestamp >= from)
+            if (s.timestamp >= from && s.timestamp <= referenceTime && !incident_evidence::wasNotMeasured(s))
                 samples.push_back(s);
     std::stable_sort(samples.begin(), samples.end(),
                      [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
@@ -444,7 +527,10 @@ rt::awaitable<void> AppViewModel::captureWifiSnapshot(QString reason)
         failure = errorText(e);
     }
     if (failure)
-        setStatusMessage(LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {*failure}));
+        noteFailure(FailureKind::wifi, LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {*failure}),
+                    QStringLiteral("Storing a Wi-Fi reading failed: ") + *failure);
+    else
+        noteRecovered(FailureKind::wifi);
 
     // Linux has no permission gate for the network name: the hint is for an associated interface
     // whose name could not be read, and it goes away as soon as that no longer holds.
@@ -466,7 +552,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const std::vector<NetworkSample> samples = liveSamples(at);
     std::vector<WifiSnapshot> wifi;
     for (const WifiSnapshot& w : wifiSnapshots_)
-        if (w.timestamp >= at - liveWindowSeconds_)
+        if (w.timestamp >= at - liveWindowSeconds_ && w.timestamp <= at)
             wifi.push_back(w);
 
     FaultAttribution attribution = attributionEngine_.attribute(samples, wifi, at);
@@ -480,7 +566,10 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     publish(advice_, std::move(advice), &AppViewModel::adviceChanged);
     publish(verdict_, std::move(verdict), &AppViewModel::verdictChanged);
     publish(likelyCause_, std::move(cause), &AppViewModel::likelyCauseChanged);
-    applyAttribution(attribution, at);
+    // While the cycles find no default route, that is the live state: the window's older batches
+    // (refreshed by a Wi-Fi reading) must not close the offline incident meanwhile.
+    if (!noRouteSince_ || routeReturnedAt_)
+        applyAttribution(attribution, at);
     refreshQualityAssessment(at);
 }
 
@@ -493,6 +582,18 @@ std::optional<std::size_t> AppViewModel::openIncidentIndex() const
 }
 
 void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
+{
+    applyAttribution(a, at, /*noRoute*/ false);
+}
+
+std::optional<FaultEpisode> AppViewModel::faultEpisode(FaultLocation where, Timestamp at,
+                                                       std::optional<Timestamp> notBefore) const
+{
+    return incident_evidence::currentEpisode(recentBatches_, wifiSnapshots_, where, attributionEngine_.thresholds(),
+                                             at, notBefore);
+}
+
+void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, bool noRoute)
 {
     LiveStatus status = LiveStatus::healthy;
     switch (a.location) {
@@ -507,6 +608,10 @@ void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
     }
     if (status != liveStatus_)
         publish(liveStatus_, status, &AppViewModel::liveStatusChanged);
+    if (noRoute && (!noRouteSince_ || routeReturnedAt_)) {
+        noRouteSince_ = at;
+        routeReturnedAt_.reset();
+    }
 
     const std::optional<IncidentClassification> c = incidentClassification(a.location);
     if (!c) {
@@ -514,30 +619,61 @@ void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
         return;
     }
     const std::optional<std::size_t> open = openIncidentIndex();
-    if (!open) {
-        openIncident(a, at);
+    if (open && incidents_[*open].classification == *c) {
+        refreshOpenIncident(*open, a, at);
         return;
     }
-    if (incidents_[*open].classification != *c) {
+    if (open)
         closeOpenIncident(at);
-        openIncident(a, at);
+    // Only fresh evidence opens an incident: a fault that only the draining window still names opens none.
+    std::optional<Timestamp> previousEnd;
+    for (const Incident& i : incidents_)
+        if (i.endTimestamp && (!previousEnd || *i.endTimestamp > *previousEnd))
+            previousEnd = i.endTimestamp;
+    if (noRoute) {
+        openIncident(a, at, at);
+        noRouteIncident_ = incidents_.empty() ? std::nullopt : std::optional<QUuid>(incidents_.back().id);
         return;
     }
-    Incident& incident = incidents_[*open];
-    incident.severity = a.severity;
+    if (recentBatches_.empty()) {
+        // Nothing measured to go by (the engine names no fault without batches): the refresh's time.
+        openIncident(a, at, at);
+        return;
+    }
+    const std::optional<FaultEpisode> episode = faultEpisode(a.location, at, previousEnd);
+    if (!incident_evidence::isFresh(episode, at))
+        return;
+    openIncident(a, at, std::min(episode->start, at));
+}
+
+void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at)
+{
+    Incident& incident = incidents_[index];
+    // The worst moment stays: severity never drops while the incident is open, and the evidence is
+    // that of its most severe refresh (the latest among equals).
+    if (a.severity >= incident.severity) {
+        incident.severity = a.severity;
+        incident.evidenceSummary = a.storedEvidenceSummary();
+    }
     incident.confidence = incidentConfidence(a.confidence);
-    incident.evidenceSummary = a.storedEvidenceSummary();
+    if (a.isOutage && outageNotifiedIncident_ != incident.id) {
+        // A degradation that becomes an outage tells the user once, as an outage that opens does.
+        outageNotifiedIncident_ = incident.id;
+        preferences_->notifyOutageBegan(at, a.location);
+    }
     Q_EMIT incidentsChanged();
     saveIncident(incident);
 }
 
-void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at)
+void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at, Timestamp start)
 {
-    if (a.isOutage)
-        preferences_->notifyOutageBegan(at, a.location);
     Incident incident;
     incident.id = newRecordId();
-    incident.startTimestamp = at;
+    if (a.isOutage) {
+        preferences_->notifyOutageBegan(at, a.location);
+        outageNotifiedIncident_ = incident.id;
+    }
+    incident.startTimestamp = start;
     incident.classification = incidentClassification(a.location).value_or(IncidentClassification::unknown);
     incident.severity = a.severity;
     incident.confidence = incidentConfidence(a.confidence);
@@ -553,9 +689,24 @@ void AppViewModel::closeOpenIncident(Timestamp at)
     const std::optional<std::size_t> open = openIncidentIndex();
     if (!open)
         return;
-    incidents_[*open].endTimestamp = at;
+    Incident& incident = incidents_[*open];
+    Timestamp end = at;
+    if (noRouteIncident_ == incident.id) {
+        // No batches to go by: the cycles that saw no route and saw it return.
+        if (routeReturnedAt_)
+            end = std::min(at, *routeReturnedAt_);
+    } else if (const auto episode = faultEpisode(incident_evidence::location(incident.classification), at,
+                                                  incident.startTimestamp)) {
+        end = episode->lastShown; // the newest batch that still showed the fault
+    }
+    incident.endTimestamp = std::max(end, incident.startTimestamp); // never before its start
+    if (noRouteIncident_ == incident.id) {
+        noRouteIncident_.reset();
+        noRouteSince_.reset();
+        routeReturnedAt_.reset();
+    }
     Q_EMIT incidentsChanged();
-    saveIncident(incidents_[*open]);
+    saveIncident(incident);
 }
 
 void AppViewModel::saveIncident(const Incident& incident)

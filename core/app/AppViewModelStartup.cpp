@@ -134,7 +134,8 @@ rt::awaitable<void> AppViewModel::bootstrap()
             publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(recentBatches_.back().timestamp),
                     &AppViewModel::lastProbeBatchTimestampChanged);
         }
-        lastProbeProgressTimestamp_ = lastProbeBatchTimestamp_;
+        if (lastProbeBatchTimestamp_)
+            lastProbeProgressTimestamp_ = monotonicClock_();
 
         const std::optional<Timestamp> boundary = co_await store_->lastSessionBoundary();
         const std::optional<Timestamp> earliest = co_await store_->earliestTimestamp();
@@ -157,7 +158,8 @@ rt::awaitable<void> AppViewModel::bootstrap()
     if (!recentBatches_.empty() || !wifiSnapshots_.empty())
         refreshAnalysis(now());
     startMonitoring();
-    if (preferences_->checksForUpdates())
+    // Without a configured feed there is nothing to ask and nothing to publish.
+    if (preferences_->checksForUpdates() && updateChecker_->feed().isValid() && !updateChecker_->feed().isEmpty())
         asio::co_spawn(executor(), runUpdateCheck(), asio::detached);
 }
 

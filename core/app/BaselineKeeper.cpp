@@ -1,5 +1,7 @@
 #include "core/app/BaselineKeeper.h"
 
+#include <algorithm>
+
 #include "core/store/SQLiteStore.h"
 
 namespace pv {
@@ -71,6 +73,24 @@ rt::awaitable<void> BaselineKeeper::remove()
     co_await gate_.acquire();
     const AsyncGate::Holder held = gate_.adopt();
     co_await store_->deleteBaseline();
+}
+
+bool BaselineKeeper::isMeasuredWindow(const std::vector<NetworkSample>& samples, Timestamp from, Timestamp to)
+{
+    if (!(to > from))
+        return false;
+    std::vector<Timestamp> batches;
+    for (const NetworkSample& s : samples)
+        if (s.timestamp >= from && s.timestamp <= to)
+            batches.push_back(s.timestamp);
+    std::sort(batches.begin(), batches.end());
+    double covered = 0;
+    for (std::size_t i = 1; i < batches.size(); ++i) {
+        const double gap = batches[i] - batches[i - 1];
+        if (gap <= maximumBatchGap)
+            covered += gap;
+    }
+    return covered >= (to - from) / 2;
 }
 
 } // namespace pv

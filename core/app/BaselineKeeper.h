@@ -75,6 +75,11 @@ public:
     rt::awaitable<void> remove();
 
     static bool beats(double candidateScore, const std::optional<QualityBaseline>& stored);
+    // A candidate comes only from a window that was actually measured: its batches cover at least
+    // half of [from, to] (a batch covers the time up to the next one, when that is at most
+    // maximumBatchGap seconds later).
+    static constexpr double maximumBatchGap = 30;
+    static bool isMeasuredWindow(const std::vector<NetworkSample>& samples, Timestamp from, Timestamp to);
 
 private:
     std::shared_ptr<SQLiteStore> store_;

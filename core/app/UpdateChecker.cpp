@@ -140,14 +140,21 @@ UpdateChecker::Feed UpdateChecker::Feed::decode(const QByteArray& body)
     return feed;
 }
 
-QUrl UpdateChecker::feedURL()
+std::optional<QUrl> configuredUpdateFeedUrl()
 {
-    static const QUrl url = [] {
-        const QByteArray overridden = qgetenv("POLVARINE_UPDATE_FEED");
-        if (!overridden.isEmpty())
-            return QUrl(QString::fromUtf8(overridden));
-        return QUrl(QStringLiteral("https://updates.polvarine.app/appcast.json"));
-    }();
+#ifdef POLVARINE_UPDATE_FEED_URL
+    const QString built = QStringLiteral(POLVARINE_UPDATE_FEED_URL);
+#else
+    const QString built;
+#endif
+    const QByteArray fromEnvironment = qgetenv("POLVARINE_UPDATE_FEED");
+    const QString text = (fromEnvironment.isEmpty() ? built : QString::fromUtf8(fromEnvironment)).trimmed();
+    if (text.isEmpty())
+        return std::nullopt;
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return std::nullopt;
     return url;
 }
 
@@ -165,6 +172,8 @@ rt::awaitable<std::optional<AvailableUpdate>> UpdateChecker::check()
 
 std::optional<AvailableUpdate> UpdateChecker::checkOnThisThread() const
 {
+    if (feed_.isEmpty() || !feed_.isValid())
+        return std::nullopt;
     const FetchResult fetched = fetch(feed_);
     if (fetched.transportError) {
         qCDebug(log::update, "Update check failed: %s", qUtf8Printable(*fetched.transportError));

@@ -1,6 +1,8 @@
 #pragma once
-// The once-per-start look at the update feed: a small static JSON document on our own web host that
-// names the newest version and where to get it.
+// The once-per-start look at the update feed: a small static JSON document that names the newest
+// version and where to get it. There is no built-in feed: a packager who runs one names it at build
+// time (the CMake cache variable POLVARINE_UPDATE_FEED_URL), or POLVARINE_UPDATE_FEED names one at
+// run time; with neither, no request is ever sent.
 
 #include "core/records/Runtime.h"
 
@@ -11,6 +13,10 @@
 #include <optional>
 
 namespace pv {
+
+// The configured feed: POLVARINE_UPDATE_FEED when set, otherwise the build's POLVARINE_UPDATE_FEED_URL;
+// std::nullopt when the chosen text is empty or not a valid http(s) URL. Read anew on every call.
+std::optional<QUrl> configuredUpdateFeedUrl();
 
 struct AvailableUpdate {
     QString version;
@@ -32,10 +38,7 @@ public:
         static Feed decode(const QByteArray& body);
     };
 
-    // The feed on our own host; POLVARINE_UPDATE_FEED (when set and not empty) points elsewhere,
-    // for a staging host or the network lab.
-    static QUrl feedURL();
-
+    // An empty or invalid feed makes check() return nothing without sending a request.
     UpdateChecker(QUrl feed, QString currentVersion);
     ~UpdateChecker() override;
 

@@ -118,7 +118,7 @@ HTTPProbe::HTTPProbe(std::chrono::nanoseconds timeout) : timeout_(timeout)
 
 HTTPProbe::~HTTPProbe() { shutdownThread(); }
 
-QString HTTPProbe::defaultURL() { return QStringLiteral("http://captive.polvarine.invalid/hotspot-detect.html"); }
+QString HTTPProbe::defaultURL() { return QStringLiteral("http://captive.apple.com/hotspot-detect.html"); }
 
 rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url)
 {

@@ -10,11 +10,7 @@ namespace pv {
 
 namespace {
 
-const QString& socketNotOpen()
-{
-    static const QString text = QStringLiteral("The ICMP socket is not open.");
-    return text;
-}
+const QString& socketNotOpen() { return ICMPProbe::socketNotOpenText(); }
 
 constexpr std::chrono::milliseconds unreachableRetryDelay{250};
 
@@ -115,6 +111,12 @@ ICMPProbe::ICMPProbe(Passkey, asio::any_io_executor io, Family family, std::opti
 
 // The public members below hand a lambda to onStrand() from plain functions, never inside a
 // co_await expression: GCC 12 destroys a lambda temporary written there twice.
+const QString& ICMPProbe::socketNotOpenText()
+{
+    static const QString text = QStringLiteral("The ICMP socket is not open.");
+    return text;
+}
+
 rt::awaitable<void> ICMPProbe::start(std::optional<QString> boundInterfaceName)
 {
     return onStrand([self = shared_from_this(), boundInterfaceName]() -> rt::awaitable<void> {

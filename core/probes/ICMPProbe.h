@@ -64,6 +64,9 @@ public:
     using Nanoseconds = std::chrono::nanoseconds;
 
     // Opens nothing. Without a run identifier, a random one from 1 to 2^32-1 is drawn.
+    // The failure text of an echo that could not be sent because the socket is not open (for
+    // example when the system refused to open it): such an echo never reached the network.
+    static const QString& socketNotOpenText();
     static std::shared_ptr<ICMPProbe> create(asio::any_io_executor io, Family family = Family::v4,
                                              std::optional<std::uint32_t> runIdentifier = std::nullopt);
     ICMPProbe(Passkey, asio::any_io_executor io, Family family, std::optional<std::uint32_t> runIdentifier);

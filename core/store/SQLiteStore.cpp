@@ -157,6 +157,11 @@ rt::awaitable<std::vector<NetworkSample>> SQLiteStore::samples(Timestamp from, T
 {
     return withDatabase([=](StoreDatabase& db) { return db.samples(from, to); });
 }
+rt::awaitable<void> SQLiteStore::visitSamples(Timestamp from, Timestamp to,
+                                             std::function<void(const SamplePoint&)> visit)
+{
+    return withDatabase([=, visit = std::move(visit)](StoreDatabase& db) { db.visitSamples(from, to, visit); });
+}
 rt::awaitable<std::vector<WifiSnapshot>> SQLiteStore::wifiSnapshots(Timestamp from, Timestamp to)
 {
     return withDatabase([=](StoreDatabase& db) { return db.wifiSnapshots(from, to); });

@@ -16,6 +16,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -42,6 +43,14 @@ private:
     StoreLocation(bool inMemory, QString path) : inMemory_(inMemory), path_(std::move(path)) {}
     bool inMemory_;
     QString path_;
+};
+
+// A raw sample reduced to what a summary over many of them needs.
+struct SamplePoint {
+    Timestamp timestamp = 0;
+    ProbeKind kind = ProbeKind::gateway;
+    std::optional<double> latencyMilliseconds;
+    bool success = false;
 };
 
 class SQLiteStore : public rt::BlockingActor {
@@ -94,6 +103,9 @@ public:
 
     // Oldest first, both ends included.
     rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to);
+    // The rows of samples(from, to), in its order, each handed to visit on the store's thread
+    // without building a record: for summaries over millions of rows.
+    rt::awaitable<void> visitSamples(Timestamp from, Timestamp to, std::function<void(const SamplePoint&)> visit);
     rt::awaitable<std::vector<WifiSnapshot>> wifiSnapshots(Timestamp from, Timestamp to);
     // Incidents that start or end in the period, span it, or are still open and began before its end.
     rt::awaitable<std::vector<Incident>> incidents(Timestamp from, Timestamp to);

@@ -438,6 +438,22 @@ std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 {
     return readBetween(db_, kSamplesBetween, from, to, readSamples);
 }
+void StoreDatabase::visitSamples(Timestamp from, Timestamp to, const std::function<void(const SamplePoint&)>& visit)
+{
+    // The same statement as samples(), reading only the columns a summary needs.
+    Statement statement(db_, kSamplesBetween);
+    statement.bindAll(from, to);
+    SamplePoint point;
+    int rc;
+    while ((rc = statement.step()) == SQLITE_ROW) {
+        point.timestamp = statement.columnDouble(2);
+        point.kind = probeKindFromBytes(statement.columnBytes(3)).value_or(ProbeKind::publicIP);
+        point.latencyMilliseconds = statement.columnOptDouble(9);
+        point.success = statement.columnInt64(10) == 1;
+        visit(point);
+    }
+    requireDone(statement, rc);
+}
 std::vector<WifiSnapshot> StoreDatabase::wifiSnapshots(Timestamp from, Timestamp to)
 {
     return readBetween(db_, kWifiBetween, from, to, readWifiSnapshots);

@@ -69,6 +69,7 @@ public:
     std::vector<DiagnosticEvent> recentEvents(int limit);
     std::vector<ManualMarker> recentMarkers(int limit);
     std::vector<NetworkSample> samples(Timestamp from, Timestamp to);
+    void visitSamples(Timestamp from, Timestamp to, const std::function<void(const SamplePoint&)>& visit);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
     std::vector<Incident> incidents(Timestamp from, Timestamp to);
     std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);

@@ -206,7 +206,7 @@ TEST_F(AppBootstrapTest, LiveCompositionOpensTheStoreAndStartsNothing)
         EXPECT_FALSE(vm->isMonitoring());
         EXPECT_FALSE(vm->isQualityRefreshRunning());
         EXPECT_TRUE(vm->events().empty());
-        EXPECT_EQ(vm->updateChecker().feed(), UpdateChecker::feedURL());
+        EXPECT_EQ(vm->updateChecker().feed(), configuredUpdateFeedUrl().value_or(QUrl()));
         EXPECT_FALSE(vm->preferences().launchesAtLogin());
     }
     if (savedConfig.isNull())

@@ -54,6 +54,21 @@ void awaitOnTestThread(rt::awaitable<void> op)
     EXPECT_TRUE(test::pumpUntil([&] { return done; }));
 }
 
+// Batches every 5 s over [from, to]: the stretch a baseline candidate may come from was measured.
+void storeMeasuredStretch(SQLiteStore& store, Timestamp from, Timestamp to)
+{
+    for (Timestamp at = from; at <= to; at += 5) {
+        NetworkSample s;
+        s.id = QUuid::createUuid();
+        s.batchID = QUuid::createUuid();
+        s.timestamp = at;
+        s.target = ProbeTarget(ProbeKind::http, QStringLiteral("HTTP"), QStringLiteral("captive.example"));
+        s.success = true;
+        s.latencyMilliseconds = 20;
+        awaitOnTestThread(store.insertSamples(ProbeBatch{s.batchID, at, {}, {s}}));
+    }
+}
+
 // A rating whose numbers the test chooses: the ten-minute stretch scores `tenScore(reference)`.
 QualityAssessment scripted(QualityWindow window, Timestamp reference, double score)
 {
@@ -339,6 +354,7 @@ TEST_F(AppViewModelTest, TwoQuickRefreshesPublishOnlyTheSecond)
 
 TEST_F(AppViewModelTest, BaselineIsLearnedOnceAndReplacedOnlyByAClearlyBetterStretch)
 {
+    storeMeasuredStretch(*store, clockNow - 700, clockNow + 30);
     scriptedScores = true;
     double score = 8.0;
     tenScore = [&](Timestamp) { return score; };
@@ -384,8 +400,49 @@ TEST_F(AppViewModelTest, BaselineIsLearnedOnceAndReplacedOnlyByAClearlyBetterStr
     EXPECT_EQ(eventCount(*vm, DiagnosticEventKind::qualityBaselineUpdated), 2);
 }
 
+TEST_F(AppViewModelTest, AWindowThatWasNotMeasuredGivesNoBaselineCandidate)
+{
+    storeMeasuredStretch(*store, clockNow - 200, clockNow); // a third of the ten minutes
+    scriptedScores = true;
+    tenScore = [](Timestamp) { return 10.0; };
+    auto vm = makeModel();
+    vm->beginMeasurementSession(clockNow - 3600, std::nullopt);
+    vm->refreshQualityAssessment(clockNow);
+    settle(*vm);
+    EXPECT_FALSE(vm->qualityBaseline());
+    EXPECT_FALSE(awaitOnTestThread(store->loadBaseline()));
+}
+
+TEST(BaselineWindowTest, OnlyBatchesThatCoverHalfTheWindowMakeItMeasured)
+{
+    const auto at = [](std::initializer_list<Timestamp> times) {
+        std::vector<NetworkSample> out;
+        for (Timestamp t : times) {
+            NetworkSample s;
+            s.timestamp = t;
+            out.push_back(s);
+        }
+        return out;
+    };
+    std::vector<Timestamp> every5;
+    for (Timestamp t = 0; t <= 300; t += 5)
+        every5.push_back(t);
+    std::vector<NetworkSample> half;
+    for (Timestamp t : every5)
+        half.push_back(at({t})[0]);
+    std::vector<NetworkSample> sparse; // one batch a minute: gaps too long to count
+    for (Timestamp t = 0; t <= 600; t += 60)
+        sparse.push_back(at({t})[0]);
+    EXPECT_TRUE(BaselineKeeper::isMeasuredWindow(half, 0, 600));
+    EXPECT_FALSE(BaselineKeeper::isMeasuredWindow(half, 0, 601));
+    EXPECT_FALSE(BaselineKeeper::isMeasuredWindow(sparse, 0, 600));
+    EXPECT_FALSE(BaselineKeeper::isMeasuredWindow(at({599}), 0, 600)) << "one sample";
+    EXPECT_FALSE(BaselineKeeper::isMeasuredWindow(half, 600, 600)) << "an empty window";
+}
+
 TEST_F(AppViewModelTest, ABetterStoredBaselineIsNeverOverwritten)
 {
+    storeMeasuredStretch(*store, clockNow - 700, clockNow + 30);
     // Saved by an earlier run (or a refresh that was cancelled), not yet published here.
     QualityBaseline better;
     better.savedAt = 1'600'000'000;
@@ -408,6 +465,7 @@ TEST_F(AppViewModelTest, ABetterStoredBaselineIsNeverOverwritten)
 
 TEST_F(AppViewModelTest, ACancelledRefreshSavesNoBaseline)
 {
+    storeMeasuredStretch(*store, clockNow - 700, clockNow + 30);
     scriptedScores = true;
     // The first request would learn a 9.5, the second only a 7.0.
     tenScore = [&](Timestamp reference) { return reference == clockNow + 1 ? 9.5 : 7.0; };
@@ -425,6 +483,7 @@ TEST_F(AppViewModelTest, ACancelledRefreshSavesNoBaseline)
 
 TEST_F(AppViewModelTest, ClearingTheBaselineDeletesItAndRefreshes)
 {
+    storeMeasuredStretch(*store, clockNow - 700, clockNow + 30);
     scriptedScores = true;
     auto vm = makeModel();
     vm->beginMeasurementSession(clockNow - 3600, std::nullopt);

@@ -4,6 +4,7 @@
 
 #include "core/app/AppViewModel.h"
 
+#include "core/probes/ICMPProbe.h"
 #include "core/store/SQLiteStore.h"
 #include "tests/app/AppFakes.h"
 #include "tests/support/TestSupport.h"
@@ -22,6 +23,27 @@ using namespace pv::test;
 namespace {
 
 constexpr Timestamp kStart = 1'700'000'000.0;
+
+// A healthy batch whose samples of the given kinds got no answer.
+ProbeBatch batchFailing(std::initializer_list<ProbeKind> kinds, const RouteSnapshot& route, Timestamp at)
+{
+    ProbeBatch b = healthyBatch(route, at);
+    const auto failing = [&](ProbeKind k) { return std::find(kinds.begin(), kinds.end(), k) != kinds.end(); };
+    if (failing(ProbeKind::dns)) {
+        NetworkSample dns = b.samples.front();
+        dns.id = QUuid::createUuid();
+        dns.target = ProbeTarget(ProbeKind::dns, QStringLiteral("DNS"), QStringLiteral("resolver"));
+        b.samples.push_back(dns);
+    }
+    for (NetworkSample& s : b.samples)
+        if (failing(s.target.kind)) {
+            s.success = false;
+            s.latencyMilliseconds.reset();
+            s.packetLoss = 1.0;
+            s.timeoutCount = 3;
+        }
+    return b;
+}
 
 class MonitoringTest : public ::testing::Test {
 protected:
@@ -68,8 +90,10 @@ protected:
         AppViewModel::Environment env;
         env.preferences = {std::make_shared<QSettings>(dir + "/settings.ini", QSettings::IniFormat),
                            std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"), notifier};
-        env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // refused at once
+        env.updateFeed = updateFeed;
         env.clock = [this] { return clockNow; };
+        env.monotonicClock = [this] { return clockNow + monotonicShift; };
+        env.icmpRefused = [this] { return icmpRefused; };
         env.sleepWake = sleepWake;
         env.dossierService = dossier;
         env.desktopFolder = dir + "/Desktop";
@@ -106,6 +130,43 @@ protected:
             if (e.kind == kind)
                 out.push_back(e.details);
         return out;
+    }
+
+    // One probe cycle every 5 s over [from, to), each batch made by `make` at its time.
+    void cycles(Timestamp from, Timestamp to, std::function<ProbeBatch(const RouteSnapshot&, Timestamp)> make)
+    {
+        for (Timestamp at = from; at < to; at += 5) {
+            clockNow = at;
+            routeVia("en0");
+            probe->makeBatch = [&make](const RouteSnapshot& r) { return make(r, r.timestamp); };
+            runToEnd(vm->runProbeCycle());
+        }
+        probe->makeBatch = nullptr;
+    }
+
+    int storedSampleRows(const char* where = "1")
+    {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(dbPath.toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_stmt* statement = nullptr;
+        const QByteArray sql = QByteArray("SELECT COUNT(*) FROM network_samples WHERE ") + where;
+        EXPECT_EQ(sqlite3_prepare_v2(db, sql.constData(), -1, &statement, nullptr), SQLITE_OK);
+        int count = -1;
+        if (sqlite3_step(statement) == SQLITE_ROW)
+            count = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return count;
+    }
+
+    void dropTrigger(const char* name)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(dbPath.toUtf8().constData(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 5000);
+        EXPECT_EQ(sqlite3_exec(db, (QByteArray("DROP TRIGGER ") + name).constData(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
     }
 
     std::vector<Incident> storedIncidents()
@@ -147,6 +208,9 @@ protected:
     QString dir;
     QString dbPath;
     Timestamp clockNow = kStart;
+    QUrl updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // refused at once
+    double monotonicShift = 0; // how far the wall clock was stepped away from the monotonic one
+    bool icmpRefused = false;
     std::shared_ptr<SQLiteStore> store;
     std::shared_ptr<rt::NetworkRuntime> runtime;
     std::shared_ptr<ScriptedTopology> topology;
@@ -401,22 +465,26 @@ TEST_F(MonitoringTest, AnOutageOpensOneIncidentAndPostsOneNotificationOnlyWhenAl
 {
     AppViewModel& m = model();
     m.preferences().setNotifyOnOutage(true);
-    m.applyAttribution(fault(FaultLocation::provider), kStart);        // degradation: no notification
-    m.applyAttribution(fault(FaultLocation::provider, true), kStart + 5); // same class: refreshed, no post
+    m.applyAttribution(fault(FaultLocation::provider), kStart); // degradation: no notification
+    EXPECT_TRUE(notifier->posts.empty());
+    // The same incident turns into an outage: one notification, and only the first time.
+    m.applyAttribution(fault(FaultLocation::provider, true), kStart + 5);
+    m.applyAttribution(fault(FaultLocation::provider, true), kStart + 7);
     EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
     EXPECT_EQ(m.incidents().size(), 1u);
-    EXPECT_TRUE(notifier->posts.empty());
+    ASSERT_EQ(notifier->posts.size(), 1u);
+    EXPECT_EQ(notifier->posts[0].identifier, PreferencesStore::outageIdentifier(kStart + 5));
 
     m.applyAttribution(fault(FaultLocation::offline, true), kStart + 10);
-    ASSERT_EQ(notifier->posts.size(), 1u);
-    EXPECT_EQ(notifier->posts[0].identifier, PreferencesStore::outageIdentifier(kStart + 10));
+    ASSERT_EQ(notifier->posts.size(), 2u);
+    EXPECT_EQ(notifier->posts[1].identifier, PreferencesStore::outageIdentifier(kStart + 10));
     m.applyAttribution(fault(FaultLocation::offline, true), kStart + 15);
-    EXPECT_EQ(notifier->posts.size(), 1u);
+    EXPECT_EQ(notifier->posts.size(), 2u);
     m.applyAttribution(healthy(), kStart + 20);
 
     m.preferences().setNotifyOnOutage(false);
     m.applyAttribution(fault(FaultLocation::provider, true), kStart + 30);
-    EXPECT_EQ(notifier->posts.size(), 1u) << "switched off: no post";
+    EXPECT_EQ(notifier->posts.size(), 2u) << "switched off: no post";
     EXPECT_EQ(m.incidents().size(), 3u) << "the incident opens all the same";
 }
 
@@ -447,6 +515,185 @@ TEST_F(MonitoringTest, ThirtyHourOutageStaysOneIncidentThroughCleanupsAndIsClose
                                      [&](const Incident& i) { return i.startTimestamp == kStart; });
     ASSERT_NE(outage, stored.end());
     EXPECT_EQ(outage->endTimestamp, std::optional<Timestamp>(kStart + 30 * 3600.0 + 5));
+}
+
+// A fault of three minutes after three clean ones, then eleven clean minutes, through the real
+// engine and the default window: the incident spans the failing batches, nothing opens afterwards.
+TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndTheDrainingWindowOpensNothing)
+{
+    const auto lossy = [](double loss) {
+        return [loss](const RouteSnapshot& r, Timestamp at) {
+            ProbeBatch b = healthyBatch(r, at);
+            for (NetworkSample& s : b.samples)
+                if (s.target.kind == ProbeKind::publicIP)
+                    s.packetLoss = loss;
+            return b;
+        };
+    };
+    const struct {
+        const char* name;
+        std::function<ProbeBatch(const RouteSnapshot&, Timestamp)> faulty;
+        IncidentClassification expected;
+    } cases[] = {
+        {"40 % loss beyond the router", lossy(0.4), IncidentClassification::internetUpstreamIssue},
+        {"nothing beyond the router",
+         [](const RouteSnapshot& r, Timestamp at) { return batchFailing({ProbeKind::publicIP}, r, at); },
+         IncidentClassification::internetUpstreamIssue},
+        {"cut off with the link up",
+         [](const RouteSnapshot& r, Timestamp at) {
+             return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
+         },
+         IncidentClassification::unknown},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppViewModel& m = model();
+        const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+        cycles(kStart, kStart + 180, clean);
+        ASSERT_TRUE(m.incidents().empty());
+        cycles(kStart + 180, kStart + 360, c.faulty);
+        cycles(kStart + 360, kStart + 1020, clean);
+        settle();
+        ASSERT_EQ(m.incidents().size(), 1u);
+        const Incident& i = m.incidents()[0];
+        EXPECT_EQ(i.classification, c.expected);
+        EXPECT_EQ(i.startTimestamp, kStart + 180) << "the first failing batch";
+        EXPECT_EQ(i.endTimestamp, std::optional<Timestamp>(kStart + 355)) << "the last failing batch";
+        EXPECT_EQ(i.severity, IncidentSeverity::critical) << "the worst refresh, not the drained window's";
+        EXPECT_EQ(m.attribution().location, FaultLocation::none);
+        vm.reset();
+    }
+}
+
+TEST_F(MonitoringTest, AnEpisodeReachesBackOnlyToTheLastMinuteWithoutAFailingBatch)
+{
+    AppViewModel& m = model();
+    const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+    const auto down = [](const RouteSnapshot& r, Timestamp at) { return batchFailing({ProbeKind::publicIP}, r, at); };
+    const auto slightLoss = [](const RouteSnapshot& r, Timestamp at) {
+        ProbeBatch b = healthyBatch(r, at);
+        for (NetworkSample& s : b.samples)
+            if (s.target.kind == ProbeKind::publicIP)
+                s.packetLoss = 0.1;
+        return b;
+    };
+    cycles(kStart, kStart + 60, clean);
+    cycles(kStart + 60, kStart + 65, slightLoss); // an isolated loss, minutes before the fault
+    cycles(kStart + 65, kStart + 300, clean);
+    EXPECT_TRUE(m.incidents().empty()) << m.attribution().headline.toStdString();
+    cycles(kStart + 300, kStart + 400, down);
+    ASSERT_FALSE(m.incidents().empty());
+    EXPECT_EQ(m.incidents().back().startTimestamp, kStart + 300);
+}
+
+TEST_F(MonitoringTest, WhileOpenSeverityNeverDropsAndTheEvidenceIsThatOfTheWorstRefresh)
+{
+    AppViewModel& m = model();
+    const auto with = [](IncidentSeverity severity, const char* headline) {
+        return FaultAttribution(FaultLocation::provider, severity, AttributionConfidence::high, headline, {}, {},
+                                false, false);
+    };
+    m.applyAttribution(with(IncidentSeverity::warning, "Mild."), kStart);
+    m.applyAttribution(with(IncidentSeverity::critical, "Worst."), kStart + 5);
+    m.applyAttribution(with(IncidentSeverity::warning, "Draining."), kStart + 10);
+    ASSERT_EQ(m.incidents().size(), 1u);
+    EXPECT_EQ(m.incidents()[0].severity, IncidentSeverity::critical);
+    EXPECT_EQ(m.incidents()[0].evidenceSummary, "Worst.");
+    m.applyAttribution(with(IncidentSeverity::critical, "As bad, later."), kStart + 15);
+    EXPECT_EQ(m.incidents()[0].evidenceSummary, "As bad, later.");
+    settle();
+    EXPECT_EQ(storedIncidents().at(0).evidenceSummary, "As bad, later.");
+}
+
+TEST_F(MonitoringTest, NoIncidentEndsBeforeItStartsWhenTheClockStepsBack)
+{
+    AppViewModel& m = model();
+    m.applyAttribution(fault(FaultLocation::router), kStart);
+    clockNow = kStart - 3600;
+    m.applyAttribution(healthy(), kStart - 3600);
+    ASSERT_EQ(m.incidents().size(), 1u);
+    EXPECT_EQ(m.incidents()[0].endTimestamp, std::optional<Timestamp>(kStart));
+}
+
+TEST_F(MonitoringTest, SamplesNewerThanTheAnalysisTimeAndUnsentEchoesAreNotAnalysed)
+{
+    AppViewModel& m = model();
+    cycles(kStart + 3 * 86'400, kStart + 3 * 86'400 + 100, [](const RouteSnapshot& r, Timestamp at) {
+        return batchFailing({ProbeKind::publicIP}, r, at); // a run with the clock three days ahead
+    });
+    clockNow = kStart;
+    m.refreshAnalysis(kStart);
+    EXPECT_TRUE(m.liveSamples(kStart).empty());
+    EXPECT_EQ(m.attribution().location, FaultLocation::insufficientEvidence);
+    EXPECT_EQ(m.verdict().confidence.sampleCount, 0);
+}
+
+TEST_F(MonitoringTest, RefusedIcmpIsNoEvidenceOpensNoIncidentAndTheStatusLineNamesTheSysctl)
+{
+    AppViewModel& m = model();
+    icmpRefused = true;
+    cycles(kStart, kStart + 300, [](const RouteSnapshot& r, Timestamp at) {
+        ProbeBatch b = healthyBatch(r, at);
+        for (NetworkSample& s : b.samples)
+            if (s.target.kind != ProbeKind::http) {
+                s.success = false;
+                s.latencyMilliseconds.reset();
+                s.packetLoss = 1.0;
+                s.errorDescription = ICMPProbe::socketNotOpenText();
+            }
+        return b;
+    });
+    settle();
+    EXPECT_TRUE(m.incidents().empty());
+    EXPECT_EQ(m.attribution().location, FaultLocation::insufficientEvidence);
+    ASSERT_TRUE(m.exportStatusMessage());
+    EXPECT_TRUE(m.exportStatusMessage()->contains("net.ipv4.ping_group_range")) << m.exportStatusMessage()->toStdString();
+
+    icmpRefused = false; // the range was widened: the echoes go out again and the line goes
+    cycles(kStart + 300, kStart + 305, [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); });
+    EXPECT_FALSE(m.exportStatusMessage());
+}
+
+TEST_F(MonitoringTest, BatchesThatCouldNotBeStoredAreStoredOnceTheStoreWorksAgainEachSampleOnce)
+{
+    AppViewModel& m = model();
+    const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+    cycles(kStart, kStart + 10, clean);
+    // The last sample of each batch fails: a batch is stored in part before its failure.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath.toUtf8().constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER partly BEFORE INSERT ON network_samples WHEN NEW.target_kind = "
+                               "'http' BEGIN SELECT RAISE(ABORT, 'disk is full'); END;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    cycles(kStart + 10, kStart + 130, clean);
+    settle();
+    EXPECT_TRUE(m.isRecordingFailing());
+    ASSERT_TRUE(m.exportStatusMessage());
+    EXPECT_TRUE(m.exportStatusMessage()->contains("disk is full"));
+
+    dropTrigger("partly");
+    cycles(kStart + 130, kStart + 135, clean);
+    settle();
+    EXPECT_FALSE(m.isRecordingFailing());
+    EXPECT_FALSE(m.exportStatusMessage());
+    EXPECT_EQ(storedSampleRows(), 27 * 4) << "every batch, each sample once";
+    EXPECT_EQ(storedSampleRows("target_kind = 'http'"), 27);
+}
+
+TEST_F(MonitoringTest, AWallClockStepIsNoStallTheMonotonicClockDecides)
+{
+    AppViewModel& m = model();
+    startStalled();
+    clockNow = kStart + 7200; // stepped forward two hours, five seconds passed
+    monotonicShift = -7195;
+    m.checkProbeWatchdog();
+    EXPECT_TRUE(eventTexts(DiagnosticEventKind::probeStalled).empty());
+    clockNow += 13; // eighteen seconds of real stall
+    m.checkProbeWatchdog();
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::probeStalled),
+              std::vector<QString>{"The network probe loop made no progress for 18 seconds. Restarting the sampler."});
 }
 
 // --- lifecycle, loops and the watchdog ---------------------------------------------------------
@@ -615,11 +862,13 @@ TEST_F(MonitoringTest, BootstrapRestoresHistoryOnceAndStartsMonitoring)
 {
     {
         AppViewModel& first = model();
+        probe->makeBatch = [](const RouteSnapshot& r) { return batchFailing({ProbeKind::gateway}, r, r.timestamp); };
         for (int i = 0; i < 3; ++i) {
             clockNow = kStart - 100 + 5 * i;
             routeVia("en0");
             runToEnd(first.runProbeCycle());
         }
+        probe->makeBatch = nullptr;
         first.applyAttribution(fault(FaultLocation::router), kStart - 90);
         settle();
         vm.reset();
@@ -648,6 +897,20 @@ TEST_F(MonitoringTest, BootstrapRestoresHistoryOnceAndStartsMonitoring)
     runToEnd(m.bootstrap()); // a second call loads nothing
     EXPECT_EQ(m.recentBatches().size(), batches);
     EXPECT_EQ(eventTexts(DiagnosticEventKind::monitoringStarted).size(), 1u) << "started once";
+}
+
+TEST_F(MonitoringTest, BootstrapChecksForUpdatesOnlyWhenAFeedIsConfigured)
+{
+    for (const bool configured : {true, false}) {
+        updateFeed = configured ? QUrl("http://127.0.0.1:9/appcast.json") : QUrl();
+        AppViewModel& m = model();
+        int published = 0;
+        QObject::connect(&m, &AppViewModel::availableUpdateChanged, [&] { ++published; });
+        runToEnd(m.bootstrap());
+        pumpUntil([&] { return published > 0; }, std::chrono::seconds(configured ? 15 : 1));
+        EXPECT_EQ(published, configured ? 1 : 0) << "configured: " << configured;
+        m.stopMonitoring();
+    }
 }
 
 TEST_F(MonitoringTest, BootstrapOnAnEmptyStoreStartsTheSessionNowAndAnUnavailableStoreSaysWhy)

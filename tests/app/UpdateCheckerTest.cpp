@@ -204,3 +204,41 @@ TEST(UpdateCheckTest, OversizedFeedIsRefused)
     UpdateChecker checker(QUrl(server.url("/appcast.json")), "1.0");
     EXPECT_FALSE(runCheck(checker));
 }
+
+TEST(UpdateFeedConfigurationTest, EnvironmentNamesTheFeedAndAnythingUnusableMeansNone)
+{
+    const QByteArray saved = qgetenv("POLVARINE_UPDATE_FEED");
+    const struct {
+        const char* environment; // nullptr: unset
+        std::optional<QUrl> expected;
+    } cases[] = {
+        {nullptr, std::nullopt}, // this build names no feed
+        {"", std::nullopt},
+        {"   ", std::nullopt},
+        {"https://feed.example/appcast.json", QUrl("https://feed.example/appcast.json")},
+        {" http://10.1.2.3:8080/appcast.json ", QUrl("http://10.1.2.3:8080/appcast.json")},
+        {"ftp://feed.example/appcast.json", std::nullopt},
+        {"not a url", std::nullopt},
+        {"https://", std::nullopt},
+        {"/appcast.json", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        if (c.environment)
+            qputenv("POLVARINE_UPDATE_FEED", c.environment);
+        else
+            qunsetenv("POLVARINE_UPDATE_FEED");
+        EXPECT_EQ(configuredUpdateFeedUrl(), c.expected) << (c.environment ? c.environment : "(unset)");
+    }
+    if (saved.isNull())
+        qunsetenv("POLVARINE_UPDATE_FEED");
+    else
+        qputenv("POLVARINE_UPDATE_FEED", saved);
+}
+
+TEST(UpdateCheckTest, WithoutAFeedNothingIsAskedOrLogged)
+{
+    UpdateChecker checker(QUrl(), "1.0");
+    UpdateLogCapture logs;
+    EXPECT_FALSE(runCheck(checker));
+    EXPECT_TRUE(logs.taken().isEmpty()) << logs.taken().join('|').toStdString();
+}

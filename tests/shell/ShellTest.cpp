@@ -1,7 +1,7 @@
 // The shell offscreen, on the fake-backed model of the window tests.
 
 #include "app/ApplicationShell.h"
-#include "app/IcmpPermission.h"
+#include "core/app/IcmpPermission.h"
 
 #include "core/app/AppViewModel.h"
 #include "tests/main/ModelFixture.h"

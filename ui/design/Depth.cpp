@@ -162,6 +162,33 @@ void pvPaintShadow(QPainter& p, const QRectF& rect, double cornerRadius, const Q
     if (color.alpha() == 0 || rect.isEmpty())
         return;
     const double reach = shadowReach(blurRadius);
+    // Beyond this distance from a corner the blurred edge no longer changes along the edge: a large
+    // card's shadow is drawn in nine slices of a small card's, so its cost does not grow with the card.
+    const double core = std::ceil(cornerRadius + 2 * reach);
+    if (rect.width() > 2 * core + 2 && rect.height() > 2 * core + 2) {
+        const QRectF small(0, 0, 2 * core + 2, 2 * core + 2);
+        const QString smallKey = cacheKey("shadow", small.width(), small.height(), cornerRadius, blurRadius, color.rgba());
+        QImage* tile = blurCache().object(smallKey);
+        if (tile == nullptr) {
+            QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+            QPainter sp(&scratch);
+            pvPaintShadow(sp, small, cornerRadius, color, blurRadius, QPointF());
+            tile = blurCache().object(smallKey);
+            if (tile == nullptr)
+                return;
+        }
+        const double edge = reach + core; // the corner part of the tile, in each direction
+        const double tw = tile->width(), th = tile->height();
+        const QPointF origin = rect.topLeft() + offset - QPointF(reach, reach);
+        const double w = rect.width() + 2 * reach, h = rect.height() + 2 * reach;
+        const double xs[] = {0, edge, tw - edge, tw}, ys[] = {0, edge, th - edge, th};
+        const double xt[] = {0, edge, w - edge, w}, yt[] = {0, edge, h - edge, h};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                p.drawImage(QRectF(origin.x() + xt[i], origin.y() + yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]), *tile,
+                            QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
+        return;
+    }
     const QString key = cacheKey("shadow", rect.width(), rect.height(), cornerRadius, blurRadius, color.rgba());
     QImage* cached = blurCache().object(key);
     if (cached == nullptr) {

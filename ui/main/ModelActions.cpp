@@ -3,6 +3,9 @@
 #include "core/app/AppViewModel.h"
 #include "core/app/ReportServices.h"
 #include "core/records/LoadTestResult.h"
+#include "ui/screens/HistoryScreen.h"
+#include "ui/screens/SettingsScreen.h"
+#include "ui/screens/WelcomeScreen.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -83,10 +86,13 @@ namespace pv::screens {
 
 // None of these screens is built yet.
 bool hasLoadTestScreen() { return false; }
-QWidget* makeHistoryScreen(AppViewModel&) { return nullptr; }
+QWidget* makeHistoryScreen(AppViewModel& model) { return new HistoryScreen(model); }
 QWidget* makeLoadTestScreen(AppViewModel&) { return nullptr; }
 QWidget* makeDossierScreen(AppViewModel&) { return nullptr; }
-QWidget* makeSettingsScreen(AppViewModel&) { return nullptr; }
-QWidget* makeWelcomeScreen(AppViewModel&, std::function<void()>) { return nullptr; }
+QWidget* makeSettingsScreen(AppViewModel& model) { return new SettingsScreen(model); }
+QWidget* makeWelcomeScreen(AppViewModel& model, std::function<void()> onFinish)
+{
+    return new WelcomeScreen(model, std::move(onFinish));
+}
 
 } // namespace pv::screens

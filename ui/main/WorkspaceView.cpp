@@ -306,6 +306,7 @@ void WorkspaceView::openWelcome()
     dialog->setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(screen);
     welcome_ = dialog;
     dialog->open();

@@ -1,4 +1,4 @@
-#include "app/IcmpPermission.h"
+#include "core/app/IcmpPermission.h"
 
 #include "core/records/Localization.h"
 

@@ -1,0 +1,101 @@
+#include "core/app/IncidentEvidence.h"
+
+#include "core/probes/ICMPProbe.h"
+
+#include <algorithm>
+
+namespace pv::incident_evidence {
+
+bool wasNotMeasured(const NetworkSample& sample)
+{
+    return !sample.success && sample.errorDescription == ICMPProbe::socketNotOpenText();
+}
+
+FaultLocation location(IncidentClassification classification)
+{
+    switch (classification) {
+    case IncidentClassification::wifiLinkDegraded:
+    case IncidentClassification::reassociationOrRoam: return FaultLocation::wifi;
+    case IncidentClassification::gatewayCongestion: return FaultLocation::router;
+    case IncidentClassification::internetUpstreamIssue: return FaultLocation::provider;
+    case IncidentClassification::dnsOnlyIssue: return FaultLocation::dns;
+    case IncidentClassification::offline: return FaultLocation::offline;
+    case IncidentClassification::unknown: return FaultLocation::localUnseparated;
+    }
+    return FaultLocation::localUnseparated;
+}
+
+namespace {
+
+// The leg of one kind failed, lost echoes or lay over its limit.
+bool legShows(const NetworkSample& s, ProbeKind kind, double limitMs)
+{
+    if (s.target.kind != kind || wasNotMeasured(s))
+        return false;
+    if (!s.success || s.timeoutCount > 0 || s.packetLoss.value_or(0) > 0)
+        return true;
+    return s.latencyMilliseconds && *s.latencyMilliseconds > limitMs;
+}
+
+} // namespace
+
+bool sampleShows(const NetworkSample& s, FaultLocation where, const AttributionThresholds& t)
+{
+    const bool gateway = legShows(s, ProbeKind::gateway, t.gatewayLatencyCeilingMs);
+    const bool upstream = legShows(s, ProbeKind::publicIP, t.upstreamComfortableMs);
+    switch (where) {
+    case FaultLocation::wifi:
+    case FaultLocation::router:
+    case FaultLocation::localUnseparated: return gateway;
+    case FaultLocation::provider: return upstream;
+    case FaultLocation::dns: return legShows(s, ProbeKind::dns, t.dnsSlowMs);
+    case FaultLocation::offline: return gateway || upstream;
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: return false;
+    }
+    return false;
+}
+
+bool batchShows(const ProbeBatch& batch, FaultLocation where, const AttributionThresholds& t)
+{
+    return std::any_of(batch.samples.begin(), batch.samples.end(),
+                       [&](const NetworkSample& s) { return sampleShows(s, where, t); });
+}
+
+bool readingShows(const WifiSnapshot& w, FaultLocation where, const AttributionThresholds& t)
+{
+    if (where != FaultLocation::wifi)
+        return false;
+    if (!w.interfaceUp)
+        return true;
+    if (w.rssi && *w.rssi <= t.weakSignalDbm)
+        return true;
+    return w.rssi && w.noise && static_cast<long long>(*w.rssi) - *w.noise < t.lowSnrDb;
+}
+
+std::optional<FaultEpisode> currentEpisode(const std::vector<ProbeBatch>& batches,
+                                           const std::vector<WifiSnapshot>& readings, FaultLocation where,
+                                           const AttributionThresholds& t, Timestamp at,
+                                           std::optional<Timestamp> notBefore)
+{
+    std::vector<Timestamp> shown;
+    const auto admissible = [&](Timestamp ts) { return ts <= at && (!notBefore || ts >= *notBefore); };
+    for (const ProbeBatch& b : batches)
+        if (admissible(b.timestamp) && batchShows(b, where, t))
+            shown.push_back(b.timestamp);
+    for (const WifiSnapshot& w : readings)
+        if (admissible(w.timestamp) && readingShows(w, where, t))
+            shown.push_back(w.timestamp);
+    if (shown.empty())
+        return std::nullopt;
+    std::sort(shown.begin(), shown.end());
+    FaultEpisode episode{shown.back(), shown.back()};
+    for (std::size_t i = shown.size() - 1; i > 0; --i) {
+        if (shown[i] - shown[i - 1] >= episodeGap)
+            break;
+        episode.start = shown[i - 1];
+    }
+    return episode;
+}
+
+} // namespace pv::incident_evidence

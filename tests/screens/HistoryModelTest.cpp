@@ -1,0 +1,283 @@
+// The history model without a display: the slicing of raw samples and roll-ups, the summary, the
+// loads through the store, and the rule that the newest load always wins.
+
+#include "core/app/HistoryViewModel.h"
+#include "core/store/SQLiteStore.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <future>
+#include <thread>
+
+using namespace pv;
+
+namespace {
+
+constexpr Timestamp kStart = 1'765'000'000;
+constexpr Timestamp kEnd = kStart + 96 * 900; // slices of 15 minutes
+
+NetworkSample sample(ProbeKind kind, Timestamp t, std::optional<double> ms, bool success = true)
+{
+    NetworkSample s;
+    s.id = QUuid::createUuid();
+    s.timestamp = t;
+    s.target = ProbeTarget{kind, QStringLiteral("t"), QStringLiteral("h")};
+    s.latencyMilliseconds = ms;
+    s.success = success;
+    return s;
+}
+
+SampleRollup rollup(ProbeKind kind, Timestamp t, int count, int ok, std::optional<double> p50)
+{
+    SampleRollup r;
+    r.bucketStart = t;
+    r.bucketSeconds = 60;
+    r.targetKind = kind;
+    r.sampleCount = count;
+    r.successCount = ok;
+    r.p50Milliseconds = p50;
+    return r;
+}
+
+Timestamp slice(int i) { return kStart + 900.0 * i + 1; }
+
+TEST(HistoryBuckets, MedianIsTheUpperMiddleOfTheSortedValues)
+{
+    const std::vector<std::pair<std::vector<double>, std::optional<double>>> cases{
+        {{}, std::nullopt}, {{7}, 7}, {{10, 20}, 20}, {{40, 10, 30, 20}, 30}, {{5, 1, 3}, 3}};
+    for (const auto& [values, median] : cases)
+        EXPECT_EQ(historyMedian(values), median) << values.size();
+}
+
+TEST(HistoryBuckets, RawDataWinsSliceBySliceAndRollupsFillTheRest)
+{
+    const std::vector<NetworkSample> samples{
+        sample(ProbeKind::gateway, slice(0), 4), sample(ProbeKind::gateway, slice(0), 6),
+        sample(ProbeKind::publicIP, slice(0), 20), sample(ProbeKind::publicIP, slice(0), 99, false), // a failure
+        sample(ProbeKind::publicIP, slice(0), std::nullopt, false),
+        sample(ProbeKind::gateway, slice(1), 50, false), // failed router samples count nowhere
+        sample(ProbeKind::dns, slice(3), 12), sample(ProbeKind::http, slice(3), 80),
+        sample(ProbeKind::gateway, kEnd, 9),        // at the end: the last slice
+        sample(ProbeKind::gateway, kStart - 1, 1), // before the start: ignored
+    };
+    const std::vector<SampleRollup> rollups{
+        rollup(ProbeKind::publicIP, slice(0), 10, 10, 1000), // raw data wins in slice 0
+        rollup(ProbeKind::gateway, slice(1), 10, 10, 3), rollup(ProbeKind::gateway, slice(1), 10, 10, 5),
+        rollup(ProbeKind::gateway, slice(2), 10, 10, 8), // router roll-ups only: not aggregated
+        rollup(ProbeKind::publicIP, slice(4), 10, 8, 30), rollup(ProbeKind::dns, slice(5), 4, 4, 20)};
+    const auto b = buildBuckets(samples, rollups, kStart, kEnd);
+    ASSERT_EQ(b.size(), 96u);
+    EXPECT_DOUBLE_EQ(b[10].start, kStart + 9000);
+
+    struct Row {
+        int index;
+        std::optional<double> router, provider, loss;
+        bool aggregated;
+    };
+    const Row rows[] = {
+        {0, 6, 20, 2.0 / 3.0, false},          {1, 5, std::nullopt, std::nullopt, false},
+        {2, 8, std::nullopt, std::nullopt, false}, {3, std::nullopt, std::nullopt, std::nullopt, false},
+        {4, std::nullopt, 30, 0.2, true},      {5, std::nullopt, std::nullopt, std::nullopt, false},
+        {95, 9, std::nullopt, std::nullopt, false}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.index);
+        const HistoryBucket& bucket = b[static_cast<std::size_t>(r.index)];
+        EXPECT_EQ(bucket.medianGatewayMs, r.router);
+        EXPECT_EQ(bucket.medianProviderMs, r.provider);
+        ASSERT_EQ(bucket.lossRatio.has_value(), r.loss.has_value());
+        if (r.loss)
+            EXPECT_NEAR(*bucket.lossRatio, *r.loss, 1e-12);
+        EXPECT_EQ(bucket.isAggregated, r.aggregated);
+    }
+    EXPECT_TRUE(b[3].isGap());
+    EXPECT_TRUE(buildBuckets(samples, rollups, kEnd, kEnd).empty());
+}
+
+TEST(HistoryBuckets, SummaryCountsEverySampleAndCoversInNinetySixths)
+{
+    HistoryReadings r;
+    r.samples = {sample(ProbeKind::gateway, slice(0), 4), sample(ProbeKind::dns, slice(1), 9),
+                 sample(ProbeKind::publicIP, slice(2), std::nullopt, false), sample(ProbeKind::http, slice(2), 30)};
+    r.rollups = {rollup(ProbeKind::http, slice(40), 7, 7, 12), rollup(ProbeKind::gateway, slice(41), 5, 0, 3)};
+    const HistorySummary s = makeHistorySummary(HistoryRange::week, r, kStart, kEnd);
+    EXPECT_EQ(s.sampleCount, 4 + 7 + 5);
+    EXPECT_DOUBLE_EQ(s.coverageRatio, 2.0 / 96); // slices 0 and 41; the failed provider probe gives no median
+    EXPECT_EQ(s.range, HistoryRange::week);
+
+    const HistorySummary empty = makeHistorySummary(HistoryRange::day, {}, kStart, kEnd);
+    EXPECT_EQ(empty.buckets.size(), 96u);
+    EXPECT_TRUE(std::all_of(empty.buckets.begin(), empty.buckets.end(), [](const auto& b) { return b.isGap(); }));
+    EXPECT_EQ(empty.coverageRatio, 0);
+    EXPECT_EQ(empty.sampleCount, 0);
+}
+
+// ---- The model --------------------------------------------------------------------------------------
+
+// A reader whose loads each wait on a gate that the test opens, on threads of their own.
+struct GatedReader {
+    struct Gate {
+        std::promise<bool> open; // true: succeed, false: fail
+        HistoryRange range;
+    };
+    asio::thread_pool pool{4};
+    std::vector<std::shared_ptr<Gate>> gates;
+    HistoryReadings readings;
+
+    HistoryViewModel::Reader reader()
+    {
+        return [this](HistoryRange range, Timestamp, Timestamp) {
+            auto gate = std::make_shared<Gate>();
+            gate->range = range;
+            gates.push_back(gate);
+            return asio::co_spawn(
+                pool,
+                [gate, readings = readings]() -> rt::awaitable<HistoryReadings> {
+                    if (!gate->open.get_future().get())
+                        throw std::runtime_error("disk I/O error");
+                    co_return readings;
+                },
+                asio::use_awaitable);
+        };
+    }
+};
+
+std::shared_ptr<HistoryViewModel> gatedModel(GatedReader& r)
+{
+    return HistoryViewModel::create(r.reader(), [] { return kEnd; });
+}
+
+bool finishes(const HistoryViewModel& m, int loads)
+{
+    return test::pumpUntil([&] { return m.finishedLoads() >= loads; });
+}
+
+TEST(HistoryModel, ARangeChangeReloadsAndTheSameRangeDoesNot)
+{
+    GatedReader r;
+    auto model = gatedModel(r);
+    model->setRange(HistoryRange::day);
+    EXPECT_TRUE(r.gates.empty());
+    EXPECT_FALSE(model->isLoading());
+    model->setRange(HistoryRange::month);
+    ASSERT_TRUE(test::pumpUntil([&] { return r.gates.size() == 1; }));
+    EXPECT_TRUE(model->isLoading());
+    EXPECT_EQ(r.gates[0]->range, HistoryRange::month);
+    r.gates[0]->open.set_value(true);
+    ASSERT_TRUE(finishes(*model, 1));
+    ASSERT_TRUE(model->summary());
+    EXPECT_EQ(model->summary()->range, HistoryRange::month);
+    EXPECT_FALSE(model->isLoading());
+}
+
+TEST(HistoryModel, TheNewestLoadWinsWhateverTheOrderAndOutcomeOfTheOlderOne)
+{
+    struct Case {
+        const char* name;
+        bool olderSucceeds;
+        bool olderFinishesFirst;
+    };
+    for (const Case c : {Case{"stale failure after", false, false}, Case{"stale success after", true, false},
+                         Case{"stale failure before", false, true}, Case{"stale success before", true, true}}) {
+        SCOPED_TRACE(c.name);
+        GatedReader r;
+        auto model = gatedModel(r);
+        model->reload();
+        model->setRange(HistoryRange::week);
+        ASSERT_TRUE(test::pumpUntil([&] { return r.gates.size() == 2; }));
+        int summaries = 0;
+        QObject::connect(model.get(), &HistoryViewModel::summaryChanged, [&] { ++summaries; });
+        const auto older = r.gates[0];
+        const auto newer = r.gates[1];
+        if (c.olderFinishesFirst) {
+            older->open.set_value(c.olderSucceeds);
+            ASSERT_TRUE(finishes(*model, 1));
+            EXPECT_EQ(summaries, 0);
+            EXPECT_TRUE(model->isLoading()) << "the newer load is still running";
+            newer->open.set_value(true);
+        } else {
+            newer->open.set_value(true);
+            ASSERT_TRUE(finishes(*model, 1));
+            older->open.set_value(c.olderSucceeds);
+        }
+        ASSERT_TRUE(finishes(*model, 2));
+        EXPECT_EQ(summaries, 1);
+        ASSERT_TRUE(model->summary());
+        EXPECT_EQ(model->summary()->range, HistoryRange::week);
+        EXPECT_FALSE(model->isLoading());
+    }
+}
+
+TEST(HistoryModel, AFailedLoadClearsTheSummaryAndTheLoadingState)
+{
+    GatedReader r;
+    auto model = gatedModel(r);
+    model->reload();
+    ASSERT_TRUE(test::pumpUntil([&] { return r.gates.size() == 1; }));
+    r.gates[0]->open.set_value(true);
+    ASSERT_TRUE(finishes(*model, 1));
+    ASSERT_TRUE(model->summary());
+    model->reload();
+    ASSERT_TRUE(test::pumpUntil([&] { return r.gates.size() == 2; }));
+    EXPECT_TRUE(model->summary()) << "the earlier summary stays while the next one loads";
+    r.gates[1]->open.set_value(false);
+    ASSERT_TRUE(finishes(*model, 2));
+    EXPECT_FALSE(model->summary());
+    EXPECT_FALSE(model->isLoading());
+}
+
+TEST(HistoryModel, AModelGoneBeforeItsLoadStartsReadsNothing)
+{
+    GatedReader r;
+    auto model = gatedModel(r);
+    model->reload();
+    model.reset();
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(r.gates.empty());
+}
+
+TEST(HistoryModel, LoadsThroughTheStoreGiveASummaryEvenForAnEmptyStore)
+{
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    auto model = HistoryViewModel::create(store);
+    model->reload();
+    ASSERT_TRUE(finishes(*model, 1));
+    ASSERT_TRUE(model->summary());
+    EXPECT_EQ(model->summary()->buckets.size(), 96u);
+    EXPECT_EQ(model->summary()->sampleCount, 0);
+    EXPECT_EQ(model->summary()->coverageRatio, 0);
+    EXPECT_TRUE(model->summary()->incidents.empty());
+
+    // A stored batch and an open incident that began before the period show up in the next load.
+    const Timestamp now = nowTimestamp();
+    ProbeBatch batch;
+    batch.id = QUuid::createUuid();
+    batch.timestamp = now - 60;
+    batch.samples = {sample(ProbeKind::gateway, now - 60, 3), sample(ProbeKind::publicIP, now - 60, 21)};
+    for (auto& s : batch.samples)
+        s.batchID = batch.id;
+    Incident open;
+    open.id = QUuid::createUuid();
+    open.startTimestamp = now - 2 * 86400;
+    bool saved = false;
+    asio::co_spawn(rt::QtExecutor(),
+                   [&]() -> rt::awaitable<void> {
+                       co_await store->insertSamples(batch);
+                       co_await store->upsertIncident(open);
+                       saved = true;
+                   },
+                   asio::detached);
+    ASSERT_TRUE(test::pumpUntil([&] { return saved; }));
+    model->reload();
+    ASSERT_TRUE(finishes(*model, 2));
+    ASSERT_TRUE(model->summary());
+    EXPECT_EQ(model->summary()->sampleCount, 2);
+    EXPECT_DOUBLE_EQ(model->summary()->coverageRatio, 1.0 / 96);
+    EXPECT_EQ(model->summary()->openIncidents().size(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,571 @@
+// The history, settings and welcome screens offscreen: what each control does, and screenshots of
+// each screen in light and dark under screens/ for review.
+
+#include "ui/screens/HistoryScreen.h"
+#include "ui/screens/SettingsScreen.h"
+#include "ui/screens/WelcomeScreen.h"
+
+#include "app/PlatformTexts.h"
+#include "core/app/AppViewModel.h"
+#include "core/app/DesktopIntegration.h"
+#include "core/app/Preferences.h"
+#include "core/records/Localization.h"
+#include "core/records/LocaleDates.h"
+#include "core/store/SQLiteStore.h"
+#include "tests/main/ModelFixture.h"
+#include "tests/main/WidgetHelpers.h"
+#include "ui/design/Depth.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Theme.h"
+#include "ui/main/MainWidgets.h"
+#include "ui/main/WorkspaceView.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+struct CountingNotifier : DesktopNotifier {
+    int requests = 0;
+    void requestAuthorization() override { ++requests; }
+    void post(const QString&, const QString&, const QString&) override {}
+};
+
+struct Fixture {
+    QString dir = makeTempDir();
+    QString entry = dir + QStringLiteral("/autostart/polvarine.desktop");
+    std::shared_ptr<CountingNotifier> notifier = std::make_shared<CountingNotifier>();
+    std::unique_ptr<AppViewModel> model;
+
+    explicit Fixture(bool fileBacked = false, std::optional<QString> entryPath = std::nullopt)
+    {
+        if (entryPath)
+            entry = *entryPath;
+        AppViewModel::Services services;
+        services.store = std::make_shared<SQLiteStore>(
+            fileBacked ? SQLiteStore::Location::file(dir + QStringLiteral("/Polvarine/polvarine.sqlite3"))
+                       : SQLiteStore::Location::inMemory());
+        services.topology = std::make_shared<FakeTopology>();
+        services.probeService = std::make_shared<FakeProbe>();
+        services.wifiProvider = std::make_shared<FakeWifi>();
+        services.exportService = makeExportService(services.store);
+        services.pathMonitor = std::make_shared<FakePath>();
+        services.locationPermissionService =
+            std::make_shared<LocationPermissionService>(std::make_unique<FakeLocationManager>());
+        AppViewModel::Environment env;
+        env.preferences = {std::make_shared<QSettings>(dir + "/model.ini", QSettings::IniFormat),
+                           std::make_shared<XdgAutostartLoginItem>(entry, QStringLiteral("/usr/bin/polvarine")),
+                           notifier};
+        env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // never fetched here
+        env.clock = [] { return kFixedNow; };
+        model = std::make_unique<AppViewModel>(std::move(services), StorageHealth::healthy(), std::move(env));
+    }
+};
+
+struct Calls {
+    std::vector<QString> revealed;
+    std::vector<ProgramCommand> started;
+};
+
+DesktopHooks hooks(Calls& calls, std::optional<QUrl> feed, std::optional<ProgramCommand> settingsProgram)
+{
+    DesktopHooks h;
+    h.updateFeed = [feed] { return feed; };
+    h.networkSettings = [settingsProgram] { return settingsProgram; };
+    h.startProgram = [&calls](const ProgramCommand& c) { calls.started.push_back(c); };
+    h.revealFile = [&calls](const QString& f) { calls.revealed.push_back(f); };
+    return h;
+}
+
+const ProgramCommand kGnome{QStringLiteral("/usr/bin/gnome-control-center"), {QStringLiteral("network")}};
+const QUrl kFeed(QStringLiteral("https://frissites.polvarine.example/appcast.json"));
+
+void clickSegment(PVSegmentedPicker* picker, int index)
+{
+    QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(index).center());
+}
+
+class Appearance {
+public:
+    explicit Appearance(PVAppearance a)
+    {
+        pvInstallIconTheme();
+        PVTheme::instance().setAppearanceOverride(a);
+        PVTheme::instance().setReduceMotionOverride(true);
+        PVTheme::instance().setAccentOverride(QColor(0x35, 0x84, 0xE4));
+        settle();
+    }
+    ~Appearance()
+    {
+        PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+        PVTheme::instance().setReduceMotionOverride(false);
+        settle();
+    }
+};
+
+struct ScreensTest : ::testing::Test {
+    static void SetUpTestSuite() { installPlatformTexts(); }
+};
+
+// ---- Settings ---------------------------------------------------------------------------------------
+
+TEST_F(ScreensTest, DatabaseRowShowsThePathAndRevealsItOnlyForAFileBackedStore)
+{
+    for (bool fileBacked : {false, true}) {
+        SCOPED_TRACE(fileBacked);
+        Fixture f(fileBacked);
+        Calls calls;
+        SettingsScreen screen(*f.model, hooks(calls, kFeed, kGnome));
+        EXPECT_EQ(screen.databasePath()->text(), f.model->databaseLocationDescription());
+        EXPECT_EQ(screen.databasePath()->text().startsWith(QLatin1Char('/')), fileBacked);
+        EXPECT_EQ(screen.revealButton() != nullptr, fileBacked);
+        if (fileBacked) {
+            screen.revealButton()->click();
+            ASSERT_EQ(calls.revealed.size(), 1u);
+            EXPECT_EQ(calls.revealed[0], f.model->databaseURL()->toLocalFile());
+        }
+    }
+}
+
+TEST_F(ScreensTest, LaunchSwitchWritesRemovesAndReadsBackTheAutostartEntry)
+{
+    Fixture f;
+    Calls calls;
+    SettingsScreen screen(*f.model, hooks(calls, kFeed, kGnome));
+    screen.show();
+    settle();
+    PVSwitch* toggle = screen.launchSwitch();
+    EXPECT_FALSE(toggle->isChecked());
+    toggle->click();
+    EXPECT_TRUE(QFile::exists(f.entry));
+    EXPECT_TRUE(toggle->isChecked());
+    toggle->click();
+    EXPECT_FALSE(QFile::exists(f.entry));
+    EXPECT_FALSE(toggle->isChecked());
+
+    // An entry written while the page was hidden shows when it is shown again.
+    XdgAutostartLoginItem(f.entry, QStringLiteral("/usr/bin/polvarine")).setEnabled(true);
+    screen.hide();
+    screen.show();
+    settle();
+    EXPECT_TRUE(toggle->isChecked());
+}
+
+TEST_F(ScreensTest, AFailedAutostartWriteSnapsTheSwitchBack)
+{
+    // The entry's folder would have to be made inside a plain file: the write fails.
+    const QString blocker = makeTempDir() + QStringLiteral("/not-a-folder");
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    Fixture f(false, blocker + QStringLiteral("/autostart/polvarine.desktop"));
+    Calls calls;
+    SettingsScreen settings(*f.model, hooks(calls, kFeed, kGnome));
+    WelcomeScreen welcome(*f.model, [] {}, hooks(calls, kFeed, kGnome));
+    for (PVSwitch* toggle : {settings.launchSwitch(), welcome.launchSwitch()}) {
+        toggle->click();
+        EXPECT_FALSE(toggle->isChecked());
+        EXPECT_FALSE(f.model->preferences().launchesAtLogin());
+    }
+}
+
+TEST_F(ScreensTest, NotificationPermissionIsAskedOnlyWhenTheSwitchTurnsOn)
+{
+    Fixture f;
+    Calls calls;
+    SettingsScreen screen(*f.model, hooks(calls, kFeed, kGnome));
+    screen.notifySwitch()->click();
+    EXPECT_TRUE(f.model->preferences().notifyOnOutage());
+    EXPECT_EQ(f.notifier->requests, 1);
+    screen.notifySwitch()->click();
+    EXPECT_FALSE(f.model->preferences().notifyOnOutage());
+    EXPECT_EQ(f.notifier->requests, 1);
+}
+
+TEST_F(ScreensTest, RetentionSegmentsSetTheChoiceAndItsDetailLine)
+{
+    Fixture f;
+    Calls calls;
+    SettingsScreen screen(*f.model, hooks(calls, kFeed, kGnome));
+    screen.resize(900, 700);
+    screen.show();
+    settle();
+    for (RetentionChoice choice : {RetentionChoice::compact, RetentionChoice::longTerm, RetentionChoice::standard}) {
+        clickSegment(screen.retentionPicker(), static_cast<int>(choice));
+        EXPECT_EQ(f.model->preferences().retention(), choice);
+        EXPECT_EQ(screen.retentionDetail()->text(), detail(choice));
+    }
+}
+
+TEST_F(ScreensTest, UpdateRowNamesTheFeedHostOrSaysThisBuildDoesNotCheck)
+{
+    for (const std::optional<QUrl>& feed : {std::optional<QUrl>(kFeed), std::optional<QUrl>()}) {
+        SCOPED_TRACE(feed ? "feed" : "none");
+        Fixture f;
+        Calls calls;
+        SettingsScreen screen(*f.model, hooks(calls, feed, kGnome));
+        EXPECT_EQ(screen.updateSwitch()->isEnabled(), feed.has_value());
+        EXPECT_EQ(screen.updateSwitch()->isChecked(), feed.has_value()); // the stored default is on
+        const QString note = screen.updateNoteText()->text();
+        EXPECT_EQ(note.contains(QStringLiteral("frissites.polvarine.example-ről")), feed.has_value());
+        EXPECT_FALSE(note.contains(QStringLiteral("Mac")));
+        EXPECT_FALSE(note.isEmpty());
+    }
+}
+
+TEST_F(ScreensTest, NetworkSettingsButtonsExistOnlyWhereTheDesktopHasAProgram)
+{
+    for (const std::optional<ProgramCommand>& program : {std::optional<ProgramCommand>(kGnome),
+                                                         std::optional<ProgramCommand>()}) {
+        Fixture f;
+        Calls calls;
+        SettingsScreen settings(*f.model, hooks(calls, kFeed, program));
+        WelcomeScreen welcome(*f.model, [] {}, hooks(calls, kFeed, program));
+        ASSERT_EQ(settings.networkSettingsButton() != nullptr, program.has_value());
+        ASSERT_EQ(welcome.openSettingsButton() != nullptr, program.has_value());
+        if (program) {
+            settings.networkSettingsButton()->click();
+            welcome.openSettingsButton()->click();
+            EXPECT_EQ(calls.started, (std::vector<ProgramCommand>{kGnome, kGnome}));
+            EXPECT_EQ(settings.networkSettingsButton()->text(), QStringLiteral("Hálózati beállítások"));
+        }
+    }
+}
+
+TEST(NetworkSettings, TheRunningDesktopsProgramComesFirstAndNoneMeansNothing)
+{
+    const std::vector<QString> installed{QStringLiteral("gnome-control-center"), QStringLiteral("systemsettings5")};
+    auto find = [&](const QString& name) {
+        return std::find(installed.begin(), installed.end(), name) != installed.end() ? QStringLiteral("/usr/bin/") + name
+                                                                                      : QString();
+    };
+    EXPECT_EQ(networkSettingsCommand(QStringLiteral("GNOME"), find)->program, QStringLiteral("/usr/bin/gnome-control-center"));
+    EXPECT_EQ(networkSettingsCommand(QStringLiteral("KDE"), find)->program, QStringLiteral("/usr/bin/systemsettings5"));
+    EXPECT_EQ(networkSettingsCommand(QStringLiteral("KDE"), find)->arguments,
+              QStringList{QStringLiteral("kcm_networkmanagement")});
+    EXPECT_EQ(networkSettingsCommand(QStringLiteral("XFCE"), find)->program,
+              QStringLiteral("/usr/bin/gnome-control-center"));
+    EXPECT_FALSE(networkSettingsCommand(QStringLiteral("GNOME"), [](const QString&) { return QString(); }));
+}
+
+TEST(RevealFile, WithoutAFileManagerOnTheBusTheFolderIsOpened)
+{
+    std::vector<QUrl> opened;
+    revealFileInFileManager(QStringLiteral("/home/anna/.local/share/Polvarine/polvarine.sqlite3"),
+                            [&](const QUrl& folder) { opened.push_back(folder); },
+                            QDBusConnection(QStringLiteral("pv-not-connected")));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QStringLiteral("/home/anna/.local/share/Polvarine")));
+}
+
+// ---- Welcome ------------------------------------------------------------------------------------------
+
+TEST_F(ScreensTest, WelcomeStepsForwardBackAndFinishOnce)
+{
+    Fixture f;
+    Calls calls;
+    int finished = 0;
+    QDialog dialog;
+    auto* welcome = new WelcomeScreen(*f.model, [&] { ++finished; }, hooks(calls, kFeed, kGnome), &dialog);
+    dialog.show();
+    settle();
+    struct Expect {
+        int step;
+        bool back;
+        QString primary;
+    };
+    auto check = [&](const Expect& e) {
+        EXPECT_EQ(welcome->step(), e.step);
+        EXPECT_EQ(welcome->shownPage(), e.step);
+        EXPECT_EQ(welcome->backButton()->isVisible(), e.back);
+        EXPECT_EQ(welcome->primaryButton()->text(), e.primary);
+        EXPECT_EQ(welcome->dots()->current(), e.step);
+    };
+    check({0, false, L("Tovább")});
+    QTest::keyClick(&dialog, Qt::Key_Return); // the default action
+    check({1, true, L("Tovább")});
+    welcome->primaryButton()->click();
+    check({2, true, L("Kezdjük")});
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_EQ(finished, 1);
+    check({2, true, L("Kezdjük")});
+    welcome->backButton()->click();
+    check({1, true, L("Tovább")});
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(ScreensTest, WorkspaceWelcomeClosesOnEscapeAndReopensFromTheFirstStep)
+{
+    Fixture f;
+    auto settings = makeSettings(f.dir);
+    WorkspaceView view(*f.model, settings);
+    view.resize(1080, 700);
+    view.show();
+    settle();
+    ASSERT_TRUE(view.showsWelcome());
+    auto* welcome = view.welcomeDialog()->findChild<WelcomeScreen*>();
+    ASSERT_NE(welcome, nullptr);
+    EXPECT_EQ(view.welcomeDialog()->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(view.welcomeDialog()->size(), QSize(WelcomeScreen::kWidth, WelcomeScreen::kHeight));
+    welcome->advance();
+    QTest::keyClick(view.welcomeDialog(), Qt::Key_Escape);
+    settle();
+    EXPECT_FALSE(view.showsWelcome());
+    EXPECT_FALSE(settings->value(QLatin1String(WorkspaceView::didWelcomeKey), false).toBool());
+
+    NotificationCenter::instance().post(WorkspaceView::reopenWelcomeNotification());
+    settle();
+    ASSERT_TRUE(view.showsWelcome());
+    welcome = view.welcomeDialog()->findChild<WelcomeScreen*>();
+    EXPECT_EQ(welcome->step(), 0);
+    welcome->advance();
+    welcome->advance();
+    welcome->primaryButton()->click();
+    settle();
+    EXPECT_TRUE(settings->value(QLatin1String(WorkspaceView::didWelcomeKey), false).toBool());
+    EXPECT_FALSE(view.showsWelcome());
+}
+
+// ---- History ----------------------------------------------------------------------------------------
+
+constexpr double kHour = 3600;
+constexpr double kDay = 86400;
+
+// A week of evidence as the store would give it: raw samples for the last two days, minute
+// roll-ups before that, a night without measurements, an afternoon with the app stopped, and 34
+// incidents (one still open, one that began before the week).
+HistoryReadings seededWeek(Timestamp now)
+{
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> noise(0, 1);
+    const Timestamp start = now - 7 * kDay;
+    auto inGap = [&](Timestamp t) {
+        return (t > now - 1.6 * kDay && t < now - 1.35 * kDay) || (t > now - 4.5 * kDay && t < now - 4.1 * kDay);
+    };
+    auto evening = [&](Timestamp t) {
+        const double hourOfDay = std::fmod(t + kHour, kDay) / kHour;
+        return hourOfDay > 18 && hourOfDay < 23 ? 1.0 : 0.0;
+    };
+    HistoryReadings r;
+    for (Timestamp t = start; t < now; t += 600) {
+        if (inGap(t))
+            continue;
+        const double router = 3 + 3 * noise(rng);
+        const double provider = 16 + 10 * noise(rng) + 45 * evening(t) * noise(rng);
+        if (t > now - 2 * kDay) {
+            NetworkSample g;
+            g.timestamp = t;
+            g.target.kind = ProbeKind::gateway;
+            g.latencyMilliseconds = router;
+            g.success = true;
+            NetworkSample p = g;
+            p.target.kind = ProbeKind::publicIP;
+            p.latencyMilliseconds = provider;
+            p.success = noise(rng) > 0.02;
+            r.samples.push_back(g);
+            r.samples.push_back(p);
+        } else {
+            SampleRollup g;
+            g.bucketStart = t;
+            g.bucketSeconds = 60;
+            g.targetKind = ProbeKind::gateway;
+            g.sampleCount = 39;
+            g.successCount = 39;
+            g.p50Milliseconds = router;
+            SampleRollup p = g;
+            p.targetKind = ProbeKind::publicIP;
+            p.successCount = 38;
+            p.p50Milliseconds = provider;
+            r.rollups.push_back(g);
+            r.rollups.push_back(p);
+        }
+    }
+    const IncidentClassification kinds[] = {IncidentClassification::gatewayCongestion,
+                                            IncidentClassification::internetUpstreamIssue,
+                                            IncidentClassification::wifiLinkDegraded, IncidentClassification::offline};
+    const IncidentSeverity severities[] = {IncidentSeverity::warning, IncidentSeverity::critical,
+                                           IncidentSeverity::info, IncidentSeverity::critical};
+    for (int i = 0; i < 34; ++i) {
+        Incident inc;
+        inc.id = QUuid::createUuid();
+        inc.startTimestamp = start - 2 * kHour + i * 4.9 * kHour;
+        const double length = i % 5 == 0 ? 2.5 * kHour : 40 + 900 * noise(rng);
+        inc.endTimestamp = inc.startTimestamp + length;
+        inc.classification = kinds[i % 4];
+        inc.severity = severities[i % 4];
+        inc.evidenceSummary = QStringLiteral("A szolgáltatói szakasz medián késleltetése %1 ms, a csomagvesztés %2%.")
+                                  .arg(60 + i)
+                                  .arg(i % 7);
+        r.incidents.push_back(inc);
+    }
+    Incident open;
+    open.id = QUuid::createUuid();
+    open.startTimestamp = now - 0.6 * kHour;
+    open.classification = IncidentClassification::internetUpstreamIssue;
+    open.severity = IncidentSeverity::critical;
+    open.evidenceSummary = QStringLiteral("A router válaszol, a nyilvános címek nem.");
+    r.incidents.push_back(open);
+    return r;
+}
+
+std::shared_ptr<HistoryViewModel> fakeHistory(std::function<HistoryReadings()> make, bool fail = false)
+{
+    return HistoryViewModel::create(
+        [make, fail](HistoryRange, Timestamp, Timestamp) -> rt::awaitable<HistoryReadings> {
+            if (fail)
+                throw std::runtime_error("no such table: network_samples");
+            co_return make();
+        },
+        [] { return kFixedNow; });
+}
+
+TEST_F(ScreensTest, HistoryShowsLoadingThenCardsOrNoData)
+{
+    auto model = fakeHistory([] { return seededWeek(kFixedNow); });
+    HistoryScreen screen(model, [] { return kFixedNow; });
+    screen.resize(1000, 800);
+    EXPECT_EQ(screen.content(), history::Content::noData);
+    screen.show();
+    EXPECT_EQ(screen.content(), history::Content::loading);
+    ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() == 1; }));
+    settle();
+    EXPECT_EQ(screen.content(), history::Content::cards);
+    ASSERT_NE(screen.chart(), nullptr);
+    EXPECT_EQ(screen.chart()->accessibleName(), history::chartLabel(HistoryRange::day));
+    // The picker's click reloads the new range while the day's cards stay.
+    clickSegment(screen.rangePicker(), 1);
+    EXPECT_EQ(model->range(), HistoryRange::week);
+    EXPECT_TRUE(model->isLoading());
+    EXPECT_EQ(screen.content(), history::Content::cards);
+    EXPECT_EQ(screen.chart()->accessibleName(), history::chartLabel(HistoryRange::week));
+    ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() == 2; }));
+    settle();
+    // 35 incidents in the summary, 30 rows with their dividers.
+    EXPECT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() >= 30; }));
+    settle();
+    EXPECT_EQ(screen.contentWidget()->findChildren<PVDivider*>().size(), 30);
+    EXPECT_TRUE(model->summary()->containsAggregatedBuckets());
+    expectNoTextCut(&screen, "history week");
+
+    auto failing = fakeHistory([] { return HistoryReadings{}; }, true);
+    HistoryScreen failed(failing, [] { return kFixedNow; });
+    failed.show();
+    ASSERT_TRUE(pumpUntil([&] { return failing->finishedLoads() == 1; }));
+    EXPECT_EQ(failed.content(), history::Content::noData);
+}
+
+// ---- Screenshots ------------------------------------------------------------------------------------
+
+void save(QWidget* w, const QString& name)
+{
+    settle();
+    const QImage image = w->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_TRUE(image.save(screensDir() + QLatin1Char('/') + name + QStringLiteral(".png"))) << name.toStdString();
+}
+
+TEST_F(ScreensTest, Screenshots)
+{
+    setDateTextLocale(QStringLiteral("hu_HU"));
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        Appearance scope(appearance);
+        const QString tag = rawValue(appearance);
+        struct HistoryShot {
+            const char* name;
+            std::function<HistoryReadings()> readings;
+        };
+        for (const HistoryShot& shot : {HistoryShot{"history-week", [] { return seededWeek(kFixedNow); }},
+                                        HistoryShot{"history-empty", [] { return HistoryReadings{}; }}}) {
+            auto model = fakeHistory(shot.readings);
+            model->setRange(HistoryRange::week);
+            HistoryScreen screen(model, [] { return kFixedNow; });
+            screen.resize(1100, 900);
+            screen.show();
+            ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 1 && !model->isLoading(); }));
+            const auto rows = static_cast<qsizetype>(std::min<std::size_t>(30, model->summary()->incidents.size()));
+            ASSERT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() == rows; }));
+            settle();
+            save(screen.widget(), QString::fromLatin1(shot.name) + QLatin1Char('-') + tag);
+            expectNoTextCut(screen.widget(), shot.name);
+        }
+        for (bool fileBacked : {true, false}) {
+            Fixture f(fileBacked);
+            Calls calls;
+            SettingsScreen screen(*f.model, hooks(calls, fileBacked ? std::optional<QUrl>(kFeed) : std::nullopt, kGnome));
+            screen.resize(1000, 900);
+            screen.show();
+            settle();
+            save(screen.widget(), (fileBacked ? QStringLiteral("settings-file-") : QStringLiteral("settings-memory-")) + tag);
+            expectNoTextCut(screen.widget(), "settings");
+        }
+        Fixture f;
+        Calls calls;
+        for (int step = 0; step < 3; ++step) {
+            QDialog dialog;
+            auto* welcome = new WelcomeScreen(*f.model, [] {}, hooks(calls, kFeed, kGnome), &dialog);
+            auto* layout = new QVBoxLayout(&dialog);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->addWidget(welcome);
+            dialog.show();
+            for (int i = 0; i < step; ++i)
+                welcome->advance();
+            save(welcome, QStringLiteral("welcome-%1-").arg(step) + tag);
+            expectNoTextCut(welcome, "welcome");
+        }
+    }
+    setDateTextLocale(QString());
+}
+
+} // namespace
+
+namespace {
+
+// A large card's shadow is drawn from nine slices of a small card's: it must look like the blur of
+// the whole card.
+TEST(CardShadow, NineSlicesMatchTheBlurOfTheWholeCard)
+{
+    const double radius = 14, blur = 18;
+    QColor color(Qt::black);
+    color.setAlphaF(0.2f);
+    const double reach = shadowReach(blur);
+    for (const QSizeF card : {QSizeF(600, 900), QSizeF(181.5, 1403.25)}) {
+        SCOPED_TRACE(card.width());
+        const QSize canvas(static_cast<int>(std::ceil(card.width() + 2 * reach)),
+                           static_cast<int>(std::ceil(card.height() + 2 * reach)));
+        QImage sliced(canvas, QImage::Format_ARGB32_Premultiplied);
+        sliced.fill(Qt::transparent);
+        {
+            QPainter p(&sliced);
+            pvPaintShadow(p, QRectF(QPointF(reach, reach), card), radius, color, blur, QPointF());
+        }
+        QImage whole(canvas, QImage::Format_ARGB32_Premultiplied);
+        whole.fill(Qt::transparent);
+        {
+            QPainter p(&whole);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(color);
+            p.drawRoundedRect(QRectF(QPointF(reach, reach), card), radius, radius);
+        }
+        pvBlurImage(whole, shadowSigma(blur));
+        int worst = 0;
+        for (int y = 0; y < canvas.height(); ++y)
+            for (int x = 0; x < canvas.width(); ++x)
+                worst = std::max(worst, std::abs(qAlpha(sliced.pixel(x, y)) - qAlpha(whole.pixel(x, y))));
+        EXPECT_LE(worst, 2);
+    }
+}
+
+} // namespace

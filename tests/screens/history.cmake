@@ -1,0 +1,2 @@
+# The history model and the history screen's derived values, without a display.
+pv_add_test(pv_test_history SOURCES HistoryModelTest.cpp HistoryLogicTest.cpp)

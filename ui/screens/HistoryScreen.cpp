@@ -1,0 +1,270 @@
+#include "ui/screens/HistoryScreen.h"
+
+#include "core/app/AppViewModel.h"
+#include "core/records/Localization.h"
+#include "ui/design/Components.h"
+#include "ui/main/DashboardSections.h"
+#include "ui/main/MainWidgets.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace pv {
+
+void HistoryChartView::paintEvent(QPaintEvent* event)
+{
+    PVChartView::paintEvent(event);
+    Q_EMIT painted();
+}
+
+HistoryScreen::HistoryScreen(AppViewModel& viewModel, QWidget* parent)
+    : HistoryScreen(viewModel.makeHistoryViewModel(), {}, parent)
+{
+}
+
+HistoryScreen::HistoryScreen(std::shared_ptr<HistoryViewModel> model, std::function<Timestamp()> clock, QWidget* parent)
+    : PVScreenPage(parent), model_(std::move(model)), clock_(clock ? std::move(clock) : std::function<Timestamp()>(&nowTimestamp))
+{
+    build();
+    connect(model_.get(), &HistoryViewModel::summaryChanged, this, &HistoryScreen::refresh);
+    connect(model_.get(), &HistoryViewModel::isLoadingChanged, this, [this] {
+        if (history::contentFor(model_->isLoading(), model_->summary().has_value()) != content_)
+            refresh();
+    });
+    connect(model_.get(), &HistoryViewModel::rangeChanged, this, [this] {
+        picker_->setCurrentIndex(static_cast<int>(model_->range()));
+        refreshChartLabel();
+    });
+    refresh();
+}
+
+void HistoryScreen::build()
+{
+    auto* header = new QWidget(column());
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    auto* titles = new QWidget(header);
+    auto* titleStack = new QVBoxLayout(titles);
+    titleStack->setContentsMargins(0, 0, 0, 0);
+    titleStack->setSpacing(2);
+    auto* heading = new PVText(L("Előzmények"), PVFontToken::screenTitle, PV::color::ink::primary, titles);
+    heading->setWrapping(false);
+    titleStack->addWidget(heading);
+    titleStack->addWidget(new PVText(
+        L("Amit a rögzítő eddig eltett. Ez az, amit egy szolgáltatói vitában fel tudsz mutatni."), PVFontToken::caption,
+        PV::color::ink::tertiary, titles));
+    row->addWidget(titles, 1);
+    QStringList rangeTitles;
+    for (HistoryRange r : allHistoryRanges())
+        rangeTitles << title(r);
+    picker_ = new PVSegmentedPicker(rangeTitles, 260, header);
+    picker_->setFixedWidth(260);
+    picker_->setAccessibleName(L("Időszak"));
+    picker_->setCurrentIndex(static_cast<int>(model_->range()));
+    row->addWidget(picker_, 0, Qt::AlignTop);
+    connect(picker_, &PVSegmentedPicker::picked, this,
+            [this](int index) { model_->setRange(allHistoryRanges()[static_cast<std::size_t>(index)]); });
+    stack()->addWidget(header);
+    stack()->addStretch(1);
+}
+
+void HistoryScreen::showEvent(QShowEvent* event)
+{
+    PVScreenPage::showEvent(event);
+    // A kept summary is shown as it is; only a screen without one asks for a load.
+    if (!model_->summary() && !model_->isLoading())
+        model_->reload();
+}
+
+void HistoryScreen::buildCards()
+{
+    body_ = new QWidget(column());
+    auto* bodyStack = new QVBoxLayout(body_);
+    bodyStack->setContentsMargins(0, 0, 0, 0);
+    bodyStack->setSpacing(0);
+    cards_ = new QWidget(body_);
+    auto* cards = new QVBoxLayout(cards_);
+    cards->setContentsMargins(0, 0, 0, 0);
+    cards->setSpacing(kColumnSpacing);
+    bodyStack->addWidget(cards_);
+
+    auto* coverage = new PVSectionCard(L("Lefedettség"),
+                                       L("Egy feljegyzés annyit ér, amennyire elszámol a saját hézagaival."), cards_);
+    auto* grid = new QWidget(coverage);
+    auto* row = new QHBoxLayout(grid);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(12);
+    for (int i = 0; i < 3; ++i) {
+        auto* tile = new PVStatTile(PVStatTileData{}, grid);
+        tile->setMinimumWidth(200);
+        row->addWidget(tile, 1);
+        tiles_.push_back(tile);
+    }
+    coverage->addContent(grid);
+    cards->addWidget(coverage);
+
+    auto* latency = new PVSectionCard(
+        L("Válaszidő az időszak alatt"),
+        L("Minden pont egy időszelet középértéke. Ahol nincs vonal, ott nem is mértünk."), cards_);
+    noMeasurement_ = new PVText(L("Ebben az időszakban nem született mérés."), PVFontToken::body,
+                                PV::color::ink::tertiary, latency);
+    noMeasurement_->setMinimumHeight(160);
+    latency->addContent(noMeasurement_);
+    chart_ = new HistoryChartView(latency);
+    chart_->setFixedHeight(kChartHeight);
+    connect(chart_, &HistoryChartView::painted, this, &HistoryScreen::chartPainted);
+    latency->addContent(chart_);
+    legend_ = new ChartLegend({{L("a te routered"), PV::color::culprit::router},
+                               {L("a szolgáltatód"), PV::color::culprit::provider}},
+                              latency);
+    latency->addContent(legend_);
+    aggregatedNote_ = new PVSymbolTextRow(
+        "archivebox", 12, PV::color::ink::tertiary, 1,
+        L("Az egy hétnél régebbi szakaszokat összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de az "
+          "időszeletek jellemző értéke és a kiesések megmaradnak."),
+        PVFontToken::caption, PV::color::ink::tertiary, latency);
+    aggregatedNote_->setContentsMargins(0, 4, 0, 0);
+    latency->addContent(aggregatedNote_);
+    cards->addWidget(latency);
+
+    incidentCard_ = new PVSectionCard(L("Események"), std::nullopt, cards_);
+    noIncident_ = new QWidget(incidentCard_);
+    auto* empty = new QVBoxLayout(noIncident_);
+    empty->setContentsMargins(0, 12, 0, 12);
+    empty->setSpacing(4);
+    empty->addWidget(new PVText(L("Nem történt semmi ebben az időszakban."), PVFontToken::callout,
+                                PV::color::ink::primary, noIncident_));
+    empty->addWidget(new PVText(L("Ez a legjobb eredmény, amit egy ilyen lista adhat."), PVFontToken::caption,
+                                PV::color::ink::tertiary, noIncident_));
+    incidentCard_->addContent(noIncident_);
+    cards->addWidget(incidentCard_);
+    stack()->insertWidget(1, body_);
+}
+
+void HistoryScreen::refresh()
+{
+    if (!body_)
+        buildCards();
+    content_ = history::contentFor(model_->isLoading(), model_->summary().has_value());
+    if (placeholder_) {
+        delete placeholder_;
+        placeholder_ = nullptr;
+    }
+    if (content_ != history::Content::cards) {
+        cards_->hide();
+        const bool loading = content_ == history::Content::loading;
+        auto* placeholder =
+            loading ? new PVPlaceholderScreen(L("Betöltés"), L("Az előzmények összeállítása folyamatban."),
+                                              "clock.arrow.circlepath", body_)
+                    : new PVPlaceholderScreen(
+                          L("Nincs megjeleníthető adat"),
+                          L("Ebben az időszakban nem született mérés. Hagyd futni az appot, és térj vissza később."),
+                          "archivebox", body_);
+        placeholder->setFixedHeight(240);
+        body_->layout()->addWidget(placeholder);
+        placeholder_ = placeholder;
+        return;
+    }
+    const HistorySummary& summary = *model_->summary();
+    showCoverage(summary);
+    showLatency(summary);
+    showIncidents(summary);
+    cards_->show();
+}
+
+void HistoryScreen::refreshChartLabel()
+{
+    if (!model_->summary())
+        return;
+    const HistorySummary& summary = *model_->summary();
+    pvChartAccessibility(chart_, history::chartLabel(model_->range()), history::chartSeries(summary),
+                         history::chartNote(summary));
+}
+
+void HistoryScreen::showCoverage(const HistorySummary& summary)
+{
+    const auto data = history::coverageTiles(summary);
+    for (std::size_t i = 0; i < tiles_.size() && i < data.size(); ++i)
+        tiles_[i]->setData(data[i]);
+}
+
+void HistoryScreen::showLatency(const HistorySummary& summary)
+{
+    const bool measured = history::hasMeasuredSlice(summary);
+    noMeasurement_->setVisible(!measured);
+    chart_->setVisible(measured);
+    legend_->setVisible(measured);
+    aggregatedNote_->setVisible(measured && summary.containsAggregatedBuckets());
+    chart_->setSpec(measured ? history::chartSpec(summary, clock_()) : PVChartSpec{});
+    refreshChartLabel();
+}
+
+void HistoryScreen::showIncidents(const HistorySummary& summary)
+{
+    const bool any = !summary.incidents.empty();
+    incidentCard_->setSubtitle(any ? std::optional<QString>(L("Legfrissebb elöl")) : std::nullopt);
+    noIncident_->setVisible(!any);
+    delete incidentList_;
+    incidentList_ = nullptr;
+    if (!any)
+        return;
+    incidentList_ = new QWidget(incidentCard_);
+    auto* rows = new QVBoxLayout(incidentList_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    for (const Incident& incident : history::newestIncidents(summary.incidents)) {
+        rows->addWidget(makeIncidentRow(incident, incidentList_));
+        rows->addWidget(new PVDivider(incidentList_));
+    }
+    incidentCard_->addContent(incidentList_);
+}
+
+QWidget* HistoryScreen::makeIncidentRow(const Incident& incident, QWidget* parent)
+{
+    auto* rowWidget = new QWidget(parent);
+    auto* row = new QHBoxLayout(rowWidget);
+    row->setContentsMargins(0, 8, 0, 8);
+    row->setSpacing(12);
+    const PVStatus lvl = history::level(incident.severity);
+    auto* symbolBox = new QWidget(rowWidget);
+    symbolBox->setFixedWidth(18);
+    auto* symbolLayout = new QVBoxLayout(symbolBox);
+    symbolLayout->setContentsMargins(0, 2, 0, 0);
+    symbolLayout->addWidget(new PVSymbolView(history::symbolName(incident.severity), 13, statusMarkSaturated(lvl), symbolBox),
+                            0, Qt::AlignHCenter);
+    symbolLayout->addStretch(1);
+    row->addWidget(symbolBox, 0, Qt::AlignTop);
+
+    auto* texts = new QWidget(rowWidget);
+    auto* textStack = new QVBoxLayout(texts);
+    textStack->setContentsMargins(0, 0, 0, 0);
+    textStack->setSpacing(2);
+    const QString kindTitle = title(incident.classification);
+    textStack->addWidget(new PVText(kindTitle, PVFontToken::cardTitle, PV::color::ink::primary, texts));
+    textStack->addWidget(new PVText(incident.evidenceSummary, PVFontToken::caption, PV::color::ink::secondary, texts));
+    row->addWidget(texts, 1, Qt::AlignTop);
+    row->addSpacing(12);
+
+    auto* times = new QWidget(rowWidget);
+    auto* timeStack = new QVBoxLayout(times);
+    timeStack->setContentsMargins(0, 0, 0, 0);
+    timeStack->setSpacing(2);
+    auto* when = new PVText(history::startText(incident.startTimestamp), PVFontToken::monoDataSmall,
+                            PV::color::ink::tertiary, times);
+    when->setWrapping(false);
+    when->setHorizontalAlignment(Qt::AlignRight);
+    auto* howLong =
+        new PVText(history::durationText(incident), PVFontToken::microCaption, PV::color::ink::tertiary, times);
+    howLong->setWrapping(false);
+    howLong->setHorizontalAlignment(Qt::AlignRight);
+    timeStack->addWidget(when, 0, Qt::AlignRight);
+    timeStack->addWidget(howLong, 0, Qt::AlignRight);
+    row->addWidget(times, 0, Qt::AlignTop);
+    rowWidget->setAccessibleName(kindTitle + QStringLiteral(", ") + incident.evidenceSummary + QStringLiteral(", ") +
+                                 when->text() + QStringLiteral(", ") + howLong->text());
+    return rowWidget;
+}
+
+} // namespace pv
