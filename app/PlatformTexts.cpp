@@ -46,6 +46,31 @@ const std::vector<PlatformText>& platformTexts()
          "A Wi-Fi mérhető, de a rendszer nem adja ki a hálózat nevét és a hozzáférési pont azonosítóját."},
         {"Nézd meg, hogy a Mac Wi-Fije be van-e kapcsolva, és a megfelelő hálózathoz kapcsolódik-e.",
          "Nézd meg, hogy a gép Wi-Fije be van-e kapcsolva, és a megfelelő hálózathoz kapcsolódik-e."},
+        // The measurement dossier.
+        {"Ez a dokumentum a Polvarine nevű alkalmazás által, az előfizető saját Mac számítógépén rögzített "
+         "mérések feljegyzése. Nem hatóságilag ellenőrzött mérés, nem szakvélemény, és önmagában nem állapít "
+         "meg szerződésszegést.",
+         "Ez a dokumentum a Polvarine nevű alkalmazás által, az előfizető saját számítógépén rögzített mérések "
+         "feljegyzése. Nem hatóságilag ellenőrzött mérés, nem szakvélemény, és önmagában nem állapít meg "
+         "szerződésszegést."},
+        {"Mérési mód. Minden mérés a Mac saját hálózati kapcsolatán, natív rendszerhívásokkal történik: ICMP "
+         "visszhangkérés adatgram-socketen, DNS-lekérdezés a rendszer feloldóján át, és egy HTTP-kérés. Külső "
+         "segédprogram nem fut, és a mérés nem terheli a vonalat.",
+         "Mérési mód. Minden mérés a számítógép saját hálózati kapcsolatán, natív rendszerhívásokkal történik: "
+         "ICMP visszhangkérés adatgram-socketen, DNS-lekérdezés a rendszer feloldóján át, és egy HTTP-kérés. "
+         "Külső segédprogram nem fut, és a mérés nem terheli a vonalat."},
+        {"Az óra forrása. Az időbélyegek a Mac rendszerórájából származnak. A mérések közötti időtartamokat "
+         "monoton óra méri, amit az óraátállítás és az időszinkronizálás nem befolyásol.",
+         "Az óra forrása. Az időbélyegek a számítógép rendszerórájából származnak. A mérések közötti "
+         "időtartamokat monoton óra méri, amit az óraátállítás és az időszinkronizálás nem befolyásol."},
+        {"A hézag olyan időszak, amikor az alkalmazás nem mért: a Mac aludt, ki volt kapcsolva, vagy a "
+         "rögzítés szünetelt. A hézag nem hiba a szolgáltatónál, és nem is működő időszak — egyszerűen nincs "
+         "róla adatunk. Ezért soroljuk fel őket külön.",
+         "A hézag olyan időszak, amikor az alkalmazás nem mért: a számítógép alvó állapotban volt, ki volt "
+         "kapcsolva, vagy a rögzítés szünetelt. A hézag nem hiba a szolgáltatónál, és nem is működő időszak — "
+         "egyszerűen nincs róla adatunk. Ezért soroljuk fel őket külön."},
+        {", az előfizető saját Mac gépén",
+         ", az előfizető saját gépén"},
     };
     return table;
 }

@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace pv {
@@ -101,6 +102,17 @@ public:
 
     // Rolls complete old buckets up and prunes every table by the policy, in one transaction.
     rt::awaitable<void> rollUpAndPrune(RetentionPolicy policy, Timestamp now);
+
+    // Runs job(connection) as one operation on the store's thread, serialised with every other
+    // operation, and resumes the caller with its result or its exception. For readers that need
+    // several reads of one consistent moment (include StoreDatabase.h for the connection's reads).
+    // The job must not keep the connection. Without a connection it fails with the unavailable
+    // error before the job runs.
+    template <typename Job>
+    auto runWithConnection(Job job) -> rt::awaitable<std::invoke_result_t<Job&, store::StoreDatabase&>>
+    {
+        return call([this, job = std::move(job)]() mutable { return job(requireDatabase()); });
+    }
 
 private:
     template <typename Fn> auto withDatabase(Fn fn);

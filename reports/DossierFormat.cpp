@@ -1,0 +1,47 @@
+#include "reports/DossierFormat.h"
+
+#include "core/records/Localization.h"
+
+#include <QDateTime>
+
+#include <cmath>
+#include <algorithm>
+
+namespace pv {
+
+QString DossierFormat::dateText(Timestamp instant)
+{
+    const auto msecs = static_cast<qint64>(std::floor(instant * 1000.0));
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::LocalTime).toString(QStringLiteral("yyyy. MM. dd. HH:mm"));
+}
+
+QString DossierFormat::millisecondsText(std::optional<double> milliseconds)
+{
+    if (!milliseconds)
+        return missingValue();
+    return formatFixed(*milliseconds, 0) + QStringLiteral(" ms");
+}
+
+QString DossierFormat::percentText(double ratio, int digits)
+{
+    return formatFixed(ratio * 100.0, digits < 0 ? 0 : digits) + QLatin1Char('%');
+}
+
+QString DossierFormat::durationText(double seconds)
+{
+    // Outside the durations of a period: clamp instead of overflowing the rounding.
+    constexpr double limit = 9.0e18;
+    if (std::isnan(seconds))
+        seconds = 0;
+    seconds = std::clamp(seconds, -limit, limit);
+    const long long s = std::llround(seconds);
+    if (s <= 59)
+        return QString::number(s) + QStringLiteral(" mp");
+    if (s <= 3599)
+        return QString::number(s / 60) + QStringLiteral(" perc");
+    if (s < 86400)
+        return formatFixed(static_cast<double>(s) / 3600.0, 1) + QStringLiteral(" óra");
+    return formatFixed(static_cast<double>(s) / 86400.0, 1) + QStringLiteral(" nap");
+}
+
+} // namespace pv

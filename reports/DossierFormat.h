@@ -1,0 +1,26 @@
+#pragma once
+// The dossier's value texts: dates, latencies, ratios and durations as every page prints them.
+
+#include "core/records/Records.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace pv {
+
+struct DossierFormat {
+    // "yyyy. MM. dd. HH:mm" in the local time zone, for example "2026. 03. 14. 19:05".
+    static QString dateText(Timestamp instant);
+    // Whole milliseconds ("42 ms"); an em dash when absent.
+    static QString millisecondsText(std::optional<double> milliseconds);
+    // ratio × 100 with the given number of decimals and a point as separator ("12.3%").
+    static QString percentText(double ratio, int digits);
+    // Rounded to whole seconds (halves away from zero), then "42 mp", "59 perc" (whole minutes,
+    // truncated), "1.5 óra" or "2.0 nap".
+    static QString durationText(double seconds);
+    // What a table cell shows for a missing value.
+    static QString missingValue() { return QStringLiteral("—"); }
+};
+
+} // namespace pv

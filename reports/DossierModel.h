@@ -1,0 +1,179 @@
+#pragma once
+// The values a measurement dossier is made of: the records in its lists, the document with every
+// figure the pages print, the fixed page list with its titles, and the dossier's errors.
+//
+// All of them are plain values: the document is built on the store's thread and handed to the GUI
+// thread as a copy. Instants are seconds since 1970, durations seconds, latencies milliseconds,
+// ratios fractions from 0 to 1 (never percentages), RSSI dBm.
+
+#include "core/analysis/Attribution.h"
+#include "core/analysis/Verdict.h"
+#include "core/app/ReportServices.h" // DossierRequest
+#include "core/records/Records.h"
+
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pv {
+
+// A stretch of the period in which nothing was measured.
+struct MeasurementGap {
+    QUuid id;            // drawn when the gap is made
+    Timestamp start = 0; // last measurement before the gap, or the period start
+    Timestamp end = 0;   // next measurement after the gap, or the period end
+    bool operator==(const MeasurementGap&) const = default;
+
+    double duration() const { return end - start; }
+};
+
+// One outage taken from a stored incident.
+struct OutageRecord {
+    QUuid id; // the incident's id
+    Timestamp start = 0;
+    std::optional<Timestamp> end; // absent while the incident is open
+    FaultLocation location = FaultLocation::offline;
+    QString summary; // the incident's evidence summary, unchanged
+    bool operator==(const OutageRecord&) const = default;
+
+    bool isOpen() const { return !end.has_value(); }
+    // An open outage counts for nothing in any sum of durations.
+    double duration() const { return end ? *end - start : 0.0; }
+};
+
+// The Wi-Fi snapshots of one access point.
+struct AccessPointBreakdown {
+    QString label; // BSSID, else SSID, else "ismeretlen"; "N. hozzáférési pont" when anonymised
+    std::optional<QString> band; // of the group's last snapshot that reported one
+    int sampleCount = 0;
+    std::optional<int> medianRssi;
+    double weakSampleRatio = 0; // share of the RSSI readings at or below -67 dBm
+    bool operator==(const AccessPointBreakdown&) const = default;
+};
+
+// Provider samples split by the interface they went out on.
+struct WiredWiFiComparison {
+    int wifiSampleCount = 0;
+    std::optional<double> wifiMedianMs;
+    std::optional<double> wifiLossRatio; // absent without such a sample
+    int wiredSampleCount = 0;
+    std::optional<double> wiredMedianMs;
+    std::optional<double> wiredLossRatio;
+    bool operator==(const WiredWiFiComparison&) const = default;
+
+    static constexpr int conclusiveSampleCount = 30;
+    bool isConclusive() const
+    {
+        return wifiSampleCount >= conclusiveSampleCount && wiredSampleCount >= conclusiveSampleCount;
+    }
+    // What the Wi-Fi leg adds to the latency; may be negative.
+    std::optional<double> wifiContributionMs() const
+    {
+        if (!isConclusive() || !wifiMedianMs || !wiredMedianMs)
+            return std::nullopt;
+        return *wifiMedianMs - *wiredMedianMs;
+    }
+};
+
+// One local clock hour of the day.
+struct HourlyProfileEntry {
+    int hour = 0; // 0 to 23
+    std::optional<double> medianMilliseconds;
+    std::optional<double> lossRatio;
+    int sampleCount = 0; // at least 1
+    bool operator==(const HourlyProfileEntry&) const = default;
+};
+
+// One of at most 120 equal slices of the period.
+struct DossierTimelinePoint {
+    Timestamp time = 0; // start of the slice
+    std::optional<double> routerMilliseconds;
+    std::optional<double> providerMilliseconds;
+    std::optional<double> lossRatio; // absent when the slice has no provider sample
+    bool isAggregated = false;       // figures come from stored roll-ups
+    bool operator==(const DossierTimelinePoint&) const = default;
+};
+
+struct DossierDocument {
+    DossierRequest request;
+    Timestamp generatedAt = 0; // also the "now" given to the analysis engines
+    QString appVersion;
+    ConnectionVerdict verdict;
+    FaultAttribution attribution;
+    long long sampleCount = 0; // raw samples plus the sample counts of the roll-ups read
+    double coverageRatio = 0;  // measured share of the period
+    bool containsAggregatedPeriods = false;
+    std::vector<DossierTimelinePoint> timeline;         // ascending, at most 120
+    std::vector<OutageRecord> outages;                  // ascending by start
+    std::vector<MeasurementGap> gaps;                   // in time order
+    std::vector<HourlyProfileEntry> hourlyProfile;      // ascending by hour
+    std::vector<AccessPointBreakdown> accessPoints;     // most snapshots first
+    WiredWiFiComparison wiredComparison;
+    std::optional<double> medianRouterMs;
+    std::optional<double> medianProviderMs;
+    std::optional<double> p95ProviderMs;
+    std::optional<double> lossRatio; // absent without a provider sample
+    bool operator==(const DossierDocument&) const = default;
+
+    // Summed outage time over measured time; absent when nothing was measured. Not clipped to 1.
+    std::optional<double> outageShareOfMeasuredTime() const;
+};
+
+// The pages in their fixed order.
+enum class DossierPage {
+    cover,
+    summary,
+    scopeAndLimits,
+    coverage,
+    outages,
+    timeline,
+    hourlyProfile,
+    accessPoints,
+    wiredComparison,
+    gapLedger,
+    methodology,
+    nextSteps,
+    rawData,
+};
+inline constexpr int kDossierPageCount = 13;
+
+// The page's fixed Hungarian title (not looked up).
+QString title(DossierPage page);
+// Every page in order.
+std::vector<DossierPage> allDossierPages();
+
+struct DossierPaginator {
+    // The ordered, duplicate-free page list of the document: 10 to 13 pages, the scope page
+    // always third.
+    static std::vector<DossierPage> pages(const DossierDocument& document);
+};
+
+class DossierError : public std::exception {
+public:
+    enum class Kind { destinationNotWritable, nothingToReport };
+
+    static DossierError destinationNotWritable(QUrl url) { return DossierError(Kind::destinationNotWritable, std::move(url)); }
+    static DossierError nothingToReport() { return DossierError(Kind::nothingToReport, {}); }
+
+    Kind kind() const { return kind_; }
+    // The destination whose writing failed; empty for nothingToReport.
+    const QUrl& url() const { return url_; }
+    // The URL's path as the file system spells it.
+    QString path() const;
+    QString errorDescription() const;
+    const char* what() const noexcept override { return what_.c_str(); }
+    bool operator==(const DossierError& other) const { return kind_ == other.kind_ && url_ == other.url_; }
+
+private:
+    DossierError(Kind kind, QUrl url);
+    Kind kind_;
+    QUrl url_;
+    std::string what_;
+};
+
+} // namespace pv
