@@ -9,6 +9,7 @@
 #include "core/app/AppBootstrap.h"
 #include "core/app/AppViewModel.h"
 #include "core/records/Logging.h"
+#include "reports/DossierService.h"
 #include "ui/design/Symbols.h"
 
 #include <QApplication>
@@ -40,6 +41,7 @@ int main(int argc, char* argv[])
     pv::installTerminationHandler(app);
     pv::pvInstallIconTheme();
 
+    pv::registerDossierService();
     pv::ApplicationShell::Options options;
     options.makeModel = [] { return pv::AppBootstrap::makeLiveViewModel(); };
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
