@@ -1,9 +1,5 @@
-// Evidence store speed on a realistic database: 30 days of raw samples at the real cadence (one
-// batch every ~4.5 s, 4 or 5 samples, about 2.5 million rows), Wi-Fi readings every 8 s, and the
-// roll-ups of those days. The database is built once and kept in /tmp between runs.
-//
-//   pv_bench_store                       all figures
-//   POLVARINE_BENCH_DB=<path>            where the 30-day database is kept
+// Evidence store speed on a realistic month of data (see bench/support/BenchDatabase.h).
+#include "bench/support/BenchDatabase.h"
 #include "core/store/SQLiteStore.h"
 #include "core/store/StoreDatabase.h"
 
@@ -20,12 +16,9 @@
 #include <random>
 
 using namespace pv;
+using namespace pv::bench;
 
 namespace {
-
-constexpr double kDay = 86400;
-constexpr double kDataEnd = 1767225600; // on an hour
-constexpr double kDataStart = kDataEnd - 30 * kDay;
 
 // Runs a store operation to its end on a private loop.
 template <typename T> T run(rt::awaitable<T> op)
@@ -62,8 +55,6 @@ void check(sqlite3* db, int rc, const char* what)
     }
 }
 
-void exec(sqlite3* db, const char* sql) { check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql); }
-
 std::int64_t scalar(sqlite3* db, const char* sql)
 {
     sqlite3_stmt* st = nullptr;
@@ -71,134 +62,6 @@ std::int64_t scalar(sqlite3* db, const char* sql)
     std::int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
     sqlite3_finalize(st);
     return v;
-}
-
-QString benchDatabasePath()
-{
-    const QString configured = qEnvironmentVariable("POLVARINE_BENCH_DB");
-    return configured.isEmpty() ? QStringLiteral("/tmp/polvarine-bench-30d.sqlite3") : configured;
-}
-
-void removeDatabase(const QString& path)
-{
-    for (const char* suffix : {"", "-wal", "-shm"})
-        std::filesystem::remove((path + QLatin1String(suffix)).toStdString());
-}
-
-ProbeBatch makeBatch(std::mt19937& rng, std::int64_t n, double t)
-{
-    static const ProbeTarget targets[] = {
-        ProbeTarget(ProbeKind::gateway, QStringLiteral("Router"), QStringLiteral("192.168.1.1")),
-        ProbeTarget(ProbeKind::publicIP, QStringLiteral("Cloudflare"), QStringLiteral("1.1.1.1")),
-        ProbeTarget(ProbeKind::publicIP, QStringLiteral("Google"), QStringLiteral("8.8.8.8")),
-        ProbeTarget(ProbeKind::http, QStringLiteral("Captive portal"), QStringLiteral("captive.example")),
-        ProbeTarget(ProbeKind::dns, QStringLiteral("DNS"), QStringLiteral("polvarine.invalid")),
-    };
-    std::lognormal_distribution<double> latency(3.0, 0.5);
-    std::uniform_real_distribution<double> unit(0, 1);
-    ProbeBatch b;
-    b.id = QUuid::createUuid();
-    b.timestamp = t;
-    b.route = {t, QStringLiteral("wlan0"), QStringLiteral("192.168.1.23"), QStringLiteral("192.168.1.1")};
-    const int count = n % 4 == 1 ? 5 : 4; // DNS on every fourth batch
-    for (int i = 0; i < count; ++i) {
-        NetworkSample s;
-        s.id = QUuid::createUuid();
-        s.batchID = b.id;
-        s.timestamp = t + 0.05 * i;
-        s.target = targets[i];
-        s.route = b.route;
-        s.success = unit(rng) > 0.01;
-        s.latencyMilliseconds = s.success ? std::optional<double>(latency(rng) * (i == 0 ? 0.2 : 1)) : std::nullopt;
-        s.timeoutCount = s.success ? 0 : 3;
-        if (i < 3)
-            s.packetLoss = s.success ? 0.0 : 1.0;
-        if (!s.success)
-            s.errorDescription = QStringLiteral("Request timed out.");
-        b.samples.push_back(std::move(s));
-    }
-    return b;
-}
-
-// Fills the raw tables in one transaction with the store's own row layout.
-void generateRaw(const QString& path)
-{
-    sqlite3* db = nullptr;
-    check(db, sqlite3_open(path.toUtf8().constData(), &db), "open");
-    exec(db, "PRAGMA cache_size = -524288;");
-    exec(db, "BEGIN;");
-    store::Statement sample(db, store::kInsertSampleStatement);
-    store::Statement wifi(db, "INSERT INTO wifi_snapshots VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
-    auto id = [](const QUuid& u) { return u.toByteArray(QUuid::WithoutBraces).toUpper(); };
-
-    std::mt19937 rng(42);
-    std::uniform_real_distribution<double> jitter(-0.3, 0.3);
-    double nextWifi = kDataStart;
-    std::int64_t n = 0;
-    for (double t = kDataStart; t < kDataEnd; t += 4.5 + jitter(rng), ++n) {
-        const ProbeBatch b = makeBatch(rng, n, t);
-        for (const NetworkSample& s : b.samples) {
-            store::bindSample(sample, s);
-            sample.run();
-            sample.reset();
-        }
-        if (t >= nextWifi) {
-            nextWifi += 8;
-            wifi.bindAll(id(QUuid::createUuid()), t, QStringLiteral("wlan0"), QStringLiteral("192.168.1.23"),
-                         QStringLiteral("192.168.1.1"), QStringLiteral("Otthoni hálózat"),
-                         QStringLiteral("aa:bb:cc:dd:ee:ff"), 36, QStringLiteral("5 GHz"), -55 - static_cast<int>(n % 10),
-                         -92, 433.3, QStringLiteral("802.11ac"), true);
-            wifi.run();
-            wifi.reset();
-        }
-    }
-    sample.finalize();
-    wifi.finalize();
-    exec(db, "COMMIT;");
-    exec(db, "PRAGMA wal_checkpoint(TRUNCATE);");
-    sqlite3_close(db);
-}
-
-// The roll-ups of those 30 days, made by the store's own roll-up statement (the raw rows stay).
-void addRollups(const QString& path)
-{
-    store::StoreDatabase db(StoreLocation::file(path));
-    db.rollUp(RetentionPolicy::minuteBucket, kDataEnd);
-    db.rollUp(RetentionPolicy::hourBucket, kDataEnd);
-}
-
-// The 30-day database, built on first use.
-const QString& thirtyDayDatabase()
-{
-    static const QString path = [] {
-        const QString path = benchDatabasePath();
-        if (QFileInfo::exists(path))
-            return path;
-        const QString building = path + QStringLiteral(".building");
-        removeDatabase(building);
-        { SQLiteStore schema(SQLiteStore::Location::file(building)); }
-        auto began = std::chrono::steady_clock::now();
-        generateRaw(building);
-        const double rawSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        began = std::chrono::steady_clock::now();
-        addRollups(building);
-        const double rollupSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        std::fprintf(stderr, "built %s: raw rows in %.1f s, their roll-ups in %.1f s\n", qPrintable(path),
-                     rawSeconds, rollupSeconds);
-        std::filesystem::rename(building.toStdString(), path.toStdString());
-        return path;
-    }();
-    return path;
-}
-
-QString freshCopyOfThirtyDays()
-{
-    const QString copy = thirtyDayDatabase() + QStringLiteral(".work");
-    for (const char* suffix : {"-wal", "-shm"})
-        std::filesystem::remove((copy + QLatin1String(suffix)).toStdString());
-    std::filesystem::copy_file(thirtyDayDatabase().toStdString(), copy.toStdString(),
-                               std::filesystem::copy_options::overwrite_existing);
-    return copy;
 }
 
 } // namespace
@@ -212,7 +75,7 @@ static void BM_InsertFiveSampleBatch(benchmark::State& state)
     std::mt19937 rng(1);
     std::int64_t n = 1;
     for (auto _ : state) {
-        ProbeBatch batch = makeBatch(rng, n, kDataStart + 4.5 * static_cast<double>(n));
+        ProbeBatch batch = benchBatch(rng, n, kDataStart + 4.5 * static_cast<double>(n));
         ++n;
         run(store.insertSamples(std::move(batch)));
     }
@@ -256,7 +119,7 @@ BENCHMARK(BM_ReadRollups)
 // whole hour of raw samples (the passes in between roll nothing up).
 static void BM_RollUpAndPruneHourlyPass(benchmark::State& state)
 {
-    const QString copy = freshCopyOfThirtyDays();
+    const QString copy = freshCopyOf(thirtyDayDatabase());
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
         double now = kDataEnd + 3600;
@@ -272,7 +135,7 @@ BENCHMARK(BM_RollUpAndPruneHourlyPass)->Unit(benchmark::kMillisecond)->Iteration
 // The first pass after the program was off for a day: a whole day of raw samples to roll up.
 static void BM_RollUpAndPruneAfterADayOff(benchmark::State& state)
 {
-    const QString copy = freshCopyOfThirtyDays();
+    const QString copy = freshCopyOf(thirtyDayDatabase());
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
         for (auto _ : state)

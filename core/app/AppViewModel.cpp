@@ -3,6 +3,7 @@
 #include "core/app/ErrorText.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
+#include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
 #include <QCoreApplication>
@@ -165,7 +166,7 @@ void AppViewModel::setMarkerNote(const QString& note) { publish(markerNote_, not
 // ---------------------------------------------------------------------------------------------
 void AppViewModel::recordEvent(DiagnosticEventKind kind, const QString& text)
 {
-    DiagnosticEvent event{QUuid::createUuid(), now(), kind, text};
+    DiagnosticEvent event{newRecordId(), now(), kind, text};
     events_.push_back(event);
     if (events_.size() > maximumEvents)
         events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(events_.size() - maximumEvents));
@@ -192,7 +193,7 @@ std::optional<NodeFingerprint> AppViewModel::newestFingerprint() const
 
 void AppViewModel::beginMeasurementSession(Timestamp startedAt, std::optional<NodeFingerprint> fingerprint)
 {
-    MeasurementSession session{QUuid::createUuid(), startedAt, std::move(fingerprint), manualQualityResetGeneration_};
+    MeasurementSession session{newRecordId(), startedAt, std::move(fingerprint), manualQualityResetGeneration_};
     publish(activeMeasurementSession_, std::optional<MeasurementSession>(session),
             &AppViewModel::activeMeasurementSessionChanged);
     publish(selectedQualityWindow_, QualityWindow::oneMinute, &AppViewModel::selectedQualityWindowChanged);

@@ -6,6 +6,7 @@
 #include "core/app/ErrorText.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
+#include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
 #include <algorithm>
@@ -535,7 +536,7 @@ void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at)
     if (a.isOutage)
         preferences_->notifyOutageBegan(at, a.location);
     Incident incident;
-    incident.id = QUuid::createUuid();
+    incident.id = newRecordId();
     incident.startTimestamp = at;
     incident.classification = incidentClassification(a.location).value_or(IncidentClassification::unknown);
     incident.severity = a.severity;
@@ -569,7 +570,7 @@ void AppViewModel::addMarker(WorkflowPreset preset)
 {
     const QString note = markerNote_.trimmed().isEmpty() ? noteTemplate(preset) : markerNote_;
     setMarkerNote(QString());
-    ManualMarker marker{QUuid::createUuid(), now(), rawValue(preset), note};
+    ManualMarker marker{newRecordId(), now(), rawValue(preset), note};
     markers_.push_back(marker);
     trimToNewest(markers_, maximumMarkers);
     Q_EMIT markersChanged();

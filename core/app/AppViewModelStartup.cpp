@@ -7,6 +7,7 @@
 #include "core/app/Presentation.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
+#include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
 #include <QDBusConnection>
@@ -140,7 +141,7 @@ rt::awaitable<void> AppViewModel::bootstrap()
         const Timestamp at = now();
         const Timestamp start = boundary ? *boundary : earliest.value_or(at);
         publish(activeMeasurementSession_,
-                std::optional<MeasurementSession>(MeasurementSession{QUuid::createUuid(), std::min(start, at),
+                std::optional<MeasurementSession>(MeasurementSession{newRecordId(), std::min(start, at),
                                                                      newestFingerprint(),
                                                                      manualQualityResetGeneration_}),
                 &AppViewModel::activeMeasurementSessionChanged);

@@ -2,6 +2,7 @@
 
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
+#include "core/records/RecordId.h"
 
 #include <asio/experimental/awaitable_operators.hpp>
 
@@ -18,7 +19,7 @@ NetworkSample newSample(const ProbeTarget& target, const RouteSnapshot& route, c
                         Timestamp timestamp)
 {
     NetworkSample s;
-    s.id = QUuid::createUuid();
+    s.id = newRecordId();
     s.batchID = batchID;
     s.timestamp = timestamp;
     s.target = target;
@@ -128,7 +129,7 @@ rt::awaitable<void> NativeProbeService::rebindOnStrand(std::optional<QString> bo
 rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot route)
 {
     using namespace asio::experimental::awaitable_operators;
-    const QUuid batchID = QUuid::createUuid();
+    const QUuid batchID = newRecordId();
     ++batchCounter_;
     const bool dnsDue = isDNSBatch(batchCounter_, profile_.dnsEveryNthBatch);
     const auto targets = echoTargets(profile_, route);

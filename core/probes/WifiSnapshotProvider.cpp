@@ -1,6 +1,7 @@
 #include "core/probes/WifiSnapshotProvider.h"
 
 #include "core/records/Logging.h"
+#include "core/records/RecordId.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,7 +88,7 @@ WifiSnapshot makeSnapshot(const WifiReading& reading, const std::optional<RouteS
     const RouteSnapshot r = route.value_or(RouteSnapshot{now, name.isEmpty() ? QStringLiteral("en0") : name,
                                                          QStringLiteral("Unknown"), QStringLiteral("Unknown")});
     WifiSnapshot s;
-    s.id = QUuid::createUuid();
+    s.id = newRecordId();
     s.timestamp = now;
     s.interfaceName = name.isEmpty() ? r.interfaceName : name;
     s.localAddress = r.localAddress;

@@ -1,6 +1,8 @@
 // Writing records to the evidence database and reading them back.
 #include "core/store/StoreDatabase.h"
 
+#include "core/records/RecordId.h"
+
 #include <QStringDecoder>
 
 #include <array>
@@ -336,7 +338,7 @@ void StoreDatabase::upsertIncident(const Incident& i)
 void StoreDatabase::insertLoadTest(const LoadTestResult& r)
 {
     Statement statement(db_, kInsertLoadTest);
-    statement.bindAll(idText(QUuid::createUuid()), r.startedAt, r.downloadMbps(), r.uploadMbps(), r.idle.p50,
+    statement.bindAll(idText(newRecordId()), r.startedAt, r.downloadMbps(), r.uploadMbps(), r.idle.p50,
                       r.underDownload.p95, r.underUpload.p95, r.latencyIncreaseMilliseconds(), rawValue(r.grade()));
     statement.run();
 }

@@ -1,0 +1,42 @@
+#pragma once
+// The month-long evidence databases the benchmarks read and prune: 30 days of raw samples at the
+// real cadence (a batch every ~4.5 s, 4 or 5 samples, about 2.5 million rows), a Wi-Fi reading every
+// 8 s, incidents and events as a month of monitoring leaves them, and the roll-ups of those days.
+// Each database is built once into a cache folder and reused by every later run; benchmarks that
+// write work on a fresh copy.
+//
+//   POLVARINE_BENCH_CACHE=<folder>   where the databases are kept (default /tmp/polvarine-bench)
+
+#include "core/records/Records.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <random>
+
+namespace pv::bench {
+
+inline constexpr double kDay = 86400;
+// The end of the recorded month (on an hour): the "now" of every benchmark that reads it.
+inline constexpr double kDataEnd = 1767225600;
+inline constexpr double kDataStart = kDataEnd - 30 * kDay;
+
+// 30 days of everything, with the minute and hour roll-ups of all of it (the raw rows stay).
+const QString& thirtyDayDatabase();
+// The same month after a pass of the standard retention policy at kDataEnd: raw samples and Wi-Fi
+// readings for the newest week only, roll-ups for the whole month.
+const QString& standardRetentionDatabase();
+// The 30-day database written with random (version-4) ids, as databases made before time-ordered
+// ids look; for comparison.
+const QString& thirtyDayDatabaseWithRandomIds();
+
+// A private copy of one of the databases above, removed when the process exits (or earlier by
+// removeDatabase).
+QString freshCopyOf(const QString& path);
+// Removes a database file with its -wal and -shm files.
+void removeDatabase(const QString& path);
+
+// One probe batch as the probe cycle makes it: batch n at time t, 4 samples (5 on every fourth batch).
+ProbeBatch benchBatch(std::mt19937& rng, std::int64_t n, double t);
+
+} // namespace pv::bench

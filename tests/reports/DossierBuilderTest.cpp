@@ -1,0 +1,395 @@
+// Assembling the dossier from a seeded evidence database (a temporary file), and its steps.
+#include "core/store/SQLiteStore.h"
+#include "core/store/StoreDatabase.h"
+#include "reports/DossierBuilder.h"
+#include "reports/DossierModel.h"
+
+#include "tests/store/StoreTestSupport.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+constexpr double kT0 = 1767225600; // 2026-01-01 00:00 UTC, on an hour
+constexpr double kDay = 86400;
+
+NetworkSample sample(Timestamp t, ProbeKind kind, std::optional<double> latency, bool success = true,
+                     const char* interfaceName = "wlan0", std::optional<double> loss = std::nullopt)
+{
+    NetworkSample s = makeSample(t, kind, latency, success);
+    s.route.interfaceName = QString::fromLatin1(interfaceName);
+    s.packetLoss = loss;
+    return s;
+}
+
+std::vector<const NetworkSample*> pointers(const std::vector<NetworkSample>& samples)
+{
+    std::vector<const NetworkSample*> out;
+    for (const NetworkSample& s : samples)
+        out.push_back(&s);
+    return out;
+}
+
+DossierRequest period(double start, double seconds, bool anonymise = false)
+{
+    return {start, start + seconds, anonymise, QStringLiteral("HU")};
+}
+
+class DossierBuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path = freshDatabasePath();
+        store = std::make_unique<SQLiteStore>(SQLiteStore::Location::file(path));
+        raw = std::make_unique<RawDb>(path);
+    }
+    void addRollup(double bucketStart, int width, ProbeKind kind, int count, int successes, std::optional<double> p50)
+    {
+        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL);")
+                      .arg(bucketStart, 0, 'f', 3)
+                      .arg(width)
+                      .arg(rawValue(kind))
+                      .arg(count)
+                      .arg(successes)
+                      .arg(p50 ? QString::number(*p50) : QStringLiteral("NULL")));
+    }
+    DossierDocument build(const DossierRequest& request)
+    {
+        return await(DossierBuilder::makeDocument(request, request.end + 60, *store, QStringLiteral("1.0")));
+    }
+
+    QString path;
+    std::unique_ptr<SQLiteStore> store;
+    std::unique_ptr<RawDb> raw;
+};
+
+TEST_F(DossierBuilderTest, AnEmptyPeriodIsOneGapAndNoFigures)
+{
+    const DossierRequest request = period(kT0, kDay);
+    const DossierDocument doc = build(request);
+    ASSERT_EQ(doc.gaps.size(), 1u);
+    EXPECT_EQ(doc.gaps[0].start, request.start);
+    EXPECT_EQ(doc.gaps[0].end, request.end);
+    EXPECT_EQ(doc.coverageRatio, 0);
+    EXPECT_EQ(doc.sampleCount, 0);
+    EXPECT_TRUE(doc.timeline.empty() && doc.hourlyProfile.empty() && doc.accessPoints.empty() && doc.outages.empty());
+    EXPECT_EQ(doc.lossRatio, std::nullopt);
+    EXPECT_EQ(doc.medianRouterMs, std::nullopt);
+    EXPECT_EQ(doc.medianProviderMs, std::nullopt);
+    EXPECT_EQ(doc.p95ProviderMs, std::nullopt);
+    EXPECT_EQ(doc.request, request);
+    EXPECT_EQ(doc.appVersion, QStringLiteral("1.0"));
+    EXPECT_EQ(DossierPaginator::pages(doc).size(), 10u);
+}
+
+TEST_F(DossierBuilderTest, PeriodFiguresTakeTheLowerMiddleAndSlicesTheUpper)
+{
+    // Slices of 10 s; both pairs land in slice 1.
+    raw->insertSamples({sample(kT0 + 11, ProbeKind::publicIP, 20.0), sample(kT0 + 12, ProbeKind::publicIP, 10.0),
+                        sample(kT0 + 13, ProbeKind::gateway, 4.0), sample(kT0 + 14, ProbeKind::gateway, 2.0),
+                        sample(kT0 + 15, ProbeKind::dns, 99.0)});
+    const DossierDocument doc = build(period(kT0, 1200));
+    EXPECT_EQ(doc.medianProviderMs, 10.0);
+    EXPECT_EQ(doc.p95ProviderMs, 10.0);
+    EXPECT_EQ(doc.medianRouterMs, 2.0);
+    ASSERT_EQ(doc.timeline.size(), 1u);
+    EXPECT_EQ(doc.timeline[0].time, kT0 + 10);
+    EXPECT_EQ(doc.timeline[0].providerMilliseconds, 20.0);
+    EXPECT_EQ(doc.timeline[0].routerMilliseconds, 4.0);
+    EXPECT_EQ(doc.sampleCount, 5);
+
+    // The lower-middle rule at its index: floor(0.95 × 19) = 18 of 1..20.
+    std::vector<NetworkSample> many;
+    for (int i = 20; i >= 1; --i)
+        many.push_back(sample(kT0 + i, ProbeKind::publicIP, double(i)));
+    many.push_back(sample(kT0, ProbeKind::publicIP, std::nullopt, true)); // no latency: not counted
+    EXPECT_EQ(DossierBuilder::percentile(0.95, pointers(many)), 19.0);
+    EXPECT_EQ(DossierBuilder::percentile(0.5, pointers(many)), 10.0);
+    EXPECT_EQ(DossierBuilder::percentile(0.5, {}), std::nullopt);
+}
+
+TEST(DossierStepsTest, LossIsTheMeanLossOnlyWhenEverySampleCarriesOne)
+{
+    const struct {
+        std::vector<NetworkSample> samples;
+        double expected;
+    } cases[] = {
+        {{sample(kT0, ProbeKind::publicIP, 10.0, true, "wlan0", 0.1),
+          sample(kT0, ProbeKind::publicIP, std::nullopt, false, "wlan0", 0.3)},
+         0.2},
+        {{sample(kT0, ProbeKind::publicIP, 10.0, true, "wlan0", 0.1),
+          sample(kT0, ProbeKind::publicIP, std::nullopt, false, "wlan0"),
+          sample(kT0, ProbeKind::publicIP, 12.0, true, "wlan0", 0.5), sample(kT0, ProbeKind::publicIP, 12.0)},
+         0.25},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(DossierBuilder::lossRatio(pointers(c.samples)), c.expected);
+}
+
+TEST(DossierStepsTest, GapsAreStrictlyLongerThanFiveMinutes)
+{
+    const DossierRequest request = period(kT0, 600);
+    const struct {
+        std::vector<double> offsets;
+        double periodSeconds;
+        std::vector<std::pair<double, double>> gaps;
+    } cases[] = {
+        {{0, 300}, 600, {}},
+        {{0, 301}, 600, {{0, 301}}},
+        {{0, 300}, 601, {{300, 601}}},
+        {{301}, 600, {{0, 301}}},
+        {{100, 50, 420}, 700, {{100, 420}}}, // order of the rows does not matter
+        {{}, 600, {{0, 600}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<NetworkSample> samples;
+        for (double offset : c.offsets)
+            samples.push_back(sample(kT0 + offset, ProbeKind::http, 1.0));
+        const auto gaps = DossierBuilder::gaps(samples, {}, period(kT0, c.periodSeconds));
+        std::vector<std::pair<double, double>> got;
+        for (const MeasurementGap& gap : gaps)
+            got.emplace_back(gap.start - kT0, gap.end - kT0);
+        EXPECT_EQ(got, c.gaps) << c.offsets.size() << " samples, " << c.periodSeconds << " s";
+    }
+    const auto twice = DossierBuilder::gaps({}, {}, request);
+    EXPECT_NE(twice[0].id, DossierBuilder::gaps({}, {}, request)[0].id) << "every gap gets a new id";
+}
+
+// A month whose older days exist only as hour roll-ups (as the standard retention leaves them) is
+// covered where it was measured.
+TEST_F(DossierBuilderTest, HourRollupsCoverTheirWholeHour)
+{
+    const double rawFrom = kT0 + 23 * kDay;
+    raw->exec(QStringLiteral("BEGIN;"));
+    for (double t = kT0; t < rawFrom; t += 3600) {
+        addRollup(t, 3600, ProbeKind::publicIP, 720, 719, 21.0);
+        addRollup(t, 3600, ProbeKind::gateway, 720, 720, 3.0);
+    }
+    raw->exec(QStringLiteral("COMMIT;"));
+    std::vector<NetworkSample> week;
+    for (double t = rawFrom; t <= kT0 + 30 * kDay; t += 5)
+        week.push_back(sample(t, ProbeKind::publicIP, 20.0));
+    raw->insertSamples(week);
+
+    const DossierDocument doc = build(period(kT0, 30 * kDay));
+    EXPECT_GT(doc.coverageRatio, 0.99);
+    EXPECT_TRUE(doc.gaps.empty()) << doc.gaps.size() << " gaps, the first at " << doc.gaps.front().start - kT0;
+    EXPECT_TRUE(doc.containsAggregatedPeriods);
+    EXPECT_EQ(doc.sampleCount, static_cast<long long>(week.size()) + 23 * 24 * 1440);
+
+    // A real pause inside the roll-up days is still a gap: from the end of the hour before it.
+    raw->exec(QStringLiteral("DELETE FROM sample_rollups WHERE bucket_start >= %1 AND bucket_start < %2;")
+                  .arg(kT0 + 2 * kDay, 0, 'f', 0)
+                  .arg(kT0 + 2 * kDay + 3 * 3600, 0, 'f', 0));
+    const DossierDocument paused = build(period(kT0, 30 * kDay));
+    ASSERT_EQ(paused.gaps.size(), 1u);
+    EXPECT_EQ(paused.gaps[0].start, kT0 + 2 * kDay);
+    EXPECT_EQ(paused.gaps[0].duration(), 3 * 3600);
+}
+
+TEST_F(DossierBuilderTest, TimelineSlicesChooseRawBeforeRollups)
+{
+    // 7200 s: slices of 60 s, minute roll-ups.
+    const DossierRequest request = period(kT0, 7200);
+    raw->insertSamples({
+        sample(kT0 + 5, ProbeKind::publicIP, 10.0), sample(kT0 + 6, ProbeKind::publicIP, 30.0),
+        sample(kT0 + 7, ProbeKind::publicIP, std::nullopt, false),         // slice 0: raw provider
+        sample(kT0 + 65, ProbeKind::gateway, 3.0),                         // slice 1: raw router only...
+        sample(kT0 + 300, ProbeKind::dns, 8.0),                            // slice 5: nothing drawn
+        sample(kT0 + 7200, ProbeKind::publicIP, 50.0),                     // the end: the last slice
+    });
+    addRollup(kT0 + 60, 60, ProbeKind::publicIP, 12, 6, 40.0); // ...which roll-ups do not override
+    addRollup(kT0 + 120, 60, ProbeKind::publicIP, 10, 9, 5.0); // slice 2: roll-ups only
+    addRollup(kT0 + 150, 60, ProbeKind::publicIP, 10, 10, 7.0);
+    addRollup(kT0 + 180, 60, ProbeKind::gateway, 10, 10, 4.0); // slice 3: roll-up router only
+    addRollup(kT0 + 240, 60, ProbeKind::dns, 10, 10, 4.0);     // slice 4: not drawn
+    const DossierDocument doc = build(request);
+
+    const std::vector<DossierTimelinePoint> expected{
+        {kT0, std::nullopt, 30.0, 1.0 / 3.0, false},
+        {kT0 + 60, 3.0, std::nullopt, std::nullopt, false},
+        {kT0 + 120, std::nullopt, 7.0, 1.0 / 20.0, true},
+        {kT0 + 180, 4.0, std::nullopt, std::nullopt, true},
+        {kT0 + 119 * 60, std::nullopt, 50.0, 0.0, false},
+    };
+    EXPECT_EQ(doc.timeline, expected);
+    EXPECT_TRUE(doc.containsAggregatedPeriods);
+
+    // Every slice with data gives a point; instants outside the period give none.
+    std::vector<NetworkSample> perMinute;
+    for (int i = 0; i < 120; ++i)
+        perMinute.push_back(sample(kT0 + 60 * i + 30, ProbeKind::gateway, 1.0));
+    perMinute.push_back(sample(kT0 - 1, ProbeKind::gateway, 1.0));
+    perMinute.push_back(sample(kT0 + 7201, ProbeKind::gateway, 1.0));
+    const auto full = DossierBuilder::timeline(perMinute, {}, request);
+    ASSERT_EQ(full.size(), 120u);
+    EXPECT_EQ(full.back().time, kT0 + 119 * 60);
+    EXPECT_TRUE(DossierBuilder::timeline(perMinute, {}, period(kT0, 0)).empty());
+}
+
+TEST_F(DossierBuilderTest, OneWeekReadsMinuteRollupsAndLongerHourRollups)
+{
+    addRollup(kT0 + 3600, 60, ProbeKind::gateway, 7, 7, 1.0);
+    addRollup(kT0 + 3600, 3600, ProbeKind::gateway, 11, 11, 1.0);
+    EXPECT_EQ(build(period(kT0, 604800)).sampleCount, 7);
+    EXPECT_EQ(build(period(kT0, 604801)).sampleCount, 11);
+}
+
+TEST(DossierStepsTest, HourlyProfileUsesTheLocalClockAcrossDaylightSaving)
+{
+    ASSERT_EQ(qEnvironmentVariable("TZ"), QStringLiteral("Europe/Budapest"));
+    auto utc = [](int month, int day, int hour, int minute) {
+        return static_cast<double>(QDateTime(QDate(2026, month, day), QTime(hour, minute), QTimeZone::utc()).toSecsSinceEpoch());
+    };
+    const std::vector<NetworkSample> samples{
+        sample(utc(3, 29, 0, 30), ProbeKind::publicIP, 10.0),        // 01:30 CET
+        sample(utc(3, 29, 1, 30), ProbeKind::publicIP, 12.0),        // 03:30 CEST: the clock skipped 02
+        sample(utc(10, 25, 0, 30), ProbeKind::publicIP, 20.0),       // 02:30 CEST
+        sample(utc(10, 25, 1, 30), ProbeKind::publicIP, 30.0),       // 02:30 CET, the repeated hour
+        sample(utc(10, 25, 10, 20), ProbeKind::publicIP, 50.0),      // 11:20 CET
+        sample(utc(10, 25, 10, 40), ProbeKind::publicIP, std::nullopt, false),
+    };
+    const std::vector<SampleRollup> rollups{
+        {utc(10, 25, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 40.0, {}, {}, {}},
+        {utc(10, 25, 10, 0), 3600, ProbeKind::gateway, 10, 0, 1.0, {}, {}, {}},
+    };
+    const std::vector<HourlyProfileEntry> expected{
+        {1, 10.0, 0.0, 1},
+        {2, 30.0, 0.0, 2},
+        {3, 12.0, 0.0, 1},
+        {11, 50.0, 2.0 / 12.0, 12},
+    };
+    EXPECT_EQ(DossierBuilder::hourlyProfile(pointers(samples), rollups), expected);
+}
+
+TEST_F(DossierBuilderTest, AccessPointsByCountWithStableTiesAndNeutralLabels)
+{
+    auto wifi = [](double t, std::optional<QString> bssid, std::optional<QString> ssid, std::optional<int> rssi,
+                   std::optional<QString> band) {
+        WifiSnapshot w = makeWifi(t);
+        w.bssid = std::move(bssid);
+        w.ssid = std::move(ssid);
+        w.rssi = rssi;
+        w.band = std::move(band);
+        return w;
+    };
+    const QString aa = QStringLiteral("aa:aa"), dd = QStringLiteral("dd:dd"), home = QStringLiteral("Otthon");
+    const QString g24 = QStringLiteral("2.4 GHz"), g5 = QStringLiteral("5 GHz");
+    for (const WifiSnapshot& w : {
+             wifi(kT0 + 1, aa, home, -50, g24), wifi(kT0 + 2, std::nullopt, home, -70, std::nullopt),
+             wifi(kT0 + 3, aa, std::nullopt, -80, std::nullopt), wifi(kT0 + 4, std::nullopt, std::nullopt, -60, g5),
+             wifi(kT0 + 5, std::nullopt, home, std::nullopt, g5), wifi(kT0 + 6, dd, home, -67, g5),
+             wifi(kT0 + 7, dd, home, std::nullopt, g24), wifi(kT0 + 8, dd, home, -60, std::nullopt)})
+        await(store->insertWifiSnapshot(w));
+
+    const std::vector<AccessPointBreakdown> named{
+        {dd, g24, 3, -60, 0.5},                                   // -67 counts as weak
+        {aa, g24, 2, -50, 0.5},                                   // tie with "Otthon": seen first
+        {home, g5, 2, -70, 1.0},
+        {QStringLiteral("ismeretlen"), g5, 1, -60, 0.0},
+    };
+    EXPECT_EQ(build(period(kT0, 3600)).accessPoints, named);
+
+    const DossierDocument anonymous = build(period(kT0, 3600, true));
+    ASSERT_EQ(anonymous.accessPoints.size(), named.size());
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        AccessPointBreakdown expected = named[i];
+        expected.label = QString::number(i + 1) + QStringLiteral(". hozzáférési pont");
+        EXPECT_EQ(anonymous.accessPoints[i], expected);
+    }
+}
+
+TEST_F(DossierBuilderTest, WiredAgainstWiFiByTheSnapshotsInterfaces)
+{
+    await(store->insertWifiSnapshot(makeWifi(kT0 + 1))); // wlan0
+    std::vector<NetworkSample> samples;
+    for (int i = 0; i < 30; ++i) {
+        samples.push_back(sample(kT0 + 10 + i, ProbeKind::publicIP, 20.0 + i % 2, true, "wlan0"));
+        samples.push_back(sample(kT0 + 10 + i, ProbeKind::publicIP, 12.0, true, "eth0"));
+        samples.push_back(sample(kT0 + 10 + i, ProbeKind::gateway, 1.0, true, "eth0")); // not a provider sample
+    }
+    samples.push_back(sample(kT0 + 50, ProbeKind::publicIP, std::nullopt, false, "enp3s0"));
+    raw->insertSamples(samples);
+    const WiredWiFiComparison w = build(period(kT0, 3600)).wiredComparison;
+    EXPECT_EQ(w, (WiredWiFiComparison{30, 20.0, 0.0, 31, 12.0, 1.0 / 31.0}));
+    EXPECT_EQ(w.wifiContributionMs(), 8.0);
+
+    std::vector<const NetworkSample*> provider;
+    for (const NetworkSample& s : samples)
+        if (s.target.kind == ProbeKind::publicIP)
+            provider.push_back(&s);
+    const WiredWiFiComparison noWifi = DossierBuilder::wiredComparison(provider, {});
+    EXPECT_EQ(noWifi.wifiSampleCount, 0);
+    EXPECT_EQ(noWifi.wifiLossRatio, std::nullopt);
+    EXPECT_EQ(noWifi.wiredSampleCount, 61);
+}
+
+TEST_F(DossierBuilderTest, OutagesAreOfflineOrCriticalIncidentsInStartOrder)
+{
+    auto incident = [](double start, std::optional<double> end, IncidentClassification c, IncidentSeverity s) {
+        Incident i = makeIncident(start, end);
+        i.classification = c;
+        i.severity = s;
+        i.evidenceSummary = rawValue(c);
+        return i;
+    };
+    using C = IncidentClassification;
+    using S = IncidentSeverity;
+    const Incident stillOpen = incident(kT0 + 500, std::nullopt, C::offline, S::warning);
+    for (const Incident& i : {
+             incident(kT0 + 400, kT0 + 450, C::internetUpstreamIssue, S::critical), stillOpen,
+             incident(kT0 + 100, kT0 + 160, C::offline, S::info),
+             incident(kT0 + 200, kT0 + 260, C::gatewayCongestion, S::warning), // neither: left out
+             incident(kT0 + 300, kT0 + 310, C::unknown, S::critical),
+             incident(kT0 - 100, kT0 + 50, C::dnsOnlyIssue, S::critical), // began before the period
+         })
+        await(store->upsertIncident(i));
+    const DossierDocument doc = build(period(kT0, 3600));
+    std::vector<std::pair<double, FaultLocation>> got;
+    for (const OutageRecord& o : doc.outages)
+        got.emplace_back(o.start - kT0, o.location);
+    const std::vector<std::pair<double, FaultLocation>> expected{
+        {-100, FaultLocation::dns}, {100, FaultLocation::offline}, {300, FaultLocation::localUnseparated},
+        {400, FaultLocation::provider}, {500, FaultLocation::offline}};
+    EXPECT_EQ(got, expected);
+    ASSERT_EQ(doc.outages.size(), 5u);
+    EXPECT_EQ(doc.outages.back(), (OutageRecord{stillOpen.id, kT0 + 500, std::nullopt, FaultLocation::offline,
+                                                QStringLiteral("offline")}));
+    EXPECT_EQ(doc.outages.front().duration(), 150);
+}
+
+// A critical reassociation or roam was a fault of the Wi-Fi link, not a total outage.
+TEST(DossierStepsTest, CriticalRoamIsAnOutageAtTheWiFiLink)
+{
+    Incident roam = makeIncident(kT0, kT0 + 30);
+    roam.classification = IncidentClassification::reassociationOrRoam;
+    roam.severity = IncidentSeverity::critical;
+    const auto outages = DossierBuilder::outages({roam});
+    ASSERT_EQ(outages.size(), 1u);
+    EXPECT_EQ(outages[0].location, FaultLocation::wifi);
+    EXPECT_EQ(DossierBuilder::outageLocation(IncidentClassification::wifiLinkDegraded), FaultLocation::wifi);
+}
+
+TEST_F(DossierBuilderTest, TheBuildRunsOnTheStoreThreadAndFailsWithTheStore)
+{
+    const auto testThread = std::this_thread::get_id();
+    const auto jobThread =
+        await(store->runWithConnection([](store::StoreDatabase&) { return std::this_thread::get_id(); }));
+    EXPECT_NE(jobThread, testThread);
+
+    auto unavailable = SQLiteStore::unavailable(QStringLiteral("no disk"));
+    const StoreError error = awaitError(DossierBuilder::makeDocument(period(kT0, 60), kT0, *unavailable, QString()));
+    EXPECT_EQ(error.code(), StoreError::unavailable);
+    EXPECT_EQ(error.message(), QStringLiteral("no disk"));
+}
+
+} // namespace
