@@ -68,6 +68,9 @@ QFont font(double points, Weight weight)
     }
     f.setKerning(true);
     f.setHintingPreference(QFont::PreferNoHinting);
+    // No shaping for our Latin texts means no ligatures: "fi" stays two letters, so a reader who
+    // searches or copies "előfizető" from the PDF finds it.
+    f.setStyleStrategy(QFont::PreferNoShaping);
     return f;
 }
 

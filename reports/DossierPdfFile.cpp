@@ -39,9 +39,7 @@ QByteArray renderPages(int pageCount, const PagePainter& paintPage, const PdfInf
                 painter.end();
                 throw PdfWriteError(PdfWriteError::Stage::paint, "the PDF writer could not start a page");
             }
-            painter.save();
             paintPage(painter, i);
-            painter.restore();
             if (progress)
                 progress(i + 1, pageCount);
         }
