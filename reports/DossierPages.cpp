@@ -406,6 +406,16 @@ PVChartSpec timelineBase(const DossierDocument& d)
     return spec;
 }
 
+// A fixed value scale whose tick labels use a decimal point, as every figure of the dossier does
+// (the chart's own labels would follow the Hungarian locale's comma).
+void setValueScale(PVChartAxis& axis, double lo, double hi)
+{
+    axis.domain = std::pair{lo, hi};
+    const double step = niceTicks(lo, hi, axis.desiredTicks).step;
+    const int decimals = step > 0 && step < 1 ? static_cast<int>(std::ceil(-std::log10(step) - 1e-9)) : 0;
+    axis.formatter = [decimals](double v) { return formatFixed(v, decimals); };
+}
+
 void addSeries(PVChartSpec& spec, const std::vector<dossier::SeriesPoint>& points, double slice, const QColor& color)
 {
     const auto series = brokenSeries(points, slice);
@@ -435,7 +445,7 @@ PVChartSpec DossierPageView::latencyChartSpec() const
         routerCount += t.routerMilliseconds ? 1 : 0;
         providerCount += t.providerMilliseconds ? 1 : 0;
     }
-    spec.y.domain = std::pair{0.0, latencyYMaximum(providerValues)};
+    setValueScale(spec.y, 0.0, latencyYMaximum(providerValues));
     spec.y.title = QStringLiteral("ms");
     const double slice = sliceSeconds(d);
     // The router line may run above the scale; the chart clips every line to its plot.
@@ -452,6 +462,13 @@ PVChartSpec DossierPageView::lossChartSpec() const
     std::vector<SeriesPoint> loss;
     for (const DossierTimelinePoint& t : d.timeline)
         loss.push_back({t.time, t.lossRatio ? std::optional<double>(*t.lossRatio * 100.0) : std::nullopt});
+    double largest = 0;
+    for (const SeriesPoint& p : loss)
+        largest = std::max(largest, p.value.value_or(0.0));
+    spec.y.desiredTicks = 4;
+    // The chart's own automatic scale, kept, only labelled with a decimal point.
+    const auto [lo, hi] = niceDomain(0.0, largest, spec.y.desiredTicks, true);
+    setValueScale(spec.y, lo, hi);
     PVAreaMark area;
     QColor fill = Palette::red();
     fill.setAlphaF(0.22f);
@@ -461,7 +478,6 @@ PVChartSpec DossierPageView::lossChartSpec() const
         area.points.emplace_back(x, y);
     spec.areas.push_back(std::move(area));
     spec.y.title = QStringLiteral("%");
-    spec.y.desiredTicks = 4;
     return spec;
 }
 

@@ -196,6 +196,9 @@ TEST(DossierPdfTest, FullPagesStayAboveTheFooter)
     // Every table at its cap, the longest texts: nothing may run into the footer line.
     const DossierDocument doc = sampleDocument({.outages = 30, .gaps = 40, .hours = 24, .accessPoints = 20});
     const QString path = renderToFile(doc);
+    // POLVARINE_DOSSIER_KEEP=<folder> keeps this fullest dossier for a look.
+    if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
+        QFile::copy(path, keep + "/fullest-dossier.pdf");
     const double limit = DossierPageView::footerTop() - DossierPageView::footerGap + 1.0;
     const int count = static_cast<int>(DossierPaginator::pages(doc).size());
     for (int page = 1; page <= count; ++page) {
