@@ -71,6 +71,17 @@ const std::vector<PlatformText>& platformTexts()
          "egyszerűen nincs róla adatunk. Ezért soroljuk fel őket külön."},
         {", az előfizető saját Mac gépén",
          ", az előfizető saját gépén"},
+        {"A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
+         "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
+         "felsoroljuk.",
+         "A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
+         "szolgáltatónál: a számítógép alvó állapotban volt, ki volt kapcsolva, vagy a rögzítés szünetelt. A "
+         "hézagokat tételesen felsoroljuk."},
+        {"A Mac ezekhez a hozzáférési pontokhoz kapcsolódott az időszak alatt. A gyenge minták aránya azt "
+         "mutatja, az adott ponton a jel milyen gyakran esett a tervezési határ alá.",
+         "A számítógép ezekhez a hozzáférési pontokhoz kapcsolódott az időszak alatt. A gyenge minták aránya azt "
+         "mutatja, az adott ponton a jel milyen gyakran esett a tervezési határ alá."},
+        {"Megmutatom a Finderben", "Megmutatom a fájlkezelőben"},
     };
     return table;
 }
