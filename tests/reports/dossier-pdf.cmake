@@ -12,3 +12,13 @@ pv_add_test(pv_test_dossier_screen
   SOURCES DossierScreenTest.cpp
   GUI LABELS ui)
 target_compile_definitions(pv_test_dossier_screen PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+# The real program under Xvfb in the network lab makes a dossier through its screen.
+pv_add_lab_test(pv_lab_dossier SOURCES DossierLabTest.cpp TIMEOUT 240)
+add_dependencies(pv_lab_dossier polvarine pv_shell_grab)
+target_compile_definitions(pv_lab_dossier PRIVATE
+  PV_SOURCE_ROOT="${PROJECT_SOURCE_DIR}"
+  PV_POLVARINE_BIN="$<TARGET_FILE:polvarine>"
+  PV_GRAB_BIN="$<TARGET_FILE:pv_shell_grab>"
+  PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens"
+  # Where the create button sits in the 1240 × 800 window on the dossier section.
+  PV_CREATE_BUTTON_X=330 PV_CREATE_BUTTON_Y=281)
