@@ -234,11 +234,18 @@ std::vector<MeasurementGap> DossierBuilder::gaps(const std::vector<NetworkSample
     covered.reserve(samples.size() + rollups.size());
     for (const NetworkSample& s : samples)
         covered.push_back({s.timestamp, s.timestamp});
+    const auto rollupsFrom = covered.end() - covered.begin();
     for (const SampleRollup& r : rollups)
         covered.push_back({r.bucketStart, r.bucketStart + std::max(0.0, r.bucketSeconds)});
     if (covered.empty())
         return {MeasurementGap{QUuid::createUuid(), request.start, request.end}};
-    std::sort(covered.begin(), covered.end(), [](const Covered& a, const Covered& b) { return a.start < b.start; });
+    // Both reads come in time order, so merging the two runs is enough; anything else is sorted.
+    const auto earlier = [](const Covered& a, const Covered& b) { return a.start < b.start; };
+    const auto middle = covered.begin() + rollupsFrom;
+    if (std::is_sorted(covered.begin(), middle, earlier) && std::is_sorted(middle, covered.end(), earlier))
+        std::inplace_merge(covered.begin(), middle, covered.end(), earlier);
+    else
+        std::stable_sort(covered.begin(), covered.end(), earlier);
 
     std::vector<MeasurementGap> out;
     Timestamp cursor = request.start;
@@ -409,8 +416,16 @@ WiredWiFiComparison DossierBuilder::wiredComparison(const std::vector<const Netw
     const std::set<QString> wifiInterfaces = interfaceNames(wifi);
     std::vector<const NetworkSample*> overWifi;
     std::vector<const NetworkSample*> wired;
-    for (const NetworkSample* s : providerSamples)
-        (wifiInterfaces.count(s->route.interfaceName) > 0 ? overWifi : wired).push_back(s);
+    // Samples come in long runs over one interface: look each name up once per run.
+    const QString* lastName = nullptr;
+    bool lastIsWifi = false;
+    for (const NetworkSample* s : providerSamples) {
+        if (lastName == nullptr || *lastName != s->route.interfaceName) {
+            lastName = &s->route.interfaceName;
+            lastIsWifi = wifiInterfaces.count(*lastName) > 0;
+        }
+        (lastIsWifi ? overWifi : wired).push_back(s);
+    }
     WiredWiFiComparison out;
     out.wifiSampleCount = static_cast<int>(overWifi.size());
     out.wifiMedianMs = percentile(0.5, overWifi);

@@ -60,15 +60,15 @@ QString ReportWording::noOutages()
 QString ReportWording::gapExplanation()
 {
     return L("A hézag olyan időszak, amikor az alkalmazás nem mért: a Mac aludt, ki volt kapcsolva, vagy a "
-      "rögzítés szünetelt. A hézag nem hiba a szolgáltatónál, és nem is működő időszak — egyszerűen "
-      "nincs róla adatunk. Ezért soroljuk fel őket külön.");
+             "rögzítés szünetelt. A hézag nem hiba a szolgáltatónál, és nem is működő időszak — egyszerűen "
+             "nincs róla adatunk. Ezért soroljuk fel őket külön.");
 }
 
 QString ReportWording::rawDataAvailability()
 {
-    return QStringLiteral("A dokumentum mögötti nyers mérések az előfizető gépén, egy helyi adatbázisban vannak. Kérésre "
-                   "CSV formátumban kiadhatók, oszlopmagyarázattal együtt. Az alkalmazás semmilyen adatot nem küld "
-                   "el, és nem tárol külső kiszolgálón.");
+    return QStringLiteral("A dokumentum mögötti nyers mérések az előfizető gépén, egy helyi adatbázisban vannak. "
+                          "Kérésre CSV formátumban kiadhatók, oszlopmagyarázattal együtt. Az alkalmazás semmilyen adatot nem küld "
+                          "el, és nem tárol külső kiszolgálón.");
 }
 
 QString ReportWording::preparedOnSubscriberMachine() { return L(", az előfizető saját Mac gépén"); }
@@ -106,8 +106,8 @@ QStringList ReportWording::europeanUnionRegionCodes()
 
 NextStepsText ReportWording::nextSteps(const std::optional<QString>& regionCode)
 {
-    const QString firstStep = QStringLiteral("Első lépés a szolgáltató felé: jelentse be a hibát, és hivatkozzon az ebben a dokumentumban "
-                   "szereplő konkrét időpontokra.");
+    const QString firstStep = QStringLiteral("Első lépés a szolgáltató felé: jelentse be a hibát, és hivatkozzon az "
+                                             "ebben a dokumentumban szereplő konkrét időpontokra.");
     NextStepsText out{QStringLiteral("Következő lépések"), {}};
     if (regionCode == QStringLiteral("HU")) {
         out.paragraphs = {
