@@ -40,6 +40,13 @@ Block chart(PVChartSpec spec, double height)
 {
     return {[height](double) { return height; },
             [spec = std::move(spec)](QPainter& p, const QRectF& r) {
+                if (!spec.hasData()) {
+                    // The empty state in the dossier's own type, not the screens'.
+                    p.fillRect(r, Palette::panel());
+                    text(spec.emptyTitle.value_or(QString()), font(10), Palette::secondaryText())
+                        .paint(p, r.adjusted(14, 14, -14, -14));
+                    return;
+                }
                 paintChart(p, r, spec, DossierPageView::chartStyle());
             }};
 }

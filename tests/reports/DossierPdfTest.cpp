@@ -148,6 +148,8 @@ TEST(DossierPdfTest, ContinuationLinesAndComparisonSentencesAtTheirThresholds)
         {{.wiredLoss = 0.001}, DossierPage::wiredComparison, "Mérési mód", "Csomagvesztés vezetéken"},
         {{.region = std::nullopt}, DossierPage::nextSteps, "2. Ha a szolgáltató nem orvosolja: keresse fel", "Panasszal"},
         {{.loss = false}, DossierPage::timeline, "az útválasztón túli szakasz", "Csomagvesztés ugyanebben"},
+        {{.timelineSlices = 0}, DossierPage::timeline, "Ebben az időszakban nincs megjeleníthető mérés.",
+         "az előfizető útválasztója"},
     };
     for (const Case& c : cases) {
         const DossierDocument doc = sampleDocument(c.shape);
