@@ -433,7 +433,7 @@ void addSeries(PVChartSpec& spec, const std::vector<dossier::SeriesPoint>& point
         line.points.emplace_back(x, y);
     spec.lines.push_back(std::move(line));
     for (const auto& [x, y] : isolatedPoints(series))
-        spec.points.push_back({QPointF(x, y), PVColor::fixed(color), 9, std::nullopt});
+        spec.points.push_back({QPointF(x, y), PVColor::fixed(color), 20, std::nullopt});
 }
 
 } // namespace

@@ -152,6 +152,8 @@ TEST(DossierLab, TheProgramMakesADossierOfItsOwnMinutesThroughTheScreen)
     const QString text = run("pdftotext", {"-f", "1", "-l", "1", pdf, "-"});
     EXPECT_TRUE(text.contains("saját gépén")) << "the cover names the subscriber's own computer";
     run(PV_GRAB_BIN, {PV_SCREENS_DIR "/lab-dossier.png"}, x);
+    QFile::remove(PV_SCREENS_DIR "/lab-dossier.pdf");
+    QFile::copy(pdf, PV_SCREENS_DIR "/lab-dossier.pdf"); // for a person to look at
     std::printf("dossier: %s (%d pages)\n", qPrintable(pdf), pages);
 
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
