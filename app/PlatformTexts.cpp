@@ -84,6 +84,17 @@ const std::vector<PlatformText>& platformTexts()
          "semmit nem küld rólad.",
          "Ez a kiadás nem keres frissítést: fordításkor nem kapott frissítési forrást, így semmit nem tölt le, és "
          "semmit nem küld rólad."},
+        {"A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
+         "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
+         "felsoroljuk.",
+         "A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
+         "szolgáltatónál: a számítógép alvó állapotban volt, ki volt kapcsolva, vagy a rögzítés szünetelt. A "
+         "hézagokat tételesen felsoroljuk."},
+        {"A Mac ezekhez a hozzáférési pontokhoz kapcsolódott az időszak alatt. A gyenge minták aránya azt "
+         "mutatja, az adott ponton a jel milyen gyakran esett a tervezési határ alá.",
+         "A számítógép ezekhez a hozzáférési pontokhoz kapcsolódott az időszak alatt. A gyenge minták aránya azt "
+         "mutatja, az adott ponton a jel milyen gyakran esett a tervezési határ alá."},
+        {"Megmutatom a Finderben", "Megmutatom a fájlkezelőben"},
     };
     return table;
 }

@@ -10,6 +10,7 @@
 #include "core/app/AppViewModel.h"
 #include "core/records/Logging.h"
 #include "reports/ExportService.h"
+#include "reports/DossierService.h"
 #include "ui/design/Symbols.h"
 
 #include <QApplication>
@@ -46,6 +47,7 @@ int main(int argc, char* argv[])
     pv::installTerminationHandler(app);
     pv::pvInstallIconTheme();
 
+    pv::registerDossierService();
     pv::ApplicationShell::Options options;
     options.makeModel = [] { return pv::AppBootstrap::makeLiveViewModel(); };
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();

@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth poppler-utils desktop-file-utils
   iproute2 nftables iputils-ping procps psmisc python3
-  locales fonts-dejavu-core fonts-open-sans
+  locales fonts-dejavu-core fonts-open-sans libqpdf-dev xdotool
 )
 
 missing=()

@@ -44,6 +44,12 @@ void registerReportServiceMakers(ReportServiceMakers m)
     makers() = std::move(m);
 }
 
+void registerDossierServiceMaker(decltype(ReportServiceMakers::makeDossierService) maker)
+{
+    std::lock_guard lock(makersMutex());
+    makers().makeDossierService = std::move(maker);
+}
+
 bool exportsAvailable()
 {
     std::lock_guard lock(makersMutex());

@@ -66,6 +66,8 @@ struct ReportServiceMakers {
 };
 
 void registerReportServiceMakers(ReportServiceMakers makers);
+// Replaces only the dossier maker, keeping whatever export maker is registered.
+void registerDossierServiceMaker(decltype(ReportServiceMakers::makeDossierService) maker);
 // Whether real export services were registered (the views offer exports only then).
 bool exportsAvailable();
 std::shared_ptr<ExportService> makeExportService(std::shared_ptr<SQLiteStore> store);

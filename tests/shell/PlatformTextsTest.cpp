@@ -19,7 +19,7 @@ namespace {
 
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-const QStringList kPlatformMarkers{QStringLiteral("Mac"), QStringLiteral("macOS"),
+const QStringList kPlatformMarkers{QStringLiteral("Mac"), QStringLiteral("macOS"), QStringLiteral("Finder"),
                                    QStringLiteral("Rendszerbeállítások")};
 
 bool namesThePlatform(const QString& s)

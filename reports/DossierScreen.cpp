@@ -1,0 +1,349 @@
+#include "reports/DossierScreen.h"
+
+#include "core/app/AppViewModel.h"
+#include "core/records/Localization.h"
+#include "core/records/Logging.h"
+#include "ui/design/Components.h"
+#include "ui/design/Depth.h"
+#include "ui/design/Text.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <memory>
+
+namespace pv {
+
+QString rawValue(DossierRangeOption option)
+{
+    switch (option) {
+    case DossierRangeOption::lastDay: return QStringLiteral("lastDay");
+    case DossierRangeOption::lastWeek: return QStringLiteral("lastWeek");
+    case DossierRangeOption::lastMonth: return QStringLiteral("lastMonth");
+    }
+    return {};
+}
+
+std::optional<DossierRangeOption> parseDossierRangeOption(const QString& raw)
+{
+    for (DossierRangeOption o : kDossierRangeOptions)
+        if (rawValue(o) == raw)
+            return o;
+    return std::nullopt;
+}
+
+QString title(DossierRangeOption option)
+{
+    switch (option) {
+    case DossierRangeOption::lastDay: return L("Utolsó 24 óra");
+    case DossierRangeOption::lastWeek: return L("Utolsó 7 nap");
+    case DossierRangeOption::lastMonth: return L("Utolsó 30 nap");
+    }
+    return {};
+}
+
+double duration(DossierRangeOption option)
+{
+    switch (option) {
+    case DossierRangeOption::lastDay: return 86400;
+    case DossierRangeOption::lastWeek: return 604800;
+    case DossierRangeOption::lastMonth: return 2592000;
+    }
+    return 0;
+}
+
+namespace {
+
+constexpr int kColumnMaxWidth = 1160;
+constexpr int kPickerMaxWidth = 380;
+
+// Keeps a guard alive exactly as long as the model: a build started here resumes only while the
+// model lives, and it outlives the screen (switching sections does not stop a build).
+class BuildLifetime : public QObject {
+public:
+    explicit BuildLifetime(QObject* model) : QObject(model) { setObjectName(QStringLiteral("pv.dossier.lifetime")); }
+    std::shared_ptr<int> guard = std::make_shared<int>(0);
+};
+
+rt::QtExecutor guardedExecutor(AppViewModel& model)
+{
+    auto* lifetime = dynamic_cast<BuildLifetime*>(
+        model.findChild<QObject*>(QStringLiteral("pv.dossier.lifetime"), Qt::FindDirectChildrenOnly));
+    if (lifetime == nullptr)
+        lifetime = new BuildLifetime(&model);
+    return rt::QtExecutor(std::weak_ptr<void>(lifetime->guard));
+}
+
+// A freedesktop icon tinted in one colour, in a fixed-width column.
+class TintedIcon : public QWidget {
+public:
+    TintedIcon(const QString& themeName, const PVColor& tint, QWidget* parent)
+        : QWidget(parent), icon_(QIcon::fromTheme(themeName)), tint_(tint)
+    {
+        setFixedSize(20, 18);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const qreal dpr = devicePixelRatioF();
+        QPixmap pm = icon_.pixmap(QSize(15, 15), dpr);
+        if (pm.isNull())
+            return;
+        QPainter tint(&pm);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(pm.rect(), PVPaintContext::forWidget(this).color(tint_));
+        tint.end();
+        QPainter p(this);
+        p.drawPixmap(QPointF(0, 1), pm);
+    }
+
+private:
+    QIcon icon_;
+    PVColor tint_;
+};
+
+QWidget* contentRow(const QString& iconName, const QString& rowTitle, const QString& description, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 2, 0, 2);
+    h->setSpacing(12);
+    h->addWidget(new TintedIcon(iconName, PV::color::ink::tertiary, row), 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(1);
+    texts->addWidget(new PVText(rowTitle, PVFontToken::cardTitle, PV::color::ink::primary, row));
+    texts->addWidget(new PVText(description, PVFontToken::caption, PV::color::ink::secondary, row));
+    h->addLayout(texts, 1);
+    return row;
+}
+
+} // namespace
+
+DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea(parent), model_(model)
+{
+    setObjectName(QStringLiteral("DossierScreen"));
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto* canvas = new PVShadowHost();
+    canvas->setBackground(PV::color::surface::canvas);
+    pvResolveDepthStyle(canvas);
+    pvMarkDecorationHost(canvas);
+    auto* centring = new QHBoxLayout(canvas);
+    centring->setContentsMargins(0, 0, 0, 0);
+    centring->setSpacing(0);
+    auto* column = new QWidget(canvas);
+    column->setMaximumWidth(kColumnMaxWidth);
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    centring->addStretch(1);
+    centring->addWidget(column, 100000);
+    centring->addStretch(1);
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(24, 24, 24, 24);
+    stack->setSpacing(32);
+
+    // Header.
+    auto* header = new QVBoxLayout();
+    header->setSpacing(2);
+    header->addWidget(new PVText(L("Mérési dosszié"), PVFontToken::screenTitle, PV::color::ink::primary, column));
+    header->addWidget(new PVText(L("Egy PDF, amit elküldhetsz a szolgáltatódnak: mit mértünk, mikor, és mi következik belőle."),
+                                 PVFontToken::caption, PV::color::ink::tertiary, column));
+    stack->addLayout(header);
+
+    // Settings card.
+    auto* settings = new PVSectionCard(L("Mit tartalmazzon"), std::nullopt, column);
+    auto* settingsBody = new QWidget(settings);
+    auto* settingsStack = new QVBoxLayout(settingsBody);
+    settingsStack->setContentsMargins(0, 0, 0, 0);
+    settingsStack->setSpacing(16);
+
+    auto* picker = new QWidget(settingsBody);
+    picker->setMaximumWidth(kPickerMaxWidth);
+    picker->setAccessibleName(L("Időszak"));
+    auto* pickerRow = new QHBoxLayout(picker);
+    pickerRow->setContentsMargins(0, 0, 0, 0);
+    pickerRow->setSpacing(0);
+    rangeGroup_ = new QButtonGroup(this);
+    rangeGroup_->setExclusive(true);
+    for (DossierRangeOption option : kDossierRangeOptions) {
+        auto* segment = new QPushButton(title(option), picker);
+        segment->setCheckable(true);
+        segment->setObjectName(rawValue(option));
+        rangeGroup_->addButton(segment, static_cast<int>(option));
+        pickerRow->addWidget(segment, 1);
+    }
+    rangeGroup_->button(static_cast<int>(range_))->setChecked(true);
+    connect(rangeGroup_, &QButtonGroup::idClicked, this, [this](int id) { range_ = static_cast<DossierRangeOption>(id); });
+    settingsStack->addWidget(picker, 0, Qt::AlignLeft);
+
+    auto* toggleRow = new QWidget(settingsBody);
+    auto* toggleLayout = new QHBoxLayout(toggleRow);
+    toggleLayout->setContentsMargins(0, 0, 0, 0);
+    toggleLayout->setSpacing(12);
+    auto* toggleTexts = new QVBoxLayout();
+    toggleTexts->setSpacing(2);
+    toggleTexts->addWidget(new PVText(L("A hálózat nevének elrejtése"), PVFontToken::callout, PV::color::ink::primary, toggleRow));
+    toggleTexts->addWidget(new PVText(L("A hozzáférési pontok sorszámmal szerepelnek a nevük helyett. A dokumentum így is "
+                                        "megmutatja, hányan voltak és miben különböztek."),
+                                      PVFontToken::caption, PV::color::ink::tertiary, toggleRow));
+    toggleLayout->addLayout(toggleTexts, 1);
+    anonymiseSwitch_ = new QCheckBox(toggleRow);
+    anonymiseSwitch_->setAccessibleName(L("A hálózat nevének elrejtése"));
+    anonymiseSwitch_->setChecked(anonymise_);
+    connect(anonymiseSwitch_, &QCheckBox::toggled, this, [this](bool on) { anonymise_ = on; });
+    toggleLayout->addWidget(anonymiseSwitch_, 0, Qt::AlignTop);
+    settingsStack->addWidget(toggleRow);
+
+    auto* actionRow = new QHBoxLayout();
+    actionRow->setSpacing(12);
+    createButton_ = new QPushButton(QIcon::fromTheme(QStringLiteral("document-new-symbolic")), L("Dosszié készítése"), settingsBody);
+    createButton_->setDefault(true);
+    connect(createButton_, &QPushButton::clicked, this, &DossierScreen::create);
+    spinner_ = new QProgressBar(settingsBody);
+    spinner_->setRange(0, 0);
+    spinner_->setTextVisible(false);
+    spinner_->setFixedSize(64, 8);
+    revealButton_ = new QPushButton(L("Megmutatom a Finderben"), settingsBody);
+    connect(revealButton_, &QPushButton::clicked, this, &DossierScreen::reveal);
+    actionRow->addWidget(createButton_);
+    actionRow->addWidget(spinner_);
+    actionRow->addWidget(revealButton_);
+    actionRow->addStretch(1);
+    settingsStack->addLayout(actionRow);
+
+    status_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, settingsBody);
+    settingsStack->addWidget(status_);
+    settings->addContent(settingsBody);
+    stack->addWidget(settings);
+
+    // Contents card: a fixed list, whatever the next dossier will hold.
+    auto* contents = new PVSectionCard(L("Mi kerül bele"),
+                                       L("Ami nincs mérve, az nem kerül bele — üres oldalak helyett rövidebb dokumentum."), column);
+    auto* rows = new QWidget(contents);
+    auto* rowStack = new QVBoxLayout(rows);
+    rowStack->setContentsMargins(0, 0, 0, 0);
+    rowStack->setSpacing(8);
+    struct Row {
+        const char* icon;
+        const char* title;
+        const char* description;
+    };
+    static constexpr Row kRows[] = {
+        {"x-office-document-symbolic", "Összefoglaló", "Mire volt elég a kapcsolat, és hol keletkezett a hiba."},
+        {"dialog-warning-symbolic", "Kimaradás-táblázat", "Minden kiesés kezdete, hossza és szakasza."},
+        {"x-office-spreadsheet-symbolic", "Idővonal", "A router és a szolgáltatói szakasz külön görbén."},
+        {"document-open-recent-symbolic", "Napszaki profil", "Az esti csúcs — amit egy pillanatnyi sebességmérés sosem mutat meg."},
+        {"network-wireless-symbolic", "Hozzáférési pontok", "Melyikhez kapcsolódtál, és ott milyen volt a jel."},
+        {"edit-select-all-symbolic", "Hézagok", "Mikor nem mértünk. Ez nem hiba, de el kell számolni vele."},
+        {"help-contents-symbolic", "Módszertan", "Hogyan mértünk, és mit nem mértünk."},
+    };
+    for (const Row& r : kRows)
+        rowStack->addWidget(contentRow(QString::fromLatin1(r.icon), L(r.title), L(r.description), rows));
+    contents->addContent(rows);
+    stack->addWidget(contents);
+
+    // Purpose card.
+    auto* purpose = new PVSectionCard(L("Mire jó és mire nem"), std::nullopt, column);
+    auto* paragraphs = new QWidget(purpose);
+    auto* paragraphStack = new QVBoxLayout(paragraphs);
+    paragraphStack->setContentsMargins(0, 0, 0, 0);
+    paragraphStack->setSpacing(12);
+    paragraphStack->addWidget(new PVText(
+        L("A dosszié független mérési feljegyzés: az, amit a te gépeden ténylegesen mértünk. Erős eszköz ahhoz, hogy a "
+          "hibabejelentést ne „néha akadozik” nyissa, hanem konkrét, időbélyeges kimaradások — és hogy a „biztos a te "
+          "Wi-Fid” kifogásra legyen mit válaszolni."),
+        PVFontToken::body, PV::color::ink::secondary, paragraphs));
+    paragraphStack->addWidget(new PVText(
+        L("Amit nem tud: nem hatóságilag ellenőrzött mérés, és nem sávszélességet mér. Ha hivatalos eljárásra kerül sor, "
+          "ahhoz a szabályozó hatóság által elfogadott eszköz kell — a dokumentum utolsó oldala megmondja, hova fordulj. "
+          "A dosszié abban segít, hogy tudd, mikor érdemes odáig elmenni."),
+        PVFontToken::body, PV::color::ink::secondary, paragraphs));
+    purpose->addContent(paragraphs);
+    stack->addWidget(purpose);
+    stack->addStretch(1);
+    setWidget(canvas);
+
+    connect(&model_, &AppViewModel::isBuildingDossierChanged, this, &DossierScreen::refresh);
+    connect(&model_, &AppViewModel::lastDossierURLChanged, this, &DossierScreen::refresh);
+    connect(&model_, &AppViewModel::dossierStatusMessageChanged, this, &DossierScreen::refresh);
+    refresh();
+}
+
+QAbstractButton* DossierScreen::rangeButton(DossierRangeOption option) const
+{
+    return rangeGroup_->button(static_cast<int>(option));
+}
+
+void DossierScreen::setRange(DossierRangeOption range)
+{
+    range_ = range;
+    rangeGroup_->button(static_cast<int>(range))->setChecked(true);
+}
+
+void DossierScreen::setAnonymise(bool anonymise)
+{
+    anonymise_ = anonymise;
+    anonymiseSwitch_->setChecked(anonymise);
+}
+
+void DossierScreen::create()
+{
+    // Read once: changing the picker or the switch later does not touch the running build.
+    const double seconds = duration(range_);
+    const bool hide = anonymise_;
+    asio::co_spawn(guardedExecutor(model_), model_.createDossier(seconds, hide), asio::detached);
+}
+
+void DossierScreen::refresh()
+{
+    const bool building = model_.isBuildingDossier();
+    createButton_->setEnabled(!building);
+    spinner_->setVisible(building);
+    revealButton_->setVisible(model_.lastDossierURL().has_value());
+    const auto& message = model_.dossierStatusMessage();
+    status_->setText(message.value_or(QString()));
+    status_->setVisible(message.has_value());
+}
+
+void DossierScreen::reveal()
+{
+    const auto url = model_.lastDossierURL();
+    if (!url)
+        return;
+    const QUrl file = *url;
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDesktopServices::openUrl(folder);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{file.toString()} << QString();
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [folder](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        if (w->isError()) {
+            // No file manager answered: open the folder that holds the dossier instead.
+            QDesktopServices::openUrl(folder);
+        }
+    });
+}
+
+} // namespace pv

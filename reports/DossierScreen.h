@@ -1,0 +1,71 @@
+#pragma once
+// The dossier screen of the workspace: the user picks how far back the dossier reaches and whether
+// network names are hidden, and presses one button; the application model builds and saves the PDF,
+// and the screen follows its published state (running flag, last file, status message). Below the
+// controls it lists what a dossier contains and what it is and is not good for.
+
+#include <QScrollArea>
+#include <QString>
+#include <QUrl>
+
+#include <array>
+#include <optional>
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QProgressBar;
+class QPushButton;
+
+namespace pv {
+
+class AppViewModel;
+class PVText;
+
+enum class DossierRangeOption { lastDay, lastWeek, lastMonth };
+inline constexpr std::array<DossierRangeOption, 3> kDossierRangeOptions{
+    DossierRangeOption::lastDay, DossierRangeOption::lastWeek, DossierRangeOption::lastMonth};
+QString rawValue(DossierRangeOption option);
+std::optional<DossierRangeOption> parseDossierRangeOption(const QString& raw);
+QString title(DossierRangeOption option);
+// Seconds back from now: a fixed 1, 7 or 30 days, never a calendar month.
+double duration(DossierRangeOption option);
+
+class DossierScreen : public QScrollArea {
+    Q_OBJECT
+public:
+    explicit DossierScreen(AppViewModel& model, QWidget* parent = nullptr);
+
+    DossierRangeOption range() const { return range_; }
+    void setRange(DossierRangeOption range);
+    bool anonymise() const { return anonymise_; }
+    void setAnonymise(bool anonymise);
+
+    // The create button's action: reads the range and the switch once and starts the build.
+    void create();
+
+    // The controls, for tests and screenshots.
+    QPushButton* createButton() const { return createButton_; }
+    QPushButton* revealButton() const { return revealButton_; }
+    QProgressBar* spinner() const { return spinner_; }
+    QCheckBox* anonymiseSwitch() const { return anonymiseSwitch_; }
+    QAbstractButton* rangeButton(DossierRangeOption option) const;
+    PVText* statusLine() const { return status_; }
+
+private:
+    void refresh();
+    void reveal();
+
+    AppViewModel& model_;
+    DossierRangeOption range_ = DossierRangeOption::lastWeek;
+    bool anonymise_ = false;
+
+    QButtonGroup* rangeGroup_ = nullptr;
+    QCheckBox* anonymiseSwitch_ = nullptr;
+    QPushButton* createButton_ = nullptr;
+    QProgressBar* spinner_ = nullptr;
+    QPushButton* revealButton_ = nullptr;
+    PVText* status_ = nullptr;
+};
+
+} // namespace pv

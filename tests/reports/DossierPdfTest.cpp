@@ -1,0 +1,339 @@
+// The dossier as a PDF file: document information, A4 pages, the texts of every page, the footer at
+// the bottom, bodies that stay above the footer, failed writes that keep an earlier file, and the
+// service that names the file and makes its folder.
+#include "core/store/SQLiteStore.h"
+#include "reports/DossierFormat.h"
+#include "reports/DossierPages.h"
+#include "reports/DossierPdf.h"
+#include "reports/DossierPdfFile.h"
+#include "reports/DossierService.h"
+#include "tests/reports/DossierSamples.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+QString renderToFile(const DossierDocument& doc, const QString& name = QStringLiteral("d.pdf"),
+                     DossierPDFRenderer::Progress progress = {})
+{
+    const QString path = makeTempDir() + QLatin1Char('/') + name;
+    DossierPDFRenderer().render(doc, DossierPaginator::pages(doc), QUrl::fromLocalFile(path), progress);
+    return path;
+}
+
+int pageNumberOf(const DossierDocument& doc, DossierPage page)
+{
+    const auto pages = DossierPaginator::pages(doc);
+    const auto it = std::find(pages.begin(), pages.end(), page);
+    return it == pages.end() ? 0 : static_cast<int>(it - pages.begin()) + 1;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(DossierPdfTest, DocumentInformationAndA4OnEveryPage)
+{
+    const DossierDocument doc = sampleDocument();
+    std::vector<std::pair<int, int>> calls;
+    const QString path = renderToFile(doc, "d.pdf", [&](int done, int count) { calls.emplace_back(done, count); });
+    const QString info = pdfInfo(path, 13);
+    const QString expected[] = {
+        "Title:           Mérési dosszié — 2026. 03. 01. 00:30 — 2026. 03. 08. 00:30\n",
+        "Subject:         független mérési feljegyzés\n",
+        "Author:          Polvarine 1.0\n",
+        "Creator:         Polvarine 1.0\n",
+        "Pages:           13\n",
+    };
+    for (const QString& line : expected)
+        EXPECT_TRUE(info.contains(line)) << line.toStdString() << "\n" << info.toStdString();
+    const auto sizes = QRegularExpression("Page +\\d+ size: +595 x 842 pts").globalMatch(info);
+    int count = 0;
+    for (auto it = sizes; it.hasNext(); it.next())
+        ++count;
+    EXPECT_EQ(count, 13);
+    ASSERT_EQ(calls.size(), 13u);
+    EXPECT_EQ(calls.front(), std::make_pair(1, 13));
+    EXPECT_EQ(calls.back(), std::make_pair(13, 13));
+}
+
+TEST(DossierPdfTest, EveryPageCarriesItsTexts)
+{
+    const DossierDocument doc = sampleDocument();
+    const QString path = renderToFile(doc);
+    const auto pages = DossierPaginator::pages(doc);
+    ASSERT_EQ(pages.size(), 13u);
+    struct Case {
+        DossierPage page;
+        QStringList texts;
+        QStringList absent = {};
+    } cases[] = {
+        {DossierPage::cover,
+         {"Mérési dosszié", "Független mérési feljegyzés", "2026. 03. 01. 00:30 — 2026. 03. 08. 00:30", "123456", "93%",
+          "Polvarine 1.0, az előfizető saját", "Ez a dokumentum a 3. oldalon részletezi, mit tartalmaz és mit nem. "
+                                              "Kérjük, azzal együtt olvassa."}},
+        {DossierPage::summary,
+         {"Esténként a szolgáltatói szakaszon nő a késleltetés.", "Amit ehhez tudni kell", "Még nem tudjuk",
+          "Mire volt elég a kapcsolat ebben az időszakban", "32 ms", "88 ms", "1.2%"}},
+        {DossierPage::scopeAndLimits, {"Mit tartalmaz és mit nem tartalmaz ez a dokumentum", "„Következő lépések”"}},
+        {DossierPage::coverage, {"Időszak kezdete", "7.0 nap", "Nem mért időszakok száma", "Összesített szakaszok"}},
+        {DossierPage::outages, {"Kezdet Hossz Szakasz", "1 perc", "még tartott", "A szolgáltatód"}, {"További"}},
+        {DossierPage::timeline,
+         {"az előfizető útválasztója (első ugrás)", "az útválasztón túli szakasz", "A két vonal különbsége",
+          "Csomagvesztés ugyanebben az időszakban"}},
+        {DossierPage::hourlyProfile, {"00:00", "11:00", "—"}, {"12:00"}},
+        {DossierPage::accessPoints, {"aa:bb:cc:dd:ee:00", "-56 dBm", "33%", "5 GHz"}},
+        {DossierPage::wiredComparison,
+         {"Mérési mód", "Ez érdemi hozzájárulás", "A rádiókapcsolat 10 ms különbséget okoz",
+          "Csomagvesztés vezetéken is mérhető (0.4%), nem csak Wi-Fin (1.2%)."}},
+        {DossierPage::gapLedger, {"Kezdet Vég Hossz", "6 perc"}, {"További"}},
+        {DossierPage::methodology, {"Percentilisek."}},
+        {DossierPage::nextSteps, {"1. Első lépés a szolgáltató felé", "2. Ha a szolgáltató nem orvosolja", "3. Panasszal"}},
+        {DossierPage::rawData, {"Mérések száma az időszakban 123456", "A dokumentum készítője", "Polvarine 1.0"}},
+    };
+    for (const Case& c : cases) {
+        const int number = pageNumberOf(doc, c.page);
+        const QString text = pdfPageText(path, number);
+        QStringList expected = c.texts;
+        expected << QStringLiteral("Polvarine független mérési feljegyzés · készült 2026. 03. 08. 00:31")
+                 << QStringLiteral("%1 / 13").arg(number);
+        if (c.page != DossierPage::cover)
+            expected << title(c.page) << QStringLiteral("Mérési dosszié");
+        for (const QString& t : expected)
+            EXPECT_TRUE(text.contains(t)) << "page " << number << " lacks \"" << t.toStdString() << "\":\n"
+                                          << text.toStdString();
+        for (const QString& t : c.absent)
+            EXPECT_FALSE(text.contains(t)) << "page " << number << " shows \"" << t.toStdString() << "\"";
+    }
+}
+
+TEST(DossierPdfTest, ContinuationLinesAndComparisonSentencesAtTheirThresholds)
+{
+    struct Case {
+        DocumentShape shape;
+        DossierPage page;
+        QString shown;
+        QString absent;
+    } cases[] = {
+        {{.outages = 24}, DossierPage::outages, "még tartott", "További"},
+        {{.outages = 25}, DossierPage::outages, "További 1 kimaradás a nyers adatban szerepel.", ""},
+        {{.gaps = 20}, DossierPage::gapLedger, "Kezdet Vég Hossz", "További"},
+        {{.gaps = 21}, DossierPage::gapLedger, "További 1 hézag.", ""},
+        {{.gaps = 0}, DossierPage::gapLedger,
+         "Az időszakban nem volt olyan szakasz, ahol a mérés több mint öt percre megszakadt volna.", "Kezdet"},
+        {{.outages = 0}, DossierPage::outages, "A vizsgált időszakban nem rögzítettünk teljes kimaradást.", "Kezdet"},
+        {{.wifiSamples = 29, .wiredSamples = 500}, DossierPage::wiredComparison,
+         "Az időszakban nem volt elegendő Wi-Fi mérés (29 minta).", "legalább 30 mérés kell"},
+        {{.wifiSamples = 10, .wiredSamples = 10}, DossierPage::wiredComparison,
+         "Az időszakban nem volt elegendő vezetékes mérés (10 minta). Az összehasonlításhoz mindkét módból legalább 30 "
+         "mérés kell.",
+         "Mérési mód"},
+        {{.wifiSamples = 30, .wiredSamples = 30, .wifiMedian = 35}, DossierPage::wiredComparison, "Ez elhanyagolható.",
+         "Ez érdemi"},
+        {{.wiredLoss = 0.001}, DossierPage::wiredComparison, "Mérési mód", "Csomagvesztés vezetéken"},
+        {{.region = std::nullopt}, DossierPage::nextSteps, "2. Ha a szolgáltató nem orvosolja: keresse fel", "Panasszal"},
+        {{.loss = false}, DossierPage::timeline, "az útválasztón túli szakasz", "Csomagvesztés ugyanebben"},
+        {{.timelineSlices = 0}, DossierPage::timeline, "Ebben az időszakban nincs megjeleníthető mérés.",
+         "az előfizető útválasztója"},
+    };
+    for (const Case& c : cases) {
+        const DossierDocument doc = sampleDocument(c.shape);
+        const QString text = pdfPageText(renderToFile(doc), pageNumberOf(doc, c.page));
+        EXPECT_TRUE(text.contains(c.shown)) << c.shown.toStdString() << "\n" << text.toStdString();
+        if (!c.absent.isEmpty())
+            EXPECT_FALSE(text.contains(c.absent)) << c.absent.toStdString() << "\n" << text.toStdString();
+    }
+}
+
+struct Word {
+    double yMin, yMax;
+    QString text;
+};
+
+std::vector<Word> pageWords(const QString& pdf, int page)
+{
+    QProcess p;
+    p.start("pdftotext", {"-bbox", "-f", QString::number(page), "-l", QString::number(page), pdf, "-"});
+    p.waitForFinished(60000);
+    const QString html = QString::fromUtf8(p.readAllStandardOutput());
+    static const QRegularExpression word(
+        "<word xMin=\"[\\d.]+\" yMin=\"([\\d.]+)\" xMax=\"[\\d.]+\" yMax=\"([\\d.]+)\">([^<]*)</word>");
+    std::vector<Word> words;
+    for (auto it = word.globalMatch(html); it.hasNext();) {
+        const auto m = it.next();
+        words.push_back({m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3)});
+    }
+    return words;
+}
+
+TEST(DossierPdfTest, FooterSitsAtTheBottomOfAShortPage)
+{
+    const DossierDocument doc = sampleDocument();
+    const QString path = renderToFile(doc);
+    const auto words = pageWords(path, pageNumberOf(doc, DossierPage::rawData));
+    const auto made = std::find_if(words.begin(), words.end(), [](const Word& w) { return w.text == "készült"; });
+    ASSERT_NE(made, words.end());
+    const double bottom = 842 - DossierPageView::padding;
+    EXPECT_GE(made->yMin, bottom - DossierPageView::footerHeight() - 0.5);
+    EXPECT_LE(made->yMax, bottom + 0.5);
+}
+
+TEST(DossierPdfTest, FullPagesStayAboveTheFooter)
+{
+    // Every table at its cap, the longest texts: nothing may run into the footer line.
+    const DossierDocument doc = sampleDocument({.outages = 30, .gaps = 40, .hours = 24, .accessPoints = 20});
+    const QString path = renderToFile(doc);
+    // POLVARINE_DOSSIER_KEEP=<folder> keeps this fullest dossier for a look.
+    if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
+        QFile::copy(path, keep + "/fullest-dossier.pdf");
+    const double limit = DossierPageView::footerTop() - DossierPageView::footerGap + 1.0;
+    const int count = static_cast<int>(DossierPaginator::pages(doc).size());
+    for (int page = 1; page <= count; ++page) {
+        double lowest = 0;
+        QString lowestWord;
+        for (const Word& w : pageWords(path, page))
+            if (w.yMin < DossierPageView::footerTop() - 1 && w.yMax > lowest) {
+                lowest = w.yMax;
+                lowestWord = w.text;
+            }
+        EXPECT_LE(lowest, limit) << "page " << page << " runs into the footer at \"" << lowestWord.toStdString() << "\"";
+    }
+}
+
+// Runs the rest of a scope with the effective ids of an unprivileged user when the tests run as
+// root, who may write into any folder.
+struct Unprivileged {
+    bool dropped = false;
+    Unprivileged()
+    {
+        if (geteuid() == 0)
+            dropped = setegid(65534) == 0 && seteuid(65534) == 0;
+    }
+    ~Unprivileged()
+    {
+        if (dropped) {
+            [[maybe_unused]] const int a = seteuid(0);
+            [[maybe_unused]] const int b = setegid(0);
+        }
+    }
+};
+
+TEST(DossierPdfTest, FailedWritesKeepTheEarlierFile)
+{
+    const QByteArray earlier = "%PDF-1.4 an earlier dossier of the same days";
+    enum class Failure { unwritableFolder, paintingFails, noPages };
+    for (Failure failure : {Failure::unwritableFolder, Failure::paintingFails, Failure::noPages}) {
+        const QString root = makeTempDir();
+        QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        const QString folder = root + "/Desktop";
+        QDir().mkpath(folder);
+        const QString target = folder + "/Polvarine-meresi-dosszie-20260301-20260308.pdf";
+        if (failure != Failure::noPages) {
+            QFile f(target);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(earlier);
+        }
+        const DossierDocument doc = sampleDocument();
+        switch (failure) {
+        case Failure::unwritableFolder: {
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+            Unprivileged user;
+            try {
+                DossierPDFRenderer().render(doc, DossierPaginator::pages(doc), QUrl::fromLocalFile(target));
+                ADD_FAILURE() << "an unwritable folder was written";
+            } catch (const DossierError& e) {
+                EXPECT_EQ(e.kind(), DossierError::Kind::destinationNotWritable);
+                EXPECT_EQ(e.errorDescription(), "A dokumentum nem írható ide: " + target);
+            }
+            break;
+        }
+        case Failure::paintingFails:
+            EXPECT_THROW(dossier::writePdf(target, 5,
+                                           [](QPainter&, int page) {
+                                               if (page == 2)
+                                                   throw std::runtime_error("painting failed");
+                                           },
+                                           {}),
+                         std::runtime_error);
+            break;
+        case Failure::noPages:
+            try {
+                DossierPDFRenderer().render(doc, {}, QUrl::fromLocalFile(target));
+                ADD_FAILURE() << "an empty page list was rendered";
+            } catch (const DossierError& e) {
+                EXPECT_EQ(e.kind(), DossierError::Kind::nothingToReport);
+            }
+            break;
+        }
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        if (failure == Failure::noPages) {
+            EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+        } else {
+            EXPECT_EQ(readAll(target), earlier);
+            EXPECT_EQ(left, QStringList{QFileInfo(target).fileName()}) << "a temporary file was left behind";
+        }
+    }
+}
+
+template <typename T> T awaitOnGui(rt::awaitable<T> op)
+{
+    bool done = false;
+    std::exception_ptr error;
+    std::optional<T> value;
+    asio::co_spawn(rt::QtExecutor(), std::move(op), [&](std::exception_ptr e, T v) {
+        error = e;
+        if (!e)
+            value.emplace(std::move(v));
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(60)));
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
+}
+
+TEST(DossierServiceTest, MakesTheFolderAndNamesTheFileAfterThePeriod)
+{
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    PdfDossierService service(store, "1.0", [] { return kWeekStart + 7200; });
+    const QString folder = makeTempDir() + "/no/such/Asztal";
+    const DossierRequest sameDay{kWeekStart, kWeekStart + 3600, false, std::nullopt};
+    const QUrl url = awaitOnGui(service.create(sameDay, QUrl::fromLocalFile(folder)));
+    EXPECT_EQ(url.toLocalFile(), folder + "/Polvarine-meresi-dosszie-20260301-20260301.pdf");
+    const QString info = pdfInfo(url.toLocalFile());
+    EXPECT_TRUE(info.contains("Pages:           10\n")) << info.toStdString();
+    EXPECT_TRUE(info.contains("Author:          Polvarine 1.0\n"));
+    // The same pair of days again: the same path, replaced.
+    EXPECT_EQ(awaitOnGui(service.create(sameDay, QUrl::fromLocalFile(folder))), url);
+}
+
+TEST(DossierServiceTest, AFolderThatCannotBeMadeIsAFileSystemError)
+{
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    PdfDossierService service(store, "1.0");
+    const QString blocker = makeTempDir() + "/a-file";
+    QFile f(blocker);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    const DossierRequest request{kWeekStart, kWeekStart + 3600, false, std::nullopt};
+    EXPECT_THROW(awaitOnGui(service.create(request, QUrl::fromLocalFile(blocker + "/Desktop"))),
+                 std::filesystem::filesystem_error);
+}
+
+} // namespace
