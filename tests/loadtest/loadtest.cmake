@@ -1,0 +1,6 @@
+# The load test's engine: the generator against the loopback speed-test server, the service with fake
+# echo and load sources, and (in the network lab) the whole test through a shaped router.
+pv_add_test(pv_test_loadgenerator
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadGeneratorTest.cpp
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadgenerator PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
