@@ -4,3 +4,7 @@ pv_add_test(pv_test_loadgenerator
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadGeneratorTest.cpp
   TIMEOUT 120)
 target_compile_definitions(pv_test_loadgenerator PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+pv_add_test(pv_test_loadtestservice
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestServiceTest.cpp
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadtestservice PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
