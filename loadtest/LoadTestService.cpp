@@ -102,12 +102,13 @@ struct LoadTestService::RunState {
     std::shared_ptr<asio::steady_timer> ended;               // cancelled once the run has returned
 };
 
-std::shared_ptr<LoadTestService> LoadTestService::create(asio::any_io_executor io, MeasurementProfile profile)
+std::shared_ptr<LoadTestService> LoadTestService::create(asio::any_io_executor io, MeasurementProfile profile,
+                                                         Timing timing)
 {
     EchoSourceFactory probes = [io] {
         return std::make_shared<ICMPEchoSource>(ICMPProbe::create(io, ICMPProbe::Family::v4));
     };
-    return create(io, std::move(profile), std::move(probes), std::make_shared<LoadGenerator>(), Timing{});
+    return create(io, std::move(profile), std::move(probes), std::make_shared<LoadGenerator>(), std::move(timing));
 }
 
 std::shared_ptr<LoadTestService> LoadTestService::create(asio::any_io_executor io, MeasurementProfile profile,

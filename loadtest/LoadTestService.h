@@ -68,6 +68,17 @@ private:
     QString message_;
 };
 
+// How long each part of a test lasts (the tests shorten them) and where the load goes.
+struct LoadTestTiming {
+    std::chrono::nanoseconds baseline = std::chrono::seconds(5);
+    std::chrono::nanoseconds loadTrace = std::chrono::seconds(12);
+    std::chrono::nanoseconds rest = std::chrono::seconds(4);
+    std::chrono::nanoseconds interval = std::chrono::milliseconds(100);
+    std::chrono::nanoseconds replyGrace = std::chrono::milliseconds(1500);
+    double windowStart = 4.0; // seconds into a load phase before echoes count
+    LoadSource::Configuration load = LoadSource::Configuration::defaultConfiguration();
+};
+
 class LoadTestService : public rt::Actor, public std::enable_shared_from_this<LoadTestService> {
     struct Passkey {};
 
@@ -75,18 +86,11 @@ public:
     using Nanoseconds = std::chrono::nanoseconds;
     using EchoSourceFactory = std::function<std::shared_ptr<EchoSource>()>;
 
-    struct Timing {
-        Nanoseconds baseline = std::chrono::seconds(5);
-        Nanoseconds loadTrace = std::chrono::seconds(12);
-        Nanoseconds rest = std::chrono::seconds(4);
-        Nanoseconds interval = std::chrono::milliseconds(100);
-        Nanoseconds replyGrace = std::chrono::milliseconds(1500);
-        double windowStart = 4.0; // seconds into a load phase before echoes count
-        LoadSource::Configuration load = LoadSource::Configuration::defaultConfiguration();
-    };
+    using Timing = LoadTestTiming;
 
     // The real service: a new IPv4 ICMP probe for every run, the real load generator.
-    static std::shared_ptr<LoadTestService> create(asio::any_io_executor io, MeasurementProfile profile);
+    static std::shared_ptr<LoadTestService> create(asio::any_io_executor io, MeasurementProfile profile,
+                                                   Timing timing = Timing{});
     static std::shared_ptr<LoadTestService> create(asio::any_io_executor io, MeasurementProfile profile,
                                                    EchoSourceFactory echoSources, std::shared_ptr<LoadSource> load,
                                                    Timing timing);
