@@ -68,6 +68,15 @@ private:
     QString message_;
 };
 
+// The service as its view model uses it (the tests hand the model a fake).
+class LoadTestRunner {
+public:
+    virtual ~LoadTestRunner() = default;
+    virtual rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString> boundInterfaceName,
+                                                             std::function<void(LoadTestPhase)> onPhase) = 0;
+    virtual rt::awaitable<void> cancel() = 0;
+};
+
 // How long each part of a test lasts (the tests shorten them) and where the load goes.
 struct LoadTestTiming {
     std::chrono::nanoseconds baseline = std::chrono::seconds(5);
@@ -79,7 +88,7 @@ struct LoadTestTiming {
     LoadSource::Configuration load = LoadSource::Configuration::defaultConfiguration();
 };
 
-class LoadTestService : public rt::Actor, public std::enable_shared_from_this<LoadTestService> {
+class LoadTestService : public LoadTestRunner, public rt::Actor, public std::enable_shared_from_this<LoadTestService> {
     struct Passkey {};
 
 public:
@@ -105,9 +114,9 @@ public:
     // error before any phase, and LoadTestError when the baseline got no answer. A cancelled run
     // returns nothing (it never throws) once its probe is stopped.
     rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString> boundInterfaceName,
-                                                     std::function<void(LoadTestPhase)> onPhase);
+                                                     std::function<void(LoadTestPhase)> onPhase) override;
     // Cancels the run in progress, if any: the load ends and the traces stop sending at once.
-    rt::awaitable<void> cancel();
+    rt::awaitable<void> cancel() override;
 
 private:
     struct RunState;

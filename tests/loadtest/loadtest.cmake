@@ -15,3 +15,7 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp)
     TIMEOUT 400)
   target_compile_definitions(pv_lab_loadtest PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 endif()
+
+pv_add_test(pv_test_loadtestviewmodel
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestViewModelTest.cpp
+  TIMEOUT 120)
