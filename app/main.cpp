@@ -9,7 +9,10 @@
 #include "core/app/AppBootstrap.h"
 #include "core/app/AppViewModel.h"
 #include "core/records/Logging.h"
+#include "core/records/Runtime.h"
+#include "loadtest/LoadTestScreen.h"
 #include "ui/design/Symbols.h"
+#include "ui/main/ModelActions.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -38,6 +41,12 @@ int main(int argc, char* argv[])
         return 1;
     }
     pv::installTerminationHandler(app);
+    // The load test's sockets and timers run on a thread of their own.
+    auto loadTestRuntime = std::make_shared<pv::rt::NetworkRuntime>();
+    pv::screens::registerLoadTestScreenMaker([loadTestRuntime](pv::screens::LoadTestCallbacks callbacks) {
+        return pv::makeLoadTestScreen(loadTestRuntime->executor(), std::move(callbacks.willStart),
+                                      std::move(callbacks.didFinish), std::move(callbacks.finished));
+    });
     pv::pvInstallIconTheme();
 
     pv::ApplicationShell::Options options;
@@ -57,5 +66,7 @@ int main(int argc, char* argv[])
 
     const int code = app.exec();
     shell.shutDown();
+    pv::screens::registerLoadTestScreenMaker({});
+    loadTestRuntime->stop();
     return code;
 }

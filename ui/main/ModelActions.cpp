@@ -81,10 +81,33 @@ void recordLoadTest(AppViewModel& model, const LoadTestResult& result)
 
 namespace pv::screens {
 
+namespace {
+std::function<QWidget*(LoadTestCallbacks)>& loadTestScreenMaker()
+{
+    static std::function<QWidget*(LoadTestCallbacks)> maker;
+    return maker;
+}
+} // namespace
+
+void registerLoadTestScreenMaker(std::function<QWidget*(LoadTestCallbacks)> maker)
+{
+    loadTestScreenMaker() = std::move(maker);
+}
+
+bool hasLoadTestScreen() { return static_cast<bool>(loadTestScreenMaker()); }
+
+QWidget* makeLoadTestScreen(AppViewModel& model)
+{
+    if (!loadTestScreenMaker())
+        return nullptr;
+    // Monitoring pauses before a test and resumes after it; each finished result is stored.
+    return loadTestScreenMaker()({[&model] { actions::suspendForLoadTest(model); },
+                                  [&model] { actions::resumeAfterLoadTest(model); },
+                                  [&model](const LoadTestResult& result) { actions::recordLoadTest(model, result); }});
+}
+
 // None of these screens is built yet.
-bool hasLoadTestScreen() { return false; }
 QWidget* makeHistoryScreen(AppViewModel&) { return nullptr; }
-QWidget* makeLoadTestScreen(AppViewModel&) { return nullptr; }
 QWidget* makeDossierScreen(AppViewModel&) { return nullptr; }
 QWidget* makeSettingsScreen(AppViewModel&) { return nullptr; }
 QWidget* makeWelcomeScreen(AppViewModel&, std::function<void()>) { return nullptr; }
