@@ -13,30 +13,6 @@ namespace pv {
 
 using namespace asio::experimental::awaitable_operators;
 
-QString gradeTitle(BufferbloatGrade grade)
-{
-    switch (grade) {
-    case BufferbloatGrade::excellent: return L("Kiváló");
-    case BufferbloatGrade::good: return L("Jó");
-    case BufferbloatGrade::fair: return L("Közepes");
-    case BufferbloatGrade::poor: return L("Gyenge");
-    case BufferbloatGrade::severe: return L("Súlyos");
-    }
-    return {};
-}
-
-QString gradeEverydayMeaning(BufferbloatGrade grade)
-{
-    switch (grade) {
-    case BufferbloatGrade::excellent: return L("Videohívás közben más is tölthet a hálózaton, nem fogod észrevenni.");
-    case BufferbloatGrade::good: return L("Nagy letöltés közben egy hívás enyhén akadozhat, de használható marad.");
-    case BufferbloatGrade::fair: return L("Ha valaki tölt vagy feltölt, a hívásod érezhetően megakad.");
-    case BufferbloatGrade::poor: return L("Egyetlen letöltés is elrontja a hívásaidat és a játékot.");
-    case BufferbloatGrade::severe: return L("Terhelés alatt a kapcsolat gyakorlatilag használhatatlanná válik hívásra.");
-    }
-    return {};
-}
-
 LatencySummary summarise(const std::vector<TimedEcho>& echoes)
 {
     std::vector<double> answered;

@@ -35,10 +35,6 @@ inline constexpr EnumTable<LoadTestPhase, 7> kLoadTestPhaseTable{{{
 inline QString rawValue(LoadTestPhase p) { return kLoadTestPhaseTable.rawText(p); }
 inline std::optional<LoadTestPhase> parseLoadTestPhase(const QString& s) { return kLoadTestPhaseTable.parse(s); }
 
-// The grade's Hungarian title and what it means in everyday use.
-QString gradeTitle(BufferbloatGrade grade);
-QString gradeEverydayMeaning(BufferbloatGrade grade);
-
 // Percentiles and loss of a list of echoes: p50 = R[r/2], p95 = R[min(r-1, floor(0.95 r))] of the
 // answered round trips R (sorted), loss (n-r)/n (0 for an empty list), sampleCount n.
 LatencySummary summarise(const std::vector<TimedEcho>& echoes);

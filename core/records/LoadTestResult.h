@@ -61,6 +61,10 @@ inline QString rawValue(BufferbloatGrade g) { return kBufferbloatGradeTable.rawT
 inline std::optional<BufferbloatGrade> parseBufferbloatGrade(const QString& s) { return kBufferbloatGradeTable.parse(s); }
 inline auto allBufferbloatGrades() { return kBufferbloatGradeTable.allCases(); }
 
+// The grade's Hungarian title ("Kiváló" … "Súlyos") and what it means in everyday use.
+QString gradeTitle(BufferbloatGrade grade);
+QString gradeEverydayMeaning(BufferbloatGrade grade);
+
 // Grade of a latency increase: below 30 ms excellent, below 100 good, below 250 fair, below 600 poor.
 BufferbloatGrade gradeFor(double idleP50, double loadedP95);
 
@@ -98,6 +102,26 @@ struct LoadTestResult {
         if (loadedWindowLostEverything())
             return BufferbloatGrade::severe;
         return gradeFor(*idle.p50, loadedP95());
+    }
+};
+
+// What the store keeps of a load test (its `load_tests` row): the figures without the traces.
+struct StoredLoadTest {
+    Timestamp startedAt = 0;
+    double downloadMbps = 0;
+    double uploadMbps = 0;
+    std::optional<double> idleP50;
+    std::optional<double> loadedDownP95;
+    std::optional<double> loadedUpP95;
+    std::optional<double> latencyIncreaseMilliseconds;
+    BufferbloatGrade grade = BufferbloatGrade::excellent;
+    bool operator==(const StoredLoadTest&) const = default;
+
+    static StoredLoadTest of(const LoadTestResult& r)
+    {
+        return {r.startedAt,          r.downloadMbps(),      r.uploadMbps(),
+                r.idle.p50,           r.underDownload.p95,   r.underUpload.p95,
+                r.latencyIncreaseMilliseconds(), r.grade()};
     }
 };
 

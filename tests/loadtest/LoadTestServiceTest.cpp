@@ -1,6 +1,7 @@
 // The load-test service with fake echo and load sources and short phases, and its pure helpers
 // (summary, loaded window, grade).
 
+#include "core/store/SQLiteStore.h"
 #include "loadtest/LoadTestService.h"
 #include "tests/probes/DnsHttpTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -86,6 +87,31 @@ TEST(LoadTestGradeTest, ALoadedWindowThatLostEveryEchoIsSevereWithoutAFigure)
     r.underUpload = LatencySummary{};
     EXPECT_EQ(r.grade(), BufferbloatGrade::excellent);
     EXPECT_EQ(r.latencyIncreaseMilliseconds(), 15.0);
+}
+
+TEST(LoadTestStoreTest, TheNewestStoredTestComesBackWithItsFigures)
+{
+    rt::NetworkRuntime net;
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    const auto none = test::runOn(net, store->latestLoadTest());
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(*none) << "nothing stored yet";
+    LoadTestResult newer;
+    newer.startedAt = 1700000200;
+    newer.idle = LatencySummary{20.0, 22.0, 50, 0};
+    newer.underDownload = LatencySummary{200.0, 290.0, 80, 0};
+    newer.underUpload = LatencySummary{std::nullopt, std::nullopt, 80, 1.0}; // lost everything: severe
+    newer.download = LoadPhaseResult{60'000'000, 12.0, LoadStopReason::durationReached, {}, 12.0};
+    LoadTestResult older;
+    older.startedAt = 1700000100;
+    ASSERT_TRUE(test::runOn(net, store->insertLoadTest(newer)));
+    ASSERT_TRUE(test::runOn(net, store->insertLoadTest(older)));
+    const auto latest = test::runOn(net, store->latestLoadTest());
+    ASSERT_TRUE(latest && *latest);
+    EXPECT_EQ(**latest, StoredLoadTest::of(newer));
+    EXPECT_EQ((*latest)->grade, BufferbloatGrade::severe);
+    EXPECT_FALSE((*latest)->loadedUpP95);
+    EXPECT_FALSE((*latest)->latencyIncreaseMilliseconds);
 }
 
 // --- the service with fakes ------------------------------------------------------------------------

@@ -25,3 +25,9 @@ pv_add_test(pv_test_loadtestview GUI
   LABELS ui
   TIMEOUT 120)
 target_compile_definitions(pv_test_loadtestview PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+
+pv_add_test(pv_test_loadtest_dashboard GUI
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestDashboardTest.cpp
+  LABELS ui
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadtest_dashboard PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
