@@ -13,7 +13,14 @@ namespace pv {
 QWidget* makeLoadTestScreen(asio::any_io_executor io, std::function<void()> onWillStart,
                             std::function<void()> onDidFinish, std::function<void(const LoadTestResult&)> onFinished)
 {
-    auto service = LoadTestService::create(io, MeasurementProfile::defaultProfile());
+    // One service for the process: the sheet and the window's section share it, so their tests queue
+    // one behind the other instead of loading the line together.
+    static std::weak_ptr<LoadTestService> shared;
+    std::shared_ptr<LoadTestService> service = shared.lock();
+    if (!service) {
+        service = LoadTestService::create(io, MeasurementProfile::defaultProfile());
+        shared = service;
+    }
     auto topology = std::make_shared<NetworkTopologyService>();
     auto primaryInterface = [topology]() -> rt::awaitable<std::optional<QString>> {
         const TopologySnapshot snapshot = co_await topology->snapshot();
