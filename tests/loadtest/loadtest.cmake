@@ -31,3 +31,16 @@ pv_add_test(pv_test_loadtest_dashboard GUI
   LABELS ui
   TIMEOUT 120)
 target_compile_definitions(pv_test_loadtest_dashboard PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+
+# The real program under Xvfb in the lab: a load test started from the dashboard with xdotool.
+if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp AND TARGET polvarine AND TARGET pv_shell_grab)
+  pv_add_lab_test(pv_lab_loadtest_program
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestProgramLabTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShapedLab.h
+    TIMEOUT 400)
+  add_dependencies(pv_lab_loadtest_program polvarine pv_shell_grab)
+  target_compile_definitions(pv_lab_loadtest_program PRIVATE
+    PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    PV_POLVARINE_BIN="$<TARGET_FILE:polvarine>"
+    PV_GRAB_BIN="$<TARGET_FILE:pv_shell_grab>"
+    PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+endif()
