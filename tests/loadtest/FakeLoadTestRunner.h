@@ -31,7 +31,8 @@ public:
 
     std::atomic<int> runs{0}, cancels{0};
     std::atomic<bool> released{false}, cancelled{false}, failStart{false}, ignoresCancel{false}, lateReport{false};
-    std::atomic<bool> holdInDownload{false}; // stays in the download phase until cleared or cancelled
+    std::atomic<bool> holdInDownload{false};
+    std::atomic<bool> failBaseline{false}; // the run ends as a test that could not measure // stays in the download phase until cleared or cancelled
     std::atomic<int> startedAt{1700000000};
 
 private:
@@ -39,6 +40,11 @@ private:
     {
         if (failStart)
             throw ICMPError::socketCreationFailed(13);
+        if (failBaseline) {
+            onPhase(LoadTestPhase::baseline);
+            throw LoadTestError(QStringLiteral("Az alapmérés alatt egyetlen visszhangra sem érkezett válasz, ezért a "
+                                               "terhelés hatása nem mérhető. Ellenőrizd a kapcsolatot, majd próbáld újra."));
+        }
         for (LoadTestPhase p : {LoadTestPhase::baseline, LoadTestPhase::download, LoadTestPhase::restAfterDownload,
                                 LoadTestPhase::upload}) {
             onPhase(p);

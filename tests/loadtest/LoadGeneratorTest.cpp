@@ -46,6 +46,18 @@ protected:
     LoadGenerator generator;
 };
 
+TEST(LoadGeneratorConfigTest, TheEnvironmentNamesTheEndpoint)
+{
+    // Read once per process; nothing in this program has read it before.
+    qputenv("POLVARINE_SPEEDTEST_URL", "http://127.0.0.1:9/");
+    const auto& c = LoadSource::Configuration::defaultConfiguration();
+    EXPECT_EQ(c.downloadURL, QStringLiteral("http://127.0.0.1:9/__down?bytes=26214400"));
+    EXPECT_EQ(c.uploadURL, QStringLiteral("http://127.0.0.1:9/__up"));
+    EXPECT_EQ(c.streams, 4);
+    EXPECT_EQ(c.maxBytes, 1'073'741'824);
+    EXPECT_EQ(c.maxDuration, std::chrono::seconds(12));
+}
+
 TEST_F(LoadGeneratorTest, BaseURLGivesBothEndpointPaths)
 {
     const auto c = LoadSource::Configuration::forBaseURL(QStringLiteral("http://127.0.0.1:8080//"));
