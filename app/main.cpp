@@ -11,7 +11,11 @@
 #include "core/records/Logging.h"
 #include "reports/ExportService.h"
 #include "reports/DossierService.h"
+#include "reports/DossierScreen.h"
+#include "core/records/Runtime.h"
+#include "loadtest/LoadTestScreen.h"
 #include "ui/design/Symbols.h"
+#include "ui/main/ModelActions.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -45,9 +49,16 @@ int main(int argc, char* argv[])
         return 1;
     }
     pv::installTerminationHandler(app);
+    // The load test's sockets and timers run on a thread of their own.
+    auto loadTestRuntime = std::make_shared<pv::rt::NetworkRuntime>();
+    pv::screens::registerLoadTestScreenMaker([loadTestRuntime](pv::screens::LoadTestCallbacks callbacks) {
+        return pv::makeLoadTestScreen(loadTestRuntime->executor(), std::move(callbacks.willStart),
+                                      std::move(callbacks.didFinish), std::move(callbacks.finished));
+    });
     pv::pvInstallIconTheme();
 
     pv::registerDossierService();
+    pv::screens::registerDossierScreenMaker([](pv::AppViewModel& model) { return new pv::DossierScreen(model); });
     pv::ApplicationShell::Options options;
     options.makeModel = [] { return pv::AppBootstrap::makeLiveViewModel(); };
     options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
@@ -65,5 +76,7 @@ int main(int argc, char* argv[])
 
     const int code = app.exec();
     shell.shutDown();
+    pv::screens::registerLoadTestScreenMaker({});
+    loadTestRuntime->stop();
     return code;
 }

@@ -1,4 +1,4 @@
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus Svg PrintSupport)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets DBus Svg PrintSupport Network)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3>=3.27)

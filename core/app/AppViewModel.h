@@ -116,6 +116,8 @@ public:
     const std::vector<ManualMarker>& markers() const { return markers_; }
     const QualityAssessment& qualityAssessment() const { return qualityAssessment_; }
     const std::optional<QualityBaseline>& qualityBaseline() const { return qualityBaseline_; }
+    // The newest stored load test: read at start-up, then each one recorded.
+    const std::optional<StoredLoadTest>& latestLoadTest() const { return latestLoadTest_; }
     const std::optional<MeasurementSession>& activeMeasurementSession() const { return activeMeasurementSession_; }
     QualityWindow selectedQualityWindow() const { return selectedQualityWindow_; }
     const std::map<QualityWindow, bool>& qualityWindowReadiness() const { return qualityWindowReadiness_; }
@@ -233,6 +235,7 @@ Q_SIGNALS:
     void markersChanged();
     void qualityAssessmentChanged();
     void qualityBaselineChanged();
+    void latestLoadTestChanged();
     void activeMeasurementSessionChanged();
     void selectedQualityWindowChanged();
     void qualityWindowReadinessChanged();
@@ -370,6 +373,7 @@ private:
     std::optional<Timestamp> noRouteSince_;
     std::optional<Timestamp> routeReturnedAt_;
     bool wasMonitoringBeforeLoadTest_ = false;
+    std::optional<StoredLoadTest> latestLoadTest_;
 
     // How the model's work is run and judged.
     std::shared_ptr<SleepWakeSource> sleepWake_;

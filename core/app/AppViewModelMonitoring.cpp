@@ -283,6 +283,8 @@ rt::awaitable<void> AppViewModel::recordLoadTest(LoadTestResult result)
         setStatusMessage(LF("A terhelési teszt eredményét nem sikerült elmenteni: %@", {*failure}));
         co_return;
     }
+    latestLoadTest_ = StoredLoadTest::of(result);
+    Q_EMIT latestLoadTestChanged();
     recordEvent(DiagnosticEventKind::markerAdded,
                 LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, a késleltetés %.0f ms-mal nőtt (%@).",
                    {result.downloadMbps(), result.uploadMbps(), result.latencyIncreaseMilliseconds().value_or(0.0),

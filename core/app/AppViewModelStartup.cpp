@@ -125,6 +125,7 @@ rt::awaitable<void> AppViewModel::bootstrap()
         publish(events_, oldestFirst(co_await store_->recentEvents(kHistoryEvents)), &AppViewModel::eventsChanged);
         publish(markers_, oldestFirst(co_await store_->recentMarkers(kHistoryMarkers)), &AppViewModel::markersChanged);
         publish(qualityBaseline_, co_await store_->loadBaseline(), &AppViewModel::qualityBaselineChanged);
+        publish(latestLoadTest_, co_await store_->latestLoadTest(), &AppViewModel::latestLoadTestChanged);
 
         if (recentBatches_.empty()) {
             currentRoute_.reset();

@@ -61,6 +61,10 @@ inline QString rawValue(BufferbloatGrade g) { return kBufferbloatGradeTable.rawT
 inline std::optional<BufferbloatGrade> parseBufferbloatGrade(const QString& s) { return kBufferbloatGradeTable.parse(s); }
 inline auto allBufferbloatGrades() { return kBufferbloatGradeTable.allCases(); }
 
+// The grade's Hungarian title ("Kiváló" … "Súlyos") and what it means in everyday use.
+QString gradeTitle(BufferbloatGrade grade);
+QString gradeEverydayMeaning(BufferbloatGrade grade);
+
 // Grade of a latency increase: below 30 ms excellent, below 100 good, below 250 fair, below 600 poor.
 BufferbloatGrade gradeFor(double idleP50, double loadedP95);
 
@@ -78,19 +82,53 @@ struct LoadTestResult {
     double downloadMbps() const { return download.throughputMbps(); }
     double uploadMbps() const { return upload.throughputMbps(); }
     double loadedP95() const { return std::max(underDownload.p95.value_or(0), underUpload.p95.value_or(0)); }
+    // A loaded window that sent echoes and got none back: the queue dropped everything. Such a
+    // direction is graded severe and has no latency figure (it is never read as 0 ms).
+    bool loadedWindowLostEverything() const
+    {
+        const auto allLost = [](const LatencySummary& s) { return s.sampleCount > 0 && !s.p95; };
+        return allLost(underDownload) || allLost(underUpload);
+    }
     std::optional<double> latencyIncreaseMilliseconds() const
     {
-        if (!idle.p50)
+        if (!idle.p50 || loadedWindowLostEverything())
             return std::nullopt;
         return std::max(0.0, loadedP95() - *idle.p50);
     }
-    BufferbloatGrade grade() const { return idle.p50 ? gradeFor(*idle.p50, loadedP95()) : BufferbloatGrade::excellent; }
+    BufferbloatGrade grade() const
+    {
+        if (!idle.p50)
+            return BufferbloatGrade::excellent;
+        if (loadedWindowLostEverything())
+            return BufferbloatGrade::severe;
+        return gradeFor(*idle.p50, loadedP95());
+    }
+};
+
+// What the store keeps of a load test (its `load_tests` row): the figures without the traces.
+struct StoredLoadTest {
+    Timestamp startedAt = 0;
+    double downloadMbps = 0;
+    double uploadMbps = 0;
+    std::optional<double> idleP50;
+    std::optional<double> loadedDownP95;
+    std::optional<double> loadedUpP95;
+    std::optional<double> latencyIncreaseMilliseconds;
+    BufferbloatGrade grade = BufferbloatGrade::excellent;
+    bool operator==(const StoredLoadTest&) const = default;
+
+    static StoredLoadTest of(const LoadTestResult& r)
+    {
+        return {r.startedAt,          r.downloadMbps(),      r.uploadMbps(),
+                r.idle.p50,           r.underDownload.p95,   r.underUpload.p95,
+                r.latencyIncreaseMilliseconds(), r.grade()};
+    }
 };
 
 inline BufferbloatGrade gradeFor(double idleP50, double loadedP95)
 {
     const double increase = loadedP95 - idleP50;
-    if (increase < 30) return BufferbloatGrade::excellent;
+    if (!(increase >= 0) || increase < 30) return BufferbloatGrade::excellent; // negative or not a number
     if (increase < 100) return BufferbloatGrade::good;
     if (increase < 250) return BufferbloatGrade::fair;
     if (increase < 600) return BufferbloatGrade::poor;

@@ -123,6 +123,10 @@ rt::awaitable<std::optional<Timestamp>> SQLiteStore::lastSessionBoundary()
 {
     return withDatabase([](StoreDatabase& db) { return db.lastSessionBoundary(); });
 }
+rt::awaitable<std::optional<StoredLoadTest>> SQLiteStore::latestLoadTest()
+{
+    return withDatabase([](StoreDatabase& db) { return db.latestLoadTest(); });
+}
 rt::awaitable<std::optional<Timestamp>> SQLiteStore::earliestTimestamp()
 {
     return withDatabase([](StoreDatabase& db) { return db.earliestTimestamp(); });

@@ -91,6 +91,8 @@ public:
     // Single-value reads.
     rt::awaitable<std::optional<QualityBaseline>> loadBaseline();
     rt::awaitable<std::optional<Timestamp>> lastSessionBoundary();
+    // The newest stored load test, if any.
+    rt::awaitable<std::optional<StoredLoadTest>> latestLoadTest();
     rt::awaitable<std::optional<Timestamp>> earliestTimestamp();
     rt::awaitable<std::vector<SampleRollup>> rollups(double bucketSeconds, Timestamp from, Timestamp to);
 

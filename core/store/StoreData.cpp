@@ -39,6 +39,9 @@ constexpr const char* kSaveBaseline =
     "    id, saved_at, payload\n"
     ") VALUES (1, ?, ?);";
 
+constexpr const char* kLatestLoadTest =
+    "SELECT started_at, download_mbps, upload_mbps, idle_p50_ms, loaded_down_p95_ms, loaded_up_p95_ms,\n"
+    "       latency_increase_ms, grade\nFROM load_tests\nORDER BY started_at DESC\nLIMIT 1;";
 constexpr const char* kLoadBaseline = "SELECT payload\nFROM quality_baseline\nWHERE id = 1;";
 constexpr const char* kLastSessionBoundary =
     "SELECT timestamp\nFROM events\nWHERE kind IN (?, ?)\nORDER BY timestamp DESC\nLIMIT 1;";
@@ -374,6 +377,27 @@ std::optional<QualityBaseline> StoreDatabase::loadBaseline()
         payload = statement.columnBytes(0).toByteArray();
     }
     return QualityBaseline::decode(payload);
+}
+
+std::optional<StoredLoadTest> StoreDatabase::latestLoadTest()
+{
+    Statement statement(db_, kLatestLoadTest);
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        throw lastError(db_);
+    StoredLoadTest t;
+    t.startedAt = statement.columnDouble(0);
+    t.downloadMbps = statement.columnDouble(1);
+    t.uploadMbps = statement.columnDouble(2);
+    t.idleP50 = statement.columnOptDouble(3);
+    t.loadedDownP95 = statement.columnOptDouble(4);
+    t.loadedUpP95 = statement.columnOptDouble(5);
+    t.latencyIncreaseMilliseconds = statement.columnOptDouble(6);
+    t.grade = parseBufferbloatGrade(QString::fromUtf8(statement.columnBytes(7).toByteArray()))
+                  .value_or(BufferbloatGrade::excellent);
+    return t;
 }
 
 std::optional<Timestamp> StoreDatabase::lastSessionBoundary()

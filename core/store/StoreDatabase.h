@@ -61,6 +61,7 @@ public:
     // Reads
     std::optional<QualityBaseline> loadBaseline();
     std::optional<Timestamp> lastSessionBoundary();
+    std::optional<StoredLoadTest> latestLoadTest();
     std::optional<Timestamp> earliestTimestamp();
     std::vector<SampleRollup> rollups(double bucketSeconds, Timestamp from, Timestamp to);
     std::vector<NetworkSample> recentSamples(int limit);

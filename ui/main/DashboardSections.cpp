@@ -2,9 +2,11 @@
 
 #include "ui/design/Depth.h"
 
+#include "core/records/LoadTestResult.h"
 #include "core/records/Localization.h"
 
 #include <QEvent>
+#include <QLocale>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -256,6 +258,10 @@ SpeedSection::SpeedSection(QWidget* parent)
     texts->addWidget(new PVText(L("Mert amint valami tölteni kezd, a csomagok sorba állnak, és a válaszidő megugrik. "
                                   "Ez a teszt ezt méri meg — egyetlen sebességteszt sem mutatja."),
                                 PVFontToken::body, PV::color::ink::secondary, content));
+    latest_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::tertiary, content);
+    latest_->setContentsMargins(0, px(PV::space::xxs), 0, 0);
+    latest_->hide();
+    texts->addWidget(latest_);
     row->addLayout(texts, 1);
     start_ = new QPushButton(L("Mérés indítása"), content);
     start_->setDefault(true);
@@ -271,6 +277,24 @@ void SpeedSection::setLoadTestAvailable(bool available)
     start_->setEnabled(available);
     restyle();
 }
+
+void SpeedSection::setLatestLoadTest(const std::optional<StoredLoadTest>& test)
+{
+    latest_->setVisible(test.has_value());
+    if (!test) {
+        latest_->setText(QString());
+        return;
+    }
+    const QString when = dayLabel(test->startedAt, QLocale::system()) + QLatin1Char(' ') +
+                         timeOfDayLabel(test->startedAt, QLocale::system());
+    QString text = LF("Legutóbbi teszt (%@): %.0f Mbps le, %.0f Mbps fel, terhelés alatt: %@.",
+                      {when, test->downloadMbps, test->uploadMbps, gradeTitle(test->grade)});
+    if (test->latencyIncreaseMilliseconds)
+        text += QLatin1Char(' ') + LF("A késleltetés %.0f ms-mal nőtt.", {*test->latencyIncreaseMilliseconds});
+    latest_->setText(text);
+}
+
+QString SpeedSection::latestLoadTestText() const { return latest_->isHidden() ? QString() : latest_->text(); }
 
 void SpeedSection::changeEvent(QEvent* event)
 {

@@ -8,6 +8,7 @@
 #include "ui/design/Components.h"
 #include "ui/main/DashboardLogic.h"
 #include "ui/main/MainWidgets.h"
+#include "core/records/LoadTestResult.h"
 
 #include <QAbstractButton>
 #include <QLayout>
@@ -103,6 +104,9 @@ public:
     QPushButton* startButton() const { return start_; }
     // The button stays visible; it is disabled while there is no load test to open.
     void setLoadTestAvailable(bool available);
+    // The newest stored test under the text; nothing while there is none.
+    void setLatestLoadTest(const std::optional<StoredLoadTest>& test);
+    QString latestLoadTestText() const;
 
 Q_SIGNALS:
     void loadTestRequested();
@@ -113,6 +117,7 @@ protected:
 private:
     void restyle();
     QPushButton* start_;
+    PVText* latest_;
 };
 
 // A short line in a series colour followed by the series' name.

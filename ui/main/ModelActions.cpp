@@ -84,11 +84,44 @@ void recordLoadTest(AppViewModel& model, const LoadTestResult& result)
 
 namespace pv::screens {
 
-// None of these screens is built yet.
-bool hasLoadTestScreen() { return false; }
+namespace {
+std::function<QWidget*(LoadTestCallbacks)>& loadTestScreenMaker()
+{
+    static std::function<QWidget*(LoadTestCallbacks)> maker;
+    return maker;
+}
+} // namespace
+
+void registerLoadTestScreenMaker(std::function<QWidget*(LoadTestCallbacks)> maker)
+{
+    loadTestScreenMaker() = std::move(maker);
+}
+
+bool hasLoadTestScreen() { return static_cast<bool>(loadTestScreenMaker()); }
+
+QWidget* makeLoadTestScreen(AppViewModel& model)
+{
+    if (!loadTestScreenMaker())
+        return nullptr;
+    // Monitoring pauses before a test and resumes after it; each finished result is stored.
+    return loadTestScreenMaker()({[&model] { actions::suspendForLoadTest(model); },
+                                  [&model] { actions::resumeAfterLoadTest(model); },
+                                  [&model](const LoadTestResult& result) { actions::recordLoadTest(model, result); }});
+}
+
+namespace {
+std::function<QWidget*(AppViewModel&)>& dossierScreenMaker()
+{
+    static std::function<QWidget*(AppViewModel&)> maker;
+    return maker;
+}
+} // namespace
+
+void registerDossierScreenMaker(std::function<QWidget*(AppViewModel&)> maker) { dossierScreenMaker() = std::move(maker); }
+
+QWidget* makeDossierScreen(AppViewModel& model) { return dossierScreenMaker() ? dossierScreenMaker()(model) : nullptr; }
+
 QWidget* makeHistoryScreen(AppViewModel& model) { return new HistoryScreen(model); }
-QWidget* makeLoadTestScreen(AppViewModel&) { return nullptr; }
-QWidget* makeDossierScreen(AppViewModel&) { return nullptr; }
 QWidget* makeSettingsScreen(AppViewModel& model) { return new SettingsScreen(model); }
 QWidget* makeWelcomeScreen(AppViewModel& model, std::function<void()> onFinish)
 {

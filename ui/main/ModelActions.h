@@ -43,11 +43,21 @@ void recordLoadTest(AppViewModel& model, const LoadTestResult& result);
 // The screens of the other sections and the welcome flow. Each answers nullptr while the screen
 // does not exist yet; the workspace then shows its placeholder (or opens no welcome sheet).
 namespace screens {
+// The load-test screen is made by the program, which registers its maker; the screen gets the
+// model's hand-offs around a run as three callbacks.
+struct LoadTestCallbacks {
+    std::function<void()> willStart;
+    std::function<void()> didFinish;
+    std::function<void(const LoadTestResult&)> finished;
+};
+void registerLoadTestScreenMaker(std::function<QWidget*(LoadTestCallbacks)> maker);
 // Whether makeLoadTestScreen makes a screen (the overview offers its load-test sheet only then).
 bool hasLoadTestScreen();
 QWidget* makeHistoryScreen(AppViewModel& model);
 QWidget* makeLoadTestScreen(AppViewModel& model);
 QWidget* makeDossierScreen(AppViewModel& model);
+// The program registers the dossier screen of the reports part (this part does not depend on it).
+void registerDossierScreenMaker(std::function<QWidget*(AppViewModel&)> maker);
 QWidget* makeSettingsScreen(AppViewModel& model);
 QWidget* makeWelcomeScreen(AppViewModel& model, std::function<void()> onFinish);
 } // namespace screens

@@ -82,6 +82,7 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     exportButton_->hide(); // shown by the toolbar that adopts it
 
     connect(&feed_, &OverviewFeed::changed, this, &PolvarineRootView::refresh);
+    connect(&model_, &AppViewModel::latestLoadTestChanged, this, &PolvarineRootView::refresh);
     refresh();
 }
 
@@ -125,6 +126,7 @@ void PolvarineRootView::refresh()
     now_->setSnapshot(s, now);
     // The sheet needs the load-test screen and the model's hand-offs around a run.
     speed_->setLoadTestAvailable(screens::hasLoadTestScreen() && actions::canHandOffLoadTest(model_));
+    speed_->setLatestLoadTest(model_.latestLoadTest());
     latency_->setBatches(s.recentBatches);
     wifi_->setReadings(s.wifiSnapshots, s.distinctNodeHistory);
     incidents_->setIncidents(s.incidents);

@@ -11,7 +11,6 @@
 #include "core/app/AppViewModel.h"
 #include "core/app/Preferences.h"
 #include "core/records/Localization.h"
-#include "reports/DossierScreen.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -259,7 +258,7 @@ void WorkspaceView::showDetail()
     }
     case WorkspaceSection::history: screen = screens::makeHistoryScreen(model_); break;
     case WorkspaceSection::loadTest: screen = screens::makeLoadTestScreen(model_); break;
-    case WorkspaceSection::dossier: screen = new DossierScreen(model_); break;
+    case WorkspaceSection::dossier: screen = screens::makeDossierScreen(model_); break;
     case WorkspaceSection::settings: screen = screens::makeSettingsScreen(model_); break;
     }
     if (!screen)

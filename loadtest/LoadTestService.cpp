@@ -1,0 +1,236 @@
+#include "loadtest/LoadTestService.h"
+
+#include "core/probes/ICMPProbe.h"
+#include "core/records/Localization.h"
+
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/awaitable_operators.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+using namespace asio::experimental::awaitable_operators;
+
+LatencySummary summarise(const std::vector<TimedEcho>& echoes)
+{
+    std::vector<double> answered;
+    for (const TimedEcho& e : echoes)
+        if (e.rttMilliseconds)
+            answered.push_back(*e.rttMilliseconds);
+    std::sort(answered.begin(), answered.end());
+    LatencySummary s;
+    const std::size_t n = echoes.size();
+    const std::size_t r = answered.size();
+    s.sampleCount = static_cast<int>(n);
+    s.lossRatio = n > 0 ? static_cast<double>(n - r) / static_cast<double>(n) : 0.0;
+    if (r > 0) {
+        s.p50 = answered[r / 2];
+        s.p95 = answered[std::min(r - 1, static_cast<std::size_t>(std::floor(static_cast<double>(r) * 0.95)))];
+    }
+    return s;
+}
+
+std::vector<TimedEcho> loadedWindow(const std::vector<TimedEcho>& trace, double loadEndedAt, double windowStart)
+{
+    std::vector<TimedEcho> window;
+    for (const TimedEcho& e : trace)
+        if (e.offsetSeconds >= windowStart && e.offsetSeconds <= loadEndedAt)
+            window.push_back(e);
+    return window;
+}
+
+LoadTestError::LoadTestError(QString message) : std::runtime_error(message.toStdString()), message_(std::move(message))
+{
+}
+
+// ---------------------------------------------------------------------------------------------
+namespace {
+
+class ICMPEchoSource : public EchoSource {
+public:
+    explicit ICMPEchoSource(std::shared_ptr<ICMPProbe> probe) : probe_(std::move(probe)) {}
+
+    rt::awaitable<void> start(std::optional<QString> boundInterfaceName) override
+    {
+        co_await probe_->start(boundInterfaceName);
+    }
+    rt::awaitable<std::vector<TimedEcho>> measureContinuous(QString host, Nanoseconds duration, Nanoseconds interval,
+                                                            Nanoseconds replyGrace) override
+    {
+        co_return co_await probe_->measureContinuous(host, duration, interval, replyGrace, 0);
+    }
+    rt::awaitable<void> stop() override { co_await probe_->stop(); }
+
+private:
+    std::shared_ptr<ICMPProbe> probe_;
+};
+
+} // namespace
+
+struct LoadTestService::RunState {
+    std::uint64_t generation = 0;
+    std::shared_ptr<EchoSource> echoes;
+    LoadStopFlag stop = std::make_shared<std::atomic<bool>>(false);
+    bool cancelled = false;
+    std::unique_ptr<asio::cancellation_signal> traceSignal; // of the trace in progress
+    std::shared_ptr<asio::steady_timer> ended;               // cancelled once the run has returned
+};
+
+std::shared_ptr<LoadTestService> LoadTestService::create(asio::any_io_executor io, MeasurementProfile profile,
+                                                         Timing timing)
+{
+    EchoSourceFactory probes = [io] {
+        return std::make_shared<ICMPEchoSource>(ICMPProbe::create(io, ICMPProbe::Family::v4));
+    };
+    return create(io, std::move(profile), std::move(probes), std::make_shared<LoadGenerator>(), std::move(timing));
+}
+
+std::shared_ptr<LoadTestService> LoadTestService::create(asio::any_io_executor io, MeasurementProfile profile,
+                                                         EchoSourceFactory echoSources,
+                                                         std::shared_ptr<LoadSource> load, Timing timing)
+{
+    return std::make_shared<LoadTestService>(Passkey{}, io, std::move(profile), std::move(echoSources),
+                                             std::move(load), std::move(timing));
+}
+
+LoadTestService::LoadTestService(Passkey, asio::any_io_executor io, MeasurementProfile profile,
+                                 EchoSourceFactory echoSources, std::shared_ptr<LoadSource> load, Timing timing)
+    : rt::Actor(io), profile_(std::move(profile)), echoSources_(std::move(echoSources)), load_(std::move(load)),
+      timing_(std::move(timing))
+{
+}
+
+QString LoadTestService::host() const
+{
+    return profile_.publicProbeHosts.isEmpty() ? QStringLiteral("1.1.1.1") : profile_.publicProbeHosts.first();
+}
+
+rt::awaitable<std::optional<LoadTestResult>> LoadTestService::run(std::optional<QString> boundInterfaceName,
+                                                                  std::function<void(LoadTestPhase)> onPhase)
+{
+    return onStrand(runOnStrand(std::move(boundInterfaceName), std::move(onPhase)));
+}
+
+rt::awaitable<std::optional<LoadTestResult>> LoadTestService::runOnStrand(std::optional<QString> boundInterfaceName,
+                                                                          std::function<void(LoadTestPhase)> onPhase)
+{
+    const auto self = shared_from_this();
+    // One run at a time: a run started while another winds down waits for it to return.
+    while (current_) {
+        const std::shared_ptr<asio::steady_timer> ended = current_->ended;
+        co_await ended->async_wait(asio::experimental::as_tuple(rt::use_awaitable));
+    }
+    auto state = std::make_shared<RunState>();
+    state->generation = ++generation_;
+    state->echoes = echoSources_();
+    state->ended = std::make_shared<asio::steady_timer>(strand(), asio::steady_timer::time_point::max());
+    current_ = state;
+
+    std::optional<LoadTestResult> result;
+    std::exception_ptr error;
+    try {
+        result = co_await measure(state, std::move(boundInterfaceName), std::move(onPhase));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // The run's own probe is stopped here, and awaited, before anyone learns the run has ended.
+    co_await state->echoes->stop();
+    current_.reset();
+    state->ended->cancel();
+    if (error)
+        std::rethrow_exception(error);
+    if (state->cancelled)
+        co_return std::nullopt;
+    co_return result;
+}
+
+rt::awaitable<std::optional<LoadTestResult>> LoadTestService::measure(std::shared_ptr<RunState> state,
+                                                                      std::optional<QString> boundInterfaceName,
+                                                                      std::function<void(LoadTestPhase)> onPhase)
+{
+    co_await state->echoes->start(std::move(boundInterfaceName)); // a failure here is thrown before any phase
+    const auto report = [&](LoadTestPhase phase) {
+        if (onPhase && !state->cancelled)
+            onPhase(phase);
+    };
+
+    LoadTestResult r;
+    r.startedAt = nowTimestamp();
+    report(LoadTestPhase::baseline);
+    const std::vector<TimedEcho> baseline = co_await trace(state, timing_.baseline);
+    if (state->cancelled)
+        co_return std::nullopt;
+    r.idle = summarise(baseline);
+    if (!r.idle.p50)
+        throw LoadTestError(L("Az alapmérés alatt egyetlen visszhangra sem érkezett válasz, ezért a terhelés "
+                              "hatása nem mérhető. Ellenőrizd a kapcsolatot, majd próbáld újra."));
+
+    report(LoadTestPhase::download);
+    auto [downloadTrace, download] =
+        co_await (trace(state, timing_.loadTrace) && loadPhase(state, LoadDirection::download));
+    if (state->cancelled)
+        co_return std::nullopt;
+
+    report(LoadTestPhase::restAfterDownload);
+    (void)co_await trace(state, timing_.rest); // the rest's echoes are not kept
+    if (state->cancelled)
+        co_return std::nullopt;
+
+    report(LoadTestPhase::upload);
+    auto [uploadTrace, upload] = co_await (trace(state, timing_.loadTrace) && loadPhase(state, LoadDirection::upload));
+    if (state->cancelled)
+        co_return std::nullopt;
+    report(LoadTestPhase::finished);
+
+    r.underDownload = summarise(loadedWindow(downloadTrace, download.loadEndedAtSeconds, timing_.windowStart));
+    r.underUpload = summarise(loadedWindow(uploadTrace, upload.loadEndedAtSeconds, timing_.windowStart));
+    r.download = std::move(download);
+    r.upload = std::move(upload);
+    r.downloadTrace = std::move(downloadTrace);
+    r.uploadTrace = std::move(uploadTrace);
+    co_return r;
+}
+
+rt::awaitable<std::vector<TimedEcho>> LoadTestService::trace(std::shared_ptr<RunState> state, Nanoseconds duration)
+{
+    if (state->cancelled)
+        co_return std::vector<TimedEcho>{};
+    // The signal belongs to this trace alone; cancel() emits it on the strand.
+    state->traceSignal = std::make_unique<asio::cancellation_signal>();
+    co_return co_await asio::co_spawn(strand(), traceOnStrand(state, duration),
+                                      asio::bind_cancellation_slot(state->traceSignal->slot(), rt::use_awaitable));
+}
+
+rt::awaitable<std::vector<TimedEcho>> LoadTestService::traceOnStrand(std::shared_ptr<RunState> state,
+                                                                     Nanoseconds duration)
+{
+    co_await asio::this_coro::throw_if_cancelled(false);
+    co_return co_await state->echoes->measureContinuous(host(), duration, timing_.interval, timing_.replyGrace);
+}
+
+rt::awaitable<LoadPhaseResult> LoadTestService::loadPhase(std::shared_ptr<RunState> state, LoadDirection direction)
+{
+    if (state->cancelled)
+        co_return LoadPhaseResult{};
+    if (direction == LoadDirection::download)
+        co_return co_await load_->runDownload(timing_.load, state->stop);
+    co_return co_await load_->runUpload(timing_.load, state->stop);
+}
+
+rt::awaitable<void> LoadTestService::cancel()
+{
+    return onStrand([self = shared_from_this()]() -> rt::awaitable<void> {
+        const std::shared_ptr<RunState> state = self->current_;
+        if (!state || state->cancelled)
+            co_return;
+        state->cancelled = true;
+        state->stop->store(true);
+        self->load_->cancel();
+        if (state->traceSignal)
+            state->traceSignal->emit(asio::cancellation_type::terminal);
+    });
+}
+
+} // namespace pv

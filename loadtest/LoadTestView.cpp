@@ -1,0 +1,613 @@
+#include "loadtest/LoadTestView.h"
+
+#include "core/records/Localization.h"
+#include "ui/design/Chart.h"
+#include "ui/design/Components.h"
+#include "ui/design/Depth.h"
+#include "ui/design/LiveIndicators.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Text.h"
+#include "ui/design/Tokens.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace pv {
+
+namespace {
+
+QString fixed0(double v) { return QString::number(v, 'f', 0); }
+
+QVBoxLayout* column(QWidget* owner, int spacing)
+{
+    auto* l = new QVBoxLayout(owner);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(spacing);
+    return l;
+}
+
+// The bordered prominent form: filled with the accent, white text.
+void makeProminent(QPushButton* button, bool large)
+{
+    const PVPaintContext ctx = PVPaintContext::forWidget(button);
+    button->setDefault(true);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 7px;"
+                                         " padding: %3px 18px; font-size: 13px; font-weight: 600; }"
+                                         "QPushButton:pressed { background: %4; }")
+                              .arg(ctx.color(PVColor::accent()).name(),
+                                   ctx.color(PV::color::interactive::accentInk).name())
+                              .arg(large ? 10 : 6)
+                              .arg(ctx.color(PVColor::accent()).darker(115).name()));
+}
+
+// A rounded panel in a status's wash with its border.
+class WashPanel : public QWidget {
+public:
+    WashPanel(PVStatus status, QWidget* parent) : QWidget(parent), status_(status) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const PVPaintContext ctx = PVPaintContext::forWidget(this);
+        p.setPen(QPen(ctx.color(statusBorder(status_)), 1));
+        p.setBrush(ctx.color(statusWash(status_)));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    }
+
+private:
+    PVStatus status_;
+};
+
+// A short swatch followed by its label.
+QWidget* legendItem(const PVColor& tint, const QString& label, QWidget* parent)
+{
+    class Swatch : public QWidget {
+    public:
+        Swatch(PVColor tint, QWidget* parent) : QWidget(parent), tint_(tint) { setFixedSize(14, 8); }
+
+    protected:
+        void paintEvent(QPaintEvent*) override
+        {
+            QPainter p(this);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(PVPaintContext::forWidget(this).color(tint_));
+            p.drawRoundedRect(QRectF(0, 3, 14, 2), 1, 1);
+        }
+
+    private:
+        PVColor tint_;
+    };
+    auto* item = new QWidget(parent);
+    auto* row = new QHBoxLayout(item);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    row->addWidget(new Swatch(tint, item));
+    auto* text = new PVText(label, PVFontToken::caption, PV::color::ink::secondary, item);
+    text->setWrapping(false);
+    row->addWidget(text);
+    return item;
+}
+
+// Tiles in as many columns of at least 190 as fit.
+class TileGrid : public QWidget {
+public:
+    explicit TileGrid(QWidget* parent) : QWidget(parent), grid_(new QGridLayout(this))
+    {
+        grid_->setContentsMargins(0, 0, 0, 0);
+        grid_->setSpacing(12);
+    }
+    void add(QWidget* tile)
+    {
+        tiles_.push_back(tile);
+        relayout(width());
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        relayout(event->size().width());
+    }
+
+private:
+    void relayout(int width)
+    {
+        const int columns = std::clamp((width + 12) / (190 + 12), 1, std::max(1, static_cast<int>(tiles_.size())));
+        if (columns == columns_)
+            return;
+        columns_ = columns;
+        for (QWidget* t : tiles_)
+            grid_->removeWidget(t);
+        for (int c = 0; c < grid_->columnCount(); ++c)
+            grid_->setColumnStretch(c, 0);
+        for (std::size_t i = 0; i < tiles_.size(); ++i)
+            grid_->addWidget(tiles_[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+        for (int c = 0; c < columns; ++c)
+            grid_->setColumnStretch(c, 1);
+    }
+    QGridLayout* grid_;
+    std::vector<QWidget*> tiles_;
+    int columns_ = 0;
+};
+
+class CanvasBackground : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), PVPaintContext::forWidget(this).color(PV::color::surface::canvas));
+    }
+};
+
+} // namespace
+
+// ---- Pure helpers ---------------------------------------------------------------------------------
+
+PVStatus statusForGrade(BufferbloatGrade grade)
+{
+    switch (grade) {
+    case BufferbloatGrade::excellent:
+    case BufferbloatGrade::good: return PVStatus::good;
+    case BufferbloatGrade::fair: return PVStatus::watch;
+    case BufferbloatGrade::poor: return PVStatus::serious;
+    case BufferbloatGrade::severe: return PVStatus::critical;
+    }
+    return PVStatus::neutral;
+}
+
+double latencyChartTop(const LoadTestResult& result)
+{
+    std::optional<double> largest;
+    for (const auto* trace : {&result.downloadTrace, &result.uploadTrace})
+        for (const TimedEcho& e : *trace)
+            if (e.rttMilliseconds)
+                largest = std::max(largest.value_or(*e.rttMilliseconds), *e.rttMilliseconds);
+    return std::max(1.1 * largest.value_or(100.0), 50.0);
+}
+
+std::pair<double, double> phaseSpans(const std::optional<LoadTestResult>& result)
+{
+    const auto span = [](const std::vector<TimedEcho>& trace) { return trace.empty() ? 12.0 : trace.back().offsetSeconds; };
+    if (!result)
+        return {12.0, 12.0};
+    return {span(result->downloadTrace), span(result->uploadTrace)};
+}
+
+QString lossText(double ratio) { return QString::number(ratio * 100.0, 'f', 1) + QLatin1Char('%'); }
+
+QString tileLatencyText(const std::optional<double>& ms) { return ms ? fixed0(*ms) : QStringLiteral("—"); }
+
+QString tableLatencyText(const std::optional<double>& ms)
+{
+    return ms ? LF("%.0f ms", {*ms}) : QStringLiteral("—");
+}
+
+PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<LoadTestResult>& current)
+{
+    const auto [downloadSpan, uploadSpan] = phaseSpans(current);
+    const double uploadStart = downloadSpan + 4.0;
+    PVChartSpec spec;
+    spec.x = PVChartAxis{std::make_pair(0.0, uploadStart + uploadSpan), 8, PVAxisFormat::number,
+                         L("másodperc a letöltési fázis kezdete óta"), true, false, true, {}};
+    spec.y = PVChartAxis{std::make_pair(0.0, latencyChartTop(result)), 5, PVAxisFormat::number, QStringLiteral("ms"),
+                         true, false, true, {}};
+    spec.valueAxisTrailing = false;
+    spec.locale = QLocale::c();
+    spec.rects.push_back({0.0, downloadSpan, PVColor(PV::color::culprit::provider).opacity(0.1)});
+    spec.rects.push_back({uploadStart, uploadStart + uploadSpan, PVColor(PV::color::series::providerDeep).opacity(0.1)});
+    if (result.idle.p50)
+        spec.rules.push_back({*result.idle.p50, PV::color::ink::quaternary, 1, {4, 4}, L("nyugalmi szint")});
+    // A lost echo adds a point that is not a number: the line breaks there.
+    const auto line = [](const std::vector<TimedEcho>& trace, double shift, const PVColor& color) {
+        PVLineMark mark;
+        mark.color = color;
+        mark.width = 2;
+        for (const TimedEcho& e : trace)
+            mark.points.emplace_back(e.offsetSeconds + shift,
+                                     e.rttMilliseconds.value_or(std::numeric_limits<double>::quiet_NaN()));
+        return mark;
+    };
+    spec.lines.push_back(line(result.downloadTrace, 0.0, PV::color::culprit::provider));
+    spec.lines.push_back(line(result.uploadTrace, uploadStart, PV::color::series::providerDeep));
+    return spec;
+}
+
+// ---- Result view ----------------------------------------------------------------------------------
+
+LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared_ptr<LoadTestViewModel> model,
+                                       QWidget* parent)
+    : QWidget(parent)
+{
+    auto* stack = column(this, 24);
+    const BufferbloatGrade grade = result.grade();
+    const PVStatus status = statusForGrade(grade);
+
+    // Grade card.
+    auto* card = new PVCardFrame(PVElevation::e2, 18, true, this);
+    auto* cardRow = new QHBoxLayout(card);
+    cardRow->setContentsMargins(24, 24, 24, 24);
+    cardRow->setSpacing(24);
+    cardRow->addWidget(new PVStatusHalo(status, false, 56, card), 0, Qt::AlignTop);
+    auto* texts = column(nullptr, 8);
+    texts->addWidget(new PVText(LF("Terhelés alatt: %@", {gradeTitle(grade)}), PVFontToken::heroHeadline,
+                                PV::color::ink::primary, card));
+    texts->addWidget(new PVText(gradeEverydayMeaning(grade), PVFontToken::callout, PV::color::ink::secondary, card));
+    const std::optional<double> increase = result.latencyIncreaseMilliseconds();
+    if (increase && result.idle.p50) {
+        auto* numbers = new PVText(LF("Nyugalomban %.0f ms, terhelés alatt %.0f ms — a késleltetés %.0f ms-mal nő.",
+                                      {*result.idle.p50, *result.idle.p50 + *increase, *increase}),
+                                   PVFontToken::caption, PV::color::ink::tertiary, card);
+        numbers->setContentsMargins(0, 4, 0, 0);
+        texts->addWidget(numbers);
+    }
+    cardRow->addLayout(texts, 1);
+    stack->addWidget(card);
+
+    // Tiles.
+    auto* figures = new PVSectionCard(L("A számok"), std::nullopt, this);
+    auto* grid = new TileGrid(figures);
+    grid->add(new PVStatTile({L("Letöltés"), fixed0(result.downloadMbps()), QStringLiteral("Mbps"),
+                              L("Amit a vonalad lefelé bír"), PV::color::culprit::provider, std::nullopt,
+                              result.download.perSecondMbps, true},
+                             grid));
+    grid->add(new PVStatTile({L("Feltöltés"), fixed0(result.uploadMbps()), QStringLiteral("Mbps"),
+                              L("Amit felfelé bír — hívásnál ez a fontosabb"), PV::color::series::providerDeep,
+                              std::nullopt, result.upload.perSecondMbps, true},
+                             grid));
+    grid->add(new PVStatTile({L("Késleltetés nyugalomban"), tileLatencyText(result.idle.p50), QStringLiteral("ms"),
+                              L("Amikor semmi nem terheli a vonalat"), PV::color::culprit::router, std::nullopt, {},
+                              false},
+                             grid));
+    grid->add(new PVStatTile({L("Késleltetés terhelés alatt"), tileLatencyText(result.underDownload.p95),
+                              QStringLiteral("ms"), L("Letöltés közben — ettől akad a hívás"),
+                              PV::color::culprit::wifi, status, {}, false},
+                             grid));
+    figures->addContent(grid);
+    stack->addWidget(figures);
+
+    // Chart, legend and the numbers table.
+    auto* latency = new PVSectionCard(L("Mi történt a késleltetéssel"),
+                                      L("Minden pont egy mérés, tizedmásodpercenként. A szakadás azt jelenti, hogy a "
+                                        "csomag nem ért célba."),
+                                      this);
+    chart_ = new PVChartView(latency);
+    chart_->setSpec(latencyChartSpec(result, model ? model->result() : std::optional<LoadTestResult>(result)));
+    chart_->setFixedHeight(240);
+    latency->addContent(chart_);
+    auto* legend = new QWidget(latency);
+    auto* legendRow = new QHBoxLayout(legend);
+    legendRow->setContentsMargins(0, 4, 0, 0);
+    legendRow->setSpacing(16);
+    legendRow->addStretch(1);
+    legendRow->addWidget(legendItem(PV::color::culprit::provider, L("letöltés alatt"), legend));
+    legendRow->addWidget(legendItem(PV::color::series::providerDeep, L("feltöltés alatt"), legend));
+    legendRow->addStretch(1);
+    latency->addContent(legend);
+
+    disclosure_ = new QToolButton(latency);
+    disclosure_->setText(L("Számok táblázatban"));
+    disclosure_->setCheckable(true);
+    disclosure_->setChecked(false);
+    disclosure_->setArrowType(Qt::RightArrow);
+    disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure_->setAutoRaise(true);
+    disclosure_->setStyleSheet(QStringLiteral("QToolButton { border: none; color: %1; font-size: 11px; font-weight: 500; "
+                                              "padding-top: 8px; }")
+                                   .arg(PVPaintContext::forWidget(this).color(PV::color::ink::secondary).name()));
+    latency->addContent(disclosure_);
+    table_ = new QWidget(latency);
+    auto* rows = new QGridLayout(table_);
+    rows->setContentsMargins(0, 8, 0, 0);
+    rows->setHorizontalSpacing(12);
+    rows->setVerticalSpacing(4);
+    const struct {
+        QString label;
+        QString p50, p95, loss;
+        bool header;
+    } lines[] = {
+        {QStringLiteral("Szakasz"), L("Középérték"), QStringLiteral("p95"), L("Kiesés"), true},
+        {QStringLiteral("Nyugalomban"), tableLatencyText(result.idle.p50), tableLatencyText(result.idle.p95),
+         lossText(result.idle.lossRatio), false},
+        {L("Letöltés alatt"), tableLatencyText(result.underDownload.p50), tableLatencyText(result.underDownload.p95),
+         lossText(result.underDownload.lossRatio), false},
+        {L("Feltöltés alatt"), tableLatencyText(result.underUpload.p50), tableLatencyText(result.underUpload.p95),
+         lossText(result.underUpload.lossRatio), false},
+    };
+    const int widths[] = {130, 90, 90, 80};
+    int r = 0;
+    for (const auto& line : lines) {
+        const QString cells[] = {line.label, line.p50, line.p95, line.loss};
+        for (int c = 0; c < 4; ++c) {
+            auto* cell = new PVText(cells[c], line.header ? PVFontToken::microCaption : PVFontToken::monoDataSmall,
+                                    line.header ? PV::color::ink::tertiary : PV::color::ink::secondary, table_);
+            cell->setWrapping(false);
+            cell->setHorizontalAlignment(c == 0 ? Qt::AlignLeft : Qt::AlignRight);
+            cell->setFixedWidth(widths[c]);
+            rows->addWidget(cell, r, c);
+        }
+        ++r;
+    }
+    rows->setColumnStretch(4, 1);
+    table_->setVisible(false);
+    latency->addContent(table_);
+    connect(disclosure_, &QToolButton::toggled, this, &LoadTestResultView::setTableExpanded);
+    stack->addWidget(latency);
+
+    auto* again = new QPushButton(L("Új mérés"), this);
+    std::weak_ptr<LoadTestViewModel> weak = model;
+    connect(again, &QPushButton::clicked, this, [weak] {
+        if (auto m = weak.lock())
+            m->start();
+    });
+    stack->addWidget(again, 0, Qt::AlignLeft);
+}
+
+void LoadTestResultView::setTableExpanded(bool expanded)
+{
+    if (disclosure_->isChecked() != expanded)
+        disclosure_->setChecked(expanded);
+    disclosure_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+    table_->setVisible(expanded);
+}
+
+// ---- Screen ---------------------------------------------------------------------------------------
+
+LoadTestView::LoadTestView(std::shared_ptr<LoadTestViewModel> model, std::function<void()> onWillStart,
+                           std::function<void()> onDidFinish, ResultHandler onFinished, QWidget* parent)
+    : QWidget(parent), model_(std::move(model)), onWillStart_(std::move(onWillStart)),
+      onDidFinish_(std::move(onDidFinish)), onFinished_(std::move(onFinished))
+{
+    setMinimumSize(720, 620);
+    setAutoFillBackground(false);
+    auto* background = new CanvasBackground(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(background);
+    auto* stack = new QVBoxLayout(background);
+    stack->setContentsMargins(24, 24, 24, 24);
+    stack->setSpacing(24);
+
+    auto* header = new QHBoxLayout();
+    header->setSpacing(8);
+    auto* titles = column(nullptr, 2);
+    titles->addWidget(new PVText(L("Sebesség és terhelhetőség"), PVFontToken::screenTitle, PV::color::ink::primary, background));
+    titles->addWidget(new PVText(L("Megméri, mire képes a vonalad — és mi történik vele, amikor dolgozik."),
+                                 PVFontToken::caption, PV::color::ink::tertiary, background));
+    header->addLayout(titles, 1);
+    auto* close = new QPushButton(L("Bezárás"), background);
+    connect(close, &QPushButton::clicked, this, &LoadTestView::dismissRequested);
+    header->addWidget(close, 0, Qt::AlignTop);
+    stack->addLayout(header);
+
+    bodyHost_ = new QVBoxLayout();
+    bodyHost_->setContentsMargins(0, 0, 0, 0);
+    stack->addLayout(bodyHost_, 1);
+
+    if (model_->result())
+        lastStartedAt_ = model_->result()->startedAt; // no hand-over on first appearance
+    connect(model_.get(), &LoadTestViewModel::stateChanged, this, &LoadTestView::rebuildBody);
+    connect(model_.get(), &LoadTestViewModel::progressChanged, this, &LoadTestView::updateProgress);
+    connect(model_.get(), &LoadTestViewModel::resultChanged, this, &LoadTestView::resultMayHaveChanged);
+    connect(model_.get(), &LoadTestViewModel::expensivePathChanged, this, [this] {
+        if (meteredNotice_ != nullptr)
+            meteredNotice_->setVisible(model_->isExpensivePath());
+    });
+    pvResolveDepthStyle(this);
+    rebuildBody();
+}
+
+LoadTestView::~LoadTestView()
+{
+    // A test that goes on after the screen has gone hands its result to nobody.
+    disconnect(model_.get(), nullptr, this, nullptr);
+}
+
+void LoadTestView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    model_->onWillStart = onWillStart_;
+    model_->onDidFinish = onDidFinish_;
+}
+
+void LoadTestView::resultMayHaveChanged()
+{
+    const std::optional<LoadTestResult>& result = model_->result();
+    const std::optional<Timestamp> startedAt = result ? std::optional<Timestamp>(result->startedAt) : std::nullopt;
+    if (startedAt == lastStartedAt_)
+        return;
+    lastStartedAt_ = startedAt;
+    if (!result || !onFinished_)
+        return;
+    // Handed over from its own turn of the event loop; the screen does not wait for it.
+    QTimer::singleShot(0, this, [handler = onFinished_, copy = *result] { handler(copy); });
+}
+
+void LoadTestView::rebuildBody()
+{
+    const LoadTestState& state = model_->state();
+    const bool sameRunningBody = body_ != nullptr && state.kind == LoadTestState::Kind::running &&
+                                 shownState_.kind == LoadTestState::Kind::running;
+    shownState_ = state;
+    if (sameRunningBody) {
+        live_->setLabel(LoadTestViewModel::phaseTitle(state.phase));
+        updateProgress();
+        return;
+    }
+    if (body_ != nullptr) {
+        body_->hide();
+        body_->deleteLater();
+    }
+    body_ = nullptr;
+    meteredNotice_ = nullptr;
+    live_ = nullptr;
+    progress_ = nullptr;
+    resultView_ = nullptr;
+    switch (state.kind) {
+    case LoadTestState::Kind::idle:
+        body_ = makeIntro();
+        bodyName_ = QStringLiteral("intro");
+        break;
+    case LoadTestState::Kind::running:
+        body_ = makeProgress();
+        bodyName_ = QStringLiteral("progress");
+        break;
+    case LoadTestState::Kind::failed:
+        body_ = makeFailure(state.message);
+        bodyName_ = QStringLiteral("failure");
+        break;
+    case LoadTestState::Kind::finished:
+        if (model_->result()) {
+            auto* scroll = new QScrollArea(this);
+            scroll->setWidgetResizable(true);
+            scroll->setFrameShape(QFrame::NoFrame);
+            scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+            scroll->viewport()->setAutoFillBackground(false);
+            resultView_ = new LoadTestResultView(*model_->result(), model_, scroll);
+            resultView_->setAutoFillBackground(false);
+            scroll->setWidget(resultView_);
+            scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+            body_ = scroll;
+            bodyName_ = QStringLiteral("result");
+        } else {
+            body_ = new QWidget(this);
+            bodyName_ = QStringLiteral("empty");
+        }
+        break;
+    }
+    bodyHost_->addWidget(body_, 1);
+    if (state.kind != LoadTestState::Kind::finished)
+        bodyHost_->setStretch(0, 0);
+    pvResolveDepthStyle(this);
+}
+
+void LoadTestView::updateProgress()
+{
+    if (progress_ != nullptr)
+        progress_->setValue(static_cast<int>(std::lround(model_->phaseProgress() * 1000)));
+}
+
+QWidget* LoadTestView::makeIntro()
+{
+    auto* intro = new QWidget(this);
+    auto* stack = column(intro, 16);
+    auto* card = new PVSectionCard(L("Mit mér ez a teszt?"), std::nullopt, intro);
+    const struct {
+        const char* symbol;
+        PVColor tint;
+        QString title, detail;
+    } rows[] = {
+        {"arrow.down.circle", PV::color::culprit::provider, L("Letöltési és feltöltési sebesség"),
+         L("Amit a szolgáltatód ígér, és amit ténylegesen kapsz.")},
+        {"speedometer", PV::color::culprit::wifi, L("Késleltetés terhelés alatt — ez a lényeg"),
+         L("Ha letöltés közben megugrik a válaszidő, a hívásaid akadozni fognak, akármilyen gyors a vonal. Ezt más "
+           "sebességteszt nem mutatja meg.")},
+        {"clock.arrow.circlepath", PV::color::series::dns, L("Nagyjából 40 másodperc"),
+         LoadTestViewModel::estimatedDataUsageText()},
+    };
+    auto* list = new QWidget(card);
+    auto* listStack = column(list, 12);
+    for (const auto& row : rows) {
+        auto* line = new QHBoxLayout();
+        line->setSpacing(12);
+        auto* symbol = new PVSymbolView(row.symbol, 16, row.tint, list);
+        symbol->setFixedWidth(22);
+        line->addWidget(symbol, 0, Qt::AlignTop);
+        auto* words = column(nullptr, 2);
+        words->addWidget(new PVText(row.title, PVFontToken::cardTitle, PV::color::ink::primary, list));
+        words->addWidget(new PVText(row.detail, PVFontToken::body, PV::color::ink::secondary, list));
+        line->addLayout(words, 1);
+        listStack->addLayout(line);
+    }
+    card->addContent(list);
+    stack->addWidget(card);
+
+    meteredNotice_ = new WashPanel(PVStatus::watch, intro);
+    auto* notice = new QHBoxLayout(meteredNotice_);
+    notice->setContentsMargins(12, 12, 12, 12);
+    notice->setSpacing(12);
+    notice->addWidget(new PVSymbolView("exclamationmark.triangle.fill", 14, statusMarkSaturated(PVStatus::watch),
+                                       meteredNotice_),
+                      0, Qt::AlignTop);
+    notice->addWidget(new PVText(LF("Mért kapcsolaton vagy (mobilnet vagy hotspot). %@ Ha korlátozott a kereted, "
+                                    "inkább Wi-Fin futtasd.",
+                                    {LoadTestViewModel::estimatedDataUsageText()}),
+                                 PVFontToken::body, PV::color::ink::primary, meteredNotice_),
+                      1);
+    meteredNotice_->setVisible(model_->isExpensivePath());
+    stack->addWidget(meteredNotice_);
+
+    auto* start = new QPushButton(L("Teszt indítása"), intro);
+    makeProminent(start, true);
+    start->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(start, &QPushButton::clicked, this, [this] { model_->start(); });
+    stack->addWidget(start);
+    stack->addStretch(1);
+    return intro;
+}
+
+QWidget* LoadTestView::makeProgress()
+{
+    auto* body = new QWidget(this);
+    auto* stack = column(body, 24);
+    auto* card = new PVSectionCard(L("Mérés folyamatban"), std::nullopt, body);
+    auto* inner = new QWidget(card);
+    auto* innerStack = column(inner, 16);
+    live_ = new PVLiveIndicator(statusMark(PVStatus::good), LoadTestViewModel::phaseTitle(model_->state().phase), inner);
+    innerStack->addWidget(live_);
+    progress_ = new QProgressBar(inner);
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setFixedHeight(6);
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    progress_->setStyleSheet(QStringLiteral("QProgressBar { background: %1; border: none; border-radius: 3px; }"
+                                            "QProgressBar::chunk { background: %2; border-radius: 3px; }")
+                                 .arg(ctx.color(PV::color::surface::well).name(), ctx.color(PVColor::accent()).name()));
+    innerStack->addWidget(progress_);
+    innerStack->addWidget(new PVText(L("Ne csinálj közben mást a hálózaton — a teszt szándékosan telíti a vonalat, "
+                                       "hogy lássuk, hogyan viselkedik terhelés alatt."),
+                                     PVFontToken::caption, PV::color::ink::tertiary, inner));
+    card->addContent(inner);
+    stack->addWidget(card);
+    auto* cancel = new QPushButton(L("Megszakítás"), body);
+    connect(cancel, &QPushButton::clicked, this, [this] { model_->cancel(); });
+    stack->addWidget(cancel, 0, Qt::AlignLeft);
+    stack->addStretch(1);
+    updateProgress();
+    return body;
+}
+
+QWidget* LoadTestView::makeFailure(const QString& message)
+{
+    auto* body = new QWidget(this);
+    auto* stack = column(body, 12);
+    stack->addWidget(new PVText(L("A mérés nem futott le"), PVFontToken::sectionTitle, PV::color::ink::primary, body));
+    stack->addWidget(new PVText(message, PVFontToken::body, PV::color::ink::secondary, body));
+    auto* retry = new QPushButton(L("Újrapróbálom"), body);
+    makeProminent(retry, false);
+    connect(retry, &QPushButton::clicked, this, [this] { model_->start(); });
+    stack->addWidget(retry, 0, Qt::AlignLeft);
+    stack->addStretch(1);
+    return body;
+}
+
+} // namespace pv

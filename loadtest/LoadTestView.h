@@ -1,0 +1,97 @@
+#pragma once
+// The load-test screen: a fixed header over one of four bodies (introduction, progress, result,
+// failure) chosen by the model's state, and the result view with its grade card, tiles, latency
+// chart over the phase bands and the folded numbers table.
+
+#include "core/records/LoadTestResult.h"
+#include "core/records/Status.h"
+#include "loadtest/LoadTestViewModel.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+class QVBoxLayout;
+class QProgressBar;
+class QToolButton;
+
+namespace pv {
+
+class PVLiveIndicator;
+class PVChartView;
+struct PVChartSpec;
+
+// Pure helpers of the result view.
+PVStatus statusForGrade(BufferbloatGrade grade);
+// Top of the latency scale: max(1.1 × the largest round trip, 50); 110 without any answered echo.
+double latencyChartTop(const LoadTestResult& result);
+// The x extent of each load phase: the last offset of its trace, or 12 when the trace is empty.
+std::pair<double, double> phaseSpans(const std::optional<LoadTestResult>& result);
+QString lossText(double ratio);                            // "12.5%"
+QString tileLatencyText(const std::optional<double>& ms);  // "23" or "—"
+QString tableLatencyText(const std::optional<double>& ms); // "23 ms" or "—"
+// The chart of both load phases: bands, the dashed idle rule, lines broken at lost echoes.
+PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<LoadTestResult>& current);
+
+class LoadTestResultView : public QWidget {
+    Q_OBJECT
+public:
+    LoadTestResultView(const LoadTestResult& result, std::shared_ptr<LoadTestViewModel> model, QWidget* parent = nullptr);
+    PVChartView* chart() const { return chart_; }
+    QWidget* numbersTable() const { return table_; }
+    void setTableExpanded(bool expanded);
+
+private:
+    PVChartView* chart_ = nullptr;
+    QWidget* table_ = nullptr;
+    QToolButton* disclosure_ = nullptr;
+};
+
+class LoadTestView : public QWidget {
+    Q_OBJECT
+public:
+    using ResultHandler = std::function<void(const LoadTestResult&)>;
+
+    LoadTestView(std::shared_ptr<LoadTestViewModel> model, std::function<void()> onWillStart,
+                 std::function<void()> onDidFinish, ResultHandler onFinished, QWidget* parent = nullptr);
+    ~LoadTestView() override;
+
+    const std::shared_ptr<LoadTestViewModel>& model() const { return model_; }
+    // The body shown now: "intro", "progress", "result", "failure" or "empty".
+    QString bodyName() const { return bodyName_; }
+    LoadTestResultView* resultView() const { return resultView_; }
+
+Q_SIGNALS:
+    // "Bezárás": the embedding dialog closes (a running test goes on).
+    void dismissRequested();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void rebuildBody();
+    void updateProgress();
+    void resultMayHaveChanged();
+    QWidget* makeIntro();
+    QWidget* makeProgress();
+    QWidget* makeFailure(const QString& message);
+
+    std::shared_ptr<LoadTestViewModel> model_;
+    std::function<void()> onWillStart_;
+    std::function<void()> onDidFinish_;
+    ResultHandler onFinished_;
+    std::optional<Timestamp> lastStartedAt_;
+    QVBoxLayout* bodyHost_ = nullptr;
+    QWidget* body_ = nullptr;
+    QString bodyName_;
+    LoadTestState shownState_;
+    QWidget* meteredNotice_ = nullptr;
+    PVLiveIndicator* live_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    LoadTestResultView* resultView_ = nullptr;
+};
+
+} // namespace pv

@@ -1,0 +1,150 @@
+// The load generator against the loopback speed-test server (tests/lab/servers/speedtest_server.py),
+// with shortened phases. Nothing here leaves 127.0.0.1.
+
+#include "loadtest/LoadGenerator.h"
+#include "tests/probes/DnsHttpTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include <numeric>
+#include <thread>
+
+namespace pv {
+namespace {
+
+using namespace std::chrono_literals;
+
+LoadSource::Configuration loopback(int port, int streams, std::int64_t maxBytes, std::chrono::nanoseconds duration,
+                                   std::int64_t bytesPerRequest = 1 << 20)
+{
+    auto c = LoadSource::Configuration::forBaseURL(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    c.downloadURL = QStringLiteral("http://127.0.0.1:%1/__down?bytes=%2").arg(port).arg(bytesPerRequest);
+    c.streams = streams;
+    c.maxBytes = maxBytes;
+    c.maxDuration = duration;
+    return c;
+}
+
+// The server's running totals ("down N up N requests N"), read until `ready` holds (bounded).
+std::int64_t serverTotal(const test::LoopbackServer& server, const QString& kind, std::int64_t expected)
+{
+    std::int64_t value = -1;
+    for (int i = 0; i < 100 && value != expected; ++i) {
+        const auto m = QRegularExpression(kind + QStringLiteral(" (\\d+)")).match(server.log());
+        value = m.hasMatch() ? m.captured(1).toLongLong() : -1;
+        if (value != expected)
+            std::this_thread::sleep_for(20ms);
+    }
+    return value;
+}
+
+class LoadGeneratorTest : public ::testing::Test {
+protected:
+    test::LoopbackServer server{QStringLiteral("speedtest_server.py"), {}};
+    LoadGenerator generator;
+};
+
+TEST(LoadGeneratorConfigTest, TheEnvironmentNamesTheEndpoint)
+{
+    // Read once per process; nothing in this program has read it before.
+    qputenv("POLVARINE_SPEEDTEST_URL", "http://127.0.0.1:9/");
+    const auto& c = LoadSource::Configuration::defaultConfiguration();
+    EXPECT_EQ(c.downloadURL, QStringLiteral("http://127.0.0.1:9/__down?bytes=26214400"));
+    EXPECT_EQ(c.uploadURL, QStringLiteral("http://127.0.0.1:9/__up"));
+    EXPECT_EQ(c.streams, 4);
+    EXPECT_EQ(c.maxBytes, 1'073'741'824);
+    EXPECT_EQ(c.maxDuration, std::chrono::seconds(12));
+}
+
+TEST_F(LoadGeneratorTest, BaseURLGivesBothEndpointPaths)
+{
+    const auto c = LoadSource::Configuration::forBaseURL(QStringLiteral("http://127.0.0.1:8080//"));
+    EXPECT_EQ(c.downloadURL, QStringLiteral("http://127.0.0.1:8080/__down?bytes=26214400"));
+    EXPECT_EQ(c.uploadURL, QStringLiteral("http://127.0.0.1:8080/__up"));
+}
+
+TEST_F(LoadGeneratorTest, DeadPortGivesNoBytesAndAllZeroSamplesAfterTheFullDuration)
+{
+    const auto r = generator.runPhase(LoadDirection::download, loopback(test::unusedLoopbackPort(), 2, 1 << 30, 1500ms));
+    EXPECT_EQ(r.bytesTransferred, 0);
+    EXPECT_EQ(r.stoppedReason, LoadStopReason::durationReached);
+    EXPECT_GE(r.durationSeconds, 1.5);
+    EXPECT_EQ(r.loadEndedAtSeconds, r.durationSeconds);
+    ASSERT_EQ(r.perSecondMbps.size(), 2u) << "one whole second and the partial half";
+    for (double s : r.perSecondMbps)
+        EXPECT_EQ(s, 0.0);
+    EXPECT_EQ(r.throughputMbps(), 0.0);
+}
+
+TEST_F(LoadGeneratorTest, ByteCapEndsTheLoadEarlyButThePhaseLastsItsDuration)
+{
+    ASSERT_GT(server.port(), 0);
+    const std::int64_t cap = 6 << 20;
+    const auto r = generator.runPhase(LoadDirection::download, loopback(server.port(), 3, cap, 2s));
+    EXPECT_EQ(r.stoppedReason, LoadStopReason::byteCapReached);
+    EXPECT_GE(r.bytesTransferred, cap);
+    EXPECT_LE(r.bytesTransferred, cap + 3 * (1 << 20)) << "each stream stops after the request it was running";
+    EXPECT_LT(r.loadEndedAtSeconds, r.durationSeconds);
+    EXPECT_GE(r.durationSeconds, 2.0);
+    ASSERT_TRUE(generator.loadEndedEarlyAtSeconds());
+    EXPECT_EQ(*generator.loadEndedEarlyAtSeconds(), r.loadEndedAtSeconds);
+    // The samples add up to the bytes moved; the throughput is averaged over the whole phase.
+    EXPECT_NEAR(std::accumulate(r.perSecondMbps.begin(), r.perSecondMbps.end(), 0.0),
+                static_cast<double>(r.bytesTransferred) * 8 / 1e6, 1e-6);
+    EXPECT_DOUBLE_EQ(r.throughputMbps(), static_cast<double>(r.bytesTransferred) * 8 / r.durationSeconds / 1e6);
+    EXPECT_EQ(serverTotal(server, QStringLiteral("down"), r.bytesTransferred), r.bytesTransferred);
+
+    // The next phase starts afresh: no early end and a counter from zero.
+    const auto again = generator.runPhase(LoadDirection::download, loopback(server.port(), 0, cap, 200ms));
+    EXPECT_EQ(again.bytesTransferred, 0);
+    EXPECT_EQ(again.stoppedReason, LoadStopReason::durationReached);
+    EXPECT_FALSE(generator.loadEndedEarlyAtSeconds());
+}
+
+TEST_F(LoadGeneratorTest, NoStreamsMoveNothingForTheWholeDuration)
+{
+    ASSERT_GT(server.port(), 0);
+    const auto r = generator.runPhase(LoadDirection::upload, loopback(server.port(), 0, 1 << 30, 1200ms));
+    EXPECT_EQ(r.bytesTransferred, 0);
+    EXPECT_GE(r.durationSeconds, 1.2);
+    EXPECT_EQ(serverTotal(server, QStringLiteral("requests"), 0), 0);
+}
+
+TEST_F(LoadGeneratorTest, UploadCountsTheBytesThatReachedTheServer)
+{
+    ASSERT_GT(server.port(), 0);
+    const std::int64_t body = static_cast<std::int64_t>(LoadGenerator::kUploadBodyBytes);
+    // The cap ends both streams after whole requests, so every counted byte was read by the server.
+    const auto r = generator.runPhase(LoadDirection::upload, loopback(server.port(), 2, 3 * body, 3s));
+    EXPECT_EQ(r.stoppedReason, LoadStopReason::byteCapReached);
+    EXPECT_EQ(r.bytesTransferred % body, 0) << r.bytesTransferred;
+    EXPECT_GE(r.bytesTransferred, 3 * body);
+    EXPECT_EQ(serverTotal(server, QStringLiteral("up"), r.bytesTransferred), r.bytesTransferred);
+}
+
+TEST_F(LoadGeneratorTest, CancelEndsThePhaseInProgressAndNotTheNext)
+{
+    ASSERT_GT(server.port(), 0);
+    std::thread canceller([this] {
+        std::this_thread::sleep_for(300ms);
+        generator.cancel();
+    });
+    const auto cut = generator.runPhase(LoadDirection::download, loopback(server.port(), 2, 1 << 30, 20s));
+    canceller.join();
+    EXPECT_LT(cut.durationSeconds, 5.0) << "a 20 s phase ends soon after the cancel";
+    EXPECT_EQ(cut.stoppedReason, LoadStopReason::durationReached);
+
+    generator.cancel(); // between phases: nothing to cancel, the next phase runs its course
+    const auto next = generator.runPhase(LoadDirection::download, loopback(server.port(), 0, 1 << 30, 300ms));
+    EXPECT_GE(next.durationSeconds, 0.3);
+
+    // The run's stop flag ends a phase as well.
+    auto stop = std::make_shared<std::atomic<bool>>(true);
+    const auto stopped = generator.runPhase(LoadDirection::upload, loopback(server.port(), 1, 1 << 30, 20s), stop);
+    EXPECT_LT(stopped.durationSeconds, 5.0);
+}
+
+} // namespace
+} // namespace pv

@@ -1,0 +1,393 @@
+// The load-test service with fake echo and load sources and short phases, and its pure helpers
+// (summary, loaded window, grade).
+
+#include "core/store/SQLiteStore.h"
+#include "loadtest/LoadTestService.h"
+#include "tests/probes/DnsHttpTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+namespace pv {
+namespace {
+
+using namespace std::chrono_literals;
+
+TimedEcho echo(double offset, std::optional<double> rtt) { return TimedEcho{offset, rtt}; }
+
+// --- pure helpers ----------------------------------------------------------------------------------
+TEST(LoadTestSummaryTest, PercentilesLossAndCountOfAWindow)
+{
+    // 10 answered of 12: p50 is the 6th smallest (index 5), p95 index min(9, floor(9.5)) = the largest.
+    std::vector<TimedEcho> echoes;
+    for (int i = 0; i < 10; ++i)
+        echoes.push_back(echo(i * 0.1, 100.0 - i)); // 100, 99, ... 91 (unsorted on purpose)
+    echoes.push_back(echo(1.0, std::nullopt));
+    echoes.push_back(echo(1.1, std::nullopt));
+    const LatencySummary s = summarise(echoes);
+    EXPECT_EQ(s.p50, 96.0);
+    EXPECT_EQ(s.p95, 100.0);
+    EXPECT_EQ(s.sampleCount, 12);
+    EXPECT_DOUBLE_EQ(s.lossRatio, 2.0 / 12.0);
+
+    // Two answered: the upper middle value is the median.
+    EXPECT_EQ(summarise({echo(0, 10.0), echo(0.1, 20.0)}).p50, 20.0);
+    EXPECT_EQ(summarise({}), LatencySummary{});
+    const LatencySummary lost = summarise({echo(0, std::nullopt), echo(0.1, std::nullopt)});
+    EXPECT_FALSE(lost.p50);
+    EXPECT_FALSE(lost.p95);
+    EXPECT_EQ(lost.lossRatio, 1.0);
+}
+
+TEST(LoadTestSummaryTest, LoadedWindowKeepsBothBoundsAndNothingAfterAnEarlyEnd)
+{
+    const std::vector<TimedEcho> trace{echo(3.99, 1.0), echo(4.0, 2.0), echo(7.5, 3.0), echo(7.51, 4.0)};
+    const struct {
+        double loadEndedAt;
+        std::vector<double> kept;
+    } cases[] = {{12.0, {2.0, 3.0, 4.0}}, {7.5, {2.0, 3.0}}, {3.5, {}}, {4.0, {2.0}}};
+    for (const auto& c : cases) {
+        std::vector<double> kept;
+        for (const TimedEcho& e : loadedWindow(trace, c.loadEndedAt))
+            kept.push_back(*e.rttMilliseconds);
+        EXPECT_EQ(kept, c.kept) << "load ended at " << c.loadEndedAt;
+    }
+    EXPECT_EQ(summarise(loadedWindow(trace, 3.5)).sampleCount, 0);
+}
+
+TEST(LoadTestGradeTest, ThresholdsAreStrictAndUnmeasurableIncreasesAreExcellent)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double loaded;
+        BufferbloatGrade grade;
+    } cases[] = {{49.9, BufferbloatGrade::excellent}, {50, BufferbloatGrade::good},    {119.9, BufferbloatGrade::good},
+                 {120, BufferbloatGrade::fair},       {270, BufferbloatGrade::poor},    {619.9, BufferbloatGrade::poor},
+                 {620, BufferbloatGrade::severe},     {nan, BufferbloatGrade::excellent}, {5, BufferbloatGrade::excellent}};
+    for (const auto& c : cases)
+        EXPECT_EQ(gradeFor(20, c.loaded), c.grade) << "loaded p95 " << c.loaded;
+    EXPECT_EQ(gradeTitle(BufferbloatGrade::severe), QStringLiteral("Súlyos"));
+}
+
+TEST(LoadTestGradeTest, ALoadedWindowThatLostEveryEchoIsSevereWithoutAFigure)
+{
+    LoadTestResult r;
+    r.idle = LatencySummary{20.0, 25.0, 50, 0};
+    r.underDownload = LatencySummary{30.0, 35.0, 80, 0};
+    r.underUpload = LatencySummary{std::nullopt, std::nullopt, 80, 1.0};
+    EXPECT_EQ(r.grade(), BufferbloatGrade::severe);
+    EXPECT_FALSE(r.latencyIncreaseMilliseconds());
+
+    // An empty window (an early end before 4 s) sent nothing: it does not count against the line.
+    r.underUpload = LatencySummary{};
+    EXPECT_EQ(r.grade(), BufferbloatGrade::excellent);
+    EXPECT_EQ(r.latencyIncreaseMilliseconds(), 15.0);
+}
+
+TEST(LoadTestStoreTest, TheNewestStoredTestComesBackWithItsFigures)
+{
+    rt::NetworkRuntime net;
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    const auto none = test::runOn(net, store->latestLoadTest());
+    ASSERT_TRUE(none);
+    EXPECT_FALSE(*none) << "nothing stored yet";
+    LoadTestResult newer;
+    newer.startedAt = 1700000200;
+    newer.idle = LatencySummary{20.0, 22.0, 50, 0};
+    newer.underDownload = LatencySummary{200.0, 290.0, 80, 0};
+    newer.underUpload = LatencySummary{std::nullopt, std::nullopt, 80, 1.0}; // lost everything: severe
+    newer.download = LoadPhaseResult{60'000'000, 12.0, LoadStopReason::durationReached, {}, 12.0};
+    LoadTestResult older;
+    older.startedAt = 1700000100;
+    ASSERT_TRUE(test::runOn(net, store->insertLoadTest(newer)));
+    ASSERT_TRUE(test::runOn(net, store->insertLoadTest(older)));
+    const auto latest = test::runOn(net, store->latestLoadTest());
+    ASSERT_TRUE(latest && *latest);
+    EXPECT_EQ(**latest, StoredLoadTest::of(newer));
+    EXPECT_EQ((*latest)->grade, BufferbloatGrade::severe);
+    EXPECT_FALSE((*latest)->loadedUpP95);
+    EXPECT_FALSE((*latest)->latencyIncreaseMilliseconds);
+}
+
+// --- the service with fakes ------------------------------------------------------------------------
+struct Journal {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    void add(std::string line)
+    {
+        std::lock_guard lock(mutex);
+        lines.push_back(std::move(line));
+    }
+    std::vector<std::string> all()
+    {
+        std::lock_guard lock(mutex);
+        return lines;
+    }
+};
+
+// Round trip of an echo: by trace (0 baseline, 1 download, 2 rest, 3 upload) and offset.
+using RttScript = std::function<std::optional<double>(int trace, double offset)>;
+
+class FakeEchoSource : public EchoSource {
+public:
+    FakeEchoSource(asio::any_io_executor io, int id, std::shared_ptr<Journal> journal, RttScript script, bool failStart)
+        : io_(io), id_(id), journal_(std::move(journal)), script_(std::move(script)), failStart_(failStart)
+    {
+    }
+    rt::awaitable<void> start(std::optional<QString> iface) override
+    {
+        journal_->add("start#" + std::to_string(id_) + " " + iface.value_or(QStringLiteral("-")).toStdString());
+        if (failStart_)
+            throw std::runtime_error("socket failed");
+        open_ = true;
+        co_return;
+    }
+    rt::awaitable<std::vector<TimedEcho>> measureContinuous(QString host, Nanoseconds duration, Nanoseconds interval,
+                                                            Nanoseconds) override
+    {
+        const int trace = traces_++;
+        journal_->add("trace#" + std::to_string(id_) + " " + host.toStdString());
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<TimedEcho> echoes;
+        while (open_ && std::chrono::steady_clock::now() - start < duration && !(co_await rt::isCancelled())) {
+            const double offset = test::secondsSince(start);
+            echoes.push_back(TimedEcho{offset, script_(trace, offset)});
+            co_await rt::sleepFor(io_, interval);
+        }
+        co_return echoes;
+    }
+    rt::awaitable<void> stop() override
+    {
+        journal_->add("stop#" + std::to_string(id_));
+        open_ = false;
+        co_return;
+    }
+
+private:
+    asio::any_io_executor io_;
+    int id_;
+    std::shared_ptr<Journal> journal_;
+    RttScript script_;
+    bool failStart_;
+    bool open_ = false;
+    int traces_ = 0;
+};
+
+// Lasts the configured duration (or until stopped) and reports the scripted early end.
+class FakeLoadSource : public LoadSource {
+public:
+    FakeLoadSource(asio::any_io_executor io, std::shared_ptr<Journal> journal) : io_(io), journal_(std::move(journal)) {}
+    rt::awaitable<LoadPhaseResult> runDownload(Configuration c, LoadStopFlag stop) override
+    {
+        return phase("download", c, stop);
+    }
+    rt::awaitable<LoadPhaseResult> runUpload(Configuration c, LoadStopFlag stop) override
+    {
+        return phase("upload", c, stop);
+    }
+    void cancel() override { cancelled_ = true; }
+
+    std::optional<double> earlyEnd;
+
+private:
+    rt::awaitable<LoadPhaseResult> phase(std::string name, Configuration c, LoadStopFlag stop)
+    {
+        journal_->add(name);
+        cancelled_ = false;
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < c.maxDuration && !cancelled_ && !(stop && *stop))
+            co_await rt::sleepFor(io_, 2ms);
+        LoadPhaseResult r;
+        r.durationSeconds = test::secondsSince(start);
+        r.bytesTransferred = 1'000'000;
+        r.stoppedReason = earlyEnd ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
+        r.loadEndedAtSeconds = earlyEnd.value_or(r.durationSeconds);
+        co_return r;
+    }
+    asio::any_io_executor io_;
+    std::shared_ptr<Journal> journal_;
+    std::atomic<bool> cancelled_{false};
+};
+
+class LoadTestServiceTest : public ::testing::Test {
+protected:
+    // Baseline 0.2 s, loaded traces 0.4 s (windows from 0.1 s), rest 0.1 s, an echo every 10 ms.
+    LoadTestService::Timing timing()
+    {
+        LoadTestService::Timing t;
+        t.baseline = 200ms;
+        t.loadTrace = 400ms;
+        t.rest = 100ms;
+        t.interval = 10ms;
+        t.replyGrace = 0ms;
+        t.windowStart = 0.1;
+        t.load.maxDuration = 400ms;
+        return t;
+    }
+
+    std::shared_ptr<LoadTestService> makeService(QStringList hosts = {QStringLiteral("10.79.0.1")}, bool failStart = false)
+    {
+        MeasurementProfile profile = MeasurementProfile::defaultProfile();
+        profile.publicProbeHosts = hosts;
+        auto io = net.executor();
+        auto journal = this->journal;
+        auto factory = [io, journal, failStart, script = script, n = std::make_shared<int>(0)] {
+            return std::make_shared<FakeEchoSource>(io, ++*n, journal, script, failStart);
+        };
+        load = std::make_shared<FakeLoadSource>(io, journal);
+        return LoadTestService::create(io, profile, factory, load, timing());
+    }
+
+    std::vector<LoadTestPhase> phases()
+    {
+        std::lock_guard lock(phaseMutex);
+        return reported;
+    }
+    std::function<void(LoadTestPhase)> recorder()
+    {
+        return [this](LoadTestPhase p) {
+            std::lock_guard lock(phaseMutex);
+            reported.push_back(p);
+        };
+    }
+
+    rt::NetworkRuntime net;
+    std::shared_ptr<Journal> journal = std::make_shared<Journal>();
+    std::shared_ptr<FakeLoadSource> load;
+    // Idle 20 ms; 200 ms under download; 60 ms under upload.
+    RttScript script = [](int trace, double) -> std::optional<double> {
+        return trace == 1 ? 200.0 : trace == 3 ? 60.0 : 20.0;
+    };
+    std::mutex phaseMutex;
+    std::vector<LoadTestPhase> reported;
+};
+
+TEST_F(LoadTestServiceTest, AWholeRunReportsItsPhasesInOrderAndGradesTheWorseDirection)
+{
+    auto service = makeService();
+    const auto result = test::runOn(net, service->run(QStringLiteral("lan0"), recorder()));
+    ASSERT_TRUE(result && *result);
+    const LoadTestResult& r = **result;
+    EXPECT_EQ(phases(), (std::vector<LoadTestPhase>{LoadTestPhase::baseline, LoadTestPhase::download,
+                                                    LoadTestPhase::restAfterDownload, LoadTestPhase::upload,
+                                                    LoadTestPhase::finished}));
+    EXPECT_EQ(r.idle.p50, 20.0);
+    EXPECT_EQ(r.underDownload.p95, 200.0);
+    EXPECT_EQ(r.underUpload.p95, 60.0);
+    EXPECT_EQ(r.latencyIncreaseMilliseconds(), 180.0);
+    EXPECT_EQ(r.grade(), BufferbloatGrade::fair);
+    EXPECT_GT(r.startedAt, 1.7e9);
+    // The windows drop the first 0.1 s of each trace; the traces themselves are kept whole.
+    EXPECT_LT(r.underDownload.sampleCount, static_cast<int>(r.downloadTrace.size()));
+    EXPECT_GT(r.underDownload.sampleCount, 0);
+    EXPECT_EQ(journal->all(), (std::vector<std::string>{"start#1 lan0", "trace#1 10.79.0.1", "trace#1 10.79.0.1",
+                                                        "download", "trace#1 10.79.0.1", "trace#1 10.79.0.1",
+                                                        "upload", "stop#1"}));
+}
+
+TEST_F(LoadTestServiceTest, AnEmptyHostListFallsBackToTheDefaultHost)
+{
+    auto service = makeService({});
+    EXPECT_EQ(service->host(), QStringLiteral("1.1.1.1"));
+    ASSERT_TRUE(test::runOn(net, service->run(std::nullopt, {})));
+    EXPECT_EQ(journal->all().at(1), "trace#1 1.1.1.1");
+}
+
+TEST_F(LoadTestServiceTest, AnEarlyEndLeavesLaterEchoesOutOfTheWindow)
+{
+    auto service = makeService();
+    load->earlyEnd = 0.05; // before the window opens at 0.1 s
+    const auto result = test::runOn(net, service->run(std::nullopt, {}));
+    ASSERT_TRUE(result && *result);
+    EXPECT_EQ((*result)->underDownload, LatencySummary{});
+    EXPECT_EQ((*result)->underUpload, LatencySummary{});
+    EXPECT_EQ((*result)->grade(), BufferbloatGrade::excellent);
+}
+
+TEST_F(LoadTestServiceTest, AProbeStartFailureIsThrownBeforeAnyPhase)
+{
+    auto service = makeService({QStringLiteral("10.79.0.1")}, true);
+    EXPECT_THROW(test::runOn(net, service->run(std::nullopt, recorder())), std::runtime_error);
+    EXPECT_TRUE(phases().empty());
+    EXPECT_EQ(journal->all(), (std::vector<std::string>{"start#1 -", "stop#1"}));
+}
+
+TEST_F(LoadTestServiceTest, ABaselineWithoutAnyAnswerFailsWithoutLoadingTheLine)
+{
+    script = [](int trace, double) -> std::optional<double> {
+        if (trace == 0)
+            return std::nullopt;
+        return 20.0;
+    };
+    auto service = makeService();
+    try {
+        test::runOn(net, service->run(std::nullopt, recorder()));
+        ADD_FAILURE() << "an unmeasurable baseline must not give a result";
+    } catch (const LoadTestError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("nem mérhető")));
+    }
+    EXPECT_EQ(phases(), std::vector<LoadTestPhase>{LoadTestPhase::baseline});
+    EXPECT_EQ(journal->all().back(), "stop#1");
+    for (const auto& line : journal->all())
+        EXPECT_NE(line, "download");
+}
+
+TEST_F(LoadTestServiceTest, ADirectionThatLostEveryEchoIsGradedSevere)
+{
+    script = [](int trace, double) -> std::optional<double> {
+        if (trace == 3)
+            return std::nullopt;
+        return 20.0;
+    };
+    auto service = makeService();
+    const auto result = test::runOn(net, service->run(std::nullopt, {}));
+    ASSERT_TRUE(result && *result);
+    EXPECT_GT((*result)->underUpload.sampleCount, 0);
+    EXPECT_EQ((*result)->underUpload.lossRatio, 1.0);
+    EXPECT_EQ((*result)->grade(), BufferbloatGrade::severe);
+    EXPECT_FALSE((*result)->latencyIncreaseMilliseconds());
+}
+
+TEST_F(LoadTestServiceTest, CancelDuringTheDownloadEndsTheRunPromptlyWithNothingPublished)
+{
+    auto service = makeService();
+    auto run = asio::co_spawn(net.executor(), service->run(std::nullopt, recorder()), asio::use_future);
+    ASSERT_TRUE(test::pumpUntil([&] { return phases().size() >= 2; }, 5s)) << "the download began";
+    ASSERT_TRUE(test::runOn(net, service->cancel()));
+    ASSERT_EQ(run.wait_for(2s), std::future_status::ready);
+    EXPECT_FALSE(run.get()) << "a cancelled run yields no result";
+    EXPECT_EQ(phases(), (std::vector<LoadTestPhase>{LoadTestPhase::baseline, LoadTestPhase::download}));
+    const auto lines = journal->all();
+    EXPECT_EQ(lines.back(), "stop#1") << "the probe is stopped before the run returns";
+    for (const auto& line : lines)
+        EXPECT_NE(line, "upload");
+    ASSERT_TRUE(test::runOn(net, service->cancel())) << "cancel with nothing running is harmless";
+}
+
+TEST_F(LoadTestServiceTest, BackToBackRunsNeverShareAProbe)
+{
+    auto service = makeService();
+    auto first = asio::co_spawn(net.executor(), service->run(std::nullopt, {}), asio::use_future);
+    ASSERT_TRUE(test::pumpUntil([&] { return journal->all().size() >= 2; }, 5s));
+    ASSERT_TRUE(test::runOn(net, service->cancel()));
+    // Started at once after the cancel: it waits until the first has stopped its own probe.
+    auto second = asio::co_spawn(net.executor(), service->run(std::nullopt, {}), asio::use_future);
+    ASSERT_EQ(first.wait_for(5s), std::future_status::ready);
+    ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
+    EXPECT_FALSE(first.get());
+    EXPECT_TRUE(second.get());
+    const auto lines = journal->all();
+    const auto at = [&](const std::string& s) { return std::find(lines.begin(), lines.end(), s) - lines.begin(); };
+    ASSERT_LT(at("stop#1"), static_cast<long>(lines.size()));
+    EXPECT_LT(at("stop#1"), at("start#2 -")) << "the second run's probe is a new one, opened after the first closed";
+    EXPECT_EQ(lines.back(), "stop#2");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "stop#1"), 1);
+}
+
+} // namespace
+} // namespace pv

@@ -1,0 +1,266 @@
+// The load-test screen and result view offscreen: the hand-over of results, the result view's
+// helpers and chart, and review screenshots of every body in light and dark (PNGs under
+// <build>/tests/loadtest/screens).
+
+#include "loadtest/LoadTestView.h"
+
+#include "tests/loadtest/FakeLoadTestRunner.h"
+#include "tests/support/TestSupport.h"
+#include "ui/design/Chart.h"
+#include "ui/design/Components.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace pv {
+namespace {
+
+using namespace std::chrono_literals;
+
+void settle()
+{
+    for (int i = 0; i < 4; ++i)
+        QApplication::processEvents();
+}
+
+std::vector<TimedEcho> trace(double base, double amplitude, std::initializer_list<int> lost)
+{
+    std::vector<TimedEcho> echoes;
+    for (int i = 0; i < 120; ++i) {
+        const double t = i * 0.1;
+        std::optional<double> rtt = base + amplitude * std::min(1.0, t / 5.0) + 6 * std::sin(i * 0.7);
+        for (int l : lost)
+            if (i == l)
+                rtt.reset();
+        echoes.push_back({t, rtt});
+    }
+    return echoes;
+}
+
+LoadTestResult syntheticResult()
+{
+    LoadTestResult r;
+    r.startedAt = 1765270000;
+    r.idle = LatencySummary{18.0, 24.0, 50, 0.0};
+    r.downloadTrace = trace(20, 230, {60, 61, 62, 90});
+    r.uploadTrace = trace(20, 90, {30, 31});
+    r.underDownload = summarise(loadedWindow(r.downloadTrace, 11.9));
+    r.underUpload = summarise(loadedWindow(r.uploadTrace, 11.9));
+    r.download = LoadPhaseResult{70'000'000, 12.0, LoadStopReason::durationReached,
+                                 {12, 44, 47, 48, 47, 48, 46, 47, 48, 47, 48, 47}, 12.0};
+    r.upload = LoadPhaseResult{28'000'000, 12.0, LoadStopReason::durationReached,
+                               {5, 17, 19, 18, 19, 19, 18, 19, 18, 19, 19, 18}, 12.0};
+    return r;
+}
+
+// --- pure helpers ----------------------------------------------------------------------------------
+TEST(LoadTestResultHelpersTest, ScaleSpansAndTexts)
+{
+    LoadTestResult r;
+    EXPECT_DOUBLE_EQ(latencyChartTop(r), 110.0);
+    r.downloadTrace = {{0, 40.0}, {0.1, std::nullopt}};
+    EXPECT_EQ(latencyChartTop(r), 50.0);
+    r.uploadTrace = {{0, 300.0}};
+    EXPECT_DOUBLE_EQ(latencyChartTop(r), 330.0);
+
+    LoadTestResult empty;
+    empty.uploadTrace = {{0, 1.0}, {7.5, 1.0}};
+    EXPECT_EQ(phaseSpans(empty), std::make_pair(12.0, 7.5));
+    EXPECT_EQ(phaseSpans(std::nullopt), std::make_pair(12.0, 12.0));
+
+    const struct {
+        double ratio;
+        const char* text;
+    } losses[] = {{0.125, "12.5%"}, {0, "0.0%"}, {1, "100.0%"}};
+    for (const auto& l : losses)
+        EXPECT_EQ(lossText(l.ratio), QString::fromUtf8(l.text));
+    EXPECT_EQ(tileLatencyText(std::nullopt), QStringLiteral("—"));
+    EXPECT_EQ(tileLatencyText(23.4), QStringLiteral("23"));
+    EXPECT_EQ(tableLatencyText(23.6), QStringLiteral("24 ms"));
+
+    const std::pair<BufferbloatGrade, PVStatus> statuses[] = {
+        {BufferbloatGrade::excellent, PVStatus::good}, {BufferbloatGrade::good, PVStatus::good},
+        {BufferbloatGrade::fair, PVStatus::watch},     {BufferbloatGrade::poor, PVStatus::serious},
+        {BufferbloatGrade::severe, PVStatus::critical}};
+    for (const auto& [grade, status] : statuses)
+        EXPECT_EQ(statusForGrade(grade), status) << rawValue(grade).toStdString();
+}
+
+TEST(LoadTestResultHelpersTest, ChartBreaksAtLostEchoesAndShiftsTheUpload)
+{
+    LoadTestResult r;
+    r.downloadTrace = {{0, 10.0}, {0.1, std::nullopt}, {0.2, 12.0}};
+    PVChartSpec spec = latencyChartSpec(r, r);
+    ASSERT_EQ(spec.lines.size(), 2u);
+    ASSERT_EQ(spec.lines[0].points.size(), 3u);
+    EXPECT_TRUE(std::isnan(spec.lines[0].points[1].y())) << "the lost echo breaks the line";
+    EXPECT_TRUE(spec.rules.empty()) << "no idle rule without an idle median";
+    ASSERT_EQ(spec.rects.size(), 2u);
+    EXPECT_EQ(spec.rects[1].x0, 4.2) << "the upload band starts after the download span and the rest";
+    EXPECT_EQ(spec.rects[1].x1, 16.2);
+
+    r.idle.p50 = 15;
+    r.uploadTrace = {{1.0, 30.0}};
+    spec = latencyChartSpec(r, r);
+    ASSERT_EQ(spec.rules.size(), 1u);
+    EXPECT_EQ(spec.rules[0].y, 15.0);
+    EXPECT_EQ(spec.rules[0].dash, (QVector<qreal>{4, 4}));
+    EXPECT_EQ(spec.lines[1].points.at(0).x(), 5.2);
+}
+
+// --- the screen ------------------------------------------------------------------------------------
+class LoadTestViewTest : public ::testing::Test {
+protected:
+    std::shared_ptr<LoadTestViewModel> makeModel()
+    {
+        auto metered = std::make_unique<test::FakeMetered>();
+        meteredSource = metered.get();
+        return std::make_shared<LoadTestViewModel>(runner, nullptr, std::move(metered));
+    }
+    bool finishRun(const std::shared_ptr<LoadTestViewModel>& model)
+    {
+        runner->released = true;
+        model->start();
+        return test::pumpUntil([&] { return model->state() == LoadTestState::finished(); }, 10s);
+    }
+
+    rt::NetworkRuntime net;
+    std::shared_ptr<test::FakeRunner> runner = std::make_shared<test::FakeRunner>(net);
+    test::FakeMetered* meteredSource = nullptr;
+};
+
+TEST_F(LoadTestViewTest, EachNewResultIsHandedOnOnce)
+{
+    auto model = makeModel();
+    std::vector<Timestamp> handed;
+    int willStart = 0, didFinish = 0;
+    {
+        LoadTestView view(model, [&] { ++willStart; }, [&] { ++didFinish; },
+                          [&](const LoadTestResult& r) { handed.push_back(r.startedAt); });
+        view.show();
+        EXPECT_EQ(view.bodyName(), QStringLiteral("intro"));
+        ASSERT_TRUE(finishRun(model));
+        settle();
+        EXPECT_EQ(view.bodyName(), QStringLiteral("result"));
+        EXPECT_EQ(handed, std::vector<Timestamp>{1700000000});
+        view.hide();
+        view.show(); // shown again: nothing handed again
+        settle();
+        EXPECT_EQ(handed.size(), 1u);
+
+        runner->startedAt = 1700000100;
+        ASSERT_TRUE(finishRun(model));
+        settle();
+        EXPECT_EQ(handed, (std::vector<Timestamp>{1700000000, 1700000100}));
+        EXPECT_EQ(willStart, 2);
+        EXPECT_EQ(didFinish, 2);
+    }
+    // A new screen on a model with a result does not hand it over on appearance; with the screen gone a
+    // finished test hands nothing over.
+    LoadTestView again(model, nullptr, nullptr, [&](const LoadTestResult& r) { handed.push_back(r.startedAt); });
+    again.show();
+    settle();
+    EXPECT_EQ(handed.size(), 2u);
+}
+
+TEST_F(LoadTestViewTest, WorksWithoutCallbacksAndShowsFailureAndMeteredNotice)
+{
+    auto model = makeModel();
+    LoadTestView view(model, nullptr, nullptr, nullptr);
+    view.show();
+    ASSERT_TRUE(finishRun(model));
+    settle();
+    EXPECT_EQ(view.bodyName(), QStringLiteral("result"));
+
+    runner->failStart = true;
+    model->start();
+    ASSERT_TRUE(test::pumpUntil([&] { return model->state().kind == LoadTestState::Kind::failed; }, 10s));
+    settle();
+    EXPECT_EQ(view.bodyName(), QStringLiteral("failure"));
+    model->cancel();
+    settle();
+    EXPECT_EQ(view.bodyName(), QStringLiteral("intro"));
+}
+
+// --- review screenshots ----------------------------------------------------------------------------
+class PreparedRunner : public LoadTestRunner {
+public:
+    rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString>, std::function<void(LoadTestPhase)>) override
+    {
+        co_return std::nullopt;
+    }
+    rt::awaitable<void> cancel() override { co_return; }
+};
+
+TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
+{
+    const QString out = QStringLiteral(PV_SCREENS_DIR);
+    QDir().mkpath(out);
+    pvInstallIconTheme();
+    PVTheme::instance().setReduceMotionOverride(true);
+    PVTheme::instance().setAccentOverride(QColor(0x35, 0x84, 0xE4));
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        PVTheme::instance().setAppearanceOverride(appearance);
+        settle();
+        const QString tag = rawValue(appearance);
+        const auto shoot = [&](QWidget& w, const QString& name, QSize size = {760, 660}) {
+            w.resize(size);
+            w.show();
+            settle();
+            settle();
+            EXPECT_TRUE(w.grab().save(out + QStringLiteral("/loadtest-%1-%2.png").arg(name, tag)));
+        };
+        {
+            auto model = makeModel();
+            LoadTestView view(model, nullptr, nullptr, nullptr);
+            shoot(view, QStringLiteral("intro"));
+            meteredSource->set(true);
+            shoot(view, QStringLiteral("intro-metered"));
+            runner->released = false;
+            runner->cancelled = false;
+            runner->holdInDownload = true;
+            model->start();
+            ASSERT_TRUE(test::pumpUntil([&] { return model->state().phase == LoadTestPhase::download; }, 10s));
+            shoot(view, QStringLiteral("progress-download"));
+            model->cancel();
+            settle();
+            runner->holdInDownload = false;
+            runner->failBaseline = true;
+            model->start();
+            ASSERT_TRUE(test::pumpUntil([&] { return model->state().kind == LoadTestState::Kind::failed; }, 10s));
+            EXPECT_FALSE(model->result()) << "a test that could not measure is never shown as a grade";
+            runner->failBaseline = false;
+            shoot(view, QStringLiteral("failure"));
+        }
+        {
+            // The synthetic result, shown through the widget the screen uses.
+            const LoadTestResult r = syntheticResult();
+            LoadTestResultView result(r, nullptr);
+            result.setTableExpanded(true);
+            result.setStyleSheet({});
+            QWidget frame;
+            frame.setAutoFillBackground(true);
+            QPalette pal = frame.palette();
+            pal.setColor(QPalette::Window, PVColor(PV::color::surface::canvas).resolve());
+            frame.setPalette(pal);
+            auto* layout = new QVBoxLayout(&frame);
+            layout->setContentsMargins(24, 24, 24, 24);
+            result.setParent(&frame);
+            layout->addWidget(&result);
+            shoot(frame, QStringLiteral("result"), {760, 1180});
+            result.setParent(nullptr);
+        }
+    }
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    PVTheme::instance().setReduceMotionOverride(false);
+}
+
+} // namespace
+} // namespace pv

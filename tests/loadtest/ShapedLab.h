@@ -1,0 +1,145 @@
+#pragma once
+// The load test's network lab: the speed-test server in the lab's internet namespace, a tbf queue of
+// a given rate and latency limit on both router interfaces, reno congestion control in the sending
+// namespaces (the default cubic leaves its slow start long before a deep queue fills), and iputils
+// ping run alongside in the client namespace for comparison. Used by the lab tests and the benchmark,
+// which tests/lab/run-in-lab.sh starts inside the client namespace.
+
+#include "tests/lab/LabEnv.h"
+
+#include "core/records/LoadTestResult.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+namespace pv::test {
+
+struct PingReply {
+    double wallClock = 0; // seconds since 1970
+    double rtt = 0;       // milliseconds
+};
+
+class ShapedLab {
+public:
+    static constexpr int kRateMbit = 50;
+
+    // sourceDir: the project's source folder (for the server script).
+    ShapedLab(lab::LabEnv lab, QString sourceDir) : lab_(std::move(lab)), sourceDir_(std::move(sourceDir)) {}
+    ~ShapedLab()
+    {
+        stopPing();
+        lab_.stopProcess(server_);
+    }
+
+    const lab::LabEnv& env() const { return lab_; }
+
+    // The speed-test server on the lab's services address; the base URL, or empty when it did not come up.
+    QString startServer()
+    {
+        const QString portFile = dir_.filePath(QStringLiteral("port"));
+        server_ = lab_.startInNamespace(
+            lab_.inetNs, {QStringLiteral("python3"), sourceDir_ + QStringLiteral("/tests/lab/servers/speedtest_server.py"),
+                          QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port-file"), portFile,
+                          QStringLiteral("--lifetime"), QStringLiteral("600")});
+        // A busy machine can take many seconds to start python.
+        for (int i = 0; i < 600; ++i) {
+            QFile f(portFile);
+            if (f.open(QIODevice::ReadOnly)) {
+                const int port = f.readAll().trimmed().toInt();
+                if (port > 0)
+                    return QStringLiteral("http://%1:%2").arg(lab_.servicesAddr).arg(port);
+            }
+            QThread::msleep(100);
+        }
+        return {};
+    }
+
+    // tbf at kRateMbit on both router interfaces with the given latency limit ("5ms", "500ms").
+    bool shape(const QString& latency)
+    {
+        bool ok = true;
+        for (const char* dev : {"lan0", "wan0"})
+            ok = ok && lab_.run(lab_.routerNs, QStringLiteral("tc qdisc replace dev %1 root tbf rate %2mbit burst 64kb latency %3")
+                                                   .arg(QLatin1String(dev))
+                                                   .arg(kRateMbit)
+                                                   .arg(latency)) == 0;
+        for (const QString& ns : {lab_.inetNs, lab_.clientNs})
+            ok = ok && lab_.run(ns, QStringLiteral("sysctl -qw net.ipv4.tcp_congestion_control=reno")) == 0;
+        return ok;
+    }
+
+    // iputils ping every 0.1 s to host, for at most `seconds`, its lines kept with their wall-clock stamps.
+    void startPing(const QString& host, int seconds)
+    {
+        pingFile_ = dir_.filePath(QStringLiteral("ping.txt"));
+        ping_ = lab_.startInNamespace(lab_.clientNs, {QStringLiteral("sh"), QStringLiteral("-c"),
+                                                      QStringLiteral("exec ping -n -D -i 0.1 -w %1 %2 > %3")
+                                                          .arg(seconds)
+                                                          .arg(host, pingFile_)});
+    }
+    void stopPing()
+    {
+        lab_.stopProcess(ping_);
+        ping_ = -1;
+    }
+    std::vector<PingReply> pingReplies() const
+    {
+        std::vector<PingReply> replies;
+        QFile f(pingFile_);
+        if (!f.open(QIODevice::ReadOnly))
+            return replies;
+        static const QRegularExpression line(QStringLiteral(R"(^\[(\d+\.\d+)\].*time=([0-9.]+) ms)"));
+        for (const QByteArray& raw : f.readAll().split('\n')) {
+            const auto m = line.match(QString::fromUtf8(raw));
+            if (m.hasMatch())
+                replies.push_back({m.captured(1).toDouble(), m.captured(2).toDouble()});
+        }
+        return replies;
+    }
+
+    // ping's round trips of echoes sent between two wall-clock times (a reply's stamp is its arrival).
+    static std::vector<double> between(const std::vector<PingReply>& replies, double from, double to)
+    {
+        std::vector<double> rtts;
+        for (const PingReply& r : replies) {
+            const double sent = r.wallClock - r.rtt / 1000.0;
+            if (sent >= from && sent <= to)
+                rtts.push_back(r.rtt);
+        }
+        std::sort(rtts.begin(), rtts.end());
+        return rtts;
+    }
+
+private:
+    lab::LabEnv lab_;
+    QString sourceDir_;
+    QTemporaryDir dir_;
+    qint64 server_ = -1;
+    qint64 ping_ = -1;
+    QString pingFile_;
+};
+
+// The same percentile rules as the load test's summary, on an ascending list.
+inline std::optional<double> p95Of(const std::vector<double>& sorted)
+{
+    if (sorted.empty())
+        return std::nullopt;
+    return sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(std::floor(sorted.size() * 0.95)))];
+}
+inline std::optional<double> p50Of(const std::vector<double>& sorted)
+{
+    if (sorted.empty())
+        return std::nullopt;
+    return sorted[sorted.size() / 2];
+}
+
+} // namespace pv::test

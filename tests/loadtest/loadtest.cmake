@@ -1,0 +1,46 @@
+# The load test's engine: the generator against the loopback speed-test server, the service with fake
+# echo and load sources, and (in the network lab) the whole test through a shaped router.
+pv_add_test(pv_test_loadgenerator
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadGeneratorTest.cpp
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadgenerator PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+pv_add_test(pv_test_loadtestservice
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestServiceTest.cpp
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadtestservice PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+
+if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp)
+  pv_add_lab_test(pv_lab_loadtest
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestLabTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShapedLab.h
+    TIMEOUT 400)
+  target_compile_definitions(pv_lab_loadtest PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endif()
+
+pv_add_test(pv_test_loadtestviewmodel
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestViewModelTest.cpp
+  TIMEOUT 120)
+
+pv_add_test(pv_test_loadtestview GUI
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestViewTest.cpp
+  LABELS ui
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadtestview PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+
+pv_add_test(pv_test_loadtest_dashboard GUI
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestDashboardTest.cpp
+  LABELS ui
+  TIMEOUT 120)
+target_compile_definitions(pv_test_loadtest_dashboard PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+
+# The real program under Xvfb in the lab: a load test started from the dashboard with xdotool.
+if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp AND TARGET polvarine AND TARGET pv_shell_grab)
+  pv_add_lab_test(pv_lab_loadtest_program
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestProgramLabTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShapedLab.h
+    TIMEOUT 400)
+  add_dependencies(pv_lab_loadtest_program polvarine pv_shell_grab)
+  target_compile_definitions(pv_lab_loadtest_program PRIVATE
+    PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    PV_POLVARINE_BIN="$<TARGET_FILE:polvarine>"
+    PV_GRAB_BIN="$<TARGET_FILE:pv_shell_grab>"
+    PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
+endif()
