@@ -80,10 +80,6 @@ const std::vector<PlatformText>& platformTexts()
          "a rádiókapcsolatot a routertől — az app működni fog, csak ennyivel bizonytalanabbul.",
          "Linuxon ehhez nem kell engedély: a rendszer kiadja a Wi-Fi hálózat nevét és a hozzáférési pont "
          "azonosítóját, így a rádiókapcsolat elkülöníthető a routertől."},
-        {"Ez a kiadás nem keres frissítést a Macen: nincs beállítva frissítési forrás, így semmit nem tölt le, és "
-         "semmit nem küld rólad.",
-         "Ez a kiadás nem keres frissítést: fordításkor nem kapott frissítési forrást, így semmit nem tölt le, és "
-         "semmit nem küld rólad."},
         {"A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
          "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
          "felsoroljuk.",

@@ -15,8 +15,8 @@ namespace pv {
 QString settings::updateNote(const std::optional<QUrl>& feed)
 {
     if (!feed || feed->host().isEmpty())
-        return L("Ez a kiadás nem keres frissítést a Macen: nincs beállítva frissítési forrás, így semmit nem tölt le, "
-                 "és semmit nem küld rólad.");
+        return L("Ez a kiadás nem keres frissítést: nincs beállítva frissítési forrás, így semmit nem tölt le, és "
+                 "semmit nem küld rólad.");
     return LF("Ez az egyetlen kimenő kérés, ami nem mérés. Egy statikus fájlt tölt le a %@-ről, és semmit nem küld "
               "rólad — se azonosítót, se mérési adatot. Kikapcsolhatod; akkor viszont nem fogsz értesülni a "
               "javításokról.",
