@@ -56,6 +56,23 @@ bool sampleShows(const NetworkSample& s, FaultLocation where, const AttributionT
     return false;
 }
 
+bool sampleMeasures(const NetworkSample& s, FaultLocation where)
+{
+    if (wasNotMeasured(s))
+        return false;
+    switch (where) {
+    case FaultLocation::wifi:
+    case FaultLocation::router:
+    case FaultLocation::localUnseparated: return s.target.kind == ProbeKind::gateway;
+    case FaultLocation::provider: return s.target.kind == ProbeKind::publicIP;
+    case FaultLocation::dns: return s.target.kind == ProbeKind::dns;
+    case FaultLocation::offline: return s.target.kind == ProbeKind::gateway || s.target.kind == ProbeKind::publicIP;
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: return false;
+    }
+    return false;
+}
+
 bool batchShows(const ProbeBatch& batch, FaultLocation where, const AttributionThresholds& t)
 {
     return std::any_of(batch.samples.begin(), batch.samples.end(),
@@ -79,17 +96,38 @@ std::optional<FaultEpisode> currentEpisode(const std::vector<ProbeBatch>& batche
                                            std::optional<Timestamp> notBefore)
 {
     std::vector<Timestamp> shown;
+    // The newest measurement of the leg, and whether it showed the fault.
+    std::optional<Timestamp> newestMeasured;
+    bool newestShows = false;
+    const auto measured = [&](Timestamp ts, bool shows) {
+        if (!newestMeasured || ts > *newestMeasured || (ts == *newestMeasured && shows)) {
+            newestMeasured = ts;
+            newestShows = shows;
+        }
+    };
     const auto admissible = [&](Timestamp ts) { return ts <= at && (!notBefore || ts >= *notBefore); };
-    for (const ProbeBatch& b : batches)
-        if (admissible(b.timestamp) && batchShows(b, where, t))
+    for (const ProbeBatch& b : batches) {
+        if (!admissible(b.timestamp))
+            continue;
+        const bool shows = batchShows(b, where, t);
+        if (shows)
             shown.push_back(b.timestamp);
-    for (const WifiSnapshot& w : readings)
-        if (admissible(w.timestamp) && readingShows(w, where, t))
+        if (shows || std::any_of(b.samples.begin(), b.samples.end(),
+                                 [&](const NetworkSample& s) { return sampleMeasures(s, where); }))
+            measured(b.timestamp, shows);
+    }
+    for (const WifiSnapshot& w : readings) {
+        if (!admissible(w.timestamp) || where != FaultLocation::wifi)
+            continue;
+        const bool shows = readingShows(w, where, t);
+        if (shows)
             shown.push_back(w.timestamp);
+        measured(w.timestamp, shows);
+    }
     if (shown.empty())
         return std::nullopt;
     std::sort(shown.begin(), shown.end());
-    FaultEpisode episode{shown.back(), shown.back()};
+    FaultEpisode episode{shown.back(), shown.back(), newestShows};
     for (std::size_t i = shown.size() - 1; i > 0; --i) {
         if (shown[i] - shown[i - 1] >= episodeGap)
             break;

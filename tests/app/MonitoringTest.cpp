@@ -565,6 +565,29 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
     }
 }
 
+TEST_F(MonitoringTest, ATwelveMinuteCutPostsOneOutageNotificationAndNothingOpensAfterItIsCleared)
+{
+    AppViewModel& m = model();
+    m.preferences().setNotifyOnOutage(true);
+    const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+    const auto cut = [](const RouteSnapshot& r, Timestamp at) {
+        return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
+    };
+    cycles(kStart, kStart + 180, clean);
+    cycles(kStart + 180, kStart + 900, cut);
+    const std::size_t atClearing = m.incidents().size();
+    cycles(kStart + 900, kStart + 1560, clean);
+    settle();
+    EXPECT_EQ(m.incidents().size(), atClearing) << "nothing opens after the clearing";
+    ASSERT_GE(m.incidents().size(), 1u);
+    EXPECT_EQ(m.incidents().front().startTimestamp, kStart + 180);
+    EXPECT_EQ(m.incidents().back().endTimestamp, std::optional<Timestamp>(kStart + 895));
+    EXPECT_EQ(m.incidents().back().classification, IncidentClassification::offline);
+    EXPECT_EQ(notifier->posts.size(), 1u);
+    for (std::size_t i = 1; i < m.incidents().size(); ++i)
+        EXPECT_GE(m.incidents()[i].startTimestamp, *m.incidents()[i - 1].endTimestamp) << "no overlap";
+}
+
 TEST_F(MonitoringTest, AnEpisodeReachesBackOnlyToTheLastMinuteWithoutAFailingBatch)
 {
     AppViewModel& m = model();
