@@ -292,7 +292,12 @@ TEST_F(MonitoringTest, NoDefaultRouteGivesOneEventPerCycleAndTheOfflineAttributi
     EXPECT_EQ(probe->collected, 0);
     EXPECT_TRUE(m.recentBatches().empty());
     EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
-    EXPECT_EQ(m.attribution(), before) << "the published attribution is left alone";
+    // While there is no route, nothing published reads as fine.
+    EXPECT_NE(m.attribution(), before);
+    EXPECT_EQ(m.attribution(), AppViewModel::offlineAttribution());
+    for (UsageCapability u : allUsageCapabilities())
+        EXPECT_EQ(m.verdict().rating(u), CapabilityRating::poor) << rawValue(u).toStdString();
+    EXPECT_EQ(m.likelyCause().title, title(FaultLocation::offline));
     ASSERT_EQ(m.incidents().size(), 1u);
     EXPECT_EQ(m.incidents()[0].classification, IncidentClassification::offline);
     EXPECT_EQ(m.incidents()[0].severity, IncidentSeverity::critical);
@@ -607,6 +612,35 @@ TEST_F(MonitoringTest, AnEpisodeReachesBackOnlyToTheLastMinuteWithoutAFailingBat
     cycles(kStart + 300, kStart + 400, down);
     ASSERT_FALSE(m.incidents().empty());
     EXPECT_EQ(m.incidents().back().startTimestamp, kStart + 300);
+}
+
+TEST_F(MonitoringTest, AWifiFaultWithARoamGetsTheRoamAdvice)
+{
+    AppViewModel& m = model();
+    // Two access points, both weak; the router loses a tenth of the echoes.
+    for (int i = 0; i < 4; ++i) {
+        WifiSnapshot w;
+        w.id = QUuid::createUuid();
+        w.timestamp = kStart + 8 * i;
+        w.interfaceName = "wlan0";
+        w.interfaceUp = true;
+        w.ssid = "Home";
+        w.bssid = i < 2 ? "aa:aa:aa:aa:aa:01" : "aa:aa:aa:aa:aa:02";
+        w.rssi = -72;
+        wifi->next = w;
+        clockNow = w.timestamp;
+        runToEnd(m.captureWifiSnapshot(AppViewModel::periodicWifiReason));
+    }
+    cycles(kStart + 30, kStart + 120, [](const RouteSnapshot& r, Timestamp at) {
+        ProbeBatch b = healthyBatch(r, at);
+        b.samples[0].packetLoss = 0.1; // the router leg
+        return b;
+    });
+    ASSERT_EQ(m.attribution().location, FaultLocation::wifi) << m.attribution().headline.toStdString();
+    QStringList ids;
+    for (const AdviceStep& step : m.advice().steps)
+        ids << step.id;
+    EXPECT_TRUE(ids.contains("wifi.roam")) << ids.join(',').toStdString();
 }
 
 TEST_F(MonitoringTest, WhileOpenSeverityNeverDropsAndTheEvidenceIsThatOfTheWorstRefresh)
