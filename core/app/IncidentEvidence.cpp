@@ -106,15 +106,40 @@ std::optional<FaultEpisode> currentEpisode(const std::vector<ProbeBatch>& batche
         }
     };
     const auto admissible = [&](Timestamp ts) { return ts <= at && (!notBefore || ts >= *notBefore); };
-    for (const ProbeBatch& b : batches) {
-        if (!admissible(b.timestamp))
+    std::vector<const ProbeBatch*> ordered;
+    for (const ProbeBatch& b : batches)
+        ordered.push_back(&b);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ProbeBatch* a, const ProbeBatch* b) { return a->timestamp < b->timestamp; });
+    // Lookups are measured only every few batches, but every HTTP request needs one: while the
+    // resolver's newest lookup went unanswered, a failed request carries on that evidence and an
+    // answered one ends it.
+    bool resolverSilent = false;
+    for (const ProbeBatch* b : ordered) {
+        bool shows = batchShows(*b, where, t);
+        bool measures = shows || std::any_of(b->samples.begin(), b->samples.end(),
+                                             [&](const NetworkSample& s) { return sampleMeasures(s, where); });
+        if (where == FaultLocation::dns) {
+            const auto has = [&](ProbeKind kind, bool success) {
+                return std::any_of(b->samples.begin(), b->samples.end(), [&](const NetworkSample& s) {
+                    return s.target.kind == kind && s.success == success && !wasNotMeasured(s);
+                });
+            };
+            if (!has(ProbeKind::dns, false) && !has(ProbeKind::dns, true) && resolverSilent) {
+                shows = has(ProbeKind::http, false) && !has(ProbeKind::http, true);
+                measures = measures || has(ProbeKind::http, false) || has(ProbeKind::http, true);
+            }
+            if (has(ProbeKind::dns, false))
+                resolverSilent = true;
+            else if (has(ProbeKind::dns, true) || has(ProbeKind::http, true))
+                resolverSilent = false;
+        }
+        if (!admissible(b->timestamp))
             continue;
-        const bool shows = batchShows(b, where, t);
         if (shows)
-            shown.push_back(b.timestamp);
-        if (shows || std::any_of(b.samples.begin(), b.samples.end(),
-                                 [&](const NetworkSample& s) { return sampleMeasures(s, where); }))
-            measured(b.timestamp, shows);
+            shown.push_back(b->timestamp);
+        if (measures)
+            measured(b->timestamp, shows);
     }
     for (const WifiSnapshot& w : readings) {
         if (!admissible(w.timestamp) || where != FaultLocation::wifi)

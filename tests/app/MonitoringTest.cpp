@@ -753,6 +753,49 @@ TEST_F(MonitoringTest, AWallClockStepIsNoStallTheMonotonicClockDecides)
               std::vector<QString>{"The network probe loop made no progress for 18 seconds. Restarting the sampler."});
 }
 
+TEST(IncidentEvidenceTest, FailedRequestsCarryOnTheEvidenceOfASilentResolverUntilOneIsAnswered)
+{
+    // A batch every 5 s from 0 to 200 s, a lookup in every fourth; the resolver is silent over
+    // [60, 150): the lookups fail, and so do the requests that need them.
+    std::vector<ProbeBatch> batches;
+    const RouteSnapshot route{};
+    for (int i = 0; i <= 40; ++i) {
+        const Timestamp at = kStart + 5 * i;
+        const bool silent = at >= kStart + 60 && at < kStart + 150;
+        ProbeBatch b = silent ? batchFailing({ProbeKind::http}, route, at) : healthyBatch(route, at);
+        if (i % 4 == 1) {
+            ProbeBatch withLookup = batchFailing({ProbeKind::dns}, route, at);
+            NetworkSample lookup = withLookup.samples.back();
+            if (!silent) {
+                lookup.success = true;
+                lookup.latencyMilliseconds = 3;
+                lookup.packetLoss = 0.0;
+                lookup.timeoutCount = 0;
+            }
+            b.samples.push_back(lookup);
+        }
+        batches.push_back(b);
+    }
+    const AttributionThresholds t = AttributionThresholds::standard();
+    const struct {
+        Timestamp at;
+        std::optional<FaultEpisode> expected;
+        bool fresh;
+    } cases[] = {
+        {kStart + 59, std::nullopt, false},                                   // before the silence
+        {kStart + 64, std::nullopt, false},                                   // a failed request alone is no proof
+        {kStart + 70, FaultEpisode{kStart + 65, kStart + 70, true}, true},    // the first unanswered lookup
+        {kStart + 145, FaultEpisode{kStart + 65, kStart + 145, true}, true},  // requests carry it on
+        {kStart + 150, FaultEpisode{kStart + 65, kStart + 145, false}, false}, // an answered request ends it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at - kStart);
+        const auto episode = incident_evidence::currentEpisode(batches, {}, FaultLocation::dns, t, c.at, std::nullopt);
+        EXPECT_EQ(episode, c.expected);
+        EXPECT_EQ(incident_evidence::isFresh(episode, c.at), c.fresh);
+    }
+}
+
 // --- lifecycle, loops and the watchdog ---------------------------------------------------------
 TEST_F(MonitoringTest, WatchdogRestartsAStalledSamplerAt18SecondsNotBefore)
 {
