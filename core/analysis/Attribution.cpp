@@ -302,11 +302,17 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
                        {*gw.medianRtt, *excess});
     else if (pub.medianRtt)
         evidence << LF("A routeren túli célpontok %.0f ms alatt válaszolnak.", {*pub.medianRtt});
+    // The router leg is called flawless only when it lost nothing; otherwise its loss is quoted.
+    const bool routerClean = gw.sampleCount > 0 && gw.lossRatio <= 0;
     if (lossy)
-        evidence << LF("A csomagok %.1f%%-a elveszett a routeren túl, miközben a helyi hálózat hibátlan.",
-                       {percent(pub.lossRatio)});
-    if (gw.sampleCount > 0 && gw.lossRatio <= t.localLinkLossRatio)
+        evidence << (routerClean
+                         ? LF("A csomagok %.1f%%-a elveszett a routeren túl, miközben a helyi hálózat hibátlan.",
+                              {percent(pub.lossRatio)})
+                         : LF("A csomagok %.1f%%-a elveszett a routeren túl.", {percent(pub.lossRatio)}));
+    if (routerClean)
         evidence << L("A saját hálózatod ez alatt végig hibátlanul működött — ez zárja ki a Wi-Fit és a routert.");
+    else if (gw.sampleCount > 0)
+        evidence << LF("A routerig a csomagok %.1f%%-a veszett el.", {percent(gw.lossRatio)});
 
     AttributionConfidence confidence = AttributionConfidence::low;
     if (stats::atLeastMultiple(gw.sampleCount, 2, t.minimumSamplesPerLeg) &&
@@ -324,22 +330,59 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
                             false, false};
 }
 
+// How the lookups of the window went: how many got no answer, and how many of the newest in a row.
+struct DnsOutcomes {
+    long long unanswered = 0;
+    long long newestUnanswered = 0;
+};
+
+DnsOutcomes dnsOutcomes(const std::vector<NetworkSample>& samples)
+{
+    std::vector<const NetworkSample*> dns;
+    for (const NetworkSample& s : samples)
+        if (s.target.kind == ProbeKind::dns)
+            dns.push_back(&s);
+    std::stable_sort(dns.begin(), dns.end(),
+                     [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
+    DnsOutcomes out;
+    for (const NetworkSample* s : dns)
+        out.unanswered += s->success ? 0 : 1;
+    for (auto it = dns.rbegin(); it != dns.rend() && !(*it)->success; ++it)
+        ++out.newestUnanswered;
+    return out;
+}
+
 std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const LegMeasurement& dns,
-                                           const LegMeasurement& pub)
+                                           const LegMeasurement& pub, const DnsOutcomes& outcomes)
 {
     if (dns.sampleCount < 1)
         return std::nullopt;
     QString first;
+    QString headline = L("A kapcsolat jó, a névfeloldás lassú.");
     IncidentSeverity severity = IncidentSeverity::warning;
+    // The resolver that stopped answering is named as such, whatever older answers were like: a
+    // median of earlier answers says nothing about lookups that get none.
+    const bool silentNow = outcomes.newestUnanswered >= 2 || (!dns.medianRtt && outcomes.unanswered > 0);
     if (!dns.medianRtt) {
         first = LF("Egyetlen névfeloldás sem sikerült %lld próbálkozásból.", {dns.sampleCount});
         severity = IncidentSeverity::critical;
+        headline = L("A névfeloldás (DNS) nem válaszol.");
+    } else if (silentNow) {
+        first = LF("A legutóbbi %lld névfeloldásra nem jött válasz; az ablakban %lld / %lld maradt válasz nélkül.",
+                   {outcomes.newestUnanswered, outcomes.unanswered, dns.sampleCount});
+        severity = IncidentSeverity::critical;
+        headline = L("A névfeloldás (DNS) nem válaszol.");
     } else {
         if (*dns.medianRtt <= t.dnsSlowMs && dns.lossRatio <= t.upstreamLossRatio)
             return std::nullopt;
         // Also when only the loss crossed its limit: the median is what the user feels.
         first = LF("Egy névfeloldás %.0f ms — közeli feloldónál ez néhány tíz ms.", {*dns.medianRtt});
         severity = *dns.medianRtt > t.dnsCriticalMs ? IncidentSeverity::critical : IncidentSeverity::warning;
+        if (outcomes.unanswered > 0) {
+            first += QLatin1Char(' ') +
+                     LF("%lld névfeloldás válasz nélkül maradt %lld próbálkozásból.", {outcomes.unanswered, dns.sampleCount});
+            headline = L("A névfeloldás (DNS) akadozik.");
+        }
     }
     QStringList evidence{first};
     if (pub.medianRtt)
@@ -352,7 +395,7 @@ std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const
         caveats << L("A DNS-t ritkábban mérjük, mint a többi szakaszt, ezért ez kevesebb mintán áll.");
     return FaultAttribution{FaultLocation::dns, severity,
                             enough ? AttributionConfidence::moderate : AttributionConfidence::low,
-                            L("A kapcsolat jó, a névfeloldás lassú."), evidence, caveats, false, false};
+                            headline, evidence, caveats, false, false};
 }
 
 QStringList healthyEvidence(const LegMeasurement& gw, const LegMeasurement& pub, const RadioAssessment& radio)
@@ -415,7 +458,7 @@ FaultAttribution AttributionEngine::attribute(const std::vector<NetworkSample>& 
         return *r;
     if (auto r = upstreamVerdict(t, gw, pub, excess))
         return *r;
-    if (auto r = dnsVerdict(t, legs.dns, pub))
+    if (auto r = dnsVerdict(t, legs.dns, pub, dnsOutcomes(samples)))
         return *r;
 
     QStringList caveats;

@@ -298,6 +298,7 @@ private:
     void noteFailure(FailureKind kind, const QString& statusLine, const QString& logLine);
     void noteRecovered(FailureKind kind);
     void noteUnmeasuredEchoes(const ProbeBatch& batch);
+    void publishOfflineAnalysis();
     void setRecordingFailing(bool failing);
     void saveIncident(const Incident& incident);
     std::optional<std::size_t> openIncidentIndex() const;

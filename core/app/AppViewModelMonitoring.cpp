@@ -345,6 +345,7 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
         lastProbeProgressTimestamp_ = monotonicClock_();
         recordEvent(DiagnosticEventKind::pathChanged,
                     QStringLiteral("No default route was available during the probe cycle."));
+        publishOfflineAnalysis();
         applyAttribution(offlineAttribution(), now(), /*noRoute*/ true);
         co_return;
     }
@@ -558,7 +559,9 @@ void AppViewModel::refreshAnalysis(Timestamp at)
             wifi.push_back(w);
 
     FaultAttribution attribution = attributionEngine_.attribute(samples, wifi, at);
-    AdviceSet advice = AdviceEngine::advise(attribution, std::nullopt);
+    // The advice hears how the radio is doing, so that a roam during the window can be advised on.
+    AdviceSet advice =
+        AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
     ConnectionVerdict verdict = VerdictEngine::assess(samples, at);
     LikelyCauseSummary cause{incidentClassification(attribution.location), title(attribution.location),
                              attribution.storedEvidenceSummary(),
@@ -573,6 +576,25 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     if (!noRouteSince_ || routeReturnedAt_)
         applyAttribution(attribution, at);
     refreshQualityAssessment(at);
+}
+
+void AppViewModel::publishOfflineAnalysis()
+{
+    // Without a route nothing reaches the network: no headline, usage rating or advice from the
+    // window's older batches may read as fine meanwhile.
+    const FaultAttribution attribution = offlineAttribution();
+    AdviceSet advice = AdviceEngine::advise(attribution, std::nullopt);
+    ConnectionVerdict verdict = verdict_;
+    for (UsageCapability u : allUsageCapabilities())
+        verdict.setRating(u, CapabilityRating::poor);
+    verdict.evidence = QStringList{L("Nincs útvonal a hálózat felé: most egyetlen csomag sem jut ki a gépről.")};
+    LikelyCauseSummary cause{incidentClassification(attribution.location), title(attribution.location),
+                             attribution.storedEvidenceSummary(),
+                             advice.steps.empty() ? QString() : advice.steps.front().text};
+    publish(attribution_, attribution, &AppViewModel::attributionChanged);
+    publish(advice_, std::move(advice), &AppViewModel::adviceChanged);
+    publish(verdict_, std::move(verdict), &AppViewModel::verdictChanged);
+    publish(likelyCause_, std::move(cause), &AppViewModel::likelyCauseChanged);
 }
 
 std::optional<std::size_t> AppViewModel::openIncidentIndex() const

@@ -56,6 +56,23 @@ bool sampleShows(const NetworkSample& s, FaultLocation where, const AttributionT
     return false;
 }
 
+bool sampleMeasures(const NetworkSample& s, FaultLocation where)
+{
+    if (wasNotMeasured(s))
+        return false;
+    switch (where) {
+    case FaultLocation::wifi:
+    case FaultLocation::router:
+    case FaultLocation::localUnseparated: return s.target.kind == ProbeKind::gateway;
+    case FaultLocation::provider: return s.target.kind == ProbeKind::publicIP;
+    case FaultLocation::dns: return s.target.kind == ProbeKind::dns;
+    case FaultLocation::offline: return s.target.kind == ProbeKind::gateway || s.target.kind == ProbeKind::publicIP;
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: return false;
+    }
+    return false;
+}
+
 bool batchShows(const ProbeBatch& batch, FaultLocation where, const AttributionThresholds& t)
 {
     return std::any_of(batch.samples.begin(), batch.samples.end(),
@@ -79,17 +96,63 @@ std::optional<FaultEpisode> currentEpisode(const std::vector<ProbeBatch>& batche
                                            std::optional<Timestamp> notBefore)
 {
     std::vector<Timestamp> shown;
+    // The newest measurement of the leg, and whether it showed the fault.
+    std::optional<Timestamp> newestMeasured;
+    bool newestShows = false;
+    const auto measured = [&](Timestamp ts, bool shows) {
+        if (!newestMeasured || ts > *newestMeasured || (ts == *newestMeasured && shows)) {
+            newestMeasured = ts;
+            newestShows = shows;
+        }
+    };
     const auto admissible = [&](Timestamp ts) { return ts <= at && (!notBefore || ts >= *notBefore); };
+    std::vector<const ProbeBatch*> ordered;
     for (const ProbeBatch& b : batches)
-        if (admissible(b.timestamp) && batchShows(b, where, t))
-            shown.push_back(b.timestamp);
-    for (const WifiSnapshot& w : readings)
-        if (admissible(w.timestamp) && readingShows(w, where, t))
+        ordered.push_back(&b);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ProbeBatch* a, const ProbeBatch* b) { return a->timestamp < b->timestamp; });
+    // Lookups are measured only every few batches, but every HTTP request needs one: while the
+    // resolver's newest lookup went unanswered, a failed request carries on that evidence and an
+    // answered one ends it.
+    bool resolverSilent = false;
+    for (const ProbeBatch* b : ordered) {
+        bool shows = batchShows(*b, where, t);
+        bool measures = shows || std::any_of(b->samples.begin(), b->samples.end(),
+                                             [&](const NetworkSample& s) { return sampleMeasures(s, where); });
+        if (where == FaultLocation::dns) {
+            const auto has = [&](ProbeKind kind, bool success) {
+                return std::any_of(b->samples.begin(), b->samples.end(), [&](const NetworkSample& s) {
+                    return s.target.kind == kind && s.success == success && !wasNotMeasured(s);
+                });
+            };
+            if (!has(ProbeKind::dns, false) && !has(ProbeKind::dns, true) && resolverSilent) {
+                shows = has(ProbeKind::http, false) && !has(ProbeKind::http, true);
+                measures = measures || has(ProbeKind::http, false) || has(ProbeKind::http, true);
+            }
+            if (has(ProbeKind::dns, false))
+                resolverSilent = true;
+            else if (has(ProbeKind::dns, true) || has(ProbeKind::http, true))
+                resolverSilent = false;
+        }
+        if (!admissible(b->timestamp))
+            continue;
+        if (shows)
+            shown.push_back(b->timestamp);
+        if (measures)
+            measured(b->timestamp, shows);
+    }
+    for (const WifiSnapshot& w : readings) {
+        if (!admissible(w.timestamp) || where != FaultLocation::wifi)
+            continue;
+        const bool shows = readingShows(w, where, t);
+        if (shows)
             shown.push_back(w.timestamp);
+        measured(w.timestamp, shows);
+    }
     if (shown.empty())
         return std::nullopt;
     std::sort(shown.begin(), shown.end());
-    FaultEpisode episode{shown.back(), shown.back()};
+    FaultEpisode episode{shown.back(), shown.back(), newestShows};
     for (std::size_t i = shown.size() - 1; i > 0; --i) {
         if (shown[i] - shown[i - 1] >= episodeGap)
             break;

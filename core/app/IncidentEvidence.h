@@ -16,6 +16,7 @@ namespace pv {
 struct FaultEpisode {
     Timestamp start = 0;     // the first showing batch of the episode
     Timestamp lastShown = 0; // the newest showing batch
+    bool ongoing = false;    // the newest batch that measured the place's leg showed the fault
     bool operator==(const FaultEpisode&) const = default;
 };
 
@@ -34,6 +35,8 @@ FaultLocation location(IncidentClassification classification);
 
 // Does the sample show a fault at the place's leg: it failed, lost echoes, or lay over the leg's limit?
 bool sampleShows(const NetworkSample& sample, FaultLocation where, const AttributionThresholds& t);
+// Does the sample measure the place's leg at all (whatever its outcome)?
+bool sampleMeasures(const NetworkSample& sample, FaultLocation where);
 bool batchShows(const ProbeBatch& batch, FaultLocation where, const AttributionThresholds& t);
 bool readingShows(const WifiSnapshot& reading, FaultLocation where, const AttributionThresholds& t);
 
@@ -45,10 +48,11 @@ std::optional<FaultEpisode> currentEpisode(const std::vector<ProbeBatch>& batche
                                            const AttributionThresholds& t, Timestamp at,
                                            std::optional<Timestamp> notBefore);
 
-// The episode counts as fresh when its newest showing item lies in the newest minute before `at`.
+// The episode counts as fresh when it is still going on (the newest measurement of the leg showed
+// the fault) and that lies in the newest minute before `at`.
 inline bool isFresh(const std::optional<FaultEpisode>& episode, Timestamp at)
 {
-    return episode && at - episode->lastShown <= freshness;
+    return episode && episode->ongoing && at - episode->lastShown <= freshness;
 }
 
 } // namespace incident_evidence

@@ -179,6 +179,7 @@ void PreferencesStore::notifyOutageBegan(Timestamp at, FaultLocation location)
 {
     if (!notifyOnOutage_)
         return;
+    qCInfo(log::preferences, "Outage notification: %s", qUtf8Printable(outageIdentifier(at)));
     const QString body = location == FaultLocation::provider
                              ? L("A routered válaszol, a szolgáltatói szakasz nem. A Polvarine rögzíti a kiesést.")
                              : L("A Polvarine rögzíti, mikor kezdődött és meddig tart.");

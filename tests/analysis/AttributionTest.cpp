@@ -364,7 +364,8 @@ TEST(AttributionUpstream, ExcessAndLossBeyondTheRouter)
     const FaultAttribution noRouter = attribute(build({.gwCount = 0, .pub = 180, .pubLoss = 0.03}), healthyRadio());
     EXPECT_EQ(noRouter.evidence,
               (QStringList{QStringLiteral("A routeren túli célpontok 180 ms alatt válaszolnak."),
-                           QStringLiteral("A csomagok 3.0%-a elveszett a routeren túl, miközben a helyi hálózat hibátlan.")}));
+                           QStringLiteral("A csomagok 3.0%-a elveszett a routeren túl.")}))
+        << "without router samples the local network is not called flawless";
     EXPECT_EQ(noRouter.caveats, QStringList{QStringLiteral(
                                     "Kevés mérés van a routerre, ezért a helyi szakasz kizárása gyengébb, mint amilyen lehetne.")});
 }
@@ -404,11 +405,49 @@ TEST(AttributionDns, SlowOrFailingResolverOnACleanConnection)
         QStringList caveats;
         if (c.confidence == AttributionConfidence::low)
             caveats << fewDns;
-        EXPECT_EQ(a, FaultAttribution(FaultLocation::dns, c.severity, c.confidence, headline, {c.first, pubFine, pagesSlow},
+        const QString said = c.dns ? headline : QStringLiteral("A névfeloldás (DNS) nem válaszol.");
+        EXPECT_EQ(a, FaultAttribution(FaultLocation::dns, c.severity, c.confidence, said, {c.first, pubFine, pagesSlow},
                                       caveats, false, false));
     }
     // At the limits the resolver is fine.
     EXPECT_EQ(attribute(build({.dns = 200, .dnsLoss = 0.01, .dnsCount = 14}), healthyRadio()).location, FaultLocation::none);
+}
+
+TEST(AttributionDns, AResolverThatStoppedAnsweringIsCriticalWhateverItsEarlierAnswers)
+{
+    std::vector<NetworkSample> samples = build({.dns = 2, .dnsCount = 12});
+    Timestamp newest = 0;
+    for (const NetworkSample& s : samples)
+        newest = std::max(newest, s.timestamp);
+    for (int i = 1; i <= 3; ++i) {
+        NetworkSample lost = samples.back();
+        lost.target.kind = ProbeKind::dns;
+        lost.timestamp = newest + i;
+        lost.success = false;
+        lost.latencyMilliseconds.reset();
+        lost.packetLoss = 1.0;
+        samples.push_back(lost);
+    }
+    const FaultAttribution a = attribute(samples, healthyRadio());
+    EXPECT_EQ(a.location, FaultLocation::dns);
+    EXPECT_EQ(a.severity, IncidentSeverity::critical);
+    EXPECT_EQ(a.headline, QStringLiteral("A névfeloldás (DNS) nem válaszol."));
+    EXPECT_EQ(a.evidence.value(0),
+              QStringLiteral("A legutóbbi 3 névfeloldásra nem jött válasz; az ablakban 3 / 15 maradt válasz nélkül."));
+    EXPECT_FALSE(a.headline.contains(QStringLiteral("jó")));
+}
+
+TEST(AttributionUpstream, TheRouterIsCalledFlawlessOnlyWhenItLostNothing)
+{
+    const FaultAttribution clean = attribute(build({.gw = 5, .pub = 20, .pubLoss = 0.03}), healthyRadio());
+    EXPECT_TRUE(clean.evidence.contains(
+        QStringLiteral("A saját hálózatod ez alatt végig hibátlanul működött — ez zárja ki a Wi-Fit és a routert.")));
+    const FaultAttribution lossy = attribute(build({.gw = 5, .gwLoss = 0.015, .pub = 20, .pubLoss = 0.03}), healthyRadio());
+    ASSERT_EQ(lossy.location, FaultLocation::provider);
+    EXPECT_TRUE(lossy.evidence.contains(QStringLiteral("A routerig a csomagok 1.5%-a veszett el.")))
+        << lossy.evidence.join('|').toStdString();
+    for (const QString& line : lossy.evidence)
+        EXPECT_FALSE(line.contains(QStringLiteral("hibátlan"))) << line.toStdString();
 }
 
 TEST(AttributionDns, LocalAndUpstreamFaultsComeFirst)

@@ -1,7 +1,7 @@
 // The composed live model, headless in the lab's client namespace: real store on a temp file, real
 // topology, probes and path monitor, the lab's DNS and captive page. The test walks the network
 // through no fault, 40 % loss beyond the router and no answers beyond the router, then restarts
-// the model on the same database.
+// the model on the same database; and a client that may not open ICMP sockets at all.
 
 #include "core/app/AppBootstrap.h"
 #include "core/app/AppViewModel.h"
@@ -9,6 +9,8 @@
 #include "tests/app/AppFakes.h"
 #include "tests/lab/LabEnv.h"
 #include "tests/support/TestSupport.h"
+#include "ui/main/MainLogic.h"
+#include "ui/main/OverviewSnapshot.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -215,4 +217,48 @@ TEST_F(MonitoringLab, MonitorsThroughLossAndOutageAndBootstrapRestoresTheHistory
     EXPECT_TRUE(again->lastProbeBatchTimestamp());
     again->stopMonitoring();
     runFor(1s);
+}
+
+TEST_F(MonitoringLab, RefusedIcmpOpensNoIncidentAndTheOverviewNamesTheSysctl)
+{
+    lab = lab::LabEnv::current();
+    if (!lab)
+        GTEST_SKIP() << "not inside the network lab";
+    dir = test::makeTempDir();
+    const QString servers = qEnvironmentVariable("PV_SOURCE_DIR") + "/tests/lab/servers/";
+    ASSERT_GT(lab->startInNamespace(lab->inetNs, {"python3", servers + "dns_server.py", "--bind", lab->servicesAddr,
+                                                  "--port", "53", "--port-file", dir + "/dns.port", "--address",
+                                                  "192.0.2.10", "--lifetime", "200"}),
+              0);
+    ASSERT_GT(lab->startInNamespace(lab->inetNs, {"python3", servers + "http_server.py", "--bind", lab->servicesAddr,
+                                                  "--port", QString::number(kHTTPPort), "--port-file",
+                                                  dir + "/http.port", "--lifetime", "200"}),
+              0);
+    ASSERT_EQ(waitForPortFile(dir + "/dns.port"), 53);
+    ASSERT_EQ(waitForPortFile(dir + "/http.port"), kHTTPPort);
+    qputenv("POLVARINE_DB", (dir + "/polvarine.sqlite3").toUtf8());
+    qputenv("POLVARINE_CAPTIVE_URL",
+             QStringLiteral("http://%1:%2/hotspot-detect.html").arg(lab->servicesAddr).arg(kHTTPPort).toUtf8());
+
+    // Nobody in this namespace may open an ICMP socket any more.
+    ASSERT_EQ(lab->run(lab->clientNs, "sysctl -qw net.ipv4.ping_group_range='1 0'"), 0);
+    auto vm = AppBootstrap::makeLiveViewModel(environment());
+    test::runToEnd(vm->bootstrap(), 10s);
+    runFor(30s); // more than the lab's window, so the analysis has had its full say
+    const std::vector<Incident> incidents = vm->incidents();
+    const std::optional<QString> status = vm->exportStatusMessage();
+    const OverviewSnapshot overview = snapshotOf(*vm);
+    const FaultLocation location = vm->attribution().location;
+    vm->stopMonitoring();
+    runFor(1s);
+    vm.reset();
+    EXPECT_EQ(lab->run(lab->clientNs, "sysctl -qw net.ipv4.ping_group_range='0 2147483647'"), 0);
+
+    EXPECT_TRUE(incidents.empty()) << incidents.front().evidenceSummary.toStdString();
+    EXPECT_EQ(location, FaultLocation::insufficientEvidence) << "still collecting evidence, not a fault";
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(status->contains("net.ipv4.ping_group_range")) << status->toStdString();
+    const auto sections = visibleSections(overview);
+    EXPECT_NE(std::find(sections.begin(), sections.end(), DashboardSection::statusBanner), sections.end())
+        << "the overview shows it as a banner";
 }

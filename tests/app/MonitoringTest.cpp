@@ -292,7 +292,12 @@ TEST_F(MonitoringTest, NoDefaultRouteGivesOneEventPerCycleAndTheOfflineAttributi
     EXPECT_EQ(probe->collected, 0);
     EXPECT_TRUE(m.recentBatches().empty());
     EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
-    EXPECT_EQ(m.attribution(), before) << "the published attribution is left alone";
+    // While there is no route, nothing published reads as fine.
+    EXPECT_NE(m.attribution(), before);
+    EXPECT_EQ(m.attribution(), AppViewModel::offlineAttribution());
+    for (UsageCapability u : allUsageCapabilities())
+        EXPECT_EQ(m.verdict().rating(u), CapabilityRating::poor) << rawValue(u).toStdString();
+    EXPECT_EQ(m.likelyCause().title, title(FaultLocation::offline));
     ASSERT_EQ(m.incidents().size(), 1u);
     EXPECT_EQ(m.incidents()[0].classification, IncidentClassification::offline);
     EXPECT_EQ(m.incidents()[0].severity, IncidentSeverity::critical);
@@ -565,6 +570,29 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
     }
 }
 
+TEST_F(MonitoringTest, ATwelveMinuteCutPostsOneOutageNotificationAndNothingOpensAfterItIsCleared)
+{
+    AppViewModel& m = model();
+    m.preferences().setNotifyOnOutage(true);
+    const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+    const auto cut = [](const RouteSnapshot& r, Timestamp at) {
+        return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
+    };
+    cycles(kStart, kStart + 180, clean);
+    cycles(kStart + 180, kStart + 900, cut);
+    const std::size_t atClearing = m.incidents().size();
+    cycles(kStart + 900, kStart + 1560, clean);
+    settle();
+    EXPECT_EQ(m.incidents().size(), atClearing) << "nothing opens after the clearing";
+    ASSERT_GE(m.incidents().size(), 1u);
+    EXPECT_EQ(m.incidents().front().startTimestamp, kStart + 180);
+    EXPECT_EQ(m.incidents().back().endTimestamp, std::optional<Timestamp>(kStart + 895));
+    EXPECT_EQ(m.incidents().back().classification, IncidentClassification::offline);
+    EXPECT_EQ(notifier->posts.size(), 1u);
+    for (std::size_t i = 1; i < m.incidents().size(); ++i)
+        EXPECT_GE(m.incidents()[i].startTimestamp, *m.incidents()[i - 1].endTimestamp) << "no overlap";
+}
+
 TEST_F(MonitoringTest, AnEpisodeReachesBackOnlyToTheLastMinuteWithoutAFailingBatch)
 {
     AppViewModel& m = model();
@@ -584,6 +612,35 @@ TEST_F(MonitoringTest, AnEpisodeReachesBackOnlyToTheLastMinuteWithoutAFailingBat
     cycles(kStart + 300, kStart + 400, down);
     ASSERT_FALSE(m.incidents().empty());
     EXPECT_EQ(m.incidents().back().startTimestamp, kStart + 300);
+}
+
+TEST_F(MonitoringTest, AWifiFaultWithARoamGetsTheRoamAdvice)
+{
+    AppViewModel& m = model();
+    // Two access points, both weak; the router loses a tenth of the echoes.
+    for (int i = 0; i < 4; ++i) {
+        WifiSnapshot w;
+        w.id = QUuid::createUuid();
+        w.timestamp = kStart + 8 * i;
+        w.interfaceName = "wlan0";
+        w.interfaceUp = true;
+        w.ssid = "Home";
+        w.bssid = i < 2 ? "aa:aa:aa:aa:aa:01" : "aa:aa:aa:aa:aa:02";
+        w.rssi = -72;
+        wifi->next = w;
+        clockNow = w.timestamp;
+        runToEnd(m.captureWifiSnapshot(AppViewModel::periodicWifiReason));
+    }
+    cycles(kStart + 30, kStart + 120, [](const RouteSnapshot& r, Timestamp at) {
+        ProbeBatch b = healthyBatch(r, at);
+        b.samples[0].packetLoss = 0.1; // the router leg
+        return b;
+    });
+    ASSERT_EQ(m.attribution().location, FaultLocation::wifi) << m.attribution().headline.toStdString();
+    QStringList ids;
+    for (const AdviceStep& step : m.advice().steps)
+        ids << step.id;
+    EXPECT_TRUE(ids.contains("wifi.roam")) << ids.join(',').toStdString();
 }
 
 TEST_F(MonitoringTest, WhileOpenSeverityNeverDropsAndTheEvidenceIsThatOfTheWorstRefresh)
@@ -694,6 +751,49 @@ TEST_F(MonitoringTest, AWallClockStepIsNoStallTheMonotonicClockDecides)
     m.checkProbeWatchdog();
     EXPECT_EQ(eventTexts(DiagnosticEventKind::probeStalled),
               std::vector<QString>{"The network probe loop made no progress for 18 seconds. Restarting the sampler."});
+}
+
+TEST(IncidentEvidenceTest, FailedRequestsCarryOnTheEvidenceOfASilentResolverUntilOneIsAnswered)
+{
+    // A batch every 5 s from 0 to 200 s, a lookup in every fourth; the resolver is silent over
+    // [60, 150): the lookups fail, and so do the requests that need them.
+    std::vector<ProbeBatch> batches;
+    const RouteSnapshot route{};
+    for (int i = 0; i <= 40; ++i) {
+        const Timestamp at = kStart + 5 * i;
+        const bool silent = at >= kStart + 60 && at < kStart + 150;
+        ProbeBatch b = silent ? batchFailing({ProbeKind::http}, route, at) : healthyBatch(route, at);
+        if (i % 4 == 1) {
+            ProbeBatch withLookup = batchFailing({ProbeKind::dns}, route, at);
+            NetworkSample lookup = withLookup.samples.back();
+            if (!silent) {
+                lookup.success = true;
+                lookup.latencyMilliseconds = 3;
+                lookup.packetLoss = 0.0;
+                lookup.timeoutCount = 0;
+            }
+            b.samples.push_back(lookup);
+        }
+        batches.push_back(b);
+    }
+    const AttributionThresholds t = AttributionThresholds::standard();
+    const struct {
+        Timestamp at;
+        std::optional<FaultEpisode> expected;
+        bool fresh;
+    } cases[] = {
+        {kStart + 59, std::nullopt, false},                                   // before the silence
+        {kStart + 64, std::nullopt, false},                                   // a failed request alone is no proof
+        {kStart + 70, FaultEpisode{kStart + 65, kStart + 70, true}, true},    // the first unanswered lookup
+        {kStart + 145, FaultEpisode{kStart + 65, kStart + 145, true}, true},  // requests carry it on
+        {kStart + 150, FaultEpisode{kStart + 65, kStart + 145, false}, false}, // an answered request ends it
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at - kStart);
+        const auto episode = incident_evidence::currentEpisode(batches, {}, FaultLocation::dns, t, c.at, std::nullopt);
+        EXPECT_EQ(episode, c.expected);
+        EXPECT_EQ(incident_evidence::isFresh(episode, c.at), c.fresh);
+    }
 }
 
 // --- lifecycle, loops and the watchdog ---------------------------------------------------------

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace pv;
 using namespace pv::test;
 
@@ -64,6 +66,23 @@ TEST(LatencySeries, DropsFailuresAndSamplesWithoutLatency)
     EXPECT_EQ(latencyPoints(ProbeKind::gateway, batches), pts({{kT0 + 3, 8}}));
     EXPECT_TRUE(latencyPoints(ProbeKind::dns, batches).empty());
     EXPECT_TRUE(recentLatencyValues(ProbeKind::gateway, {}).empty());
+}
+
+TEST(LatencySeries, TheChartLineBreaksAtEachFailedMeasurementInsideItsSpan)
+{
+    const std::vector<ProbeBatch> batches{batch({sample(ProbeKind::gateway, kT0 - 5, false),
+                                                 sample(ProbeKind::gateway, kT0, true, 5),
+                                                 sample(ProbeKind::gateway, kT0 + 5, false),
+                                                 sample(ProbeKind::gateway, kT0 + 10, false),
+                                                 sample(ProbeKind::gateway, kT0 + 15, true, 6)})};
+    const auto line = lineWithBreaks(latencyPoints(ProbeKind::gateway, batches), failureTimes(ProbeKind::gateway, batches));
+    ASSERT_EQ(line.size(), 3u) << "one break for the two failures between, none before the first point";
+    EXPECT_EQ(line[0], QPointF(kT0, 5));
+    EXPECT_TRUE(std::isnan(line[1].y()));
+    EXPECT_EQ(line[2], QPointF(kT0 + 15, 6));
+    const auto spec = latencyChartSpec(latencyPoints(ProbeKind::gateway, batches), {},
+                                       failureTimes(ProbeKind::gateway, batches), {});
+    EXPECT_EQ(spec.lines.front().points.size(), 3u);
 }
 
 TEST(LatencySeries, SparklineValuesAreTheNewest40)

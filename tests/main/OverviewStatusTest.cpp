@@ -191,7 +191,7 @@ TEST(LegSegment, FiftySevenOfSixtyIsSuspectWithItsLossShare)
     const auto state = legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow);
     EXPECT_EQ(state.kind, PVSegmentState::Kind::suspect);
     EXPECT_NEAR(state.confidence, 0.2, 1e-9);
-    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("23 ms · 5% kiesés"));
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("23 ms · 5% csomagvesztés"));
     s.attribution.location = FaultLocation::router;
     EXPECT_EQ(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow).kind, PVSegmentState::Kind::faulty);
 }
@@ -201,10 +201,23 @@ TEST(LegSegment, AllFailedIsFullySuspectWithoutALatency)
     auto s = healthySnapshot();
     s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 5, false), sample(ProbeKind::gateway, kNow - 4, false)})};
     EXPECT_TRUE(isSuspect(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow), 1.0));
-    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Még nincs mérés"));
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Nem válaszol (2 mérésből egy sem)"));
     s.recentBatches = {batch({sample(ProbeKind::publicIP, kNow - 5, true, 12.6)})};
     EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::clear);
     EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes"));
+}
+
+TEST(LegSegment, LostEchoesCountEvenWhenEverySampleGotAnAnswer)
+{
+    auto s = healthySnapshot();
+    std::vector<NetworkSample> samples;
+    for (int i = 0; i < 20; ++i) {
+        samples.push_back(sample(ProbeKind::publicIP, kNow - 100 + i, true, 12));
+        samples.back().packetLoss = 0.4; // two of three echoes answered
+    }
+    s.recentBatches = {batch(samples)};
+    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("12 ms · 40% csomagvesztés"));
+    EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::suspect);
 }
 
 TEST(LegSegment, RatioBoundaryAndCap)

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -355,6 +356,47 @@ TEST_F(WorkspaceTest, PanelReflectsStateAndWrapsALongHeadline)
     settle();
     EXPECT_FALSE(panel.showsAdviceGroup());
     EXPECT_EQ(panel.statusGlyph()->level(), PVStatus::neutral);
+}
+
+TEST_F(WorkspaceTest, TheStatusLineShowsInTheOverviewAndThePanelAndAFailingStoreIsNoGreenRecording)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    feed.setClock([] { return kFixedNow; });
+    auto view = makeView();
+    view->show();
+    PolvarineMenuBarView panel(*model);
+    panel.show();
+    settle();
+    auto* root = qobject_cast<PolvarineRootView*>(view->detailScreen());
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(root->statusBanner()->isHidden());
+    EXPECT_TRUE(panel.statusLineText().isEmpty());
+
+    auto s = healthyState(snapshotOf(*model), kFixedNow);
+    s.isMonitoring = true;
+    s.isRecordingFailing = true;
+    s.statusMessage = QStringLiteral("A mérést nem sikerült elmenteni: database or disk is full");
+    feed.setStateOverride(s);
+    settle();
+    EXPECT_FALSE(root->statusBanner()->isHidden());
+    EXPECT_EQ(root->statusBanner()->message(), *s.statusMessage);
+    EXPECT_LT(root->statusBanner()->geometry().bottom(), root->hero()->geometry().top());
+    EXPECT_EQ(panel.statusLineText(), *s.statusMessage);
+    EXPECT_TRUE(view->showsRecordingLive());
+    EXPECT_EQ(view->recordingIndicator()->tint(), statusMark(PVStatus::serious));
+    // For a person to look at.
+    QDir().mkpath(QStringLiteral(PV_SCREENS_DIR));
+    view->grab().toImage().save(QStringLiteral(PV_SCREENS_DIR "/status-line-overview.png"));
+    panel.grab().toImage().save(QStringLiteral(PV_SCREENS_DIR "/status-line-panel.png"));
+
+    s.isRecordingFailing = false;
+    s.statusMessage.reset();
+    feed.setStateOverride(s);
+    settle();
+    EXPECT_TRUE(root->statusBanner()->isHidden());
+    EXPECT_TRUE(panel.statusLineText().isEmpty());
+    EXPECT_EQ(view->recordingIndicator()->tint(), statusMark(PVStatus::good));
 }
 
 TEST_F(WorkspaceTest, PanelShortcutsPressTheirButtons)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace pv {
 
@@ -176,14 +177,44 @@ std::vector<QPointF> toPoints(const std::vector<LatencyPoint>& series)
 }
 } // namespace
 
-PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider)
+std::vector<Timestamp> failureTimes(ProbeKind kind, const std::vector<ProbeBatch>& batches)
+{
+    std::vector<Timestamp> times;
+    for (const ProbeBatch& b : batches)
+        for (const NetworkSample& x : b.samples)
+            if (x.target.kind == kind && !(x.success && x.latencyMilliseconds))
+                times.push_back(x.timestamp);
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, const std::vector<Timestamp>& failures)
+{
+    std::vector<QPointF> pts = toPoints(series);
+    if (series.empty())
+        return pts;
+    // Only failures inside the drawn span break it; one break is enough between two points.
+    for (Timestamp t : failures)
+        if (t >= series.front().timestamp && t <= series.back().timestamp)
+            pts.emplace_back(t, std::numeric_limits<double>::quiet_NaN());
+    std::stable_sort(pts.begin(), pts.end(), [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); });
+    const auto bothBreaks = [](const QPointF& a, const QPointF& b) { return std::isnan(a.y()) && std::isnan(b.y()); };
+    pts.erase(std::unique(pts.begin(), pts.end(), bothBreaks), pts.end());
+    return pts;
+}
+
+PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider,
+                             const std::vector<Timestamp>& routerFailures,
+                             const std::vector<Timestamp>& providerFailures)
 {
     PVChartSpec spec;
     spec.y.domain = std::make_pair(0.0, latencyUpperBound(router, provider));
     spec.y.title = QStringLiteral("ms");
-    // A failed measurement has no point: the line joins its neighbours.
-    spec.lines.push_back({toPoints(router), PV::color::culprit::router, 2, Qt::RoundJoin, {}});
-    spec.lines.push_back({toPoints(provider), PV::color::culprit::provider, 2, Qt::RoundJoin, {}});
+    // A failed measurement breaks the line, as the subtitle promises: a line drawn through an
+    // outage would hide it.
+    spec.lines.push_back({lineWithBreaks(router, routerFailures), PV::color::culprit::router, 2, Qt::RoundJoin, {}});
+    spec.lines.push_back(
+        {lineWithBreaks(provider, providerFailures), PV::color::culprit::provider, 2, Qt::RoundJoin, {}});
     if (!router.empty())
         spec.points.push_back({QPointF(router.back().timestamp, router.back().value), PV::color::culprit::router, 80,
                                QStringLiteral("router")});

@@ -75,7 +75,14 @@ std::optional<double> routerReading(const std::vector<LatencyPoint>& router, dou
 std::optional<double> providerReading(const std::vector<LatencyPoint>& provider, double t);
 std::vector<PVCrosshairReading> latencyReadings(const std::vector<LatencyPoint>& router,
                                                 const std::vector<LatencyPoint>& provider, double t);
-PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider);
+// The times of the kind's failed samples (within the span of the newest 240 points).
+std::vector<Timestamp> failureTimes(ProbeKind kind, const std::vector<ProbeBatch>& batches);
+// The chart line of a series: its points in time order, with a break (a point whose y is not a
+// number) at each failed measurement between them.
+std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, const std::vector<Timestamp>& failures);
+PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider,
+                             const std::vector<Timestamp>& routerFailures = {},
+                             const std::vector<Timestamp>& providerFailures = {});
 std::vector<PVSeriesSummary> latencySummarySeries(const std::vector<LatencyPoint>& router,
                                                   const std::vector<LatencyPoint>& provider);
 QString latencySummaryLabel();

@@ -376,7 +376,8 @@ void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
         chart_->setCrosshair({}, {});
         return;
     }
-    chart_->setSpec(latencyChartSpec(router, provider));
+    chart_->setSpec(latencyChartSpec(router, provider, failureTimes(ProbeKind::gateway, batches),
+                                     failureTimes(ProbeKind::publicIP, batches)));
     pvChartAccessibility(chart_, latencySummaryLabel(), latencySummarySeries(router, provider), std::nullopt);
     auto dates = latencyHoverDates(provider);
     chart_->setCrosshair(std::move(dates), [router = std::move(router), provider = std::move(provider)](double t) {

@@ -67,6 +67,12 @@ QString monitoringActionTitle(bool isMonitoring)
 
 bool showsStorageBanner(const OverviewSnapshot& s) { return s.storageBannerMessage.has_value(); }
 bool showsUpdateBanner(const OverviewSnapshot& s) { return s.availableUpdate.has_value(); }
+bool showsStatusBanner(const OverviewSnapshot& s) { return s.statusMessage && !s.statusMessage->isEmpty(); }
+
+QString recordingStatusLabel(const OverviewSnapshot& s)
+{
+    return s.isRecordingFailing ? L("Mentés hibás") : L("Rögzítés fut");
+}
 QString updateTitle(const QString& version) { return LF("Elérhető a %@ verzió", {version}); }
 
 bool adviceVisible(FaultLocation location, const AdviceSet& advice)
@@ -84,6 +90,8 @@ std::vector<DashboardSection> visibleSections(const OverviewSnapshot& s)
     std::vector<DashboardSection> sections;
     if (showsStorageBanner(s))
         sections.push_back(DashboardSection::storageBanner);
+    if (showsStatusBanner(s))
+        sections.push_back(DashboardSection::statusBanner);
     if (showsUpdateBanner(s))
         sections.push_back(DashboardSection::updateBanner);
     sections.push_back(DashboardSection::hero);
@@ -160,7 +168,7 @@ std::vector<NetworkSample> liveSamples(const std::vector<ProbeBatch>& batches, T
     std::vector<NetworkSample> samples;
     for (const ProbeBatch& b : batches)
         for (const NetworkSample& x : b.samples)
-            if (x.timestamp >= cutoff)
+            if (x.timestamp >= cutoff && x.timestamp <= referenceTime)
                 samples.push_back(x);
     std::stable_sort(samples.begin(), samples.end(),
                      [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });

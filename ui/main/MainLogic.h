@@ -44,6 +44,7 @@ QString monitoringActionTitle(bool isMonitoring);   // dashboard toolbar and men
 
 enum class DashboardSection {
     storageBanner,
+    statusBanner,
     updateBanner,
     hero,
     faultLocation,
@@ -59,6 +60,9 @@ enum class DashboardSection {
 
 bool showsStorageBanner(const OverviewSnapshot& s);
 bool showsUpdateBanner(const OverviewSnapshot& s);
+bool showsStatusBanner(const OverviewSnapshot& s);
+// The sidebar's recording row: what it says and whether it may show the "all is well" tint.
+QString recordingStatusLabel(const OverviewSnapshot& s);
 QString updateTitle(const QString& version);
 // The advice is shown only for a located fault that has steps.
 bool adviceVisible(FaultLocation location, const AdviceSet& advice);

@@ -76,6 +76,11 @@ PolvarineMenuBarView::PolvarineMenuBarView(AppViewModel& model, QWidget* parent)
     texts->addWidget(freshness_);
     headerRow->addLayout(texts, 1);
     stack->addWidget(header_);
+    // The model's status line (a store that fails, a platform problem), right under the header.
+    statusLine_ = new PVSymbolTextRow("exclamationmark.triangle.fill", 10, statusMarkSaturated(PVStatus::watch), 4,
+                                      QString(), PVFontToken::caption, PV::color::ink::secondary, this);
+    statusLine_->hide();
+    stack->addWidget(statusLine_);
 
     // 2. Advice group.
     adviceDivider_ = new PVDivider(this);
@@ -206,6 +211,9 @@ void PolvarineMenuBarView::refresh()
     freshness_->setText(panelFreshnessLine(s, now));
     header_->setAccessibleName(panelHeaderAccessibleLabel(s, now));
 
+    statusLine_->setText(s.statusMessage.value_or(QString()));
+    statusLine_->setVisible(showsStatusBanner(s));
+
     const bool adviceGroup = panelShowsAdviceGroup(s);
     adviceDivider_->setVisible(adviceGroup);
     adviceGroup_->setVisible(adviceGroup);
@@ -270,6 +278,10 @@ QSize PolvarineMenuBarView::sizeHint() const
 
 QString PolvarineMenuBarView::titleText() const { return title_->text(); }
 QString PolvarineMenuBarView::freshnessText() const { return freshness_->text(); }
+QString PolvarineMenuBarView::statusLineText() const
+{
+    return statusLine_->isHidden() ? QString() : statusLine_->text();
+}
 QString PolvarineMenuBarView::evidenceText() const { return evidence_->isHidden() ? QString() : evidence_->text(); }
 QString PolvarineMenuBarView::adviceStepText() const { return step_->isHidden() ? QString() : step_->text(); }
 QString PolvarineMenuBarView::metricValue(int column) const { return metrics_.at(column).value->text(); }

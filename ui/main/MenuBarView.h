@@ -36,6 +36,7 @@ public:
     QWidget* header() const { return header_; }
     bool showsAdviceGroup() const { return !adviceGroup_->isHidden(); }
     QString evidenceText() const;
+    QString statusLineText() const; // empty while the model has no status line
     QString adviceStepText() const;
     QString metricValue(int column) const;
     QString metricAccessibleName(int column) const;
@@ -76,6 +77,7 @@ private:
     PVDivider* adviceDivider_;
     QWidget* adviceGroup_;
     PVText* evidence_;
+    PVSymbolTextRow* statusLine_;
     PVSymbolTextRow* step_;
     std::vector<MetricColumn> metrics_;
     QPushButton* pauseButton_;

@@ -42,16 +42,17 @@ void BannerFrame::paintEvent(QPaintEvent*)
     p.drawPath(pvInsetRoundedRect(QRectF(rect()), kBannerRadius, 1));
 }
 
-StorageBanner::StorageBanner(QWidget* parent)
-    : BannerFrame(statusWash(PVStatus::serious), statusBorder(PVStatus::serious), parent)
+StorageBanner::StorageBanner(QWidget* parent, PVStatus level)
+    : BannerFrame(statusWash(level), statusBorder(level), parent)
 {
     auto* row = new QHBoxLayout(this);
     const int pad = px(PV::space::s);
     row->setContentsMargins(pad, pad, pad, pad);
     row->setSpacing(px(PV::space::s));
     // The symbol sits at the size of the message's text, level with its first line.
-    auto* symbol = new PVSymbolView("exclamationmark.octagon.fill", PVFontToken::body.size,
-                                    statusMarkSaturated(PVStatus::serious), this);
+    auto* symbol = new PVSymbolView(level == PVStatus::serious ? "exclamationmark.octagon.fill"
+                                                               : "exclamationmark.triangle.fill",
+                                    PVFontToken::body.size, statusMarkSaturated(level), this);
     auto* symbolBox = new QWidget(this);
     auto* symbolLayout = new QVBoxLayout(symbolBox);
     const int lead = px((PVFontToken::body.lineHeight - symbol->sizeHint().height()) / 2);

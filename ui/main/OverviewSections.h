@@ -33,7 +33,8 @@ private:
 class StorageBanner : public BannerFrame {
     Q_OBJECT
 public:
-    explicit StorageBanner(QWidget* parent = nullptr);
+    // The storage banner is `serious`; the model's status line uses the same banner at `watch`.
+    explicit StorageBanner(QWidget* parent = nullptr, PVStatus level = PVStatus::serious);
     void setMessage(const QString& message);
     QString message() const;
 

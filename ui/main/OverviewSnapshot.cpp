@@ -21,6 +21,8 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.lastProbeBatchTimestamp = model.lastProbeBatchTimestamp();
     s.storageBannerMessage = model.storageHealth().bannerMessage();
     s.availableUpdate = model.availableUpdate();
+    s.statusMessage = model.exportStatusMessage();
+    s.isRecordingFailing = model.isRecordingFailing();
     s.hasExportResult = model.lastExportResult().has_value();
     return s;
 }

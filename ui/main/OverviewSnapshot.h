@@ -32,6 +32,9 @@ struct OverviewSnapshot {
     QualityAssessment qualityAssessment;
     std::optional<Timestamp> lastProbeBatchTimestamp;
     std::optional<QString> storageBannerMessage;
+    // The model's one status line (storing, cleanup, platform problems...), shown while it is set.
+    std::optional<QString> statusMessage;
+    bool isRecordingFailing = false; // batches are measured but cannot be stored
     std::optional<AvailableUpdate> availableUpdate;
     bool hasExportResult = false;
 

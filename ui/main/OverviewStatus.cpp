@@ -1,5 +1,6 @@
 #include "ui/main/OverviewStatus.h"
 
+#include "core/analysis/Statistics.h"
 #include "core/records/Localization.h"
 
 #include <algorithm>
@@ -123,7 +124,7 @@ std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot&
     std::vector<NetworkSample> kept;
     for (const ProbeBatch& batch : s.recentBatches)
         for (const NetworkSample& sample : batch.samples)
-            if (sample.target.kind == kind && sample.timestamp >= cutoff)
+            if (sample.target.kind == kind && sample.timestamp >= cutoff && sample.timestamp <= now)
                 kept.push_back(sample);
     if (kept.size() > kLegWindowSamples)
         kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(kLegWindowSamples));
@@ -154,6 +155,18 @@ std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, 
     return sum / count;
 }
 
+// Lost echoes, not only failed samples: a sample that got two of three answers lost a third.
+std::optional<double> lostEchoRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto samples = recentSamples(kind, s, now);
+    if (samples.empty())
+        return std::nullopt;
+    std::vector<const NetworkSample*> pointers;
+    for (const NetworkSample& x : samples)
+        pointers.push_back(&x);
+    return stats::lossRatio(pointers);
+}
+
 PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
     const auto ratio = successRatio(kind, s, now);
@@ -161,19 +174,24 @@ PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const Overview
         return PVSegmentState::unknown(L("még nincs mérés"));
     if (accusedCulprit(s) == culprit)
         return PVSegmentState::faulty(faultSeverity(s));
-    if (*ratio < 0.98)
-        return PVSegmentState::suspect(std::min((1.0 - *ratio) * 4.0, 1.0));
+    const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
+    if (*ratio < 0.98 || echoLoss > 0.02)
+        return PVSegmentState::suspect(std::min(std::max(1.0 - *ratio, echoLoss) * 4.0, 1.0));
     return PVSegmentState::clear();
 }
 
 QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
+    const auto count = recentSamples(kind, s, now).size();
+    if (count == 0)
+        return L("Még nincs mérés");
     const auto average = averageLatency(kind, s, now);
     if (!average)
-        return L("Még nincs mérés");
-    const auto ratio = successRatio(kind, s, now);
-    if (ratio && 1.0 - *ratio > 0.02)
-        return LF("%.0f ms · %.0f%% kiesés", {*average, (1.0 - *ratio) * 100.0});
+        return LF("Nem válaszol (%lld mérésből egy sem)", {static_cast<long long>(count)});
+    const double failed = 1.0 - successRatio(kind, s, now).value_or(1);
+    const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
+    if (failed > 0.02 || echoLoss > 0.02)
+        return LF("%.0f ms · %.0f%% csomagvesztés", {*average, std::max(failed, echoLoss) * 100.0});
     return LF("%.0f ms, egyenletes", {*average});
 }
 

@@ -48,6 +48,8 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     stack->setContentsMargins(kColumnPadding, kColumnPadding, kColumnPadding, kColumnPadding);
     stack->setSpacing(kColumnSpacing);
     storageBanner_ = new StorageBanner(column_);
+    statusBanner_ = new StorageBanner(column_, PVStatus::watch);
+    statusBanner_->setObjectName(QStringLiteral("statusBanner"));
     updateBanner_ = new UpdateBanner(column_);
     hero_ = new PVVerdictHero(PVStatus::neutral, QString(), QString(), false, QString(), column_);
     faultLocation_ = new FaultLocationSection(column_);
@@ -59,7 +61,7 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     wifi_ = new WifiSignalSection(column_);
     incidents_ = new IncidentSection(column_);
     rawData_ = new RawDataSection(column_); // starts collapsed each time the dashboard is made
-    for (QWidget* section : std::initializer_list<QWidget*>{storageBanner_, updateBanner_, hero_, faultLocation_,
+    for (QWidget* section : std::initializer_list<QWidget*>{storageBanner_, statusBanner_, updateBanner_, hero_, faultLocation_,
                                                              advice_, usage_, now_, speed_, latency_, wifi_,
                                                              incidents_, rawData_})
         stack->addWidget(section);
@@ -90,7 +92,8 @@ std::vector<DashboardSection> PolvarineRootView::shownSections() const
 {
     std::vector<DashboardSection> shown;
     const std::pair<QWidget*, DashboardSection> built[] = {
-        {storageBanner_, DashboardSection::storageBanner}, {updateBanner_, DashboardSection::updateBanner},
+        {storageBanner_, DashboardSection::storageBanner}, {statusBanner_, DashboardSection::statusBanner},
+        {updateBanner_, DashboardSection::updateBanner},
         {hero_, DashboardSection::hero}, {faultLocation_, DashboardSection::faultLocation},
         {advice_, DashboardSection::advice}, {usage_, DashboardSection::usage}, {now_, DashboardSection::now},
         {speed_, DashboardSection::speed}, {latency_, DashboardSection::latency},
@@ -114,6 +117,9 @@ void PolvarineRootView::refresh()
     if (s.storageBannerMessage)
         storageBanner_->setMessage(*s.storageBannerMessage);
     storageBanner_->setVisible(shows(DashboardSection::storageBanner));
+    if (s.statusMessage)
+        statusBanner_->setMessage(*s.statusMessage);
+    statusBanner_->setVisible(shows(DashboardSection::statusBanner));
     if (s.availableUpdate)
         updateBanner_->setUpdate(*s.availableUpdate);
     updateBanner_->setVisible(shows(DashboardSection::updateBanner));

@@ -41,6 +41,7 @@ public:
     std::vector<DashboardSection> shownSections() const;
     PVVerdictHero* hero() const { return hero_; }
     StorageBanner* storageBanner() const { return storageBanner_; }
+    StorageBanner* statusBanner() const { return statusBanner_; }
     UpdateBanner* updateBanner() const { return updateBanner_; }
     FaultLocationSection* faultLocation() const { return faultLocation_; }
     AdviceSection* adviceSection() const { return advice_; }
@@ -66,6 +67,7 @@ private:
     OverviewFeed& feed_;
     QWidget* column_;
     StorageBanner* storageBanner_;
+    StorageBanner* statusBanner_;
     UpdateBanner* updateBanner_;
     PVVerdictHero* hero_;
     FaultLocationSection* faultLocation_;

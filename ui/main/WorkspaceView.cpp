@@ -270,7 +270,12 @@ void WorkspaceView::showDetail()
 
 void WorkspaceView::refreshStatusRow()
 {
-    const bool monitoring = feed_.snapshot().isMonitoring;
+    const OverviewSnapshot s = feed_.snapshot();
+    const bool monitoring = s.isMonitoring;
+    // Never a green "recording" while the batches fail to be stored.
+    liveRow_->setTint(statusMark(s.isRecordingFailing ? PVStatus::serious : PVStatus::good));
+    liveRow_->setLabel(recordingStatusLabel(s));
+    liveRow_->setToolTip(s.isRecordingFailing ? s.statusMessage.value_or(QString()) : QString());
     liveRow_->setVisible(monitoring);
     pausedRow_->setVisible(!monitoring);
     recordingButton_->setText(recordingButtonTitle(monitoring));

@@ -71,6 +71,7 @@ public:
     QSplitter* splitter() const { return splitter_; }
     QPushButton* recordingButton() const { return recordingButton_; }
     bool showsRecordingLive() const;
+    PVLiveIndicator* recordingIndicator() const { return liveRow_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
