@@ -21,5 +21,7 @@ grep -q '@' "$entry" && fail "a placeholder is left"
 
 bash "$root/scripts/install-desktop.sh" /usr/bin/polvarine >/dev/null || fail "the second run failed"
 grep -qx 'Exec=/usr/bin/polvarine' "$entry" || fail "the second run did not replace the entry"
-[ "$(ls -A "$XDG_DATA_HOME/applications" | wc -l)" -eq 1 ] || fail "leftover files: $(ls -A "$XDG_DATA_HOME/applications")"
+# mimeinfo.cache is update-desktop-database's index, present where that tool is installed.
+left=$(ls -A "$XDG_DATA_HOME/applications" | grep -vx 'mimeinfo.cache')
+[ "$left" = polvarine.desktop ] || fail "leftover files: $left"
 echo "install-desktop: ok"
