@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <mutex>
+#include <vector>
+
 namespace pv::rt {
 
 NetworkRuntime::NetworkRuntime() : guard_(asio::make_work_guard(context_))
@@ -88,8 +91,18 @@ void QtExecutor::post(std::function<void()> fn) const
     // While the application object is being torn down nothing may be queued any more: Qt's
     // clean-up holds its event-list lock while it destroys queued calls, and a coroutine step
     // destroyed there would post again and deadlock.
-    if (QCoreApplication::closingDown())
+    if (QCoreApplication::closingDown()) {
+        // Dropped on another thread (an actor's, the network's), the step may hold the last
+        // reference to that very actor: destroying it here would destroy the actor on its own
+        // thread, under its running loop. The process is ending; such a step is kept, never run.
+        if (QThread::currentThread() != dispatcher_->thread()) {
+            static std::mutex mutex;
+            static auto* parked = new std::vector<std::function<void()>>();
+            std::lock_guard lock(mutex);
+            parked->push_back(std::move(fn));
+        }
         return;
+    }
     auto dispatcher = dispatcher_;
     QMetaObject::invokeMethod(
         dispatcher.get(),

@@ -4,7 +4,9 @@
 
 #include "tests/support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QProcess>
@@ -58,6 +60,16 @@ public Q_SLOTS:
     }
 };
 
+// Counts PrepareForSleep on the monitor's own connection. A signal is handed to every receiver on
+// a connection in one pass, so once this one has seen it the monitor has been offered it too.
+class SignalSentinel : public QObject {
+    Q_OBJECT
+public:
+    int seen = 0;
+public Q_SLOTS:
+    void onPrepareForSleep(bool) { ++seen; }
+};
+
 class SleepWakeTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -87,11 +99,21 @@ protected:
         signal << going;
         ASSERT_TRUE(service->send(signal));
     }
+    // Sends the signal and returns once the client connection has dispatched it, so that whatever
+    // the monitor was going to do with it has been done.
+    void prepareForSleepAndSettle(bool going)
+    {
+        const int before = sentinel.seen;
+        prepareForSleep(going);
+        ASSERT_TRUE(test::pumpUntil([&] { return sentinel.seen > before; }));
+        QCoreApplication::processEvents();
+    }
 
     QString dir;
     QString address;
     QProcess daemon;
     FakeLogin1 logind;
+    SignalSentinel sentinel;
     std::unique_ptr<QDBusConnection> service;
 };
 
@@ -99,11 +121,16 @@ protected:
 
 TEST_F(SleepWakeTest, HoldsADelayInhibitorReleasesItAfterTheSleepEventAndTakesItAgainOnWake)
 {
-    LogindSleepMonitor monitor(QDBusConnection::connectToBus(address, "client-" + dir));
+    QDBusConnection client = QDBusConnection::connectToBus(address, "client-" + dir);
+    ASSERT_TRUE(client.connect("org.freedesktop.login1", kPath, kInterface, "PrepareForSleep", &sentinel,
+                               SLOT(onPrepareForSleep(bool))));
+    // A round trip on the same connection: the bus has the subscription before anything is sent.
+    ASSERT_TRUE(client.interface()->isServiceRegistered("org.freedesktop.login1").value());
+    LogindSleepMonitor monitor(client);
     QSignalSpy sleeps(&monitor, &SleepWakeSource::aboutToSleep);
     QSignalSpy wakes(&monitor, &SleepWakeSource::wokeUp);
 
-    prepareForSleep(true); // not listening yet
+    prepareForSleepAndSettle(true); // not listening yet
     monitor.activate();
     monitor.activate();
     ASSERT_TRUE(test::pumpUntil([&] { return monitor.holdsInhibitor(); }));
@@ -125,8 +152,7 @@ TEST_F(SleepWakeTest, HoldsADelayInhibitorReleasesItAfterTheSleepEventAndTakesIt
     monitor.deactivate();
     EXPECT_FALSE(monitor.holdsInhibitor());
     EXPECT_TRUE(logind.released(1));
-    prepareForSleep(true);
-    test::pumpUntil([] { return false; }, std::chrono::milliseconds(100));
+    prepareForSleepAndSettle(true);
     EXPECT_EQ(sleeps.count(), 1) << "nothing is delivered once deactivated";
 }
 

@@ -3,7 +3,7 @@
 #include "tests/app/LocalHttpServer.h"
 #include "tests/support/TestSupport.h"
 
-#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -182,11 +182,10 @@ TEST(UpdateCheckTest, StatusOtherThan200IsSilentWhileDecodeAndNetworkFailuresAre
         EXPECT_TRUE(logs.taken().first().startsWith("Update check failed: "));
     }
     {
-        // A port nobody listens on: connection refused.
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
+        // A port held bound but not listening: refused, and no other program can take it meanwhile.
+        QTcpSocket probe;
+        ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.localPort();
         UpdateChecker unreachable(QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.json").arg(port)), "1.0");
         UpdateLogCapture logs;
         EXPECT_FALSE(runCheck(unreachable));

@@ -89,13 +89,21 @@ private:
     int port_ = 0;
 };
 
-// A loopback port on which nothing listens (bound, then released).
-inline int unusedLoopbackPort()
-{
-    asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
-    return acceptor.local_endpoint().port();
-}
+// A loopback TCP port that refuses connections: bound for as long as this object lives, so that no
+// other program can take it meanwhile, but not listening.
+class RefusingLoopbackPort {
+public:
+    RefusingLoopbackPort() : socket_(io_)
+    {
+        socket_.open(asio::ip::tcp::v4());
+        socket_.bind(asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    }
+    int port() const { return socket_.local_endpoint().port(); }
+
+private:
+    asio::io_context io_;
+    asio::ip::tcp::socket socket_;
+};
 
 // Runs an awaitable on the network runtime and waits (bounded) for its value.
 template <typename T>

@@ -234,8 +234,8 @@ TEST_F(DnsProbeTest, TruncatedReplyIsRetriedOverTcp)
 
 TEST_F(DnsProbeTest, ClosedPortAndBadInputsBecomeUnavailable)
 {
-    DNSProbe closed(net_.executor(), QStringLiteral("lab.test"),
-                    {QStringLiteral("127.0.0.1:%1").arg(test::unusedLoopbackPort())});
+    const test::RefusingLoopbackPort nobody;
+    DNSProbe closed(net_.executor(), QStringLiteral("lab.test"), {QStringLiteral("127.0.0.1:%1").arg(nobody.port())});
     const auto refusedPort = test::runOn(net_, closed.resolve(std::nullopt, 2s));
     ASSERT_TRUE(refusedPort);
     EXPECT_EQ(refusedPort->outcome, Outcome::unavailable);

@@ -115,7 +115,8 @@ TEST_F(HttpProbeTest, StalledServerTimesOutAtTheProbesTimeout)
 
 TEST_F(HttpProbeTest, TransportFailuresCarryCurlsText)
 {
-    const auto refused = measure(QStringLiteral("http://127.0.0.1:%1/hotspot-detect.html").arg(test::unusedLoopbackPort()));
+    const test::RefusingLoopbackPort closed;
+    const auto refused = measure(QStringLiteral("http://127.0.0.1:%1/hotspot-detect.html").arg(closed.port()));
     EXPECT_EQ(refused, HTTPProbeOutcome::failed(QStringLiteral("Couldn't connect to server")));
 
     const auto nothing = measure(pageURL(QStringLiteral("close")));
@@ -140,8 +141,9 @@ TEST_F(HttpProbeTest, AResponseThatIsNotHttpFails)
 TEST_F(HttpProbeTest, ProxyVariablesOfTheEnvironmentAreIgnored)
 {
     // A proxy that does not exist: a probe that used it would fail to connect.
+    const test::RefusingLoopbackPort proxy;
     const QByteArray before = qgetenv("http_proxy");
-    qputenv("http_proxy", QByteArray("http://127.0.0.1:") + QByteArray::number(test::unusedLoopbackPort()));
+    qputenv("http_proxy", QByteArray("http://127.0.0.1:") + QByteArray::number(proxy.port()));
     const auto outcome = measure(pageURL());
     if (before.isEmpty())
         qunsetenv("http_proxy");
