@@ -18,6 +18,13 @@ namespace pv {
 
 namespace {
 
+// The watchdog's notice on the status line; the first batch of the restarted sampler clears it.
+const QString& probeRestartNotice()
+{
+    static const QString notice = QStringLiteral("The network probe loop stalled and was restarted automatically.");
+    return notice;
+}
+
 template <typename T> bool trimToNewest(std::vector<T>& list, std::size_t limit)
 {
     if (list.size() <= limit)
@@ -245,7 +252,7 @@ void AppViewModel::checkProbeWatchdog()
                                                                   "seconds. Restarting the sampler.")
                                                        .arg(seconds));
     qCWarning(log::monitoring, "The probe loop stalled for %lld s; restarting it", seconds);
-    setStatusMessage(QStringLiteral("The network probe loop stalled and was restarted automatically."));
+    setStatusMessage(probeRestartNotice());
     lastProbeRestartTimestamp_ = at;
     startProbeLoop(true);
 }
@@ -339,7 +346,8 @@ void AppViewModel::noteRouteChanges(const RouteSnapshot& route)
 
 rt::awaitable<void> AppViewModel::runProbeCycle()
 {
-    lastProbeProgressTimestamp_ = monotonicClock_();
+    const double cycleStart = monotonicClock_();
+    lastProbeProgressTimestamp_ = cycleStart;
     const std::optional<RouteSnapshot> route = co_await readRoute();
     if (!route) {
         lastProbeProgressTimestamp_ = monotonicClock_();
@@ -358,6 +366,11 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
     publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(batch.timestamp),
             &AppViewModel::lastProbeBatchTimestampChanged);
     lastProbeProgressTimestamp_ = monotonicClock_();
+    // The sampler works again once a cycle begun after the last restart brings its batch (the
+    // stalled cycle's own late batch does not count); the notice has then said its piece.
+    if (exportStatusMessage_ == probeRestartNotice() && lastProbeRestartTimestamp_ &&
+        cycleStart >= *lastProbeRestartTimestamp_)
+        setStatusMessage(std::nullopt);
     recentBatches_.push_back(batch);
     trimToNewest(recentBatches_, maximumBatches);
     Q_EMIT recentBatchesChanged();

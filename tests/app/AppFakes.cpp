@@ -33,10 +33,11 @@ ProbeBatch healthyBatch(const RouteSnapshot& route, Timestamp at, double latency
 rt::awaitable<ProbeBatch> ScriptedProbe::collectBatch(RouteSnapshot route)
 {
     calls << QStringLiteral("collect");
+    const auto call = calls.count(QStringLiteral("collect"));
     if (onCollect)
         onCollect();
     // A stalled network: the call itself does not end until the test lets it.
-    while (hang) {
+    while (hang && call > releasedCalls) {
         asio::steady_timer timer(io, std::chrono::milliseconds(5));
         std::error_code ec;
         co_await timer.async_wait(asio::bind_cancellation_slot(asio::cancellation_slot(),

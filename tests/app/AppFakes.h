@@ -44,6 +44,7 @@ struct ScriptedProbe : ProbeRunner {
     std::function<void()> onCollect;                        // runs when a batch is asked for
     std::function<ProbeBatch(const RouteSnapshot&)> makeBatch; // healthyBatch at the route's time when absent
     bool hang = false;                                      // collectBatch waits while this is set
+    int releasedCalls = 0;                                  // ...except the first this many calls
     int collected = 0;
 
     rt::awaitable<void> start(std::optional<QString> name) override

@@ -830,6 +830,36 @@ TEST_F(MonitoringTest, WatchdogRestartsAStalledSamplerAt18SecondsNotBefore)
     ASSERT_TRUE(pumpUntil([&] { return m.recentBatches().size() >= 3; }));
 }
 
+TEST_F(MonitoringTest, TheRestartNoticeClearsWithTheRestartedSamplersFirstBatchOnly)
+{
+    AppViewModel& m = model();
+    startStalled();
+    clockNow = kStart + 18.0;
+    m.checkProbeWatchdog();
+    ASSERT_TRUE(pumpUntil([&] { return probe->calls.count("collect") == 2; }));
+    const std::optional<QString> notice("The network probe loop stalled and was restarted automatically.");
+    ASSERT_EQ(m.exportStatusMessage(), notice);
+
+    probe->releasedCalls = 1; // the stalled cycle's batch comes in late: the notice stays
+    ASSERT_TRUE(pumpUntil([&] { return m.recentBatches().size() == 1; }));
+    settle();
+    EXPECT_EQ(m.exportStatusMessage(), notice);
+
+    probe->hang = false; // the restarted sampler's first batch
+    ASSERT_TRUE(pumpUntil([&] { return m.recentBatches().size() == 2; }));
+    settle();
+    EXPECT_EQ(m.exportStatusMessage(), std::nullopt);
+
+    // Any other message outlives a normal batch.
+    exporter->failure = "no space left";
+    m.exportLast24Hours();
+    ASSERT_TRUE(pumpUntil([&] { return m.exportStatusMessage().has_value(); }));
+    routeVia("en0");
+    runToEnd(m.runProbeCycle());
+    settle();
+    EXPECT_EQ(m.exportStatusMessage(), std::optional<QString>("Az exportálás nem sikerült: no space left"));
+}
+
 TEST_F(MonitoringTest, WakeResetsTheProgressTheWatchdogMeasuresFrom)
 {
     AppViewModel& m = model();

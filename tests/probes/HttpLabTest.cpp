@@ -91,3 +91,23 @@ TEST_F(HttpLabTest, StalledServerTimesOutAfterFiveSeconds)
     EXPECT_GE(took, 5.0);
     EXPECT_LT(took, 6.5);
 }
+
+// The lab resolver never answers a name with the "silent" label: the system resolver would retry
+// for far longer than the probe's limit, and the request must still end at that limit.
+TEST_F(HttpLabTest, SilentNameLookupTimesOutAtTheLimit)
+{
+    const QString url = QStringLiteral("http://check.silent.lab.test:%1/hotspot-detect.html").arg(test::kLabHTTPPort);
+    {
+        HTTPProbe probe(2s);
+        const auto start = std::chrono::steady_clock::now();
+        const auto outcome = test::runOn(net_, probe.measure(url));
+        const double took = test::secondsSince(start);
+        ASSERT_TRUE(outcome);
+        EXPECT_EQ(*outcome, HTTPProbeOutcome::timedOut()) << outcome->message.toStdString();
+        EXPECT_LT(took, 4.0);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    expectFailedSample(httpSampleOfBatch(url), QStringLiteral("The request timed out."));
+    EXPECT_LT(test::secondsSince(start), 7.0);
+    EXPECT_TRUE(servers_->dnsLog().contains(QStringLiteral("check.silent.lab.test")));
+}
