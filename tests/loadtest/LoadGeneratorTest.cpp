@@ -67,7 +67,8 @@ TEST_F(LoadGeneratorTest, BaseURLGivesBothEndpointPaths)
 
 TEST_F(LoadGeneratorTest, DeadPortGivesNoBytesAndAllZeroSamplesAfterTheFullDuration)
 {
-    const auto r = generator.runPhase(LoadDirection::download, loopback(test::unusedLoopbackPort(), 2, 1 << 30, 1500ms));
+    const test::RefusingLoopbackPort dead;
+    const auto r = generator.runPhase(LoadDirection::download, loopback(dead.port(), 2, 1 << 30, 1500ms));
     EXPECT_EQ(r.bytesTransferred, 0);
     EXPECT_EQ(r.stoppedReason, LoadStopReason::durationReached);
     EXPECT_GE(r.durationSeconds, 1.5);
