@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
+#include <QDialog>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -394,9 +395,9 @@ LoadTestView::LoadTestView(std::shared_ptr<LoadTestViewModel> model, std::functi
     titles->addWidget(new PVText(L("Megméri, mire képes a vonalad — és mi történik vele, amikor dolgozik."),
                                  PVFontToken::caption, PV::color::ink::tertiary, background));
     header->addLayout(titles, 1);
-    auto* close = new QPushButton(L("Bezárás"), background);
-    connect(close, &QPushButton::clicked, this, &LoadTestView::dismissRequested);
-    header->addWidget(close, 0, Qt::AlignTop);
+    closeButton_ = new QPushButton(L("Bezárás"), background);
+    connect(closeButton_, &QPushButton::clicked, this, &LoadTestView::dismissRequested);
+    header->addWidget(closeButton_, 0, Qt::AlignTop);
     stack->addLayout(header);
 
     bodyHost_ = new QVBoxLayout();
@@ -425,6 +426,7 @@ LoadTestView::~LoadTestView()
 void LoadTestView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    closeButton_->setVisible(qobject_cast<QDialog*>(window()) != nullptr);
     model_->onWillStart = onWillStart_;
     model_->onDidFinish = onDidFinish_;
 }

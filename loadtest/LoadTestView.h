@@ -16,6 +16,7 @@
 
 class QVBoxLayout;
 class QProgressBar;
+class QPushButton;
 class QToolButton;
 
 namespace pv {
@@ -63,9 +64,11 @@ public:
     // The body shown now: "intro", "progress", "result", "failure" or "empty".
     QString bodyName() const { return bodyName_; }
     LoadTestResultView* resultView() const { return resultView_; }
+    QPushButton* closeButton() const { return closeButton_; }
 
 Q_SIGNALS:
-    // "Bezárás": the embedding dialog closes (a running test goes on).
+    // "Bezárás": the embedding dialog closes (a running test goes on). The button shows only while the
+    // view is a dialog's content: as a section of the window there is nothing to close.
     void dismissRequested();
 
 protected:
@@ -92,6 +95,7 @@ private:
     PVLiveIndicator* live_ = nullptr;
     QProgressBar* progress_ = nullptr;
     LoadTestResultView* resultView_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
 };
 
 } // namespace pv

@@ -25,6 +25,27 @@
 
 namespace pv {
 
+namespace {
+// A symbolic theme icon drawn in the ink colour of the appearance: as the theme ships it, it is dark
+// on every background and disappears on the dark one.
+QIcon inkTintedThemeIcon(const QString& name)
+{
+    const QIcon source = QIcon::fromTheme(name);
+    if (source.isNull())
+        return {};
+    constexpr qreal kScale = 2.0;
+    QImage image = source.pixmap(QSize(16, 16), kScale).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(image.rect(), PVColor(PV::color::ink::primary).resolve());
+    }
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(kScale);
+    return QIcon(pixmap);
+}
+} // namespace
+
 QString rawValue(DossierRangeOption option)
 {
     switch (option) {
@@ -211,7 +232,7 @@ DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea
 
     auto* actionRow = new QHBoxLayout();
     actionRow->setSpacing(12);
-    createButton_ = new QPushButton(QIcon::fromTheme(QStringLiteral("document-new-symbolic")), L("Dosszié készítése"), settingsBody);
+    createButton_ = new QPushButton(inkTintedThemeIcon(QStringLiteral("document-new-symbolic")), L("Dosszié készítése"), settingsBody);
     createButton_->setDefault(true);
     connect(createButton_, &QPushButton::clicked, this, &DossierScreen::create);
     spinner_ = new QProgressBar(settingsBody);

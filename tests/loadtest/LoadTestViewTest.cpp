@@ -12,7 +12,9 @@
 #include "ui/design/Theme.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -187,6 +189,29 @@ TEST_F(LoadTestViewTest, WorksWithoutCallbacksAndShowsFailureAndMeteredNotice)
     model->cancel();
     settle();
     EXPECT_EQ(view.bodyName(), QStringLiteral("intro"));
+}
+
+// "Bezárás" is offered only where there is something to close: the dialog the view sits in.
+TEST_F(LoadTestViewTest, CloseButtonOnlyInsideADialog)
+{
+    auto model = makeModel();
+    QWidget section;
+    auto* inSection = new LoadTestView(model, nullptr, nullptr, nullptr, &section);
+    (new QVBoxLayout(&section))->addWidget(inSection);
+    section.show();
+    settle();
+    EXPECT_FALSE(inSection->closeButton()->isVisible());
+
+    QDialog dialog;
+    auto* inDialog = new LoadTestView(model, nullptr, nullptr, nullptr, &dialog);
+    (new QVBoxLayout(&dialog))->addWidget(inDialog);
+    int dismissed = 0;
+    QObject::connect(inDialog, &LoadTestView::dismissRequested, [&] { ++dismissed; });
+    dialog.show();
+    settle();
+    ASSERT_TRUE(inDialog->closeButton()->isVisible());
+    inDialog->closeButton()->click();
+    EXPECT_EQ(dismissed, 1);
 }
 
 // --- review screenshots ----------------------------------------------------------------------------
