@@ -16,6 +16,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,6 +26,9 @@ namespace pv {
 namespace store {
 class StoreDatabase;
 }
+
+// How long one step of the retention pass may work before it commits and lets other writes in.
+inline constexpr std::chrono::milliseconds kPruneStepBudget{40};
 
 // Where the evidence database lives: a file, or SQLite's private in-memory database.
 class StoreLocation {
@@ -99,8 +103,11 @@ public:
     rt::awaitable<std::vector<DiagnosticEvent>> events(Timestamp from, Timestamp to);
     rt::awaitable<std::vector<ManualMarker>> markers(Timestamp from, Timestamp to);
 
-    // Rolls complete old buckets up and prunes every table by the policy, in one transaction.
+    // Rolls complete old buckets up and prunes every table by the policy, in short steps (each its
+    // own transaction, about 40 ms) so that writes queued meanwhile run between them.
     rt::awaitable<void> rollUpAndPrune(RetentionPolicy policy, Timestamp now);
+    // How long one of those steps may work (zero: one unit of work per step). Set before use.
+    void setPruneStepBudget(std::chrono::milliseconds budget) { pruneStepBudget_ = budget; }
 
 private:
     template <typename Fn> auto withDatabase(Fn fn);
@@ -109,6 +116,7 @@ private:
     std::unique_ptr<store::StoreDatabase> database_;
     std::optional<QString> unavailableReason_;
     Location location_;
+    std::chrono::milliseconds pruneStepBudget_ = kPruneStepBudget;
 };
 
 } // namespace pv

@@ -1,8 +1,12 @@
 // One pass of roll-up and pruning: old raw samples are summarised into minute and hour buckets, then
-// every table loses what its retention period no longer covers, all in one transaction.
+// every table loses what its retention period no longer covers. The pass runs in short steps, each
+// its own transaction, so that the probe cycle's writes never wait long behind a big prune.
 #include "core/store/StoreDatabase.h"
 
+#include <chrono>
+#include <functional>
 #include <cmath>
+#include <limits>
 
 namespace pv::store {
 
@@ -12,7 +16,7 @@ constexpr const char* kRollUp = R"(WITH scoped AS (
     SELECT CAST(timestamp / ?1 AS INTEGER) * ?1 AS bucket_start,
            target_kind, latency_ms, success, packet_loss
     FROM network_samples
-    WHERE timestamp < ?2
+    WHERE timestamp >= ?3 AND timestamp < ?2
 ),
 agg AS (
     SELECT bucket_start, target_kind,
@@ -44,12 +48,21 @@ SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, a
 FROM agg
 LEFT JOIN pct ON pct.bucket_start = agg.bucket_start AND pct.target_kind = agg.target_kind;)";
 
-constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp < ?;";
-constexpr const char* kDeleteWifi = "DELETE FROM wifi_snapshots WHERE timestamp < ?;";
-constexpr const char* kDeleteRollups = "DELETE FROM sample_rollups WHERE bucket_seconds = ? AND bucket_start < ?;";
-constexpr const char* kDeleteEvents = "DELETE FROM events WHERE timestamp < ?;";
-constexpr const char* kDeleteMarkers = "DELETE FROM markers WHERE timestamp < ?;";
-constexpr const char* kDeleteIncidents = "DELETE FROM incidents WHERE COALESCE(end_timestamp, start_timestamp) < ?;";
+constexpr const char* kOldestSample = "SELECT MIN(timestamp) FROM network_samples WHERE timestamp < ?;";
+constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp >= ? AND timestamp < ?;";
+
+// Each delete of the other tables removes at most kDeleteChunk rows, oldest first.
+constexpr int kDeleteChunk = 2000;
+constexpr const char* kDeleteWifi = "DELETE FROM wifi_snapshots WHERE rowid IN (SELECT rowid FROM wifi_snapshots "
+                                    "WHERE timestamp < ?1 ORDER BY timestamp LIMIT ?2);";
+constexpr const char* kDeleteRollups = "DELETE FROM sample_rollups WHERE rowid IN (SELECT rowid FROM sample_rollups "
+                                       "WHERE bucket_seconds = ?3 AND bucket_start < ?1 ORDER BY bucket_start LIMIT ?2);";
+constexpr const char* kDeleteEvents = "DELETE FROM events WHERE rowid IN (SELECT rowid FROM events "
+                                      "WHERE timestamp < ?1 ORDER BY timestamp LIMIT ?2);";
+constexpr const char* kDeleteMarkers = "DELETE FROM markers WHERE rowid IN (SELECT rowid FROM markers "
+                                       "WHERE timestamp < ?1 ORDER BY timestamp LIMIT ?2);";
+constexpr const char* kDeleteIncidents = "DELETE FROM incidents WHERE rowid IN (SELECT rowid FROM incidents "
+                                         "WHERE COALESCE(end_timestamp, start_timestamp) < ?1 LIMIT ?2);";
 
 } // namespace
 
@@ -63,37 +76,90 @@ Timestamp rawSampleCutoff(const RetentionPolicy& policy, Timestamp now)
     return std::floor((now - policy.rawSampleSeconds) / RetentionPolicy::hourBucket) * RetentionPolicy::hourBucket;
 }
 
-void StoreDatabase::runStep(const char* sql, std::initializer_list<double> params)
+int StoreDatabase::runStep(const char* sql, std::initializer_list<double> params)
 {
     Statement statement(db_, sql);
     int pos = 1;
     for (double value : params)
         statement.bind(pos++, value);
     statement.run();
+    return sqlite3_changes(db_);
 }
 
-void StoreDatabase::rollUp(double bucketSeconds, Timestamp cutoff) { runStep(kRollUp, {bucketSeconds, cutoff}); }
+void StoreDatabase::rollUp(double bucketSeconds, Timestamp cutoff)
+{
+    rollUp(bucketSeconds, -std::numeric_limits<double>::infinity(), cutoff);
+}
 
-void StoreDatabase::rollUpAndPrune(const RetentionPolicy& policy, Timestamp now)
+void StoreDatabase::rollUp(double bucketSeconds, Timestamp from, Timestamp cutoff)
+{
+    runStep(kRollUp, {bucketSeconds, cutoff, from});
+}
+
+// Rolls up and deletes the raw samples of the oldest hour below the cut-off; false when none is left.
+// The hour is aligned, so its minute and hour buckets are complete and summarised exactly once.
+bool StoreDatabase::rollUpOldestRawHour(Timestamp rawCutoff)
+{
+    Statement oldest(db_, kOldestSample);
+    oldest.bind(1, rawCutoff);
+    const int rc = oldest.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throw lastError(db_);
+    if (rc != SQLITE_ROW || oldest.isNull(0))
+        return false;
+    const Timestamp from = std::floor(oldest.columnDouble(0) / RetentionPolicy::hourBucket) * RetentionPolicy::hourBucket;
+    const Timestamp to = std::min(from + RetentionPolicy::hourBucket, rawCutoff);
+    rollUp(RetentionPolicy::minuteBucket, from, to);
+    rollUp(RetentionPolicy::hourBucket, from, to);
+    runStep(kDeleteSamples, {from, to});
+    return true;
+}
+
+bool StoreDatabase::rollUpAndPruneStep(const RetentionPolicy& policy, Timestamp now, std::chrono::milliseconds budget)
 {
     const Timestamp rawCutoff = rawSampleCutoff(policy, now);
     const Timestamp narrativeCutoff = now - policy.narrativeSeconds;
+    const double chunk = kDeleteChunk;
+    // The units of work in order; each returns whether it found anything to do.
+    const std::function<bool()> units[] = {
+        [&] { return rollUpOldestRawHour(rawCutoff); },
+        [&] { return runStep(kDeleteWifi, {now - policy.wifiSnapshotSeconds, chunk}) > 0; },
+        [&] {
+            return runStep(kDeleteRollups,
+                           {now - policy.minuteRollupSeconds, chunk, RetentionPolicy::minuteBucket}) > 0;
+        },
+        [&] {
+            return runStep(kDeleteRollups, {now - policy.hourRollupSeconds, chunk, RetentionPolicy::hourBucket}) > 0;
+        },
+        [&] { return runStep(kDeleteEvents, {narrativeCutoff, chunk}) > 0; },
+        [&] { return runStep(kDeleteMarkers, {narrativeCutoff, chunk}) > 0; },
+        [&] { return runStep(kDeleteIncidents, {narrativeCutoff, chunk}) > 0; },
+    };
 
+    const auto began = std::chrono::steady_clock::now();
+    bool didWork = false;
     exec("BEGIN IMMEDIATE;");
     try {
-        rollUp(RetentionPolicy::minuteBucket, rawCutoff);
-        rollUp(RetentionPolicy::hourBucket, rawCutoff);
-        runStep(kDeleteSamples, {rawCutoff});
-        runStep(kDeleteWifi, {now - policy.wifiSnapshotSeconds});
-        runStep(kDeleteRollups, {RetentionPolicy::minuteBucket, now - policy.minuteRollupSeconds});
-        runStep(kDeleteRollups, {RetentionPolicy::hourBucket, now - policy.hourRollupSeconds});
-        runStep(kDeleteEvents, {narrativeCutoff});
-        runStep(kDeleteMarkers, {narrativeCutoff});
-        runStep(kDeleteIncidents, {narrativeCutoff});
+        for (const auto& unit : units) {
+            while (unit()) {
+                didWork = true;
+                if (std::chrono::steady_clock::now() - began >= budget) {
+                    exec("COMMIT;");
+                    return true;
+                }
+            }
+        }
         exec("COMMIT;");
     } catch (...) {
         rollbackQuietly();
         throw;
+    }
+    return didWork;
+}
+
+void StoreDatabase::rollUpAndPrune(const RetentionPolicy& policy, Timestamp now)
+{
+    while (rollUpAndPruneStep(policy, now, kPruneStepBudget)) {
     }
 }
 
