@@ -99,6 +99,7 @@ private:
     // Runs one statement with these parameters; the number of rows it changed.
     int runStep(const char* sql, std::initializer_list<double> params);
     bool rollUpOldestRawHour(Timestamp rawCutoff);
+    void rollUpRange(Timestamp from, Timestamp to);
 
     sqlite3* db_ = nullptr;
 };

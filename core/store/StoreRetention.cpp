@@ -3,10 +3,15 @@
 // its own transaction, so that the probe cycle's writes never wait long behind a big prune.
 #include "core/store/StoreDatabase.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <tuple>
+#include <optional>
+#include <vector>
 
 namespace pv::store {
 
@@ -48,6 +53,11 @@ SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, a
 FROM agg
 LEFT JOIN pct ON pct.bucket_start = agg.bucket_start AND pct.target_kind = agg.target_kind;)";
 
+constexpr const char* kHourRows = "SELECT timestamp, target_kind, latency_ms, success, packet_loss FROM network_samples "
+                                  "WHERE timestamp >= ? AND timestamp < ? ORDER BY timestamp;";
+constexpr const char* kUpsertRollup =
+    "INSERT OR REPLACE INTO sample_rollups (bucket_start, bucket_seconds, target_kind, sample_count, success_count, "
+    "p50_ms, p95_ms, max_ms, loss_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);";
 constexpr const char* kOldestSample = "SELECT MIN(timestamp) FROM network_samples WHERE timestamp < ?;";
 constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp >= ? AND timestamp < ?;";
 
@@ -96,6 +106,66 @@ void StoreDatabase::rollUp(double bucketSeconds, Timestamp from, Timestamp cutof
     runStep(kRollUp, {bucketSeconds, cutoff, from});
 }
 
+// The roll-up of one range of raw samples into minute and hour buckets in one read, with the same
+// results as kRollUp: counts, the nearest-rank p50 and p95 of the successful latencies, the largest
+// latency, and the mean loss (a sample's stored loss, else 0 or 1 by its success), summed in
+// timestamp order. One statement per width with window functions costs several times as much.
+void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
+{
+    struct Bucket {
+        int count = 0;
+        int successes = 0;
+        std::optional<double> max;
+        double lossSum = 0;
+        std::vector<double> latencies;
+    };
+    // Keyed by width, start and probe kind.
+    std::map<std::tuple<double, double, QByteArray>, Bucket> buckets;
+
+    Statement rows(db_, kHourRows);
+    rows.bind(1, from);
+    rows.bind(2, to);
+    QByteArray kind;
+    for (int rc = rows.step(); rc != SQLITE_DONE; rc = rows.step()) {
+        if (rc != SQLITE_ROW)
+            throw lastError(db_);
+        const double t = rows.columnDouble(0);
+        const QByteArrayView kindBytes = rows.columnBytes(1);
+        if (kindBytes != QByteArrayView(kind))
+            kind = kindBytes.toByteArray();
+        const std::optional<double> latency = rows.columnOptDouble(2);
+        const int success = rows.columnInt(3);
+        const double loss = rows.isNull(4) ? (success == 1 ? 0.0 : 1.0) : rows.columnDouble(4);
+        for (double width : {RetentionPolicy::minuteBucket, RetentionPolicy::hourBucket}) {
+            const double start = static_cast<double>(static_cast<std::int64_t>(t / width)) * width;
+            Bucket& b = buckets[{width, start, kind}];
+            ++b.count;
+            b.successes += success;
+            if (latency) {
+                b.max = b.max ? std::max(*b.max, *latency) : *latency;
+                if (success == 1)
+                    b.latencies.push_back(*latency);
+            }
+            b.lossSum += loss;
+        }
+    }
+
+    Statement upsert(db_, kUpsertRollup);
+    for (auto& [key, b] : buckets) {
+        const auto& [width, start, bucketKind] = key;
+        std::optional<double> p50, p95;
+        if (!b.latencies.empty()) {
+            std::sort(b.latencies.begin(), b.latencies.end());
+            const auto n = static_cast<double>(b.latencies.size() - 1);
+            p50 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.5))];
+            p95 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.95))];
+        }
+        upsert.bindAll(start, width, bucketKind, b.count, b.successes, p50, p95, b.max, b.lossSum / b.count);
+        upsert.run();
+        upsert.reset();
+    }
+}
+
 // Rolls up and deletes the raw samples of the oldest hour below the cut-off; false when none is left.
 // The hour is aligned, so its minute and hour buckets are complete and summarised exactly once.
 bool StoreDatabase::rollUpOldestRawHour(Timestamp rawCutoff)
@@ -109,8 +179,7 @@ bool StoreDatabase::rollUpOldestRawHour(Timestamp rawCutoff)
         return false;
     const Timestamp from = std::floor(oldest.columnDouble(0) / RetentionPolicy::hourBucket) * RetentionPolicy::hourBucket;
     const Timestamp to = std::min(from + RetentionPolicy::hourBucket, rawCutoff);
-    rollUp(RetentionPolicy::minuteBucket, from, to);
-    rollUp(RetentionPolicy::hourBucket, from, to);
+    rollUpRange(from, to);
     runStep(kDeleteSamples, {from, to});
     return true;
 }

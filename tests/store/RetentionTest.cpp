@@ -278,6 +278,8 @@ TEST_F(StoreRetentionTest, MixedIdsPruneAndRollUpInStepsLikeOneRollUpOverAll)
         NetworkSample s = makeSample(t, i % 2 ? ProbeKind::http : ProbeKind::gateway, 5.0 + (i * 37) % 50, i % 11 != 0);
         s.id = mixedId(i, t);
         s.batchID = mixedId(i + 1, t);
+        if (i % 4 == 0)
+            s.packetLoss = (i % 7) / 7.0;
         samples.push_back(s);
     }
     RawDb(path).insertSamples(samples);
