@@ -2,6 +2,7 @@
 
 #include <QCache>
 #include <QEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
@@ -249,13 +250,25 @@ void pvPaintCardSurface(QPainter& p, const QRectF& rect, double radius, bool rai
 
 // ---- Decorations --------------------------------------------------------------------------------
 
+namespace {
+// Every decoration alive: a host's paint looks here instead of searching its whole subtree.
+std::vector<PVDecoration*>& allDecorations()
+{
+    static std::vector<PVDecoration*> all;
+    return all;
+}
+} // namespace
+
 PVDecoration::PVDecoration(QWidget* target, QWidget* anchor)
     : QObject(target), target_(target), anchor_(anchor != nullptr ? anchor : target)
 {
     target_->installEventFilter(this);
     if (anchor_ != target_)
         anchor_->installEventFilter(this);
+    allDecorations().push_back(this);
 }
+
+PVDecoration::~PVDecoration() { std::erase(allDecorations(), this); }
 
 bool PVDecoration::active(const PVPaintContext&) const { return true; }
 
@@ -305,15 +318,23 @@ QWidget* pvDecorationHost(const QWidget* anchor)
 
 void pvPaintDecorations(QWidget* host, QPainter& p)
 {
-    const auto decorations = host->findChildren<PVDecoration*>();
-    for (const PVDecoration* d : decorations) {
+    // A small repaint (an animation frame) skips every decoration outside it before anything costly.
+    // The repainted region is the engine's system clip, in device coordinates.
+    const QRegion systemClip = p.paintEngine() != nullptr ? p.paintEngine()->systemClip() : QRegion();
+    const QRectF clip = systemClip.isEmpty() ? QRectF() : QRectF(systemClip.boundingRect());
+    const QTransform toDevice = p.deviceTransform();
+    for (const PVDecoration* d : allDecorations()) {
         QWidget* anchor = d->anchor();
-        if (pvDecorationHost(anchor) != host || !anchor->isVisibleTo(host) || !d->target()->isVisibleTo(host))
-            continue;
-        const PVPaintContext ctx = PVPaintContext::forWidget(anchor);
-        if (!d->active(ctx))
+        if (!host->isAncestorOf(anchor))
             continue;
         const QRectF rect(anchor->mapTo(host, QPoint(0, 0)), anchor->size());
+        const PVPaintContext ctx = PVPaintContext::forWidget(anchor);
+        if (!clip.isNull() && !toDevice.mapRect(rect.marginsAdded(d->reach(ctx))).intersects(clip))
+            continue;
+        if (pvDecorationHost(anchor) != host || !anchor->isVisibleTo(host) || !d->target()->isVisibleTo(host))
+            continue;
+        if (!d->active(ctx))
+            continue;
         p.save();
         d->paint(p, rect, ctx);
         p.restore();
