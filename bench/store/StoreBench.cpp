@@ -70,24 +70,30 @@ std::int64_t scalar(sqlite3* db, const char* sql)
 
 } // namespace
 
-// Drops a database file (and its WAL) from the page cache, so that the next read comes from disk.
-void dropFromPageCache(const QString& path)
+// Writes a database file (and its WAL) out to disk, and with `drop` also drops it from the page
+// cache, so that the next read comes from disk. A fresh copy is always written out first: its
+// dirty pages would otherwise be flushed by the first checkpoint's sync, inside the measurement.
+void settleOnDisk(const QString& path, bool drop)
 {
     for (const char* suffix : {"", "-wal"}) {
         const int fd = ::open((path + QLatin1String(suffix)).toUtf8().constData(), O_RDONLY);
         if (fd < 0)
             continue;
         ::fdatasync(fd);
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        if (drop)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
         ::close(fd);
     }
 }
+
+void dropFromPageCache(const QString& path) { settleOnDisk(path, true); }
 
 // Five-sample batches as the probe cycle writes them, one committed row per sample, into the
 // 30-day database, right after its last batch.
 static void BM_InsertFiveSampleBatch(benchmark::State& state)
 {
     const QString copy = freshCopyOf(thirtyDayDatabase());
+    settleOnDisk(copy, false);
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
         std::mt19937 rng(1);
@@ -159,6 +165,7 @@ BENCHMARK(BM_ReadRollups)
 static void BM_RollUpAndPruneHourlyPass(benchmark::State& state)
 {
     const QString copy = freshCopyOf(thirtyDayDatabase());
+    settleOnDisk(copy, false);
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
         double now = kDataEnd + 3600;
@@ -188,6 +195,7 @@ const QString& dayOffDatabase(int policy, int ids)
 double walBytesOfPass(const QString& source, const RetentionPolicy& policy)
 {
     const QString copy = freshCopyOf(source);
+    settleOnDisk(copy, false);
     double bytes = 0;
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
@@ -219,10 +227,9 @@ static void BM_FirstPruneAfterADayOff(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         const QString copy = freshCopyOf(source);
+        settleOnDisk(copy, cold);
         auto store = std::make_unique<SQLiteStore>(SQLiteStore::Location::file(copy));
-        if (cold)
-            dropFromPageCache(copy);
-        else
+        if (!cold)
             run(store->samples(kDataEnd - kDay, kDataEnd)); // a read that warms the store's own cache
         state.ResumeTiming();
 
