@@ -224,8 +224,10 @@ QPainterPath pvInsetRoundedRect(const QRectF& rect, double radius, double lineWi
     return path;
 }
 
-void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
-                                const QColor& stroke, double lineWidth)
+namespace {
+
+void paintOutlinedRoundedRectDirectly(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
+                                      const QColor& stroke, double lineWidth)
 {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
@@ -239,6 +241,53 @@ void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, 
     p.setBrush(Qt::NoBrush);
     p.drawPath(pvInsetRoundedRect(rect, radius, lineWidth));
     p.restore();
+}
+
+QCache<QString, QImage>& surfaceCache()
+{
+    static QCache<QString, QImage> cache(8 * 1024 * 1024 / 4); // cost = pixels: at most 8 MiB
+    return cache;
+}
+
+bool isWhole(double v) { return v == std::floor(v); }
+
+} // namespace
+
+// Cards and badges are painted again on every refresh with the same size and colours: their
+// antialiased fill and stroke are drawn once into an image and copied after that. Only where the
+// copy lands on whole device pixels, unscaled, fully opaque and composed normally; else directly.
+void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
+                                const QColor& stroke, double lineWidth)
+{
+    const QTransform device = p.deviceTransform();
+    const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
+    const QPointF at = device.map(rect.topLeft());
+    const bool cacheable = device.type() <= QTransform::TxTranslate && ratio == 1.0 && p.opacity() == 1.0 &&
+                           p.compositionMode() == QPainter::CompositionMode_SourceOver && isWhole(at.x()) &&
+                           isWhole(at.y()) && isWhole(rect.width()) && isWhole(rect.height()) &&
+                           rect.width() * rect.height() <= 2.0e6 && !rect.isEmpty();
+    if (!cacheable) {
+        paintOutlinedRoundedRectDirectly(p, rect, radius, fill, stroke, lineWidth);
+        return;
+    }
+    const QString key = cacheKey("surface", rect.width(), rect.height(), radius, lineWidth, fill.rgba()) +
+                        QLatin1Char(':') + QString::number(stroke.rgba(), 16);
+    QImage* image = surfaceCache().object(key);
+    if (image == nullptr) {
+        image = new QImage(static_cast<int>(rect.width()), static_cast<int>(rect.height()),
+                           QImage::Format_ARGB32_Premultiplied);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            paintOutlinedRoundedRectDirectly(ip, QRectF(QPointF(0, 0), rect.size()), radius, fill, stroke, lineWidth);
+        }
+        const int cost = std::max(1, image->width() * image->height());
+        if (!surfaceCache().insert(key, image, cost)) {
+            paintOutlinedRoundedRectDirectly(p, rect, radius, fill, stroke, lineWidth);
+            return;
+        }
+    }
+    p.drawImage(rect.topLeft(), *image);
 }
 
 void pvPaintCardSurface(QPainter& p, const QRectF& rect, double radius, bool raised, const PVPaintContext& ctx)
