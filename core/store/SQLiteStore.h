@@ -28,7 +28,7 @@ class StoreDatabase;
 }
 
 // How long one step of the retention pass may work before it commits and lets other writes in.
-inline constexpr std::chrono::milliseconds kPruneStepBudget{40};
+inline constexpr std::chrono::milliseconds kPruneStepBudget{25};
 
 // Where the evidence database lives: a file, or SQLite's private in-memory database.
 class StoreLocation {
@@ -104,7 +104,7 @@ public:
     rt::awaitable<std::vector<ManualMarker>> markers(Timestamp from, Timestamp to);
 
     // Rolls complete old buckets up and prunes every table by the policy, in short steps (each its
-    // own transaction, about 40 ms) so that writes queued meanwhile run between them.
+    // own transaction, about 25 ms) so that writes queued meanwhile run between them.
     rt::awaitable<void> rollUpAndPrune(RetentionPolicy policy, Timestamp now);
     // How long one of those steps may work (zero: one unit of work per step). Set before use.
     void setPruneStepBudget(std::chrono::milliseconds budget) { pruneStepBudget_ = budget; }
