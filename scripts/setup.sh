@@ -9,7 +9,7 @@ PACKAGES=(
   libnl-3-dev libnl-genl-3-dev libnl-route-3-dev libicu-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-l10n-tools libgl-dev adwaita-icon-theme
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth poppler-utils desktop-file-utils
+  xvfb xauth poppler-utils desktop-file-utils libx11-dev
   iproute2 nftables iputils-ping procps psmisc python3
   locales fonts-dejavu-core fonts-open-sans libqpdf-dev xdotool
 )

@@ -1,5 +1,6 @@
 // How exact ICMPProbe's round-trip times are: the median of 200 echoes to the lab gateway, measured
-// by the probe and by iputils ping side by side on the same path, with the process idle, with
+// by the probe and by iputils ping in turns on the same path (one echo of the probe, then one of
+// ping, and so on, so that both meet the same conditions), with the process idle, with
 // another thread spinning, and with the network thread itself kept busy (the probe's socket reads
 // and its actor then run late; the kernel's arrival stamps keep the times exact).
 // Runs only inside the network lab (tests/lab/run-in-lab.sh).
@@ -47,23 +48,23 @@ double median(std::vector<double> values)
     return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
 
-// Per-echo times that ping prints ("time=0.052 ms"), 10 ms apart like the probe's series.
-std::vector<double> pingTimes(const QString& host)
+// The time of one echo as iputils ping prints it ("time=0.052 ms"); nullopt when none came back.
+std::optional<double> pingOnce(const QString& host)
 {
-    const std::string command = "ping -n -c " + std::to_string(kEchoes) + " -i 0.01 -W 1 " + host.toStdString();
-    std::vector<double> times;
+    const std::string command = "ping -n -c 1 -W 1 " + host.toStdString() + " 2>/dev/null";
+    std::optional<double> time;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
-        return times;
+        return time;
     static const std::regex timePattern(R"(time=([0-9.]+) ms)");
     char line[512];
     while (std::fgets(line, sizeof line, pipe) != nullptr) {
         std::cmatch match;
         if (std::regex_search(line, match, timePattern))
-            times.push_back(std::strtod(match[1].first, nullptr));
+            time = std::strtod(match[1].first, nullptr);
     }
     pclose(pipe);
-    return times;
+    return time;
 }
 
 enum class Load { idle = 0, spinningThread = 1, busyNetworkThread = 2 };
@@ -130,25 +131,37 @@ void BM_IcmpProbeVersusPing(benchmark::State& state)
 
     double probeMedian = -1;
     double pingMedian = -1;
+    double pairMedian = -1;
     std::size_t probeReplies = 0;
     std::size_t pingReplies = 0;
     for (auto _ : state) {
         Busy busy(load, net);
-        // Side by side, so that both meet the same conditions on the path and the machine.
-        auto pinging = std::async(std::launch::async, [host = *gateway] { return pingTimes(host); });
-        const auto series =
-            asio::co_spawn(net.executor(), probe->measure(*gateway, kEchoes, 1s, 10ms, 0), asio::use_future).get();
-        const auto pings = pinging.get();
-        probeMedian = series.medianRtt().value_or(-1);
-        probeReplies = series.rtts().size();
-        pingMedian = median(pings);
-        pingReplies = pings.size();
+        // In turns: each pair of echoes crosses the path within a few milliseconds.
+        std::vector<double> probeTimes, pingTimes, pairDifferences;
+        for (int i = 0; i < kEchoes; ++i) {
+            const auto one =
+                asio::co_spawn(net.executor(), probe->measure(*gateway, 1, 1s, 0ms, 0), asio::use_future).get();
+            const std::optional<double> probeTime = one.medianRtt();
+            const std::optional<double> pingTime = pingOnce(*gateway);
+            if (probeTime)
+                probeTimes.push_back(*probeTime);
+            if (pingTime)
+                pingTimes.push_back(*pingTime);
+            if (probeTime && pingTime)
+                pairDifferences.push_back(*probeTime - *pingTime);
+        }
+        probeMedian = median(probeTimes);
+        pingMedian = median(pingTimes);
+        pairMedian = median(pairDifferences);
+        probeReplies = probeTimes.size();
+        pingReplies = pingTimes.size();
     }
     asio::co_spawn(net.executor(), probe->stop(), asio::use_future).get();
 
     state.counters["probe_median_ms"] = probeMedian;
     state.counters["ping_median_ms"] = pingMedian;
     state.counters["difference_ms"] = probeMedian - pingMedian;
+    state.counters["pair_difference_ms"] = pairMedian;
     state.counters["probe_replies"] = static_cast<double>(probeReplies);
     state.counters["ping_replies"] = static_cast<double>(pingReplies);
     if (probeReplies != kEchoes || pingReplies != kEchoes)

@@ -10,6 +10,10 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -66,34 +70,75 @@ std::int64_t scalar(sqlite3* db, const char* sql)
 
 } // namespace
 
-// Five-sample batches as the probe cycle writes them: one committed row per sample.
+// Writes a database file (and its WAL) out to disk, and with `drop` also drops it from the page
+// cache, so that the next read comes from disk. A fresh copy is always written out first: its
+// dirty pages would otherwise be flushed by the first checkpoint's sync, inside the measurement.
+void settleOnDisk(const QString& path, bool drop)
+{
+    for (const char* suffix : {"", "-wal"}) {
+        const int fd = ::open((path + QLatin1String(suffix)).toUtf8().constData(), O_RDONLY);
+        if (fd < 0)
+            continue;
+        ::fdatasync(fd);
+        if (drop)
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
+void dropFromPageCache(const QString& path) { settleOnDisk(path, true); }
+
+// Five-sample batches as the probe cycle writes them, one committed row per sample, into the
+// 30-day database, right after its last batch.
 static void BM_InsertFiveSampleBatch(benchmark::State& state)
 {
-    const QString path = QStringLiteral("/tmp/polvarine-bench-insert.sqlite3");
-    removeDatabase(path);
-    SQLiteStore store(SQLiteStore::Location::file(path));
-    std::mt19937 rng(1);
-    std::int64_t n = 1;
-    for (auto _ : state) {
-        ProbeBatch batch = benchBatch(rng, n, kDataStart + 4.5 * static_cast<double>(n));
-        ++n;
-        run(store.insertSamples(std::move(batch)));
+    const QString copy = freshCopyOf(thirtyDayDatabase());
+    settleOnDisk(copy, false);
+    {
+        SQLiteStore store(SQLiteStore::Location::file(copy));
+        std::mt19937 rng(1);
+        std::int64_t n = 1;
+        for (auto _ : state) {
+            ProbeBatch batch = benchBatch(rng, n, kDataEnd + 4.5 * static_cast<double>(n));
+            ++n;
+            run(store.insertSamples(std::move(batch)));
+        }
     }
+    removeDatabase(copy);
     state.SetItemsProcessed(state.iterations());
     state.counters["batches/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_InsertFiveSampleBatch)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
-// The quality refresh and the history screen read a day of raw samples.
+// The quality refresh and the history screen read a day of raw samples: warm (the store open, the
+// file in the page cache), repeated for at least two seconds.
 static void BM_Read24HourWindow(benchmark::State& state)
 {
     SQLiteStore store(SQLiteStore::Location::file(thirtyDayDatabase()));
-    std::size_t rows = 0;
+    std::size_t rows = run(store.samples(kDataEnd - kDay, kDataEnd)).size();
     for (auto _ : state)
         rows = run(store.samples(kDataEnd - kDay, kDataEnd)).size();
     state.counters["rows"] = static_cast<double>(rows);
 }
-BENCHMARK(BM_Read24HourWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Read24HourWindow)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// The first read after start-up: a store just opened, its file out of the page cache.
+static void BM_Read24HourWindowCold(benchmark::State& state)
+{
+    std::size_t rows = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto store = std::make_unique<SQLiteStore>(SQLiteStore::Location::file(thirtyDayDatabase()));
+        dropFromPageCache(thirtyDayDatabase());
+        state.ResumeTiming();
+        rows = run(store->samples(kDataEnd - kDay, kDataEnd)).size();
+        state.PauseTiming();
+        store.reset();
+        state.ResumeTiming();
+    }
+    state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_Read24HourWindowCold)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 // Roll-up reads as the history screen and the dossier make them: hour buckets for a month, minute
 // buckets for up to a week (the 30-day minute read is there for comparison).
@@ -120,6 +165,7 @@ BENCHMARK(BM_ReadRollups)
 static void BM_RollUpAndPruneHourlyPass(benchmark::State& state)
 {
     const QString copy = freshCopyOf(thirtyDayDatabase());
+    settleOnDisk(copy, false);
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
         double now = kDataEnd + 3600;
@@ -132,18 +178,113 @@ static void BM_RollUpAndPruneHourlyPass(benchmark::State& state)
 }
 BENCHMARK(BM_RollUpAndPruneHourlyPass)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
 
-// The first pass after the program was off for a day: a whole day of raw samples to roll up.
-static void BM_RollUpAndPruneAfterADayOff(benchmark::State& state)
+enum PolicyArg { standardPolicy, longTermPolicy };
+enum IdsArg { randomIds, timeOrderedIds };
+
+// What the first pass after a day off finds: under the standard policy a database already pruned to
+// a week of raw samples, under the long-term one the whole month; both have a day to roll up.
+const QString& dayOffDatabase(int policy, int ids)
 {
-    const QString copy = freshCopyOf(thirtyDayDatabase());
+    if (ids == randomIds)
+        return thirtyDayDatabaseWithRandomIds();
+    return policy == standardPolicy ? standardRetentionDatabase() : thirtyDayDatabase();
+}
+
+// Bytes the pass writes into the write-ahead log: a reader holding its snapshot open keeps every
+// checkpoint from resetting the log, so its final size is all that was written to it.
+double walBytesOfPass(const QString& source, const RetentionPolicy& policy)
+{
+    const QString copy = freshCopyOf(source);
+    settleOnDisk(copy, false);
+    double bytes = 0;
     {
         SQLiteStore store(SQLiteStore::Location::file(copy));
-        for (auto _ : state)
-            run(store.rollUpAndPrune(RetentionPolicy::longTerm(), kDataEnd + kDay));
+        sqlite3* reader = nullptr;
+        check(reader, sqlite3_open(copy.toUtf8().constData(), &reader), "open");
+        check(reader, sqlite3_exec(reader, "BEGIN; SELECT COUNT(*) FROM events;", nullptr, nullptr, nullptr), "pin");
+        const auto before = static_cast<double>(QFileInfo(copy + QStringLiteral("-wal")).size());
+        run(store.rollUpAndPrune(policy, kDataEnd + kDay));
+        bytes = static_cast<double>(QFileInfo(copy + QStringLiteral("-wal")).size()) - before;
+        sqlite3_exec(reader, "COMMIT;", nullptr, nullptr, nullptr);
+        sqlite3_close(reader);
     }
     removeDatabase(copy);
+    return bytes;
 }
-BENCHMARK(BM_RollUpAndPruneAfterADayOff)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+
+// The first pass after the program was off for a day: a day of raw samples to roll up and delete,
+// with the file cold (out of the page cache) or warm. Meanwhile a batch is written every 50 ms the
+// way the probe cycle writes them; the longest of those waits is reported.
+static void BM_FirstPruneAfterADayOff(benchmark::State& state)
+{
+    const int policyArg = static_cast<int>(state.range(0));
+    const bool cold = state.range(1) != 0;
+    const int ids = static_cast<int>(state.range(2));
+    const RetentionPolicy policy = policyArg == standardPolicy ? RetentionPolicy::standard() : RetentionPolicy::longTerm();
+    const QString& source = dayOffDatabase(policyArg, ids);
+    double longestInsert = 0;
+    int inserts = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString copy = freshCopyOf(source);
+        settleOnDisk(copy, cold);
+        auto store = std::make_unique<SQLiteStore>(SQLiteStore::Location::file(copy));
+        if (!cold)
+            run(store->samples(kDataEnd - kDay, kDataEnd)); // a read that warms the store's own cache
+        state.ResumeTiming();
+
+        asio::io_context io;
+        bool pruned = false;
+        std::exception_ptr error;
+        const auto passBegan = std::chrono::steady_clock::now();
+        double passSeconds = 0;
+        asio::co_spawn(io, store->rollUpAndPrune(policy, kDataEnd + kDay), [&](std::exception_ptr e) {
+            passSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - passBegan).count();
+            error = e;
+            pruned = true;
+        });
+        asio::co_spawn(
+            io,
+            [&]() -> rt::awaitable<void> {
+                std::mt19937 rng(7);
+                asio::steady_timer timer(io);
+                // Bounded: at most 2000 batches (100 s of passing).
+                for (std::int64_t n = 0; !pruned && n < 2000; ++n) {
+                    const auto began = std::chrono::steady_clock::now();
+                    co_await store->insertSamples(benchBatch(rng, n, kDataEnd + kDay + 4.5 * static_cast<double>(n)));
+                    longestInsert = std::max(
+                        longestInsert, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count());
+                    ++inserts;
+                    timer.expires_after(std::chrono::milliseconds(50));
+                    co_await timer.async_wait(asio::use_awaitable);
+                }
+            },
+            asio::detached);
+        io.run();
+        if (error)
+            std::rethrow_exception(error);
+        state.SetIterationTime(passSeconds);
+
+        state.PauseTiming();
+        store.reset();
+        removeDatabase(copy);
+        state.ResumeTiming();
+    }
+    state.counters["longest insert ms"] = longestInsert;
+    state.counters["inserts"] = inserts;
+    state.counters["WAL MB"] = walBytesOfPass(source, policy) / 1e6;
+}
+BENCHMARK(BM_FirstPruneAfterADayOff)
+    ->ArgNames({"long", "cold", "v7"})
+    ->Args({standardPolicy, 0, timeOrderedIds})
+    ->Args({standardPolicy, 1, timeOrderedIds})
+    ->Args({longTermPolicy, 0, timeOrderedIds})
+    ->Args({longTermPolicy, 1, timeOrderedIds})
+    ->Args({longTermPolicy, 0, randomIds})
+    ->Args({longTermPolicy, 1, randomIds})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseManualTime();
 
 // Database size per day of monitoring, and where it goes.
 static void BM_BytesPerDay(benchmark::State& state)

@@ -8,13 +8,13 @@
 
 namespace pv::rt {
 
-NetworkRuntime::NetworkRuntime() : guard_(asio::make_work_guard(context_))
+NetworkRuntime::NetworkRuntime() : loop_(std::make_shared<Loop>())
 {
-    thread_ = std::thread([this] {
-        threadId_ = std::this_thread::get_id();
+    thread_ = std::thread([loop = loop_] {
+        loop->threadId = std::this_thread::get_id();
         for (;;) {
             try {
-                context_.run();
+                loop->context.run();
                 break;
             } catch (...) {
                 // A handler threw: keep the loop alive for every other service.
@@ -27,8 +27,8 @@ NetworkRuntime::~NetworkRuntime() { stop(); }
 
 void NetworkRuntime::stop()
 {
-    guard_.reset();
-    context_.stop();
+    loop_->guard.reset();
+    loop_->context.stop();
     if (thread_.joinable()) {
         if (thread_.get_id() == std::this_thread::get_id())
             thread_.detach();

@@ -34,17 +34,23 @@ public:
     NetworkRuntime(const NetworkRuntime&) = delete;
     NetworkRuntime& operator=(const NetworkRuntime&) = delete;
 
-    asio::io_context& context() { return context_; }
-    asio::any_io_executor executor() { return context_.get_executor(); }
-    bool runningInThisThread() const { return std::this_thread::get_id() == threadId_.load(); }
-    // Stops the loop and joins the thread; pending handlers are dropped. Safe to call twice.
+    asio::io_context& context() { return loop_->context; }
+    asio::any_io_executor executor() { return loop_->context.get_executor(); }
+    bool runningInThisThread() const { return std::this_thread::get_id() == loop_->threadId.load(); }
+    // Stops the loop and joins the thread; pending handlers are dropped. Safe to call twice. Called
+    // on the loop's own thread (the last owner let go in a handler), it cannot join: the thread is
+    // left to finish the handler, and the io_context, which the thread owns too, is destroyed by it
+    // after run() has returned, never while it runs.
     void stop();
 
 private:
-    asio::io_context context_;
-    asio::executor_work_guard<asio::io_context::executor_type> guard_;
+    struct Loop {
+        asio::io_context context;
+        asio::executor_work_guard<asio::io_context::executor_type> guard{asio::make_work_guard(context)};
+        std::atomic<std::thread::id> threadId{};
+    };
+    std::shared_ptr<Loop> loop_;
     std::thread thread_;
-    std::atomic<std::thread::id> threadId_{};
 };
 
 // ---------------------------------------------------------------------------------------------

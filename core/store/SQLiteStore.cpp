@@ -183,9 +183,12 @@ rt::awaitable<std::vector<ManualMarker>> SQLiteStore::markers(Timestamp from, Ti
     return withDatabase([=](StoreDatabase& db) { return db.markers(from, to); });
 }
 
+// Each step is a call of its own on the store's thread: writes queued meanwhile run between steps.
 rt::awaitable<void> SQLiteStore::rollUpAndPrune(RetentionPolicy policy, Timestamp now)
 {
-    return withDatabase([=](StoreDatabase& db) { db.rollUpAndPrune(policy, now); });
+    const std::chrono::milliseconds budget = pruneStepBudget_;
+    while (co_await withDatabase([=](StoreDatabase& db) { return db.rollUpAndPruneStep(policy, now, budget); })) {
+    }
 }
 
 } // namespace pv

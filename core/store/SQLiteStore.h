@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <functional>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -27,6 +28,9 @@ namespace pv {
 namespace store {
 class StoreDatabase;
 }
+
+// How long one step of the retention pass may work before it commits and lets other writes in.
+inline constexpr std::chrono::milliseconds kPruneStepBudget{25};
 
 // Where the evidence database lives: a file, or SQLite's private in-memory database.
 class StoreLocation {
@@ -114,8 +118,11 @@ public:
     rt::awaitable<std::vector<DiagnosticEvent>> events(Timestamp from, Timestamp to);
     rt::awaitable<std::vector<ManualMarker>> markers(Timestamp from, Timestamp to);
 
-    // Rolls complete old buckets up and prunes every table by the policy, in one transaction.
+    // Rolls complete old buckets up and prunes every table by the policy, in short steps (each its
+    // own transaction, about 25 ms) so that writes queued meanwhile run between them.
     rt::awaitable<void> rollUpAndPrune(RetentionPolicy policy, Timestamp now);
+    // How long one of those steps may work (zero: one unit of work per step). Set before use.
+    void setPruneStepBudget(std::chrono::milliseconds budget) { pruneStepBudget_ = budget; }
 
     // Runs job(connection) as one operation on the store's thread, serialised with every other
     // operation, and resumes the caller with its result or its exception. For readers that need
@@ -135,6 +142,7 @@ private:
     std::unique_ptr<store::StoreDatabase> database_;
     std::optional<QString> unavailableReason_;
     Location location_;
+    std::chrono::milliseconds pruneStepBudget_ = kPruneStepBudget;
 };
 
 } // namespace pv

@@ -72,6 +72,7 @@ constexpr const char* kRecentMarkers = "SELECT id, timestamp, action, note\nFROM
 
 constexpr const char* kSamplesBetween =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+constexpr const char* kCountSamplesBetween = "SELECT COUNT(*) FROM network_samples WHERE timestamp BETWEEN ? AND ?;";
 constexpr const char* kWifiBetween =
     PV_WIFI_COLUMNS "FROM wifi_snapshots\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 constexpr const char* kIncidentsBetween =
@@ -97,9 +98,47 @@ QByteArray idText(const QUuid& id) { return id.toByteArray(QUuid::WithoutBraces)
 // closed later) always lands on one and the same row instead of a new one per read.
 const QUuid kFallbackIdNamespace(QStringLiteral("{8B0E5C52-2F4A-4C71-9D0B-6A1F3E27C4D8}"));
 
+// The canonical 36-character form (either case), parsed without the general parser's allocations;
+// false for anything else.
+bool parseCanonicalUuid(QByteArrayView text, QUuid& out)
+{
+    static constexpr int kDigitAt[32] = {0,  1,  2,  3,  4,  5,  6,  7,  9,  10, 11, 12, 14, 15, 16, 17,
+                                         19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35};
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+        return false;
+    static constexpr auto kHex = [] {
+        std::array<std::int8_t, 256> table{};
+        table.fill(-1);
+        for (int c = 0; c < 10; ++c)
+            table['0' + c] = static_cast<std::int8_t>(c);
+        for (int c = 0; c < 6; ++c) {
+            table['A' + c] = static_cast<std::int8_t>(10 + c);
+            table['a' + c] = static_cast<std::int8_t>(10 + c);
+        }
+        return table;
+    }();
+    std::array<std::uint8_t, 16> bytes{};
+    int invalid = 0;
+    for (int i = 0; i < 16; ++i) {
+        const int high = kHex[static_cast<std::uint8_t>(text[kDigitAt[2 * i]])];
+        const int low = kHex[static_cast<std::uint8_t>(text[kDigitAt[2 * i + 1]])];
+        invalid |= high | low;
+        bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    if (invalid < 0)
+        return false;
+    out = QUuid(static_cast<uint>(bytes[0]) << 24 | static_cast<uint>(bytes[1]) << 16 | static_cast<uint>(bytes[2]) << 8 | bytes[3],
+                static_cast<ushort>(bytes[4] << 8 | bytes[5]), static_cast<ushort>(bytes[6] << 8 | bytes[7]), bytes[8],
+                bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return true;
+}
+
 QUuid readId(const Statement& row, int col)
 {
     const QByteArrayView bytes = row.columnBytes(col);
+    QUuid parsed;
+    if (parseCanonicalUuid(bytes, parsed))
+        return parsed;
     if (bytes.size() == 36) {
         const QUuid id = QUuid::fromString(QLatin1StringView(bytes.data(), bytes.size()));
         if (!id.isNull() || bytes == QByteArrayView("00000000-0000-0000-0000-000000000000"))
@@ -174,9 +213,10 @@ void requireDone(const Statement& statement, int rc)
 }
 
 // Steps through every row, mapping each to a record; a read that breaks off throws and keeps nothing.
-template <typename Map> auto readRows(Statement& row, Map map)
+template <typename Map> auto readRows(Statement& row, Map map, std::size_t expectedRows = 0)
 {
     std::vector<std::invoke_result_t<Map&, const Statement&>> out;
+    out.reserve(expectedRows);
     int rc;
     while ((rc = row.step()) == SQLITE_ROW)
         out.push_back(map(row));
@@ -184,11 +224,13 @@ template <typename Map> auto readRows(Statement& row, Map map)
     return out;
 }
 
-std::vector<NetworkSample> readSamples(Statement& statement)
+std::vector<NetworkSample> readSamples(Statement& statement, std::size_t expectedRows = 0)
 {
     SharedTargets targets;
     std::array<SharedTexts, 3> routeTexts;
-    return readRows(statement, [&](const Statement& row) {
+    return readRows(
+        statement,
+        [&](const Statement& row) {
         NetworkSample s;
         s.id = readId(row, 0);
         s.batchID = readId(row, 1);
@@ -204,7 +246,8 @@ std::vector<NetworkSample> readSamples(Statement& statement)
         s.packetLoss = row.columnOptDouble(12);
         s.errorDescription = row.columnOptText(13);
         return s;
-    });
+        },
+        expectedRows);
 }
 
 std::vector<WifiSnapshot> readWifiSnapshots(Statement& statement)
@@ -452,15 +495,25 @@ std::vector<SampleRollup> StoreDatabase::rollups(double bucketSeconds, Timestamp
 // ---------------------------------------------------------------------------------------------
 // Period and recent reads
 
-std::vector<NetworkSample> StoreDatabase::recentSamples(int limit) { return readLimited(db_, kRecentSamples, limit, readSamples); }
+std::vector<NetworkSample> StoreDatabase::recentSamples(int limit)
+{
+    return readLimited(db_, kRecentSamples, limit, [](Statement& s) { return readSamples(s); });
+}
 std::vector<WifiSnapshot> StoreDatabase::recentWifiSnapshots(int limit) { return readLimited(db_, kRecentWifi, limit, readWifiSnapshots); }
 std::vector<Incident> StoreDatabase::recentIncidents(int limit) { return readLimited(db_, kRecentIncidents, limit, readIncidents); }
 std::vector<DiagnosticEvent> StoreDatabase::recentEvents(int limit) { return readLimited(db_, kRecentEvents, limit, readEvents); }
 std::vector<ManualMarker> StoreDatabase::recentMarkers(int limit) { return readLimited(db_, kRecentMarkers, limit, readMarkers); }
 
+// A day is some 80 000 rows: counting them on the index first spares the result its reallocations.
 std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 {
-    return readBetween(db_, kSamplesBetween, from, to, readSamples);
+    Statement count(db_, kCountSamplesBetween);
+    count.bindAll(from, to);
+    const std::size_t expected =
+        count.step() == SQLITE_ROW ? static_cast<std::size_t>(std::max<std::int64_t>(0, count.columnInt64(0))) : 0;
+    Statement statement(db_, kSamplesBetween);
+    statement.bindAll(from, to);
+    return readSamples(statement, expected);
 }
 void StoreDatabase::visitSamples(Timestamp from, Timestamp to, const std::function<void(const SamplePoint&)>& visit)
 {

@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <vector>
 
@@ -76,10 +77,16 @@ public:
     std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);
     std::vector<ManualMarker> markers(Timestamp from, Timestamp to);
 
+    // A whole pass of roll-up and pruning, in steps.
     void rollUpAndPrune(const RetentionPolicy& policy, Timestamp now);
-    // Summarises the raw samples below the cut-off into buckets of one width, replacing those
-    // buckets' rows; the raw samples stay. One step of rollUpAndPrune.
+    // One step of that pass in a transaction of its own: units of work (an hour of raw samples
+    // rolled up and deleted, or a chunk of deletes), oldest first, until the budget is spent; the
+    // unit at hand is always finished. False when the pass found nothing left to do.
+    bool rollUpAndPruneStep(const RetentionPolicy& policy, Timestamp now, std::chrono::milliseconds budget);
+    // Summarises the raw samples below the cut-off (and from `from` on) into buckets of one width,
+    // replacing those buckets' rows; the raw samples stay.
     void rollUp(double bucketSeconds, Timestamp cutoff);
+    void rollUp(double bucketSeconds, Timestamp from, Timestamp cutoff);
 
 private:
     void close();
@@ -91,7 +98,10 @@ private:
     void backupBeforeMigration(const StoreLocation& location, int version);
     bool columnExists(const QString& table, const QString& column);
     void migrate(const StoreLocation& location);
-    void runStep(const char* sql, std::initializer_list<double> params);
+    // Runs one statement with these parameters; the number of rows it changed.
+    int runStep(const char* sql, std::initializer_list<double> params);
+    bool rollUpOldestRawHour(Timestamp rawCutoff);
+    void rollUpRange(Timestamp from, Timestamp to);
 
     sqlite3* db_ = nullptr;
 };

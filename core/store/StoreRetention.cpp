@@ -1,8 +1,17 @@
 // One pass of roll-up and pruning: old raw samples are summarised into minute and hour buckets, then
-// every table loses what its retention period no longer covers, all in one transaction.
+// every table loses what its retention period no longer covers. The pass runs in short steps, each
+// its own transaction, so that the probe cycle's writes never wait long behind a big prune.
 #include "core/store/StoreDatabase.h"
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <cmath>
+#include <limits>
+#include <map>
+#include <tuple>
+#include <optional>
+#include <vector>
 
 namespace pv::store {
 
@@ -12,7 +21,7 @@ constexpr const char* kRollUp = R"(WITH scoped AS (
     SELECT CAST(timestamp / ?1 AS INTEGER) * ?1 AS bucket_start,
            target_kind, latency_ms, success, packet_loss
     FROM network_samples
-    WHERE timestamp < ?2
+    WHERE timestamp >= ?3 AND timestamp < ?2
 ),
 agg AS (
     SELECT bucket_start, target_kind,
@@ -44,12 +53,26 @@ SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, a
 FROM agg
 LEFT JOIN pct ON pct.bucket_start = agg.bucket_start AND pct.target_kind = agg.target_kind;)";
 
-constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp < ?;";
-constexpr const char* kDeleteWifi = "DELETE FROM wifi_snapshots WHERE timestamp < ?;";
-constexpr const char* kDeleteRollups = "DELETE FROM sample_rollups WHERE bucket_seconds = ? AND bucket_start < ?;";
-constexpr const char* kDeleteEvents = "DELETE FROM events WHERE timestamp < ?;";
-constexpr const char* kDeleteMarkers = "DELETE FROM markers WHERE timestamp < ?;";
-constexpr const char* kDeleteIncidents = "DELETE FROM incidents WHERE COALESCE(end_timestamp, start_timestamp) < ?;";
+constexpr const char* kHourRows = "SELECT timestamp, target_kind, latency_ms, success, packet_loss FROM network_samples "
+                                  "WHERE timestamp >= ? AND timestamp < ? ORDER BY timestamp;";
+constexpr const char* kUpsertRollup =
+    "INSERT OR REPLACE INTO sample_rollups (bucket_start, bucket_seconds, target_kind, sample_count, success_count, "
+    "p50_ms, p95_ms, max_ms, loss_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);";
+constexpr const char* kOldestSample = "SELECT MIN(timestamp) FROM network_samples WHERE timestamp < ?;";
+constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp >= ? AND timestamp < ?;";
+
+// Each delete of the other tables removes at most kDeleteChunk rows, oldest first.
+constexpr int kDeleteChunk = 2000;
+constexpr const char* kDeleteWifi = "DELETE FROM wifi_snapshots WHERE rowid IN (SELECT rowid FROM wifi_snapshots "
+                                    "WHERE timestamp < ?1 ORDER BY timestamp LIMIT ?2);";
+constexpr const char* kDeleteRollups = "DELETE FROM sample_rollups WHERE rowid IN (SELECT rowid FROM sample_rollups "
+                                       "WHERE bucket_seconds = ?3 AND bucket_start < ?1 ORDER BY bucket_start LIMIT ?2);";
+constexpr const char* kDeleteEvents = "DELETE FROM events WHERE rowid IN (SELECT rowid FROM events "
+                                      "WHERE timestamp < ?1 ORDER BY timestamp LIMIT ?2);";
+constexpr const char* kDeleteMarkers = "DELETE FROM markers WHERE rowid IN (SELECT rowid FROM markers "
+                                       "WHERE timestamp < ?1 ORDER BY timestamp LIMIT ?2);";
+constexpr const char* kDeleteIncidents = "DELETE FROM incidents WHERE rowid IN (SELECT rowid FROM incidents "
+                                         "WHERE COALESCE(end_timestamp, start_timestamp) < ?1 LIMIT ?2);";
 
 } // namespace
 
@@ -63,37 +86,149 @@ Timestamp rawSampleCutoff(const RetentionPolicy& policy, Timestamp now)
     return std::floor((now - policy.rawSampleSeconds) / RetentionPolicy::hourBucket) * RetentionPolicy::hourBucket;
 }
 
-void StoreDatabase::runStep(const char* sql, std::initializer_list<double> params)
+int StoreDatabase::runStep(const char* sql, std::initializer_list<double> params)
 {
     Statement statement(db_, sql);
     int pos = 1;
     for (double value : params)
         statement.bind(pos++, value);
     statement.run();
+    return sqlite3_changes(db_);
 }
 
-void StoreDatabase::rollUp(double bucketSeconds, Timestamp cutoff) { runStep(kRollUp, {bucketSeconds, cutoff}); }
+void StoreDatabase::rollUp(double bucketSeconds, Timestamp cutoff)
+{
+    rollUp(bucketSeconds, -std::numeric_limits<double>::infinity(), cutoff);
+}
 
-void StoreDatabase::rollUpAndPrune(const RetentionPolicy& policy, Timestamp now)
+void StoreDatabase::rollUp(double bucketSeconds, Timestamp from, Timestamp cutoff)
+{
+    runStep(kRollUp, {bucketSeconds, cutoff, from});
+}
+
+// The roll-up of one range of raw samples into minute and hour buckets in one read, with the same
+// results as kRollUp: counts, the nearest-rank p50 and p95 of the successful latencies, the largest
+// latency, and the mean loss (a sample's stored loss, else 0 or 1 by its success), summed in
+// timestamp order. One statement per width with window functions costs several times as much.
+void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
+{
+    struct Bucket {
+        int count = 0;
+        int successes = 0;
+        std::optional<double> max;
+        double lossSum = 0;
+        std::vector<double> latencies;
+    };
+    // Keyed by width, start and probe kind.
+    std::map<std::tuple<double, double, QByteArray>, Bucket> buckets;
+
+    Statement rows(db_, kHourRows);
+    rows.bind(1, from);
+    rows.bind(2, to);
+    QByteArray kind;
+    for (int rc = rows.step(); rc != SQLITE_DONE; rc = rows.step()) {
+        if (rc != SQLITE_ROW)
+            throw lastError(db_);
+        const double t = rows.columnDouble(0);
+        const QByteArrayView kindBytes = rows.columnBytes(1);
+        if (kindBytes != QByteArrayView(kind))
+            kind = kindBytes.toByteArray();
+        const std::optional<double> latency = rows.columnOptDouble(2);
+        const int success = rows.columnInt(3);
+        const double loss = rows.isNull(4) ? (success == 1 ? 0.0 : 1.0) : rows.columnDouble(4);
+        for (double width : {RetentionPolicy::minuteBucket, RetentionPolicy::hourBucket}) {
+            const double start = static_cast<double>(static_cast<std::int64_t>(t / width)) * width;
+            Bucket& b = buckets[{width, start, kind}];
+            ++b.count;
+            b.successes += success;
+            if (latency) {
+                b.max = b.max ? std::max(*b.max, *latency) : *latency;
+                if (success == 1)
+                    b.latencies.push_back(*latency);
+            }
+            b.lossSum += loss;
+        }
+    }
+
+    Statement upsert(db_, kUpsertRollup);
+    for (auto& [key, b] : buckets) {
+        const auto& [width, start, bucketKind] = key;
+        std::optional<double> p50, p95;
+        if (!b.latencies.empty()) {
+            std::sort(b.latencies.begin(), b.latencies.end());
+            const auto n = static_cast<double>(b.latencies.size() - 1);
+            p50 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.5))];
+            p95 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.95))];
+        }
+        upsert.bindAll(start, width, bucketKind, b.count, b.successes, p50, p95, b.max, b.lossSum / b.count);
+        upsert.run();
+        upsert.reset();
+    }
+}
+
+// Rolls up and deletes the raw samples of the oldest hour below the cut-off; false when none is left.
+// The hour is aligned, so its minute and hour buckets are complete and summarised exactly once.
+bool StoreDatabase::rollUpOldestRawHour(Timestamp rawCutoff)
+{
+    Statement oldest(db_, kOldestSample);
+    oldest.bind(1, rawCutoff);
+    const int rc = oldest.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throw lastError(db_);
+    if (rc != SQLITE_ROW || oldest.isNull(0))
+        return false;
+    const Timestamp from = std::floor(oldest.columnDouble(0) / RetentionPolicy::hourBucket) * RetentionPolicy::hourBucket;
+    const Timestamp to = std::min(from + RetentionPolicy::hourBucket, rawCutoff);
+    rollUpRange(from, to);
+    runStep(kDeleteSamples, {from, to});
+    return true;
+}
+
+bool StoreDatabase::rollUpAndPruneStep(const RetentionPolicy& policy, Timestamp now, std::chrono::milliseconds budget)
 {
     const Timestamp rawCutoff = rawSampleCutoff(policy, now);
     const Timestamp narrativeCutoff = now - policy.narrativeSeconds;
+    const double chunk = kDeleteChunk;
+    // The units of work in order; each returns whether it found anything to do.
+    const std::function<bool()> units[] = {
+        [&] { return rollUpOldestRawHour(rawCutoff); },
+        [&] { return runStep(kDeleteWifi, {now - policy.wifiSnapshotSeconds, chunk}) > 0; },
+        [&] {
+            return runStep(kDeleteRollups,
+                           {now - policy.minuteRollupSeconds, chunk, RetentionPolicy::minuteBucket}) > 0;
+        },
+        [&] {
+            return runStep(kDeleteRollups, {now - policy.hourRollupSeconds, chunk, RetentionPolicy::hourBucket}) > 0;
+        },
+        [&] { return runStep(kDeleteEvents, {narrativeCutoff, chunk}) > 0; },
+        [&] { return runStep(kDeleteMarkers, {narrativeCutoff, chunk}) > 0; },
+        [&] { return runStep(kDeleteIncidents, {narrativeCutoff, chunk}) > 0; },
+    };
 
+    const auto began = std::chrono::steady_clock::now();
+    bool didWork = false;
     exec("BEGIN IMMEDIATE;");
     try {
-        rollUp(RetentionPolicy::minuteBucket, rawCutoff);
-        rollUp(RetentionPolicy::hourBucket, rawCutoff);
-        runStep(kDeleteSamples, {rawCutoff});
-        runStep(kDeleteWifi, {now - policy.wifiSnapshotSeconds});
-        runStep(kDeleteRollups, {RetentionPolicy::minuteBucket, now - policy.minuteRollupSeconds});
-        runStep(kDeleteRollups, {RetentionPolicy::hourBucket, now - policy.hourRollupSeconds});
-        runStep(kDeleteEvents, {narrativeCutoff});
-        runStep(kDeleteMarkers, {narrativeCutoff});
-        runStep(kDeleteIncidents, {narrativeCutoff});
+        for (const auto& unit : units) {
+            while (unit()) {
+                didWork = true;
+                if (std::chrono::steady_clock::now() - began >= budget) {
+                    exec("COMMIT;");
+                    return true;
+                }
+            }
+        }
         exec("COMMIT;");
     } catch (...) {
         rollbackQuietly();
         throw;
+    }
+    return didWork;
+}
+
+void StoreDatabase::rollUpAndPrune(const RetentionPolicy& policy, Timestamp now)
+{
+    while (rollUpAndPruneStep(policy, now, kPruneStepBudget)) {
     }
 }
 

@@ -199,6 +199,42 @@ TEST(LiveIncidentBorder, SweepsWhileShownAndRestsMidwayWhenMotionIsReduced)
     EXPECT_EQ(border->geometry(), card.rect());
 }
 
+// A frame of the sweep repaints only the band along the edge, and that band holds every pixel the
+// stroke paints at any phase: nothing of an older frame may stay behind outside it.
+TEST(LiveIncidentBorder, AFrameRepaintsTheBandTheStrokeLiesIn)
+{
+    struct Case {
+        QSize size;
+        double radius;
+        PVDepthStyle depth;
+    } cases[] = {{{200, 100}, 14, PVDepthStyle::solid},
+                 {{420, 160}, 22, PVDepthStyle::luminous},
+                 {{60, 40}, 4, PVDepthStyle::solid}};
+    for (const Case& c : cases) {
+        QWidget card;
+        card.resize(c.size);
+        auto* border = new PVLiveIncidentBorder(&card, PVStatus::critical, c.radius);
+        const QRegion band = border->borderRegion();
+        EXPECT_FALSE(band.contains(card.rect().center())) << c.size.width();
+        const PVPaintContext ctx = PVPaintContext::forAppearance(PVAppearance::dark, c.depth);
+        for (double phase : {-0.3, 0.1, 0.5, 0.9, 1.3}) {
+            QImage image(c.size, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            {
+                QPainter p(&image);
+                PVLiveIncidentBorder::paintBorder(p, QRectF(QPointF(0, 0), QSizeF(c.size)), c.radius,
+                                                  PVStatus::critical, phase, ctx);
+            }
+            int outside = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (qAlpha(image.pixel(x, y)) != 0 && !band.contains(QPoint(x, y)))
+                        ++outside;
+            EXPECT_EQ(outside, 0) << c.size.width() << "x" << c.size.height() << " phase " << phase;
+        }
+    }
+}
+
 TEST(CulpritChainWidget, RowWhenItFitsColumnOtherwise)
 {
     ThemeScope theme(PVAppearance::light);

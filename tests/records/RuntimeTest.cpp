@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <vector>
 
 using namespace pv;
@@ -201,4 +202,31 @@ TEST(RuntimeTest, WorkOfAGoneOwnerIsNeverResumed)
     owner.reset();
     test::pumpUntil([] { return false; }, 200ms);
     EXPECT_EQ(resumed, 0);
+}
+
+// The last owner of the runtime lets go inside one of its handlers: the handler finishes, the loop
+// ends, and the io_context goes (with the work still queued in it) only after run() has returned.
+TEST(RuntimeTest, DroppedOnItsOwnThreadTheLoopEndsBeforeItsContextGoes)
+{
+    auto net = std::make_shared<rt::NetworkRuntime>();
+    std::promise<bool> queuedWorkDropped;
+    auto sentinel = std::shared_ptr<int>(new int(0), [&](int* p) {
+        delete p;
+        queuedWorkDropped.set_value(true);
+    });
+    auto timer = std::make_shared<asio::steady_timer>(net->context(), 1h);
+    timer->async_wait([timer, sentinel](std::error_code) {});
+    sentinel.reset();
+    timer.reset();
+    std::promise<bool> handlerFinished;
+    asio::io_context& context = net->context();
+    asio::post(context, [&, owner = std::move(net)]() mutable {
+        owner.reset(); // the runtime is destroyed here, on its own thread
+        handlerFinished.set_value(context.stopped());
+    });
+    auto finished = handlerFinished.get_future();
+    auto dropped = queuedWorkDropped.get_future();
+    ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(finished.get());
+    ASSERT_EQ(dropped.wait_for(10s), std::future_status::ready);
 }

@@ -1,5 +1,6 @@
 // A writer for the crash test: stores five-sample batches in a loop and reports each batch on
 // stdout, one line per batch, only after its insert has returned. The test kills it at random.
+#include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
 #include <sys/prctl.h>
@@ -15,14 +16,14 @@ namespace {
 ProbeBatch nextBatch(int n)
 {
     ProbeBatch b;
-    b.id = QUuid::createUuid();
+    b.id = newRecordId();
     b.timestamp = 1700000000 + n * 4.5;
     b.route = {b.timestamp, QStringLiteral("wlan0"), QStringLiteral("192.168.1.23"), QStringLiteral("192.168.1.1")};
     const ProbeKind kinds[] = {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::publicIP, ProbeKind::http,
                                ProbeKind::dns};
     for (int i = 0; i < 5; ++i) {
         NetworkSample s;
-        s.id = QUuid::createUuid();
+        s.id = newRecordId();
         s.batchID = b.id;
         s.timestamp = b.timestamp + i * 0.05;
         s.target = ProbeTarget(kinds[i], QStringLiteral("target"), QStringLiteral("192.168.1.1"));

@@ -317,6 +317,40 @@ TEST_F(StoreDataTest, RowsThatDoNotDecodeFallBackToDefaults)
     EXPECT_EQ(wifi[0].ssid, std::nullopt);
 }
 
+// Stored id texts read back as the UUID they spell, in either case; anything else (a stray
+// character, braces) takes the fallback, never a wrong UUID.
+TEST_F(StoreDataTest, IdTextsReadAsTheUuidTheySpell)
+{
+    const struct {
+        const char* stored;
+        bool spellsAUuid;
+    } cases[] = {
+        {"0193F1A2-7B3C-7D4E-8F50-A1B2C3D4E5F6", true},
+        {"0193f1a2-7b3c-7d4e-8f50-a1b2c3d4e5f6", true},
+        {"00000000-0000-0000-0000-000000000000", true},
+        {"FFFFFFFF-FFFF-4FFF-BFFF-FFFFFFFFFFFF", true},
+        {"0193F1A2-7B3C-7D4E-8F50-A1B2C3D4E5FG", false},
+        {"0193F1A2-7B3C-7D4E-8F50+A1B2C3D4E5F6", false},
+        {"{0193F1A2-7B3C-7D4E-8F50-A1B2C3D4E5F}", false},
+    };
+    double t = 1;
+    for (const auto& c : cases) {
+        NetworkSample s = makeSample(t);
+        RawDb(path).insertSamples({s});
+        RawDb(path).exec(QStringLiteral("UPDATE network_samples SET id = '%1' WHERE timestamp = %2;")
+                             .arg(QLatin1String(c.stored))
+                             .arg(t));
+        const auto read = await(store->samples(t, t));
+        ASSERT_EQ(read.size(), 1u) << c.stored;
+        const QUuid spelled = QUuid::fromString(QLatin1String(c.stored));
+        if (c.spellsAUuid)
+            EXPECT_EQ(read[0].id, spelled) << c.stored;
+        else
+            EXPECT_TRUE(read[0].id != spelled || spelled.isNull()) << c.stored;
+        t += 1;
+    }
+}
+
 TEST_F(StoreDataTest, RollupReaderSkipsUnknownKindsAndKeepsNulls)
 {
     {

@@ -1,5 +1,6 @@
 // Roll-ups and pruning.
 #include "core/store/SQLiteStore.h"
+#include "core/records/RecordId.h"
 #include "core/store/StoreDatabase.h"
 
 #include "tests/store/StoreTestSupport.h"
@@ -232,7 +233,7 @@ TEST_F(StoreRetentionTest, PassOverAnEmptyDatabaseChangesNothing)
     db.exec(QStringLiteral("BEGIN IMMEDIATE; COMMIT;"));
 }
 
-TEST_F(StoreRetentionTest, AFailedStepUndoesTheWholePass)
+TEST_F(StoreRetentionTest, AFailedStepIsUndoneAsAWhole)
 {
     const double now = 1700000000;
     RawDb(path).insertSamples({makeSample(now - 90000), makeSample(now - 89000)});
@@ -244,7 +245,7 @@ TEST_F(StoreRetentionTest, AFailedStepUndoesTheWholePass)
     const StoreError error = awaitError(store->rollUpAndPrune(policy, now));
     EXPECT_EQ(error.code(), SQLITE_CONSTRAINT);
     EXPECT_EQ(error.message(), QStringLiteral("markers are kept"));
-    // Roll-ups and deletions before the failing step are gone with it.
+    // The roll-ups and deletions of the failing step are gone with it.
     EXPECT_TRUE(minuteRollups().empty());
     EXPECT_EQ(await(store->samples(0, now)).size(), 2u);
 
@@ -253,4 +254,94 @@ TEST_F(StoreRetentionTest, AFailedStepUndoesTheWholePass)
     await(store->rollUpAndPrune(policy, now));
     EXPECT_EQ(minuteRollups().size(), 2u);
     EXPECT_TRUE(await(store->samples(0, now)).empty());
+}
+
+// Ids of three kinds side by side, as in a database written before and after time-ordered ids:
+// random ones, time-ordered ones of the row's own time, and time-ordered ones of another time. A
+// pass in single-unit steps must leave the same roll-ups as one roll-up over all of it, and delete
+// exactly the rows below each cut-off.
+TEST_F(StoreRetentionTest, MixedIdsPruneAndRollUpInStepsLikeOneRollUpOverAll)
+{
+    const double start = 1700000000;
+    const double now = start + 6 * 3600;
+    const RetentionPolicy policy{2 * 3600, 1e10, 1e10, 3 * 3600, 1e10};
+    auto mixedId = [](int i, double t) {
+        switch (i % 3) {
+        case 0: return QUuid::createUuid();
+        case 1: return recordIdAt(static_cast<std::int64_t>(t * 1000));
+        default: return newRecordId();
+        }
+    };
+    std::vector<NetworkSample> samples;
+    for (int i = 0; start + i * 5.0 < now; ++i) {
+        const double t = start + i * 5.0;
+        NetworkSample s = makeSample(t, i % 2 ? ProbeKind::http : ProbeKind::gateway, 5.0 + (i * 37) % 50, i % 11 != 0);
+        s.id = mixedId(i, t);
+        s.batchID = mixedId(i + 1, t);
+        if (i % 4 == 0)
+            s.packetLoss = (i % 7) / 7.0;
+        samples.push_back(s);
+    }
+    RawDb(path).insertSamples(samples);
+    for (int i = 0; i < 6 * 3600 / 120; ++i) {
+        WifiSnapshot w = makeWifi(start + i * 120.0);
+        w.id = mixedId(i, w.timestamp);
+        await(store->insertWifiSnapshot(w));
+    }
+
+    // The reference: the plain roll-up of everything below the cut-off on a copy.
+    const double cutoff = store::rawSampleCutoff(policy, now);
+    const QString reference = path + QStringLiteral(".reference");
+    RawDb(path).exec(QStringLiteral("VACUUM INTO '%1';").arg(reference));
+    {
+        store::StoreDatabase db(StoreLocation::file(reference));
+        db.rollUp(60, cutoff);
+        db.rollUp(3600, cutoff);
+    }
+    SQLiteStore referenceStore(SQLiteStore::Location::file(reference));
+
+    store->setPruneStepBudget(std::chrono::milliseconds(0));
+    await(store->rollUpAndPrune(policy, now));
+
+    for (double width : {60.0, 3600.0})
+        EXPECT_EQ(await(store->rollups(width, 0, 1e10)), await(referenceStore.rollups(width, 0, 1e10))) << width;
+    EXPECT_GT(hourRollups().size(), 2u);
+    const auto kept = await(store->samples(0, 1e10));
+    EXPECT_EQ(kept.size(), static_cast<std::size_t>(std::count_if(
+                               samples.begin(), samples.end(), [&](const auto& s) { return s.timestamp >= cutoff; })));
+    EXPECT_GE(kept.front().timestamp, cutoff);
+    const auto wifi = await(store->wifiSnapshots(0, 1e10));
+    ASSERT_FALSE(wifi.empty());
+    EXPECT_GE(wifi.front().timestamp, now - policy.wifiSnapshotSeconds);
+    EXPECT_LT(wifi.front().timestamp, now - policy.wifiSnapshotSeconds + 120);
+}
+
+// A batch written while a long pass runs is not held up until the pass ends: it runs between two
+// of its steps, and both complete.
+TEST_F(StoreRetentionTest, ABatchWrittenDuringALongPassRunsBetweenItsSteps)
+{
+    const double start = 1699999200; // on an hour: four whole hours of samples
+    std::vector<NetworkSample> samples;
+    for (int i = 0; i < 4 * 3600 / 5; ++i)
+        samples.push_back(makeSample(start + i * 5.0));
+    RawDb(path).insertSamples(samples);
+    const double now = start + 6 * 3600;
+
+    store->setPruneStepBudget(std::chrono::milliseconds(0));
+    std::vector<QString> finished;
+    asio::co_spawn(rt::QtExecutor(), store->rollUpAndPrune(kRawHour, now), [&](std::exception_ptr e) {
+        EXPECT_FALSE(e);
+        finished.push_back(QStringLiteral("prune"));
+    });
+    const ProbeBatch batch = makeBatch(now);
+    asio::co_spawn(rt::QtExecutor(), store->insertSamples(batch), [&](std::exception_ptr e) {
+        EXPECT_FALSE(e);
+        finished.push_back(QStringLiteral("batch"));
+    });
+    if (!pumpUntil([&] { return finished.size() == 2; }, std::chrono::seconds(30)))
+        std::abort(); // the callbacks still refer to this frame
+
+    EXPECT_EQ(finished, (std::vector<QString>{QStringLiteral("batch"), QStringLiteral("prune")}));
+    EXPECT_EQ(await(store->samples(0, 1e10)), batch.samples);
+    EXPECT_EQ(hourRollups().size(), 4u);
 }

@@ -2,6 +2,7 @@
 
 #include <QCache>
 #include <QEvent>
+#include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
@@ -250,8 +251,10 @@ QPainterPath pvInsetRoundedRect(const QRectF& rect, double radius, double lineWi
     return path;
 }
 
-void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
-                                const QColor& stroke, double lineWidth)
+namespace {
+
+void paintOutlinedRoundedRectDirectly(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
+                                      const QColor& stroke, double lineWidth)
 {
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
@@ -267,6 +270,53 @@ void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, 
     p.restore();
 }
 
+QCache<QString, QImage>& surfaceCache()
+{
+    static QCache<QString, QImage> cache(8 * 1024 * 1024 / 4); // cost = pixels: at most 8 MiB
+    return cache;
+}
+
+bool isWhole(double v) { return v == std::floor(v); }
+
+} // namespace
+
+// Cards and badges are painted again on every refresh with the same size and colours: their
+// antialiased fill and stroke are drawn once into an image and copied after that. Only where the
+// copy lands on whole device pixels, unscaled, fully opaque and composed normally; else directly.
+void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
+                                const QColor& stroke, double lineWidth)
+{
+    const QTransform device = p.deviceTransform();
+    const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
+    const QPointF at = device.map(rect.topLeft());
+    const bool cacheable = device.type() <= QTransform::TxTranslate && ratio == 1.0 && p.opacity() == 1.0 &&
+                           p.compositionMode() == QPainter::CompositionMode_SourceOver && isWhole(at.x()) &&
+                           isWhole(at.y()) && isWhole(rect.width()) && isWhole(rect.height()) &&
+                           rect.width() * rect.height() <= 2.0e6 && !rect.isEmpty();
+    if (!cacheable) {
+        paintOutlinedRoundedRectDirectly(p, rect, radius, fill, stroke, lineWidth);
+        return;
+    }
+    const QString key = cacheKey("surface", rect.width(), rect.height(), radius, lineWidth, fill.rgba()) +
+                        QLatin1Char(':') + QString::number(stroke.rgba(), 16);
+    QImage* image = surfaceCache().object(key);
+    if (image == nullptr) {
+        image = new QImage(static_cast<int>(rect.width()), static_cast<int>(rect.height()),
+                           QImage::Format_ARGB32_Premultiplied);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            paintOutlinedRoundedRectDirectly(ip, QRectF(QPointF(0, 0), rect.size()), radius, fill, stroke, lineWidth);
+        }
+        const int cost = std::max(1, image->width() * image->height());
+        if (!surfaceCache().insert(key, image, cost)) {
+            paintOutlinedRoundedRectDirectly(p, rect, radius, fill, stroke, lineWidth);
+            return;
+        }
+    }
+    p.drawImage(rect.topLeft(), *image);
+}
+
 void pvPaintCardSurface(QPainter& p, const QRectF& rect, double radius, bool raised, const PVPaintContext& ctx)
 {
     pvPaintOutlinedRoundedRect(p, rect, radius,
@@ -276,13 +326,25 @@ void pvPaintCardSurface(QPainter& p, const QRectF& rect, double radius, bool rai
 
 // ---- Decorations --------------------------------------------------------------------------------
 
+namespace {
+// Every decoration alive: a host's paint looks here instead of searching its whole subtree.
+std::vector<PVDecoration*>& allDecorations()
+{
+    static std::vector<PVDecoration*> all;
+    return all;
+}
+} // namespace
+
 PVDecoration::PVDecoration(QWidget* target, QWidget* anchor)
     : QObject(target), target_(target), anchor_(anchor != nullptr ? anchor : target)
 {
     target_->installEventFilter(this);
     if (anchor_ != target_)
         anchor_->installEventFilter(this);
+    allDecorations().push_back(this);
 }
+
+PVDecoration::~PVDecoration() { std::erase(allDecorations(), this); }
 
 bool PVDecoration::active(const PVPaintContext&) const { return true; }
 
@@ -332,15 +394,23 @@ QWidget* pvDecorationHost(const QWidget* anchor)
 
 void pvPaintDecorations(QWidget* host, QPainter& p)
 {
-    const auto decorations = host->findChildren<PVDecoration*>();
-    for (const PVDecoration* d : decorations) {
+    // A small repaint (an animation frame) skips every decoration outside it before anything costly.
+    // The repainted region is the engine's system clip, in device coordinates.
+    const QRegion systemClip = p.paintEngine() != nullptr ? p.paintEngine()->systemClip() : QRegion();
+    const QRectF clip = systemClip.isEmpty() ? QRectF() : QRectF(systemClip.boundingRect());
+    const QTransform toDevice = p.deviceTransform();
+    for (const PVDecoration* d : allDecorations()) {
         QWidget* anchor = d->anchor();
-        if (pvDecorationHost(anchor) != host || !anchor->isVisibleTo(host) || !d->target()->isVisibleTo(host))
-            continue;
-        const PVPaintContext ctx = PVPaintContext::forWidget(anchor);
-        if (!d->active(ctx))
+        if (!host->isAncestorOf(anchor))
             continue;
         const QRectF rect(anchor->mapTo(host, QPoint(0, 0)), anchor->size());
+        const PVPaintContext ctx = PVPaintContext::forWidget(anchor);
+        if (!clip.isNull() && !toDevice.mapRect(rect.marginsAdded(d->reach(ctx))).intersects(clip))
+            continue;
+        if (pvDecorationHost(anchor) != host || !anchor->isVisibleTo(host) || !d->target()->isVisibleTo(host))
+            continue;
+        if (!d->active(ctx))
+            continue;
         p.save();
         d->paint(p, rect, ctx);
         p.restore();

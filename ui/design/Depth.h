@@ -99,6 +99,7 @@ class PVDecoration : public QObject {
 public:
     // The decoration belongs to `target` (its parent) and surrounds `anchor` (the target when null).
     explicit PVDecoration(QWidget* target, QWidget* anchor = nullptr);
+    ~PVDecoration() override;
 
     QWidget* target() const { return target_; }
     QWidget* anchor() const { return anchor_; }

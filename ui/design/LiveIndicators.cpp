@@ -72,23 +72,24 @@ PVPulseLevels liveIndicatorLevels(double pulse)
 
 // ---- PVLoopAnimation ----------------------------------------------------------------------------
 
-PVLoopAnimation::PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased)
-    : QObject(owner), owner_(owner), eased_(eased)
+PVLoopAnimation::PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased, int frameMs)
+    : QObject(owner), owner_(owner), periodMs_(2 * halfPeriodMs), eased_(eased)
 {
-    animation_.setStartValue(0.0);
-    animation_.setEndValue(1.0);
-    animation_.setDuration(static_cast<int>(2 * halfPeriodMs));
-    animation_.setLoopCount(-1);
-    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        const double there = autoreverse(v.toDouble());
-        position_ = eased_ ? easeInOut(there) : there;
-        Q_EMIT positionChanged(position_);
-    });
+    timer_.setInterval(frameMs);
+    timer_.setTimerType(Qt::CoarseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] { advance(); });
     owner_->installEventFilter(this);
     connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { evaluate(); });
 }
 
-bool PVLoopAnimation::isRunning() const { return animation_.state() == QAbstractAnimation::Running; }
+bool PVLoopAnimation::isRunning() const { return timer_.isActive(); }
+
+void PVLoopAnimation::advance()
+{
+    const double there = autoreverse(static_cast<double>(clock_.elapsed()) / periodMs_);
+    position_ = eased_ ? easeInOut(there) : there;
+    Q_EMIT positionChanged(position_);
+}
 
 bool PVLoopAnimation::eventFilter(QObject* watched, QEvent* event)
 {
@@ -102,18 +103,19 @@ void PVLoopAnimation::evaluate()
     const bool shown = owner_->isVisible();
     const bool reduce = PVTheme::instance().reduceMotion();
     if (!shown) {
-        animation_.stop();
+        timer_.stop();
         return;
     }
     if (reduce) {
-        animation_.stop();
+        timer_.stop();
         position_ = still_;
         Q_EMIT positionChanged(position_);
         return;
     }
     if (!isRunning()) {
         position_ = 0;
-        animation_.start();
+        clock_.start();
+        timer_.start();
     }
 }
 
@@ -292,10 +294,11 @@ public:
     bool active(const PVPaintContext& ctx) const override { return ctx.luminous(); }
     void paint(QPainter& p, const QRectF& anchorRect, const PVPaintContext& ctx) const override
     {
-        QColor c = ctx.color(owner_->tint());
-        c.setAlphaF(static_cast<float>(c.alphaF() * owner_->levels().glow));
+        // One blurred image per tint, faded by opacity: a colour per frame would blur a new image
+        // every frame.
+        p.setOpacity(owner_->levels().glow);
         p.setCompositionMode(QPainter::CompositionMode_Plus);
-        pvPaintBlurredDisc(p, anchorRect.center(), 14, c, 5);
+        pvPaintBlurredDisc(p, anchorRect.center(), 14, ctx.color(owner_->tint()), 5);
     }
 
 private:
@@ -316,7 +319,7 @@ PVLiveIndicator::PVLiveIndicator(const PVColor& tint, const QString& label, QWid
     row->addWidget(caption_, 0, Qt::AlignVCenter);
     row->addStretch(1);
     setAccessibleName(label);
-    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true);
+    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true, kPulseFrameMs);
     glow_ = new LiveDotGlow(this, dot_);
     connect(animation_, &PVLoopAnimation::positionChanged, this, [this] {
         dot_->update();
@@ -419,11 +422,20 @@ PVLiveIncidentBorder::PVLiveIncidentBorder(QWidget* card, PVStatus level, double
     setGeometry(card_->rect());
     raise();
     card_->installEventFilter(this);
-    animation_ = new PVLoopAnimation(this, kSweepHalfPeriodMs, false);
+    animation_ = new PVLoopAnimation(this, kSweepHalfPeriodMs, false, kSweepFrameMs);
     animation_->setStillPosition(0.5); // the sweep's middle: phase 0.5
     glow_ = new IncidentGlow(this, card_, level_, radius_);
-    connect(animation_, &PVLoopAnimation::positionChanged, this, [this] { update(); });
+    connect(animation_, &PVLoopAnimation::positionChanged, this, [this] { update(borderRegion()); });
     show();
+}
+
+// The band along the edge that the border's stroke covers; the card's inside stays untouched. A
+// rounded corner bends inwards by at most 0.3 of its radius.
+QRegion PVLiveIncidentBorder::borderRegion() const
+{
+    const int band = static_cast<int>(std::ceil(0.3 * radius_ + 2.0)) + 2;
+    const QRect outer = rect();
+    return QRegion(outer).subtracted(QRegion(outer.adjusted(band, band, -band, -band)));
 }
 
 double PVLiveIncidentBorder::phase() const

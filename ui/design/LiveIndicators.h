@@ -8,7 +8,8 @@
 #include "ui/design/Text.h"
 
 #include <QPointer>
-#include <QVariantAnimation>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -54,14 +55,19 @@ constexpr double incidentBorderPhase(double sweep) { return -0.3 + 1.6 * sweep; 
 
 constexpr double kPulseHalfPeriodMs = 1400;
 constexpr double kSweepHalfPeriodMs = 3200;
+// Frame intervals: the pulse changes a dot's opacity slowly (15 frames a second hide the steps); the
+// sweep moves a highlight along a long edge (25 a second keep it from jumping).
+constexpr int kPulseFrameMs = 66;
+constexpr int kSweepFrameMs = 40;
 
 // ---- A repeating there-and-back animation that runs only while its widget is shown ---------------
 
 class PVLoopAnimation : public QObject {
     Q_OBJECT
 public:
-    // `owner` decides visibility; `halfPeriodMs` is one way. Reports positions in [0, 1].
-    PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased);
+    // `owner` decides visibility; `halfPeriodMs` is one way. Reports positions in [0, 1], one every
+    // `frameMs` while running: a slow pulse or sweep needs far fewer frames than the display shows.
+    PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased, int frameMs);
     bool isRunning() const;
     // Current position: 1 when motion is reduced (the still frame), 0 before the first show.
     double position() const { return position_; }
@@ -76,8 +82,11 @@ protected:
 
 private:
     void evaluate();
+    void advance();
     QWidget* owner_;
-    QVariantAnimation animation_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    double periodMs_;
     bool eased_;
     double position_ = 0;
     double still_ = 1;
@@ -164,6 +173,8 @@ public:
     PVLiveIncidentBorder(QWidget* card, PVStatus level, double radius);
     double phase() const;
     bool isAnimating() const { return animation_->isRunning(); }
+    // What a frame of the sweep repaints: the band the stroke lies in.
+    QRegion borderRegion() const;
 
     static void paintBorder(QPainter& p, const QRectF& rect, double radius, PVStatus level, double phase,
                             const PVPaintContext& ctx);

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QPaintEvent>
+#include <QCache>
 #include <QPainter>
 #include <QPainterPathStroker>
 #include <QStandardPaths>
@@ -232,13 +233,54 @@ void pvPaintGlyph(QPainter& p, const QRectF& box, PVGlyph glyph, const QColor& t
     const QPainterPath& unit = it.value();
     if (unit.isEmpty())
         return;
-    QTransform t;
-    t.translate(box.left(), box.top());
-    t.scale(box.width() / K, box.height() / K);
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillPath(t.map(unit), tint);
-    p.restore();
+    // Filling these paths antialiased is costly and a refresh paints the same glyphs again: each is
+    // filled once into an image (at the same fraction of a pixel, so the coverage is the same) and
+    // copied after that, wherever the painter only translates.
+    const QTransform device = p.deviceTransform();
+    const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
+    const bool cacheable = device.type() <= QTransform::TxTranslate && ratio == 1.0 && p.opacity() == 1.0 &&
+                           p.compositionMode() == QPainter::CompositionMode_SourceOver && box.width() > 0 &&
+                           box.height() > 0 && box.width() * box.height() <= 65536;
+    if (!cacheable) {
+        QTransform t;
+        t.translate(box.left(), box.top());
+        t.scale(box.width() / K, box.height() / K);
+        p.save();
+        p.setRenderHint(QPainter::Antialiasing);
+        p.fillPath(t.map(unit), tint);
+        p.restore();
+        return;
+    }
+    static QCache<QString, QImage> images(2 * 1024 * 1024 / 4); // cost = pixels: at most 2 MiB
+    const QPointF at = device.map(box.topLeft());
+    const QPointF fraction(at.x() - std::floor(at.x()), at.y() - std::floor(at.y()));
+    const QString key = QStringLiteral("%1:%2:%3:%4:%5:%6")
+                            .arg(static_cast<int>(glyph))
+                            .arg(box.width(), 0, 'f', 3)
+                            .arg(box.height(), 0, 'f', 3)
+                            .arg(fraction.x(), 0, 'f', 3)
+                            .arg(fraction.y(), 0, 'f', 3)
+                            .arg(tint.rgba(), 8, 16, QLatin1Char('0'));
+    QImage* image = images.object(key);
+    if (image == nullptr) {
+        image = new QImage(static_cast<int>(std::ceil(fraction.x() + box.width())) + 1,
+                           static_cast<int>(std::ceil(fraction.y() + box.height())) + 1,
+                           QImage::Format_ARGB32_Premultiplied);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            QTransform t;
+            t.translate(fraction.x(), fraction.y());
+            t.scale(box.width() / K, box.height() / K);
+            ip.setRenderHint(QPainter::Antialiasing);
+            ip.fillPath(t.map(unit), tint);
+        }
+        images.insert(key, image, std::max(1, image->width() * image->height()));
+        image = images.object(key);
+        if (image == nullptr)
+            return;
+    }
+    p.drawImage(box.topLeft() - fraction, *image);
 }
 
 bool pvSymbolUsesTheme(std::string_view symbolName) { return !themeIcon(symbolName).isNull(); }
@@ -249,14 +291,27 @@ void pvPaintSymbol(QPainter& p, const QRectF& box, std::string_view symbolName, 
     if (!icon.isNull()) {
         const qreal dpr = p.device() != nullptr ? p.device()->devicePixelRatioF() : 1.0;
         const QSize px(static_cast<int>(std::ceil(box.width())), static_cast<int>(std::ceil(box.height())));
-        QPixmap pm = icon.pixmap(px, dpr);
-        if (!pm.isNull()) {
-            QImage img = pm.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        // The tinted icon is made once per name, size and tint.
+        static QCache<QString, QImage> tinted(64);
+        const QString key = QStringLiteral("%1:%2x%3@%4:%5")
+                                .arg(QLatin1String(symbolName.data(), static_cast<qsizetype>(symbolName.size())))
+                                .arg(px.width())
+                                .arg(px.height())
+                                .arg(dpr)
+                                .arg(tint.rgba(), 8, 16, QLatin1Char('0'));
+        QImage img;
+        if (const QImage* hit = tinted.object(key)) {
+            img = *hit;
+        } else if (const QPixmap pm = icon.pixmap(px, dpr); !pm.isNull()) {
+            img = pm.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
             {
                 QPainter ip(&img);
                 ip.setCompositionMode(QPainter::CompositionMode_SourceIn);
                 ip.fillRect(img.rect(), tint);
             }
+            tinted.insert(key, new QImage(img));
+        }
+        if (!img.isNull()) {
             p.save();
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             p.drawImage(box, img);

@@ -67,6 +67,8 @@ void PVText::setWrapping(bool wrap)
 
 void PVText::invalidate()
 {
+    for (CachedLayout& entry : layoutCache_)
+        entry.width = -1;
     updateGeometry();
     update();
 }
@@ -85,6 +87,17 @@ double PVText::naturalWidth() const
 PVText::Laid PVText::layoutLines(double width) const
 {
     const QFont font = currentFont();
+    for (const CachedLayout& entry : layoutCache_)
+        if (entry.width == width && entry.font == font)
+            return entry.laid;
+    Laid laid = computeLayout(width, font);
+    layoutCache_[layoutCacheNext_] = {width, font, laid};
+    layoutCacheNext_ = (layoutCacheNext_ + 1) % layoutCache_.size();
+    return laid;
+}
+
+PVText::Laid PVText::computeLayout(double width, const QFont& font) const
+{
     const QFontMetricsF fm(font);
     Laid out;
     QStringList lines;

@@ -8,6 +8,8 @@
 
 #include <QWidget>
 
+#include <array>
+
 class QTextLayout;
 
 namespace pv {
@@ -52,7 +54,18 @@ private:
         double height = 0;
     };
     Laid layoutLines(double width) const;
+    Laid computeLayout(double width, const QFont& font) const;
     void invalidate();
+
+    // Layouts ask for the height at a few widths many times over: the last few answers, dropped
+    // whenever the text, its font or its limits change.
+    struct CachedLayout {
+        double width = -1;
+        QFont font;
+        Laid laid;
+    };
+    mutable std::array<CachedLayout, 3> layoutCache_;
+    mutable std::size_t layoutCacheNext_ = 0;
 
     QString text_;
     PVFontToken token_;
