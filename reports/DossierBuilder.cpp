@@ -3,6 +3,7 @@
 #include "core/analysis/Attribution.h"
 #include "core/analysis/AttributionThresholds.h"
 #include "core/analysis/Verdict.h"
+#include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 #include "core/store/StoreDatabase.h"
 
@@ -258,7 +259,7 @@ std::vector<MeasurementGap> DossierBuilder::gaps(const std::vector<NetworkSample
     for (const SampleRollup& r : rollups)
         covered.push_back({r.bucketStart, r.bucketStart + std::max(0.0, r.bucketSeconds)});
     if (covered.empty())
-        return {MeasurementGap{QUuid::createUuid(), request.start, request.end}};
+        return {MeasurementGap{newRecordId(), request.start, request.end}};
     // Both reads come in time order, so merging the two runs is enough; anything else is sorted.
     const auto earlier = [](const Covered& a, const Covered& b) { return a.start < b.start; };
     const auto middle = covered.begin() + rollupsFrom;
@@ -271,11 +272,11 @@ std::vector<MeasurementGap> DossierBuilder::gaps(const std::vector<NetworkSample
     Timestamp cursor = request.start;
     for (const Covered& c : covered) {
         if (c.start - cursor > gapThresholdSeconds)
-            out.push_back({QUuid::createUuid(), cursor, c.start});
+            out.push_back({newRecordId(), cursor, c.start});
         cursor = std::max(cursor, c.end);
     }
     if (request.end - cursor > gapThresholdSeconds)
-        out.push_back({QUuid::createUuid(), cursor, request.end});
+        out.push_back({newRecordId(), cursor, request.end});
     return out;
 }
 

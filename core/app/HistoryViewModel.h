@@ -6,6 +6,7 @@
 
 #include "core/records/Enum.h"
 #include "core/records/Records.h"
+#include "core/records/RecordId.h"
 #include "core/records/Runtime.h"
 #include "core/store/Retention.h"
 
@@ -36,7 +37,7 @@ double rollupBucketSeconds(HistoryRange r);
 inline constexpr int kHistorySliceCount = 96;
 
 struct HistoryBucket {
-    QUuid id = QUuid::createUuid();
+    QUuid id = newRecordId();
     Timestamp start = 0;
     std::optional<double> medianGatewayMs;
     std::optional<double> medianProviderMs;
