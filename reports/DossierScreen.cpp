@@ -156,24 +156,9 @@ QWidget* contentRow(const QString& iconName, const QString& rowTitle, const QStr
 DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea(parent), model_(model)
 {
     setObjectName(QStringLiteral("DossierScreen"));
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-
-    auto* canvas = new PVShadowHost();
-    canvas->setBackground(PV::color::surface::canvas);
-    pvResolveDepthStyle(canvas);
-    pvMarkDecorationHost(canvas);
-    auto* centring = new QHBoxLayout(canvas);
-    centring->setContentsMargins(0, 0, 0, 0);
-    centring->setSpacing(0);
-    auto* column = new QWidget(canvas);
-    column->setMaximumWidth(kColumnMaxWidth);
-    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    centring->addStretch(1);
-    centring->addWidget(column, 100000);
-    centring->addStretch(1);
+    const PVCentredPage page = pvMakeCentredPage(this, kColumnMaxWidth);
+    auto* canvas = page.canvas;
+    auto* column = page.column;
     auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(24, 24, 24, 24);
     stack->setSpacing(32);

@@ -1,6 +1,8 @@
 #include "ui/design/Depth.h"
 
 #include <QCache>
+#include <QHBoxLayout>
+#include <QScrollArea>
 #include <QEvent>
 #include <QPaintEngine>
 #include <QPaintEvent>
@@ -482,6 +484,30 @@ void PVCardFrame::paintEvent(QPaintEvent*)
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
     p.drawPath(pvInsetRoundedRect(r, radius_, 1.0));
+}
+
+PVCentredPage pvMakeCentredPage(QScrollArea* area, int maxWidth)
+{
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    auto* canvas = new PVShadowHost();
+    canvas->setBackground(PV::color::surface::canvas);
+    pvResolveDepthStyle(canvas);
+    pvMarkDecorationHost(canvas);
+    auto* centring = new QHBoxLayout(canvas);
+    centring->setContentsMargins(0, 0, 0, 0);
+    centring->setSpacing(0);
+    // The column takes all the width up to its maximum; the two stretches share what is left.
+    auto* column = new QWidget(canvas);
+    column->setMaximumWidth(maxWidth);
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    centring->addStretch(1);
+    centring->addWidget(column, 100000);
+    centring->addStretch(1);
+    return {canvas, column};
 }
 
 } // namespace pv

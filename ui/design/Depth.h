@@ -18,6 +18,8 @@
 #include <QRectF>
 #include <QWidget>
 
+class QScrollArea;
+
 class QPainter;
 
 namespace pv {
@@ -158,6 +160,16 @@ protected:
 private:
     PVColor background_;
 };
+
+// The page of a screen inside a scroll area: a canvas that hosts the shadows, under a column that
+// takes the whole width up to `maxWidth` and stays centred in a wider window. Sets up the scroll
+// area (resizable, no frame, vertical bar always shown); the caller fills the column and then
+// hands the canvas to the area with setWidget.
+struct PVCentredPage {
+    PVShadowHost* canvas;
+    QWidget* column;
+};
+PVCentredPage pvMakeCentredPage(QScrollArea* area, int maxWidth);
 
 // A card surface: fill, 1-pt border and elevation shadow, and a host for its own content's glows.
 class PVCardFrame : public QWidget {

@@ -23,26 +23,9 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     , model_(model)
     , feed_(OverviewFeed::of(model))
 {
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-
-    auto* canvas = new PVShadowHost();
-    canvas->setBackground(PV::color::surface::canvas);
-    pvResolveDepthStyle(canvas);
-    pvMarkDecorationHost(canvas);
-    auto* centring = new QHBoxLayout(canvas);
-    centring->setContentsMargins(0, 0, 0, 0);
-    centring->setSpacing(0);
-    // The column takes all the width up to its maximum; the two stretches share what is left, so the
-    // column stays centred in a wide window and fills a narrow one.
-    column_ = new QWidget(canvas);
-    column_->setMaximumWidth(kColumnMaxWidth);
-    column_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    centring->addStretch(1);
-    centring->addWidget(column_, 100000);
-    centring->addStretch(1);
+    const PVCentredPage page = pvMakeCentredPage(this, kColumnMaxWidth);
+    auto* canvas = page.canvas;
+    column_ = page.column;
 
     auto* stack = new QVBoxLayout(column_);
     stack->setContentsMargins(kColumnPadding, kColumnPadding, kColumnPadding, kColumnPadding);

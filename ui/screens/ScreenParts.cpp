@@ -16,25 +16,10 @@ namespace pv {
 
 PVScreenPage::PVScreenPage(QWidget* parent) : QScrollArea(parent)
 {
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     followTokenPalette(this);
-
-    auto* canvas = new PVShadowHost();
-    canvas->setBackground(PV::color::surface::canvas);
-    pvResolveDepthStyle(canvas);
-    pvMarkDecorationHost(canvas);
-    auto* centring = new QHBoxLayout(canvas);
-    centring->setContentsMargins(0, 0, 0, 0);
-    centring->setSpacing(0);
-    column_ = new QWidget(canvas);
-    column_->setMaximumWidth(kColumnMaxWidth);
-    column_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    centring->addStretch(1);
-    centring->addWidget(column_, 100000);
-    centring->addStretch(1);
+    const PVCentredPage page = pvMakeCentredPage(this, kColumnMaxWidth);
+    auto* canvas = page.canvas;
+    column_ = page.column;
     stack_ = new QVBoxLayout(column_);
     stack_->setContentsMargins(kColumnPadding, kColumnPadding, kColumnPadding, kColumnPadding);
     stack_->setSpacing(kColumnSpacing);
