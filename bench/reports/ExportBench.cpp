@@ -15,21 +15,6 @@ using namespace pv::bench;
 
 namespace {
 
-template <typename T> T run(rt::awaitable<T> op)
-{
-    asio::io_context io;
-    std::exception_ptr error;
-    std::optional<T> value;
-    asio::co_spawn(io, std::move(op), [&](std::exception_ptr e, T v) {
-        error = e;
-        if (!e)
-            value.emplace(std::move(v));
-    });
-    io.run();
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
 
 rt::awaitable<reports::ExportRecords> readWindow(SQLiteStore& store, Timestamp from, Timestamp to)
 {

@@ -25,32 +25,6 @@ using namespace pv::bench;
 namespace {
 
 // Runs a store operation to its end on a private loop.
-template <typename T> T run(rt::awaitable<T> op)
-{
-    asio::io_context io;
-    std::exception_ptr error;
-    std::optional<T> value;
-    asio::co_spawn(io, std::move(op), [&](std::exception_ptr e, T v) {
-        error = e;
-        if (!e)
-            value.emplace(std::move(v));
-    });
-    io.run();
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*value);
-}
-
-void run(rt::awaitable<void> op)
-{
-    asio::io_context io;
-    std::exception_ptr error;
-    asio::co_spawn(io, std::move(op), [&](std::exception_ptr e) { error = e; });
-    io.run();
-    if (error)
-        std::rethrow_exception(error);
-}
-
 void check(sqlite3* db, int rc, const char* what)
 {
     if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {

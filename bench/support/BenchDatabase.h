@@ -8,10 +8,13 @@
 //   POLVARINE_BENCH_CACHE=<folder>   where the databases are kept (default /tmp/polvarine-bench)
 
 #include "core/records/Records.h"
+#include "core/records/Runtime.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <exception>
 #include <random>
 
 namespace pv::bench {
@@ -38,5 +41,32 @@ void removeDatabase(const QString& path);
 
 // One probe batch as the probe cycle makes it: batch n at time t, 4 samples (5 on every fourth batch).
 ProbeBatch benchBatch(std::mt19937& rng, std::int64_t n, double t);
+
+// Runs one store operation to its end on a private io_context; its error is rethrown.
+template <typename T> T run(rt::awaitable<T> op)
+{
+    asio::io_context io;
+    std::exception_ptr error;
+    std::optional<T> value;
+    asio::co_spawn(io, std::move(op), [&](std::exception_ptr e, T v) {
+        error = e;
+        if (!e)
+            value.emplace(std::move(v));
+    });
+    io.run();
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
+}
+
+inline void run(rt::awaitable<void> op)
+{
+    asio::io_context io;
+    std::exception_ptr error;
+    asio::co_spawn(io, std::move(op), [&](std::exception_ptr e) { error = e; });
+    io.run();
+    if (error)
+        std::rethrow_exception(error);
+}
 
 } // namespace pv::bench
