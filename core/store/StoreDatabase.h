@@ -17,6 +17,9 @@ namespace pv::store {
 
 inline constexpr int newestSchemaVersion = 4;
 
+// How long a statement waits for another process's lock before it reports the database busy.
+inline constexpr int kBusyTimeoutMilliseconds = 5000;
+
 struct SchemaMigration {
     struct ColumnAddition {
         QString table;
@@ -71,7 +74,7 @@ public:
     std::vector<DiagnosticEvent> recentEvents(int limit);
     std::vector<ManualMarker> recentMarkers(int limit);
     std::vector<NetworkSample> samples(Timestamp from, Timestamp to);
-    void visitSamples(Timestamp from, Timestamp to, const std::function<void(const SamplePoint&)>& visit);
+    void visitSamples(Timestamp from, Timestamp to, const std::vector<std::function<void(const SamplePoint&)>>& visitors);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
     std::vector<Incident> incidents(Timestamp from, Timestamp to);
     std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);

@@ -206,6 +206,17 @@ void HistoryScreen::showIncidents(const HistorySummary& summary)
     const bool any = !summary.incidents.empty();
     incidentCard_->setSubtitle(any ? std::optional<QString>(L("Legfrissebb elöl")) : std::nullopt);
     noIncident_->setVisible(!any);
+    const std::vector<Incident> shown = history::newestIncidents(summary.incidents);
+    // The ranges mostly share their newest incidents: rows that would read the same are kept, so
+    // a range switch does not rebuild and lay out thirty rows for nothing.
+    QStringList signature;
+    for (const Incident& incident : shown)
+        signature << incident.id.toString() << QString::number(static_cast<int>(incident.severity))
+                  << title(incident.classification) << incident.evidenceSummary
+                  << history::startText(incident.startTimestamp) << history::durationText(incident);
+    if (incidentList_ && signature == shownIncidents_)
+        return;
+    shownIncidents_ = signature;
     delete incidentList_;
     incidentList_ = nullptr;
     if (!any)
@@ -214,7 +225,7 @@ void HistoryScreen::showIncidents(const HistorySummary& summary)
     auto* rows = new QVBoxLayout(incidentList_);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
-    for (const Incident& incident : history::newestIncidents(summary.incidents)) {
+    for (const Incident& incident : shown) {
         rows->addWidget(makeIncidentRow(incident, incidentList_));
         rows->addWidget(new PVDivider(incidentList_));
     }

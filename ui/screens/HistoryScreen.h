@@ -80,6 +80,7 @@ private:
     PVSectionCard* incidentCard_ = nullptr;
     QWidget* noIncident_ = nullptr;
     QWidget* incidentList_ = nullptr;
+    QStringList shownIncidents_; // what the rows of incidentList_ say
     history::Content content_ = history::Content::noData;
 };
 
