@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <functional>
+#include <iterator>
 #include <thread>
 #include <type_traits>
 
@@ -79,10 +81,11 @@ constexpr const char* kSamplePointsInPart = "SELECT timestamp, target_kind, late
                                             "WHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
 constexpr const char* kSamplePointsInLastPart = "SELECT timestamp, target_kind, latency_ms, success\nFROM network_samples\n"
                                                 "WHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+constexpr const char* kSamplesInPart =
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
 constexpr const char* kFirstAndLastSample =
     "SELECT (SELECT MIN(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2),\n"
     "       (SELECT MAX(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2);";
-constexpr const char* kCountSamplesBetween = "SELECT COUNT(*) FROM network_samples WHERE timestamp BETWEEN ? AND ?;";
 constexpr const char* kWifiBetween =
     PV_WIFI_COLUMNS "FROM wifi_snapshots\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 constexpr const char* kIncidentsBetween =
@@ -514,16 +517,23 @@ std::vector<Incident> StoreDatabase::recentIncidents(int limit) { return readLim
 std::vector<DiagnosticEvent> StoreDatabase::recentEvents(int limit) { return readLimited(db_, kRecentEvents, limit, readEvents); }
 std::vector<ManualMarker> StoreDatabase::recentMarkers(int limit) { return readLimited(db_, kRecentMarkers, limit, readMarkers); }
 
-// A day is some 80 000 rows: counting them on the index first spares the result its reallocations.
+// A day is some 80 000 rows: its parts are read at once (see forEachSamplePart) and joined in order.
 std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 {
-    Statement count(db_, kCountSamplesBetween);
-    count.bindAll(from, to);
-    const std::size_t expected =
-        count.step() == SQLITE_ROW ? static_cast<std::size_t>(std::max<std::int64_t>(0, count.columnInt64(0))) : 0;
-    Statement statement(db_, kSamplesBetween);
-    statement.bindAll(from, to);
-    return readSamples(statement, expected);
+    std::vector<std::vector<NetworkSample>> parts(kPeriodReadParts);
+    forEachSamplePart(from, to, parts.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
+        Statement statement(db, last ? kSamplesBetween : kSamplesInPart);
+        statement.bindAll(a, b);
+        parts[i] = readSamples(statement);
+    });
+    std::size_t total = 0;
+    for (const auto& part : parts)
+        total += part.size();
+    std::vector<NetworkSample> out;
+    out.reserve(total);
+    for (auto& part : parts)
+        std::move(part.begin(), part.end(), std::back_inserter(out));
+    return out;
 }
 namespace {
 
@@ -566,15 +576,22 @@ struct ReadConnection {
 void StoreDatabase::visitSamples(Timestamp from, Timestamp to,
                                  const std::vector<std::function<void(const SamplePoint&)>>& visitors)
 {
-    const std::size_t parts = visitors.size();
+    forEachSamplePart(from, to, visitors.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
+        visitPart(db, last ? kSamplePointsInLastPart : kSamplePointsInPart, a, b, visitors[i]);
+    });
+}
+
+void StoreDatabase::forEachSamplePart(Timestamp from, Timestamp to, std::size_t parts,
+                                      const std::function<void(std::size_t, sqlite3*, bool, Timestamp, Timestamp)>& read)
+{
     if (parts == 0)
         return;
     // The period's parts: equal stretches of the time that holds rows, so that each reads about as
     // many rows; the first part begins at `from` and the last ends at `to`, so that together they are
-    // exactly [from, to].
+    // exactly [from, to]. Rows of one time always fall into one part.
     std::vector<Timestamp> bounds(parts + 1, from);
     bounds[parts] = to;
-    {
+    if (parts > 1) {
         Statement span(db_, kFirstAndLastSample);
         span.bindAll(from, to);
         if (span.step() == SQLITE_ROW) {
@@ -585,7 +602,6 @@ void StoreDatabase::visitSamples(Timestamp from, Timestamp to,
                     bounds[i] = *first + (*last - *first) * static_cast<double>(i) / static_cast<double>(parts);
         }
     }
-    const auto sqlOf = [&](std::size_t i) { return i + 1 == parts ? kSamplePointsInLastPart : kSamplePointsInPart; };
 
     // A file is read by one connection per part at once; nothing writes meanwhile, since the store
     // does one thing at a time and this read is that thing, so every part sees the same rows. A
@@ -593,7 +609,7 @@ void StoreDatabase::visitSamples(Timestamp from, Timestamp to,
     const char* file = sqlite3_db_filename(db_, "main");
     if (parts == 1 || !file || !*file) {
         for (std::size_t i = 0; i < parts; ++i)
-            visitPart(db_, sqlOf(i), bounds[i], bounds[i + 1], visitors[i]);
+            read(i, db_, i + 1 == parts, bounds[i], bounds[i + 1]);
         return;
     }
     std::vector<std::exception_ptr> failures(parts);
@@ -603,13 +619,13 @@ void StoreDatabase::visitSamples(Timestamp from, Timestamp to,
         threads.emplace_back([&, i] {
             try {
                 ReadConnection connection(file);
-                visitPart(connection.db, sqlOf(i), bounds[i], bounds[i + 1], visitors[i]);
+                read(i, connection.db, i + 1 == parts, bounds[i], bounds[i + 1]);
             } catch (...) {
                 failures[i] = std::current_exception();
             }
         });
     try {
-        visitPart(db_, sqlOf(0), bounds[0], bounds[1], visitors[0]);
+        read(0, db_, parts == 1, bounds[0], bounds[1]);
     } catch (...) {
         failures[0] = std::current_exception();
     }

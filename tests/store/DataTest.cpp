@@ -192,7 +192,7 @@ TEST_F(StoreDataTest, IncidentPeriodQueryTakesWhatTouchesThePeriod)
               (std::vector<Incident>{openBefore, spanning, endsInside, startsInside}));
 }
 
-// A summary's read in parts, on a file (the parts read at once, each on its own connection) and in
+// A period's samples read in parts, listed or visited, on a file (the parts read at once, each on its own connection) and in
 // memory (one after the other): the parts are consecutive, each in time order, and together they are
 // exactly the samples the period query returns, the rows on either bound and on the parts' seams
 // included and none twice.
@@ -212,8 +212,19 @@ TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
     await(store->insertSamples(batch));
     await(memory->insertSamples(batch));
     std::vector<double> expected;
-    for (const NetworkSample& s : await(store->samples(from, to)))
-        expected.push_back(s.timestamp);
+    {
+        RawDb raw(path);
+        for (const QString& t : raw.column(QStringLiteral(
+                 "SELECT timestamp FROM network_samples WHERE timestamp BETWEEN 1000 AND 2000 ORDER BY timestamp;")))
+            expected.push_back(t.toDouble());
+    }
+    ASSERT_EQ(expected.size(), 9u);
+    for (SQLiteStore* target : {store.get(), memory.get()}) {
+        std::vector<double> listed;
+        for (const NetworkSample& s : await(target->samples(from, to)))
+            listed.push_back(s.timestamp);
+        EXPECT_EQ(listed, expected);
+    }
 
     for (SQLiteStore* target : {store.get(), memory.get()})
         for (std::size_t partCount : {1u, 4u, 7u}) {
