@@ -7,6 +7,7 @@
 #include "ui/design/Symbols.h"
 #include "ui/design/Text.h"
 
+#include <QImage>
 #include <QLineF>
 #include <QPainterPath>
 #include <QPointF>
@@ -157,6 +158,10 @@ private:
     std::vector<double> samples_;
     PVColor tint_;
     bool anchored_;
+    // The antialiased area and stroke, drawn once for the samples, size and resolved tint and then
+    // copied on every repaint; dropped when any of them changes.
+    QImage cache_;
+    QColor cachedTint_;
 };
 
 struct PVStatTileData {
