@@ -420,8 +420,11 @@ PVStatTile::PVStatTile(const PVStatTileData& data, QWidget* parent) : QWidget(pa
     setData(data);
 }
 
-void PVStatTile::setData(const PVStatTileData& data)
+bool PVStatTile::setData(const PVStatTileData& data)
 {
+    if (applied_ && data == data_)
+        return false;
+    applied_ = true;
     data_ = data;
     dot_->setTint(data_.tint);
     label_->setText(data_.label);
@@ -445,6 +448,7 @@ void PVStatTile::setData(const PVStatTileData& data)
     setAccessibleName(parts.join(QLatin1Char(' ')));
     updateGeometry();
     update();
+    return true;
 }
 
 bool PVStatTile::showsSparkline() const { return !sparkline_->isHidden(); }

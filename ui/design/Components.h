@@ -173,6 +173,7 @@ struct PVStatTileData {
     std::optional<PVStatus> status = {};
     std::vector<double> samples = {};
     bool sparklineAnchoredToZero = false;
+    bool operator==(const PVStatTileData&) const = default;
 };
 
 class PVTintDot;
@@ -182,7 +183,8 @@ class PVStatTile : public QWidget {
     Q_OBJECT
 public:
     explicit PVStatTile(const PVStatTileData& data, QWidget* parent = nullptr);
-    void setData(const PVStatTileData& data);
+    // False (and nothing laid out or repainted) when the tile already shows these data.
+    bool setData(const PVStatTileData& data);
     const PVStatTileData& data() const { return data_; }
     bool showsSparkline() const;
     static constexpr int kMinimumHeight = 132;
@@ -192,6 +194,7 @@ protected:
 
 private:
     PVStatTileData data_;
+    bool applied_ = false;
     PVTintDot* dot_;
     PVText* label_;
     PVSymbolView* statusSymbol_;
