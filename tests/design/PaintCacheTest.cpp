@@ -4,6 +4,7 @@
 
 #include "WidgetTestSupport.h"
 
+#include "ui/design/Chart.h"
 #include "ui/design/Components.h"
 #include "ui/design/CulpritChain.h"
 #include "ui/design/Text.h"
@@ -187,6 +188,41 @@ TEST(PaintCache, ShadowMiddleUnderAnOpaqueCardIsNeverSeen)
         };
         EXPECT_EQ(paint(true), paint(false)) << c.card.width();
     }
+}
+
+TEST(PaintCache, ChartOnAnOpaqueBackgroundIsRedrawnForItsSpecSizeAndAppearance)
+{
+    ThemeScope theme(PVAppearance::light);
+    auto spec = [](double lift) {
+        PVChartSpec s;
+        s.x.format = PVAxisFormat::number;
+        PVLineMark line;
+        line.color = PV::color::culprit::router;
+        for (int i = 0; i < 30; ++i)
+            line.points.emplace_back(i, 5 + lift + (i % 7));
+        s.lines.push_back(line);
+        return s;
+    };
+    PVChartView chart;
+    chart.setOpaqueBackground(PVColor(PV::color::surface::card));
+    chart.resize(360, 140);
+    // What painting the chart in place onto the card's colour shows.
+    auto direct = [&](const PVChartSpec& s) {
+        QImage image(chart.size(), QImage::Format_ARGB32);
+        image.fill(PV::color::surface::card.color(PVTheme::instance().appearance()));
+        QPainter p(&image);
+        paintChart(p, QRectF(chart.rect()), s, PVChartStyle::dashboard(PVPaintContext::forWidget(&chart)));
+        return image;
+    };
+    chart.setSpec(spec(0));
+    EXPECT_LE(maxDelta(grabbed(chart), direct(spec(0))), 1);
+    chart.setSpec(spec(20));
+    EXPECT_LE(maxDelta(grabbed(chart), direct(spec(20))), 1);
+    EXPECT_GT(maxDelta(grabbed(chart), direct(spec(0))), 64);
+    chart.resize(480, 140);
+    EXPECT_LE(maxDelta(grabbed(chart), direct(spec(20))), 1);
+    PVTheme::instance().setAppearanceOverride(PVAppearance::dark);
+    EXPECT_LE(maxDelta(grabbed(chart), direct(spec(20))), 1);
 }
 
 } // namespace

@@ -42,6 +42,7 @@ void fillRounded(QWidget* w, const PVColor& color, double radius)
 PVChartView* makeEmptyPanel(QWidget* parent)
 {
     auto* panel = new PVChartView(parent);
+    panel->setOpaqueBackground(PVColor(PV::color::surface::card));
     panel->setFixedHeight(140);
     panel->setAccessibleName(L("Még nincs elég mérés a rajzoláshoz."));
     return panel;
@@ -356,6 +357,7 @@ LatencySection::LatencySection(QWidget* parent)
 {
     empty_ = makeEmptyPanel(this);
     chart_ = new PVChartView(this);
+    chart_->setOpaqueBackground(PVColor(PV::color::surface::card));
     chart_->setFixedHeight(kChartHeight);
     legend_ = new ChartLegend({{L("A te routered"), PV::color::culprit::router},
                                {L("A szolgáltatód"), PV::color::culprit::provider}},
@@ -434,6 +436,7 @@ WifiSignalSection::SignalChart WifiSignalSection::makeChart(const QString& title
     c.noData = new PVText(L("Nincs mérhető adat."), PVFontToken::caption, PV::color::ink::tertiary, c.box);
     c.noData->setMinimumHeight(60);
     c.chart = new PVChartView(c.box);
+    c.chart->setOpaqueBackground(PVColor(PV::color::surface::card));
     c.chart->setFixedHeight(kChartHeight);
     c.chart->setAccessibleName(title);
     stack->addWidget(c.noData);
