@@ -2,7 +2,9 @@
 // values and deriving the hero texts, the culprit chain and the panel figures from a full history
 // of 500 batches of four samples and 240 Wi-Fi readings), in the chart series, and in pixels: the
 // whole dashboard painted offscreen with 240 points in each latency series. A repaint should stay
-// under 16 ms so that it never drops a frame.
+// under 16 ms so that it never drops a frame; so should a published change: every section's
+// refresh, the layout it asks for and the repaint of the visible window, both for the same state
+// published again and for a state that really moved on by a new batch.
 
 #include "ui/main/DashboardLogic.h"
 #include "ui/main/MainLogic.h"
@@ -213,6 +215,63 @@ void BM_PublishedChangeVisibleWindow(benchmark::State& state)
     }
 }
 BENCHMARK(BM_PublishedChangeVisibleWindow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// The same, with the published state really changing each time: a new probe batch arrives 4.6 s
+// later (the window of recent batches slides by one, the ages and figures move), then the state
+// before it again. Unchanged sections cost nothing here only when they truly did not change.
+// Arg: 0 the window at the top of the dashboard, 1 scrolled to the latency and Wi-Fi charts.
+void BM_PublishedChangeNewBatch(benchmark::State& state)
+{
+    ShownDashboard d(PVAppearance::light);
+    if (state.range(0) == 1) {
+        d.root->ensureWidgetVisible(d.root->latencySection(), 0, 0);
+        ShownDashboard::settle();
+    }
+    OverviewFeed& feed = OverviewFeed::of(*d.model);
+    const OverviewSnapshot before = feed.snapshot();
+    // The same batches one slot on (the oldest dropped, a new one at the end); the rest as it was.
+    OverviewSnapshot after = before;
+    after.recentBatches = test::dashboardState(snapshotOf(*d.model), test::kFixedNow + 4.6, 301, 90).recentBatches;
+    after.recentBatches.erase(after.recentBatches.begin());
+    after.lastProbeBatchTimestamp = test::kFixedNow + 4.6 - 1.2;
+    Timestamp now = test::kFixedNow;
+    feed.setClock([&now] { return now; });
+    QImage image(d.root->size(), QImage::Format_ARGB32_Premultiplied);
+    bool next = true;
+    for (auto _ : state) {
+        state.PauseTiming();
+        feed.setStateOverride(next ? after : before);
+        now = next ? test::kFixedNow + 4.6 : test::kFixedNow;
+        next = !next;
+        state.ResumeTiming();
+        d.root->refresh();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QPainter p(&image);
+        d.root->render(&p);
+        p.end();
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_PublishedChangeNewBatch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Its two halves: every section's refresh with the layout it asks for, and the repaint alone of
+// the visible window at the top of the dashboard.
+void BM_PublishedChangeRefreshAndLayout(benchmark::State& state)
+{
+    ShownDashboard d(PVAppearance::light);
+    for (auto _ : state) {
+        d.root->refresh();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+}
+BENCHMARK(BM_PublishedChangeRefreshAndLayout)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+void BM_VisibleWindowRepaint(benchmark::State& state)
+{
+    ShownDashboard d(PVAppearance::light);
+    repaintLoop(state, d.root.get());
+}
+BENCHMARK(BM_VisibleWindowRepaint)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 } // namespace
 

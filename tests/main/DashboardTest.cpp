@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -332,4 +333,39 @@ TEST_F(DashboardTest, ScreenshotsOfTheWholeDashboard)
         }
     }
     EXPECT_EQ(written, 2 * (3 + 2 * 5));
+}
+
+TEST_F(DashboardTest, ANewBatchReachesTheFiguresAndTheSameStateKeepsTheWidgets)
+{
+    auto s = dashboardState(snapshotOf(*model), kFixedNow, 300, 90);
+    feed->setStateOverride(s);
+    auto rootView = showRoot(1080, 900);
+    PolvarineRootView& root = *rootView;
+    const QPointer<QWidget> firstCard = root.faultLocation()->chain()->card(0);
+    const auto routerLine = [&] { return root.latencySection()->chart()->spec().lines.at(0).points; };
+    // The same points (a gap, y not a number, equals a gap).
+    const auto same = [](const std::vector<QPointF>& a, const std::vector<QPointF>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const QPointF& p, const QPointF& q) {
+            return p.x() == q.x() && (p.y() == q.y() || (std::isnan(p.y()) && std::isnan(q.y())));
+        });
+    };
+    const auto before = routerLine();
+
+    // The same state published again: the chain keeps its cards, the chart its series.
+    root.refresh();
+    settle();
+    EXPECT_EQ(root.faultLocation()->chain()->card(0), firstCard.data());
+    EXPECT_TRUE(same(routerLine(), before));
+
+    // A new batch 4.6 s later, the oldest dropped: the router's tile and chart end in it.
+    s.recentBatches.erase(s.recentBatches.begin());
+    s.recentBatches.push_back(batch({sample(ProbeKind::gateway, kFixedNow + 3.4, true, 42),
+                                     sample(ProbeKind::publicIP, kFixedNow + 3.41, true, 55)}));
+    s.lastProbeBatchTimestamp = kFixedNow + 3.4;
+    feed->setClock([] { return kFixedNow + 4.6; });
+    feed->setStateOverride(s);
+    settle();
+    EXPECT_EQ(root.nowSection()->tiles()[0]->data().samples.back(), 42);
+    EXPECT_FALSE(same(routerLine(), before));
+    EXPECT_EQ(routerLine().back().y(), 42);
 }

@@ -830,6 +830,14 @@ PVChartView::PVChartView(QWidget* parent) : QWidget(parent)
 void PVChartView::setSpec(PVChartSpec spec)
 {
     spec_ = std::move(spec);
+    ++revision_;
+    update();
+}
+
+void PVChartView::setOpaqueBackground(std::optional<PVColor> background)
+{
+    background_ = std::move(background);
+    drawn_.image = QImage();
     update();
 }
 
@@ -855,7 +863,25 @@ void PVChartView::paintEvent(QPaintEvent*)
     if (hovered_ && readings_) {
         state = PVCrosshairState{*hovered_, hoverY_, readings_(*hovered_)};
     }
-    paintChart(p, QRectF(rect()), spec_, style, state ? &*state : nullptr);
+    if (state || !background_) {
+        paintChart(p, QRectF(rect()), spec_, style, state ? &*state : nullptr);
+        return;
+    }
+    // Drawn onto the very colour beneath, the copy is opaque and equals drawing in place.
+    const QColor background = style.ctx.color(*background_);
+    const qreal ratio = devicePixelRatioF();
+    const double textScale = PVTheme::instance().textScale(PVTextStyle::body);
+    if (drawn_.image.size() != size() * ratio || drawn_.image.devicePixelRatio() != ratio ||
+        drawn_.revision != revision_ || drawn_.background != background || drawn_.accent != style.ctx.accent ||
+        drawn_.appearance != style.ctx.appearance || drawn_.depth != style.ctx.depth || drawn_.textScale != textScale) {
+        drawn_ = {QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied), revision_, background, style.ctx.accent,
+                  style.ctx.appearance, style.ctx.depth, textScale};
+        drawn_.image.setDevicePixelRatio(ratio);
+        drawn_.image.fill(background);
+        QPainter ip(&drawn_.image);
+        paintChart(ip, QRectF(rect()), spec_, style, nullptr);
+    }
+    p.drawImage(QPointF(0, 0), drawn_.image);
 }
 
 void PVChartView::mouseMoveEvent(QMouseEvent* event)

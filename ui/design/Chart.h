@@ -8,6 +8,7 @@
 #include "ui/design/Typography.h"
 
 #include <QFont>
+#include <QImage>
 #include <QLocale>
 #include <QPointF>
 #include <QRectF>
@@ -212,6 +213,10 @@ public:
 
     explicit PVChartView(QWidget* parent = nullptr);
     void setSpec(PVChartSpec spec);
+    // The one opaque colour the chart lies on (a card's surface), or none. Given it, the chart is
+    // drawn onto that colour once and copied on every repaint until its spec, its size or the
+    // appearance changes; a chart under the pointer is drawn afresh with its crosshair.
+    void setOpaqueBackground(std::optional<PVColor> background);
     const PVChartSpec& spec() const { return spec_; }
     // Sample times the crosshair snaps to, in any order, and the readout lines for a time.
     void setCrosshair(std::vector<double> dates, ReadingsFn readings);
@@ -228,6 +233,19 @@ protected:
 
 private:
     PVChartSpec spec_;
+    std::optional<PVColor> background_;
+    // The chart drawn without a crosshair and what it was drawn for.
+    struct Drawn {
+        QImage image;
+        quint64 revision = 0;
+        QColor background;
+        QColor accent;
+        PVAppearance appearance = PVAppearance::light;
+        PVDepthStyle depth = PVDepthStyle::solid;
+        double textScale = 1;
+    };
+    Drawn drawn_;
+    quint64 revision_ = 1;
     std::vector<double> dates_;
     ReadingsFn readings_;
     std::optional<double> hovered_;

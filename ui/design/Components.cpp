@@ -257,12 +257,17 @@ PVSparkline::PVSparkline(std::vector<double> samples, const PVColor& tint, bool 
 
 void PVSparkline::setSamples(std::vector<double> samples)
 {
+    if (samples == samples_)
+        return;
     samples_ = std::move(samples);
+    cache_ = QImage();
     update();
 }
 
 void PVSparkline::setTint(const PVColor& tint)
 {
+    if (tint == tint_)
+        return;
     tint_ = tint;
     update();
 }
@@ -295,7 +300,17 @@ void PVSparkline::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const QRectF box(kStrokeRoom, kStrokeRoom, width() - 2 * kStrokeRoom, height() - 2 * kStrokeRoom);
-    paintSparkline(p, box, samples_, PVPaintContext::forWidget(this).color(tint_), anchored_);
+    const QColor tint = PVPaintContext::forWidget(this).color(tint_);
+    const qreal ratio = devicePixelRatioF();
+    if (cache_.size() != size() * ratio || cache_.devicePixelRatio() != ratio || cachedTint_ != tint) {
+        cache_ = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        cache_.setDevicePixelRatio(ratio);
+        cache_.fill(Qt::transparent);
+        QPainter ip(&cache_);
+        paintSparkline(ip, box, samples_, tint, anchored_);
+        cachedTint_ = tint;
+    }
+    p.drawImage(QPointF(0, 0), cache_);
 }
 
 // ---- Stat tile ----------------------------------------------------------------------------------
@@ -405,8 +420,11 @@ PVStatTile::PVStatTile(const PVStatTileData& data, QWidget* parent) : QWidget(pa
     setData(data);
 }
 
-void PVStatTile::setData(const PVStatTileData& data)
+bool PVStatTile::setData(const PVStatTileData& data)
 {
+    if (applied_ && data == data_)
+        return false;
+    applied_ = true;
     data_ = data;
     dot_->setTint(data_.tint);
     label_->setText(data_.label);
@@ -430,6 +448,7 @@ void PVStatTile::setData(const PVStatTileData& data)
     setAccessibleName(parts.join(QLatin1Char(' ')));
     updateGeometry();
     update();
+    return true;
 }
 
 bool PVStatTile::showsSparkline() const { return !sparkline_->isHidden(); }

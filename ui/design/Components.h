@@ -7,6 +7,7 @@
 #include "ui/design/Symbols.h"
 #include "ui/design/Text.h"
 
+#include <QImage>
 #include <QLineF>
 #include <QPainterPath>
 #include <QPointF>
@@ -157,6 +158,10 @@ private:
     std::vector<double> samples_;
     PVColor tint_;
     bool anchored_;
+    // The antialiased area and stroke, drawn once for the samples, size and resolved tint and then
+    // copied on every repaint; dropped when any of them changes.
+    QImage cache_;
+    QColor cachedTint_;
 };
 
 struct PVStatTileData {
@@ -168,6 +173,7 @@ struct PVStatTileData {
     std::optional<PVStatus> status = {};
     std::vector<double> samples = {};
     bool sparklineAnchoredToZero = false;
+    bool operator==(const PVStatTileData&) const = default;
 };
 
 class PVTintDot;
@@ -177,7 +183,8 @@ class PVStatTile : public QWidget {
     Q_OBJECT
 public:
     explicit PVStatTile(const PVStatTileData& data, QWidget* parent = nullptr);
-    void setData(const PVStatTileData& data);
+    // False (and nothing laid out or repainted) when the tile already shows these data.
+    bool setData(const PVStatTileData& data);
     const PVStatTileData& data() const { return data_; }
     bool showsSparkline() const;
     static constexpr int kMinimumHeight = 132;
@@ -187,6 +194,7 @@ protected:
 
 private:
     PVStatTileData data_;
+    bool applied_ = false;
     PVTintDot* dot_;
     PVText* label_;
     PVSymbolView* statusSymbol_;

@@ -211,6 +211,10 @@ PVCulpritChain::PVCulpritChain(std::vector<Segment> segments, std::optional<PVCu
 
 void PVCulpritChain::setChain(std::vector<Segment> segments, std::optional<PVCulprit> accused, bool isIncidentLive)
 {
+    // Every published change passes the chain again: the same chain keeps its cards, so nothing is
+    // laid out or repainted for it.
+    if (segments == segments_ && accused == accused_ && isIncidentLive == live_)
+        return;
     segments_ = std::move(segments);
     accused_ = accused;
     live_ = isIncidentLive;
@@ -219,10 +223,16 @@ void PVCulpritChain::setChain(std::vector<Segment> segments, std::optional<PVCul
 
 void PVCulpritChain::rebuild()
 {
-    for (QWidget* c : cards_)
+    // The old cards go at the next turn of the event loop; hidden now, no paint or layout before
+    // that still sees them under the new ones.
+    for (QWidget* c : cards_) {
+        c->hide();
         c->deleteLater();
-    for (QWidget* c : chevrons_)
+    }
+    for (QWidget* c : chevrons_) {
+        c->hide();
         c->deleteLater();
+    }
     cards_.clear();
     chevrons_.clear();
     for (std::size_t i = 0; i < segments_.size(); ++i) {

@@ -160,7 +160,7 @@ void pvBlurImage(QImage& image, double sigma)
 double shadowReach(double radius) { return std::ceil(3.0 * shadowSigma(radius)) + 1.0; }
 
 void pvPaintShadow(QPainter& p, const QRectF& rect, double cornerRadius, const QColor& color, double blurRadius,
-                   QPointF offset)
+                   QPointF offset, bool opaqueAbove)
 {
     if (color.alpha() == 0 || rect.isEmpty())
         return;
@@ -186,10 +186,15 @@ void pvPaintShadow(QPainter& p, const QRectF& rect, double cornerRadius, const Q
         const double w = rect.width() + 2 * reach, h = rect.height() + 2 * reach;
         const double xs[] = {0, edge, tw - edge, tw}, ys[] = {0, edge, th - edge, th};
         const double xt[] = {0, edge, w - edge, w}, yt[] = {0, edge, h - edge, h};
+        // The middle slice starts `core` (more than the corner radius plus the offset) inside the
+        // rectangle on every side: under an opaque surface it is never seen.
+        const bool middleHidden = opaqueAbove && std::abs(offset.x()) < core - cornerRadius &&
+                                  std::abs(offset.y()) < core - cornerRadius;
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
-                p.drawImage(QRectF(origin.x() + xt[i], origin.y() + yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]), *tile,
-                            QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
+                if (!(middleHidden && i == 1 && j == 1))
+                    p.drawImage(QRectF(origin.x() + xt[i], origin.y() + yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]),
+                                *tile, QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
         return;
     }
     const QString key = cacheKey("shadow", rect.width(), rect.height(), cornerRadius, blurRadius, color.rgba());
@@ -280,13 +285,11 @@ QCache<QString, QImage>& surfaceCache()
 
 bool isWhole(double v) { return v == std::floor(v); }
 
-} // namespace
-
-// Cards and badges are painted again on every refresh with the same size and colours: their
-// antialiased fill and stroke are drawn once into an image and copied after that. Only where the
-// copy lands on whole device pixels, unscaled, fully opaque and composed normally; else directly.
-void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
-                                const QColor& stroke, double lineWidth)
+// Paints `paint(painter, rect)` through an image cached under `key` (with the rectangle's size
+// added): drawn once and copied after that. Only where the copy lands on whole device pixels,
+// unscaled, fully opaque and composed normally; else directly.
+template <typename Paint>
+void paintThroughCache(QPainter& p, const QRectF& rect, const QString& key, Paint paint)
 {
     const QTransform device = p.deviceTransform();
     const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
@@ -296,27 +299,40 @@ void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, 
                            isWhole(at.y()) && isWhole(rect.width()) && isWhole(rect.height()) &&
                            rect.width() * rect.height() <= 2.0e6 && !rect.isEmpty();
     if (!cacheable) {
-        paintOutlinedRoundedRectDirectly(p, rect, radius, fill, stroke, lineWidth);
+        paint(p, rect);
         return;
     }
-    const QString key = cacheKey("surface", rect.width(), rect.height(), radius, lineWidth, fill.rgba()) +
-                        QLatin1Char(':') + QString::number(stroke.rgba(), 16);
-    QImage* image = surfaceCache().object(key);
+    const QString sizedKey = key + QStringLiteral(":%1x%2").arg(rect.width()).arg(rect.height());
+    QImage* image = surfaceCache().object(sizedKey);
     if (image == nullptr) {
         image = new QImage(static_cast<int>(rect.width()), static_cast<int>(rect.height()),
                            QImage::Format_ARGB32_Premultiplied);
         image->fill(Qt::transparent);
         {
             QPainter ip(image);
-            paintOutlinedRoundedRectDirectly(ip, QRectF(QPointF(0, 0), rect.size()), radius, fill, stroke, lineWidth);
+            paint(ip, QRectF(QPointF(0, 0), rect.size()));
         }
         const int cost = std::max(1, image->width() * image->height());
-        if (!surfaceCache().insert(key, image, cost)) {
-            paintOutlinedRoundedRectDirectly(p, rect, radius, fill, stroke, lineWidth);
+        if (!surfaceCache().insert(sizedKey, image, cost)) {
+            paint(p, rect);
             return;
         }
     }
     p.drawImage(rect.topLeft(), *image);
+}
+
+} // namespace
+
+// Cards and badges are painted again on every refresh with the same size and colours: their
+// antialiased fill and stroke are drawn once into an image and copied after that.
+void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, const QColor& fill,
+                                const QColor& stroke, double lineWidth)
+{
+    const QString key = cacheKey("surface", rect.width(), rect.height(), radius, lineWidth, fill.rgba()) +
+                        QLatin1Char(':') + QString::number(stroke.rgba(), 16);
+    paintThroughCache(p, rect, key, [&](QPainter& painter, const QRectF& r) {
+        paintOutlinedRoundedRectDirectly(painter, r, radius, fill, stroke, lineWidth);
+    });
 }
 
 void pvPaintCardSurface(QPainter& p, const QRectF& rect, double radius, bool raised, const PVPaintContext& ctx)
@@ -394,7 +410,11 @@ QWidget* pvDecorationHost(const QWidget* anchor)
     return nullptr;
 }
 
-void pvPaintDecorations(QWidget* host, QPainter& p)
+namespace {
+// Calls `paint(decoration, rect, ctx)` for every decoration `host` paints on this painter now, until
+// it returns false.
+template <typename Paint>
+void forEachDecorationToPaint(QWidget* host, QPainter& p, Paint paint)
 {
     // A small repaint (an animation frame) skips every decoration outside it before anything costly.
     // The repainted region is the engine's system clip, in device coordinates.
@@ -413,10 +433,30 @@ void pvPaintDecorations(QWidget* host, QPainter& p)
             continue;
         if (!d->active(ctx))
             continue;
+        if (!paint(d, rect, ctx))
+            return;
+    }
+}
+} // namespace
+
+void pvPaintDecorations(QWidget* host, QPainter& p)
+{
+    forEachDecorationToPaint(host, p, [&p](const PVDecoration* d, const QRectF& rect, const PVPaintContext& ctx) {
         p.save();
         d->paint(p, rect, ctx);
         p.restore();
-    }
+        return true;
+    });
+}
+
+bool pvHasDecorationsToPaint(QWidget* host, QPainter& p)
+{
+    bool any = false;
+    forEachDecorationToPaint(host, p, [&any](const PVDecoration*, const QRectF&, const PVPaintContext&) {
+        any = true;
+        return false;
+    });
+    return any;
 }
 
 PVCardShadow::PVCardShadow(QWidget* card, PVElevation elevation, double radius)
@@ -438,7 +478,14 @@ void PVCardShadow::paint(QPainter& p, const QRectF& anchorRect, const PVPaintCon
     const PVShadowSpec s = elevationShadow(ctx.depth, elevation_);
     QColor c(Qt::black);
     c.setAlphaF(static_cast<float>(s.opacity));
-    pvPaintShadow(p, anchorRect, radius_, c, s.radius, QPointF(s.x, s.y));
+    // The card paints its opaque surface over the shadow, unless an effect between it and the
+    // host lets the shadow show through.
+    bool opaqueAbove = ctx.color(PV::color::surface::card).alpha() == 255 &&
+                       ctx.color(PV::color::surface::cardRaised).alpha() == 255;
+    const QWidget* host = pvDecorationHost(target());
+    for (const QWidget* w = target(); opaqueAbove && w != nullptr && w != host; w = w->parentWidget())
+        opaqueAbove = w->graphicsEffect() == nullptr;
+    pvPaintShadow(p, anchorRect, radius_, c, s.radius, QPointF(s.x, s.y), opaqueAbove);
 }
 
 PVShadowHost::PVShadowHost(QWidget* parent) : QWidget(parent) { pvMarkDecorationHost(this); }
@@ -472,6 +519,21 @@ void PVCardFrame::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const PVPaintContext ctx = PVPaintContext::forWidget(this);
     const QRectF r = QRectF(rect());
+    const QColor surface = ctx.color(raised_ ? PV::color::surface::cardRaised : PV::color::surface::card);
+    const QColor border = ctx.color(PV::color::line::border);
+    if (!pvHasDecorationsToPaint(this, p)) {
+        // Nothing glows inside: the surface and the border above it are one cached image.
+        const QString key = cacheKey("card", radius_, 1.0, 0, 0, surface.rgba()) + QLatin1Char(':') +
+                            QString::number(border.rgba(), 16);
+        paintThroughCache(p, r, key, [&](QPainter& painter, const QRectF& area) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            paintOutlinedRoundedRectDirectly(painter, area, radius_, surface, border, 1.0);
+            painter.setPen(QPen(border, 1.0));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPath(pvInsetRoundedRect(area, radius_, 1.0));
+        });
+        return;
+    }
     pvPaintCardSurface(p, r, radius_, raised_, ctx);
     // Glows of the content are clipped to the card, as the card clips its content.
     QPainterPath clip;

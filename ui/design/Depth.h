@@ -78,9 +78,11 @@ constexpr double shadowSigma(double radius) { return radius / 2.0; }
 double shadowReach(double radius);
 
 // Paints a soft shadow of a rounded rectangle. Blurred images are cached by size, radius, blur and
-// colour, so repainting a card costs one image draw.
+// colour, so repainting a card costs one image draw. `opaqueAbove`: an opaque surface of the same
+// rounded rectangle is painted over the shadow, so the part of the shadow deep under it, which
+// nobody sees, is not drawn.
 void pvPaintShadow(QPainter& p, const QRectF& rect, double cornerRadius, const QColor& color, double blurRadius,
-                   QPointF offset = {});
+                   QPointF offset = {}, bool opaqueAbove = false);
 // Paints a blurred disc (glows behind dots and halos) with the given composition.
 void pvPaintBlurredDisc(QPainter& p, const QPointF& centre, double diameter, const QColor& color, double blurRadius);
 
@@ -130,6 +132,8 @@ void pvMarkDecorationHost(QWidget* host);
 QWidget* pvDecorationHost(const QWidget* anchor);
 // Paints every decoration that has `host` as its host. Call at the start of the host's paint.
 void pvPaintDecorations(QWidget* host, QPainter& p);
+// Whether pvPaintDecorations would paint anything on this painter now.
+bool pvHasDecorationsToPaint(QWidget* host, QPainter& p);
 
 // A card's shadow for its elevation.
 class PVCardShadow : public PVDecoration {

@@ -10,6 +10,7 @@
 #include <QTextLayout>
 
 #include <cmath>
+#include <limits>
 
 namespace pv {
 
@@ -53,6 +54,7 @@ void PVText::setMaxLines(int lines)
 void PVText::setHorizontalAlignment(Qt::Alignment alignment)
 {
     alignment_ = alignment;
+    shaped_.width = -1;
     update();
 }
 
@@ -69,6 +71,7 @@ void PVText::invalidate()
 {
     for (CachedLayout& entry : layoutCache_)
         entry.width = -1;
+    shaped_.width = -1;
     updateGeometry();
     update();
 }
@@ -176,21 +179,42 @@ void PVText::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::TextAntialiasing);
     const QFont font = currentFont();
-    const QFontMetricsF fm(font);
     p.setFont(font);
     p.setPen(PVPaintContext::forWidget(this).color(color_));
-    const Laid laid = layoutLines(width());
-    double y = fm.ascent();
-    for (const QString& line : laid.lines) {
-        const double w = fm.horizontalAdvance(line);
-        double x = 0;
-        if (alignment_ & Qt::AlignRight)
-            x = width() - w;
-        else if (alignment_ & Qt::AlignHCenter)
-            x = (width() - w) / 2.0;
-        p.drawText(QPointF(x, y), line);
-        y += fm.lineSpacing() + lineSpacingExtra(token_);
+    if (shaped_.width != width() || shaped_.direction != layoutDirection() || !(shaped_.font == font)) {
+        const QFontMetricsF fm(font);
+        shaped_.width = width();
+        shaped_.font = font;
+        shaped_.direction = layoutDirection();
+        shaped_.lines.clear();
+        const Laid laid = layoutLines(width());
+        double y = fm.ascent();
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        option.setTextDirection(layoutDirection());
+        for (const QString& line : laid.lines) {
+            double x = 0;
+            if (alignment_ & (Qt::AlignRight | Qt::AlignHCenter)) {
+                const double w = fm.horizontalAdvance(line);
+                x = alignment_ & Qt::AlignRight ? width() - w : (width() - w) / 2.0;
+            }
+            // One line of a layout, set where a painter's drawText(QPointF, QString) would set it:
+            // the glyph runs carry positions relative to the layout, the baseline at its ascent.
+            QTextLayout layout(line, font);
+            layout.setTextOption(option);
+            layout.beginLayout();
+            QTextLine single = layout.createLine();
+            if (single.isValid())
+                single.setLineWidth(std::numeric_limits<int>::max() / 256.0);
+            layout.endLayout();
+            const double ascent = single.isValid() ? single.ascent() : fm.ascent();
+            shaped_.lines.push_back({QPointF(x, y - ascent), layout.glyphRuns()});
+            y += fm.lineSpacing() + lineSpacingExtra(token_);
+        }
     }
+    for (const ShapedLine& line : shaped_.lines)
+        for (const QGlyphRun& run : line.runs)
+            p.drawGlyphRun(line.origin, run);
 }
 
 void PVText::changeEvent(QEvent* event)

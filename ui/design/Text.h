@@ -6,9 +6,13 @@
 
 #include "ui/design/Typography.h"
 
+#include <QGlyphRun>
+#include <QList>
+#include <QPointF>
 #include <QWidget>
 
 #include <array>
+#include <vector>
 
 class QTextLayout;
 
@@ -64,8 +68,23 @@ private:
         QFont font;
         Laid laid;
     };
-    mutable std::array<CachedLayout, 3> layoutCache_;
+    mutable std::array<CachedLayout, 8> layoutCache_;
     mutable std::size_t layoutCacheNext_ = 0;
+
+    // What a paint draws: each line shaped once into glyph runs with its pen position, for the
+    // width and font they were set at. Shaping is the dearest part of drawing text, and a repaint
+    // mostly draws the same lines again.
+    struct ShapedLine {
+        QPointF origin;
+        QList<QGlyphRun> runs;
+    };
+    struct Shaped {
+        double width = -1;
+        QFont font;
+        Qt::LayoutDirection direction = Qt::LeftToRight;
+        std::vector<ShapedLine> lines;
+    };
+    Shaped shaped_;
 
     QString text_;
     PVFontToken token_;

@@ -42,6 +42,7 @@ void fillRounded(QWidget* w, const PVColor& color, double radius)
 PVChartView* makeEmptyPanel(QWidget* parent)
 {
     auto* panel = new PVChartView(parent);
+    panel->setOpaqueBackground(PVColor(PV::color::surface::card));
     panel->setFixedHeight(140);
     panel->setAccessibleName(L("Még nincs elég mérés a rajzoláshoz."));
     return panel;
@@ -156,9 +157,11 @@ NowSection::NowSection(QWidget* parent)
 void NowSection::setSnapshot(const OverviewSnapshot& s, Timestamp now)
 {
     const auto data = nowTiles(s, now);
+    bool changed = false;
     for (std::size_t i = 0; i < tiles_.size() && i < data.size(); ++i)
-        tiles_[i]->setData(data[i]);
-    grid_->invalidate();
+        changed = tiles_[i]->setData(data[i]) || changed;
+    if (changed)
+        grid_->invalidate();
 }
 
 // ---- Usage capability ---------------------------------------------------------------------------
@@ -354,6 +357,7 @@ LatencySection::LatencySection(QWidget* parent)
 {
     empty_ = makeEmptyPanel(this);
     chart_ = new PVChartView(this);
+    chart_->setOpaqueBackground(PVColor(PV::color::surface::card));
     chart_->setFixedHeight(kChartHeight);
     legend_ = new ChartLegend({{L("A te routered"), PV::color::culprit::router},
                                {L("A szolgáltatód"), PV::color::culprit::provider}},
@@ -367,6 +371,10 @@ void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
 {
     auto router = latencyPoints(ProbeKind::gateway, batches);
     auto provider = latencyPoints(ProbeKind::publicIP, batches);
+    Shown wanted{router, provider, failureTimes(ProbeKind::gateway, batches),
+                 failureTimes(ProbeKind::publicIP, batches)};
+    if (shown_ == wanted)
+        return;
     const bool empty = router.empty() && provider.empty();
     empty_->setVisible(empty);
     chart_->setVisible(!empty);
@@ -374,10 +382,11 @@ void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
     if (empty) {
         chart_->setSpec(PVChartSpec{});
         chart_->setCrosshair({}, {});
+        shown_ = std::move(wanted);
         return;
     }
-    chart_->setSpec(latencyChartSpec(router, provider, failureTimes(ProbeKind::gateway, batches),
-                                     failureTimes(ProbeKind::publicIP, batches)));
+    chart_->setSpec(latencyChartSpec(router, provider, wanted.routerFailures, wanted.providerFailures));
+    shown_ = std::move(wanted);
     pvChartAccessibility(chart_, latencySummaryLabel(), latencySummarySeries(router, provider), std::nullopt);
     auto dates = latencyHoverDates(provider);
     chart_->setCrosshair(std::move(dates), [router = std::move(router), provider = std::move(provider)](double t) {
@@ -427,6 +436,7 @@ WifiSignalSection::SignalChart WifiSignalSection::makeChart(const QString& title
     c.noData = new PVText(L("Nincs mérhető adat."), PVFontToken::caption, PV::color::ink::tertiary, c.box);
     c.noData->setMinimumHeight(60);
     c.chart = new PVChartView(c.box);
+    c.chart->setOpaqueBackground(PVColor(PV::color::surface::card));
     c.chart->setFixedHeight(kChartHeight);
     c.chart->setAccessibleName(title);
     stack->addWidget(c.noData);
@@ -441,17 +451,13 @@ void WifiSignalSection::show(SignalChart& c, const std::vector<LatencyPoint>& se
     c.chart->setSpec(signalChartSpec(series, color));
 }
 
-void WifiSignalSection::setReadings(const std::vector<WifiSnapshot>& snapshots,
-                                    const std::vector<NodeFingerprint>& history)
+void WifiSignalSection::showSeries(const Shown& shown)
 {
-    const auto used = usedWifiSnapshots(snapshots);
-    const auto strength = signalStrengthSeries(used);
-    const auto snr = signalToNoiseSeries(used);
-    const bool empty = strength.empty() && snr.empty();
+    const bool empty = shown.strength.empty() && shown.snr.empty();
     // Without any Wi-Fi reading the connection is wired (the culprit chain says so too): no amount
     // of waiting fills the charts, so the empty panel says that instead of asking for patience.
     PVChartSpec emptySpec;
-    if (snapshots.empty()) {
+    if (shown.noReadings) {
         emptySpec.emptyTitle = L("Nincs használatban Wi-Fi");
         emptySpec.emptyDetail = L("A gép kábelen csatlakozik, ezért nincs rajzolható Wi-Fi jel.");
     }
@@ -459,8 +465,18 @@ void WifiSignalSection::setReadings(const std::vector<WifiSnapshot>& snapshots,
     empty_->setSpec(std::move(emptySpec));
     empty_->setVisible(empty);
     body_->setVisible(!empty);
-    show(strength_, strength, PV::color::culprit::wifi);
-    show(noise_, snr, PV::color::series::dns);
+    show(strength_, shown.strength, PV::color::culprit::wifi);
+    show(noise_, shown.snr, PV::color::series::dns);
+}
+
+void WifiSignalSection::setReadings(const std::vector<WifiSnapshot>& snapshots,
+                                    const std::vector<NodeFingerprint>& history)
+{
+    const auto used = usedWifiSnapshots(snapshots);
+    Shown wanted{signalStrengthSeries(used), signalToNoiseSeries(used), snapshots.empty()};
+    if (shown_ != wanted)
+        showSeries(wanted);
+    shown_ = std::move(wanted);
 
     const QStringList rows = nodeRows(history);
     if (rows != nodeTexts_) {

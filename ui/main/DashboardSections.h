@@ -150,6 +150,13 @@ private:
     PVChartView* chart_;
     PVChartView* empty_;
     ChartLegend* legend_;
+    // The series the chart shows now: the same series again leave it as it is.
+    struct Shown {
+        std::vector<LatencyPoint> router, provider;
+        std::vector<Timestamp> routerFailures, providerFailures;
+        bool operator==(const Shown&) const = default;
+    };
+    std::optional<Shown> shown_;
 };
 
 // "Wi-Fi jel": strength and signal-to-noise charts and the access points used.
@@ -179,6 +186,14 @@ private:
 
     PVChartView* empty_;
     QWidget* body_;
+    // The series and whether any reading came at all, as the charts show them now.
+    struct Shown {
+        std::vector<LatencyPoint> strength, snr;
+        bool noReadings = false;
+        bool operator==(const Shown&) const = default;
+    };
+    std::optional<Shown> shown_;
+    void showSeries(const Shown& shown);
     SignalChart strength_;
     SignalChart noise_;
     QWidget* nodes_;
