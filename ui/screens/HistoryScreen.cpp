@@ -3,7 +3,6 @@
 #include "core/app/AppViewModel.h"
 #include "core/records/Localization.h"
 #include "ui/design/Components.h"
-#include "ui/design/Theme.h"
 #include "ui/main/DashboardSections.h"
 #include "ui/main/MainWidgets.h"
 
@@ -16,40 +15,9 @@
 
 namespace pv {
 
-HistoryChartView::HistoryChartView(QWidget* parent) : PVChartView(parent)
+void HistoryChartView::paintEvent(QPaintEvent* event)
 {
-    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] {
-        frameValid_ = false;
-        update();
-    });
-}
-
-void HistoryChartView::setSpec(PVChartSpec spec)
-{
-    frameValid_ = false;
-    PVChartView::setSpec(std::move(spec));
-}
-
-void HistoryChartView::changeEvent(QEvent* event)
-{
-    frameValid_ = false;
-    PVChartView::changeEvent(event);
-}
-
-void HistoryChartView::paintEvent(QPaintEvent*)
-{
-    const double ratio = devicePixelRatioF();
-    const QSize pixels = (QSizeF(size()) * ratio).toSize();
-    if (!frameValid_ || frame_.size() != pixels || frame_.devicePixelRatio() != ratio) {
-        frame_ = QPixmap(pixels);
-        frame_.setDevicePixelRatio(ratio);
-        frame_.fill(Qt::transparent);
-        QPainter p(&frame_);
-        paintChart(p, QRectF(rect()), spec(), PVChartStyle::dashboard(PVPaintContext::forWidget(this)));
-        frameValid_ = true;
-    }
-    QPainter p(this);
-    p.drawPixmap(0, 0, frame_);
+    PVChartView::paintEvent(event);
     Q_EMIT painted();
 }
 
@@ -149,6 +117,8 @@ void HistoryScreen::buildCards()
     latency->addContent(noMeasurement_);
     chart_ = new HistoryChartView(latency);
     chart_->setFixedHeight(kChartHeight);
+    // Drawn once onto the card and copied while the rows below it come in.
+    chart_->setOpaqueBackground(PVColor(PV::color::surface::card));
     connect(chart_, &HistoryChartView::painted, this, &HistoryScreen::chartPainted);
     latency->addContent(chart_);
     legend_ = new ChartLegend({{L("a te routered"), PV::color::culprit::router},

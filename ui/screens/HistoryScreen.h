@@ -9,7 +9,6 @@
 #include "ui/design/Components.h"
 #include "ui/screens/ScreenParts.h"
 
-#include <QPixmap>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -20,22 +19,15 @@ class AppViewModel;
 class PVSymbolView;
 class PVText;
 
-// The chart view, announcing every frame it paints. The screen below it grows a few rows at a
-// time after a range switch, each step repainting the chart: it paints its spec once into a frame
-// and shows that frame until the spec, its size or the theme change.
+// The chart view, announcing every frame it paints.
 class HistoryChartView : public PVChartView {
     Q_OBJECT
 public:
-    explicit HistoryChartView(QWidget* parent = nullptr);
-    void setSpec(PVChartSpec spec);
+    using PVChartView::PVChartView;
 Q_SIGNALS:
     void painted();
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void changeEvent(QEvent* event) override;
-private:
-    QPixmap frame_;
-    bool frameValid_ = false;
 };
 class HistoryScreen : public PVScreenPage {
     Q_OBJECT
