@@ -226,9 +226,6 @@ rt::awaitable<HistorySummary> fold(HistoryRange range, HistoryReadings readings,
     co_return makeHistorySummary(range, std::move(readings), start, end);
 }
 
-// The raw samples of a period are read in this many parts at once.
-constexpr int kHistoryReadParts = 4;
-
 rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store, HistoryRange range, Timestamp start,
                                              Timestamp end)
 {
@@ -237,7 +234,7 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
     // fold of its own (the store reads the parts at once), merged with the roll-ups off this thread.
     std::vector<std::shared_ptr<HistorySlices>> parts;
     std::vector<std::function<void(const SamplePoint&)>> visitors;
-    for (int i = 0; i < kHistoryReadParts; ++i) {
+    for (std::size_t i = 0; i < SQLiteStore::periodReadParts(); ++i) {
         auto part = std::make_shared<HistorySlices>(start, end);
         visitors.push_back([part](const SamplePoint& p) {
             part->addSample(p.timestamp, p.kind, p.latencyMilliseconds, p.success);

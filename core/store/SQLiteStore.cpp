@@ -8,8 +8,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 namespace pv {
 
@@ -19,6 +21,12 @@ void createFolder(const QString& folder)
     std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()));
 }
 } // namespace
+
+std::size_t SQLiteStore::periodReadParts()
+{
+    const unsigned processors = std::thread::hardware_concurrency();
+    return std::clamp<std::size_t>(processors > 1 ? processors - 1 : 2, 2, 6);
+}
 
 QString SQLiteStore::defaultLocation()
 {

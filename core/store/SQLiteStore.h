@@ -77,6 +77,9 @@ public:
     // POLVARINE_DB when set and not empty (a leading "~" expanded), else the per-user data folder's
     // Polvarine/polvarine.sqlite3; the parent folder is created. Throws the file system's error.
     static QString defaultLocation();
+    // How many parts a long period read is made in at once: one per processor but one (left to the
+    // window), at least two and at most six.
+    static std::size_t periodReadParts();
 
     const Location& location() const { return location_; }
     const std::optional<QString>& unavailableReason() const { return unavailableReason_; }

@@ -520,7 +520,7 @@ std::vector<ManualMarker> StoreDatabase::recentMarkers(int limit) { return readL
 // A day is some 80 000 rows: its parts are read at once (see forEachSamplePart) and joined in order.
 std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 {
-    std::vector<std::vector<NetworkSample>> parts(kPeriodReadParts);
+    std::vector<std::vector<NetworkSample>> parts(SQLiteStore::periodReadParts());
     forEachSamplePart(from, to, parts.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
         Statement statement(db, last ? kSamplesBetween : kSamplesInPart);
         statement.bindAll(a, b);

@@ -20,8 +20,6 @@ inline constexpr int newestSchemaVersion = 4;
 // How long a statement waits for another process's lock before it reports the database busy.
 inline constexpr int kBusyTimeoutMilliseconds = 5000;
 
-// Long period reads are made in this many parts at once.
-inline constexpr std::size_t kPeriodReadParts = 4;
 
 struct SchemaMigration {
     struct ColumnAddition {
