@@ -219,11 +219,17 @@ TEST(RuntimeTest, DroppedOnItsOwnThreadTheLoopEndsBeforeItsContextGoes)
     sentinel.reset();
     timer.reset();
     std::promise<bool> handlerFinished;
+    std::promise<void> postReturned;
+    auto postReturnedFuture = postReturned.get_future();
     asio::io_context& context = net->context();
     asio::post(context, [&, owner = std::move(net)]() mutable {
+        // post() may still be waking the loop (it signals after unlocking the queue): the context
+        // must not go while this thread's call is inside it.
+        postReturnedFuture.wait();
         owner.reset(); // the runtime is destroyed here, on its own thread
         handlerFinished.set_value(context.stopped());
     });
+    postReturned.set_value();
     auto finished = handlerFinished.get_future();
     auto dropped = queuedWorkDropped.get_future();
     ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);
