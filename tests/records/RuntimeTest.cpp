@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 using namespace pv;
@@ -91,6 +93,39 @@ TEST(RuntimeTest, GuiCoroutineResumesOnTheGuiThreadAfterANetworkTimer)
     ASSERT_EQ(threads.size(), 4u);
     for (bool b : threads)
         EXPECT_TRUE(b);
+}
+
+// Steps queued from other threads run on the GUI thread, each thread's in the order it queued them,
+// with what the queuing thread wrote before (plain, unsynchronised data) in place.
+TEST(RuntimeTest, StepsQueuedFromOtherThreadsRunOnTheGuiThreadInOrder)
+{
+    constexpr int kThreads = 3;
+    constexpr int kSteps = 50;
+    std::vector<std::vector<int>> seen(kThreads);
+    int ran = 0;
+    bool allOnGui = true;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kSteps; ++i) {
+                auto payload = std::make_unique<int>(i);
+                asio::post(rt::QtExecutor(), [&, t, payload = std::move(payload)] {
+                    allOnGui = allOnGui && onGuiThread();
+                    seen[t].push_back(*payload);
+                    ++ran;
+                });
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    ASSERT_TRUE(test::pumpUntil([&] { return ran == kThreads * kSteps; }));
+    EXPECT_TRUE(allOnGui);
+    std::vector<int> expected(kSteps);
+    for (int i = 0; i < kSteps; ++i)
+        expected[i] = i;
+    for (const auto& order : seen)
+        EXPECT_EQ(order, expected);
 }
 
 TEST(RuntimeTest, ActorOperationsNeverInterleave)
