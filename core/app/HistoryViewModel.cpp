@@ -121,6 +121,33 @@ void HistorySlices::addRollup(const SampleRollup& r)
     }
 }
 
+void HistorySlices::merge(HistorySlices&& other)
+{
+    sampleCount_ += other.sampleCount_;
+    if (empty_ || other.empty_)
+        return;
+    const auto append = [](std::vector<double>& to, std::vector<double>& from) {
+        if (to.empty())
+            to = std::move(from);
+        else
+            to.insert(to.end(), from.begin(), from.end());
+    };
+    for (std::size_t i = 0; i < slices_.size(); ++i) {
+        Slice& to = slices_[i];
+        Slice& from = other.slices_[i];
+        append(to.router, from.router);
+        append(to.provider, from.provider);
+        append(to.rollupRouter, from.rollupRouter);
+        append(to.rollupProvider, from.rollupProvider);
+        to.providerProbes += from.providerProbes;
+        to.providerFailures += from.providerFailures;
+        to.rollupProbes += from.rollupProbes;
+        to.rollupFailures += from.rollupFailures;
+    }
+    other.sampleCount_ = 0;
+    other.slices_.assign(kHistorySliceCount, Slice{});
+}
+
 std::vector<HistoryBucket> HistorySlices::takeBuckets()
 {
     std::vector<HistoryBucket> buckets;
@@ -163,8 +190,9 @@ std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& sample
 
 HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, Timestamp start, Timestamp end)
 {
-    HistorySlices own(start, end);
-    HistorySlices& slices = readings.folded ? *readings.folded : own;
+    HistorySlices slices(start, end);
+    for (const std::shared_ptr<HistorySlices>& part : readings.folded)
+        slices.merge(std::move(*part));
     for (const NetworkSample& s : readings.samples)
         slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
     for (const SampleRollup& r : readings.rollups)
@@ -198,18 +226,26 @@ rt::awaitable<HistorySummary> fold(HistoryRange range, HistoryReadings readings,
     co_return makeHistorySummary(range, std::move(readings), start, end);
 }
 
+// The raw samples of a period are read in this many parts at once.
+constexpr int kHistoryReadParts = 4;
+
 rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store, HistoryRange range, Timestamp start,
                                              Timestamp end)
 {
     HistoryReadings readings;
-    // Folded on the store's thread as the rows arrive: a month is millions of rows.
-    auto folded = std::make_shared<HistorySlices>(start, end);
-    // Named first: GCC 12 destroys a lambda written inside a co_await expression twice.
-    std::function<void(const SamplePoint&)> visit = [folded](const SamplePoint& p) {
-        folded->addSample(p.timestamp, p.kind, p.latencyMilliseconds, p.success);
-    };
-    co_await store->visitSamples(start, end, std::move(visit));
-    readings.folded = std::move(folded);
+    // Folded as the rows arrive, a month being millions of rows: each part of the period into a
+    // fold of its own (the store reads the parts at once), merged with the roll-ups off this thread.
+    std::vector<std::shared_ptr<HistorySlices>> parts;
+    std::vector<std::function<void(const SamplePoint&)>> visitors;
+    for (int i = 0; i < kHistoryReadParts; ++i) {
+        auto part = std::make_shared<HistorySlices>(start, end);
+        visitors.push_back([part](const SamplePoint& p) {
+            part->addSample(p.timestamp, p.kind, p.latencyMilliseconds, p.success);
+        });
+        parts.push_back(std::move(part));
+    }
+    co_await store->visitSamples(start, end, std::move(visitors));
+    readings.folded = std::move(parts);
     readings.incidents = co_await store->incidents(start, end);
     readings.rollups = co_await store->rollups(rollupBucketSeconds(range), start, end);
     co_return std::move(readings);

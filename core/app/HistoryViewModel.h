@@ -65,6 +65,8 @@ public:
     HistorySlices(Timestamp start, Timestamp end);
     void addSample(Timestamp t, ProbeKind kind, const std::optional<double>& latencyMilliseconds, bool success);
     void addRollup(const SampleRollup& rollup);
+    // Adds everything another fold of the same period holds, as if its items had been added here.
+    void merge(HistorySlices&& other);
     // Every raw sample added (every kind and outcome) and every roll-up's own sample count.
     long long sampleCount() const { return sampleCount_; }
     // The slices: raw data wins slice by slice, roll-ups fill the rest. Empties the fold.
@@ -84,12 +86,13 @@ private:
 };
 
 // What one load reads from the store, in its reading order. A reader may fold the raw samples
-// into `folded` as it reads them instead of listing them.
+// into `folded` as it reads them instead of listing them, in as many folds of the same period as
+// it likes (they are merged when the summary is made).
 struct HistoryReadings {
     std::vector<NetworkSample> samples;
     std::vector<Incident> incidents;
     std::vector<SampleRollup> rollups;
-    std::shared_ptr<HistorySlices> folded;
+    std::vector<std::shared_ptr<HistorySlices>> folded;
 };
 
 // The element at count / 2 of the sorted values (the upper middle); absent for none.

@@ -162,9 +162,10 @@ rt::awaitable<std::vector<NetworkSample>> SQLiteStore::samples(Timestamp from, T
     return withDatabase([=](StoreDatabase& db) { return db.samples(from, to); });
 }
 rt::awaitable<void> SQLiteStore::visitSamples(Timestamp from, Timestamp to,
-                                             std::function<void(const SamplePoint&)> visit)
+                                             std::vector<std::function<void(const SamplePoint&)>> visitors)
 {
-    return withDatabase([=, visit = std::move(visit)](StoreDatabase& db) { db.visitSamples(from, to, visit); });
+    return withDatabase(
+        [=, visitors = std::move(visitors)](StoreDatabase& db) { db.visitSamples(from, to, visitors); });
 }
 rt::awaitable<std::vector<WifiSnapshot>> SQLiteStore::wifiSnapshots(Timestamp from, Timestamp to)
 {

@@ -109,9 +109,12 @@ public:
 
     // Oldest first, both ends included.
     rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to);
-    // The rows of samples(from, to), in its order, each handed to visit on the store's thread
-    // without building a record: for summaries over millions of rows.
-    rt::awaitable<void> visitSamples(Timestamp from, Timestamp to, std::function<void(const SamplePoint&)> visit);
+    // The rows of samples(from, to) without building a record, for summaries over millions of rows:
+    // the period is cut into as many consecutive parts as there are visitors, and visitors[i] is
+    // handed the rows of the i-th part in time order. The parts of a database file are read at
+    // once, each on a thread and connection of its own, so a visitor must touch only its own state.
+    rt::awaitable<void> visitSamples(Timestamp from, Timestamp to,
+                                     std::vector<std::function<void(const SamplePoint&)>> visitors);
     rt::awaitable<std::vector<WifiSnapshot>> wifiSnapshots(Timestamp from, Timestamp to);
     // Incidents that start or end in the period, span it, or are still open and began before its end.
     rt::awaitable<std::vector<Incident>> incidents(Timestamp from, Timestamp to);

@@ -6,6 +6,9 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <functional>
+#include <iterator>
+#include <thread>
 #include <type_traits>
 
 namespace pv::store {
@@ -72,7 +75,17 @@ constexpr const char* kRecentMarkers = "SELECT id, timestamp, action, note\nFROM
 
 constexpr const char* kSamplesBetween =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
-constexpr const char* kCountSamplesBetween = "SELECT COUNT(*) FROM network_samples WHERE timestamp BETWEEN ? AND ?;";
+// What a summary of a period needs of each sample, for one part of the period: the fold over a
+// month must not make SQLite decode ten columns of text per row that nobody reads.
+constexpr const char* kSamplePointsInPart = "SELECT timestamp, target_kind, latency_ms, success\nFROM network_samples\n"
+                                            "WHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
+constexpr const char* kSamplePointsInLastPart = "SELECT timestamp, target_kind, latency_ms, success\nFROM network_samples\n"
+                                                "WHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+constexpr const char* kSamplesInPart =
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
+constexpr const char* kFirstAndLastSample =
+    "SELECT (SELECT MIN(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2),\n"
+    "       (SELECT MAX(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2);";
 constexpr const char* kWifiBetween =
     PV_WIFI_COLUMNS "FROM wifi_snapshots\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 constexpr const char* kIncidentsBetween =
@@ -504,32 +517,123 @@ std::vector<Incident> StoreDatabase::recentIncidents(int limit) { return readLim
 std::vector<DiagnosticEvent> StoreDatabase::recentEvents(int limit) { return readLimited(db_, kRecentEvents, limit, readEvents); }
 std::vector<ManualMarker> StoreDatabase::recentMarkers(int limit) { return readLimited(db_, kRecentMarkers, limit, readMarkers); }
 
-// A day is some 80 000 rows: counting them on the index first spares the result its reallocations.
+// A day is some 80 000 rows: its parts are read at once (see forEachSamplePart) and joined in order.
 std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 {
-    Statement count(db_, kCountSamplesBetween);
-    count.bindAll(from, to);
-    const std::size_t expected =
-        count.step() == SQLITE_ROW ? static_cast<std::size_t>(std::max<std::int64_t>(0, count.columnInt64(0))) : 0;
-    Statement statement(db_, kSamplesBetween);
-    statement.bindAll(from, to);
-    return readSamples(statement, expected);
+    std::vector<std::vector<NetworkSample>> parts(kPeriodReadParts);
+    forEachSamplePart(from, to, parts.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
+        Statement statement(db, last ? kSamplesBetween : kSamplesInPart);
+        statement.bindAll(a, b);
+        parts[i] = readSamples(statement);
+    });
+    std::size_t total = 0;
+    for (const auto& part : parts)
+        total += part.size();
+    std::vector<NetworkSample> out;
+    out.reserve(total);
+    for (auto& part : parts)
+        std::move(part.begin(), part.end(), std::back_inserter(out));
+    return out;
 }
-void StoreDatabase::visitSamples(Timestamp from, Timestamp to, const std::function<void(const SamplePoint&)>& visit)
+namespace {
+
+// Steps one part's rows into its visitor.
+void visitPart(sqlite3* db, const char* sql, Timestamp from, Timestamp to,
+               const std::function<void(const SamplePoint&)>& visit)
 {
-    // The same statement as samples(), reading only the columns a summary needs.
-    Statement statement(db_, kSamplesBetween);
+    Statement statement(db, sql);
     statement.bindAll(from, to);
     SamplePoint point;
     int rc;
     while ((rc = statement.step()) == SQLITE_ROW) {
-        point.timestamp = statement.columnDouble(2);
-        point.kind = probeKindFromBytes(statement.columnBytes(3)).value_or(ProbeKind::publicIP);
-        point.latencyMilliseconds = statement.columnOptDouble(9);
-        point.success = statement.columnInt64(10) == 1;
+        point.timestamp = statement.columnDouble(0);
+        point.kind = probeKindFromBytes(statement.columnBytes(1)).value_or(ProbeKind::publicIP);
+        point.latencyMilliseconds = statement.columnOptDouble(2);
+        point.success = statement.columnInt64(3) == 1;
         visit(point);
     }
     requireDone(statement, rc);
+}
+
+// A read-only connection of its own to the store's file, for one part read on another thread.
+struct ReadConnection {
+    sqlite3* db = nullptr;
+    explicit ReadConnection(const char* path)
+    {
+        if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+            sqlite3_close_v2(db);
+            throw StoreError(StoreError::openFailed, QStringLiteral("Failed to open SQLite database."));
+        }
+        sqlite3_busy_timeout(db, kBusyTimeoutMilliseconds);
+    }
+    ~ReadConnection() { sqlite3_close_v2(db); }
+    ReadConnection(const ReadConnection&) = delete;
+    ReadConnection& operator=(const ReadConnection&) = delete;
+};
+
+} // namespace
+
+void StoreDatabase::visitSamples(Timestamp from, Timestamp to,
+                                 const std::vector<std::function<void(const SamplePoint&)>>& visitors)
+{
+    forEachSamplePart(from, to, visitors.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
+        visitPart(db, last ? kSamplePointsInLastPart : kSamplePointsInPart, a, b, visitors[i]);
+    });
+}
+
+void StoreDatabase::forEachSamplePart(Timestamp from, Timestamp to, std::size_t parts,
+                                      const std::function<void(std::size_t, sqlite3*, bool, Timestamp, Timestamp)>& read)
+{
+    if (parts == 0)
+        return;
+    // The period's parts: equal stretches of the time that holds rows, so that each reads about as
+    // many rows; the first part begins at `from` and the last ends at `to`, so that together they are
+    // exactly [from, to]. Rows of one time always fall into one part.
+    std::vector<Timestamp> bounds(parts + 1, from);
+    bounds[parts] = to;
+    if (parts > 1) {
+        Statement span(db_, kFirstAndLastSample);
+        span.bindAll(from, to);
+        if (span.step() == SQLITE_ROW) {
+            const std::optional<double> first = span.columnOptDouble(0);
+            const std::optional<double> last = span.columnOptDouble(1);
+            if (first && last)
+                for (std::size_t i = 1; i < parts; ++i)
+                    bounds[i] = *first + (*last - *first) * static_cast<double>(i) / static_cast<double>(parts);
+        }
+    }
+
+    // A file is read by one connection per part at once; nothing writes meanwhile, since the store
+    // does one thing at a time and this read is that thing, so every part sees the same rows. A
+    // database in memory has only this connection.
+    const char* file = sqlite3_db_filename(db_, "main");
+    if (parts == 1 || !file || !*file) {
+        for (std::size_t i = 0; i < parts; ++i)
+            read(i, db_, i + 1 == parts, bounds[i], bounds[i + 1]);
+        return;
+    }
+    std::vector<std::exception_ptr> failures(parts);
+    std::vector<std::thread> threads;
+    threads.reserve(parts - 1);
+    for (std::size_t i = 1; i < parts; ++i)
+        threads.emplace_back([&, i] {
+            try {
+                ReadConnection connection(file);
+                read(i, connection.db, i + 1 == parts, bounds[i], bounds[i + 1]);
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+        });
+    try {
+        read(0, db_, parts == 1, bounds[0], bounds[1]);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
 }
 std::vector<WifiSnapshot> StoreDatabase::wifiSnapshots(Timestamp from, Timestamp to)
 {

@@ -17,6 +17,12 @@ namespace pv::store {
 
 inline constexpr int newestSchemaVersion = 4;
 
+// How long a statement waits for another process's lock before it reports the database busy.
+inline constexpr int kBusyTimeoutMilliseconds = 5000;
+
+// Long period reads are made in this many parts at once.
+inline constexpr std::size_t kPeriodReadParts = 4;
+
 struct SchemaMigration {
     struct ColumnAddition {
         QString table;
@@ -71,7 +77,7 @@ public:
     std::vector<DiagnosticEvent> recentEvents(int limit);
     std::vector<ManualMarker> recentMarkers(int limit);
     std::vector<NetworkSample> samples(Timestamp from, Timestamp to);
-    void visitSamples(Timestamp from, Timestamp to, const std::function<void(const SamplePoint&)>& visit);
+    void visitSamples(Timestamp from, Timestamp to, const std::vector<std::function<void(const SamplePoint&)>>& visitors);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
     std::vector<Incident> incidents(Timestamp from, Timestamp to);
     std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);
@@ -101,6 +107,11 @@ private:
     // Runs one statement with these parameters; the number of rows it changed.
     int runStep(const char* sql, std::initializer_list<double> params);
     bool rollUpOldestRawHour(Timestamp rawCutoff);
+    // Runs read(part, connection, isLast, from, to) for `parts` consecutive parts of [from, to]
+    // that hold about as many samples each (a part's own end is excluded, the last one's included),
+    // at once on connections of their own when the store is a file; rethrows the first failure.
+    void forEachSamplePart(Timestamp from, Timestamp to, std::size_t parts,
+                           const std::function<void(std::size_t, sqlite3*, bool, Timestamp, Timestamp)>& read);
     void rollUpRange(Timestamp from, Timestamp to);
 
     sqlite3* db_ = nullptr;

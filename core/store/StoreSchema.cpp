@@ -107,9 +107,6 @@ StoreError newerSchemaError(int version)
                           .arg(version));
 }
 
-// How long a statement waits for another process's lock before it reports the database busy.
-constexpr int kBusyTimeoutMilliseconds = 5000;
-
 } // namespace
 
 const std::vector<SchemaMigration>& schemaMigrations()

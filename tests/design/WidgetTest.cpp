@@ -13,6 +13,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPicture>
 #include <QDateTime>
 #include <QSet>
 
@@ -391,6 +392,61 @@ TEST(ChartWidget, PaintsOnlyInsideItsBoundsAndShowsItsDataColours)
     const QImage opaque = img.convertToFormat(QImage::Format_ARGB32);
     EXPECT_GT(countNear(opaque, QColor(0x1B, 0xAF, 0x7A), 10), 100);
     EXPECT_GT(countNear(opaque, QColor(0xEE, 0xF2, 0xF7), 1), 10000);
+}
+
+// Bands are painted on screen through a one-row strip stretched over the plot: the pixels must be
+// those of the bands painted one by one (as the PDF gets them), overlaps, fractional edges and a
+// high-density screen included.
+TEST(ChartWidget, BandsLookTheSameOnScreenAsDrawnOneByOne)
+{
+    ThemeScope theme(PVAppearance::light);
+    PVChartSpec spec;
+    spec.y.domain = std::pair{0.0, 60.0};
+    spec.lines.push_back({{{0, 10}, {600, 50}}, PV::color::culprit::router});
+    for (double x : {10.0, 12.3, 200.0, 203.1, 410.6})
+        spec.rects.push_back({x, x + 37.7, PVColor::fixed(QColor(200, 40, 40)).opacity(0.14)});
+    spec.rects.push_back({100, 101.5, PVColor::fixed(QColor(40, 40, 200)).opacity(0.5)});
+    const auto style = PVChartStyle::dashboard(PVPaintContext::forAppearance(PVAppearance::light, PVDepthStyle::solid));
+    for (double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const QRectF bounds(10, 10, 380, 220);
+        const auto image = [&] {
+            QImage img(QSize(400, 240) * ratio, QImage::Format_ARGB32_Premultiplied);
+            img.setDevicePixelRatio(ratio);
+            img.fill(Qt::white);
+            return img;
+        };
+        QImage onScreen = image();
+        {
+            QPainter p(&onScreen);
+            paintChart(p, bounds, spec, style);
+        }
+        // A picture records the bands as they are drawn, one by one.
+        QPicture recorded;
+        {
+            QPainter p(&recorded);
+            paintChart(p, bounds, spec, style);
+        }
+        QImage oneByOne = image();
+        {
+            QPainter p(&oneByOne);
+            recorded.play(&p);
+        }
+        // Inside the plot (the labels' glyphs are rasterised differently from a picture).
+        const QRect plot = QRectF(layoutChart(spec, bounds, style).plot.topLeft() * ratio,
+                                  layoutChart(spec, bounds, style).plot.bottomRight() * ratio)
+                               .toAlignedRect();
+        int differing = 0;
+        for (int y = plot.top(); y <= plot.bottom(); ++y)
+            for (int x = plot.left(); x <= plot.right(); ++x) {
+                const QRgb a = onScreen.pixel(x, y), b = oneByOne.pixel(x, y);
+                if (std::abs(qRed(a) - qRed(b)) > 3 || std::abs(qGreen(a) - qGreen(b)) > 3 || std::abs(qBlue(a) - qBlue(b)) > 3)
+                    ++differing;
+            }
+        EXPECT_EQ(differing, 0);
+        // And the bands are there at all.
+        EXPECT_NE(onScreen.pixel(QPoint(200, 120) * ratio), image().pixel(QPoint(200, 120) * ratio));
+    }
 }
 
 TEST(ChartWidget, EmptyChartPaintsItsEmptyState)

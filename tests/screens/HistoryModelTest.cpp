@@ -97,6 +97,44 @@ TEST(HistoryBuckets, RawDataWinsSliceBySliceAndRollupsFillTheRest)
     EXPECT_TRUE(buildBuckets(samples, rollups, kEnd, kEnd).empty());
 }
 
+// The store hands a long period over in several folds (its parts are read at once): merged, they
+// give the very slices that one fold of every sample gives.
+TEST(HistoryBuckets, FoldsOfPartsMergeIntoTheSlicesOfTheWhole)
+{
+    HistoryReadings whole;
+    for (int i = 0; i < 400; ++i) {
+        const ProbeKind kind = i % 3 == 0 ? ProbeKind::gateway : i % 3 == 1 ? ProbeKind::publicIP : ProbeKind::http;
+        const bool ok = i % 7 != 0;
+        whole.samples.push_back(sample(kind, kStart + i * 200.0, ok ? std::optional<double>(i % 37) : std::nullopt, ok));
+    }
+    whole.rollups = {rollup(ProbeKind::publicIP, slice(95), 10, 7, 30), rollup(ProbeKind::gateway, slice(94), 3, 3, 4)};
+
+    HistoryReadings parted;
+    parted.rollups = whole.rollups;
+    for (int f = 0; f < 3; ++f)
+        parted.folded.push_back(std::make_shared<HistorySlices>(kStart, kEnd));
+    for (std::size_t i = 0; i < whole.samples.size(); ++i) {
+        const NetworkSample& x = whole.samples[i];
+        // Uneven consecutive parts, one left empty, and a few samples listed rather than folded.
+        if (i % 50 == 0)
+            parted.samples.push_back(x);
+        else
+            parted.folded[i < 90 ? 0 : 2]->addSample(x.timestamp, x.target.kind, x.latencyMilliseconds, x.success);
+    }
+    const HistorySummary a = makeHistorySummary(HistoryRange::day, whole, kStart, kEnd);
+    const HistorySummary b = makeHistorySummary(HistoryRange::day, parted, kStart, kEnd);
+    EXPECT_EQ(a.sampleCount, b.sampleCount);
+    EXPECT_EQ(a.coverageRatio, b.coverageRatio);
+    ASSERT_EQ(a.buckets.size(), b.buckets.size());
+    for (std::size_t i = 0; i < a.buckets.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(a.buckets[i].medianGatewayMs, b.buckets[i].medianGatewayMs);
+        EXPECT_EQ(a.buckets[i].medianProviderMs, b.buckets[i].medianProviderMs);
+        EXPECT_EQ(a.buckets[i].lossRatio, b.buckets[i].lossRatio);
+        EXPECT_EQ(a.buckets[i].isAggregated, b.buckets[i].isAggregated);
+    }
+}
+
 TEST(HistoryBuckets, SummaryCountsEverySampleAndCoversInNinetySixths)
 {
     HistoryReadings r;

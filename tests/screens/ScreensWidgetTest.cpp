@@ -433,7 +433,12 @@ std::shared_ptr<HistoryViewModel> fakeHistory(std::function<HistoryReadings()> m
 
 TEST_F(ScreensTest, HistoryShowsLoadingThenCardsOrNoData)
 {
-    auto model = fakeHistory([] { return seededWeek(kFixedNow); });
+    auto cap = std::make_shared<std::size_t>(1000); // incidents the next load gives
+    auto model = fakeHistory([cap] {
+        HistoryReadings r = seededWeek(kFixedNow);
+        r.incidents.resize(std::min(*cap, r.incidents.size()));
+        return r;
+    });
     HistoryScreen screen(model, [] { return kFixedNow; });
     screen.resize(1000, 800);
     EXPECT_EQ(screen.content(), history::Content::noData);
@@ -458,6 +463,22 @@ TEST_F(ScreensTest, HistoryShowsLoadingThenCardsOrNoData)
     EXPECT_EQ(screen.contentWidget()->findChildren<PVDivider*>().size(), 30);
     EXPECT_TRUE(model->summary()->containsAggregatedBuckets());
     expectNoTextCut(&screen, "history week");
+
+    // A range with three incidents shows three rows, the newest first; the others are put away.
+    *cap = 3;
+    clickSegment(screen.rangePicker(), 2);
+    ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() == 3; }));
+    settle();
+    const auto dividers = screen.contentWidget()->findChildren<PVDivider*>();
+    EXPECT_EQ(std::count_if(dividers.begin(), dividers.end(),
+                            [&](PVDivider* d) { return d->isVisibleTo(screen.contentWidget()); }),
+              3);
+    QStringList rowNames;
+    for (QWidget* w : screen.contentWidget()->findChildren<QWidget*>())
+        if (w->isVisibleTo(screen.contentWidget()) && w->accessibleName().contains(QStringLiteral("%., ")))
+            rowNames << w->accessibleName();
+    ASSERT_EQ(rowNames.size(), 3);
+    EXPECT_TRUE(rowNames.front().contains(QStringLiteral("62 ms"))) << rowNames.front().toStdString();
 
     auto failing = fakeHistory([] { return HistoryReadings{}; }, true);
     HistoryScreen failed(failing, [] { return kFixedNow; });

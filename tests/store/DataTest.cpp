@@ -192,6 +192,59 @@ TEST_F(StoreDataTest, IncidentPeriodQueryTakesWhatTouchesThePeriod)
               (std::vector<Incident>{openBefore, spanning, endsInside, startsInside}));
 }
 
+// A period's samples read in parts, listed or visited, on a file (the parts read at once, each on its own connection) and in
+// memory (one after the other): the parts are consecutive, each in time order, and together they are
+// exactly the samples the period query returns, the rows on either bound and on the parts' seams
+// included and none twice.
+TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
+{
+    auto memory = std::make_unique<SQLiteStore>(SQLiteStore::Location::inMemory());
+    const double from = 1000, to = 2000;
+    std::vector<NetworkSample> rows;
+    // Both bounds, the seams of four parts (1250, 1500, 1750: the rows span the whole period), two
+    // rows at one time, and rows outside.
+    for (double t : {999.0, 1000.0, 1000.5, 1250.0, 1250.0, 1499.9, 1500.0, 1750.0, 1900.0, 2000.0, 2000.5})
+        rows.push_back(makeSample(t, rows.size() % 2 ? ProbeKind::publicIP : ProbeKind::dns, std::nullopt, false));
+    ProbeBatch batch = makeBatch(1000, 0);
+    for (NetworkSample& s : rows)
+        s.batchID = batch.id;
+    batch.samples = rows;
+    await(store->insertSamples(batch));
+    await(memory->insertSamples(batch));
+    std::vector<double> expected;
+    {
+        RawDb raw(path);
+        for (const QString& t : raw.column(QStringLiteral(
+                 "SELECT timestamp FROM network_samples WHERE timestamp BETWEEN 1000 AND 2000 ORDER BY timestamp;")))
+            expected.push_back(t.toDouble());
+    }
+    ASSERT_EQ(expected.size(), 9u);
+    for (SQLiteStore* target : {store.get(), memory.get()}) {
+        std::vector<double> listed;
+        for (const NetworkSample& s : await(target->samples(from, to)))
+            listed.push_back(s.timestamp);
+        EXPECT_EQ(listed, expected);
+    }
+
+    for (SQLiteStore* target : {store.get(), memory.get()})
+        for (std::size_t partCount : {1u, 4u, 7u}) {
+            std::vector<std::vector<SamplePoint>> parts(partCount);
+            std::vector<std::function<void(const SamplePoint&)>> visitors;
+            for (auto& part : parts)
+                visitors.push_back([&part](const SamplePoint& p) { part.push_back(p); });
+            await(target->visitSamples(from, to, std::move(visitors)));
+            std::vector<double> seen;
+            for (const auto& part : parts)
+                for (const SamplePoint& p : part) {
+                    EXPECT_TRUE(seen.empty() || seen.back() <= p.timestamp) << "parts out of order";
+                    seen.push_back(p.timestamp);
+                    EXPECT_FALSE(p.success);
+                    EXPECT_FALSE(p.latencyMilliseconds);
+                }
+            EXPECT_EQ(seen, expected) << partCount << " parts" << (target == memory.get() ? " in memory" : "");
+        }
+}
+
 TEST_F(StoreDataTest, LoadTestRowCarriesItsDerivedFigures)
 {
     LoadTestResult r;

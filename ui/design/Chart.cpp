@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <QFontMetricsF>
+#include <QImage>
+#include <QPaintEngine>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -402,6 +404,42 @@ QPainterPath linePath(const std::vector<QPointF>& pts, const PVChartLayout& L)
     return path;
 }
 
+// The rectangles span the plot's height, so every one of them looks the same on each of its rows.
+// On a pixel surface they are painted once into a strip one row high and the strip is stretched
+// over the plot: a month's hundred narrow translucent bands then cost one image draw instead of a
+// blend per band and row (some 15 ms). Other surfaces (the PDF) get the rectangles themselves.
+void paintRects(QPainter& p, const PVChartSpec& spec, const PVChartLayout& L, const PVChartStyle& style)
+{
+    if (spec.rects.empty())
+        return;
+    const auto span = [&](const PVRectMark& r) {
+        return std::make_pair(L.px(std::min(r.x0, r.x1)), L.px(std::max(r.x0, r.x1)));
+    };
+    const QTransform& t = p.worldTransform();
+    const bool pixels = p.paintEngine() && p.paintEngine()->type() == QPaintEngine::Raster
+                        && t.type() <= QTransform::TxTranslate && L.plot.width() >= 1;
+    if (!pixels) {
+        for (const PVRectMark& r : spec.rects) {
+            const auto [x0, x1] = span(r);
+            p.fillRect(QRectF(x0, L.plot.top(), x1 - x0, L.plot.height()), style.ctx.color(r.color));
+        }
+        return;
+    }
+    const double ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    QImage strip(static_cast<int>(std::ceil(L.plot.width() * ratio)), 1, QImage::Format_ARGB32_Premultiplied);
+    strip.setDevicePixelRatio(ratio);
+    strip.fill(Qt::transparent);
+    {
+        QPainter s(&strip);
+        s.setRenderHint(QPainter::Antialiasing);
+        for (const PVRectMark& r : spec.rects) {
+            const auto [x0, x1] = span(r);
+            s.fillRect(QRectF(x0 - L.plot.left(), 0, x1 - x0, 1.0 / ratio), style.ctx.color(r.color));
+        }
+    }
+    p.drawImage(QRectF(L.plot.left(), L.plot.top(), static_cast<double>(strip.width()) / ratio, L.plot.height()), strip);
+}
+
 void paintAreas(QPainter& p, const PVChartSpec& spec, const PVChartLayout& L, const PVChartStyle& style)
 {
     for (const PVAreaMark& a : spec.areas) {
@@ -662,11 +700,7 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
 
     // Marks that live inside the plot.
     p.setPen(Qt::NoPen);
-    for (const PVRectMark& r : spec.rects) {
-        const double x0 = L.px(std::min(r.x0, r.x1));
-        const double x1 = L.px(std::max(r.x0, r.x1));
-        p.fillRect(QRectF(x0, L.plot.top(), x1 - x0, L.plot.height()), style.ctx.color(r.color));
-    }
+    paintRects(p, spec, L, style);
     paintAreas(p, spec, L, style);
     for (const PVLineMark& l : spec.lines) {
         QPen pen(style.ctx.color(l.color), l.width, Qt::SolidLine, Qt::RoundCap, l.join);

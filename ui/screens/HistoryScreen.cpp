@@ -3,18 +3,53 @@
 #include "core/app/AppViewModel.h"
 #include "core/records/Localization.h"
 #include "ui/design/Components.h"
+#include "ui/design/Theme.h"
 #include "ui/main/DashboardSections.h"
 #include "ui/main/MainWidgets.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace pv {
 
-void HistoryChartView::paintEvent(QPaintEvent* event)
+HistoryChartView::HistoryChartView(QWidget* parent) : PVChartView(parent)
 {
-    PVChartView::paintEvent(event);
+    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] {
+        frameValid_ = false;
+        update();
+    });
+}
+
+void HistoryChartView::setSpec(PVChartSpec spec)
+{
+    frameValid_ = false;
+    PVChartView::setSpec(std::move(spec));
+}
+
+void HistoryChartView::changeEvent(QEvent* event)
+{
+    frameValid_ = false;
+    PVChartView::changeEvent(event);
+}
+
+void HistoryChartView::paintEvent(QPaintEvent*)
+{
+    const double ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    if (!frameValid_ || frame_.size() != pixels || frame_.devicePixelRatio() != ratio) {
+        frame_ = QPixmap(pixels);
+        frame_.setDevicePixelRatio(ratio);
+        frame_.fill(Qt::transparent);
+        QPainter p(&frame_);
+        paintChart(p, QRectF(rect()), spec(), PVChartStyle::dashboard(PVPaintContext::forWidget(this)));
+        frameValid_ = true;
+    }
+    QPainter p(this);
+    p.drawPixmap(0, 0, frame_);
     Q_EMIT painted();
 }
 
@@ -139,6 +174,18 @@ void HistoryScreen::buildCards()
     empty->addWidget(new PVText(L("Ez a legjobb eredmény, amit egy ilyen lista adhat."), PVFontToken::caption,
                                 PV::color::ink::tertiary, noIncident_));
     incidentCard_->addContent(noIncident_);
+    incidentList_ = new QWidget(incidentCard_);
+    auto* rows = new QVBoxLayout(incidentList_);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    incidentList_->hide();
+    incidentCard_->addContent(incidentList_);
+    // A timer rather than a queued call: queued calls run back to back in one turn of the event
+    // loop, a timer lets the window paint and the input through between two steps.
+    incidentRowTimer_ = new QTimer(this);
+    incidentRowTimer_->setSingleShot(true);
+    incidentRowTimer_->setInterval(0);
+    connect(incidentRowTimer_, &QTimer::timeout, this, &HistoryScreen::updateIncidentRows);
     cards->addWidget(incidentCard_);
     stack()->insertWidget(1, body_);
 }
@@ -206,65 +253,109 @@ void HistoryScreen::showIncidents(const HistorySummary& summary)
     const bool any = !summary.incidents.empty();
     incidentCard_->setSubtitle(any ? std::optional<QString>(L("Legfrissebb elöl")) : std::nullopt);
     noIncident_->setVisible(!any);
-    delete incidentList_;
-    incidentList_ = nullptr;
-    if (!any)
-        return;
-    incidentList_ = new QWidget(incidentCard_);
-    auto* rows = new QVBoxLayout(incidentList_);
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(0);
-    for (const Incident& incident : history::newestIncidents(summary.incidents)) {
-        rows->addWidget(makeIncidentRow(incident, incidentList_));
-        rows->addWidget(new PVDivider(incidentList_));
+    incidentList_->setVisible(any);
+    shownIncidents_ = history::newestIncidents(summary.incidents);
+    // The rows stay from one summary to the next and only say something else. A row whose texts
+    // change or that comes into view lays its wrapped texts out anew, a few milliseconds each: the
+    // rows are brought up to date a few per turn of the event loop, after the chart, so that a
+    // range switch never holds the window up. Rows left over are put away at once.
+    for (std::size_t i = shownIncidents_.size(); i < incidentRows_.size(); ++i) {
+        incidentRows_[i].row->hide();
+        incidentRows_[i].divider->hide();
     }
-    incidentCard_->addContent(incidentList_);
+    incidentRowsDone_ = 0;
+    if (!shownIncidents_.empty())
+        incidentRowTimer_->start();
 }
 
-QWidget* HistoryScreen::makeIncidentRow(const Incident& incident, QWidget* parent)
+void HistoryScreen::updateIncidentRows()
 {
-    auto* rowWidget = new QWidget(parent);
-    auto* row = new QHBoxLayout(rowWidget);
+    auto* rows = static_cast<QVBoxLayout*>(incidentList_->layout());
+    const std::size_t end = std::min(shownIncidents_.size(), incidentRowsDone_ + kIncidentRowsPerTurn);
+    // Showing a widget lays out every shown ancestor up to the window there and then: the rows of
+    // this step come into view with their list put away for the moment, so that one layout takes
+    // them all.
+    const bool regroup = incidentList_->isVisible() &&
+                         (end > incidentRows_.size() ||
+                          std::any_of(incidentRows_.begin() + static_cast<std::ptrdiff_t>(incidentRowsDone_),
+                                      incidentRows_.begin() + static_cast<std::ptrdiff_t>(end),
+                                      [](const IncidentRow& r) { return r.row->isHidden(); }));
+    if (regroup)
+        incidentList_->hide();
+    for (; incidentRowsDone_ < end; ++incidentRowsDone_) {
+        if (incidentRowsDone_ == incidentRows_.size()) {
+            incidentRows_.push_back(makeIncidentRow(incidentList_));
+            rows->addWidget(incidentRows_.back().row);
+            rows->addWidget(incidentRows_.back().divider);
+        }
+        const IncidentRow& row = incidentRows_[incidentRowsDone_];
+        fillIncidentRow(row, shownIncidents_[incidentRowsDone_]);
+        row.row->show();
+        row.divider->show();
+    }
+    if (regroup)
+        incidentList_->show();
+    if (incidentRowsDone_ < shownIncidents_.size())
+        incidentRowTimer_->start();
+}
+
+HistoryScreen::IncidentRow HistoryScreen::makeIncidentRow(QWidget* parent)
+{
+    IncidentRow r;
+    r.row = new QWidget(parent);
+    auto* row = new QHBoxLayout(r.row);
     row->setContentsMargins(0, 8, 0, 8);
     row->setSpacing(12);
-    const PVStatus lvl = history::level(incident.severity);
-    auto* symbolBox = new QWidget(rowWidget);
+    auto* symbolBox = new QWidget(r.row);
     symbolBox->setFixedWidth(18);
     auto* symbolLayout = new QVBoxLayout(symbolBox);
     symbolLayout->setContentsMargins(0, 2, 0, 0);
-    symbolLayout->addWidget(new PVSymbolView(history::symbolName(incident.severity), 13, statusMarkSaturated(lvl), symbolBox),
-                            0, Qt::AlignHCenter);
+    r.symbol = new PVSymbolView(history::symbolName(IncidentSeverity::info), 13,
+                                statusMarkSaturated(PVStatus::neutral), symbolBox);
+    symbolLayout->addWidget(r.symbol, 0, Qt::AlignHCenter);
     symbolLayout->addStretch(1);
     row->addWidget(symbolBox, 0, Qt::AlignTop);
 
-    auto* texts = new QWidget(rowWidget);
+    auto* texts = new QWidget(r.row);
     auto* textStack = new QVBoxLayout(texts);
     textStack->setContentsMargins(0, 0, 0, 0);
     textStack->setSpacing(2);
-    const QString kindTitle = title(incident.classification);
-    textStack->addWidget(new PVText(kindTitle, PVFontToken::cardTitle, PV::color::ink::primary, texts));
-    textStack->addWidget(new PVText(incident.evidenceSummary, PVFontToken::caption, PV::color::ink::secondary, texts));
+    r.title = new PVText(QString(), PVFontToken::cardTitle, PV::color::ink::primary, texts);
+    r.summary = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, texts);
+    textStack->addWidget(r.title);
+    textStack->addWidget(r.summary);
     row->addWidget(texts, 1, Qt::AlignTop);
     row->addSpacing(12);
 
-    auto* times = new QWidget(rowWidget);
+    auto* times = new QWidget(r.row);
     auto* timeStack = new QVBoxLayout(times);
     timeStack->setContentsMargins(0, 0, 0, 0);
     timeStack->setSpacing(2);
-    auto* when = new PVText(history::startText(incident.startTimestamp), PVFontToken::monoDataSmall,
-                            PV::color::ink::tertiary, times);
-    when->setWrapping(false);
-    when->setHorizontalAlignment(Qt::AlignRight);
-    auto* howLong =
-        new PVText(history::durationText(incident), PVFontToken::microCaption, PV::color::ink::tertiary, times);
-    howLong->setWrapping(false);
-    howLong->setHorizontalAlignment(Qt::AlignRight);
-    timeStack->addWidget(when, 0, Qt::AlignRight);
-    timeStack->addWidget(howLong, 0, Qt::AlignRight);
+    r.when = new PVText(QString(), PVFontToken::monoDataSmall, PV::color::ink::tertiary, times);
+    r.when->setWrapping(false);
+    r.when->setHorizontalAlignment(Qt::AlignRight);
+    r.howLong = new PVText(QString(), PVFontToken::microCaption, PV::color::ink::tertiary, times);
+    r.howLong->setWrapping(false);
+    r.howLong->setHorizontalAlignment(Qt::AlignRight);
+    timeStack->addWidget(r.when, 0, Qt::AlignRight);
+    timeStack->addWidget(r.howLong, 0, Qt::AlignRight);
     row->addWidget(times, 0, Qt::AlignTop);
-    rowWidget->setAccessibleName(kindTitle + QStringLiteral(", ") + incident.evidenceSummary + QStringLiteral(", ") +
-                                 when->text() + QStringLiteral(", ") + howLong->text());
-    return rowWidget;
+    r.divider = new PVDivider(parent);
+    return r;
+}
+
+void HistoryScreen::fillIncidentRow(const IncidentRow& r, const Incident& incident)
+{
+    const PVStatus lvl = history::level(incident.severity);
+    r.symbol->setSymbol(history::symbolName(incident.severity));
+    r.symbol->setTint(statusMarkSaturated(lvl));
+    const QString kindTitle = title(incident.classification);
+    r.title->setText(kindTitle);
+    r.summary->setText(incident.evidenceSummary);
+    r.when->setText(history::startText(incident.startTimestamp));
+    r.howLong->setText(history::durationText(incident));
+    r.row->setAccessibleName(kindTitle + QStringLiteral(", ") + incident.evidenceSummary + QStringLiteral(", ") +
+                             r.when->text() + QStringLiteral(", ") + r.howLong->text());
 }
 
 } // namespace pv

@@ -9,25 +9,34 @@
 #include "ui/design/Components.h"
 #include "ui/screens/ScreenParts.h"
 
+#include <QPixmap>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
 namespace pv {
 
 class AppViewModel;
+class PVSymbolView;
+class PVText;
 
-// The chart view, announcing every frame it paints.
+// The chart view, announcing every frame it paints. The screen below it grows a few rows at a
+// time after a range switch, each step repainting the chart: it paints its spec once into a frame
+// and shows that frame until the spec, its size or the theme change.
 class HistoryChartView : public PVChartView {
     Q_OBJECT
 public:
-    using PVChartView::PVChartView;
+    explicit HistoryChartView(QWidget* parent = nullptr);
+    void setSpec(PVChartSpec spec);
 Q_SIGNALS:
     void painted();
-
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+private:
+    QPixmap frame_;
+    bool frameValid_ = false;
 };
-
 class HistoryScreen : public PVScreenPage {
     Q_OBJECT
 public:
@@ -62,7 +71,19 @@ private:
     void showCoverage(const HistorySummary& summary);
     void showLatency(const HistorySummary& summary);
     void showIncidents(const HistorySummary& summary);
-    QWidget* makeIncidentRow(const Incident& incident, QWidget* parent);
+    struct IncidentRow {
+        QWidget* row = nullptr;
+        PVSymbolView* symbol = nullptr;
+        PVText* title = nullptr;
+        PVText* summary = nullptr;
+        PVText* when = nullptr;
+        PVText* howLong = nullptr;
+        QWidget* divider = nullptr;
+    };
+    static constexpr std::size_t kIncidentRowsPerTurn = 3;
+    void updateIncidentRows();
+    static IncidentRow makeIncidentRow(QWidget* parent);
+    static void fillIncidentRow(const IncidentRow& row, const Incident& incident);
 
     std::shared_ptr<HistoryViewModel> model_;
     std::function<Timestamp()> clock_;
@@ -80,6 +101,10 @@ private:
     PVSectionCard* incidentCard_ = nullptr;
     QWidget* noIncident_ = nullptr;
     QWidget* incidentList_ = nullptr;
+    std::vector<Incident> shownIncidents_; // newest first, one per row
+    std::vector<IncidentRow> incidentRows_; // the first shownIncidents_.size() of them are shown
+    std::size_t incidentRowsDone_ = 0;      // rows brought up to date with shownIncidents_
+    QTimer* incidentRowTimer_ = nullptr;
     history::Content content_ = history::Content::noData;
 };
 
