@@ -1,6 +1,7 @@
 #include "core/records/Runtime.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 
 #include <mutex>
@@ -39,6 +40,24 @@ void NetworkRuntime::stop()
 
 // ---------------------------------------------------------------------------------------------
 namespace {
+// One queued step; it keeps its dispatcher alive until it has run or been dropped.
+class QueuedStep final : public QEvent {
+public:
+    QueuedStep(std::shared_ptr<ThreadDispatcher> d, std::function<void()> f)
+        : QEvent(type()), dispatcher(std::move(d)), fn(std::move(f))
+    {
+    }
+    // A step Qt drops unrun (its receiver or the application went first) is destroyed here too.
+    ~QueuedStep() override { PV_TSAN_ACQUIRE(this); }
+    static QEvent::Type type()
+    {
+        static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return registered;
+    }
+    std::shared_ptr<ThreadDispatcher> dispatcher;
+    std::function<void()> fn;
+};
+
 std::shared_ptr<ThreadDispatcher> applicationDispatcher()
 {
     static std::mutex mutex;
@@ -84,6 +103,15 @@ QtExecutor QtExecutor::withGuard(std::weak_ptr<void> lifetimeGuard) const
     return copy;
 }
 
+bool ThreadDispatcher::event(QEvent* e)
+{
+    PV_TSAN_ACQUIRE(e); // before the first read of the event: it was written on the posting thread
+    if (e->type() != QueuedStep::type())
+        return QObject::event(e);
+    static_cast<QueuedStep*>(e)->fn();
+    return true;
+}
+
 asio::execution_context& QtExecutor::query(asio::execution::context_t) const noexcept { return qtExecutionContext(); }
 
 void QtExecutor::post(std::function<void()> fn) const
@@ -103,15 +131,14 @@ void QtExecutor::post(std::function<void()> fn) const
         }
         return;
     }
-    auto dispatcher = dispatcher_;
-    QMetaObject::invokeMethod(
-        dispatcher.get(),
-        [dispatcher, fn = std::move(fn), guard = guard_, guarded = guarded_]() {
-            if (guarded && guard.expired())
-                return; // the owner is gone: drop the work, never resume it
-            fn();
-        },
-        Qt::QueuedConnection);
+    auto* step = new QueuedStep(dispatcher_, [fn = std::move(fn), guard = guard_, guarded = guarded_]() {
+        if (guarded && guard.expired())
+            return; // the owner is gone: drop the work, never resume it
+        fn();
+    });
+    ThreadDispatcher* receiver = dispatcher_.get();
+    PV_TSAN_RELEASE(step); // after the last access to the step here, before the queue hands it over
+    QCoreApplication::postEvent(receiver, step);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -21,6 +21,27 @@
 #include <thread>
 #include <type_traits>
 
+// Qt is not built with ThreadSanitizer, so the ordering its event queue gives (everything done before
+// a call is queued happens before the call runs on the receiving thread) is invisible to it. A
+// hand-off through the queue says so itself: release when queued, acquire on the same address when
+// run. Both are empty in every other build.
+#if defined(__SANITIZE_THREAD__)
+#define PV_TSAN_ENABLED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PV_TSAN_ENABLED 1
+#endif
+#endif
+#ifdef PV_TSAN_ENABLED
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#define PV_TSAN_RELEASE(addr) __tsan_release(static_cast<void*>(addr))
+#define PV_TSAN_ACQUIRE(addr) __tsan_acquire(static_cast<void*>(addr))
+#else
+#define PV_TSAN_RELEASE(addr) static_cast<void>(0)
+#define PV_TSAN_ACQUIRE(addr) static_cast<void>(0)
+#endif
+
 namespace pv::rt {
 
 using asio::awaitable;
@@ -59,6 +80,9 @@ class ThreadDispatcher : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+
+protected:
+    bool event(QEvent* e) override;
 };
 
 class QtExecutor {

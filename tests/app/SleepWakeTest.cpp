@@ -90,6 +90,9 @@ protected:
             service->unregisterObject(kPath);
             QDBusConnection::disconnectFromBus(service->name());
         }
+        // The connection is torn down on the D-Bus thread, later: it must not find the fake (still
+        // connected to it) while the fixture destroys the fake on this thread.
+        QObject::disconnect(&logind, nullptr, nullptr, nullptr);
         daemon.kill();
         daemon.waitForFinished(2000);
     }

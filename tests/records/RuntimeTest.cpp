@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
+#include <thread>
 #include <vector>
 
 using namespace pv;
@@ -91,6 +93,39 @@ TEST(RuntimeTest, GuiCoroutineResumesOnTheGuiThreadAfterANetworkTimer)
     ASSERT_EQ(threads.size(), 4u);
     for (bool b : threads)
         EXPECT_TRUE(b);
+}
+
+// Steps queued from other threads run on the GUI thread, each thread's in the order it queued them,
+// with what the queuing thread wrote before (plain, unsynchronised data) in place.
+TEST(RuntimeTest, StepsQueuedFromOtherThreadsRunOnTheGuiThreadInOrder)
+{
+    constexpr int kThreads = 3;
+    constexpr int kSteps = 50;
+    std::vector<std::vector<int>> seen(kThreads);
+    int ran = 0;
+    bool allOnGui = true;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kSteps; ++i) {
+                auto payload = std::make_unique<int>(i);
+                asio::post(rt::QtExecutor(), [&, t, payload = std::move(payload)] {
+                    allOnGui = allOnGui && onGuiThread();
+                    seen[t].push_back(*payload);
+                    ++ran;
+                });
+            }
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    ASSERT_TRUE(test::pumpUntil([&] { return ran == kThreads * kSteps; }));
+    EXPECT_TRUE(allOnGui);
+    std::vector<int> expected(kSteps);
+    for (int i = 0; i < kSteps; ++i)
+        expected[i] = i;
+    for (const auto& order : seen)
+        EXPECT_EQ(order, expected);
 }
 
 TEST(RuntimeTest, ActorOperationsNeverInterleave)
@@ -219,11 +254,17 @@ TEST(RuntimeTest, DroppedOnItsOwnThreadTheLoopEndsBeforeItsContextGoes)
     sentinel.reset();
     timer.reset();
     std::promise<bool> handlerFinished;
+    std::promise<void> postReturned;
+    auto postReturnedFuture = postReturned.get_future();
     asio::io_context& context = net->context();
     asio::post(context, [&, owner = std::move(net)]() mutable {
+        // post() may still be waking the loop (it signals after unlocking the queue): the context
+        // must not go while this thread's call is inside it.
+        postReturnedFuture.wait();
         owner.reset(); // the runtime is destroyed here, on its own thread
         handlerFinished.set_value(context.stopped());
     });
+    postReturned.set_value();
     auto finished = handlerFinished.get_future();
     auto dropped = queuedWorkDropped.get_future();
     ASSERT_EQ(finished.wait_for(10s), std::future_status::ready);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TsanSpawn.h"
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
