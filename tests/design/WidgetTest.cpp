@@ -15,6 +15,9 @@
 #include <QPainter>
 #include <QDateTime>
 #include <QSet>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QScrollArea>
 
 #include <gtest/gtest.h>
 
@@ -178,6 +181,129 @@ TEST(LiveIndicator, AnimatesOnlyWhileShownAndHoldsStillWhenMotionIsReduced)
     EXPECT_DOUBLE_EQ(indicator->levels().dot, 1.0);
     EXPECT_DOUBLE_EQ(indicator->levels().glow, 0.9);
     EXPECT_EQ(indicator->accessibleName(), QStringLiteral("Élő mérés"));
+}
+
+namespace {
+// Runs the event loop until `done` holds; false if it still does not after a generous while.
+template <class F>
+bool waitUntil(F done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    int count = 0;
+    QRegion region;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            ++count;
+            region += static_cast<QPaintEvent*>(e)->region();
+        }
+        return false;
+    }
+};
+} // namespace
+
+// A frame of the pulse repaints the dot's disc and nothing beside it, and that disc holds every
+// pixel the dot paints.
+TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
+{
+    ThemeScope theme(PVAppearance::light);
+    QWidget window;
+    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"), &window);
+    indicator->move(10, 10);
+    window.resize(300, 60);
+    window.show();
+    test::settle();
+    QWidget* caption = indicator->findChild<PVText*>();
+    ASSERT_NE(caption, nullptr);
+    PaintCounter captionPaints(caption);
+    PaintCounter dotPaints(indicator->dotBox());
+    ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= 3; }));
+    EXPECT_EQ(captionPaints.count, 0);
+    const QRect frame = PVLiveIndicator::dotFrameRect();
+    EXPECT_TRUE(dotPaints.region.boundingRect() == frame) << dotPaints.region.boundingRect().width();
+    EXPECT_TRUE(indicator->dotBox()->rect().contains(frame));
+    QImage image(indicator->dotBox()->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        PVLiveIndicator::paintDot(p, Qt::black);
+    }
+    int inside = 0;
+    int outside = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) != 0)
+                ++(frame.contains(QPoint(x, y)) ? inside : outside);
+    EXPECT_GT(inside, 20);
+    EXPECT_EQ(outside, 0);
+}
+
+// Out of sight the pulse paints nothing: scrolled away it only looks now and then whether it is
+// back, and a minimised window stops it until it is restored.
+TEST(LiveIndicator, PaintsOnlyWhileOnScreen)
+{
+    ThemeScope theme(PVAppearance::light);
+    QScrollArea area;
+    area.resize(300, 200);
+    auto* content = new QWidget();
+    content->resize(280, 2000);
+    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"), content);
+    indicator->setGeometry(10, 1800, 200, 20);
+    area.setWidget(content);
+    area.show();
+    test::settle();
+    EXPECT_TRUE(indicator->isAnimating());
+    auto* loop = indicator->findChild<PVLoopAnimation*>();
+    ASSERT_NE(loop, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return !loop->isPainting(); }));
+    PaintCounter dotPaints(indicator->dotBox());
+    area.ensureWidgetVisible(indicator);
+    EXPECT_TRUE(waitUntil([&] { return loop->isPainting() && dotPaints.count >= 2; }));
+
+    area.showMinimized();
+    test::settle();
+    if (area.isMinimized()) { // a platform without minimising leaves the window as it is
+        EXPECT_FALSE(indicator->isAnimating());
+        area.showNormal();
+        test::settle();
+        EXPECT_TRUE(indicator->isAnimating());
+    }
+}
+
+// Two pulses on screen light up together, also when one appears later, so they share each repaint.
+TEST(LiveIndicator, PulsesRunInStep)
+{
+    ThemeScope theme(PVAppearance::light);
+    QWidget window;
+    window.resize(300, 100);
+    auto* first = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő"), &window);
+    auto* second = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő"), &window);
+    second->move(0, 40);
+    second->hide();
+    window.show();
+    test::settle();
+    PaintCounter firstPaints(first->dotBox());
+    ASSERT_TRUE(waitUntil([&] { return firstPaints.count >= 2; }));
+    second->show();
+    PaintCounter secondPaints(second->dotBox());
+    ASSERT_TRUE(waitUntil([&] { return secondPaints.count >= 3; }));
+    EXPECT_DOUBLE_EQ(first->levels().dot, second->levels().dot);
+    EXPECT_GT(firstPaints.count, 2);
 }
 
 TEST(LiveIncidentBorder, SweepsWhileShownAndRestsMidwayWhenMotionIsReduced)
