@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QDateTime>
 #include <QSet>
+#include <QBackingStore>
 #include <QElapsedTimer>
 #include <QPaintEvent>
 #include <QScrollArea>
@@ -217,27 +218,36 @@ protected:
 };
 } // namespace
 
-// A frame of the pulse repaints the dot's disc and nothing beside it, and that disc holds every
-// pixel the dot paints.
+// A frame of the pulse repaints the dot's disc and nothing beside it or under it (in the solid
+// style the dot keeps a copy of its background), and that disc holds every pixel the dot paints.
+// In the luminous style the dot's glow lies under it and beside it, so there the card repaints.
 TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
 {
-    ThemeScope theme(PVAppearance::light);
-    QWidget window;
-    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"), &window);
-    indicator->move(10, 10);
-    window.resize(300, 60);
-    window.show();
-    test::settle();
-    QWidget* caption = indicator->findChild<PVText*>();
-    ASSERT_NE(caption, nullptr);
-    PaintCounter captionPaints(caption);
-    PaintCounter dotPaints(indicator->dotBox());
-    ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= 3; }));
-    EXPECT_EQ(captionPaints.count, 0);
-    const QRect frame = PVLiveIndicator::dotFrameRect();
-    EXPECT_TRUE(dotPaints.region.boundingRect() == frame) << dotPaints.region.boundingRect().width();
-    EXPECT_TRUE(indicator->dotBox()->rect().contains(frame));
-    QImage image(indicator->dotBox()->size(), QImage::Format_ARGB32_Premultiplied);
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        ThemeScope theme(appearance);
+        test::Stage stage(300);
+        auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"));
+        stage.add(indicator);
+        stage.root()->resize(300, 60);
+        stage.root()->show();
+        test::settle();
+        const bool luminous = PVPaintContext::forWidget(indicator).luminous();
+        EXPECT_EQ(luminous, appearance == PVAppearance::dark);
+        QWidget* caption = indicator->findChild<PVText*>();
+        ASSERT_NE(caption, nullptr);
+        PaintCounter captionPaints(caption);
+        PaintCounter rowPaints(indicator);
+        PaintCounter dotPaints(indicator->dotBox());
+        ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= 3; }));
+        EXPECT_EQ(indicator->dotBox()->testAttribute(Qt::WA_OpaquePaintEvent), !luminous);
+        EXPECT_EQ(rowPaints.count == 0, !luminous) << rowPaints.count;
+        if (!luminous) { // the glow reaches under the caption
+            EXPECT_EQ(captionPaints.count, 0);
+            EXPECT_EQ(dotPaints.region.boundingRect(), PVLiveIndicator::dotFrameRect());
+        }
+    }
+    EXPECT_TRUE(QRect(0, 0, 14, 14).contains(PVLiveIndicator::dotFrameRect()));
+    QImage image(PVLiveIndicator::dotFrameRect().bottomRight().x() + 4, 20, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter p(&image);
@@ -248,9 +258,45 @@ TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if (qAlpha(image.pixel(x, y)) != 0)
-                ++(frame.contains(QPoint(x, y)) ? inside : outside);
+                ++(PVLiveIndicator::dotFrameRect().contains(QPoint(x, y)) ? inside : outside);
     EXPECT_GT(inside, 20);
     EXPECT_EQ(outside, 0);
+}
+
+// The dot's copy of its background follows the background: when what lies under it changes, the
+// screen shows the new background around the dot, also after further frames.
+TEST(LiveIndicator, DotBackgroundFollowsWhatLiesUnderIt)
+{
+    ThemeScope theme(PVAppearance::light);
+    QWidget window;
+    window.resize(200, 60);
+    auto* backdrop = new QWidget(&window);
+    backdrop->setGeometry(window.rect());
+    backdrop->setAutoFillBackground(true);
+    auto paintBackdrop = [&](QColor colour) {
+        QPalette palette = backdrop->palette();
+        palette.setColor(QPalette::Window, colour);
+        backdrop->setPalette(palette);
+    };
+    paintBackdrop(QColor(200, 30, 30));
+    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő"), backdrop);
+    indicator->setGeometry(10, 10, 150, 20);
+    window.show();
+    test::settle();
+    QWidget* dot = indicator->dotBox();
+    auto screenAt = [&](QPoint inDot) {
+        auto* screen = static_cast<QImage*>(window.backingStore()->paintDevice());
+        return QColor(screen->pixel(dot->mapTo(&window, inDot))).rgb();
+    };
+    PaintCounter dotPaints(dot);
+    ASSERT_TRUE(waitUntil([&] { return dot->testAttribute(Qt::WA_OpaquePaintEvent) && dotPaints.count >= 2; }));
+    EXPECT_EQ(screenAt(QPoint(0, 0)), QColor(200, 30, 30).rgb());
+    paintBackdrop(QColor(30, 30, 200));
+    const int before = dotPaints.count;
+    ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= before + 3; }));
+    EXPECT_EQ(screenAt(QPoint(0, 0)), QColor(30, 30, 200).rgb());
+    EXPECT_EQ(screenAt(QPoint(dot->width() - 1, dot->height() - 1)), QColor(30, 30, 200).rgb());
+    EXPECT_NE(screenAt(dot->rect().center()), QColor(30, 30, 200).rgb()); // the dot itself
 }
 
 // Out of sight the pulse paints nothing: scrolled away it only looks now and then whether it is

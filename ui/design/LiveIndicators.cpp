@@ -2,7 +2,9 @@
 
 #include "ui/design/Symbols.h"
 
+#include <QBackingStore>
 #include <QCache>
+#include <QPaintEngine>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPaintEvent>
@@ -197,7 +199,13 @@ bool onScreen(const QWidget* w)
         return false;
     if (const QWindow* handle = top->windowHandle(); handle != nullptr && !handle->isExposed())
         return false;
-    return !w->visibleRegion().isEmpty();
+    // What is left of the widget inside each of its ancestors (a scroll area's viewport cuts it).
+    QRect r = w->rect();
+    for (const QWidget* child = w; child != top && !r.isEmpty(); child = child->parentWidget()) {
+        r.translate(child->pos());
+        r &= child->parentWidget()->rect();
+    }
+    return !r.isEmpty();
 }
 } // namespace
 
@@ -403,6 +411,14 @@ constexpr int kDotBox = 14;
 constexpr double kDotRadius = 3.5;
 } // namespace
 
+// The pulsing dot. A frame changes only the disc, but the dot is drawn over whatever its ancestors
+// paint (a card, its shadow host, the window), and repainting a small part of a see-through widget
+// repaints every ancestor under it. So the dot keeps a copy of what lies under it, taken from the
+// window's backing store during a full paint (when the ancestors have just painted there), and
+// while it holds one it declares itself opaque: a frame then repaints the dot alone. Any paint that
+// is not a frame (the card changed, the theme, the dot moved) drops the copy and repaints the dot
+// with its ancestors, which takes a new one. In the luminous style the dot's glow under it changes
+// with every frame, so there the ancestors repaint as before.
 class PVLiveDot : public QWidget {
 public:
     explicit PVLiveDot(PVLiveIndicator* owner) : QWidget(owner), owner_(owner)
@@ -410,19 +426,57 @@ public:
         setFixedSize(kDotBox, kDotBox);
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
+    bool holdsBackdrop() const { return testAttribute(Qt::WA_OpaquePaintEvent); }
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* event) override
     {
         QPainter p(this);
         const PVPaintContext ctx = PVPaintContext::forWidget(this);
+        if (holdsBackdrop()) {
+            p.drawImage(QRectF(rect()), backdrop_);
+            const bool frameOnly = (event->region() - QRegion(PVLiveIndicator::dotFrameRect())).isEmpty();
+            if (!frameOnly || ctx.luminous())
+                dropBackdrop();
+        } else if (!ctx.luminous() && (QRegion(rect()) - event->region()).isEmpty()) {
+            takeBackdrop(p);
+        }
         QColor c = ctx.color(owner_->tint_);
         c.setAlphaF(static_cast<float>(c.alphaF() * owner_->levels().dot));
         PVLiveIndicator::paintDot(p, c);
     }
 
 private:
+    // Copies what the ancestors have just painted under the dot, when the painter draws into the
+    // window's backing store (not into a grab or a print) at whole pixels.
+    void takeBackdrop(QPainter& p)
+    {
+        QBackingStore* store = backingStore();
+        QPaintEngine* engine = p.paintEngine();
+        if (store == nullptr || engine == nullptr || engine->paintDevice() != store->paintDevice() ||
+            engine->paintDevice()->devType() != QInternal::Image)
+            return;
+        const QTransform toDevice = p.deviceTransform();
+        if (toDevice.type() > QTransform::TxScale)
+            return;
+        const QRectF area = toDevice.mapRect(QRectF(rect()));
+        const QRect source = area.toRect();
+        const auto* image = static_cast<const QImage*>(engine->paintDevice());
+        if (QRectF(source) != area || !image->rect().contains(source))
+            return;
+        backdrop_ = image->copy(source);
+        setAttribute(Qt::WA_OpaquePaintEvent, true);
+    }
+    // Back to a see-through dot; the next paint, right after this one, takes a fresh copy.
+    void dropBackdrop()
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        backdrop_ = QImage();
+        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    }
+
     PVLiveIndicator* owner_;
+    QImage backdrop_;
 };
 
 QRect PVLiveIndicator::dotFrameRect()
