@@ -241,6 +241,9 @@ TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
         ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= 3; }));
         EXPECT_EQ(indicator->dotBox()->testAttribute(Qt::WA_OpaquePaintEvent), !luminous);
         EXPECT_EQ(rowPaints.count == 0, !luminous) << rowPaints.count;
+        // What the screen shows after the frames (the window's backing store), for review.
+        const auto* screen = static_cast<const QImage*>(stage.root()->backingStore()->paintDevice());
+        screen->copy(stage.root()->rect()).save(test::screensDir() + QStringLiteral("/live-dot-after-frames-%1.png").arg(rawValue(appearance)));
         if (!luminous) { // the glow reaches under the caption
             EXPECT_EQ(captionPaints.count, 0);
             EXPECT_EQ(dotPaints.region.boundingRect(), PVLiveIndicator::dotFrameRect());
@@ -329,6 +332,33 @@ TEST(LiveIndicator, PaintsOnlyWhileOnScreen)
         test::settle();
         EXPECT_TRUE(indicator->isAnimating());
     }
+}
+
+// A refresh sets the hero's halo and live row to the same state every few seconds: only a change
+// repaints them.
+TEST(LiveIndicator, SettingTheSameStateRepaintsNothing)
+{
+    ThemeScope theme(PVAppearance::light, true);
+    test::Stage stage(400);
+    auto* halo = stage.add(new PVStatusHalo(PVStatus::good, true, 56));
+    auto* indicator = stage.add(new PVLiveIndicator(statusMark(PVStatus::good), QStringLiteral("Élő")));
+    stage.root()->resize(400, 200);
+    stage.root()->show();
+    test::settle();
+    PaintCounter haloPaints(halo);
+    PaintCounter dotPaints(indicator->dotBox());
+    halo->setLevel(PVStatus::good);
+    halo->setLive(true);
+    indicator->setTint(statusMark(PVStatus::good));
+    indicator->setLabel(QStringLiteral("Élő"));
+    test::settle();
+    EXPECT_EQ(haloPaints.count, 0);
+    EXPECT_EQ(dotPaints.count, 0);
+    halo->setLevel(PVStatus::critical);
+    indicator->setTint(statusMark(PVStatus::critical));
+    test::settle();
+    EXPECT_GT(haloPaints.count, 0);
+    EXPECT_GT(dotPaints.count, 0);
 }
 
 // Two pulses on screen light up together, also when one appears later, so they share each repaint.

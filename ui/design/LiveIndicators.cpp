@@ -339,8 +339,12 @@ PVStatusHalo::PVStatusHalo(PVStatus level, bool isLive, double diameter, QWidget
     decoration_ = new HaloDecoration(this);
 }
 
+// A refresh sets the same state again every few seconds: only a change repaints the halo and its
+// glow.
 void PVStatusHalo::setLevel(PVStatus level)
 {
+    if (level == level_)
+        return;
     level_ = level;
     update();
     decoration_->requestRepaint();
@@ -348,6 +352,8 @@ void PVStatusHalo::setLevel(PVStatus level)
 
 void PVStatusHalo::setLive(bool live)
 {
+    if (live == live_)
+        return;
     live_ = live;
     update();
     decoration_->requestRepaint();
@@ -432,7 +438,7 @@ protected:
     void paintEvent(QPaintEvent* event) override
     {
         QPainter p(this);
-        const PVPaintContext ctx = PVPaintContext::forWidget(this);
+        const PVPaintContext& ctx = owner_->paintContext();
         if (holdsBackdrop()) {
             p.drawImage(QRectF(rect()), backdrop_);
             const bool frameOnly = (event->region() - QRegion(PVLiveIndicator::dotFrameRect())).isEmpty();
@@ -533,17 +539,21 @@ PVLiveIndicator::PVLiveIndicator(const PVColor& tint, const QString& label, QWid
     row->addWidget(caption_, 0, Qt::AlignVCenter);
     row->addStretch(1);
     setAccessibleName(label);
+    // Before the animation's own connection: a change of motion setting paints with the new context.
+    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { context_.reset(); });
     animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true, kPulsePacing);
     glow_ = new LiveDotGlow(this, dot_);
     connect(animation_, &PVLoopAnimation::positionChanged, this, [this] {
         dot_->update(dotFrameRect());
-        if (PVPaintContext::forWidget(this).luminous())
+        if (paintContext().luminous())
             glow_->requestRepaint();
     });
 }
 
 void PVLiveIndicator::setTint(const PVColor& tint)
 {
+    if (tint == tint_)
+        return;
     tint_ = tint;
     dot_->update();
     glow_->requestRepaint();
@@ -553,6 +563,20 @@ void PVLiveIndicator::setLabel(const QString& label)
 {
     caption_->setText(label);
     setAccessibleName(label);
+}
+
+const PVPaintContext& PVLiveIndicator::paintContext() const
+{
+    if (!context_)
+        context_ = PVPaintContext::forWidget(this);
+    return *context_;
+}
+
+bool PVLiveIndicator::event(QEvent* event)
+{
+    if (event->type() == QEvent::Show || event->type() == QEvent::ParentChange)
+        context_.reset();
+    return QWidget::event(event);
 }
 
 PVPulseLevels PVLiveIndicator::levels() const { return liveIndicatorLevels(animation_->position()); }
@@ -568,6 +592,8 @@ PVLiveEndpoint::PVLiveEndpoint(const PVColor& tint, bool isLive, QWidget* parent
 
 void PVLiveEndpoint::setLive(bool live)
 {
+    if (live == live_)
+        return;
     live_ = live;
     update();
 }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 namespace pv {
 
@@ -167,8 +168,15 @@ public:
     static QRect dotFrameRect();
     // Draws the dot (no glow) centred in a box of the dot box's size.
     static void paintDot(QPainter& p, const QColor& colour);
+    // The paint context of the indicator, kept between frames (finding the depth style walks up
+    // every ancestor): it is found again when the theme changes or the indicator is shown.
+    const PVPaintContext& paintContext() const;
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
+    mutable std::optional<PVPaintContext> context_;
     PVColor tint_;
     QWidget* dot_;
     PVText* caption_;
