@@ -264,6 +264,32 @@ TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
                 ++(PVLiveIndicator::dotFrameRect().contains(QPoint(x, y)) ? inside : outside);
     EXPECT_GT(inside, 20);
     EXPECT_EQ(outside, 0);
+    // The copied dot looks as the drawn one at every opacity of the pulse.
+    for (double opacity : {0.55, 0.7, 1.0}) {
+        QImage drawn(14, 14, QImage::Format_ARGB32_Premultiplied);
+        QImage copied(14, 14, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(QColor(240, 240, 235));
+        copied.fill(QColor(240, 240, 235));
+        QColor faded(30, 160, 90);
+        faded.setAlphaF(static_cast<float>(opacity));
+        {
+            QPainter p(&drawn);
+            PVLiveIndicator::paintDot(p, faded);
+        }
+        {
+            QPainter p(&copied);
+            PVLiveIndicator::paintDotFaded(p, QColor(30, 160, 90), opacity);
+        }
+        int worst = 0;
+        for (int y = 0; y < 14; ++y)
+            for (int x = 0; x < 14; ++x) {
+                const QRgb a = drawn.pixel(x, y);
+                const QRgb b = copied.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                  std::abs(qBlue(a) - qBlue(b))});
+            }
+        EXPECT_LE(worst, 2) << opacity;
+    }
 }
 
 // The dot's copy of its background follows the background: when what lies under it changes, the

@@ -448,8 +448,9 @@ protected:
             takeBackdrop(p);
         }
         QColor c = ctx.color(owner_->tint_);
-        c.setAlphaF(static_cast<float>(c.alphaF() * owner_->levels().dot));
-        PVLiveIndicator::paintDot(p, c);
+        const double opacity = c.alphaF() * owner_->levels().dot;
+        c.setAlphaF(1.0f);
+        PVLiveIndicator::paintDotFaded(p, c, opacity);
     }
 
 private:
@@ -490,6 +491,29 @@ QRect PVLiveIndicator::dotFrameRect()
     // The disc and its antialiased rim.
     const double c = kDotBox / 2.0;
     return QRectF(c - kDotRadius, c - kDotRadius, 2 * kDotRadius, 2 * kDotRadius).toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
+void PVLiveIndicator::paintDotFaded(QPainter& p, const QColor& opaqueColour, double opacity)
+{
+    static QCache<QString, QImage> cache(16);
+    const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
+    const QString key = QStringLiteral("%1:%2").arg(opaqueColour.rgba(), 8, 16).arg(ratio);
+    QImage* image = cache.object(key);
+    if (image == nullptr) {
+        const int side = static_cast<int>(std::ceil(kDotBox * ratio));
+        image = new QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        image->setDevicePixelRatio(ratio);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            paintDot(ip, opaqueColour);
+        }
+        cache.insert(key, image);
+    }
+    p.save();
+    p.setOpacity(p.opacity() * opacity);
+    p.drawImage(QPointF(0, 0), *image);
+    p.restore();
 }
 
 void PVLiveIndicator::paintDot(QPainter& p, const QColor& colour)

@@ -168,6 +168,9 @@ public:
     static QRect dotFrameRect();
     // Draws the dot (no glow) centred in a box of the dot box's size.
     static void paintDot(QPainter& p, const QColor& colour);
+    // The same dot at an opacity, copied from a drawing of it kept per colour (a frame changes only
+    // the opacity, and drawing a small antialiased disc costs more than copying it).
+    static void paintDotFaded(QPainter& p, const QColor& opaqueColour, double opacity);
     // The paint context of the indicator, kept between frames (finding the depth style walks up
     // every ancestor): it is found again when the theme changes or the indicator is shown.
     const PVPaintContext& paintContext() const;
