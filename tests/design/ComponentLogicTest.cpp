@@ -162,6 +162,49 @@ TEST(LiveIndicators, PulseAndSweepPositions)
     EXPECT_DOUBLE_EQ(incidentBorderPhase(0.5), 0.5);
 }
 
+// Frames follow what changes on screen: no frame moves the loop by more than its step, the turning
+// points are shown, and the gaps stay within the pacing's bounds (the eased pulse waits longer
+// where it turns, the linear sweep keeps an even rate).
+TEST(LiveIndicators, FramePacingFollowsThePixels)
+{
+    struct Case {
+        double halfPeriodMs;
+        bool eased;
+        PVFramePacing pacing;
+    } cases[] = {{kPulseHalfPeriodMs, true, kPulsePacing}, {kSweepHalfPeriodMs, false, kSweepPacing}};
+    for (const Case& c : cases) {
+        double t = 0;
+        double previous = loopPosition(0, c.halfPeriodMs, c.eased);
+        int frames = 0;
+        int shortest = c.pacing.maxFrameMs;
+        int longest = 0;
+        bool lit = false;
+        bool rested = false;
+        while (t < 4 * c.halfPeriodMs) {
+            const int delay = nextFrameDelayMs(t, c.halfPeriodMs, c.eased, c.pacing);
+            EXPECT_GE(delay, c.pacing.minFrameMs);
+            EXPECT_LE(delay, c.pacing.maxFrameMs);
+            shortest = std::min(shortest, delay);
+            longest = std::max(longest, delay);
+            t += delay;
+            const double now = loopPosition(t, c.halfPeriodMs, c.eased);
+            EXPECT_LE(std::abs(now - previous), c.pacing.step * 1.05) << c.halfPeriodMs << " at " << t;
+            lit = lit || now > 0.999;
+            rested = rested || (t > 0 && now < 0.001);
+            previous = now;
+            ++frames;
+        }
+        EXPECT_TRUE(lit) << c.halfPeriodMs;
+        EXPECT_TRUE(rested) << c.halfPeriodMs;
+        // Each way takes at least 1 / step frames.
+        EXPECT_GE(frames, static_cast<int>(4 / c.pacing.step) - 4) << c.halfPeriodMs;
+        if (c.eased)
+            EXPECT_GT(longest, 2 * shortest); // slow where the curve turns
+        else
+            EXPECT_EQ(longest, shortest);
+    }
+}
+
 TEST(CulpritChain, StateTableGivesBadgeAndBar)
 {
     using S = PVSegmentState;

@@ -16,6 +16,10 @@
 #include <QPicture>
 #include <QDateTime>
 #include <QSet>
+#include <QBackingStore>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QScrollArea>
 
 #include <gtest/gtest.h>
 
@@ -179,6 +183,230 @@ TEST(LiveIndicator, AnimatesOnlyWhileShownAndHoldsStillWhenMotionIsReduced)
     EXPECT_DOUBLE_EQ(indicator->levels().dot, 1.0);
     EXPECT_DOUBLE_EQ(indicator->levels().glow, 0.9);
     EXPECT_EQ(indicator->accessibleName(), QStringLiteral("Élő mérés"));
+}
+
+namespace {
+// Runs the event loop until `done` holds; false if it still does not after a generous while.
+template <class F>
+bool waitUntil(F done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 10'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    int count = 0;
+    QRegion region;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            ++count;
+            region += static_cast<QPaintEvent*>(e)->region();
+        }
+        return false;
+    }
+};
+} // namespace
+
+// A frame of the pulse repaints the dot's disc and nothing beside it or under it (in the solid
+// style the dot keeps a copy of its background), and that disc holds every pixel the dot paints.
+// In the luminous style the dot's glow lies under it and beside it, so there the card repaints.
+TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
+{
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        ThemeScope theme(appearance);
+        test::Stage stage(300);
+        auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"));
+        stage.add(indicator);
+        stage.root()->resize(300, 60);
+        stage.root()->show();
+        test::settle();
+        const bool luminous = PVPaintContext::forWidget(indicator).luminous();
+        EXPECT_EQ(luminous, appearance == PVAppearance::dark);
+        QWidget* caption = indicator->findChild<PVText*>();
+        ASSERT_NE(caption, nullptr);
+        PaintCounter captionPaints(caption);
+        PaintCounter rowPaints(indicator);
+        PaintCounter dotPaints(indicator->dotBox());
+        ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= 3; }));
+        EXPECT_EQ(indicator->dotBox()->testAttribute(Qt::WA_OpaquePaintEvent), !luminous);
+        EXPECT_EQ(rowPaints.count == 0, !luminous) << rowPaints.count;
+        // What the screen shows after the frames (the window's backing store), for review.
+        const auto* screen = static_cast<const QImage*>(stage.root()->backingStore()->paintDevice());
+        screen->copy(stage.root()->rect()).save(test::screensDir() + QStringLiteral("/live-dot-after-frames-%1.png").arg(rawValue(appearance)));
+        if (!luminous) { // the glow reaches under the caption
+            EXPECT_EQ(captionPaints.count, 0);
+            EXPECT_EQ(dotPaints.region.boundingRect(), PVLiveIndicator::dotFrameRect());
+        }
+    }
+    EXPECT_TRUE(QRect(0, 0, 14, 14).contains(PVLiveIndicator::dotFrameRect()));
+    QImage image(PVLiveIndicator::dotFrameRect().bottomRight().x() + 4, 20, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        PVLiveIndicator::paintDot(p, Qt::black);
+    }
+    int inside = 0;
+    int outside = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) != 0)
+                ++(PVLiveIndicator::dotFrameRect().contains(QPoint(x, y)) ? inside : outside);
+    EXPECT_GT(inside, 20);
+    EXPECT_EQ(outside, 0);
+    // The copied dot looks as the drawn one at every opacity of the pulse.
+    for (double opacity : {0.55, 0.7, 1.0}) {
+        QImage drawn(14, 14, QImage::Format_ARGB32_Premultiplied);
+        QImage copied(14, 14, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(QColor(240, 240, 235));
+        copied.fill(QColor(240, 240, 235));
+        QColor faded(30, 160, 90);
+        faded.setAlphaF(static_cast<float>(opacity));
+        {
+            QPainter p(&drawn);
+            PVLiveIndicator::paintDot(p, faded);
+        }
+        {
+            QPainter p(&copied);
+            PVLiveIndicator::paintDotFaded(p, QColor(30, 160, 90), opacity);
+        }
+        int worst = 0;
+        for (int y = 0; y < 14; ++y)
+            for (int x = 0; x < 14; ++x) {
+                const QRgb a = drawn.pixel(x, y);
+                const QRgb b = copied.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                  std::abs(qBlue(a) - qBlue(b))});
+            }
+        EXPECT_LE(worst, 2) << opacity;
+    }
+}
+
+// The dot's copy of its background follows the background: when what lies under it changes, the
+// screen shows the new background around the dot, also after further frames.
+TEST(LiveIndicator, DotBackgroundFollowsWhatLiesUnderIt)
+{
+    ThemeScope theme(PVAppearance::light);
+    QWidget window;
+    window.resize(200, 60);
+    auto* backdrop = new QWidget(&window);
+    backdrop->setGeometry(window.rect());
+    backdrop->setAutoFillBackground(true);
+    auto paintBackdrop = [&](QColor colour) {
+        QPalette palette = backdrop->palette();
+        palette.setColor(QPalette::Window, colour);
+        backdrop->setPalette(palette);
+    };
+    paintBackdrop(QColor(200, 30, 30));
+    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő"), backdrop);
+    indicator->setGeometry(10, 10, 150, 20);
+    window.show();
+    test::settle();
+    QWidget* dot = indicator->dotBox();
+    auto screenAt = [&](QPoint inDot) {
+        auto* screen = static_cast<QImage*>(window.backingStore()->paintDevice());
+        return QColor(screen->pixel(dot->mapTo(&window, inDot))).rgb();
+    };
+    PaintCounter dotPaints(dot);
+    ASSERT_TRUE(waitUntil([&] { return dot->testAttribute(Qt::WA_OpaquePaintEvent) && dotPaints.count >= 2; }));
+    EXPECT_EQ(screenAt(QPoint(0, 0)), QColor(200, 30, 30).rgb());
+    paintBackdrop(QColor(30, 30, 200));
+    const int before = dotPaints.count;
+    ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= before + 3; }));
+    EXPECT_EQ(screenAt(QPoint(0, 0)), QColor(30, 30, 200).rgb());
+    EXPECT_EQ(screenAt(QPoint(dot->width() - 1, dot->height() - 1)), QColor(30, 30, 200).rgb());
+    EXPECT_NE(screenAt(dot->rect().center()), QColor(30, 30, 200).rgb()); // the dot itself
+}
+
+// Out of sight the pulse paints nothing: scrolled away it only looks now and then whether it is
+// back, and a minimised window stops it until it is restored.
+TEST(LiveIndicator, PaintsOnlyWhileOnScreen)
+{
+    ThemeScope theme(PVAppearance::light);
+    QScrollArea area;
+    area.resize(300, 200);
+    auto* content = new QWidget();
+    content->resize(280, 2000);
+    auto* indicator = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés"), content);
+    indicator->setGeometry(10, 1800, 200, 20);
+    area.setWidget(content);
+    area.show();
+    test::settle();
+    EXPECT_TRUE(indicator->isAnimating());
+    auto* loop = indicator->findChild<PVLoopAnimation*>();
+    ASSERT_NE(loop, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return !loop->isPainting(); }));
+    PaintCounter dotPaints(indicator->dotBox());
+    area.ensureWidgetVisible(indicator);
+    EXPECT_TRUE(waitUntil([&] { return loop->isPainting() && dotPaints.count >= 2; }));
+
+    area.showMinimized();
+    test::settle();
+    if (area.isMinimized()) { // a platform without minimising leaves the window as it is
+        EXPECT_FALSE(indicator->isAnimating());
+        area.showNormal();
+        test::settle();
+        EXPECT_TRUE(indicator->isAnimating());
+    }
+}
+
+// A refresh sets the hero's halo and live row to the same state every few seconds: only a change
+// repaints them.
+TEST(LiveIndicator, SettingTheSameStateRepaintsNothing)
+{
+    ThemeScope theme(PVAppearance::light, true);
+    test::Stage stage(400);
+    auto* halo = stage.add(new PVStatusHalo(PVStatus::good, true, 56));
+    auto* indicator = stage.add(new PVLiveIndicator(statusMark(PVStatus::good), QStringLiteral("Élő")));
+    stage.root()->resize(400, 200);
+    stage.root()->show();
+    test::settle();
+    PaintCounter haloPaints(halo);
+    PaintCounter dotPaints(indicator->dotBox());
+    halo->setLevel(PVStatus::good);
+    halo->setLive(true);
+    indicator->setTint(statusMark(PVStatus::good));
+    indicator->setLabel(QStringLiteral("Élő"));
+    test::settle();
+    EXPECT_EQ(haloPaints.count, 0);
+    EXPECT_EQ(dotPaints.count, 0);
+    halo->setLevel(PVStatus::critical);
+    indicator->setTint(statusMark(PVStatus::critical));
+    test::settle();
+    EXPECT_GT(haloPaints.count, 0);
+    EXPECT_GT(dotPaints.count, 0);
+}
+
+// Two pulses on screen light up together, also when one appears later, so they share each repaint.
+TEST(LiveIndicator, PulsesRunInStep)
+{
+    ThemeScope theme(PVAppearance::light);
+    QWidget window;
+    window.resize(300, 100);
+    auto* first = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő"), &window);
+    auto* second = new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő"), &window);
+    second->move(0, 40);
+    second->hide();
+    window.show();
+    test::settle();
+    PaintCounter firstPaints(first->dotBox());
+    ASSERT_TRUE(waitUntil([&] { return firstPaints.count >= 2; }));
+    second->show();
+    PaintCounter secondPaints(second->dotBox());
+    ASSERT_TRUE(waitUntil([&] { return secondPaints.count >= 3; }));
+    EXPECT_DOUBLE_EQ(first->levels().dot, second->levels().dot);
+    EXPECT_GT(firstPaints.count, 2);
 }
 
 TEST(LiveIncidentBorder, SweepsWhileShownAndRestsMidwayWhenMotionIsReduced)

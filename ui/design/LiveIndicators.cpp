@@ -2,15 +2,22 @@
 
 #include "ui/design/Symbols.h"
 
+#include <QBackingStore>
 #include <QCache>
+#include <QPaintEngine>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QTimer>
+#include <QElapsedTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace pv {
 
@@ -70,53 +77,195 @@ PVPulseLevels liveIndicatorLevels(double pulse)
     return {0.55 + (1.0 - 0.55) * pulse, 0.35 + (0.9 - 0.35) * pulse};
 }
 
+double loopPosition(double elapsedMs, double halfPeriodMs, bool eased)
+{
+    const double there = autoreverse(elapsedMs / (2.0 * halfPeriodMs));
+    return eased ? easeInOut(there) : there;
+}
+
+int nextFrameDelayMs(double elapsedMs, double halfPeriodMs, bool eased, const PVFramePacing& pacing)
+{
+    constexpr int kSearchStepMs = 2;
+    const double from = loopPosition(elapsedMs, halfPeriodMs, eased);
+    // The next turning point, where the loop is at 0 or 1.
+    const double turn = (std::floor(elapsedMs / halfPeriodMs + 1e-9) + 1.0) * halfPeriodMs;
+    for (int d = pacing.minFrameMs; d <= pacing.maxFrameMs; d += kSearchStepMs) {
+        if (elapsedMs + d >= turn)
+            return std::max(pacing.minFrameMs, static_cast<int>(std::ceil(turn - elapsedMs)));
+        if (std::abs(loopPosition(elapsedMs + d, halfPeriodMs, eased) - from) >= pacing.step)
+            return d;
+    }
+    return pacing.maxFrameMs;
+}
+
+// ---- The frame driver ---------------------------------------------------------------------------
+
+// One timer for every loop animation: it wakes at the earliest frame due and paints every frame due
+// within a short while of it in the same pass, so the window is repainted and flushed once for all
+// of them. It does not run while no animation does.
+class PVFrameDriver : public QObject {
+public:
+    static PVFrameDriver& instance()
+    {
+        static auto* driver = new PVFrameDriver();
+        return *driver;
+    }
+    qint64 now() const { return clock_.elapsed(); }
+
+    void add(PVLoopAnimation* a, qint64 due)
+    {
+        due_.erase(std::remove_if(due_.begin(), due_.end(), [a](const Entry& e) { return e.animation == a; }),
+                   due_.end());
+        due_.push_back({a, due});
+        rearm();
+    }
+    void remove(PVLoopAnimation* a)
+    {
+        due_.erase(std::remove_if(due_.begin(), due_.end(), [a](const Entry& e) { return e.animation == a; }),
+                   due_.end());
+        rearm();
+    }
+    struct Entry {
+        PVLoopAnimation* animation;
+        qint64 due;
+    };
+    // A running loop with the same period and curve: a new one takes its origin and its next frame
+    // time, and from then on paints its frames in the same passes.
+    std::optional<Entry> twinOf(const PVLoopAnimation* a) const
+    {
+        for (const Entry& e : due_)
+            if (e.animation != a && e.animation->halfPeriodMs() == a->halfPeriodMs() &&
+                e.animation->eased() == a->eased())
+                return e;
+        return std::nullopt;
+    }
+
+private:
+    // Frames due this close to the earliest are painted with it.
+    static constexpr qint64 kGatherMs = 20;
+
+    PVFrameDriver()
+    {
+        clock_.start();
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        connect(&timer_, &QTimer::timeout, this, [this] { fire(); });
+    }
+    void fire()
+    {
+        const qint64 t = now();
+        // A frame may stop an animation or start another: work on a copy, and look each one up again.
+        const std::vector<Entry> due = due_;
+        for (const Entry& e : due) {
+            if (e.due > t + kGatherMs)
+                continue;
+            auto it = std::find_if(due_.begin(), due_.end(), [&](const Entry& x) { return x.animation == e.animation; });
+            if (it == due_.end())
+                continue;
+            const qint64 next = e.animation->frame(t);
+            it = std::find_if(due_.begin(), due_.end(), [&](const Entry& x) { return x.animation == e.animation; });
+            if (it != due_.end())
+                it->due = next;
+        }
+        rearm();
+    }
+    void rearm()
+    {
+        if (due_.empty()) {
+            timer_.stop();
+            return;
+        }
+        qint64 earliest = due_.front().due;
+        for (const Entry& e : due_)
+            earliest = std::min(earliest, e.due);
+        timer_.start(static_cast<int>(std::clamp<qint64>(earliest - now(), 0, 60'000)));
+    }
+    QElapsedTimer clock_;
+    QTimer timer_;
+    std::vector<Entry> due_;
+};
+
 // ---- PVLoopAnimation ----------------------------------------------------------------------------
 
-PVLoopAnimation::PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased, int frameMs)
-    : QObject(owner), owner_(owner), periodMs_(2 * halfPeriodMs), eased_(eased)
+namespace {
+// While its widget is out of sight (scrolled away, window not exposed) a loop only looks this often
+// whether it is back.
+constexpr qint64 kOutOfSightPollMs = 300;
+
+bool onScreen(const QWidget* w)
 {
-    timer_.setInterval(frameMs);
-    timer_.setTimerType(Qt::CoarseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] { advance(); });
+    const QWidget* top = w->window();
+    if (top->isMinimized())
+        return false;
+    if (const QWindow* handle = top->windowHandle(); handle != nullptr && !handle->isExposed())
+        return false;
+    // What is left of the widget inside each of its ancestors (a scroll area's viewport cuts it).
+    QRect r = w->rect();
+    for (const QWidget* child = w; child != top && !r.isEmpty(); child = child->parentWidget()) {
+        r.translate(child->pos());
+        r &= child->parentWidget()->rect();
+    }
+    return !r.isEmpty();
+}
+} // namespace
+
+PVLoopAnimation::PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased, const PVFramePacing& pacing)
+    : QObject(owner), owner_(owner), halfPeriodMs_(halfPeriodMs), eased_(eased), pacing_(pacing)
+{
     owner_->installEventFilter(this);
     connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { evaluate(); });
 }
 
-bool PVLoopAnimation::isRunning() const { return timer_.isActive(); }
+PVLoopAnimation::~PVLoopAnimation() { PVFrameDriver::instance().remove(this); }
 
-void PVLoopAnimation::advance()
+qint64 PVLoopAnimation::frame(qint64 nowMs)
 {
-    const double there = autoreverse(static_cast<double>(clock_.elapsed()) / periodMs_);
-    position_ = eased_ ? easeInOut(there) : there;
+    const double elapsed = static_cast<double>(nowMs - originMs_);
+    painting_ = onScreen(owner_);
+    if (!painting_)
+        return nowMs + kOutOfSightPollMs;
+    position_ = loopPosition(elapsed, halfPeriodMs_, eased_);
     Q_EMIT positionChanged(position_);
+    return nowMs + nextFrameDelayMs(elapsed, halfPeriodMs_, eased_, pacing_);
 }
 
 bool PVLoopAnimation::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == owner_ && (event->type() == QEvent::Show || event->type() == QEvent::Hide))
-        evaluate();
+        // A minimised window hides its widgets spontaneously and keeps them "visible".
+        evaluate(event->type() == QEvent::Hide && event->spontaneous());
     return QObject::eventFilter(watched, event);
 }
 
-void PVLoopAnimation::evaluate()
+void PVLoopAnimation::stop()
 {
-    const bool shown = owner_->isVisible();
-    const bool reduce = PVTheme::instance().reduceMotion();
-    if (!shown) {
-        timer_.stop();
+    running_ = false;
+    painting_ = false;
+    PVFrameDriver::instance().remove(this);
+}
+
+void PVLoopAnimation::evaluate(bool spontaneouslyHidden)
+{
+    if (!owner_->isVisible() || spontaneouslyHidden) {
+        stop();
         return;
     }
-    if (reduce) {
-        timer_.stop();
+    if (PVTheme::instance().reduceMotion()) {
+        stop();
         position_ = still_;
         Q_EMIT positionChanged(position_);
         return;
     }
-    if (!isRunning()) {
-        position_ = 0;
-        clock_.start();
-        timer_.start();
-    }
+    if (running_)
+        return;
+    PVFrameDriver& driver = PVFrameDriver::instance();
+    const qint64 now = driver.now();
+    const auto twin = driver.twinOf(this);
+    originMs_ = twin ? twin->animation->originMs_ : now;
+    running_ = true;
+    painting_ = true;
+    position_ = loopPosition(static_cast<double>(now - originMs_), halfPeriodMs_, eased_);
+    driver.add(this, twin ? twin->due : now);
 }
 
 // ---- Status halo --------------------------------------------------------------------------------
@@ -190,8 +339,12 @@ PVStatusHalo::PVStatusHalo(PVStatus level, bool isLive, double diameter, QWidget
     decoration_ = new HaloDecoration(this);
 }
 
+// A refresh sets the same state again every few seconds: only a change repaints the halo and its
+// glow.
 void PVStatusHalo::setLevel(PVStatus level)
 {
+    if (level == level_)
+        return;
     level_ = level;
     update();
     decoration_->requestRepaint();
@@ -199,6 +352,8 @@ void PVStatusHalo::setLevel(PVStatus level)
 
 void PVStatusHalo::setLive(bool live)
 {
+    if (live == live_)
+        return;
     live_ = live;
     update();
     decoration_->requestRepaint();
@@ -257,30 +412,119 @@ void PVStatusHalo::paintEvent(QPaintEvent*)
 
 // ---- Live indicator -----------------------------------------------------------------------------
 
+namespace {
+constexpr int kDotBox = 14;
+constexpr double kDotRadius = 3.5;
+} // namespace
+
+// The pulsing dot. A frame changes only the disc, but the dot is drawn over whatever its ancestors
+// paint (a card, its shadow host, the window), and repainting a small part of a see-through widget
+// repaints every ancestor under it. So the dot keeps a copy of what lies under it, taken from the
+// window's backing store during a full paint (when the ancestors have just painted there), and
+// while it holds one it declares itself opaque: a frame then repaints the dot alone. Any paint that
+// is not a frame (the card changed, the theme, the dot moved) drops the copy and repaints the dot
+// with its ancestors, which takes a new one. In the luminous style the dot's glow under it changes
+// with every frame, so there the ancestors repaint as before.
 class PVLiveDot : public QWidget {
 public:
     explicit PVLiveDot(PVLiveIndicator* owner) : QWidget(owner), owner_(owner)
     {
-        setFixedSize(14, 14);
+        setFixedSize(kDotBox, kDotBox);
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
+    bool holdsBackdrop() const { return testAttribute(Qt::WA_OpaquePaintEvent); }
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* event) override
     {
         QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const PVPaintContext ctx = PVPaintContext::forWidget(this);
+        const PVPaintContext& ctx = owner_->paintContext();
+        if (holdsBackdrop()) {
+            p.drawImage(QRectF(rect()), backdrop_);
+            const bool frameOnly = (event->region() - QRegion(PVLiveIndicator::dotFrameRect())).isEmpty();
+            if (!frameOnly || ctx.luminous())
+                dropBackdrop();
+        } else if (!ctx.luminous() && (QRegion(rect()) - event->region()).isEmpty()) {
+            takeBackdrop(p);
+        }
         QColor c = ctx.color(owner_->tint_);
-        c.setAlphaF(static_cast<float>(c.alphaF() * owner_->levels().dot));
-        p.setPen(Qt::NoPen);
-        p.setBrush(c);
-        p.drawEllipse(QPointF(7, 7), 3.5, 3.5);
+        const double opacity = c.alphaF() * owner_->levels().dot;
+        c.setAlphaF(1.0f);
+        PVLiveIndicator::paintDotFaded(p, c, opacity);
     }
 
 private:
+    // Copies what the ancestors have just painted under the dot, when the painter draws into the
+    // window's backing store (not into a grab or a print) at whole pixels.
+    void takeBackdrop(QPainter& p)
+    {
+        QBackingStore* store = backingStore();
+        QPaintEngine* engine = p.paintEngine();
+        if (store == nullptr || engine == nullptr || engine->paintDevice() != store->paintDevice() ||
+            engine->paintDevice()->devType() != QInternal::Image)
+            return;
+        const QTransform toDevice = p.deviceTransform();
+        if (toDevice.type() > QTransform::TxScale)
+            return;
+        const QRectF area = toDevice.mapRect(QRectF(rect()));
+        const QRect source = area.toRect();
+        const auto* image = static_cast<const QImage*>(engine->paintDevice());
+        if (QRectF(source) != area || !image->rect().contains(source))
+            return;
+        backdrop_ = image->copy(source);
+        setAttribute(Qt::WA_OpaquePaintEvent, true);
+    }
+    // Back to a see-through dot; the next paint, right after this one, takes a fresh copy.
+    void dropBackdrop()
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent, false);
+        backdrop_ = QImage();
+        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    }
+
     PVLiveIndicator* owner_;
+    QImage backdrop_;
 };
+
+QRect PVLiveIndicator::dotFrameRect()
+{
+    // The disc and its antialiased rim.
+    const double c = kDotBox / 2.0;
+    return QRectF(c - kDotRadius, c - kDotRadius, 2 * kDotRadius, 2 * kDotRadius).toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
+void PVLiveIndicator::paintDotFaded(QPainter& p, const QColor& opaqueColour, double opacity)
+{
+    static QCache<QString, QImage> cache(16);
+    const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
+    const QString key = QStringLiteral("%1:%2").arg(opaqueColour.rgba(), 8, 16).arg(ratio);
+    QImage* image = cache.object(key);
+    if (image == nullptr) {
+        const int side = static_cast<int>(std::ceil(kDotBox * ratio));
+        image = new QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        image->setDevicePixelRatio(ratio);
+        image->fill(Qt::transparent);
+        {
+            QPainter ip(image);
+            paintDot(ip, opaqueColour);
+        }
+        cache.insert(key, image);
+    }
+    p.save();
+    p.setOpacity(p.opacity() * opacity);
+    p.drawImage(QPointF(0, 0), *image);
+    p.restore();
+}
+
+void PVLiveIndicator::paintDot(QPainter& p, const QColor& colour)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawEllipse(QPointF(kDotBox / 2.0, kDotBox / 2.0), kDotRadius, kDotRadius);
+    p.restore();
+}
 
 namespace {
 class LiveDotGlow : public PVDecoration {
@@ -319,17 +563,21 @@ PVLiveIndicator::PVLiveIndicator(const PVColor& tint, const QString& label, QWid
     row->addWidget(caption_, 0, Qt::AlignVCenter);
     row->addStretch(1);
     setAccessibleName(label);
-    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true, kPulseFrameMs);
+    // Before the animation's own connection: a change of motion setting paints with the new context.
+    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { context_.reset(); });
+    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true, kPulsePacing);
     glow_ = new LiveDotGlow(this, dot_);
     connect(animation_, &PVLoopAnimation::positionChanged, this, [this] {
-        dot_->update();
-        if (PVPaintContext::forWidget(this).luminous())
+        dot_->update(dotFrameRect());
+        if (paintContext().luminous())
             glow_->requestRepaint();
     });
 }
 
 void PVLiveIndicator::setTint(const PVColor& tint)
 {
+    if (tint == tint_)
+        return;
     tint_ = tint;
     dot_->update();
     glow_->requestRepaint();
@@ -339,6 +587,20 @@ void PVLiveIndicator::setLabel(const QString& label)
 {
     caption_->setText(label);
     setAccessibleName(label);
+}
+
+const PVPaintContext& PVLiveIndicator::paintContext() const
+{
+    if (!context_)
+        context_ = PVPaintContext::forWidget(this);
+    return *context_;
+}
+
+bool PVLiveIndicator::event(QEvent* event)
+{
+    if (event->type() == QEvent::Show || event->type() == QEvent::ParentChange)
+        context_.reset();
+    return QWidget::event(event);
 }
 
 PVPulseLevels PVLiveIndicator::levels() const { return liveIndicatorLevels(animation_->position()); }
@@ -354,6 +616,8 @@ PVLiveEndpoint::PVLiveEndpoint(const PVColor& tint, bool isLive, QWidget* parent
 
 void PVLiveEndpoint::setLive(bool live)
 {
+    if (live == live_)
+        return;
     live_ = live;
     update();
 }
@@ -422,7 +686,7 @@ PVLiveIncidentBorder::PVLiveIncidentBorder(QWidget* card, PVStatus level, double
     setGeometry(card_->rect());
     raise();
     card_->installEventFilter(this);
-    animation_ = new PVLoopAnimation(this, kSweepHalfPeriodMs, false, kSweepFrameMs);
+    animation_ = new PVLoopAnimation(this, kSweepHalfPeriodMs, false, kSweepPacing);
     animation_->setStillPosition(0.5); // the sweep's middle: phase 0.5
     glow_ = new IncidentGlow(this, card_, level_, radius_);
     connect(animation_, &PVLoopAnimation::positionChanged, this, [this] { update(borderRegion()); });

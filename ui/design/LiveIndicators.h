@@ -7,12 +7,10 @@
 #include "ui/design/Depth.h"
 #include "ui/design/Text.h"
 
-#include <QPointer>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
+#include <optional>
 
 namespace pv {
 
@@ -55,24 +53,49 @@ constexpr double incidentBorderPhase(double sweep) { return -0.3 + 1.6 * sweep; 
 
 constexpr double kPulseHalfPeriodMs = 1400;
 constexpr double kSweepHalfPeriodMs = 3200;
-// Frame intervals: the pulse changes a dot's opacity slowly (15 frames a second hide the steps); the
-// sweep moves a highlight along a long edge (25 a second keep it from jumping).
-constexpr int kPulseFrameMs = 66;
-constexpr int kSweepFrameMs = 40;
 
-// ---- A repeating there-and-back animation that runs only while its widget is shown ---------------
+// How often a loop animation paints a frame: when its position has moved by `step` since the last
+// frame (so every frame changes the pixels by about the same amount), at a turning point (so the
+// extremes are shown), but never sooner than minFrameMs nor later than maxFrameMs.
+struct PVFramePacing {
+    double step = 0;
+    int minFrameMs = 0;
+    int maxFrameMs = 0;
+};
+// The pulse changes a dot's opacity slowly and eases in and out: a twelfth of its range per frame
+// is below what the eye sees as a step on a dot that small, about nine frames a second, fewer where
+// it turns. The sweep moves a highlight along a long edge at an even speed: 25 frames a second keep
+// it from jumping.
+constexpr PVFramePacing kPulsePacing{1.0 / 12.0, 50, 250};
+constexpr PVFramePacing kSweepPacing{1.0 / 80.0, 40, 40};
+
+// Position in [0, 1] of a there-and-back loop `elapsedMs` after it started.
+double loopPosition(double elapsedMs, double halfPeriodMs, bool eased);
+// Milliseconds from `elapsedMs` to the loop's next frame under `pacing`.
+int nextFrameDelayMs(double elapsedMs, double halfPeriodMs, bool eased, const PVFramePacing& pacing);
+
+// ---- A repeating there-and-back animation that runs only while its widget is on screen -----------
 
 class PVLoopAnimation : public QObject {
     Q_OBJECT
 public:
-    // `owner` decides visibility; `halfPeriodMs` is one way. Reports positions in [0, 1], one every
-    // `frameMs` while running: a slow pulse or sweep needs far fewer frames than the display shows.
-    PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased, int frameMs);
-    bool isRunning() const;
+    // `owner` decides visibility; `halfPeriodMs` is one way. Reports positions in [0, 1], one per
+    // frame as `pacing` asks. The frames of every animation shown share one timer: those that fall
+    // due together are painted in one pass. Loops with the same period run in step, so that two
+    // pulses on screen light up together and cost one repaint.
+    PVLoopAnimation(QWidget* owner, double halfPeriodMs, bool eased, const PVFramePacing& pacing);
+    ~PVLoopAnimation() override;
+    // Whether the loop is running: its widget is shown and motion is not reduced. While its widget
+    // is scrolled out of sight or its window is not exposed it runs without painting frames.
+    bool isRunning() const { return running_; }
+    // Whether the last frame time found the widget on screen (frames are painted).
+    bool isPainting() const { return painting_; }
     // Current position: 1 when motion is reduced (the still frame), 0 before the first show.
     double position() const { return position_; }
     // Position used when motion is reduced.
     void setStillPosition(double p) { still_ = p; }
+    double halfPeriodMs() const { return halfPeriodMs_; }
+    bool eased() const { return eased_; }
 
 Q_SIGNALS:
     void positionChanged(double position);
@@ -81,13 +104,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void evaluate();
-    void advance();
+    friend class PVFrameDriver;
+    void evaluate(bool spontaneouslyHidden = false);
+    void stop();
+    // One frame at driver time `nowMs`; returns the driver time of the next one.
+    qint64 frame(qint64 nowMs);
     QWidget* owner_;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    double periodMs_;
+    double halfPeriodMs_;
     bool eased_;
+    PVFramePacing pacing_;
+    bool running_ = false;
+    bool painting_ = false;
+    qint64 originMs_ = 0;
     double position_ = 0;
     double still_ = 1;
 };
@@ -135,8 +163,23 @@ public:
     PVPulseLevels levels() const;
     QWidget* dotBox() const { return dot_; }
     PVColor tint() const { return tint_; }
+    // The pulse's frames repaint only the dot's disc, in the dot box's coordinates: the caption and
+    // the rest of the row stay as they are.
+    static QRect dotFrameRect();
+    // Draws the dot (no glow) centred in a box of the dot box's size.
+    static void paintDot(QPainter& p, const QColor& colour);
+    // The same dot at an opacity, copied from a drawing of it kept per colour (a frame changes only
+    // the opacity, and drawing a small antialiased disc costs more than copying it).
+    static void paintDotFaded(QPainter& p, const QColor& opaqueColour, double opacity);
+    // The paint context of the indicator, kept between frames (finding the depth style walks up
+    // every ancestor): it is found again when the theme changes or the indicator is shown.
+    const PVPaintContext& paintContext() const;
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
+    mutable std::optional<PVPaintContext> context_;
     PVColor tint_;
     QWidget* dot_;
     PVText* caption_;
