@@ -587,45 +587,50 @@ void StoreDatabase::forEachSamplePart(Timestamp from, Timestamp to, std::size_t 
     if (parts == 0)
         return;
     // The period's parts: equal stretches of the time that holds rows, so that each reads about as
-    // many rows; the first part begins at `from` and the last ends at `to`, so that together they are
-    // exactly [from, to]. Rows of one time always fall into one part.
-    std::vector<Timestamp> bounds(parts + 1, from);
-    bounds[parts] = to;
+    // many rows, and at least an hour each (some 3 600 rows), since a short read is over before a
+    // connection of its own would be open. The first part begins at `from` and the last ends at
+    // `to`, so that together they are exactly [from, to]; rows of one time always fall into one part.
+    constexpr double kShortestPart = 3600;
+    std::size_t used = 1;
+    std::vector<Timestamp> bounds{from};
     if (parts > 1) {
         Statement span(db_, kFirstAndLastSample);
         span.bindAll(from, to);
         if (span.step() == SQLITE_ROW) {
             const std::optional<double> first = span.columnOptDouble(0);
             const std::optional<double> last = span.columnOptDouble(1);
-            if (first && last)
-                for (std::size_t i = 1; i < parts; ++i)
-                    bounds[i] = *first + (*last - *first) * static_cast<double>(i) / static_cast<double>(parts);
+            if (first && last) {
+                used = std::clamp<std::size_t>(static_cast<std::size_t>((*last - *first) / kShortestPart), 1, parts);
+                for (std::size_t i = 1; i < used; ++i)
+                    bounds.push_back(*first + (*last - *first) * static_cast<double>(i) / static_cast<double>(used));
+            }
         }
     }
+    bounds.push_back(to);
 
     // A file is read by one connection per part at once; nothing writes meanwhile, since the store
     // does one thing at a time and this read is that thing, so every part sees the same rows. A
     // database in memory has only this connection.
     const char* file = sqlite3_db_filename(db_, "main");
-    if (parts == 1 || !file || !*file) {
-        for (std::size_t i = 0; i < parts; ++i)
-            read(i, db_, i + 1 == parts, bounds[i], bounds[i + 1]);
+    if (used == 1 || !file || !*file) {
+        for (std::size_t i = 0; i < used; ++i)
+            read(i, db_, i + 1 == used, bounds[i], bounds[i + 1]);
         return;
     }
-    std::vector<std::exception_ptr> failures(parts);
+    std::vector<std::exception_ptr> failures(used);
     std::vector<std::thread> threads;
-    threads.reserve(parts - 1);
-    for (std::size_t i = 1; i < parts; ++i)
+    threads.reserve(used - 1);
+    for (std::size_t i = 1; i < used; ++i)
         threads.emplace_back([&, i] {
             try {
                 ReadConnection connection(file);
-                read(i, connection.db, i + 1 == parts, bounds[i], bounds[i + 1]);
+                read(i, connection.db, i + 1 == used, bounds[i], bounds[i + 1]);
             } catch (...) {
                 failures[i] = std::current_exception();
             }
         });
     try {
-        read(0, db_, parts == 1, bounds[0], bounds[1]);
+        read(0, db_, false, bounds[0], bounds[1]);
     } catch (...) {
         failures[0] = std::current_exception();
     }

@@ -105,9 +105,10 @@ private:
     // Runs one statement with these parameters; the number of rows it changed.
     int runStep(const char* sql, std::initializer_list<double> params);
     bool rollUpOldestRawHour(Timestamp rawCutoff);
-    // Runs read(part, connection, isLast, from, to) for `parts` consecutive parts of [from, to]
-    // that hold about as many samples each (a part's own end is excluded, the last one's included),
-    // at once on connections of their own when the store is a file; rethrows the first failure.
+    // Runs read(part, connection, isLast, from, to) for up to `parts` consecutive parts of [from, to]
+    // that hold about as many samples each (a part's own end is excluded, the last one's included;
+    // a short period is one part), at once on connections of their own when the store is a file;
+    // rethrows the first failure.
     void forEachSamplePart(Timestamp from, Timestamp to, std::size_t parts,
                            const std::function<void(std::size_t, sqlite3*, bool, Timestamp, Timestamp)>& read);
     void rollUpRange(Timestamp from, Timestamp to);

@@ -199,13 +199,14 @@ TEST_F(StoreDataTest, IncidentPeriodQueryTakesWhatTouchesThePeriod)
 TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
 {
     auto memory = std::make_unique<SQLiteStore>(SQLiteStore::Location::inMemory());
-    const double from = 1000, to = 2000;
+    const double from = 100000, to = 200000;
     std::vector<NetworkSample> rows;
-    // Both bounds, the seams of four parts (1250, 1500, 1750: the rows span the whole period), two
-    // rows at one time, and rows outside.
-    for (double t : {999.0, 1000.0, 1000.5, 1250.0, 1250.0, 1499.9, 1500.0, 1750.0, 1900.0, 2000.0, 2000.5})
+    // Both bounds, the seams of four parts (125000, 150000, 175000: the rows span the whole period),
+    // two rows at one time, and rows outside.
+    for (double t : {99999.0, 100000.0, 100000.5, 125000.0, 125000.0, 149999.9, 150000.0, 175000.0, 190000.0,
+                     200000.0, 200000.5})
         rows.push_back(makeSample(t, rows.size() % 2 ? ProbeKind::publicIP : ProbeKind::dns, std::nullopt, false));
-    ProbeBatch batch = makeBatch(1000, 0);
+    ProbeBatch batch = makeBatch(100000, 0);
     for (NetworkSample& s : rows)
         s.batchID = batch.id;
     batch.samples = rows;
@@ -215,7 +216,7 @@ TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
     {
         RawDb raw(path);
         for (const QString& t : raw.column(QStringLiteral(
-                 "SELECT timestamp FROM network_samples WHERE timestamp BETWEEN 1000 AND 2000 ORDER BY timestamp;")))
+                 "SELECT timestamp FROM network_samples WHERE timestamp BETWEEN 100000 AND 200000 ORDER BY timestamp;")))
             expected.push_back(t.toDouble());
     }
     ASSERT_EQ(expected.size(), 9u);
