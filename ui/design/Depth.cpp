@@ -305,6 +305,14 @@ void paintThroughCache(QPainter& p, const QRectF& rect, const QString& key, Pain
     const QString sizedKey = key + QStringLiteral(":%1x%2").arg(rect.width()).arg(rect.height());
     QImage* image = surfaceCache().object(sizedKey);
     if (image == nullptr) {
+        // A size seen once (a card growing row by row) is painted directly: the image is made when
+        // the same size comes round again.
+        static QCache<QString, bool> sizesSeen(256);
+        if (!sizesSeen.contains(sizedKey)) {
+            sizesSeen.insert(sizedKey, new bool(true));
+            paint(p, rect);
+            return;
+        }
         image = new QImage(static_cast<int>(rect.width()), static_cast<int>(rect.height()),
                            QImage::Format_ARGB32_Premultiplied);
         image->fill(Qt::transparent);

@@ -72,7 +72,7 @@ private:
         PVText* howLong = nullptr;
         QWidget* divider = nullptr;
     };
-    static constexpr std::size_t kIncidentRowsPerTurn = 3;
+    static constexpr std::size_t kIncidentRowsPerTurn = 2;
     void updateIncidentRows();
     static IncidentRow makeIncidentRow(QWidget* parent);
     static void fillIncidentRow(const IncidentRow& row, const Incident& incident);
