@@ -299,6 +299,8 @@ private:
     void noteRecovered(FailureKind kind);
     void noteUnmeasuredEchoes(const ProbeBatch& batch);
     void publishOfflineAnalysis();
+    // Publishes the attribution, advice and verdict, and the likely cause they give.
+    void publishAnalysis(const FaultAttribution& attribution, AdviceSet advice, ConnectionVerdict verdict);
     void setRecordingFailing(bool failing);
     void saveIncident(const Incident& incident);
     std::optional<std::size_t> openIncidentIndex() const;

@@ -576,14 +576,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     AdviceSet advice =
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
     ConnectionVerdict verdict = VerdictEngine::assess(samples, at);
-    LikelyCauseSummary cause{incidentClassification(attribution.location), title(attribution.location),
-                             attribution.storedEvidenceSummary(),
-                             advice.steps.empty() ? QString() : advice.steps.front().text};
-
-    publish(attribution_, attribution, &AppViewModel::attributionChanged);
-    publish(advice_, std::move(advice), &AppViewModel::adviceChanged);
-    publish(verdict_, std::move(verdict), &AppViewModel::verdictChanged);
-    publish(likelyCause_, std::move(cause), &AppViewModel::likelyCauseChanged);
+    publishAnalysis(attribution, std::move(advice), std::move(verdict));
     // While the cycles find no default route, that is the live state: the window's older batches
     // (refreshed by a Wi-Fi reading) must not close the offline incident meanwhile.
     if (!noRouteSince_ || routeReturnedAt_)
@@ -601,6 +594,11 @@ void AppViewModel::publishOfflineAnalysis()
     for (UsageCapability u : allUsageCapabilities())
         verdict.setRating(u, CapabilityRating::poor);
     verdict.evidence = QStringList{L("Nincs útvonal a hálózat felé: most egyetlen csomag sem jut ki a gépről.")};
+    publishAnalysis(attribution, std::move(advice), std::move(verdict));
+}
+
+void AppViewModel::publishAnalysis(const FaultAttribution& attribution, AdviceSet advice, ConnectionVerdict verdict)
+{
     LikelyCauseSummary cause{incidentClassification(attribution.location), title(attribution.location),
                              attribution.storedEvidenceSummary(),
                              advice.steps.empty() ? QString() : advice.steps.front().text};
