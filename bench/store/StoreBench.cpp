@@ -96,6 +96,37 @@ static void BM_Read24HourWindow(benchmark::State& state)
 }
 BENCHMARK(BM_Read24HourWindow)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
+// The history's month: the router and provider points of 30 days (all raw samples kept), the parts
+// at once, and the count of every sample.
+static void BM_VisitMonthOfSamplePoints(benchmark::State& state)
+{
+    SQLiteStore store(SQLiteStore::Location::file(thirtyDayDatabase()));
+    struct alignas(64) Count { // a cache line each: the parts count at once
+        std::size_t n = 0;
+    };
+    std::vector<Count> counts(SQLiteStore::periodReadParts());
+    std::int64_t total = 0;
+    auto visitAll = [&] {
+        std::vector<std::function<void(const SamplePoint&)>> visitors;
+        for (Count& count : counts) {
+            count.n = 0;
+            visitors.push_back([&count](const SamplePoint&) { ++count.n; });
+        }
+        total = run(store.visitSamples(kDataEnd - 30 * kDay, kDataEnd, {ProbeKind::gateway, ProbeKind::publicIP},
+                                       std::move(visitors)))
+                    .total;
+    };
+    visitAll();
+    for (auto _ : state)
+        visitAll();
+    std::size_t rows = 0;
+    for (const Count& count : counts)
+        rows += count.n;
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["samples"] = static_cast<double>(total);
+}
+BENCHMARK(BM_VisitMonthOfSamplePoints)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
 // The first read after start-up: a store just opened, its file out of the page cache.
 static void BM_Read24HourWindowCold(benchmark::State& state)
 {

@@ -25,7 +25,7 @@ namespace pv::bench {
 namespace {
 
 // Raised whenever the generated content changes, so that stale caches are rebuilt.
-constexpr int kGeneratorVersion = 2;
+constexpr int kGeneratorVersion = 3;
 
 enum class IdStyle { timeOrdered, random };
 

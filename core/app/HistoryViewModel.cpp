@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace pv {
 
@@ -99,6 +100,12 @@ void HistorySlices::addSample(Timestamp t, ProbeKind kind, const std::optional<d
     }
 }
 
+const std::vector<ProbeKind>& HistorySlices::foldedKinds()
+{
+    static const std::vector<ProbeKind> kinds{ProbeKind::gateway, ProbeKind::publicIP};
+    return kinds;
+}
+
 void HistorySlices::addRollup(const SampleRollup& r)
 {
     sampleCount_ += r.sampleCount;
@@ -153,11 +160,11 @@ std::vector<HistoryBucket> HistorySlices::takeBuckets()
     std::vector<HistoryBucket> buckets;
     if (empty_)
         return buckets;
-    buckets.reserve(kHistorySliceCount);
-    for (int i = 0; i < kHistorySliceCount; ++i) {
-        Slice s = std::move(slices_[static_cast<std::size_t>(i)]);
-        HistoryBucket b;
-        b.start = start_ + width_ * i;
+    buckets.resize(kHistorySliceCount);
+    const auto take = [&](std::size_t i) {
+        Slice s = std::move(slices_[i]);
+        HistoryBucket& b = buckets[i];
+        b.start = start_ + width_ * static_cast<double>(i);
         if (s.providerProbes > 0 || !s.router.empty()) {
             b.medianGatewayMs = historyMedian(std::move(s.router));
             b.medianProviderMs = historyMedian(std::move(s.provider));
@@ -171,7 +178,29 @@ std::vector<HistoryBucket> HistorySlices::takeBuckets()
                 b.lossRatio = static_cast<double>(s.rollupFailures) / static_cast<double>(s.rollupProbes);
             b.isAggregated = s.rollupProbes > 0;
         }
-        buckets.push_back(std::move(b));
+    };
+    // A month of raw samples is millions of latencies to select medians from: the slices are
+    // shared out among threads once there are enough of them to be worth one.
+    std::size_t values = 0;
+    for (const Slice& s : slices_)
+        values += s.router.size() + s.provider.size();
+    constexpr std::size_t kValuesPerThread = 200'000;
+    const std::size_t threads =
+        std::clamp<std::size_t>(values / kValuesPerThread, 1, std::max(1u, std::thread::hardware_concurrency()));
+    if (threads == 1) {
+        for (std::size_t i = 0; i < slices_.size(); ++i)
+            take(i);
+    } else {
+        std::vector<std::thread> helpers;
+        for (std::size_t t = 1; t < threads; ++t)
+            helpers.emplace_back([&, t] {
+                for (std::size_t i = t; i < slices_.size(); i += threads)
+                    take(i);
+            });
+        for (std::size_t i = 0; i < slices_.size(); i += threads)
+            take(i);
+        for (std::thread& helper : helpers)
+            helper.join();
     }
     slices_.assign(kHistorySliceCount, Slice{});
     return buckets;
@@ -232,6 +261,7 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
     HistoryReadings readings;
     // Folded as the rows arrive, a month being millions of rows: each part of the period into a
     // fold of its own (the store reads the parts at once), merged with the roll-ups off this thread.
+    // Only the kinds that fill slices are read row by row; the others are counted in the same read.
     std::vector<std::shared_ptr<HistorySlices>> parts;
     std::vector<std::function<void(const SamplePoint&)>> visitors;
     for (std::size_t i = 0; i < SQLiteStore::periodReadParts(); ++i) {
@@ -241,7 +271,8 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
         });
         parts.push_back(std::move(part));
     }
-    co_await store->visitSamples(start, end, std::move(visitors));
+    const SampleVisit visit = co_await store->visitSamples(start, end, HistorySlices::foldedKinds(), std::move(visitors));
+    parts.front()->countSamples(visit.total - visit.visited);
     readings.folded = std::move(parts);
     readings.incidents = co_await store->incidents(start, end);
     readings.rollups = co_await store->rollups(rollupBucketSeconds(range), start, end);

@@ -65,6 +65,10 @@ public:
     HistorySlices(Timestamp start, Timestamp end);
     void addSample(Timestamp t, ProbeKind kind, const std::optional<double>& latencyMilliseconds, bool success);
     void addRollup(const SampleRollup& rollup);
+    // Counts raw samples that fill no slice (DNS and HTTP checks) without adding them one by one.
+    void countSamples(long long count) { sampleCount_ += count; }
+    // The kinds of raw sample that fill slices; the others only count.
+    static const std::vector<ProbeKind>& foldedKinds();
     // Adds everything another fold of the same period holds, as if its items had been added here.
     void merge(HistorySlices&& other);
     // Every raw sample added (every kind and outcome) and every roll-up's own sample count.

@@ -25,7 +25,7 @@ void createFolder(const QString& folder)
 std::size_t SQLiteStore::periodReadParts()
 {
     const unsigned processors = std::thread::hardware_concurrency();
-    return std::clamp<std::size_t>(processors > 1 ? processors - 1 : 2, 2, 6);
+    return std::clamp<std::size_t>(processors > 1 ? processors - 1 : 2, 2, 8);
 }
 
 QString SQLiteStore::defaultLocation()
@@ -169,11 +169,12 @@ rt::awaitable<std::vector<NetworkSample>> SQLiteStore::samples(Timestamp from, T
 {
     return withDatabase([=](StoreDatabase& db) { return db.samples(from, to); });
 }
-rt::awaitable<void> SQLiteStore::visitSamples(Timestamp from, Timestamp to,
-                                             std::vector<std::function<void(const SamplePoint&)>> visitors)
+rt::awaitable<SampleVisit> SQLiteStore::visitSamples(Timestamp from, Timestamp to, std::vector<ProbeKind> kinds,
+                                                    std::vector<std::function<void(const SamplePoint&)>> visitors)
 {
-    return withDatabase(
-        [=, visitors = std::move(visitors)](StoreDatabase& db) { db.visitSamples(from, to, visitors); });
+    return withDatabase([=, kinds = std::move(kinds), visitors = std::move(visitors)](StoreDatabase& db) {
+        return db.visitSamples(from, to, kinds, visitors);
+    });
 }
 rt::awaitable<std::vector<WifiSnapshot>> SQLiteStore::wifiSnapshots(Timestamp from, Timestamp to)
 {

@@ -57,6 +57,11 @@ struct SamplePoint {
     bool success = false;
 };
 
+struct SampleVisit {
+    std::int64_t visited = 0; // rows handed to the visitors
+    std::int64_t total = 0;   // samples of every kind in the period
+};
+
 class SQLiteStore : public rt::BlockingActor {
 public:
     using Location = StoreLocation;
@@ -78,7 +83,7 @@ public:
     // Polvarine/polvarine.sqlite3; the parent folder is created. Throws the file system's error.
     static QString defaultLocation();
     // How many parts a long period read is made in at once: one per processor but one (left to the
-    // window), at least two and at most six.
+    // window), at least two and at most eight.
     static std::size_t periodReadParts();
 
     const Location& location() const { return location_; }
@@ -112,12 +117,14 @@ public:
 
     // Oldest first, both ends included.
     rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to);
-    // The rows of samples(from, to) without building a record, for summaries over millions of rows:
-    // the period is cut into as many consecutive parts as there are visitors, and visitors[i] is
-    // handed the rows of the i-th part in time order. The parts of a database file are read at
-    // once, each on a thread and connection of its own, so a visitor must touch only its own state.
-    rt::awaitable<void> visitSamples(Timestamp from, Timestamp to,
-                                     std::vector<std::function<void(const SamplePoint&)>> visitors);
+    // The rows of samples(from, to) of the given kinds, without building a record, for summaries
+    // over millions of rows: the period is cut into as many consecutive parts as there are
+    // visitors, and visitors[i] is handed the rows of the i-th part, kind after kind, each kind in
+    // time order. The parts of a database file are read at once, each on a thread and connection
+    // of its own, so a visitor must touch only its own state. Also counts the period's samples of
+    // every kind, in the same read.
+    rt::awaitable<SampleVisit> visitSamples(Timestamp from, Timestamp to, std::vector<ProbeKind> kinds,
+                                            std::vector<std::function<void(const SamplePoint&)>> visitors);
     rt::awaitable<std::vector<WifiSnapshot>> wifiSnapshots(Timestamp from, Timestamp to);
     // Incidents that start or end in the period, span it, or are still open and began before its end.
     rt::awaitable<std::vector<Incident>> incidents(Timestamp from, Timestamp to);

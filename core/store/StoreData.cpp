@@ -77,10 +77,20 @@ constexpr const char* kSamplesBetween =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 // What a summary of a period needs of each sample, for one part of the period: the fold over a
 // month must not make SQLite decode ten columns of text per row that nobody reads.
-constexpr const char* kSamplePointsInPart = "SELECT timestamp, target_kind, latency_ms, success\nFROM network_samples\n"
-                                            "WHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
-constexpr const char* kSamplePointsInLastPart = "SELECT timestamp, target_kind, latency_ms, success\nFROM network_samples\n"
-                                                "WHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
+// Read from the (target_kind, timestamp, latency_ms, success) index alone, without the rows.
+constexpr const char* kKindPointsInPart = "SELECT timestamp, latency_ms, success\nFROM network_samples\n"
+                                          "WHERE target_kind = ? AND timestamp >= ? AND timestamp < ?\n"
+                                          "ORDER BY target_kind, timestamp;";
+constexpr const char* kKindPointsInLastPart = "SELECT timestamp, latency_ms, success\nFROM network_samples\n"
+                                              "WHERE target_kind = ? AND timestamp BETWEEN ? AND ?\n"
+                                              "ORDER BY target_kind, timestamp;";
+constexpr const char* kKindCountInPart =
+    "SELECT count(*) FROM network_samples WHERE target_kind = ? AND timestamp >= ? AND timestamp < ?;";
+constexpr const char* kKindCountInLastPart =
+    "SELECT count(*) FROM network_samples WHERE target_kind = ? AND timestamp BETWEEN ? AND ?;";
+constexpr const char* kFirstKind = "SELECT min(target_kind) FROM network_samples;";
+constexpr const char* kNextKind =
+    "SELECT target_kind FROM network_samples WHERE target_kind > ? ORDER BY target_kind LIMIT 1;";
 constexpr const char* kSamplesInPart =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
 constexpr const char* kFirstAndLastSample =
@@ -537,22 +547,60 @@ std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 }
 namespace {
 
-// Steps one part's rows into its visitor.
-void visitPart(sqlite3* db, const char* sql, Timestamp from, Timestamp to,
-               const std::function<void(const SamplePoint&)>& visit)
+// Steps the points of one kind in one part into its visitor; how many there were.
+std::int64_t visitKindInPart(sqlite3* db, bool last, ProbeKind kind, Timestamp from, Timestamp to,
+                             const std::function<void(const SamplePoint&)>& visit)
 {
-    Statement statement(db, sql);
-    statement.bindAll(from, to);
+    Statement statement(db, last ? kKindPointsInLastPart : kKindPointsInPart);
+    statement.bindAll(rawValue(kind), from, to);
     SamplePoint point;
+    point.kind = kind;
+    std::int64_t visited = 0;
     int rc;
     while ((rc = statement.step()) == SQLITE_ROW) {
         point.timestamp = statement.columnDouble(0);
-        point.kind = probeKindFromBytes(statement.columnBytes(1)).value_or(ProbeKind::publicIP);
-        point.latencyMilliseconds = statement.columnOptDouble(2);
-        point.success = statement.columnInt64(3) == 1;
+        point.latencyMilliseconds = statement.columnOptDouble(1);
+        point.success = statement.columnInt64(2) == 1;
         visit(point);
+        ++visited;
     }
     requireDone(statement, rc);
+    return visited;
+}
+
+std::int64_t countKindInPart(sqlite3* db, bool last, const QByteArray& kind, Timestamp from, Timestamp to)
+{
+    Statement statement(db, last ? kKindCountInLastPart : kKindCountInPart);
+    statement.bindAll(kind, from, to);
+    const int rc = statement.step();
+    if (rc != SQLITE_ROW)
+        throw lastError(db);
+    return statement.columnInt64(0);
+}
+
+// Every kind text stored, each found by one step along the kind index rather than a pass over the rows.
+std::vector<QByteArray> storedKinds(sqlite3* db)
+{
+    std::vector<QByteArray> kinds;
+    std::optional<QByteArray> next;
+    {
+        Statement first(db, kFirstKind);
+        if (first.step() == SQLITE_ROW && !first.isNull(0))
+            next = first.columnBytes(0).toByteArray();
+    }
+    while (next) {
+        kinds.push_back(*next);
+        Statement following(db, kNextKind);
+        following.bindAll(*next);
+        const int rc = following.step();
+        if (rc == SQLITE_ROW)
+            next = following.columnBytes(0).toByteArray();
+        else if (rc == SQLITE_DONE)
+            next.reset();
+        else
+            throw lastError(db);
+    }
+    return kinds;
 }
 
 // A read-only connection of its own to the store's file, for one part read on another thread.
@@ -573,12 +621,28 @@ struct ReadConnection {
 
 } // namespace
 
-void StoreDatabase::visitSamples(Timestamp from, Timestamp to,
-                                 const std::vector<std::function<void(const SamplePoint&)>>& visitors)
+SampleVisit StoreDatabase::visitSamples(Timestamp from, Timestamp to, const std::vector<ProbeKind>& kinds,
+                                       const std::vector<std::function<void(const SamplePoint&)>>& visitors)
 {
+    // The other kinds are only counted, kind by kind along the same index, which passes over far
+    // fewer entries than counting every row of the period would.
+    std::vector<QByteArray> counted = storedKinds(db_);
+    for (ProbeKind kind : kinds)
+        counted.erase(std::remove(counted.begin(), counted.end(), rawValue(kind).toUtf8()), counted.end());
+    std::vector<SampleVisit> parts(visitors.size());
     forEachSamplePart(from, to, visitors.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
-        visitPart(db, last ? kSamplePointsInLastPart : kSamplePointsInPart, a, b, visitors[i]);
+        for (ProbeKind kind : kinds)
+            parts[i].visited += visitKindInPart(db, last, kind, a, b, visitors[i]);
+        parts[i].total = parts[i].visited;
+        for (const QByteArray& kind : counted)
+            parts[i].total += countKindInPart(db, last, kind, a, b);
     });
+    SampleVisit sum;
+    for (const SampleVisit& part : parts) {
+        sum.visited += part.visited;
+        sum.total += part.total;
+    }
+    return sum;
 }
 
 void StoreDatabase::forEachSamplePart(Timestamp from, Timestamp to, std::size_t parts,

@@ -75,7 +75,8 @@ public:
     std::vector<DiagnosticEvent> recentEvents(int limit);
     std::vector<ManualMarker> recentMarkers(int limit);
     std::vector<NetworkSample> samples(Timestamp from, Timestamp to);
-    void visitSamples(Timestamp from, Timestamp to, const std::vector<std::function<void(const SamplePoint&)>>& visitors);
+    SampleVisit visitSamples(Timestamp from, Timestamp to, const std::vector<ProbeKind>& kinds,
+                             const std::vector<std::function<void(const SamplePoint&)>>& visitors);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
     std::vector<Incident> incidents(Timestamp from, Timestamp to);
     std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);

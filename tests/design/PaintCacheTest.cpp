@@ -190,6 +190,37 @@ TEST(PaintCache, ShadowMiddleUnderAnOpaqueCardIsNeverSeen)
     }
 }
 
+TEST(PaintCache, OutlinedSurfaceCopiedInSlicesLooksAsPaintedDirectly)
+{
+    // Sizes around the tile (radius + 2 on each side of one middle pixel) and far beyond it, a
+    // narrow one, corners of whole and half pixels, and a translucent fill.
+    struct Case {
+        QSizeF size;
+        double radius;
+        QColor fill;
+    };
+    const QColor card(0xFF, 0xFF, 0xFF), wash(40, 160, 90, 60);
+    const Case cases[] = {{{29, 29}, 12, card},   {{30, 31}, 12, card},   {{300, 200}, 12, card},
+                          {{1100, 640}, 16, card}, {{40, 500}, 8.5, card}, {{240, 90}, 10, wash},
+                          {{200, 60}, 0, card}};
+    const QColor border(0xD0, 0xD5, 0xDD);
+    for (const Case& c : cases) {
+        auto paint = [&](double opacity) {
+            QImage image(c.size.toSize() + QSize(20, 20), QImage::Format_ARGB32_Premultiplied);
+            image.fill(QColor(0xF4, 0xF6, 0xF9));
+            QPainter p(&image);
+            p.setOpacity(opacity); // any opacity but exactly 1 paints directly, 1 - 1e-9 still looks opaque
+            pvPaintOutlinedRoundedRect(p, QRectF(QPointF(10, 10), c.size), c.radius, c.fill, border, 1.0);
+            return image.convertToFormat(QImage::Format_ARGB32);
+        };
+        // A copy is blended over the background once where the direct paint blends fill and border
+        // one after the other: a rounding apart on antialiased pixels, never a misplaced slice.
+        EXPECT_LE(maxDelta(paint(1.0), paint(1.0 - 1e-9)), 3) << c.size.width() << "x" << c.size.height();
+        // Copied from the cache the second time: the same again.
+        EXPECT_LE(maxDelta(paint(1.0), paint(1.0 - 1e-9)), 3) << c.size.width() << "x" << c.size.height();
+    }
+}
+
 TEST(PaintCache, ChartOnAnOpaqueBackgroundIsRedrawnForItsSpecSizeAndAppearance)
 {
     ThemeScope theme(PVAppearance::light);

@@ -192,10 +192,10 @@ TEST_F(StoreDataTest, IncidentPeriodQueryTakesWhatTouchesThePeriod)
               (std::vector<Incident>{openBefore, spanning, endsInside, startsInside}));
 }
 
-// A period's samples read in parts, listed or visited, on a file (the parts read at once, each on its own connection) and in
-// memory (one after the other): the parts are consecutive, each in time order, and together they are
-// exactly the samples the period query returns, the rows on either bound and on the parts' seams
-// included and none twice.
+// A period's samples read in parts, listed or visited kind by kind, on a file (the parts read at
+// once, each on its own connection) and in memory (one after the other): the parts are consecutive,
+// each in time order, and together they are exactly the samples the period query returns, the rows
+// on either bound and on the parts' seams included and none twice.
 TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
 {
     auto memory = std::make_unique<SQLiteStore>(SQLiteStore::Location::inMemory());
@@ -212,14 +212,19 @@ TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
     batch.samples = rows;
     await(store->insertSamples(batch));
     await(memory->insertSamples(batch));
-    std::vector<double> expected;
+    std::vector<double> expected, expectedProvider;
     {
         RawDb raw(path);
         for (const QString& t : raw.column(QStringLiteral(
                  "SELECT timestamp FROM network_samples WHERE timestamp BETWEEN 100000 AND 200000 ORDER BY timestamp;")))
             expected.push_back(t.toDouble());
+        for (const QString& t : raw.column(QStringLiteral("SELECT timestamp FROM network_samples WHERE timestamp "
+                                                          "BETWEEN 100000 AND 200000 AND target_kind = 'publicIP' "
+                                                          "ORDER BY timestamp;")))
+            expectedProvider.push_back(t.toDouble());
     }
     ASSERT_EQ(expected.size(), 9u);
+    ASSERT_EQ(expectedProvider.size(), 5u);
     for (SQLiteStore* target : {store.get(), memory.get()}) {
         std::vector<double> listed;
         for (const NetworkSample& s : await(target->samples(from, to)))
@@ -227,22 +232,27 @@ TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
         EXPECT_EQ(listed, expected);
     }
 
+    // Visited: only the kind asked for, each row once, yet every kind counted.
     for (SQLiteStore* target : {store.get(), memory.get()})
         for (std::size_t partCount : {1u, 4u, 7u}) {
             std::vector<std::vector<SamplePoint>> parts(partCount);
             std::vector<std::function<void(const SamplePoint&)>> visitors;
             for (auto& part : parts)
                 visitors.push_back([&part](const SamplePoint& p) { part.push_back(p); });
-            await(target->visitSamples(from, to, std::move(visitors)));
+            const SampleVisit visit = await(target->visitSamples(from, to, {ProbeKind::publicIP}, std::move(visitors)));
             std::vector<double> seen;
             for (const auto& part : parts)
                 for (const SamplePoint& p : part) {
                     EXPECT_TRUE(seen.empty() || seen.back() <= p.timestamp) << "parts out of order";
                     seen.push_back(p.timestamp);
+                    EXPECT_EQ(p.kind, ProbeKind::publicIP);
                     EXPECT_FALSE(p.success);
                     EXPECT_FALSE(p.latencyMilliseconds);
                 }
-            EXPECT_EQ(seen, expected) << partCount << " parts" << (target == memory.get() ? " in memory" : "");
+            const QString where = QString::number(partCount) + (target == memory.get() ? " parts in memory" : " parts");
+            EXPECT_EQ(seen, expectedProvider) << qPrintable(where);
+            EXPECT_EQ(visit.visited, 5) << qPrintable(where);
+            EXPECT_EQ(visit.total, 9) << qPrintable(where);
         }
 }
 

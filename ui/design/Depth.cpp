@@ -288,8 +288,14 @@ bool isWhole(double v) { return v == std::floor(v); }
 // Paints `paint(painter, rect)` through an image cached under `key` (with the rectangle's size
 // added): drawn once and copied after that. Only where the copy lands on whole device pixels,
 // unscaled, fully opaque and composed normally; else directly.
+//
+// `paint` draws a rounded rectangle of corner radius `radius`: away from its corners every row
+// (and column) of it is the same along the edge. A surface large enough is therefore copied in
+// nine slices of one small tile of that shape, the straight edges and the middle stretched from a
+// single row or column of the tile, so that a card of a size never seen before (one growing row by
+// row) costs no more than one seen a hundred times.
 template <typename Paint>
-void paintThroughCache(QPainter& p, const QRectF& rect, const QString& key, Paint paint)
+void paintThroughCache(QPainter& p, const QRectF& rect, double radius, const QString& key, Paint paint)
 {
     const QTransform device = p.deviceTransform();
     const qreal ratio = p.device() != nullptr ? p.device()->devicePixelRatio() : 1.0;
@@ -302,17 +308,43 @@ void paintThroughCache(QPainter& p, const QRectF& rect, const QString& key, Pain
         paint(p, rect);
         return;
     }
+    const int corner = static_cast<int>(std::ceil(std::max(0.0, radius))) + 2; // the arc, its antialiasing, the border
+    const int tileSize = 2 * corner + 1;
+    if (rect.width() >= tileSize && rect.height() >= tileSize) {
+        const QString tileKey = key + QStringLiteral(":tile%1").arg(tileSize);
+        QImage* tile = surfaceCache().object(tileKey);
+        if (tile == nullptr) {
+            tile = new QImage(tileSize, tileSize, QImage::Format_ARGB32_Premultiplied);
+            tile->fill(Qt::transparent);
+            {
+                QPainter tp(tile);
+                paint(tp, QRectF(0, 0, tileSize, tileSize));
+            }
+            if (!surfaceCache().insert(tileKey, tile, tileSize * tileSize)) {
+                paint(p, rect);
+                return;
+            }
+        }
+        // Stretched slices are copied pixel for pixel, never filtered into their neighbours.
+        p.save();
+        p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        const double c = corner;
+        const double xs[] = {0, c, c + 1, static_cast<double>(tileSize)};
+        const double ys[] = {0, c, c + 1, static_cast<double>(tileSize)};
+        const double xt[] = {rect.left(), rect.left() + c, rect.right() - c, rect.right()};
+        const double yt[] = {rect.top(), rect.top() + c, rect.bottom() - c, rect.bottom()};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                if (xt[i + 1] > xt[i] && yt[j + 1] > yt[j])
+                    p.drawImage(QRectF(xt[i], yt[j], xt[i + 1] - xt[i], yt[j + 1] - yt[j]), *tile,
+                                QRectF(xs[i], ys[j], xs[i + 1] - xs[i], ys[j + 1] - ys[j]));
+        p.restore();
+        return;
+    }
     const QString sizedKey = key + QStringLiteral(":%1x%2").arg(rect.width()).arg(rect.height());
     QImage* image = surfaceCache().object(sizedKey);
     if (image == nullptr) {
-        // A size seen once (a card growing row by row) is painted directly: the image is made when
-        // the same size comes round again.
-        static QCache<QString, bool> sizesSeen(256);
-        if (!sizesSeen.contains(sizedKey)) {
-            sizesSeen.insert(sizedKey, new bool(true));
-            paint(p, rect);
-            return;
-        }
         image = new QImage(static_cast<int>(rect.width()), static_cast<int>(rect.height()),
                            QImage::Format_ARGB32_Premultiplied);
         image->fill(Qt::transparent);
@@ -338,7 +370,7 @@ void pvPaintOutlinedRoundedRect(QPainter& p, const QRectF& rect, double radius, 
 {
     const QString key = cacheKey("surface", rect.width(), rect.height(), radius, lineWidth, fill.rgba()) +
                         QLatin1Char(':') + QString::number(stroke.rgba(), 16);
-    paintThroughCache(p, rect, key, [&](QPainter& painter, const QRectF& r) {
+    paintThroughCache(p, rect, radius, key, [&](QPainter& painter, const QRectF& r) {
         paintOutlinedRoundedRectDirectly(painter, r, radius, fill, stroke, lineWidth);
     });
 }
@@ -533,7 +565,7 @@ void PVCardFrame::paintEvent(QPaintEvent*)
         // Nothing glows inside: the surface and the border above it are one cached image.
         const QString key = cacheKey("card", radius_, 1.0, 0, 0, surface.rgba()) + QLatin1Char(':') +
                             QString::number(border.rgba(), 16);
-        paintThroughCache(p, r, key, [&](QPainter& painter, const QRectF& area) {
+        paintThroughCache(p, r, radius_, key, [&](QPainter& painter, const QRectF& area) {
             painter.setRenderHint(QPainter::Antialiasing);
             paintOutlinedRoundedRectDirectly(painter, area, radius_, surface, border, 1.0);
             painter.setPen(QPen(border, 1.0));

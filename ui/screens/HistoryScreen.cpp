@@ -34,6 +34,8 @@ HistoryScreen::HistoryScreen(std::shared_ptr<HistoryViewModel> model, std::funct
     connect(model_.get(), &HistoryViewModel::isLoadingChanged, this, [this] {
         if (history::contentFor(model_->isLoading(), model_->summary().has_value()) != content_)
             refresh();
+        else if (!model_->isLoading() && incidentRowsDone_ < shownIncidents_.size())
+            incidentRowTimer_->start();
     });
     connect(model_.get(), &HistoryViewModel::rangeChanged, this, [this] {
         picker_->setCurrentIndex(static_cast<int>(model_->range()));
@@ -240,6 +242,10 @@ void HistoryScreen::showIncidents(const HistorySummary& summary)
 
 void HistoryScreen::updateIncidentRows()
 {
+    // While a newer summary loads, the rows of the one on screen are about to be replaced: they
+    // wait, leaving the window and the processors to the load (they go on if the load is dropped).
+    if (model_->isLoading())
+        return;
     auto* rows = static_cast<QVBoxLayout*>(incidentList_->layout());
     const std::size_t end = std::min(shownIncidents_.size(), incidentRowsDone_ + kIncidentRowsPerTurn);
     // Showing a widget lays out every shown ancestor up to the window there and then: the rows of
