@@ -30,6 +30,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <random>
 
 using namespace pv;
@@ -485,6 +486,50 @@ TEST_F(ScreensTest, HistoryShowsLoadingThenCardsOrNoData)
     failed.show();
     ASSERT_TRUE(pumpUntil([&] { return failing->finishedLoads() == 1; }));
     EXPECT_EQ(failed.content(), history::Content::noData);
+}
+
+// While a newer range loads, the incident rows of the summary on screen (about to be replaced) are
+// not brought up to date; once the newer summary is in, its rows come.
+TEST_F(ScreensTest, HistoryRowsWaitWhileANewerRangeLoads)
+{
+    asio::thread_pool pool(1);
+    std::vector<std::shared_ptr<std::promise<void>>> gates;
+    auto model = HistoryViewModel::create(
+        [&](HistoryRange, Timestamp, Timestamp) {
+            auto gate = std::make_shared<std::promise<void>>();
+            gates.push_back(gate);
+            const std::size_t incidents = gates.size() == 1 ? 35 : 3;
+            return asio::co_spawn(
+                pool,
+                [gate, incidents]() -> rt::awaitable<HistoryReadings> {
+                    gate->get_future().wait();
+                    HistoryReadings r = seededWeek(kFixedNow);
+                    r.incidents.resize(incidents);
+                    co_return r;
+                },
+                asio::use_awaitable);
+        },
+        [] { return kFixedNow; });
+    HistoryScreen screen(model, [] { return kFixedNow; });
+    screen.resize(1000, 800);
+    screen.show();
+    ASSERT_TRUE(pumpUntil([&] { return gates.size() == 1; }));
+    const auto shownRows = [&] {
+        const auto dividers = screen.contentWidget()->findChildren<PVDivider*>();
+        return std::count_if(dividers.begin(), dividers.end(),
+                             [&](PVDivider* d) { return d->isVisibleTo(screen.contentWidget()); });
+    };
+    gates[0]->set_value();
+    ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() == 1; }));
+    const auto atClick = shownRows();
+    ASSERT_LT(atClick, 30) << "the rows come a few per turn of the event loop";
+    clickSegment(screen.rangePicker(), 2);
+    ASSERT_TRUE(pumpUntil([&] { return gates.size() == 2; }));
+    QTest::qWait(100);
+    EXPECT_EQ(shownRows(), atClick);
+    gates[1]->set_value();
+    ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() == 2; }));
+    EXPECT_TRUE(pumpUntil([&] { return shownRows() == 3; }));
 }
 
 // ---- Screenshots ------------------------------------------------------------------------------------
