@@ -147,10 +147,9 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion4WithEveryTableAndIndexAndNoBackup
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE type = 'index' AND name LIKE 'idx_%' "
                                        "ORDER BY rowid;")),
               QStringList({"idx_network_samples_timestamp", "idx_network_samples_batch", "idx_network_samples_kind_time",
-                           "idx_network_samples_kind_points",
                            "idx_wifi_snapshots_timestamp", "idx_events_timestamp", "idx_markers_timestamp",
                            "idx_incidents_start", "idx_incidents_end", "idx_load_tests_started",
-                           "idx_sample_rollups_window"}));
+                           "idx_network_samples_kind_points", "idx_sample_rollups_window"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM pragma_table_info('incidents');")),
               QStringList({"id", "start_timestamp", "end_timestamp", "classification", "severity", "confidence",
                            "evidence_summary", "fault_location", "thresholds_version"}));
