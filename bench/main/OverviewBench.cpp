@@ -199,6 +199,18 @@ void BM_DashboardRefreshAndRepaint(benchmark::State& state)
 }
 BENCHMARK(BM_DashboardRefreshAndRepaint)->Unit(benchmark::kMillisecond);
 
+// One published change as the window takes it: every section's refresh, the layout it asks for,
+// and the repaint of the visible window into `image`.
+void refreshAndRender(ShownDashboard& d, QImage& image)
+{
+    d.root->refresh();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QPainter p(&image);
+    d.root->render(&p);
+    p.end();
+    benchmark::ClobberMemory();
+}
+
 // What a published change costs on screen: every section's refresh, the layout it asks for, and the
 // repaint of the visible 1080 × 900 window (not of the whole dashboard).
 void BM_PublishedChangeVisibleWindow(benchmark::State& state)
@@ -206,12 +218,7 @@ void BM_PublishedChangeVisibleWindow(benchmark::State& state)
     ShownDashboard d(PVAppearance::light);
     QImage image(d.root->size(), QImage::Format_ARGB32_Premultiplied);
     for (auto _ : state) {
-        d.root->refresh();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QPainter p(&image);
-        d.root->render(&p);
-        p.end();
-        benchmark::ClobberMemory();
+        refreshAndRender(d, image);
     }
 }
 BENCHMARK(BM_PublishedChangeVisibleWindow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -244,12 +251,7 @@ void BM_PublishedChangeNewBatch(benchmark::State& state)
         now = next ? test::kFixedNow + 4.6 : test::kFixedNow;
         next = !next;
         state.ResumeTiming();
-        d.root->refresh();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QPainter p(&image);
-        d.root->render(&p);
-        p.end();
-        benchmark::ClobberMemory();
+        refreshAndRender(d, image);
     }
 }
 BENCHMARK(BM_PublishedChangeNewBatch)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -274,16 +276,3 @@ void BM_VisibleWindowRepaint(benchmark::State& state)
 BENCHMARK(BM_VisibleWindowRepaint)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    // Offscreen: no display is needed and the figure does not depend on a compositor.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,1 +1,1 @@
-pv_add_bench(pv_bench_dossier_pdf SOURCES DossierPdfBench.cpp LIBS pv_bench_db)
+pv_add_bench(pv_bench_dossier_pdf SOURCES DossierPdfBench.cpp LIBS pv_bench_db pv_bench_offscreen_main)
