@@ -1,0 +1,60 @@
+#pragma once
+// Why an operation failed, in words a user can act on.
+//
+// Screens never show raw system or library error text: they turn the failure into one of the common
+// causes below and show its Hungarian sentence, while the technical text goes to the log.
+
+#include <QString>
+
+#include <exception>
+#include <stdexcept>
+
+namespace pv {
+
+enum class FailureCause {
+    diskFull,
+    readOnly,
+    noPermission,
+    notAFolder,
+    notFound,
+    icmpNotPermitted,
+    nameNotResolved,
+    connectionRefused,
+    timedOut,
+    unreachable,
+    serverError,
+    unknown,
+};
+
+// errno values (also std::error_code values of the generic and system categories).
+FailureCause failureCauseFromErrno(int errorNumber);
+
+// SQLite primary or extended result codes (SQLITE_FULL, SQLITE_READONLY, SQLITE_PERM, SQLITE_CANTOPEN, ...).
+FailureCause failureCauseFromSqlite(int resultCode);
+
+// Best effort for failures that only arrive as text (system messages, SQLite's messages, libcurl's
+// messages, "errno N" in our own technical texts). English and the Hungarian C-library texts.
+FailureCause failureCauseFromText(const QString& technical);
+
+// One Hungarian sentence, ending in a full stop.
+QString failureSentence(FailureCause cause);
+
+// An error whose cause is already known where it was thrown. what() is the technical text for the log.
+class CausedError : public std::runtime_error {
+public:
+    CausedError(FailureCause cause, const QString& technical);
+    FailureCause cause() const { return cause_; }
+
+private:
+    FailureCause cause_;
+};
+
+// The cause of any exception: CausedError's own, std::filesystem_error's and std::system_error's
+// error code, otherwise read from what().
+FailureCause failureCauseOf(const std::exception& error);
+
+// "<lead> <cause sentence>": the message a screen shows, e.g. lead "Az exportálás nem sikerült.".
+QString failureMessage(const QString& lead, FailureCause cause);
+QString failureMessage(const QString& lead, const std::exception& error);
+
+} // namespace pv

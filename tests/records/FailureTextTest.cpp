@@ -1,0 +1,59 @@
+#include "core/records/FailureText.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+using namespace pv;
+
+TEST(FailureTextTest, TechnicalTextsMapToTheirCause)
+{
+    const struct {
+        const char* technical;
+        FailureCause cause;
+    } cases[] = {
+        {"database or disk is full", FailureCause::diskFull},
+        {"write failed: No space left on device", FailureCause::diskFull},
+        {"attempt to write a readonly database", FailureCause::readOnly},
+        {"Read-only file system", FailureCause::readOnly},
+        {"filesystem error: cannot create directories: Nem könyvtár [/tmp/x/y]", FailureCause::notAFolder},
+        {"Could not create the folder: Not a directory", FailureCause::notAFolder},
+        {"ICMP socket could not be opened (errno 13: Permission denied)", FailureCause::icmpNotPermitted},
+        {"open: Permission denied", FailureCause::noPermission},
+        {"Couldn't resolve host name", FailureCause::nameNotResolved},
+        {"Failed to connect to 127.0.0.1 port 9: Connection refused", FailureCause::connectionRefused},
+        {"Operation timed out after 2000 milliseconds", FailureCause::timedOut},
+        {"Network is unreachable", FailureCause::unreachable},
+        {"The requested URL returned error: 500", FailureCause::serverError},
+        {"something odd", FailureCause::unknown},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failureCauseFromText(QString::fromUtf8(c.technical)), c.cause) << c.technical;
+}
+
+TEST(FailureTextTest, ExceptionsKeepTheCauseTheyCarry)
+{
+    EXPECT_EQ(failureCauseOf(CausedError(FailureCause::serverError, QStringLiteral("HTTP 503"))),
+              FailureCause::serverError);
+    const std::filesystem::filesystem_error fsError("cannot create directories", std::make_error_code(std::errc::no_space_on_device));
+    EXPECT_EQ(failureCauseOf(fsError), FailureCause::diskFull);
+    EXPECT_EQ(failureCauseFromErrno(EROFS), FailureCause::readOnly);
+    EXPECT_EQ(failureCauseFromSqlite(13), FailureCause::diskFull);
+    EXPECT_EQ(failureCauseFromSqlite(8 | (3 << 8)), FailureCause::readOnly); // an extended read-only code
+}
+
+TEST(FailureTextTest, EveryCauseHasItsOwnHungarianSentence)
+{
+    QStringList seen;
+    for (int i = 0; i <= static_cast<int>(FailureCause::unknown); ++i) {
+        const QString sentence = failureSentence(static_cast<FailureCause>(i));
+        EXPECT_TRUE(sentence.endsWith(QLatin1Char('.'))) << sentence.toStdString();
+        EXPECT_FALSE(seen.contains(sentence)) << sentence.toStdString();
+        seen << sentence;
+    }
+    EXPECT_EQ(failureMessage(QStringLiteral("Az exportálás nem sikerült."), FailureCause::diskFull),
+              QStringLiteral("Az exportálás nem sikerült. Betelt a lemez, nincs hely a fájlok írására."));
+}
