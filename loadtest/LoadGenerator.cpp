@@ -1,11 +1,17 @@
 #include "loadtest/LoadGenerator.h"
 
+#include "core/records/Logging.h"
+
 #include <curl/curl.h>
 
 #include <QUrl>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <vector>
 
 namespace pv {
@@ -16,6 +22,8 @@ using Clock = std::chrono::steady_clock; // the uptime clock (CLOCK_MONOTONIC)
 using namespace std::chrono_literals;
 
 constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the clock and the stop flags
+constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
+constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
 
 void initialiseCurlOnce()
 {
@@ -70,12 +78,23 @@ const LoadSource::Configuration& LoadSource::Configuration::defaultConfiguration
 
 // ---------------------------------------------------------------------------------------------
 // One phase on the worker thread: the multi handle, its streams and the sampler.
+//
+// What counts: a download's bytes as they arrive, an upload's bytes once the server has received
+// them (what curl handed to the socket minus what still waits in the socket's send queue), so that
+// bytes still queued on the way out when the phase ends are not reported as throughput. A request
+// that ends in a transfer error or an HTTP status of 400 or more counts no bytes, and its stream
+// waits before the next request (kFirstRetryDelay, doubling up to kLongestRetryDelay), so that a
+// failing endpoint gets a few requests a second at most.
 struct LoadGenerator::Phase {
     struct Stream {
         Phase* phase = nullptr;
         CURL* easy = nullptr;
-        curl_off_t lastUploaded = 0; // the sent-byte total this request reported last
+        std::int64_t requestBytes = 0; // download: bytes of the current request counted so far
+        curl_off_t handedOver = 0;     // upload: body bytes curl has written to the socket
         bool active = false;
+        bool answered = false; // the current request has been answered with a success status
+        std::chrono::milliseconds retryDelay{0};
+        std::optional<Clock::time_point> retryAt; // waiting after a failed request
     };
 
     LoadGenerator& generator;
@@ -85,6 +104,9 @@ struct LoadGenerator::Phase {
     CURLM* multi = nullptr;
     curl_slist* headers = nullptr;
     std::vector<Stream> streams;
+    int requestsAnswered = 0;
+    int requestsFailed = 0;
+    std::optional<FailureCause> lastFailure;
 
     Phase(LoadGenerator& g, LoadDirection d, const Configuration& c, LoadStopFlag s)
         : generator(g), direction(d), configuration(c), stop(std::move(s))
@@ -107,23 +129,58 @@ struct LoadGenerator::Phase {
         return generator.abortPhase_.load() || (stop && stop->load());
     }
 
+    void noteAnswered(Stream& s)
+    {
+        if (!s.answered) {
+            s.answered = true;
+            ++requestsAnswered;
+        }
+    }
+
     static size_t onData(char*, size_t size, size_t count, void* user)
     {
         auto* stream = static_cast<Stream*>(user);
-        // Received bytes are counted and dropped (an upload's short answer is not load).
-        if (stream->phase->direction == LoadDirection::download)
-            stream->phase->generator.counter_.add(static_cast<std::int64_t>(size * count));
+        // Received bytes are counted and dropped (an upload's short answer is not load). Error pages
+        // never get here: the handles fail on a status of 400 or more.
+        if (stream->phase->direction == LoadDirection::download) {
+            const auto bytes = static_cast<std::int64_t>(size * count);
+            stream->phase->noteAnswered(*stream);
+            stream->requestBytes += bytes;
+            stream->phase->generator.counter_.add(bytes);
+        }
         return size * count;
     }
 
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded)
     {
         auto* stream = static_cast<Stream*>(user);
-        if (stream->phase->direction == LoadDirection::upload && uploaded > stream->lastUploaded) {
-            stream->phase->generator.counter_.add(uploaded - stream->lastUploaded);
-            stream->lastUploaded = uploaded;
-        }
+        if (stream->phase->direction == LoadDirection::upload)
+            stream->handedOver = std::max(stream->handedOver, uploaded);
         return stream->phase->stopping() ? 1 : 0; // non-zero aborts the transfer
+    }
+
+    // Upload bytes of a request in flight that the server has received: handed over minus what still
+    // waits in the socket's send queue (unsent or not yet acknowledged).
+    std::int64_t receivedInFlight(const Stream& s) const
+    {
+        if (direction != LoadDirection::upload || !s.active || s.handedOver <= 0)
+            return 0;
+        curl_socket_t socket = CURL_SOCKET_BAD;
+        if (curl_easy_getinfo(s.easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD)
+            return 0;
+        int queued = 0;
+        if (::ioctl(socket, SIOCOUTQ, &queued) != 0)
+            return 0;
+        return std::max<std::int64_t>(0, static_cast<std::int64_t>(s.handedOver) - queued);
+    }
+
+    // The phase's bytes so far: the counter plus the uploads in flight that have arrived.
+    std::int64_t total() const
+    {
+        std::int64_t sum = generator.counter_.total();
+        for (const Stream& s : streams)
+            sum += receivedInFlight(s);
+        return sum;
     }
 
     void setUp()
@@ -148,8 +205,11 @@ struct LoadGenerator::Phase {
             CURL* e = s.easy;
             curl_easy_setopt(e, CURLOPT_URL, url.constData()); // copied by curl
             curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+            // Removing a handle never waits for a name lookup that hangs: the phase ends on time.
+            curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
             curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
             curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+            curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L); // a status of 400 or more ends the request
             curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
             curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Phase::onData);
             curl_easy_setopt(e, CURLOPT_WRITEDATA, &s);
@@ -171,8 +231,74 @@ struct LoadGenerator::Phase {
 
     void issue(Stream& s)
     {
-        s.lastUploaded = 0;
+        s.requestBytes = 0;
+        s.handedOver = 0;
+        s.answered = false;
+        s.retryAt.reset();
         s.active = curl_multi_add_handle(multi, s.easy) == CURLM_OK;
+    }
+
+    // A request has ended: its bytes are settled, a failure recorded and its stream told when to go on.
+    void settle(Stream& s, CURLcode code)
+    {
+        curl_multi_remove_handle(multi, s.easy);
+        s.active = false;
+        if (code == CURLE_OK) {
+            noteAnswered(s);
+            if (direction == LoadDirection::upload)
+                generator.counter_.add(s.handedOver); // answered: the server has read the whole body
+            s.retryDelay = 0ms;
+            return;
+        }
+        if (code == CURLE_ABORTED_BY_CALLBACK && stopping())
+            return; // cancelled: the phase ends now
+        if (direction == LoadDirection::download)
+            generator.counter_.add(-s.requestBytes);
+        ++requestsFailed;
+        long status = 0;
+        curl_easy_getinfo(s.easy, CURLINFO_RESPONSE_CODE, &status);
+        long osError = 0;
+        curl_easy_getinfo(s.easy, CURLINFO_OS_ERRNO, &osError);
+        const FailureCause cause = causeOf(code, status, osError);
+        if (lastFailure != cause) // each new kind of failure once per phase, not every retry
+            qCWarning(log::loadtest, "Load request failed: %s (HTTP status %ld, errno %ld); retrying with back-off",
+                      curl_easy_strerror(code), status, osError);
+        lastFailure = cause;
+        s.retryDelay = s.retryDelay == 0ms ? kFirstRetryDelay : std::min(kLongestRetryDelay, s.retryDelay * 2);
+        s.retryAt = Clock::now() + s.retryDelay;
+    }
+
+    static FailureCause causeOf(CURLcode code, long status, long osError)
+    {
+        switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY: return FailureCause::nameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            return osError == ECONNREFUSED ? FailureCause::connectionRefused : FailureCause::unreachable;
+        case CURLE_OPERATION_TIMEDOUT: return FailureCause::timedOut;
+        case CURLE_HTTP_RETURNED_ERROR: return FailureCause::serverError;
+        default: break;
+        }
+        if (status >= 400)
+            return FailureCause::serverError;
+        return osError != 0 ? failureCauseFromErrno(static_cast<int>(osError)) : FailureCause::unreachable;
+    }
+
+    // What the requests in flight still wait for: their name, their connection, or data.
+    std::optional<FailureCause> pendingCause() const
+    {
+        for (const Stream& s : streams) {
+            if (!s.active)
+                continue;
+            curl_off_t lookup = 0;
+            curl_off_t connect = 0;
+            curl_easy_getinfo(s.easy, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
+            curl_easy_getinfo(s.easy, CURLINFO_CONNECT_TIME_T, &connect);
+            if (lookup == 0)
+                return FailureCause::nameNotResolved;
+            return connect == 0 ? FailureCause::unreachable : FailureCause::timedOut;
+        }
+        return std::nullopt;
     }
 
     LoadPhaseResult run()
@@ -183,19 +309,20 @@ struct LoadGenerator::Phase {
         for (Stream& s : streams)
             issue(s);
 
+        bool capReached = false;
         std::vector<double> samples;
         std::int64_t previousTotal = 0;
         auto nextSample = start + 1s;
-        const auto takeSample = [&] {
-            const std::int64_t total = generator.counter_.total();
-            samples.push_back(static_cast<double>(total - previousTotal) * 8.0 / 1'000'000.0);
-            previousTotal = total;
+        const auto takeSample = [&](std::int64_t now) {
+            // A failed request's bytes leave the total again; a sample never goes below nothing.
+            samples.push_back(static_cast<double>(std::max<std::int64_t>(0, now - previousTotal)) * 8.0 / 1'000'000.0);
+            previousTotal = now;
         };
 
         for (;;) {
             const auto now = Clock::now();
             while (nextSample <= now && nextSample <= deadline) {
-                takeSample();
+                takeSample(total());
                 nextSample += 1s;
             }
             if (now >= deadline || stopping())
@@ -211,46 +338,61 @@ struct LoadGenerator::Phase {
                                        [&](const Stream& s) { return s.easy == message->easy_handle; });
                 if (it == streams.end())
                     continue;
-                curl_multi_remove_handle(multi, it->easy);
-                it->active = false;
-                // Failed and errored requests end like completed ones: check the cap and the deadline,
-                // then go again at once.
-                if (generator.counter_.total() >= configuration.maxBytes) {
+                settle(*it, message->data.result);
+                if (total() >= configuration.maxBytes) {
                     generator.noteEarlyEnd(secondsBetween(start, Clock::now()));
-                    continue;
+                    capReached = true;
                 }
-                if (Clock::now() >= deadline || stopping())
+                if (!capReached && !it->retryAt && Clock::now() < deadline && !stopping())
+                    issue(*it);
+            }
+            // Streams waiting after a failed request go again when their wait is over.
+            auto wakeAt = std::min(nextSample, deadline);
+            for (Stream& s : streams) {
+                if (!s.retryAt)
                     continue;
-                issue(*it);
+                if (capReached)
+                    s.retryAt.reset();
+                else if (*s.retryAt <= Clock::now() && Clock::now() < deadline && !stopping())
+                    issue(s);
+                else
+                    wakeAt = std::min(wakeAt, *s.retryAt);
             }
 
-            const auto wakeAt = std::min(nextSample, deadline);
             const auto wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - Clock::now()),
                                          0ms, std::chrono::duration_cast<std::chrono::milliseconds>(kPollSlice));
             curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
         }
 
-        // The watchdog's cut: requests still in flight end here; the bytes they moved until now count.
+        // The watchdog's cut: requests still in flight end here; the bytes they moved until now count
+        // (for an upload, those the server has received).
+        const std::optional<FailureCause> pending = pendingCause();
         for (Stream& s : streams) {
             if (s.active) {
+                generator.counter_.add(receivedInFlight(s));
                 curl_multi_remove_handle(multi, s.easy);
                 s.active = false;
             }
         }
         const auto end = Clock::now();
-        const std::int64_t total = generator.counter_.total();
+        const std::int64_t finalTotal = generator.counter_.total();
         // The last, partial sample (a cancelled phase or the remainder after the last whole second);
         // a sliver with nothing moved in it is not a sample.
-        if (total != previousTotal || end - (nextSample - 1s) > kPollSlice)
-            takeSample();
+        if (finalTotal != previousTotal || end - (nextSample - 1s) > kPollSlice)
+            takeSample(finalTotal);
 
         LoadPhaseResult result;
-        result.bytesTransferred = total;
+        result.bytesTransferred = finalTotal;
         result.durationSeconds = secondsBetween(start, end);
         result.perSecondMbps = std::move(samples);
         const std::optional<double> earlyEnd = generator.loadEndedEarlyAtSeconds();
         result.stoppedReason = earlyEnd ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
         result.loadEndedAtSeconds = earlyEnd.value_or(result.durationSeconds);
+        result.requestsAnswered = requestsAnswered;
+        result.requestsFailed = requestsFailed;
+        // Why the phase moved (next to) nothing: the last error, else what the requests waited for.
+        if (finalTotal < kLeastLoadBytes || requestsAnswered == 0)
+            result.failure = lastFailure ? lastFailure : pending;
         return result;
     }
 };

@@ -21,6 +21,9 @@
 
 namespace pv {
 
+// A load phase moved less than this over all its streams: it has not loaded the line.
+inline constexpr std::int64_t kLeastLoadBytes = 64 * 1024;
+
 // Set by the owner of a run to end the phase in progress and every later one at once.
 using LoadStopFlag = std::shared_ptr<std::atomic<bool>>;
 

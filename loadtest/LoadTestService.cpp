@@ -2,6 +2,7 @@
 
 #include "core/probes/ICMPProbe.h"
 #include "core/records/Localization.h"
+#include "core/records/Logging.h"
 
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
@@ -39,6 +40,55 @@ std::vector<TimedEcho> loadedWindow(const std::vector<TimedEcho>& trace, double 
         if (e.offsetSeconds >= windowStart && e.offsetSeconds <= loadEndedAt)
             window.push_back(e);
     return window;
+}
+
+std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase)
+{
+    const bool nothingMoved = phase.bytesTransferred < kLeastLoadBytes;
+    const bool everyRequestFailed = phase.requestsAnswered == 0 && phase.requestsFailed > 0;
+    if (!nothingMoved && !everyRequestFailed)
+        return std::nullopt;
+    const QString lead = L("A sebességmérő szerverrel nem sikerült megterhelni a vonalat, ezért a teszt nem ad "
+                           "értékelést.");
+    if (phase.requestsAnswered > 0 || !phase.failure)
+        return lead + QLatin1Char(' ') + L("A szerver válaszolt, de alig küldött vagy fogadott adatot.");
+    return failureMessage(lead, *phase.failure);
+}
+
+bool lineDroppedDuring(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, double stall)
+{
+    const std::vector<double>& samples = phase.perSecondMbps;
+    const double best = samples.empty() ? 0.0 : *std::max_element(samples.begin(), samples.end());
+    if (!(best > 0))
+        return false; // nothing ever moved: a dead endpoint, not a dropped line
+    const auto quietStretch = [&](double from, double to) {
+        int sent = 0;
+        for (const TimedEcho& e : trace) {
+            if (e.offsetSeconds >= from && e.offsetSeconds <= to)
+                ++sent;
+            if (e.rttMilliseconds) {
+                const double arrived = e.offsetSeconds + *e.rttMilliseconds / 1000.0;
+                if (arrived >= from && arrived <= to)
+                    return false; // an answer came back within the stretch
+            }
+        }
+        return sent > 0;
+    };
+    // Whole seconds only, and only while the load was meant to run.
+    const double lastWhole = std::min(std::floor(phase.durationSeconds), phase.loadEndedAtSeconds);
+    std::optional<double> stalledSince;
+    for (std::size_t i = 0; i < samples.size() && static_cast<double>(i) + 1 <= lastWhole; ++i) {
+        if (samples[i] >= 0.02 * best) {
+            stalledSince.reset();
+            continue;
+        }
+        if (!stalledSince)
+            stalledSince = static_cast<double>(i);
+        const double until = static_cast<double>(i) + 1;
+        if (until - *stalledSince >= stall && quietStretch(*stalledSince, until))
+            return true;
+    }
+    return false;
 }
 
 LoadTestError::LoadTestError(QString message) : std::runtime_error(message.toStdString()), message_(std::move(message))
@@ -172,6 +222,7 @@ rt::awaitable<std::optional<LoadTestResult>> LoadTestService::measure(std::share
         co_await (trace(state, timing_.loadTrace) && loadPhase(state, LoadDirection::download));
     if (state->cancelled)
         co_return std::nullopt;
+    checkLoaded(download, downloadTrace, LoadDirection::download);
 
     report(LoadTestPhase::restAfterDownload);
     (void)co_await trace(state, timing_.rest); // the rest's echoes are not kept
@@ -182,15 +233,41 @@ rt::awaitable<std::optional<LoadTestResult>> LoadTestService::measure(std::share
     auto [uploadTrace, upload] = co_await (trace(state, timing_.loadTrace) && loadPhase(state, LoadDirection::upload));
     if (state->cancelled)
         co_return std::nullopt;
-    report(LoadTestPhase::finished);
+    checkLoaded(upload, uploadTrace, LoadDirection::upload);
 
     r.underDownload = summarise(loadedWindow(downloadTrace, download.loadEndedAtSeconds, timing_.windowStart));
     r.underUpload = summarise(loadedWindow(uploadTrace, upload.loadEndedAtSeconds, timing_.windowStart));
+    if (!r.isAnyDirectionGraded()) {
+        qCWarning(log::loadtest, "Neither loaded window got enough echoes (download %d, upload %d); load ended at "
+                                 "%.1f s and %.1f s", r.underDownload.sampleCount, r.underUpload.sampleCount,
+                  download.loadEndedAtSeconds, upload.loadEndedAtSeconds);
+        throw LoadTestError(L("A terhelés túl hamar véget ért: egyik irányban sem jutott elég mérés a terhelt "
+                              "szakaszra, ezért a teszt nem ad értékelést. Ez nagyon gyors vonalon fordulhat elő."));
+    }
+    report(LoadTestPhase::finished);
     r.download = std::move(download);
     r.upload = std::move(upload);
     r.downloadTrace = std::move(downloadTrace);
     r.uploadTrace = std::move(uploadTrace);
     co_return r;
+}
+
+void LoadTestService::checkLoaded(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace,
+                                  LoadDirection direction)
+{
+    const char* name = direction == LoadDirection::download ? "download" : "upload";
+    if (const std::optional<QString> message = unloadedPhaseMessage(phase)) {
+        qCWarning(log::loadtest, "The %s phase did not load the line: %lld bytes, %d requests answered, %d failed",
+                  name, static_cast<long long>(phase.bytesTransferred), phase.requestsAnswered, phase.requestsFailed);
+        throw LoadTestError(*message);
+    }
+    if (lineDroppedDuring(phase, trace)) {
+        qCWarning(log::loadtest, "The line dropped during the %s phase: the load stalled while no echo came back",
+                  name);
+        throw LoadTestError(L("A kapcsolat megszakadt a teszt közben: legalább 3 másodpercig nem mozgott adat, és a "
+                              "késleltetésmérésre sem jött válasz. Ezért a teszt nem ad értékelést; próbáld újra, "
+                              "ha helyreállt a kapcsolat."));
+    }
 }
 
 rt::awaitable<std::vector<TimedEcho>> LoadTestService::trace(std::shared_ptr<RunState> state, Nanoseconds duration)

@@ -41,6 +41,13 @@ LatencySummary summarise(const std::vector<TimedEcho>& echoes);
 // The echoes of a load phase that count: from `windowStart` to `loadEndedAt` seconds, both inclusive.
 std::vector<TimedEcho> loadedWindow(const std::vector<TimedEcho>& trace, double loadEndedAt, double windowStart = 4.0);
 
+// Why a load phase did not load the line (no request answered, or next to nothing moved), as the
+// Hungarian message of the failed run; nothing when it did load the line.
+std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase);
+// The line dropped during a load phase: for at least `stall` seconds the load stopped moving (whole
+// seconds below 2 % of the phase's best second, before the load ended) while no echo came back.
+bool lineDroppedDuring(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, double stall = 3.0);
+
 // The probe as the load test uses it (the tests hand the service a fake one).
 class EchoSource {
 public:
@@ -107,7 +114,9 @@ public:
 
     // One whole test. `onPhase` is called on the service's strand at each phase change (baseline,
     // download, restAfterDownload, upload, finished); it must not block. Throws the probe's start
-    // error before any phase, and LoadTestError when the baseline got no answer. A cancelled run
+    // error before any phase, and LoadTestError when the run measured nothing that can be graded:
+    // the baseline got no answer, a load phase did not load the line, the line dropped during a
+    // load phase, or neither direction got enough echoes under load. A cancelled run
     // returns nothing (it never throws) once its probe is stopped.
     rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString> boundInterfaceName,
                                                      std::function<void(LoadTestPhase)> onPhase) override;
@@ -125,6 +134,8 @@ private:
     rt::awaitable<std::vector<TimedEcho>> trace(std::shared_ptr<RunState> state, Nanoseconds duration);
     rt::awaitable<std::vector<TimedEcho>> traceOnStrand(std::shared_ptr<RunState> state, Nanoseconds duration);
     rt::awaitable<LoadPhaseResult> loadPhase(std::shared_ptr<RunState> state, LoadDirection direction);
+    // Throws LoadTestError when the phase did not load the line or the line dropped during it.
+    static void checkLoaded(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, LoadDirection direction);
 
     MeasurementProfile profile_;
     EchoSourceFactory echoSources_;

@@ -7,11 +7,13 @@
 #include "ui/design/LiveIndicators.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Text.h"
+#include "ui/design/Theme.h"
 #include "ui/design/Tokens.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPalette>
 #include <QPointer>
 #include <QProgressBar>
 #include <QDialog>
@@ -148,6 +150,29 @@ private:
     int columns_ = 0;
 };
 
+// The result's scroll area in the colours of the current appearance: the canvas behind and between
+// the cards, and a scroll bar of the same appearance; followed when the appearance changes.
+void followAppearance(QScrollArea* area)
+{
+    const auto apply = [area] {
+        const PVAppearance a = PVTheme::instance().appearance();
+        QPalette palette = area->palette();
+        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            palette.setColor(g, QPalette::Window, PV::color::surface::canvas.color(a));
+            palette.setColor(g, QPalette::Base, PV::color::surface::canvas.color(a));
+            palette.setColor(g, QPalette::Button, PV::color::surface::card.color(a));
+            palette.setColor(g, QPalette::Light, PV::color::line::border.color(a));
+            palette.setColor(g, QPalette::Midlight, PV::color::line::hairline.color(a));
+            palette.setColor(g, QPalette::Mid, PV::color::line::strong.color(a));
+            palette.setColor(g, QPalette::Dark, PV::color::line::strong.color(a));
+            palette.setColor(g, QPalette::WindowText, PV::color::ink::primary.color(a));
+        }
+        area->setPalette(palette);
+    };
+    apply();
+    QObject::connect(&PVTheme::instance(), &PVTheme::changed, area, apply);
+}
+
 class CanvasBackground : public QWidget {
 public:
     using QWidget::QWidget;
@@ -203,6 +228,25 @@ QString tableLatencyText(const std::optional<double>& ms)
     return ms ? LF("%.0f ms", {*ms}) : QStringLiteral("—");
 }
 
+bool anyEchoAnsweredUnderLoad(const LoadTestResult& result)
+{
+    const auto answered = [](const std::vector<TimedEcho>& trace) {
+        return std::any_of(trace.begin(), trace.end(), [](const TimedEcho& e) { return e.rttMilliseconds.has_value(); });
+    };
+    return answered(result.downloadTrace) || answered(result.uploadTrace);
+}
+
+QString ungradedDirectionsText(const LoadTestResult& result)
+{
+    if (result.isDownloadGraded() == result.isUploadGraded())
+        return {};
+    return result.isDownloadGraded()
+               ? L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az értékelés "
+                   "csak a letöltésre vonatkozik.")
+               : L("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az értékelés "
+                   "csak a feltöltésre vonatkozik.");
+}
+
 PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<LoadTestResult>& current)
 {
     const auto [downloadSpan, uploadSpan] = phaseSpans(current);
@@ -230,6 +274,11 @@ PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<L
     };
     spec.lines.push_back(line(result.downloadTrace, 0.0, PV::color::culprit::provider));
     spec.lines.push_back(line(result.uploadTrace, uploadStart, PV::color::series::providerDeep));
+    if (!anyEchoAnsweredUnderLoad(result)) {
+        // Nothing to join into lines: an invisible anchor keeps the bands, the idle rule and the
+        // axes on screen instead of the chart's "not enough data yet" placeholder.
+        spec.points.push_back({QPointF(0.0, 0.0), PVColor(PV::color::ink::primary).opacity(0), 0, std::nullopt});
+    }
     return spec;
 }
 
@@ -260,6 +309,16 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
                                    PVFontToken::caption, PV::color::ink::tertiary, card);
         numbers->setContentsMargins(0, 4, 0, 0);
         texts->addWidget(numbers);
+    } else if (result.idle.p50 && result.loadedWindowLostEverything()) {
+        auto* lost = new PVText(L("Terhelés alatt egyetlen késleltetésmérésre sem jött válasz."), PVFontToken::caption,
+                                PV::color::ink::tertiary, card);
+        lost->setContentsMargins(0, 4, 0, 0);
+        texts->addWidget(lost);
+    }
+    if (const QString ungraded = ungradedDirectionsText(result); !ungraded.isEmpty()) {
+        ungradedNote_ = new PVText(ungraded, PVFontToken::caption, PV::color::ink::secondary, card);
+        ungradedNote_->setContentsMargins(0, 4, 0, 0);
+        texts->addWidget(ungradedNote_);
     }
     cardRow->addLayout(texts, 1);
     stack->addWidget(card);
@@ -279,9 +338,15 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
                               L("Amikor semmi nem terheli a vonalat"), PV::color::culprit::router, std::nullopt, {},
                               false},
                              grid));
-    grid->add(new PVStatTile({L("Késleltetés terhelés alatt"), tileLatencyText(result.underDownload.p95),
-                              QStringLiteral("ms"), L("Letöltés közben — ettől akad a hívás"),
-                              PV::color::culprit::wifi, status, {}, false},
+    // A download that was not measured under load shows no figure and no verdict.
+    const bool downloadGraded = result.isDownloadGraded();
+    grid->add(new PVStatTile({L("Késleltetés terhelés alatt"),
+                              tileLatencyText(downloadGraded ? result.underDownload.p95 : std::nullopt),
+                              QStringLiteral("ms"),
+                              downloadGraded ? L("Letöltés közben — ettől akad a hívás")
+                                             : L("Letöltés közben nem sikerült mérni"),
+                              PV::color::culprit::wifi, downloadGraded ? std::optional<PVStatus>(status) : std::nullopt,
+                              {}, false},
                              grid));
     figures->addContent(grid);
     stack->addWidget(figures);
@@ -295,6 +360,12 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
     chart_->setSpec(latencyChartSpec(result, model ? model->result() : std::optional<LoadTestResult>(result)));
     chart_->setFixedHeight(240);
     latency->addContent(chart_);
+    if (!anyEchoAnsweredUnderLoad(result)) {
+        chartNote_ = new PVText(L("Terhelés alatt egyetlen késleltetésmérésre sem jött válasz, ezért nincs vonal a "
+                                  "grafikonon."),
+                                PVFontToken::caption, PV::color::ink::secondary, latency);
+        latency->addContent(chartNote_);
+    }
     auto* legend = new QWidget(latency);
     auto* legendRow = new QHBoxLayout(legend);
     legendRow->setContentsMargins(0, 4, 0, 0);
@@ -321,18 +392,23 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
     rows->setContentsMargins(0, 8, 0, 0);
     rows->setHorizontalSpacing(12);
     rows->setVerticalSpacing(4);
-    const struct {
+    struct Line {
         QString label;
         QString p50, p95, loss;
         bool header;
-    } lines[] = {
+    };
+    // A direction that was not measured under load shows no figures, not a loss of 0.0%.
+    const auto loadedRow = [](const QString& label, const LatencySummary& s) {
+        if (!LoadTestResult::isGraded(s))
+            return Line{label, QStringLiteral("—"), QStringLiteral("—"), QStringLiteral("—"), false};
+        return Line{label, tableLatencyText(s.p50), tableLatencyText(s.p95), lossText(s.lossRatio), false};
+    };
+    const Line lines[] = {
         {QStringLiteral("Szakasz"), L("Középérték"), QStringLiteral("p95"), L("Kiesés"), true},
         {QStringLiteral("Nyugalomban"), tableLatencyText(result.idle.p50), tableLatencyText(result.idle.p95),
          lossText(result.idle.lossRatio), false},
-        {L("Letöltés alatt"), tableLatencyText(result.underDownload.p50), tableLatencyText(result.underDownload.p95),
-         lossText(result.underDownload.lossRatio), false},
-        {L("Feltöltés alatt"), tableLatencyText(result.underUpload.p50), tableLatencyText(result.underUpload.p95),
-         lossText(result.underUpload.lossRatio), false},
+        loadedRow(L("Letöltés alatt"), result.underDownload),
+        loadedRow(L("Feltöltés alatt"), result.underUpload),
     };
     const int widths[] = {130, 90, 90, 80};
     int r = 0;
@@ -483,11 +559,14 @@ void LoadTestView::rebuildBody()
             scroll->setWidgetResizable(true);
             scroll->setFrameShape(QFrame::NoFrame);
             scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-            scroll->viewport()->setAutoFillBackground(false);
-            resultView_ = new LoadTestResultView(*model_->result(), model_, scroll);
-            resultView_->setAutoFillBackground(false);
-            scroll->setWidget(resultView_);
-            scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+            followAppearance(scroll);
+            // The canvas paints itself (and the cards' shadows) in the current appearance.
+            auto* canvas = new PVShadowHost(scroll);
+            canvas->setBackground(PV::color::surface::canvas);
+            auto* canvasStack = column(canvas, 0);
+            resultView_ = new LoadTestResultView(*model_->result(), model_, canvas);
+            canvasStack->addWidget(resultView_);
+            scroll->setWidget(canvas);
             body_ = scroll;
             bodyName_ = QStringLiteral("result");
         } else {

@@ -34,6 +34,10 @@ std::pair<double, double> phaseSpans(const std::optional<LoadTestResult>& result
 QString lossText(double ratio);                            // "12.5%"
 QString tileLatencyText(const std::optional<double>& ms);  // "23" or "—"
 QString tableLatencyText(const std::optional<double>& ms); // "23 ms" or "—"
+// Whether any echo of the two load phases came back.
+bool anyEchoAnsweredUnderLoad(const LoadTestResult& result);
+// The note for a direction that was not measured under load (empty when both or neither were).
+QString ungradedDirectionsText(const LoadTestResult& result);
 // The chart of both load phases: bands, the dashed idle rule, lines broken at lost echoes.
 PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<LoadTestResult>& current);
 
@@ -44,9 +48,14 @@ public:
     PVChartView* chart() const { return chart_; }
     QWidget* numbersTable() const { return table_; }
     void setTableExpanded(bool expanded);
+    // The notes shown only when they apply (null otherwise).
+    QWidget* chartNote() const { return chartNote_; }
+    QWidget* ungradedNote() const { return ungradedNote_; }
 
 private:
     PVChartView* chart_ = nullptr;
+    QWidget* chartNote_ = nullptr;
+    QWidget* ungradedNote_ = nullptr;
     QWidget* table_ = nullptr;
     QToolButton* disclosure_ = nullptr;
 };

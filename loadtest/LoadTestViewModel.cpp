@@ -1,8 +1,9 @@
 #include "loadtest/LoadTestViewModel.h"
 
-#include "core/app/ErrorText.h"
 #include "core/probes/ICMPSocket.h"
+#include "core/records/FailureText.h"
 #include "core/records/Localization.h"
+#include "core/records/Logging.h"
 
 #include <QNetworkInformation>
 
@@ -26,19 +27,24 @@ private:
     QNetworkInformation* info_ = nullptr;
 };
 
+// The failed run's message for the screen; the technical text goes to the log.
 QString failureText(const std::exception_ptr& error)
 {
+    const QString lead = L("A mérés nem indult el.");
     try {
         std::rethrow_exception(error);
     } catch (const LoadTestError& e) {
         return e.message();
     } catch (const ICMPError& e) {
-        return e.description();
+        qCWarning(log::loadtest, "The load test could not start its latency probe: %s", e.what());
+        return failureMessage(L("A késleltetésmérés nem indult el."), e);
     } catch (const std::exception& e) {
-        return errorText(e);
+        qCWarning(log::loadtest, "The load test failed: %s", e.what());
+        return failureMessage(lead, e);
     } catch (...) {
+        qCWarning(log::loadtest, "The load test failed with an unknown exception");
     }
-    return L("Ismeretlen hiba történt.");
+    return failureMessage(lead, FailureCause::unknown);
 }
 
 } // namespace

@@ -39,6 +39,9 @@ namespace pv {
 class HistoryViewModel;
 class SQLiteStore;
 
+// The one-line summary of a stored load test, recorded as its marker event.
+QString loadTestMarkerText(const LoadTestResult& result);
+
 class AppViewModel : public QObject {
     Q_OBJECT
 
@@ -171,8 +174,10 @@ public:
     void stopMonitoring();
     void toggleMonitoring();
     // The load test pauses monitoring while it runs and resumes it afterwards when it was on.
+    // Monitoring cannot be resumed by hand in between (the test's own load would be recorded).
     void suspendForLoadTest();
     void resumeAfterLoadTest();
+    bool isLoadTestRunning() const { return isLoadTestRunning_; }
     // Stores the result and logs its one-line summary as a marker event.
     rt::awaitable<void> recordLoadTest(LoadTestResult result);
 
@@ -240,6 +245,7 @@ Q_SIGNALS:
     void selectedQualityWindowChanged();
     void qualityWindowReadinessChanged();
     void isMonitoringChanged();
+    void isLoadTestRunningChanged();
     void isRecordingFailingChanged();
     void lastProbeBatchTimestampChanged();
     void lastExportResultChanged();
@@ -376,6 +382,7 @@ private:
     std::optional<Timestamp> noRouteSince_;
     std::optional<Timestamp> routeReturnedAt_;
     bool wasMonitoringBeforeLoadTest_ = false;
+    bool isLoadTestRunning_ = false;
     std::optional<StoredLoadTest> latestLoadTest_;
 
     // How the model's work is run and judged.

@@ -260,6 +260,10 @@ void AppViewModel::checkProbeWatchdog()
 // --- load-test hand-offs -----------------------------------------------------------------------
 void AppViewModel::suspendForLoadTest()
 {
+    if (!isLoadTestRunning_) {
+        isLoadTestRunning_ = true;
+        Q_EMIT isLoadTestRunningChanged();
+    }
     if (!isMonitoring_)
         return;
     wasMonitoringBeforeLoadTest_ = true;
@@ -271,11 +275,29 @@ void AppViewModel::suspendForLoadTest()
 
 void AppViewModel::resumeAfterLoadTest()
 {
+    if (isLoadTestRunning_) {
+        isLoadTestRunning_ = false;
+        Q_EMIT isLoadTestRunningChanged();
+    }
     if (!wasMonitoringBeforeLoadTest_)
         return;
     wasMonitoringBeforeLoadTest_ = false;
     startMonitoring();
     recordEvent(DiagnosticEventKind::monitoringStarted, L("A sebességteszt véget ért, a folyamatos mérés folytatódik."));
+}
+
+QString loadTestMarkerText(const LoadTestResult& result)
+{
+    const std::optional<double> increase = result.latencyIncreaseMilliseconds();
+    QString text = increase ? LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, a késleltetés %.0f ms-mal nőtt (%@).",
+                                 {result.downloadMbps(), result.uploadMbps(), *increase, gradeWord(result.grade())})
+                            : LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, terhelés alatt egyetlen "
+                                 "késleltetésmérésre sem jött válasz (%@).",
+                                 {result.downloadMbps(), result.uploadMbps(), gradeWord(result.grade())});
+    if (result.isDownloadGraded() != result.isUploadGraded())
+        text += QLatin1Char(' ') + (result.isDownloadGraded() ? L("A feltöltés alatt a késleltetés nem volt mérhető.")
+                                                              : L("A letöltés alatt a késleltetés nem volt mérhető."));
+    return text;
 }
 
 rt::awaitable<void> AppViewModel::recordLoadTest(LoadTestResult result)
@@ -292,10 +314,7 @@ rt::awaitable<void> AppViewModel::recordLoadTest(LoadTestResult result)
     }
     latestLoadTest_ = StoredLoadTest::of(result);
     Q_EMIT latestLoadTestChanged();
-    recordEvent(DiagnosticEventKind::markerAdded,
-                LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, a késleltetés %.0f ms-mal nőtt (%@).",
-                   {result.downloadMbps(), result.uploadMbps(), result.latencyIncreaseMilliseconds().value_or(0.0),
-                    gradeWord(result.grade())}));
+    recordEvent(DiagnosticEventKind::markerAdded, loadTestMarkerText(result));
 }
 
 // --- one probe cycle ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 // The result of one load (bufferbloat) test, shared by the load test, the store and the core.
 
+#include "core/records/FailureText.h"
 #include "core/records/Records.h"
 
 #include <algorithm>
@@ -40,6 +41,12 @@ struct LoadPhaseResult {
     LoadStopReason stoppedReason = LoadStopReason::durationReached;
     std::vector<double> perSecondMbps;
     double loadEndedAtSeconds = 0;
+    // How the phase's requests went: answered with a success status, ended in an error (a transfer
+    // error or an HTTP status of 400 or more; their bytes are not counted), and the likeliest reason
+    // why (next to) nothing moved (the last error, or what the requests still waited for at the end).
+    int requestsAnswered = 0;
+    int requestsFailed = 0;
+    std::optional<FailureCause> failure = std::nullopt;
     bool operator==(const LoadPhaseResult&) const = default;
 
     double throughputMbps() const
@@ -81,17 +88,30 @@ struct LoadTestResult {
 
     double downloadMbps() const { return download.throughputMbps(); }
     double uploadMbps() const { return upload.throughputMbps(); }
-    double loadedP95() const { return std::max(underDownload.p95.value_or(0), underUpload.p95.value_or(0)); }
-    // A loaded window that sent echoes and got none back: the queue dropped everything. Such a
+    // A direction is graded only from a loaded window of at least this many echoes (a load that
+    // ended before the window opened leaves it empty: that direction was not measured under load).
+    static constexpr int kMinimumLoadedEchoes = 10;
+    static bool isGraded(const LatencySummary& s) { return s.sampleCount >= kMinimumLoadedEchoes; }
+    bool isDownloadGraded() const { return isGraded(underDownload); }
+    bool isUploadGraded() const { return isGraded(underUpload); }
+    bool isAnyDirectionGraded() const { return isDownloadGraded() || isUploadGraded(); }
+
+    // The larger p95 of the graded directions (an absent value counting as 0).
+    double loadedP95() const
+    {
+        const auto p95 = [](const LatencySummary& s) { return isGraded(s) ? s.p95.value_or(0) : 0.0; };
+        return std::max(p95(underDownload), p95(underUpload));
+    }
+    // A graded window whose echoes all went unanswered: the queue dropped everything. Such a
     // direction is graded severe and has no latency figure (it is never read as 0 ms).
     bool loadedWindowLostEverything() const
     {
-        const auto allLost = [](const LatencySummary& s) { return s.sampleCount > 0 && !s.p95; };
+        const auto allLost = [](const LatencySummary& s) { return isGraded(s) && !s.p95; };
         return allLost(underDownload) || allLost(underUpload);
     }
     std::optional<double> latencyIncreaseMilliseconds() const
     {
-        if (!idle.p50 || loadedWindowLostEverything())
+        if (!idle.p50 || !isAnyDirectionGraded() || loadedWindowLostEverything())
             return std::nullopt;
         return std::max(0.0, loadedP95() - *idle.p50);
     }

@@ -915,7 +915,9 @@ TEST_F(MonitoringTest, LoadTestSuspendAndResumeRecordTheirFourEventsInOrder)
 {
     AppViewModel& m = model();
     m.suspendForLoadTest(); // off: nothing, and resume leaves it off
+    EXPECT_TRUE(m.isLoadTestRunning()) << "monitoring cannot be resumed by hand during the test";
     m.resumeAfterLoadTest();
+    EXPECT_FALSE(m.isLoadTestRunning());
     EXPECT_FALSE(m.isMonitoring());
     EXPECT_TRUE(m.events().empty());
 
@@ -946,6 +948,7 @@ TEST_F(MonitoringTest, LoadTestResultIsStoredAndSummarised)
     r.startedAt = kStart;
     r.idle.p50 = 20;
     r.underDownload.p95 = 80;
+    r.underDownload.sampleCount = 80; // a loaded window of 8 s
     r.download.bytesTransferred = 12'500'000;
     r.download.durationSeconds = 10; // 10 Mbps; the upload phase has no length: 0 Mbps
     runToEnd(m.recordLoadTest(r));

@@ -8,8 +8,32 @@
 
 #include <QRegularExpression>
 
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
 #include <numeric>
 #include <thread>
+
+// Every TCP connection attempt to the watched loopback port is counted here: this program's own
+// connect() stands in front of the C library's (the test executable exports it), so the attempts of
+// curl inside the generator are seen whether the port answers or refuses.
+namespace {
+std::atomic<int> watchedPort{0};
+std::atomic<int> connectAttempts{0};
+} // namespace
+
+extern "C" int connect(int fd, const struct sockaddr* address, socklen_t length)
+{
+    using Connect = int (*)(int, const struct sockaddr*, socklen_t);
+    static const auto real = reinterpret_cast<Connect>(dlsym(RTLD_NEXT, "connect"));
+    if (address != nullptr && address->sa_family == AF_INET && length >= sizeof(sockaddr_in) &&
+        ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port) == watchedPort.load())
+        ++connectAttempts;
+    return real(fd, address, length);
+}
 
 namespace pv {
 namespace {
@@ -63,6 +87,78 @@ TEST_F(LoadGeneratorTest, BaseURLGivesBothEndpointPaths)
     const auto c = LoadSource::Configuration::forBaseURL(QStringLiteral("http://127.0.0.1:8080//"));
     EXPECT_EQ(c.downloadURL, QStringLiteral("http://127.0.0.1:8080/__down?bytes=26214400"));
     EXPECT_EQ(c.uploadURL, QStringLiteral("http://127.0.0.1:8080/__up"));
+}
+
+// The most requests one stream can start in `duration` when each fails at once: the first, then one
+// after each wait of the back-off (100 ms, doubling, at most 2 s).
+int mostAttemptsPerStream(std::chrono::milliseconds duration)
+{
+    int attempts = 1;
+    auto at = 0ms;
+    for (auto wait = 100ms; (at += wait) < duration; wait = std::min(2 * wait, std::chrono::milliseconds(2000)))
+        ++attempts;
+    return attempts;
+}
+
+TEST(LoadGeneratorFailureTest, AFailingEndpointCountsNothingNamesTheCauseAndIsRetriedWithBackOff)
+{
+    constexpr int streams = 2;
+    constexpr auto duration = 3000ms;
+    const int most = streams * mostAttemptsPerStream(duration);
+    const struct {
+        const char* name;
+        QStringList serverArgs; // empty: a refusing port
+        LoadDirection direction;
+        FailureCause cause;
+        int answered; // -1: some
+        int leastAttempts, mostAttempts;
+    } cases[] = {
+        {"refused", {}, LoadDirection::download, FailureCause::connectionRefused, 0, 2 * streams, most},
+        {"refused upload", {}, LoadDirection::upload, FailureCause::connectionRefused, 0, 2 * streams, most},
+        {"error status", {"--mode", "error"}, LoadDirection::download, FailureCause::serverError, 0, 2 * streams, most},
+        {"error status upload", {"--mode", "error"}, LoadDirection::upload, FailureCause::serverError, 0, 2 * streams,
+         most},
+        // Connected and asked, never answered: one request per stream, waiting to the end.
+        {"no answer", {"--mode", "silent"}, LoadDirection::download, FailureCause::timedOut, 0, streams, streams},
+        // Answered, then a byte at a time: the requests stay open, nothing worth counting moves.
+        {"byte by byte", {"--mode", "trickle"}, LoadDirection::download, FailureCause::timedOut, -1, streams, streams},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<test::LoopbackServer> server;
+        std::optional<test::RefusingLoopbackPort> refusing;
+        if (c.serverArgs.isEmpty())
+            refusing.emplace();
+        else
+            server.emplace(QStringLiteral("speedtest_server.py"), c.serverArgs);
+        const int port = server ? server->port() : refusing->port();
+        ASSERT_GT(port, 0);
+        watchedPort = port;
+        connectAttempts = 0;
+        LoadGenerator generator;
+        const auto started = std::chrono::steady_clock::now();
+        const auto r = generator.runPhase(c.direction, loopback(port, streams, 1 << 30, duration));
+        EXPECT_LT(test::secondsSince(started), 3.5) << "the phase ends at its limit";
+        watchedPort = 0;
+
+        EXPECT_LT(r.bytesTransferred, 4096) << "error pages, refused and silent requests are no load";
+        for (double sample : r.perSecondMbps)
+            EXPECT_LT(sample, 0.05);
+        ASSERT_TRUE(r.failure);
+        EXPECT_EQ(*r.failure, c.cause);
+        if (c.answered >= 0)
+            EXPECT_EQ(r.requestsAnswered, c.answered);
+        else
+            EXPECT_GT(r.requestsAnswered, 0);
+        // Counted where the attempts land: curl's connect() calls, and the requests the server saw.
+        const int attempts = connectAttempts.load();
+        EXPECT_GE(attempts, c.leastAttempts);
+        EXPECT_LE(attempts, c.mostAttempts) << "at most one attempt per back-off step and stream";
+        if (server) {
+            const auto m = QRegularExpression(QStringLiteral("requests (\\d+)")).match(server->log());
+            EXPECT_LE(m.captured(1).toInt(), c.mostAttempts);
+        }
+    }
 }
 
 TEST_F(LoadGeneratorTest, DeadPortGivesNoBytesAndAllZeroSamplesAfterTheFullDuration)

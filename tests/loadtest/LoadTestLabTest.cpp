@@ -67,6 +67,21 @@ protected:
         return test::p95Of(test::ShapedLab::between(run.ping, start + 4.0, start + load.loadEndedAtSeconds));
     }
 
+    // Upload counts what reached the server: within 3 % of what the lab server read during the phase,
+    // and never above the shaped rate (a second's sample may span a little more than a second).
+    void expectUploadAsTheServerRead(const Run& run) const
+    {
+        const LoadPhaseResult& up = run.result.upload;
+        const double start = run.phaseStarted.at(LoadTestPhase::upload);
+        const auto read = lab->serverReadBy(start + up.durationSeconds) - lab->serverReadBy(start);
+        ASSERT_GT(read, 0);
+        EXPECT_NEAR(static_cast<double>(up.bytesTransferred), static_cast<double>(read), 0.03 * static_cast<double>(read))
+            << "counted " << up.bytesTransferred << ", the server read " << read;
+        EXPECT_LE(run.result.uploadMbps(), test::ShapedLab::kRateMbit);
+        for (double sample : up.perSecondMbps)
+            EXPECT_LE(sample, 1.06 * test::ShapedLab::kRateMbit);
+    }
+
     rt::NetworkRuntime net;
     std::optional<test::ShapedLab> lab;
     QString baseURL;
@@ -82,6 +97,7 @@ TEST_F(LoadTestLabTest, AShortQueueGradesExcellentOrGood)
         << rawValue(r.grade()).toStdString() << ", increase " << r.latencyIncreaseMilliseconds().value_or(-1);
     EXPECT_GT(r.downloadMbps(), 0.5 * test::ShapedLab::kRateMbit);
     EXPECT_GT(r.uploadMbps(), 0.5 * test::ShapedLab::kRateMbit);
+    expectUploadAsTheServerRead(run);
 }
 
 TEST_F(LoadTestLabTest, ABloatedQueueGradesPoorOrSevereAndAgreesWithPing)
@@ -103,6 +119,40 @@ TEST_F(LoadTestLabTest, ABloatedQueueGradesPoorOrSevereAndAgreesWithPing)
         const std::optional<double> ping = pingP95(run, d.phase, d.load);
         ASSERT_TRUE(ping && d.summary.p95) << d.name;
         EXPECT_NEAR(*d.summary.p95, *ping, 0.2 * *ping) << d.name;
+    }
+    expectUploadAsTheServerRead(run);
+}
+
+// Everything towards the lab's services is dropped on the router: a name whose lookup never gets an
+// answer, and an address whose connections are never answered. Each phase still ends at its limit
+// and says why nothing moved.
+TEST_F(LoadTestLabTest, AHangingLookupOrABlackHoleEndsThePhaseOnTimeAndNamesTheCause)
+{
+    ASSERT_TRUE(lab->env().dropAll(lab->env().routerNs, lab->env().servicesAddr));
+    const QString port = baseURL.section(QLatin1Char(':'), -1);
+    const struct {
+        QString base;
+        FailureCause cause;
+    } cases[] = {
+        {QStringLiteral("http://speed.lab.test:%1").arg(port), FailureCause::nameNotResolved},
+        {baseURL, FailureCause::unreachable},
+    };
+    LoadGenerator generator;
+    for (const auto& c : cases) {
+        auto configuration = LoadSource::Configuration::forBaseURL(c.base);
+        configuration.maxDuration = 3s;
+        configuration.streams = 2;
+        for (LoadDirection direction : {LoadDirection::download, LoadDirection::upload}) {
+            SCOPED_TRACE(c.base.toStdString() + (direction == LoadDirection::download ? " down" : " up"));
+            const auto started = std::chrono::steady_clock::now();
+            const LoadPhaseResult r = generator.runPhase(direction, configuration);
+            EXPECT_LT(test::secondsSince(started), 3.5) << "within 0.5 s of the limit";
+            EXPECT_EQ(r.bytesTransferred, 0);
+            EXPECT_EQ(r.failure, c.cause);
+            const std::optional<QString> message = unloadedPhaseMessage(r);
+            ASSERT_TRUE(message);
+            EXPECT_TRUE(message->contains(failureSentence(c.cause))) << message->toStdString();
+        }
     }
 }
 

@@ -1,8 +1,10 @@
 // The load-test service with fake echo and load sources and short phases, and its pure helpers
 // (summary, loaded window, grade).
 
+#include "core/app/AppViewModel.h"
 #include "core/store/SQLiteStore.h"
 #include "loadtest/LoadTestService.h"
+#include "loadtest/LoadTestViewModel.h"
 #include "tests/probes/DnsHttpTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -87,6 +89,37 @@ TEST(LoadTestGradeTest, ALoadedWindowThatLostEveryEchoIsSevereWithoutAFigure)
     r.underUpload = LatencySummary{};
     EXPECT_EQ(r.grade(), BufferbloatGrade::excellent);
     EXPECT_EQ(r.latencyIncreaseMilliseconds(), 15.0);
+}
+
+TEST(LoadTestMarkerTest, TheMarkerSaysWhatWasNotMeasuredAndNeverAnIncreaseOfNothing)
+{
+    const auto result = [](LatencySummary down, LatencySummary up) {
+        LoadTestResult r;
+        r.idle = LatencySummary{20.0, 22.0, 50, 0};
+        r.underDownload = down;
+        r.underUpload = up;
+        r.download = LoadPhaseResult{15'000'000, 12.0, LoadStopReason::durationReached, {}, 12.0};
+        r.upload = LoadPhaseResult{6'000'000, 12.0, LoadStopReason::durationReached, {}, 12.0};
+        return r;
+    };
+    const LatencySummary measured{60.0, 80.0, 80, 0};
+    const LatencySummary allLost{std::nullopt, std::nullopt, 80, 1.0};
+    const LatencySummary notMeasured{}; // the byte cap ended the load before the window opened
+    const struct {
+        LoadTestResult result;
+        QString marker;
+    } cases[] = {
+        {result(measured, measured), "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 60 ms-mal nőtt (Jó)."},
+        {result(measured, allLost), "Terhelési teszt: 10 Mbps le / 4 Mbps fel, terhelés alatt egyetlen "
+                                    "késleltetésmérésre sem jött válasz (Súlyos)."},
+        {result(measured, notMeasured), "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 60 ms-mal nőtt (Jó). "
+                                        "A feltöltés alatt a késleltetés nem volt mérhető."},
+        {result(notMeasured, allLost), "Terhelési teszt: 10 Mbps le / 4 Mbps fel, terhelés alatt egyetlen "
+                                       "késleltetésmérésre sem jött válasz (Súlyos). A letöltés alatt a késleltetés "
+                                       "nem volt mérhető."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(loadTestMarkerText(c.result), c.marker);
 }
 
 TEST(LoadTestStoreTest, TheNewestStoredTestComesBackWithItsFigures)
@@ -178,7 +211,8 @@ private:
     int traces_ = 0;
 };
 
-// Lasts the configured duration (or until stopped) and reports the scripted early end.
+// Lasts the configured duration (or until stopped), moves a steady megabyte a second and reports the
+// scripted early end of each direction.
 class FakeLoadSource : public LoadSource {
 public:
     FakeLoadSource(asio::any_io_executor io, std::shared_ptr<Journal> journal) : io_(io), journal_(std::move(journal)) {}
@@ -192,7 +226,8 @@ public:
     }
     void cancel() override { cancelled_ = true; }
 
-    std::optional<double> earlyEnd;
+    std::optional<double> earlyEnd;       // both directions
+    std::optional<double> uploadEarlyEnd; // the upload only
 
 private:
     rt::awaitable<LoadPhaseResult> phase(std::string name, Configuration c, LoadStopFlag stop)
@@ -205,8 +240,11 @@ private:
         LoadPhaseResult r;
         r.durationSeconds = test::secondsSince(start);
         r.bytesTransferred = 1'000'000;
-        r.stoppedReason = earlyEnd ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
-        r.loadEndedAtSeconds = earlyEnd.value_or(r.durationSeconds);
+        r.perSecondMbps = {8.0};
+        r.requestsAnswered = 1;
+        const std::optional<double> end = name == "upload" && uploadEarlyEnd ? uploadEarlyEnd : earlyEnd;
+        r.stoppedReason = end ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
+        r.loadEndedAtSeconds = end.value_or(r.durationSeconds);
         co_return r;
     }
     asio::any_io_executor io_;
@@ -298,15 +336,41 @@ TEST_F(LoadTestServiceTest, AnEmptyHostListFallsBackToTheDefaultHost)
     EXPECT_EQ(journal->all().at(1), "trace#1 1.1.1.1");
 }
 
-TEST_F(LoadTestServiceTest, AnEarlyEndLeavesLaterEchoesOutOfTheWindow)
+TEST_F(LoadTestServiceTest, AnEarlyEndOfOneDirectionLeavesItUngradedAndTheOtherGrades)
 {
     auto service = makeService();
-    load->earlyEnd = 0.05; // before the window opens at 0.1 s
+    load->uploadEarlyEnd = 0.05; // before the window opens at 0.1 s
     const auto result = test::runOn(net, service->run(std::nullopt, {}));
     ASSERT_TRUE(result && *result);
-    EXPECT_EQ((*result)->underDownload, LatencySummary{});
-    EXPECT_EQ((*result)->underUpload, LatencySummary{});
-    EXPECT_EQ((*result)->grade(), BufferbloatGrade::excellent);
+    const LoadTestResult& r = **result;
+    EXPECT_EQ(r.underUpload, LatencySummary{});
+    EXPECT_FALSE(r.isUploadGraded());
+    ASSERT_TRUE(r.isDownloadGraded());
+    EXPECT_EQ(r.latencyIncreaseMilliseconds(), 180.0) << "from the download alone";
+    EXPECT_EQ(r.grade(), BufferbloatGrade::fair);
+
+    // What is stored and marked carries the download's grade and says what was not measured.
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    ASSERT_TRUE(test::runOn(net, store->insertLoadTest(r)));
+    const auto stored = test::runOn(net, store->latestLoadTest());
+    ASSERT_TRUE(stored && *stored);
+    EXPECT_EQ((*stored)->grade, BufferbloatGrade::fair);
+    EXPECT_FALSE((*stored)->loadedUpP95);
+    EXPECT_EQ((*stored)->latencyIncreaseMilliseconds, 180.0);
+}
+
+TEST_F(LoadTestServiceTest, AByteCapBeforeEitherWindowFailsTheRunInsteadOfGradingNoEchoes)
+{
+    auto service = makeService();
+    load->earlyEnd = 0.05;
+    try {
+        test::runOn(net, service->run(std::nullopt, recorder()));
+        ADD_FAILURE() << "a test without a loaded echo must not give a grade";
+    } catch (const LoadTestError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("túl hamar véget ért"))) << e.message().toStdString();
+    }
+    EXPECT_EQ(phases().back(), LoadTestPhase::upload) << "never reported as finished";
+    EXPECT_EQ(journal->all().back(), "stop#1");
 }
 
 TEST_F(LoadTestServiceTest, AProbeStartFailureIsThrownBeforeAnyPhase)
@@ -387,6 +451,196 @@ TEST_F(LoadTestServiceTest, BackToBackRunsNeverShareAProbe)
     EXPECT_LT(at("stop#1"), at("start#2 -")) << "the second run's probe is a new one, opened after the first closed";
     EXPECT_EQ(lines.back(), "stop#2");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "stop#1"), 1);
+}
+
+// --- the whole run against failing loopback endpoints -------------------------------------------------
+// The real generator against the loopback speed-test server (or a refusing port), echoes from the
+// fake source, and the view model in front as the screen uses it: a result it publishes is stored.
+class LoadTestFailingEndpointTest : public LoadTestServiceTest {
+protected:
+    struct Outcome {
+        LoadTestState state;
+        bool published = false;
+        std::optional<StoredLoadTest> stored;
+    };
+
+    Outcome runThroughModel(const QString& baseURL, LoadTestService::Timing t)
+    {
+        MeasurementProfile profile = MeasurementProfile::defaultProfile();
+        auto io = net.executor();
+        auto journal = this->journal;
+        auto factory = [io, journal, script = script] {
+            return std::make_shared<FakeEchoSource>(io, 1, journal, script, false);
+        };
+        t.load = LoadSource::Configuration::forBaseURL(baseURL);
+        t.load.downloadURL.replace(QStringLiteral("26214400"), QStringLiteral("4194304"));
+        t.load.streams = 2;
+        t.load.maxBytes = cap;
+        t.load.maxDuration = t.loadTrace;
+        auto service = LoadTestService::create(io, profile, factory, std::make_shared<LoadGenerator>(), t);
+        auto model = std::make_shared<LoadTestViewModel>(service, nullptr, nullptr);
+        auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+        Outcome outcome;
+        // The screen's hand-over: each published result goes to the store.
+        QObject::connect(model.get(), &LoadTestViewModel::resultChanged, [&] {
+            if (model->result()) {
+                outcome.published = true;
+                test::runOn(net, store->insertLoadTest(*model->result()));
+            }
+        });
+        model->start();
+        EXPECT_TRUE(test::pumpUntil([&] { return !model->isRunning(); }, 60s));
+        outcome.state = model->state();
+        EXPECT_FALSE(model->result());
+        const auto stored = test::runOn(net, store->latestLoadTest());
+        if (stored)
+            outcome.stored = *stored;
+        return outcome;
+    }
+
+    std::int64_t cap = 1 << 30;
+};
+
+TEST_F(LoadTestFailingEndpointTest, AnEndpointThatMovesNothingFailsTheRunWithItsCauseAndStoresNothing)
+{
+    LoadTestService::Timing t = timing();
+    t.loadTrace = 1500ms;
+    const QString lead = QStringLiteral("A sebességmérő szerverrel nem sikerült megterhelni a vonalat");
+    const struct {
+        const char* name;
+        QStringList serverArgs; // empty: a refusing port
+        QString cause;
+    } cases[] = {
+        {"refused", {}, failureSentence(FailureCause::connectionRefused)},
+        {"no answer", {"--mode", "silent"}, failureSentence(FailureCause::timedOut)},
+        {"error status", {"--mode", "error"}, failureSentence(FailureCause::serverError)},
+        {"byte by byte", {"--mode", "trickle"}, QStringLiteral("alig küldött vagy fogadott adatot")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<test::LoopbackServer> server;
+        std::optional<test::RefusingLoopbackPort> refusing;
+        if (c.serverArgs.isEmpty())
+            refusing.emplace();
+        else
+            server.emplace(QStringLiteral("speedtest_server.py"), c.serverArgs);
+        const int port = server ? server->port() : refusing->port();
+        ASSERT_GT(port, 0);
+        const auto started = std::chrono::steady_clock::now();
+        const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(port), t);
+        EXPECT_LT(test::secondsSince(started), 4.0) << "the run ends after the download, without an upload";
+        ASSERT_EQ(o.state.kind, LoadTestState::Kind::failed);
+        EXPECT_TRUE(o.state.message.startsWith(lead)) << o.state.message.toStdString();
+        EXPECT_TRUE(o.state.message.contains(c.cause)) << o.state.message.toStdString();
+        EXPECT_FALSE(o.published);
+        EXPECT_FALSE(o.stored) << "nothing stored where nothing was measured";
+    }
+}
+
+TEST_F(LoadTestFailingEndpointTest, ALinkDroppedDuringTheLoadFailsTheRunInsteadOfGradingTheOutage)
+{
+    // The server stops moving data 0.5 s into the download, as behind a dropped link, and the echoes go
+    // unanswered from then on.
+    test::LoopbackServer server(QStringLiteral("speedtest_server.py"), {"--mode", "stall", "--stall-after", "0.5"});
+    ASSERT_GT(server.port(), 0);
+    script = [](int trace, double offset) -> std::optional<double> {
+        if (trace == 1 && offset >= 0.5)
+            return std::nullopt;
+        return 20.0;
+    };
+    LoadTestService::Timing t = timing();
+    t.loadTrace = 4500ms;
+    const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(server.port()), t);
+    ASSERT_EQ(o.state.kind, LoadTestState::Kind::failed);
+    EXPECT_TRUE(o.state.message.contains(QStringLiteral("A kapcsolat megszakadt a teszt közben")))
+        << o.state.message.toStdString();
+    EXPECT_FALSE(o.published);
+    EXPECT_FALSE(o.stored);
+}
+
+TEST_F(LoadTestFailingEndpointTest, AByteCapReachedBeforeTheWindowsFailsAndStoresNothing)
+{
+    // A loopback line: 2 MiB are moved long before the loaded windows open at 1 s.
+    test::LoopbackServer server(QStringLiteral("speedtest_server.py"), {});
+    ASSERT_GT(server.port(), 0);
+    cap = 2 << 20;
+    LoadTestService::Timing t = timing();
+    t.loadTrace = 2s;
+    t.windowStart = 1.0;
+    const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(server.port()), t);
+    ASSERT_EQ(o.state.kind, LoadTestState::Kind::failed);
+    EXPECT_TRUE(o.state.message.contains(QStringLiteral("túl hamar véget ért"))) << o.state.message.toStdString();
+    EXPECT_FALSE(o.published);
+    EXPECT_FALSE(o.stored);
+}
+
+// --- pure checks of a phase --------------------------------------------------------------------------
+TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
+{
+    // 10 s of load; echoes every 0.1 s, answered in 20 ms unless listed as lost.
+    const auto trace = [](double lostFrom, double lostTo, double lateBy = 0) {
+        std::vector<TimedEcho> echoes;
+        for (int i = 0; i < 100; ++i) {
+            const double t = i * 0.1;
+            const bool lost = t >= lostFrom && t < lostTo;
+            echoes.push_back({t, lost ? (lateBy > 0 ? std::optional<double>((lostTo - t) * 1000 + lateBy) : std::nullopt)
+                                      : std::optional<double>(20.0)});
+        }
+        return echoes;
+    };
+    const auto phase = [](std::vector<double> samples, double endedAt = 10.0) {
+        return LoadPhaseResult{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
+    };
+    const std::vector<double> steady(10, 40.0);
+    const std::vector<double> outage{40, 40, 40, 0, 0, 0, 0.1, 40, 40, 40};   // 3 s without load from 3 s
+    const std::vector<double> shortOutage{40, 40, 40, 0, 0, 40, 40, 40, 40, 40}; // 2 s
+    const struct {
+        const char* name;
+        LoadPhaseResult load;
+        std::vector<TimedEcho> echoes;
+        bool dropped;
+    } cases[] = {
+        {"outage with lost echoes", phase(outage), trace(3.0, 6.5), true},
+        {"outage with echoes held until it ended", phase(outage), trace(3.0, 6.0, 300), true},
+        {"stalled load but echoes answered", phase(outage), trace(0, 0), false},
+        {"echoes lost but the load moves", phase(steady), trace(3.0, 7.0), false},
+        {"too short a stall", phase(shortOutage), trace(3.0, 5.0), false},
+        {"no load after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), trace(2.0, 10.0), false},
+        {"nothing moved at all", phase(std::vector<double>(10, 0.0)), trace(0, 10.0), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lineDroppedDuring(c.load, c.echoes), c.dropped) << c.name;
+}
+
+TEST(LoadTestPhaseCheckTest, APhaseWithoutLoadNamesItsCause)
+{
+    const auto phase = [](std::int64_t bytes, int answered, int failed, std::optional<FailureCause> cause) {
+        LoadPhaseResult r{bytes, 12.0, LoadStopReason::durationReached, {}, 12.0};
+        r.requestsAnswered = answered;
+        r.requestsFailed = failed;
+        r.failure = cause;
+        return r;
+    };
+    const struct {
+        const char* name;
+        LoadPhaseResult load;
+        std::optional<QString> says; // none: the phase loaded the line
+    } cases[] = {
+        {"loaded", phase(50'000'000, 8, 0, std::nullopt), std::nullopt},
+        {"slow but moving, nothing answered yet", phase(900'000, 0, 0, std::nullopt), std::nullopt},
+        {"name", phase(0, 0, 0, FailureCause::nameNotResolved), failureSentence(FailureCause::nameNotResolved)},
+        {"refused", phase(0, 0, 12, FailureCause::connectionRefused), failureSentence(FailureCause::connectionRefused)},
+        {"error status with bytes in flight", phase(2'000'000, 0, 9, FailureCause::serverError),
+         failureSentence(FailureCause::serverError)},
+        {"answered, then a trickle", phase(300, 2, 0, FailureCause::timedOut), QStringLiteral("alig küldött")},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> message = unloadedPhaseMessage(c.load);
+        ASSERT_EQ(message.has_value(), c.says.has_value()) << c.name;
+        if (message) {
+            EXPECT_TRUE(message->contains(*c.says)) << c.name << ": " << message->toStdString();
+        }
+    }
 }
 
 } // namespace

@@ -4,10 +4,13 @@
 
 #include "loadtest/LoadTestView.h"
 
+#include "loadtest/LoadTestService.h"
 #include "tests/loadtest/FakeLoadTestRunner.h"
 #include "tests/support/TestSupport.h"
 #include "ui/design/Chart.h"
 #include "ui/design/Components.h"
+#include "ui/design/Depth.h"
+#include "ui/design/Text.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Theme.h"
 
@@ -15,6 +18,8 @@
 #include <QDialog>
 #include <QDir>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -117,6 +122,69 @@ TEST(LoadTestResultHelpersTest, ChartBreaksAtLostEchoesAndShiftsTheUpload)
     EXPECT_EQ(spec.lines[1].points.at(0).x(), 5.2);
 }
 
+// A result whose upload ended (byte cap) before its loaded window opened, and one whose loaded echoes
+// all went unanswered.
+LoadTestResult uploadUngradedResult()
+{
+    LoadTestResult r = syntheticResult();
+    r.upload.loadEndedAtSeconds = 2.5;
+    r.upload.stoppedReason = LoadStopReason::byteCapReached;
+    r.underUpload = summarise(loadedWindow(r.uploadTrace, r.upload.loadEndedAtSeconds));
+    return r;
+}
+LoadTestResult allLoadedEchoesLostResult()
+{
+    LoadTestResult r = syntheticResult();
+    for (auto* trace : {&r.downloadTrace, &r.uploadTrace})
+        for (TimedEcho& e : *trace)
+            e.rttMilliseconds.reset();
+    r.underDownload = summarise(loadedWindow(r.downloadTrace, 11.9));
+    r.underUpload = summarise(loadedWindow(r.uploadTrace, 11.9));
+    return r;
+}
+
+QStringList texts(const QWidget* root)
+{
+    QStringList all;
+    for (const PVText* t : root->findChildren<PVText*>())
+        all << t->text();
+    return all;
+}
+
+TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFigure)
+{
+    const struct {
+        const char* name;
+        LoadTestResult result;
+        bool ungradedNote, chartNote;
+        QStringList uploadRow; // the table's upload row
+        QString shown;         // a text the view must show
+    } cases[] = {
+        {"upload not measured", uploadUngradedResult(), true, false, {"Feltöltés alatt", "—", "—", "—"},
+         QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést")},
+        {"every loaded echo lost", allLoadedEchoesLostResult(), false, true, {"Feltöltés alatt", "—", "—", "100.0%"},
+         QStringLiteral("Terhelés alatt egyetlen késleltetésmérésre sem jött válasz.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadTestResultView view(c.result, nullptr);
+        EXPECT_EQ(view.ungradedNote() != nullptr, c.ungradedNote);
+        EXPECT_EQ(view.chartNote() != nullptr, c.chartNote);
+        EXPECT_TRUE(texts(&view).contains(c.shown)) << texts(&view).join(QLatin1Char('|')).toStdString();
+        // The table's cells, in order: the upload row is the last four.
+        QStringList cells;
+        for (const PVText* t : view.numbersTable()->findChildren<PVText*>())
+            cells << t->text();
+        ASSERT_GE(cells.size(), 4);
+        EXPECT_EQ(cells.mid(cells.size() - 4), c.uploadRow);
+        // The bands and the idle rule are drawn, never the dashboard's "not enough data yet".
+        const PVChartSpec& spec = view.chart()->spec();
+        EXPECT_TRUE(spec.hasData());
+        EXPECT_EQ(spec.rects.size(), 2u);
+        EXPECT_EQ(spec.rules.size(), 1u);
+    }
+}
+
 // --- the screen ------------------------------------------------------------------------------------
 class LoadTestViewTest : public ::testing::Test {
 protected:
@@ -215,14 +283,57 @@ TEST_F(LoadTestViewTest, CloseButtonOnlyInsideADialog)
 }
 
 // --- review screenshots ----------------------------------------------------------------------------
+// Ends every run at once with the prepared result or failure.
 class PreparedRunner : public LoadTestRunner {
 public:
     rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString>, std::function<void(LoadTestPhase)>) override
     {
-        co_return std::nullopt;
+        if (failure)
+            throw LoadTestError(*failure);
+        co_return result;
     }
     rt::awaitable<void> cancel() override { co_return; }
+    std::optional<LoadTestResult> result;
+    std::optional<QString> failure;
 };
+
+// The screen with a finished (or failed) run of the prepared runner.
+std::shared_ptr<LoadTestViewModel> preparedModel(std::shared_ptr<PreparedRunner> runner)
+{
+    auto model = std::make_shared<LoadTestViewModel>(runner, nullptr, nullptr);
+    model->start();
+    EXPECT_TRUE(test::pumpUntil([&] { return !model->isRunning(); }, 10s));
+    return model;
+}
+
+// Between the cards the result shows the canvas of the current appearance, not a default grey.
+TEST_F(LoadTestViewTest, TheResultSitsOnTheCanvasOfTheAppearance)
+{
+    auto prepared = std::make_shared<PreparedRunner>();
+    prepared->result = syntheticResult();
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        PVTheme::instance().setAppearanceOverride(appearance);
+        auto model = preparedModel(prepared);
+        LoadTestView view(model, nullptr, nullptr, nullptr);
+        view.resize(760, 660);
+        view.show();
+        settle();
+        ASSERT_EQ(view.bodyName(), QStringLiteral("result"));
+        const QImage shot = view.grab().toImage();
+        // The gap left of the "Új mérés" button's row is deep below; take the gap under the grade card.
+        const QWidget* card = view.resultView()->findChild<PVCardFrame*>();
+        ASSERT_NE(card, nullptr);
+        const QPoint gap = card->mapTo(&view, QPoint(card->width() / 2, card->height() + 12));
+        const QColor seen = shot.pixelColor(gap * shot.devicePixelRatio());
+        const QColor canvas = PV::color::surface::canvas.color(appearance);
+        EXPECT_LE(std::abs(seen.lightness() - canvas.lightness()), 6)
+            << rawValue(appearance).toStdString() << ": " << seen.name().toStdString() << " vs "
+            << canvas.name().toStdString();
+        const QColor bar = view.findChild<QScrollArea*>()->palette().color(QPalette::Window);
+        EXPECT_EQ(bar, canvas) << "the scroll bar follows the appearance";
+    }
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+}
 
 TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
 {
@@ -263,6 +374,34 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
             EXPECT_FALSE(model->result()) << "a test that could not measure is never shown as a grade";
             runner->failBaseline = false;
             shoot(view, QStringLiteral("failure"));
+        }
+        {
+            // A run against an endpoint that refused every connection, and a result whose upload was
+            // not measured under load, both on the screen as the user sees them.
+            auto prepared = std::make_shared<PreparedRunner>();
+            LoadPhaseResult refused{0, 12.0, LoadStopReason::durationReached, {}, 12.0};
+            refused.requestsFailed = 40;
+            refused.failure = FailureCause::connectionRefused;
+            prepared->failure = unloadedPhaseMessage(refused);
+            {
+                LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
+                shoot(view, QStringLiteral("failure-refused"));
+            }
+            prepared->failure.reset();
+            prepared->result = uploadUngradedResult();
+            {
+                LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
+                shoot(view, QStringLiteral("result-upload-ungraded"));
+                view.resultView()->setTableExpanded(true);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(10000);
+                shoot(view, QStringLiteral("result-upload-ungraded-table"));
+            }
+            prepared->result = allLoadedEchoesLostResult();
+            {
+                LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(420);
+                shoot(view, QStringLiteral("result-all-lost-chart"));
+            }
         }
         {
             // The synthetic result, shown through the widget the screen uses.

@@ -43,13 +43,15 @@ public:
     const lab::LabEnv& env() const { return lab_; }
 
     // The speed-test server on the lab's services address; the base URL, or empty when it did not come up.
+    // It notes every read of an upload body (see serverReadBy).
     QString startServer()
     {
         const QString portFile = dir_.filePath(QStringLiteral("port"));
+        readsFile_ = dir_.filePath(QStringLiteral("reads.txt"));
         server_ = lab_.startInNamespace(
             lab_.inetNs, {QStringLiteral("python3"), sourceDir_ + QStringLiteral("/tests/lab/servers/speedtest_server.py"),
                           QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port-file"), portFile,
-                          QStringLiteral("--lifetime"), QStringLiteral("600")});
+                          QStringLiteral("--lifetime"), QStringLiteral("600"), QStringLiteral("--reads"), readsFile_});
         // A busy machine can take many seconds to start python.
         for (int i = 0; i < 600; ++i) {
             QFile f(portFile);
@@ -106,6 +108,22 @@ public:
         return replies;
     }
 
+    // The upload bytes the server had read by a wall-clock time (seconds since 1970).
+    std::int64_t serverReadBy(double wallClock) const
+    {
+        std::int64_t read = 0;
+        QFile f(readsFile_);
+        if (!f.open(QIODevice::ReadOnly))
+            return read;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() != 2 || fields[0].toDouble() > wallClock)
+                continue;
+            read = std::max(read, fields[1].toLongLong());
+        }
+        return read;
+    }
+
     // ping's round trips of echoes sent between two wall-clock times (a reply's stamp is its arrival).
     static std::vector<double> between(const std::vector<PingReply>& replies, double from, double to)
     {
@@ -126,6 +144,7 @@ private:
     qint64 server_ = -1;
     qint64 ping_ = -1;
     QString pingFile_;
+    QString readsFile_;
 };
 
 // The same percentile rules as the load test's summary, on an ascending list.

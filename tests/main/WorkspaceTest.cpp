@@ -461,7 +461,12 @@ TEST_F(WorkspaceTest, ModelOperationsBehindTheControls)
     ASSERT_TRUE(model->isMonitoring());
     actions::suspendForLoadTest(*model);
     EXPECT_FALSE(model->isMonitoring());
+    // "Folytatás" is not offered while the test runs (its load would be recorded as the line's).
+    EXPECT_FALSE(actions::canToggleMonitoring(*model));
+    actions::toggleMonitoring(*model);
+    EXPECT_FALSE(model->isMonitoring());
     actions::resumeAfterLoadTest(*model);
+    EXPECT_TRUE(actions::canToggleMonitoring(*model));
     EXPECT_TRUE(model->isMonitoring());
     actions::toggleMonitoring(*model);
     EXPECT_FALSE(model->isMonitoring());

@@ -191,9 +191,11 @@ TEST(LoadTestResultTest, IncreaseAndGrade)
     EXPECT_EQ(r.grade(), BufferbloatGrade::excellent);
     r.idle.p50 = 20;
     r.underDownload.p95 = 10;
+    r.underDownload.sampleCount = 80; // a loaded window of 8 s
     EXPECT_EQ(r.latencyIncreaseMilliseconds(), 0.0);
     EXPECT_EQ(r.grade(), BufferbloatGrade::excellent);
     r.underUpload.p95 = 50; // exactly 30 ms more
+    r.underUpload.sampleCount = 80;
     EXPECT_EQ(r.latencyIncreaseMilliseconds(), 30.0);
     EXPECT_EQ(r.grade(), BufferbloatGrade::good);
     r.underDownload.p95 = 619.9; // 599.9 ms more: still poor

@@ -263,6 +263,7 @@ TEST_F(StoreDataTest, LoadTestRowCarriesItsDerivedFigures)
     r.idle.p50 = 12;
     r.underDownload.p95 = 95;
     r.underUpload.p95 = 40;
+    r.underDownload.sampleCount = r.underUpload.sampleCount = 80; // loaded windows of 8 s
     r.download.bytesTransferred = 125'000'000;
     r.download.durationSeconds = 10;
     r.upload.bytesTransferred = 5'000'000;

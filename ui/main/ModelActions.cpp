@@ -33,10 +33,13 @@ rt::QtExecutor guardedExecutor(AppViewModel& model)
 
 } // namespace
 
-bool canToggleMonitoring(const AppViewModel&) { return true; }
+// Not while a load test runs: its own load would be recorded as the line's.
+bool canToggleMonitoring(const AppViewModel& model) { return !model.isLoadTestRunning(); }
 
 void toggleMonitoring(AppViewModel& model)
 {
+    if (!canToggleMonitoring(model))
+        return;
     if (model.isMonitoring())
         model.stopMonitoring();
     else

@@ -6,14 +6,25 @@
 
 Anything else is a 404. Connections are kept alive (HTTP/1.1), one thread per connection.
 
+How it answers is its --mode:
+  normal    as above
+  error     every request gets a 500 with a 64 KiB error page; a POST body is not read
+  silent    reads the request and never answers (the connection stays open)
+  trickle   answers 200 with the asked-for length, then sends one byte every 0.2 s
+  stall     as normal, but from --stall-after seconds after the first request on, nothing more is
+            sent or read (the connections stay open, as behind a dropped link)
+
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound port
 is written there once it listens), --log PATH (the running totals, rewritten after every request:
 "down <bytes sent> up <bytes read> requests <count>"), --lifetime S (the server exits after that many
-seconds; default 300), --max-bytes N (largest download answered; default 1 GiB).
+seconds; default 300), --max-bytes N (largest download answered; default 1 GiB), --reads PATH
+(every read of an upload body as "<wall-clock seconds> <bytes read so far>", to tell how much had
+arrived at a given moment).
 """
 
 import argparse
 import os
+import socket
 import socketserver
 import sys
 import threading
@@ -25,8 +36,33 @@ CHUNK = 64 * 1024
 ZEROS = bytes(CHUNK)
 
 ARGS = None
-TOTALS = {"down": 0, "up": 0, "requests": 0}
+TOTALS = {"down": 0, "up": 0, "requests": 0, "connections": 0}
 LOCK = threading.Lock()
+FIRST_REQUEST = []
+READS = None
+
+
+def stalled():
+    """True once the stall mode's link has dropped."""
+    if ARGS.mode != "stall":
+        return False
+    with LOCK:
+        if not FIRST_REQUEST:
+            FIRST_REQUEST.append(time.monotonic())
+        return time.monotonic() - FIRST_REQUEST[0] >= ARGS.stall_after
+
+
+def hold():
+    """Keeps a connection open without a word until the server's lifetime ends."""
+    while True:
+        time.sleep(1)
+
+
+def note_read(count):
+    with LOCK:
+        TOTALS["up"] += count
+        if READS:
+            READS.write(f"{time.time():.6f} {TOTALS['up']}\n")
 
 
 def note(kind, count):
@@ -39,7 +75,8 @@ def write_totals():
     if ARGS.log:
         tmp = ARGS.log + ".tmp"
         with open(tmp, "w") as f:
-            f.write(f"down {TOTALS['down']} up {TOTALS['up']} requests {TOTALS['requests']}\n")
+            f.write(f"down {TOTALS['down']} up {TOTALS['up']} requests {TOTALS['requests']} "
+                    f"connections {TOTALS['connections']}\n")
         os.replace(tmp, ARGS.log)
 
 
@@ -49,12 +86,42 @@ class Handler(BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):  # keep the test output quiet
         pass
 
+    def setup(self):
+        super().setup()
+        note("connections", 1)
+
+    def error_page(self):
+        note("requests", 1)
+        page = b"E" * CHUNK
+        self.send_response(500)
+        self.send_header("Content-Length", str(len(page)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(page)
+        self.wfile.flush()
+        self.close_connection = True
+        # A lingering close: whatever body the client still sends is read and dropped (never counted),
+        # so the client gets to read the answer instead of a reset.
+        try:
+            self.connection.shutdown(socket.SHUT_WR)
+            self.connection.settimeout(5)
+            while self.connection.recv(CHUNK):
+                pass
+        except OSError:
+            pass
+
     def empty(self, status):
         self.send_response(status)
         self.send_header("Content-Length", "0")
         self.end_headers()
 
     def do_GET(self):
+        if ARGS.mode == "error":
+            self.error_page()
+            return
+        if ARGS.mode == "silent":
+            note("requests", 1)
+            hold()
         url = urlsplit(self.path)
         if url.path != "/__down":
             self.empty(404)
@@ -72,6 +139,15 @@ class Handler(BaseHTTPRequestHandler):
         sent = 0
         try:
             while sent < wanted:
+                if ARGS.mode == "trickle":
+                    self.wfile.write(b"\0")
+                    self.wfile.flush()
+                    sent += 1
+                    time.sleep(0.2)
+                    continue
+                if stalled():
+                    note("down", sent)
+                    hold()
                 n = min(CHUNK, wanted - sent)
                 self.wfile.write(ZEROS[:n])
                 sent += n
@@ -81,18 +157,28 @@ class Handler(BaseHTTPRequestHandler):
         note("requests", 1)
 
     def do_POST(self):
+        if ARGS.mode == "error":
+            self.error_page()
+            return
+        if ARGS.mode == "silent":
+            note("requests", 1)
+            hold()
         url = urlsplit(self.path)
         length = int(self.headers.get("Content-Length", "0") or 0)
         received = 0
         try:
             while received < length:
+                if stalled():
+                    hold()
                 block = self.rfile.read(min(CHUNK, length - received))
                 if not block:
                     break
                 received += len(block)
+                note_read(len(block))
         except OSError:
             pass
-        note("up", received)
+        with LOCK:
+            write_totals()
         note("requests", 1)
         if received < length:
             self.close_connection = True
@@ -115,7 +201,13 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--lifetime", type=float, default=300)
     parser.add_argument("--max-bytes", type=int, default=1 << 30)
+    parser.add_argument("--mode", choices=("normal", "error", "silent", "trickle", "stall"), default="normal")
+    parser.add_argument("--stall-after", type=float, default=1.0)
+    parser.add_argument("--reads")
     ARGS = parser.parse_args()
+    global READS
+    if ARGS.reads:
+        READS = open(ARGS.reads, "w", buffering=1)
 
     server = Server((ARGS.bind, ARGS.port), Handler)
     write_totals()
