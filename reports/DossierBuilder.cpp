@@ -1,19 +1,51 @@
 #include "reports/DossierBuilder.h"
 
-#include "core/analysis/Attribution.h"
 #include "core/analysis/AttributionThresholds.h"
-#include "core/analysis/Verdict.h"
+#include "core/analysis/Statistics.h"
 #include "core/records/RecordId.h"
-#include "core/store/SQLiteStore.h"
 #include "core/store/StoreDatabase.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <ctime>
-#include <unordered_map>
 
 namespace pv {
+
+namespace {
+
+constexpr double kHour = 3600;
+
+std::size_t legIndex(ProbeKind kind)
+{
+    switch (kind) {
+    case ProbeKind::gateway: return 0;
+    case ProbeKind::publicIP: return 1;
+    case ProbeKind::dns: return 2;
+    case ProbeKind::http: return 3;
+    }
+    return 1;
+}
+
+// The roll-ups' own p50 rule: the element at floor(0.5 × (n − 1)) of the sorted values.
+std::optional<double> bucketMedian(std::vector<double>& values)
+{
+    if (values.empty())
+        return std::nullopt;
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>((values.size() - 1) / 2);
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+// A sample row of a record already read; the interface name's bytes live in `name`.
+SampleRow rowOf(const NetworkSample& s, QByteArray& name)
+{
+    name = s.route.interfaceName.toUtf8();
+    return {s.timestamp, s.target.kind, s.latencyMilliseconds, s.success, s.packetLoss, name};
+}
+
+bool successful(const SampleRow& row) { return row.success && row.latencyMilliseconds.has_value(); }
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Reading the period
@@ -27,32 +59,72 @@ rt::awaitable<DossierDocument> DossierBuilder::makeDocument(DossierRequest reque
         });
 }
 
+namespace {
+
+// The document's figures from the folds, and what is taken of the incidents.
+DossierDocument completeDocument(const DossierRequest& request, Timestamp generatedAt, const QString& appVersion,
+                                 DossierSampleFold& samples, const DossierWifiFold& wifi,
+                                 const std::vector<Incident>& incidents)
+{
+    DossierDocument doc;
+    doc.request = request;
+    doc.generatedAt = generatedAt;
+    doc.appVersion = appVersion;
+    VerdictEvidence verdict;
+    AttributionEvidence attribution;
+    samples.finish(doc, verdict, attribution);
+    doc.verdict = VerdictEngine::assess(verdict);
+    // Read anew for every dossier, so an edited thresholds file counts from the next one.
+    doc.attribution = AttributionEngine(AttributionThresholds::loadBundled()).attribute(attribution, wifi.radioReadings());
+    doc.outages = DossierBuilder::outages(incidents);
+    doc.accessPoints = wifi.accessPoints(request.anonymiseNetworkNames);
+    return doc;
+}
+
+} // namespace
+
 DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Timestamp generatedAt,
                                              store::StoreDatabase& database, const QString& appVersion)
 {
-    // The connection's period reads, in this order: samples, incidents, Wi-Fi snapshots, roll-ups of
-    // one width. Each statement is finalized when its read ends, also when it fails.
-    const std::vector<NetworkSample> samples = database.samples(request.start, request.end);
-    const std::vector<Incident> incidents = database.incidents(request.start, request.end);
-    const std::vector<WifiSnapshot> wifi = database.wifiSnapshots(request.start, request.end);
     // The bucket that holds the period's start began before it: it is read too, so the measured
     // stretch it vouches for inside the period does not show as a gap. Every other figure counts
     // only the buckets that begin inside the period.
     const double width = rollupBucketSeconds(request.duration());
-    std::vector<SampleRollup> rollups =
+    const std::vector<SampleRollup> rollups =
         database.rollups(width, std::floor(request.start / width) * width, request.end);
-    std::vector<SampleRollup> leading;
-    while (!rollups.empty() && rollups.front().bucketStart < request.start) {
-        leading.push_back(rollups.front());
-        rollups.erase(rollups.begin());
-    }
-    DossierDocument doc = assemble(request, generatedAt, appVersion, samples, incidents, wifi, rollups);
-    if (!leading.empty()) {
-        leading.insert(leading.end(), rollups.begin(), rollups.end());
-        doc.gaps = gaps(samples, leading, request);
-        doc.coverageRatio = coverageRatio(doc.gaps, request);
-    }
-    return doc;
+    const std::vector<Incident> incidents = database.incidents(request.start, request.end);
+    DossierWifiFold wifi;
+    database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
+    DossierSampleFold samples(request, rollups, wifi.interfaceNames());
+    database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
+    return completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+}
+
+DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestamp generatedAt, const QString& appVersion,
+                                         const std::vector<NetworkSample>& samples,
+                                         const std::vector<Incident>& incidents, const std::vector<WifiSnapshot>& wifi,
+                                         const std::vector<SampleRollup>& rollups)
+{
+    std::vector<const WifiSnapshot*> readings;
+    for (const WifiSnapshot& w : wifi)
+        readings.push_back(&w);
+    std::stable_sort(readings.begin(), readings.end(),
+                     [](const WifiSnapshot* a, const WifiSnapshot* b) { return a->timestamp < b->timestamp; });
+    DossierWifiFold wifiFold;
+    for (const WifiSnapshot* w : readings)
+        wifiFold.add(*w);
+
+    std::vector<const NetworkSample*> ordered;
+    for (const NetworkSample& s : samples)
+        if (s.timestamp >= request.start && s.timestamp <= request.end)
+            ordered.push_back(&s);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
+    DossierSampleFold sampleFold(request, rollups, wifiFold.interfaceNames());
+    QByteArray name;
+    for (const NetworkSample* s : ordered)
+        sampleFold.add(rowOf(*s, name));
+    return completeDocument(request, generatedAt, appVersion, sampleFold, wifiFold, incidents);
 }
 
 double DossierBuilder::coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request)
@@ -66,46 +138,87 @@ double DossierBuilder::coverageRatio(const std::vector<MeasurementGap>& gaps, co
 
 double DossierBuilder::rollupBucketSeconds(double period) { return period <= 604800 ? 60 : 3600; }
 
-DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestamp generatedAt, const QString& appVersion,
-                                         const std::vector<NetworkSample>& samples,
-                                         const std::vector<Incident>& incidents, const std::vector<WifiSnapshot>& wifi,
-                                         const std::vector<SampleRollup>& rollups)
+// ---------------------------------------------------------------------------------------------
+// The steps over rows already read
+
+namespace {
+
+// The request a step's rows fall into: every sample given, whatever its time.
+DossierDocument documentOf(const std::vector<const NetworkSample*>& samples, const std::vector<SampleRollup>& rollups,
+                           const std::vector<WifiSnapshot>& wifi, DossierRequest request)
 {
-    DossierDocument doc;
-    doc.timeline = timeline(samples, rollups, request);
-    doc.gaps = gaps(samples, rollups, request);
-    doc.coverageRatio = coverageRatio(doc.gaps, request);
+    std::vector<NetworkSample> copies;
+    copies.reserve(samples.size());
+    for (const NetworkSample* s : samples)
+        copies.push_back(*s);
+    return DossierBuilder::assemble(request, request.end, QString(), copies, {}, wifi, rollups);
+}
 
-    std::vector<const NetworkSample*> provider;
-    std::vector<const NetworkSample*> router;
-    for (const NetworkSample& s : samples) {
-        if (s.target.kind == ProbeKind::publicIP)
-            provider.push_back(&s);
-        else if (s.target.kind == ProbeKind::gateway)
-            router.push_back(&s);
+DossierRequest spanning(const std::vector<const NetworkSample*>& samples, const std::vector<SampleRollup>& rollups)
+{
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (const NetworkSample* s : samples) {
+        lo = std::min(lo, s->timestamp);
+        hi = std::max(hi, s->timestamp);
     }
+    for (const SampleRollup& r : rollups) {
+        lo = std::min(lo, r.bucketStart);
+        hi = std::max(hi, r.bucketStart);
+    }
+    if (!(lo <= hi))
+        lo = hi = 0;
+    return {lo, hi, false, QString()};
+}
 
-    doc.request = request;
-    doc.generatedAt = generatedAt;
-    doc.appVersion = appVersion;
-    doc.verdict = VerdictEngine::assess(samples, generatedAt);
-    // Read anew for every dossier, so an edited thresholds file counts from the next one.
-    doc.attribution = AttributionEngine(AttributionThresholds::loadBundled()).attribute(samples, wifi, generatedAt);
-    doc.sampleCount = static_cast<long long>(samples.size());
-    for (const SampleRollup& r : rollups)
-        doc.sampleCount += r.sampleCount;
-    doc.containsAggregatedPeriods =
-        std::any_of(doc.timeline.begin(), doc.timeline.end(), [](const DossierTimelinePoint& p) { return p.isAggregated; });
-    doc.outages = outages(incidents);
-    doc.hourlyProfile = hourlyProfile(provider, rollups);
-    doc.accessPoints = accessPoints(wifi, request.anonymiseNetworkNames);
-    doc.wiredComparison = wiredComparison(provider, wifi);
-    doc.medianRouterMs = percentile(0.5, router);
-    doc.medianProviderMs = percentile(0.5, provider);
-    doc.p95ProviderMs = percentile(0.95, provider);
-    if (!provider.empty())
-        doc.lossRatio = lossRatio(provider);
-    return doc;
+std::vector<const NetworkSample*> pointersTo(const std::vector<NetworkSample>& samples)
+{
+    std::vector<const NetworkSample*> out;
+    out.reserve(samples.size());
+    for (const NetworkSample& s : samples)
+        out.push_back(&s);
+    return out;
+}
+
+} // namespace
+
+std::vector<DossierTimelinePoint> DossierBuilder::timeline(const std::vector<NetworkSample>& samples,
+                                                           const std::vector<SampleRollup>& rollups,
+                                                           const DossierRequest& request)
+{
+    return documentOf(pointersTo(samples), rollups, {}, request).timeline;
+}
+
+std::vector<MeasurementGap> DossierBuilder::gaps(const std::vector<NetworkSample>& samples,
+                                                 const std::vector<SampleRollup>& rollups,
+                                                 const DossierRequest& request)
+{
+    return documentOf(pointersTo(samples), rollups, {}, request).gaps;
+}
+
+std::vector<HourlyProfileEntry> DossierBuilder::hourlyProfile(const std::vector<const NetworkSample*>& providerSamples,
+                                                              const std::vector<SampleRollup>& rollups)
+{
+    return documentOf(providerSamples, rollups, {}, spanning(providerSamples, rollups)).hourlyProfile;
+}
+
+WiredWiFiComparison DossierBuilder::wiredComparison(const std::vector<const NetworkSample*>& providerSamples,
+                                                    const std::vector<WifiSnapshot>& wifi)
+{
+    DossierRequest request = spanning(providerSamples, {});
+    for (const WifiSnapshot& w : wifi) {
+        request.start = std::min(request.start, w.timestamp);
+        request.end = std::max(request.end, w.timestamp);
+    }
+    return documentOf(providerSamples, {}, wifi, request).wiredComparison;
+}
+
+std::vector<AccessPointBreakdown> DossierBuilder::accessPoints(const std::vector<WifiSnapshot>& wifi, bool anonymise)
+{
+    DossierWifiFold fold;
+    for (const WifiSnapshot& w : wifi)
+        fold.add(w);
+    return fold.accessPoints(anonymise);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -120,6 +233,15 @@ std::optional<double> DossierBuilder::upperMedian(std::vector<double> values)
     return *middle;
 }
 
+std::optional<double> DossierBuilder::sortedPercentile(double q, const std::vector<double>& sorted)
+{
+    if (sorted.empty())
+        return std::nullopt;
+    const auto last = static_cast<long long>(sorted.size()) - 1;
+    const long long index = std::clamp(static_cast<long long>(q * static_cast<double>(last)), 0LL, last);
+    return sorted[static_cast<std::size_t>(index)];
+}
+
 std::optional<double> DossierBuilder::percentile(double q, const std::vector<const NetworkSample*>& samples)
 {
     std::vector<double> values;
@@ -127,13 +249,8 @@ std::optional<double> DossierBuilder::percentile(double q, const std::vector<con
     for (const NetworkSample* s : samples)
         if (isSuccessful(*s))
             values.push_back(*s->latencyMilliseconds);
-    if (values.empty())
-        return std::nullopt;
-    const auto last = static_cast<long long>(values.size()) - 1;
-    const long long index = std::clamp(static_cast<long long>(q * static_cast<double>(last)), 0LL, last);
-    const auto at = values.begin() + static_cast<std::ptrdiff_t>(index);
-    std::nth_element(values.begin(), at, values.end());
-    return *at;
+    std::sort(values.begin(), values.end());
+    return sortedPercentile(q, values);
 }
 
 double DossierBuilder::lossRatio(const std::vector<const NetworkSample*>& samples)
@@ -155,130 +272,216 @@ double DossierBuilder::lossRatio(const std::vector<const NetworkSample*>& sample
     return everyLoss ? lossSum / n : static_cast<double>(failed) / n;
 }
 
-namespace {
+// ---------------------------------------------------------------------------------------------
+// Folding the samples
 
-struct SliceValues {
-    std::vector<double> router;
-    std::vector<double> provider;
-    long long providerCount = 0;
-    long long providerFailures = 0;
+void DossierSampleFold::LossSum::add(const SampleRow& row)
+{
+    ++count;
+    if (!row.success)
+        ++failed;
+    if (row.packetLoss) {
+        sum += *row.packetLoss;
+        preciseSum += *row.packetLoss;
+    } else {
+        everyLoss = false;
+    }
+}
 
-    bool hasRawData() const { return providerCount >= 1 || !router.empty(); }
-    bool hasRollupData() const { return providerCount > 0 || !router.empty(); }
-};
+double DossierSampleFold::LossSum::ratio() const
+{
+    if (count == 0)
+        return 0;
+    const auto n = static_cast<double>(count);
+    return everyLoss ? sum / n : static_cast<double>(failed) / n;
+}
 
-} // namespace
+double DossierSampleFold::LossSum::engineRatio() const
+{
+    if (count == 0)
+        return 0;
+    if (everyLoss)
+        return static_cast<double>(preciseSum / static_cast<long double>(count));
+    return static_cast<double>(failed) / static_cast<double>(count);
+}
 
-std::vector<DossierTimelinePoint> DossierBuilder::timeline(const std::vector<NetworkSample>& samples,
-                                                           const std::vector<SampleRollup>& rollups,
-                                                           const DossierRequest& request)
+LegMeasurement DossierSampleFold::Leg::measure()
+{
+    std::sort(latencies.begin(), latencies.end());
+    LegMeasurement leg;
+    leg.sampleCount = loss.count;
+    leg.lossRatio = loss.engineRatio();
+    leg.medianRtt = stats::upperMedian(latencies);
+    leg.p95Rtt = stats::indexP95(latencies);
+    return leg;
+}
+
+DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
+                                     std::set<QString> wifiInterfaces)
+    : request_(request), wifiInterfaces_(std::move(wifiInterfaces))
 {
     const double period = request.duration();
-    if (!(period > 0))
-        return {};
-    const double width = period / timelineSlices;
-    auto sliceOf = [&](Timestamp t) -> int {
-        const double offset = t - request.start;
-        if (offset < 0 || offset > period)
-            return -1;
-        return std::min(static_cast<int>(std::floor(offset / width)), timelineSlices - 1);
-    };
-
-    std::array<SliceValues, timelineSlices> raw;
-    std::array<SliceValues, timelineSlices> rolled;
-    for (const NetworkSample& s : samples) {
-        if (s.target.kind != ProbeKind::gateway && s.target.kind != ProbeKind::publicIP)
-            continue;
-        const int i = sliceOf(s.timestamp);
-        if (i < 0)
-            continue;
-        SliceValues& slice = raw[static_cast<std::size_t>(i)];
-        if (s.target.kind == ProbeKind::gateway) {
-            if (isSuccessful(s))
-                slice.router.push_back(*s.latencyMilliseconds);
-        } else {
-            ++slice.providerCount;
-            if (isSuccessful(s))
-                slice.provider.push_back(*s.latencyMilliseconds);
-            else
-                ++slice.providerFailures;
-        }
-    }
+    sliceWidth_ = period > 0 ? period / DossierBuilder::timelineSlices : 0;
+    cursor_ = request.start;
     for (const SampleRollup& r : rollups) {
+        // A bucket written before its sample times were recorded vouches for its whole width.
+        if (r.firstSampleTimestamp && r.lastSampleTimestamp)
+            rolledCover_.push_back({*r.firstSampleTimestamp, *r.lastSampleTimestamp});
+        else
+            rolledCover_.push_back({r.bucketStart, r.bucketStart + std::max(0.0, r.bucketSeconds)});
+        if (r.bucketStart < request.start)
+            continue; // the leading bucket counts for the gaps only
+        earliestRollup_ = std::min(earliestRollup_.value_or(r.bucketStart), r.bucketStart);
+        rolledSampleCount_ += r.sampleCount;
         if (r.targetKind != ProbeKind::gateway && r.targetKind != ProbeKind::publicIP)
             continue;
+        if (r.targetKind == ProbeKind::publicIP) {
+            rolledProviderCount_ += r.sampleCount;
+            rolledProviderFailed_ += r.sampleCount - r.successCount;
+            if (r.lossRatio)
+                rolledProviderLossSum_ += *r.lossRatio * r.sampleCount;
+            else
+                rolledProviderEveryLoss_ = false;
+            HourBucket& hour = hours_[std::floor(r.bucketStart / kHour) * kHour];
+            hour.count += r.sampleCount;
+            hour.failures += r.sampleCount - r.successCount;
+            if (r.p50Milliseconds)
+                hour.values.push_back(*r.p50Milliseconds);
+        }
         const int i = sliceOf(r.bucketStart);
         if (i < 0)
             continue;
-        SliceValues& slice = rolled[static_cast<std::size_t>(i)];
+        Slice& slice = slices_[static_cast<std::size_t>(i)];
         if (r.targetKind == ProbeKind::gateway) {
             if (r.p50Milliseconds)
-                slice.router.push_back(*r.p50Milliseconds);
+                slice.rolledRouter.push_back(*r.p50Milliseconds);
         } else {
-            slice.providerCount += r.sampleCount;
-            slice.providerFailures += r.sampleCount - r.successCount;
+            slice.rolledCount += r.sampleCount;
+            slice.rolledFailures += r.sampleCount - r.successCount;
             if (r.p50Milliseconds)
-                slice.provider.push_back(*r.p50Milliseconds);
+                slice.rolledProvider.push_back(*r.p50Milliseconds);
         }
     }
-
-    std::vector<DossierTimelinePoint> out;
-    for (int i = 0; i < timelineSlices; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        const bool useRaw = raw[index].hasRawData();
-        if (!useRaw && !rolled[index].hasRollupData())
-            continue;
-        SliceValues& source = useRaw ? raw[index] : rolled[index];
-        DossierTimelinePoint point;
-        point.time = request.start + width * i;
-        point.routerMilliseconds = upperMedian(std::move(source.router));
-        point.providerMilliseconds = upperMedian(std::move(source.provider));
-        if (source.providerCount > 0)
-            point.lossRatio = static_cast<double>(source.providerFailures) / static_cast<double>(source.providerCount);
-        point.isAggregated = !useRaw;
-        out.push_back(point);
-    }
-    return out;
+    std::stable_sort(rolledCover_.begin(), rolledCover_.end(),
+                     [](const Covered& a, const Covered& b) { return a.start < b.start; });
 }
 
-std::vector<MeasurementGap> DossierBuilder::gaps(const std::vector<NetworkSample>& samples,
-                                                 const std::vector<SampleRollup>& rollups,
-                                                 const DossierRequest& request)
+int DossierSampleFold::sliceOf(Timestamp t) const
 {
-    // Each measurement as the stretch it vouches for: a sample its own instant, a roll-up bucket
-    // its whole width (it summarises every sample of that width).
-    struct Covered {
-        Timestamp start;
-        Timestamp end;
-    };
-    std::vector<Covered> covered;
-    covered.reserve(samples.size() + rollups.size());
-    for (const NetworkSample& s : samples)
-        covered.push_back({s.timestamp, s.timestamp});
-    const auto rollupsFrom = covered.end() - covered.begin();
-    for (const SampleRollup& r : rollups)
-        covered.push_back({r.bucketStart, r.bucketStart + std::max(0.0, r.bucketSeconds)});
-    if (covered.empty())
-        return {MeasurementGap{newRecordId(), request.start, request.end}};
-    // Both reads come in time order, so merging the two runs is enough; anything else is sorted.
-    const auto earlier = [](const Covered& a, const Covered& b) { return a.start < b.start; };
-    const auto middle = covered.begin() + rollupsFrom;
-    if (std::is_sorted(covered.begin(), middle, earlier) && std::is_sorted(middle, covered.end(), earlier))
-        std::inplace_merge(covered.begin(), middle, covered.end(), earlier);
-    else
-        std::stable_sort(covered.begin(), covered.end(), earlier);
-
-    std::vector<MeasurementGap> out;
-    Timestamp cursor = request.start;
-    for (const Covered& c : covered) {
-        if (c.start - cursor > gapThresholdSeconds)
-            out.push_back({newRecordId(), cursor, c.start});
-        cursor = std::max(cursor, c.end);
-    }
-    if (request.end - cursor > gapThresholdSeconds)
-        out.push_back({newRecordId(), cursor, request.end});
-    return out;
+    const double offset = t - request_.start;
+    if (!(sliceWidth_ > 0) || offset < 0 || offset > request_.duration())
+        return -1;
+    return std::min(static_cast<int>(std::floor(offset / sliceWidth_)), DossierBuilder::timelineSlices - 1);
 }
+
+void DossierSampleFold::cover(Timestamp start, Timestamp end)
+{
+    anyCover_ = true;
+    if (start - cursor_ > DossierBuilder::gapThresholdSeconds)
+        gaps_.push_back({newRecordId(), cursor_, start});
+    cursor_ = std::max(cursor_, end);
+}
+
+void DossierSampleFold::coverRollupsUpTo(Timestamp t)
+{
+    for (; nextRolled_ < rolledCover_.size() && rolledCover_[nextRolled_].start <= t; ++nextRolled_)
+        cover(rolledCover_[nextRolled_].start, rolledCover_[nextRolled_].end);
+}
+
+void DossierSampleFold::closeRawHour()
+{
+    if (!rawHour_)
+        return;
+    rawHourBucket_.values.clear();
+    if (const std::optional<double> p50 = bucketMedian(rawHourLatencies_))
+        rawHourBucket_.values.push_back(*p50);
+    rawHourBucket_.raw = true;
+    // An hour measured raw takes its figures from the raw samples only.
+    hours_[*rawHour_] = std::move(rawHourBucket_);
+    rawHourBucket_ = {};
+    rawHourLatencies_.clear();
+    rawHour_.reset();
+}
+
+void DossierSampleFold::add(const SampleRow& row)
+{
+    ++rawCount_;
+    const Timestamp t = row.timestamp;
+    coverRollupsUpTo(t);
+    cover(t, t);
+    firstSample_ = std::min(firstSample_.value_or(t), t);
+    lastSample_ = std::max(lastSample_.value_or(t), t);
+
+    const std::size_t kind = legIndex(row.kind);
+    Leg& leg = legs_[kind];
+    leg.loss.add(row);
+    const bool ok = successful(row);
+    if (ok)
+        leg.latencies.push_back(*row.latencyMilliseconds);
+
+    if (row.kind == ProbeKind::dns) {
+        dnsUnanswered_ += row.success ? 0 : 1;
+        dnsNewestUnanswered_ = row.success ? 0 : dnsNewestUnanswered_ + 1;
+        return;
+    }
+    if (row.kind != ProbeKind::gateway && row.kind != ProbeKind::publicIP)
+        return;
+
+    const int i = sliceOf(t);
+    if (i >= 0) {
+        // Rows come in time order, so each slice holds one run of the latency lists.
+        while (currentSlice_ < i) {
+            ++currentSlice_;
+            Slice& next = slices_[static_cast<std::size_t>(currentSlice_)];
+            next.routerBegin = next.routerEnd = legs_[0].latencies.size() - (row.kind == ProbeKind::gateway && ok);
+            next.providerBegin = next.providerEnd = legs_[1].latencies.size() - (row.kind == ProbeKind::publicIP && ok);
+        }
+        Slice& slice = slices_[static_cast<std::size_t>(i)];
+        slice.hasRaw = true;
+        slice.routerEnd = legs_[0].latencies.size();
+        slice.providerEnd = legs_[1].latencies.size();
+        if (row.kind == ProbeKind::publicIP) {
+            ++slice.providerCount;
+            if (!ok)
+                ++slice.providerFailures;
+        }
+    }
+    if (row.kind == ProbeKind::gateway)
+        return;
+
+    // The provider leg: Wi-Fi or wired, verdict, hourly profile.
+    if (!hasInterface_ || row.interfaceName != QByteArrayView(lastInterface_)) {
+        lastInterface_ = row.interfaceName.toByteArray();
+        lastInterfaceIsWifi_ = wifiInterfaces_.count(QString::fromUtf8(lastInterface_)) > 0;
+        hasInterface_ = true;
+    }
+    (lastInterfaceIsWifi_ ? wifiLoss_ : wiredLoss_).add(row);
+    if (ok)
+        providerOverWifi_.push_back(lastInterfaceIsWifi_);
+    firstProvider_ = std::min(firstProvider_.value_or(t), t);
+    lastProvider_ = std::max(lastProvider_.value_or(t), t);
+    if (ok) {
+        if (lastProviderLatency_) {
+            jitterSum_ += std::fabs(*row.latencyMilliseconds - *lastProviderLatency_);
+            ++jitterSteps_;
+        }
+        lastProviderLatency_ = row.latencyMilliseconds;
+    }
+
+    const Timestamp hour = std::floor(t / kHour) * kHour;
+    if (rawHour_ != hour) {
+        closeRawHour();
+        rawHour_ = hour;
+    }
+    ++rawHourBucket_.count;
+    if (ok)
+        rawHourLatencies_.push_back(*row.latencyMilliseconds);
+    else
+        ++rawHourBucket_.failures;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Outages
 
 FaultLocation DossierBuilder::outageLocation(IncidentClassification classification)
 {
@@ -333,129 +536,204 @@ private:
 
 } // namespace
 
-std::vector<HourlyProfileEntry> DossierBuilder::hourlyProfile(const std::vector<const NetworkSample*>& providerSamples,
-                                                              const std::vector<SampleRollup>& rollups)
+void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, AttributionEvidence& attribution)
 {
+    closeRawHour();
+    coverRollupsUpTo(std::numeric_limits<double>::infinity());
+
+    // Gaps and coverage.
+    if (!anyCover_) {
+        gaps_.push_back({newRecordId(), request_.start, request_.end});
+    } else if (request_.end - cursor_ > DossierBuilder::gapThresholdSeconds) {
+        gaps_.push_back({newRecordId(), cursor_, request_.end});
+    }
+    doc.gaps = std::move(gaps_);
+    doc.coverageRatio = DossierBuilder::coverageRatio(doc.gaps, request_);
+
+    // Timeline: a slice with a raw provider sample or raw router latency takes its figures from the
+    // raw samples, otherwise from the roll-ups; the medians of roll-up slices are medians of p50s.
+    std::vector<double>& router = legs_[0].latencies;
+    std::vector<double>& provider = legs_[1].latencies;
+    for (int i = 0; sliceWidth_ > 0 && i < DossierBuilder::timelineSlices; ++i) {
+        Slice& slice = slices_[static_cast<std::size_t>(i)];
+        const bool useRaw = slice.providerCount >= 1 || slice.routerEnd > slice.routerBegin;
+        if (!useRaw && slice.rolledCount <= 0 && slice.rolledRouter.empty())
+            continue;
+        DossierTimelinePoint point;
+        point.time = request_.start + sliceWidth_ * i;
+        long long count = 0, failures = 0;
+        if (useRaw) {
+            const auto range = [](const std::vector<double>& all, std::size_t from, std::size_t to) {
+                return std::vector<double>(all.begin() + static_cast<std::ptrdiff_t>(from),
+                                           all.begin() + static_cast<std::ptrdiff_t>(to));
+            };
+            point.routerMilliseconds = DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
+            point.providerMilliseconds =
+                DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
+            count = slice.providerCount;
+            failures = slice.providerFailures;
+        } else {
+            point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.rolledRouter));
+            point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.rolledProvider));
+            count = slice.rolledCount;
+            failures = slice.rolledFailures;
+        }
+        if (count > 0)
+            point.lossRatio = static_cast<double>(failures) / static_cast<double>(count);
+        point.isAggregated = !useRaw;
+        doc.containsAggregatedPeriods = doc.containsAggregatedPeriods || point.isAggregated;
+        doc.timeline.push_back(point);
+    }
+
+    // The provider latencies split by the interface they went out on, before the lists are sorted.
+    std::vector<double> overWifi, wired;
+    for (std::size_t i = 0; i < provider.size(); ++i)
+        (providerOverWifi_[i] ? overWifi : wired).push_back(provider[i]);
+    std::sort(overWifi.begin(), overWifi.end());
+    std::sort(wired.begin(), wired.end());
+    WiredWiFiComparison& comparison = doc.wiredComparison;
+    comparison.wifiSampleCount = static_cast<int>(wifiLoss_.count);
+    comparison.wifiMedianMs = DossierBuilder::sortedPercentile(0.5, overWifi);
+    if (wifiLoss_.count > 0)
+        comparison.wifiLossRatio = wifiLoss_.ratio();
+    comparison.wiredSampleCount = static_cast<int>(wiredLoss_.count);
+    comparison.wiredMedianMs = DossierBuilder::sortedPercentile(0.5, wired);
+    if (wiredLoss_.count > 0)
+        comparison.wiredLossRatio = wiredLoss_.ratio();
+
+    // The engines' evidence; measuring a leg sorts its latencies.
+    attribution.gateway = legs_[0].measure();
+    attribution.publicHost = legs_[1].measure();
+    attribution.dns = legs_[2].measure();
+    attribution.http = legs_[3].measure();
+    attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
+    attribution.dnsUnanswered = dnsUnanswered_;
+    attribution.dnsNewestUnanswered = dnsNewestUnanswered_;
+    verdict.sampleCount = legs_[1].loss.count;
+    verdict.spanSeconds = firstProvider_ ? *lastProvider_ - *firstProvider_ : 0;
+    verdict.lossRatio = legs_[1].loss.engineRatio();
+    if (jitterSteps_ > 0)
+        verdict.jitter = static_cast<double>(jitterSum_ / static_cast<long double>(jitterSteps_));
+
+    doc.medianRouterMs = DossierBuilder::sortedPercentile(0.5, router);
+    doc.medianProviderMs = DossierBuilder::sortedPercentile(0.5, provider);
+    doc.p95ProviderMs = DossierBuilder::sortedPercentile(0.95, provider);
+    verdict.latencies = std::move(provider);
+
+    // The loss of the whole period: the raw provider samples and the provider roll-ups (whose
+    // counts are exact), as a mean loss when every one of them carries one, else the failed share.
+    const LossSum& raw = legs_[1].loss;
+    const long long providerCount = raw.count + rolledProviderCount_;
+    if (providerCount > 0) {
+        const auto n = static_cast<double>(providerCount);
+        doc.lossRatio = raw.everyLoss && rolledProviderEveryLoss_
+                            ? static_cast<double>((static_cast<long double>(raw.sum) + rolledProviderLossSum_) /
+                                                  static_cast<long double>(n))
+                            : static_cast<double>(raw.failed + rolledProviderFailed_) / n;
+        if (rolledProviderCount_ == 0)
+            doc.lossRatio = raw.ratio(); // the raw rule exactly, to the last bit
+    }
+
+    doc.sampleCount = rawCount_ + rolledSampleCount_;
+    if (firstSample_ && earliestRollup_ && *earliestRollup_ < *firstSample_)
+        doc.detailedFiguresFrom = *firstSample_;
+
+    // Hourly profile: every hour bucket's value goes to its clock hour.
+    tzset();
+    LocalHour localHour;
     struct Slot {
-        std::vector<double> latencies;
+        std::vector<double> values;
         long long count = 0;
         long long failures = 0;
     };
-    tzset();
     std::array<Slot, 24> slots;
-    LocalHour hours;
-    for (const NetworkSample* s : providerSamples) {
-        Slot& slot = slots[static_cast<std::size_t>(hours.of(s->timestamp))];
-        ++slot.count;
-        if (isSuccessful(*s))
-            slot.latencies.push_back(*s->latencyMilliseconds);
-        else
-            ++slot.failures;
+    for (auto& [start, bucket] : hours_) {
+        Slot& slot = slots[static_cast<std::size_t>(localHour.of(start))];
+        slot.count += bucket.count;
+        slot.failures += bucket.failures;
+        // Minute buckets of one hour give the hour one value by the same p50 rule.
+        if (const std::optional<double> value = bucketMedian(bucket.values))
+            slot.values.push_back(*value);
     }
-    for (const SampleRollup& r : rollups) {
-        if (r.targetKind != ProbeKind::publicIP)
-            continue;
-        Slot& slot = slots[static_cast<std::size_t>(hours.of(r.bucketStart))];
-        slot.count += r.sampleCount;
-        slot.failures += r.sampleCount - r.successCount;
-        if (r.p50Milliseconds)
-            slot.latencies.push_back(*r.p50Milliseconds);
-    }
-    std::vector<HourlyProfileEntry> out;
     for (int hour = 0; hour < 24; ++hour) {
         Slot& slot = slots[static_cast<std::size_t>(hour)];
         if (slot.count <= 0)
             continue;
-        out.push_back({hour, upperMedian(std::move(slot.latencies)),
-                       static_cast<double>(slot.failures) / static_cast<double>(slot.count),
-                       static_cast<int>(slot.count)});
+        doc.hourlyProfile.push_back({hour, DossierBuilder::upperMedian(std::move(slot.values)),
+                                     static_cast<double>(slot.failures) / static_cast<double>(slot.count),
+                                     static_cast<int>(slot.count)});
     }
-    return out;
 }
 
-std::vector<DossierBuilder::AccessPointGroup> DossierBuilder::groupByAccessPoint(const std::vector<WifiSnapshot>& wifi)
+// ---------------------------------------------------------------------------------------------
+// Folding the Wi-Fi readings
+
+void DossierWifiFold::add(const WifiSnapshot& w)
 {
-    std::vector<AccessPointGroup> groups;
-    std::unordered_map<QString, std::size_t> indexOf;
-    for (const WifiSnapshot& w : wifi) {
-        const QString key = w.bssid ? *w.bssid : w.ssid ? *w.ssid : QStringLiteral("ismeretlen");
-        auto [it, inserted] = indexOf.try_emplace(key, groups.size());
-        if (inserted)
-            groups.push_back({key, {}});
-        groups[it->second].second.push_back(&w);
+    const QString key = w.bssid ? *w.bssid : w.ssid ? *w.ssid : QStringLiteral("ismeretlen");
+    auto [it, inserted] = indexOf_.try_emplace(key, groups_.size());
+    if (inserted)
+        groups_.push_back({key, 0, std::nullopt, {}, 0, w});
+    Group& group = groups_[it->second];
+    ++group.count;
+    if (w.band)
+        group.band = w.band;
+    if (w.rssi) {
+        group.rssi.push_back(*w.rssi);
+        if (*w.rssi <= DossierBuilder::weakRssi)
+            ++group.weak;
+        signals_.push_back({*w.rssi, w.noise, w.interfaceUp, it->second});
     }
+    interfaces_.insert(w.interfaceName);
+    if (!firstReading_)
+        firstReading_ = w;
+    else if (!otherNode_ && w.nodeFingerprint() != firstReading_->nodeFingerprint())
+        otherNode_ = w;
+    lastReading_ = w;
+}
+
+std::vector<AccessPointBreakdown> DossierWifiFold::accessPoints(bool anonymise) const
+{
+    std::vector<const Group*> order;
+    for (const Group& g : groups_)
+        order.push_back(&g);
     // Stable: groups of equal size keep the order in which they first appeared.
-    std::stable_sort(groups.begin(), groups.end(), [](const AccessPointGroup& a, const AccessPointGroup& b) {
-        return a.second.size() > b.second.size();
-    });
-    return groups;
-}
-
-AccessPointBreakdown DossierBuilder::breakdown(int position, const AccessPointGroup& group, bool anonymise)
-{
-    AccessPointBreakdown out;
-    out.label = anonymise ? QString::number(position + 1) + QStringLiteral(". hozzáférési pont") : group.first;
-    out.sampleCount = static_cast<int>(group.second.size());
-    std::vector<double> rssi;
-    long long weak = 0;
-    for (const WifiSnapshot* w : group.second) {
-        if (w->band)
-            out.band = w->band;
-        if (w->rssi) {
-            rssi.push_back(*w->rssi);
-            if (*w->rssi <= weakRssi)
-                ++weak;
-        }
-    }
-    if (const auto median = upperMedian(rssi))
-        out.medianRssi = static_cast<int>(*median);
-    out.weakSampleRatio = rssi.empty() ? 0.0 : static_cast<double>(weak) / static_cast<double>(rssi.size());
-    return out;
-}
-
-std::vector<AccessPointBreakdown> DossierBuilder::accessPoints(const std::vector<WifiSnapshot>& wifi, bool anonymise)
-{
-    const std::vector<AccessPointGroup> groups = groupByAccessPoint(wifi);
+    std::stable_sort(order.begin(), order.end(), [](const Group* a, const Group* b) { return a->count > b->count; });
     std::vector<AccessPointBreakdown> out;
-    out.reserve(groups.size());
-    for (std::size_t i = 0; i < groups.size(); ++i)
-        out.push_back(breakdown(static_cast<int>(i), groups[i], anonymise));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const Group& g = *order[i];
+        AccessPointBreakdown ap;
+        ap.label = anonymise ? QString::number(i + 1) + QStringLiteral(". hozzáférési pont") : g.key;
+        ap.band = g.band;
+        ap.sampleCount = g.count;
+        if (const auto median = DossierBuilder::upperMedian(std::vector<double>(g.rssi.begin(), g.rssi.end())))
+            ap.medianRssi = static_cast<int>(*median);
+        ap.weakSampleRatio = g.rssi.empty() ? 0.0 : static_cast<double>(g.weak) / static_cast<double>(g.rssi.size());
+        out.push_back(ap);
+    }
     return out;
 }
 
-std::set<QString> DossierBuilder::interfaceNames(const std::vector<WifiSnapshot>& wifi)
+std::vector<WifiSnapshot> DossierWifiFold::radioReadings() const
 {
-    std::set<QString> names;
-    for (const WifiSnapshot& w : wifi)
-        names.insert(w.interfaceName);
-    return names;
-}
-
-WiredWiFiComparison DossierBuilder::wiredComparison(const std::vector<const NetworkSample*>& providerSamples,
-                                                    const std::vector<WifiSnapshot>& wifi)
-{
-    const std::set<QString> wifiInterfaces = interfaceNames(wifi);
-    std::vector<const NetworkSample*> overWifi;
-    std::vector<const NetworkSample*> wired;
-    // Samples come in long runs over one interface: look each name up once per run.
-    const QString* lastName = nullptr;
-    bool lastIsWifi = false;
-    for (const NetworkSample* s : providerSamples) {
-        if (lastName == nullptr || *lastName != s->route.interfaceName) {
-            lastName = &s->route.interfaceName;
-            lastIsWifi = wifiInterfaces.count(*lastName) > 0;
-        }
-        (lastIsWifi ? overWifi : wired).push_back(s);
+    if (!lastReading_)
+        return {};
+    std::vector<WifiSnapshot> out;
+    if (otherNode_)
+        out = {*firstReading_, *otherNode_};
+    if (signals_.empty()) {
+        out.push_back(*lastReading_);
+        return out;
     }
-    WiredWiFiComparison out;
-    out.wifiSampleCount = static_cast<int>(overWifi.size());
-    out.wifiMedianMs = percentile(0.5, overWifi);
-    if (!overWifi.empty())
-        out.wifiLossRatio = lossRatio(overWifi);
-    out.wiredSampleCount = static_cast<int>(wired.size());
-    out.wiredMedianMs = percentile(0.5, wired);
-    if (!wired.empty())
-        out.wiredLossRatio = lossRatio(wired);
+    std::vector<Signal> bySignal = signals_;
+    const auto middle = bySignal.begin() + static_cast<std::ptrdiff_t>(bySignal.size() / 2);
+    std::nth_element(bySignal.begin(), middle, bySignal.end(),
+                     [](const Signal& a, const Signal& b) { return a.rssi < b.rssi; });
+    WifiSnapshot median = groups_[middle->group].first;
+    median.rssi = middle->rssi;
+    median.noise = middle->noise;
+    median.interfaceUp = middle->interfaceUp;
+    out.push_back(std::move(median));
     return out;
 }
 

@@ -1,29 +1,172 @@
 #pragma once
-// Assembles a dossier document from the evidence store: reads the period's samples, incidents,
-// Wi-Fi snapshots and roll-ups on the store's thread, then computes every figure in memory.
+// Assembles a dossier document from the evidence store on the store's thread. The period's samples
+// and Wi-Fi readings are folded one row at a time as they are read, so a month of raw samples is never
+// held as a list: what is kept of a sample is its latency (for the medians and percentiles) and a few
+// sums per slice, hour and leg.
 //
 // Two medians are in use on purpose. The period's medians and 95th percentile take the element at
 // floor(q × (n − 1)) of the sorted values (the lower middle); the timeline, the hourly profile and
 // the access points take the element at n / 2 (the upper middle).
 
+#include "core/analysis/Attribution.h"
+#include "core/analysis/Verdict.h"
 #include "core/records/Records.h"
 #include "core/records/Runtime.h"
 #include "core/store/Retention.h"
+#include "core/store/SQLiteStore.h"
 #include "reports/DossierModel.h"
 
 #include <QString>
 
+#include <array>
+#include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace pv {
 
-class SQLiteStore;
 namespace store {
 class StoreDatabase;
 }
+
+// The Wi-Fi readings of a period, folded one at a time.
+class DossierWifiFold {
+public:
+    void add(const WifiSnapshot& reading);
+
+    // Groups keyed by BSSID, else SSID, else "ismeretlen", most readings first; equal groups keep the
+    // order of their first reading.
+    std::vector<AccessPointBreakdown> accessPoints(bool anonymise) const;
+    const std::set<QString>& interfaceNames() const { return interfaces_; }
+    // What the attribution judges the radio by over the whole period: the reading with the period's
+    // median signal stands for it (the period's last reading when none carries a signal). When the
+    // period's readings did not all carry one node fingerprint, two that differ precede it, so that
+    // the period's roam counts.
+    std::vector<WifiSnapshot> radioReadings() const;
+
+private:
+    struct Group {
+        QString key;
+        int count = 0;
+        std::optional<QString> band; // the last one reported
+        std::vector<int> rssi;
+        long long weak = 0;
+        WifiSnapshot first; // the group's first reading
+    };
+    struct Signal {
+        int rssi = 0;
+        std::optional<int> noise;
+        bool interfaceUp = false;
+        std::size_t group = 0;
+    };
+    std::vector<Group> groups_;
+    std::unordered_map<QString, std::size_t> indexOf_;
+    std::set<QString> interfaces_;
+    std::vector<Signal> signals_; // the readings that carry one, in time order
+    std::optional<WifiSnapshot> firstReading_;
+    std::optional<WifiSnapshot> otherNode_; // the first reading whose node differs from the first's
+    std::optional<WifiSnapshot> lastReading_;
+};
+
+// The period's samples folded one at a time, in time order, with the roll-ups read for it.
+class DossierSampleFold {
+public:
+    // rollups: those read for the period, the bucket holding its start included (it counts for the
+    // gaps only); wifiInterfaces: the interfaces of the period's Wi-Fi readings.
+    DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
+                      std::set<QString> wifiInterfaces);
+    void add(const SampleRow& row);
+    // Fills the document's figures: timeline, gaps, coverage, sample count, hourly profile, wired
+    // comparison, medians, loss, the stretch of the detailed figures; and the engines' evidence.
+    void finish(DossierDocument& doc, VerdictEvidence& verdict, AttributionEvidence& attribution);
+
+private:
+    struct LossSum {
+        long long count = 0;
+        long long failed = 0; // success flag false
+        double sum = 0;       // of the loss values, in time order
+        long double preciseSum = 0;
+        bool everyLoss = true;
+        void add(const SampleRow& row);
+        double ratio() const;        // the mean loss when every sample carries one, else the failed share
+        double engineRatio() const;  // the same with the analysis engines' extended-precision mean
+    };
+    struct Leg {
+        LossSum loss;
+        std::vector<double> latencies; // successful ones, in time order until finish sorts them
+        LegMeasurement measure();
+    };
+    struct Slice {
+        std::size_t routerBegin = 0, routerEnd = 0;
+        std::size_t providerBegin = 0, providerEnd = 0;
+        long long providerCount = 0;
+        long long providerFailures = 0;
+        bool hasRaw = false;
+        // From the roll-ups.
+        std::vector<double> rolledRouter, rolledProvider;
+        long long rolledCount = 0;
+        long long rolledFailures = 0;
+    };
+    struct HourBucket {
+        long long count = 0;
+        long long failures = 0;
+        std::vector<double> values; // bucket p50 values, one once folded
+        bool raw = false;
+    };
+    struct Covered {
+        Timestamp start;
+        Timestamp end;
+    };
+
+    int sliceOf(Timestamp t) const;
+    void cover(Timestamp start, Timestamp end);
+    void coverRollupsUpTo(Timestamp t);
+    void closeRawHour();
+
+    DossierRequest request_;
+    double sliceWidth_ = 0;
+    std::array<Slice, 120> slices_{};
+    int currentSlice_ = -1;
+
+    std::array<Leg, 4> legs_{}; // gateway, publicIP, dns, http
+    std::vector<bool> providerOverWifi_; // beside the provider latencies
+    LossSum wifiLoss_, wiredLoss_;
+    long long rolledProviderCount_ = 0, rolledProviderFailed_ = 0;
+    long double rolledProviderLossSum_ = 0;
+    bool rolledProviderEveryLoss_ = true;
+
+    std::set<QString> wifiInterfaces_;
+    QByteArray lastInterface_;
+    bool lastInterfaceIsWifi_ = false;
+    bool hasInterface_ = false;
+
+    // Verdict and attribution.
+    std::optional<Timestamp> firstSample_, lastSample_, firstProvider_, lastProvider_;
+    std::optional<double> lastProviderLatency_;
+    long double jitterSum_ = 0;
+    long long jitterSteps_ = 0;
+    long long dnsUnanswered_ = 0, dnsNewestUnanswered_ = 0;
+
+    // Gaps.
+    std::vector<Covered> rolledCover_;
+    std::size_t nextRolled_ = 0;
+    Timestamp cursor_ = 0;
+    bool anyCover_ = false;
+    std::vector<MeasurementGap> gaps_;
+
+    // Hourly profile: hour buckets keyed by their start.
+    std::map<Timestamp, HourBucket> hours_;
+    std::optional<Timestamp> rawHour_;
+    HourBucket rawHourBucket_;
+    std::vector<double> rawHourLatencies_;
+
+    long long rawCount_ = 0;
+    long long rolledSampleCount_ = 0;
+    std::optional<Timestamp> earliestRollup_;
+};
 
 struct DossierBuilder {
     // Slices of the timeline.
@@ -40,7 +183,7 @@ struct DossierBuilder {
     // The same on the store's thread, with its connection.
     static DossierDocument makeDocument(const DossierRequest& request, Timestamp generatedAt,
                                         store::StoreDatabase& database, const QString& appVersion);
-    // The document from rows already read (what the job does after its reads).
+    // The document from rows already read (any order).
     static DossierDocument assemble(const DossierRequest& request, Timestamp generatedAt, const QString& appVersion,
                                     const std::vector<NetworkSample>& samples, const std::vector<Incident>& incidents,
                                     const std::vector<WifiSnapshot>& wifi, const std::vector<SampleRollup>& rollups);
@@ -48,12 +191,12 @@ struct DossierBuilder {
     // The roll-up width read for a period: minute buckets up to 7 days, hour buckets beyond.
     static double rollupBucketSeconds(double period);
 
-    // The steps.
+    // The steps, each over rows already read.
     static std::vector<DossierTimelinePoint> timeline(const std::vector<NetworkSample>& samples,
                                                       const std::vector<SampleRollup>& rollups,
                                                       const DossierRequest& request);
-    // A roll-up bucket covers its whole width, so a period known only from roll-ups has no gaps
-    // between its buckets.
+    // A roll-up bucket vouches for the stretch from its first to its last sample; a bucket written
+    // before those were recorded, for its whole width.
     static std::vector<MeasurementGap> gaps(const std::vector<NetworkSample>& samples,
                                             const std::vector<SampleRollup>& rollups, const DossierRequest& request);
     // The measured share of the period: what the gaps leave of it.
@@ -63,20 +206,18 @@ struct DossierBuilder {
     // Where an outage lay: the location whose incident classification matches, the Wi-Fi link for
     // a reassociation or roam, otherwise offline.
     static FaultLocation outageLocation(IncidentClassification classification);
+    // Every day weighs alike: raw samples are folded into hour buckets by the roll-ups' own p50 rule,
+    // and each clock hour's median is taken over the bucket values of every day.
     static std::vector<HourlyProfileEntry> hourlyProfile(const std::vector<const NetworkSample*>& providerSamples,
                                                          const std::vector<SampleRollup>& rollups);
     static std::vector<AccessPointBreakdown> accessPoints(const std::vector<WifiSnapshot>& wifi, bool anonymise);
-    // Groups keyed by BSSID, else SSID, else "ismeretlen", most snapshots first; equal groups keep
-    // the order of their first snapshot.
-    using AccessPointGroup = std::pair<QString, std::vector<const WifiSnapshot*>>;
-    static std::vector<AccessPointGroup> groupByAccessPoint(const std::vector<WifiSnapshot>& wifi);
-    static AccessPointBreakdown breakdown(int position, const AccessPointGroup& group, bool anonymise);
     static WiredWiFiComparison wiredComparison(const std::vector<const NetworkSample*>& providerSamples,
                                                const std::vector<WifiSnapshot>& wifi);
-    static std::set<QString> interfaceNames(const std::vector<WifiSnapshot>& wifi);
 
     // Successful latencies at index floor(q × (n − 1)) of the sorted values; absent without any.
     static std::optional<double> percentile(double q, const std::vector<const NetworkSample*>& samples);
+    // The same over sorted latencies.
+    static std::optional<double> sortedPercentile(double q, const std::vector<double>& sorted);
     // The mean packet loss when every sample carries one, otherwise the failed share; samples must
     // not be empty.
     static double lossRatio(const std::vector<const NetworkSample*>& samples);

@@ -1,5 +1,8 @@
 #include "reports/DossierModel.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace pv {
 
 std::optional<double> DossierDocument::outageShareOfMeasuredTime() const
@@ -11,6 +14,23 @@ std::optional<double> DossierDocument::outageShareOfMeasuredTime() const
     for (const OutageRecord& outage : outages)
         outageTime += outage.duration();
     return outageTime / measured;
+}
+
+std::optional<QString> DossierDocument::detailedFiguresNote() const
+{
+    if (!detailedFiguresFrom)
+        return std::nullopt;
+    // Whole days when the stretch is a day or more, whole hours below that; never zero.
+    const double stretch = std::max(0.0, request.end - *detailedFiguresFrom);
+    const QString span = stretch >= 86400
+                             ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
+                             : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
+    // Beyond a week the roll-ups read are hour buckets, up to it minute buckets.
+    const QString kind = request.duration() > 604800 ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
+    const QString earlier = stretch >= 86400 ? QStringLiteral("napokból") : QStringLiteral("órákból");
+    return QStringLiteral("A részletes számok az utolsó %1 nyers méréseiből készültek; a korábbi %2 %3 "
+                          "összesítés maradt.")
+        .arg(span, earlier, kind);
 }
 
 QString title(DossierPage page)

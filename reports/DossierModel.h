@@ -117,8 +117,15 @@ struct DossierDocument {
     std::optional<double> medianRouterMs;
     std::optional<double> medianProviderMs;
     std::optional<double> p95ProviderMs;
-    std::optional<double> lossRatio; // absent without a provider sample
+    std::optional<double> lossRatio; // absent without a provider sample; roll-ups of the period count too
+    // Where the period reaches back beyond its raw samples: the first raw sample, from which the
+    // detailed figures (medians, 95th percentile, verdict, access points, the wired comparison) come;
+    // absent when the raw samples cover the period or there is none.
+    std::optional<Timestamp> detailedFiguresFrom;
     bool operator==(const DossierDocument&) const = default;
+
+    // The sentence that says which stretch the detailed figures come from; absent without one.
+    std::optional<QString> detailedFiguresNote() const;
 
     // Summed outage time over measured time; absent when nothing was measured. Not clipped to 1.
     std::optional<double> outageShareOfMeasuredTime() const;

@@ -315,6 +315,8 @@ Stack DossierPageView::summaryPage() const
         capabilities.add(capabilityRow(c));
     s.add(capabilities.asBlock());
     s.add(keyFigureTiles());
+    if (const std::optional<QString> note = document_.detailedFiguresNote())
+        s.add(text(*note, font(10), Palette::secondaryText()));
     return s;
 }
 

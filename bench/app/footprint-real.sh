@@ -19,8 +19,9 @@ build=$(cd "$1" && pwd)
 shown=${2:-600}
 hidden=${3:-600}
 cache=${POLVARINE_BENCH_CACHE:-/tmp/polvarine-bench}
-source_db="$cache/standard-retention-v2.sqlite3"
-[[ -f $source_db ]] || { echo "no $source_db: run pv_bench_store first" >&2; exit 1; }
+# The newest generator version's month under the standard policy.
+source_db=$(ls -v "$cache"/standard-retention-v*.sqlite3 2>/dev/null | tail -1)
+[[ -n $source_db && -f $source_db ]] || { echo "no standard-retention month in $cache: run pv_bench_store first" >&2; exit 1; }
 
 tmp=$(mktemp -d /tmp/pv-footprint.XXXXXX)
 pids=()
@@ -45,7 +46,8 @@ UPDATE wifi_snapshots SET timestamp = timestamp + $shift_by;
 UPDATE events SET timestamp = timestamp + $shift_by;
 UPDATE markers SET timestamp = timestamp + $shift_by;
 UPDATE incidents SET start_timestamp = start_timestamp + $shift_by, end_timestamp = end_timestamp + $shift_by;
-UPDATE sample_rollups SET bucket_start = bucket_start + $shift_by;
+UPDATE sample_rollups SET bucket_start = bucket_start + $shift_by,
+    first_sample_timestamp = first_sample_timestamp + $shift_by, last_sample_timestamp = last_sample_timestamp + $shift_by;
 COMMIT; PRAGMA wal_checkpoint(TRUNCATE);" || exit 1
 log "database: $(sqlite3 "$db" 'SELECT COUNT(*) FROM network_samples') raw samples, newest $(( $(date +%s) - $(sqlite3 "$db" 'SELECT CAST(MAX(timestamp) AS INTEGER) FROM network_samples') )) s ago"
 

@@ -25,7 +25,9 @@ namespace pv::bench {
 namespace {
 
 // Raised whenever the generated content changes, so that stale caches are rebuilt.
-constexpr int kGeneratorVersion = 3;
+constexpr int kGeneratorVersion = 4;
+// Seconds of batch time between two retention passes of the program.
+constexpr double kCleanupInterval = 900;
 
 enum class IdStyle { timeOrdered, random };
 
@@ -90,11 +92,15 @@ ProbeBatch makeBatch(std::mt19937& rng, std::int64_t n, double t, IdStyle style)
     return b;
 }
 
-// Fills the tables in one transaction with the store's own row layout: samples and Wi-Fi readings,
-// an incident every few hours and the events of a month (daily starts and stops, sleeps and wakes,
-// path changes).
-void generateRaw(const QString& path, IdStyle style)
+// Writes the month the way the program does, in time order with the store's own row layout: samples
+// and Wi-Fi readings, an incident every few hours and the events of a month (daily starts and stops,
+// sleeps and wakes, path changes), and the store's own retention pass under the policy every 900 s of
+// batch time (the cleanup interval) and once more at the month's end. Nothing is VACUUMed: the roll-ups
+// lie interleaved between the minute buckets and the freed pages as the program leaves them.
+void generateMonth(const QString& path, IdStyle style, const RetentionPolicy& policy)
 {
+    { SQLiteStore schema(SQLiteStore::Location::file(path)); }
+    store::StoreDatabase retention(StoreLocation::file(path));
     sqlite3* db = nullptr;
     check(db, sqlite3_open(path.toUtf8().constData(), &db), "open");
     exec(db, "PRAGMA cache_size = -524288;");
@@ -116,13 +122,22 @@ void generateRaw(const QString& path, IdStyle style)
     double nextIncident = kDataStart + incidentGap(rng);
     double nextPathChange = kDataStart + 3 * 3600;
     double nextDay = kDataStart;
+    double nextCleanup = kDataStart + kCleanupInterval;
     std::int64_t n = 0;
     auto addEvent = [&](double t, DiagnosticEventKind kind, const char* details) {
         event.bindAll(idText(idFor(style, t)), t, rawValue(kind), QString::fromUtf8(details));
         event.run();
         event.reset();
     };
-    for (double t = kDataStart; t < kDataEnd; t += 4.5 + jitter(rng), ++n) {
+    // A batch every 4.25 s on average (a 4 s pause after a cycle of about a quarter second): with 4.25
+    // samples a batch, 60 samples a minute.
+    for (double t = kDataStart; t < kDataEnd; t += 4.25 + jitter(rng), ++n) {
+        if (t >= nextCleanup) {
+            exec(db, "COMMIT;");
+            retention.rollUpAndPrune(policy, t);
+            exec(db, "BEGIN;");
+            nextCleanup += kCleanupInterval;
+        }
         const ProbeBatch b = makeBatch(rng, n, t, style);
         for (const NetworkSample& s : b.samples) {
             store::bindSample(sample, s);
@@ -166,6 +181,7 @@ void generateRaw(const QString& path, IdStyle style)
     event.finalize();
     incident.finalize();
     exec(db, "COMMIT;");
+    retention.rollUpAndPrune(policy, kDataEnd);
     exec(db, "PRAGMA wal_checkpoint(TRUNCATE);");
     sqlite3_close(db);
 }
@@ -189,15 +205,10 @@ template <typename Build> QString buildOnce(const QString& fileName, Build build
     return path;
 }
 
-QString buildThirtyDays(const QString& fileName, IdStyle style)
+QString buildMonth(const QString& name, IdStyle style, const RetentionPolicy& policy)
 {
-    return buildOnce(fileName, [style](const QString& building) {
-        { SQLiteStore schema(SQLiteStore::Location::file(building)); }
-        generateRaw(building, style);
-        store::StoreDatabase db(StoreLocation::file(building));
-        db.rollUp(RetentionPolicy::minuteBucket, kDataEnd);
-        db.rollUp(RetentionPolicy::hourBucket, kDataEnd);
-    });
+    return buildOnce(QStringLiteral("%1-v%2.sqlite3").arg(name).arg(kGeneratorVersion),
+                     [style, policy](const QString& building) { generateMonth(building, style, policy); });
 }
 
 std::mutex copiesMutex;
@@ -220,31 +231,22 @@ ProbeBatch benchBatch(std::mt19937& rng, std::int64_t n, double t)
 
 const QString& thirtyDayDatabase()
 {
-    static const QString path =
-        buildThirtyDays(QStringLiteral("thirty-days-v%1.sqlite3").arg(kGeneratorVersion), IdStyle::timeOrdered);
+    static const QString path = buildMonth(QStringLiteral("long-term-retention"), IdStyle::timeOrdered,
+                                           RetentionPolicy::longTerm());
     return path;
 }
 
 const QString& thirtyDayDatabaseWithRandomIds()
 {
-    static const QString path =
-        buildThirtyDays(QStringLiteral("thirty-days-random-ids-v%1.sqlite3").arg(kGeneratorVersion), IdStyle::random);
+    static const QString path = buildMonth(QStringLiteral("long-term-retention-random-ids"), IdStyle::random,
+                                           RetentionPolicy::longTerm());
     return path;
 }
 
 const QString& standardRetentionDatabase()
 {
     static const QString path =
-        buildOnce(QStringLiteral("standard-retention-v%1.sqlite3").arg(kGeneratorVersion), [](const QString& building) {
-            std::filesystem::copy_file(thirtyDayDatabase().toStdString(), building.toStdString());
-            store::StoreDatabase db(StoreLocation::file(building));
-            db.rollUpAndPrune(RetentionPolicy::standard(), kDataEnd);
-            sqlite3* raw = nullptr;
-            check(raw, sqlite3_open(building.toUtf8().constData(), &raw), "open");
-            exec(raw, "VACUUM;");
-            exec(raw, "PRAGMA wal_checkpoint(TRUNCATE);");
-            sqlite3_close(raw);
-        });
+        buildMonth(QStringLiteral("standard-retention"), IdStyle::timeOrdered, RetentionPolicy::standard());
     return path;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
-// The month-long evidence databases the benchmarks read and prune: 30 days of raw samples at the
-// real cadence (a batch every ~4.5 s, 4 or 5 samples, about 2.5 million rows), a Wi-Fi reading every
-// 8 s, incidents and events as a month of monitoring leaves them, and the roll-ups of those days.
-// Each database is built once into a cache folder and reused by every later run; benchmarks that
-// write work on a fresh copy.
+// The month-long evidence databases the benchmarks read and prune, written as the program writes them:
+// 30 days at the real cadence (a batch every ~4.25 s, 4 or 5 samples, 60 samples a minute, about
+// 2.6 million rows), a Wi-Fi reading every 8 s, incidents and events as a month of monitoring leaves
+// them, and the store's own retention pass every 900 s of batch time under one policy. Each database
+// is built once into a cache folder (named after its policy and the generator's version) and reused
+// by every later run; benchmarks that write work on a fresh copy.
 //
 //   POLVARINE_BENCH_CACHE=<folder>   where the databases are kept (default /tmp/polvarine-bench)
 
@@ -24,12 +25,13 @@ inline constexpr double kDay = 86400;
 inline constexpr double kDataEnd = 1767225600;
 inline constexpr double kDataStart = kDataEnd - 30 * kDay;
 
-// 30 days of everything, with the minute and hour roll-ups of all of it (the raw rows stay).
+// The month under the long-term policy: every raw sample and Wi-Fi reading of the 30 days kept, no
+// roll-up yet (nothing is older than the policy's raw period).
 const QString& thirtyDayDatabase();
-// The same month after a pass of the standard retention policy at kDataEnd: raw samples and Wi-Fi
-// readings for the newest week only, roll-ups for the whole month.
+// The month under the standard policy: raw samples and Wi-Fi readings for the newest week only, the
+// minute and hour roll-ups of the older weeks.
 const QString& standardRetentionDatabase();
-// The 30-day database written with random (version-4) ids, as databases made before time-ordered
+// The long-term month written with random (version-4) ids, as databases made before time-ordered
 // ids look; for comparison.
 const QString& thirtyDayDatabaseWithRandomIds();
 

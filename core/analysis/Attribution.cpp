@@ -427,15 +427,29 @@ Legs measureLegs(const std::vector<NetworkSample>& samples)
 
 } // namespace
 
+AttributionEvidence AttributionEngine::gather(const std::vector<NetworkSample>& samples)
+{
+    const Legs legs = measureLegs(samples);
+    const DnsOutcomes dns = dnsOutcomes(samples);
+    return {legs.gw, legs.pub, legs.dns, legs.http, attribution::sampleSpan(samples), dns.unanswered,
+            dns.newestUnanswered};
+}
+
 FaultAttribution AttributionEngine::attribute(const std::vector<NetworkSample>& samples,
                                               const std::vector<WifiSnapshot>& wifi, Timestamp /*now*/) const
 {
+    return attribute(gather(samples), wifi);
+}
+
+FaultAttribution AttributionEngine::attribute(const AttributionEvidence& evidence,
+                                              const std::vector<WifiSnapshot>& wifi) const
+{
     const AttributionThresholds& t = thresholds_;
-    const Legs legs = measureLegs(samples);
+    const Legs legs{evidence.gateway, evidence.publicHost, evidence.dns, evidence.http};
     const LegMeasurement& gw = legs.gw;
     const LegMeasurement& pub = legs.pub;
     const RadioAssessment radio = attribution::assessRadio(t, wifi);
-    const double span = attribution::sampleSpan(samples);
+    const double span = evidence.spanSeconds;
 
     // Only the public-host leg opens the gate; a count or span equal to its minimum passes.
     if (pub.sampleCount < t.minimumSamplesPerLeg || span < t.minimumWindowSeconds)
@@ -458,7 +472,7 @@ FaultAttribution AttributionEngine::attribute(const std::vector<NetworkSample>& 
         return *r;
     if (auto r = upstreamVerdict(t, gw, pub, excess))
         return *r;
-    if (auto r = dnsVerdict(t, legs.dns, pub, dnsOutcomes(samples)))
+    if (auto r = dnsVerdict(t, legs.dns, pub, DnsOutcomes{evidence.dnsUnanswered, evidence.dnsNewestUnanswered}))
         return *r;
 
     QStringList caveats;

@@ -91,6 +91,16 @@ struct RadioAssessment {
     bool isReadable() const { return state.kind != Kind::unavailable; }
 };
 
+// What the attribution reads of its samples, for a caller that folds a long period's rows as it reads
+// them instead of holding them all.
+struct AttributionEvidence {
+    LegMeasurement gateway, publicHost, dns, http;
+    double spanSeconds = 0;        // newest minus oldest sample of every kind
+    long long dnsUnanswered = 0;   // lookups without an answer
+    long long dnsNewestUnanswered = 0; // of those, the newest ones in a row
+    bool operator==(const AttributionEvidence&) const = default;
+};
+
 class AttributionEngine {
 public:
     explicit AttributionEngine(AttributionThresholds thresholds = AttributionThresholds::standard())
@@ -103,6 +113,9 @@ public:
     // The result depends on the samples and readings only; now is accepted for the callers' sake.
     FaultAttribution attribute(const std::vector<NetworkSample>& samples, const std::vector<WifiSnapshot>& wifi,
                                Timestamp now) const;
+    // The same from what was gathered of the samples.
+    FaultAttribution attribute(const AttributionEvidence& evidence, const std::vector<WifiSnapshot>& wifi) const;
+    static AttributionEvidence gather(const std::vector<NetworkSample>& samples);
 
 private:
     AttributionThresholds thresholds_;

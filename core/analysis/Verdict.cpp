@@ -157,15 +157,25 @@ ConnectionVerdict VerdictEngine::assess(const std::vector<NetworkSample>& sample
     for (const NetworkSample& s : samples)
         if (s.target.kind == ProbeKind::publicIP)
             pub.push_back(&s);
-    const std::vector<double> latencies = stats::sortedSuccessfulLatencies(pub);
-
-    VerdictConfidence confidence;
-    confidence.sampleCount = static_cast<long long>(pub.size());
+    VerdictEvidence evidence;
+    evidence.sampleCount = static_cast<long long>(pub.size());
     if (!pub.empty()) {
         const auto [lo, hi] = std::minmax_element(pub.begin(), pub.end(),
             [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
-        confidence.spanSeconds = (*hi)->timestamp - (*lo)->timestamp;
+        evidence.spanSeconds = (*hi)->timestamp - (*lo)->timestamp;
     }
+    evidence.latencies = stats::sortedSuccessfulLatencies(pub);
+    evidence.jitter = jitterOf(pub);
+    evidence.lossRatio = stats::lossRatio(pub);
+    return assess(evidence);
+}
+
+ConnectionVerdict VerdictEngine::assess(const VerdictEvidence& evidence)
+{
+    const std::vector<double>& latencies = evidence.latencies;
+    VerdictConfidence confidence;
+    confidence.sampleCount = evidence.sampleCount;
+    confidence.spanSeconds = evidence.spanSeconds;
 
     if (!confidence.isSufficient()) {
         ConnectionVerdict v = allRated(CapabilityRating::unknown);
@@ -186,8 +196,8 @@ ConnectionVerdict VerdictEngine::assess(const std::vector<NetworkSample>& sample
 
     const double median = *stats::upperMedian(latencies);
     const double p95 = *stats::indexP95(latencies);
-    const std::optional<double> jitter = jitterOf(pub);
-    const double loss = stats::lossRatio(pub);
+    const std::optional<double> jitter = evidence.jitter;
+    const double loss = evidence.lossRatio;
 
     ConnectionVerdict v;
     v.confidence = confidence;

@@ -67,11 +67,23 @@ struct ConnectionVerdict {
     PVStatus overallStatus() const; // never critical
 };
 
+// What the verdict reads of the public-host samples, for a caller that folds a long period's rows as
+// it reads them.
+struct VerdictEvidence {
+    long long sampleCount = 0;          // public-host samples, failed ones included
+    double spanSeconds = 0;             // newest minus oldest of them
+    std::vector<double> latencies;      // the successful ones', sorted ascending
+    std::optional<double> jitter;       // mean step between successive successful latencies in time order
+    double lossRatio = 0;
+};
+
 class VerdictEngine {
 public:
     // samples: every probe kind, any order; only the public-host ones are read. The result depends
     // on the samples only; now is accepted for the callers' sake.
     static ConnectionVerdict assess(const std::vector<NetworkSample>& samples, Timestamp now);
+    // The same from what was gathered of them.
+    static ConnectionVerdict assess(const VerdictEvidence& evidence);
 };
 
 } // namespace pv

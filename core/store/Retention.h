@@ -39,6 +39,10 @@ struct SampleRollup {
     std::optional<double> p95Milliseconds;
     std::optional<double> maxMilliseconds;
     std::optional<double> lossRatio;
+    // The instants of the bucket's first and last sample; absent in buckets written before they were
+    // recorded.
+    std::optional<Timestamp> firstSampleTimestamp;
+    std::optional<Timestamp> lastSampleTimestamp;
     bool operator==(const SampleRollup&) const = default;
 
     // "<bucketStart>-<bucketSeconds>-<kind>", numbers in shortest round-trip form with ".0" for whole ones.

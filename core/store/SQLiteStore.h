@@ -57,6 +57,16 @@ struct SamplePoint {
     bool success = false;
 };
 
+// A raw sample as a report over a long period folds it: the fields its figures read, nothing kept.
+struct SampleRow {
+    Timestamp timestamp = 0;
+    ProbeKind kind = ProbeKind::gateway;
+    std::optional<double> latencyMilliseconds;
+    bool success = false;
+    std::optional<double> packetLoss;
+    QByteArrayView interfaceName; // UTF-8, valid only while the row is being visited
+};
+
 struct SampleVisit {
     std::int64_t visited = 0; // rows handed to the visitors
     std::int64_t total = 0;   // samples of every kind in the period

@@ -53,7 +53,7 @@ constexpr const char* kEarliestTimestamp =
     "    SELECT timestamp FROM wifi_snapshots\n);";
 constexpr const char* kRollups =
     "SELECT bucket_start, bucket_seconds, target_kind, sample_count, success_count,\n"
-    "       p50_ms, p95_ms, max_ms, loss_ratio\n"
+    "       p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp\n"
     "FROM sample_rollups\n"
     "WHERE bucket_seconds = ? AND bucket_start >= ? AND bucket_start <= ?\n"
     "ORDER BY bucket_start ASC;";
@@ -96,6 +96,9 @@ constexpr const char* kSamplesInPart =
 constexpr const char* kFirstAndLastSample =
     "SELECT (SELECT MIN(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2),\n"
     "       (SELECT MAX(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2);";
+constexpr const char* kSampleRowsBetween =
+    "SELECT timestamp, target_kind, latency_ms, success, packet_loss, interface_name\nFROM network_samples\n"
+    "WHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 constexpr const char* kWifiBetween =
     PV_WIFI_COLUMNS "FROM wifi_snapshots\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 constexpr const char* kIncidentsBetween =
@@ -273,27 +276,27 @@ std::vector<NetworkSample> readSamples(Statement& statement, std::size_t expecte
         expectedRows);
 }
 
-std::vector<WifiSnapshot> readWifiSnapshots(Statement& statement)
+WifiSnapshot wifiSnapshotOf(const Statement& row)
 {
-    return readRows(statement, [](const Statement& row) {
-        WifiSnapshot w;
-        w.id = readId(row, 0);
-        w.timestamp = row.columnDouble(1);
-        w.interfaceName = row.columnText(2);
-        w.localAddress = row.columnText(3);
-        w.gatewayAddress = row.columnText(4);
-        w.ssid = row.columnOptText(5);
-        w.bssid = row.columnOptText(6);
-        w.channel = row.columnOptInt(7);
-        w.band = row.columnOptText(8);
-        w.rssi = row.columnOptInt(9);
-        w.noise = row.columnOptInt(10);
-        w.txRateMbps = row.columnOptDouble(11);
-        w.phyMode = row.columnOptText(12);
-        w.interfaceUp = row.columnInt64(13) == 1;
-        return w;
-    });
+    WifiSnapshot w;
+    w.id = readId(row, 0);
+    w.timestamp = row.columnDouble(1);
+    w.interfaceName = row.columnText(2);
+    w.localAddress = row.columnText(3);
+    w.gatewayAddress = row.columnText(4);
+    w.ssid = row.columnOptText(5);
+    w.bssid = row.columnOptText(6);
+    w.channel = row.columnOptInt(7);
+    w.band = row.columnOptText(8);
+    w.rssi = row.columnOptInt(9);
+    w.noise = row.columnOptInt(10);
+    w.txRateMbps = row.columnOptDouble(11);
+    w.phyMode = row.columnOptText(12);
+    w.interfaceUp = row.columnInt64(13) == 1;
+    return w;
 }
+
+std::vector<WifiSnapshot> readWifiSnapshots(Statement& statement) { return readRows(statement, wifiSnapshotOf); }
 
 IncidentSeverity severityFromStored(const QString& text)
 {
@@ -509,6 +512,8 @@ std::vector<SampleRollup> StoreDatabase::rollups(double bucketSeconds, Timestamp
         r.p95Milliseconds = statement.columnOptDouble(6);
         r.maxMilliseconds = statement.columnOptDouble(7);
         r.lossRatio = statement.columnOptDouble(8);
+        r.firstSampleTimestamp = statement.columnOptDouble(9);
+        r.lastSampleTimestamp = statement.columnOptDouble(10);
         out.push_back(r);
     }
     requireDone(statement, rc);
@@ -708,6 +713,43 @@ std::vector<WifiSnapshot> StoreDatabase::wifiSnapshots(Timestamp from, Timestamp
 {
     return readBetween(db_, kWifiBetween, from, to, readWifiSnapshots);
 }
+void StoreDatabase::visitPeriodSamples(Timestamp from, Timestamp to, const std::function<void(const SampleRow&)>& visit)
+{
+    Statement statement(db_, kSampleRowsBetween);
+    statement.bindAll(from, to);
+    SampleRow row;
+    QByteArray kindText;
+    ProbeKind kind = ProbeKind::publicIP;
+    int rc;
+    while ((rc = statement.step()) == SQLITE_ROW) {
+        row.timestamp = statement.columnDouble(0);
+        // Rows come in long runs of few kinds: the text is parsed only when it changes. An unknown
+        // kind reads as a public host, as in the full read.
+        const QByteArrayView kindBytes = statement.columnBytes(1);
+        if (kindBytes != QByteArrayView(kindText)) {
+            kindText = kindBytes.toByteArray();
+            kind = probeKindFromBytes(kindBytes).value_or(ProbeKind::publicIP);
+        }
+        row.kind = kind;
+        row.latencyMilliseconds = statement.columnOptDouble(2);
+        row.success = statement.columnInt64(3) == 1;
+        row.packetLoss = statement.columnOptDouble(4);
+        row.interfaceName = statement.columnBytes(5);
+        visit(row);
+    }
+    requireDone(statement, rc);
+}
+
+void StoreDatabase::visitWifiSnapshots(Timestamp from, Timestamp to, const std::function<void(const WifiSnapshot&)>& visit)
+{
+    Statement statement(db_, kWifiBetween);
+    statement.bindAll(from, to);
+    int rc;
+    while ((rc = statement.step()) == SQLITE_ROW)
+        visit(wifiSnapshotOf(statement));
+    requireDone(statement, rc);
+}
+
 std::vector<DiagnosticEvent> StoreDatabase::events(Timestamp from, Timestamp to)
 {
     return readBetween(db_, kEventsBetween, from, to, readEvents);

@@ -15,7 +15,7 @@
 
 namespace pv::store {
 
-inline constexpr int newestSchemaVersion = 4;
+inline constexpr int newestSchemaVersion = 5;
 
 // How long a statement waits for another process's lock before it reports the database busy.
 inline constexpr int kBusyTimeoutMilliseconds = 5000;
@@ -33,7 +33,7 @@ struct SchemaMigration {
     std::vector<ColumnAddition> columnAdditions;
 };
 
-// Versions 1 to 4, in order.
+// Versions 1 to 5, in order.
 const std::vector<SchemaMigration>& schemaMigrations();
 
 // The time below which raw samples are rolled up and deleted: the policy's raw cut-off, rounded
@@ -78,6 +78,10 @@ public:
     SampleVisit visitSamples(Timestamp from, Timestamp to, const std::vector<ProbeKind>& kinds,
                              const std::vector<std::function<void(const SamplePoint&)>>& visitors);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
+    // The period's rows handed one at a time, in timestamp order, without a list of them all; the
+    // statement is finalized when the read ends, also when it or the visitor fails.
+    void visitPeriodSamples(Timestamp from, Timestamp to, const std::function<void(const SampleRow&)>& visit);
+    void visitWifiSnapshots(Timestamp from, Timestamp to, const std::function<void(const WifiSnapshot&)>& visit);
     std::vector<Incident> incidents(Timestamp from, Timestamp to);
     std::vector<DiagnosticEvent> events(Timestamp from, Timestamp to);
     std::vector<ManualMarker> markers(Timestamp from, Timestamp to);

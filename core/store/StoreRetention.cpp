@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kRollUp = R"(WITH scoped AS (
     SELECT CAST(timestamp / ?1 AS INTEGER) * ?1 AS bucket_start,
-           target_kind, latency_ms, success, packet_loss
+           timestamp, target_kind, latency_ms, success, packet_loss
     FROM network_samples
     WHERE timestamp >= ?3 AND timestamp < ?2
 ),
@@ -28,7 +28,9 @@ agg AS (
            COUNT(*) AS n,
            SUM(success) AS ok,
            MAX(latency_ms) AS mx,
-           AVG(COALESCE(packet_loss, CASE WHEN success = 1 THEN 0.0 ELSE 1.0 END)) AS loss
+           AVG(COALESCE(packet_loss, CASE WHEN success = 1 THEN 0.0 ELSE 1.0 END)) AS loss,
+           MIN(timestamp) AS first_at,
+           MAX(timestamp) AS last_at
     FROM scoped
     GROUP BY bucket_start, target_kind
 ),
@@ -48,8 +50,9 @@ pct AS (
     GROUP BY bucket_start, target_kind
 )
 INSERT OR REPLACE INTO sample_rollups
-    (bucket_start, bucket_seconds, target_kind, sample_count, success_count, p50_ms, p95_ms, max_ms, loss_ratio)
-SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, agg.mx, agg.loss
+    (bucket_start, bucket_seconds, target_kind, sample_count, success_count, p50_ms, p95_ms, max_ms, loss_ratio,
+     first_sample_timestamp, last_sample_timestamp)
+SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, agg.mx, agg.loss, agg.first_at, agg.last_at
 FROM agg
 LEFT JOIN pct ON pct.bucket_start = agg.bucket_start AND pct.target_kind = agg.target_kind;)";
 
@@ -57,7 +60,8 @@ constexpr const char* kHourRows = "SELECT timestamp, target_kind, latency_ms, su
                                   "WHERE timestamp >= ? AND timestamp < ? ORDER BY timestamp;";
 constexpr const char* kUpsertRollup =
     "INSERT OR REPLACE INTO sample_rollups (bucket_start, bucket_seconds, target_kind, sample_count, success_count, "
-    "p50_ms, p95_ms, max_ms, loss_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?);";
+    "p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
 constexpr const char* kOldestSample = "SELECT MIN(timestamp) FROM network_samples WHERE timestamp < ?;";
 constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp >= ? AND timestamp < ?;";
 
@@ -108,8 +112,8 @@ void StoreDatabase::rollUp(double bucketSeconds, Timestamp from, Timestamp cutof
 
 // The roll-up of one range of raw samples into minute and hour buckets in one read, with the same
 // results as kRollUp: counts, the nearest-rank p50 and p95 of the successful latencies, the largest
-// latency, and the mean loss (a sample's stored loss, else 0 or 1 by its success), summed in
-// timestamp order. One statement per width with window functions costs several times as much.
+// latency, the mean loss (a sample's stored loss, else 0 or 1 by its success), summed in timestamp
+// order, and the instants of the first and last sample. One statement per width with window functions costs several times as much.
 void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
 {
     struct Bucket {
@@ -118,6 +122,8 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
         std::optional<double> max;
         double lossSum = 0;
         std::vector<double> latencies;
+        double first = 0;
+        double last = 0;
     };
     // Keyed by width, start and probe kind.
     std::map<std::tuple<double, double, QByteArray>, Bucket> buckets;
@@ -139,6 +145,10 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
         for (double width : {RetentionPolicy::minuteBucket, RetentionPolicy::hourBucket}) {
             const double start = static_cast<double>(static_cast<std::int64_t>(t / width)) * width;
             Bucket& b = buckets[{width, start, kind}];
+            // The rows come in timestamp order.
+            if (b.count == 0)
+                b.first = t;
+            b.last = t;
             ++b.count;
             b.successes += success;
             if (latency) {
@@ -160,7 +170,8 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
             p50 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.5))];
             p95 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.95))];
         }
-        upsert.bindAll(start, width, bucketKind, b.count, b.successes, p50, p95, b.max, b.lossSum / b.count);
+        upsert.bindAll(start, width, bucketKind, b.count, b.successes, p50, p95, b.max, b.lossSum / b.count, b.first,
+                       b.last);
         upsert.run();
         upsert.reset();
     }

@@ -148,6 +148,13 @@ const std::vector<SchemaMigration>& schemaMigrations()
           QStringLiteral("UPDATE wifi_snapshots SET noise = NULL WHERE noise = 0;"),
           QStringLiteral("UPDATE wifi_snapshots SET tx_rate_mbps = NULL WHERE tx_rate_mbps = 0;")},
          {}},
+        // Buckets written from here on know the instants of their first and last sample; older ones
+        // keep NULL there.
+        {5,
+         QStringLiteral("rollup-sample-times"),
+         {},
+         {{QStringLiteral("sample_rollups"), QStringLiteral("first_sample_timestamp"), QStringLiteral("DOUBLE")},
+          {QStringLiteral("sample_rollups"), QStringLiteral("last_sample_timestamp"), QStringLiteral("DOUBLE")}}},
     };
     return migrations;
 }

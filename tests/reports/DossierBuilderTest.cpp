@@ -54,7 +54,7 @@ protected:
     }
     void addRollup(double bucketStart, int width, ProbeKind kind, int count, int successes, std::optional<double> p50)
     {
-        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL);")
+        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL, NULL, NULL);")
                       .arg(bucketStart, 0, 'f', 3)
                       .arg(width)
                       .arg(rawValue(kind))
@@ -248,29 +248,37 @@ TEST_F(DossierBuilderTest, OneWeekReadsMinuteRollupsAndLongerHourRollups)
     EXPECT_EQ(build(period(kT0, 604801)).sampleCount, 11);
 }
 
-TEST(DossierStepsTest, HourlyProfileUsesTheLocalClockAcrossDaylightSaving)
+// Hour buckets first (the roll-ups' p50 rule), then each clock hour's median over the buckets of
+// every day: a busy day weighs no more than a quiet one, and an hour known raw ignores a roll-up of it.
+TEST(DossierStepsTest, HourlyProfileWeighsEveryDayAlikeOnTheLocalClock)
 {
     ASSERT_EQ(qEnvironmentVariable("TZ"), QStringLiteral("Europe/Budapest"));
     auto utc = [](int month, int day, int hour, int minute) {
         return static_cast<double>(QDateTime(QDate(2026, month, day), QTime(hour, minute), QTimeZone::utc()).toSecsSinceEpoch());
     };
-    const std::vector<NetworkSample> samples{
+    std::vector<NetworkSample> samples{
         sample(utc(3, 29, 0, 30), ProbeKind::publicIP, 10.0),        // 01:30 CET
         sample(utc(3, 29, 1, 30), ProbeKind::publicIP, 12.0),        // 03:30 CEST: the clock skipped 02
         sample(utc(10, 25, 0, 30), ProbeKind::publicIP, 20.0),       // 02:30 CEST
         sample(utc(10, 25, 1, 30), ProbeKind::publicIP, 30.0),       // 02:30 CET, the repeated hour
         sample(utc(10, 25, 10, 20), ProbeKind::publicIP, 50.0),      // 11:20 CET
         sample(utc(10, 25, 10, 40), ProbeKind::publicIP, std::nullopt, false),
+        sample(utc(3, 31, 3, 10), ProbeKind::publicIP, 60.0),        // 05:10 CEST, one sample a day
+        sample(utc(4, 1, 3, 10), ProbeKind::publicIP, 60.0),
     };
+    for (int i = 0; i < 9; ++i) // a busy 05:00 on one day
+        samples.push_back(sample(utc(3, 30, 3, 0) + 60 * i, ProbeKind::publicIP, 10.0 + i * 0.1));
     const std::vector<SampleRollup> rollups{
-        {utc(10, 25, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 40.0, {}, {}, {}},
-        {utc(10, 25, 10, 0), 3600, ProbeKind::gateway, 10, 0, 1.0, {}, {}, {}},
+        {utc(10, 25, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 99.0, {}, {}, {}}, // the raw hour's own
+        {utc(10, 26, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 40.0, {}, {}, {}},
+        {utc(10, 26, 10, 0), 3600, ProbeKind::gateway, 10, 0, 1.0, {}, {}, {}},
     };
     const std::vector<HourlyProfileEntry> expected{
         {1, 10.0, 0.0, 1},
         {2, 30.0, 0.0, 2},
         {3, 12.0, 0.0, 1},
-        {11, 50.0, 2.0 / 12.0, 12},
+        {5, 60.0, 0.0, 11},           // buckets 10.4, 60, 60
+        {11, 50.0, 2.0 / 12.0, 12},   // buckets 50 (raw, 1 of 2 failed) and 40 (9 of 10)
     };
     EXPECT_EQ(DossierBuilder::hourlyProfile(pointers(samples), rollups), expected);
 }

@@ -421,11 +421,11 @@ TEST_F(StoreDataTest, RollupReaderSkipsUnknownKindsAndKeepsNulls)
     {
         RawDb db(path);
         db.exec(QStringLiteral(
-            "INSERT INTO sample_rollups VALUES (1700000040, 60, 'gateway', 5, 4, 30, 40, 50, 0.2);"
-            "INSERT INTO sample_rollups VALUES (1700000100, 60, 'satellite', 5, 5, 1, 1, 1, 0);"
-            "INSERT INTO sample_rollups VALUES (1700000160, 60, 'http', 2, 0, NULL, NULL, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (1700000160, 3600, 'http', 2, 0, NULL, NULL, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (1700000220, 60, 'dns', 1, 1, 9, 9, 9, 0);"));
+            "INSERT INTO sample_rollups VALUES (1700000040, 60, 'gateway', 5, 4, 30, 40, 50, 0.2, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (1700000100, 60, 'satellite', 5, 5, 1, 1, 1, 0, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (1700000160, 60, 'http', 2, 0, NULL, NULL, NULL, NULL, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (1700000160, 3600, 'http', 2, 0, NULL, NULL, NULL, NULL, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (1700000220, 60, 'dns', 1, 1, 9, 9, 9, 0, NULL, NULL);"));
     }
     const auto rows = await(store->rollups(60, 1700000040, 1700000160));
     ASSERT_EQ(rows.size(), 2u);
@@ -441,7 +441,7 @@ TEST_F(StoreDataTest, ReadsThatBreakOffAreErrorsNotMissingData)
         RawDb db(path);
         db.exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2999)"
-            " INSERT INTO sample_rollups SELECT 1700000000 + 60 * i, 60, 'gateway', 5, 5, 1, 2, 3, 0 FROM n;"
+            " INSERT INTO sample_rollups SELECT 1700000000 + 60 * i, 60, 'gateway', 5, 5, 1, 2, 3, 0, NULL, NULL FROM n;"
             "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1999)"
             " INSERT INTO network_samples SELECT printf('%08d-0000-4000-8000-000000000000', i), 'b', 1000 + i,"
             " 'gateway', 'Router', '192.168.1.1', 'wlan0', 'l', 'g', 5, 1, 0, NULL, NULL FROM n;"));

@@ -76,9 +76,11 @@ TEST_F(StoreRetentionTest, FiveLatenciesGiveNearestRankPercentiles)
     RawDb(path).insertSamples(samples);
 
     await(store->rollUpAndPrune(kRawHour, 1700007200));
-    const SampleRollup expected{minute, 60, ProbeKind::gateway, 5, 5, 30, 40, 50, 0.0};
+    // The first sample came at minute + 1 s, the last at minute + 5 s.
+    const SampleRollup expected{minute, 60, ProbeKind::gateway, 5, 5, 30, 40, 50, 0.0, minute + 1, minute + 5};
     EXPECT_EQ(minuteRollups(), std::vector<SampleRollup>{expected});
-    EXPECT_EQ(hourRollups(), (std::vector<SampleRollup>{{1699999200, 3600, ProbeKind::gateway, 5, 5, 30, 40, 50, 0.0}}));
+    EXPECT_EQ(hourRollups(), (std::vector<SampleRollup>{
+                                 {1699999200, 3600, ProbeKind::gateway, 5, 5, 30, 40, 50, 0.0, minute + 1, minute + 5}}));
     EXPECT_TRUE(await(store->samples(0, 1e10)).empty());
 }
 
@@ -89,8 +91,8 @@ TEST_F(StoreRetentionTest, LossCountsFailuresWithoutStoredLossAsWhole)
                                makeSample(1100, ProbeKind::dns, std::nullopt, false),
                                makeSample(1101, ProbeKind::dns, 30.0, false)});
     await(store->rollUpAndPrune(kRawHour, 10800));
-    EXPECT_EQ(minuteRollups(), (std::vector<SampleRollup>{{960, 60, ProbeKind::http, 2, 1, 80, 80, 80, 0.5},
-                                                          {1080, 60, ProbeKind::dns, 2, 0, {}, {}, 30, 1.0}}));
+    EXPECT_EQ(minuteRollups(), (std::vector<SampleRollup>{{960, 60, ProbeKind::http, 2, 1, 80, 80, 80, 0.5, 1000, 1001},
+                                                          {1080, 60, ProbeKind::dns, 2, 0, {}, {}, 30, 1.0, 1100, 1101}}));
 }
 
 TEST_F(StoreRetentionTest, OnlySamplesBelowTheHourAlignedCutoffAreRolledAndDeleted)
@@ -125,11 +127,15 @@ TEST_F(StoreRetentionTest, PassesNineHundredSecondsApartKeepEveryBucketComplete)
     struct Bucket {
         int count = 0, ok = 0;
         std::vector<double> latencies;
+        double first = 0, last = 0;
     };
     std::map<Key, Bucket> expected;
     for (const auto& s : all)
         for (double w : {60.0, 3600.0}) {
             Bucket& b = expected[{w, std::floor(s.timestamp / w) * w, s.target.kind}];
+            if (b.count == 0)
+                b.first = s.timestamp;
+            b.last = s.timestamp;
             ++b.count;
             b.ok += s.success ? 1 : 0;
             if (s.latencyMilliseconds)
@@ -160,6 +166,8 @@ TEST_F(StoreRetentionTest, PassesNineHundredSecondsApartKeepEveryBucketComplete)
                 ASSERT_FALSE(sorted.empty());
                 ASSERT_EQ(r.p50Milliseconds, sorted[(sorted.size() - 1) / 2]) << r.id().toStdString();
                 ASSERT_EQ(r.maxMilliseconds, sorted.back()) << r.id().toStdString();
+                ASSERT_EQ(r.firstSampleTimestamp, b.first) << r.id().toStdString();
+                ASSERT_EQ(r.lastSampleTimestamp, b.last) << r.id().toStdString();
                 if (width == 60)
                     rolledUp += r.sampleCount;
             }
@@ -180,10 +188,10 @@ TEST_F(StoreRetentionTest, EveryTableIsPrunedByItsOwnPeriod)
     {
         RawDb db(path);
         db.exec(QStringLiteral(
-            "INSERT INTO sample_rollups VALUES (%1, 60, 'gateway', 1, 1, 1, 1, 1, 0);"
-            "INSERT INTO sample_rollups VALUES (%2, 60, 'gateway', 1, 1, 1, 1, 1, 0);"
-            "INSERT INTO sample_rollups VALUES (%3, 3600, 'gateway', 1, 1, 1, 1, 1, 0);"
-            "INSERT INTO sample_rollups VALUES (%4, 3600, 'gateway', 1, 1, 1, 1, 1, 0);")
+            "INSERT INTO sample_rollups VALUES (%1, 60, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (%2, 60, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (%3, 3600, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);"
+            "INSERT INTO sample_rollups VALUES (%4, 3600, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);")
                     .arg(now - 2001, 0, 'f', 0)
                     .arg(now - 1999, 0, 'f', 0)
                     .arg(now - 30001, 0, 'f', 0)

@@ -120,7 +120,7 @@ void createVersion1(RawDb& db, bool withFaultLocation = false)
 
 } // namespace
 
-TEST(StoreSchemaTest, FreshDatabaseGetsVersion4WithEveryTableAndIndexAndNoBackup)
+TEST(StoreSchemaTest, FreshDatabaseGetsVersion5WithEveryTableAndIndexAndNoBackup)
 {
     const QString path = freshDatabasePath();
     StorageLog log;
@@ -133,13 +133,14 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion4WithEveryTableAndIndexAndNoBackup
               QStringList({QStringLiteral("Applied schema migration 1 (baseline)."),
                            QStringLiteral("Applied schema migration 2 (rollups-and-attribution)."),
                            QStringLiteral("Applied schema migration 3 (normalise-packet-loss-units)."),
-                           QStringLiteral("Applied schema migration 4 (erase-zero-wifi-readings).")}));
+                           QStringLiteral("Applied schema migration 4 (erase-zero-wifi-readings)."),
+                           QStringLiteral("Applied schema migration 5 (rollup-sample-times).")}));
     EXPECT_EQ(log.matching(QStringLiteral("Opened evidence store at ")),
               QStringList(QStringLiteral("Opened evidence store at ") + path));
     EXPECT_TRUE(backupsBeside(path).isEmpty());
 
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 4);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
     EXPECT_EQ(db.text(QStringLiteral("PRAGMA journal_mode;")), QStringLiteral("wal"));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY rowid;")),
               QStringList({"network_samples", "wifi_snapshots", "events", "incidents", "markers", "quality_baseline",
@@ -157,7 +158,8 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion4WithEveryTableAndIndexAndNoBackup
                                        "FROM pragma_table_info('sample_rollups');")),
               QStringList({"bucket_start DOUBLE 1 1", "bucket_seconds INTEGER 1 2", "target_kind TEXT 1 3",
                            "sample_count INTEGER 1 0", "success_count INTEGER 1 0", "p50_ms DOUBLE 0 0",
-                           "p95_ms DOUBLE 0 0", "max_ms DOUBLE 0 0", "loss_ratio DOUBLE 0 0"}));
+                           "p95_ms DOUBLE 0 0", "max_ms DOUBLE 0 0", "loss_ratio DOUBLE 0 0",
+                           "first_sample_timestamp DOUBLE 0 0", "last_sample_timestamp DOUBLE 0 0"}));
 }
 
 TEST(StoreSchemaTest, ReopeningAMigratedDatabaseChangesNothing)
@@ -175,7 +177,7 @@ TEST(StoreSchemaTest, InMemoryStoreIsMigratedAndNeverBackedUp)
     StorageLog log;
     SQLiteStore store(SQLiteStore::Location::inMemory());
     EXPECT_TRUE(store.location().isInMemory());
-    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 4);
+    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 5);
     EXPECT_EQ(log.matching(QStringLiteral("Opened evidence store at ")), QStringList("Opened evidence store at :memory:"));
     EXPECT_TRUE(log.matching(QStringLiteral("Pre-migration backup")).isEmpty());
     // The schema is usable at once.
@@ -196,15 +198,15 @@ TEST(StoreSchemaTest, Version1DatabaseWithSamplesIsBackedUpOnceAndMigrated)
 
     const QStringList backups = backupsBeside(path);
     ASSERT_EQ(backups.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^polvarine-pre-v4-\\d{8}-\\d{6}\\.sqlite3$")).match(backups[0]).hasMatch())
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^polvarine-pre-v5-\\d{8}-\\d{6}\\.sqlite3$")).match(backups[0]).hasMatch())
         << backups[0].toStdString();
     const QString backupPath = QFileInfo(path).absoluteDir().filePath(backups[0]);
     EXPECT_EQ(log.matching(QStringLiteral("Pre-migration backup written to ")),
               QStringList(QStringLiteral("Pre-migration backup written to ") + backupPath));
-    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 3); // 2, 3 and 4
+    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 4); // 2 to 5
 
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 4);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
     EXPECT_EQ(db.column(QStringLiteral("SELECT packet_loss FROM network_samples ORDER BY timestamp;")),
               QStringList({"0.5", "0.25", "1.0"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT quote(rssi) || ' ' || quote(noise) || ' ' || quote(tx_rate_mbps) "
@@ -234,7 +236,7 @@ TEST(StoreSchemaTest, Version1IncidentsThatAlreadyHaveFaultLocationGainOnlyTheMi
     }
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 4);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM pragma_table_info('incidents') WHERE cid >= 7;")),
               QStringList({"fault_location", "thresholds_version"}));
 }
@@ -266,7 +268,7 @@ TEST(StoreSchemaTest, FailedMigrationKeepsEarlierOnesAndTheNextOpenFinishes)
     }
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 4);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
     EXPECT_EQ(db.real(QStringLiteral("SELECT MAX(packet_loss) FROM network_samples;")), 1.0);
 }
 
@@ -278,7 +280,7 @@ TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
         // A future layout: rollback journal, only some of today's tables.
         db.exec(QStringLiteral("CREATE TABLE network_samples (id TEXT PRIMARY KEY, timestamp DOUBLE);"
                                "INSERT INTO network_samples VALUES ('x', 1);"
-                               "PRAGMA user_version = 5;"));
+                               "PRAGMA user_version = 6;"));
     }
     const QByteArray before = fileHash(path);
     ASSERT_FALSE(before.isEmpty());
@@ -287,7 +289,7 @@ TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
         FAIL() << "a newer database must be refused";
     } catch (const StoreError& e) {
         EXPECT_EQ(e.code(), 3);
-        EXPECT_EQ(e.message(), QStringLiteral("This database was written by a newer version of Polvarine (schema 5). "
+        EXPECT_EQ(e.message(), QStringLiteral("This database was written by a newer version of Polvarine (schema 6). "
                                               "Update the app to open it."));
         EXPECT_EQ(StoreError::domain(), QStringLiteral("Polvarine.SQLite"));
     }

@@ -1,0 +1,62 @@
+#include "tests/reports/DossierMonth.h"
+
+#include "core/store/StoreDatabase.h"
+#include "tests/store/StoreTestSupport.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <random>
+
+namespace pv::test {
+
+DossierMonth writeDossierMonth()
+{
+    const QTimeZone zone("Europe/Budapest");
+    auto local = [&](int day, int hour, int minute, int second = 0) {
+        return static_cast<Timestamp>(QDateTime(QDate(2026, 10, day), QTime(hour, minute, second), zone).toSecsSinceEpoch());
+    };
+    DossierMonth month;
+    month.path = freshDatabasePath(QStringLiteral("month"));
+    month.request = {local(1, 0, 0), local(31, 0, 0), false, QStringLiteral("HU")};
+    const Timestamp rawCutoff = store::rawSampleCutoff(RetentionPolicy::standard(), month.request.end);
+
+    std::mt19937 rng(7);
+    std::normal_distribution<double> spread(0, 1.5);
+    std::vector<NetworkSample> samples;
+    std::vector<WifiSnapshot> wifi;
+    for (int day = 1; day <= 30; ++day) {
+        if (day == 8 || day == 9)
+            continue; // away for two days
+        // Asleep from about 23:30: the minute of the last batch moves a little from night to night.
+        const Timestamp first = local(day, 7, 0, 5);
+        const Timestamp last = local(day, 23, 20 + day % 10, 5);
+        for (Timestamp t = first; t <= last; t += 60) {
+            const int hour = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t), zone).time().hour();
+            const bool evening = hour >= 19 && hour <= 22 && t < rawCutoff;
+            const auto n = static_cast<long long>(t / 60);
+            const bool lost = n % (evening ? 20 : 50) == 0;
+            NetworkSample router = makeSample(t, ProbeKind::gateway, 2 + std::abs(spread(rng)) / 3);
+            NetworkSample provider = makeSample(t + 0.05, ProbeKind::publicIP, std::nullopt, !lost);
+            if (!lost)
+                provider.latencyMilliseconds = (evening ? DossierMonth::congestedMs : DossierMonth::usualMs) + spread(rng);
+            NetworkSample resolver = makeSample(t + 0.1, ProbeKind::dns, 15 + std::abs(spread(rng)));
+            samples.insert(samples.end(), {router, provider, resolver});
+        }
+        month.days.push_back({first, last + 0.1});
+        for (Timestamp t = first; t <= last; t += 1800) {
+            WifiSnapshot w = makeWifi(t);
+            w.rssi = -50 - static_cast<int>(t / 1800) % 5;
+            wifi.push_back(w);
+        }
+    }
+    RawDb(month.path).insertSamples(samples);
+    store::StoreDatabase db(StoreLocation::file(month.path));
+    for (const WifiSnapshot& w : wifi)
+        if (w.timestamp >= month.request.end - RetentionPolicy::standard().wifiSnapshotSeconds)
+            db.insertWifiSnapshot(w);
+    db.rollUpAndPrune(RetentionPolicy::standard(), month.request.end);
+    return month;
+}
+
+} // namespace pv::test

@@ -1,0 +1,34 @@
+#pragma once
+// A month of monitoring as the program leaves it after its standard retention pass: October 2026 in
+// Europe/Budapest (the daylight-saving change included), the computer awake from 07:00 to about 23:30
+// every day but a two-day trip, a batch a minute (router, public host, resolver), evening congestion
+// (19–22 h) in the older weeks only, a Wi-Fi reading every half hour. Raw samples are written, then
+// the store's own retention pass at the month's end leaves raw rows for the newest week and roll-ups
+// before it.
+#include "core/app/ReportServices.h"
+#include "core/records/Records.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace pv::test {
+
+struct DossierMonth {
+    QString path;
+    DossierRequest request; // the whole month
+    // Per awake day, the first and the last sample's instant.
+    struct Day {
+        Timestamp first = 0;
+        Timestamp last = 0;
+    };
+    std::vector<Day> days;
+    // Public-host latencies in the evening of the older weeks, and otherwise (ms, about).
+    static constexpr double congestedMs = 54;
+    static constexpr double usualMs = 19;
+};
+
+// Writes the month into a fresh database and runs the standard retention pass at its end.
+DossierMonth writeDossierMonth();
+
+} // namespace pv::test

@@ -1,0 +1,201 @@
+// The dossier of a month after the store's own standard retention pass (raw rows for the newest week,
+// hour roll-ups before it): its figures against a reference computed from the same stored rows, its
+// headline, and its gaps.
+#include "core/store/SQLiteStore.h"
+#include "reports/DossierBuilder.h"
+#include "tests/reports/DossierMonth.h"
+#include "tests/store/StoreTestSupport.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+class DossierMonthTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { month = new DossierMonth(writeDossierMonth()); }
+    static void TearDownTestSuite()
+    {
+        delete month;
+        month = nullptr;
+    }
+    // Each test works on a copy, so that what one changes stays its own.
+    void SetUp() override
+    {
+        path = freshDatabasePath(QStringLiteral("copy"));
+        RawDb(month->path).exec(QStringLiteral("VACUUM INTO '%1';").arg(path));
+    }
+    DossierDocument build(const DossierRequest& request)
+    {
+        SQLiteStore store(SQLiteStore::Location::file(path));
+        return await(DossierBuilder::makeDocument(request, request.end, store, QStringLiteral("1.0")));
+    }
+    // Rows of a query, each column as a double (NULL as NaN).
+    std::vector<std::vector<double>> rows(const QString& sql)
+    {
+        RawDb db(path);
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db.handle(), sql.toUtf8().constData(), -1, &statement, nullptr), SQLITE_OK);
+        std::vector<std::vector<double>> out;
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            std::vector<double> row;
+            for (int i = 0; i < sqlite3_column_count(statement); ++i)
+                row.push_back(sqlite3_column_type(statement, i) == SQLITE_NULL ? std::nan("")
+                                                                                 : sqlite3_column_double(statement, i));
+            out.push_back(row);
+        }
+        sqlite3_finalize(statement);
+        return out;
+    }
+
+    static DossierMonth* month;
+    QString path;
+};
+
+DossierMonth* DossierMonthTest::month = nullptr;
+
+int localHour(Timestamp t)
+{
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t), QTimeZone("Europe/Budapest")).time().hour();
+}
+
+} // namespace
+
+// Loss, sample count and the hourly profile against the stored rows; the note on the detailed figures.
+TEST_F(DossierMonthTest, MonthFiguresCountTheRollUpsAndWeighEveryDayAlike)
+{
+    const DossierRequest& request = month->request;
+    const DossierDocument doc = build(request);
+    const QString range = QStringLiteral("BETWEEN %1 AND %2").arg(request.start, 0, 'f', 3).arg(request.end, 0, 'f', 3);
+    const auto raw = rows(QStringLiteral("SELECT timestamp, latency_ms, success FROM network_samples "
+                                         "WHERE target_kind = 'publicIP' AND timestamp %1 ORDER BY timestamp;").arg(range));
+    const auto rolled = rows(QStringLiteral("SELECT bucket_start, sample_count, success_count, p50_ms FROM sample_rollups "
+                                            "WHERE bucket_seconds = 3600 AND target_kind = 'publicIP' AND bucket_start %1;")
+                                 .arg(range));
+    ASSERT_GT(raw.size(), 1000u);
+    ASSERT_GT(rolled.size(), 300u) << "the older weeks are known from hour roll-ups only";
+
+    // The reference: hour buckets of the raw rows by the roll-ups' p50 rule, beside the stored ones.
+    struct Hour {
+        double count = 0, failed = 0;
+        std::vector<double> latencies;
+    };
+    std::map<double, Hour> rawHours;
+    for (const auto& r : raw) {
+        Hour& h = rawHours[std::floor(r[0] / 3600) * 3600];
+        ++h.count;
+        if (r[2] == 1 && !std::isnan(r[1]))
+            h.latencies.push_back(r[1]);
+        else
+            ++h.failed;
+    }
+    std::map<int, std::vector<double>> byClockHour;
+    double count = 0, failed = 0;
+    for (auto& [start, h] : rawHours) {
+        std::sort(h.latencies.begin(), h.latencies.end());
+        byClockHour[localHour(start)].push_back(h.latencies[(h.latencies.size() - 1) / 2]);
+        count += h.count;
+        failed += h.failed;
+    }
+    for (const auto& r : rolled) {
+        byClockHour[localHour(r[0])].push_back(r[3]);
+        count += r[1];
+        failed += r[1] - r[2];
+    }
+    EXPECT_DOUBLE_EQ(*doc.lossRatio, failed / count);
+    EXPECT_EQ(doc.sampleCount, static_cast<long long>(rows(QStringLiteral(
+        "SELECT (SELECT COUNT(*) FROM network_samples WHERE timestamp %1) + "
+        "(SELECT SUM(sample_count) FROM sample_rollups WHERE bucket_seconds = 3600 AND bucket_start %1);").arg(range))[0][0]));
+
+    ASSERT_EQ(doc.hourlyProfile.size(), byClockHour.size());
+    for (const HourlyProfileEntry& entry : doc.hourlyProfile) {
+        std::vector<double>& values = byClockHour[entry.hour];
+        std::sort(values.begin(), values.end());
+        EXPECT_EQ(entry.medianMilliseconds, values[values.size() / 2]) << entry.hour;
+        // The evening congestion of the older weeks is what the evening bars show.
+        const double expected = entry.hour >= 19 && entry.hour <= 22 ? DossierMonth::congestedMs : DossierMonth::usualMs;
+        EXPECT_NEAR(*entry.medianMilliseconds, expected, 3) << entry.hour;
+    }
+
+    EXPECT_EQ(doc.detailedFiguresNote(),
+              QStringLiteral("A részletes számok az utolsó 7 nap nyers méréseiből készültek; a korábbi napokból "
+                             "óránkénti összesítés maradt."));
+    // A week that its raw samples cover says nothing of the kind.
+    EXPECT_EQ(build({request.end - 7 * 86400, request.end, false, QStringLiteral("HU")}).detailedFiguresNote(),
+              std::nullopt);
+}
+
+// The radio of a month is judged by the month's readings: one last reading moves nothing, while a
+// month of weak readings is still seen.
+TEST_F(DossierMonthTest, HeadlineHoldsWhenOnlyTheLastReadingChanges)
+{
+    const FaultAttribution before = build(month->request).attribution;
+    ASSERT_NE(before.location, FaultLocation::wifi);
+    ASSERT_NE(before.location, FaultLocation::insufficientEvidence);
+    const QString last = QStringLiteral(" WHERE timestamp = (SELECT MAX(timestamp) FROM wifi_snapshots)");
+    struct Case {
+        QString change;
+        FaultLocation expected;
+    };
+    for (const Case& c : {Case{QStringLiteral("UPDATE wifi_snapshots SET rssi = -71") + last, before.location},
+                          Case{QStringLiteral("UPDATE wifi_snapshots SET rssi = -52") + last, before.location},
+                          Case{QStringLiteral("UPDATE wifi_snapshots SET rssi = -88") + last, before.location},
+                          Case{QStringLiteral("UPDATE wifi_snapshots SET rssi = -88"), FaultLocation::wifi}}) {
+        RawDb(path).exec(c.change);
+        const FaultAttribution after = build(month->request).attribution;
+        EXPECT_EQ(after.location, c.expected) << c.change.toStdString();
+        if (c.expected == before.location)
+            EXPECT_EQ(after.headline, before.headline) << c.change.toStdString();
+    }
+}
+
+// Nights known from hour roll-ups begin at the last sample before them; buckets written before their
+// sample times were recorded keep vouching for their whole hour.
+TEST_F(DossierMonthTest, NightGapsStartAtTheLastSampleOfTheirBucket)
+{
+    const Timestamp rolledUntil = store::rawSampleCutoff(RetentionPolicy::standard(), month->request.end);
+    struct Case {
+        const char* name;
+        bool clearSampleTimes;
+        double toleranceSeconds; // of a night's start against the last sample before it
+    };
+    for (const Case& c : {Case{"new buckets", false, 60}, Case{"old buckets", true, 3600}}) {
+        if (c.clearSampleTimes)
+            RawDb(path).exec(QStringLiteral("UPDATE sample_rollups SET first_sample_timestamp = NULL, "
+                                            "last_sample_timestamp = NULL;"));
+        const DossierDocument doc = build(month->request);
+        double measured = 0;
+        int nights = 0;
+        for (std::size_t i = 0; i + 1 < month->days.size(); ++i) {
+            measured += month->days[i].last - month->days[i].first;
+            const Timestamp lastSample = month->days[i].last, nextSample = month->days[i + 1].first;
+            if (nextSample >= rolledUntil)
+                continue;
+            ++nights;
+            const auto gap = std::find_if(doc.gaps.begin(), doc.gaps.end(), [&](const MeasurementGap& g) {
+                return g.end > lastSample && g.start < nextSample;
+            });
+            ASSERT_NE(gap, doc.gaps.end()) << c.name << " night " << i;
+            EXPECT_GE(gap->start, lastSample - 1) << c.name << " night " << i;
+            EXPECT_LE(gap->start - lastSample, c.toleranceSeconds) << c.name << " night " << i;
+            if (c.clearSampleTimes)
+                EXPECT_EQ(std::fmod(gap->start, 3600), 0) << "an old bucket ends on the hour";
+            EXPECT_LE(std::abs(gap->end - nextSample), c.toleranceSeconds) << c.name << " night " << i;
+        }
+        EXPECT_GT(nights, 15) << c.name;
+        measured += month->days.back().last - month->days.back().first;
+        if (!c.clearSampleTimes)
+            EXPECT_NEAR(doc.coverageRatio, measured / month->request.duration(), 0.002) << c.name;
+        else
+            EXPECT_GT(doc.coverageRatio, measured / month->request.duration() + 0.01) << "whole hours count as measured";
+    }
+}
