@@ -3,6 +3,7 @@
 #include "core/analysis/IncidentClassifier.h"
 #include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
+#include "reports/DossierFormat.h"
 
 #include <QHash>
 
@@ -105,7 +106,7 @@ void dataRow(Page& page, int level, const QStringList& cells)
 
 QStringList nodeTableRow(const NodeSummary& node)
 {
-    return {htmlEscaped(node.fingerprint.summary()),
+    return {htmlEscaped(DossierFormat::withoutDirectionalControls(node.fingerprint.summary())),
             QString::number(node.snapshotCount),
             htmlEscaped(displayText(node.firstSeen)),
             htmlEscaped(displayText(node.lastSeen)),
@@ -122,7 +123,7 @@ QStringList incidentTableRow(const Incident& incident)
             htmlEscaped(title(incident.classification)),
             htmlEscaped(rawValue(incident.severity)),
             formatFixed(incident.confidence, 2),
-            htmlEscaped(incident.evidenceSummary)};
+            htmlEscaped(DossierFormat::withoutDirectionalControls(incident.evidenceSummary))};
 }
 
 QStringList markerTableRow(const ManualMarker& marker)
@@ -132,7 +133,8 @@ QStringList markerTableRow(const ManualMarker& marker)
 
 QStringList eventTableRow(const DiagnosticEvent& event)
 {
-    return {htmlEscaped(displayText(event.timestamp)), htmlEscaped(rawValue(event.kind)), htmlEscaped(event.details)};
+    return {htmlEscaped(displayText(event.timestamp)), htmlEscaped(rawValue(event.kind)),
+            htmlEscaped(DossierFormat::withoutDirectionalControls(event.details))};
 }
 
 void likelyCauseCard(Page& page, int level, const LikelyCauseSummary& cause)
@@ -345,7 +347,11 @@ QString htmlEscaped(const QString& text)
     return escaped;
 }
 
-QString displayText(Timestamp when) { return mediumDateTimeText(when); }
+QString displayText(Timestamp when)
+{
+    const QString text = mediumDateTimeText(when);
+    return isRepeatedLocalTime(when) ? text + QStringLiteral(" (") + utcOffsetText(when) + QLatin1Char(')') : text;
+}
 
 QString optionalDateText(const std::optional<Timestamp>& when) { return when ? displayText(*when) : kNotAvailable; }
 
@@ -366,6 +372,7 @@ QString summaryHTML(const DailyReport& report)
     page.add(0, QStringLiteral("<body>"));
     page.add(1, element("h1", htmlEscaped(report.title)));
     page.add(1, element("p", QStringLiteral("Period: ") + htmlEscaped(report.periodDescription), "muted"));
+    page.add(1, element("p", QStringLiteral("Time zone: ") + htmlEscaped(timeZoneName()), "muted"));
     page.blank();
 
     const std::pair<const char*, QString> cards[] = {

@@ -38,7 +38,8 @@ NodeSummary makeNodeSummary(const NodeFingerprint& fingerprint, const std::vecto
 
 // "&", "<", ">" and the double quote as entities, in that order; apostrophes stay.
 QString htmlEscaped(const QString& text);
-// The medium date and time in the user's locale and time zone.
+// The medium date and time in the user's locale and time zone; a time in the hour that repeats when
+// daylight-saving time ends carries its offset, "(UTC+2)" or "(UTC+1)".
 QString displayText(Timestamp when);
 // displayText, or "N/A" when absent.
 QString optionalDateText(const std::optional<Timestamp>& when);

@@ -1,5 +1,6 @@
 #include "reports/DossierFormat.h"
 
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
 #include <QDateTime>
@@ -12,7 +13,22 @@ namespace pv {
 QString DossierFormat::dateText(Timestamp instant)
 {
     const auto msecs = static_cast<qint64>(std::floor(instant * 1000.0));
-    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::LocalTime).toString(QStringLiteral("yyyy. MM. dd. HH:mm"));
+    const QString text = QDateTime::fromMSecsSinceEpoch(msecs, Qt::LocalTime).toString(QStringLiteral("yyyy. MM. dd. HH:mm"));
+    return isRepeatedLocalTime(instant) ? text + QStringLiteral(" (") + utcOffsetText(instant) + QLatin1Char(')') : text;
+}
+
+QString DossierFormat::withoutDirectionalControls(const QString& name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool control = u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+                             (u >= 0x2066 && u <= 0x2069);
+        if (!control)
+            out += c;
+    }
+    return out;
 }
 
 QString DossierFormat::millisecondsText(std::optional<double> milliseconds)

@@ -10,8 +10,12 @@
 namespace pv {
 
 struct DossierFormat {
-    // "yyyy. MM. dd. HH:mm" in the local time zone, for example "2026. 03. 14. 19:05".
+    // "yyyy. MM. dd. HH:mm" in the local time zone, for example "2026. 03. 14. 19:05"; a time in the
+    // hour that repeats when daylight-saving time ends carries its offset: "2026. 10. 25. 02:40 (UTC+2)".
     static QString dateText(Timestamp instant);
+    // A name received over the air (network name, access point) without the characters that change
+    // the writing direction, which would reverse or hide the text around it.
+    static QString withoutDirectionalControls(const QString& name);
     // Whole milliseconds ("42 ms"); an em dash when absent.
     static QString millisecondsText(std::optional<double> milliseconds);
     // ratio × 100 with the given number of decimals and a point as separator ("12.3%").

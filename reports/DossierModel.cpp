@@ -88,7 +88,7 @@ std::vector<DossierPage> DossierPaginator::pages(const DossierDocument& document
     return out;
 }
 
-DossierError::DossierError(Kind kind, QUrl url) : kind_(kind), url_(std::move(url))
+DossierError::DossierError(Kind kind, QUrl url, FailureCause cause) : kind_(kind), url_(std::move(url)), cause_(cause)
 {
     what_ = errorDescription().toStdString();
 }
@@ -102,7 +102,8 @@ QString DossierError::errorDescription() const
 {
     switch (kind_) {
     case Kind::destinationNotWritable:
-        return QStringLiteral("A dokumentum nem írható ide: ") + path();
+        return QStringLiteral("A dokumentum nem írható ide: ") + path() +
+               (cause_ == FailureCause::unknown ? QString() : QStringLiteral(". ") + failureSentence(cause_));
     case Kind::nothingToReport:
         return QStringLiteral("Ebben az időszakban nincs mérés, amiből dokumentum készülhetne.");
     }

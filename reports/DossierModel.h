@@ -9,6 +9,7 @@
 #include "core/analysis/Attribution.h"
 #include "core/analysis/Verdict.h"
 #include "core/app/ReportServices.h" // DossierRequest
+#include "core/records/FailureText.h"
 #include "core/records/Records.h"
 
 #include <QString>
@@ -164,10 +165,15 @@ class DossierError : public std::exception {
 public:
     enum class Kind { destinationNotWritable, nothingToReport };
 
-    static DossierError destinationNotWritable(QUrl url) { return DossierError(Kind::destinationNotWritable, std::move(url)); }
+    // `cause` says why, when the file system told (a full disk, a read-only folder).
+    static DossierError destinationNotWritable(QUrl url, FailureCause cause = FailureCause::unknown)
+    {
+        return DossierError(Kind::destinationNotWritable, std::move(url), cause);
+    }
     static DossierError nothingToReport() { return DossierError(Kind::nothingToReport, {}); }
 
     Kind kind() const { return kind_; }
+    FailureCause cause() const { return cause_; }
     // The destination whose writing failed; empty for nothingToReport.
     const QUrl& url() const { return url_; }
     // The URL's path as the file system spells it.
@@ -177,9 +183,10 @@ public:
     bool operator==(const DossierError& other) const { return kind_ == other.kind_ && url_ == other.url_; }
 
 private:
-    DossierError(Kind kind, QUrl url);
+    DossierError(Kind kind, QUrl url, FailureCause cause = FailureCause::unknown);
     Kind kind_;
     QUrl url_;
+    FailureCause cause_ = FailureCause::unknown;
     std::string what_;
 };
 

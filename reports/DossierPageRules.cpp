@@ -134,13 +134,14 @@ QString capitalisedFirst(const QString& s)
     return s.left(1).toUpper() + s.mid(1);
 }
 
-QString dossierFileName(Timestamp start, Timestamp end)
+QString dossierFileName(Timestamp start, Timestamp end, bool anonymised)
 {
     auto day = [](Timestamp t) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(t * 1000.0)));
         return QLocale::c().toString(local.date(), QStringLiteral("yyyyMMdd"));
     };
-    return QStringLiteral("Polvarine-meresi-dosszie-") + day(start) + QLatin1Char('-') + day(end) + QStringLiteral(".pdf");
+    return QStringLiteral("Polvarine-meresi-dosszie-") + day(start) + QLatin1Char('-') + day(end) +
+           (anonymised ? QStringLiteral("-anonim.pdf") : QStringLiteral(".pdf"));
 }
 
 } // namespace pv::dossier

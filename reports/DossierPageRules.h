@@ -17,10 +17,17 @@ namespace pv::dossier {
 
 // How many rows each table prints at most; the paginator never splits a page.
 inline constexpr std::size_t kOutageRowLimit = 24;
-inline constexpr std::size_t kHourlyRowLimit = 12;
+// The hourly table lists every measured hour: one column of up to 12 rows, two side by side beyond.
+inline constexpr std::size_t kHourlyRowsPerColumn = 12;
 inline constexpr std::size_t kAccessPointRowLimit = 14;
 inline constexpr std::size_t kGapRowLimit = 20;
 
+// The hourly table's columns for `count` hours, and the rows of each (the first column the longer).
+constexpr std::size_t hourlyColumnCount(std::size_t count) { return count <= kHourlyRowsPerColumn ? 1 : 2; }
+constexpr std::size_t hourlyRowsPerColumn(std::size_t count)
+{
+    return (count + hourlyColumnCount(count) - 1) / hourlyColumnCount(count);
+}
 // Rows printed of a list of `count` under a cap.
 constexpr std::size_t shownRows(std::size_t count, std::size_t cap) { return count < cap ? count : cap; }
 // "További N kimaradás a nyers adatban szerepel." when more than 24 outages; none otherwise.
@@ -73,7 +80,8 @@ QString rssiText(std::optional<int> rssi);
 // The documentKind with its first character upper-cased.
 QString capitalisedFirst(const QString& s);
 
-// "Polvarine-meresi-dosszie-yyyyMMdd-yyyyMMdd.pdf", the days of start and end in the local time zone.
-QString dossierFileName(Timestamp start, Timestamp end);
+// "Polvarine-meresi-dosszie-yyyyMMdd-yyyyMMdd.pdf", the days of start and end in the local time zone;
+// the anonymised version ends in "-anonim.pdf", so the two never replace each other.
+QString dossierFileName(Timestamp start, Timestamp end, bool anonymised = false);
 
 } // namespace pv::dossier

@@ -1,5 +1,6 @@
 #include "reports/DossierPages.h"
 
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 #include "reports/DossierBuilder.h"
 #include "reports/DossierFormat.h"
@@ -26,12 +27,12 @@ double lineHeight(const QFont& f) { return QFontMetricsF(f).height(); }
 
 // Header and rows of a table as one block: the rows touch and only their dividers separate them,
 // so the row caps keep every table inside the page.
-Block table(const QStringList& titles, const std::vector<QStringList>& rows)
+Block table(const QStringList& titles, const std::vector<QStringList>& rows, const std::vector<double>& weights = {})
 {
     Stack s{0, {}};
-    s.add(tableHeader(titles));
+    s.add(tableHeader(titles, weights));
     for (const QStringList& r : rows)
-        s.add(tableRow(r));
+        s.add(tableRow(r, weights));
     return s.asBlock();
 }
 
@@ -48,6 +49,25 @@ Block chart(PVChartSpec spec, double height)
                     return;
                 }
                 paintChart(p, r, spec, DossierPageView::chartStyle());
+            }};
+}
+
+// Blocks in equal columns next to each other, as tall as the tallest.
+Block sideBySide(std::vector<Block> blocks, double spacing)
+{
+    const int count = static_cast<int>(blocks.size());
+    return {[blocks, count, spacing](double w) {
+                double width = 0, tallest = 0;
+                columnLefts(count, w, spacing, &width);
+                for (const Block& b : blocks)
+                    tallest = std::max(tallest, b.height(width));
+                return tallest;
+            },
+            [blocks, count, spacing](QPainter& p, const QRectF& r) {
+                double width = 0;
+                const auto lefts = columnLefts(count, r.width(), spacing, &width);
+                for (int i = 0; i < count; ++i)
+                    blocks[std::size_t(i)].paint(p, QRectF(r.left() + lefts[std::size_t(i)], r.top(), width, r.height()));
             }};
 }
 
@@ -231,9 +251,16 @@ Stack DossierPageView::coverPage() const
     s.add(space(120));
     s.add(text(ReportWording::title(), font(38, Weight::bold), Palette::ink()));
     s.add(padded(text(capitalisedFirst(ReportWording::documentKind()), font(15), Palette::secondaryText()), 6, 0));
+    // The anonymised file is the one meant to be passed on: it says so where a reader looks first.
+    if (d.request.anonymiseNetworkNames)
+        s.add(padded(text(L("Anonimizált változat: a hálózat neve és a hozzáférési pontok címe nem szerepel benne."),
+                          font(11, Weight::semibold), Palette::ink()),
+                     8, 0));
     s.add(padded(bar(64, 3, Palette::red()), 26, 26));
     Stack facts{10, {}};
     facts.add(coverFact(L("Mérési időszak"), F::dateText(d.request.start) + QStringLiteral(" — ") + F::dateText(d.request.end)));
+    // Every time of the document is local time of this zone; it is named once, here.
+    facts.add(coverFact(L("Időzóna"), timeZoneName()));
     facts.add(coverFact(L("Rögzített mérés"), QString::number(d.sampleCount)));
     facts.add(coverFact(L("Lefedettség"), F::percentText(d.coverageRatio, 0)));
     facts.add(coverFact(L("Készült"), F::dateText(d.generatedAt)));
@@ -575,13 +602,23 @@ Stack DossierPageView::hourlyProfilePage() const
     s.add(text(L("Napszakonkénti jellemző válaszidő, a teljes időszakra összevonva. Egy esti csúcs kapacitáshiányra utal, "
                  "és olyan mintázat, amit egy pillanatnyi sebességmérés soha nem mutat meg."),
                font(10), Palette::secondaryText()));
-    std::vector<QStringList> rows;
-    for (std::size_t i = 0; i < shownRows(profile.size(), kHourlyRowLimit); ++i) {
-        const HourlyProfileEntry& e = profile[i];
-        rows.push_back({hourText(e.hour), F::millisecondsText(e.medianMilliseconds), optionalPercent(e.lossRatio, 1),
-                        QString::number(e.sampleCount)});
+    // Every measured hour is listed, the evening included: beyond 12 hours in two tables side by side.
+    const QStringList titles{L("Óra"), L("Jellemző válaszidő"), L("Veszteség"), L("Mérés")};
+    const std::size_t perColumn = std::max<std::size_t>(1, hourlyRowsPerColumn(profile.size()));
+    // Half a page wide, the columns share the room by what they hold: the hour needs little.
+    const std::vector<double> weights =
+        hourlyColumnCount(profile.size()) > 1 ? std::vector<double>{0.55, 1.6, 1.0, 0.75} : std::vector<double>{};
+    std::vector<Block> columns;
+    for (std::size_t first = 0; first < profile.size() || columns.empty(); first += perColumn) {
+        std::vector<QStringList> rows;
+        for (std::size_t i = first; i < std::min(profile.size(), first + perColumn); ++i) {
+            const HourlyProfileEntry& e = profile[i];
+            rows.push_back({hourText(e.hour), F::millisecondsText(e.medianMilliseconds), optionalPercent(e.lossRatio, 1),
+                            QString::number(e.sampleCount)});
+        }
+        columns.push_back(table(titles, rows, weights));
     }
-    s.add(table({L("Óra"), L("Jellemző válaszidő"), L("Veszteség"), L("Mérés")}, rows));
+    s.add(sideBySide(std::move(columns), 20));
     return s;
 }
 
@@ -595,7 +632,7 @@ Stack DossierPageView::accessPointsPage() const
     std::vector<QStringList> rows;
     for (std::size_t i = 0; i < shownRows(points.size(), kAccessPointRowLimit); ++i) {
         const AccessPointBreakdown& a = points[i];
-        rows.push_back({a.label, a.band.value_or(F::missingValue()), rssiText(a.medianRssi),
+        rows.push_back({F::withoutDirectionalControls(a.label), a.band.value_or(F::missingValue()), rssiText(a.medianRssi),
                         F::percentText(a.weakSampleRatio, 0), QString::number(a.sampleCount)});
     }
     s.add(table({L("Hozzáférési pont"), L("Sáv"), L("Jellemző jel"), L("Gyenge minták"), L("Minta")}, rows));

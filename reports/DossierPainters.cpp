@@ -189,33 +189,55 @@ constexpr double kHeaderPad = 3;
 constexpr double kRowPad = 4;
 } // namespace
 
-Block tableHeader(const QStringList& titles)
+namespace {
+// Where each column of a table starts and how wide it is: equal shares without weights.
+std::vector<QRectF> columnSlots(int count, const QRectF& r, double lineTop, double lineHeight, const std::vector<double>& weights)
+{
+    std::vector<QRectF> slots;
+    if (weights.size() != static_cast<std::size_t>(count)) {
+        double cw = 0;
+        for (double left : columnLefts(count, r.width(), kColumnSpacing, &cw))
+            slots.emplace_back(r.left() + left, lineTop, cw, lineHeight);
+        return slots;
+    }
+    double total = 0;
+    for (double w : weights)
+        total += w;
+    const double room = std::max(0.0, r.width() - kColumnSpacing * (count - 1));
+    double x = r.left();
+    for (double w : weights) {
+        const double cw = total > 0 ? room * w / total : 0;
+        slots.emplace_back(x, lineTop, cw, lineHeight);
+        x += cw + kColumnSpacing;
+    }
+    return slots;
+}
+} // namespace
+
+Block tableHeader(const QStringList& titles, const std::vector<double>& weights)
 {
     const QFont f = font(8, Weight::semibold);
     return {[f](double) { return lineHeight(f) + kHeaderPad; },
-            [titles, f](QPainter& p, const QRectF& r) {
-                double cw = 0;
-                const auto lefts = columnLefts(static_cast<int>(titles.size()), r.width(), kColumnSpacing, &cw);
+            [titles, f, weights](QPainter& p, const QRectF& r) {
                 const double lh = lineHeight(f);
+                const auto slots = columnSlots(static_cast<int>(titles.size()), r, r.top(), lh, weights);
                 for (qsizetype i = 0; i < titles.size(); ++i)
-                    drawLine(p, f, DossierPalette::mutedText(), QRectF(r.left() + lefts[std::size_t(i)], r.top(), cw, lh),
-                             elided(titles[i], f, cw));
+                    drawLine(p, f, DossierPalette::mutedText(), slots[std::size_t(i)],
+                             elided(titles[i], f, slots[std::size_t(i)].width()));
                 // The 1-pt ink line lies along the bottom edge of the padded row.
                 p.fillRect(QRectF(r.left(), r.top() + lh + kHeaderPad - 1.0, r.width(), 1.0), DossierPalette::ink());
             }};
 }
 
-Block tableRow(const QStringList& cells)
+Block tableRow(const QStringList& cells, const std::vector<double>& weights)
 {
     const QFont f = font(9);
     return {[f](double) { return kRowPad + lineHeight(f) + kRowPad + 1.0; },
-            [cells, f](QPainter& p, const QRectF& r) {
-                double cw = 0;
-                const auto lefts = columnLefts(static_cast<int>(cells.size()), r.width(), kColumnSpacing, &cw);
+            [cells, f, weights](QPainter& p, const QRectF& r) {
                 const double lh = lineHeight(f);
+                const auto slots = columnSlots(static_cast<int>(cells.size()), r, r.top() + kRowPad, lh, weights);
                 for (qsizetype i = 0; i < cells.size(); ++i)
-                    drawLine(p, f, DossierPalette::ink(), QRectF(r.left() + lefts[std::size_t(i)], r.top() + kRowPad, cw, lh),
-                             elided(cells[i], f, cw));
+                    drawLine(p, f, DossierPalette::ink(), slots[std::size_t(i)], elided(cells[i], f, slots[std::size_t(i)].width()));
                 paintDivider(p, r.left(), r.right(), r.top() + kRowPad + lh + kRowPad);
             }};
 }

@@ -77,8 +77,9 @@ Block bar(double width, double height, const QColor& color);
 // The same block with extra space around it.
 Block padded(Block block, double top, double bottom);
 
-Block tableHeader(const QStringList& titles);
-Block tableRow(const QStringList& cells);
+// Columns of equal width, or shared out by `weights` (one per column) where a table is narrow.
+Block tableHeader(const QStringList& titles, const std::vector<double>& weights = {});
+Block tableRow(const QStringList& cells, const std::vector<double>& weights = {});
 Block factRow(const QString& label, const QString& value);
 Block numberedStep(int index, const QString& text);
 Block calloutCard(const QString& title, const QStringList& paragraphs);

@@ -1,5 +1,6 @@
 #include "reports/DossierPdf.h"
 
+#include "core/records/Logging.h"
 #include "reports/DossierFormat.h"
 #include "reports/DossierPages.h"
 #include "reports/DossierPdfFile.h"
@@ -28,8 +29,9 @@ void DossierPDFRenderer::render(const DossierDocument& document, const std::vect
             url.toLocalFile(), count,
             [&](QPainter& p, int i) { DossierPageView(pages[std::size_t(i)], document, i + 1, count).paint(p); }, info,
             progress);
-    } catch (const dossier::PdfWriteError&) {
-        throw DossierError::destinationNotWritable(url);
+    } catch (const dossier::PdfWriteError& e) {
+        qCWarning(log::reports, "Writing the dossier %s failed: %s", qUtf8Printable(url.toLocalFile()), e.what());
+        throw DossierError::destinationNotWritable(url, failureCauseOf(e));
     }
 }
 

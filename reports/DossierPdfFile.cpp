@@ -80,17 +80,36 @@ QByteArray withDocumentInfo(const QByteArray& pdf, const PdfInfo& info)
     }
 }
 
+bool writeWhole(QIODevice& device, const QByteArray& bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = device.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 void writePdf(const QString& targetPath, int pageCount, const PagePainter& paintPage, const PdfInfo& info,
               const PageProgress& progress)
 {
     // The temporary file lives next to the target and replaces it in one rename on commit; until
     // then (and whenever anything below throws) the earlier file stays untouched.
+    // Unbuffered, so a full disk shows in the write itself and not in a flush whose failure the
+    // commit would not report.
     QSaveFile file(targetPath);
     file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw PdfWriteError(PdfWriteError::Stage::open, file.errorString().toStdString());
     const QByteArray finished = withDocumentInfo(renderPages(pageCount, paintPage, info, progress), info);
-    if (file.write(finished) != finished.size() || !file.commit())
+    if (!writeWhole(file, finished) || !file.flush() || file.error() != QFileDevice::NoError) {
+        const std::string why = file.errorString().toStdString();
+        file.cancelWriting();
+        throw PdfWriteError(PdfWriteError::Stage::commit, why);
+    }
+    if (!file.commit())
         throw PdfWriteError(PdfWriteError::Stage::commit, file.errorString().toStdString());
 }
 

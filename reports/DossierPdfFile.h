@@ -10,6 +10,7 @@
 #include <functional>
 #include <stdexcept>
 
+class QIODevice;
 class QPainter;
 
 namespace pv::dossier {
@@ -43,6 +44,11 @@ using PageProgress = std::function<void(int finished, int count)>;
 // paintPage throws passes through. Either way the target is left as it was.
 void writePdf(const QString& targetPath, int pageCount, const PagePainter& paintPage, const PdfInfo& info,
               const PageProgress& progress = {});
+
+// Writes all of `bytes` to an unbuffered device. A short write is retried with the rest, so that when
+// the disk is full the device reports why (a short write alone carries no error). False on failure,
+// with the device's errorString() set.
+bool writeWhole(QIODevice& device, const QByteArray& bytes);
 
 // The document information of a finished PDF in memory, replaced by `info` with QPDF. Throws
 // PdfWriteError(info) when QPDF cannot read or write it.

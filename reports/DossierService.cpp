@@ -32,8 +32,12 @@ rt::awaitable<QUrl> PdfDossierService::create(DossierRequest request, QUrl folde
 {
     const Timestamp generatedAt = clock_();
     DossierDocument document = co_await DossierBuilder::makeDocument(request, generatedAt, *store_, appVersion_);
+    // A period without a single measurement would give a document of empty tables and zero counts
+    // that reads like evidence of a flawless line: no file is made for it.
+    if (document.sampleCount == 0)
+        throw DossierError::nothingToReport();
     const std::vector<DossierPage> pages = DossierPaginator::pages(document);
-    const QString name = dossier::dossierFileName(request.start, request.end);
+    const QString name = dossier::dossierFileName(request.start, request.end, request.anonymiseNetworkNames);
     const QString folderPath = folder.toLocalFile();
     // Missing parents are made too; a failure is the file system's own error.
     std::filesystem::create_directories(std::filesystem::path(folderPath.toStdString()));

@@ -22,7 +22,9 @@ public:
                       std::function<Timestamp()> clock = nowTimestamp);
 
     // Returns the written file's URL. Throws the store's error, a std::filesystem::filesystem_error
-    // when the folder cannot be made, or a DossierError when the file cannot be written.
+    // when the folder cannot be made, DossierError::nothingToReport when the period holds no
+    // measurement (nothing is written then), or DossierError::destinationNotWritable when the file
+    // cannot be written (no file is left then).
     rt::awaitable<QUrl> create(DossierRequest request, QUrl folder) override;
 
     const std::shared_ptr<SQLiteStore>& store() const { return store_; }

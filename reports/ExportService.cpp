@@ -1,9 +1,11 @@
 #include "reports/ExportService.h"
 
 #include "core/records/LocaleDates.h"
+#include "core/records/Logging.h"
 #include "core/store/SQLiteStore.h"
 #include "reports/CsvWriter.h"
 #include "reports/DailySummary.h"
+#include "reports/DossierPdfFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QUrl>
 
 #include <cmath>
+#include <filesystem>
 #include <stdexcept>
 
 namespace pv::reports {
@@ -29,17 +32,73 @@ QDateTime localTime(Timestamp when)
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(when * 1000.0)), Qt::LocalTime);
 }
 
+// Logs the technical text and throws the cause's sentence for the user.
+[[noreturn]] void fail(FailureCause cause, const QString& technical)
+{
+    qCWarning(log::reports, "Export failed: %s", qUtf8Printable(technical));
+    throw ExportError(cause, technical);
+}
+
+// Unbuffered, so a full disk shows in the write itself: a buffered QSaveFile can report a commit as
+// done after its flush failed, and leave an empty file.
 void writeFile(const QString& path, const QString& text)
 {
     QSaveFile file(path);
+    file.setDirectWriteFallback(false);
     const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        throw std::runtime_error(
-            QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()).toStdString());
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+                         dossier::writeWhole(file, bytes) && file.flush() &&
+                         file.error() == QFileDevice::NoError;
+    if (!written) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        fail(failureCauseFromText(why), QStringLiteral("Could not write %1: %2").arg(path, why));
     }
+    if (!file.commit())
+        fail(failureCauseFromText(file.errorString()),
+             QStringLiteral("Could not finish %1: %2").arg(path, file.errorString()));
 }
 
+// Makes the export folder; remembers whether it was new, so a failed export removes only what it made.
+struct ExportFolder {
+    QString path;
+    bool created = false;
+    QStringList written;
+
+    explicit ExportFolder(const QString& folder) : path(folder)
+    {
+        std::error_code error;
+        created = !std::filesystem::exists(std::filesystem::path(folder.toStdString()), error);
+        std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), error);
+        if (error)
+            fail(failureCauseFromErrno(error.value()),
+                 QStringLiteral("Could not create the export folder %1: %2").arg(folder, QString::fromStdString(error.message())));
+    }
+
+    void write(const QString& file, const QString& text)
+    {
+        writeFile(file, text);
+        written << file;
+    }
+
+    // A new folder goes entirely; in one that was there before only this export's files go.
+    void discard() const
+    {
+        if (created) {
+            QDir(path).removeRecursively();
+            return;
+        }
+        for (const QString& file : written)
+            QFile::remove(file);
+    }
+};
+
 } // namespace
+
+ExportError::ExportError(FailureCause cause, QString technical)
+    : CausedError(cause, failureSentence(cause)), technical_(std::move(technical))
+{
+}
 
 ExportService::ExportService(std::shared_ptr<SQLiteStore> store, Options options)
     : store_(std::move(store)), options_(std::move(options))
@@ -95,9 +154,12 @@ QString ExportService::documentsFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty())
-        throw std::runtime_error("There is no Documents folder to export into.");
-    if (!QDir().mkpath(folder))
-        throw std::runtime_error(QStringLiteral("Could not create the folder %1.").arg(folder).toStdString());
+        fail(FailureCause::notFound, QStringLiteral("There is no Documents folder to export into."));
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), error);
+    if (error)
+        fail(failureCauseFromErrno(error.value()),
+             QStringLiteral("Could not create the folder %1: %2").arg(folder, QString::fromStdString(error.message())));
     return folder;
 }
 
@@ -174,13 +236,40 @@ QString ExportService::markersCSV(const std::vector<ManualMarker>& markers)
     });
 }
 
+namespace {
+
+// The six files in order, the report computed between the CSV files and the page.
+void writeFiles(ExportFolder& target, ExportResult& result, ExportRecords records, const ExportWindow& window, Timestamp now)
+{
+    target.write(result.samplesCSVURL.toLocalFile(), ExportService::samplesCSV(records.samples));
+    target.write(result.wifiSnapshotsCSVURL.toLocalFile(), ExportService::wifiSnapshotsCSV(records.wifiSnapshots));
+    target.write(result.incidentsCSVURL.toLocalFile(), ExportService::incidentsCSV(records.incidents));
+    target.write(result.eventsCSVURL.toLocalFile(), ExportService::eventsCSV(records.events));
+    target.write(result.markersCSVURL.toLocalFile(), ExportService::markersCSV(records.markers));
+
+    DailyReportInput input;
+    input.title = window.reportTitle;
+    input.periodDescription = window.periodDescription;
+    input.start = window.startDate;
+    input.end = window.endDate;
+    input.now = now;
+    input.samples = std::move(records.samples);
+    input.wifiSnapshots = std::move(records.wifiSnapshots);
+    input.incidents = std::move(records.incidents);
+    input.events = std::move(records.events);
+    input.markers = std::move(records.markers);
+    result.report = makeDailyReport(std::move(input));
+    target.write(result.htmlURL.toLocalFile(), summaryHTML(result.report));
+}
+
+} // namespace
+
 ExportResult ExportService::writeExport(const QString& documents, const ExportWindow& window, Timestamp now,
                                         ExportRecords records)
 {
     const QString folder = QDir(documents).filePath(kExportsFolder + QLatin1Char('/') + folderStamp(now) +
                                                      QLatin1Char('_') + window.folderLabel);
-    if (!QDir().mkpath(folder))
-        throw std::runtime_error(QStringLiteral("Could not create the export folder %1.").arg(folder).toStdString());
+    ExportFolder target(folder);
     const QDir dir(folder);
 
     ExportResult result;
@@ -195,27 +284,15 @@ ExportResult ExportService::writeExport(const QString& documents, const ExportWi
     result.markersCSVURL = QUrl::fromLocalFile(dir.filePath(QStringLiteral("markers.csv")));
     result.htmlURL = QUrl::fromLocalFile(dir.filePath(QStringLiteral("daily-summary.html")));
 
-    writeFile(result.samplesCSVURL.toLocalFile(), samplesCSV(records.samples));
-    writeFile(result.wifiSnapshotsCSVURL.toLocalFile(), wifiSnapshotsCSV(records.wifiSnapshots));
-    writeFile(result.incidentsCSVURL.toLocalFile(), incidentsCSV(records.incidents));
-    writeFile(result.eventsCSVURL.toLocalFile(), eventsCSV(records.events));
-    writeFile(result.markersCSVURL.toLocalFile(), markersCSV(records.markers));
-
-    DailyReportInput input;
-    input.title = window.reportTitle;
-    input.periodDescription = window.periodDescription;
-    input.start = window.startDate;
-    input.end = window.endDate;
-    input.now = now;
-    input.samples = std::move(records.samples);
-    input.wifiSnapshots = std::move(records.wifiSnapshots);
-    input.incidents = std::move(records.incidents);
-    input.events = std::move(records.events);
-    input.markers = std::move(records.markers);
-    result.report = makeDailyReport(std::move(input));
-    writeFile(result.htmlURL.toLocalFile(), summaryHTML(result.report));
+    try {
+        writeFiles(target, result, std::move(records), window, now);
+    } catch (...) {
+        target.discard();
+        throw;
+    }
     return result;
 }
+
 
 rt::awaitable<ExportResult> ExportService::runExport(ExportScope scope, Timestamp now)
 {

@@ -5,9 +5,12 @@
 //
 // The reads run on the store's thread, one after another; the report, the texts and the files are
 // made on the service's own thread, so the caller's thread never waits on them. Every file is
-// written whole and atomically; a failure is thrown as it happened, and files written before it stay.
+// written whole and atomically, and every write is checked: when one fails (a full disk, a read-only
+// folder) the whole export fails with an ExportError and the folder it made is removed again, so no
+// half export and no empty file is left behind.
 
 #include "core/app/ReportServices.h"
+#include "core/records/FailureText.h"
 #include "core/records/Quality.h"
 #include "core/records/Runtime.h"
 
@@ -23,6 +26,18 @@ class SQLiteStore;
 }
 
 namespace pv::reports {
+
+// Why an export could not be written. what() is the Hungarian sentence of the cause, ready for the
+// user ("Betelt a lemez, nincs hely a fájlok írására."); the technical text is logged where it
+// happened and kept in technical().
+class ExportError : public CausedError {
+public:
+    ExportError(FailureCause cause, QString technical);
+    const QString& technical() const { return technical_; }
+
+private:
+    QString technical_;
+};
 
 struct ExportWindow {
     ExportScope scope = ExportScope::currentDay;
@@ -69,6 +84,7 @@ public:
     static QString markersCSV(const std::vector<ManualMarker>& markers);
 
     // Computes the report and writes the six files into documents/Polvarine Exports/...; blocking.
+    // Throws ExportError when the folder or a file cannot be written; the folder is then gone.
     static ExportResult writeExport(const QString& documents, const ExportWindow& window, Timestamp now,
                                     ExportRecords records);
 

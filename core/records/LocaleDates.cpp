@@ -1,5 +1,6 @@
 #include "core/records/LocaleDates.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QMutex>
 #include <QTimeZone>
@@ -8,6 +9,8 @@
 #include <unicode/udatpg.h>
 #include <unicode/ustring.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <vector>
@@ -127,6 +130,38 @@ QString skeletonDateTimeText(double secondsSince1970, const QString& skeleton)
     if (skeleton.isEmpty())
         return {};
     return formatted(secondsSince1970, skeleton);
+}
+
+QString timeZoneName() { return timeZoneId(); }
+
+int utcOffsetAt(double secondsSince1970)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(secondsSince1970 * 1000.0)), Qt::LocalTime)
+        .offsetFromUtc();
+}
+
+bool isRepeatedLocalTime(double t)
+{
+    // A change of offset lies at most a few hours away from any time of the repeated hour: the same
+    // clock time under the offset found there, if it is a real instant, is the time's twin.
+    constexpr double reach = 3 * 3600.0;
+    const int offset = utcOffsetAt(t);
+    for (const double probe : {t - reach, t + reach}) {
+        const int other = utcOffsetAt(probe);
+        if (other != offset && utcOffsetAt(t + offset - other) == other)
+            return true;
+    }
+    return false;
+}
+
+QString utcOffsetText(double secondsSince1970)
+{
+    const int offset = utcOffsetAt(secondsSince1970);
+    const int minutes = std::abs(offset) / 60;
+    QString text = QStringLiteral("UTC") + QLatin1Char(offset < 0 ? '-' : '+') + QString::number(minutes / 60);
+    if (minutes % 60 != 0)
+        text += QLatin1Char(':') + QStringLiteral("%1").arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return text;
 }
 
 } // namespace pv

@@ -22,4 +22,14 @@ QString dateTextLocale();
 // to the user's locale. Meant for tests and byte-exact output.
 void setDateTextLocale(const QString& icuLocale);
 
+// The user's time zone by its IANA name, for example "Europe/Budapest"; "UTC" when the system names none.
+QString timeZoneName();
+// The user's time zone's offset from UTC at an instant, in seconds.
+int utcOffsetAt(double secondsSince1970);
+// True when the instant's local clock time occurs twice, in the hour that repeats when daylight-saving
+// time ends: such a time needs its offset to say which of the two it is.
+bool isRepeatedLocalTime(double secondsSince1970);
+// The offset at the instant as "UTC+2", "UTC+5:30" or "UTC-3".
+QString utcOffsetText(double secondsSince1970);
+
 } // namespace pv

@@ -6,6 +6,9 @@
 
 #include <QDateTime>
 
+#include <cmath>
+#include <ctime>
+
 #include <gtest/gtest.h>
 
 namespace pv {
@@ -140,6 +143,93 @@ TEST(ChartTicks, TimeTicksLandOnWholeWallClockUnits)
     EXPECT_DOUBLE_EQ(timeTicks(0, 86400 * 7, 6, 0).step, 172800);
     EXPECT_DOUBLE_EQ(timeTicks(0, 86400, 6, 0).step, 21600);
     EXPECT_TRUE(timeTicks(10, 5, 6, 0).values.empty());
+}
+
+// The local clock of Europe/Budapest for one test: the October change of 2026 falls on 25 October,
+// 03:00 summer time becoming 02:00 standard time (01:00 UTC).
+struct BudapestClock {
+    const bool had = qEnvironmentVariableIsSet("TZ");
+    const QByteArray previous = qgetenv("TZ");
+    BudapestClock()
+    {
+        qputenv("TZ", "Europe/Budapest");
+        tzset();
+    }
+    ~BudapestClock()
+    {
+        if (had)
+            qputenv("TZ", previous);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+};
+constexpr double kOctober10 = 1791583200; // 2026-10-10 00:00 local
+constexpr double kOctober24 = 1792792800; // 2026-10-24 00:00 local
+
+int localOffset(double t) { return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t)).offsetFromUtc(); }
+
+TEST(ChartTicks, TicksStayOnTheLocalClockAcrossTheOctoberChange)
+{
+    BudapestClock zone;
+    // Spans over the change as the dossier's timelines draw them: a day, a week and a month. Every
+    // tick lies on a whole step of the wall clock under the offset of its own instant.
+    const struct {
+        double t0, t1, step;
+    } cases[] = {{kOctober24 + 12 * 3600, kOctober24 + 36 * 3600, 21600},
+                 {kOctober24 - 3 * 86400, kOctober24 + 4 * 86400, 172800},
+                 {kOctober10, kOctober10 + 30 * 86400, 604800}};
+    for (const auto& c : cases) {
+        const PVTicks t = timeTicks(c.t0, c.t1, 6, localOffset);
+        EXPECT_DOUBLE_EQ(t.step, c.step);
+        ASSERT_GE(t.values.size(), 3u);
+        bool crossed = false;
+        for (double v : t.values) {
+            const QDateTime local = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(v));
+            EXPECT_EQ(local.time().minute(), 0) << local.toString(Qt::ISODate).toStdString();
+            EXPECT_EQ(local.time().hour() % (c.step >= 86400 ? 24 : 6), 0) << local.toString(Qt::ISODate).toStdString();
+            crossed = crossed || local.offsetFromUtc() == 3600;
+        }
+        EXPECT_TRUE(crossed) << "the span does not reach past the change";
+    }
+}
+
+TEST(ChartTicks, LabelsInTheRepeatedHourNameTheirOffset)
+{
+    BudapestClock zone;
+    PVChartSpec spec;
+    spec.locale = QLocale::c();
+    spec.x.format = PVAxisFormat::timeOfDay;
+    PVChartLayout layout;
+    // From 25 October 00:00 local for six hours of instants: the hour from 02:00 is lived twice.
+    const double t0 = kOctober24 + 86400;
+    layout.xTicks = timeTicks(t0, t0 + 6 * 3600, 6, localOffset);
+    EXPECT_EQ(xTickLabels(spec, layout), (QStringList{"00:00", "01:00", "02:00 UTC+2", "02:00 UTC+1", "03:00", "04:00",
+                                                      "05:00"}));
+    // Day labels over six days of instants: each names its own day, the change notwithstanding (the
+    // span ends at 27 October 23:00, the day having had 25 hours).
+    spec.locale = QLocale(QLocale::Hungarian, QLocale::Hungary);
+    spec.x.format = PVAxisFormat::date;
+    layout.xTicks = timeTicks(kOctober24 - 2 * 86400, kOctober24 + 4 * 86400, 6, localOffset);
+    EXPECT_EQ(xTickLabels(spec, layout),
+              (QStringList{"okt. 22.", "okt. 23.", "okt. 24.", "okt. 25.", "okt. 26.", "okt. 27."}));
+}
+
+TEST(ChartLayout, LonePointsAreTheOnesWithoutANeighbour)
+{
+    const double gap = std::nan("");
+    const struct {
+        std::vector<QPointF> points;
+        std::vector<QPointF> lone;
+    } cases[] = {
+        {{{0, 5}}, {{0, 5}}},
+        {{{0, gap}, {1, 5}, {2, gap}}, {{1, 5}}},
+        {{{0, 1}, {1, 2}, {2, gap}, {3, 7}}, {{3, 7}}},
+        {{{0, 1}, {1, 2}, {2, 3}}, {}},
+        {{{0, gap}, {1, gap}}, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lonePoints(c.points), c.lone);
 }
 
 TEST(ChartLayout, EmptyWhenNoMarkHasData)

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace pv {
 namespace {
 
@@ -620,6 +622,38 @@ TEST(ChartWidget, PaintsOnlyInsideItsBoundsAndShowsItsDataColours)
     const QImage opaque = img.convertToFormat(QImage::Format_ARGB32);
     EXPECT_GT(countNear(opaque, QColor(0x1B, 0xAF, 0x7A), 10), 100);
     EXPECT_GT(countNear(opaque, QColor(0xEE, 0xF2, 0xF7), 1), 10000);
+}
+
+// A value with no neighbour to join (a single measured slice, a slice between gaps) still leaves a
+// mark of its series' colour where it lies, whatever kind of mark the series is drawn with.
+TEST(ChartWidget, ALoneValueLeavesAMarkOfItsColour)
+{
+    const QColor red(0xD0, 0x20, 0x20);
+    QColor translucent = red;
+    translucent.setAlphaF(0.22f);
+    const double gap = std::nan("");
+    enum class Kind { line, area, bar };
+    for (Kind kind : {Kind::line, Kind::area, Kind::bar}) {
+        PVChartSpec spec;
+        spec.x.domain = std::pair{0.0, 1200.0};
+        spec.y.domain = std::pair{0.0, 100.0};
+        const std::vector<QPointF> points{{0, gap}, {600, 100}, {720, gap}};
+        switch (kind) {
+        case Kind::line: spec.lines.push_back({points, PVColor::fixed(red), 1.5}); break;
+        case Kind::area: spec.areas.push_back({points, 0.0, PVColor::fixed(translucent), PVColor::fixed(translucent)}); break;
+        case Kind::bar: spec.bars.push_back({600, 100, PVColor::fixed(red)}); break;
+        }
+        QImage img(400, 200, QImage::Format_ARGB32);
+        img.fill(Qt::white);
+        const QRectF bounds(0, 0, 400, 200);
+        {
+            QPainter p(&img);
+            paintChart(p, bounds, spec, PVChartStyle::dashboard(PVPaintContext::forAppearance(PVAppearance::light, PVDepthStyle::solid)));
+        }
+        const PVChartLayout L = layoutChart(spec, bounds, PVChartStyle());
+        const QPoint at = L.map({600, 100}).toPoint();
+        EXPECT_GE(countNear(img, red, 40, QRect(at.x() - 5, at.y() - 3, 11, 7)), 4) << "kind " << int(kind);
+    }
 }
 
 // Bands are painted on screen through a one-row strip stretched over the plot: the pixels must be

@@ -1,6 +1,7 @@
 // The daily report's figures and its page.
 #include "core/records/LocaleDates.h"
 #include "reports/DailySummary.h"
+#include "reports/ExportService.h"
 #include "tests/store/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -136,4 +137,36 @@ TEST(DailySummaryTest, AnEmptyWindowShowsFallbacks)
                              "<td colspan=\"6\">No incidents for this period.", "<td colspan=\"3\">No manual markers",
                              "<td colspan=\"3\">No events for this day.", "Last Wi-Fi snapshot: N/A"})
         EXPECT_TRUE(page.contains(QLatin1String(text))) << text;
+}
+
+TEST(DailySummaryTest, ThePageNamesItsZoneAndTellsTheTwoRepeatedHoursApart)
+{
+    // TZ=Europe/Budapest: on 27 October 2024 the clock went from 03:00 back to 02:00 at 01:00 UTC.
+    setDateTextLocale(QStringLiteral("en_US"));
+    struct Case {
+        Timestamp instant;
+        QString text;
+    } cases[] = {
+        {1729989600, "Oct 27, 2024, 2:40:00 AM (UTC+2)"}, // 00:40 UTC, the first 02:40
+        {1729992000, "Oct 27, 2024, 2:20:00 AM (UTC+1)"}, // 01:20 UTC, the second 02:20
+        {1729995000, "Oct 27, 2024, 3:10:00 AM"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(displayText(c.instant).replace(QChar(0x202F), QLatin1Char(' ')), c.text);
+    const QString page = summaryHTML(makeDailyReport(input()));
+    setDateTextLocale(QString());
+    EXPECT_EQ(page.count(QStringLiteral("Time zone: Europe/Budapest")), 1);
+}
+
+TEST(DailySummaryTest, NamesFromTheAirLoseTheirDirectionControlsOnThePageOnly)
+{
+    WifiSnapshot w = test::makeWifi(kStart);
+    w.ssid = QString::fromUtf8("Otthon\u202Egnp");
+    DailyReportInput in = input();
+    in.wifiSnapshots = {w};
+    const QString page = summaryHTML(makeDailyReport(in));
+    EXPECT_FALSE(page.contains(QChar(0x202E)));
+    EXPECT_TRUE(page.contains(QStringLiteral("Otthongnp / ")));
+    // The CSV file keeps the bytes as they were received.
+    EXPECT_TRUE(reports::ExportService::wifiSnapshotsCSV({w}).contains(QString::fromUtf8("\"Otthon\u202Egnp\"")));
 }

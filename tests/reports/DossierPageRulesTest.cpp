@@ -1,4 +1,5 @@
 // The dossier pages' decisions that need no painter, at their edges.
+#include "reports/DossierFormat.h"
 #include "reports/DossierPageRules.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,6 @@ TEST(DossierPageRulesTest, TablesStopAtTheirCapsWithAContinuationLine)
 {
     EXPECT_EQ(shownRows(24, kOutageRowLimit), 24u);
     EXPECT_EQ(shownRows(25, kOutageRowLimit), 24u);
-    EXPECT_EQ(shownRows(3, kHourlyRowLimit), 3u);
-    EXPECT_EQ(shownRows(24, kHourlyRowLimit), 12u);
     EXPECT_EQ(shownRows(15, kAccessPointRowLimit), 14u);
     EXPECT_EQ(outageContinuation(24), std::nullopt);
     EXPECT_EQ(outageContinuation(25), std::optional<QString>("További 1 kimaradás a nyers adatban szerepel."));
@@ -120,6 +119,49 @@ TEST(DossierPageRulesTest, SmallTexts)
     EXPECT_EQ(capitalisedFirst("őszi"), "Őszi");
 }
 
+TEST(DossierPageRulesTest, HourlyTableTakesASecondColumnPastTwelveHours)
+{
+    struct Case {
+        std::size_t hours, columns, rows;
+    } cases[] = {{1, 1, 1}, {12, 1, 12}, {13, 2, 7}, {19, 2, 10}, {24, 2, 12}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(hourlyColumnCount(c.hours), c.columns) << c.hours;
+        EXPECT_EQ(hourlyRowsPerColumn(c.hours), c.rows) << c.hours;
+        EXPECT_GE(c.columns * c.rows, c.hours) << "an hour would be left out";
+    }
+}
+
+TEST(DossierPageRulesTest, TimesInTheRepeatedHourCarryTheirOffset)
+{
+    // TZ=Europe/Budapest: on 25 October 2026 the clock goes from 03:00 back to 02:00 at 01:00 UTC.
+    struct Case {
+        double instant;
+        QString text;
+    } cases[] = {
+        {1792888800, "2026. 10. 25. 02:40 (UTC+2)"}, // 00:40 UTC, the first 02:40
+        {1792891200, "2026. 10. 25. 02:20 (UTC+1)"}, // 01:20 UTC, the second 02:20
+        {1792894200, "2026. 10. 25. 03:10"},         // after the repeated hour
+        {1792881600, "2026. 10. 25. 00:40"},         // before it
+        {1774747800, "2026. 03. 29. 03:30"},         // the spring change repeats nothing
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DossierFormat::dateText(c.instant), c.text);
+}
+
+TEST(DossierPageRulesTest, DirectionalControlsLeaveNamesFromTheAir)
+{
+    struct Case {
+        QString name, shown;
+    } cases[] = {
+        {QString::fromUtf8("Otthon\u202Egnp"), "Otthongnp"},
+        {QString::fromUtf8("\u2067Kávézó\u2069 \u200E5G"), "Kávézó 5G"},
+        {QString::fromUtf8("\u061Caa:bb\u202A\u202B\u202C\u202D\u2066\u2068\u200F"), "aa:bb"},
+        {QString::fromUtf8("Árvíztűrő \u05E9\u05DC\u05D5\u05DD"), QString::fromUtf8("Árvíztűrő \u05E9\u05DC\u05D5\u05DD")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DossierFormat::withoutDirectionalControls(c.name), c.shown);
+}
+
 TEST(DossierPageRulesTest, FileNameUsesTheLocalDays)
 {
     // TZ=Europe/Budapest: 2026-03-01 00:30 local is 2026-02-28 23:30 UTC.
@@ -132,8 +174,10 @@ TEST(DossierPageRulesTest, FileNameUsesTheLocalDays)
         {march1Local0030, march1Local0030 + 6 * 86400, "Polvarine-meresi-dosszie-20260301-20260307.pdf"},
         {march1Local0030 - 3600, march1Local0030, "Polvarine-meresi-dosszie-20260228-20260301.pdf"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(dossierFileName(c.start, c.end), c.name);
+        EXPECT_EQ(dossierFileName(c.start, c.end, true), QString(c.name).replace(".pdf", "-anonim.pdf"));
+    }
 }
 
 } // namespace

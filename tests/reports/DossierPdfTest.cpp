@@ -5,9 +5,11 @@
 #include "reports/DossierFormat.h"
 #include "reports/DossierPages.h"
 #include "reports/DossierPdf.h"
+#include "reports/DossierPageRules.h"
 #include "reports/DossierPdfFile.h"
 #include "reports/DossierService.h"
 #include "tests/reports/DossierSamples.h"
+#include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -85,8 +87,9 @@ TEST(DossierPdfTest, EveryPageCarriesItsTexts)
     } cases[] = {
         {DossierPage::cover,
          {"Mérési dosszié", "Független mérési feljegyzés", "2026. 03. 01. 00:30 — 2026. 03. 08. 00:30", "123456", "93%",
-          "Polvarine 1.0, az előfizető saját", "Ez a dokumentum a 3. oldalon részletezi, mit tartalmaz és mit nem. "
-                                              "Kérjük, azzal együtt olvassa."}},
+          "Polvarine 1.0, az előfizető saját", "Időzóna Europe/Budapest", "Ez a dokumentum a 3. oldalon részletezi, mit tartalmaz és mit nem. "
+                                              "Kérjük, azzal együtt olvassa."},
+         {"Anonimizált"}},
         {DossierPage::summary,
          {"Esténként a szolgáltatói szakaszon nő a késleltetés.", "Amit ehhez tudni kell", "Még nem tudjuk",
           "Mire volt elég a kapcsolat ebben az időszakban", "32 ms", "88 ms", "1.2%"}},
@@ -96,7 +99,7 @@ TEST(DossierPdfTest, EveryPageCarriesItsTexts)
         {DossierPage::timeline,
          {"az előfizető útválasztója (első ugrás)", "az útválasztón túli szakasz", "A két vonal különbsége",
           "Csomagvesztés ugyanebben az időszakban"}},
-        {DossierPage::hourlyProfile, {"00:00", "11:00", "—"}, {"12:00"}},
+        {DossierPage::hourlyProfile, {"00:00", "11:00", "12:00", "19:00", "22:00", "23:00", "—"}},
         {DossierPage::accessPoints, {"aa:bb:cc:dd:ee:00", "-56 dBm", "33%", "5 GHz"}},
         {DossierPage::wiredComparison,
          {"Mérési mód", "Ez érdemi hozzájárulás", "A rádiókapcsolat 10 ms különbséget okoz",
@@ -215,6 +218,71 @@ TEST(DossierPdfTest, FullPagesStayAboveTheFooter)
     }
 }
 
+TEST(DossierPdfTest, TheAnonymisedVersionSaysSoOnItsCover)
+{
+    for (const bool anonymised : {false, true}) {
+        DossierDocument doc = sampleDocument();
+        doc.request.anonymiseNetworkNames = anonymised;
+        const QString cover = pdfPageText(renderToFile(doc), 1);
+        EXPECT_EQ(cover.contains("Anonimizált változat: a hálózat neve és a hozzáférési pontok címe nem szerepel benne."),
+                  anonymised)
+            << cover.toStdString();
+    }
+}
+
+TEST(DossierPdfTest, EveryMeasuredHourIsListedInOneOrTwoColumns)
+{
+    // Hours in the table's reading order; the evening is never left out.
+    const struct {
+        int hours;
+        std::size_t tables;
+    } cases[] = {{8, 1}, {12, 1}, {13, 2}, {24, 2}};
+    for (const auto& c : cases) {
+        const DossierDocument doc = sampleDocument({.hours = c.hours});
+        const QString text = pdfPageText(renderToFile(doc), pageNumberOf(doc, DossierPage::hourlyProfile));
+        for (int h = 0; h < c.hours; ++h)
+            EXPECT_TRUE(text.contains(dossier::hourText(h))) << c.hours << " hours lack " << h << ":\n" << text.toStdString();
+        EXPECT_EQ(static_cast<std::size_t>(text.count("Jellemző válaszidő Veszteség Mérés")), c.tables) << c.hours;
+    }
+}
+
+TEST(DossierPdfTest, NamesFromTheAirCannotTurnTheTextAround)
+{
+    DossierDocument doc = sampleDocument();
+    // U+202E would show the rest of its line backwards; U+2066 and U+200F would reorder it quietly.
+    doc.accessPoints[0].label = QString::fromUtf8("Otthon\u202E-lenni-jo\u2066\u200F");
+    const QString text = pdfPageText(renderToFile(doc), pageNumberOf(doc, DossierPage::accessPoints));
+    EXPECT_TRUE(text.contains("Otthon-lenni-jo")) << text.toStdString();
+    for (const char16_t control : {u'\u202E', u'\u2066', u'\u200F'})
+        EXPECT_FALSE(text.contains(QChar(control)));
+}
+
+TEST(DossierPdfTest, ASliceLostAloneShowsOnTheLossChart)
+{
+    // One 12-minute slice with every packet lost, no measurement in the slices around it.
+    DossierDocument doc = sampleDocument();
+    for (DossierTimelinePoint& t : doc.timeline)
+        t.lossRatio.reset();
+    doc.timeline[60].lossRatio = 1.0;
+    const PVChartSpec spec = DossierPageView(DossierPage::timeline, doc, 6, 13).lossChartSpec();
+    QImage img(515, 130, QImage::Format_ARGB32);
+    img.fill(Qt::white);
+    {
+        QPainter p(&img);
+        paintChart(p, QRectF(img.rect()), spec, DossierPageView::chartStyle());
+    }
+    const PVChartLayout L = layoutChart(spec, QRectF(img.rect()), DossierPageView::chartStyle());
+    const QPoint at = L.map({doc.timeline[60].time, 100.0}).toPoint();
+    int red = 0;
+    for (int y = at.y() - 2; y <= at.y() + 3; ++y)
+        for (int x = at.x() - 4; x <= at.x() + 4; ++x)
+            if (img.rect().contains(x, y)) {
+                const QColor c = img.pixelColor(x, y);
+                red += c.red() > 150 && c.green() < 110 && c.blue() < 110 ? 1 : 0;
+            }
+    EXPECT_GE(red, 4) << "the lost slice left no mark at " << at.x() << "," << at.y();
+}
+
 // Runs the rest of a scope with the effective ids of an unprivileged user when the tests run as
 // root, who may write into any folder.
 struct Unprivileged {
@@ -258,7 +326,9 @@ TEST(DossierPdfTest, FailedWritesKeepTheEarlierFile)
                 ADD_FAILURE() << "an unwritable folder was written";
             } catch (const DossierError& e) {
                 EXPECT_EQ(e.kind(), DossierError::Kind::destinationNotWritable);
-                EXPECT_EQ(e.errorDescription(), "A dokumentum nem írható ide: " + target);
+                EXPECT_EQ(e.cause(), FailureCause::noPermission);
+                EXPECT_EQ(e.errorDescription(), "A dokumentum nem írható ide: " + target +
+                                                    ". Nincs engedély a fájl vagy a mappa eléréséhez.");
             }
             break;
         }
@@ -308,10 +378,30 @@ template <typename T> T awaitOnGui(rt::awaitable<T> op)
     return std::move(*value);
 }
 
-TEST(DossierServiceTest, MakesTheFolderAndNamesTheFileAfterThePeriod)
+void awaitOnGui(rt::awaitable<void> op)
+{
+    bool done = false;
+    std::exception_ptr error;
+    asio::co_spawn(rt::QtExecutor(), std::move(op), [&](std::exception_ptr e) {
+        error = e;
+        done = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return done; }, std::chrono::seconds(60)));
+    if (error)
+        std::rethrow_exception(error);
+}
+
+// A store with one probe batch ten minutes into the test week.
+std::shared_ptr<SQLiteStore> storeWithABatch()
 {
     auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
-    PdfDossierService service(store, "1.0", [] { return kWeekStart + 7200; });
+    awaitOnGui(store->insertSamples(makeBatch(kWeekStart + 600)));
+    return store;
+}
+
+TEST(DossierServiceTest, MakesTheFolderAndNamesTheFileAfterThePeriod)
+{
+    PdfDossierService service(storeWithABatch(), "1.0", [] { return kWeekStart + 7200; });
     const QString folder = makeTempDir() + "/no/such/Asztal";
     const DossierRequest sameDay{kWeekStart, kWeekStart + 3600, false, std::nullopt};
     const QUrl url = awaitOnGui(service.create(sameDay, QUrl::fromLocalFile(folder)));
@@ -321,12 +411,32 @@ TEST(DossierServiceTest, MakesTheFolderAndNamesTheFileAfterThePeriod)
     EXPECT_TRUE(info.contains("Author:          Polvarine 1.0\n"));
     // The same pair of days again: the same path, replaced.
     EXPECT_EQ(awaitOnGui(service.create(sameDay, QUrl::fromLocalFile(folder))), url);
+    // The anonymised version of the same days sits next to it and replaces nothing.
+    DossierRequest anonymised = sameDay;
+    anonymised.anonymiseNetworkNames = true;
+    EXPECT_EQ(awaitOnGui(service.create(anonymised, QUrl::fromLocalFile(folder))).toLocalFile(),
+              folder + "/Polvarine-meresi-dosszie-20260301-20260301-anonim.pdf");
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 2);
+}
+
+TEST(DossierServiceTest, APeriodWithoutMeasurementsMakesNoFile)
+{
+    PdfDossierService service(storeWithABatch(), "1.0", [] { return kWeekStart + 30 * 86400; });
+    const QString folder = makeTempDir() + "/Asztal";
+    // The day after the only batch.
+    const DossierRequest empty{kWeekStart + 86400, kWeekStart + 2 * 86400, false, std::nullopt};
+    try {
+        awaitOnGui(service.create(empty, QUrl::fromLocalFile(folder)));
+        ADD_FAILURE() << "a dossier of an empty period was made";
+    } catch (const DossierError& e) {
+        EXPECT_EQ(e.kind(), DossierError::Kind::nothingToReport);
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
 }
 
 TEST(DossierServiceTest, AFolderThatCannotBeMadeIsAFileSystemError)
 {
-    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
-    PdfDossierService service(store, "1.0");
+    PdfDossierService service(storeWithABatch(), "1.0");
     const QString blocker = makeTempDir() + "/a-file";
     QFile f(blocker);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));

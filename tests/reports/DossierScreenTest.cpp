@@ -4,6 +4,7 @@
 #include "core/app/AppViewModel.h"
 #include "core/store/SQLiteStore.h"
 #include "reports/DossierScreen.h"
+#include "reports/DossierService.h"
 #include "tests/main/WidgetHelpers.h"
 #include "ui/design/Symbols.h"
 #include "tests/support/QuietServices.h"
@@ -12,6 +13,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -57,7 +59,8 @@ struct Fixture {
     std::unique_ptr<AppViewModel> model;
     std::unique_ptr<DossierScreen> screen;
 
-    Fixture()
+    // With `realService`, the program's own dossier service over the fixture's empty store.
+    explicit Fixture(bool realService = false)
     {
         pvInstallIconTheme(); // as the program does at start
         AppViewModel::Services services;
@@ -75,7 +78,10 @@ struct Fixture {
                            std::make_shared<FakeNotifier>()};
         env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // never fetched here
         env.clock = [] { return kNow; };
-        env.dossierService = service;
+        if (realService)
+            env.dossierService = std::make_shared<PdfDossierService>(services.store, QStringLiteral("1.0"), [] { return kNow; });
+        else
+            env.dossierService = service;
         env.desktopFolder = dir + "/Asztal";
         model = std::make_unique<AppViewModel>(std::move(services), StorageHealth::healthy(), std::move(env));
         screen = std::make_unique<DossierScreen>(*model);
@@ -160,6 +166,20 @@ TEST(DossierScreenTest, RevealStaysUntilALaterBuildFails)
     EXPECT_FALSE(f.screen->revealButton()->isVisible());
     EXPECT_EQ(f.screen->statusLine()->text(), "Nem sikerült elkészíteni: the disk is full");
     f.shoot("failed");
+}
+
+TEST(DossierScreenTest, AnEmptyPeriodIsSaidAndMakesNoFile)
+{
+    Fixture f(true);
+    f.screen->rangeButton(DossierRangeOption::lastDay)->click();
+    f.screen->createButton()->click();
+    ASSERT_TRUE(pumpUntil([&] { return f.model->dossierStatusMessage().has_value(); }, std::chrono::seconds(30)));
+    settle();
+    EXPECT_EQ(f.screen->statusLine()->text(),
+              "Nem sikerült elkészíteni: Ebben az időszakban nincs mérés, amiből dokumentum készülhetne.");
+    EXPECT_FALSE(f.screen->revealButton()->isVisible());
+    EXPECT_TRUE(QDir(f.dir + "/Asztal").entryList(QDir::Files).isEmpty());
+    f.shoot("empty-period");
 }
 
 } // namespace

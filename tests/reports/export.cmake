@@ -30,3 +30,12 @@ add_test(NAME pv_lab_export COMMAND ${PROJECT_SOURCE_DIR}/tests/lab/run-in-lab.s
   xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" $<TARGET_FILE:pv_lab_export>)
 set_tests_properties(pv_lab_export PROPERTIES TIMEOUT 240 LABELS "lab" SKIP_RETURN_CODE 77
   ENVIRONMENT "LC_ALL=C.UTF-8;QT_QPA_PLATFORM=xcb;TZ=Europe/Budapest")
+
+# A full disk for real: a small tmpfs in the test's own mount namespace (root only; skipped otherwise).
+add_executable(pv_lab_full_disk FullDiskLabTest.cpp DossierSamples.h DossierSamples.cpp
+  ${PROJECT_SOURCE_DIR}/tests/store/StoreTestSupport.cpp)
+target_link_libraries(pv_lab_full_disk PRIVATE pv_options PolvarineCore pv_testmain_gui GTest::gtest PkgConfig::SQLITE3)
+add_test(NAME pv_lab_full_disk
+  COMMAND sh -c "unshare -m true 2>/dev/null || exit 77; exec unshare -m --propagation private \"$0\"" $<TARGET_FILE:pv_lab_full_disk>)
+set_tests_properties(pv_lab_full_disk PROPERTIES LABELS "lab" SKIP_RETURN_CODE 77 TIMEOUT 120
+  ENVIRONMENT "LC_ALL=C.UTF-8;TZ=Europe/Budapest;QT_QPA_PLATFORM=offscreen")

@@ -1,5 +1,6 @@
 #include "ui/design/Chart.h"
 
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
 #include <QDateTime>
@@ -74,25 +75,55 @@ std::pair<double, double> niceDomain(double lo, double hi, int desiredCount, boo
     return {std::floor(lo / step) * step, std::ceil(hi / step) * step};
 }
 
-PVTicks timeTicks(double t0, double t1, int desiredCount, int utcOffsetSeconds)
+namespace {
+double timeStep(double span, int desiredCount)
 {
     static constexpr std::array<double, 22> steps{1,    2,    5,    10,    15,    30,    60,    120,
                                                   300,  600,  900,  1800,  3600,  7200,  10800, 21600,
                                                   43200, 86400, 172800, 604800, 1209600, 2592000};
+    desiredCount = std::max(1, desiredCount);
+    for (double s : steps)
+        if (span / s <= desiredCount)
+            return s;
+    return steps.back();
+}
+} // namespace
+
+PVTicks timeTicks(double t0, double t1, int desiredCount, int utcOffsetSeconds)
+{
+    return timeTicks(t0, t1, desiredCount, [utcOffsetSeconds](double) { return utcOffsetSeconds; });
+}
+
+PVTicks timeTicks(double t0, double t1, int desiredCount, const std::function<int(double)>& offsetAt)
+{
     PVTicks t;
     if (!std::isfinite(t0) || !std::isfinite(t1) || t1 < t0)
         return t;
-    const double span = t1 - t0;
-    desiredCount = std::max(1, desiredCount);
-    t.step = steps.back();
-    for (double s : steps)
-        if (span / s <= desiredCount) {
-            t.step = s;
-            break;
+    t.step = timeStep(t1 - t0, desiredCount);
+    int offset = offsetAt(t0);
+    if (t.step <= 3600) {
+        // Steps of an hour or less divide every offset change: even instants keep to the wall clock on
+        // both sides of a change, and the repeated hour gets its ticks twice, as it was lived.
+        for (double v = std::ceil((t0 + offset) / t.step) * t.step - offset; v <= t1 + 1e-6 && t.values.size() < 1000;
+             v += t.step)
+            t.values.push_back(v);
+        return t;
+    }
+    // Wall-clock values on whole steps, each turned into the instant that shows it: the offset is
+    // looked up where the tick lands, then once more in case the first guess sat across a change.
+    for (double wall = std::ceil((t0 + offset) / t.step) * t.step; t.values.size() < 1000; wall += t.step) {
+        double v = wall - offset;
+        offset = offsetAt(v);
+        v = wall - offset;
+        if (offsetAt(v) != offset) {
+            offset = offsetAt(v);
+            v = wall - offset;
         }
-    const double offset = utcOffsetSeconds;
-    for (double v = std::ceil((t0 + offset) / t.step) * t.step - offset; v <= t1 + 1e-6 && t.values.size() < 1000; v += t.step)
-        t.values.push_back(v);
+        if (v > t1 + 1e-6)
+            break;
+        if (v >= t0 - 1e-6 && (t.values.empty() || v > t.values.back()))
+            t.values.push_back(v);
+    }
     return t;
 }
 
@@ -196,6 +227,18 @@ bool PVChartSpec::hasData() const
     return std::any_of(bars.begin(), bars.end(), [](const PVBarMark& b) { return std::isfinite(b.value); });
 }
 
+std::vector<QPointF> lonePoints(const std::vector<QPointF>& points)
+{
+    const auto finite = [&](std::size_t i) {
+        return i < points.size() && std::isfinite(points[i].x()) && std::isfinite(points[i].y());
+    };
+    std::vector<QPointF> lone;
+    for (std::size_t i = 0; i < points.size(); ++i)
+        if (finite(i) && !(i > 0 && finite(i - 1)) && !finite(i + 1))
+            lone.push_back(points[i]);
+    return lone;
+}
+
 PVChartStyle PVChartStyle::dashboard(const PVPaintContext& ctx)
 {
     PVChartStyle s;
@@ -259,7 +302,7 @@ PVTicks xTicksFor(const PVChartSpec& spec, double lo, double hi)
     switch (spec.x.format) {
     case PVAxisFormat::timeOfDay:
     case PVAxisFormat::date:
-        return timeTicks(lo, hi, spec.x.desiredTicks, localTime(lo).offsetFromUtc());
+        return timeTicks(lo, hi, spec.x.desiredTicks, [](double v) { return localTime(v).offsetFromUtc(); });
     case PVAxisFormat::category: {
         PVTicks t;
         t.step = 1;
@@ -452,6 +495,19 @@ void paintAreas(QPainter& p, const PVChartSpec& spec, const PVChartLayout& L, co
         auto flush = [&] {
             if (run.empty())
                 return;
+            if (run.size() == 1) {
+                // Nothing to join it to: a narrow column up to the value, capped in the opaque colour.
+                constexpr double width = 4, cap = 2;
+                const QPointF q = run.front();
+                p.fillRect(QRectF(q.x() - width / 2, std::min(q.y(), base), width, std::abs(base - q.y())), g);
+                QColor capColor = style.ctx.color(a.top);
+                capColor.setAlphaF(1.0f);
+                // The cap lies on the value's side of the baseline, inside the plot even at its edges.
+                const double capTop = q.y() <= base ? std::min(q.y(), base - cap) : std::max(q.y() - cap, base);
+                p.fillRect(QRectF(q.x() - width / 2, capTop, width, cap), capColor);
+                run.clear();
+                return;
+            }
             QPainterPath path;
             path.moveTo(run.front().x(), base);
             for (const QPointF& q : run)
@@ -619,8 +675,10 @@ QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout)
     }
     const QString format = step < 60 ? crosshairTimeFormat(spec.locale)
                                      : withoutSeconds(spec.locale.timeFormat(QLocale::ShortFormat));
+    // A time in the hour that repeats when daylight-saving time ends says which of the two it is.
     for (double v : values)
-        labels << spec.locale.toString(localTime(v).time(), format);
+        labels << spec.locale.toString(localTime(v).time(), format) +
+                      (isRepeatedLocalTime(v) ? QLatin1Char(' ') + utcOffsetText(v) : QString());
     if (QSet<QString>(labels.begin(), labels.end()).size() < labels.size())
         for (qsizetype i = 0; i < labels.size(); ++i)
             labels[i] = dayLabel(values[static_cast<std::size_t>(i)], spec.locale) + QLatin1Char(' ') + labels[i];
@@ -717,6 +775,14 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
                 p.drawLines(segments.data(), static_cast<int>(segments.size()));
         } else {
             p.drawPath(linePath(l.points, L));
+        }
+        const std::vector<QPointF> lone = lonePoints(l.points);
+        if (!lone.empty()) {
+            const double radius = std::max(2.5, l.width);
+            p.setPen(Qt::NoPen);
+            p.setBrush(pen.color());
+            for (const QPointF& q : lone)
+                p.drawEllipse(L.map(q), radius, radius);
         }
     }
     const double band = spec.x.format == PVAxisFormat::category ? L.plot.width() / std::max<double>(1, L.xMax - L.xMin) : 0;

@@ -39,6 +39,10 @@ PVTicks niceTicks(double lo, double hi, int desiredCount);
 std::pair<double, double> niceDomain(double lo, double hi, int desiredCount, bool includeZero);
 // Time ticks on whole seconds, minutes, hours or days of the local wall clock (utcOffset in seconds).
 PVTicks timeTicks(double t0, double t1, int desiredCount, int utcOffsetSeconds);
+// The same where the offset changes within the span (daylight-saving time): every tick lies on a
+// whole step of the wall clock under the offset of its own instant, so a day tick after the change
+// still falls on midnight. offsetAt gives the offset of an instant in seconds.
+PVTicks timeTicks(double t0, double t1, int desiredCount, const std::function<int(double)>& offsetAt);
 // Hour and minute in the locale's short time form (with its day-period marker where it uses one).
 QString timeOfDayLabel(double timestamp, const QLocale& locale);
 // A short day label ("márc. 5." in Hungarian).
@@ -95,7 +99,8 @@ struct PVLineMark {
     QVector<qreal> dash = {};
 };
 // The area between a baseline (the bottom of the scale when absent) and the points, filled with a
-// vertical gradient from `top` at the plot's top to `bottom` at its bottom.
+// vertical gradient from `top` at the plot's top to `bottom` at its bottom. A point standing alone
+// between breaks is drawn as a narrow column with a cap of the opaque `top` colour.
 struct PVAreaMark {
     std::vector<QPointF> points = {};
     std::optional<double> baseline = {};
@@ -149,6 +154,10 @@ struct PVChartSpec {
     // True when at least one mark has something to draw.
     bool hasData() const;
 };
+
+// The points of a line or area that stand alone between breaks (or at an end next to one): they are
+// drawn as marks of their own.
+std::vector<QPointF> lonePoints(const std::vector<QPointF>& points);
 
 // Colours and fonts of a chart. Screens take the dashboard style from the tokens; a printed page
 // passes its own colours.

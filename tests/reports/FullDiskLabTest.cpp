@@ -1,0 +1,152 @@
+// A full disk, for real: a 32 KiB tmpfs mounted in the test's own mount namespace (the CTest command
+// starts the program under `unshare -m`; it refuses to mount anywhere else). An export that runs out
+// of room fails as a whole, says why in Hungarian and leaves neither its folder nor an empty file;
+// a dossier that does not fit leaves no file, and an earlier one of the same name as it was.
+#include "core/records/FailureText.h"
+#include "reports/DossierPdf.h"
+#include "reports/ExportService.h"
+#include "tests/reports/DossierSamples.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace pv;
+
+namespace {
+
+QByteArray link(const char* path)
+{
+    char buffer[256] = {};
+    const ssize_t n = ::readlink(path, buffer, sizeof buffer - 1);
+    return n > 0 ? QByteArray(buffer, static_cast<qsizetype>(n)) : QByteArray();
+}
+
+// A tmpfs of 32 KiB (eight pages), unmounted again at the end of the test.
+struct SmallDisk {
+    QString path = test::makeTempDir() + QStringLiteral("/disk");
+    bool mounted = false;
+    QString whyNot;
+
+    SmallDisk()
+    {
+        // Only in a mount namespace of this process's own: the machine's mounts stay untouched.
+        if (link("/proc/self/ns/mnt").isEmpty() || link("/proc/self/ns/mnt") == link("/proc/1/ns/mnt")) {
+            whyNot = QStringLiteral("not in a private mount namespace (run through ctest)");
+            return;
+        }
+        QDir().mkpath(path);
+        mounted = ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=32k,mode=0700") == 0;
+        if (!mounted)
+            whyNot = QStringLiteral("mounting a tmpfs failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    }
+    ~SmallDisk()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+    }
+    // Every file and folder on the disk, relative to it.
+    QStringList entries() const
+    {
+        QStringList all;
+        QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            all << QDir(path).relativeFilePath(it.next());
+        all.sort();
+        return all;
+    }
+};
+
+#define REQUIRE_SMALL_DISK(disk)                                                                                       \
+    if (!(disk).mounted)                                                                                               \
+    GTEST_SKIP() << (disk).whyNot.toStdString()
+
+reports::ExportRecords records(int samples, int wifi, int incidents)
+{
+    reports::ExportRecords r;
+    const Timestamp t = 1711879200;
+    for (int i = 0; i < samples; ++i)
+        r.samples.push_back(test::makeSample(t + i));
+    for (int i = 0; i < wifi; ++i)
+        r.wifiSnapshots.push_back(test::makeWifi(t + i));
+    for (int i = 0; i < incidents; ++i) {
+        Incident incident = test::makeIncident(t + 60.0 * i, t + 60.0 * i + 30);
+        incident.evidenceSummary = QString(200, QLatin1Char('x'));
+        r.incidents.push_back(incident);
+    }
+    return r;
+}
+
+TEST(FullDiskLab, AnExportThatRunsOutOfRoomFailsWholeAndLeavesNothing)
+{
+    const struct {
+        const char* name;
+        int samples, wifi, incidents;
+        QString failingFile;
+    } cases[] = {
+        {"no room for the first file", 400, 0, 0, QStringLiteral("samples.csv")},
+        {"room for two files", 12, 12, 300, QStringLiteral("incidents.csv")},
+    };
+    for (const auto& c : cases) {
+        SmallDisk disk;
+        REQUIRE_SMALL_DISK(disk);
+        const Timestamp now = 1711879200;
+        const auto window = reports::ExportService::makeWindow(ExportScope::last24Hours, now);
+        try {
+            reports::ExportService::writeExport(disk.path, window, now, records(c.samples, c.wifi, c.incidents));
+            ADD_FAILURE() << c.name << ": the export reported success";
+        } catch (const reports::ExportError& e) {
+            EXPECT_EQ(e.cause(), FailureCause::diskFull) << c.name << ": " << e.technical().toStdString();
+            EXPECT_TRUE(e.technical().contains(c.failingFile)) << c.name << ": " << e.technical().toStdString();
+            // What the program shows for it.
+            EXPECT_EQ(failureMessage(QStringLiteral("Az exportálás nem sikerült."), e),
+                      "Az exportálás nem sikerült. Betelt a lemez, nincs hely a fájlok írására.");
+            EXPECT_EQ(QString::fromUtf8(e.what()), "Betelt a lemez, nincs hely a fájlok írására.");
+        }
+        // The exports' parent folder may stay; the export's own folder and every file are gone.
+        EXPECT_EQ(disk.entries(), QStringList{QStringLiteral("Polvarine Exports")}) << c.name;
+    }
+}
+
+TEST(FullDiskLab, ADossierThatDoesNotFitLeavesNoFileAndTheEarlierOneIntact)
+{
+    const QByteArray earlier = "%PDF-1.4 an earlier dossier of the same days";
+    for (const bool withEarlier : {false, true}) {
+        SmallDisk disk;
+        REQUIRE_SMALL_DISK(disk);
+        const QString target = disk.path + QStringLiteral("/Polvarine-meresi-dosszie-20260301-20260308.pdf");
+        if (withEarlier) {
+            QFile f(target);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(earlier);
+        }
+        const DossierDocument doc = test::sampleDocument();
+        try {
+            DossierPDFRenderer().render(doc, DossierPaginator::pages(doc), QUrl::fromLocalFile(target));
+            ADD_FAILURE() << "a dossier was written to a full disk";
+        } catch (const DossierError& e) {
+            EXPECT_EQ(e.kind(), DossierError::Kind::destinationNotWritable);
+            EXPECT_EQ(e.cause(), FailureCause::diskFull);
+            EXPECT_EQ(e.errorDescription(),
+                      "A dokumentum nem írható ide: " + target + ". Betelt a lemez, nincs hely a fájlok írására.");
+        }
+        if (withEarlier) {
+            EXPECT_EQ(disk.entries(), QStringList{QFileInfo(target).fileName()}) << "a temporary file was left";
+            QFile f(target);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), earlier);
+        } else {
+            EXPECT_TRUE(disk.entries().isEmpty()) << disk.entries().join(", ").toStdString();
+        }
+    }
+}
+
+} // namespace
