@@ -2,6 +2,8 @@
 
 #include "core/records/Localization.h"
 
+#include <algorithm>
+
 namespace pv {
 
 namespace {
@@ -98,6 +100,29 @@ AdviceSet AdviceEngine::advise(const FaultAttribution& attribution, const std::o
                 std::nullopt};
     }
     return {L("Hagyd futni"), {}, std::nullopt};
+}
+
+AdviceSet AdviceEngine::forWiredLink(AdviceSet set)
+{
+    const auto isRadioStep = [](const AdviceStep& s) {
+        return s.id.startsWith(QLatin1String("wifi.")) || s.id == QLatin1String("offline.wifi") ||
+               s.id == QLatin1String("local.location") || s.id == QLatin1String("local.ethernet");
+    };
+    const bool offline = std::any_of(set.steps.begin(), set.steps.end(),
+                                     [](const AdviceStep& s) { return s.id == QLatin1String("offline.wifi"); });
+    const bool local = std::any_of(set.steps.begin(), set.steps.end(),
+                                   [](const AdviceStep& s) { return s.id.startsWith(QLatin1String("local.")); });
+    std::erase_if(set.steps, isRadioStep);
+    if (offline)
+        set.steps.insert(set.steps.begin(),
+                         step("offline.cable", "Nézd meg, hogy a hálózati kábel mindkét vége a helyén van-e, és "
+                                               "világít-e a jelzőfény a gép és a router csatlakozójánál."));
+    if (local)
+        set.steps.insert(set.steps.begin(),
+                         step("local.cable", "Próbálj ki egy másik hálózati kábelt vagy a router egy másik aljzatát. "
+                                             "Ha a hiba így eltűnik, a kábel vagy az aljzat volt; ha megmarad, a "
+                                             "router."));
+    return set;
 }
 
 } // namespace pv

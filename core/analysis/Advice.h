@@ -29,6 +29,9 @@ class AdviceEngine {
 public:
     // Reads only the attribution's location and artefact flag and the radio's roamed flag.
     static AdviceSet advise(const FaultAttribution& attribution, const std::optional<RadioAssessment>& radio);
+    // The same set for a machine measured over a cable: steps about the Wi-Fi radio are left out,
+    // and where that leaves the offline or local set without a way forward, the cable takes their place.
+    static AdviceSet forWiredLink(AdviceSet set);
 };
 
 } // namespace pv

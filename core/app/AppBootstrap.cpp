@@ -3,6 +3,7 @@
 #include "core/app/AppViewModel.h"
 #include "core/app/ReportServices.h"
 #include "core/app/ServiceAdapters.h"
+#include "core/probes/DNSProbe.h"
 #include "core/probes/LocationPermission.h"
 #include "core/records/Logging.h"
 #include "core/records/Profile.h"
@@ -112,6 +113,14 @@ NativeProbeService::Options probeOptionsFromEnvironment()
     return options;
 }
 
+MeasurementProfile probeProfile()
+{
+    MeasurementProfile profile = MeasurementProfile::defaultProfile();
+    profile.dnsProbeZone = DNSProbe::zoneFromEnvironment();
+    qCInfo(log::bootstrap, "%s", qUtf8Printable(profile.dnsMethodologyNote()));
+    return profile;
+}
+
 std::unique_ptr<AppViewModel> makeLiveViewModel() { return makeLiveViewModel(AppViewModel::Environment{}); }
 
 std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment environment)
@@ -124,8 +133,7 @@ std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment enviro
     services.store = opened.store;
     services.topology = std::make_shared<TopologyAdapter>(std::make_shared<NetworkTopologyService>());
     services.probeService = std::make_shared<ProbeAdapter>(
-        std::make_shared<NativeProbeService>(runtime->executor(), MeasurementProfile::defaultProfile(),
-                                             probeOptionsFromEnvironment()));
+        std::make_shared<NativeProbeService>(runtime->executor(), probeProfile(), probeOptionsFromEnvironment()));
     services.wifiProvider = std::make_shared<WifiAdapter>(std::make_shared<WiFiSnapshotProvider>());
     services.exportService = makeExportService(opened.store);
     services.pathMonitor = std::make_shared<PathAdapter>(std::make_shared<PathMonitorService>());

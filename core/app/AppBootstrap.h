@@ -30,6 +30,9 @@ std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment enviro
 
 // The probe service's options from the environment (see POLVARINE_CAPTIVE_URL above).
 NativeProbeService::Options probeOptionsFromEnvironment();
+// The built-in profile with the DNS probe zone of POLVARINE_DNS_ZONE (a zone of the user's or
+// packager's own; special-use names are refused with a log line); its methodology note is logged.
+MeasurementProfile probeProfile();
 
 // Opens the default database. Only a file that SQLite reports as not a database or as corrupt is
 // moved aside for a fresh one; any other failure (a newer schema, a busy or locked file, a full

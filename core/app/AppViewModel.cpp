@@ -1,8 +1,11 @@
 #include "core/app/AppViewModel.h"
 
+#include "core/app/IncidentEvidence.h"
+
 #include "core/app/ErrorText.h"
 #include "core/app/HistoryViewModel.h"
 #include "core/app/IcmpPermission.h"
+#include "core/app/IncidentEvidence.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
@@ -292,10 +295,13 @@ rt::awaitable<void> AppViewModel::runQualityRefresh(MeasurementSession session, 
         auto [samples, wifi, incidents, events] =
             co_await (store->samples(start, reference) && store->wifiSnapshots(start, reference) &&
                       store->incidents(start, reference) && store->events(start, reference));
+        // An echo the system did not let out is no evidence about the connection: it scores nothing.
+        std::erase_if(samples, incident_evidence::wasNotMeasured);
 
         if (reference - session.startedAt >= baselineWindowSeconds) {
             const Timestamp tenStart = reference - baselineWindowSeconds;
-            const auto tenSamples = co_await store->samples(tenStart, reference);
+            auto tenSamples = co_await store->samples(tenStart, reference);
+            std::erase_if(tenSamples, incident_evidence::wasNotMeasured);
             const auto tenWifi = co_await store->wifiSnapshots(tenStart, reference);
             const auto tenIncidents = co_await store->incidents(tenStart, reference);
             const auto tenEvents = co_await store->events(tenStart, reference);

@@ -87,6 +87,7 @@ public:
     static constexpr std::size_t maximumEvents = 180;
     static constexpr double baselineWindowSeconds = 600;
     static constexpr double liveWindow = 600;             // seconds of evidence the analysis looks at
+    static constexpr double outageWindowSeconds = 60;     // the newest stretch also asked about an outage
     static constexpr std::size_t maximumBatches = 300;
     static constexpr std::size_t maximumWifiSnapshots = 400;
     static constexpr std::size_t maximumIncidents = 160;
@@ -110,6 +111,9 @@ public:
     LiveStatus liveStatus() const { return liveStatus_; }
     const LikelyCauseSummary& likelyCause() const { return likelyCause_; }
     const FaultAttribution& attribution() const { return attribution_; }
+    // The stretch the attribution was made from: the live window, the newest minute when that named
+    // an outage, 0 for the no-route attribution (which rests on no samples).
+    double attributionWindowSeconds() const { return attributionWindowSeconds_; }
     const AdviceSet& advice() const { return advice_; }
     const ConnectionVerdict& verdict() const { return verdict_; }
     const std::vector<ProbeBatch>& recentBatches() const { return recentBatches_; }
@@ -191,6 +195,9 @@ public:
     void recordPathEvent(const PathSnapshot& snapshot);
     // Every sample of the published batches from referenceTime minus the live window on, oldest first.
     std::vector<NetworkSample> liveSamples(Timestamp referenceTime) const;
+    // The analysed samples and the Wi-Fi readings of [from, to].
+    std::vector<NetworkSample> samplesBetween(Timestamp from, Timestamp to) const;
+    std::vector<WifiSnapshot> readingsBetween(Timestamp from, Timestamp to) const;
     // Drops journal entries older than the cut-off; an incident still open is never dropped.
     void pruneInMemoryHistory(Timestamp cutoff);
 
@@ -295,10 +302,14 @@ private:
     rt::awaitable<void> runExportTask(ExportScope scope);
     void installSleepWakeObservers();
     void removeSleepWakeObservers();
-    void applyAttribution(const FaultAttribution& attribution, Timestamp at, bool noRoute);
+    // newestMinute: the engine's answer for the newest minute alone, when the refresh asked it.
+    void applyAttribution(const FaultAttribution& attribution, Timestamp at, bool noRoute,
+                          const FaultAttribution* newestMinute);
     std::optional<FaultEpisode> faultEpisode(FaultLocation where, Timestamp at, std::optional<Timestamp> notBefore) const;
     void openIncident(const FaultAttribution& attribution, Timestamp at, Timestamp start);
     void refreshOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at);
+    void reclassifyOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at);
+    static bool isMeasuredOverCable(const std::vector<WifiSnapshot>& liveReadings);
     void closeOpenIncident(Timestamp at);
     enum class FailureKind { samples, cleanup, wifi, icmpPermission };
     void noteFailure(FailureKind kind, const QString& statusLine, const QString& logLine);
@@ -393,6 +404,8 @@ private:
     std::function<Timestamp()> clock_;
     std::function<double()> monotonicClock_;
     std::function<bool()> icmpRefused_;
+    bool icmpReopenRequested_ = false; // a reopen of the echo socket is on its way
+    double attributionWindowSeconds_ = liveWindow;
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

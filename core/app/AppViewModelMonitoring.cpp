@@ -373,7 +373,7 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
         recordEvent(DiagnosticEventKind::pathChanged,
                     QStringLiteral("No default route was available during the probe cycle."));
         publishOfflineAnalysis();
-        applyAttribution(offlineAttribution(), now(), /*noRoute*/ true);
+        applyAttribution(offlineAttribution(), now(), /*noRoute*/ true, nullptr);
         co_return;
     }
     if (noRouteSince_ && !routeReturnedAt_)
@@ -439,16 +439,31 @@ void AppViewModel::noteUnmeasuredEchoes(const ProbeBatch& batch)
     const bool unmeasured = std::any_of(batch.samples.begin(), batch.samples.end(), [](const NetworkSample& s) {
         return incident_evidence::wasNotMeasured(s);
     });
+    const bool echoAnswered = std::any_of(batch.samples.begin(), batch.samples.end(), [](const NetworkSample& s) {
+        return (s.target.kind == ProbeKind::gateway || s.target.kind == ProbeKind::publicIP) && s.success;
+    });
     const std::optional<QString> message = icmpPermissionMessage(IcmpPermission::refused);
-    if (unmeasured && icmpRefused_()) {
+    if (unmeasured && !echoAnswered && icmpRefused_()) {
         noteFailure(FailureKind::icmpPermission, *message,
                     QStringLiteral("ICMP sockets are not permitted for this user (net.ipv4.ping_group_range); the "
                                    "echo samples are left out of the analysis"));
-    } else if (!unmeasured) {
-        noteRecovered(FailureKind::icmpPermission);
-        if (exportStatusMessage_ == message)
-            setStatusMessage(std::nullopt); // the start-up check's message as well
+        icmpReopenRequested_ = false;
+        return;
     }
+    if (unmeasured && !echoAnswered) {
+        // The system allows the socket now, but the probe service gave up on it when it started:
+        // it opens one on its own interface, and the next batch's first answered echo says so.
+        if (!icmpReopenRequested_ && currentRoute_) {
+            icmpReopenRequested_ = true;
+            qCInfo(log::monitoring, "ICMP sockets are permitted again; reopening the echo socket");
+            asio::co_spawn(executor(), rebindProbeService(currentRoute_->interfaceName), asio::detached);
+        }
+        return;
+    }
+    icmpReopenRequested_ = false;
+    noteRecovered(FailureKind::icmpPermission);
+    if (exportStatusMessage_ == message)
+        setStatusMessage(std::nullopt); // the start-up check's message as well
 }
 
 void AppViewModel::setRecordingFailing(bool failing)
@@ -517,17 +532,37 @@ void AppViewModel::pruneInMemoryHistory(Timestamp cutoff)
 
 std::vector<NetworkSample> AppViewModel::liveSamples(Timestamp referenceTime) const
 {
-    // [t - window, t]: a sample "from the future" (after a step of the wall clock) is not evidence
+    return samplesBetween(referenceTime - liveWindowSeconds_, referenceTime);
+}
+
+std::vector<NetworkSample> AppViewModel::samplesBetween(Timestamp from, Timestamp to) const
+{
+    // [from, to]: a sample "from the future" (after a step of the wall clock) is not evidence
     // about now, and an echo that never left the machine is no evidence at all.
-    const Timestamp from = referenceTime - liveWindowSeconds_;
     std::vector<NetworkSample> samples;
     for (const ProbeBatch& batch : recentBatches_)
         for (const NetworkSample& s : batch.samples)
-            if (s.timestamp >= from && s.timestamp <= referenceTime && !incident_evidence::wasNotMeasured(s))
+            if (s.timestamp >= from && s.timestamp <= to && !incident_evidence::wasNotMeasured(s))
                 samples.push_back(s);
     std::stable_sort(samples.begin(), samples.end(),
                      [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
     return samples;
+}
+
+std::vector<WifiSnapshot> AppViewModel::readingsBetween(Timestamp from, Timestamp to) const
+{
+    std::vector<WifiSnapshot> readings;
+    for (const WifiSnapshot& w : wifiSnapshots_)
+        if (w.timestamp >= from && w.timestamp <= to)
+            readings.push_back(w);
+    return readings;
+}
+
+bool AppViewModel::isMeasuredOverCable(const std::vector<WifiSnapshot>& liveReadings)
+{
+    // The Wi-Fi loop reads the radio every few seconds; a live window without a reading means the
+    // machine has no Wi-Fi link to speak of (the chain then says "Kábelen mérünk").
+    return liveReadings.empty();
 }
 
 // --- one Wi-Fi reading -------------------------------------------------------------------------
@@ -585,21 +620,33 @@ rt::awaitable<void> AppViewModel::captureWifiSnapshot(QString reason)
 void AppViewModel::refreshAnalysis(Timestamp at)
 {
     const std::vector<NetworkSample> samples = liveSamples(at);
-    std::vector<WifiSnapshot> wifi;
-    for (const WifiSnapshot& w : wifiSnapshots_)
-        if (w.timestamp >= at - liveWindowSeconds_ && w.timestamp <= at)
-            wifi.push_back(w);
+    const std::vector<WifiSnapshot> wifi = readingsBetween(at - liveWindowSeconds_, at);
 
     FaultAttribution attribution = attributionEngine_.attribute(samples, wifi, at);
+    // The window's answer can name an outage only once the whole window has failed. The newest
+    // minute, asked the same way, names it within a minute; the engine puts an outage before
+    // anything else, so such an answer is the live one.
+    const double recent = std::min(outageWindowSeconds, liveWindowSeconds_);
+    std::optional<FaultAttribution> newest;
+    attributionWindowSeconds_ = liveWindowSeconds_;
+    if (recent < liveWindowSeconds_) {
+        newest = attributionEngine_.attribute(samplesBetween(at - recent, at), readingsBetween(at - recent, at), at);
+        if (newest->isOutage && !attribution.isOutage) {
+            attribution = *newest;
+            attributionWindowSeconds_ = recent;
+        }
+    }
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
+    if (isMeasuredOverCable(wifi))
+        advice = AdviceEngine::forWiredLink(std::move(advice));
     ConnectionVerdict verdict = VerdictEngine::assess(samples, at);
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
     // While the cycles find no default route, that is the live state: the window's older batches
     // (refreshed by a Wi-Fi reading) must not close the offline incident meanwhile.
     if (!noRouteSince_ || routeReturnedAt_)
-        applyAttribution(attribution, at);
+        applyAttribution(attribution, at, /*noRoute*/ false, newest ? &*newest : nullptr);
     refreshQualityAssessment(at);
 }
 
@@ -608,7 +655,11 @@ void AppViewModel::publishOfflineAnalysis()
     // Without a route nothing reaches the network: no headline, usage rating or advice from the
     // window's older batches may read as fine meanwhile.
     const FaultAttribution attribution = offlineAttribution();
+    attributionWindowSeconds_ = 0;
     AdviceSet advice = AdviceEngine::advise(attribution, std::nullopt);
+    const Timestamp at = now();
+    if (isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at)))
+        advice = AdviceEngine::forWiredLink(std::move(advice));
     ConnectionVerdict verdict = verdict_;
     for (UsageCapability u : allUsageCapabilities())
         verdict.setRating(u, CapabilityRating::poor);
@@ -637,7 +688,7 @@ std::optional<std::size_t> AppViewModel::openIncidentIndex() const
 
 void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
 {
-    applyAttribution(a, at, /*noRoute*/ false);
+    applyAttribution(a, at, /*noRoute*/ false, nullptr);
 }
 
 std::optional<FaultEpisode> AppViewModel::faultEpisode(FaultLocation where, Timestamp at,
@@ -647,7 +698,8 @@ std::optional<FaultEpisode> AppViewModel::faultEpisode(FaultLocation where, Time
                                              at, notBefore);
 }
 
-void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, bool noRoute)
+void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, bool noRoute,
+                                    const FaultAttribution* newestMinute)
 {
     LiveStatus status = LiveStatus::healthy;
     switch (a.location) {
@@ -672,6 +724,31 @@ void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, boo
         closeOpenIncident(at);
         return;
     }
+    if (const std::optional<std::size_t> open = openIncidentIndex(); open && !noRoute && !recentBatches_.empty()) {
+        // One fault, one incident: while the newest minute still shows it, the window filling up
+        // with evidence may move the attribution from one place to another, and the incident follows.
+        const Incident& incident = incidents_[*open];
+        const FaultLocation own = incident_evidence::location(incident.classification);
+        const auto shownWithinMinute = [&](FaultLocation where) {
+            const std::optional<FaultEpisode> e = faultEpisode(where, at, incident.startTimestamp);
+            return e && at - e->lastShown < incident_evidence::episodeGap;
+        };
+        if (!shownWithinMinute(own) && !shownWithinMinute(a.location)) {
+            closeOpenIncident(at); // a minute without a batch that shows the fault
+        } else if (incident.classification == *c) {
+            refreshOpenIncident(*open, a, at);
+            return;
+        } else {
+            // Only a place whose newest measurement shows the fault takes the incident over; a
+            // draining window that names another place leaves it as it is, unless the newest minute
+            // still names the incident's own.
+            if (incident_evidence::isFresh(faultEpisode(a.location, at, incident.startTimestamp), at))
+                reclassifyOpenIncident(*open, a, at);
+            else if (newestMinute && incidentClassification(newestMinute->location) == incident.classification)
+                refreshOpenIncident(*open, *newestMinute, at);
+            return;
+        }
+    }
     const std::optional<std::size_t> open = openIncidentIndex();
     if (open && incidents_[*open].classification == *c) {
         refreshOpenIncident(*open, a, at);
@@ -695,9 +772,17 @@ void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, boo
         return;
     }
     const std::optional<FaultEpisode> episode = faultEpisode(a.location, at, previousEnd);
-    if (!incident_evidence::isFresh(episode, at))
+    if (incident_evidence::isFresh(episode, at)) {
+        openIncident(a, at, std::min(episode->start, at));
         return;
-    openIncident(a, at, std::min(episode->start, at));
+    }
+    // The window still names a fault that has ended; a new one of another kind, which it cannot
+    // name yet, is named by the newest minute.
+    if (!newestMinute || !newestMinute->isFault() || newestMinute->location == a.location)
+        return;
+    const std::optional<FaultEpisode> fresh = faultEpisode(newestMinute->location, at, previousEnd);
+    if (incident_evidence::isFresh(fresh, at))
+        openIncident(*newestMinute, at, std::min(fresh->start, at));
 }
 
 void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at)
@@ -712,6 +797,21 @@ void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution
     incident.confidence = incidentConfidence(a.confidence);
     if (a.isOutage && outageNotifiedIncident_ != incident.id) {
         // A degradation that becomes an outage tells the user once, as an outage that opens does.
+        outageNotifiedIncident_ = incident.id;
+        preferences_->notifyOutageBegan(at, a.location);
+    }
+    Q_EMIT incidentsChanged();
+    saveIncident(incident);
+}
+
+void AppViewModel::reclassifyOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at)
+{
+    Incident& incident = incidents_[index];
+    incident.classification = incidentClassification(a.location).value_or(IncidentClassification::unknown);
+    incident.severity = std::max(incident.severity, a.severity);
+    incident.confidence = incidentConfidence(a.confidence);
+    incident.evidenceSummary = a.storedEvidenceSummary();
+    if (a.isOutage && outageNotifiedIncident_ != incident.id) {
         outageNotifiedIncident_ = incident.id;
         preferences_->notifyOutageBegan(at, a.location);
     }

@@ -1,5 +1,7 @@
 #include "core/app/HistoryViewModel.h"
 
+#include "core/app/IncidentEvidence.h"
+
 #include "core/records/Localization.h"
 #include "core/store/SQLiteStore.h"
 
@@ -211,7 +213,8 @@ std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& sample
 {
     HistorySlices slices(start, end);
     for (const NetworkSample& s : samples)
-        slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
+        if (!incident_evidence::wasNotMeasured(s)) // an echo that never left the machine is no point
+            slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
     for (const SampleRollup& r : rollups)
         slices.addRollup(r);
     return slices.takeBuckets();
@@ -223,7 +226,8 @@ HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, 
     for (const std::shared_ptr<HistorySlices>& part : readings.folded)
         slices.merge(std::move(*part));
     for (const NetworkSample& s : readings.samples)
-        slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
+        if (!incident_evidence::wasNotMeasured(s))
+            slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
     for (const SampleRollup& r : readings.rollups)
         slices.addRollup(r);
     HistorySummary summary;

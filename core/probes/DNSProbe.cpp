@@ -306,6 +306,40 @@ DNSProbe::DNSProbe(asio::any_io_executor io, std::optional<QString> probeZone, Q
 
 QString DNSProbe::fallbackZone() { return MeasurementProfile::fallbackDNSZone(); }
 
+bool DNSProbe::isSelfAnsweredZone(const QString& zone)
+{
+    QString z = zone.trimmed().toLower();
+    while (z.endsWith(QLatin1Char('.')))
+        z.chop(1);
+    if (z.isEmpty())
+        return true;
+    // Top-level names a resolver keeps to itself, and the locally served zones; every reverse zone
+    // is left out as well (the probe asks for addresses, and the private ranges are served locally).
+    static const char* const kReserved[] = {"invalid", "test", "example", "localhost", "local",
+                                            "alt",     "onion", "home.arpa", "in-addr.arpa", "ip6.arpa"};
+    for (const char* reserved : kReserved) {
+        const QString r = QString::fromLatin1(reserved);
+        if (z == r || z.endsWith(QLatin1Char('.') + r))
+            return true;
+    }
+    return false;
+}
+
+std::optional<QString> DNSProbe::zoneFromEnvironment()
+{
+    QString zone = qEnvironmentVariable("POLVARINE_DNS_ZONE").trimmed();
+    while (zone.endsWith(QLatin1Char('.')))
+        zone.chop(1);
+    if (zone.isEmpty())
+        return std::nullopt;
+    if (isSelfAnsweredZone(zone)) {
+        qCWarning(log::dns, "POLVARINE_DNS_ZONE names %s, a special-use zone that resolvers answer by themselves; "
+                            "using %s instead", qUtf8Printable(zone), qUtf8Printable(fallbackZone()));
+        return std::nullopt;
+    }
+    return zone;
+}
+
 QString DNSProbe::cacheBustingName() const
 {
     static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";

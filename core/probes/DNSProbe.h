@@ -57,6 +57,12 @@ public:
     DNSProbe(asio::any_io_executor io, std::optional<QString> probeZone, QStringList servers = {});
 
     static QString fallbackZone();
+    // A special-use name (RFC 6761 and its successors, the RFC 6303 reverse zones) that stub and
+    // validating resolvers answer by themselves without asking any server: no zone to probe under.
+    static bool isSelfAnsweredZone(const QString& zone);
+    // The zone named by POLVARINE_DNS_ZONE (a zone of the user's or packager's own, with a wildcard
+    // record), trimmed and without a trailing dot; none when unset, empty or self-answered.
+    static std::optional<QString> zoneFromEnvironment();
     const QString& zone() const { return zone_; }
     ZoneSource zoneSource() const { return zoneSource_; }
 

@@ -17,18 +17,23 @@ MeasurementProfile MeasurementProfile::defaultProfile()
     return profile;
 }
 
-QString MeasurementProfile::fallbackDNSZone() { return QStringLiteral("polvarine.invalid"); }
+// A delegated zone (RFC 2606) under which no names exist: every resolver has to ask its way to the
+// zone's servers, which answer NXDOMAIN. A special-use name such as .invalid would be answered by
+// the local stub resolver itself and measure nothing.
+QString MeasurementProfile::fallbackDNSZone() { return QStringLiteral("example.com"); }
 
 QString MeasurementProfile::dnsMethodologyNote() const
 {
     const QString opening = QStringLiteral("DNS was measured with single-use random names under ");
     if (dnsProbeZone && !dnsProbeZone->isEmpty())
         return opening + *dnsProbeZone +
-               QStringLiteral(", a zone operated by Polvarine with a wildcard record. No cache can serve these names, "
-                              "so every sample is a full resolver round trip.");
+               QStringLiteral(", a zone configured for this installation (POLVARINE_DNS_ZONE) with a wildcard "
+                              "record. No cache can serve these names, so every sample is a full resolver round "
+                              "trip.");
     return opening + fallbackDNSZone() +
-           QStringLiteral(", which return a negative answer. The round trip is measured either way, but the zone is "
-                          "not operated by Polvarine.");
+           QStringLiteral(", a reserved example domain whose servers return a negative answer. The resolver has to "
+                          "ask them, so the round trip is measured either way, but the zone is not operated by "
+                          "Polvarine.");
 }
 
 } // namespace pv

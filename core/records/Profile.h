@@ -23,7 +23,8 @@ struct MeasurementProfile {
     // probe zone and the DNS probe uses its reserved fallback zone.
     static MeasurementProfile defaultProfile();
 
-    // The fallback zone of the DNS probe: a reserved name that always gives a negative answer.
+    // The fallback zone of the DNS probe: a reserved, delegated domain whose servers give a negative
+    // answer to every probe name.
     static QString fallbackDNSZone();
 
     QString dnsMethodologyNote() const;

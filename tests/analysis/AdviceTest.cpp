@@ -98,3 +98,31 @@ TEST(AdviceEngine, EveryLocationHasItsSet)
     EXPECT_EQ(AdviceEngine::advise(at(FaultLocation::localUnseparated), std::nullopt).pointless,
               QStringLiteral("Ne hívd még a szolgáltatót: a mérés szerint a hiba a saját hálózatodon belül keletkezik."));
 }
+
+TEST(AdviceEngine, OverACableTheRadioStepsAreLeftOutAndTheCableTakesTheirPlace)
+{
+    const struct {
+        FaultLocation location;
+        QStringList ids;
+    } cases[] = {
+        {FaultLocation::offline, {"offline.cable", "offline.power", "offline.restart", "offline.record"}},
+        {FaultLocation::localUnseparated, {"local.cable"}},
+        {FaultLocation::router, {"router.devices", "router.restart", "router.firmware", "router.age", "router.verify"}},
+        {FaultLocation::provider, {"provider.collect", "provider.export", "provider.call", "provider.escalate"}},
+        {FaultLocation::dns, {"dns.change", "dns.compare", "dns.router"}},
+        {FaultLocation::none, {"healthy.none"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(rawValue(c.location).toStdString());
+        const AdviceSet full = AdviceEngine::advise(at(c.location), std::nullopt);
+        const AdviceSet wired = AdviceEngine::forWiredLink(full);
+        QStringList ids;
+        for (const AdviceStep& s : wired.steps) {
+            ids << s.id;
+            EXPECT_FALSE(s.text.contains(QStringLiteral("Wi-Fi"))) << s.text.toStdString();
+        }
+        EXPECT_EQ(ids, c.ids);
+        EXPECT_EQ(wired.title, full.title);
+        EXPECT_EQ(wired.pointless, full.pointless);
+    }
+}

@@ -72,7 +72,7 @@ public:
                                           httpRequests_, id, t, 5.0, longest));
             if (batch % 4 == 1) {
                 double dnsTime = 0;
-                out.samples.push_back(request(ProbeKind::dns, "DNS resolve", "pvabcdefghijkl.probe.polvarine.invalid", sc.dns,
+                out.samples.push_back(request(ProbeKind::dns, "DNS resolve", "pvabcdefghijkl.probe.example.com", sc.dns,
                                               dnsRequests_, id, t + longest, 3.0, dnsTime));
                 longest += dnsTime;
             }

@@ -3,6 +3,8 @@
 
 #include "ui/main/DashboardLogic.h"
 
+#include "core/records/LocaleDates.h"
+
 #include "tests/main/SnapshotBuilders.h"
 
 #include <gtest/gtest.h>
@@ -83,6 +85,37 @@ TEST(LatencySeries, TheChartLineBreaksAtEachFailedMeasurementInsideItsSpan)
     const auto spec = latencyChartSpec(latencyPoints(ProbeKind::gateway, batches), {},
                                        failureTimes(ProbeKind::gateway, batches), {});
     EXPECT_EQ(spec.lines.front().points.size(), 3u);
+}
+
+TEST(LatencySeries, TheChartLineBreaksWhereNothingWasMeasuredForThreeBatchIntervals)
+{
+    const struct {
+        const char* name;
+        std::vector<double> offsets; // seconds after kT0 of successful measurements
+        std::vector<std::size_t> breaksAfter; // indices of the points a break follows
+    } cases[] = {
+        {"a steady five seconds", {0, 5, 10, 15, 20}, {}},
+        {"one slow batch", {0, 5, 15, 20}, {}},
+        {"an hour without measurement", {0, 5, 3605, 3610}, {1}},
+        {"two pauses", {0, 20, 25, 60}, {0, 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<NetworkSample> samples;
+        for (double o : c.offsets)
+            samples.push_back(sample(ProbeKind::publicIP, kT0 + o, true, 20));
+        const auto line = lineWithBreaks(latencyPoints(ProbeKind::publicIP, {batch(samples)}), {});
+        ASSERT_EQ(line.size(), c.offsets.size() + c.breaksAfter.size());
+        std::vector<std::size_t> breaks;
+        std::size_t point = 0;
+        for (const QPointF& p : line) {
+            if (std::isnan(p.y()))
+                breaks.push_back(point - 1);
+            else
+                EXPECT_EQ(p.x(), kT0 + c.offsets[point++]);
+        }
+        EXPECT_EQ(breaks, c.breaksAfter);
+    }
 }
 
 TEST(LatencySeries, SparklineValuesAreTheNewest40)
@@ -339,7 +372,7 @@ TEST(IncidentRows, TwelveShowTheNewestEightWithSevenDividers)
     std::vector<Incident> all;
     for (int i = 0; i < 12; ++i)
         all.push_back(incident(kT0 + i * 60, i == 11 ? std::nullopt : std::optional<Timestamp>(kT0 + i * 60 + 30)));
-    const auto rows = incidentRowsToShow(all);
+    const auto rows = incidentRowsToShow(all, kT0 + 720);
     ASSERT_EQ(rows.size(), 8u);
     EXPECT_EQ(rows.front().incident.id, all.back().id);
     EXPECT_EQ(rows.back().incident.id, all[4].id);
@@ -349,11 +382,11 @@ TEST(IncidentRows, TwelveShowTheNewestEightWithSevenDividers)
     EXPECT_FALSE(rows[1].highlight.isOpen);
     EXPECT_EQ(incidentSubtitle(all), QStringLiteral("12 rögzített esemény"));
 
-    const auto one = incidentRowsToShow({all.front()});
+    const auto one = incidentRowsToShow({all.front()}, kT0 + 720);
     ASSERT_EQ(one.size(), 1u);
     EXPECT_FALSE(one.front().dividerAfter);
     EXPECT_EQ(incidentSubtitle({all.front()}), QStringLiteral("1 rögzített esemény"));
-    EXPECT_TRUE(incidentRowsToShow({}).empty());
+    EXPECT_TRUE(incidentRowsToShow({}, kT0).empty());
     EXPECT_FALSE(incidentSubtitle({}).has_value());
 }
 
@@ -368,12 +401,43 @@ TEST(IncidentRows, SeverityTable)
 
     Incident open = incident(kT0, std::nullopt);
     open.severity = IncidentSeverity::warning;
-    const auto rows = incidentRowsToShow({open});
+    const auto rows = incidentRowsToShow({open}, kT0);
     EXPECT_EQ(rows.front().highlight.level, PVStatus::watch);
-    // Time of day only, also for an incident of an earlier day.
-    EXPECT_FALSE(incidentTimeText(kT0 - 3 * 86400).contains(QStringLiteral("2025")));
-    EXPECT_EQ(incidentTimeText(kT0 - 86400), incidentTimeText(kT0));
-    EXPECT_EQ(incidentTimeText(kT0).count(QLatin1Char(':')), 1) << incidentTimeText(kT0).toStdString(); // no seconds
+}
+
+TEST(IncidentRows, ARowOfAnEarlierDayCarriesItsDate)
+{
+    setDateTextLocale(QStringLiteral("hu_HU"));
+    const QDateTime noon(QDate(2026, 12, 9), QTime(12, 0));
+    const Timestamp now = static_cast<double>(noon.toSecsSinceEpoch());
+    const QDateTime startOfToday(QDate(2026, 12, 9), QTime(0, 0));
+    const Timestamp midnight = static_cast<double>(startOfToday.toSecsSinceEpoch());
+    const struct {
+        const char* name;
+        Timestamp start;
+        bool dated;
+        const char* year;
+    } cases[] = {
+        {"this morning", midnight + 7 * 3600 + 27 * 60, false, nullptr},
+        {"just after midnight", midnight + 60, false, nullptr},
+        {"last night", midnight - 60, true, nullptr},
+        {"three days ago", now - 3 * 86400, true, nullptr},
+        {"last year", now - 400 * 86400, true, "2025"},
+    };
+    for (const auto& c : cases) {
+        const QString text = incidentTimeText(c.start, now);
+        SCOPED_TRACE(std::string(c.name) + ": " + text.toStdString());
+        EXPECT_EQ(text.count(QLatin1Char(':')), 1) << "hour and minute, no seconds";
+        EXPECT_EQ(text != timeOfDayLabel(c.start, QLocale::system()), c.dated);
+        if (c.dated)
+            EXPECT_TRUE(text.contains(QString::number(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(c.start))
+                                                          .date()
+                                                          .day())));
+        EXPECT_EQ(text.contains(QStringLiteral("2025")), c.year != nullptr);
+    }
+    Incident old = incident(now - 3 * 86400, now - 3 * 86400 + 60);
+    EXPECT_EQ(incidentRowsToShow({old}, now).front().timeText, incidentTimeText(old.startTimestamp, now));
+    setDateTextLocale(QString());
 }
 
 // ---- Raw measurement data -----------------------------------------------------------------------

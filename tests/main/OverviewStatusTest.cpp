@@ -2,6 +2,9 @@
 
 #include "tests/main/SnapshotBuilders.h"
 
+#include "core/probes/ICMPProbe.h"
+#include "ui/main/DashboardLogic.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -191,7 +194,7 @@ TEST(LegSegment, FiftySevenOfSixtyIsSuspectWithItsLossShare)
     const auto state = legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow);
     EXPECT_EQ(state.kind, PVSegmentState::Kind::suspect);
     EXPECT_NEAR(state.confidence, 0.2, 1e-9);
-    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("23 ms · 5% csomagvesztés"));
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("23 ms · 5% csomagvesztés, az elmúlt 5 percben"));
     s.attribution.location = FaultLocation::router;
     EXPECT_EQ(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow).kind, PVSegmentState::Kind::faulty);
 }
@@ -201,10 +204,10 @@ TEST(LegSegment, AllFailedIsFullySuspectWithoutALatency)
     auto s = healthySnapshot();
     s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 5, false), sample(ProbeKind::gateway, kNow - 4, false)})};
     EXPECT_TRUE(isSuspect(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow), 1.0));
-    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Nem válaszol (2 mérésből egy sem)"));
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Nem válaszol (2 mérésből egy sem, az elmúlt percben)"));
     s.recentBatches = {batch({sample(ProbeKind::publicIP, kNow - 5, true, 12.6)})};
     EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::clear);
-    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes"));
+    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes, az elmúlt percben"));
 }
 
 TEST(LegSegment, LostEchoesCountEvenWhenEverySampleGotAnAnswer)
@@ -216,8 +219,74 @@ TEST(LegSegment, LostEchoesCountEvenWhenEverySampleGotAnAnswer)
         samples.back().packetLoss = 0.4; // two of three echoes answered
     }
     s.recentBatches = {batch(samples)};
-    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("12 ms · 40% csomagvesztés"));
+    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("12 ms · 40% csomagvesztés, az elmúlt 2 percben"));
     EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::suspect);
+}
+
+// Echoes the system refused to send are no samples: the captions read only what went out.
+TEST(LegSegment, RefusedEchoesMoveNoCaption)
+{
+    auto s = healthySnapshot();
+    std::vector<NetworkSample> samples;
+    for (int i = 0; i < 60; ++i) {
+        NetworkSample x = sample(ProbeKind::gateway, kNow - 600 + i * 5, i >= 48, 4);
+        if (i < 48)
+            x.errorDescription = ICMPProbe::socketNotOpenText();
+        samples.push_back(x);
+    }
+    s.recentBatches = {batch(samples)};
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("4 ms, egyenletes, az elmúlt 6 percben"));
+    EXPECT_EQ(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow).kind, PVSegmentState::Kind::clear);
+    EXPECT_EQ(successRatio(ProbeKind::gateway, s, kNow), std::optional<double>(1.0));
+    for (NetworkSample& x : samples) {
+        x.errorDescription = ICMPProbe::socketNotOpenText();
+        x.success = false;
+    }
+    s.recentBatches = {batch(samples)};
+    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Még nincs mérés"));
+}
+
+TEST(StretchText, WholeMinutesRoundedUp)
+{
+    const struct {
+        double seconds;
+        const char* figure;
+        const char* lead;
+    } cases[] = {
+        {0, "az elmúlt percben", "Az elmúlt perc méréseiből:"},
+        {60, "az elmúlt percben", "Az elmúlt perc méréseiből:"},
+        {61, "az elmúlt 2 percben", "Az elmúlt 2 perc méréseiből:"},
+        {295, "az elmúlt 5 percben", "Az elmúlt 5 perc méréseiből:"},
+        {600, "az elmúlt 10 percben", "Az elmúlt 10 perc méréseiből:"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(stretchText(c.seconds), QString::fromUtf8(c.figure)) << c.seconds;
+        EXPECT_EQ(evidenceStretchCaption(c.seconds), QString::fromUtf8(c.lead)) << c.seconds;
+    }
+}
+
+// A reading older than the live window is not the present: the machine may be on a cable by now.
+TEST(CulpritChainSegments, AWifiReadingOlderThanTheWindowIsNotShownAsCurrent)
+{
+    auto s = healthySnapshot();
+    s.wifiSnapshots = {wifi(kNow - 3600, -60)};
+    const struct {
+        const char* name;
+        std::optional<Timestamp> takenAt;
+        const char* caption;
+    } cases[] = {
+        {"an hour later", kNow, "Kábelen mérünk"},
+        {"within the window", kNow - 3600 + 599, "-60 dBm, erős"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        s.takenAt = c.takenAt;
+        EXPECT_EQ(culpritChainSegments(s, kNow)[0].caption, QString::fromUtf8(c.caption));
+        const bool current = std::string_view(c.caption) != "Kábelen mérünk";
+        EXPECT_EQ(s.currentWifiSnapshot() != nullptr, current);
+        EXPECT_EQ(recentRSSIValues(s).size(), current ? 1u : 0u);
+        EXPECT_EQ(nowTiles(s, kNow)[2].value, current ? QStringLiteral("-60") : QStringLiteral("—"));
+    }
 }
 
 TEST(LegSegment, RatioBoundaryAndCap)

@@ -56,14 +56,77 @@ TEST(DnsProbeNameTest, ZoneComesFromTheCallerOrFallsBack)
 {
     rt::NetworkRuntime net;
     DNSProbe none(net.executor(), std::nullopt);
-    EXPECT_EQ(none.zone(), QStringLiteral("polvarine.invalid"));
     EXPECT_EQ(none.zoneSource(), DNSProbe::ZoneSource::fallback);
+    // The names asked under the fallback zone are of a zone that some server must answer.
+    EXPECT_FALSE(DNSProbe::isSelfAnsweredZone(none.zone())) << none.zone().toStdString();
+    const QString name = none.cacheBustingName();
+    EXPECT_TRUE(name.endsWith(QStringLiteral(".probe.") + none.zone())) << name.toStdString();
+    EXPECT_FALSE(DNSProbe::isSelfAnsweredZone(name)) << name.toStdString();
     DNSProbe empty(net.executor(), QString());
     EXPECT_EQ(empty.zone(), DNSProbe::fallbackZone());
     EXPECT_EQ(rawValue(empty.zoneSource()), QStringLiteral("fallback"));
     DNSProbe owned(net.executor(), QStringLiteral("probe-zone.test"));
     EXPECT_EQ(owned.zone(), QStringLiteral("probe-zone.test"));
     EXPECT_EQ(rawValue(owned.zoneSource()), QStringLiteral("owned"));
+}
+
+TEST(DnsProbeNameTest, SpecialUseZonesAreRefusedFromTheEnvironment)
+{
+    const struct {
+        const char* value;
+        std::optional<QString> zone;
+    } cases[] = {
+        {"", std::nullopt},
+        {"  ", std::nullopt},
+        {"probe.polvarine.invalid", std::nullopt},
+        {"lab.test", std::nullopt},
+        {"EXAMPLE", std::nullopt},
+        {"box.localhost", std::nullopt},
+        {"printer.local.", std::nullopt},
+        {"x.alt", std::nullopt},
+        {"router.home.arpa", std::nullopt},
+        {"10.in-addr.arpa", std::nullopt},
+        {"8.b.d.0.1.0.0.2.ip6.arpa", std::nullopt},
+        {"dnsprobe.example.net.", QStringLiteral("dnsprobe.example.net")},
+        {" probe.isp.hu ", QStringLiteral("probe.isp.hu")},
+        {"testing.org", QStringLiteral("testing.org")}, // "test" only as a whole label
+    };
+    const QByteArray before = qgetenv("POLVARINE_DNS_ZONE");
+    for (const auto& c : cases) {
+        qputenv("POLVARINE_DNS_ZONE", c.value);
+        EXPECT_EQ(DNSProbe::zoneFromEnvironment(), c.zone) << c.value;
+    }
+    qunsetenv("POLVARINE_DNS_ZONE");
+    EXPECT_EQ(DNSProbe::zoneFromEnvironment(), std::nullopt);
+    if (!before.isNull())
+        qputenv("POLVARINE_DNS_ZONE", before);
+}
+
+// A stub resolver that answers *.invalid itself and relays the rest to a resolver gone silent:
+// a probe under a special-use zone would read a quick negative answer; the probe's own zone
+// reaches the silent resolver and reports the failure.
+TEST(DnsProbeStubTest, ASilentResolverBehindAStubIsSeenUnderTheFallbackZone)
+{
+    test::LoopbackServer silent(QStringLiteral("dns_server.py"), {QStringLiteral("--mode"), QStringLiteral("silent")});
+    ASSERT_GT(silent.port(), 0);
+    test::LoopbackServer stub(QStringLiteral("dns_server.py"),
+                              {QStringLiteral("--forward"), silent.address(), QStringLiteral("--local-zone"),
+                               QStringLiteral("invalid")});
+    ASSERT_GT(stub.port(), 0);
+    rt::NetworkRuntime net;
+    DNSProbe special(net.executor(), QStringLiteral("polvarine.invalid"), {stub.address()});
+    const auto trap = test::runOn(net, special.resolve(std::nullopt, 800ms));
+    ASSERT_TRUE(trap);
+    EXPECT_EQ(trap->outcome, Outcome::responded) << "the stub answers .invalid by itself";
+    EXPECT_EQ(trap->kind, DNSResponseKind::noSuchName);
+
+    DNSProbe probe(net.executor(), std::nullopt, {stub.address()});
+    const auto r = test::runOn(net, probe.resolve(std::nullopt, 800ms));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->outcome, Outcome::timeout);
+    EXPECT_FALSE(r->latencyMilliseconds);
+    EXPECT_TRUE(stub.log().contains(QStringLiteral("forward ") + r->queriedName)) << stub.log().toStdString();
+    EXPECT_TRUE(silent.log().contains(r->queriedName)) << silent.log().toStdString();
 }
 
 TEST(DnsProbeNameTest, CacheBustingNamesAreFreshAndUniformOverTheAlphabet)

@@ -179,9 +179,9 @@ TEST(MeasurementProfileTest, MethodologyNote)
     EXPECT_TRUE(p.dnsMethodologyNote().contains(MeasurementProfile::fallbackDNSZone()));
     p.dnsProbeZone = QStringLiteral("probe.example.org");
     EXPECT_EQ(p.dnsMethodologyNote(),
-              QStringLiteral("DNS was measured with single-use random names under probe.example.org, a zone operated by "
-                             "Polvarine with a wildcard record. No cache can serve these names, so every sample is a "
-                             "full resolver round trip."));
+              QStringLiteral("DNS was measured with single-use random names under probe.example.org, a zone configured "
+                             "for this installation (POLVARINE_DNS_ZONE) with a wildcard record. No cache can serve "
+                             "these names, so every sample is a full resolver round trip."));
 }
 
 TEST(LoadTestResultTest, IncreaseAndGrade)

@@ -2,7 +2,10 @@
 
 #include "ui/main/OverviewStatus.h"
 
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
+
+#include <QDateTime>
 
 #include <algorithm>
 #include <cmath>
@@ -71,7 +74,9 @@ std::vector<PVStatTileData> nowTiles(const OverviewSnapshot& s, Timestamp now)
         d.label = L(label);
         d.value = latencyValueText(averageLatency(kind, s, now));
         d.unit = QStringLiteral("ms");
-        d.caption = L(caption);
+        // The router and provider figures stand next to the chain's: each says its stretch.
+        const std::optional<double> stretch = legStretchSeconds(kind, s, now);
+        d.caption = stretch ? LF("%1$@, %2$@", {L(caption), stretchText(*stretch)}) : L(caption);
         d.tint = tint;
         d.samples = recentLatencyValues(kind, s.recentBatches);
         return d;
@@ -197,6 +202,11 @@ std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, con
     for (Timestamp t : failures)
         if (t >= series.front().timestamp && t <= series.back().timestamp)
             pts.emplace_back(t, std::numeric_limits<double>::quiet_NaN());
+    // So does a stretch without any measurement (monitoring paused, the machine asleep).
+    for (std::size_t i = 1; i < series.size(); ++i)
+        if (series[i].timestamp - series[i - 1].timestamp > kLineGapSeconds)
+            pts.emplace_back((series[i].timestamp + series[i - 1].timestamp) / 2,
+                             std::numeric_limits<double>::quiet_NaN());
     std::stable_sort(pts.begin(), pts.end(), [](const QPointF& a, const QPointF& b) { return a.x() < b.x(); });
     const auto bothBreaks = [](const QPointF& a, const QPointF& b) { return std::isnan(a.y()) && std::isnan(b.y()); };
     pts.erase(std::unique(pts.begin(), pts.end(), bothBreaks), pts.end());
@@ -324,7 +334,7 @@ std::string_view incidentSymbol(IncidentSeverity severity)
     return "pause.circle.fill";
 }
 
-std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents)
+std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents, Timestamp now)
 {
     const std::size_t start = incidents.size() > kIncidentRows ? incidents.size() - kIncidentRows : 0;
     std::vector<IncidentRow> rows;
@@ -333,7 +343,7 @@ std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& inciden
     const QUuid lastId = incidents[start].id;
     for (std::size_t i = incidents.size(); i-- > start;) {
         const Incident& x = incidents[i];
-        rows.push_back({x, x.id != lastId, {x.isOpen(), incidentLevel(x.severity)}});
+        rows.push_back({x, x.id != lastId, {x.isOpen(), incidentLevel(x.severity)}, incidentTimeText(x.startTimestamp, now)});
     }
     return rows;
 }
@@ -345,10 +355,16 @@ std::optional<QString> incidentSubtitle(const std::vector<Incident>& incidents)
     return LF("%lld rögzített esemény", {static_cast<long long>(incidents.size())});
 }
 
-QString incidentTimeText(Timestamp start)
+QString incidentTimeText(Timestamp start, Timestamp now)
 {
     // Some locales' short form carries seconds; the row shows hour and minute only.
-    return timeOfDayLabel(start, QLocale::system());
+    const QDate day = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(start * 1000))).date();
+    const QDate today = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(now * 1000))).date();
+    if (day == today)
+        return timeOfDayLabel(start, QLocale::system());
+    // Another day (or year): the locale's month, day and 24-hour time, for example "dec. 8. 20:37".
+    return skeletonDateTimeText(start, day.year() == today.year() ? QStringLiteral("MMMdHHmm")
+                                                                  : QStringLiteral("yMMMdHHmm"));
 }
 
 // ---- Raw measurement data -----------------------------------------------------------------------

@@ -77,8 +77,11 @@ std::vector<PVCrosshairReading> latencyReadings(const std::vector<LatencyPoint>&
                                                 const std::vector<LatencyPoint>& provider, double t);
 // The times of the kind's failed samples (within the span of the newest 240 points).
 std::vector<Timestamp> failureTimes(ProbeKind kind, const std::vector<ProbeBatch>& batches);
+// A probe batch is due about every five seconds; neighbouring points further apart than three such
+// intervals have no measurement between them.
+inline constexpr double kLineGapSeconds = 3 * 5.0;
 // The chart line of a series: its points in time order, with a break (a point whose y is not a
-// number) at each failed measurement between them.
+// number) at each failed measurement between them and between two points more than kLineGapSeconds apart.
 std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, const std::vector<Timestamp>& failures);
 PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider,
                              const std::vector<Timestamp>& routerFailures = {},
@@ -120,13 +123,15 @@ struct IncidentRow {
     Incident incident;
     bool dividerAfter = false;
     OpenIncidentHighlight highlight;
+    QString timeText; // incidentTimeText of the start at the time the rows were made
 };
 // The newest eight, newest first, each followed by a divider except the oldest shown.
-std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents);
+std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents, Timestamp now);
 // The count of every incident held; none while there is none.
 std::optional<QString> incidentSubtitle(const std::vector<Incident>& incidents);
-// Hour and minute of the start in the locale's short form, without a date.
-QString incidentTimeText(Timestamp start);
+// Hour and minute of the start in the locale's short form; for an incident that did not start on
+// now's local day, its month and day come first.
+QString incidentTimeText(Timestamp start, Timestamp now);
 
 // ---- Raw measurement data -----------------------------------------------------------------------
 

@@ -522,7 +522,7 @@ IncidentRowView::IncidentRowView(const IncidentRow& row, QWidget* parent)
     line->addLayout(texts, 1);
 
     auto* trailing = vbox(nullptr, px(PV::space::hair));
-    auto* time = new PVText(incidentTimeText(row.incident.startTimestamp), PVFontToken::monoDataSmall,
+    auto* time = new PVText(row.timeText, PVFontToken::monoDataSmall,
                             PV::color::ink::tertiary, this);
     time->setWrapping(false);
     time->setHorizontalAlignment(Qt::AlignRight);
@@ -558,16 +558,16 @@ IncidentSection::IncidentSection(QWidget* parent)
     list_->hide();
 }
 
-void IncidentSection::setIncidents(const std::vector<Incident>& incidents)
+void IncidentSection::setIncidents(const std::vector<Incident>& incidents, Timestamp now)
 {
     subtitle_ = incidentSubtitle(incidents);
     setSubtitle(subtitle_);
     empty_->setVisible(incidents.empty());
     list_->setVisible(!incidents.empty());
-    auto rows = incidentRowsToShow(incidents);
+    auto rows = incidentRowsToShow(incidents, now);
     auto same = [](const std::vector<IncidentRow>& a, const std::vector<IncidentRow>& b) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const IncidentRow& x, const IncidentRow& y) {
-            return x.incident == y.incident && x.dividerAfter == y.dividerAfter;
+            return x.incident == y.incident && x.dividerAfter == y.dividerAfter && x.timeText == y.timeText;
         });
     };
     if (same(rows, shown_))

@@ -224,7 +224,7 @@ class IncidentSection : public PVSectionCard {
     Q_OBJECT
 public:
     explicit IncidentSection(QWidget* parent = nullptr);
-    void setIncidents(const std::vector<Incident>& incidents);
+    void setIncidents(const std::vector<Incident>& incidents, Timestamp now);
     std::vector<IncidentRowView*> rows() const;
     int dividerCount() const;
     QWidget* emptyBody() const { return empty_; }

@@ -200,6 +200,8 @@ std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now)
     };
 }
 
+QString panelMetricsCaption() { return L("Medián és veszteség az elmúlt 10 percben"); }
+
 QString metricValueText(const PanelMetric& m)
 {
     if (!m.value)

@@ -101,6 +101,8 @@ struct PanelMetric {
     QString unit;
 };
 std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now);
+// The stretch the three figures cover, shown under them (the overview's figures say their own).
+QString panelMetricsCaption();
 // "—" when absent, else the number with the metric's decimals and a point.
 QString metricValueText(const PanelMetric& m);
 QString metricAccessibleLabel(const PanelMetric& m);

@@ -109,6 +109,8 @@ PolvarineMenuBarView::PolvarineMenuBarView(AppViewModel& model, QWidget* parent)
         metrics->addWidget(metrics_.back().widget, 1);
     }
     stack->addWidget(metricsRow);
+    auto* metricsCaption = new PVText(panelMetricsCaption(), PVFontToken::microCaption, PV::color::ink::tertiary, this);
+    stack->addWidget(metricsCaption);
 
     // 5.–6. Actions.
     stack->addWidget(new PVDivider(this));

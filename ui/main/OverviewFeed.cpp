@@ -30,9 +30,10 @@ OverviewFeed::OverviewFeed(AppViewModel& model)
 
 OverviewSnapshot OverviewFeed::snapshot() const
 {
-    if (override_)
-        return *override_;
-    return snapshotOf(*model_);
+    OverviewSnapshot s = override_ ? *override_ : snapshotOf(*model_);
+    if (!s.takenAt)
+        s.takenAt = now();
+    return s;
 }
 
 void OverviewFeed::setClock(std::function<Timestamp()> clock)

@@ -116,6 +116,10 @@ FaultLocationSection::FaultLocationSection(QWidget* parent)
     stack_->addWidget(new PVText(L("Hol van a hiba?"), PVFontToken::sectionTitle, PV::color::ink::primary, this));
     chain_ = new PVCulpritChain({}, std::nullopt, false, this);
     stack_->addWidget(chain_);
+    // The evidence quotes figures of the analysed stretch; the chain's captions are of their own.
+    evidenceLead_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, this);
+    stack_->addWidget(evidenceLead_);
+    evidenceLead_->hide();
     evidence_ = new QWidget(this);
     evidenceRows_ = new QVBoxLayout(evidence_);
     evidenceRows_->setContentsMargins(0, px(PV::space::xxs), 0, 0);
@@ -144,6 +148,10 @@ void FaultLocationSection::setSnapshot(const OverviewSnapshot& s, Timestamp now)
             evidenceRows_->addWidget(new PVBulletRow(line, evidence_));
         evidence_->setVisible(!shownEvidence_.isEmpty());
     }
+    const bool lead = !shownEvidence_.isEmpty() && s.attributionWindowSeconds > 0;
+    if (lead)
+        evidenceLead_->setText(evidenceStretchCaption(s.attributionWindowSeconds));
+    evidenceLead_->setVisible(lead);
     if (s.attribution.caveats != shownCaveats_) {
         shownCaveats_ = s.attribution.caveats;
         for (PVSymbolTextRow* row : caveats_)
@@ -166,6 +174,11 @@ QStringList FaultLocationSection::evidenceTexts() const
         if (auto* row = qobject_cast<PVBulletRow*>(evidenceRows_->itemAt(i)->widget()))
             texts << row->text();
     return texts;
+}
+
+QString FaultLocationSection::evidenceLeadText() const
+{
+    return evidenceLead_->isVisibleTo(const_cast<FaultLocationSection*>(this)) ? evidenceLead_->text() : QString();
 }
 
 QStringList FaultLocationSection::caveatTexts() const

@@ -66,10 +66,13 @@ public:
     PVCulpritChain* chain() const { return chain_; }
     QStringList evidenceTexts() const;
     QStringList caveatTexts() const;
+    // Which stretch the evidence figures come from; empty while no evidence is shown.
+    QString evidenceLeadText() const;
 
 private:
     QVBoxLayout* stack_;
     PVCulpritChain* chain_;
+    PVText* evidenceLead_;
     QWidget* evidence_;
     QVBoxLayout* evidenceRows_;
     std::vector<PVSymbolTextRow*> caveats_;

@@ -5,12 +5,32 @@
 
 namespace pv {
 
+const WifiSnapshot* OverviewSnapshot::currentWifiSnapshot() const
+{
+    if (wifiSnapshots.empty())
+        return nullptr;
+    const WifiSnapshot& newest = wifiSnapshots.back();
+    if (takenAt && newest.timestamp < *takenAt - AppViewModel::liveWindow)
+        return nullptr;
+    return &newest;
+}
+
+std::vector<WifiSnapshot> OverviewSnapshot::liveWifiSnapshots() const
+{
+    std::vector<WifiSnapshot> live;
+    for (const WifiSnapshot& w : wifiSnapshots)
+        if (!takenAt || w.timestamp >= *takenAt - AppViewModel::liveWindow)
+            live.push_back(w);
+    return live;
+}
+
 OverviewSnapshot snapshotOf(const AppViewModel& model)
 {
     OverviewSnapshot s;
     s.isMonitoring = model.isMonitoring();
     s.liveStatus = model.liveStatus();
     s.attribution = model.attribution();
+    s.attributionWindowSeconds = model.attributionWindowSeconds();
     s.advice = model.advice();
     s.verdict = model.verdict();
     s.recentBatches = model.recentBatches();

@@ -23,6 +23,8 @@ struct OverviewSnapshot {
     bool isMonitoring = false;
     LiveStatus liveStatus = LiveStatus::healthy;
     FaultAttribution attribution;
+    // The stretch of evidence the attribution was made from (seconds; 0 when it rests on none).
+    double attributionWindowSeconds = 600;
     AdviceSet advice;
     ConnectionVerdict verdict;
     std::vector<ProbeBatch> recentBatches;   // arrival order, newest last
@@ -38,8 +40,14 @@ struct OverviewSnapshot {
     std::optional<AvailableUpdate> availableUpdate;
     bool hasExportResult = false;
 
-    // The newest Wi-Fi reading; none before the first.
-    const WifiSnapshot* currentWifiSnapshot() const { return wifiSnapshots.empty() ? nullptr : &wifiSnapshots.back(); }
+    // When the snapshot was taken (the feed's clock); absent in snapshots built by hand.
+    std::optional<Timestamp> takenAt;
+
+    // The newest Wi-Fi reading; none before the first, and none when it is older than the live
+    // window at takenAt (a machine now on a cable, or a reading from before a pause).
+    const WifiSnapshot* currentWifiSnapshot() const;
+    // The readings of the live window at takenAt (all of them without takenAt), oldest first.
+    std::vector<WifiSnapshot> liveWifiSnapshots() const;
 };
 
 OverviewSnapshot snapshotOf(const AppViewModel& model);

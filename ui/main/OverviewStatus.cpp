@@ -1,6 +1,7 @@
 #include "ui/main/OverviewStatus.h"
 
 #include "core/analysis/Statistics.h"
+#include "core/app/IncidentEvidence.h"
 #include "core/records/Localization.h"
 
 #include <algorithm>
@@ -122,9 +123,11 @@ std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot&
 {
     const Timestamp cutoff = now - kLegWindowSeconds;
     std::vector<NetworkSample> kept;
+    // An echo the system did not let out measured nothing: it is no sample of the leg.
     for (const ProbeBatch& batch : s.recentBatches)
         for (const NetworkSample& sample : batch.samples)
-            if (sample.target.kind == kind && sample.timestamp >= cutoff && sample.timestamp <= now)
+            if (sample.target.kind == kind && sample.timestamp >= cutoff && sample.timestamp <= now &&
+                !incident_evidence::wasNotMeasured(sample))
                 kept.push_back(sample);
     if (kept.size() > kLegWindowSamples)
         kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(kLegWindowSamples));
@@ -180,19 +183,43 @@ PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const Overview
     return PVSegmentState::clear();
 }
 
+QString stretchText(double seconds)
+{
+    const auto minutes = static_cast<long long>(std::max(1.0, std::ceil(seconds / 60.0 - 1e-9)));
+    return minutes == 1 ? L("az elmúlt percben") : LF("az elmúlt %lld percben", {minutes});
+}
+
+QString evidenceStretchCaption(double seconds)
+{
+    const auto minutes = static_cast<long long>(std::max(1.0, std::ceil(seconds / 60.0 - 1e-9)));
+    return minutes == 1 ? L("Az elmúlt perc méréseiből:") : LF("Az elmúlt %lld perc méréseiből:", {minutes});
+}
+
+std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto samples = recentSamples(kind, s, now);
+    if (samples.empty())
+        return std::nullopt;
+    Timestamp oldest = samples.front().timestamp;
+    for (const NetworkSample& x : samples)
+        oldest = std::min(oldest, x.timestamp);
+    return now - oldest;
+}
+
 QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
     const auto count = recentSamples(kind, s, now).size();
     if (count == 0)
         return L("Még nincs mérés");
+    const QString stretch = stretchText(legStretchSeconds(kind, s, now).value_or(0));
     const auto average = averageLatency(kind, s, now);
     if (!average)
-        return LF("Nem válaszol (%lld mérésből egy sem)", {static_cast<long long>(count)});
+        return LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {static_cast<long long>(count), stretch});
     const double failed = 1.0 - successRatio(kind, s, now).value_or(1);
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
     if (failed > 0.02 || echoLoss > 0.02)
-        return LF("%.0f ms · %.0f%% csomagvesztés", {*average, std::max(failed, echoLoss) * 100.0});
-    return LF("%.0f ms, egyenletes", {*average});
+        return LF("%1$.0f ms · %2$.0f%% csomagvesztés, %3$@", {*average, std::max(failed, echoLoss) * 100.0, stretch});
+    return LF("%1$.0f ms, egyenletes, %2$@", {*average, stretch});
 }
 
 std::array<PVSegment, 3> culpritChainSegments(const OverviewSnapshot& s, Timestamp now)
@@ -222,7 +249,7 @@ std::array<PVSegment, 3> culpritChainSegments(const OverviewSnapshot& s, Timesta
 
 std::vector<double> recentRSSIValues(const OverviewSnapshot& s)
 {
-    const auto& all = s.wifiSnapshots;
+    const std::vector<WifiSnapshot> all = s.liveWifiSnapshots();
     const std::size_t start = all.size() > kRSSISeriesLength ? all.size() - kRSSISeriesLength : 0;
     std::vector<double> values;
     for (std::size_t i = start; i < all.size(); ++i)

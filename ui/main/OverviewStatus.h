@@ -33,7 +33,14 @@ QString wifiSignalSummary(const OverviewSnapshot& s);
 // Only meaningful while a Wi-Fi reading exists (the chain shows "not applicable" otherwise).
 PVSegmentState wifiSegmentState(const OverviewSnapshot& s);
 
-// The kind's samples of the last ten minutes, the newest 60 of them, in batch order.
+// Which stretch of time a figure covers, for example "az elmúlt percben", "az elmúlt 10 percben"
+// (whole minutes, rounded up), and the same as the lead of an evidence list ("Az elmúlt 10 perc méréseiből:").
+QString stretchText(double seconds);
+QString evidenceStretchCaption(double seconds);
+// How far back the leg's recent samples reach from now; none without samples.
+std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+
+// The kind's samples of the last ten minutes that were sent, the newest 60 of them, in batch order.
 std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 std::optional<double> successRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);

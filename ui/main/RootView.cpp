@@ -118,7 +118,7 @@ void PolvarineRootView::refresh()
     speed_->setLatestLoadTest(model_.latestLoadTest());
     latency_->setBatches(s.recentBatches);
     wifi_->setReadings(s.wifiSnapshots, s.distinctNodeHistory);
-    incidents_->setIncidents(s.incidents);
+    incidents_->setIncidents(s.incidents, now);
     rawData_->setAssessment(s.qualityAssessment);
 
     monitoringAction_->setText(monitoringActionTitle(s.isMonitoring));

@@ -17,6 +17,11 @@ Modes:
   odd       an A record whose data is 6 bytes long (malformed on purpose)
   truncate  over UDP an empty reply with the TC bit; over TCP a normal answer
 
+Forwarding (a home router's or desktop's stub resolver): with --forward HOST:PORT every query is
+relayed over UDP to that resolver and its reply, if any comes within 3 s, is passed back; names under
+a --local-zone ZONE (repeatable) get NXDOMAIN at once without being relayed, as a stub resolver does
+for the special-use names it keeps to itself. The log then reads "local" or "forward" as the mode.
+
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound
 port is written there once both sockets listen), --log PATH (one line per query: proto, mode, name),
 --lifetime S (the server exits after that many seconds; default 600).
@@ -124,9 +129,34 @@ class Server:
             with self.lock:
                 self.log.write(f"{proto} {mode} {qname}\n")
 
+    def is_local(self, qname):
+        name = qname.lower().rstrip(".")
+        return any(name == z or name.endswith("." + z) for z in self.args.local_zone)
+
+    def relay(self, data):
+        host, port = self.args.forward.rsplit(":", 1)
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as up:
+            up.settimeout(3.0)
+            try:
+                up.sendto(data, (host, int(port)))
+                return up.recvfrom(4096)[0]
+            except OSError:
+                return None
+
+    def forward_udp(self, sock, data, peer):
+        reply = self.relay(data)
+        if reply is not None:
+            self.send_udp(sock, reply, peer)
+
     def handle(self, data, over_tcp):
         parsed = parse_question(data)
         qname = parsed[2] if parsed else "?"
+        if self.args.forward:
+            if self.is_local(qname):
+                self.note("tcp" if over_tcp else "udp", "local", qname)
+                return build_reply(data, "nxdomain", self.args, over_tcp), 0.0
+            self.note("tcp" if over_tcp else "udp", "forward", qname)
+            return ("forward", data), 0.0
         mode = choose_mode(qname, self.args.mode)
         self.note("tcp" if over_tcp else "udp", mode, qname)
         if mode == "silent":
@@ -149,6 +179,9 @@ class Server:
             reply, delay = self.handle(data, False)
             if reply is None:
                 continue
+            if isinstance(reply, tuple):
+                threading.Thread(target=self.forward_udp, args=(sock, data, peer), daemon=True).start()
+                continue
             if delay > 0:
                 threading.Timer(delay, self.send_udp, args=(sock, reply, peer)).start()
             else:
@@ -170,6 +203,8 @@ class Server:
                             return
                         data += chunk
                     reply, delay = self.handle(data, True)
+                    if isinstance(reply, tuple):
+                        reply = self.relay(data)
                     if reply is None:
                         continue
                     if delay > 0:
@@ -215,6 +250,8 @@ def main():
     parser.add_argument("--answers", type=int, default=1)
     parser.add_argument("--delay", type=float, default=4.0)
     parser.add_argument("--log")
+    parser.add_argument("--forward")
+    parser.add_argument("--local-zone", action="append", default=[])
     parser.add_argument("--lifetime", type=float, default=600.0)
     args = parser.parse_args()
 

@@ -1,0 +1,225 @@
+// The overview and the panel as the model itself publishes them after recorded batch sequences
+// (not hand-made states): two minutes into a cut of the whole link, and two minutes after ICMP was
+// allowed again. PNGs under screens/ for review, light and dark, and at 150 % text.
+
+#include "ui/main/DashboardLogic.h"
+#include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewFeed.h"
+#include "ui/main/OverviewStatus.h"
+#include "ui/main/WorkspaceView.h"
+
+#include "core/probes/ICMPProbe.h"
+#include "tests/main/ModelFixture.h"
+#include "tests/main/WidgetHelpers.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/Theme.h"
+
+#include <gtest/gtest.h>
+
+using namespace pv;
+using namespace pv::test;
+
+namespace {
+
+struct ClockedTopology : TopologySource {
+    const Timestamp* clock = nullptr;
+    rt::awaitable<TopologySnapshot> snapshot() override
+    {
+        co_return TopologySnapshot(*clock, QStringLiteral("enp3s0"), QStringLiteral("192.168.1.1"), std::nullopt,
+                                   QStringLiteral("192.168.1.20"), std::nullopt);
+    }
+};
+
+struct ScriptedBatches : ProbeRunner {
+    std::function<ProbeBatch(const RouteSnapshot&)> make;
+    QStringList calls;
+    rt::awaitable<void> start(std::optional<QString>) override { co_return; }
+    rt::awaitable<void> stop() override { co_return; }
+    rt::awaitable<void> rebind(std::optional<QString> name) override
+    {
+        calls << QStringLiteral("rebind:") + name.value_or(QString());
+        co_return;
+    }
+    rt::awaitable<ProbeBatch> collectBatch(RouteSnapshot route) override { co_return make(route); }
+};
+
+struct CountingPosts : DesktopNotifier {
+    int posts = 0;
+    void requestAuthorization() override {}
+    void post(const QString&, const QString&, const QString&) override { ++posts; }
+};
+
+enum class Leg { answered, lost, refused };
+
+// Router, two public hosts, the check page, and every fourth batch a lookup.
+ProbeBatch batchAt(const RouteSnapshot& route, Leg echoes, bool web)
+{
+    static int n = 0;
+    ProbeBatch b{QUuid::createUuid(), route.timestamp, route, {}};
+    const auto add = [&](ProbeKind kind, const char* label, const QString& host, double ms, bool ok) {
+        NetworkSample s;
+        s.id = QUuid::createUuid();
+        s.batchID = b.id;
+        s.timestamp = route.timestamp;
+        s.target = ProbeTarget(kind, QString::fromLatin1(label), host);
+        s.route = route;
+        s.success = ok;
+        s.packetLoss = ok ? 0.0 : 1.0;
+        s.timeoutCount = ok ? 0 : 3;
+        if (ok)
+            s.latencyMilliseconds = ms + (n % 5) * 0.4;
+        b.samples.push_back(s);
+        return &b.samples.back();
+    };
+    for (const auto& [kind, label, host, ms] :
+         {std::tuple{ProbeKind::gateway, "Router", route.gatewayAddress, 3.0},
+          std::tuple{ProbeKind::publicIP, "Cloudflare", QStringLiteral("1.1.1.1"), 14.0},
+          std::tuple{ProbeKind::publicIP, "Google DNS", QStringLiteral("8.8.8.8"), 16.0}}) {
+        NetworkSample* s = add(kind, label, host, ms, echoes == Leg::answered);
+        if (echoes == Leg::refused) {
+            s->errorDescription = ICMPProbe::socketNotOpenText();
+            s->timeoutCount = 0;
+        }
+    }
+    add(ProbeKind::http, "HTTP", QStringLiteral("http://captive.example.com/"), 120, web);
+    if (n++ % 4 == 0)
+        add(ProbeKind::dns, "DNS resolve", QStringLiteral("pvabcdefghijkl.probe.example.com"), 18, web);
+    return b;
+}
+
+class ModelScreenshotTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = makeTempDir();
+        topology->clock = &clock;
+        AppViewModel::Services services;
+        services.store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+        services.topology = topology;
+        services.probeService = probe;
+        services.wifiProvider = std::make_shared<FakeWifi>();
+        services.exportService = makeExportService(services.store);
+        services.pathMonitor = std::make_shared<FakePath>();
+        services.locationPermissionService =
+            std::make_shared<LocationPermissionService>(std::make_unique<FakeLocationManager>());
+        AppViewModel::Environment env;
+        env.preferences = {std::make_shared<QSettings>(dir + "/model.ini", QSettings::IniFormat),
+                           std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"), notifier};
+        env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // never fetched here
+        env.clock = [this] { return clock; };
+        env.monotonicClock = [this] { return clock; };
+        env.icmpRefused = [this] { return refused; };
+        model = std::make_unique<AppViewModel>(std::move(services), StorageHealth::healthy(), std::move(env));
+        model->preferences().setNotifyOnOutage(true);
+        OverviewFeed::of(*model).setClock([this] { return clock; });
+    }
+
+    // One probe cycle every 5 s over [from, to].
+    void cycles(Timestamp from, Timestamp to, Leg echoes, bool web)
+    {
+        probe->make = [echoes, web](const RouteSnapshot& r) { return batchAt(r, echoes, web); };
+        for (clock = from; clock <= to; clock += 5) {
+            auto done = std::make_shared<bool>(false);
+            asio::co_spawn(rt::QtExecutor(), model->runProbeCycle(), [done](std::exception_ptr) { *done = true; });
+            ASSERT_TRUE(pumpUntil([&] { return *done; }));
+        }
+        clock = to;
+        pumpUntil([&] { return !model->isQualityRefreshRunning(); });
+        settle();
+    }
+
+    // The overview window and the panel, light and dark, and the overview at 150 % text.
+    void render(const QString& name)
+    {
+        pvInstallIconTheme();
+        PVTheme::instance().setReduceMotionOverride(true);
+        PVTheme::instance().setAccentOverride(QColor(0x35, 0x84, 0xE4));
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+            PVTheme::instance().setAppearanceOverride(appearance);
+            for (double scale : {1.0, 1.5}) {
+                if (scale > 1 && appearance == PVAppearance::dark)
+                    continue;
+                PVTheme::instance().setTextScale(scale);
+                settle();
+                const QString tag = name + QLatin1Char('-') + rawValue(appearance) +
+                                    (scale > 1 ? QStringLiteral("-150") : QString());
+                auto settings = makeSettings(dir);
+                settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+                WorkspaceView view(*model, settings);
+                view.resize(1440, 900);
+                view.show();
+                settle();
+                expectNoTextCut(&view, tag.toStdString());
+                EXPECT_TRUE(view.grab().toImage().save(screensDir() + QStringLiteral("/model-%1.png").arg(tag)));
+                PolvarineMenuBarView panel(*model);
+                panel.show();
+                settle();
+                panel.resize(panel.sizeHint());
+                settle();
+                expectNoTextCut(&panel, (tag + QStringLiteral(" panel")).toStdString());
+                EXPECT_TRUE(panel.grab().toImage().save(screensDir() + QStringLiteral("/model-panel-%1.png").arg(tag)));
+            }
+        }
+        PVTheme::instance().setTextScale(1.0);
+        PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+        PVTheme::instance().setReduceMotionOverride(false);
+        settle();
+    }
+
+    QString dir;
+    Timestamp clock = kFixedNow - 900;
+    bool refused = false;
+    std::shared_ptr<ClockedTopology> topology = std::make_shared<ClockedTopology>();
+    std::shared_ptr<ScriptedBatches> probe = std::make_shared<ScriptedBatches>();
+    std::shared_ptr<CountingPosts> notifier = std::make_shared<CountingPosts>();
+    std::unique_ptr<AppViewModel> model;
+};
+
+} // namespace
+
+TEST_F(ModelScreenshotTest, TwoMinutesIntoACutOfTheWholeLink)
+{
+    cycles(kFixedNow - 720, kFixedNow - 125, Leg::answered, true);
+    cycles(kFixedNow - 120, kFixedNow, Leg::lost, false);
+    const OverviewSnapshot s = OverviewFeed::of(*model).snapshot();
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Nincs internetkapcsolat"));
+    EXPECT_EQ(s.attribution.location, FaultLocation::offline);
+    EXPECT_EQ(s.attributionWindowSeconds, AppViewModel::outageWindowSeconds);
+    ASSERT_EQ(s.incidents.size(), 1u);
+    EXPECT_EQ(s.incidents[0].classification, IncidentClassification::offline);
+    EXPECT_EQ(s.incidents[0].startTimestamp, kFixedNow - 120);
+    EXPECT_EQ(notifier->posts, 1);
+    // The chain's captions and the tiles say which stretch they cover; no leg reads 0 ms.
+    for (const PVSegment& segment : culpritChainSegments(s, kFixedNow))
+        EXPECT_FALSE(segment.caption.startsWith(QStringLiteral("0 ms"))) << segment.caption.toStdString();
+    EXPECT_TRUE(culpritChainSegments(s, kFixedNow)[1].caption.contains(QStringLiteral("az elmúlt")));
+    for (const QString& step : [&] {
+             QStringList texts;
+             for (const AdviceStep& a : s.advice.steps)
+                 texts << a.text;
+             return texts;
+         }())
+        EXPECT_FALSE(step.contains(QStringLiteral("Wi-Fi"))) << step.toStdString();
+    render(QStringLiteral("cut-2min"));
+}
+
+TEST_F(ModelScreenshotTest, TwoMinutesAfterIcmpIsAllowedAgain)
+{
+    refused = true;
+    cycles(kFixedNow - 420, kFixedNow - 130, Leg::refused, true);
+    ASSERT_TRUE(model->exportStatusMessage());
+    refused = false;
+    cycles(kFixedNow - 125, kFixedNow - 125, Leg::refused, true); // the socket is still the refused one
+    EXPECT_EQ(probe->calls, QStringList{QStringLiteral("rebind:enp3s0")});
+    cycles(kFixedNow - 120, kFixedNow, Leg::answered, true);
+    const OverviewSnapshot s = OverviewFeed::of(*model).snapshot();
+    EXPECT_FALSE(s.statusMessage) << s.statusMessage->toStdString();
+    EXPECT_TRUE(s.incidents.empty());
+    const auto chain = culpritChainSegments(s, kFixedNow);
+    for (int leg : {1, 2}) {
+        EXPECT_EQ(chain[leg].state.kind, PVSegmentState::Kind::clear) << chain[leg].caption.toStdString();
+        EXPECT_TRUE(chain[leg].caption.contains(QStringLiteral("egyenletes"))) << chain[leg].caption.toStdString();
+    }
+    EXPECT_EQ(s.qualityAssessment.gateway.failureCount, 0);
+    render(QStringLiteral("icmp-allowed"));
+}
