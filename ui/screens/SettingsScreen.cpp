@@ -11,6 +11,9 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace pv {
 
 QString settings::updateNote(const std::optional<QUrl>& feed)
@@ -218,7 +221,13 @@ QWidget* SettingsScreen::makeMeasuredCard()
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(12);
         auto* t = new PVText(L(itemTitle), PVFontToken::cardTitle, PV::color::ink::primary, line);
-        t->setFixedWidth(130);
+        // 130 wide at the usual text size, wider as the text grows, so a title stays on one line.
+        const auto followTextSize = [t] {
+            const double scale = std::max(1.0, PVTheme::instance().textScale(PVFontToken::cardTitle.relativeTo));
+            t->setFixedWidth(static_cast<int>(std::lround(130 * scale)));
+        };
+        followTextSize();
+        connect(&PVTheme::instance(), &PVTheme::changed, t, followTextSize);
         row->addWidget(t, 0, Qt::AlignTop);
         row->addWidget(new PVText(L(description), PVFontToken::caption, PV::color::ink::secondary, line), 1,
                        Qt::AlignTop);
