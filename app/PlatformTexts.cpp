@@ -20,8 +20,7 @@ const std::vector<PlatformText>& platformTexts()
          "azonosítóját.",
          "A rendszer nem adja ki a hálózat nevét és a hozzáférési pont azonosítóját."},
         {"A helymeghatározás engedélyezve van, így a hálózat neve és a hozzáférési pont azonosítója is mérhető.",
-         "Linuxon a hálózat nevét és a hozzáférési pont azonosítóját nem köti helymeghatározási engedély, így "
-         "mindkettő mérhető."},
+         "A hálózat nevét és a hozzáférési pont azonosítóját a rendszer engedély nélkül kiadja, ahol van Wi-Fi."},
         {"Menj közelebb a routerhez, vagy vidd arrébb a Macet a jelenlegi helyéről. A Wi-Fi jelet a fal, a fém és a "
          "víz nyeli el a legjobban.",
          "Menj közelebb a routerhez, vagy vidd arrébb a gépet a jelenlegi helyéről. A Wi-Fi jelet a fal, a fém és a "
@@ -73,13 +72,16 @@ const std::vector<PlatformText>& platformTexts()
          ", az előfizető saját gépén"},
         {"A macOS 14-től ehhez az engedélyhez köti a Wi-Fi hálózat nevét és a hozzáférési pont azonosítóját. Enélkül "
          "nem tudjuk elkülöníteni a rádiókapcsolatot a routertől, és az ítélet ennyivel bizonytalanabb lesz.",
-         "Linuxon a Wi-Fi hálózat nevéhez és a hozzáférési pont azonosítójához nem kell engedély, így a "
-         "rádiókapcsolat elkülöníthető a routertől. A hálózat beállításait az asztali környezet kezeli."},
+         "Linuxon a Wi-Fi hálózat nevének és a hozzáférési pont azonosítójának olvasásához nem kell engedély. A "
+         "hálózat beállításait az asztali környezet kezeli."},
         {"Rendszerbeállítások", "Hálózati beállítások"},
-        {"A macOS ehhez köti a Wi-Fi hálózat nevét és a hozzáférési pont azonosítóját. Enélkül nem tudjuk elkülöníteni "
-         "a rádiókapcsolatot a routertől — az app működni fog, csak ennyivel bizonytalanabbul.",
-         "Linuxon ehhez nem kell engedély: a rendszer kiadja a Wi-Fi hálózat nevét és a hozzáférési pont "
-         "azonosítóját, így a rádiókapcsolat elkülöníthető a routertől."},
+        // The first-run introduction: the location permission it offers beside the login switch
+        // does not exist here, and the window's status lives in the tray.
+        {"Két beállítás, ami tényleg számít", "Egy beállítás, ami tényleg számít"},
+        {"A többit később is ráérsz. Ez a kettő viszont eldönti, hogy mennyit ér majd a feljegyzés.",
+         "A többit később is ráérsz. Ez viszont eldönti, hogy mennyit ér majd a feljegyzés."},
+        {"Ez az egyetlen dolog, amit tenned kell. A mérés a menüsávból is látszik, és nem zavar.",
+         "Ez az egyetlen dolog, amit tenned kell. A mérés a tálcaikonról is látszik, és nem zavar."},
         {"A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
          "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
          "felsoroljuk.",

@@ -49,12 +49,13 @@ void makeProminent(QPushButton* button, bool large)
     button->setDefault(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 7px;"
-                                         " padding: %3px 18px; font-size: 13px; font-weight: 600; }"
+                                         " padding: %3px 18px; font-size: %5px; font-weight: 600; }"
                                          "QPushButton:pressed { background: %4; }")
                               .arg(ctx.color(PVColor::accent()).name(),
                                    ctx.color(PV::color::interactive::accentInk).name())
                               .arg(large ? 10 : 6)
-                              .arg(ctx.color(PVColor::accent()).darker(115).name()));
+                              .arg(ctx.color(PVColor::accent()).darker(115).name())
+                              .arg(std::lround(13 * PVTheme::instance().textScale(PVTextStyle::body))));
 }
 
 // A rounded panel in a status's wash with its border.

@@ -4,11 +4,10 @@
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "ui/design/Components.h"
+#include "ui/design/Controls.h"
 #include "ui/design/Depth.h"
 #include "ui/design/Text.h"
 
-#include <QButtonGroup>
-#include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -24,27 +23,6 @@
 #include <memory>
 
 namespace pv {
-
-namespace {
-// A symbolic theme icon drawn in the ink colour of the appearance: as the theme ships it, it is dark
-// on every background and disappears on the dark one.
-QIcon inkTintedThemeIcon(const QString& name)
-{
-    const QIcon source = QIcon::fromTheme(name);
-    if (source.isNull())
-        return {};
-    constexpr qreal kScale = 2.0;
-    QImage image = source.pixmap(QSize(16, 16), kScale).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    {
-        QPainter painter(&image);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(image.rect(), PVColor(PV::color::ink::primary).resolve());
-    }
-    QPixmap pixmap = QPixmap::fromImage(image);
-    pixmap.setDevicePixelRatio(kScale);
-    return QIcon(pixmap);
-}
-} // namespace
 
 QString rawValue(DossierRangeOption option)
 {
@@ -178,24 +156,15 @@ DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea
     settingsStack->setContentsMargins(0, 0, 0, 0);
     settingsStack->setSpacing(16);
 
-    auto* picker = new QWidget(settingsBody);
-    picker->setMaximumWidth(kPickerMaxWidth);
-    picker->setAccessibleName(L("Időszak"));
-    auto* pickerRow = new QHBoxLayout(picker);
-    pickerRow->setContentsMargins(0, 0, 0, 0);
-    pickerRow->setSpacing(0);
-    rangeGroup_ = new QButtonGroup(this);
-    rangeGroup_->setExclusive(true);
-    for (DossierRangeOption option : kDossierRangeOptions) {
-        auto* segment = new QPushButton(title(option), picker);
-        segment->setCheckable(true);
-        segment->setObjectName(rawValue(option));
-        rangeGroup_->addButton(segment, static_cast<int>(option));
-        pickerRow->addWidget(segment, 1);
-    }
-    rangeGroup_->button(static_cast<int>(range_))->setChecked(true);
-    connect(rangeGroup_, &QButtonGroup::idClicked, this, [this](int id) { range_ = static_cast<DossierRangeOption>(id); });
-    settingsStack->addWidget(picker, 0, Qt::AlignLeft);
+    QStringList rangeTitles;
+    for (DossierRangeOption option : kDossierRangeOptions)
+        rangeTitles << title(option);
+    rangePicker_ = new PVSegmentedPicker(rangeTitles, kPickerMaxWidth, settingsBody);
+    rangePicker_->setAccessibleName(L("Időszak"));
+    rangePicker_->setCurrentIndex(static_cast<int>(range_));
+    connect(rangePicker_, &PVSegmentedPicker::picked, this,
+            [this](int index) { range_ = kDossierRangeOptions[static_cast<std::size_t>(index)]; });
+    settingsStack->addWidget(rangePicker_);
 
     auto* toggleRow = new QWidget(settingsBody);
     auto* toggleLayout = new QHBoxLayout(toggleRow);
@@ -208,16 +177,17 @@ DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea
                                         "megmutatja, hányan voltak és miben különböztek."),
                                       PVFontToken::caption, PV::color::ink::tertiary, toggleRow));
     toggleLayout->addLayout(toggleTexts, 1);
-    anonymiseSwitch_ = new QCheckBox(toggleRow);
+    anonymiseSwitch_ = new PVSwitch(toggleRow);
     anonymiseSwitch_->setAccessibleName(L("A hálózat nevének elrejtése"));
     anonymiseSwitch_->setChecked(anonymise_);
-    connect(anonymiseSwitch_, &QCheckBox::toggled, this, [this](bool on) { anonymise_ = on; });
+    connect(anonymiseSwitch_, &QAbstractButton::toggled, this, [this](bool on) { anonymise_ = on; });
     toggleLayout->addWidget(anonymiseSwitch_, 0, Qt::AlignTop);
     settingsStack->addWidget(toggleRow);
 
     auto* actionRow = new QHBoxLayout();
     actionRow->setSpacing(12);
-    createButton_ = new QPushButton(inkTintedThemeIcon(QStringLiteral("document-new-symbolic")), L("Dosszié készítése"), settingsBody);
+    createButton_ = new PVPrimaryButton(QIcon::fromTheme(QStringLiteral("document-new-symbolic")), L("Dosszié készítése"),
+                                        settingsBody);
     createButton_->setDefault(true);
     connect(createButton_, &QPushButton::clicked, this, &DossierScreen::create);
     spinner_ = new QProgressBar(settingsBody);
@@ -226,9 +196,9 @@ DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea
     spinner_->setFixedSize(64, 8);
     revealButton_ = new QPushButton(L("Megmutatom a Finderben"), settingsBody);
     connect(revealButton_, &QPushButton::clicked, this, &DossierScreen::reveal);
-    actionRow->addWidget(createButton_);
-    actionRow->addWidget(spinner_);
-    actionRow->addWidget(revealButton_);
+    actionRow->addWidget(createButton_, 0, Qt::AlignVCenter);
+    actionRow->addWidget(spinner_, 0, Qt::AlignVCenter);
+    actionRow->addWidget(revealButton_, 0, Qt::AlignVCenter);
     actionRow->addStretch(1);
     settingsStack->addLayout(actionRow);
 
@@ -290,15 +260,10 @@ DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea
     refresh();
 }
 
-QAbstractButton* DossierScreen::rangeButton(DossierRangeOption option) const
-{
-    return rangeGroup_->button(static_cast<int>(option));
-}
-
 void DossierScreen::setRange(DossierRangeOption range)
 {
     range_ = range;
-    rangeGroup_->button(static_cast<int>(range))->setChecked(true);
+    rangePicker_->setCurrentIndex(static_cast<int>(range));
 }
 
 void DossierScreen::setAnonymise(bool anonymise)

@@ -11,15 +11,15 @@
 #include <array>
 #include <optional>
 
-class QAbstractButton;
-class QButtonGroup;
-class QCheckBox;
 class QProgressBar;
 class QPushButton;
 
 namespace pv {
 
 class AppViewModel;
+class PVPrimaryButton;
+class PVSegmentedPicker;
+class PVSwitch;
 class PVText;
 
 enum class DossierRangeOption { lastDay, lastWeek, lastMonth };
@@ -45,11 +45,11 @@ public:
     void create();
 
     // The controls, for tests and screenshots.
-    QPushButton* createButton() const { return createButton_; }
+    PVPrimaryButton* createButton() const { return createButton_; }
     QPushButton* revealButton() const { return revealButton_; }
     QProgressBar* spinner() const { return spinner_; }
-    QCheckBox* anonymiseSwitch() const { return anonymiseSwitch_; }
-    QAbstractButton* rangeButton(DossierRangeOption option) const;
+    PVSwitch* anonymiseSwitch() const { return anonymiseSwitch_; }
+    PVSegmentedPicker* rangePicker() const { return rangePicker_; }
     PVText* statusLine() const { return status_; }
 
 private:
@@ -60,9 +60,9 @@ private:
     DossierRangeOption range_ = DossierRangeOption::lastWeek;
     bool anonymise_ = false;
 
-    QButtonGroup* rangeGroup_ = nullptr;
-    QCheckBox* anonymiseSwitch_ = nullptr;
-    QPushButton* createButton_ = nullptr;
+    PVSegmentedPicker* rangePicker_ = nullptr;
+    PVSwitch* anonymiseSwitch_ = nullptr;
+    PVPrimaryButton* createButton_ = nullptr;
     QProgressBar* spinner_ = nullptr;
     QPushButton* revealButton_ = nullptr;
     PVText* status_ = nullptr;

@@ -111,30 +111,36 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
 TEST_F(ScreenshotTest, LargeTextIsNeverCut)
 {
     // The user's text size at 150 %: the sidebar rows, the status row with its button, the
-    // toolbar and the overview grow with the text, recording or paused, at the smallest window.
-    Appearance scope(PVAppearance::light);
+    // toolbar and the overview grow with the text in every state, light and dark, at the smallest
+    // window; so does the panel. PNGs *-150-<appearance>.
     struct TextScale {
         TextScale() { PVTheme::instance().setTextScale(1.5); }
         ~TextScale() { PVTheme::instance().setTextScale(1.0); }
     } large;
-    const auto states = screenStates();
-    for (int index : {1, 4}) { // router critical (recording), paused
-        const ScreenState& state = states[index];
-        auto model = makeModel(dir);
-        OverviewFeed& feed = OverviewFeed::of(*model);
-        feed.setClock([] { return kFixedNow; });
-        feed.setStateOverride(state.make(snapshotOf(*model), kFixedNow));
-        auto settings = makeSettings(dir);
-        settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
-        WorkspaceView view(*model, settings);
-        view.resize(1080, 700);
-        view.show();
-        settle();
-        expectNoTextCut(&view, (state.name + QStringLiteral(" at 150%")).toStdString());
-        PolvarineMenuBarView panel(*model);
-        panel.show();
-        settle();
-        expectNoTextCut(&panel, (state.name + QStringLiteral(" panel at 150%")).toStdString());
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        Appearance scope(appearance);
+        for (const ScreenState& state : screenStates()) {
+            const QString tag = state.name + QStringLiteral("-150-") + rawValue(appearance);
+            auto model = makeModel(dir);
+            OverviewFeed& feed = OverviewFeed::of(*model);
+            feed.setClock([] { return kFixedNow; });
+            feed.setStateOverride(state.make(snapshotOf(*model), kFixedNow));
+            auto settings = makeSettings(dir);
+            settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+            WorkspaceView view(*model, settings);
+            view.resize(1080, 700);
+            view.show();
+            settle();
+            expectNoTextCut(&view, tag.toStdString());
+            view.grab().toImage().save(screensDir() + QStringLiteral("/workspace-%1.png").arg(tag));
+            PolvarineMenuBarView panel(*model);
+            panel.show();
+            settle();
+            panel.resize(panel.sizeHint());
+            settle();
+            expectNoTextCut(&panel, (tag + QStringLiteral(" panel")).toStdString());
+            panel.grab().toImage().save(screensDir() + QStringLiteral("/panel-%1.png").arg(tag));
+        }
     }
 }
 

@@ -3,11 +3,14 @@
 // screenshots, and the check that no shown text is cut.
 
 #include "ui/design/Components.h"
+#include "ui/design/Controls.h"
 #include "ui/design/Text.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFontMetricsF>
+#include <QLabel>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -29,8 +32,9 @@ inline QString screensDir()
     return dir;
 }
 
-// Every text widget below `root` that is shown gets at least the height its text needs, and
-// every shown button at least the size its title needs.
+// Every text widget below `root` that is shown gets at least the height its text needs, every
+// shown button at least the size its title needs, and every segment of a segmented picker the
+// width and height of its title.
 inline void expectNoTextCut(QWidget* root, const std::string& where)
 {
     for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
@@ -40,6 +44,25 @@ inline void expectNoTextCut(QWidget* root, const std::string& where)
         EXPECT_TRUE(button->width() >= needed.width() && button->height() >= needed.height())
             << where << ": cut button \"" << button->text().toStdString() << "\" " << button->width() << "×"
             << button->height() << " of " << needed.width() << "×" << needed.height();
+    }
+    for (PVSegmentedPicker* picker : root->findChildren<PVSegmentedPicker*>()) {
+        if (!picker->isVisibleTo(root))
+            continue;
+        const QFontMetricsF fm(picker->titleFont());
+        for (int i = 0; i < picker->count(); ++i) {
+            const QRect segment = picker->segmentRect(i);
+            EXPECT_TRUE(segment.width() >= fm.horizontalAdvance(picker->title(i)) + 4 && segment.height() >= fm.height())
+                << where << ": cut segment \"" << picker->title(i).toStdString() << "\" " << segment.width() << "×"
+                << segment.height() << " of " << fm.horizontalAdvance(picker->title(i)) << "×" << fm.height();
+        }
+    }
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(root) || label->text().isEmpty())
+            continue;
+        const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        EXPECT_TRUE(label->height() >= needed && (label->wordWrap() || label->width() >= label->sizeHint().width()))
+            << where << ": cut label \"" << label->text().toStdString() << "\" " << label->width() << "×"
+            << label->height();
     }
     for (PVText* text : root->findChildren<PVText*>()) {
         if (!text->isVisibleTo(root) || text->text().isEmpty())

@@ -6,17 +6,19 @@
 #include "reports/DossierScreen.h"
 #include "reports/DossierService.h"
 #include "tests/main/WidgetHelpers.h"
+#include "ui/design/Controls.h"
 #include "ui/design/Symbols.h"
+#include "ui/design/Theme.h"
 #include "tests/support/QuietServices.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDir>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -98,14 +100,21 @@ struct Fixture {
         settle();
     }
 
+    void pickRange(DossierRangeOption option)
+    {
+        PVSegmentedPicker* picker = screen->rangePicker();
+        QTest::mouseClick(picker, Qt::LeftButton, {}, picker->segmentRect(static_cast<int>(option)).center());
+    }
+
     void shoot(const QString& name) { screen->grab().toImage().save(screensDir() + "/dossier-" + name + ".png"); }
 };
 
 TEST(DossierScreenTest, StartsWithTheLastWeekAndNamesShown)
 {
     Fixture f;
-    EXPECT_TRUE(f.screen->rangeButton(DossierRangeOption::lastWeek)->isChecked());
-    EXPECT_EQ(f.screen->rangeButton(DossierRangeOption::lastWeek)->text(), "Utolsó 7 nap");
+    const int week = static_cast<int>(DossierRangeOption::lastWeek);
+    EXPECT_EQ(f.screen->rangePicker()->currentIndex(), week);
+    EXPECT_EQ(f.screen->rangePicker()->title(week), "Utolsó 7 nap");
     EXPECT_FALSE(f.screen->anonymiseSwitch()->isChecked());
     EXPECT_TRUE(f.screen->createButton()->isEnabled());
     EXPECT_FALSE(f.screen->spinner()->isVisible());
@@ -124,7 +133,7 @@ TEST(DossierScreenTest, ABuildReadsTheControlsOnceAndShowsTheSpinner)
     } cases[] = {{DossierRangeOption::lastMonth, true, 2592000}, {DossierRangeOption::lastDay, false, 86400}};
     for (const Case& c : cases) {
         Fixture f;
-        f.screen->rangeButton(c.range)->click();
+        f.pickRange(c.range);
         if (c.anonymise)
             f.screen->anonymiseSwitch()->click();
         f.screen->createButton()->click();
@@ -135,7 +144,7 @@ TEST(DossierScreenTest, ABuildReadsTheControlsOnceAndShowsTheSpinner)
         if (c.anonymise)
             f.shoot("building");
         // Changing the controls now does not touch the build that runs.
-        f.screen->rangeButton(DossierRangeOption::lastWeek)->click();
+        f.pickRange(DossierRangeOption::lastWeek);
         f.screen->anonymiseSwitch()->click();
         f.finishBuild(false);
         ASSERT_EQ(f.service->requests.size(), 1u);
@@ -171,7 +180,7 @@ TEST(DossierScreenTest, RevealStaysUntilALaterBuildFails)
 TEST(DossierScreenTest, AnEmptyPeriodIsSaidAndMakesNoFile)
 {
     Fixture f(true);
-    f.screen->rangeButton(DossierRangeOption::lastDay)->click();
+    f.screen->setRange(DossierRangeOption::lastDay);
     f.screen->createButton()->click();
     ASSERT_TRUE(pumpUntil([&] { return f.model->dossierStatusMessage().has_value(); }, std::chrono::seconds(30)));
     settle();
@@ -180,6 +189,53 @@ TEST(DossierScreenTest, AnEmptyPeriodIsSaidAndMakesNoFile)
     EXPECT_FALSE(f.screen->revealButton()->isVisible());
     EXPECT_TRUE(QDir(f.dir + "/Asztal").entryList(QDir::Files).isEmpty());
     f.shoot("empty-period");
+}
+
+// Every state at the usual and at 150 % text size, light and dark: no text cut, the chosen period
+// drawn apart from the others, the create button in the accent.
+TEST(DossierScreenTest, EveryStateReadsWholeAtLargeTextInBothAppearances)
+{
+    for (double scale : {1.0, 1.5}) {
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+            PVTheme::instance().setAppearanceOverride(appearance);
+            PVTheme::instance().setAccentOverride(QColor(0x35, 0x84, 0xE4));
+            PVTheme::instance().setTextScale(scale);
+            settle();
+            const QString tag = QStringLiteral("%1-%2").arg(qRound(scale * 100)).arg(rawValue(appearance));
+            Fixture f;
+            const auto check = [&](const char* state) {
+                settle();
+                expectNoTextCut(f.screen.get(), (QLatin1String(state) + QLatin1Char(' ') + tag).toStdString());
+                f.shoot(QLatin1String(state) + QLatin1Char('-') + tag);
+            };
+            PVSegmentedPicker* picker = f.screen->rangePicker();
+            const QImage image = picker->grab().toImage();
+            const auto centre = [&](int i) {
+                const QPoint c = picker->segmentRect(i).center() * image.devicePixelRatio();
+                // A point of the segment's own fill, above its title.
+                return image.pixelColor(c.x(), static_cast<int>((picker->segmentRect(i).top() + 3) * image.devicePixelRatio()));
+            };
+            const QColor chosen = centre(picker->currentIndex()), other = centre(0);
+            EXPECT_GT(std::abs(chosen.lightness() - other.lightness()), 8) << tag.toStdString();
+            const QImage button = f.screen->createButton()->grab().toImage();
+            EXPECT_EQ(button.pixelColor(button.width() / 2, 5 * static_cast<int>(button.devicePixelRatio())).rgb(),
+                      QColor(0x35, 0x84, 0xE4).rgb());
+            check("initial");
+            f.screen->anonymiseSwitch()->click();
+            f.screen->createButton()->click();
+            ASSERT_TRUE(pumpUntil([&] { return f.model->isBuildingDossier(); }));
+            check("building");
+            f.finishBuild(false);
+            check("done");
+            f.screen->createButton()->click();
+            ASSERT_TRUE(pumpUntil([&] { return f.model->isBuildingDossier(); }));
+            f.finishBuild(true);
+            check("failed");
+        }
+    }
+    PVTheme::instance().setTextScale(1.0);
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    settle();
 }
 
 } // namespace

@@ -9,8 +9,10 @@ pv_add_test(pv_test_dossier_pdf
   GUI
   ENV TZ=Europe/Budapest QT_QPA_PLATFORM=offscreen)
 # The dossier screen offscreen, with screenshots under screens/.
+find_package(Qt6 REQUIRED COMPONENTS Test)
 pv_add_test(pv_test_dossier_screen
   SOURCES DossierScreenTest.cpp
+  LIBS Qt6::Test
   GUI LABELS ui)
 target_compile_definitions(pv_test_dossier_screen PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")
 # The real program under Xvfb in the network lab makes a dossier through its screen.

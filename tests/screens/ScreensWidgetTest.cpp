@@ -5,6 +5,9 @@
 #include "ui/screens/SettingsScreen.h"
 #include "ui/screens/WelcomeScreen.h"
 
+#include "loadtest/LoadTestView.h"
+#include "tests/loadtest/FakeLoadTestRunner.h"
+
 #include "app/PlatformTexts.h"
 #include "core/app/AppViewModel.h"
 #include "core/app/DesktopIntegration.h"
@@ -21,10 +24,12 @@
 #include "ui/main/WorkspaceView.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -50,7 +55,9 @@ struct Fixture {
     std::shared_ptr<CountingNotifier> notifier = std::make_shared<CountingNotifier>();
     std::unique_ptr<AppViewModel> model;
 
-    explicit Fixture(bool fileBacked = false, std::optional<QString> entryPath = std::nullopt)
+    // linuxPermission: the location permission as this system reports it (always given).
+    explicit Fixture(bool fileBacked = false, std::optional<QString> entryPath = std::nullopt,
+                     bool linuxPermission = false)
     {
         if (entryPath)
             entry = *entryPath;
@@ -63,8 +70,9 @@ struct Fixture {
         services.wifiProvider = std::make_shared<FakeWifi>();
         services.exportService = makeExportService(services.store);
         services.pathMonitor = std::make_shared<FakePath>();
-        services.locationPermissionService =
-            std::make_shared<LocationPermissionService>(std::make_unique<FakeLocationManager>());
+        services.locationPermissionService = std::make_shared<LocationPermissionService>(
+            linuxPermission ? std::unique_ptr<LocationManager>(std::make_unique<LinuxLocationManager>())
+                            : std::unique_ptr<LocationManager>(std::make_unique<FakeLocationManager>()));
         AppViewModel::Environment env;
         env.preferences = {std::make_shared<QSettings>(dir + "/model.ini", QSettings::IniFormat),
                            std::make_shared<XdgAutostartLoginItem>(entry, QStringLiteral("/usr/bin/polvarine")),
@@ -226,22 +234,86 @@ TEST_F(ScreensTest, UpdateRowNamesTheFeedHostOrSaysThisBuildDoesNotCheck)
     }
 }
 
-TEST_F(ScreensTest, NetworkSettingsButtonsExistOnlyWhereTheDesktopHasAProgram)
+TEST_F(ScreensTest, NetworkSettingsButtonExistsOnlyWhereTheDesktopHasAProgram)
 {
     for (const std::optional<ProgramCommand>& program : {std::optional<ProgramCommand>(kGnome),
                                                          std::optional<ProgramCommand>()}) {
         Fixture f;
         Calls calls;
         SettingsScreen settings(*f.model, hooks(calls, kFeed, program));
-        WelcomeScreen welcome(*f.model, [] {}, hooks(calls, kFeed, program));
         ASSERT_EQ(settings.networkSettingsButton() != nullptr, program.has_value());
-        ASSERT_EQ(welcome.openSettingsButton() != nullptr, program.has_value());
         if (program) {
             settings.networkSettingsButton()->click();
-            welcome.openSettingsButton()->click();
-            EXPECT_EQ(calls.started, (std::vector<ProgramCommand>{kGnome, kGnome}));
+            EXPECT_EQ(calls.started, (std::vector<ProgramCommand>{kGnome}));
             EXPECT_EQ(settings.networkSettingsButton()->text(), QStringLiteral("Hálózati beállítások"));
         }
+    }
+}
+
+// What the screens say about this machine is true of it: the welcome offers only the setting it has
+// a control for and points at the tray, and the permissions card says one thing once, with or
+// without a Wi-Fi interface.
+TEST_F(ScreensTest, LinuxWordingSaysOnlyWhatIsTrueHere)
+{
+    struct Case {
+        bool wifi;
+        const char* status;
+    } cases[] = {
+        {true, "Ezen a gépen van Wi-Fi-csatoló: a hálózat neve és a hozzáférési pont azonosítója is mérhető."},
+        {false, "Ezen a gépen nincs Wi-Fi-csatoló, így a Wi-Fi szakaszt nem mérjük: a router és a szolgáltató "
+                "szakasza ettől még mérhető."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wifi);
+        Fixture f(false, std::nullopt, true);
+        ASSERT_EQ(f.model->locationAuthorizationStatus(), LocationPermissionService::authorizedAlways);
+        Calls calls;
+        DesktopHooks h = hooks(calls, kFeed, kGnome);
+        h.wifiPresent = [&] { return c.wifi; };
+        SettingsScreen settings(*f.model, h);
+        EXPECT_EQ(settings.locationStatus()->text(), QString::fromUtf8(c.status));
+        QStringList sentences;
+        for (PVText* t : settings.findChildren<PVText*>())
+            for (const QString& sentence : t->text().split(QStringLiteral(". "), Qt::SkipEmptyParts))
+                sentences << sentence.trimmed();
+        EXPECT_EQ(sentences.removeDuplicates(), 0) << "a sentence said twice";
+        for (const QString& s : sentences)
+            EXPECT_FALSE(s.contains(QStringLiteral("mindkettő")) || s.contains(QStringLiteral("macOS"))) << s.toStdString();
+
+        WelcomeScreen welcome(*f.model, [] {}, h);
+        QStringList texts;
+        for (PVText* t : welcome.findChildren<PVText*>())
+            texts << t->text();
+        const QString all = texts.join(QLatin1Char('\n'));
+        EXPECT_TRUE(all.contains(QStringLiteral("Egy beállítás, ami tényleg számít")));
+        EXPECT_TRUE(all.contains(QStringLiteral("tálcaikonról")));
+        for (const char* gone : {"menüsáv", "Két beállítás", "Helymeghatároz", "macOS"})
+            EXPECT_FALSE(all.contains(QString::fromUtf8(gone))) << gone;
+        // Every setting the welcome lists has its control.
+        EXPECT_EQ(welcome.findChildren<PVSettingRow*>().size(), welcome.findChildren<PVSwitch*>().size());
+    }
+}
+
+TEST(WifiInterface, AnyWirelessEntryCountsAndPlainOnesDoNot)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<QString, QString>> entries; // interface, marker inside it ("" for none)
+        bool wifi;
+    } cases[] = {
+        {"wired only", {{QStringLiteral("eth0"), QString()}, {QStringLiteral("lo"), QString()}}, false},
+        {"wireless", {{QStringLiteral("eth0"), QString()}, {QStringLiteral("wlp2s0"), QStringLiteral("wireless")}}, true},
+        {"phy only", {{QStringLiteral("wlan0"), QStringLiteral("phy80211")}}, true},
+        {"empty", {}, false},
+    };
+    for (const Case& c : cases) {
+        const QString root = makeTempDir();
+        for (const auto& [name, marker] : c.entries) {
+            ASSERT_TRUE(QDir().mkpath(root + QLatin1Char('/') + name));
+            if (!marker.isEmpty())
+                ASSERT_TRUE(QDir().mkpath(root + QLatin1Char('/') + name + QLatin1Char('/') + marker));
+        }
+        EXPECT_EQ(hasWifiInterface(root), c.wifi) << c.name;
     }
 }
 
@@ -589,6 +661,116 @@ TEST_F(ScreensTest, Screenshots)
                 welcome->advance();
             save(welcome, QStringLiteral("welcome-%1-").arg(step) + tag);
             expectNoTextCut(welcome, "welcome");
+        }
+    }
+    setDateTextLocale(QString());
+}
+
+// ---- Large text ---------------------------------------------------------------------------------------
+
+class LargeText {
+public:
+    LargeText()
+    {
+        PVTheme::instance().setTextScale(1.5);
+        settle();
+    }
+    ~LargeText()
+    {
+        PVTheme::instance().setTextScale(1.0);
+        settle();
+    }
+};
+
+// The user's text size at 150 %, light and dark: every state of the welcome (as the window shows
+// it), settings, history and load-test screens shows all of its text. PNGs *-150-<appearance>.
+TEST_F(ScreensTest, LargeTextIsNeverCutOnAnyScreen)
+{
+    using namespace std::chrono_literals;
+    setDateTextLocale(QStringLiteral("hu_HU"));
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        Appearance scope(appearance);
+        LargeText large;
+        const QString tag = QStringLiteral("150-") + rawValue(appearance);
+        {
+            // The sheet grows to its content but stays on the screen; what does not fit scrolls.
+            Fixture f;
+            auto settings = makeSettings(f.dir);
+            WorkspaceView view(*f.model, settings);
+            view.resize(1080, 700);
+            view.show();
+            settle();
+            ASSERT_TRUE(view.showsWelcome());
+            QDialog* dialog = view.welcomeDialog();
+            auto* welcome = dialog->findChild<WelcomeScreen*>();
+            const QSize available = dialog->screen()->availableGeometry().size();
+            EXPECT_TRUE(dialog->width() > WelcomeScreen::kWidth || dialog->height() > WelcomeScreen::kHeight);
+            EXPECT_TRUE(dialog->width() <= available.width() && dialog->height() <= available.height())
+                << dialog->width() << "×" << dialog->height() << " on " << available.width() << "×" << available.height();
+            for (int step = 0; step < 3; ++step) {
+                settle();
+                const std::string where = "welcome step " + std::to_string(step);
+                expectNoTextCut(welcome, where);
+                save(welcome, QStringLiteral("welcome-%1-").arg(step) + tag);
+                welcome->advance();
+            }
+        }
+        for (bool fileBacked : {true, false}) {
+            Fixture f(fileBacked);
+            Calls calls;
+            SettingsScreen screen(*f.model, hooks(calls, kFeed, kGnome));
+            screen.resize(1080, 900);
+            screen.show();
+            settle();
+            expectNoTextCut(screen.widget(), fileBacked ? "settings with a file" : "settings in memory");
+            save(screen.widget(), (fileBacked ? QStringLiteral("settings-file-") : QStringLiteral("settings-memory-")) + tag);
+        }
+        struct HistoryShot {
+            const char* name;
+            std::function<HistoryReadings()> readings;
+        };
+        for (const HistoryShot& shot : {HistoryShot{"history-week", [] { return seededWeek(kFixedNow); }},
+                                        HistoryShot{"history-empty", [] { return HistoryReadings{}; }}}) {
+            auto model = fakeHistory(shot.readings);
+            model->setRange(HistoryRange::week);
+            HistoryScreen screen(model, [] { return kFixedNow; });
+            screen.resize(1080, 900);
+            screen.show();
+            ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 1 && !model->isLoading(); }));
+            const auto rows = static_cast<qsizetype>(std::min<std::size_t>(30, model->summary()->incidents.size()));
+            ASSERT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() == rows; }));
+            settle();
+            expectNoTextCut(screen.widget(), shot.name);
+            save(screen.widget(), QString::fromLatin1(shot.name) + QLatin1Char('-') + tag);
+        }
+        {
+            rt::NetworkRuntime net;
+            auto runner = std::make_shared<FakeRunner>(net);
+            auto metered = std::make_unique<FakeMetered>();
+            FakeMetered* meteredSource = metered.get();
+            auto model = std::make_shared<LoadTestViewModel>(runner, nullptr, std::move(metered));
+            LoadTestView view(model, nullptr, nullptr, nullptr);
+            view.resize(760, 660);
+            view.show();
+            const auto check = [&](const char* state) {
+                settle();
+                expectNoTextCut(&view, std::string("load test ") + state);
+                save(&view, QStringLiteral("loadtest-%1-").arg(QLatin1String(state)) + tag);
+            };
+            check("intro");
+            meteredSource->set(true);
+            check("intro-metered");
+            runner->holdInDownload = true;
+            model->start();
+            ASSERT_TRUE(pumpUntil([&] { return model->state().phase == LoadTestPhase::download; }, 10s));
+            check("progress");
+            model->cancel();
+            settle();
+            runner->holdInDownload = false;
+            runner->failBaseline = true;
+            model->start();
+            ASSERT_TRUE(pumpUntil([&] { return model->state().kind == LoadTestState::Kind::failed; }, 10s));
+            check("failure");
         }
     }
     setDateTextLocale(QString());

@@ -243,6 +243,8 @@ PVChartStyle PVChartStyle::dashboard(const PVPaintContext& ctx)
 {
     PVChartStyle s;
     s.ctx = ctx;
+    // Axis labels grow with the user's text size like the small captions beside the chart.
+    s.labelFont = pvSystemFont(10 * PVTheme::instance().textScale(PVTextStyle::caption2), PVFontWeight::medium);
     return s;
 }
 

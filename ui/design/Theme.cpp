@@ -13,6 +13,8 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 namespace pv {
 
@@ -101,6 +103,31 @@ bool PVColor::operator==(const PVColor& o) const
     return false;
 }
 
+namespace {
+
+// Buttons, menus, toolbars and the other plain controls are set in the application font: it grows
+// with the text size as the type tokens do. The desktop's own font is the one at factor 1.
+void scaleApplicationFont(double factor)
+{
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+        return;
+    static std::optional<QFont> base;
+    if (!base) {
+        if (factor == 1.0)
+            return;
+        base = QApplication::font();
+    }
+    QFont font = *base;
+    if (base->pixelSize() > 0)
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(base->pixelSize() * factor))));
+    else
+        font.setPointSizeF(base->pointSizeF() * factor);
+    if (QApplication::font() != font)
+        QApplication::setFont(font);
+}
+
+} // namespace
+
 // ---- PVTheme ------------------------------------------------------------------------------------
 
 PVTheme& PVTheme::instance()
@@ -119,6 +146,7 @@ PVTheme::PVTheme()
     }
     refresh();
     queryPortal();
+    scaleApplicationFont(textScale_);
 }
 
 void PVTheme::readEnvironment()
@@ -186,6 +214,7 @@ void PVTheme::setTextScale(double factor)
     if (factor == textScale_)
         return;
     textScale_ = factor;
+    scaleApplicationFont(factor);
     broadcast();
 }
 

@@ -16,6 +16,9 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cmath>
+
 namespace pv {
 
 namespace {
@@ -56,7 +59,8 @@ PolvarineMenuBarView::PolvarineMenuBarView(AppViewModel& model, QWidget* parent)
     pvResolveDepthStyle(this);
     pvMarkDecorationHost(this);
     followTokenPalette(this);
-    setFixedWidth(kWidth);
+    // Wider at a larger text size, so the three figures keep their room.
+    setFixedWidth(static_cast<int>(std::lround(kWidth * std::max(1.0, PVTheme::instance().textScale(PVTextStyle::body)))));
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     stack->setSpacing(px(PV::space::s));

@@ -1,15 +1,19 @@
 #include "ui/screens/DesktopActions.h"
 
 #include "core/app/UpdateChecker.h"
+#include "core/probes/PathMonitor.h"
 #include "core/records/Logging.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace pv {
 
@@ -70,7 +74,15 @@ DesktopHooks DesktopHooks::system()
     hooks.revealFile = [](const QString& filePath) {
         revealFileInFileManager(filePath, [](const QUrl& folder) { QDesktopServices::openUrl(folder); });
     };
+    hooks.wifiPresent = [] { return hasWifiInterface(); };
     return hooks;
+}
+
+bool hasWifiInterface(const QString& sysfsNetRoot)
+{
+    const QStringList names = QDir(sysfsNetRoot).entryList(QDir::Dirs | QDir::System | QDir::NoDotAndDotDot);
+    return std::any_of(names.begin(), names.end(),
+                       [&](const QString& name) { return path::isWirelessInterface(name, sysfsNetRoot); });
 }
 
 DesktopHooks& DesktopHooks::current()

@@ -29,12 +29,17 @@ std::optional<ProgramCommand> networkSettingsCommand(const QString& currentDeskt
 void revealFileInFileManager(const QString& filePath, const std::function<void(const QUrl&)>& openFolder,
                              QDBusConnection bus = QDBusConnection::sessionBus());
 
+// Whether the machine has a Wi-Fi interface: any interface below sysfsNetRoot with a wireless
+// (or phy80211) entry, powered or not.
+bool hasWifiInterface(const QString& sysfsNetRoot = QStringLiteral("/sys/class/net"));
+
 // Everything the screens reach outside the process, replaceable in tests.
 struct DesktopHooks {
     std::function<std::optional<QUrl>()> updateFeed;                       // the configured update feed
     std::function<std::optional<ProgramCommand>()> networkSettings;         // the program that opens them
     std::function<void(const ProgramCommand&)> startProgram;                // runs it detached
     std::function<void(const QString& filePath)> revealFile;               // shows a file in the file manager
+    std::function<bool()> wifiPresent;                                      // the machine has a Wi-Fi interface
 
     // The desktop's own.
     static DesktopHooks system();

@@ -65,7 +65,8 @@ void HistoryScreen::build()
     for (HistoryRange r : allHistoryRanges())
         rangeTitles << title(r);
     picker_ = new PVSegmentedPicker(rangeTitles, 260, header);
-    picker_->setFixedWidth(260);
+    // 260 wide, or as wide as its titles need at a larger text size.
+    picker_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     picker_->setAccessibleName(L("Időszak"));
     picker_->setCurrentIndex(static_cast<int>(model_->range()));
     row->addWidget(picker_, 0, Qt::AlignTop);

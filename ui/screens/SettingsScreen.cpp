@@ -2,6 +2,7 @@
 
 #include "core/app/AppViewModel.h"
 #include "core/app/Preferences.h"
+#include "core/probes/LocationPermission.h"
 #include "core/records/Localization.h"
 #include "ui/design/Components.h"
 #include "ui/main/MainWidgets.h"
@@ -9,6 +10,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace pv {
 
@@ -83,8 +87,8 @@ SettingsScreen::SettingsScreen(AppViewModel& viewModel, DesktopHooks hooks, QWid
     connect(&preferences_, &PreferencesStore::checksForUpdatesChanged, this, &SettingsScreen::refreshPreferences);
     connect(&preferences_, &PreferencesStore::retentionChanged, this, &SettingsScreen::refreshPreferences);
     connect(&viewModel_, &AppViewModel::locationAuthorizationStatusChanged, this,
-            [this] { locationStatus_->setText(viewModel_.locationStatusDescription()); });
-    connect(&PVTheme::instance(), &PVTheme::changed, this, &SettingsScreen::refreshPathColour);
+            [this] { locationStatus_->setText(locationStatusText()); });
+    connect(&PVTheme::instance(), &PVTheme::changed, this, &SettingsScreen::refreshPathStyle);
     refreshPreferences();
 }
 
@@ -151,9 +155,8 @@ QWidget* SettingsScreen::makeRetentionCard()
     labels->addWidget(new PVText(L("Az adatbázis helye"), PVFontToken::callout, PV::color::ink::primary, labelBox));
     databasePath_ = new QLabel(viewModel_.databaseLocationDescription(), labelBox);
     databasePath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    databasePath_->setFont(pvFont(PVFontToken::monoDataSmall));
     databasePath_->setWordWrap(true);
-    refreshPathColour();
+    refreshPathStyle();
     labels->addWidget(databasePath_);
     row->addWidget(labelBox, 1);
     if (const std::optional<QUrl> url = viewModel_.databaseURL()) {
@@ -196,8 +199,7 @@ QWidget* SettingsScreen::makePermissionCard()
           "nem tudjuk elkülöníteni a rádiókapcsolatot a routertől, és az ítélet ennyivel bizonytalanabb lesz."),
         PVFontToken::callout, PV::color::ink::tertiary, networkSettings_, body);
     rows->addWidget(row);
-    locationStatus_ =
-        new PVText(viewModel_.locationStatusDescription(), PVFontToken::caption, PV::color::ink::secondary, body);
+    locationStatus_ = new PVText(locationStatusText(), PVFontToken::caption, PV::color::ink::secondary, body);
     rows->addWidget(locationStatus_);
     card->addContent(body);
     return card;
@@ -219,7 +221,13 @@ QWidget* SettingsScreen::makeMeasuredCard()
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(12);
         auto* t = new PVText(L(itemTitle), PVFontToken::cardTitle, PV::color::ink::primary, line);
-        t->setFixedWidth(130);
+        // 130 wide at the usual text size, wider as the text grows, so a title stays on one line.
+        const auto followTextSize = [t] {
+            const double scale = std::max(1.0, PVTheme::instance().textScale(PVFontToken::cardTitle.relativeTo));
+            t->setFixedWidth(static_cast<int>(std::lround(130 * scale)));
+        };
+        followTextSize();
+        connect(&PVTheme::instance(), &PVTheme::changed, t, followTextSize);
         row->addWidget(t, 0, Qt::AlignTop);
         row->addWidget(new PVText(L(description), PVFontToken::caption, PV::color::ink::secondary, line), 1,
                        Qt::AlignTop);
@@ -238,6 +246,19 @@ QWidget* SettingsScreen::makeMeasuredCard()
     return card;
 }
 
+QString SettingsScreen::locationStatusText() const
+{
+    // With the permission given the note above has said it all; what is left to say is whether
+    // this machine has a Wi-Fi connection to measure at all.
+    const int status = viewModel_.locationAuthorizationStatus();
+    if (status != LocationPermissionService::authorizedAlways && status != LocationPermissionService::authorizedWhenInUse)
+        return viewModel_.locationStatusDescription();
+    if (hooks_.wifiPresent && hooks_.wifiPresent())
+        return L("Ezen a gépen van Wi-Fi-csatoló: a hálózat neve és a hozzáférési pont azonosítója is mérhető.");
+    return L("Ezen a gépen nincs Wi-Fi-csatoló, így a Wi-Fi szakaszt nem mérjük: a router és a szolgáltató "
+             "szakasza ettől még mérhető.");
+}
+
 void SettingsScreen::refreshPreferences()
 {
     notify_->setChecked(preferences_.notifyOnOutage());
@@ -247,8 +268,12 @@ void SettingsScreen::refreshPreferences()
     retentionDetail_->setText(detail(choice));
 }
 
-void SettingsScreen::refreshPathColour()
+void SettingsScreen::refreshPathStyle()
 {
+    // The path is a selectable label, not a token text: its font and colour are set here, again
+    // whenever the text size or the appearance changes.
+    if (databasePath_->font() != pvFont(PVFontToken::monoDataSmall))
+        databasePath_->setFont(pvFont(PVFontToken::monoDataSmall));
     QPalette pal = databasePath_->palette();
     pal.setColor(QPalette::WindowText, PVColor(PV::color::ink::tertiary).resolve());
     pal.setColor(QPalette::Text, PVColor(PV::color::ink::tertiary).resolve());

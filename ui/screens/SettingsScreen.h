@@ -51,7 +51,8 @@ private:
     QWidget* makePermissionCard();
     QWidget* makeMeasuredCard();
     void refreshPreferences();
-    void refreshPathColour();
+    void refreshPathStyle();
+    QString locationStatusText() const;
 
     AppViewModel& viewModel_;
     PreferencesStore& preferences_;

@@ -7,9 +7,13 @@
 #include "ui/main/TokenPalette.h"
 #include "ui/screens/SettingsScreen.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -156,34 +160,71 @@ WelcomeScreen::WelcomeScreen(AppViewModel& viewModel, std::function<void()> onFi
                              QWidget* parent)
     : QWidget(parent), preferences_(viewModel.preferences()), onFinish_(std::move(onFinish)), hooks_(std::move(hooks))
 {
-    setFixedSize(kWidth, kHeight);
     pvResolveDepthStyle(this);
     followTokenPalette(this);
-    auto* outer = column(this, 0, QMargins(32, 32, 32, 32));
-    pages_ = new QStackedLayout();
+    auto* outer = column(this, 0, QMargins(kMargin, kMargin, kMargin, kMargin));
+    // The pages scroll when the screen is too small for the largest of them.
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->viewport()->setAutoFillBackground(false);
+    auto* pagesHost = new QWidget(scroll_);
+    pagesHost->setAutoFillBackground(false);
+    pages_ = new QStackedLayout(pagesHost);
     pages_->addWidget(makePage0());
     pages_->addWidget(makePage1());
     pages_->addWidget(makePage2());
-    outer->addLayout(pages_, 1);
+    scroll_->setWidget(pagesHost);
+    outer->addWidget(scroll_, 1);
 
-    auto* nav = new QHBoxLayout();
-    nav->setContentsMargins(0, 16, 0, 0);
-    nav->setSpacing(12);
+    nav_ = new QHBoxLayout();
+    nav_->setContentsMargins(0, 16, 0, 0);
+    nav_->setSpacing(12);
     dots_ = new PVStepDots(3, this);
-    nav->addWidget(dots_, 0, Qt::AlignVCenter);
-    nav->addStretch(1);
+    nav_->addWidget(dots_, 0, Qt::AlignVCenter);
+    nav_->addStretch(1);
     back_ = new QPushButton(L("Vissza"), this);
     back_->setAutoDefault(false);
     connect(back_, &QPushButton::clicked, this, &WelcomeScreen::back);
-    nav->addWidget(back_);
-    primary_ = new QPushButton(this);
+    nav_->addWidget(back_, 0, Qt::AlignVCenter);
+    primary_ = new PVPrimaryButton(QString(), this);
     primary_->setDefault(true);
     primary_->setAutoDefault(true);
-    makeProminent(primary_);
     connect(primary_, &QPushButton::clicked, this, &WelcomeScreen::advance);
-    nav->addWidget(primary_);
-    outer->addLayout(nav);
+    nav_->addWidget(primary_, 0, Qt::AlignVCenter);
+    outer->addLayout(nav_);
     refresh();
+    fitToContent();
+    connect(&PVTheme::instance(), &PVTheme::changed, this, &WelcomeScreen::fitToContent);
+}
+
+QSize WelcomeScreen::contentSize(const QSize& available) const
+{
+    // As wide as the widest line that does not wrap needs, at least the usual width; as tall as the
+    // tallest page at that width, at least the usual height; never larger than the screen.
+    const int margins = 2 * kMargin;
+    QWidget* pagesHost = scroll_->widget();
+    int width = std::max(kWidth, std::max(pagesHost->minimumSizeHint().width(), nav_->minimumSize().width()) + margins);
+    width = std::min(width, available.width());
+    const int inner = width - margins;
+    const int pagesHeight =
+        pagesHost->hasHeightForWidth() ? pagesHost->heightForWidth(inner) : pagesHost->sizeHint().height();
+    const int wanted = std::max(kHeight, pagesHeight + nav_->sizeHint().height() + margins);
+    if (wanted > available.height()) // the pages scroll: room for the scroll bar beside them
+        width = std::min(width + scroll_->verticalScrollBar()->sizeHint().width(), available.width());
+    return {width, std::min(wanted, available.height())};
+}
+
+void WelcomeScreen::fitToContent()
+{
+    const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    QSize available(4096, 4096);
+    if (shown != nullptr) // leaves room for the window's frame and the desktop's panels
+        available = shown->availableGeometry().size() - QSize(kScreenRoom, kScreenRoom);
+    const QSize size = contentSize(available);
+    if (size != this->size() || minimumSize() != size || maximumSize() != size)
+        setFixedSize(size);
 }
 
 QWidget* WelcomeScreen::makePage0()
@@ -239,6 +280,8 @@ QWidget* WelcomeScreen::makePage1()
     stack->addWidget(text(L("A többit később is ráérsz. Ez a kettő viszont eldönti, hogy mennyit ér majd a "
                             "feljegyzés."),
                           PVFontToken::body, PV::color::ink::secondary, page, true));
+    // The card holds what the user can set here: the Wi-Fi names need no permission on this
+    // system, so there is nothing to allow beside starting at login.
     auto* card = new CardPanel(14, page);
     auto* cardStack = column(card, 12, QMargins(12, 12, 12, 12));
     launch_ = new PVSwitch(card);
@@ -248,20 +291,6 @@ QWidget* WelcomeScreen::makePage1()
         L("Induljon el bejelentkezéskor"),
         L("A hibák nem akkor történnek, amikor eszedbe jut elindítani egy mérőalkalmazást."), PVFontToken::callout,
         PV::color::ink::tertiary, launch_, card));
-    cardStack->addWidget(new PVDivider(card));
-    // Offered only where the desktop has a program for its network settings.
-    if (const std::optional<ProgramCommand> command = hooks_.networkSettings ? hooks_.networkSettings() : std::nullopt) {
-        openSettings_ = makeSmallButton(L("Megnyitom"), card);
-        connect(openSettings_, &QAbstractButton::clicked, this, [this, c = *command] {
-            if (hooks_.startProgram)
-                hooks_.startProgram(c);
-        });
-    }
-    cardStack->addWidget(new PVSettingRow(
-        L("Helymeghatározási engedély"),
-        L("A macOS ehhez köti a Wi-Fi hálózat nevét és a hozzáférési pont azonosítóját. Enélkül nem tudjuk elkülöníteni "
-          "a rádiókapcsolatot a routertől — az app működni fog, csak ennyivel bizonytalanabbul."),
-        PVFontToken::callout, PV::color::ink::tertiary, openSettings_, card));
     stack->addWidget(card);
     stack->addWidget(text(L("Semmilyen adat nem hagyja el a gépedet. Nincs fiók, nincs felhő, nincs telemetria."),
                           PVFontToken::caption, PV::color::ink::tertiary, page, false));
@@ -341,6 +370,7 @@ void WelcomeScreen::refresh()
 void WelcomeScreen::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    fitToContent();
     preferences_.refreshLoginItemStatus();
     launch_->setChecked(preferences_.launchesAtLogin());
 }

@@ -1,14 +1,17 @@
 #pragma once
-// The first-run introduction: three steps (the three segments, the two settings that matter, "let
-// it run") on a fixed 620 × 520 sheet. Finishing the last step calls onFinish; the screen itself
-// stores nothing, and a new screen always starts at the first step.
+// The first-run introduction: three steps (the three segments, the setting that matters, "let it
+// run") on a sheet of at least 620 × 520 that grows to its content at a larger text size, within
+// the screen; beyond that its pages scroll. Finishing the last step calls onFinish; the screen
+// itself stores nothing, and a new screen always starts at the first step.
 
 #include "ui/screens/DesktopActions.h"
 #include "ui/screens/ScreenParts.h"
 
 #include <functional>
 
+class QHBoxLayout;
 class QPushButton;
+class QScrollArea;
 class QStackedLayout;
 class QVariantAnimation;
 
@@ -44,6 +47,9 @@ class WelcomeScreen : public QWidget {
 public:
     static constexpr int kWidth = 620;
     static constexpr int kHeight = 520;
+    static constexpr int kMargin = 32;
+    // Kept free of the screen's available area around the sheet.
+    static constexpr int kScreenRoom = 48;
 
     WelcomeScreen(AppViewModel& viewModel, std::function<void()> onFinish, QWidget* parent = nullptr);
     WelcomeScreen(AppViewModel& viewModel, std::function<void()> onFinish, DesktopHooks hooks,
@@ -53,10 +59,12 @@ public:
     // The page on show: 0, 1, or 2 for any other step.
     int shownPage() const;
     QAbstractButton* backButton() const;
-    QPushButton* primaryButton() const { return primary_; }
+    PVPrimaryButton* primaryButton() const { return primary_; }
     PVSwitch* launchSwitch() const { return launch_; }
-    QAbstractButton* openSettingsButton() const { return openSettings_; }
     PVStepDots* dots() const { return dots_; }
+    QScrollArea* pageScroller() const { return scroll_; }
+    // The sheet's size for a screen area of `available`.
+    QSize contentSize(const QSize& available) const;
 
     // The primary action: the next step, or on the last one the finish (the step stays).
     void advance();
@@ -71,17 +79,19 @@ private:
     QWidget* makePage1();
     QWidget* makePage2();
     void refresh();
+    void fitToContent();
 
     PreferencesStore& preferences_;
     std::function<void()> onFinish_;
     DesktopHooks hooks_;
     int step_ = 0;
+    QScrollArea* scroll_ = nullptr;
     QStackedLayout* pages_ = nullptr;
+    QHBoxLayout* nav_ = nullptr;
     PVStepDots* dots_ = nullptr;
     QPushButton* back_ = nullptr;
-    QPushButton* primary_ = nullptr;
+    PVPrimaryButton* primary_ = nullptr;
     PVSwitch* launch_ = nullptr;
-    QAbstractButton* openSettings_ = nullptr;
 };
 
 } // namespace pv

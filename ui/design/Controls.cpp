@@ -1,0 +1,351 @@
+#include "ui/design/Controls.h"
+
+#include "ui/design/Depth.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv {
+
+bool isKeyboardFocus(Qt::FocusReason reason)
+{
+    return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+namespace {
+
+void paintFocusRing(QPainter& p, const QRectF& around, double radius, const PVPaintContext& ctx)
+{
+    // Centred on a line one pixel outside the shape, so the shape's own edge stays readable.
+    const double out = 1 + kFocusRingWidth / 2;
+    p.setPen(QPen(ctx.color(PV::color::focus::ring()), kFocusRingWidth));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(around.adjusted(-out, -out, out, out), radius + out, radius + out);
+}
+
+int scaled(double value, PVTextStyle style)
+{
+    return static_cast<int>(std::lround(value * PVTheme::instance().textScale(style)));
+}
+
+} // namespace
+
+// ---- Segmented picker ---------------------------------------------------------------------------------
+
+namespace {
+constexpr int kSegmentHeight = 26;
+constexpr int kSegmentInset = 2;
+constexpr int kSegmentPadding = 16; // around a title, both sides together
+} // namespace
+
+PVSegmentedPicker::PVSegmentedPicker(const QStringList& titles, int maximumWidth, QWidget* parent)
+    : QWidget(parent), titles_(titles), maximumWidth_(maximumWidth)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleName(titles.join(QStringLiteral(", ")));
+    followTextSize();
+    connect(&PVTheme::instance(), &PVTheme::changed, this, &PVSegmentedPicker::followTextSize);
+}
+
+void PVSegmentedPicker::followTextSize()
+{
+    // Wider than its usual limit only when the titles would not fit in it.
+    const int height = segmentHeight();
+    const int widest = std::max(maximumWidth_, minimumSizeHint().width());
+    if (height == this->height() && minimumHeight() == height && maximumWidth() == widest)
+        return;
+    setFixedHeight(height);
+    setMaximumWidth(widest);
+    updateGeometry();
+}
+
+QFont PVSegmentedPicker::titleFont() const { return pvFont(PVFontToken::callout); }
+
+int PVSegmentedPicker::segmentHeight() const
+{
+    const int lineRoom = static_cast<int>(std::ceil(QFontMetricsF(titleFont()).height())) + 2 * kSegmentInset + 2;
+    return std::max(scaled(kSegmentHeight, PVFontToken::callout.relativeTo), lineRoom);
+}
+
+void PVSegmentedPicker::setCurrentIndex(int index)
+{
+    if (index < 0 || index >= count() || index == current_)
+        return;
+    current_ = index;
+    update();
+}
+
+QSize PVSegmentedPicker::sizeHint() const
+{
+    return {std::max(maximumWidth_, minimumSizeHint().width()), segmentHeight()};
+}
+
+QSize PVSegmentedPicker::minimumSizeHint() const
+{
+    const QFontMetricsF fm(titleFont());
+    double widest = 0;
+    for (const QString& t : titles_)
+        widest = std::max(widest, fm.horizontalAdvance(t));
+    const int segment = static_cast<int>(std::ceil(widest)) + scaled(kSegmentPadding, PVFontToken::callout.relativeTo);
+    return {segment * static_cast<int>(titles_.size()) + 2 * kSegmentInset, segmentHeight()};
+}
+
+QRect PVSegmentedPicker::segmentRect(int index) const
+{
+    const QRect inner = rect().adjusted(kSegmentInset, kSegmentInset, -kSegmentInset, -kSegmentInset);
+    const int n = std::max(1, count());
+    const int x0 = inner.left() + inner.width() * index / n;
+    const int x1 = inner.left() + inner.width() * (index + 1) / n;
+    return {x0, inner.top(), x1 - x0, inner.height()};
+}
+
+int PVSegmentedPicker::segmentAt(const QPoint& point) const
+{
+    for (int i = 0; i < count(); ++i)
+        if (segmentRect(i).contains(point))
+            return i;
+    return -1;
+}
+
+void PVSegmentedPicker::pick(int index)
+{
+    if (index < 0 || index >= count() || index == current_)
+        return;
+    current_ = index;
+    update();
+    Q_EMIT picked(index);
+}
+
+void PVSegmentedPicker::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        pick(segmentAt(event->position().toPoint()));
+}
+
+void PVSegmentedPicker::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Left)
+        pick(current_ - 1);
+    else if (event->key() == Qt::Key_Right)
+        pick(current_ + 1);
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void PVSegmentedPicker::focusInEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = isKeyboardFocus(event->reason());
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void PVSegmentedPicker::focusOutEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = false;
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+void PVSegmentedPicker::paintEvent(QPaintEvent*)
+{
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(ctx.color(PV::color::line::border), 1));
+    p.setBrush(ctx.color(PV::color::surface::well));
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+    p.setFont(titleFont());
+    for (int i = 0; i < count(); ++i) {
+        const QRect r = segmentRect(i);
+        const bool selected = i == current_;
+        if (selected) {
+            p.setPen(QPen(ctx.color(PV::color::line::strong), 1));
+            p.setBrush(ctx.color(PV::color::surface::cardRaised));
+            p.drawRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 5, 5);
+        } else if (i > 0 && i - 1 != current_) {
+            p.setPen(QPen(ctx.color(PV::color::line::border), 1));
+            p.drawLine(QPointF(r.left() + 0.5, r.top() + 5), QPointF(r.left() + 0.5, r.bottom() - 4));
+        }
+        p.setPen(ctx.color(selected ? PV::color::ink::primary : PV::color::ink::secondary));
+        p.drawText(r, Qt::AlignCenter, titles_[i]);
+    }
+    if (hasFocus() && keyboardFocus_) {
+        p.setPen(QPen(ctx.color(PV::color::focus::ring()), kFocusRingWidth));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
+    }
+}
+
+// ---- Switch -----------------------------------------------------------------------------------------
+
+PVSwitch::PVSwitch(QWidget* parent) : QAbstractButton(parent)
+{
+    setCheckable(true);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize PVSwitch::sizeHint() const { return {kTrackWidth + 2 * kFocusRingReach, kTrackHeight + 2 * kFocusRingReach}; }
+
+QRectF PVSwitch::trackRect() const
+{
+    return QRectF(kFocusRingReach, (height() - kTrackHeight) / 2.0, kTrackWidth, kTrackHeight);
+}
+
+void PVSwitch::focusInEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = isKeyboardFocus(event->reason());
+    QAbstractButton::focusInEvent(event);
+    update();
+}
+
+void PVSwitch::focusOutEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = false;
+    QAbstractButton::focusOutEvent(event);
+    update();
+}
+
+void PVSwitch::paintEvent(QPaintEvent*)
+{
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (hasFocus() && keyboardFocus_)
+        paintFocusRing(p, trackRect(), kTrackHeight / 2.0, ctx);
+    if (!isEnabled())
+        p.setOpacity(0.45);
+    const QRectF track = trackRect().adjusted(0.5, 0.5, -0.5, -0.5);
+    const double radius = track.height() / 2;
+    const QColor fill = isChecked() ? ctx.color(PVColor::accent()) : ctx.color(PV::color::line::strong);
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRoundedRect(track, radius, radius);
+    const double knob = track.height() - 4;
+    const double x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+    p.setBrush(QColor(Qt::white));
+    p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+}
+
+// ---- Primary button ---------------------------------------------------------------------------------
+
+namespace {
+constexpr int kButtonPaddingH = 16;
+constexpr int kButtonPaddingV = 5;
+constexpr int kButtonIcon = 16;
+constexpr int kButtonIconGap = 6;
+constexpr double kButtonRadius = 6;
+} // namespace
+
+PVPrimaryButton::PVPrimaryButton(const QString& title, QWidget* parent) : PVPrimaryButton(QIcon(), title, parent) {}
+
+PVPrimaryButton::PVPrimaryButton(const QIcon& icon, const QString& title, QWidget* parent)
+    : QPushButton(icon, title, parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QFont PVPrimaryButton::titleFont() const
+{
+    QFont f = font();
+    f.setWeight(QFont::DemiBold);
+    return f;
+}
+
+QSize PVPrimaryButton::sizeHint() const
+{
+    const QFontMetricsF fm(titleFont());
+    double w = fm.horizontalAdvance(text()) + 2 * kButtonPaddingH;
+    if (!icon().isNull())
+        w += kButtonIcon + kButtonIconGap;
+    const double h = std::max(fm.height(), static_cast<double>(kButtonIcon)) + 2 * kButtonPaddingV;
+    return {static_cast<int>(std::ceil(w)) + 2 * kFocusRingReach, static_cast<int>(std::ceil(h)) + 2 * kFocusRingReach};
+}
+
+QRectF PVPrimaryButton::fillRect() const
+{
+    return QRectF(rect()).adjusted(kFocusRingReach, kFocusRingReach, -kFocusRingReach, -kFocusRingReach);
+}
+
+void PVPrimaryButton::focusInEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = isKeyboardFocus(event->reason());
+    QPushButton::focusInEvent(event);
+    update();
+}
+
+void PVPrimaryButton::focusOutEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = false;
+    QPushButton::focusOutEvent(event);
+    update();
+}
+
+void PVPrimaryButton::paintEvent(QPaintEvent*)
+{
+    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF fill = fillRect();
+    if (hasFocus() && keyboardFocus_)
+        paintFocusRing(p, fill, kButtonRadius, ctx);
+    if (!isEnabled())
+        p.setOpacity(0.45);
+    const QColor accent = ctx.color(PVColor::accent());
+    p.setPen(Qt::NoPen);
+    p.setBrush(isDown() ? accent.darker(115) : accent);
+    p.drawRoundedRect(fill, kButtonRadius, kButtonRadius);
+
+    const QColor ink = ctx.color(PV::color::interactive::accentInk);
+    const QFont f = titleFont();
+    const QFontMetricsF fm(f);
+    const double textWidth = fm.horizontalAdvance(text());
+    const bool hasIcon = !icon().isNull();
+    const double contentWidth = textWidth + (hasIcon ? kButtonIcon + kButtonIconGap : 0);
+    double x = fill.center().x() - contentWidth / 2;
+    if (hasIcon) {
+        // The icon in the title's ink, whatever colour the theme drew it in.
+        const qreal dpr = devicePixelRatioF();
+        QPixmap pm = icon().pixmap(QSize(kButtonIcon, kButtonIcon), dpr);
+        if (!pm.isNull()) {
+            QPainter tint(&pm);
+            tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            tint.fillRect(pm.rect(), ink);
+            tint.end();
+            p.drawPixmap(QPointF(std::round(x), std::round(fill.center().y() - kButtonIcon / 2.0)), pm);
+        }
+        x += kButtonIcon + kButtonIconGap;
+    }
+    p.setFont(f);
+    p.setPen(ink);
+    p.drawText(QRectF(x, fill.top(), textWidth + 1, fill.height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+}
+
+// ---- Small button -----------------------------------------------------------------------------------
+
+QPushButton* makeSmallButton(const QString& title, QWidget* parent)
+{
+    auto* button = new QPushButton(title, parent);
+    auto follow = [button] {
+        QFont f = button->font();
+        const int size = std::max(1, scaled(12, PVTextStyle::body));
+        if (f.pixelSize() != size) {
+            f.setPixelSize(size);
+            button->setFont(f);
+        }
+    };
+    follow();
+    QObject::connect(&PVTheme::instance(), &PVTheme::changed, button, follow);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return button;
+}
+
+} // namespace pv
