@@ -13,6 +13,7 @@
 #include "ui/main/TokenPalette.h"
 #include "ui/main/WorkspaceView.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
@@ -58,6 +59,18 @@ MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings,
     workspace_ = new WorkspaceView(model, std::move(settings), this);
     setCentralWidget(workspace_);
 
+    // The desktop's convention for ending a program from its window.
+    quitHandler_ = [] { QApplication::quit(); };
+    fileMenu_ = menuBar()->addMenu(L("Fájl"));
+    quit_ = fileMenu_->addAction(L("Kilépés"));
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit_->setShortcutContext(Qt::WindowShortcut);
+    quit_->setMenuRole(QAction::QuitRole);
+    connect(quit_, &QAction::triggered, this, [this] {
+        if (quitHandler_)
+            quitHandler_();
+    });
+
     // The standard Help entries have nothing to offer here: the menu holds this one command.
     helpMenu_ = menuBar()->addMenu(L("Súgó"));
     reopenWelcome_ = helpMenu_->addAction(L("Bemutatkozás újra"));
@@ -67,12 +80,29 @@ MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings,
 
 // ---- Tray ------------------------------------------------------------------------------------------
 
-QPoint popupPosition(QPoint cursor, QSize size, const QRect& available)
+QRect trayAnchorAt(QPoint cursor)
 {
-    int x = std::min(cursor.x(), available.right() + 1 - size.width());
-    int y = std::min(cursor.y(), available.bottom() + 1 - size.height());
-    x = std::max(x, available.left());
-    y = std::max(y, available.top());
+    return QRect(cursor - QPoint(kTrayIconReach, kTrayIconReach), QSize(2 * kTrayIconReach + 1, 2 * kTrayIconReach + 1));
+}
+
+QPoint popupPosition(const QRect& anchor, QSize size, const QRect& available)
+{
+    constexpr int gap = 4;
+    const QPoint centre = anchor.center();
+    const bool rightSide = centre.x() >= available.center().x();
+    const bool lowerSide = centre.y() >= available.center().y();
+    int x = 0;
+    int y = 0;
+    if (anchor.right() < available.left() || anchor.left() > available.right()) {
+        // A tray in a side bar: the panel opens next to the bar, level with the icon.
+        x = anchor.right() < available.left() ? available.left() : available.right() + 1 - size.width();
+        y = lowerSide ? anchor.bottom() + 1 - size.height() : anchor.top();
+    } else {
+        x = rightSide ? anchor.right() + 1 - size.width() : anchor.left();
+        y = lowerSide ? anchor.top() - gap - size.height() : anchor.bottom() + 1 + gap;
+    }
+    x = std::max(std::min(x, available.right() + 1 - size.width()), available.left());
+    y = std::max(std::min(y, available.bottom() + 1 - size.height()), available.top());
     return {x, y};
 }
 
@@ -177,8 +207,9 @@ void ApplicationShell::install()
     tray_ = new QSystemTrayIcon(this);
     connect(&model(), &AppViewModel::liveStatusChanged, this, &ApplicationShell::refreshTray);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason) {
-        // Trays over D-Bus report no icon geometry, so the panel opens where the pointer is.
-        togglePanel(QCursor::pos());
+        // Trays over D-Bus report no icon geometry: then the pointer stands for the icon.
+        const QRect icon = tray_->geometry();
+        togglePanel(icon.isValid() && !icon.isEmpty() ? icon : trayAnchorAt(QCursor::pos()));
     });
     refreshTray();
     tray_->show();
@@ -231,7 +262,7 @@ void ApplicationShell::shutDown(std::chrono::milliseconds drain)
     }
 }
 
-void ApplicationShell::togglePanel(QPoint cursor)
+void ApplicationShell::togglePanel(const QRect& anchor)
 {
     if (popup_ && popup_->isVisible()) {
         popup_->hide();
@@ -247,11 +278,11 @@ void ApplicationShell::togglePanel(QPoint cursor)
     }
     // Laid out for the content of this moment, before it shows (refresh sizes the popup too).
     panel_->refresh();
-    QScreen* screen = QGuiApplication::screenAt(cursor);
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(cursor, popup_->size());
-    popup_->move(popupPosition(cursor, popup_->size(), available));
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(anchor.topLeft(), popup_->size());
+    popup_->move(popupPosition(anchor, popup_->size(), available));
     popup_->show();
     popup_->raise();
     popup_->activateWindow();

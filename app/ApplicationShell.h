@@ -43,8 +43,9 @@ private:
     int compositions_ = 0;
 };
 
-// The main window: the workspace, at least 1080×700, and a Help menu whose one command asks the
-// workspace to show the welcome flow again.
+// The main window: the workspace, at least 1080×700, a File menu whose "Kilépés" (Ctrl+Q) ends the
+// program as the panel's quit button does, and a Help menu whose one command asks the workspace to
+// show the welcome flow again.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -54,19 +55,31 @@ public:
     MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings, QWidget* parent = nullptr);
 
     WorkspaceView* workspace() const { return workspace_; }
+    QMenu* fileMenu() const { return fileMenu_; }
+    QAction* quitAction() const { return quit_; }
     QMenu* helpMenu() const { return helpMenu_; }
     QAction* reopenWelcomeAction() const { return reopenWelcome_; }
+    // What "Kilépés" does; QApplication::quit by default (the shell gives it the panel's handler).
+    void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
 
 private:
     WorkspaceView* workspace_;
+    QMenu* fileMenu_;
+    QAction* quit_;
     QMenu* helpMenu_;
     QAction* reopenWelcome_;
+    std::function<void()> quitHandler_;
 };
 
-// Where a popup of `size` opened at `cursor` goes: its top-left corner at the cursor, moved left and
-// up as far as needed to stay inside `available` (tray panels open from any screen edge), and never
-// past its top-left corner.
-QPoint popupPosition(QPoint cursor, QSize size, const QRect& available);
+// Where the tray panel of `size` goes for a tray icon at `anchor`: beside the icon, never over it —
+// below an icon in the upper half of the screen and above one in the lower half, its edge in line
+// with the icon's edge on the icon's side; beside a tray in a side bar. It stays inside `available`
+// and never past its top-left corner.
+QPoint popupPosition(const QRect& anchor, QSize size, const QRect& available);
+// The icon's area when only the pointer's position is known (trays over D-Bus report no geometry):
+// the pointer lies somewhere on an icon of at most this reach in each direction.
+inline constexpr int kTrayIconReach = 16;
+QRect trayAnchorAt(QPoint cursor);
 
 // The freedesktop icon name for a menu-bar symbol: the design system's table first, then the few
 // status symbols only the tray uses. Empty when neither knows the name.
@@ -91,9 +104,10 @@ public:
     void install();
     // Makes the main window on first use, then shows, raises and activates it.
     MainWindow* showMainWindow();
-    // Opens the menu-bar panel as a frameless popup at `cursor`, kept on that screen; closes it when
-    // it is already open.
-    void togglePanel(QPoint cursor);
+    // Opens the menu-bar panel as a frameless popup beside the tray icon at `anchor`, kept on that
+    // screen; closes it when it is already open. The point form is a pointer on the icon.
+    void togglePanel(const QRect& anchor);
+    void togglePanel(QPoint cursor) { togglePanel(trayAnchorAt(cursor)); }
     // A later launch of the program shows this copy's window.
     void followActivations(SingleInstance& instance);
     // Shows a problem of the platform (not of the network) as the model's status message. False

@@ -154,6 +154,7 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
     dossierService_ = std::move(environment.dossierService);
     desktopFolder_ = std::move(environment.desktopFolder);
     liveWindowSeconds_ = environment.liveWindowSeconds > 0 ? environment.liveWindowSeconds : liveWindow;
+    confirmationDuration_ = environment.confirmationDuration;
 
     // 7-8. The location authorisation, now and as it changes, delivered on this thread's loop.
     if (locationPermissionService_) {
@@ -289,7 +290,7 @@ rt::awaitable<void> AppViewModel::runQualityRefresh(MeasurementSession session, 
     using namespace asio::experimental::awaitable_operators;
     // This coroutine runs on the model's guarded executor: once the model is gone it never resumes.
     const auto store = store_;
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         const Timestamp start = std::max(reference - duration(window), session.startedAt);
         auto [samples, wifi, incidents, events] =
@@ -325,14 +326,14 @@ rt::awaitable<void> AppViewModel::runQualityRefresh(MeasurementSession session, 
         publishQualityResult(std::move(baseline), assessment, reference);
     } catch (const asio::multiple_exceptions& e) {
         // Several of the concurrent reads failed: the first one speaks for all.
-        failure = errorText(e.first_exception());
+        failure = failureReport(e.first_exception());
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
-    if (failure && !(co_await rt::isCancelled()))
-        publish(exportStatusMessage_,
-                std::optional<QString>(LF("A minőségi panel frissítése nem sikerült: %@", {*failure})),
-                &AppViewModel::exportStatusMessageChanged);
+    if (failure && !(co_await rt::isCancelled())) {
+        qCWarning(log::monitoring, "Refreshing the quality assessment failed: %s", qUtf8Printable(failure->technical));
+        setStatusMessage(LF("A minőségi panel frissítése nem sikerült: %@", {failure->sentence()}));
+    }
 }
 
 void AppViewModel::publishQualityResult(std::optional<QualityBaseline> baseline, QualityAssessment assessment,
@@ -371,9 +372,9 @@ rt::awaitable<void> AppViewModel::runClearQualityBaseline()
     try {
         co_await baselineKeeper_->remove();
     } catch (const std::exception& e) {
-        publish(exportStatusMessage_,
-                std::optional<QString>(LF("A referenciaablak törlése nem sikerült: %@", {errorText(e)})),
-                &AppViewModel::exportStatusMessageChanged);
+        const FailureReport failure = failureReport(e);
+        qCWarning(log::monitoring, "Clearing the quality baseline failed: %s", qUtf8Printable(failure.technical));
+        setStatusMessage(LF("A referenciaablak törlése nem sikerült: %@", {failure.sentence()}));
         co_return;
     }
     publish(qualityBaseline_, std::optional<QualityBaseline>(), &AppViewModel::qualityBaselineChanged);

@@ -81,6 +81,8 @@ public:
         // network lab shortens the window (and the attribution minimums with it), so that a fault
         // followed by recovery fits into a test of a minute or two; the program keeps the defaults.
         double liveWindowSeconds = 600;
+        // How long a confirmation stays on the status line.
+        std::chrono::milliseconds confirmationDuration{12'000};
         std::optional<AttributionThresholds> thresholds; // AttributionThresholds::loadBundled() when absent
     };
 
@@ -134,6 +136,9 @@ public:
     const std::optional<Timestamp>& lastProbeBatchTimestamp() const { return lastProbeBatchTimestamp_; }
     const std::optional<ExportResult>& lastExportResult() const { return lastExportResult_; }
     const std::optional<QString>& exportStatusMessage() const { return exportStatusMessage_; }
+    // True while the status line confirms finished work (an export) rather than warning; such a
+    // line goes away by itself after Environment::confirmationDuration.
+    bool isStatusConfirmation() const { return isStatusConfirmation_; }
     int locationAuthorizationStatus() const { return locationAuthorizationStatus_; }
     const StorageHealth& storageHealth() const { return storageHealth_; }
     const QString& markerNote() const { return markerNote_; }
@@ -271,6 +276,9 @@ public:
     // The one status line of the model. The program also reports platform problems through it
     // (for example ICMP sockets that the system does not permit).
     void setStatusMessage(std::optional<QString> message);
+    // A confirmation on the status line: shown like a message, cleared after the confirmation
+    // duration unless another message has replaced it.
+    void setStatusConfirmation(const QString& message);
 
 private:
     template <typename T, typename Signal> void publish(T& field, T value, Signal signal)
@@ -342,6 +350,8 @@ private:
     std::optional<Timestamp> lastProbeBatchTimestamp_;
     std::optional<ExportResult> lastExportResult_;
     std::optional<QString> exportStatusMessage_;
+    bool isStatusConfirmation_ = false;
+    int statusGeneration_ = 0; // counts status lines, so an old confirmation's timer clears nothing newer
     int locationAuthorizationStatus_ = LocationPermissionService::notDetermined;
     StorageHealth storageHealth_;
     QString markerNote_;
@@ -401,6 +411,7 @@ private:
     std::shared_ptr<DossierService> dossierService_;
     std::optional<QString> desktopFolder_;
     double liveWindowSeconds_ = liveWindow;
+    std::chrono::milliseconds confirmationDuration_{12'000};
     std::function<Timestamp()> clock_;
     std::function<double()> monotonicClock_;
     std::function<bool()> icmpRefused_;

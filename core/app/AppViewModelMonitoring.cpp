@@ -11,6 +11,8 @@
 #include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <cmath>
 
@@ -80,9 +82,24 @@ const QString AppViewModel::periodicWifiReason = QStringLiteral("periodic Wi-Fi 
 void AppViewModel::setStatusMessage(std::optional<QString> message)
 {
     statusKind_.reset(); // a message of its own replaces that of an ongoing failure
+    ++statusGeneration_;
+    isStatusConfirmation_ = false;
     if (message != exportStatusMessage_)
         qCInfo(log::monitoring, "Status line: %s", message ? qUtf8Printable(*message) : "(none)");
     publish(exportStatusMessage_, std::move(message), &AppViewModel::exportStatusMessageChanged);
+}
+
+void AppViewModel::setStatusConfirmation(const QString& message)
+{
+    statusKind_.reset();
+    const int generation = ++statusGeneration_;
+    isStatusConfirmation_ = true;
+    qCInfo(log::monitoring, "Status line (confirmation): %s", qUtf8Printable(message));
+    publish(exportStatusMessage_, std::optional<QString>(message), &AppViewModel::exportStatusMessageChanged);
+    QTimer::singleShot(confirmationDuration_, this, [this, generation] {
+        if (generation == statusGeneration_)
+            setStatusMessage(std::nullopt);
+    });
 }
 
 // --- lifecycle ---------------------------------------------------------------------------------
@@ -302,14 +319,15 @@ QString loadTestMarkerText(const LoadTestResult& result)
 
 rt::awaitable<void> AppViewModel::recordLoadTest(LoadTestResult result)
 {
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         co_await store_->insertLoadTest(result);
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
     if (failure) {
-        setStatusMessage(LF("A terhelési teszt eredményét nem sikerült elmenteni: %@", {*failure}));
+        qCWarning(log::monitoring, "Storing the load test result failed: %s", qUtf8Printable(failure->technical));
+        setStatusMessage(LF("A terhelési teszt eredményét nem sikerült elmenteni: %@", {failure->sentence()}));
         co_return;
     }
     latestLoadTest_ = StoredLoadTest::of(result);
@@ -402,12 +420,12 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
     unsavedBatches_.clear();
     pending.push_back(std::move(batch));
     std::size_t stored = 0;
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     for (; stored < pending.size(); ++stored) {
         try {
             co_await store_->insertSamples(pending[stored]);
         } catch (const std::exception& e) {
-            failure = errorText(e);
+            failure = failureReport(e);
         }
         if (failure)
             break;
@@ -421,8 +439,8 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
     const Timestamp at = pending.back().timestamp;
     if (failure) {
         // Cleanup waits for a stored batch.
-        noteFailure(FailureKind::samples, LF("A mérést nem sikerült elmenteni: %@", {*failure}),
-                    QStringLiteral("Storing a probe batch failed: ") + *failure);
+        noteFailure(FailureKind::samples, LF("A mérést nem sikerült elmenteni: %@", {failure->sentence()}),
+                    QStringLiteral("Storing a probe batch failed: ") + failure->technical);
         setRecordingFailing(true);
     } else {
         if (stored > 1)
@@ -498,15 +516,15 @@ rt::awaitable<void> AppViewModel::performCleanupIfDue(Timestamp at)
     if (lastCleanupTimestamp_ && at - *lastCleanupTimestamp_ < cleanupInterval)
         co_return;
     const RetentionPolicy policy = preferences_->retentionPolicy();
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         co_await store_->rollUpAndPrune(policy, at);
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
     if (failure) {
-        noteFailure(FailureKind::cleanup, LF("A régi mérések karbantartása nem sikerült: %@", {*failure}),
-                    QStringLiteral("The store cleanup failed: ") + *failure);
+        noteFailure(FailureKind::cleanup, LF("A régi mérések karbantartása nem sikerült: %@", {failure->sentence()}),
+                    QStringLiteral("The store cleanup failed: ") + failure->technical);
         co_return;
     }
     noteRecovered(FailureKind::cleanup);
@@ -590,15 +608,15 @@ rt::awaitable<void> AppViewModel::captureWifiSnapshot(QString reason)
     trimToNewest(wifiSnapshots_, maximumWifiSnapshots);
     Q_EMIT wifiSnapshotsChanged();
 
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         co_await store_->insertWifiSnapshot(snapshot);
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
     if (failure)
-        noteFailure(FailureKind::wifi, LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {*failure}),
-                    QStringLiteral("Storing a Wi-Fi reading failed: ") + *failure);
+        noteFailure(FailureKind::wifi, LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {failure->sentence()}),
+                    QStringLiteral("Storing a Wi-Fi reading failed: ") + failure->technical);
     else
         noteRecovered(FailureKind::wifi);
 

@@ -79,6 +79,20 @@ QString dateTimeText(Timestamp t)
            locale.toString(dt.time(), QLocale::ShortFormat);
 }
 
+// The confirmation of a finished export: what was exported, the period, and the folder it is in.
+QString exportConfirmation(ExportScope scope, const ExportResult& result)
+{
+    QString what;
+    switch (scope) {
+    case ExportScope::currentDay: what = L("a mai nap exportja"); break;
+    case ExportScope::previousDay: what = L("az előző nap exportja"); break;
+    case ExportScope::last24Hours: what = L("az utolsó 24 óra exportja"); break;
+    }
+    return LF("Elkészült %@ (%@ – %@). A fájlok mappája: %@",
+              {what, dateTimeText(result.startDate), dateTimeText(result.endDate),
+               QDir::toNativeSeparators(result.directoryURL.toLocalFile())});
+}
+
 QString desktopFolderPath()
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
@@ -109,7 +123,7 @@ rt::awaitable<void> AppViewModel::bootstrap()
         co_return;
     didBootstrap_ = true;
 
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         const RetentionPolicy policy = preferences_->retentionPolicy();
         co_await store_->rollUpAndPrune(policy, now());
@@ -149,11 +163,11 @@ rt::awaitable<void> AppViewModel::bootstrap()
                 &AppViewModel::activeMeasurementSessionChanged);
         updateQualityWindowReadiness(now());
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
     if (failure) {
-        qCWarning(log::bootstrap, "Loading the history failed: %s", qUtf8Printable(*failure));
-        setStatusMessage(LF("A korábbi adatok betöltése nem sikerült: %@", {*failure}));
+        qCWarning(log::bootstrap, "Loading the history failed: %s", qUtf8Printable(failure->technical));
+        setStatusMessage(LF("A korábbi adatok betöltése nem sikerült: %@", {failure->sentence()}));
     }
 
     if (!recentBatches_.empty() || !wifiSnapshots_.empty())
@@ -180,19 +194,19 @@ void AppViewModel::runExport(ExportScope scope)
 rt::awaitable<void> AppViewModel::runExportTask(ExportScope scope)
 {
     std::optional<ExportResult> result;
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         result = co_await exportService_->runExport(scope, now());
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
     if (failure) {
-        setStatusMessage(LF("Az exportálás nem sikerült: %@", {*failure}));
+        qCWarning(log::reports, "The export failed: %s", qUtf8Printable(failure->technical));
+        setStatusMessage(LF("Az exportálás nem sikerült: %@", {failure->sentence()}));
         co_return;
     }
     publish(lastExportResult_, result, &AppViewModel::lastExportResultChanged);
-    setStatusMessage(title(scope) + QStringLiteral(" export ready for ") + dateTimeText(result->startDate) +
-                     QStringLiteral(" to ") + dateTimeText(result->endDate) + QStringLiteral("."));
+    setStatusConfirmation(exportConfirmation(scope, *result));
     recordEvent(DiagnosticEventKind::exportCompleted,
                 title(scope) + QStringLiteral(" export created at ") + result->directoryURL.toLocalFile());
 }
@@ -237,11 +251,11 @@ rt::awaitable<void> AppViewModel::createDossier(double durationSeconds, bool ano
         dossierService_ ? dossierService_ : makeDossierService(store_, QStringLiteral("1.0"));
 
     std::optional<QUrl> written;
-    std::optional<QString> failure;
+    std::optional<FailureReport> failure;
     try {
         written = co_await service->create(request, folder);
     } catch (const std::exception& e) {
-        failure = errorText(e);
+        failure = failureReport(e);
     }
     if (written) {
         const QString name = QFileInfo(written->toLocalFile()).fileName();
@@ -251,9 +265,10 @@ rt::awaitable<void> AppViewModel::createDossier(double durationSeconds, bool ano
         recordEvent(DiagnosticEventKind::exportCompleted,
                     QStringLiteral("Dossier written to ") + name + QStringLiteral("."));
     } else {
+        const FailureReport report = failure.value_or(FailureReport{});
+        qCWarning(log::reports, "The dossier could not be written: %s", qUtf8Printable(report.technical));
         publish(lastDossierURL_, std::optional<QUrl>(), &AppViewModel::lastDossierURLChanged);
-        publish(dossierStatusMessage_,
-                std::optional<QString>(LF("Nem sikerült elkészíteni: %@", {failure.value_or(QString())})),
+        publish(dossierStatusMessage_, std::optional<QString>(LF("Nem sikerült elkészíteni: %@", {report.sentence()})),
                 &AppViewModel::dossierStatusMessageChanged);
     }
     publish(isBuildingDossier_, false, &AppViewModel::isBuildingDossierChanged);

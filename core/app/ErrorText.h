@@ -1,6 +1,8 @@
 #pragma once
-// The text a failure shows in a status line: the store's own message for store errors, what()
-// otherwise.
+// The text of a failure: the technical text for the log (the store's own message for store errors,
+// what() otherwise) and the cause a status line names in Hungarian.
+
+#include "core/records/FailureText.h"
 
 #include <QString>
 
@@ -10,5 +12,17 @@ namespace pv {
 
 QString errorText(const std::exception& error);
 QString errorText(const std::exception_ptr& error);
+
+// What a failed operation reports: the cause the user reads, the technical text the log keeps.
+struct FailureReport {
+    FailureCause cause = FailureCause::unknown;
+    QString technical;
+
+    // The Hungarian sentence of the cause (never the technical text).
+    QString sentence() const { return failureSentence(cause); }
+};
+
+FailureReport failureReport(const std::exception& error);
+FailureReport failureReport(const std::exception_ptr& error);
 
 } // namespace pv

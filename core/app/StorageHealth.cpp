@@ -1,5 +1,8 @@
 #include "core/app/StorageHealth.h"
 
+#include "core/records/FailureText.h"
+#include "core/records/Localization.h"
+
 namespace pv {
 
 QString StorageHealth::payload() const
@@ -18,9 +21,10 @@ std::optional<QString> StorageHealth::bannerMessage() const
                               "A régi fájl megmaradt itt: ") +
                fresh->quarantinedPath + QStringLiteral(".");
     if (const auto* memory = std::get_if<NotPersisting>(&value_))
-        return QStringLiteral("Polvarine cannot save to disk (") + memory->reason +
-               QStringLiteral("). Monitoring is running, but nothing is being recorded — these measurements will be "
-                              "lost when the app quits.");
+        // The reason is technical (it goes to the log where the store is opened); the user reads its cause.
+        return LF("A Polvarine nem tud a lemezre menteni. %@ A mérés fut, de semmi sem kerül rögzítésre — ezek a "
+                  "mérések elvesznek, amikor a program bezárul.",
+                  {failureSentence(failureCauseFromText(memory->reason))});
     return std::nullopt;
 }
 

@@ -28,6 +28,9 @@ FailureCause failureCauseFromErrno(int errorNumber)
         return FailureCause::notAFolder;
     case ENOENT:
         return FailureCause::notFound;
+    case EBUSY:
+    case ETXTBSY:
+        return FailureCause::inUse;
     case ECONNREFUSED:
     case ECONNRESET:
         return FailureCause::connectionRefused;
@@ -56,6 +59,9 @@ FailureCause failureCauseFromSqlite(int resultCode)
         return FailureCause::noPermission;
     case 14: // SQLITE_CANTOPEN
         return FailureCause::notFound;
+    case 5: // SQLITE_BUSY
+    case 6: // SQLITE_LOCKED
+        return FailureCause::inUse;
     default:
         return FailureCause::unknown;
     }
@@ -85,6 +91,7 @@ FailureCause failureCauseFromText(const QString& technical)
         {"unreachable|network is down|no route", FailureCause::unreachable},
         {"http (status )?[45][0-9][0-9]|returned error|server error", FailureCause::serverError},
         {"no such file|not found|nincs ilyen fájl", FailureCause::notFound},
+        {"database is locked|database table is locked|resource busy|text file busy", FailureCause::inUse},
     };
     for (const Pattern& p : patterns) {
         const QRegularExpression re(QString::fromUtf8(p.expression), QRegularExpression::CaseInsensitiveOption);
@@ -119,6 +126,8 @@ QString failureSentence(FailureCause cause)
         return L("A kiszolgáló nem érhető el a hálózaton.");
     case FailureCause::serverError:
         return L("A kiszolgáló hibával válaszolt.");
+    case FailureCause::inUse:
+        return L("A fájlt most egy másik program használja.");
     case FailureCause::unknown:
         break;
     }

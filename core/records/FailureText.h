@@ -23,6 +23,7 @@ enum class FailureCause {
     timedOut,
     unreachable,
     serverError,
+    inUse,
     unknown,
 };
 

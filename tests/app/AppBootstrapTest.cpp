@@ -1,4 +1,5 @@
 #include "core/app/AppBootstrap.h"
+#include "core/records/FailureText.h"
 #include "core/app/AppViewModel.h"
 #include "core/app/ReportServices.h"
 
@@ -167,7 +168,8 @@ TEST_F(AppBootstrapTest, FileLockedByAnotherConnectionIsLeftUntouched)
     EXPECT_TRUE(opened.health.payload().contains("locked")) << opened.health.payload().toStdString();
     EXPECT_TRUE(opened.store->location().isInMemory());
     EXPECT_TRUE(quarantined(folder).isEmpty());
-    EXPECT_TRUE(opened.health.bannerMessage()->startsWith("Polvarine cannot save to disk (" + opened.health.payload() + ")."));
+    EXPECT_TRUE(opened.health.bannerMessage()->contains(failureSentence(FailureCause::inUse)))
+        << opened.health.bannerMessage()->toStdString();
 
     // The evidence is still there for the next start.
     sqlite3* check = nullptr;

@@ -1,5 +1,7 @@
 #include "tests/app/AppFakes.h"
 
+#include <filesystem>
+
 #include "core/store/StoreError.h"
 
 #include <stdexcept>
@@ -52,6 +54,9 @@ rt::awaitable<ExportResult> ScriptedExport::runExport(ExportScope scope, Timesta
     ++runs;
     if (failure)
         throw std::runtime_error(failure->toStdString());
+    // The folder is made for real, so a path through a file fails as the real export does.
+    if (!result.directoryURL.isEmpty())
+        std::filesystem::create_directories(result.directoryURL.toLocalFile().toStdString());
     ExportResult r = result;
     r.scope = scope;
     co_return r;
@@ -69,6 +74,7 @@ rt::awaitable<QUrl> ScriptedDossier::create(DossierRequest request, QUrl folder)
     }
     if (failure)
         throw std::runtime_error(failure->toStdString());
+    std::filesystem::create_directories(folder.toLocalFile().toStdString());
     co_return QUrl::fromLocalFile(folder.toLocalFile() + QStringLiteral("/Polvarine-dossier-%1.pdf").arg(requests.size()));
 }
 

@@ -1,4 +1,5 @@
 #include "core/app/AppViewModel.h"
+#include "core/records/FailureText.h"
 
 #include "core/store/SQLiteStore.h"
 #include "tests/support/QuietServices.h"
@@ -505,16 +506,18 @@ TEST_F(AppViewModelTest, ClearingTheBaselineDeletesItAndRefreshes)
 
 TEST_F(AppViewModelTest, StoreFailuresBecomeStatusMessages)
 {
-    auto vm = makeModel(std::shared_ptr<SQLiteStore>(SQLiteStore::unavailable("the disk is gone")));
+    // The user reads the cause in Hungarian; the store's own text goes to the log.
+    auto vm = makeModel(std::shared_ptr<SQLiteStore>(SQLiteStore::unavailable("attempt to write a readonly database")));
+    const QString cause = failureSentence(FailureCause::readOnly);
     vm->refreshQualityAssessment(clockNow);
     settle(*vm);
     ASSERT_TRUE(vm->exportStatusMessage());
-    EXPECT_EQ(vm->exportStatusMessage()->toStdString(), "A minőségi panel frissítése nem sikerült: the disk is gone");
+    EXPECT_EQ(vm->exportStatusMessage(), "A minőségi panel frissítése nem sikerült: " + cause);
     EXPECT_EQ(vm->qualityAssessment().availability, QualityAvailability::collecting); // the collecting one stays
 
     vm->clearQualityBaseline();
     ASSERT_TRUE(test::pumpUntil([&] {
-        return vm->exportStatusMessage() == QString("A referenciaablak törlése nem sikerült: the disk is gone");
+        return vm->exportStatusMessage() == "A referenciaablak törlése nem sikerült: " + cause;
     }));
     EXPECT_EQ(eventCount(*vm, DiagnosticEventKind::qualityBaselineCleared), 0);
 }

@@ -3,6 +3,7 @@
 // exports and the dossier. Fakes stand in for the probe side; the store is real, on a temp file.
 
 #include "core/app/AppViewModel.h"
+#include "core/records/FailureText.h"
 
 #include "core/probes/ICMPProbe.h"
 #include "core/store/SQLiteStore.h"
@@ -10,6 +11,9 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTest>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -91,6 +95,7 @@ protected:
         env.preferences = {std::make_shared<QSettings>(dir + "/settings.ini", QSettings::IniFormat),
                            std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"), notifier};
         env.updateFeed = updateFeed;
+        env.confirmationDuration = confirmationDuration;
         env.clock = [this] { return clockNow; };
         env.monotonicClock = [this] { return clockNow + monotonicShift; };
         env.icmpRefused = [this] { return icmpRefused; };
@@ -220,6 +225,7 @@ protected:
     std::shared_ptr<ScriptedSleepWake> sleepWake;
     std::shared_ptr<CountingNotifier> notifier;
     std::shared_ptr<ScriptedExport> exporter;
+    std::chrono::milliseconds confirmationDuration{12'000};
     std::shared_ptr<ScriptedDossier> dossier;
     std::unique_ptr<AppViewModel> vm;
 };
@@ -316,8 +322,9 @@ TEST_F(MonitoringTest, StoreFailureShowsItsMessageSkipsCleanupAndStillAnalysesTh
     settle();
 
     ASSERT_TRUE(m.exportStatusMessage());
-    EXPECT_TRUE(m.exportStatusMessage()->startsWith("A mérést nem sikerült elmenteni: "));
-    EXPECT_TRUE(m.exportStatusMessage()->contains("disk is on fire"));
+    EXPECT_EQ(m.exportStatusMessage(),
+              std::optional<QString>("A mérést nem sikerült elmenteni: " + failureSentence(FailureCause::unknown)))
+        << "the trigger's own text goes to the log only";
     EXPECT_EQ(m.recentBatches().size(), 1u);
     EXPECT_EQ(m.verdict().confidence.sampleCount, 2) << "the two public samples were analysed";
     EXPECT_EQ(m.attribution().location, FaultLocation::insufficientEvidence);
@@ -859,7 +866,8 @@ TEST_F(MonitoringTest, BatchesThatCouldNotBeStoredAreStoredOnceTheStoreWorksAgai
     settle();
     EXPECT_TRUE(m.isRecordingFailing());
     ASSERT_TRUE(m.exportStatusMessage());
-    EXPECT_TRUE(m.exportStatusMessage()->contains("disk is full"));
+    EXPECT_EQ(m.exportStatusMessage(),
+              std::optional<QString>("A mérést nem sikerült elmenteni: " + failureSentence(FailureCause::diskFull)));
 
     dropTrigger("partly");
     cycles(kStart + 130, kStart + 135, clean);
@@ -988,7 +996,8 @@ TEST_F(MonitoringTest, TheRestartNoticeClearsWithTheRestartedSamplersFirstBatchO
     routeVia("en0");
     runToEnd(m.runProbeCycle());
     settle();
-    EXPECT_EQ(m.exportStatusMessage(), std::optional<QString>("Az exportálás nem sikerült: no space left"));
+    EXPECT_EQ(m.exportStatusMessage(),
+              std::optional<QString>("Az exportálás nem sikerült: " + failureSentence(FailureCause::diskFull)));
 }
 
 TEST_F(MonitoringTest, WakeResetsTheProgressTheWatchdogMeasuresFrom)
@@ -1225,6 +1234,7 @@ TEST_F(MonitoringTest, MarkersUseTheNoteOrTheTemplateAndKeepTheNewest80InMemory)
 
 TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
 {
+    confirmationDuration = std::chrono::milliseconds(150);
     AppViewModel& m = model();
     EXPECT_FALSE(m.revealLatestExportInFinder());
     exporter->result.startDate = kStart - 3600;
@@ -1232,17 +1242,36 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
     exporter->result.directoryURL = QUrl::fromLocalFile(dir + "/export-1");
     m.exportCurrentDay();
     ASSERT_TRUE(pumpUntil([&] { return m.lastExportResult().has_value(); }));
+    // A confirmation, not a warning: in Hungarian, naming the folder, and gone by itself.
     ASSERT_TRUE(m.exportStatusMessage());
-    EXPECT_TRUE(m.exportStatusMessage()->startsWith(title(ExportScope::currentDay) + " export ready for "));
-    EXPECT_TRUE(m.exportStatusMessage()->endsWith("."));
+    EXPECT_TRUE(m.isStatusConfirmation());
+    EXPECT_TRUE(m.exportStatusMessage()->startsWith("Elkészült a mai nap exportja (")) << m.exportStatusMessage()->toStdString();
+    EXPECT_TRUE(m.exportStatusMessage()->endsWith("A fájlok mappája: " + dir + "/export-1"));
     EXPECT_EQ(eventTexts(DiagnosticEventKind::exportCompleted).back(),
               title(ExportScope::currentDay) + " export created at " + dir + "/export-1");
+    EXPECT_TRUE(pumpUntil([&] { return !m.exportStatusMessage(); }));
+    EXPECT_FALSE(m.isStatusConfirmation());
 
-    exporter->failure = "no space left";
+    // A warning that follows a confirmation is not cleared by the confirmation's timer.
+    m.exportPreviousDay();
+    ASSERT_TRUE(pumpUntil([&] { return exporter->runs == 2 && m.isStatusConfirmation(); }));
+    EXPECT_TRUE(m.exportStatusMessage()->startsWith("Elkészült az előző nap exportja ("));
+    m.setStatusMessage(QStringLiteral("later warning"));
+    QTest::qWait(300);
+    EXPECT_EQ(m.exportStatusMessage(), std::optional<QString>("later warning"));
+    EXPECT_FALSE(m.isStatusConfirmation());
+
+    // A real failure: the export folder would lie under a file. The user reads the cause, not the system text.
+    QFile blocker(dir + "/not-a-folder");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    exporter->result.directoryURL = QUrl::fromLocalFile(dir + "/not-a-folder/export-2");
     m.exportLast24Hours();
-    ASSERT_TRUE(pumpUntil([&] { return exporter->runs == 2 && m.exportStatusMessage()->contains("no space"); }));
-    EXPECT_EQ(*m.exportStatusMessage(), "Az exportálás nem sikerült: no space left");
-    EXPECT_EQ(m.lastExportResult()->scope, ExportScope::currentDay) << "the earlier result stays";
+    ASSERT_TRUE(pumpUntil([&] { return exporter->runs == 3 && m.exportStatusMessage() != QString("later warning"); }));
+    EXPECT_EQ(m.exportStatusMessage(),
+              std::optional<QString>("Az exportálás nem sikerült: " + failureSentence(FailureCause::notAFolder)));
+    EXPECT_FALSE(m.isStatusConfirmation());
+    EXPECT_EQ(m.lastExportResult()->scope, ExportScope::previousDay) << "the earlier result stays";
 
     dossier->delay = std::chrono::milliseconds(100);
     bool firstDone = false;
@@ -1259,9 +1288,14 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
     EXPECT_EQ(eventTexts(DiagnosticEventKind::exportCompleted).back(), "Dossier written to Polvarine-dossier-1.pdf.");
     EXPECT_FALSE(m.isBuildingDossier());
 
+    // A desktop folder that is a file: the message names that cause in Hungarian.
     dossier->delay = std::chrono::milliseconds(0);
-    dossier->failure = "renderer broke";
+    QDir(dir + "/Desktop").removeRecursively();
+    QFile desktop(dir + "/Desktop");
+    ASSERT_TRUE(desktop.open(QIODevice::WriteOnly));
+    desktop.close();
     runToEnd(m.createDossier(600, false));
     EXPECT_FALSE(m.lastDossierURL()) << "a failure clears the earlier dossier";
-    EXPECT_EQ(m.dossierStatusMessage(), std::optional<QString>("Nem sikerült elkészíteni: renderer broke"));
+    EXPECT_EQ(m.dossierStatusMessage(),
+              std::optional<QString>("Nem sikerült elkészíteni: " + failureSentence(FailureCause::notAFolder)));
 }

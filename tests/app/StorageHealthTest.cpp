@@ -1,4 +1,5 @@
 #include "core/app/StorageHealth.h"
+#include "core/records/FailureText.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,27 @@ TEST(StorageHealthTest, BannerTexts)
     EXPECT_EQ(StorageHealth::startedFresh("/d/polvarine.sqlite3.corrupt-20260314T091502").bannerMessage(),
               QStringLiteral("A korábbi mérési előzményt nem sikerült megnyitni, ezért a Polvarine újat kezdett. A régi "
                              "fájl megmaradt itt: /d/polvarine.sqlite3.corrupt-20260314T091502."));
-    EXPECT_EQ(StorageHealth::notPersisting("the database file could not be created").bannerMessage(),
-              QStringLiteral("Polvarine cannot save to disk (the database file could not be created). Monitoring is "
-                             "running, but nothing is being recorded — these measurements will be lost when the app "
-                             "quits."));
+}
+
+// The banner of a store that cannot save names the cause in Hungarian, never the technical reason.
+TEST(StorageHealthTest, NotPersistingBannerNamesTheCause)
+{
+    const struct {
+        const char* reason;
+        FailureCause cause;
+    } cases[] = {
+        {"database or disk is full", FailureCause::diskFull},
+        {"database is locked", FailureCause::inUse},
+        {"unable to open database file: Permission denied", FailureCause::noPermission},
+        {"the database file could not be created", FailureCause::unknown},
+    };
+    for (const auto& c : cases) {
+        const QString banner = StorageHealth::notPersisting(QString::fromUtf8(c.reason)).bannerMessage().value_or("");
+        EXPECT_TRUE(banner.startsWith("A Polvarine nem tud a lemezre menteni. " + failureSentence(c.cause) + " "))
+            << banner.toStdString();
+        EXPECT_TRUE(banner.endsWith("amikor a program bezárul.")) << banner.toStdString();
+        EXPECT_FALSE(banner.contains(QString::fromUtf8(c.reason))) << banner.toStdString();
+    }
 }
 
 TEST(StorageHealthTest, EqualityComparesCaseAndPayload)

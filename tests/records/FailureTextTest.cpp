@@ -28,6 +28,7 @@ TEST(FailureTextTest, TechnicalTextsMapToTheirCause)
         {"Operation timed out after 2000 milliseconds", FailureCause::timedOut},
         {"Network is unreachable", FailureCause::unreachable},
         {"The requested URL returned error: 500", FailureCause::serverError},
+        {"database is locked", FailureCause::inUse},
         {"something odd", FailureCause::unknown},
     };
     for (const auto& c : cases)

@@ -132,8 +132,9 @@ TEST(ExportLab, AfterAMinuteOfMonitoringTheWindowsExportWritesSixFiles)
     ASSERT_TRUE(samples.open(QIODevice::ReadOnly));
     EXPECT_EQ(samples.readAll().count('\n'), result.report.stats.probeCount);
     ASSERT_TRUE(model.exportStatusMessage().has_value());
-    EXPECT_TRUE(model.exportStatusMessage()->startsWith(QStringLiteral("Today export ready for ")))
+    EXPECT_TRUE(model.exportStatusMessage()->startsWith(QStringLiteral("Elkészült a mai nap exportja (")))
         << model.exportStatusMessage()->toStdString();
+    EXPECT_TRUE(model.exportStatusMessage()->endsWith(folder.absolutePath()));
 
     // The window with its status line and the panel, and the page for a browser, for a person to look at.
     pv::test::pumpUntil([] { return false; }, 500ms);

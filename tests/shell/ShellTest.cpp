@@ -24,6 +24,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QSystemTrayIcon>
+#include <QTest>
 #include <QTimer>
 #include <QToolTip>
 
@@ -150,6 +151,24 @@ TEST_F(ShellFixture, HelpCommandPostsTheReopenWelcomeNotificationOnceAndTheWelco
     EXPECT_TRUE(test::pumpUntil([&] { return window->workspace()->showsWelcome(); }, 2s));
 }
 
+TEST_F(ShellFixture, WindowsQuitCommandAndCtrlQEndTheProgramEvenWithATray)
+{
+    // "Kilépés" in the File menu ends the program as the panel's quit button does, tray or not.
+    auto shell = makeShell(true);
+    shell->install();
+    MainWindow* window = shell->showMainWindow();
+    ASSERT_NE(window->quitAction(), nullptr);
+    EXPECT_EQ(window->menuBar()->actions().front()->menu(), window->fileMenu()) << "File comes first";
+    EXPECT_EQ(window->quitAction()->text(), QStringLiteral("Kilépés"));
+    EXPECT_EQ(window->quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_TRUE(quitsWithin(5s, [window] { window->quitAction()->trigger(); }));
+
+    // The key itself, as the window receives it.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(quitsWithin(5s, [window] { QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier); }));
+}
+
 TEST_F(ShellFixture, ClosingTheWindowKeepsTheProgramWhenThereIsATray)
 {
     auto shell = makeShell(true);
@@ -226,45 +245,72 @@ TEST(TrayIcons, EveryLiveStatusHasItsOwnVisibleIcon)
     EXPECT_TRUE(traySymbolThemeName(QStringLiteral("no.such.symbol")).isEmpty());
 }
 
-TEST(PopupPlacement, OpensAtTheCursorAndStaysOnTheScreen)
+TEST(PopupPlacement, OpensBesideTheTrayIconAndStaysOnTheScreen)
 {
     const QRect screen(0, 0, 1920, 1080);
+    const QRect underTopBar(0, 32, 1920, 1048);
+    const QRect aboveBottomBar(0, 0, 1920, 1040);
+    const QRect rightOfLeftBar(48, 0, 1872, 1080);
     const QSize panel(340, 420);
-    EXPECT_EQ(popupPosition({100, 50}, panel, screen), QPoint(100, 50));
-    // Tray in the top-right corner: the panel moves left, not off the screen.
-    EXPECT_EQ(popupPosition({1910, 5}, panel, screen), QPoint(1920 - 340, 5));
-    // Tray at the bottom: the panel opens upwards.
-    EXPECT_EQ(popupPosition({1900, 1075}, panel, screen), QPoint(1580, 1080 - 420));
-    // A second screen to the right, with a top panel bar taking 32 pixels.
-    const QRect right(1920, 32, 1280, 992);
-    EXPECT_EQ(popupPosition({3190, 10}, panel, right), QPoint(3200 - 340, 32));
-    // A panel larger than the screen keeps its top-left corner visible.
-    EXPECT_EQ(popupPosition({500, 500}, QSize(400, 2000), screen), QPoint(500, 0));
-    EXPECT_EQ(popupPosition({-50, -50}, panel, screen), QPoint(0, 0));
+    const struct {
+        const char* where;
+        QRect anchor;
+        QSize size;
+        QRect available;
+        QPoint expected;
+    } cases[] = {
+        // Icons inside the available area (a tray without a reserved bar): below or above the icon.
+        {"top right, no bar", QRect(1880, 4, 24, 24), panel, screen, QPoint(1904 - 340, 32)},
+        {"bottom right, no bar", QRect(1880, 1050, 24, 24), panel, screen, QPoint(1904 - 340, 1050 - 4 - 420)},
+        {"top left, no bar", QRect(10, 4, 24, 24), panel, screen, QPoint(10, 32)},
+        // A reserved bar at the top or the bottom: the panel opens against it.
+        {"top bar", QRect(1880, 4, 24, 24), panel, underTopBar, QPoint(1904 - 340, 32)},
+        {"bottom bar", QRect(1880, 1050, 24, 24), panel, aboveBottomBar, QPoint(1904 - 340, 1040 - 420)},
+        // A bar on the left: beside it, level with the icon.
+        {"left bar", QRect(12, 900, 24, 24), panel, rightOfLeftBar, QPoint(48, 924 - 420)},
+        // An icon at the very edge: the panel moves inside the screen.
+        {"right edge", QRect(1910, 4, 24, 24), panel, screen, QPoint(1920 - 340, 32)},
+        // A second screen to the right of the first, with a top bar.
+        {"second screen", QRect(3170, 4, 24, 24), panel, QRect(1920, 32, 1280, 992), QPoint(3194 - 340, 32)},
+        // Taller than the screen: its top-left corner stays visible.
+        {"too tall", QRect(500, 500, 24, 24), QSize(400, 2000), screen, QPoint(500, 0)},
+    };
+    for (const auto& c : cases) {
+        const QPoint at = popupPosition(c.anchor, c.size, c.available);
+        EXPECT_EQ(at, c.expected) << c.where;
+        const QRect placed(at, c.size);
+        if (c.size.height() <= c.available.height()) {
+            EXPECT_FALSE(placed.intersects(c.anchor)) << c.where << ": the panel covers the icon";
+            EXPECT_TRUE(c.available.contains(placed)) << c.where;
+        }
+    }
 }
 
-TEST_F(ShellFixture, PanelIsAFramelessPopupAtTheCursorAndTogglesClosed)
+TEST_F(ShellFixture, PanelIsAFramelessPopupBesideThePointerAndTogglesClosed)
 {
     auto shell = makeShell(true);
     shell->install();
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_NE(screen, nullptr);
     const QRect available = screen->availableGeometry();
-    const QPoint corner = available.bottomRight();
-
-    shell->togglePanel(corner);
-    QWidget* popup = shell->panelPopup();
-    ASSERT_NE(popup, nullptr);
-    EXPECT_TRUE(popup->isVisible());
-    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::Popup));
-    EXPECT_TRUE(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
-    EXPECT_TRUE(available.contains(popup->frameGeometry())) << "the panel left the screen";
-    EXPECT_EQ(popup->geometry().bottomRight(), corner);
-
-    shell->togglePanel(corner);
-    EXPECT_FALSE(popup->isVisible());
+    // Without icon geometry the pointer stands for the icon: opened from either corner, the panel
+    // keeps clear of the icon's reach around the pointer.
+    for (const QPoint pointer : {available.bottomRight() - QPoint(5, 5), available.topLeft() + QPoint(5, 5)}) {
+        shell->togglePanel(pointer);
+        QWidget* popup = shell->panelPopup();
+        ASSERT_NE(popup, nullptr);
+        EXPECT_TRUE(popup->isVisible());
+        EXPECT_TRUE(popup->windowFlags().testFlag(Qt::Popup));
+        EXPECT_TRUE(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
+        EXPECT_TRUE(available.contains(popup->frameGeometry())) << "the panel left the screen";
+        EXPECT_FALSE(popup->frameGeometry().intersects(trayAnchorAt(pointer))) << "the panel covers the icon";
+        shell->togglePanel(pointer);
+        EXPECT_FALSE(popup->isVisible());
+    }
     shell->togglePanel(QPoint(available.left() + 5, available.top() + 5));
-    EXPECT_TRUE(popup->isVisible());
+    QWidget* popup = shell->panelPopup();
+    shell->togglePanel(QPoint(available.left() + 5, available.top() + 5));
+    shell->togglePanel(QPoint(available.left() + 5, available.top() + 5));
     EXPECT_EQ(shell->panelPopup(), popup) << "the panel is made once";
     popup->hide();
 }

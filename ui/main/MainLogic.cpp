@@ -68,6 +68,14 @@ QString monitoringActionTitle(bool isMonitoring)
 bool showsStorageBanner(const OverviewSnapshot& s) { return s.storageBannerMessage.has_value(); }
 bool showsUpdateBanner(const OverviewSnapshot& s) { return s.availableUpdate.has_value(); }
 bool showsStatusBanner(const OverviewSnapshot& s) { return s.statusMessage && !s.statusMessage->isEmpty(); }
+PVStatus statusLineLevel(const OverviewSnapshot& s)
+{
+    return s.statusIsConfirmation ? PVStatus::healthy : PVStatus::watch;
+}
+bool statusOffersExportFolder(const OverviewSnapshot& s)
+{
+    return showsStatusBanner(s) && s.statusIsConfirmation && s.hasExportResult;
+}
 
 QString recordingStatusLabel(const OverviewSnapshot& s)
 {

@@ -61,6 +61,10 @@ enum class DashboardSection {
 bool showsStorageBanner(const OverviewSnapshot& s);
 bool showsUpdateBanner(const OverviewSnapshot& s);
 bool showsStatusBanner(const OverviewSnapshot& s);
+// The status line's tone: a confirmation is `healthy`, anything else a `watch` warning.
+PVStatus statusLineLevel(const OverviewSnapshot& s);
+// The confirmation of an export offers to open its folder.
+bool statusOffersExportFolder(const OverviewSnapshot& s);
 // The sidebar's recording row: what it says and whether it may show the "all is well" tint.
 QString recordingStatusLabel(const OverviewSnapshot& s);
 QString updateTitle(const QString& version);

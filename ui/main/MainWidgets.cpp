@@ -114,6 +114,7 @@ PVSymbolTextRow::PVSymbolTextRow(std::string_view symbolName, double symbolPoint
     auto* symbolLayout = new QVBoxLayout(symbolBoxWidget);
     symbolLayout->setContentsMargins(0, px(symbolTopPad), 0, 0);
     auto* symbol = new PVSymbolView(symbolName, symbolPoints, symbolTint, symbolBoxWidget);
+    symbol_ = symbol;
     symbolLayout->addWidget(symbol);
     symbolLayout->addStretch(1);
     row->addWidget(symbolBoxWidget, 0, Qt::AlignTop);
@@ -123,6 +124,11 @@ PVSymbolTextRow::PVSymbolTextRow(std::string_view symbolName, double symbolPoint
 
 void PVSymbolTextRow::setText(const QString& text) { text_->setText(text); }
 QString PVSymbolTextRow::text() const { return text_->text(); }
+void PVSymbolTextRow::setSymbol(std::string_view symbolName, const PVColor& tint)
+{
+    symbol_->setSymbol(symbolName);
+    symbol_->setTint(tint);
+}
 
 // ---- Placeholder ------------------------------------------------------------------------------------
 

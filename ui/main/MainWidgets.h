@@ -97,8 +97,10 @@ public:
                     const QString& text, const PVFontToken& token, const PVColor& textColor, QWidget* parent = nullptr);
     void setText(const QString& text);
     QString text() const;
+    void setSymbol(std::string_view symbolName, const PVColor& tint);
 
 private:
+    PVSymbolView* symbol_;
     PVText* text_;
 };
 

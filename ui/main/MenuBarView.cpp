@@ -85,6 +85,11 @@ PolvarineMenuBarView::PolvarineMenuBarView(AppViewModel& model, QWidget* parent)
                                       QString(), PVFontToken::caption, PV::color::ink::secondary, this);
     statusLine_->hide();
     stack->addWidget(statusLine_);
+    // An export's confirmation offers its folder.
+    statusAction_ = new QPushButton(L("Mappa megnyitása"), this);
+    statusAction_->hide();
+    connect(statusAction_, &QPushButton::clicked, this, [this] { actions::revealLatestExport(model_); });
+    stack->addWidget(statusAction_, 0, Qt::AlignLeft);
 
     // 2. Advice group.
     adviceDivider_ = new PVDivider(this);
@@ -218,7 +223,15 @@ void PolvarineMenuBarView::refresh()
     header_->setAccessibleName(panelHeaderAccessibleLabel(s, now));
 
     statusLine_->setText(s.statusMessage.value_or(QString()));
+    const PVStatus statusLevel = statusLineLevel(s);
+    if (statusLevel != statusLevel_) {
+        statusLevel_ = statusLevel;
+        statusLine_->setSymbol(statusLevel == PVStatus::healthy ? "checkmark.circle.fill"
+                                                                : "exclamationmark.triangle.fill",
+                               statusMarkSaturated(statusLevel));
+    }
     statusLine_->setVisible(showsStatusBanner(s));
+    statusAction_->setVisible(statusOffersExportFolder(s));
 
     const bool adviceGroup = panelShowsAdviceGroup(s);
     adviceDivider_->setVisible(adviceGroup);

@@ -37,6 +37,8 @@ public:
     bool showsAdviceGroup() const { return !adviceGroup_->isHidden(); }
     QString evidenceText() const;
     QString statusLineText() const; // empty while the model has no status line
+    PVSymbolTextRow* statusLine() const { return statusLine_; }
+    QPushButton* statusActionButton() const { return statusAction_; }
     QString adviceStepText() const;
     QString metricValue(int column) const;
     QString metricAccessibleName(int column) const;
@@ -78,6 +80,8 @@ private:
     QWidget* adviceGroup_;
     PVText* evidence_;
     PVSymbolTextRow* statusLine_;
+    QPushButton* statusAction_;
+    PVStatus statusLevel_ = PVStatus::watch; // the status line's symbol as made
     PVSymbolTextRow* step_;
     std::vector<MetricColumn> metrics_;
     QPushButton* pauseButton_;

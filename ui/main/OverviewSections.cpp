@@ -29,6 +29,13 @@ BannerFrame::BannerFrame(const PVColor& fill, const PVColor& border, QWidget* pa
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
 }
 
+void BannerFrame::setColors(const PVColor& fill, const PVColor& border)
+{
+    fill_ = fill;
+    border_ = border;
+    update();
+}
+
 void BannerFrame::paintEvent(QPaintEvent*)
 {
     const PVPaintContext ctx = PVPaintContext::forWidget(this);
@@ -42,17 +49,28 @@ void BannerFrame::paintEvent(QPaintEvent*)
     p.drawPath(pvInsetRoundedRect(QRectF(rect()), kBannerRadius, 1));
 }
 
+namespace {
+std::string_view bannerSymbol(PVStatus level)
+{
+    switch (level) {
+    case PVStatus::serious: return "exclamationmark.octagon.fill";
+    case PVStatus::healthy: return "checkmark.circle.fill";
+    default: return "exclamationmark.triangle.fill";
+    }
+}
+} // namespace
+
 StorageBanner::StorageBanner(QWidget* parent, PVStatus level)
     : BannerFrame(statusWash(level), statusBorder(level), parent)
+    , level_(level)
 {
     auto* row = new QHBoxLayout(this);
     const int pad = px(PV::space::s);
     row->setContentsMargins(pad, pad, pad, pad);
     row->setSpacing(px(PV::space::s));
     // The symbol sits at the size of the message's text, level with its first line.
-    auto* symbol = new PVSymbolView(level == PVStatus::serious ? "exclamationmark.octagon.fill"
-                                                               : "exclamationmark.triangle.fill",
-                                    PVFontToken::body.size, statusMarkSaturated(level), this);
+    auto* symbol = new PVSymbolView(bannerSymbol(level), PVFontToken::body.size, statusMarkSaturated(level), this);
+    symbol_ = symbol;
     auto* symbolBox = new QWidget(this);
     auto* symbolLayout = new QVBoxLayout(symbolBox);
     const int lead = px((PVFontToken::body.lineHeight - symbol->sizeHint().height()) / 2);
@@ -63,6 +81,26 @@ StorageBanner::StorageBanner(QWidget* parent, PVStatus level)
     row->addWidget(symbolBox, 0, Qt::AlignTop);
     message_ = new PVText(QString(), PVFontToken::body, PV::color::ink::primary, this);
     row->addWidget(message_, 1);
+    action_ = new QPushButton(this);
+    action_->hide();
+    row->addWidget(action_, 0, Qt::AlignVCenter);
+    connect(action_, &QPushButton::clicked, this, &StorageBanner::actionTriggered);
+}
+
+void StorageBanner::setLevel(PVStatus level)
+{
+    if (level == level_)
+        return;
+    level_ = level;
+    setColors(statusWash(level), statusBorder(level));
+    symbol_->setSymbol(bannerSymbol(level));
+    symbol_->setTint(statusMarkSaturated(level));
+}
+
+void StorageBanner::setAction(const QString& text)
+{
+    action_->setText(text);
+    action_->setVisible(!text.isEmpty());
 }
 
 void StorageBanner::setMessage(const QString& message)

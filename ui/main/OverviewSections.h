@@ -21,6 +21,7 @@ class BannerFrame : public QWidget {
     Q_OBJECT
 public:
     BannerFrame(const PVColor& fill, const PVColor& border, QWidget* parent = nullptr);
+    void setColors(const PVColor& fill, const PVColor& border);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -37,9 +38,21 @@ public:
     explicit StorageBanner(QWidget* parent = nullptr, PVStatus level = PVStatus::serious);
     void setMessage(const QString& message);
     QString message() const;
+    // The status line's tone: `healthy` confirms (a check mark), `watch` warns (a triangle).
+    void setLevel(PVStatus level);
+    PVStatus level() const { return level_; }
+    // A button at the end of the banner ("Mappa megnyitása"); hidden while its text is empty.
+    void setAction(const QString& text);
+    QPushButton* actionButton() const { return action_; }
+
+Q_SIGNALS:
+    void actionTriggered();
 
 private:
+    PVStatus level_;
+    PVSymbolView* symbol_;
     PVText* message_;
+    QPushButton* action_;
 };
 
 class UpdateBanner : public BannerFrame {

@@ -42,6 +42,7 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.storageBannerMessage = model.storageHealth().bannerMessage();
     s.availableUpdate = model.availableUpdate();
     s.statusMessage = model.exportStatusMessage();
+    s.statusIsConfirmation = model.isStatusConfirmation();
     s.isRecordingFailing = model.isRecordingFailing();
     s.hasExportResult = model.lastExportResult().has_value();
     return s;

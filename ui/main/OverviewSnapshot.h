@@ -36,6 +36,8 @@ struct OverviewSnapshot {
     std::optional<QString> storageBannerMessage;
     // The model's one status line (storing, cleanup, platform problems...), shown while it is set.
     std::optional<QString> statusMessage;
+    // The status line confirms finished work (an export) instead of warning.
+    bool statusIsConfirmation = false;
     bool isRecordingFailing = false; // batches are measured but cannot be stored
     std::optional<AvailableUpdate> availableUpdate;
     bool hasExportResult = false;

@@ -33,6 +33,7 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     storageBanner_ = new StorageBanner(column_);
     statusBanner_ = new StorageBanner(column_, PVStatus::watch);
     statusBanner_->setObjectName(QStringLiteral("statusBanner"));
+    connect(statusBanner_, &StorageBanner::actionTriggered, this, [this] { actions::revealLatestExport(model_); });
     updateBanner_ = new UpdateBanner(column_);
     hero_ = new PVVerdictHero(PVStatus::neutral, QString(), QString(), false, QString(), column_);
     faultLocation_ = new FaultLocationSection(column_);
@@ -102,6 +103,8 @@ void PolvarineRootView::refresh()
     storageBanner_->setVisible(shows(DashboardSection::storageBanner));
     if (s.statusMessage)
         statusBanner_->setMessage(*s.statusMessage);
+    statusBanner_->setLevel(statusLineLevel(s));
+    statusBanner_->setAction(statusOffersExportFolder(s) ? L("Mappa megnyitása") : QString());
     statusBanner_->setVisible(shows(DashboardSection::statusBanner));
     if (s.availableUpdate)
         updateBanner_->setUpdate(*s.availableUpdate);
