@@ -8,6 +8,8 @@
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
@@ -91,6 +93,7 @@ struct LoadGenerator::Phase {
         CURL* easy = nullptr;
         std::int64_t requestBytes = 0; // download: bytes of the current request counted so far
         curl_off_t handedOver = 0;     // upload: body bytes curl has written to the socket
+        std::vector<curl_socket_t> sockets; // upload: the sockets this stream's connection attempts opened
         bool active = false;
         bool answered = false; // the current request has been answered with a success status
         std::chrono::milliseconds retryDelay{0};
@@ -159,19 +162,36 @@ struct LoadGenerator::Phase {
         return stream->phase->stopping() ? 1 : 0; // non-zero aborts the transfer
     }
 
+    // An upload stream keeps track of its own sockets (each upload request has a connection of its
+    // own), so that the bytes still queued in its socket can be read while the request runs.
+    static int onSocketOpened(void* user, curl_socket_t socket, curlsocktype)
+    {
+        static_cast<Stream*>(user)->sockets.push_back(socket);
+        return CURL_SOCKOPT_OK;
+    }
+    static int onSocketClosing(void* user, curl_socket_t socket)
+    {
+        auto& sockets = static_cast<Stream*>(user)->sockets;
+        sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+        return ::close(socket);
+    }
+
     // Upload bytes of a request in flight that the server has received: handed over minus what still
-    // waits in the socket's send queue (unsent or not yet acknowledged).
+    // waits in the connected socket's send queue (unsent or not yet acknowledged).
     std::int64_t receivedInFlight(const Stream& s) const
     {
         if (direction != LoadDirection::upload || !s.active || s.handedOver <= 0)
             return 0;
-        curl_socket_t socket = CURL_SOCKET_BAD;
-        if (curl_easy_getinfo(s.easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK || socket == CURL_SOCKET_BAD)
-            return 0;
-        int queued = 0;
-        if (::ioctl(socket, SIOCOUTQ, &queued) != 0)
-            return 0;
-        return std::max<std::int64_t>(0, static_cast<std::int64_t>(s.handedOver) - queued);
+        for (curl_socket_t socket : s.sockets) {
+            sockaddr_storage peer{};
+            socklen_t length = sizeof(peer);
+            int queued = 0;
+            if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+                ::ioctl(socket, SIOCOUTQ, &queued) != 0)
+                continue; // an attempt that did not connect
+            return std::max<std::int64_t>(0, static_cast<std::int64_t>(s.handedOver) - queued);
+        }
+        return 0;
     }
 
     // The phase's bytes so far: the counter plus the uploads in flight that have arrived.
@@ -225,6 +245,11 @@ struct LoadGenerator::Phase {
                 curl_easy_setopt(e, CURLOPT_POST, 1L);
                 curl_easy_setopt(e, CURLOPT_POSTFIELDS, body.data());
                 curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+                curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+                curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Phase::onSocketOpened);
+                curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &s);
+                curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &Phase::onSocketClosing);
+                curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &s);
             }
         }
     }

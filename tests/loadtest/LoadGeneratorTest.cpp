@@ -2,6 +2,7 @@
 // with shortened phases. Nothing here leaves 127.0.0.1.
 
 #include "loadtest/LoadGenerator.h"
+#include "tests/loadtest/FailingEndpoint.h"
 #include "tests/probes/DnsHttpTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -125,13 +126,8 @@ TEST(LoadGeneratorFailureTest, AFailingEndpointCountsNothingNamesTheCauseAndIsRe
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::optional<test::LoopbackServer> server;
-        std::optional<test::RefusingLoopbackPort> refusing;
-        if (c.serverArgs.isEmpty())
-            refusing.emplace();
-        else
-            server.emplace(QStringLiteral("speedtest_server.py"), c.serverArgs);
-        const int port = server ? server->port() : refusing->port();
+        const test::FailingEndpoint endpoint(c.serverArgs);
+        const int port = endpoint.port();
         ASSERT_GT(port, 0);
         watchedPort = port;
         connectAttempts = 0;
@@ -154,9 +150,9 @@ TEST(LoadGeneratorFailureTest, AFailingEndpointCountsNothingNamesTheCauseAndIsRe
         const int attempts = connectAttempts.load();
         EXPECT_GE(attempts, c.leastAttempts);
         EXPECT_LE(attempts, c.mostAttempts) << "at most one attempt per back-off step and stream";
-        if (server) {
-            const auto m = QRegularExpression(QStringLiteral("requests (\\d+)")).match(server->log());
-            EXPECT_LE(m.captured(1).toInt(), c.mostAttempts);
+        const auto requests = QRegularExpression(QStringLiteral("requests (\\d+)")).match(endpoint.log());
+        if (requests.hasMatch()) {
+            EXPECT_LE(requests.captured(1).toInt(), c.mostAttempts);
         }
     }
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <mutex>
 
@@ -75,6 +76,10 @@ protected:
         const double start = run.phaseStarted.at(LoadTestPhase::upload);
         const auto read = lab->serverReadBy(start + up.durationSeconds) - lab->serverReadBy(start);
         ASSERT_GT(read, 0);
+        std::printf("upload: counted %lld bytes, the server read %lld (%+.2f %%), %.1f Mbit/s\n",
+                    static_cast<long long>(up.bytesTransferred), static_cast<long long>(read),
+                    100.0 * (static_cast<double>(up.bytesTransferred) / static_cast<double>(read) - 1.0),
+                    run.result.uploadMbps());
         EXPECT_NEAR(static_cast<double>(up.bytesTransferred), static_cast<double>(read), 0.03 * static_cast<double>(read))
             << "counted " << up.bytesTransferred << ", the server read " << read;
         EXPECT_LE(run.result.uploadMbps(), test::ShapedLab::kRateMbit);

@@ -5,6 +5,7 @@
 #include "core/store/SQLiteStore.h"
 #include "loadtest/LoadTestService.h"
 #include "loadtest/LoadTestViewModel.h"
+#include "tests/loadtest/FailingEndpoint.h"
 #include "tests/probes/DnsHttpTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -518,13 +519,8 @@ TEST_F(LoadTestFailingEndpointTest, AnEndpointThatMovesNothingFailsTheRunWithIts
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::optional<test::LoopbackServer> server;
-        std::optional<test::RefusingLoopbackPort> refusing;
-        if (c.serverArgs.isEmpty())
-            refusing.emplace();
-        else
-            server.emplace(QStringLiteral("speedtest_server.py"), c.serverArgs);
-        const int port = server ? server->port() : refusing->port();
+        const test::FailingEndpoint endpoint(c.serverArgs);
+        const int port = endpoint.port();
         ASSERT_GT(port, 0);
         const auto started = std::chrono::steady_clock::now();
         const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(port), t);

@@ -170,7 +170,8 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
         LoadTestResultView view(c.result, nullptr);
         EXPECT_EQ(view.ungradedNote() != nullptr, c.ungradedNote);
         EXPECT_EQ(view.chartNote() != nullptr, c.chartNote);
-        EXPECT_TRUE(texts(&view).contains(c.shown)) << texts(&view).join(QLatin1Char('|')).toStdString();
+        const QString all = texts(&view).join(QLatin1Char('|'));
+        EXPECT_TRUE(all.contains(c.shown)) << all.toStdString();
         // The table's cells, in order: the upload row is the last four.
         QStringList cells;
         for (const PVText* t : view.numbersTable()->findChildren<PVText*>())
@@ -375,9 +376,11 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
             runner->failBaseline = false;
             shoot(view, QStringLiteral("failure"));
         }
-        {
+        for (double scale : {1.0, 1.5}) {
             // A run against an endpoint that refused every connection, and a result whose upload was
-            // not measured under load, both on the screen as the user sees them.
+            // not measured under load, both on the screen as the user sees them, at both text sizes.
+            PVTheme::instance().setTextScale(scale);
+            const QString at = scale > 1 ? QStringLiteral("-x1.5") : QString();
             auto prepared = std::make_shared<PreparedRunner>();
             LoadPhaseResult refused{0, 12.0, LoadStopReason::durationReached, {}, 12.0};
             refused.requestsFailed = 40;
@@ -385,23 +388,24 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
             prepared->failure = unloadedPhaseMessage(refused);
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
-                shoot(view, QStringLiteral("failure-refused"));
+                shoot(view, QStringLiteral("failure-refused") + at);
             }
             prepared->failure.reset();
             prepared->result = uploadUngradedResult();
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
-                shoot(view, QStringLiteral("result-upload-ungraded"));
+                shoot(view, QStringLiteral("result-upload-ungraded") + at);
                 view.resultView()->setTableExpanded(true);
                 view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(10000);
-                shoot(view, QStringLiteral("result-upload-ungraded-table"));
+                shoot(view, QStringLiteral("result-upload-ungraded-table") + at);
             }
             prepared->result = allLoadedEchoesLostResult();
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
                 view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(420);
-                shoot(view, QStringLiteral("result-all-lost-chart"));
+                shoot(view, QStringLiteral("result-all-lost-chart") + at);
             }
+            PVTheme::instance().setTextScale(1.0);
         }
         {
             // The synthetic result, shown through the widget the screen uses.

@@ -119,7 +119,7 @@ public:
             const QList<QByteArray> fields = line.split(' ');
             if (fields.size() != 2 || fields[0].toDouble() > wallClock)
                 continue;
-            read = std::max(read, fields[1].toLongLong());
+            read = std::max<std::int64_t>(read, fields[1].toLongLong());
         }
         return read;
     }

@@ -115,13 +115,19 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", "0")
         self.end_headers()
 
-    def do_GET(self):
+    def failing(self):
+        """Answers as the error and silent modes do; True when the request is dealt with."""
         if ARGS.mode == "error":
             self.error_page()
-            return
+            return True
         if ARGS.mode == "silent":
             note("requests", 1)
             hold()
+        return False
+
+    def do_GET(self):
+        if self.failing():
+            return
         url = urlsplit(self.path)
         if url.path != "/__down":
             self.empty(404)
@@ -157,12 +163,8 @@ class Handler(BaseHTTPRequestHandler):
         note("requests", 1)
 
     def do_POST(self):
-        if ARGS.mode == "error":
-            self.error_page()
+        if self.failing():
             return
-        if ARGS.mode == "silent":
-            note("requests", 1)
-            hold()
         url = urlsplit(self.path)
         length = int(self.headers.get("Content-Length", "0") or 0)
         received = 0
