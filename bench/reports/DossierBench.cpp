@@ -1,8 +1,10 @@
-// Assembling the 30-day dossier from the month-long benchmark database as the standard retention
-// leaves it (raw rows for the newest week, roll-ups beyond), while the caller's own loop keeps
-// ticking: the build runs on the store's thread, so the caller is never held up.
+// Assembling the 30-day dossier from the month-long benchmark database as each retention policy
+// leaves it (standard: raw rows for the newest week, roll-ups beyond; long-term: every raw row of the
+// month), while the caller's own loop keeps ticking: the build runs on the store's thread, so the
+// caller is never held up. Each repetition is one build; the first one of a process is the cold one.
+// Run one policy per process to read its peak memory (for example under /usr/bin/time -v):
 //
-//   pv_bench_dossier --benchmark_repetitions=3
+//   pv_bench_dossier --benchmark_filter='BM_ThirtyDayDossier/policy:1$' 
 #include "bench/support/BenchDatabase.h"
 #include "core/store/SQLiteStore.h"
 #include "core/store/StoreDatabase.h"
@@ -12,6 +14,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <sys/resource.h>
 #include <utility>
 
 using namespace pv;
@@ -20,6 +23,13 @@ using namespace pv::bench;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+double peakRssMegabytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
 
 double threadCpuMs()
 {
@@ -62,9 +72,14 @@ template <typename T> double runWhileTicking(rt::awaitable<T> operation, T& resu
 
 } // namespace
 
+static const QString& monthOf(std::int64_t policy)
+{
+    return policy == 0 ? standardRetentionDatabase() : thirtyDayDatabase();
+}
+
 static void BM_ThirtyDayDossier(benchmark::State& state)
 {
-    SQLiteStore store(SQLiteStore::Location::file(freshCopyOf(standardRetentionDatabase())));
+    SQLiteStore store(SQLiteStore::Location::file(freshCopyOf(monthOf(state.range(0)))));
     const DossierRequest request{kDataEnd - 30 * kDay, kDataEnd, false, QStringLiteral("HU")};
     double longestStallMs = 0;
     double storeCpuMs = 0;
@@ -88,8 +103,17 @@ static void BM_ThirtyDayDossier(benchmark::State& state)
     state.counters["coverage%"] = doc.coverageRatio * 100;
     state.counters["gaps"] = static_cast<double>(doc.gaps.size());
     state.counters["callerStallMs"] = longestStallMs;
+    state.counters["peakRssMB"] = peakRssMegabytes();
 }
-BENCHMARK(BM_ThirtyDayDossier)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+// policy 0: standard, 1: long-term.
+BENCHMARK(BM_ThirtyDayDossier)
+    ->ArgName("policy")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->UseRealTime();
 
 // The four period reads alone, for the share of the time spent in the database.
 static void BM_ThirtyDayDossierReads(benchmark::State& state)

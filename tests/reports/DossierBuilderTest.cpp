@@ -269,9 +269,9 @@ TEST(DossierStepsTest, HourlyProfileWeighsEveryDayAlikeOnTheLocalClock)
     for (int i = 0; i < 9; ++i) // a busy 05:00 on one day
         samples.push_back(sample(utc(3, 30, 3, 0) + 60 * i, ProbeKind::publicIP, 10.0 + i * 0.1));
     const std::vector<SampleRollup> rollups{
-        {utc(10, 25, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 99.0, {}, {}, {}}, // the raw hour's own
-        {utc(10, 26, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 40.0, {}, {}, {}},
-        {utc(10, 26, 10, 0), 3600, ProbeKind::gateway, 10, 0, 1.0, {}, {}, {}},
+        {utc(10, 25, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 99.0, {}, {}, {}, {}, {}}, // the raw hour's own
+        {utc(10, 26, 10, 0), 3600, ProbeKind::publicIP, 10, 9, 40.0, {}, {}, {}, {}, {}},
+        {utc(10, 26, 10, 0), 3600, ProbeKind::gateway, 10, 0, 1.0, {}, {}, {}, {}, {}},
     };
     const std::vector<HourlyProfileEntry> expected{
         {1, 10.0, 0.0, 1},

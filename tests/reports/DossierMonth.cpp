@@ -50,8 +50,8 @@ DossierMonth writeDossierMonth()
             wifi.push_back(w);
         }
     }
-    RawDb(month.path).insertSamples(samples);
     store::StoreDatabase db(StoreLocation::file(month.path));
+    RawDb(month.path).insertSamples(samples);
     for (const WifiSnapshot& w : wifi)
         if (w.timestamp >= month.request.end - RetentionPolicy::standard().wifiSnapshotSeconds)
             db.insertWifiSnapshot(w);

@@ -2,6 +2,7 @@
 // hour roll-ups before it): its figures against a reference computed from the same stored rows, its
 // headline, and its gaps.
 #include "core/store/SQLiteStore.h"
+#include "core/store/StoreDatabase.h"
 #include "reports/DossierBuilder.h"
 #include "tests/reports/DossierMonth.h"
 #include "tests/store/StoreTestSupport.h"
@@ -187,8 +188,9 @@ TEST_F(DossierMonthTest, NightGapsStartAtTheLastSampleOfTheirBucket)
             ASSERT_NE(gap, doc.gaps.end()) << c.name << " night " << i;
             EXPECT_GE(gap->start, lastSample - 1) << c.name << " night " << i;
             EXPECT_LE(gap->start - lastSample, c.toleranceSeconds) << c.name << " night " << i;
-            if (c.clearSampleTimes)
+            if (c.clearSampleTimes) {
                 EXPECT_EQ(std::fmod(gap->start, 3600), 0) << "an old bucket ends on the hour";
+            }
             EXPECT_LE(std::abs(gap->end - nextSample), c.toleranceSeconds) << c.name << " night " << i;
         }
         EXPECT_GT(nights, 15) << c.name;
