@@ -417,11 +417,17 @@ TEST(Gallery, BarAndLoadCharts)
         auto* load = new PVChartView();
         load->setSpec(loadTestChart());
         load->setFixedHeight(240);
+        // A history of one measured slice: its line and area have a single point, still to be seen.
+        auto* single = new PVChartView();
+        single->setSpec(signalChart({-61}, PV::color::culprit::wifi));
+        single->setFixedHeight(120);
         card->addContent(bars);
         card->addContent(load);
+        card->addContent(single);
         const QImage img = stage.render();
         save(img, look.name, "charts-more");
         expectCanvas(img);
+        EXPECT_GT(countNear(img, token(PV::color::culprit::wifi), 12, single->geometry().translated(card->pos())), 12);
         EXPECT_GT(countNear(img, token(PV::color::culprit::provider), 6, bars->geometry().translated(card->pos())), 1500);
         EXPECT_GT(countNear(img, token(PV::color::series::providerDeep), 12, load->geometry().translated(card->pos())), 100);
     }
