@@ -93,23 +93,8 @@ protected:
     {
         dir = makeTempDir();
         topology->clock = &clock;
-        AppViewModel::Services services;
-        services.store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
-        services.topology = topology;
-        services.probeService = probe;
-        services.wifiProvider = std::make_shared<FakeWifi>();
-        services.exportService = makeExportService(services.store);
-        services.pathMonitor = std::make_shared<FakePath>();
-        services.locationPermissionService =
-            std::make_shared<LocationPermissionService>(std::make_unique<FakeLocationManager>());
-        AppViewModel::Environment env;
-        env.preferences = {std::make_shared<QSettings>(dir + "/model.ini", QSettings::IniFormat),
-                           std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"), notifier};
-        env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // never fetched here
-        env.clock = [this] { return clock; };
-        env.monotonicClock = [this] { return clock; };
-        env.icmpRefused = [this] { return refused; };
-        model = std::make_unique<AppViewModel>(std::move(services), StorageHealth::healthy(), std::move(env));
+        model = makeModel(dir, StorageHealth::healthy(),
+                          {topology, probe, notifier, [this] { return clock; }, [this] { return refused; }});
         model->preferences().setNotifyOnOutage(true);
         OverviewFeed::of(*model).setClock([this] { return clock; });
     }
