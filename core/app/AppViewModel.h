@@ -417,6 +417,8 @@ private:
     std::function<bool()> icmpRefused_;
     bool icmpReopenRequested_ = false; // a reopen of the echo socket is on its way
     double attributionWindowSeconds_ = liveWindow;
+    // The newest minute's latest outage answer and the refresh time it came at.
+    std::optional<std::pair<FaultAttribution, Timestamp>> heldOutage_;
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

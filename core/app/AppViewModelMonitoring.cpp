@@ -648,9 +648,22 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     std::optional<FaultAttribution> newest;
     attributionWindowSeconds_ = liveWindowSeconds_;
     if (recent < liveWindowSeconds_) {
-        newest = attributionEngine_.attribute(samplesBetween(at - recent, at), readingsBetween(at - recent, at), at);
-        if (newest->isOutage && !attribution.isOutage) {
-            attribution = *newest;
+        const std::vector<NetworkSample> newestSamples = samplesBetween(at - recent, at);
+        newest = attributionEngine_.attribute(newestSamples, readingsBetween(at - recent, at), at);
+        // While the line is down every batch waits for its time-outs, so a minute holds only about
+        // as many samples as the engine asks for: a minute that falls short of them, in which
+        // nothing answered, keeps the outage named within the last minute instead of dropping it.
+        const bool answered = std::any_of(newestSamples.begin(), newestSamples.end(), [](const NetworkSample& x) {
+            return x.success && x.target.kind != ProbeKind::gateway;
+        });
+        if (newest->isOutage) {
+            heldOutage_ = {*newest, at};
+        } else if (heldOutage_ && (newest->location != FaultLocation::insufficientEvidence || answered ||
+                                   at - heldOutage_->second > recent || at < heldOutage_->second)) {
+            heldOutage_.reset();
+        }
+        if (heldOutage_ && !attribution.isOutage) {
+            attribution = heldOutage_->first;
             attributionWindowSeconds_ = recent;
         }
     }

@@ -648,6 +648,45 @@ TEST_F(MonitoringTest, AnOutageIsNamedAndNotifiedWithinAMinuteOfItsFirstFailingB
     }
 }
 
+// While the link is down each batch waits for its time-outs: batches come every 10 to 14 s, so every
+// other minute falls short of the samples the engine needs. The outage stays named, and the
+// incident stays an outage, until something answers.
+TEST_F(MonitoringTest, AnOutageStaysNamedWhileSlowBatchesLeaveAMinuteShortOfSamples)
+{
+    AppViewModel& m = model();
+    m.preferences().setNotifyOnOutage(true);
+    cycles(kStart, kStart + 300, [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); });
+    const auto slowCut = [](const RouteSnapshot& r, Timestamp at) {
+        return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
+    };
+    std::optional<Timestamp> namedAt;
+    int n = 0;
+    Timestamp at = kStart + 300;
+    for (; at < kStart + 300 + 600; at += (n++ % 2 == 1 ? 14 : 10)) {
+        clockNow = at;
+        routeVia("en0");
+        probe->makeBatch = [&](const RouteSnapshot& r) { return slowCut(r, r.timestamp); };
+        runToEnd(vm->runProbeCycle());
+        if (!namedAt && m.attribution().isOutage)
+            namedAt = at;
+        if (namedAt) {
+            ASSERT_TRUE(m.attribution().isOutage) << "at +" << at - kStart - 300 << " s";
+            ASSERT_EQ(m.liveStatus(), LiveStatus::offline);
+            ASSERT_EQ(m.incidents().back().classification, IncidentClassification::offline)
+                << "at +" << at - kStart - 300 << " s";
+        }
+    }
+    ASSERT_TRUE(namedAt);
+    EXPECT_LE(*namedAt - (kStart + 300), 90.0);
+    EXPECT_EQ(m.incidents().size(), 1u);
+    EXPECT_EQ(notifier->posts.size(), 1u);
+    // The first answer ends it: the newest minute no longer names an outage.
+    cycles(at, at + 120, [](const RouteSnapshot& r, Timestamp t) { return healthyBatch(r, t); });
+    EXPECT_NE(m.liveStatus(), LiveStatus::offline);
+    EXPECT_EQ(m.incidents().size(), 1u);
+    EXPECT_FALSE(m.incidents()[0].isOpen());
+}
+
 // 30 % loss on the machine's own link for three minutes: as the window fills, the engine reads it
 // first as a resolver fault, then as the provider's, then as the local network's. One incident.
 TEST_F(MonitoringTest, ALocalLossTheWindowFirstReadsElsewhereIsOneIncident)

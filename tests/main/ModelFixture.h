@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QUuid>
 
+#include <functional>
 #include <memory>
 
 namespace pv::test {
@@ -23,12 +24,22 @@ public:
 
 inline constexpr Timestamp kFixedNow = 1'765'270'800.0; // a fixed evening, so ages in texts are stable
 
-inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth health = StorageHealth::healthy())
+// Parts a test supplies itself; the quiet fakes and the fixed evening stand in for those it leaves out.
+struct ModelParts {
+    std::shared_ptr<TopologySource> topology;
+    std::shared_ptr<ProbeRunner> probe;
+    std::shared_ptr<DesktopNotifier> notifier;
+    std::function<Timestamp()> clock;
+    std::function<bool()> icmpRefused;
+};
+
+inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth health = StorageHealth::healthy(),
+                                               ModelParts parts = {})
 {
     AppViewModel::Services services;
     services.store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
-    services.topology = std::make_shared<FakeTopology>();
-    services.probeService = std::make_shared<FakeProbe>();
+    services.topology = parts.topology ? parts.topology : std::make_shared<FakeTopology>();
+    services.probeService = parts.probe ? parts.probe : std::make_shared<FakeProbe>();
     services.wifiProvider = std::make_shared<FakeWifi>();
     services.exportService = makeExportService(services.store);
     services.pathMonitor = std::make_shared<FakePath>();
@@ -37,9 +48,11 @@ inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth
     AppViewModel::Environment env;
     env.preferences = {std::make_shared<QSettings>(dir + "/model.ini", QSettings::IniFormat),
                        std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"),
-                       std::make_shared<FakeNotifier>()};
+                       parts.notifier ? parts.notifier : std::make_shared<FakeNotifier>()};
     env.updateFeed = QUrl("http://127.0.0.1:9/appcast.json"); // never fetched here
-    env.clock = [] { return kFixedNow; };
+    env.clock = parts.clock ? parts.clock : [] { return kFixedNow; };
+    env.monotonicClock = parts.clock;
+    env.icmpRefused = parts.icmpRefused;
     return std::make_unique<AppViewModel>(std::move(services), std::move(health), std::move(env));
 }
 
