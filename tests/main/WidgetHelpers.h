@@ -7,6 +7,7 @@
 #include "ui/design/Text.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDir>
 #include <QFontMetricsF>
@@ -30,6 +31,23 @@ inline QString screensDir()
     const QString dir = QStringLiteral(PV_SCREENS_DIR);
     QDir().mkpath(dir);
     return dir;
+}
+
+// Whether a widget lies across the whole width of the pages it is shown in: a page that scrolls
+// only up and down may hide it above or below, never at its sides.
+inline bool shownAcross(QWidget* widget, QWidget* root)
+{
+    for (QWidget* ancestor = widget->parentWidget(); ancestor != nullptr; ancestor = ancestor->parentWidget()) {
+        const auto* area = qobject_cast<QAbstractScrollArea*>(ancestor->parentWidget());
+        if (area != nullptr && area->viewport() == ancestor && area->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff) {
+            const QRect r(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+            if (r.left() < 0 || r.x() + r.width() > ancestor->width())
+                return false;
+        }
+        if (ancestor == root)
+            break;
+    }
+    return true;
 }
 
 // Every text widget below `root` that is shown gets at least the height its text needs, every
@@ -74,6 +92,16 @@ inline void expectNoTextCut(QWidget* root, const std::string& where)
             EXPECT_GE(text->width() + 1, static_cast<int>(text->naturalWidth()))
                 << where << ": cut line \"" << text->text().toStdString() << "\"";
     }
+}
+
+// expectNoTextCut, and every shown text lies across the whole width of the pages it is in.
+inline void expectNoTextCutAnywhere(QWidget* root, const std::string& where)
+{
+    expectNoTextCut(root, where);
+    for (PVText* text : root->findChildren<PVText*>())
+        if (text->isVisibleTo(root) && !text->text().isEmpty())
+            EXPECT_TRUE(shownAcross(text, root))
+                << where << ": text cut at the side \"" << text->text().toStdString() << "\"";
 }
 
 // A shown advice card shows every one of its steps, inside the card and tall enough to read.

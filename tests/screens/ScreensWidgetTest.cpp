@@ -379,19 +379,26 @@ TEST_F(ScreensTest, WelcomeStepsForwardBackAndFinishOnce)
     EXPECT_EQ(finished, 1);
 }
 
+// The window as a new user first sees it: the welcome sheet opens over it.
+std::unique_ptr<WorkspaceView> showWorkspace(Fixture& f, const std::shared_ptr<QSettings>& settings)
+{
+    auto view = std::make_unique<WorkspaceView>(*f.model, settings);
+    view->resize(1080, 700);
+    view->show();
+    settle();
+    return view;
+}
+
 TEST_F(ScreensTest, WorkspaceWelcomeClosesOnEscapeAndReopensFromTheFirstStep)
 {
     Fixture f;
     auto settings = makeSettings(f.dir);
-    WorkspaceView view(*f.model, settings);
-    view.resize(1080, 700);
-    view.show();
-    settle();
+    auto shown = showWorkspace(f, settings);
+    WorkspaceView& view = *shown;
     ASSERT_TRUE(view.showsWelcome());
     auto* welcome = view.welcomeDialog()->findChild<WelcomeScreen*>();
     ASSERT_NE(welcome, nullptr);
     EXPECT_EQ(view.welcomeDialog()->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(view.welcomeDialog()->size(), QSize(WelcomeScreen::kWidth, WelcomeScreen::kHeight));
     welcome->advance();
     QTest::keyClick(view.welcomeDialog(), Qt::Key_Escape);
     settle();
@@ -614,58 +621,6 @@ void save(QWidget* w, const QString& name)
     EXPECT_TRUE(image.save(screensDir() + QLatin1Char('/') + name + QStringLiteral(".png"))) << name.toStdString();
 }
 
-TEST_F(ScreensTest, Screenshots)
-{
-    setDateTextLocale(QStringLiteral("hu_HU"));
-    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
-        Appearance scope(appearance);
-        const QString tag = rawValue(appearance);
-        struct HistoryShot {
-            const char* name;
-            std::function<HistoryReadings()> readings;
-        };
-        for (const HistoryShot& shot : {HistoryShot{"history-week", [] { return seededWeek(kFixedNow); }},
-                                        HistoryShot{"history-empty", [] { return HistoryReadings{}; }}}) {
-            auto model = fakeHistory(shot.readings);
-            model->setRange(HistoryRange::week);
-            HistoryScreen screen(model, [] { return kFixedNow; });
-            screen.resize(1100, 900);
-            screen.show();
-            ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 1 && !model->isLoading(); }));
-            const auto rows = static_cast<qsizetype>(std::min<std::size_t>(30, model->summary()->incidents.size()));
-            ASSERT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() == rows; }));
-            settle();
-            save(screen.widget(), QString::fromLatin1(shot.name) + QLatin1Char('-') + tag);
-            expectNoTextCut(screen.widget(), shot.name);
-        }
-        for (bool fileBacked : {true, false}) {
-            Fixture f(fileBacked);
-            Calls calls;
-            SettingsScreen screen(*f.model, hooks(calls, fileBacked ? std::optional<QUrl>(kFeed) : std::nullopt, kGnome));
-            screen.resize(1000, 900);
-            screen.show();
-            settle();
-            save(screen.widget(), (fileBacked ? QStringLiteral("settings-file-") : QStringLiteral("settings-memory-")) + tag);
-            expectNoTextCut(screen.widget(), "settings");
-        }
-        Fixture f;
-        Calls calls;
-        for (int step = 0; step < 3; ++step) {
-            QDialog dialog;
-            auto* welcome = new WelcomeScreen(*f.model, [] {}, hooks(calls, kFeed, kGnome), &dialog);
-            auto* layout = new QVBoxLayout(&dialog);
-            layout->setContentsMargins(0, 0, 0, 0);
-            layout->addWidget(welcome);
-            dialog.show();
-            for (int i = 0; i < step; ++i)
-                welcome->advance();
-            save(welcome, QStringLiteral("welcome-%1-").arg(step) + tag);
-            expectNoTextCut(welcome, "welcome");
-        }
-    }
-    setDateTextLocale(QString());
-}
-
 // ---- Large text ---------------------------------------------------------------------------------------
 
 class LargeText {
@@ -682,95 +637,100 @@ public:
     }
 };
 
-// The user's text size at 150 %, light and dark: every state of the welcome (as the window shows
-// it), settings, history and load-test screens shows all of its text. PNGs *-150-<appearance>.
-TEST_F(ScreensTest, LargeTextIsNeverCutOnAnyScreen)
+// Every state of the welcome (as the window shows it), settings, history and load-test screens at
+// the usual and at 150 % text size, light and dark: all of the text shows, and the welcome sheet
+// grows to its content within the screen. PNGs <screen>-<state>[-150]-<appearance> for review.
+TEST_F(ScreensTest, EveryScreenReadsWholeAtBothTextSizes)
 {
     using namespace std::chrono_literals;
     setDateTextLocale(QStringLiteral("hu_HU"));
-    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
-        Appearance scope(appearance);
-        LargeText large;
-        const QString tag = QStringLiteral("150-") + rawValue(appearance);
-        {
-            // The sheet grows to its content but stays on the screen; what does not fit scrolls.
-            Fixture f;
-            auto settings = makeSettings(f.dir);
-            WorkspaceView view(*f.model, settings);
-            view.resize(1080, 700);
-            view.show();
-            settle();
-            ASSERT_TRUE(view.showsWelcome());
-            QDialog* dialog = view.welcomeDialog();
-            auto* welcome = dialog->findChild<WelcomeScreen*>();
-            const QSize available = dialog->screen()->availableGeometry().size();
-            EXPECT_TRUE(dialog->width() > WelcomeScreen::kWidth || dialog->height() > WelcomeScreen::kHeight);
-            EXPECT_TRUE(dialog->width() <= available.width() && dialog->height() <= available.height())
-                << dialog->width() << "×" << dialog->height() << " on " << available.width() << "×" << available.height();
-            for (int step = 0; step < 3; ++step) {
-                settle();
-                const std::string where = "welcome step " + std::to_string(step);
-                expectNoTextCut(welcome, where);
-                save(welcome, QStringLiteral("welcome-%1-").arg(step) + tag);
-                welcome->advance();
+    for (double scale : {1.0, 1.5}) {
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+            Appearance scope(appearance);
+            std::optional<LargeText> large;
+            if (scale > 1)
+                large.emplace();
+            const QString tag = (scale > 1 ? QStringLiteral("150-") : QString()) + rawValue(appearance);
+            {
+                Fixture f;
+                auto view = showWorkspace(f, makeSettings(f.dir));
+                ASSERT_TRUE(view->showsWelcome());
+                QDialog* dialog = view->welcomeDialog();
+                auto* welcome = dialog->findChild<WelcomeScreen*>();
+                const QSize available = dialog->screen()->availableGeometry().size();
+                const QSize usual(WelcomeScreen::kWidth, WelcomeScreen::kHeight);
+                if (scale > 1)
+                    EXPECT_TRUE(dialog->width() > usual.width() || dialog->height() > usual.height());
+                else
+                    EXPECT_EQ(dialog->size(), usual);
+                EXPECT_TRUE(dialog->width() <= available.width() && dialog->height() <= available.height())
+                    << dialog->width() << "×" << dialog->height() << " on " << available.width() << "×"
+                    << available.height();
+                for (int step = 0; step < 3; ++step) {
+                    settle();
+                    expectNoTextCutAnywhere(welcome, "welcome step " + std::to_string(step) + " " + tag.toStdString());
+                    save(welcome, QStringLiteral("welcome-%1-").arg(step) + tag);
+                    welcome->advance();
+                }
             }
-        }
-        for (bool fileBacked : {true, false}) {
-            Fixture f(fileBacked);
-            Calls calls;
-            SettingsScreen screen(*f.model, hooks(calls, kFeed, kGnome));
-            screen.resize(1080, 900);
-            screen.show();
-            settle();
-            expectNoTextCut(screen.widget(), fileBacked ? "settings with a file" : "settings in memory");
-            save(screen.widget(), (fileBacked ? QStringLiteral("settings-file-") : QStringLiteral("settings-memory-")) + tag);
-        }
-        struct HistoryShot {
-            const char* name;
-            std::function<HistoryReadings()> readings;
-        };
-        for (const HistoryShot& shot : {HistoryShot{"history-week", [] { return seededWeek(kFixedNow); }},
-                                        HistoryShot{"history-empty", [] { return HistoryReadings{}; }}}) {
-            auto model = fakeHistory(shot.readings);
-            model->setRange(HistoryRange::week);
-            HistoryScreen screen(model, [] { return kFixedNow; });
-            screen.resize(1080, 900);
-            screen.show();
-            ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 1 && !model->isLoading(); }));
-            const auto rows = static_cast<qsizetype>(std::min<std::size_t>(30, model->summary()->incidents.size()));
-            ASSERT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() == rows; }));
-            settle();
-            expectNoTextCut(screen.widget(), shot.name);
-            save(screen.widget(), QString::fromLatin1(shot.name) + QLatin1Char('-') + tag);
-        }
-        {
-            rt::NetworkRuntime net;
-            auto runner = std::make_shared<FakeRunner>(net);
-            auto metered = std::make_unique<FakeMetered>();
-            FakeMetered* meteredSource = metered.get();
-            auto model = std::make_shared<LoadTestViewModel>(runner, nullptr, std::move(metered));
-            LoadTestView view(model, nullptr, nullptr, nullptr);
-            view.resize(760, 660);
-            view.show();
-            const auto check = [&](const char* state) {
+            for (bool fileBacked : {true, false}) {
+                Fixture f(fileBacked);
+                Calls calls;
+                SettingsScreen screen(*f.model,
+                                      hooks(calls, fileBacked ? std::optional<QUrl>(kFeed) : std::nullopt, kGnome));
+                screen.resize(1080, 900);
+                screen.show();
                 settle();
-                expectNoTextCut(&view, std::string("load test ") + state);
-                save(&view, QStringLiteral("loadtest-%1-").arg(QLatin1String(state)) + tag);
+                expectNoTextCutAnywhere(screen.widget(), (QStringLiteral("settings ") + tag).toStdString());
+                save(screen.widget(), (fileBacked ? QStringLiteral("settings-file-") : QStringLiteral("settings-memory-")) + tag);
+            }
+            struct HistoryShot {
+                const char* name;
+                std::function<HistoryReadings()> readings;
             };
-            check("intro");
-            meteredSource->set(true);
-            check("intro-metered");
-            runner->holdInDownload = true;
-            model->start();
-            ASSERT_TRUE(pumpUntil([&] { return model->state().phase == LoadTestPhase::download; }, 10s));
-            check("progress");
-            model->cancel();
-            settle();
-            runner->holdInDownload = false;
-            runner->failBaseline = true;
-            model->start();
-            ASSERT_TRUE(pumpUntil([&] { return model->state().kind == LoadTestState::Kind::failed; }, 10s));
-            check("failure");
+            for (const HistoryShot& shot : {HistoryShot{"history-week", [] { return seededWeek(kFixedNow); }},
+                                            HistoryShot{"history-empty", [] { return HistoryReadings{}; }}}) {
+                auto model = fakeHistory(shot.readings);
+                model->setRange(HistoryRange::week);
+                HistoryScreen screen(model, [] { return kFixedNow; });
+                screen.resize(1080, 900);
+                screen.show();
+                ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 1 && !model->isLoading(); }));
+                const auto rows = static_cast<qsizetype>(std::min<std::size_t>(30, model->summary()->incidents.size()));
+                ASSERT_TRUE(pumpUntil([&] { return screen.contentWidget()->findChildren<PVDivider*>().size() == rows; }));
+                settle();
+                expectNoTextCutAnywhere(screen.widget(), shot.name + (QLatin1Char(' ') + tag).toStdString());
+                save(screen.widget(), QString::fromLatin1(shot.name) + QLatin1Char('-') + tag);
+            }
+            {
+                rt::NetworkRuntime net;
+                auto runner = std::make_shared<FakeRunner>(net);
+                auto metered = std::make_unique<FakeMetered>();
+                FakeMetered* meteredSource = metered.get();
+                auto model = std::make_shared<LoadTestViewModel>(runner, nullptr, std::move(metered));
+                LoadTestView view(model, nullptr, nullptr, nullptr);
+                view.resize(760, 660);
+                view.show();
+                const auto check = [&](const char* state) {
+                    settle();
+                    expectNoTextCutAnywhere(&view, std::string("load test ") + state + " " + tag.toStdString());
+                    save(&view, QStringLiteral("loadtest-%1-").arg(QLatin1String(state)) + tag);
+                };
+                check("intro");
+                meteredSource->set(true);
+                check("intro-metered");
+                runner->holdInDownload = true;
+                model->start();
+                ASSERT_TRUE(pumpUntil([&] { return model->state().phase == LoadTestPhase::download; }, 10s));
+                check("progress");
+                model->cancel();
+                settle();
+                runner->holdInDownload = false;
+                runner->failBaseline = true;
+                model->start();
+                ASSERT_TRUE(pumpUntil([&] { return model->state().kind == LoadTestState::Kind::failed; }, 10s));
+                check("failure");
+            }
         }
     }
     setDateTextLocale(QString());
