@@ -2,7 +2,8 @@
 // the first painted chart of the new range, and the longest stretch the GUI thread was kept from
 // its event loop meanwhile (a heartbeat timer every 2 ms notes each turn of the loop, with the GUI
 // thread's CPU time, so that time spent waiting for a busy machine's scheduler is told apart from
-// work on the GUI thread). Goal: under 150 ms per switch, and no stretch over 16 ms.
+// work on the GUI thread). Goal: under 150 ms per switch, the first one of the process too, and no
+// stretch over 16 ms. The first switch to each range is reported apart from the median of the later ones.
 //
 //   pv_bench_history [runs]     runs of day → week → month → day switches (default 3)
 //
@@ -131,14 +132,17 @@ void runOn(const char* label, const QString& databasePath, int runs)
         for (HistoryRange range : {HistoryRange::week, HistoryRange::month, HistoryRange::day})
             results[range].push_back(switchTo(screen, range));
 
+    // The first switch to a range in this process stands apart: the median is of the later ones.
     std::printf("\n%s (%s)\n", label, qPrintable(databasePath));
-    std::printf("%-8s %-30s %8s %14s %14s %13s\n", "range", "click to painted chart, ms", "median", "longest gap",
-                "longest busy", "measurements");
+    std::printf("first switch of the process (day → week): %.1f ms\n", results[HistoryRange::week].front().clickToPaintMs);
+    std::printf("%-8s %-30s %8s %14s %14s %14s %13s\n", "range", "click to painted chart, ms", "first",
+                "median later", "longest gap", "longest busy", "measurements");
     for (HistoryRange range : allHistoryRanges()) {
-        std::vector<double> times, gaps, busy;
+        std::vector<double> later, gaps, busy;
         QString list;
         for (const Switch& s : results[range]) {
-            times.push_back(s.clickToPaintMs);
+            if (&s != &results[range].front())
+                later.push_back(s.clickToPaintMs);
             gaps.push_back(s.longestGapMs);
             busy.push_back(s.longestBusyMs);
             list += QString::number(s.clickToPaintMs, 'f', 1) + QLatin1Char(' ');
@@ -147,9 +151,9 @@ void runOn(const char* label, const QString& databasePath, int runs)
             model->setRange(range);
             waitForLoad(*model);
         }
-        std::printf("%-8s %-30s %8.1f %11.1f ms %11.1f ms %13lld\n", qPrintable(rawValue(range)), qPrintable(list),
-                    median(times), *std::max_element(gaps.begin(), gaps.end()),
-                    *std::max_element(busy.begin(), busy.end()),
+        std::printf("%-8s %-30s %8.1f %11.1f ms %11.1f ms %11.1f ms %13lld\n", qPrintable(rawValue(range)),
+                    qPrintable(list), results[range].front().clickToPaintMs, median(later),
+                    *std::max_element(gaps.begin(), gaps.end()), *std::max_element(busy.begin(), busy.end()),
                     model->summary() ? model->summary()->sampleCount : -1LL);
     }
 }
