@@ -6,6 +6,8 @@
 // stretch over 16 ms. The first switch to each range is reported apart from the median of the later ones.
 //
 //   pv_bench_history [runs]     runs of day → week → month → day switches (default 3)
+//   PV_BENCH_COLD=1             the database copies' pages are dropped from the system's cache first
+//   PV_BENCH_DWELL_MS=n         the day range stays on screen n ms before the first switch
 //
 // Two databases: the 30-day one with every raw sample kept, and the same month after the standard
 // retention pass (raw samples for the newest week only), as a user's file looks.
@@ -23,6 +25,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 #include <ctime>
 #include <cstdio>
 #include <map>
@@ -116,16 +120,33 @@ Switch switchTo(HistoryScreen& screen, HistoryRange range)
     return {painted ? paintedAt : -1, longest, longestBusy};
 }
 
+// Drops the file's pages from the system's cache, as for a program started long after the file
+// was last read: the first reads of a range then come from the disk.
+void evictFromPageCache(const QString& path)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY);
+    if (fd < 0)
+        return;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+}
+
 void runOn(const char* label, const QString& databasePath, int runs)
 {
+    if (qEnvironmentVariableIsSet("PV_BENCH_COLD"))
+        evictFromPageCache(databasePath);
     auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::file(databasePath));
     auto model = HistoryViewModel::create(HistoryViewModel::storeReader(store), [] { return bench::kDataEnd; });
     HistoryScreen screen(model, [] { return bench::kDataEnd; });
     screen.resize(1100, 900);
     screen.show();
-    // The first load of the day range.
+    // The first load of the day range, and the moment a user looks at it before the first switch.
     waitForLoad(*model);
     QApplication::processEvents();
+    const int dwellMs = qEnvironmentVariableIntValue("PV_BENCH_DWELL_MS");
+    if (dwellMs > 0)
+        QTest::qWait(dwellMs);
 
     std::map<HistoryRange, std::vector<Switch>> results;
     for (int run = 0; run < runs; ++run)
