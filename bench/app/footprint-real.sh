@@ -2,7 +2,8 @@
 # Footprint of the real program as a user runs it: the polvarine binary under Xvfb inside the network
 # lab, starting from a month of evidence that ends a day ago (so its start-up pass has a day to roll
 # up), first with the window shown, then closed into the tray. Prints the CPU share of one core and
-# the resident memory of each phase.
+# the resident memory of each phase, with the X server's CPU share beside the program's and the load
+# average at the end. POLVARINE_APPEARANCE=dark (or light) picks the appearance.
 #
 #   bench/app/footprint-real.sh <build dir> [shown seconds, default 600] [hidden seconds, default 600]
 #
@@ -62,7 +63,8 @@ done
 for _ in $(seq 50); do [[ -f $tmp/dns.port && -f $tmp/http.port ]] && break; sleep 0.2; done
 
 Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
-pids+=($!)
+xserver=$!
+pids+=($xserver)
 for _ in $(seq 50); do [[ -s $tmp/display ]] && break; sleep 0.2; done
 export DISPLAY=":$(head -1 "$tmp/display")"
 cc -O2 -o "$tmp/x11-helper" "$here/x11-helper.c" -lX11 || exit 1
@@ -79,13 +81,14 @@ app=$!
 pids+=($app)
 tick=$(getconf CLK_TCK)
 
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
+cpu_ticks() { awk '{print $14 + $15}' "/proc/${1:-$app}/stat"; }
 rss_mb() { awk '/VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$app/status"; }
 # phase <name> <seconds>: CPU share and resident memory over the next <seconds>, sampled every 10 s.
 phase() {
     local name=$1 seconds=$2 began ticks0 now max=0 rss end
     began=$(date +%s.%N)
     ticks0=$(cpu_ticks)
+    xticks0=$(cpu_ticks "$xserver")
     end=$(( $(date +%s) + seconds ))
     while (( $(date +%s) < end )); do
         kill -0 "$app" 2>/dev/null || { log "the program ended during '$name'"; tail -20 "$tmp/polvarine.log"; exit 1; }
@@ -94,8 +97,8 @@ phase() {
         sleep 10
     done
     now=$(date +%s.%N)
-    awk -v t0="$ticks0" -v t1="$(cpu_ticks)" -v hz="$tick" -v a="$began" -v b="$now" -v name="$name" -v max="$max" -v rss="$(rss_mb)" \
-        'BEGIN {printf "RESULT %-22s cpu %.3f %% of one core over %.0f s, resident max %.1f MB, at end %.1f MB\n", name, 100 * (t1 - t0) / hz / (b - a), b - a, max, rss}'
+    awk -v t0="$ticks0" -v t1="$(cpu_ticks)" -v x0="$xticks0" -v x1="$(cpu_ticks "$xserver")" -v hz="$tick" -v a="$began" -v b="$now" -v name="$name" -v max="$max" -v rss="$(rss_mb)" -v load="$(cut -d' ' -f1-3 /proc/loadavg)" \
+        'BEGIN {printf "RESULT %-22s cpu %.3f %% of one core over %.0f s (X server %.3f %%), resident max %.1f MB, at end %.1f MB, load %s\n", name, 100 * (t1 - t0) / hz / (b - a), b - a, 100 * (x1 - x0) / hz / (b - a), max, rss, load}'
 }
 
 phase "start-up (first 60 s)" 60

@@ -223,7 +223,8 @@ protected:
 
 // A frame of the pulse repaints the dot's disc and nothing beside it or under it (in the solid
 // style the dot keeps a copy of its background), and that disc holds every pixel the dot paints.
-// In the luminous style the dot's glow lies under it and beside it, so there the card repaints.
+// In the luminous style the glow pane paints glow and dot from its own copy of what lies under it,
+// so there a frame repaints the pane alone, not the caption under the glow nor the row.
 TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
 {
     for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
@@ -238,19 +239,29 @@ TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
         EXPECT_EQ(luminous, appearance == PVAppearance::dark);
         QWidget* caption = indicator->findChild<PVText*>();
         ASSERT_NE(caption, nullptr);
+        QWidget* pane = indicator->glowPane();
+        ASSERT_EQ(pane != nullptr && pane->isVisible(), luminous);
+        QWidget* framed = luminous ? pane : indicator->dotBox();
+        // The first frames take the copy of the background; count from then on.
+        ASSERT_TRUE(waitUntil([&] { return framed->testAttribute(Qt::WA_OpaquePaintEvent); }));
+        test::settle();
         PaintCounter captionPaints(caption);
         PaintCounter rowPaints(indicator);
-        PaintCounter dotPaints(indicator->dotBox());
-        ASSERT_TRUE(waitUntil([&] { return dotPaints.count >= 3; }));
-        EXPECT_EQ(indicator->dotBox()->testAttribute(Qt::WA_OpaquePaintEvent), !luminous);
-        EXPECT_EQ(rowPaints.count == 0, !luminous) << rowPaints.count;
+        PaintCounter framePaints(framed);
+        PaintCounter hostPaints(stage.root());
+        ASSERT_TRUE(waitUntil([&] { return framePaints.count >= 3; }));
+        EXPECT_TRUE(framed->testAttribute(Qt::WA_OpaquePaintEvent));
+        EXPECT_EQ(rowPaints.count, 0) << rowPaints.count;
+        EXPECT_EQ(captionPaints.count, 0);
+        EXPECT_EQ(hostPaints.count, 0);
+        if (luminous) // the pane lies over the dot and the caption's start
+            EXPECT_TRUE(pane->geometry().contains(QRect(indicator->dotBox()->mapTo(stage.root(), QPoint(0, 0)),
+                                                         indicator->dotBox()->size())));
         // What the screen shows after the frames (the window's backing store), for review.
         const auto* screen = static_cast<const QImage*>(stage.root()->backingStore()->paintDevice());
         screen->copy(stage.root()->rect()).save(test::screensDir() + QStringLiteral("/live-dot-after-frames-%1.png").arg(rawValue(appearance)));
-        if (!luminous) { // the glow reaches under the caption
-            EXPECT_EQ(captionPaints.count, 0);
-            EXPECT_EQ(dotPaints.region.boundingRect(), PVLiveIndicator::dotFrameRect());
-        }
+        if (!luminous)
+            EXPECT_EQ(framePaints.region.boundingRect(), PVLiveIndicator::dotFrameRect());
     }
     EXPECT_TRUE(QRect(0, 0, 14, 14).contains(PVLiveIndicator::dotFrameRect()));
     QImage image(PVLiveIndicator::dotFrameRect().bottomRight().x() + 4, 20, QImage::Format_ARGB32_Premultiplied);
@@ -329,6 +340,48 @@ TEST(LiveIndicator, DotBackgroundFollowsWhatLiesUnderIt)
     EXPECT_EQ(screenAt(QPoint(0, 0)), QColor(30, 30, 200).rgb());
     EXPECT_EQ(screenAt(QPoint(dot->width() - 1, dot->height() - 1)), QColor(30, 30, 200).rgb());
     EXPECT_NE(screenAt(dot->rect().center()), QColor(30, 30, 200).rgb()); // the dot itself
+}
+
+// The glow pane stays on the dot when the row moves, shows a new background under it after a
+// change there, and goes away (the dot box paints the dot again) in the solid style.
+TEST(LiveIndicator, GlowPaneFollowsTheDotAndWhatLiesUnderIt)
+{
+    ThemeScope theme(PVAppearance::dark);
+    test::Stage stage(300);
+    auto* spacer = stage.add(new QWidget());
+    spacer->setFixedHeight(10);
+    auto* indicator = stage.add(new PVLiveIndicator(PV::color::culprit::router, QStringLiteral("Élő mérés")));
+    stage.root()->resize(300, 160);
+    stage.root()->show();
+    test::settle();
+    QWidget* dot = indicator->dotBox();
+    auto onPane = [&] {
+        QWidget* pane = indicator->glowPane();
+        return pane != nullptr && pane->isVisible() &&
+               pane->geometry() == PVLiveIndicator::glowRect().translated(dot->mapTo(stage.root(), QPoint(0, 0)));
+    };
+    auto screenAt = [&](QPoint inDot) {
+        auto* screen = static_cast<QImage*>(stage.root()->backingStore()->paintDevice());
+        return QColor(screen->pixel(dot->mapTo(stage.root(), inDot)));
+    };
+    ASSERT_TRUE(waitUntil([&] { return onPane() && indicator->glowPane()->testAttribute(Qt::WA_OpaquePaintEvent); }));
+    const QColor canvas = PV::color::surface::canvas.color(PVAppearance::dark);
+    EXPECT_NE(screenAt(QPoint(-3, 7)).rgb(), canvas.rgb()) << "the glow shows beside the dot";
+
+    spacer->setFixedHeight(40); // the row moves down
+    ASSERT_TRUE(waitUntil(onPane));
+    stage.root()->setBackground(PV::color::surface::card);
+    const QColor card = PV::color::surface::card.color(PVAppearance::dark);
+    ASSERT_TRUE(waitUntil([&] {
+        // Inside the pane, where the glow has faded to nothing.
+        return screenAt(PVLiveIndicator::glowRect().topLeft() + QPoint(1, 1)).rgb() == card.rgb();
+    }));
+
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    ASSERT_TRUE(waitUntil([&] { return indicator->glowPane() == nullptr || indicator->glowPane()->isHidden(); }));
+    PaintCounter dotPaints(dot);
+    EXPECT_TRUE(waitUntil([&] { return dotPaints.count >= 2; }));
+    EXPECT_NE(screenAt(dot->rect().center()).rgb(), PV::color::surface::card.color(PVAppearance::light).rgb());
 }
 
 // Out of sight the pulse paints nothing: scrolled away it only looks now and then whether it is

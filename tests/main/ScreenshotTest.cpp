@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSplitter>
 
 #include <gtest/gtest.h>
@@ -141,6 +142,65 @@ TEST_F(ScreenshotTest, LargeTextIsNeverCut)
             expectNoTextCutAnywhere(&panel, (tag + QStringLiteral(" panel")).toStdString());
             panel.grab().toImage().save(screensDir() + QStringLiteral("/panel-%1.png").arg(tag));
         }
+    }
+}
+
+TEST_F(ScreenshotTest, ExportConfirmationIsNoWarningAndOffersTheFolder)
+{
+    // The overview's banner and the panel's status line after an export, and after a failed one,
+    // in both appearances and at both text sizes.
+    const struct {
+        const char* name;
+        QString message;
+        bool confirmation;
+    } cases[] = {
+        {"export-done",
+         QStringLiteral("Elkészült a mai nap exportja (2026. 12. 09. 0:00 – 2026. 12. 10. 0:00). A fájlok mappája: "
+                        "/home/anna/Dokumentumok/Polvarine Exports/2026-12-09_today"),
+         true},
+        {"export-failed",
+         QStringLiteral("Az exportálás nem sikerült: A megadott útvonal egyik eleme fájl, nem mappa."), false},
+    };
+    for (const auto& c : cases) {
+        auto model = makeModel(dir);
+        OverviewFeed& feed = OverviewFeed::of(*model);
+        feed.setClock([] { return kFixedNow; });
+        OverviewSnapshot s = healthyState(snapshotOf(*model), kFixedNow);
+        s.statusMessage = c.message;
+        s.statusIsConfirmation = c.confirmation;
+        s.hasExportResult = true; // an earlier export exists in both cases
+        feed.setStateOverride(s);
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark})
+            for (double scale : {1.0, 1.5}) {
+                Appearance scope(appearance);
+                PVTheme::instance().setTextScale(scale);
+                const QString tag = QStringLiteral("%1-%2-%3").arg(QLatin1String(c.name), rawValue(appearance)).arg(scale);
+                const std::string where = tag.toStdString();
+                PolvarineRootView root(*model);
+                root.resize(1080, 700);
+                root.show();
+                PolvarineMenuBarView panel(*model);
+                panel.show();
+                settle();
+                panel.resize(panel.sizeHint());
+                settle();
+                StorageBanner* banner = root.statusBanner();
+                EXPECT_FALSE(banner->isHidden()) << where;
+                EXPECT_EQ(banner->level(), c.confirmation ? PVStatus::good : PVStatus::watch) << where;
+                EXPECT_EQ(banner->message(), c.message) << where;
+                EXPECT_EQ(!banner->actionButton()->isHidden(), c.confirmation) << where;
+                EXPECT_EQ(!panel.statusActionButton()->isHidden(), c.confirmation) << where;
+                // The banner's fill is the status wash of its tone: green for a confirmation.
+                const QImage bannerImage = banner->grab().toImage();
+                EXPECT_EQ(bannerImage.pixelColor(6, bannerImage.height() / 2).rgb(),
+                          statusWash(banner->level()).color(appearance).rgb())
+                    << where;
+                expectNoTextCut(&root, where);
+                expectNoTextCut(&panel, where + " panel");
+                ASSERT_TRUE(root.grab().toImage().save(screensDir() + QStringLiteral("/overview-%1.png").arg(tag)));
+                ASSERT_TRUE(panel.grab().toImage().save(screensDir() + QStringLiteral("/panel-%1.png").arg(tag)));
+                PVTheme::instance().setTextScale(1.0);
+            }
     }
 }
 

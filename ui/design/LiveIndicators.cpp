@@ -417,14 +417,39 @@ constexpr int kDotBox = 14;
 constexpr double kDotRadius = 3.5;
 } // namespace
 
+namespace {
+// Copies what has just been painted under `widget`, when the painter draws into the window's
+// backing store (not into a grab or a print) at whole pixels. Null when it cannot.
+QImage copyFromBackingStore(QWidget* widget, QPainter& p)
+{
+    QBackingStore* store = widget->backingStore();
+    QPaintEngine* engine = p.paintEngine();
+    if (store == nullptr || engine == nullptr || engine->paintDevice() != store->paintDevice() ||
+        engine->paintDevice()->devType() != QInternal::Image)
+        return {};
+    const QTransform toDevice = p.deviceTransform();
+    if (toDevice.type() > QTransform::TxScale)
+        return {};
+    const QRectF area = toDevice.mapRect(QRectF(widget->rect()));
+    const QRect source = area.toRect();
+    const auto* image = static_cast<const QImage*>(engine->paintDevice());
+    if (QRectF(source) != area || !image->rect().contains(source))
+        return {};
+    return image->copy(source);
+}
+
+// How far the glow reaches beyond the dot box.
+int glowReach() { return static_cast<int>(shadowReach(5)) + 1; }
+} // namespace
+
 // The pulsing dot. A frame changes only the disc, but the dot is drawn over whatever its ancestors
 // paint (a card, its shadow host, the window), and repainting a small part of a see-through widget
 // repaints every ancestor under it. So the dot keeps a copy of what lies under it, taken from the
 // window's backing store during a full paint (when the ancestors have just painted there), and
 // while it holds one it declares itself opaque: a frame then repaints the dot alone. Any paint that
 // is not a frame (the card changed, the theme, the dot moved) drops the copy and repaints the dot
-// with its ancestors, which takes a new one. In the luminous style the dot's glow under it changes
-// with every frame, so there the ancestors repaint as before.
+// with its ancestors, which takes a new one. In the luminous style the glow pane paints the dot
+// together with its glow, and the dot box stays empty.
 class PVLiveDot : public QWidget {
 public:
     explicit PVLiveDot(PVLiveIndicator* owner) : QWidget(owner), owner_(owner)
@@ -445,8 +470,12 @@ protected:
             if (!frameOnly || ctx.luminous())
                 dropBackdrop();
         } else if (!ctx.luminous() && (QRegion(rect()) - event->region()).isEmpty()) {
-            takeBackdrop(p);
+            backdrop_ = copyFromBackingStore(this, p);
+            if (!backdrop_.isNull())
+                setAttribute(Qt::WA_OpaquePaintEvent, true);
         }
+        if (owner_->paneShowsDot())
+            return;
         QColor c = ctx.color(owner_->tint_);
         const double opacity = c.alphaF() * owner_->levels().dot;
         c.setAlphaF(1.0f);
@@ -454,26 +483,6 @@ protected:
     }
 
 private:
-    // Copies what the ancestors have just painted under the dot, when the painter draws into the
-    // window's backing store (not into a grab or a print) at whole pixels.
-    void takeBackdrop(QPainter& p)
-    {
-        QBackingStore* store = backingStore();
-        QPaintEngine* engine = p.paintEngine();
-        if (store == nullptr || engine == nullptr || engine->paintDevice() != store->paintDevice() ||
-            engine->paintDevice()->devType() != QInternal::Image)
-            return;
-        const QTransform toDevice = p.deviceTransform();
-        if (toDevice.type() > QTransform::TxScale)
-            return;
-        const QRectF area = toDevice.mapRect(QRectF(rect()));
-        const QRect source = area.toRect();
-        const auto* image = static_cast<const QImage*>(engine->paintDevice());
-        if (QRectF(source) != area || !image->rect().contains(source))
-            return;
-        backdrop_ = image->copy(source);
-        setAttribute(Qt::WA_OpaquePaintEvent, true);
-    }
     // Back to a see-through dot; the next paint, right after this one, takes a fresh copy.
     void dropBackdrop()
     {
@@ -486,11 +495,87 @@ private:
     QImage backdrop_;
 };
 
+// The glow and the dot in the luminous style. The glow lies under the caption and reaches over
+// the rows above and below, so repainting it from the host repaints every widget there. The pane
+// lies over all of them instead and keeps a copy of what they paint (without glow and dot), taken
+// from the backing store during a full paint of the pane: a frame then draws the copy, the glow
+// and the dot, and nothing under the pane repaints. The glow is added to what lies under it, so it
+// also brightens the caption's few pixels within its faint rim, much as when it was painted under
+// them. Frames repaint the pane short of its outermost pixels, where the glow has faded to
+// nothing: a paint that reaches them comes from a change under the pane and takes a new copy.
+class PVLiveGlowPane : public QWidget {
+public:
+    PVLiveGlowPane(PVLiveIndicator* owner, QWidget* host) : QWidget(host), owner_(owner)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+    }
+    bool holdsBackdrop() const { return testAttribute(Qt::WA_OpaquePaintEvent); }
+    QRect frameRect() const { return rect().adjusted(1, 1, -1, -1); }
+    // One frame: the inner part while the copy is held, the whole pane (to take a copy) otherwise.
+    void frame()
+    {
+        if (holdsBackdrop())
+            update(frameRect());
+        else
+            update();
+    }
+    // The pane's own paint on any painter, at the pane's origin.
+    void paintGlowAndDot(QPainter& p) const
+    {
+        const PVPaintContext& ctx = owner_->paintContext();
+        const PVPulseLevels levels = owner_->levels();
+        const QRectF dot = QRectF(owner_->dot_->rect()).translated(-PVLiveIndicator::glowRect().topLeft());
+        p.save();
+        p.setOpacity(levels.glow);
+        p.setCompositionMode(QPainter::CompositionMode_Plus);
+        pvPaintBlurredDisc(p, dot.center(), 14, ctx.color(owner_->tint_), 5);
+        p.restore();
+        QColor c = ctx.color(owner_->tint_);
+        const double opacity = c.alphaF() * levels.dot;
+        c.setAlphaF(1.0f);
+        p.save();
+        p.translate(dot.topLeft());
+        PVLiveIndicator::paintDotFaded(p, c, opacity);
+        p.restore();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter p(this);
+        if (holdsBackdrop()) {
+            p.drawImage(QRectF(rect()), backdrop_);
+            if (!(event->region() - QRegion(frameRect())).isEmpty()) {
+                // Something under the pane changed: paint it with what lies under it next time.
+                setAttribute(Qt::WA_OpaquePaintEvent, false);
+                backdrop_ = QImage();
+                QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+            }
+        } else if ((QRegion(rect()) - event->region()).isEmpty()) {
+            backdrop_ = copyFromBackingStore(this, p);
+            if (!backdrop_.isNull())
+                setAttribute(Qt::WA_OpaquePaintEvent, true);
+        }
+        paintGlowAndDot(p);
+    }
+
+private:
+    PVLiveIndicator* owner_;
+    QImage backdrop_;
+};
+
 QRect PVLiveIndicator::dotFrameRect()
 {
     // The disc and its antialiased rim.
     const double c = kDotBox / 2.0;
     return QRectF(c - kDotRadius, c - kDotRadius, 2 * kDotRadius, 2 * kDotRadius).toAlignedRect().adjusted(-1, -1, 1, 1);
+}
+
+QRect PVLiveIndicator::glowRect()
+{
+    const int r = glowReach();
+    return QRect(0, 0, kDotBox, kDotBox).adjusted(-r, -r, r, r);
 }
 
 void PVLiveIndicator::paintDotFaded(QPainter& p, const QColor& opaqueColour, double opacity)
@@ -526,30 +611,6 @@ void PVLiveIndicator::paintDot(QPainter& p, const QColor& colour)
     p.restore();
 }
 
-namespace {
-class LiveDotGlow : public PVDecoration {
-public:
-    LiveDotGlow(PVLiveIndicator* owner, QWidget* dot) : PVDecoration(owner, dot), owner_(owner) {}
-    QMarginsF reach(const PVPaintContext&) const override
-    {
-        const double r = shadowReach(5) + 1;
-        return {r, r, r, r};
-    }
-    bool active(const PVPaintContext& ctx) const override { return ctx.luminous(); }
-    void paint(QPainter& p, const QRectF& anchorRect, const PVPaintContext& ctx) const override
-    {
-        // One blurred image per tint, faded by opacity: a colour per frame would blur a new image
-        // every frame.
-        p.setOpacity(owner_->levels().glow);
-        p.setCompositionMode(QPainter::CompositionMode_Plus);
-        pvPaintBlurredDisc(p, anchorRect.center(), 14, ctx.color(owner_->tint()), 5);
-    }
-
-private:
-    PVLiveIndicator* owner_;
-};
-} // namespace
-
 PVLiveIndicator::PVLiveIndicator(const PVColor& tint, const QString& label, QWidget* parent)
     : QWidget(parent), tint_(tint)
 {
@@ -564,15 +625,23 @@ PVLiveIndicator::PVLiveIndicator(const PVColor& tint, const QString& label, QWid
     row->addStretch(1);
     setAccessibleName(label);
     // Before the animation's own connection: a change of motion setting paints with the new context.
-    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { context_.reset(); });
-    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true, kPulsePacing);
-    glow_ = new LiveDotGlow(this, dot_);
-    connect(animation_, &PVLoopAnimation::positionChanged, this, [this] {
-        dot_->update(dotFrameRect());
-        if (paintContext().luminous())
-            glow_->requestRepaint();
+    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] {
+        context_.reset();
+        schedulePlacement();
     });
+    animation_ = new PVLoopAnimation(this, kPulseHalfPeriodMs, true, kPulsePacing);
+    connect(animation_, &PVLoopAnimation::positionChanged, this, [this] {
+        if (paneShowsDot())
+            static_cast<PVLiveGlowPane*>(pane_.data())->frame();
+        else
+            dot_->update(dotFrameRect());
+    });
+    installEventFilter(this);
+    dot_->installEventFilter(this);
+    schedulePlacement();
 }
+
+PVLiveIndicator::~PVLiveIndicator() { delete pane_.data(); }
 
 void PVLiveIndicator::setTint(const PVColor& tint)
 {
@@ -580,7 +649,8 @@ void PVLiveIndicator::setTint(const PVColor& tint)
         return;
     tint_ = tint;
     dot_->update();
-    glow_->requestRepaint();
+    if (pane_)
+        pane_->update();
 }
 
 void PVLiveIndicator::setLabel(const QString& label)
@@ -596,11 +666,81 @@ const PVPaintContext& PVLiveIndicator::paintContext() const
     return *context_;
 }
 
+QWidget* PVLiveIndicator::glowPane() const { return pane_.data(); }
+
+bool PVLiveIndicator::paneShowsDot() const { return pane_ && !pane_->isHidden(); }
+
 bool PVLiveIndicator::event(QEvent* event)
 {
     if (event->type() == QEvent::Show || event->type() == QEvent::ParentChange)
         context_.reset();
     return QWidget::event(event);
+}
+
+bool PVLiveIndicator::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ParentChange:
+        if (watched != pane_.data())
+            schedulePlacement();
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PVLiveIndicator::schedulePlacement()
+{
+    if (placementQueued_)
+        return;
+    placementQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            placementQueued_ = false;
+            placeGlowPane();
+        },
+        Qt::QueuedConnection);
+}
+
+void PVLiveIndicator::placeGlowPane()
+{
+    QWidget* host = pvDecorationHost(dot_);
+    // The widgets between the dot and the host move the dot when they move.
+    for (const QPointer<QWidget>& w : watched_)
+        if (w)
+            w->removeEventFilter(this);
+    watched_.clear();
+    for (QWidget* w = parentWidget(); w != nullptr && w != host; w = w->parentWidget()) {
+        w->installEventFilter(this);
+        watched_.emplace_back(w);
+    }
+    const bool glows = host != nullptr && paintContext().luminous() && dot_->isVisibleTo(host);
+    if (!glows) {
+        if (pane_ && !pane_->isHidden()) {
+            pane_->hide();
+            dot_->update();
+        }
+        return;
+    }
+    if (pane_ && pane_->parentWidget() != host) {
+        delete pane_.data();
+        pane_.clear();
+    }
+    if (!pane_)
+        pane_ = new PVLiveGlowPane(this, host);
+    const QRect area = glowRect().translated(dot_->mapTo(host, QPoint(0, 0)));
+    const bool wasHidden = pane_->isHidden();
+    pane_->setGeometry(area);
+    pane_->raise();
+    pane_->show();
+    if (wasHidden)
+        dot_->update();
 }
 
 PVPulseLevels PVLiveIndicator::levels() const { return liveIndicatorLevels(animation_->position()); }

@@ -7,10 +7,12 @@
 #include "ui/design/Depth.h"
 #include "ui/design/Text.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace pv {
 
@@ -156,6 +158,7 @@ class PVLiveIndicator : public QWidget {
     Q_OBJECT
 public:
     PVLiveIndicator(const PVColor& tint, const QString& label, QWidget* parent = nullptr);
+    ~PVLiveIndicator() override;
     void setTint(const PVColor& tint);
     void setLabel(const QString& label);
     bool isAnimating() const { return animation_->isRunning(); }
@@ -174,18 +177,34 @@ public:
     // The paint context of the indicator, kept between frames (finding the depth style walks up
     // every ancestor): it is found again when the theme changes or the indicator is shown.
     const PVPaintContext& paintContext() const;
+    // In the luminous style the glow and the dot are painted by one pane over the glow's area, a
+    // child of the decoration host laid over everything under the glow (the caption too); null or
+    // hidden otherwise. A frame repaints that pane alone.
+    QWidget* glowPane() const;
+    // The glow's area around the dot box, in the dot box's coordinates.
+    static QRect glowRect();
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Puts the glow pane where the dot is, in the dot's host, or hides it; watches the widgets
+    // between the dot and the host for moves.
+    void placeGlowPane();
+    void schedulePlacement();
+    bool paneShowsDot() const;
+
     mutable std::optional<PVPaintContext> context_;
     PVColor tint_;
     QWidget* dot_;
     PVText* caption_;
     PVLoopAnimation* animation_;
-    PVDecoration* glow_;
+    QPointer<QWidget> pane_;
+    std::vector<QPointer<QWidget>> watched_;
+    bool placementQueued_ = false;
     friend class PVLiveDot;
+    friend class PVLiveGlowPane;
 };
 
 // The newest point of a line: a dot with a ring, glowing while live in the luminous style. The

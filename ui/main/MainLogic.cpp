@@ -70,7 +70,7 @@ bool showsUpdateBanner(const OverviewSnapshot& s) { return s.availableUpdate.has
 bool showsStatusBanner(const OverviewSnapshot& s) { return s.statusMessage && !s.statusMessage->isEmpty(); }
 PVStatus statusLineLevel(const OverviewSnapshot& s)
 {
-    return s.statusIsConfirmation ? PVStatus::healthy : PVStatus::watch;
+    return s.statusIsConfirmation ? PVStatus::good : PVStatus::watch;
 }
 bool statusOffersExportFolder(const OverviewSnapshot& s)
 {

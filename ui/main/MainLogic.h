@@ -61,7 +61,7 @@ enum class DashboardSection {
 bool showsStorageBanner(const OverviewSnapshot& s);
 bool showsUpdateBanner(const OverviewSnapshot& s);
 bool showsStatusBanner(const OverviewSnapshot& s);
-// The status line's tone: a confirmation is `healthy`, anything else a `watch` warning.
+// The status line's tone: a confirmation is `good`, anything else a `watch` warning.
 PVStatus statusLineLevel(const OverviewSnapshot& s);
 // The confirmation of an export offers to open its folder.
 bool statusOffersExportFolder(const OverviewSnapshot& s);

@@ -226,7 +226,7 @@ void PolvarineMenuBarView::refresh()
     const PVStatus statusLevel = statusLineLevel(s);
     if (statusLevel != statusLevel_) {
         statusLevel_ = statusLevel;
-        statusLine_->setSymbol(statusLevel == PVStatus::healthy ? "checkmark.circle.fill"
+        statusLine_->setSymbol(statusLevel == PVStatus::good ? "checkmark.circle.fill"
                                                                 : "exclamationmark.triangle.fill",
                                statusMarkSaturated(statusLevel));
     }

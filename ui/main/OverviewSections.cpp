@@ -54,7 +54,7 @@ std::string_view bannerSymbol(PVStatus level)
 {
     switch (level) {
     case PVStatus::serious: return "exclamationmark.octagon.fill";
-    case PVStatus::healthy: return "checkmark.circle.fill";
+    case PVStatus::good: return "checkmark.circle.fill";
     default: return "exclamationmark.triangle.fill";
     }
 }

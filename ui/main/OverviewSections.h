@@ -38,7 +38,7 @@ public:
     explicit StorageBanner(QWidget* parent = nullptr, PVStatus level = PVStatus::serious);
     void setMessage(const QString& message);
     QString message() const;
-    // The status line's tone: `healthy` confirms (a check mark), `watch` warns (a triangle).
+    // The status line's tone: `good` confirms (a check mark), `watch` warns (a triangle).
     void setLevel(PVStatus level);
     PVStatus level() const { return level_; }
     // A button at the end of the banner ("Mappa megnyitása"); hidden while its text is empty.
