@@ -69,7 +69,10 @@ protected:
     }
 
     // Upload counts what reached the server: within 3 % of what the lab server read during the phase,
-    // and never above the shaped rate (a second's sample may span a little more than a second).
+    // and never above the shaped rate. A second's sample is taken when the generator's loop wakes,
+    // which on a busy machine can be a few hundred milliseconds late, so a single sample may hold
+    // more than a second; bytes still queued in the socket (more than twice the rate in the first
+    // second) stay far above that.
     void expectUploadAsTheServerRead(const Run& run) const
     {
         const LoadPhaseResult& up = run.result.upload;
@@ -84,7 +87,7 @@ protected:
             << "counted " << up.bytesTransferred << ", the server read " << read;
         EXPECT_LE(run.result.uploadMbps(), test::ShapedLab::kRateMbit);
         for (double sample : up.perSecondMbps)
-            EXPECT_LE(sample, 1.06 * test::ShapedLab::kRateMbit);
+            EXPECT_LE(sample, 1.5 * test::ShapedLab::kRateMbit);
     }
 
     rt::NetworkRuntime net;
