@@ -6,6 +6,9 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <functional>
 #include <iterator>
 #include <thread>
@@ -713,40 +716,163 @@ std::vector<WifiSnapshot> StoreDatabase::wifiSnapshots(Timestamp from, Timestamp
 {
     return readBetween(db_, kWifiBetween, from, to, readWifiSnapshots);
 }
+// One thread steps the statement into chunks of rows while the calling one hands them to the visitor:
+// the read and what the visitor does with the rows overlap, and only a few chunks are ever held. The
+// connection is used by the reading thread alone meanwhile.
 void StoreDatabase::visitPeriodSamples(Timestamp from, Timestamp to, const std::function<void(const SampleRow&)>& visit)
 {
-    Statement statement(db_, kSampleRowsBetween);
-    statement.bindAll(from, to);
-    SampleRow row;
-    QByteArray kindText;
-    ProbeKind kind = ProbeKind::publicIP;
-    int rc;
-    while ((rc = statement.step()) == SQLITE_ROW) {
-        row.timestamp = statement.columnDouble(0);
-        // Rows come in long runs of few kinds: the text is parsed only when it changes. An unknown
-        // kind reads as a public host, as in the full read.
-        const QByteArrayView kindBytes = statement.columnBytes(1);
-        if (kindBytes != QByteArrayView(kindText)) {
-            kindText = kindBytes.toByteArray();
-            kind = probeKindFromBytes(kindBytes).value_or(ProbeKind::publicIP);
+    struct Row {
+        Timestamp timestamp;
+        double latency;
+        double loss;
+        std::uint32_t name; // index into the chunk's interface names
+        ProbeKind kind;
+        bool hasLatency, hasLoss, success;
+    };
+    struct Chunk {
+        std::vector<Row> rows;
+        std::vector<QByteArray> names;
+    };
+    constexpr std::size_t kChunkRows = 16384;
+    constexpr std::size_t kChunksAhead = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Chunk> ready;
+    bool readerDone = false;
+    bool stop = false;
+    std::exception_ptr failure;
+
+    std::thread reader([&] {
+        try {
+            Statement statement(db_, kSampleRowsBetween);
+            statement.bindAll(from, to);
+            Chunk chunk;
+            // False when the visitor failed and nothing more is wanted.
+            const auto handOver = [&] {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return ready.size() < kChunksAhead || stop; });
+                if (stop)
+                    return false;
+                ready.push_back(std::move(chunk));
+                changed.notify_all();
+                chunk = {};
+                return true;
+            };
+            QByteArray kindText;
+            ProbeKind kind = ProbeKind::publicIP;
+            int rc;
+            while ((rc = statement.step()) == SQLITE_ROW) {
+                // Rows come in long runs of few kinds and interfaces: each text is taken only when it
+                // changes. An unknown kind reads as a public host, as in the full read.
+                const QByteArrayView kindBytes = statement.columnBytes(1);
+                if (kindBytes != QByteArrayView(kindText)) {
+                    kindText = kindBytes.toByteArray();
+                    kind = probeKindFromBytes(kindBytes).value_or(ProbeKind::publicIP);
+                }
+                const QByteArrayView name = statement.columnBytes(5);
+                if (chunk.names.empty() || QByteArrayView(chunk.names.back()) != name)
+                    chunk.names.push_back(name.toByteArray());
+                const std::optional<double> latency = statement.columnOptDouble(2);
+                const std::optional<double> loss = statement.columnOptDouble(4);
+                chunk.rows.push_back({statement.columnDouble(0), latency.value_or(0), loss.value_or(0),
+                                      static_cast<std::uint32_t>(chunk.names.size() - 1), kind, latency.has_value(),
+                                      loss.has_value(), statement.columnInt64(3) == 1});
+                if (chunk.rows.size() == kChunkRows && !handOver())
+                    return;
+            }
+            requireDone(statement, rc);
+            if (!chunk.rows.empty() && !handOver())
+                return;
+        } catch (...) {
+            const std::lock_guard lock(mutex);
+            failure = std::current_exception();
         }
-        row.kind = kind;
-        row.latencyMilliseconds = statement.columnOptDouble(2);
-        row.success = statement.columnInt64(3) == 1;
-        row.packetLoss = statement.columnOptDouble(4);
-        row.interfaceName = statement.columnBytes(5);
-        visit(row);
+        const std::lock_guard lock(mutex);
+        readerDone = true;
+        changed.notify_all();
+    });
+
+    try {
+        SampleRow row;
+        for (;;) {
+            Chunk chunk;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return !ready.empty() || readerDone; });
+                if (ready.empty())
+                    break;
+                chunk = std::move(ready.front());
+                ready.pop_front();
+                changed.notify_all();
+            }
+            for (const Row& r : chunk.rows) {
+                row.timestamp = r.timestamp;
+                row.kind = r.kind;
+                row.latencyMilliseconds = r.hasLatency ? std::optional<double>(r.latency) : std::nullopt;
+                row.success = r.success;
+                row.packetLoss = r.hasLoss ? std::optional<double>(r.loss) : std::nullopt;
+                row.interfaceName = chunk.names[r.name];
+                visit(row);
+            }
+        }
+    } catch (...) {
+        {
+            const std::lock_guard lock(mutex);
+            stop = true;
+            changed.notify_all();
+        }
+        reader.join();
+        throw;
     }
-    requireDone(statement, rc);
+    reader.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void StoreDatabase::visitWifiSnapshots(Timestamp from, Timestamp to, const std::function<void(const WifiSnapshot&)>& visit)
 {
     Statement statement(db_, kWifiBetween);
     statement.bindAll(from, to);
+    // Readings repeat the same texts for hours: a text is decoded only when its bytes change, and the
+    // ids (which nobody folding a period reads) stay null.
+    struct CachedText {
+        QByteArray bytes;
+        bool isNull = true;
+        bool update(const Statement& row, int col, std::optional<QString>& into)
+        {
+            const bool null = row.isNull(col);
+            const QByteArrayView now = null ? QByteArrayView() : row.columnBytes(col);
+            if (null == isNull && (null || now == QByteArrayView(bytes)))
+                return false;
+            isNull = null;
+            bytes = now.toByteArray();
+            into = null ? std::nullopt : std::optional<QString>(QString::fromUtf8(bytes));
+            return true;
+        }
+    };
+    std::array<CachedText, 7> texts;
+    std::optional<QString> interfaceName, localAddress, gatewayAddress;
+    WifiSnapshot w;
     int rc;
-    while ((rc = statement.step()) == SQLITE_ROW)
-        visit(wifiSnapshotOf(statement));
+    while ((rc = statement.step()) == SQLITE_ROW) {
+        w.timestamp = statement.columnDouble(1);
+        if (texts[0].update(statement, 2, interfaceName))
+            w.interfaceName = interfaceName.value_or(QString());
+        if (texts[1].update(statement, 3, localAddress))
+            w.localAddress = localAddress.value_or(QString());
+        if (texts[2].update(statement, 4, gatewayAddress))
+            w.gatewayAddress = gatewayAddress.value_or(QString());
+        texts[3].update(statement, 5, w.ssid);
+        texts[4].update(statement, 6, w.bssid);
+        w.channel = statement.columnOptInt(7);
+        texts[5].update(statement, 8, w.band);
+        w.rssi = statement.columnOptInt(9);
+        w.noise = statement.columnOptInt(10);
+        w.txRateMbps = statement.columnOptDouble(11);
+        texts[6].update(statement, 12, w.phyMode);
+        w.interfaceUp = statement.columnInt64(13) == 1;
+        visit(w);
+    }
     requireDone(statement, rc);
 }
 

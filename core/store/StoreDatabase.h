@@ -79,7 +79,8 @@ public:
                              const std::vector<std::function<void(const SamplePoint&)>>& visitors);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);
     // The period's rows handed one at a time, in timestamp order, without a list of them all; the
-    // statement is finalized when the read ends, also when it or the visitor fails.
+    // statement is finalized when the read ends, also when it or the visitor fails. The Wi-Fi
+    // readings come without their ids.
     void visitPeriodSamples(Timestamp from, Timestamp to, const std::function<void(const SampleRow&)>& visit);
     void visitWifiSnapshots(Timestamp from, Timestamp to, const std::function<void(const WifiSnapshot&)>& visit);
     std::vector<Incident> incidents(Timestamp from, Timestamp to);

@@ -1,6 +1,7 @@
 // Writing every record type and reading it back, the row fallbacks, the period queries, and reads
 // that fail part-way.
 #include "core/store/SQLiteStore.h"
+#include "core/store/StoreDatabase.h"
 
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
 using namespace pv;
 using namespace pv::test;
@@ -503,4 +505,55 @@ TEST(StoreUnavailableTest, EveryOperationFailsWithCode99AndTheReason)
         EXPECT_EQ(errors[i].code(), 99) << i;
         EXPECT_EQ(errors[i].message(), reason) << i;
     }
+}
+
+// A period folded row by row: every row once and in time order across the reading thread's chunks;
+// a visitor that fails and a page that is damaged both end the read with their own error.
+TEST_F(StoreDataTest, RowByRowReadEndsWithTheVisitorOrTheDamage)
+{
+    {
+        RawDb db(path);
+        db.exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 39999)"
+            " INSERT INTO network_samples SELECT printf('%08d-0000-4000-8000-000000000000', i), 'b', 1000 + i,"
+            " CASE i % 3 WHEN 0 THEN 'gateway' WHEN 1 THEN 'publicIP' ELSE 'dns' END, 'R', 'h',"
+            " CASE WHEN i < 25000 THEN 'wlan0' ELSE 'eth0' END, 'l', 'g',"
+            " CASE WHEN i % 7 = 0 THEN NULL ELSE i % 50 END, i % 7 <> 0, 0, CASE WHEN i % 2 = 0 THEN 0.5 END, NULL"
+            " FROM n;"));
+    }
+    struct Seen {
+        std::int64_t rows = 0, outOfOrder = 0, overWlan = 0, withoutLatency = 0, withLoss = 0;
+        Timestamp last = 0;
+    };
+    auto read = [&](std::int64_t failAt) {
+        return store->runWithConnection([failAt](store::StoreDatabase& db) {
+            Seen seen;
+            db.visitPeriodSamples(0, 1e9, [&](const SampleRow& row) {
+                if (seen.rows == failAt)
+                    throw std::runtime_error("visitor gave up");
+                seen.outOfOrder += row.timestamp < seen.last;
+                seen.last = row.timestamp;
+                seen.overWlan += row.interfaceName == QByteArrayView("wlan0");
+                seen.withoutLatency += !row.latencyMilliseconds;
+                seen.withLoss += row.packetLoss.has_value();
+                ++seen.rows;
+            });
+            return seen;
+        });
+    };
+    const Seen all = await(read(-1));
+    EXPECT_EQ(all.rows, 40000);
+    EXPECT_EQ(all.outOfOrder, 0);
+    EXPECT_EQ(all.overWlan, 25000);
+    EXPECT_EQ(all.withoutLatency, 5715); // every seventh
+    EXPECT_EQ(all.withLoss, 20000);
+
+    EXPECT_THROW(await(read(20000)), std::runtime_error);
+    EXPECT_EQ(await(read(-1)).rows, 40000) << "the connection is free again";
+
+    store.reset();
+    zeroPagesOf(path, QStringLiteral("network_samples"), /*onlyMiddleLeaf=*/true);
+    reopen();
+    const StoreError damaged = awaitError(read(-1));
+    EXPECT_EQ(damaged.code(), SQLITE_CORRUPT);
 }
