@@ -65,20 +65,6 @@ std::vector<std::pair<double, double>> brokenSeries(const std::vector<SeriesPoin
     return out;
 }
 
-std::vector<std::pair<double, double>> isolatedPoints(const std::vector<std::pair<double, double>>& series)
-{
-    std::vector<std::pair<double, double>> out;
-    for (std::size_t i = 0; i < series.size(); ++i) {
-        if (!std::isfinite(series[i].second))
-            continue;
-        const bool before = i > 0 && std::isfinite(series[i - 1].second);
-        const bool after = i + 1 < series.size() && std::isfinite(series[i + 1].second);
-        if (!before && !after)
-            out.push_back(series[i]);
-    }
-    return out;
-}
-
 std::optional<QString> comparisonShortage(long long wifiCount, long long wiredCount)
 {
     if (wiredCount < kComparisonMinimum)

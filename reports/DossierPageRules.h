@@ -54,9 +54,6 @@ struct SeriesPoint {
     std::optional<double> value;
 };
 std::vector<std::pair<double, double>> brokenSeries(const std::vector<SeriesPoint>& points, double sliceSeconds);
-// Values of a series that stand alone between breaks (no neighbour to draw a line to): they are
-// shown as dots so a single measured slice does not vanish.
-std::vector<std::pair<double, double>> isolatedPoints(const std::vector<std::pair<double, double>>& series);
 
 // ---- Wired against Wi-Fi -----------------------------------------------------------------------------
 

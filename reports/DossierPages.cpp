@@ -460,9 +460,8 @@ void addSeries(PVChartSpec& spec, const std::vector<dossier::SeriesPoint>& point
     line.width = 1.5;
     for (const auto& [x, y] : series)
         line.points.emplace_back(x, y);
+    // A slice that stands alone between breaks is drawn by the chart as a dot of the line's colour.
     spec.lines.push_back(std::move(line));
-    for (const auto& [x, y] : isolatedPoints(series))
-        spec.points.push_back({QPointF(x, y), PVColor::fixed(color), 20, std::nullopt});
 }
 
 } // namespace

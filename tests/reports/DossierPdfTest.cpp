@@ -259,32 +259,47 @@ TEST(DossierPdfTest, NamesFromTheAirCannotTurnTheTextAround)
         EXPECT_FALSE(text.contains(QChar(control)));
 }
 
-TEST(DossierPdfTest, ASliceLostAloneShowsOnTheLossChart)
+TEST(DossierPdfTest, ASliceMeasuredAloneShowsOnBothCharts)
 {
-    // One 12-minute slice with every packet lost, no measurement in the slices around it.
+    // One 12-minute slice measured (every packet lost), none in the slices around it.
     DossierDocument doc = sampleDocument();
-    for (DossierTimelinePoint& t : doc.timeline)
+    for (DossierTimelinePoint& t : doc.timeline) {
         t.lossRatio.reset();
-    doc.timeline[60].lossRatio = 1.0;
-    const PVChartSpec spec = DossierPageView(DossierPage::timeline, doc, 6, 13).lossChartSpec();
-    QImage img(515, 130, QImage::Format_ARGB32);
-    img.fill(Qt::white);
-    {
-        QPainter p(&img);
-        paintChart(p, QRectF(img.rect()), spec, DossierPageView::chartStyle());
+        t.providerMilliseconds.reset();
+        t.routerMilliseconds.reset();
     }
-    if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
-        img.save(keep + "/lone-loss-slice.png");
-    const PVChartLayout L = layoutChart(spec, QRectF(img.rect()), DossierPageView::chartStyle());
-    const QPoint at = L.map({doc.timeline[60].time, 100.0}).toPoint();
-    int red = 0;
-    for (int y = at.y() - 2; y <= at.y() + 3; ++y)
-        for (int x = at.x() - 4; x <= at.x() + 4; ++x)
-            if (img.rect().contains(x, y)) {
-                const QColor c = img.pixelColor(x, y);
-                red += c.red() > 150 && c.green() < 110 && c.blue() < 110 ? 1 : 0;
+    doc.timeline[60].lossRatio = 1.0;
+    doc.timeline[60].providerMilliseconds = 48.0;
+    const DossierPageView view(DossierPage::timeline, doc, 6, 13);
+    const struct {
+        const char* name;
+        PVChartSpec spec;
+        double value;
+        QColor color;
+    } cases[] = {{"loss", view.lossChartSpec(), 100.0, DossierPalette::red()},
+                 {"latency", view.latencyChartSpec(), 48.0, DossierPalette::blue()}};
+    for (const auto& c : cases) {
+        QImage img(515, 130, QImage::Format_ARGB32);
+        img.fill(Qt::white);
+        {
+            QPainter p(&img);
+            paintChart(p, QRectF(img.rect()), c.spec, DossierPageView::chartStyle());
+        }
+        if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
+            img.save(keep + "/lone-slice-" + c.name + ".png");
+        const PVChartLayout L = layoutChart(c.spec, QRectF(img.rect()), DossierPageView::chartStyle());
+        const QPoint at = L.map({doc.timeline[60].time, c.value}).toPoint();
+        int marked = 0;
+        for (int y = at.y() - 3; y <= at.y() + 3; ++y)
+            for (int x = at.x() - 4; x <= at.x() + 4; ++x) {
+                const QColor px = img.rect().contains(x, y) ? img.pixelColor(x, y) : QColor(Qt::white);
+                marked += std::abs(px.red() - c.color.red()) + std::abs(px.green() - c.color.green()) +
+                                      std::abs(px.blue() - c.color.blue()) < 60
+                              ? 1
+                              : 0;
             }
-    EXPECT_GE(red, 4) << "the lost slice left no mark at " << at.x() << "," << at.y();
+        EXPECT_GE(marked, 4) << c.name << ": the lone slice left no mark at " << at.x() << "," << at.y();
+    }
 }
 
 // Runs the rest of a scope with the effective ids of an unprivileged user when the tests run as
