@@ -3,6 +3,7 @@
 // exports and the dossier. Fakes stand in for the probe side; the store is real, on a temp file.
 
 #include "core/app/AppViewModel.h"
+#include "core/app/HistoryViewModel.h"
 
 #include "core/probes/ICMPProbe.h"
 #include "core/store/SQLiteStore.h"
@@ -1305,4 +1306,29 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
     runToEnd(m.createDossier(600, false));
     EXPECT_FALSE(m.lastDossierURL()) << "a failure clears the earlier dossier";
     EXPECT_EQ(m.dossierStatusMessage(), std::optional<QString>("Nem sikerült elkészíteni: renderer broke"));
+}
+
+// The history's points rest on echoes that went out: a refused one is neither loss nor a gap filler.
+TEST(HistoryBucketsTest, RefusedEchoesAreNoPointOfTheHistory)
+{
+    const RouteSnapshot route{kStart, QStringLiteral("en0"), QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.1")};
+    std::vector<NetworkSample> samples = healthyBatch(route, kStart + 10, 12).samples;
+    ProbeBatch refused = batchFailing({ProbeKind::gateway, ProbeKind::publicIP}, route, kStart + 20);
+    for (NetworkSample& s : refused.samples)
+        if (!s.success)
+            s.errorDescription = ICMPProbe::socketNotOpenText();
+    const std::vector<HistoryBucket> withRefused = [&] {
+        std::vector<NetworkSample> all = samples;
+        all.insert(all.end(), refused.samples.begin(), refused.samples.end());
+        return buildBuckets(all, {}, kStart, kStart + 3600);
+    }();
+    const std::vector<HistoryBucket> measuredOnly = buildBuckets(samples, {}, kStart, kStart + 3600);
+    ASSERT_EQ(withRefused.size(), measuredOnly.size());
+    for (std::size_t i = 0; i < withRefused.size(); ++i) {
+        EXPECT_EQ(withRefused[i].lossRatio, measuredOnly[i].lossRatio) << i;
+        EXPECT_EQ(withRefused[i].medianProviderMs, measuredOnly[i].medianProviderMs) << i;
+    }
+    const auto lossy = std::count_if(withRefused.begin(), withRefused.end(),
+                                     [](const HistoryBucket& b) { return b.lossRatio.value_or(0) > 0; });
+    EXPECT_EQ(lossy, 0);
 }
