@@ -79,6 +79,21 @@ void BM_LiveWindowAnalysis(benchmark::State& state)
 }
 BENCHMARK(BM_LiveWindowAnalysis)->Unit(benchmark::kMicrosecond);
 
+void BM_NewestMinuteAttribution(benchmark::State& state)
+{
+    // The second question the view model asks after each batch: is the newest minute an outage?
+    const Data d = observe(600);
+    std::vector<NetworkSample> minute;
+    for (const NetworkSample& s : d.samples)
+        if (s.timestamp >= kStart + 540)
+            minute.push_back(s);
+    const AttributionEngine engine;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(engine.attribute(minute, {}, kStart + 600));
+    state.counters["samples"] = static_cast<double>(minute.size());
+}
+BENCHMARK(BM_NewestMinuteAttribution)->Unit(benchmark::kMicrosecond);
+
 void BM_QualityWindow(benchmark::State& state)
 {
     const double seconds = static_cast<double>(state.range(0));

@@ -773,7 +773,10 @@ void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, boo
             // Only a place whose newest measurement shows the fault takes the incident over; a
             // draining window that names another place leaves it as it is, unless the newest minute
             // still names the incident's own.
-            if (incident_evidence::isFresh(faultEpisode(a.location, at, incident.startTimestamp), at))
+            // A total outage keeps its name: as a link comes back the router answers before what
+            // lies beyond it, which reads as the provider's fault for a batch or two.
+            if (incident.classification != IncidentClassification::offline &&
+                incident_evidence::isFresh(faultEpisode(a.location, at, incident.startTimestamp), at))
                 reclassifyOpenIncident(*open, a, at);
             else if (newestMinute && incidentClassification(newestMinute->location) == incident.classification)
                 refreshOpenIncident(*open, *newestMinute, at);

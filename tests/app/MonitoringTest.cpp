@@ -4,6 +4,7 @@
 
 #include "core/app/AppViewModel.h"
 #include "core/records/FailureText.h"
+#include "core/app/HistoryViewModel.h"
 
 #include "core/probes/ICMPProbe.h"
 #include "core/store/SQLiteStore.h"
@@ -585,14 +586,19 @@ TEST_F(MonitoringTest, ATwelveMinuteCutIsOneOutageIncidentWithOneNotificationAnd
     const auto cut = [](const RouteSnapshot& r, Timestamp at) {
         return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
     };
+    // As the link comes back the router answers some seconds before anything beyond it does.
+    const auto routerBackFirst = [](const RouteSnapshot& r, Timestamp at) {
+        return batchFailing({ProbeKind::publicIP, ProbeKind::http}, r, at);
+    };
     cycles(kStart, kStart + 180, clean);
     cycles(kStart + 180, kStart + 900, cut);
-    cycles(kStart + 900, kStart + 1560, clean);
+    cycles(kStart + 900, kStart + 915, routerBackFirst);
+    cycles(kStart + 915, kStart + 1560, clean);
     settle();
     ASSERT_EQ(m.incidents().size(), 1u);
     const Incident& i = m.incidents().front();
     EXPECT_EQ(i.startTimestamp, kStart + 180);
-    EXPECT_EQ(i.endTimestamp, std::optional<Timestamp>(kStart + 895)) << "the whole cut, not its last minutes";
+    EXPECT_EQ(i.endTimestamp, std::optional<Timestamp>(kStart + 910)) << "the whole cut, not its last minutes";
     EXPECT_EQ(i.classification, IncidentClassification::offline);
     EXPECT_EQ(i.severity, IncidentSeverity::critical);
     ASSERT_EQ(notifier->posts.size(), 1u);
@@ -1338,4 +1344,29 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
     EXPECT_FALSE(m.lastDossierURL()) << "a failure clears the earlier dossier";
     EXPECT_EQ(m.dossierStatusMessage(),
               std::optional<QString>("Nem sikerült elkészíteni: " + failureSentence(FailureCause::notAFolder)));
+}
+
+// The history's points rest on echoes that went out: a refused one is neither loss nor a gap filler.
+TEST(HistoryBucketsTest, RefusedEchoesAreNoPointOfTheHistory)
+{
+    const RouteSnapshot route{kStart, QStringLiteral("en0"), QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.1")};
+    std::vector<NetworkSample> samples = healthyBatch(route, kStart + 10, 12).samples;
+    ProbeBatch refused = batchFailing({ProbeKind::gateway, ProbeKind::publicIP}, route, kStart + 20);
+    for (NetworkSample& s : refused.samples)
+        if (!s.success)
+            s.errorDescription = ICMPProbe::socketNotOpenText();
+    const std::vector<HistoryBucket> withRefused = [&] {
+        std::vector<NetworkSample> all = samples;
+        all.insert(all.end(), refused.samples.begin(), refused.samples.end());
+        return buildBuckets(all, {}, kStart, kStart + 3600);
+    }();
+    const std::vector<HistoryBucket> measuredOnly = buildBuckets(samples, {}, kStart, kStart + 3600);
+    ASSERT_EQ(withRefused.size(), measuredOnly.size());
+    for (std::size_t i = 0; i < withRefused.size(); ++i) {
+        EXPECT_EQ(withRefused[i].lossRatio, measuredOnly[i].lossRatio) << i;
+        EXPECT_EQ(withRefused[i].medianProviderMs, measuredOnly[i].medianProviderMs) << i;
+    }
+    const auto lossy = std::count_if(withRefused.begin(), withRefused.end(),
+                                     [](const HistoryBucket& b) { return b.lossRatio.value_or(0) > 0; });
+    EXPECT_EQ(lossy, 0);
 }

@@ -3,6 +3,7 @@
 // allowed again. PNGs under screens/ for review, light and dark, and at 150 % text.
 
 #include "ui/main/DashboardLogic.h"
+#include "ui/main/DashboardSections.h"
 #include "ui/main/MenuBarView.h"
 #include "ui/main/OverviewFeed.h"
 #include "ui/main/OverviewStatus.h"
@@ -140,6 +141,10 @@ protected:
                 settle();
                 expectNoTextCut(&view, tag.toStdString());
                 EXPECT_TRUE(view.grab().toImage().save(screensDir() + QStringLiteral("/model-%1.png").arg(tag)));
+                // The "Most" tiles lie below the fold: their figures say their stretch as well.
+                auto* tiles = view.findChild<NowSection*>();
+                ASSERT_NE(tiles, nullptr);
+                EXPECT_TRUE(tiles->grab().toImage().save(screensDir() + QStringLiteral("/model-most-%1.png").arg(tag)));
                 PolvarineMenuBarView panel(*model);
                 panel.show();
                 settle();

@@ -1,6 +1,7 @@
 // The DNS probe against a DNS server of the test's own on loopback (never the machine's resolver).
 
 #include "core/probes/DNSProbe.h"
+#include "core/probes/NativeProbeService.h"
 
 #include "tests/probes/DnsHttpTestSupport.h"
 
@@ -127,6 +128,10 @@ TEST(DnsProbeStubTest, ASilentResolverBehindAStubIsSeenUnderTheFallbackZone)
     EXPECT_FALSE(r->latencyMilliseconds);
     EXPECT_TRUE(stub.log().contains(QStringLiteral("forward ") + r->queriedName)) << stub.log().toStdString();
     EXPECT_TRUE(silent.log().contains(r->queriedName)) << silent.log().toStdString();
+    // The DNS leg of the batch reports the failure.
+    const NetworkSample leg = NativeProbeService::dnsSample(*r, RouteSnapshot{}, QUuid::createUuid(), 1.0);
+    EXPECT_FALSE(leg.success);
+    EXPECT_EQ(leg.timeoutCount, 1);
 }
 
 TEST(DnsProbeNameTest, CacheBustingNamesAreFreshAndUniformOverTheAlphabet)
