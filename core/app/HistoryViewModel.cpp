@@ -292,7 +292,7 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
 // recorder has not touched since the program started and that the system has long let go: the
 // first switch to such a range would wait for the disk. So the system is asked to read the file
 // ahead as soon as the history is opened, while the day's range loads and is looked at. The system
-// reads ahead only a few megabytes per request, so the file is asked for piece by piece; queueing
+// reads ahead only a few megabytes per request, so the file is asked for in 8 MB steps; queueing
 // a large file takes a moment, on a thread of its own.
 void readAheadDatabaseFile(const SQLiteStore& store)
 {
@@ -300,14 +300,14 @@ void readAheadDatabaseFile(const SQLiteStore& store)
         return;
     const QByteArray path = QFile::encodeName(store.location().path());
     std::thread([path] {
-        constexpr off_t kPiece = 8 << 20;
+        constexpr off_t kStep = 8 << 20;
         for (const QByteArray& file : {path, path + "-wal"}) {
             const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
             if (fd < 0)
                 continue;
             const off_t size = ::lseek(fd, 0, SEEK_END);
-            for (off_t offset = 0; offset < size; offset += kPiece)
-                ::posix_fadvise(fd, offset, kPiece, POSIX_FADV_WILLNEED);
+            for (off_t offset = 0; offset < size; offset += kStep)
+                ::posix_fadvise(fd, offset, kStep, POSIX_FADV_WILLNEED);
             ::close(fd);
         }
     }).detach();

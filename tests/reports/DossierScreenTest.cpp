@@ -2,6 +2,7 @@
 // read once per build, and the reveal button across a success and a later failure. PNGs of each
 // state under screens/ for review.
 #include "core/app/AppViewModel.h"
+#include "core/records/FailureText.h"
 #include "core/store/SQLiteStore.h"
 #include "reports/DossierScreen.h"
 #include "reports/DossierService.h"
@@ -173,7 +174,8 @@ TEST(DossierScreenTest, RevealStaysUntilALaterBuildFails)
     EXPECT_TRUE(f.screen->spinner()->isVisible());
     f.finishBuild(true);
     EXPECT_FALSE(f.screen->revealButton()->isVisible());
-    EXPECT_EQ(f.screen->statusLine()->text(), "Nem sikerült elkészíteni: the disk is full");
+    // The cause in Hungarian; the system's own text goes to the log.
+    EXPECT_EQ(f.screen->statusLine()->text(), "Nem sikerült elkészíteni: " + failureSentence(FailureCause::diskFull));
     f.shoot("failed");
 }
 
