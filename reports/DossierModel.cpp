@@ -105,7 +105,7 @@ QString DossierError::errorDescription() const
         return QStringLiteral("A dokumentum nem írható ide: ") + path() +
                (cause_ == FailureCause::unknown ? QString() : QStringLiteral(". ") + failureSentence(cause_));
     case Kind::nothingToReport:
-        return QStringLiteral("Ebben az időszakban nincs mérés, amiből dokumentum készülhetne.");
+        return failureSentence(FailureCause::nothingMeasured);
     }
     return {};
 }

@@ -161,7 +161,7 @@ struct DossierPaginator {
     static std::vector<DossierPage> pages(const DossierDocument& document);
 };
 
-class DossierError : public std::exception {
+class DossierError : public std::exception, public FailureCauseCarrier {
 public:
     enum class Kind { destinationNotWritable, nothingToReport };
 
@@ -174,6 +174,10 @@ public:
 
     Kind kind() const { return kind_; }
     FailureCause cause() const { return cause_; }
+    FailureCause failureCause() const override
+    {
+        return kind_ == Kind::nothingToReport ? FailureCause::nothingMeasured : cause_;
+    }
     // The destination whose writing failed; empty for nothingToReport.
     const QUrl& url() const { return url_; }
     // The URL's path as the file system spells it.

@@ -128,6 +128,8 @@ QString failureSentence(FailureCause cause)
         return L("A kiszolgáló hibával válaszolt.");
     case FailureCause::inUse:
         return L("A fájlt most egy másik program használja.");
+    case FailureCause::nothingMeasured:
+        return L("Ebben az időszakban nincs mérés, amiből dokumentum készülhetne.");
     case FailureCause::unknown:
         break;
     }
@@ -141,8 +143,8 @@ CausedError::CausedError(FailureCause cause, const QString& technical)
 
 FailureCause failureCauseOf(const std::exception& error)
 {
-    if (const auto* caused = dynamic_cast<const CausedError*>(&error))
-        return caused->cause();
+    if (const auto* carrier = dynamic_cast<const FailureCauseCarrier*>(&error))
+        return carrier->failureCause();
     if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
         const std::error_code& code = system->code();
         if (code.category() == std::generic_category() || code.category() == std::system_category()) {

@@ -24,6 +24,7 @@ enum class FailureCause {
     unreachable,
     serverError,
     inUse,
+    nothingMeasured,
     unknown,
 };
 
@@ -40,17 +41,25 @@ FailureCause failureCauseFromText(const QString& technical);
 // One Hungarian sentence, ending in a full stop.
 QString failureSentence(FailureCause cause);
 
+// An error type of a higher layer that knows its cause says it through this.
+class FailureCauseCarrier {
+public:
+    virtual ~FailureCauseCarrier() = default;
+    virtual FailureCause failureCause() const = 0;
+};
+
 // An error whose cause is already known where it was thrown. what() is the technical text for the log.
-class CausedError : public std::runtime_error {
+class CausedError : public std::runtime_error, public FailureCauseCarrier {
 public:
     CausedError(FailureCause cause, const QString& technical);
     FailureCause cause() const { return cause_; }
+    FailureCause failureCause() const override { return cause_; }
 
 private:
     FailureCause cause_;
 };
 
-// The cause of any exception: CausedError's own, std::filesystem_error's and std::system_error's
+// The cause of any exception: a carrier's own, std::filesystem_error's and std::system_error's
 // error code, otherwise read from what().
 FailureCause failureCauseOf(const std::exception& error);
 

@@ -37,6 +37,12 @@ TEST(FailureTextTest, TechnicalTextsMapToTheirCause)
 
 TEST(FailureTextTest, ExceptionsKeepTheCauseTheyCarry)
 {
+    // An error type of another layer whose what() is user text, not a technical one.
+    struct LayerError : std::exception, FailureCauseCarrier {
+        const char* what() const noexcept override { return "A dokumentum nem írható ide: /x. Betelt a lemez."; }
+        FailureCause failureCause() const override { return FailureCause::nothingMeasured; }
+    };
+    EXPECT_EQ(failureCauseOf(LayerError()), FailureCause::nothingMeasured);
     EXPECT_EQ(failureCauseOf(CausedError(FailureCause::serverError, QStringLiteral("HTTP 503"))),
               FailureCause::serverError);
     const std::filesystem::filesystem_error fsError("cannot create directories", std::make_error_code(std::errc::no_space_on_device));
