@@ -101,8 +101,9 @@ TEST(FocusRing, EveryKindOfControlShowsKeyboardFocus)
             // At least half of the control's outline changes.
             const int outline = control->width() + control->height();
             EXPECT_GE(ring.changed, outline) << where;
-            if (kind.ownRing)
+            if (kind.ownRing) {
                 EXPECT_GE(ring.accentRing, outline) << where << ": the ring is not in the focus colour";
+            }
 
             if (kind.ownRing) {
                 before->setFocus(Qt::OtherFocusReason);

@@ -254,14 +254,16 @@ TEST(LiveIndicator, AFrameRepaintsOnlyTheDot)
         EXPECT_EQ(rowPaints.count, 0) << rowPaints.count;
         EXPECT_EQ(captionPaints.count, 0);
         EXPECT_EQ(hostPaints.count, 0);
-        if (luminous) // the pane lies over the dot and the caption's start
+        if (luminous) { // the pane lies over the dot and the caption's start
             EXPECT_TRUE(pane->geometry().contains(QRect(indicator->dotBox()->mapTo(stage.root(), QPoint(0, 0)),
                                                          indicator->dotBox()->size())));
+        }
         // What the screen shows after the frames (the window's backing store), for review.
         const auto* screen = static_cast<const QImage*>(stage.root()->backingStore()->paintDevice());
         screen->copy(stage.root()->rect()).save(test::screensDir() + QStringLiteral("/live-dot-after-frames-%1.png").arg(rawValue(appearance)));
-        if (!luminous)
+        if (!luminous) {
             EXPECT_EQ(framePaints.region.boundingRect(), PVLiveIndicator::dotFrameRect());
+        }
     }
     EXPECT_TRUE(QRect(0, 0, 14, 14).contains(PVLiveIndicator::dotFrameRect()));
     QImage image(PVLiveIndicator::dotFrameRect().bottomRight().x() + 4, 20, QImage::Format_ARGB32_Premultiplied);

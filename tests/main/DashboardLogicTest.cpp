@@ -429,10 +429,11 @@ TEST(IncidentRows, ARowOfAnEarlierDayCarriesItsDate)
         SCOPED_TRACE(std::string(c.name) + ": " + text.toStdString());
         EXPECT_EQ(text.count(QLatin1Char(':')), 1) << "hour and minute, no seconds";
         EXPECT_EQ(text != timeOfDayLabel(c.start, QLocale::system()), c.dated);
-        if (c.dated)
+        if (c.dated) {
             EXPECT_TRUE(text.contains(QString::number(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(c.start))
                                                           .date()
                                                           .day())));
+        }
         EXPECT_EQ(text.contains(QStringLiteral("2025")), c.year != nullptr);
     }
     Incident old = incident(now - 3 * 86400, now - 3 * 86400 + 60);

@@ -99,9 +99,10 @@ inline void expectNoTextCutAnywhere(QWidget* root, const std::string& where)
 {
     expectNoTextCut(root, where);
     for (PVText* text : root->findChildren<PVText*>())
-        if (text->isVisibleTo(root) && !text->text().isEmpty())
+        if (text->isVisibleTo(root) && !text->text().isEmpty()) {
             EXPECT_TRUE(shownAcross(text, root))
                 << where << ": text cut at the side \"" << text->text().toStdString() << "\"";
+        }
 }
 
 // A shown advice card shows every one of its steps, inside the card and tall enough to read.

@@ -154,8 +154,9 @@ TEST_F(DossierMonthTest, HeadlineHoldsWhenOnlyTheLastReadingChanges)
         RawDb(path).exec(c.change);
         const FaultAttribution after = build(month->request).attribution;
         EXPECT_EQ(after.location, c.expected) << c.change.toStdString();
-        if (c.expected == before.location)
+        if (c.expected == before.location) {
             EXPECT_EQ(after.headline, before.headline) << c.change.toStdString();
+        }
     }
 }
 

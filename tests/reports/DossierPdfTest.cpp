@@ -158,8 +158,9 @@ TEST(DossierPdfTest, ContinuationLinesAndComparisonSentencesAtTheirThresholds)
         const DossierDocument doc = sampleDocument(c.shape);
         const QString text = pdfPageText(renderToFile(doc), pageNumberOf(doc, c.page));
         EXPECT_TRUE(text.contains(c.shown)) << c.shown.toStdString() << "\n" << text.toStdString();
-        if (!c.absent.isEmpty())
+        if (!c.absent.isEmpty()) {
             EXPECT_FALSE(text.contains(c.absent)) << c.absent.toStdString() << "\n" << text.toStdString();
+        }
     }
 }
 

@@ -89,8 +89,9 @@ TEST(HistoryBuckets, RawDataWinsSliceBySliceAndRollupsFillTheRest)
         EXPECT_EQ(bucket.medianGatewayMs, r.router);
         EXPECT_EQ(bucket.medianProviderMs, r.provider);
         ASSERT_EQ(bucket.lossRatio.has_value(), r.loss.has_value());
-        if (r.loss)
+        if (r.loss) {
             EXPECT_NEAR(*bucket.lossRatio, *r.loss, 1e-12);
+        }
         EXPECT_EQ(bucket.isAggregated, r.aggregated);
     }
     EXPECT_TRUE(b[3].isGap());

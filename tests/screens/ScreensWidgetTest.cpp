@@ -310,8 +310,9 @@ TEST(WifiInterface, AnyWirelessEntryCountsAndPlainOnesDoNot)
         const QString root = makeTempDir();
         for (const auto& [name, marker] : c.entries) {
             ASSERT_TRUE(QDir().mkpath(root + QLatin1Char('/') + name));
-            if (!marker.isEmpty())
+            if (!marker.isEmpty()) {
                 ASSERT_TRUE(QDir().mkpath(root + QLatin1Char('/') + name + QLatin1Char('/') + marker));
+            }
         }
         EXPECT_EQ(hasWifiInterface(root), c.wifi) << c.name;
     }

@@ -431,9 +431,9 @@ TEST_F(StoreDataTest, RollupReaderSkipsUnknownKindsAndKeepsNulls)
     }
     const auto rows = await(store->rollups(60, 1700000040, 1700000160));
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0], (SampleRollup{1700000040, 60, ProbeKind::gateway, 5, 4, 30, 40, 50, 0.2}));
+    EXPECT_EQ(rows[0], (SampleRollup{1700000040, 60, ProbeKind::gateway, 5, 4, 30, 40, 50, 0.2, {}, {}}));
     EXPECT_EQ(rows[0].id(), QStringLiteral("1700000040.0-60.0-gateway"));
-    EXPECT_EQ(rows[1], (SampleRollup{1700000160, 60, ProbeKind::http, 2, 0, {}, {}, {}, {}}));
+    EXPECT_EQ(rows[1], (SampleRollup{1700000160, 60, ProbeKind::http, 2, 0, {}, {}, {}, {}, {}, {}}));
 }
 
 // A read that breaks off part-way must fail, never look like "less data" or "nothing stored".

@@ -48,7 +48,7 @@ TEST(RetentionPolicyTest, ThePoliciesOfTheThreeChoices)
 
 TEST(SampleRollupTest, IdAndSuccessRatio)
 {
-    SampleRollup r{1700000040, 60, ProbeKind::gateway, 4, 3, {}, {}, {}, {}};
+    SampleRollup r{1700000040, 60, ProbeKind::gateway, 4, 3, {}, {}, {}, {}, {}, {}};
     EXPECT_EQ(r.id(), QStringLiteral("1700000040.0-60.0-gateway"));
     EXPECT_EQ(r.successRatio(), 0.75);
     r.bucketStart = 1700000040.5;
