@@ -15,6 +15,19 @@ namespace pv::store {
 
 namespace {
 
+// SQLite keeps process-wide memory statistics by default, behind one global mutex taken on every
+// allocation: the parallel reads of a long period then wait on each other for every page they load.
+// Nothing here reads those statistics. The setting is only taken before SQLite's first use.
+void disableMemoryStatistics()
+{
+    static const bool once = [] {
+        if (sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) != SQLITE_OK)
+            qCInfo(log::storage(), "SQLite was already in use: its memory statistics stay on");
+        return true;
+    }();
+    (void)once;
+}
+
 // Run in this order on every open; all IF NOT EXISTS, so an existing database is left as it is.
 constexpr const char* kCreateTables[] = {
     "CREATE TABLE IF NOT EXISTS network_samples (\n"
@@ -168,6 +181,7 @@ StoreDatabase::StoreDatabase(const StoreLocation& location)
             std::filesystem::path(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString()));
     }
 
+    disableMemoryStatistics();
     // The plain open's flags, without SQLite's per-call connection mutex: the connection is only
     // ever used by one thread at a time (the opening thread, then the store's own thread), and the
     // mutex costs a lock per column read on long reads.
