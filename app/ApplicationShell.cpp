@@ -271,6 +271,9 @@ void ApplicationShell::togglePanel(const QRect& anchor)
     if (!popup_) {
         popup_ = new QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint);
         popup_->setObjectName(QStringLiteral("menuBarPanel"));
+        // The content changes while the panel is open (a fault found, advice added): it grows from
+        // where it stands and is placed again, so that it stays on the screen and beside its icon.
+        popup_->installEventFilter(this);
         auto* layout = new QVBoxLayout(popup_);
         layout->setContentsMargins(0, 0, 0, 0);
         panel_ = new PolvarineMenuBarView(model(), popup_);
@@ -278,14 +281,28 @@ void ApplicationShell::togglePanel(const QRect& anchor)
     }
     // Laid out for the content of this moment, before it shows (refresh sizes the popup too).
     panel_->refresh();
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    if (screen == nullptr)
-        screen = QGuiApplication::primaryScreen();
-    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(anchor.topLeft(), popup_->size());
-    popup_->move(popupPosition(anchor, popup_->size(), available));
+    panelAnchor_ = anchor;
+    placePanel();
     popup_->show();
     popup_->raise();
     popup_->activateWindow();
+}
+
+void ApplicationShell::placePanel()
+{
+    QScreen* screen = QGuiApplication::screenAt(panelAnchor_.center());
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    const QRect available =
+        screen != nullptr ? screen->availableGeometry() : QRect(panelAnchor_.topLeft(), popup_->size());
+    popup_->move(popupPosition(panelAnchor_, popup_->size(), available));
+}
+
+bool ApplicationShell::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == popup_ && event->type() == QEvent::Resize && popup_->isVisible())
+        placePanel();
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace pv

@@ -127,9 +127,13 @@ public:
     PolvarineMenuBarView* panel() const { return panel_; }
     LiveStatus trayStatus() const { return trayStatus_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     MainWindow* ensureMainWindow();
     void refreshTray();
+    void placePanel();
 
     Options options_;
     ModelProvider models_;
@@ -137,6 +141,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QPointer<QWidget> popup_;
     PolvarineMenuBarView* panel_ = nullptr;
+    QRect panelAnchor_; // the tray icon the open panel belongs to
     LiveStatus trayStatus_ = LiveStatus::healthy;
 };
 

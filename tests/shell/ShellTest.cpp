@@ -345,6 +345,34 @@ TEST_F(ShellFixture, PanelIsLaidOutForItsContentEachTimeItOpens)
     }
 }
 
+TEST_F(ShellFixture, PanelThatGrowsWhileOpenStaysOnTheScreenBesideItsIcon)
+{
+    // Opened in the corner of a bottom tray with little to say, then a fault with advice arrives:
+    // the taller panel is placed again rather than growing past the screen's edge.
+    auto shell = makeShell(true);
+    shell->install();
+    OverviewFeed& feed = OverviewFeed::of(shell->model());
+    feed.setClock([] { return test::kFixedNow; });
+    const auto states = test::screenStates();
+    feed.setStateOverride(states[0].make(snapshotOf(shell->model()), test::kFixedNow));
+    test::settle();
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint pointer = available.bottomRight() - QPoint(5, 5);
+    shell->togglePanel(pointer);
+    QWidget* popup = shell->panelPopup();
+    const int openedHeight = popup->height();
+    auto grown = states[1].make(snapshotOf(shell->model()), test::kFixedNow);
+    grown.advice.steps.front().text = grown.advice.steps.front().text.repeated(3);
+    feed.setStateOverride(grown);
+    test::settle();
+    shell->panel()->refresh();
+    test::settle();
+    ASSERT_GT(popup->height(), openedHeight) << "the content did not grow: nothing is checked";
+    EXPECT_TRUE(available.contains(popup->frameGeometry())) << "the grown panel left the screen";
+    EXPECT_FALSE(popup->frameGeometry().intersects(trayAnchorAt(pointer))) << "the grown panel covers the icon";
+    shell->togglePanel(pointer);
+}
+
 TEST_F(ShellFixture, PanelHasAnEdgeOfItsOwn)
 {
     // Over a window of the same light colours the panel is told apart by its border.
