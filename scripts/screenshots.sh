@@ -5,7 +5,8 @@
 # the welcome steps (fresh database and settings), then, on a month of evidence that ends now, the
 # overview after a minute of measuring, the tray panel, history (day, week, month), settings (top to
 # bottom), the dossier screen and one dossier PDF (as PNG pages), the load-test screen, the File and
-# Help menus, and the overview and settings again at a 1080×700 window.
+# Help menus, an export of today, and the overview, history and settings again at a 1080×700 window;
+# last, a start whose database cannot be created (the storage banner and a failing export).
 #
 #   scripts/screenshots.sh <build dir> <out dir>
 #
@@ -154,6 +155,13 @@ section() { # section <row index>
     for ((i = 0; i < $1; ++i)); do key Down; done
     xdotool mousemove 1430 10
 }
+# "Exportálás" in the overview's toolbar, two Tab stops after the sidebar, then its first item.
+export_today() { # export_today <name of the menu's shot>
+    section 0
+    key Tab; key Tab; key space
+    shot "$1"
+    key Down; key Return
+}
 # The tray icon: the program's small embedded window inside the tray.
 tray_icon() {
     local w
@@ -207,6 +215,8 @@ for combo in $combos; do
         else
             log "no tray icon"
         fi
+        export_today export-menu
+        shot export-done 3
         section 1
         shot history-day 3
         key Tab; key Tab; key Tab; key Right; shot history-week 3
@@ -242,6 +252,16 @@ for combo in $combos; do
         section 4
         shot small-settings 2
         section 0
+    fi
+    quit_app
+
+    # A database path under a plain file: nothing can be stored, the overview says so, and so does an export.
+    rm -rf "$tmp/broken" && mkdir -p "$tmp/broken/config/Polvarine" && touch "$tmp/broken/not-a-folder"
+    printf '[General]\nworkspace.didWelcome=true\n' > "$tmp/broken/config/Polvarine/Polvarine.ini"
+    if launch "$tmp/broken/not-a-folder/polvarine.sqlite3" "$tmp/broken/config" "$appearance" "$scale"; then
+        shot storage-banner 3
+        export_today storage-export-menu
+        shot storage-export-failed 3
     fi
     quit_app
     desktop_down
