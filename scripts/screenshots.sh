@@ -10,6 +10,7 @@
 #
 #   scripts/screenshots.sh <build dir> <out dir>
 #
+# The program runs as a Hungarian user's would: Hungarian locale, Budapest time.
 # Needs root (the lab; missing packages are installed by name with apt-get), the polvarine binary
 # (target polvarine), sqlite3, pdftoppm, and the benchmark month (run build/bench/store/pv_bench_store
 # once; POLVARINE_BENCH_CACHE as there). Bounded: every wait has a time-out; the whole run takes about
@@ -115,7 +116,7 @@ launch() { # launch <database> <config dir> <appearance> <scale>
     unset WAYLAND_DISPLAY
     HOME=$tmp/home XDG_CONFIG_HOME=$2 XDG_DATA_HOME=$tmp/data XDG_RUNTIME_DIR=$tmp/run QT_QPA_PLATFORM=xcb \
     POLVARINE_DB=$1 POLVARINE_UPDATE_FEED="http://$PV_LAB_SERVICES_ADDR/appcast.json" \
-    POLVARINE_APPEARANCE=$3 POLVARINE_TEXT_SCALE=$4 \
+    POLVARINE_APPEARANCE=$3 POLVARINE_TEXT_SCALE=$4 LANG=hu_HU.UTF-8 LC_ALL=hu_HU.UTF-8 TZ=Europe/Budapest \
         "$build/app/polvarine" >>"$out/logs/polvarine.log" 2>&1 &
     app=$!
     window=""
