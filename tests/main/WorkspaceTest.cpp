@@ -455,6 +455,23 @@ TEST_F(WorkspaceTest, TheStatusLineShowsInTheOverviewAndThePanelAndAFailingStore
     EXPECT_EQ(view->recordingIndicator()->tint(), statusMark(PVStatus::good));
 }
 
+// A store that could only be opened in memory keeps nothing: the sidebar says so, not a green "recording".
+TEST_F(WorkspaceTest, AStoreKeptOnlyInMemoryIsNoGreenRecording)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    model = makeModel(dir, StorageHealth::notPersisting(QStringLiteral("cannot create directories: Not a directory")));
+    auto view = makeView();
+    view->show();
+    settle();
+    ASSERT_TRUE(model->isMonitoring() || actions::canToggleMonitoring(*model));
+    if (!model->isMonitoring())
+        actions::toggleMonitoring(*model);
+    ASSERT_TRUE(pumpUntil([&] { return view->showsRecordingLive(); }, std::chrono::seconds(5)));
+    settle();
+    EXPECT_EQ(view->recordingIndicator()->tint(), statusMark(PVStatus::serious));
+    EXPECT_EQ(view->recordingIndicator()->toolTip(), model->storageHealth().bannerMessage().value_or(QString()));
+}
+
 TEST_F(WorkspaceTest, PanelShortcutsPressTheirButtons)
 {
     int quits = 0;

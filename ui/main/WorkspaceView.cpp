@@ -303,10 +303,11 @@ void WorkspaceView::refreshStatusRow()
 {
     const OverviewSnapshot s = feed_.snapshot();
     const bool monitoring = s.isMonitoring;
-    // Never a green "recording" while the batches fail to be stored.
+    // Never a green "recording" while the batches fail to be stored or are kept in memory only.
     liveRow_->setTint(statusMark(s.isRecordingFailing ? PVStatus::serious : PVStatus::good));
     liveRow_->setLabel(recordingStatusLabel(s));
-    liveRow_->setToolTip(s.isRecordingFailing ? s.statusMessage.value_or(QString()) : QString());
+    liveRow_->setToolTip(s.isRecordingFailing ? s.statusMessage.value_or(s.storageBannerMessage.value_or(QString()))
+                                              : QString());
     liveRow_->setVisible(monitoring);
     pausedRow_->setVisible(!monitoring);
     recordingButton_->setText(recordingButtonTitle(monitoring));
