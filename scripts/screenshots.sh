@@ -60,15 +60,7 @@ log() { echo "screenshots: $*"; }
 month="$tmp/month.sqlite3"
 cp "$source_db" "$month"
 shift_by=$(( ( $(date +%s) - 1767225600 ) / 3600 * 3600 ))
-sqlite3 "$month" "BEGIN;
-UPDATE network_samples SET timestamp = timestamp + $shift_by;
-UPDATE wifi_snapshots SET timestamp = timestamp + $shift_by;
-UPDATE events SET timestamp = timestamp + $shift_by;
-UPDATE markers SET timestamp = timestamp + $shift_by;
-UPDATE incidents SET start_timestamp = start_timestamp + $shift_by, end_timestamp = end_timestamp + $shift_by;
-UPDATE sample_rollups SET bucket_start = bucket_start + $shift_by,
-    first_sample_timestamp = first_sample_timestamp + $shift_by, last_sample_timestamp = last_sample_timestamp + $shift_by;
-COMMIT; PRAGMA wal_checkpoint(TRUNCATE);" >/dev/null || exit 1
+"$root/scripts/shift-month.sh" "$month" "$shift_by" || exit 1
 
 # The lab internet's DNS answers every name with its services address; the captive page is served there.
 for server in dns http; do
