@@ -79,12 +79,15 @@ desktop_up() {
     desktop+=($!)
     for _ in $(seq 50); do [[ -s $tmp/display ]] && break; sleep 0.2; done
     export DISPLAY=":$(head -1 "$tmp/display")"
+    for _ in $(seq 50); do xprop -root >/dev/null 2>&1 && break; sleep 0.2; done
     dbus-daemon --session --fork --print-address=4 --print-pid=5 4>"$tmp/bus" 5>"$tmp/bus.pid" || return 1
     desktop+=($(cat "$tmp/bus.pid"))
     export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$tmp/bus")
     openbox >>"$out/logs/desktop.log" 2>&1 &
     desktop+=($!)
     for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.2; done
+    # Without a window manager the welcome sheet would lie under the main window.
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || { log "no window manager"; return 1; }
     trayer --edge bottom --align right --widthtype request --height 28 --SetDockType true --SetPartialStrut true \
         --transparent false --tint 0x303030 >>"$out/logs/desktop.log" 2>&1 &
     desktop+=($!)
@@ -170,13 +173,13 @@ for combo in $combos; do
     scale=${combo#*-}
     prefix=$combo
     log "$combo"
-    desktop_up || { log "the desktop did not start"; exit 1; }
+    desktop_up || { desktop_down; desktop_up; } || { log "the desktop did not start"; exit 1; }
 
     # A first launch: no database, no settings, the welcome steps.
     rm -rf "$tmp/fresh" && mkdir -p "$tmp/fresh/config"
     if launch "$tmp/fresh/polvarine.sqlite3" "$tmp/fresh/config" "$appearance" "$scale"; then
         welcome=""
-        for _ in $(seq 25); do
+        for _ in $(seq 50); do
             for w in $(xdotool search --all --onlyvisible --pid "$app" 2>/dev/null); do
                 eval "$(xdotool getwindowgeometry --shell "$w" 2>/dev/null)"
                 [[ $w != "$window" ]] && ((WIDTH > 64)) && welcome=$w
