@@ -5,8 +5,9 @@
 # the welcome steps (fresh database and settings), then, on a month of evidence that ends now, the
 # overview after a minute of measuring, the tray panel, history (day, week, month), settings (top to
 # bottom), the dossier screen and one dossier PDF (as PNG pages), the load-test screen, the File and
-# Help menus, an export of today, and the overview, history and settings again at a 1080×700 window;
-# last, a start whose database cannot be created (the storage banner and a failing export).
+# Help menus, an export of today, and the overview, history and settings again at a 1080×700 window,
+# in the first combination also an outage (the provider's link down) with its desktop notification;
+# last, a start whose database cannot be created (the storage banner, and an export of what is in memory).
 #
 #   scripts/screenshots.sh <build dir> <out dir>
 #
@@ -14,7 +15,7 @@
 # Needs root (the lab; missing packages are installed by name with apt-get), the polvarine binary
 # (target polvarine), sqlite3, pdftoppm, and the benchmark month (run build/bench/store/pv_bench_store
 # once; POLVARINE_BENCH_CACHE as there). Bounded: every wait has a time-out; the whole run takes about
-# seven minutes. POLVARINE_SHOTS_ONLY="dark-1.5" (space-separated) limits the combinations.
+# eight minutes. POLVARINE_SHOTS_ONLY="dark-1.5" (space-separated) limits the combinations.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -200,19 +201,8 @@ for combo in $combos; do
     cp "$month" "$tmp/run-month/polvarine.sqlite3"
     printf '[General]\nworkspace.didWelcome=true\npolvarine.notifyOnOutage=true\n' > "$tmp/run-month/config/Polvarine/Polvarine.ini"
     if launch "$tmp/run-month/polvarine.sqlite3" "$tmp/run-month/config" "$appearance" "$scale"; then
-        sleep "${POLVARINE_SHOTS_MEASURE:-58}"
-        shot overview
-        icon=$(tray_icon)
-        if [[ -n $icon ]]; then
-            eval "$(xdotool getwindowgeometry --shell "$icon")"
-            xdotool mousemove --window "$icon" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
-            shot tray-panel 2
-            key Escape
-        else
-            log "no tray icon"
-        fi
-        export_today export-menu
-        shot export-done 3
+        started=$(date +%s)
+        # The screens that show stored evidence first; the overview once a minute has been measured.
         section 1
         shot history-day 3
         key Tab; key Tab; key Tab; key Right; shot history-week 3
@@ -241,6 +231,20 @@ for combo in $combos; do
         click 18 10; shot menu-file
         key Right; shot menu-help
         key Escape; key Escape
+        wait_for=$(( started + ${POLVARINE_SHOTS_MEASURE:-60} - $(date +%s) ))
+        ((wait_for > 0)) && sleep "$wait_for"
+        shot overview
+        icon=$(tray_icon)
+        if [[ -n $icon ]]; then
+            eval "$(xdotool getwindowgeometry --shell "$icon")"
+            xdotool mousemove --window "$icon" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
+            shot tray-panel 2
+            key Escape
+        else
+            log "no tray icon"
+        fi
+        export_today export-menu
+        shot export-done 3
         xdotool windowsize "$window" 1080 700; sleep 1
         shot small-overview 2
         section 1
@@ -248,16 +252,25 @@ for combo in $combos; do
         section 4
         shot small-settings 2
         section 0
+        if [[ $combo == "${combos%% *}" ]]; then
+            # Once per run: the provider's side of the lab goes dark until the outage notification shows.
+            ip -n "$PV_LAB_ROUTER_NS" link set wan0 down
+            for _ in $(seq 90); do xdotool search --onlyvisible --class dunst >/dev/null 2>&1 && break; sleep 1; done
+            if xdotool search --onlyvisible --class dunst >/dev/null 2>&1; then shot notification 1; else log "no notification within 90 s"; fi
+            shot outage-overview
+            ip -n "$PV_LAB_ROUTER_NS" link set wan0 up
+        fi
     fi
     quit_app
 
-    # A database path under a plain file: nothing can be stored, the overview says so, and so does an export.
+    # A database path under a plain file: nothing can be stored and the overview says so; an export
+# still writes what this run measured.
     rm -rf "$tmp/broken" && mkdir -p "$tmp/broken/config/Polvarine" && touch "$tmp/broken/not-a-folder"
     printf '[General]\nworkspace.didWelcome=true\n' > "$tmp/broken/config/Polvarine/Polvarine.ini"
     if launch "$tmp/broken/not-a-folder/polvarine.sqlite3" "$tmp/broken/config" "$appearance" "$scale"; then
         shot storage-banner 3
         export_today storage-export-menu
-        shot storage-export-failed 3
+        shot storage-export 3
     fi
     quit_app
     desktop_down
