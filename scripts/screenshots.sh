@@ -6,7 +6,7 @@
 # overview after a minute of measuring, the tray panel, history (day, week, month), settings (top to
 # bottom), the dossier screen and one dossier PDF (as PNG pages), the load-test screen, the File and
 # Help menus, an export of today, and the overview, history and settings again at a 1080×700 window,
-# in the first combination also an outage (the provider's link down) with its desktop notification;
+# in the first combination also an outage (the router stops forwarding) with its desktop notification;
 # last, a start whose database cannot be created (the storage banner, and an export of what is in memory).
 #
 #   scripts/screenshots.sh <build dir> <out dir>
@@ -253,12 +253,17 @@ for combo in $combos; do
         shot small-settings 2
         section 0
         if [[ $combo == "${combos%% *}" ]]; then
-            # Once per run: the provider's side of the lab goes dark until the outage notification shows.
-            ip -n "$PV_LAB_ROUTER_NS" link set wan0 down
+            # Once per run: the router stops forwarding (it still answers itself) until the outage
+            # notification shows; a rule, not a link taken down, so the router's routes stay for the rest.
+            ip netns exec "$PV_LAB_ROUTER_NS" nft -f - <<'NFT'
+table inet pvshots {
+    chain forward { type filter hook forward priority -10; policy drop; }
+}
+NFT
             for _ in $(seq 90); do xdotool search --onlyvisible --class dunst >/dev/null 2>&1 && break; sleep 1; done
             if xdotool search --onlyvisible --class dunst >/dev/null 2>&1; then shot notification 1; else log "no notification within 90 s"; fi
             shot outage-overview
-            ip -n "$PV_LAB_ROUTER_NS" link set wan0 up
+            ip netns exec "$PV_LAB_ROUTER_NS" nft delete table inet pvshots
         fi
     fi
     quit_app
