@@ -264,6 +264,7 @@ NFT
             if xdotool search --onlyvisible --class dunst >/dev/null 2>&1; then shot notification 1; else log "no notification within 90 s"; fi
             shot outage-overview
             ip netns exec "$PV_LAB_ROUTER_NS" nft delete table inet pvshots
+            dunstctl close-all 2>/dev/null # the next program starts on a clear screen
         fi
     fi
     quit_app
