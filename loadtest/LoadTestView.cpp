@@ -3,6 +3,7 @@
 #include "core/records/Localization.h"
 #include "ui/design/Chart.h"
 #include "ui/design/Components.h"
+#include "ui/design/Controls.h"
 #include "ui/design/Depth.h"
 #include "ui/design/LiveIndicators.h"
 #include "ui/design/Symbols.h"
@@ -40,22 +41,6 @@ QVBoxLayout* column(QWidget* owner, int spacing)
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(spacing);
     return l;
-}
-
-// The bordered prominent form: filled with the accent, white text.
-void makeProminent(QPushButton* button, bool large)
-{
-    const PVPaintContext ctx = PVPaintContext::forWidget(button);
-    button->setDefault(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 7px;"
-                                         " padding: %3px 18px; font-size: %5px; font-weight: 600; }"
-                                         "QPushButton:pressed { background: %4; }")
-                              .arg(ctx.color(PVColor::accent()).name(),
-                                   ctx.color(PV::color::interactive::accentInk).name())
-                              .arg(large ? 10 : 6)
-                              .arg(ctx.color(PVColor::accent()).darker(115).name())
-                              .arg(std::lround(13 * PVTheme::instance().textScale(PVTextStyle::body))));
 }
 
 // A rounded panel in a status's wash with its border.
@@ -638,8 +623,9 @@ QWidget* LoadTestView::makeIntro()
     meteredNotice_->setVisible(model_->isExpensivePath());
     stack->addWidget(meteredNotice_);
 
-    auto* start = new QPushButton(L("Teszt indítása"), intro);
-    makeProminent(start, true);
+    auto* start = new PVPrimaryButton(L("Teszt indítása"), intro);
+    start->setDefault(true);
+    start->setCursor(Qt::PointingHandCursor);
     start->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(start, &QPushButton::clicked, this, [this] { model_->start(); });
     stack->addWidget(start);
@@ -684,8 +670,9 @@ QWidget* LoadTestView::makeFailure(const QString& message)
     auto* stack = column(body, 12);
     stack->addWidget(new PVText(L("A mérés nem futott le"), PVFontToken::sectionTitle, PV::color::ink::primary, body));
     stack->addWidget(new PVText(message, PVFontToken::body, PV::color::ink::secondary, body));
-    auto* retry = new QPushButton(L("Újrapróbálom"), body);
-    makeProminent(retry, false);
+    auto* retry = new PVPrimaryButton(L("Újrapróbálom"), body);
+    retry->setDefault(true);
+    retry->setCursor(Qt::PointingHandCursor);
     connect(retry, &QPushButton::clicked, this, [this] { model_->start(); });
     stack->addWidget(retry, 0, Qt::AlignLeft);
     stack->addStretch(1);

@@ -41,15 +41,7 @@ chmod 700 "$tmp/run"
 db="$tmp/data/polvarine.sqlite3"
 cp "$source_db" "$db"
 shift_by=$(( ( $(date +%s) - 86400 - 1767225600 ) / 3600 * 3600 ))
-sqlite3 "$db" "BEGIN;
-UPDATE network_samples SET timestamp = timestamp + $shift_by;
-UPDATE wifi_snapshots SET timestamp = timestamp + $shift_by;
-UPDATE events SET timestamp = timestamp + $shift_by;
-UPDATE markers SET timestamp = timestamp + $shift_by;
-UPDATE incidents SET start_timestamp = start_timestamp + $shift_by, end_timestamp = end_timestamp + $shift_by;
-UPDATE sample_rollups SET bucket_start = bucket_start + $shift_by,
-    first_sample_timestamp = first_sample_timestamp + $shift_by, last_sample_timestamp = last_sample_timestamp + $shift_by;
-COMMIT; PRAGMA wal_checkpoint(TRUNCATE);" || exit 1
+"$root/scripts/shift-month.sh" "$db" "$shift_by" || exit 1
 log "database: $(sqlite3 "$db" 'SELECT COUNT(*) FROM network_samples') raw samples, newest $(( $(date +%s) - $(sqlite3 "$db" 'SELECT CAST(MAX(timestamp) AS INTEGER) FROM network_samples') )) s ago"
 
 # The lab internet's DNS answers every name with its services address; the captive page is served there.

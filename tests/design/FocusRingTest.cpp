@@ -129,8 +129,10 @@ TEST(Controls, TitlesGrowWithTheTextSize)
     QPushButton plain(QStringLiteral("Megmutatom a fájlkezelőben"));
     QMenu menu;
     menu.addAction(QStringLiteral("Bemutatkozás újra"));
+    PVSwitch toggle;
     struct Seen {
-        int pickerHeight, pickerWidth, buttonWidth, buttonHeight, smallWidth, plainWidth, menuHeight;
+        int pickerHeight, pickerWidth, buttonWidth, buttonHeight, smallWidth, plainWidth, menuHeight, switchWidth,
+            switchHeight;
         bool operator==(const Seen&) const = default;
     };
     std::vector<Seen> seen;
@@ -143,7 +145,8 @@ TEST(Controls, TitlesGrowWithTheTextSize)
             EXPECT_GE(picker.segmentRect(i).width(), fm.horizontalAdvance(picker.title(i)) + 8) << scale;
         EXPECT_GE(picker.height(), fm.height()) << scale;
         seen.push_back({picker.height(), picker.sizeHint().width(), button.sizeHint().width(), button.sizeHint().height(),
-                        small->sizeHint().width(), plain.sizeHint().width(), menu.sizeHint().height()});
+                        small->sizeHint().width(), plain.sizeHint().width(), menu.sizeHint().height(),
+                        toggle.sizeHint().width(), toggle.sizeHint().height()});
     }
     EXPECT_GT(seen[1].pickerHeight, seen[0].pickerHeight);
     EXPECT_GT(seen[1].pickerWidth, 380) << "the titles need more than the usual width at 150 %";
@@ -152,6 +155,8 @@ TEST(Controls, TitlesGrowWithTheTextSize)
     EXPECT_GT(seen[1].smallWidth, seen[0].smallWidth);
     EXPECT_GT(seen[1].plainWidth, seen[0].plainWidth);
     EXPECT_GT(seen[1].menuHeight, seen[0].menuHeight);
+    EXPECT_GT(seen[1].switchWidth, seen[0].switchWidth);
+    EXPECT_GT(seen[1].switchHeight, seen[0].switchHeight);
     EXPECT_EQ(seen[2], seen[0]) << "back at 100 % everything has its usual size";
     delete small;
 }

@@ -283,6 +283,52 @@ TEST_F(LoadTestViewTest, CloseButtonOnlyInsideADialog)
     EXPECT_EQ(dismissed, 1);
 }
 
+// The start and retry buttons show a ring when the keyboard reaches them, in both appearances.
+TEST_F(LoadTestViewTest, StartAndRetryShowKeyboardFocus)
+{
+    const struct {
+        const char* body;
+        const char* button;
+    } rows[] = {{"intro", "Teszt indítása"}, {"failure", "Újrapróbálom"}};
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        PVTheme::instance().setAppearanceOverride(appearance);
+        for (const auto& row : rows) {
+            const std::string where = std::string(row.body) + " " + rawValue(appearance).toStdString();
+            auto model = makeModel();
+            LoadTestView view(model, nullptr, nullptr, nullptr);
+            view.resize(760, 660);
+            view.show();
+            settle();
+            if (QLatin1String(row.body) == QLatin1String("failure")) {
+                runner->failStart = true;
+                model->start();
+                ASSERT_TRUE(test::pumpUntil([&] { return model->state().kind == LoadTestState::Kind::failed; }, 10s));
+                runner->failStart = false;
+                settle();
+            }
+            ASSERT_EQ(view.bodyName(), QLatin1String(row.body)) << where;
+            QPushButton* button = nullptr;
+            for (QPushButton* b : view.findChildren<QPushButton*>())
+                if (b->isVisible() && b->text() == QString::fromUtf8(row.button))
+                    button = b;
+            ASSERT_NE(button, nullptr) << where;
+            button->clearFocus(); // the screen may have handed it the focus on showing
+            settle();
+            const QImage plain = button->grab().toImage();
+            button->setFocus(Qt::TabFocusReason);
+            settle();
+            ASSERT_TRUE(button->hasFocus()) << where;
+            const QImage ringed = button->grab().toImage();
+            int changed = 0;
+            for (int y = 0; y < std::min(plain.height(), ringed.height()); ++y)
+                for (int x = 0; x < std::min(plain.width(), ringed.width()); ++x)
+                    changed += plain.pixel(x, y) != ringed.pixel(x, y);
+            EXPECT_GE(changed, button->width() + button->height()) << where << ": no visible focus";
+        }
+    }
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+}
+
 // --- review screenshots ----------------------------------------------------------------------------
 // Ends every run at once with the prepared result or failure.
 class PreparedRunner : public LoadTestRunner {

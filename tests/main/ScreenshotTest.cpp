@@ -170,7 +170,8 @@ TEST_F(ScreenshotTest, ExportConfirmationIsNoWarningAndOffersTheFolder)
         s.statusIsConfirmation = c.confirmation;
         s.hasExportResult = true; // an earlier export exists in both cases
         feed.setStateOverride(s);
-        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark})
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+            int usualSymbol = 0; // the banner symbol's side at the usual text size
             for (double scale : {1.0, 1.5}) {
                 Appearance scope(appearance);
                 PVTheme::instance().setTextScale(scale);
@@ -190,6 +191,13 @@ TEST_F(ScreenshotTest, ExportConfirmationIsNoWarningAndOffersTheFolder)
                 EXPECT_EQ(banner->message(), c.message) << where;
                 EXPECT_EQ(!banner->actionButton()->isHidden(), c.confirmation) << where;
                 EXPECT_EQ(!panel.statusActionButton()->isHidden(), c.confirmation) << where;
+                // The symbol grows with the text beside it.
+                const auto* symbol = banner->findChild<PVSymbolView*>();
+                ASSERT_NE(symbol, nullptr) << where;
+                if (scale == 1.0)
+                    usualSymbol = symbol->height();
+                else
+                    EXPECT_GE(symbol->height(), usualSymbol * 1.4) << where;
                 // The banner's fill is the status wash of its tone: green for a confirmation.
                 const QImage bannerImage = banner->grab().toImage();
                 EXPECT_EQ(bannerImage.pixelColor(6, bannerImage.height() / 2).rgb(),
@@ -201,6 +209,7 @@ TEST_F(ScreenshotTest, ExportConfirmationIsNoWarningAndOffersTheFolder)
                 ASSERT_TRUE(panel.grab().toImage().save(screensDir() + QStringLiteral("/panel-%1.png").arg(tag)));
                 PVTheme::instance().setTextScale(1.0);
             }
+        }
     }
 }
 

@@ -198,6 +198,62 @@ TEST_F(WorkspaceTest, SidebarWidthIsBounded)
     EXPECT_GE(sidebar->width(), WorkspaceView::kSidebarMinimum);
 }
 
+// Tab into the section list rings its current row; a click's focus draws no ring.
+TEST_F(WorkspaceTest, SidebarShowsKeyboardFocusOnly)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QListWidget* list = view->sidebarList();
+    const auto differing = [](const QImage& a, const QImage& b) {
+        int n = 0;
+        for (int y = 0; y < std::min(a.height(), b.height()); ++y)
+            for (int x = 0; x < std::min(a.width(), b.width()); ++x)
+                n += a.pixel(x, y) != b.pixel(x, y);
+        return n;
+    };
+    view->recordingButton()->setFocus(Qt::OtherFocusReason);
+    settle();
+    const QImage plain = list->viewport()->grab().toImage();
+    list->setFocus(Qt::TabFocusReason);
+    settle();
+    EXPECT_GE(differing(plain, list->viewport()->grab().toImage()), list->width()) << "no ring for keyboard focus";
+    view->recordingButton()->setFocus(Qt::OtherFocusReason);
+    list->setFocus(Qt::MouseFocusReason);
+    settle();
+    EXPECT_EQ(differing(plain, list->viewport()->grab().toImage()), 0) << "a ring after a click";
+}
+
+// At 150 % the rows' symbols grow with their titles (measured on a row that is neither selected nor hovered).
+TEST_F(WorkspaceTest, SidebarSymbolsFollowTheTextSize)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    std::vector<int> heights;
+    for (double scale : {1.0, 1.5}) {
+        PVTheme::instance().setTextScale(scale);
+        auto view = makeView();
+        view->show();
+        settle();
+        QListWidget* list = view->sidebarList();
+        const QRect row = list->visualItemRect(list->item(1));
+        const QImage image = list->viewport()->grab().toImage();
+        const QRgb background = image.pixel(row.right() - 2, row.top() + 2);
+        int top = row.bottom(), bottom = row.top();
+        for (int y = row.top(); y <= row.bottom(); ++y)
+            for (int x = row.left(); x < row.left() + 40; ++x)
+                if (image.pixel(x, y) != background) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+        heights.push_back(bottom - top + 1);
+    }
+    PVTheme::instance().setTextScale(1.0);
+    ASSERT_EQ(heights.size(), 2u);
+    EXPECT_GE(heights[1], heights[0] * 1.3) << heights[0] << " px at 100 %, " << heights[1] << " px at 150 %";
+}
+
 TEST_F(WorkspaceTest, StatusRowFollowsMonitoringAndOffersTheModelsOperations)
 {
     settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
@@ -397,6 +453,23 @@ TEST_F(WorkspaceTest, TheStatusLineShowsInTheOverviewAndThePanelAndAFailingStore
     EXPECT_TRUE(root->statusBanner()->isHidden());
     EXPECT_TRUE(panel.statusLineText().isEmpty());
     EXPECT_EQ(view->recordingIndicator()->tint(), statusMark(PVStatus::good));
+}
+
+// A store that could only be opened in memory keeps nothing: the sidebar says so, not a green "recording".
+TEST_F(WorkspaceTest, AStoreKeptOnlyInMemoryIsNoGreenRecording)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    model = makeModel(dir, StorageHealth::notPersisting(QStringLiteral("cannot create directories: Not a directory")));
+    auto view = makeView();
+    view->show();
+    settle();
+    ASSERT_TRUE(model->isMonitoring() || actions::canToggleMonitoring(*model));
+    if (!model->isMonitoring())
+        actions::toggleMonitoring(*model);
+    ASSERT_TRUE(pumpUntil([&] { return view->showsRecordingLive(); }, std::chrono::seconds(5)));
+    settle();
+    EXPECT_EQ(view->recordingIndicator()->tint(), statusMark(PVStatus::serious));
+    EXPECT_EQ(view->recordingIndicator()->toolTip(), model->storageHealth().bannerMessage().value_or(QString()));
 }
 
 TEST_F(WorkspaceTest, PanelShortcutsPressTheirButtons)

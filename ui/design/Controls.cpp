@@ -192,11 +192,16 @@ PVSwitch::PVSwitch(QWidget* parent) : QAbstractButton(parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QSize PVSwitch::sizeHint() const { return {kTrackWidth + 2 * kFocusRingReach, kTrackHeight + 2 * kFocusRingReach}; }
+QSize PVSwitch::sizeHint() const
+{
+    return {scaled(kTrackWidth, PVTextStyle::body) + 2 * kFocusRingReach,
+            scaled(kTrackHeight, PVTextStyle::body) + 2 * kFocusRingReach};
+}
 
 QRectF PVSwitch::trackRect() const
 {
-    return QRectF(kFocusRingReach, (height() - kTrackHeight) / 2.0, kTrackWidth, kTrackHeight);
+    const int trackHeight = scaled(kTrackHeight, PVTextStyle::body);
+    return QRectF(kFocusRingReach, (height() - trackHeight) / 2.0, scaled(kTrackWidth, PVTextStyle::body), trackHeight);
 }
 
 void PVSwitch::focusInEvent(QFocusEvent* event)
@@ -219,7 +224,7 @@ void PVSwitch::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (hasFocus() && keyboardFocus_)
-        paintFocusRing(p, trackRect(), kTrackHeight / 2.0, ctx);
+        paintFocusRing(p, trackRect(), trackRect().height() / 2.0, ctx);
     if (!isEnabled())
         p.setOpacity(0.45);
     const QRectF track = trackRect().adjusted(0.5, 0.5, -0.5, -0.5);

@@ -62,11 +62,11 @@ private:
 };
 
 // A switch: a checkable button drawn as a track with a knob, with room around the track for its
-// focus ring.
+// focus ring. The track grows with the text size, as the labels beside it do.
 class PVSwitch : public QAbstractButton {
     Q_OBJECT
 public:
-    static constexpr int kTrackWidth = 38;
+    static constexpr int kTrackWidth = 38; // at the usual text size
     static constexpr int kTrackHeight = 22;
     explicit PVSwitch(QWidget* parent = nullptr);
     QSize sizeHint() const override;

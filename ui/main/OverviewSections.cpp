@@ -1,6 +1,7 @@
 #include "ui/main/OverviewSections.h"
 
 #include "ui/design/Depth.h"
+#include "ui/design/Theme.h"
 #include "ui/main/MainLogic.h"
 #include "ui/main/OverviewStatus.h"
 
@@ -68,12 +69,13 @@ StorageBanner::StorageBanner(QWidget* parent, PVStatus level)
     const int pad = px(PV::space::s);
     row->setContentsMargins(pad, pad, pad, pad);
     row->setSpacing(px(PV::space::s));
-    // The symbol sits at the size of the message's text, level with its first line.
-    auto* symbol = new PVSymbolView(bannerSymbol(level), PVFontToken::body.size, statusMarkSaturated(level), this);
+    // The symbol sits at the size of the message's text, level with its first line, at any text size.
+    const double textScale = PVTheme::instance().textScale(PVFontToken::body.relativeTo);
+    auto* symbol = new PVSymbolView(bannerSymbol(level), PVFontToken::body.size * textScale, statusMarkSaturated(level), this);
     symbol_ = symbol;
     auto* symbolBox = new QWidget(this);
     auto* symbolLayout = new QVBoxLayout(symbolBox);
-    const int lead = px((PVFontToken::body.lineHeight - symbol->sizeHint().height()) / 2);
+    const int lead = px((PVFontToken::body.lineHeight * textScale - symbol->sizeHint().height()) / 2);
     symbolLayout->setContentsMargins(0, std::max(0, lead), 0, 0);
     symbol->setParent(symbolBox);
     symbolLayout->addWidget(symbol);

@@ -43,7 +43,8 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.availableUpdate = model.availableUpdate();
     s.statusMessage = model.exportStatusMessage();
     s.statusIsConfirmation = model.isStatusConfirmation();
-    s.isRecordingFailing = model.isRecordingFailing();
+    // Measured but not kept: the batches fail to be written, or the store lives in memory only.
+    s.isRecordingFailing = model.isRecordingFailing() || model.storageHealth().isNotPersisting();
     s.hasExportResult = model.lastExportResult().has_value();
     return s;
 }

@@ -38,7 +38,7 @@ struct OverviewSnapshot {
     std::optional<QString> statusMessage;
     // The status line confirms finished work (an export) instead of warning.
     bool statusIsConfirmation = false;
-    bool isRecordingFailing = false; // batches are measured but cannot be stored
+    bool isRecordingFailing = false; // batches are measured but cannot be stored (or only in memory)
     std::optional<AvailableUpdate> availableUpdate;
     bool hasExportResult = false;
 

@@ -1,5 +1,6 @@
 #include "ui/main/WorkspaceView.h"
 
+#include "ui/design/Controls.h"
 #include "ui/design/Depth.h"
 #include "ui/design/LiveIndicators.h"
 #include "ui/main/MainWidgets.h"
@@ -13,6 +14,7 @@
 #include "core/records/Localization.h"
 
 #include <QDialog>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPainter>
@@ -47,7 +49,8 @@ RowGeometry rowGeometry(const QRect& row, const QString& titleText, const QStrin
 {
     const QFontMetrics titleMetrics(pvFont(PVFontToken::cardTitle));
     const QFontMetrics subtitleMetrics(pvFont(PVFontToken::microCaption));
-    const double box = symbolBox(kRowSymbolPoints);
+    // The symbol follows the text size, as the title beside it does.
+    const double box = symbolBox(kRowSymbolPoints * PVTheme::instance().textScale(PVFontToken::cardTitle.relativeTo));
     const int left = row.left() + kRowSideInset + 8;
     const int textLeft = left + static_cast<int>(box) + kRowTextGap;
     const int textWidth = std::max(40, row.right() - kRowSideInset - 8 - textLeft);
@@ -60,6 +63,25 @@ RowGeometry rowGeometry(const QRect& row, const QString& titleText, const QStrin
     g.symbol = QRectF(left, row.top() + (row.height() - box) / 2, box, box);
     return g;
 }
+
+// The list remembers whether the keyboard gave it focus: only then does its current row show a ring.
+constexpr const char* kKeyboardFocusProperty = "pvKeyboardFocus";
+
+class KeyboardFocusTracker : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            const bool keyboard = event->type() == QEvent::FocusIn
+                                  && isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason());
+            watched->setProperty(kKeyboardFocusProperty, keyboard);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -78,6 +100,14 @@ void WorkspaceSectionDelegate::paint(QPainter* painter, const QStyleOptionViewIt
         painter->setPen(Qt::NoPen);
         painter->setBrush(ctx.color(selected ? PV::color::interactive::pressed : PV::color::interactive::hover));
         painter->drawRoundedRect(fill, PV::radius::control, PV::radius::control);
+    }
+    if ((option.state & QStyle::State_HasFocus) && option.widget
+        && option.widget->property(kKeyboardFocusProperty).toBool()) {
+        const double inset = kFocusRingWidth / 2;
+        const QRectF ring = QRectF(option.rect).adjusted(kRowSideInset - 2 + inset, inset, -kRowSideInset + 2 - inset, -inset);
+        painter->setPen(QPen(ctx.color(PV::color::focus::ring()), kFocusRingWidth));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(ring, PV::radius::control + 2, PV::radius::control + 2);
     }
     const RowGeometry g = rowGeometry(option.rect, title(section), subtitle(section));
     pvPaintSymbol(*painter, g.symbol, symbolName(section),
@@ -133,6 +163,7 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setMouseTracking(true);
     list_->viewport()->setAutoFillBackground(false);
+    list_->installEventFilter(new KeyboardFocusTracker(list_));
     list_->setAutoFillBackground(false);
     for (WorkspaceSection s : allWorkspaceSections()) {
         auto* item = new QListWidgetItem(title(s), list_);
@@ -272,10 +303,11 @@ void WorkspaceView::refreshStatusRow()
 {
     const OverviewSnapshot s = feed_.snapshot();
     const bool monitoring = s.isMonitoring;
-    // Never a green "recording" while the batches fail to be stored.
+    // Never a green "recording" while the batches fail to be stored or are kept in memory only.
     liveRow_->setTint(statusMark(s.isRecordingFailing ? PVStatus::serious : PVStatus::good));
     liveRow_->setLabel(recordingStatusLabel(s));
-    liveRow_->setToolTip(s.isRecordingFailing ? s.statusMessage.value_or(QString()) : QString());
+    liveRow_->setToolTip(s.isRecordingFailing ? s.statusMessage.value_or(s.storageBannerMessage.value_or(QString()))
+                                              : QString());
     liveRow_->setVisible(monitoring);
     pausedRow_->setVisible(!monitoring);
     recordingButton_->setText(recordingButtonTitle(monitoring));
