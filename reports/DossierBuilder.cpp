@@ -322,6 +322,8 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
 {
     const double period = request.duration();
     sliceWidth_ = period > 0 ? period / DossierBuilder::timelineSlices : 0;
+    const double bucket = DossierBuilder::rollupBucketSeconds(period);
+    foldWidth_ = bucket < sliceWidth_ ? bucket : 0;
     cursor_ = request.start;
     for (const SampleRollup& r : rollups) {
         // A bucket written before its sample times were recorded vouches for its whole width.
@@ -335,13 +337,8 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
         rolledSampleCount_ += r.sampleCount;
         if (r.targetKind != ProbeKind::gateway && r.targetKind != ProbeKind::publicIP)
             continue;
+        rolledLoss_[legIndex(r.targetKind)].add(r);
         if (r.targetKind == ProbeKind::publicIP) {
-            rolledProviderCount_ += r.sampleCount;
-            rolledProviderFailed_ += r.sampleCount - r.successCount;
-            if (r.lossRatio)
-                rolledProviderLossSum_ += *r.lossRatio * r.sampleCount;
-            else
-                rolledProviderEveryLoss_ = false;
             HourBucket& hour = hours_[std::floor(r.bucketStart / kHour) * kHour];
             hour.count += r.sampleCount;
             hour.failures += r.sampleCount - r.successCount;
@@ -403,6 +400,38 @@ void DossierSampleFold::closeRawHour()
     rawHour_.reset();
 }
 
+void DossierSampleFold::RolledLoss::add(const SampleRollup& rollup)
+{
+    count += rollup.sampleCount;
+    failed += rollup.sampleCount - rollup.successCount;
+    if (rollup.lossRatio)
+        sum += *rollup.lossRatio * rollup.sampleCount;
+    else
+        everyLoss = false;
+}
+
+double DossierSampleFold::periodLoss(const LossSum& raw, const RolledLoss& rolled)
+{
+    if (rolled.count == 0)
+        return raw.ratio(); // the raw rule exactly, to the last bit
+    const auto n = static_cast<double>(raw.count + rolled.count);
+    return raw.everyLoss && rolled.everyLoss
+               ? static_cast<double>((static_cast<long double>(raw.sum) + rolled.sum) / static_cast<long double>(n))
+               : static_cast<double>(raw.failed + rolled.failed) / n;
+}
+
+void DossierSampleFold::closeRawBucket(std::size_t leg)
+{
+    RawBucket& bucket = rawBuckets_[leg];
+    if (bucket.slice < 0)
+        return;
+    Slice& slice = slices_[static_cast<std::size_t>(bucket.slice)];
+    if (const std::optional<double> p50 = bucketMedian(bucket.latencies))
+        (leg == 0 ? slice.foldedRouter : slice.foldedProvider).push_back(*p50);
+    bucket.latencies.clear();
+    bucket.slice = -1;
+}
+
 void DossierSampleFold::add(const SampleRow& row)
 {
     ++rawCount_;
@@ -444,6 +473,16 @@ void DossierSampleFold::add(const SampleRow& row)
             ++slice.providerCount;
             if (!ok)
                 ++slice.providerFailures;
+        }
+        if (ok && foldWidth_ > 0) {
+            const double start = std::floor(t / foldWidth_) * foldWidth_;
+            RawBucket& bucket = rawBuckets_[kind];
+            if (bucket.slice != i || bucket.start != start) {
+                closeRawBucket(kind);
+                bucket.slice = i;
+                bucket.start = start;
+            }
+            bucket.latencies.push_back(*row.latencyMilliseconds);
         }
     }
     if (row.kind == ProbeKind::gateway)
@@ -539,6 +578,8 @@ private:
 void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, AttributionEvidence& attribution)
 {
     closeRawHour();
+    closeRawBucket(0);
+    closeRawBucket(1);
     coverRollupsUpTo(std::numeric_limits<double>::infinity());
 
     // Gaps and coverage.
@@ -551,7 +592,9 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     doc.coverageRatio = DossierBuilder::coverageRatio(doc.gaps, request_);
 
     // Timeline: a slice with a raw provider sample or raw router latency takes its figures from the
-    // raw samples, otherwise from the roll-ups; the medians of roll-up slices are medians of p50s.
+    // raw samples, otherwise from the roll-ups; the medians of roll-up slices are medians of p50s,
+    // and so are those of raw slices wider than one roll-up bucket, so that a steady pattern is
+    // drawn level where the roll-ups begin.
     std::vector<double>& router = legs_[0].latencies;
     std::vector<double>& provider = legs_[1].latencies;
     for (int i = 0; sliceWidth_ > 0 && i < DossierBuilder::timelineSlices; ++i) {
@@ -567,9 +610,15 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
                 return std::vector<double>(all.begin() + static_cast<std::ptrdiff_t>(from),
                                            all.begin() + static_cast<std::ptrdiff_t>(to));
             };
-            point.routerMilliseconds = DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
-            point.providerMilliseconds =
-                DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
+            if (foldWidth_ > 0) {
+                point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedRouter));
+                point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedProvider));
+            } else {
+                point.routerMilliseconds =
+                    DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
+                point.providerMilliseconds =
+                    DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
+            }
             count = slice.providerCount;
             failures = slice.providerFailures;
         } else {
@@ -606,6 +655,12 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     attribution.publicHost = legs_[1].measure();
     attribution.dns = legs_[2].measure();
     attribution.http = legs_[3].measure();
+    // The loss the attribution quotes is the period's, as the summary's tile shows it: the roll-ups
+    // of the router and the provider leg count too.
+    for (auto [leg, measured] : {std::pair{0, &attribution.gateway}, std::pair{1, &attribution.publicHost}})
+        if (legs_[static_cast<std::size_t>(leg)].loss.count > 0 && rolledLoss_[static_cast<std::size_t>(leg)].count > 0)
+            measured->lossRatio =
+                periodLoss(legs_[static_cast<std::size_t>(leg)].loss, rolledLoss_[static_cast<std::size_t>(leg)]);
     attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
     attribution.dnsUnanswered = dnsUnanswered_;
     attribution.dnsNewestUnanswered = dnsNewestUnanswered_;
@@ -622,17 +677,8 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
 
     // The loss of the whole period: the raw provider samples and the provider roll-ups (whose
     // counts are exact), as a mean loss when every one of them carries one, else the failed share.
-    const LossSum& raw = legs_[1].loss;
-    const long long providerCount = raw.count + rolledProviderCount_;
-    if (providerCount > 0) {
-        const auto n = static_cast<double>(providerCount);
-        doc.lossRatio = raw.everyLoss && rolledProviderEveryLoss_
-                            ? static_cast<double>((static_cast<long double>(raw.sum) + rolledProviderLossSum_) /
-                                                  static_cast<long double>(n))
-                            : static_cast<double>(raw.failed + rolledProviderFailed_) / n;
-        if (rolledProviderCount_ == 0)
-            doc.lossRatio = raw.ratio(); // the raw rule exactly, to the last bit
-    }
+    if (legs_[1].loss.count + rolledLoss_[1].count > 0)
+        doc.lossRatio = periodLoss(legs_[1].loss, rolledLoss_[1]);
 
     doc.sampleCount = rawCount_ + rolledSampleCount_;
     if (firstSample_ && earliestRollup_ && *earliestRollup_ < *firstSample_)

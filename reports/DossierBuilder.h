@@ -105,6 +105,8 @@ private:
         long long providerCount = 0;
         long long providerFailures = 0;
         bool hasRaw = false;
+        // The p50s of the raw samples' buckets of the roll-up width read (router, provider).
+        std::vector<double> foldedRouter, foldedProvider;
         // From the roll-ups.
         std::vector<double> rolledRouter, rolledProvider;
         long long rolledCount = 0;
@@ -116,6 +118,19 @@ private:
         std::vector<double> values; // bucket p50 values, one once folded
         bool raw = false;
     };
+    // The successful latencies of one leg in one roll-up-wide bucket of one slice, being gathered.
+    struct RawBucket {
+        int slice = -1;
+        double start = 0;
+        std::vector<double> latencies;
+    };
+    // What the roll-ups of a leg say of its loss.
+    struct RolledLoss {
+        long long count = 0, failed = 0;
+        long double sum = 0; // loss ratio × sample count
+        bool everyLoss = true;
+        void add(const SampleRollup& rollup);
+    };
     struct Covered {
         Timestamp start;
         Timestamp end;
@@ -125,18 +140,23 @@ private:
     void cover(Timestamp start, Timestamp end);
     void coverRollupsUpTo(Timestamp t);
     void closeRawHour();
+    void closeRawBucket(std::size_t leg);
+    // The loss of a leg over the whole period: its raw samples and its roll-ups.
+    static double periodLoss(const LossSum& raw, const RolledLoss& rolled);
 
     DossierRequest request_;
     double sliceWidth_ = 0;
+    // Raw slices wider than one roll-up bucket are folded by the roll-ups' rule: each bucket's p50,
+    // then the slice's median of those, as a slice of roll-ups is drawn. Zero: not folded.
+    double foldWidth_ = 0;
+    std::array<RawBucket, 2> rawBuckets_{}; // router, provider
     std::array<Slice, 120> slices_{};
     int currentSlice_ = -1;
 
     std::array<Leg, 4> legs_{}; // gateway, publicIP, dns, http
     std::vector<bool> providerOverWifi_; // beside the provider latencies
     LossSum wifiLoss_, wiredLoss_;
-    long long rolledProviderCount_ = 0, rolledProviderFailed_ = 0;
-    long double rolledProviderLossSum_ = 0;
-    bool rolledProviderEveryLoss_ = true;
+    std::array<RolledLoss, 2> rolledLoss_{}; // router, provider
 
     std::set<QString> wifiInterfaces_;
     QByteArray lastInterface_;

@@ -6,11 +6,12 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+#include <cmath>
 #include <random>
 
 namespace pv::test {
 
-DossierMonth writeDossierMonth()
+DossierMonth writeDossierMonth(bool steadyEvenings)
 {
     const QTimeZone zone("Europe/Budapest");
     auto local = [&](int day, int hour, int minute, int second = 0) {
@@ -33,12 +34,15 @@ DossierMonth writeDossierMonth()
         const Timestamp last = local(day, 23, 20 + day % 10, 5);
         for (Timestamp t = first; t <= last; t += 60) {
             const int hour = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t), zone).time().hour();
-            const bool evening = hour >= 19 && hour <= 22 && t < rawCutoff;
+            const bool evening = hour >= 19 && hour <= 22 && (steadyEvenings || t < rawCutoff);
             const auto n = static_cast<long long>(t / 60);
             const bool lost = n % (evening ? 20 : 50) == 0;
             NetworkSample router = makeSample(t, ProbeKind::gateway, 2 + std::abs(spread(rng)) / 3);
             NetworkSample provider = makeSample(t + 0.05, ProbeKind::publicIP, std::nullopt, !lost);
-            if (!lost)
+            const double minuteOfHour = static_cast<double>(n % 60);
+            if (!lost && evening && steadyEvenings)
+                provider.latencyMilliseconds = DossierMonth::congestedMs - 20 + std::fmod(minuteOfHour * 17, 41);
+            else if (!lost)
                 provider.latencyMilliseconds = (evening ? DossierMonth::congestedMs : DossierMonth::usualMs) + spread(rng);
             NetworkSample resolver = makeSample(t + 0.1, ProbeKind::dns, 15 + std::abs(spread(rng)));
             samples.insert(samples.end(), {router, provider, resolver});

@@ -4,7 +4,7 @@
 // every day but a two-day trip, a batch a minute (router, public host, resolver), evening congestion
 // (19–22 h) in the older weeks only, a Wi-Fi reading every half hour. Raw samples are written, then
 // the store's own retention pass at the month's end leaves raw rows for the newest week and roll-ups
-// before it.
+// before it. The steady variant has the same evening in every week.
 #include "core/app/ReportServices.h"
 #include "core/records/Records.h"
 
@@ -28,7 +28,10 @@ struct DossierMonth {
     static constexpr double usualMs = 19;
 };
 
-// Writes the month into a fresh database and runs the standard retention pass at its end.
-DossierMonth writeDossierMonth();
+// Writes the month into a fresh database and runs the standard retention pass at its end. With
+// `steadyEvenings`, every evening of the month is congested alike: the public host's latency in each
+// evening minute is fixed by the minute of the hour and spread widely (34–74 ms), so each evening
+// hour holds the same values.
+DossierMonth writeDossierMonth(bool steadyEvenings = false);
 
 } // namespace pv::test

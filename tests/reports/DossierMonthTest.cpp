@@ -4,6 +4,7 @@
 #include "core/store/SQLiteStore.h"
 #include "core/store/StoreDatabase.h"
 #include "reports/DossierBuilder.h"
+#include "reports/DossierFormat.h"
 #include "tests/reports/DossierMonth.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 
 using namespace pv;
@@ -201,4 +203,44 @@ TEST_F(DossierMonthTest, NightGapsStartAtTheLastSampleOfTheirBucket)
         else
             EXPECT_GT(doc.coverageRatio, measured / month->request.duration() + 0.01) << "whole hours count as measured";
     }
+}
+
+// The loss that the summary's sentence quotes is the figure of its tile: both over the whole month,
+// the hour roll-ups of the older weeks (lossier evenings) with the raw newest week.
+TEST_F(DossierMonthTest, TheSummarySentenceAndTileQuoteOneLossFigure)
+{
+    const DossierDocument doc = build(month->request);
+    ASSERT_TRUE(doc.lossRatio.has_value());
+    const QStringList& evidence = doc.attribution.evidence;
+    const auto sentence = std::find_if(evidence.begin(), evidence.end(),
+                                       [](const QString& e) { return e.contains(QStringLiteral("elveszett a routeren túl")); });
+    ASSERT_NE(sentence, evidence.end()) << evidence.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(sentence->startsWith(QStringLiteral("A csomagok ") + DossierFormat::percentText(*doc.lossRatio, 1) +
+                                     QStringLiteral("-a elveszett")))
+        << sentence->toStdString() << " / tile " << DossierFormat::percentText(*doc.lossRatio, 1).toStdString();
+}
+
+// Every evening of the month alike: the evening slices are drawn level, those of the roll-ups and
+// those of the raw newest week.
+TEST(DossierSteadyMonthTest, IdenticalEveningsAreDrawnLevelAcrossTheRollUps)
+{
+    const DossierMonth steady = writeDossierMonth(true);
+    SQLiteStore store(SQLiteStore::Location::file(steady.path));
+    const DossierDocument doc =
+        await(DossierBuilder::makeDocument(steady.request, steady.request.end, store, QStringLiteral("1.0")));
+    const double width = steady.request.duration() / DossierBuilder::timelineSlices;
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    int rolled = 0, raw = 0;
+    for (const DossierTimelinePoint& point : doc.timeline) {
+        const int middle = localHour(point.time + width / 2);
+        if (middle < 20 || middle > 22 || !point.providerMilliseconds)
+            continue; // the slices about the evening only
+        (point.isAggregated ? rolled : raw) += 1;
+        low = std::min(low, *point.providerMilliseconds);
+        high = std::max(high, *point.providerMilliseconds);
+    }
+    EXPECT_GE(rolled, 15);
+    EXPECT_GE(raw, 5);
+    EXPECT_LE(high - low, 2.0) << "evening slices from " << low << " to " << high << " ms";
+    EXPECT_NEAR(low, DossierMonth::congestedMs, 3);
 }
