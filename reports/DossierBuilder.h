@@ -212,6 +212,8 @@ struct DossierBuilder {
     static double rollupBucketSeconds(double period);
 
     // The steps, each over rows already read.
+    // A slice wider than one roll-up bucket of the period is drawn by the roll-ups' rule whether its
+    // rows are raw or rolled up: the median of its buckets' p50s.
     static std::vector<DossierTimelinePoint> timeline(const std::vector<NetworkSample>& samples,
                                                       const std::vector<SampleRollup>& rollups,
                                                       const DossierRequest& request);
