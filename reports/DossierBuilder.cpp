@@ -657,10 +657,10 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     attribution.http = legs_[3].measure();
     // The loss the attribution quotes is the period's, as the summary's tile shows it: the roll-ups
     // of the router and the provider leg count too.
-    for (auto [leg, measured] : {std::pair{0, &attribution.gateway}, std::pair{1, &attribution.publicHost}})
-        if (legs_[static_cast<std::size_t>(leg)].loss.count > 0 && rolledLoss_[static_cast<std::size_t>(leg)].count > 0)
-            measured->lossRatio =
-                periodLoss(legs_[static_cast<std::size_t>(leg)].loss, rolledLoss_[static_cast<std::size_t>(leg)]);
+    const std::pair<std::size_t, LegMeasurement*> quoted[] = {{0, &attribution.gateway}, {1, &attribution.publicHost}};
+    for (const auto& [leg, measured] : quoted)
+        if (legs_[leg].loss.count > 0 && rolledLoss_[leg].count > 0)
+            measured->lossRatio = periodLoss(legs_[leg].loss, rolledLoss_[leg]);
     attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
     attribution.dnsUnanswered = dnsUnanswered_;
     attribution.dnsNewestUnanswered = dnsNewestUnanswered_;
