@@ -180,6 +180,7 @@ public:
     }
     // The destination whose writing failed; empty for nothingToReport.
     const QUrl& url() const { return url_; }
+    QString failurePath() const override { return kind_ == Kind::destinationNotWritable ? path() : QString(); }
     // The URL's path as the file system spells it.
     QString path() const;
     QString errorDescription() const;

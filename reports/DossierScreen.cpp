@@ -6,16 +6,16 @@
 #include "ui/design/Components.h"
 #include "ui/design/Controls.h"
 #include "ui/design/Depth.h"
+#include "ui/design/Symbols.h"
 #include "ui/design/Text.h"
+#include "ui/design/Theme.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -131,6 +131,62 @@ QWidget* contentRow(const QString& iconName, const QString& rowTitle, const QStr
 
 } // namespace
 
+// The outcome line under the action row: a confirmation reads as a caption; a failure is a warning
+// panel like the overview's banners (the `watch` status's wash and border, a triangle at the size of
+// the text, the message in body type).
+class DossierNotice : public QWidget {
+public:
+    explicit DossierNotice(QWidget* parent)
+        : QWidget(parent)
+    {
+        auto* row = new QHBoxLayout(this);
+        row->setSpacing(static_cast<int>(PV::space::s));
+        const double textScale = PVTheme::instance().textScale(PVFontToken::body.relativeTo);
+        symbol_ = new PVSymbolView("exclamationmark.triangle.fill", PVFontToken::body.size * textScale,
+                                   statusMarkSaturated(PVStatus::watch), this);
+        row->addWidget(symbol_, 0, Qt::AlignTop);
+        text_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, this);
+        row->addWidget(text_, 1);
+        setWarning(false);
+    }
+
+    PVText* text() const { return text_; }
+    bool isWarning() const { return warning_; }
+
+    void setWarning(bool warning)
+    {
+        warning_ = warning;
+        const int pad = warning ? static_cast<int>(PV::space::s) : 0;
+        layout()->setContentsMargins(pad, pad, pad, pad);
+        symbol_->setVisible(warning);
+        text_->setToken(warning ? PVFontToken::body : PVFontToken::caption);
+        text_->setColor(warning ? PV::color::ink::primary : PV::color::ink::secondary);
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!warning_)
+            return;
+        constexpr double kRadius = 8;
+        const PVPaintContext ctx = PVPaintContext::forWidget(this);
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), kRadius, kRadius);
+        p.fillPath(shape, ctx.color(statusWash(PVStatus::watch)));
+        p.setPen(QPen(ctx.color(statusBorder(PVStatus::watch)), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(pvInsetRoundedRect(QRectF(rect()), kRadius, 1));
+    }
+
+private:
+    PVSymbolView* symbol_;
+    PVText* text_;
+    bool warning_ = false;
+};
+
 DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea(parent), model_(model)
 {
     setObjectName(QStringLiteral("DossierScreen"));
@@ -202,8 +258,9 @@ DossierScreen::DossierScreen(AppViewModel& model, QWidget* parent) : QScrollArea
     actionRow->addStretch(1);
     settingsStack->addLayout(actionRow);
 
-    status_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, settingsBody);
-    settingsStack->addWidget(status_);
+    notice_ = new DossierNotice(settingsBody);
+    status_ = notice_->text();
+    settingsStack->addWidget(notice_);
     settings->addContent(settingsBody);
     stack->addWidget(settings);
 
@@ -287,9 +344,21 @@ void DossierScreen::refresh()
     spinner_->setVisible(building);
     revealButton_->setVisible(model_.lastDossierURL().has_value());
     const auto& message = model_.dossierStatusMessage();
+    // The model holds a file exactly when its message confirms one.
+    notice_->setWarning(message.has_value() && !model_.lastDossierURL().has_value());
     status_->setText(message.value_or(QString()));
-    status_->setVisible(message.has_value());
+    notice_->setVisible(message.has_value());
 }
+
+void DossierScreen::showWarning(const QString& message)
+{
+    notice_->setWarning(true);
+    status_->setText(message);
+    notice_->setVisible(true);
+}
+
+bool DossierScreen::statusIsWarning() const { return notice_->isWarning(); }
+QWidget* DossierScreen::statusNotice() const { return notice_; }
 
 void DossierScreen::reveal()
 {
@@ -298,22 +367,11 @@ void DossierScreen::reveal()
         return;
     const QUrl file = *url;
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(file.toLocalFile()).absolutePath());
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folder);
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{file.toString()} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [folder](QDBusPendingCallWatcher* w) {
-        w->deleteLater();
-        if (w->isError()) {
-            // No file manager answered: open the folder that holds the dossier instead.
-            QDesktopServices::openUrl(folder);
-        }
+    // No file manager: the screen says so where the button was pressed, naming the folder.
+    QPointer<DossierScreen> screen(this);
+    model_.revealInFileManager(file, folder, [screen](const QString& message) {
+        if (screen)
+            screen->showWarning(message);
     });
 }
 

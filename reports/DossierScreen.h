@@ -17,6 +17,7 @@ class QPushButton;
 namespace pv {
 
 class AppViewModel;
+class DossierNotice;
 class PVPrimaryButton;
 class PVSegmentedPicker;
 class PVSwitch;
@@ -51,10 +52,14 @@ public:
     PVSwitch* anonymiseSwitch() const { return anonymiseSwitch_; }
     PVSegmentedPicker* rangePicker() const { return rangePicker_; }
     PVText* statusLine() const { return status_; }
+    // The panel around the status line, and whether it shows a warning (a failure) or a confirmation.
+    QWidget* statusNotice() const;
+    bool statusIsWarning() const;
 
 private:
     void refresh();
     void reveal();
+    void showWarning(const QString& message);
 
     AppViewModel& model_;
     DossierRangeOption range_ = DossierRangeOption::lastWeek;
@@ -65,6 +70,7 @@ private:
     PVPrimaryButton* createButton_ = nullptr;
     QProgressBar* spinner_ = nullptr;
     QPushButton* revealButton_ = nullptr;
+    DossierNotice* notice_ = nullptr;
     PVText* status_ = nullptr;
 };
 

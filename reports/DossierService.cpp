@@ -3,6 +3,7 @@
 #include "core/records/Logging.h"
 #include "core/store/SQLiteStore.h"
 #include "reports/DossierBuilder.h"
+#include "reports/CreatedFolders.h"
 #include "reports/DossierPageRules.h"
 
 #include <QDir>
@@ -39,12 +40,18 @@ rt::awaitable<QUrl> PdfDossierService::create(DossierRequest request, QUrl folde
     const std::vector<DossierPage> pages = DossierPaginator::pages(document);
     const QString name = dossier::dossierFileName(request.start, request.end, request.anonymiseNetworkNames);
     const QString folderPath = folder.toLocalFile();
-    // Missing parents are made too; a failure is the file system's own error.
-    std::filesystem::create_directories(std::filesystem::path(folderPath.toStdString()));
+    // Missing parents are made too; a failure is the file system's own error. When the render fails,
+    // the folders made here go again (while empty); one that was there before always stays.
+    auto made = std::make_shared<reports::CreatedFolders>(folderPath);
     const QUrl url = QUrl::fromLocalFile(QDir(folderPath).filePath(name));
 
-    auto render = [renderer = renderer_, document = std::move(document), pages, url]() mutable -> rt::awaitable<void> {
-        renderer.render(document, pages, url);
+    auto render = [renderer = renderer_, document = std::move(document), pages, url, made]() mutable -> rt::awaitable<void> {
+        try {
+            renderer.render(document, pages, url);
+        } catch (...) {
+            made->removeEmpty();
+            throw;
+        }
         co_return;
     };
     co_await asio::co_spawn(renderThread().get_executor(), std::move(render), rt::uncancellable());

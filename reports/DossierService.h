@@ -24,7 +24,7 @@ public:
     // Returns the written file's URL. Throws the store's error, a std::filesystem::filesystem_error
     // when the folder cannot be made, DossierError::nothingToReport when the period holds no
     // measurement (nothing is written then), or DossierError::destinationNotWritable when the file
-    // cannot be written (no file is left then).
+    // cannot be written (no file is left then, and no folder that this call made).
     rt::awaitable<QUrl> create(DossierRequest request, QUrl folder) override;
 
     const std::shared_ptr<SQLiteStore>& store() const { return store_; }

@@ -3,6 +3,7 @@
 #include "core/records/LocaleDates.h"
 #include "core/records/Logging.h"
 #include "core/store/SQLiteStore.h"
+#include "reports/CreatedFolders.h"
 #include "reports/CsvWriter.h"
 #include "reports/DailySummary.h"
 #include "reports/DossierPdfFile.h"
@@ -32,16 +33,16 @@ QDateTime localTime(Timestamp when)
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(when * 1000.0)), Qt::LocalTime);
 }
 
-// Logs the technical text and throws the cause's sentence for the user.
-[[noreturn]] void fail(FailureCause cause, const QString& technical)
+// Logs the technical text and throws the cause's sentence for the user, with the folder concerned.
+[[noreturn]] void fail(FailureCause cause, const QString& technical, const QString& folder = {})
 {
     qCWarning(log::reports, "Export failed: %s", qUtf8Printable(technical));
-    throw ExportError(cause, technical);
+    throw ExportError(cause, technical, folder);
 }
 
 // Unbuffered, so a full disk shows in the write itself: a buffered QSaveFile can report a commit as
 // done after its flush failed, and leave an empty file.
-void writeFile(const QString& path, const QString& text)
+void writeFile(const QString& path, const QString& text, const QString& folder)
 {
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
@@ -52,51 +53,56 @@ void writeFile(const QString& path, const QString& text)
     if (!written) {
         const QString why = file.errorString();
         file.cancelWriting();
-        fail(failureCauseFromText(why), QStringLiteral("Could not write %1: %2").arg(path, why));
+        fail(failureCauseFromText(why), QStringLiteral("Could not write %1: %2").arg(path, why), folder);
     }
     if (!file.commit())
         fail(failureCauseFromText(file.errorString()),
-             QStringLiteral("Could not finish %1: %2").arg(path, file.errorString()));
+             QStringLiteral("Could not finish %1: %2").arg(path, file.errorString()), folder);
 }
 
-// Makes the export folder; remembers whether it was new, so a failed export removes only what it made.
+// Makes the export folder and its missing parents; remembers what it made, so a failed export
+// removes only what it made: its own files, then the folders it made while they are empty.
 struct ExportFolder {
     QString path;
-    bool created = false;
+    std::optional<CreatedFolders> made;
     QStringList written;
 
     explicit ExportFolder(const QString& folder) : path(folder)
     {
-        std::error_code error;
-        created = !std::filesystem::exists(std::filesystem::path(folder.toStdString()), error);
-        std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), error);
-        if (error)
-            fail(failureCauseFromErrno(error.value()),
-                 QStringLiteral("Could not create the export folder %1: %2").arg(folder, QString::fromStdString(error.message())));
+        try {
+            made.emplace(folder);
+        } catch (const std::filesystem::filesystem_error& error) {
+            fail(failureCauseFromErrno(error.code().value()),
+                 QStringLiteral("Could not create the export folder %1: %2")
+                     .arg(folder, QString::fromStdString(error.code().message())),
+                 folder);
+        }
     }
 
     void write(const QString& file, const QString& text)
     {
-        writeFile(file, text);
+        writeFile(file, text, path);
         written << file;
     }
 
-    // A new folder goes entirely; in one that was there before only this export's files go.
+    // A new folder goes entirely; in one that was there before only this export's files go. Then
+    // the parents it made ("Polvarine Exports", even Documents) go while they are empty.
     void discard() const
     {
-        if (created) {
+        if (made && made->madeTarget())
             QDir(path).removeRecursively();
-            return;
-        }
-        for (const QString& file : written)
-            QFile::remove(file);
+        else
+            for (const QString& file : written)
+                QFile::remove(file);
+        if (made)
+            made->removeEmpty();
     }
 };
 
 } // namespace
 
-ExportError::ExportError(FailureCause cause, QString technical)
-    : CausedError(cause, failureSentence(cause)), technical_(std::move(technical))
+ExportError::ExportError(FailureCause cause, QString technical, QString folder)
+    : CausedError(cause, failureSentence(cause), std::move(folder)), technical_(std::move(technical))
 {
 }
 
@@ -155,11 +161,6 @@ QString ExportService::documentsFolder()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty())
         fail(FailureCause::notFound, QStringLiteral("There is no Documents folder to export into."));
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(folder.toStdString()), error);
-    if (error)
-        fail(failureCauseFromErrno(error.value()),
-             QStringLiteral("Could not create the folder %1: %2").arg(folder, QString::fromStdString(error.message())));
     return folder;
 }
 

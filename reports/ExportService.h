@@ -6,8 +6,9 @@
 // The reads run on the store's thread, one after another; the report, the texts and the files are
 // made on the service's own thread, so the caller's thread never waits on them. Every file is
 // written whole and atomically, and every write is checked: when one fails (a full disk, a read-only
-// folder) the whole export fails with an ExportError and the folder it made is removed again, so no
-// half export and no empty file is left behind.
+// folder) the whole export fails with an ExportError and the folders it made are removed again (its
+// own one and, while empty, "Polvarine Exports" and Documents when it made them), so no half export,
+// no empty file and no empty folder is left behind.
 
 #include "core/app/ReportServices.h"
 #include "core/records/FailureText.h"
@@ -29,10 +30,10 @@ namespace pv::reports {
 
 // Why an export could not be written. what() is the Hungarian sentence of the cause, ready for the
 // user ("Betelt a lemez, nincs hely a fájlok írására."); the technical text is logged where it
-// happened and kept in technical().
+// happened and kept in technical(); failurePath() is the export folder concerned.
 class ExportError : public CausedError {
 public:
-    ExportError(FailureCause cause, QString technical);
+    ExportError(FailureCause cause, QString technical, QString folder = {});
     const QString& technical() const { return technical_; }
 
 private:
@@ -74,7 +75,7 @@ public:
     static ExportWindow makeWindow(ExportScope scope, Timestamp now);
     // "yyyy-MM-dd_HH-mm-ss" in the user's time zone.
     static QString folderStamp(Timestamp now);
-    // The XDG Documents folder, created when missing; throws when there is none.
+    // The XDG Documents folder (made with the export when missing); throws when there is none.
     static QString documentsFolder();
 
     static QString samplesCSV(const std::vector<NetworkSample>& samples);

@@ -10,6 +10,9 @@
 #include "core/store/SQLiteStore.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include <sqlite3.h>
 
@@ -32,10 +35,23 @@ std::shared_ptr<SQLiteStore> openInMemory(QString& reason)
     }
 }
 
-OpenedStore runInMemory(QString reason)
+OpenedStore runInMemory(QString reason, const QString& databasePath)
 {
     auto store = openInMemory(reason);
-    return {std::move(store), StorageHealth::notPersisting(reason)};
+    return {std::move(store), StorageHealth::notPersisting(reason, databasePath)};
+}
+
+// Where the database was meant to be, for the banner, when making its folder already failed.
+QString intendedDatabasePath()
+{
+    QString path = qEnvironmentVariable("POLVARINE_DB");
+    if (!path.isEmpty()) {
+        if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
+            path = QDir::homePath() + path.mid(1);
+        return QFileInfo(path).absoluteFilePath();
+    }
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return dataFolder.isEmpty() ? QString() : dataFolder + QStringLiteral("/Polvarine/polvarine.sqlite3");
 }
 
 QString describe(const std::exception& e)
@@ -76,23 +92,21 @@ QString quarantineCorruptStore(const QString& databasePath)
 
 OpenedStore openEvidenceStore()
 {
-    try {
-        return {std::make_shared<SQLiteStore>(), StorageHealth::healthy()};
-    } catch (const std::exception& first) {
-        qCCritical(log::bootstrap, "Opening the evidence store failed: %s", qUtf8Printable(describe(first)));
-        if (!isUnreadableDatabase(first)) {
-            // Not the file's fault: it stays untouched for the next start (or the newer version).
-            qCWarning(log::bootstrap, "Leaving the evidence store file untouched and running in memory");
-            return runInMemory(describe(first));
-        }
-    }
-
     QString path;
     try {
         path = SQLiteStore::defaultLocation();
-    } catch (const std::exception&) {
-        return runInMemory(kCouldNotCreate);
+        return {std::make_shared<SQLiteStore>(SQLiteStore::Location::file(path)), StorageHealth::healthy()};
+    } catch (const std::exception& first) {
+        qCCritical(log::bootstrap, "Opening the evidence store failed: %s", qUtf8Printable(describe(first)));
+        if (path.isEmpty())
+            return runInMemory(describe(first), intendedDatabasePath());
+        if (!isUnreadableDatabase(first)) {
+            // Not the file's fault: it stays untouched for the next start (or the newer version).
+            qCWarning(log::bootstrap, "Leaving the evidence store file untouched and running in memory");
+            return runInMemory(describe(first), path);
+        }
     }
+
     try {
         const QString quarantined = quarantineCorruptStore(path);
         auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::file(path));
@@ -101,7 +115,7 @@ OpenedStore openEvidenceStore()
     } catch (const std::exception& e) {
         qCCritical(log::bootstrap, "Recovering with a fresh database failed: %s", qUtf8Printable(describe(e)));
     }
-    return runInMemory(kCouldNotCreate);
+    return runInMemory(kCouldNotCreate, path);
 }
 
 NativeProbeService::Options probeOptionsFromEnvironment()

@@ -153,6 +153,8 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
     sleepWake_ = environment.sleepWake ? std::move(environment.sleepWake) : std::make_shared<LogindSleepMonitor>();
     dossierService_ = std::move(environment.dossierService);
     desktopFolder_ = std::move(environment.desktopFolder);
+    folderOpener_ = environment.folderOpener.isEmpty() ? QStringList{QStringLiteral("xdg-open")}
+                                                       : std::move(environment.folderOpener);
     liveWindowSeconds_ = environment.liveWindowSeconds > 0 ? environment.liveWindowSeconds : liveWindow;
     confirmationDuration_ = environment.confirmationDuration;
 

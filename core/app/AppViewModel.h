@@ -24,6 +24,7 @@
 #include "core/records/Runtime.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
@@ -77,6 +78,9 @@ public:
         std::shared_ptr<SleepWakeSource> sleepWake;     // logind's PrepareForSleep when absent
         std::shared_ptr<DossierService> dossierService; // makeDossierService(store, "1.0") when absent
         std::optional<QString> desktopFolder;           // where dossiers go; the XDG desktop folder when absent
+        // What opens a folder when no file manager answers on the session bus; the folder's path is
+        // appended. {"xdg-open"} when empty.
+        QStringList folderOpener;
         // The analysis looks at the last liveWindowSeconds of evidence with these thresholds. Only the
         // network lab shortens the window (and the attribution minimums with it), so that a fault
         // followed by recovery fits into a test of a minute or two; the program keeps the defaults.
@@ -220,9 +224,15 @@ public:
     void exportCurrentDay() { runExport(ExportScope::currentDay); }
     void exportPreviousDay() { runExport(ExportScope::previousDay); }
     void exportLast24Hours() { runExport(ExportScope::last24Hours); }
-    // Asks the desktop's file manager to show the latest export's folder; when it cannot,
-    // exportFolderRevealFallback(folder) asks the window to open the folder itself. False without an export.
+    // Asks the desktop's file manager to show the latest export's folder; when none can, the status
+    // line says so and names the folder. False without an export.
     bool revealLatestExportInFinder();
+    // Shows `item` in the desktop's file manager (ShowItems on the session bus); when no file manager
+    // answers, opens `folder` with the folder opener; when that fails too, `onFailure` receives the
+    // Hungarian sentence that says so and names the folder. Returns at once.
+    void revealInFileManager(const QUrl& item, const QUrl& folder, std::function<void(const QString&)> onFailure);
+    // The sentence of a folder that no file manager could open.
+    static QString folderOpenFailureText(const QString& folderPath);
     rt::awaitable<void> createDossier(double durationSeconds, bool anonymise);
 
     // --- derived texts for the views -----------------------------------------------------------------
@@ -269,8 +279,6 @@ Q_SIGNALS:
     void lastDossierURLChanged();
     void dossierStatusMessageChanged();
     void availableUpdateChanged();
-    // The file manager could not be asked to show the export folder: the window opens it instead.
-    void exportFolderRevealFallback(const QUrl& folder);
 
 public:
     // The one status line of the model. The program also reports platform problems through it
@@ -410,6 +418,7 @@ private:
     std::shared_ptr<SleepWakeSource> sleepWake_;
     std::shared_ptr<DossierService> dossierService_;
     std::optional<QString> desktopFolder_;
+    QStringList folderOpener_;
     double liveWindowSeconds_ = liveWindow;
     std::chrono::milliseconds confirmationDuration_{12'000};
     std::function<Timestamp()> clock_;

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -99,8 +100,7 @@ QString desktopFolderPath()
     // XDG may leave the desktop unset, or point it at the home folder itself.
     if (folder.isEmpty() || QDir(folder) == QDir::home())
         folder = QDir::home().filePath(QStringLiteral("Desktop"));
-    QDir().mkpath(folder);
-    return folder;
+    return folder; // made by the dossier service, which removes it again when the dossier fails
 }
 
 std::optional<QString> regionCode()
@@ -202,7 +202,7 @@ rt::awaitable<void> AppViewModel::runExportTask(ExportScope scope)
     }
     if (failure) {
         qCWarning(log::reports, "The export failed: %s", qUtf8Printable(failure->technical));
-        setStatusMessage(LF("Az exportálás nem sikerült: %@", {failure->sentence()}));
+        setStatusMessage(LF("Az exportálás nem sikerült: %@", {failure->sentenceNaming(QString())}));
         co_return;
     }
     publish(lastExportResult_, result, &AppViewModel::lastExportResultChanged);
@@ -216,25 +216,62 @@ bool AppViewModel::revealLatestExportInFinder()
     if (!lastExportResult_)
         return false;
     const QUrl folder = lastExportResult_->directoryURL;
+    revealInFileManager(folder, folder, [this](const QString& message) { setStatusMessage(message); });
+    return true;
+}
+
+QString AppViewModel::folderOpenFailureText(const QString& folderPath)
+{
+    return LF("A mappát nem sikerült megnyitni: nincs telepítve fájlkezelő, amely megjelenítené. Nyisd meg kézzel: %@",
+              {displayPath(folderPath)});
+}
+
+void AppViewModel::revealInFileManager(const QUrl& item, const QUrl& folder,
+                                       std::function<void(const QString&)> onFailure)
+{
+    // Second step: the desktop's opener for the folder; its exit status tells whether anything opened it.
+    auto openFolder = [this, folder, onFailure = std::move(onFailure)] {
+        const QString path = folder.toLocalFile();
+        auto* opener = new QProcess(this);
+        opener->setProgram(folderOpener_.first());
+        opener->setArguments(folderOpener_.mid(1) << path);
+        opener->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        opener->setStandardOutputFile(QProcess::nullDevice());
+        auto failed = [onFailure, path](const QString& why) {
+            qCWarning(log::reports, "The folder %s could not be opened: %s", qUtf8Printable(path), qUtf8Printable(why));
+            onFailure(folderOpenFailureText(path));
+        };
+        connect(opener, &QProcess::errorOccurred, this, [opener, failed](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return; // a crash or a lost pipe also ends in finished()
+            failed(opener->errorString());
+            opener->deleteLater();
+        });
+        connect(opener, &QProcess::finished, this, [opener, failed](int exitCode, QProcess::ExitStatus status) {
+            if (status != QProcess::NormalExit || exitCode != 0)
+                failed(QStringLiteral("%1 ended with status %2").arg(opener->program()).arg(exitCode));
+            opener->deleteLater();
+        });
+        opener->start();
+    };
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        Q_EMIT exportFolderRevealFallback(folder);
-        return true;
+        openFolder();
+        return;
     }
     QDBusMessage call =
         QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
                                        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{folder.toString()} << QString();
+    call << QStringList{item.toString()} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, folder](QDBusPendingCallWatcher* w) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [openFolder](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         if (w->isError()) {
             qCInfo(log::reports, "No file manager answered ShowItems (%s); opening the folder instead",
                    qUtf8Printable(w->error().message()));
-            Q_EMIT exportFolderRevealFallback(folder);
+            openFolder();
         }
     });
-    return true;
 }
 
 rt::awaitable<void> AppViewModel::createDossier(double durationSeconds, bool anonymise)
@@ -268,7 +305,10 @@ rt::awaitable<void> AppViewModel::createDossier(double durationSeconds, bool ano
         const FailureReport report = failure.value_or(FailureReport{});
         qCWarning(log::reports, "The dossier could not be written: %s", qUtf8Printable(report.technical));
         publish(lastDossierURL_, std::optional<QUrl>(), &AppViewModel::lastDossierURLChanged);
-        publish(dossierStatusMessage_, std::optional<QString>(LF("Nem sikerült elkészíteni: %@", {report.sentence()})),
+        // An empty period concerns no place on the disk; every other failure names its file or folder.
+        const QString concerned = report.cause == FailureCause::nothingMeasured ? QString() : folder.toLocalFile();
+        publish(dossierStatusMessage_,
+                std::optional<QString>(LF("Nem sikerült elkészíteni: %@", {report.sentenceNaming(concerned)})),
                 &AppViewModel::dossierStatusMessageChanged);
     }
     publish(isBuildingDossier_, false, &AppViewModel::isBuildingDossierChanged);

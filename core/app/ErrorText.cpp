@@ -48,7 +48,7 @@ bool isSqliteCode(int code)
 
 FailureReport failureReport(const std::exception& e)
 {
-    FailureReport report{failureCauseOf(e), errorText(e)};
+    FailureReport report{failureCauseOf(e), errorText(e), failurePathOf(e)};
     if (const auto* storeError = dynamic_cast<const StoreError*>(&e)) {
         report.cause = failureCauseFromText(storeError->message());
         if (report.cause == FailureCause::unknown && isSqliteCode(storeError->code()))
@@ -67,7 +67,7 @@ FailureReport failureReport(const std::exception_ptr& error)
         return failureReport(e);
     } catch (...) {
     }
-    return FailureReport{FailureCause::unknown, QStringLiteral("unknown error")};
+    return FailureReport{FailureCause::unknown, QStringLiteral("unknown error"), QString()};
 }
 
 } // namespace pv

@@ -17,9 +17,17 @@ QString errorText(const std::exception_ptr& error);
 struct FailureReport {
     FailureCause cause = FailureCause::unknown;
     QString technical;
+    // The file or folder the failure concerns, when the error tells it.
+    QString path;
 
     // The Hungarian sentence of the cause (never the technical text).
     QString sentence() const { return failureSentence(cause); }
+    // The cause's sentence followed by the path it concerns: the error's own, else `concerned`.
+    QString sentenceNaming(const QString& concerned) const
+    {
+        const QString note = pathNote(path.isEmpty() ? concerned : path);
+        return note.isEmpty() ? sentence() : sentence() + QLatin1Char(' ') + note;
+    }
 };
 
 FailureReport failureReport(const std::exception& error);

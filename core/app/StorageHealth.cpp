@@ -19,12 +19,17 @@ std::optional<QString> StorageHealth::bannerMessage() const
     if (const auto* fresh = std::get_if<StartedFresh>(&value_))
         return QStringLiteral("A korábbi mérési előzményt nem sikerült megnyitni, ezért a Polvarine újat kezdett. "
                               "A régi fájl megmaradt itt: ") +
-               fresh->quarantinedPath + QStringLiteral(".");
+               displayPath(fresh->quarantinedPath) + QStringLiteral(".");
     if (const auto* memory = std::get_if<NotPersisting>(&value_))
         // The reason is technical (it goes to the log where the store is opened); the user reads its cause.
+    {
+        QString cause = failureSentence(failureCauseFromText(memory->reason));
+        if (!memory->databasePath.isEmpty())
+            cause += QLatin1Char(' ') + pathNote(memory->databasePath) + QLatin1Char('.');
         return LF("A Polvarine nem tud a lemezre menteni. %@ A mérés fut, de semmi sem kerül rögzítésre — ezek a "
                   "mérések elvesznek, amikor a program bezárul.",
-                  {failureSentence(failureCauseFromText(memory->reason))});
+                  {cause});
+    }
     return std::nullopt;
 }
 

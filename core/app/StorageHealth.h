@@ -19,13 +19,17 @@ public:
     };
     struct NotPersisting {
         QString reason;
+        QString databasePath; // the file that could not be written; empty when none was reached
         bool operator==(const NotPersisting&) const = default;
     };
 
     StorageHealth() : value_(Healthy{}) {}
     static StorageHealth healthy() { return StorageHealth(Healthy{}); }
     static StorageHealth startedFresh(QString quarantinedPath) { return StorageHealth(StartedFresh{std::move(quarantinedPath)}); }
-    static StorageHealth notPersisting(QString reason) { return StorageHealth(NotPersisting{std::move(reason)}); }
+    static StorageHealth notPersisting(QString reason, QString databasePath = {})
+    {
+        return StorageHealth(NotPersisting{std::move(reason), std::move(databasePath)});
+    }
 
     bool isHealthy() const { return std::holds_alternative<Healthy>(value_); }
     bool isStartedFresh() const { return std::holds_alternative<StartedFresh>(value_); }
@@ -33,8 +37,8 @@ public:
     // The quarantined file of startedFresh, the reason of notPersisting, empty for healthy.
     QString payload() const;
 
-    // The banner text; none while the store is healthy. Neither sentence is translated: both are
-    // assembled as they stand.
+    // The banner text; none while the store is healthy. Both name the file concerned, with "~" for
+    // the home folder.
     std::optional<QString> bannerMessage() const;
 
     bool operator==(const StorageHealth&) const = default;

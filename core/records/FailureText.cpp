@@ -2,6 +2,7 @@
 
 #include "core/records/Localization.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -136,9 +137,38 @@ QString failureSentence(FailureCause cause)
     return L("Váratlan hiba történt; a részletek a naplóban vannak.");
 }
 
-CausedError::CausedError(FailureCause cause, const QString& technical)
-    : std::runtime_error(technical.toStdString()), cause_(cause)
+CausedError::CausedError(FailureCause cause, const QString& technical, QString path)
+    : std::runtime_error(technical.toStdString()), cause_(cause), path_(std::move(path))
 {
+}
+
+QString failurePathOf(const std::exception& error)
+{
+    if (const auto* carrier = dynamic_cast<const FailureCauseCarrier*>(&error))
+        return carrier->failurePath();
+    if (const auto* fs = dynamic_cast<const std::filesystem::filesystem_error*>(&error))
+        return QString::fromStdString(fs->path1().string());
+    return {};
+}
+
+QString displayPath(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const QString clean = QDir::cleanPath(path);
+    const QString home = QDir::cleanPath(QDir::homePath());
+    if (!home.isEmpty() && home != QStringLiteral("/")) {
+        if (clean == home)
+            return QStringLiteral("~");
+        if (clean.startsWith(home + QLatin1Char('/')))
+            return QDir::toNativeSeparators(QStringLiteral("~") + clean.mid(home.size()));
+    }
+    return QDir::toNativeSeparators(clean);
+}
+
+QString pathNote(const QString& path)
+{
+    return path.isEmpty() ? QString() : LF("Érintett hely: %@", {displayPath(path)});
 }
 
 FailureCause failureCauseOf(const std::exception& error)

@@ -46,22 +46,36 @@ class FailureCauseCarrier {
 public:
     virtual ~FailureCauseCarrier() = default;
     virtual FailureCause failureCause() const = 0;
+    // The file or folder the failure concerns, as the file system spells it; empty when none.
+    virtual QString failurePath() const { return {}; }
 };
 
 // An error whose cause is already known where it was thrown. what() is the technical text for the log.
 class CausedError : public std::runtime_error, public FailureCauseCarrier {
 public:
-    CausedError(FailureCause cause, const QString& technical);
+    CausedError(FailureCause cause, const QString& technical, QString path = {});
     FailureCause cause() const { return cause_; }
     FailureCause failureCause() const override { return cause_; }
+    QString failurePath() const override { return path_; }
 
 private:
     FailureCause cause_;
+    QString path_;
 };
 
 // The cause of any exception: a carrier's own, std::filesystem_error's and std::system_error's
 // error code, otherwise read from what().
 FailureCause failureCauseOf(const std::exception& error);
+
+// The path a failure concerns: a carrier's own, or the first path of a std::filesystem_error.
+QString failurePathOf(const std::exception& error);
+
+// A path as the user reads it: native separators, and "~" for the home folder it lies under.
+QString displayPath(const QString& path);
+
+// The sentence that names the path of a failure ("Érintett hely: ~/Dokumentumok/x"); empty for an
+// empty path.
+QString pathNote(const QString& path);
 
 // "<lead> <cause sentence>": the message a screen shows, e.g. lead "Az exportálás nem sikerült.".
 QString failureMessage(const QString& lead, FailureCause cause);

@@ -168,7 +168,7 @@ TEST_F(AppBootstrapTest, FileLockedByAnotherConnectionIsLeftUntouched)
     EXPECT_TRUE(opened.health.payload().contains("locked")) << opened.health.payload().toStdString();
     EXPECT_TRUE(opened.store->location().isInMemory());
     EXPECT_TRUE(quarantined(folder).isEmpty());
-    EXPECT_TRUE(opened.health.bannerMessage()->contains(failureSentence(FailureCause::inUse)))
+    EXPECT_TRUE(opened.health.bannerMessage()->contains(failureSentence(FailureCause::inUse) + " " + pathNote(dbPath)))
         << opened.health.bannerMessage()->toStdString();
 
     // The evidence is still there for the next start.
@@ -180,6 +180,19 @@ TEST_F(AppBootstrapTest, FileLockedByAnotherConnectionIsLeftUntouched)
     EXPECT_EQ(sqlite3_column_int(stmt, 0), 2);
     sqlite3_finalize(stmt);
     sqlite3_close(check);
+}
+
+// A database whose folder cannot be made (a file stands in its path): the banner names the file.
+TEST_F(AppBootstrapTest, AFolderThatCannotBeMadeIsNamedInTheBanner)
+{
+    QFile blocker(folder + "/blocker");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString unreachable = folder + "/blocker/db/polvarine.sqlite3";
+    qputenv("POLVARINE_DB", unreachable.toUtf8());
+    const OpenedStore opened = AppBootstrap::openEvidenceStore();
+    ASSERT_TRUE(opened.health.isNotPersisting());
+    EXPECT_TRUE(opened.health.bannerMessage()->contains(pathNote(unreachable))) << opened.health.bannerMessage()->toStdString();
 }
 
 TEST(AppBootstrapErrorsTest, OnlyNotADatabaseAndCorruptCountAsUnreadable)

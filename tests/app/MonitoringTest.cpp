@@ -97,6 +97,7 @@ protected:
                            std::make_shared<XdgAutostartLoginItem>(dir + "/autostart/polvarine.desktop"), notifier};
         env.updateFeed = updateFeed;
         env.confirmationDuration = confirmationDuration;
+        env.folderOpener = folderOpener;
         env.clock = [this] { return clockNow; };
         env.monotonicClock = [this] { return clockNow + monotonicShift; };
         env.icmpRefused = [this] { return icmpRefused; };
@@ -227,6 +228,7 @@ protected:
     std::shared_ptr<CountingNotifier> notifier;
     std::shared_ptr<ScriptedExport> exporter;
     std::chrono::milliseconds confirmationDuration{12'000};
+    QStringList folderOpener;
     std::shared_ptr<ScriptedDossier> dossier;
     std::unique_ptr<AppViewModel> vm;
 };
@@ -1315,7 +1317,8 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
     m.exportLast24Hours();
     ASSERT_TRUE(pumpUntil([&] { return exporter->runs == 3 && m.exportStatusMessage() != QString("later warning"); }));
     EXPECT_EQ(m.exportStatusMessage(),
-              std::optional<QString>("Az exportálás nem sikerült: " + failureSentence(FailureCause::notAFolder)));
+              std::optional<QString>("Az exportálás nem sikerült: " + failureSentence(FailureCause::notAFolder) + " " +
+                                     pathNote(dir + "/not-a-folder/export-2")));
     EXPECT_FALSE(m.isStatusConfirmation());
     EXPECT_EQ(m.lastExportResult()->scope, ExportScope::previousDay) << "the earlier result stays";
 
@@ -1343,7 +1346,30 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
     runToEnd(m.createDossier(600, false));
     EXPECT_FALSE(m.lastDossierURL()) << "a failure clears the earlier dossier";
     EXPECT_EQ(m.dossierStatusMessage(),
-              std::optional<QString>("Nem sikerült elkészíteni: " + failureSentence(FailureCause::notAFolder)));
+              std::optional<QString>("Nem sikerült elkészíteni: " + failureSentence(FailureCause::notAFolder) + " " +
+                                     pathNote(dir + "/Desktop")));
+}
+
+// No file manager: neither one on the session bus nor an opener that can show the folder. The status
+// line says so and names the folder, for an opener that is missing and for one that fails.
+TEST_F(MonitoringTest, AFolderNoFileManagerCanOpenIsSaidWithItsPath)
+{
+    for (const QStringList& opener : {QStringList{dir + "/no-such-opener"}, QStringList{"sh", "-c", "exit 3", "opener"}}) {
+        vm.reset();
+        folderOpener = opener;
+        AppViewModel& m = model();
+        exporter->result.directoryURL = QUrl::fromLocalFile(dir + "/export-1");
+        m.exportCurrentDay();
+        ASSERT_TRUE(pumpUntil([&] { return m.lastExportResult().has_value(); }));
+        ASSERT_TRUE(m.revealLatestExportInFinder());
+        const QString expected = AppViewModel::folderOpenFailureText(dir + "/export-1");
+        EXPECT_TRUE(pumpUntil([&] { return m.exportStatusMessage() == expected; })) << opener.join(' ').toStdString();
+        EXPECT_FALSE(m.isStatusConfirmation());
+    }
+    // The sentence names the folder the way the user reads it.
+    EXPECT_EQ(AppViewModel::folderOpenFailureText(QDir::homePath() + "/Dokumentumok/x"),
+              "A mappát nem sikerült megnyitni: nincs telepítve fájlkezelő, amely megjelenítené. Nyisd meg kézzel: "
+              "~/Dokumentumok/x");
 }
 
 // The history's points rest on echoes that went out: a refused one is neither loss nor a gap filler.

@@ -1,6 +1,8 @@
 #include "core/app/StorageHealth.h"
 #include "core/records/FailureText.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 using namespace pv;
@@ -11,6 +13,18 @@ TEST(StorageHealthTest, BannerTexts)
     EXPECT_EQ(StorageHealth::startedFresh("/d/polvarine.sqlite3.corrupt-20260314T091502").bannerMessage(),
               QStringLiteral("A korábbi mérési előzményt nem sikerült megnyitni, ezért a Polvarine újat kezdett. A régi "
                              "fájl megmaradt itt: /d/polvarine.sqlite3.corrupt-20260314T091502."));
+}
+
+// Both banners name the file concerned, from the home folder with "~".
+TEST(StorageHealthTest, BannersNameTheDatabaseFile)
+{
+    const QString db = QDir::homePath() + "/.local/share/Polvarine/polvarine.sqlite3";
+    EXPECT_TRUE(StorageHealth::startedFresh(db + ".corrupt-1").bannerMessage()->endsWith(
+        "megmaradt itt: ~/.local/share/Polvarine/polvarine.sqlite3.corrupt-1."));
+    const QString banner = *StorageHealth::notPersisting("database or disk is full", db).bannerMessage();
+    EXPECT_TRUE(banner.startsWith("A Polvarine nem tud a lemezre menteni. " + failureSentence(FailureCause::diskFull) +
+                                  " Érintett hely: ~/.local/share/Polvarine/polvarine.sqlite3. A mérés fut"))
+        << banner.toStdString();
 }
 
 // The banner of a store that cannot save names the cause in Hungarian, never the technical reason.

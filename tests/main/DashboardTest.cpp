@@ -10,10 +10,16 @@
 #include "tests/main/WidgetHelpers.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Theme.h"
+#include "core/records/FailureText.h"
+#include "reports/ExportService.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScrollBar>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
@@ -368,4 +374,44 @@ TEST_F(DashboardTest, ANewBatchReachesTheFiguresAndTheSameStateKeepsTheWidgets)
     EXPECT_EQ(root.nowSection()->tiles()[0]->data().samples.back(), 42);
     EXPECT_FALSE(same(routerLine(), before));
     EXPECT_EQ(routerLine().back().y(), 42);
+}
+
+// An export that fails while the overview is scrolled to its end: the warning comes into view at the
+// top of the column, and names the folder the export was for. The failure is real: a file stands
+// where the Documents folder would be made.
+TEST_F(DashboardTest, AFailedExportShowsItsWarningInViewWhereverTheOverviewIsScrolled)
+{
+    QFile blocker(dir + "/blocker");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString documents = dir + "/blocker/Dokumentumok";
+    ReportServiceMakers makers;
+    makers.makeExportService = [documents](std::shared_ptr<SQLiteStore> store) -> std::shared_ptr<ExportService> {
+        return std::make_shared<reports::ExportService>(std::move(store), reports::ExportService::Options{documents});
+    };
+    registerReportServiceMakers(std::move(makers));
+    model = makeModel(dir);
+    feed = &OverviewFeed::of(*model);
+    feed->setClock([] { return kFixedNow; });
+    auto root = showRoot(1080, 600);
+    QScrollBar* bar = root->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    ASSERT_GT(bar->value(), 600) << "the overview is scrolled well below its top";
+
+    root->exportMenu()->actions().front()->trigger();
+    ASSERT_TRUE(pumpUntil([&] { return model->exportStatusMessage().has_value(); }, std::chrono::seconds(30)));
+    settle();
+    registerReportServiceMakers({});
+
+    StorageBanner* banner = root->statusBanner();
+    ASSERT_TRUE(banner->isVisible());
+    EXPECT_EQ(banner->level(), PVStatus::watch);
+    const QString folder = documents + "/Polvarine Exports/" + reports::ExportService::folderStamp(kFixedNow) + "_today";
+    EXPECT_EQ(banner->message(),
+              "Az exportálás nem sikerült: " + failureSentence(FailureCause::notAFolder) + " " + pathNote(folder));
+    const QRect shown(banner->mapTo(root->viewport(), QPoint(0, 0)), banner->size());
+    EXPECT_TRUE(root->viewport()->rect().contains(shown))
+        << "banner at y " << shown.y() << ", viewport height " << root->viewport()->height();
+    EXPECT_TRUE(QFileInfo(dir + "/blocker").isFile());
+    root->grab().save(screensDir() + "/dashboard-export-failed-scrolled.png");
 }

@@ -1,5 +1,6 @@
 #include "core/records/FailureText.h"
 
+#include <QDir>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -63,4 +64,30 @@ TEST(FailureTextTest, EveryCauseHasItsOwnHungarianSentence)
     }
     EXPECT_EQ(failureMessage(QStringLiteral("Az exportálás nem sikerült."), FailureCause::diskFull),
               QStringLiteral("Az exportálás nem sikerült. Betelt a lemez, nincs hely a fájlok írására."));
+}
+
+// Every failure names the place it concerns, read from the home folder with "~".
+TEST(FailureTextTest, PathsReadFromTheHomeFolderWithATilde)
+{
+    const QString home = QDir::homePath();
+    const struct {
+        QString path;
+        QString shown;
+    } cases[] = {
+        {home + "/Dokumentumok/Polvarine Exports", "~/Dokumentumok/Polvarine Exports"},
+        {home + "/Asztal/", "~/Asztal"},
+        {home, "~"},
+        {home + "-other/x", home + "-other/x"},
+        {"/tmp/pv/export", "/tmp/pv/export"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(displayPath(c.path), c.shown) << c.path.toStdString();
+        EXPECT_EQ(pathNote(c.path), c.path.isEmpty() ? QString() : "Érintett hely: " + c.shown) << c.path.toStdString();
+    }
+    const std::filesystem::filesystem_error fsError("cannot create directories", std::filesystem::path("/tmp/a/b"),
+                                                    std::make_error_code(std::errc::not_a_directory));
+    EXPECT_EQ(failurePathOf(fsError), "/tmp/a/b");
+    EXPECT_EQ(failurePathOf(CausedError(FailureCause::diskFull, "no space left", "/tmp/x")), "/tmp/x");
+    EXPECT_EQ(failurePathOf(std::runtime_error("no path")), QString());
 }

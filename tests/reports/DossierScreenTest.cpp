@@ -10,6 +10,8 @@
 #include "ui/design/Controls.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Theme.h"
+#include "ui/design/Depth.h"
+#include "ui/design/Text.h"
 #include "tests/support/QuietServices.h"
 #include "tests/support/TestSupport.h"
 
@@ -63,7 +65,7 @@ struct Fixture {
     std::unique_ptr<DossierScreen> screen;
 
     // With `realService`, the program's own dossier service over the fixture's empty store.
-    explicit Fixture(bool realService = false)
+    explicit Fixture(bool realService = false, QStringList folderOpener = {})
     {
         pvInstallIconTheme(); // as the program does at start
         AppViewModel::Services services;
@@ -86,6 +88,7 @@ struct Fixture {
         else
             env.dossierService = service;
         env.desktopFolder = dir + "/Asztal";
+        env.folderOpener = std::move(folderOpener);
         model = std::make_unique<AppViewModel>(std::move(services), StorageHealth::healthy(), std::move(env));
         screen = std::make_unique<DossierScreen>(*model);
         screen->resize(900, 1000);
@@ -165,6 +168,7 @@ TEST(DossierScreenTest, RevealStaysUntilALaterBuildFails)
     EXPECT_EQ(f.screen->statusLine()->text(),
               "Elkészült: Polvarine-meresi-dosszie-20251202-20251209.pdf — az asztalodon van.");
     EXPECT_TRUE(f.screen->createButton()->isEnabled());
+    EXPECT_FALSE(f.screen->statusIsWarning()) << "a confirmation is no warning";
     f.shoot("done");
 
     f.screen->createButton()->click();
@@ -175,8 +179,30 @@ TEST(DossierScreenTest, RevealStaysUntilALaterBuildFails)
     f.finishBuild(true);
     EXPECT_FALSE(f.screen->revealButton()->isVisible());
     // The cause in Hungarian; the system's own text goes to the log.
-    EXPECT_EQ(f.screen->statusLine()->text(), "Nem sikerült elkészíteni: " + failureSentence(FailureCause::diskFull));
+    EXPECT_EQ(f.screen->statusLine()->text(),
+              "Nem sikerült elkészíteni: " + failureSentence(FailureCause::diskFull) + " " + pathNote(f.dir + "/Asztal"));
+    // A failure is a warning panel: the watch wash behind the text, in body type.
+    EXPECT_TRUE(f.screen->statusIsWarning());
+    const QImage shot = f.screen->statusNotice()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, 3), PVPaintContext::forWidget(f.screen->statusNotice()).color(statusWash(PVStatus::watch)));
+    EXPECT_EQ(f.screen->statusLine()->token().size, PVFontToken::body.size);
     f.shoot("failed");
+}
+
+// "Megmutatom" without a file manager (none on the bus; the opener missing or failing): the screen
+// says so as a warning and names the folder.
+TEST(DossierScreenTest, ARevealWithoutAFileManagerIsSaidWithTheFolder)
+{
+    for (const QStringList& opener : {QStringList{"/nonexistent/xdg-open"}, QStringList{"sh", "-c", "exit 3", "opener"}}) {
+        Fixture f(false, opener);
+        f.screen->createButton()->click();
+        f.finishBuild(false);
+        f.screen->revealButton()->click();
+        const QString expected = AppViewModel::folderOpenFailureText(f.dir + "/Asztal");
+        EXPECT_TRUE(pumpUntil([&] { return f.screen->statusLine()->text() == expected; })) << opener.join(' ').toStdString();
+        EXPECT_TRUE(f.screen->statusIsWarning());
+        EXPECT_TRUE(f.screen->statusNotice()->isVisible());
+    }
 }
 
 TEST(DossierScreenTest, AnEmptyPeriodIsSaidAndMakesNoFile)

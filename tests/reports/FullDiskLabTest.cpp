@@ -3,7 +3,9 @@
 // of room fails as a whole, says why in Hungarian and leaves neither its folder nor an empty file;
 // a dossier that does not fit leaves no file, and an earlier one of the same name as it was.
 #include "core/records/FailureText.h"
+#include "core/store/SQLiteStore.h"
 #include "reports/DossierPdf.h"
+#include "reports/DossierService.h"
 #include "reports/ExportService.h"
 #include "tests/reports/DossierSamples.h"
 #include "tests/store/StoreTestSupport.h"
@@ -96,23 +98,53 @@ TEST(FullDiskLab, AnExportThatRunsOutOfRoomFailsWholeAndLeavesNothing)
         {"room for two files", 12, 12, 300, QStringLiteral("incidents.csv")},
     };
     for (const auto& c : cases) {
+        // Into the disk itself, and into a Documents folder the export has to make first.
+        for (const QString& documentsName : {QString(), QStringLiteral("Dokumentumok")}) {
+            SmallDisk disk;
+            REQUIRE_SMALL_DISK(disk);
+            const QString documents = documentsName.isEmpty() ? disk.path : disk.path + "/" + documentsName;
+            const Timestamp now = 1711879200;
+            const auto window = reports::ExportService::makeWindow(ExportScope::last24Hours, now);
+            try {
+                reports::ExportService::writeExport(documents, window, now, records(c.samples, c.wifi, c.incidents));
+                ADD_FAILURE() << c.name << ": the export reported success";
+            } catch (const reports::ExportError& e) {
+                // The folder the export was made for is what the user is told about.
+                EXPECT_EQ(e.failurePath(), documents + "/Polvarine Exports/" + reports::ExportService::folderStamp(now) +
+                                               "_last-24-hours")
+                    << c.name;
+                EXPECT_EQ(e.cause(), FailureCause::diskFull) << c.name << ": " << e.technical().toStdString();
+                EXPECT_TRUE(e.technical().contains(c.failingFile)) << c.name << ": " << e.technical().toStdString();
+                // What the program shows for it.
+                EXPECT_EQ(failureMessage(QStringLiteral("Az exportálás nem sikerült."), e),
+                          "Az exportálás nem sikerült. Betelt a lemez, nincs hely a fájlok írására.");
+                EXPECT_EQ(QString::fromUtf8(e.what()), "Betelt a lemez, nincs hely a fájlok írására.");
+            }
+            // Every folder the export made is gone with its files: no empty "Polvarine Exports" either.
+            EXPECT_EQ(disk.entries(), QStringList()) << c.name << " " << documentsName.toStdString();
+        }
+    }
+}
+
+// A dossier into a folder that is not there yet: when it does not fit, the folders it made go too;
+// a folder that was there before stays.
+TEST(FullDiskLab, ADossierThatDoesNotFitRemovesTheFoldersItMade)
+{
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    const Timestamp t = 1711879200;
+    test::await(store->insertSamples(test::makeBatch(t, 5)));
+    const DossierRequest request{t - 3600, t + 3600, false, std::nullopt};
+    for (const bool folderExisted : {false, true}) {
         SmallDisk disk;
         REQUIRE_SMALL_DISK(disk);
-        const Timestamp now = 1711879200;
-        const auto window = reports::ExportService::makeWindow(ExportScope::last24Hours, now);
-        try {
-            reports::ExportService::writeExport(disk.path, window, now, records(c.samples, c.wifi, c.incidents));
-            ADD_FAILURE() << c.name << ": the export reported success";
-        } catch (const reports::ExportError& e) {
-            EXPECT_EQ(e.cause(), FailureCause::diskFull) << c.name << ": " << e.technical().toStdString();
-            EXPECT_TRUE(e.technical().contains(c.failingFile)) << c.name << ": " << e.technical().toStdString();
-            // What the program shows for it.
-            EXPECT_EQ(failureMessage(QStringLiteral("Az exportálás nem sikerült."), e),
-                      "Az exportálás nem sikerült. Betelt a lemez, nincs hely a fájlok írására.");
-            EXPECT_EQ(QString::fromUtf8(e.what()), "Betelt a lemez, nincs hely a fájlok írására.");
+        if (folderExisted) {
+            ASSERT_TRUE(QDir().mkpath(disk.path + "/Asztal"));
         }
-        // The exports' parent folder may stay; the export's own folder and every file are gone.
-        EXPECT_EQ(disk.entries(), QStringList{QStringLiteral("Polvarine Exports")}) << c.name;
+        PdfDossierService service(store, QStringLiteral("1.0"), [t] { return t + 3600; });
+        EXPECT_THROW(test::await(service.create(request, QUrl::fromLocalFile(disk.path + "/Asztal/Dossziék"))),
+                     DossierError);
+        EXPECT_EQ(disk.entries(), folderExisted ? QStringList{QStringLiteral("Asztal")} : QStringList())
+            << disk.entries().join(", ").toStdString();
     }
 }
 

@@ -7,7 +7,6 @@
 #include "ui/screens/SettingsScreen.h"
 #include "ui/screens/WelcomeScreen.h"
 
-#include <QDesktopServices>
 #include <QUrl>
 
 namespace pv::actions {
@@ -64,13 +63,7 @@ bool canRevealLatestExport(const AppViewModel& model) { return model.lastExportR
 
 void revealLatestExport(AppViewModel& model)
 {
-    // Without a desktop file manager on the bus the model asks the window to open the folder.
-    if (model.findChild<QObject*>(QStringLiteral("pv.actions.revealFallback"), Qt::FindDirectChildrenOnly) == nullptr) {
-        auto* receiver = new QObject(&model);
-        receiver->setObjectName(QStringLiteral("pv.actions.revealFallback"));
-        QObject::connect(&model, &AppViewModel::exportFolderRevealFallback, receiver,
-                         [](const QUrl& folder) { QDesktopServices::openUrl(folder); });
-    }
+    // Without a file manager the model says so on the status line, naming the folder.
     model.revealLatestExportInFinder();
 }
 

@@ -59,7 +59,10 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     exportMenu_ = new QMenu(this);
     for (ExportScope scope : allExportScopes()) {
         QAction* item = exportMenu_->addAction(actionTitle(scope));
-        connect(item, &QAction::triggered, this, [this, scope] { actions::startExport(model_, scope); });
+        connect(item, &QAction::triggered, this, [this, scope] {
+            awaitsExportOutcome_ = true;
+            actions::startExport(model_, scope);
+        });
     }
     exportButton_ = new QToolButton(this);
     exportButton_->setText(L("Exportálás"));
@@ -67,6 +70,14 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     exportButton_->setPopupMode(QToolButton::InstantPopup);
     exportButton_->hide(); // shown by the toolbar that adopts it
 
+    // The outcome of an export started here appears on the status banner at the top of the column:
+    // the next refresh brings it into view, however far down the overview is scrolled.
+    connect(&model_, &AppViewModel::exportStatusMessageChanged, this, [this] {
+        if (awaitsExportOutcome_ && model_.exportStatusMessage()) {
+            awaitsExportOutcome_ = false;
+            revealsStatusBanner_ = true;
+        }
+    });
     connect(&feed_, &OverviewFeed::changed, this, &PolvarineRootView::refresh);
     connect(&model_, &AppViewModel::latestLoadTestChanged, this, &PolvarineRootView::refresh);
     refresh();
@@ -106,6 +117,11 @@ void PolvarineRootView::refresh()
     statusBanner_->setLevel(statusLineLevel(s));
     statusBanner_->setAction(statusOffersExportFolder(s) ? L("Mappa megnyitása") : QString());
     statusBanner_->setVisible(shows(DashboardSection::statusBanner));
+    if (revealsStatusBanner_ && !statusBanner_->isHidden()) {
+        revealsStatusBanner_ = false;
+        column_->layout()->activate(); // the banner's place, now that it is shown
+        ensureWidgetVisible(statusBanner_, 0, kColumnPadding);
+    }
     if (s.availableUpdate)
         updateBanner_->setUpdate(*s.availableUpdate);
     updateBanner_->setVisible(shows(DashboardSection::updateBanner));

@@ -84,6 +84,8 @@ private:
     QPointer<QToolButton> exportButton_; // adopted (and in the end deleted) by the window's toolbar
     QMenu* exportMenu_;
     int refreshCount_ = 0;
+    bool awaitsExportOutcome_ = false;  // an export started from this view has not reported yet
+    bool revealsStatusBanner_ = false;  // the next refresh scrolls the status banner into view
 };
 
 } // namespace pv
