@@ -168,7 +168,7 @@ void AppViewModel::installSleepWakeObservers()
     observers_.push_back(connect(
         sleepWake_.get(), &SleepWakeSource::aboutToSleep, this,
         [this] {
-            recordEvent(DiagnosticEventKind::sleep, QStringLiteral("The Mac entered sleep."));
+            recordEvent(DiagnosticEventKind::sleep, QStringLiteral("The computer went to sleep."));
             sleepWake_->sleepRecorded();
         },
         Qt::QueuedConnection));
@@ -177,7 +177,7 @@ void AppViewModel::installSleepWakeObservers()
         [this] {
             // The watchdog counts from the wake, not from the last progress before the sleep.
             lastProbeProgressTimestamp_ = monotonicClock_();
-            recordEvent(DiagnosticEventKind::wake, QStringLiteral("The Mac woke up."));
+            recordEvent(DiagnosticEventKind::wake, QStringLiteral("The computer woke up."));
         },
         Qt::QueuedConnection));
     sleepWake_->activate();
