@@ -311,9 +311,15 @@ QString loadTestMarkerText(const LoadTestResult& result)
                             : LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, terhelés alatt egyetlen "
                                  "késleltetésmérésre sem jött válasz (%@).",
                                  {result.downloadMbps(), result.uploadMbps(), gradeWord(result.grade())});
-    if (result.isDownloadGraded() != result.isUploadGraded())
-        text += QLatin1Char(' ') + (result.isDownloadGraded() ? L("A feltöltés alatt a késleltetés nem volt mérhető.")
-                                                              : L("A letöltés alatt a késleltetés nem volt mérhető."));
+    if (result.isDownloadGraded() != result.isUploadGraded()) {
+        const bool uploadUngraded = result.isDownloadGraded();
+        const bool stopped = (uploadUngraded ? result.upload : result.download).stoppedReason == LoadStopReason::failed;
+        text += QLatin1Char(' ') +
+                (uploadUngraded ? (stopped ? L("A feltöltés alatt a terhelés elakadt, a késleltetés nem volt mérhető.")
+                                           : L("A feltöltés alatt a késleltetés nem volt mérhető."))
+                                : (stopped ? L("A letöltés alatt a terhelés elakadt, a késleltetés nem volt mérhető.")
+                                           : L("A letöltés alatt a késleltetés nem volt mérhető.")));
+    }
     return text;
 }
 
