@@ -7,6 +7,8 @@
 #include <QUrl>
 
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstddef>
 #include <vector>
 
 namespace pv {
@@ -26,6 +29,21 @@ using namespace std::chrono_literals;
 constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the clock and the stop flags
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
+constexpr std::int64_t kShortestAnswer = 64 * 1024; // a complete download answer below this is no load
+
+// The kernel's TCP_INFO up to the peer's advertised receive window (Linux 6.2 and later; the C
+// library's struct tcp_info stops long before it). An older kernel fills less of it.
+struct KernelTcpInfo {
+    tcp_info base;
+    std::uint64_t pacingRate, maxPacingRate, bytesAcked, bytesReceived;
+    std::uint32_t segsOut, segsIn, notsentBytes, minRtt, dataSegsIn, dataSegsOut;
+    std::uint64_t deliveryRate, busyTime, rwndLimited, sndbufLimited;
+    std::uint32_t delivered, deliveredCe;
+    std::uint64_t bytesSent, bytesRetrans;
+    std::uint32_t dsackDups, reordSeen, rcvOoopack;
+    std::uint32_t sndWnd; // the peer's advertised receive window, in bytes
+};
+static_assert(offsetof(KernelTcpInfo, sndWnd) == 228, "the kernel's layout of TCP_INFO");
 
 void initialiseCurlOnce()
 {
@@ -81,18 +99,29 @@ const LoadSource::Configuration& LoadSource::Configuration::defaultConfiguration
 // ---------------------------------------------------------------------------------------------
 // One phase on the worker thread: the multi handle, its streams and the sampler.
 //
-// What counts: a download's bytes as they arrive, an upload's bytes once the server has received
-// them (what curl handed to the socket minus what still waits in the socket's send queue), so that
-// bytes still queued on the way out when the phase ends are not reported as throughput. A request
-// that ends in a transfer error or an HTTP status of 400 or more counts no bytes, and its stream
-// waits before the next request (kFirstRetryDelay, doubling up to kLongestRetryDelay), so that a
-// failing endpoint gets a few requests a second at most.
+// What counts: a download's bytes as they arrive; an upload's bytes only as far as the server took
+// them. A finished upload counts its whole body: the server answered after it had been sent whole,
+// and an upload endpoint answers once it has read the body. An upload in flight counts what left the
+// socket and was acknowledged (handed to the socket minus the socket's send queue) less what may
+// still sit unread in the server's receive buffer: how far the server's advertised receive window
+// has closed since its widest (what it accepts and does not read closes the window). A window that
+// grows while the server does not read makes that too little, so while the server's window is shut
+// (it has stopped reading and its buffer is full) the request in flight counts nothing: only what an
+// answer confirms. The count thus never runs ahead of what the server has read.
+//
+// A request that ends in a transfer error or an HTTP status of 400 or more counts no bytes, and its
+// stream waits before the next request (kFirstRetryDelay, doubling up to kLongestRetryDelay), so that
+// a failing endpoint gets a few requests a second at most. So does a short answer, as a captive
+// portal or a catch-all site gives to any request: a download answer shorter than kShortestAnswer or
+// than its own Content-Length, or an upload answered before its body had been sent whole.
 struct LoadGenerator::Phase {
     struct Stream {
         Phase* phase = nullptr;
         CURL* easy = nullptr;
         std::int64_t requestBytes = 0; // download: bytes of the current request counted so far
         curl_off_t handedOver = 0;     // upload: body bytes curl has written to the socket
+        std::optional<curl_off_t> sentWhenAnswered; // upload: body bytes sent when the answer began
+        std::uint32_t widestPeerWindow = 0;         // upload: the server's widest advertised window
         std::vector<curl_socket_t> sockets; // upload: the sockets this stream's connection attempts opened
         bool active = false;
         bool answered = false; // the current request has been answered with a success status
@@ -110,6 +139,7 @@ struct LoadGenerator::Phase {
     int requestsAnswered = 0;
     int requestsFailed = 0;
     std::optional<FailureCause> lastFailure;
+    bool lastFailureWasShortAnswer = false;
 
     Phase(LoadGenerator& g, LoadDirection d, const Configuration& c, LoadStopFlag s)
         : generator(g), direction(d), configuration(c), stop(std::move(s))
@@ -154,6 +184,19 @@ struct LoadGenerator::Phase {
         return size * count;
     }
 
+    // An upload's answer begins (its status line): how much of the body had been sent by then.
+    static size_t onHeader(char* data, size_t size, size_t count, void* user)
+    {
+        auto* stream = static_cast<Stream*>(user);
+        const std::size_t length = size * count;
+        if (stream->phase->direction == LoadDirection::upload && length >= 5 && std::equal(data, data + 5, "HTTP/")) {
+            curl_off_t sent = 0;
+            curl_easy_getinfo(stream->easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+            stream->sentWhenAnswered = std::max(sent, stream->handedOver);
+        }
+        return length;
+    }
+
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded)
     {
         auto* stream = static_cast<Stream*>(user);
@@ -176,9 +219,12 @@ struct LoadGenerator::Phase {
         return ::close(socket);
     }
 
-    // Upload bytes of a request in flight that the server has received: handed over minus what still
-    // waits in the connected socket's send queue (unsent or not yet acknowledged).
-    std::int64_t receivedInFlight(const Stream& s) const
+    // Upload bytes of a request in flight that the server has taken: handed over, less what still
+    // waits in the connected socket's send queue (unsent or not yet acknowledged), less what the
+    // server has acknowledged but not read (its window's shrinkage since its widest); nothing while
+    // its window is shut. Without the window in the socket's TCP_INFO (an old kernel), what was
+    // acknowledged.
+    std::int64_t receivedInFlight(Stream& s) const
     {
         if (direction != LoadDirection::upload || !s.active || s.handedOver <= 0)
             return 0;
@@ -189,16 +235,26 @@ struct LoadGenerator::Phase {
             if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
                 ::ioctl(socket, SIOCOUTQ, &queued) != 0)
                 continue; // an attempt that did not connect
-            return std::max<std::int64_t>(0, static_cast<std::int64_t>(s.handedOver) - queued);
+            std::int64_t acknowledged = std::max<std::int64_t>(0, static_cast<std::int64_t>(s.handedOver) - queued);
+            KernelTcpInfo info{};
+            socklen_t infoLength = sizeof(info);
+            if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 &&
+                infoLength >= sizeof(info)) {
+                if (info.sndWnd == 0)
+                    return 0; // the server reads nothing: how much of its full buffer it read is unknown
+                s.widestPeerWindow = std::max(s.widestPeerWindow, info.sndWnd);
+                acknowledged -= static_cast<std::int64_t>(s.widestPeerWindow - info.sndWnd);
+            }
+            return std::max<std::int64_t>(0, acknowledged);
         }
         return 0;
     }
 
-    // The phase's bytes so far: the counter plus the uploads in flight that have arrived.
-    std::int64_t total() const
+    // The phase's bytes so far: the counter plus what the server has taken of the uploads in flight.
+    std::int64_t total()
     {
         std::int64_t sum = generator.counter_.total();
-        for (const Stream& s : streams)
+        for (Stream& s : streams)
             sum += receivedInFlight(s);
         return sum;
     }
@@ -233,6 +289,8 @@ struct LoadGenerator::Phase {
             curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
             curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Phase::onData);
             curl_easy_setopt(e, CURLOPT_WRITEDATA, &s);
+            curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Phase::onHeader);
+            curl_easy_setopt(e, CURLOPT_HEADERDATA, &s);
             curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
             curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Phase::onProgress);
             curl_easy_setopt(e, CURLOPT_XFERINFODATA, &s);
@@ -258,6 +316,8 @@ struct LoadGenerator::Phase {
     {
         s.requestBytes = 0;
         s.handedOver = 0;
+        s.sentWhenAnswered.reset();
+        s.widestPeerWindow = 0;
         s.answered = false;
         s.retryAt.reset();
         s.active = curl_multi_add_handle(multi, s.easy) == CURLM_OK;
@@ -268,29 +328,65 @@ struct LoadGenerator::Phase {
     {
         curl_multi_remove_handle(multi, s.easy);
         s.active = false;
-        if (code == CURLE_OK) {
+        if (code == CURLE_ABORTED_BY_CALLBACK && stopping())
+            return; // cancelled: the phase ends now
+        const bool shortAnswer = isShortAnswer(s, code);
+        if (code == CURLE_OK && !shortAnswer) {
             noteAnswered(s);
             if (direction == LoadDirection::upload)
-                generator.counter_.add(s.handedOver); // answered: the server has read the whole body
+                generator.counter_.add(s.handedOver); // answered after the whole body: the server read it
             s.retryDelay = 0ms;
             return;
         }
-        if (code == CURLE_ABORTED_BY_CALLBACK && stopping())
-            return; // cancelled: the phase ends now
         if (direction == LoadDirection::download)
             generator.counter_.add(-s.requestBytes);
+        if (shortAnswer && s.answered) // a short answer is a failed request, not an answered one
+            --requestsAnswered;
         ++requestsFailed;
-        long status = 0;
-        curl_easy_getinfo(s.easy, CURLINFO_RESPONSE_CODE, &status);
-        long osError = 0;
-        curl_easy_getinfo(s.easy, CURLINFO_OS_ERRNO, &osError);
-        const FailureCause cause = causeOf(code, status, osError);
-        if (lastFailure != cause) // each new kind of failure once per phase, not every retry
-            qCWarning(log::loadtest, "Load request failed: %s (HTTP status %ld, errno %ld); retrying with back-off",
-                      curl_easy_strerror(code), status, osError);
-        lastFailure = cause;
+        if (shortAnswer) {
+            if (!lastFailureWasShortAnswer)
+                qCWarning(log::loadtest, "Load request got a short answer (%lld bytes received, %lld of %lld body "
+                                         "bytes sent when answered); counted as failed, retrying with back-off",
+                          static_cast<long long>(s.requestBytes),
+                          static_cast<long long>(s.sentWhenAnswered.value_or(s.handedOver)),
+                          static_cast<long long>(direction == LoadDirection::upload ? kUploadBodyBytes : 0));
+            lastFailureWasShortAnswer = true;
+            lastFailure.reset();
+        } else {
+            long status = 0;
+            curl_easy_getinfo(s.easy, CURLINFO_RESPONSE_CODE, &status);
+            long osError = 0;
+            curl_easy_getinfo(s.easy, CURLINFO_OS_ERRNO, &osError);
+            const FailureCause cause = causeOf(code, status, osError);
+            if (lastFailure != cause) // each new kind of failure once per phase, not every retry
+                qCWarning(log::loadtest, "Load request failed: %s (HTTP status %ld, errno %ld); retrying with back-off",
+                          curl_easy_strerror(code), status, osError);
+            lastFailure = cause;
+            lastFailureWasShortAnswer = false;
+        }
         s.retryDelay = s.retryDelay == 0ms ? kFirstRetryDelay : std::min(kLongestRetryDelay, s.retryDelay * 2);
         s.retryAt = Clock::now() + s.retryDelay;
+    }
+
+    // A request answered without load: a complete download shorter than kShortestAnswer or than its
+    // own Content-Length, an upload answered with a success status before its whole body had been
+    // sent (whether the server then closed the connection or not).
+    bool isShortAnswer(const Stream& s, CURLcode code) const
+    {
+        if (direction == LoadDirection::upload) {
+            const auto body = static_cast<curl_off_t>(kUploadBodyBytes);
+            if (code != CURLE_OK) { // an error status keeps its own cause
+                long status = 0;
+                curl_easy_getinfo(s.easy, CURLINFO_RESPONSE_CODE, &status);
+                return status > 0 && status < 400 && s.sentWhenAnswered && *s.sentWhenAnswered < body;
+            }
+            return s.handedOver < body || s.sentWhenAnswered.value_or(0) < body;
+        }
+        if (code != CURLE_OK)
+            return false;
+        curl_off_t announced = -1;
+        curl_easy_getinfo(s.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        return s.requestBytes < kShortestAnswer || (announced >= 0 && s.requestBytes < announced);
     }
 
     static FailureCause causeOf(CURLcode code, long status, long osError)
@@ -416,7 +512,8 @@ struct LoadGenerator::Phase {
         result.requestsAnswered = requestsAnswered;
         result.requestsFailed = requestsFailed;
         // Why the phase moved (next to) nothing: the last error, else what the requests waited for.
-        if (finalTotal < kLeastLoadBytes || requestsAnswered == 0)
+        // After short answers the server did answer: no transfer error names the cause.
+        if ((finalTotal < kLeastLoadBytes || requestsAnswered == 0) && !lastFailureWasShortAnswer)
             result.failure = lastFailure ? lastFailure : pending;
         return result;
     }

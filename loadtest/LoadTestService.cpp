@@ -55,6 +55,26 @@ std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase)
     return failureMessage(lead, *phase.failure);
 }
 
+std::optional<double> loadStoppedAtSeconds(const LoadPhaseResult& phase, double stretch)
+{
+    const std::vector<double>& samples = phase.perSecondMbps;
+    const double lastWhole = std::min(std::floor(phase.durationSeconds), phase.loadEndedAtSeconds);
+    double highest = 0;
+    std::optional<double> slowSince;
+    for (std::size_t i = 0; i < samples.size() && static_cast<double>(i) + 1 <= lastWhole; ++i) {
+        if (!(highest > 0) || samples[i] >= 0.1 * highest) {
+            slowSince.reset();
+            highest = std::max(highest, samples[i]);
+            continue;
+        }
+        if (!slowSince)
+            slowSince = static_cast<double>(i);
+        if (static_cast<double>(i) + 1 - *slowSince >= stretch)
+            return slowSince;
+    }
+    return std::nullopt;
+}
+
 bool lineDroppedDuring(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, double stall)
 {
     const std::vector<double>& samples = phase.perSecondMbps;
@@ -235,8 +255,23 @@ rt::awaitable<std::optional<LoadTestResult>> LoadTestService::measure(std::share
         co_return std::nullopt;
     checkLoaded(upload, uploadTrace, LoadDirection::upload);
 
-    r.underDownload = summarise(loadedWindow(downloadTrace, download.loadEndedAtSeconds, timing_.windowStart));
-    r.underUpload = summarise(loadedWindow(uploadTrace, upload.loadEndedAtSeconds, timing_.windowStart));
+    // A loaded window counts only while the load flows: a direction whose load stopped is not graded.
+    const auto loadedSummary = [&](LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, const char* name) {
+        if (const std::optional<double> stopped = loadStoppedAtSeconds(phase)) {
+            qCWarning(log::loadtest, "The %s load stopped flowing %.1f s into its phase; that direction is not graded",
+                      name, *stopped);
+            phase.stoppedReason = LoadStopReason::failed;
+            phase.loadEndedAtSeconds = std::min(phase.loadEndedAtSeconds, *stopped);
+            return LatencySummary{};
+        }
+        return summarise(loadedWindow(trace, phase.loadEndedAtSeconds, timing_.windowStart));
+    };
+    r.underDownload = loadedSummary(download, downloadTrace, "download");
+    r.underUpload = loadedSummary(upload, uploadTrace, "upload");
+    if (!r.isAnyDirectionGraded() &&
+        (download.stoppedReason == LoadStopReason::failed || upload.stoppedReason == LoadStopReason::failed))
+        throw LoadTestError(L("A terhelés elakadt: a sebességmérő szerver egy idő után nem küldött és nem fogadott "
+                              "több adatot, ezért a teszt nem ad értékelést. Próbáld újra később."));
     if (!r.isAnyDirectionGraded()) {
         qCWarning(log::loadtest, "Neither loaded window got enough echoes (download %d, upload %d); load ended at "
                                  "%.1f s and %.1f s", r.underDownload.sampleCount, r.underUpload.sampleCount,

@@ -44,6 +44,11 @@ std::vector<TimedEcho> loadedWindow(const std::vector<TimedEcho>& trace, double 
 // Why a load phase did not load the line (no request answered, or next to nothing moved), as the
 // Hungarian message of the failed run; nothing when it did load the line.
 std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase);
+// When the load of a phase stopped flowing, in seconds from the phase's start: the beginning of the
+// first stretch of at least `stretch` whole seconds, each below a tenth of the highest per-second rate
+// reached before it, while the load was meant to run (before a byte cap ended it). Nothing when the
+// load flowed to its end.
+std::optional<double> loadStoppedAtSeconds(const LoadPhaseResult& phase, double stretch = 2.0);
 // The line dropped during a load phase: for at least `stall` seconds the load stopped moving (whole
 // seconds below 2 % of the phase's best second, before the load ended) while no echo came back.
 bool lineDroppedDuring(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, double stall = 3.0);
@@ -116,7 +121,9 @@ public:
     // download, restAfterDownload, upload, finished); it must not block. Throws the probe's start
     // error before any phase, and LoadTestError when the run measured nothing that can be graded:
     // the baseline got no answer, a load phase did not load the line, the line dropped during a
-    // load phase, or neither direction got enough echoes under load. A cancelled run
+    // load phase, or neither direction can be graded: its load stopped flowing before or during its
+    // loaded window (that direction is marked `LoadStopReason::failed`, its window cut where the load
+    // stopped and left ungraded), or its window got too few echoes. A cancelled run
     // returns nothing (it never throws) once its probe is stopped.
     rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString> boundInterfaceName,
                                                      std::function<void(LoadTestPhase)> onPhase) override;

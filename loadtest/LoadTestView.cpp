@@ -226,9 +226,15 @@ QString ungradedDirectionsText(const LoadTestResult& result)
 {
     if (result.isDownloadGraded() == result.isUploadGraded())
         return {};
-    return result.isDownloadGraded()
-               ? L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az értékelés "
-                   "csak a letöltésre vonatkozik.")
+    if (result.isDownloadGraded())
+        return result.upload.stoppedReason == LoadStopReason::failed
+                   ? L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés elakadt, a szerver egy idő "
+                       "után nem fogadott több adatot. Az értékelés csak a letöltésre vonatkozik.")
+                   : L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az "
+                       "értékelés csak a letöltésre vonatkozik.");
+    return result.download.stoppedReason == LoadStopReason::failed
+               ? L("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés elakadt, a szerver egy idő után "
+                   "nem küldött több adatot. Az értékelés csak a feltöltésre vonatkozik.")
                : L("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az értékelés "
                    "csak a feltöltésre vonatkozik.");
 }

@@ -168,7 +168,7 @@ void AppViewModel::installSleepWakeObservers()
     observers_.push_back(connect(
         sleepWake_.get(), &SleepWakeSource::aboutToSleep, this,
         [this] {
-            recordEvent(DiagnosticEventKind::sleep, QStringLiteral("The Mac entered sleep."));
+            recordEvent(DiagnosticEventKind::sleep, QStringLiteral("The computer went to sleep."));
             sleepWake_->sleepRecorded();
         },
         Qt::QueuedConnection));
@@ -177,7 +177,7 @@ void AppViewModel::installSleepWakeObservers()
         [this] {
             // The watchdog counts from the wake, not from the last progress before the sleep.
             lastProbeProgressTimestamp_ = monotonicClock_();
-            recordEvent(DiagnosticEventKind::wake, QStringLiteral("The Mac woke up."));
+            recordEvent(DiagnosticEventKind::wake, QStringLiteral("The computer woke up."));
         },
         Qt::QueuedConnection));
     sleepWake_->activate();
@@ -311,9 +311,15 @@ QString loadTestMarkerText(const LoadTestResult& result)
                             : LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, terhelés alatt egyetlen "
                                  "késleltetésmérésre sem jött válasz (%@).",
                                  {result.downloadMbps(), result.uploadMbps(), gradeWord(result.grade())});
-    if (result.isDownloadGraded() != result.isUploadGraded())
-        text += QLatin1Char(' ') + (result.isDownloadGraded() ? L("A feltöltés alatt a késleltetés nem volt mérhető.")
-                                                              : L("A letöltés alatt a késleltetés nem volt mérhető."));
+    if (result.isDownloadGraded() != result.isUploadGraded()) {
+        const bool uploadUngraded = result.isDownloadGraded();
+        const bool stopped = (uploadUngraded ? result.upload : result.download).stoppedReason == LoadStopReason::failed;
+        text += QLatin1Char(' ') +
+                (uploadUngraded ? (stopped ? L("A feltöltés alatt a terhelés elakadt, a késleltetés nem volt mérhető.")
+                                           : L("A feltöltés alatt a késleltetés nem volt mérhető."))
+                                : (stopped ? L("A letöltés alatt a terhelés elakadt, a késleltetés nem volt mérhető.")
+                                           : L("A letöltés alatt a késleltetés nem volt mérhető.")));
+    }
     return text;
 }
 

@@ -1056,7 +1056,7 @@ TEST_F(MonitoringTest, WakeResetsTheProgressTheWatchdogMeasuresFrom)
     ASSERT_TRUE(pumpUntil([&] { return !eventTexts(DiagnosticEventKind::wake).empty(); }));
     m.checkProbeWatchdog();
     EXPECT_TRUE(eventTexts(DiagnosticEventKind::probeStalled).empty());
-    EXPECT_EQ(eventTexts(DiagnosticEventKind::wake), std::vector<QString>{"The Mac woke up."});
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::wake), std::vector<QString>{"The computer woke up."});
 }
 
 TEST_F(MonitoringTest, StartAndStopAreIdempotentAndStopThenStartReRegistersObserversAndPathUpdates)
@@ -1073,7 +1073,7 @@ TEST_F(MonitoringTest, StartAndStopAreIdempotentAndStopThenStartReRegistersObser
     std::thread([&] { path->deliver(PathSnapshot{"satisfied", true, false, {"wlan0", "lan0"}}); }).join();
     ASSERT_TRUE(pumpUntil([&] { return eventTexts(DiagnosticEventKind::sleep).size() == 1; }));
     ASSERT_TRUE(pumpUntil([&] { return eventTexts(DiagnosticEventKind::pathChanged).size() == 1; }));
-    EXPECT_EQ(eventTexts(DiagnosticEventKind::sleep)[0], "The Mac entered sleep.");
+    EXPECT_EQ(eventTexts(DiagnosticEventKind::sleep)[0], "The computer went to sleep.");
     EXPECT_EQ(sleepWake->recorded, 1);
     EXPECT_EQ(eventTexts(DiagnosticEventKind::pathChanged)[0], "Path status: satisfied, Wi-Fi: yes, interfaces: wlan0, lan0");
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -129,6 +131,60 @@ TEST_F(LoadTestLabTest, ABloatedQueueGradesPoorOrSevereAndAgreesWithPing)
         EXPECT_NEAR(*d.summary.p95, *ping, 0.2 * *ping) << d.name;
     }
     expectUploadAsTheServerRead(run);
+}
+
+// Through the shaped router, an endpoint that sends 2 MiB of each download and reads 1 MiB of each
+// upload before it hangs, and one that answers every request with a 1 KiB page without reading the
+// body: the run fails with a Hungarian cause, so there is no result to store; the short-answer server
+// gets a few requests a second at most (counted at the server); and an upload is never counted above
+// what the server read.
+TEST_F(LoadTestLabTest, AnEndpointThatStallsOrAnswersShortIsNotGraded)
+{
+    ASSERT_TRUE(lab->shape(QStringLiteral("5ms")));
+    LoadTestService::Timing timing;
+    timing.baseline = 3s;
+    timing.loadTrace = 8s;
+    timing.rest = 1s;
+    MeasurementProfile profile = MeasurementProfile::defaultProfile();
+    profile.publicProbeHosts = {QStringLiteral("1.1.1.1")};
+    for (const char* mode : {"stall", "short"}) {
+        SCOPED_TRACE(mode);
+        const QString base = lab->startServer({QStringLiteral("--mode"), QLatin1String(mode)});
+        ASSERT_FALSE(base.isEmpty());
+        timing.load = LoadSource::Configuration::forBaseURL(base);
+        timing.load.maxDuration = timing.loadTrace;
+        auto service = LoadTestService::create(net.executor(), profile, timing);
+        QString cause;
+        try {
+            const auto result = test::runOn(net, service->run(lab->env().clientIf, {}), 90s);
+            ASSERT_TRUE(result);
+            EXPECT_FALSE(*result) << "graded " << rawValue((*result)->grade()).toStdString();
+        } catch (const LoadTestError& e) {
+            cause = e.message();
+        }
+        std::printf("%s: %s; server: %s", mode, cause.toStdString().c_str(), lab->serverLog().toStdString().c_str());
+        EXPECT_TRUE(cause.contains(QStringLiteral("nem ad értékelést"))) << cause.toStdString();
+        const auto totals = QRegularExpression(QStringLiteral("up (\\d+) requests (\\d+) connections (\\d+)"))
+                                .match(lab->serverLog());
+        ASSERT_TRUE(totals.hasMatch());
+        if (QLatin1String(mode) == QLatin1String("short")) {
+            EXPECT_EQ(totals.captured(1).toLongLong(), 0) << "the short-answer server reads no body";
+            // Only the download phase ran (it failed): at most one request per back-off step and stream.
+            EXPECT_LE(totals.captured(2).toInt(), 4 * 10) << "a few requests a second at most";
+            EXPECT_LE(totals.captured(3).toInt(), 4 * 10);
+        }
+    }
+    // The upload alone against the stalling server: never counted above what it read.
+    auto configuration = LoadSource::Configuration::forBaseURL(lab->startServer({QStringLiteral("--mode"),
+                                                                                 QStringLiteral("stall")}));
+    configuration.maxDuration = 5s;
+    LoadGenerator generator;
+    const LoadPhaseResult up = generator.runPhase(LoadDirection::upload, configuration);
+    const auto read = lab->serverReadBy(nowTimestamp() + 1);
+    std::printf("stalled upload: counted %lld bytes, the server read %lld\n", static_cast<long long>(up.bytesTransferred),
+                static_cast<long long>(read));
+    EXPECT_EQ(read, 4 * (1 << 20)) << "1 MiB of each of the 4 streams";
+    EXPECT_LE(up.bytesTransferred, read);
 }
 
 // Everything towards the lab's services is dropped on the router: a name whose lookup never gets an

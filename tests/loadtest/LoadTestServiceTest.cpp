@@ -11,8 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
 #include <cmath>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -229,6 +234,7 @@ public:
 
     std::optional<double> earlyEnd;       // both directions
     std::optional<double> uploadEarlyEnd; // the upload only
+    std::map<std::string, std::vector<double>> samples; // per direction; default one second of 8 Mbit/s
 
 private:
     rt::awaitable<LoadPhaseResult> phase(std::string name, Configuration c, LoadStopFlag stop)
@@ -241,7 +247,9 @@ private:
         LoadPhaseResult r;
         r.durationSeconds = test::secondsSince(start);
         r.bytesTransferred = 1'000'000;
-        r.perSecondMbps = {8.0};
+        r.perSecondMbps = samples.count(name) ? samples.at(name) : std::vector<double>{8.0};
+        if (samples.count(name)) // as long as the scripted samples say
+            r.durationSeconds = static_cast<double>(r.perSecondMbps.size());
         r.requestsAnswered = 1;
         const std::optional<double> end = name == "upload" && uploadEarlyEnd ? uploadEarlyEnd : earlyEnd;
         r.stoppedReason = end ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
@@ -372,6 +380,56 @@ TEST_F(LoadTestServiceTest, AByteCapBeforeEitherWindowFailsTheRunInsteadOfGradin
     }
     EXPECT_EQ(phases().back(), LoadTestPhase::upload) << "never reported as finished";
     EXPECT_EQ(journal->all().back(), "stop#1");
+}
+
+// The fake phases last 0.4 s; their per-second samples are scripted as if they had lasted 5 s.
+TEST_F(LoadTestServiceTest, ADirectionWhoseLoadStoppedIsNotGradedAndBothStoppedFailTheRun)
+{
+    const std::vector<double> flowing{40, 40, 40, 40, 40};
+    const std::vector<double> stopped{48, 19, 0, 0, 0};
+    const QString stoppedCause = QStringLiteral("A terhelés elakadt");
+    const struct {
+        const char* name;
+        std::vector<double> download, upload;
+        bool downloadGraded, uploadGraded;
+        QString marker; // empty: the run fails with the stopped load as its cause
+    } cases[] = {
+        {"download stopped", stopped, flowing, false, true,
+         "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés alatt a terhelés "
+         "elakadt, a késleltetés nem volt mérhető."},
+        {"upload stopped", flowing, stopped, true, false,
+         "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés alatt a "
+         "terhelés elakadt, a késleltetés nem volt mérhető."},
+        {"both stopped", stopped, stopped, false, false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto service = makeService();
+        load->samples = {{"download", c.download}, {"upload", c.upload}};
+        if (c.marker.isEmpty()) {
+            try {
+                test::runOn(net, service->run(std::nullopt, {}));
+                ADD_FAILURE() << "a run whose load stopped in both directions must not give a grade";
+            } catch (const LoadTestError& e) {
+                EXPECT_TRUE(e.message().startsWith(stoppedCause)) << e.message().toStdString();
+            }
+            continue;
+        }
+        const auto result = test::runOn(net, service->run(std::nullopt, {}));
+        ASSERT_TRUE(result && *result);
+        LoadTestResult r = **result;
+        EXPECT_EQ(r.isDownloadGraded(), c.downloadGraded);
+        EXPECT_EQ(r.isUploadGraded(), c.uploadGraded);
+        const LoadPhaseResult& stalled = c.downloadGraded ? r.upload : r.download;
+        EXPECT_EQ(stalled.stoppedReason, LoadStopReason::failed);
+        EXPECT_EQ(stalled.loadEndedAtSeconds, 2.0) << "cut where the load stopped";
+        // The marker's figures come from fixed phases: 15 MB and 6 MB in 12 s.
+        r.download.bytesTransferred = 15'000'000;
+        r.upload.bytesTransferred = 6'000'000;
+        r.download.durationSeconds = r.upload.durationSeconds = 12.0;
+        r.underUpload.p95 = r.isUploadGraded() ? std::optional<double>(60.0) : std::nullopt;
+        EXPECT_EQ(loadTestMarkerText(r), c.marker);
+    }
 }
 
 TEST_F(LoadTestServiceTest, AProbeStartFailureIsThrownBeforeAnyPhase)
@@ -516,36 +574,68 @@ TEST_F(LoadTestFailingEndpointTest, AnEndpointThatMovesNothingFailsTheRunWithIts
         {"no answer", {"--mode", "silent"}, failureSentence(FailureCause::timedOut)},
         {"error status", {"--mode", "error"}, failureSentence(FailureCause::serverError)},
         {"byte by byte", {"--mode", "trickle"}, QStringLiteral("alig küldött vagy fogadott adatot")},
+        // A 1 KiB page to every request, the body unread (a captive portal): failed requests, no load.
+        {"short page", {"--mode", "short"}, QStringLiteral("A szerver válaszolt, de alig küldött vagy fogadott adatot")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const test::FailingEndpoint endpoint(c.serverArgs);
         const int port = endpoint.port();
         ASSERT_GT(port, 0);
-        const auto started = std::chrono::steady_clock::now();
+        const std::size_t tracesBefore = journal->all().size();
         const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(port), t);
-        EXPECT_LT(test::secondsSince(started), 4.0) << "the run ends after the download, without an upload";
+        // Counted, not timed: the run ends after the download, so only the baseline and download traces ran.
+        const auto lines = journal->all();
+        EXPECT_EQ(std::count_if(lines.begin() + static_cast<long>(tracesBefore), lines.end(),
+                                [](const std::string& l) { return l.rfind("trace#", 0) == 0; }),
+                  2) << "the run ends after the download, without an upload";
         ASSERT_EQ(o.state.kind, LoadTestState::Kind::failed);
         EXPECT_TRUE(o.state.message.startsWith(lead)) << o.state.message.toStdString();
         EXPECT_TRUE(o.state.message.contains(c.cause)) << o.state.message.toStdString();
         EXPECT_FALSE(o.published);
         EXPECT_FALSE(o.stored) << "nothing stored where nothing was measured";
+        // Counted at the server: at most one request per back-off step and stream (2 streams, 1.5 s).
+        const auto requests = QRegularExpression(QStringLiteral("requests (\\d+) connections (\\d+)")).match(endpoint.log());
+        if (requests.hasMatch()) {
+            EXPECT_LE(requests.captured(1).toInt(), 8);
+            EXPECT_LE(requests.captured(2).toInt(), 8);
+        }
     }
+}
+
+// A server that sends 2 MiB of each download and then hangs, and reads 1 MiB of each upload and then
+// stops reading: no direction is graded from a window without load, the run fails in Hungarian and
+// nothing is stored.
+TEST_F(LoadTestFailingEndpointTest, AnEndpointThatStallsIsNotGradedAndStoresNothing)
+{
+    test::LoopbackServer server(QStringLiteral("speedtest_server.py"), {"--mode", "stall"});
+    ASSERT_GT(server.port(), 0);
+    LoadTestService::Timing t = timing();
+    t.loadTrace = 4s; // the burst's second or two and at least 2 whole seconds without load after it
+    const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(server.port()), t);
+    ASSERT_EQ(o.state.kind, LoadTestState::Kind::failed);
+    EXPECT_TRUE(o.state.message.contains(QStringLiteral("nem ad értékelést"))) << o.state.message.toStdString();
+    EXPECT_FALSE(o.published);
+    EXPECT_FALSE(o.stored);
 }
 
 TEST_F(LoadTestFailingEndpointTest, ALinkDroppedDuringTheLoadFailsTheRunInsteadOfGradingTheOutage)
 {
-    // The server stops moving data 0.5 s into the download, as behind a dropped link, and the echoes go
-    // unanswered from then on.
-    test::LoopbackServer server(QStringLiteral("speedtest_server.py"), {"--mode", "stall", "--stall-after", "0.5"});
+    // The server stops moving data once it has sent 1 MiB of the download, as behind a dropped link,
+    // and marks the moment with a file; the echoes go unanswered from then on. The drop is an event of
+    // the transfer, not a moment of the clock, so the loopback's speed does not matter.
+    QTemporaryDir dir;
+    const QString dropped = dir.filePath(QStringLiteral("dropped"));
+    test::LoopbackServer server(QStringLiteral("speedtest_server.py"),
+                                {"--mode", "drop", "--drop-after", "1048576", "--dropped-file", dropped});
     ASSERT_GT(server.port(), 0);
-    script = [](int trace, double offset) -> std::optional<double> {
-        if (trace == 1 && offset >= 0.5)
+    script = [dropped](int trace, double) -> std::optional<double> {
+        if (trace == 1 && QFile::exists(dropped))
             return std::nullopt;
         return 20.0;
     };
     LoadTestService::Timing t = timing();
-    t.loadTrace = 4500ms;
+    t.loadTrace = 6s; // the drop's second and at least 3 whole seconds of outage after it
     const Outcome o = runThroughModel(QStringLiteral("http://127.0.0.1:%1").arg(server.port()), t);
     ASSERT_EQ(o.state.kind, LoadTestState::Kind::failed);
     EXPECT_TRUE(o.state.message.contains(QStringLiteral("A kapcsolat megszakadt a teszt közben")))
@@ -606,6 +696,30 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
     };
     for (const auto& c : cases)
         EXPECT_EQ(lineDroppedDuring(c.load, c.echoes), c.dropped) << c.name;
+}
+
+TEST(LoadTestPhaseCheckTest, TheLoadStopsAfterTwoSecondsBelowATenthOfItsRate)
+{
+    const auto phase = [](std::vector<double> samples, double endedAt = 10.0) {
+        return LoadPhaseResult{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
+    };
+    const struct {
+        const char* name;
+        LoadPhaseResult load;
+        std::optional<double> stoppedAt;
+    } cases[] = {
+        {"steady", phase(std::vector<double>(10, 40.0)), std::nullopt},
+        {"a burst, then nothing", phase({48, 19, 0, 0, 0, 0, 0, 0, 0, 0}), 2.0},
+        {"slowed below a tenth from 6 s", phase({40, 40, 40, 40, 40, 40, 3.9, 1, 2, 2}), 6.0},
+        {"a tenth is still flowing", phase({40, 40, 40, 4, 4, 4, 4, 4, 4, 4}), std::nullopt},
+        {"one slow second", phase({40, 40, 0, 40, 40, 0, 40, 40, 0, 40}), std::nullopt},
+        {"a slow start", phase({0, 0, 0, 30, 40, 40, 40, 40, 40, 40}), std::nullopt},
+        {"nothing after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), std::nullopt},
+        {"stopped too near the end", phase({40, 40, 40, 40, 40, 40, 40, 40, 40, 0}), std::nullopt},
+        {"nothing moved at all", phase(std::vector<double>(10, 0.0)), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(loadStoppedAtSeconds(c.load), c.stoppedAt) << c.name;
 }
 
 TEST(LoadTestPhaseCheckTest, APhaseWithoutLoadNamesItsCause)

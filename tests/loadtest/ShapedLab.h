@@ -43,15 +43,22 @@ public:
     const lab::LabEnv& env() const { return lab_; }
 
     // The speed-test server on the lab's services address; the base URL, or empty when it did not come up.
-    // It notes every read of an upload body (see serverReadBy).
-    QString startServer()
+    // It notes every read of an upload body (see serverReadBy) and its running totals (serverLog).
+    // `extraArgs` choose its mode; a server started before is stopped first.
+    QString startServer(const QStringList& extraArgs = {})
     {
+        lab_.stopProcess(server_);
         const QString portFile = dir_.filePath(QStringLiteral("port"));
+        QFile::remove(portFile);
         readsFile_ = dir_.filePath(QStringLiteral("reads.txt"));
+        logFile_ = dir_.filePath(QStringLiteral("totals.txt"));
         server_ = lab_.startInNamespace(
-            lab_.inetNs, {QStringLiteral("python3"), sourceDir_ + QStringLiteral("/tests/lab/servers/speedtest_server.py"),
-                          QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port-file"), portFile,
-                          QStringLiteral("--lifetime"), QStringLiteral("600"), QStringLiteral("--reads"), readsFile_});
+            lab_.inetNs, QStringList{QStringLiteral("python3"),
+                                     sourceDir_ + QStringLiteral("/tests/lab/servers/speedtest_server.py"),
+                                     QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port-file"), portFile,
+                                     QStringLiteral("--lifetime"), QStringLiteral("600"), QStringLiteral("--reads"),
+                                     readsFile_, QStringLiteral("--log"), logFile_} +
+                             extraArgs);
         // A busy machine can take many seconds to start python.
         for (int i = 0; i < 600; ++i) {
             QFile f(portFile);
@@ -108,6 +115,13 @@ public:
         return replies;
     }
 
+    // The server's running totals: "down <bytes> up <bytes> requests <count> connections <count>".
+    QString serverLog() const
+    {
+        QFile f(logFile_);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
     // The upload bytes the server had read by a wall-clock time (seconds since 1970).
     std::int64_t serverReadBy(double wallClock) const
     {
@@ -145,6 +159,7 @@ private:
     qint64 ping_ = -1;
     QString pingFile_;
     QString readsFile_;
+    QString logFile_;
 };
 
 // The same percentile rules as the load test's summary, on an ascending list.

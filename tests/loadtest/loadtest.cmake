@@ -15,7 +15,7 @@ target_compile_definitions(pv_test_loadtestservice PRIVATE PV_TEST_SOURCE_DIR="$
 if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp)
   pv_add_lab_test(pv_lab_loadtest
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestLabTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShapedLab.h
-    TIMEOUT 400)
+    TIMEOUT 600)
   target_compile_definitions(pv_lab_loadtest PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 endif()
 

@@ -122,7 +122,7 @@ TEST_F(PlatformTexts, EveryPlatformTextOfTheSourcesHasAnEntryAndEveryEntryIsStil
             for (const QString& literal : stringLiterals(QString::fromUtf8(file.readAll()))) {
                 if (keys.count(literal) > 0)
                     used.insert(literal);
-                // English event and log texts ("The Mac woke up.") are stored as written; the
+                // English event and log texts ("The computer woke up.") are stored as written; the
                 // Hungarian user texts are the ones the table must cover.
                 else if (namesThePlatform(literal) && !isAscii(literal))
                     missing.push_back(path.mid(root.size() + 1).toStdString() + ": " + literal.toStdString());

@@ -11,12 +11,17 @@ How it answers is its --mode:
   error     every request gets a 500 with a 64 KiB error page; a POST body is not read
   silent    reads the request and never answers (the connection stays open)
   trickle   answers 200 with the asked-for length, then sends one byte every 0.2 s
-  stall     as normal, but from --stall-after seconds after the first request on, nothing more is
-            sent or read (the connections stay open, as behind a dropped link)
+  drop      as normal until the server has moved --drop-after bytes (sent and read, over all
+            connections); from then on nothing more is sent or read and the connections stay open, as
+            behind a dropped link. The moment is marked by creating --dropped-file.
+  stall     every download sends --stall-down bytes (default 2 MiB) of its answer and then hangs;
+            every upload reads --stall-up bytes (default 1 MiB) of its body and then stops reading
+  short     every GET and POST gets 200 with a 1 KiB page at once, without the body being read, and
+            the connection is closed (a captive portal or a catch-all site)
 
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound port
 is written there once it listens), --log PATH (the running totals, rewritten after every request:
-"down <bytes sent> up <bytes read> requests <count>"), --lifetime S (the server exits after that many
+"down <bytes sent> up <bytes read> requests <count> connections <count>"), --lifetime S (the server exits after that many
 seconds; default 300), --max-bytes N (largest download answered; default 1 GiB), --reads PATH
 (every read of an upload body as "<wall-clock seconds> <bytes read so far>", to tell how much had
 arrived at a given moment).
@@ -38,18 +43,22 @@ ZEROS = bytes(CHUNK)
 ARGS = None
 TOTALS = {"down": 0, "up": 0, "requests": 0, "connections": 0}
 LOCK = threading.Lock()
-FIRST_REQUEST = []
+MOVED = [0]  # drop mode: bytes sent and read so far
 READS = None
 
 
-def stalled():
-    """True once the stall mode's link has dropped."""
-    if ARGS.mode != "stall":
+def dropped(count):
+    """Drop mode: true once the link has dropped; otherwise notes `count` more bytes about to move."""
+    if ARGS.mode != "drop":
         return False
     with LOCK:
-        if not FIRST_REQUEST:
-            FIRST_REQUEST.append(time.monotonic())
-        return time.monotonic() - FIRST_REQUEST[0] >= ARGS.stall_after
+        if MOVED[0] >= ARGS.drop_after:
+            if ARGS.dropped_file and not os.path.exists(ARGS.dropped_file):
+                with open(ARGS.dropped_file, "w") as f:
+                    f.write(f"{MOVED[0]}\n")
+            return True
+        MOVED[0] += count
+        return False
 
 
 def hold():
@@ -115,8 +124,23 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", "0")
         self.end_headers()
 
+    def short_page(self):
+        note("requests", 1)
+        page = b"<html>" + b"x" * (1024 - 13) + b"</html>"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(page)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(page)
+        self.wfile.flush()
+        self.close_connection = True
+
     def failing(self):
-        """Answers as the error and silent modes do; True when the request is dealt with."""
+        """Answers as the error, silent and short modes do; True when the request is dealt with."""
+        if ARGS.mode == "short":
+            self.short_page()
+            return True
         if ARGS.mode == "error":
             self.error_page()
             return True
@@ -151,10 +175,13 @@ class Handler(BaseHTTPRequestHandler):
                     sent += 1
                     time.sleep(0.2)
                     continue
-                if stalled():
+                n = min(CHUNK, wanted - sent)
+                if ARGS.mode == "stall" and sent >= ARGS.stall_down:
                     note("down", sent)
                     hold()
-                n = min(CHUNK, wanted - sent)
+                if dropped(n):
+                    note("down", sent)
+                    hold()
                 self.wfile.write(ZEROS[:n])
                 sent += n
         except OSError:
@@ -170,9 +197,12 @@ class Handler(BaseHTTPRequestHandler):
         received = 0
         try:
             while received < length:
-                if stalled():
+                n = min(CHUNK, length - received)
+                if (ARGS.mode == "stall" and received >= ARGS.stall_up) or dropped(n):
+                    with LOCK:
+                        write_totals()
                     hold()
-                block = self.rfile.read(min(CHUNK, length - received))
+                block = self.rfile.read(n)
                 if not block:
                     break
                 received += len(block)
@@ -203,8 +233,12 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--lifetime", type=float, default=300)
     parser.add_argument("--max-bytes", type=int, default=1 << 30)
-    parser.add_argument("--mode", choices=("normal", "error", "silent", "trickle", "stall"), default="normal")
-    parser.add_argument("--stall-after", type=float, default=1.0)
+    parser.add_argument("--mode", choices=("normal", "error", "silent", "trickle", "drop", "stall", "short"),
+                        default="normal")
+    parser.add_argument("--drop-after", type=int, default=1 << 20)
+    parser.add_argument("--dropped-file")
+    parser.add_argument("--stall-down", type=int, default=2 << 20)
+    parser.add_argument("--stall-up", type=int, default=1 << 20)
     parser.add_argument("--reads")
     ARGS = parser.parse_args()
     global READS
