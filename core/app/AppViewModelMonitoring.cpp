@@ -764,7 +764,7 @@ live_picture::Journal AppViewModel::journalState() const
     if (const std::optional<std::size_t> open = openIncidentIndex()) {
         const Incident& i = incidents_[*open];
         journal.open = live_picture::OpenIncident{
-            i.classification, i.startTimestamp, i.severity,
+            i.classification, i.startTimestamp,
             i.classification == IncidentClassification::offline || outageNotifiedIncident_ == i.id,
             noRouteIncident_ == i.id, routeReturnedAt_};
     }

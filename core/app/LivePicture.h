@@ -56,7 +56,6 @@ struct Evidence {
 struct OpenIncident {
     IncidentClassification classification = IncidentClassification::unknown;
     Timestamp start = 0;
-    IncidentSeverity severity = IncidentSeverity::info;
     bool wasOutage = false; // it has been an outage while open (an offline one always is)
     bool noRoute = false;   // opened for cycles that found no default route
     std::optional<Timestamp> routeReturnedAt; // the first cycle that saw the route again

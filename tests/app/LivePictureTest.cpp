@@ -56,7 +56,7 @@ TEST(LivePicture, AnOutageIsNeverReclassifiedAsALesserFault)
     for (const auto& c : cases) {
         SCOPED_TRACE(rawValue(c.window.location).toStdString() + (c.wasOutage ? ", was an outage" : ""));
         Journal journal;
-        journal.open = OpenIncident{c.own, kStart, IncidentSeverity::critical, c.wasOutage, false, std::nullopt};
+        journal.open = OpenIncident{c.own, kStart, c.wasOutage, false, std::nullopt};
         const JournalAction action = journalAction(c.window, nullptr, at, false, journal, evidence);
         EXPECT_EQ(action.change, c.expected);
         EXPECT_FALSE(action.closeAt);
