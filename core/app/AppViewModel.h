@@ -11,6 +11,7 @@
 #include "core/analysis/Verdict.h"
 #include "core/app/BaselineKeeper.h"
 #include "core/app/IncidentEvidence.h"
+#include "core/app/LivePicture.h"
 #include "core/app/Preferences.h"
 #include "core/app/ReportServices.h"
 #include "core/app/ServicePorts.h"
@@ -120,6 +121,9 @@ public:
     // The stretch the attribution was made from: the live window, the newest minute when that named
     // an outage, 0 for the no-route attribution (which rests on no samples).
     double attributionWindowSeconds() const { return attributionWindowSeconds_; }
+    // A fault that ended while the live window still holds it: which, and when the newest batch
+    // showed it. The attribution then names no fault and says so.
+    const std::optional<live_picture::EndedFault>& endedFault() const { return endedFault_; }
     const AdviceSet& advice() const { return advice_; }
     const ConnectionVerdict& verdict() const { return verdict_; }
     const std::vector<ProbeBatch>& recentBatches() const { return recentBatches_; }
@@ -318,15 +322,19 @@ private:
     rt::awaitable<void> runExportTask(ExportScope scope);
     void installSleepWakeObservers();
     void removeSleepWakeObservers();
-    // newestMinute: the engine's answer for the newest minute alone, when the refresh asked it.
-    void applyAttribution(const FaultAttribution& attribution, Timestamp at, bool noRoute,
-                          const FaultAttribution* newestMinute);
-    std::optional<FaultEpisode> faultEpisode(FaultLocation where, Timestamp at, std::optional<Timestamp> notBefore) const;
+    // The journal's open incident and newest end, and the measurements it goes by.
+    live_picture::Journal journalState() const;
+    live_picture::Evidence journalEvidence() const;
+    // A cycle without a default route: the offline attribution is the live one.
+    void applyNoRoute(Timestamp at);
+    void applyJournal(const live_picture::JournalAction& action, Timestamp at, bool noRoute);
+    void setLiveStatus(const FaultAttribution& live);
+    static QString accusedPlace(FaultLocation location);
     void openIncident(const FaultAttribution& attribution, Timestamp at, Timestamp start);
-    void refreshOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at);
-    void reclassifyOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at);
+    // In place: a refresh, or another place taking the incident over.
+    void refreshOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at, bool reclassify);
     static bool isMeasuredOverCable(const std::vector<WifiSnapshot>& liveReadings);
-    void closeOpenIncident(Timestamp at);
+    void closeOpenIncident(Timestamp end);
     enum class FailureKind { samples, cleanup, wifi, icmpPermission };
     void noteFailure(FailureKind kind, const QString& statusLine, const QString& logLine);
     void noteRecovered(FailureKind kind);
@@ -427,7 +435,10 @@ private:
     bool icmpReopenRequested_ = false; // a reopen of the echo socket is on its way
     double attributionWindowSeconds_ = liveWindow;
     // The newest minute's latest outage answer and the refresh time it came at.
-    std::optional<std::pair<FaultAttribution, Timestamp>> heldOutage_;
+    std::optional<live_picture::HeldOutage> heldOutage_;
+    // The fault the window still holds although it has ended, while it does.
+    std::optional<live_picture::EndedFault> endedFault_;
+    QString loggedCulprit_; // the accused place last written to the log
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

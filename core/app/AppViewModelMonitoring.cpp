@@ -6,6 +6,8 @@
 #include "core/app/ErrorText.h"
 #include "core/app/IcmpPermission.h"
 #include "core/app/IncidentEvidence.h"
+#include "core/app/LivePicture.h"
+#include "core/app/Presentation.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
@@ -397,7 +399,7 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
         recordEvent(DiagnosticEventKind::pathChanged,
                     QStringLiteral("No default route was available during the probe cycle."));
         publishOfflineAnalysis();
-        applyAttribution(offlineAttribution(), now(), /*noRoute*/ true, nullptr);
+        applyNoRoute(now());
         co_return;
     }
     if (noRouteSince_ && !routeReturnedAt_)
@@ -646,33 +648,31 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const std::vector<NetworkSample> samples = liveSamples(at);
     const std::vector<WifiSnapshot> wifi = readingsBetween(at - liveWindowSeconds_, at);
 
-    FaultAttribution attribution = attributionEngine_.attribute(samples, wifi, at);
-    // The window's answer can name an outage only once the whole window has failed. The newest
-    // minute, asked the same way, names it within a minute; the engine puts an outage before
-    // anything else, so such an answer is the live one.
-    const double recent = std::min(outageWindowSeconds, liveWindowSeconds_);
-    std::optional<FaultAttribution> newest;
-    attributionWindowSeconds_ = liveWindowSeconds_;
-    if (recent < liveWindowSeconds_) {
+    // The window's answer can name an outage only once the whole window has failed, and keeps
+    // naming a fault until it has drained. The newest minute, asked the same way, names an outage
+    // within a minute; what is present is decided from both.
+    live_picture::Answers answers;
+    answers.window = attributionEngine_.attribute(samples, wifi, at);
+    answers.windowSeconds = liveWindowSeconds_;
+    answers.newestMinuteSeconds = std::min(outageWindowSeconds, liveWindowSeconds_);
+    if (answers.newestMinuteSeconds < liveWindowSeconds_) {
+        const double recent = answers.newestMinuteSeconds;
         const std::vector<NetworkSample> newestSamples = samplesBetween(at - recent, at);
-        newest = attributionEngine_.attribute(newestSamples, readingsBetween(at - recent, at), at);
-        // While the line is down every batch waits for its time-outs, so a minute holds only about
-        // as many samples as the engine asks for: a minute that falls short of them, in which
-        // nothing answered, keeps the outage named within the last minute instead of dropping it.
-        const bool answered = std::any_of(newestSamples.begin(), newestSamples.end(), [](const NetworkSample& x) {
-            return x.success && x.target.kind != ProbeKind::gateway;
-        });
-        if (newest->isOutage) {
-            heldOutage_ = {*newest, at};
-        } else if (heldOutage_ && (newest->location != FaultLocation::insufficientEvidence || answered ||
-                                   at - heldOutage_->second > recent || at < heldOutage_->second)) {
-            heldOutage_.reset();
-        }
-        if (heldOutage_ && !attribution.isOutage) {
-            attribution = heldOutage_->first;
-            attributionWindowSeconds_ = recent;
-        }
+        answers.newestMinute = attributionEngine_.attribute(newestSamples, readingsBetween(at - recent, at), at);
+        answers.newestMinuteAnswered =
+            std::any_of(newestSamples.begin(), newestSamples.end(), [](const NetworkSample& x) {
+                return x.success && x.target.kind != ProbeKind::gateway;
+            });
     }
+    const live_picture::Decision decision =
+        live_picture::decide(answers, heldOutage_, at, journalState(), journalEvidence());
+    heldOutage_ = decision.reading.held;
+    // While the cycles find no default route, that is the live state: the window's older batches
+    // (refreshed by a Wi-Fi reading) must not close the offline incident meanwhile.
+    const bool journalled = !noRouteSince_ || routeReturnedAt_;
+    const FaultAttribution& attribution = journalled ? decision.live : decision.reading.attribution;
+    attributionWindowSeconds_ = journalled ? decision.liveSeconds : decision.reading.seconds;
+    endedFault_ = journalled ? decision.ended : std::nullopt;
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
@@ -680,10 +680,10 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         advice = AdviceEngine::forWiredLink(std::move(advice));
     ConnectionVerdict verdict = VerdictEngine::assess(samples, at);
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
-    // While the cycles find no default route, that is the live state: the window's older batches
-    // (refreshed by a Wi-Fi reading) must not close the offline incident meanwhile.
-    if (!noRouteSince_ || routeReturnedAt_)
-        applyAttribution(attribution, at, /*noRoute*/ false, newest ? &*newest : nullptr);
+    if (journalled) {
+        setLiveStatus(decision.live);
+        applyJournal(decision.journal, at, /*noRoute*/ false);
+    }
     refreshQualityAssessment(at);
 }
 
@@ -693,6 +693,7 @@ void AppViewModel::publishOfflineAnalysis()
     // window's older batches may read as fine meanwhile.
     const FaultAttribution attribution = offlineAttribution();
     attributionWindowSeconds_ = 0;
+    endedFault_.reset();
     AdviceSet advice = AdviceEngine::advise(attribution, std::nullopt);
     const Timestamp at = now();
     if (isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at)))
@@ -709,34 +710,34 @@ void AppViewModel::publishAnalysis(const FaultAttribution& attribution, AdviceSe
     LikelyCauseSummary cause{incidentClassification(attribution.location), title(attribution.location),
                              attribution.storedEvidenceSummary(),
                              advice.steps.empty() ? QString() : advice.steps.front().text};
+    const QString culprit = accusedPlace(attribution.location);
+    if (culprit != loggedCulprit_) {
+        loggedCulprit_ = culprit;
+        qCInfo(log::monitoring, "Culprit: %s", qUtf8Printable(culprit));
+    }
     publish(attribution_, attribution, &AppViewModel::attributionChanged);
     publish(advice_, std::move(advice), &AppViewModel::adviceChanged);
     publish(verdict_, std::move(verdict), &AppViewModel::verdictChanged);
     publish(likelyCause_, std::move(cause), &AppViewModel::likelyCauseChanged);
 }
 
-std::optional<std::size_t> AppViewModel::openIncidentIndex() const
+QString AppViewModel::accusedPlace(FaultLocation location)
 {
-    for (std::size_t i = incidents_.size(); i > 0; --i)
-        if (incidents_[i - 1].isOpen())
-            return i - 1;
-    return std::nullopt;
+    // The place the overview's chain and the panel hold to blame (a resolver fault lies past the router).
+    switch (location) {
+    case FaultLocation::wifi: return QStringLiteral("wifi");
+    case FaultLocation::router: return QStringLiteral("router");
+    case FaultLocation::provider:
+    case FaultLocation::dns: return QStringLiteral("provider");
+    case FaultLocation::none:
+    case FaultLocation::localUnseparated:
+    case FaultLocation::offline:
+    case FaultLocation::insufficientEvidence: break;
+    }
+    return QStringLiteral("(none)");
 }
 
-void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
-{
-    applyAttribution(a, at, /*noRoute*/ false, nullptr);
-}
-
-std::optional<FaultEpisode> AppViewModel::faultEpisode(FaultLocation where, Timestamp at,
-                                                       std::optional<Timestamp> notBefore) const
-{
-    return incident_evidence::currentEpisode(recentBatches_, wifiSnapshots_, where, attributionEngine_.thresholds(),
-                                             at, notBefore);
-}
-
-void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, bool noRoute,
-                                    const FaultAttribution* newestMinute)
+void AppViewModel::setLiveStatus(const FaultAttribution& a)
 {
     LiveStatus status = LiveStatus::healthy;
     switch (a.location) {
@@ -749,109 +750,95 @@ void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at, boo
     case FaultLocation::none:
     case FaultLocation::insufficientEvidence: status = LiveStatus::healthy; break;
     }
-    if (status != liveStatus_)
-        publish(liveStatus_, status, &AppViewModel::liveStatusChanged);
-    if (noRoute && (!noRouteSince_ || routeReturnedAt_)) {
+    if (status == liveStatus_)
+        return;
+    qCInfo(log::monitoring, "Tray symbol: %s", qUtf8Printable(presentation::menuBarSymbolName(status)));
+    publish(liveStatus_, status, &AppViewModel::liveStatusChanged);
+}
+
+std::optional<std::size_t> AppViewModel::openIncidentIndex() const
+{
+    for (std::size_t i = incidents_.size(); i > 0; --i)
+        if (incidents_[i - 1].isOpen())
+            return i - 1;
+    return std::nullopt;
+}
+
+live_picture::Journal AppViewModel::journalState() const
+{
+    live_picture::Journal journal;
+    if (const std::optional<std::size_t> open = openIncidentIndex()) {
+        const Incident& i = incidents_[*open];
+        journal.open = live_picture::OpenIncident{
+            i.classification, i.startTimestamp,
+            i.classification == IncidentClassification::offline || outageNotifiedIncident_ == i.id,
+            noRouteIncident_ == i.id, routeReturnedAt_};
+    }
+    for (const Incident& i : incidents_)
+        if (i.endTimestamp && (!journal.lastClosed || *i.endTimestamp > journal.lastClosed->second))
+            journal.lastClosed = std::pair{i.classification, *i.endTimestamp};
+    return journal;
+}
+
+live_picture::Evidence AppViewModel::journalEvidence() const
+{
+    return {recentBatches_, wifiSnapshots_, attributionEngine_.thresholds()};
+}
+
+void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)
+{
+    const live_picture::Journal journal = journalState();
+    const live_picture::JournalAction action =
+        live_picture::journalAction(a, nullptr, at, /*noRoute*/ false, journal, journalEvidence());
+    const std::optional<live_picture::EndedFault> ended =
+        live_picture::endedFault(a, action, journal, at, liveWindowSeconds_, journalEvidence());
+    setLiveStatus(ended ? live_picture::endedAttribution(*ended) : a);
+    applyJournal(action, at, /*noRoute*/ false);
+}
+
+void AppViewModel::applyNoRoute(Timestamp at)
+{
+    const FaultAttribution a = offlineAttribution();
+    setLiveStatus(a);
+    if (!noRouteSince_ || routeReturnedAt_) {
         noRouteSince_ = at;
         routeReturnedAt_.reset();
     }
-
-    const std::optional<IncidentClassification> c = incidentClassification(a.location);
-    if (!c) {
-        closeOpenIncident(at);
-        return;
-    }
-    if (const std::optional<std::size_t> open = openIncidentIndex(); open && !noRoute && !recentBatches_.empty()) {
-        // One fault, one incident: while the newest minute still shows it, the window filling up
-        // with evidence may move the attribution from one place to another, and the incident follows.
-        const Incident& incident = incidents_[*open];
-        const FaultLocation own = incident_evidence::location(incident.classification);
-        const auto shownWithinMinute = [&](FaultLocation where) {
-            const std::optional<FaultEpisode> e = faultEpisode(where, at, incident.startTimestamp);
-            return e && at - e->lastShown < incident_evidence::episodeGap;
-        };
-        if (!shownWithinMinute(own) && !shownWithinMinute(a.location)) {
-            closeOpenIncident(at); // a minute without a batch that shows the fault
-        } else if (incident.classification == *c) {
-            refreshOpenIncident(*open, a, at);
-            return;
-        } else {
-            // Only a place whose newest measurement shows the fault takes the incident over; a
-            // draining window that names another place leaves it as it is, unless the newest minute
-            // still names the incident's own.
-            // A total outage keeps its name: as a link comes back the router answers before what
-            // lies beyond it, which reads as the provider's fault for a batch or two.
-            if (incident.classification != IncidentClassification::offline &&
-                incident_evidence::isFresh(faultEpisode(a.location, at, incident.startTimestamp), at))
-                reclassifyOpenIncident(*open, a, at);
-            else if (newestMinute && incidentClassification(newestMinute->location) == incident.classification)
-                refreshOpenIncident(*open, *newestMinute, at);
-            return;
-        }
-    }
-    const std::optional<std::size_t> open = openIncidentIndex();
-    if (open && incidents_[*open].classification == *c) {
-        refreshOpenIncident(*open, a, at);
-        return;
-    }
-    if (open)
-        closeOpenIncident(at);
-    // Only fresh evidence opens an incident: a fault that only the draining window still names opens none.
-    std::optional<Timestamp> previousEnd;
-    for (const Incident& i : incidents_)
-        if (i.endTimestamp && (!previousEnd || *i.endTimestamp > *previousEnd))
-            previousEnd = i.endTimestamp;
-    if (noRoute) {
-        openIncident(a, at, at);
-        noRouteIncident_ = incidents_.empty() ? std::nullopt : std::optional<QUuid>(incidents_.back().id);
-        return;
-    }
-    if (recentBatches_.empty()) {
-        // Nothing measured to go by (the engine names no fault without batches): the refresh's time.
-        openIncident(a, at, at);
-        return;
-    }
-    const std::optional<FaultEpisode> episode = faultEpisode(a.location, at, previousEnd);
-    if (incident_evidence::isFresh(episode, at)) {
-        openIncident(a, at, std::min(episode->start, at));
-        return;
-    }
-    // The window still names a fault that has ended; a new one of another kind, which it cannot
-    // name yet, is named by the newest minute.
-    if (!newestMinute || !newestMinute->isFault() || newestMinute->location == a.location)
-        return;
-    const std::optional<FaultEpisode> fresh = faultEpisode(newestMinute->location, at, previousEnd);
-    if (incident_evidence::isFresh(fresh, at))
-        openIncident(*newestMinute, at, std::min(fresh->start, at));
+    applyJournal(live_picture::journalAction(a, nullptr, at, /*noRoute*/ true, journalState(), journalEvidence()), at,
+                 /*noRoute*/ true);
 }
 
-void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at)
+void AppViewModel::applyJournal(const live_picture::JournalAction& action, Timestamp at, bool noRoute)
+{
+    if (action.closeAt)
+        closeOpenIncident(*action.closeAt);
+    const std::optional<std::size_t> open = openIncidentIndex();
+    switch (action.change) {
+    case live_picture::Change::none: break;
+    case live_picture::Change::open:
+        openIncident(action.attribution, at, action.start);
+        if (noRoute)
+            noRouteIncident_ = incidents_.empty() ? std::nullopt : std::optional<QUuid>(incidents_.back().id);
+        break;
+    case live_picture::Change::refresh:
+    case live_picture::Change::reclassify:
+        if (open)
+            refreshOpenIncident(*open, action.attribution, at, action.change == live_picture::Change::reclassify);
+        break;
+    }
+}
+
+void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at, bool reclassify)
 {
     Incident& incident = incidents_[index];
-    // The worst moment stays: severity never drops while the incident is open, and the evidence is
-    // that of its most severe refresh (the latest among equals).
-    if (a.severity >= incident.severity) {
-        incident.severity = a.severity;
-        incident.evidenceSummary = a.storedEvidenceSummary();
-    }
-    incident.confidence = incidentConfidence(a.confidence);
+    const bool wasOutage =
+        incident.classification == IncidentClassification::offline || outageNotifiedIncident_ == incident.id;
+    if (reclassify)
+        live_picture::reclassify(incident, a, wasOutage);
+    else
+        live_picture::refresh(incident, a, wasOutage);
     if (a.isOutage && outageNotifiedIncident_ != incident.id) {
         // A degradation that becomes an outage tells the user once, as an outage that opens does.
-        outageNotifiedIncident_ = incident.id;
-        preferences_->notifyOutageBegan(at, a.location);
-    }
-    Q_EMIT incidentsChanged();
-    saveIncident(incident);
-}
-
-void AppViewModel::reclassifyOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at)
-{
-    Incident& incident = incidents_[index];
-    incident.classification = incidentClassification(a.location).value_or(IncidentClassification::unknown);
-    incident.severity = std::max(incident.severity, a.severity);
-    incident.confidence = incidentConfidence(a.confidence);
-    incident.evidenceSummary = a.storedEvidenceSummary();
-    if (a.isOutage && outageNotifiedIncident_ != incident.id) {
         outageNotifiedIncident_ = incident.id;
         preferences_->notifyOutageBegan(at, a.location);
     }
@@ -878,21 +865,12 @@ void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at, Timesta
     saveIncident(incident);
 }
 
-void AppViewModel::closeOpenIncident(Timestamp at)
+void AppViewModel::closeOpenIncident(Timestamp end)
 {
     const std::optional<std::size_t> open = openIncidentIndex();
     if (!open)
         return;
     Incident& incident = incidents_[*open];
-    Timestamp end = at;
-    if (noRouteIncident_ == incident.id) {
-        // No batches to go by: the cycles that saw no route and saw it return.
-        if (routeReturnedAt_)
-            end = std::min(at, *routeReturnedAt_);
-    } else if (const auto episode = faultEpisode(incident_evidence::location(incident.classification), at,
-                                                  incident.startTimestamp)) {
-        end = episode->lastShown; // the newest batch that still showed the fault
-    }
     incident.endTimestamp = std::max(end, incident.startTimestamp); // never before its start
     if (noRouteIncident_ == incident.id) {
         noRouteIncident_.reset();

@@ -5,6 +5,7 @@
 #include "core/app/AppViewModel.h"
 #include "core/records/FailureText.h"
 #include "core/app/HistoryViewModel.h"
+#include "core/app/Presentation.h"
 
 #include "core/probes/ICMPProbe.h"
 #include "core/store/SQLiteStore.h"
@@ -733,6 +734,78 @@ TEST_F(MonitoringTest, ALocalLossTheWindowFirstReadsElsewhereIsOneIncident)
     EXPECT_EQ(i.classification, IncidentClassification::unknown);
     EXPECT_TRUE(notifier->posts.empty()) << "no outage";
     EXPECT_EQ(storedIncidents().size(), 1u);
+}
+
+// After a fault the live window keeps its figures for ten minutes. Once no batch of the newest
+// minute shows the fault, nothing says it is present: no place is blamed, the advice has nothing
+// to do, the tray is healthy, and the finding says when the fault ended. A fault that goes on
+// (a provider flapping every 20 s) stays named. An outage stays journalled as the outage it was.
+TEST_F(MonitoringTest, AnEndedFaultIsNoLongerPresentedAsPresentAndOneThatGoesOnStaysNamed)
+{
+    const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+    const auto providerGone = [](const RouteSnapshot& r, Timestamp at) {
+        return batchFailing({ProbeKind::publicIP, ProbeKind::http, ProbeKind::dns}, r, at);
+    };
+    const auto flapping = [](const RouteSnapshot& r, Timestamp at) {
+        const bool down = static_cast<long long>(at - kStart) / 20 % 2 == 1;
+        return down ? batchFailing({ProbeKind::publicIP}, r, at) : healthyBatch(r, at);
+    };
+    const struct {
+        const char* name;
+        std::function<ProbeBatch(const RouteSnapshot&, Timestamp)> faulty;
+        double seconds;  // how long the fault lasts; 0: it goes on
+        bool outage;     // the journal keeps the outage's sentence
+    } cases[] = {
+        {"the provider gone 3 minutes, the router answering", providerGone, 180, true},
+        {"the provider gone 2.5 minutes, the router answering", providerGone, 150, true},
+        {"a flapping provider", flapping, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppViewModel& m = model();
+        cycles(kStart, kStart + 300, clean);
+        const Timestamp set = kStart + 300;
+        const Timestamp cleared = set + (c.seconds > 0 ? c.seconds : 360);
+        for (Timestamp at = set; at < cleared; at += 5) {
+            cycles(at, at + 5, c.faulty);
+            if (at - set < 90)
+                continue;
+            ASSERT_EQ(m.attribution().location, FaultLocation::provider) << "+" << at - set << " s";
+            ASSERT_FALSE(m.endedFault());
+            ASSERT_EQ(m.incidents().size(), 1u);
+            ASSERT_EQ(m.incidents()[0].classification, IncidentClassification::internetUpstreamIssue);
+        }
+        if (c.seconds == 0)
+            continue;
+        const Timestamp lastFailing = cleared - 5;
+        for (Timestamp at = cleared; at < cleared + 400; at += 5) {
+            cycles(at, at + 5, clean);
+            if (at - cleared < 90)
+                continue;
+            const std::string when = "+" + std::to_string(static_cast<int>(at - cleared)) + " s after clearing";
+            ASSERT_EQ(m.endedFault(), (live_picture::EndedFault{FaultLocation::provider, lastFailing})) << when;
+            ASSERT_EQ(m.attribution().location, FaultLocation::none) << when;
+            ASSERT_EQ(m.attribution().headline, "A szolgáltatói hiba " + presentation::localTimeShort(lastFailing) +
+                                                    "-kor véget ért, a kapcsolat azóta működik.")
+                << when;
+            ASSERT_EQ(m.liveStatus(), LiveStatus::healthy) << when;
+            ASSERT_EQ(m.menuBarSymbolName(), symbolName(LiveStatus::healthy)) << when;
+            ASSERT_FALSE(m.advice().steps.empty());
+            ASSERT_EQ(m.advice().steps.front().id, "healthy.none") << when;
+        }
+        settle();
+        ASSERT_EQ(m.incidents().size(), 1u);
+        for (const Incident& i : {m.incidents()[0], storedIncidents().at(0)}) {
+            EXPECT_EQ(i.startTimestamp, set);
+            EXPECT_EQ(i.endTimestamp, std::optional<Timestamp>(lastFailing));
+            EXPECT_EQ(i.severity, IncidentSeverity::critical);
+            if (c.outage) {
+                EXPECT_TRUE(i.evidenceSummary.startsWith("Nincs internet, de a routered válaszol"))
+                    << i.evidenceSummary.toStdString();
+            }
+        }
+        vm.reset();
+    }
 }
 
 TEST_F(MonitoringTest, AFaultAfterAMinuteWithoutEvidenceIsANewIncident)

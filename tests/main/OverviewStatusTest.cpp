@@ -81,6 +81,16 @@ TEST(LiveStatusLine, NamesThePoorCapabilityBeforeAUsableOne)
     EXPECT_EQ(liveStatusLine(s), QStringLiteral("Online játék most nem fog jól menni"));
 }
 
+TEST(LiveStatusLine, AFaultThatEndedSaysTheConnectionWorksAgainWhateverTheWindowRated)
+{
+    auto s = healthySnapshot();
+    s.verdict.setRating(UsageCapability::videoCall, CapabilityRating::poor); // the window still holds the fault
+    s.endedFault = live_picture::EndedFault{FaultLocation::provider, kNow - 120};
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az internetkapcsolatod újra működik"));
+    s.liveStatus = LiveStatus::offline; // a new outage is named as such
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Nincs internetkapcsolat"));
+}
+
 TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoring)
 {
     auto s = healthySnapshot();

@@ -31,6 +31,7 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.liveStatus = model.liveStatus();
     s.attribution = model.attribution();
     s.attributionWindowSeconds = model.attributionWindowSeconds();
+    s.endedFault = model.endedFault();
     s.advice = model.advice();
     s.verdict = model.verdict();
     s.recentBatches = model.recentBatches();

@@ -6,6 +6,7 @@
 #include "core/analysis/Advice.h"
 #include "core/analysis/Attribution.h"
 #include "core/analysis/Verdict.h"
+#include "core/app/LivePicture.h"
 #include "core/app/UpdateChecker.h"
 #include "core/records/Quality.h"
 #include "core/records/Records.h"
@@ -25,6 +26,8 @@ struct OverviewSnapshot {
     FaultAttribution attribution;
     // The stretch of evidence the attribution was made from (seconds; 0 when it rests on none).
     double attributionWindowSeconds = 600;
+    // A fault that has ended while the window still holds it (the attribution then names none).
+    std::optional<live_picture::EndedFault> endedFault;
     AdviceSet advice;
     ConnectionVerdict verdict;
     std::vector<ProbeBatch> recentBatches;   // arrival order, newest last

@@ -46,6 +46,9 @@ QString liveStatusLine(const OverviewSnapshot& s)
         return L("Épp másik hozzáférési pontra vált");
     if (s.liveStatus == LiveStatus::offline)
         return L("Nincs internetkapcsolat");
+    // The window's figures still hold the fault; the headline speaks of now.
+    if (s.endedFault && s.liveStatus == LiveStatus::healthy)
+        return L("Az internetkapcsolatod újra működik");
     const auto weakest = s.verdict.weakestCapability();
     if (weakest && s.verdict.rating(*weakest) == CapabilityRating::poor)
         return LF("%@ most nem fog jól menni", {title(*weakest)});

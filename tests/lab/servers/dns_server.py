@@ -21,6 +21,8 @@ Forwarding (a home router's or desktop's stub resolver): with --forward HOST:POR
 relayed over UDP to that resolver and its reply, if any comes within 3 s, is passed back; names under
 a --local-zone ZONE (repeatable) get NXDOMAIN at once without being relayed, as a stub resolver does
 for the special-use names it keeps to itself. The log then reads "local" or "forward" as the mode.
+With --refuse-unreachable a query that cannot even be sent upstream (no route, or the router's own
+firewall drops it) is answered REFUSED at once, as dnsmasq does when it can reach no upstream server.
 
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound
 port is written there once both sockets listen), --log PATH (one line per query: proto, mode, name),
@@ -139,6 +141,9 @@ class Server:
             up.settimeout(3.0)
             try:
                 up.sendto(data, (host, int(port)))
+            except OSError:
+                return build_reply(data, "refused", self.args, False) if self.args.refuse_unreachable else None
+            try:
                 return up.recvfrom(4096)[0]
             except OSError:
                 return None
@@ -252,6 +257,7 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--forward")
     parser.add_argument("--local-zone", action="append", default=[])
+    parser.add_argument("--refuse-unreachable", action="store_true")
     parser.add_argument("--lifetime", type=float, default=600.0)
     args = parser.parse_args()
 

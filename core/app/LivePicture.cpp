@@ -1,0 +1,218 @@
+#include "core/app/LivePicture.h"
+
+#include "core/app/Presentation.h"
+#include "core/records/Localization.h"
+
+#include <algorithm>
+
+namespace pv::live_picture {
+
+Reading read(const Answers& answers, std::optional<HeldOutage> held, Timestamp at)
+{
+    Reading r{answers.window, answers.windowSeconds, std::move(held)};
+    if (!answers.newestMinute)
+        return r;
+    const FaultAttribution& newest = *answers.newestMinute;
+    const double recent = answers.newestMinuteSeconds;
+    // While the line is down every batch waits for its time-outs, so a minute holds only about as
+    // many samples as the engine asks for: a minute that falls short of them, in which nothing
+    // answered, keeps the outage named within the last minute instead of dropping it.
+    if (newest.isOutage) {
+        r.held = HeldOutage{newest, at};
+    } else if (r.held && (newest.location != FaultLocation::insufficientEvidence || answers.newestMinuteAnswered ||
+                          at - r.held->at > recent || at < r.held->at)) {
+        r.held.reset();
+    }
+    // The engine puts an outage before anything else, so the newest minute's outage is the live answer.
+    if (r.held && !r.attribution.isOutage) {
+        r.attribution = r.held->attribution;
+        r.seconds = recent;
+    }
+    return r;
+}
+
+namespace {
+
+std::optional<FaultEpisode> episode(const Evidence& e, FaultLocation where, Timestamp at,
+                                    std::optional<Timestamp> notBefore)
+{
+    return incident_evidence::currentEpisode(e.batches, e.readings, where, e.thresholds, at, notBefore);
+}
+
+// The open incident's end: the newest batch that still showed its fault, or for a spell without a
+// route (no batches to go by) the cycle that saw the route return.
+Timestamp closingEnd(const OpenIncident& open, Timestamp at, const Evidence& e)
+{
+    Timestamp end = at;
+    if (open.noRoute) {
+        if (open.routeReturnedAt)
+            end = std::min(at, *open.routeReturnedAt);
+    } else if (const auto shown = episode(e, incident_evidence::location(open.classification), at, open.start)) {
+        end = shown->lastShown;
+    }
+    return std::max(end, open.start); // never before its start
+}
+
+JournalAction change(Change kind, const FaultAttribution& a, Timestamp start = 0,
+                     std::optional<Timestamp> closeAt = std::nullopt)
+{
+    return JournalAction{closeAt, kind, a, start};
+}
+
+} // namespace
+
+bool mayReclassify(IncidentClassification own, bool wasOutage, const FaultAttribution& a)
+{
+    // A total outage keeps its name: as a link comes back the router answers before what lies
+    // beyond it, which reads as the provider's fault for a batch or two.
+    if (own == IncidentClassification::offline)
+        return false;
+    return !wasOutage || a.isOutage;
+}
+
+JournalAction journalAction(const FaultAttribution& a, const FaultAttribution* newestMinute, Timestamp at,
+                            bool noRoute, const Journal& journal, const Evidence& evidence)
+{
+    const std::optional<IncidentClassification> c = incidentClassification(a.location);
+    if (!c) {
+        if (!journal.open)
+            return {};
+        return change(Change::none, {}, 0, closingEnd(*journal.open, at, evidence));
+    }
+    std::optional<Timestamp> closeAt;
+    if (journal.open && !noRoute && !evidence.batches.empty()) {
+        // One fault, one incident: while the newest minute still shows it, the window filling up
+        // with evidence may move the attribution from one place to another, and the incident follows.
+        const OpenIncident& open = *journal.open;
+        const auto shownWithinMinute = [&](FaultLocation where) {
+            const std::optional<FaultEpisode> e = episode(evidence, where, at, open.start);
+            return e && at - e->lastShown < incident_evidence::episodeGap;
+        };
+        if (!shownWithinMinute(incident_evidence::location(open.classification)) && !shownWithinMinute(a.location)) {
+            closeAt = closingEnd(open, at, evidence); // a minute without a batch that shows the fault
+        } else if (open.classification == *c) {
+            return change(Change::refresh, a);
+        } else {
+            // Only a place whose newest measurement shows the fault takes the incident over; a
+            // draining window that names another place leaves it as it is, unless the newest minute
+            // still names the incident's own.
+            if (mayReclassify(open.classification, open.wasOutage, a) &&
+                incident_evidence::isFresh(episode(evidence, a.location, at, open.start), at))
+                return change(Change::reclassify, a);
+            if (newestMinute && incidentClassification(newestMinute->location) == open.classification)
+                return change(Change::refresh, *newestMinute);
+            return {};
+        }
+    } else if (journal.open) {
+        if (journal.open->classification == *c)
+            return change(Change::refresh, a);
+        closeAt = closingEnd(*journal.open, at, evidence);
+    }
+    if (noRoute || evidence.batches.empty()) {
+        // Without batches (no route, or nothing measured yet) the refresh's time is the start.
+        return change(Change::open, a, at, closeAt);
+    }
+    // Only fresh evidence opens an incident: a fault that only the draining window still names opens none.
+    std::optional<Timestamp> previousEnd;
+    if (journal.lastClosed)
+        previousEnd = journal.lastClosed->second;
+    if (closeAt && (!previousEnd || *closeAt > *previousEnd))
+        previousEnd = closeAt;
+    const std::optional<FaultEpisode> shown = episode(evidence, a.location, at, previousEnd);
+    if (incident_evidence::isFresh(shown, at))
+        return change(Change::open, a, std::min(shown->start, at), closeAt);
+    // The window still names a fault that has ended; a new one of another kind, which it cannot
+    // name yet, is named by the newest minute.
+    if (newestMinute && newestMinute->isFault() && newestMinute->location != a.location) {
+        const std::optional<FaultEpisode> fresh = episode(evidence, newestMinute->location, at, previousEnd);
+        if (incident_evidence::isFresh(fresh, at))
+            return change(Change::open, *newestMinute, std::min(fresh->start, at), closeAt);
+    }
+    return change(Change::none, {}, 0, closeAt);
+}
+
+void refresh(Incident& incident, const FaultAttribution& a, bool wasOutage)
+{
+    if (a.severity >= incident.severity && (a.isOutage || !wasOutage)) {
+        incident.severity = a.severity;
+        incident.evidenceSummary = a.storedEvidenceSummary();
+    }
+    incident.severity = std::max(incident.severity, a.severity);
+    incident.confidence = storedValue(a.confidence);
+}
+
+void reclassify(Incident& incident, const FaultAttribution& a, bool wasOutage)
+{
+    if (!mayReclassify(incident.classification, wasOutage, a)) {
+        refresh(incident, a, wasOutage);
+        return;
+    }
+    incident.classification = incidentClassification(a.location).value_or(IncidentClassification::unknown);
+    incident.severity = std::max(incident.severity, a.severity);
+    incident.confidence = storedValue(a.confidence);
+    incident.evidenceSummary = a.storedEvidenceSummary();
+}
+
+std::optional<EndedFault> endedFault(const FaultAttribution& a, const JournalAction& action, const Journal& journal,
+                                     Timestamp at, double windowSeconds, const Evidence& evidence)
+{
+    if (!a.isFault() || evidence.batches.empty() || action.change != Change::none)
+        return std::nullopt;
+    if (journal.open && !action.closeAt)
+        return std::nullopt; // the journal still holds it open: it goes on
+    const std::optional<FaultEpisode> shown = episode(evidence, a.location, at, std::nullopt);
+    if (shown && at - shown->lastShown < incident_evidence::episodeGap)
+        return std::nullopt; // a batch of the newest minute still shows it
+    std::optional<std::pair<IncidentClassification, Timestamp>> last = journal.lastClosed;
+    if (journal.open && action.closeAt && (!last || *action.closeAt >= last->second))
+        last = std::pair{journal.open->classification, *action.closeAt};
+    if (last && last->second >= at - windowSeconds && last->second <= at)
+        return EndedFault{incident_evidence::location(last->first), last->second};
+    return EndedFault{a.location, shown ? std::optional<Timestamp>(shown->lastShown) : std::nullopt};
+}
+
+FaultAttribution endedAttribution(const EndedFault& ended)
+{
+    QString fault;
+    switch (ended.location) {
+    case FaultLocation::wifi: fault = L("A Wi-Fi-kapcsolat hibája"); break;
+    case FaultLocation::router: fault = L("A routered hibája"); break;
+    case FaultLocation::provider: fault = L("A szolgáltatói hiba"); break;
+    case FaultLocation::dns: fault = L("A névfeloldási hiba"); break;
+    case FaultLocation::localUnseparated: fault = L("A helyi hálózat hibája"); break;
+    case FaultLocation::offline: fault = L("A teljes kiesés"); break;
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: fault = L("A hiba"); break;
+    }
+    const QString headline =
+        ended.endedAt
+            ? LF("%1$@ %2$@-kor véget ért, a kapcsolat azóta működik.", {fault, presentation::localTimeShort(*ended.endedAt)})
+            : LF("%@ véget ért, a kapcsolat azóta működik.", {fault});
+    return FaultAttribution(FaultLocation::none, IncidentSeverity::info, AttributionConfidence::high, headline,
+                            QStringList{L("A legutóbbi percben egyik mérés sem mutatta a hibát.")}, {},
+                            /*isOutage*/ false, /*isMeasurementArtefact*/ false);
+}
+
+Decision decide(const Answers& answers, std::optional<HeldOutage> held, Timestamp at, const Journal& journal,
+                const Evidence& evidence)
+{
+    Decision d;
+    d.reading = read(answers, std::move(held), at);
+    const FaultAttribution* newest = answers.newestMinute ? &*answers.newestMinute : nullptr;
+    d.journal = journalAction(d.reading.attribution, newest, at, /*noRoute*/ false, journal, evidence);
+    d.ended = endedFault(d.reading.attribution, d.journal, journal, at, answers.windowSeconds, evidence);
+    if (d.ended) {
+        d.live = endedAttribution(*d.ended);
+        d.liveSeconds = answers.newestMinuteSeconds;
+    } else if (d.journal.change != Change::none && !(d.journal.attribution == d.reading.attribution)) {
+        // The journal went by the newest minute: a fault the draining window cannot name yet.
+        d.live = d.journal.attribution;
+        d.liveSeconds = answers.newestMinuteSeconds;
+    } else {
+        d.live = d.reading.attribution;
+        d.liveSeconds = d.reading.seconds;
+    }
+    return d;
+}
+
+} // namespace pv::live_picture

@@ -1,0 +1,122 @@
+#pragma once
+// What is going on now, and what the incident journal does about it. The engine answers two
+// questions after each batch: about the whole live window and about its newest minute. The window
+// keeps naming a fault until it has drained; the newest minute names an outage long before the
+// window could. From those answers, the episodes the batches show and the journal's open incident,
+// this decides which answer is the live one, what the journal does (open, refresh, reclassify in
+// place, close) and, once a fault has ended while the window still holds it, which fault that was
+// and when it ended. Pure: the view model applies what it decides.
+
+#include "core/analysis/Attribution.h"
+#include "core/analysis/AttributionThresholds.h"
+#include "core/app/IncidentEvidence.h"
+#include "core/records/Records.h"
+
+#include <optional>
+#include <vector>
+
+namespace pv::live_picture {
+
+// The newest minute's latest outage answer and the refresh time it came at.
+struct HeldOutage {
+    FaultAttribution attribution;
+    Timestamp at = 0;
+    bool operator==(const HeldOutage&) const = default;
+};
+
+// The engine's two answers for one refresh.
+struct Answers {
+    FaultAttribution window;
+    double windowSeconds = 600;
+    // The newest minute's answer; none when the window is no longer than a minute.
+    std::optional<FaultAttribution> newestMinute;
+    double newestMinuteSeconds = 60;
+    // Something beyond the router answered within the newest minute.
+    bool newestMinuteAnswered = false;
+};
+
+// The answer the refresh goes by, the stretch it was made from, and the outage held for the next one.
+struct Reading {
+    FaultAttribution attribution;
+    double seconds = 600;
+    std::optional<HeldOutage> held;
+};
+
+// An outage the newest minute named is held while a minute falls short of samples and nothing
+// beyond the router answered in it; the window's own outage answer stands as it is.
+Reading read(const Answers& answers, std::optional<HeldOutage> held, Timestamp at);
+
+// The measurements the journal goes by.
+struct Evidence {
+    const std::vector<ProbeBatch>& batches;
+    const std::vector<WifiSnapshot>& readings;
+    const AttributionThresholds& thresholds;
+};
+
+struct OpenIncident {
+    IncidentClassification classification = IncidentClassification::unknown;
+    Timestamp start = 0;
+    bool wasOutage = false; // it has been an outage while open (an offline one always is)
+    bool noRoute = false;   // opened for cycles that found no default route
+    std::optional<Timestamp> routeReturnedAt; // the first cycle that saw the route again
+};
+
+struct Journal {
+    std::optional<OpenIncident> open;
+    // The newest closed incident: its place and end.
+    std::optional<std::pair<IncidentClassification, Timestamp>> lastClosed;
+};
+
+enum class Change { none, open, refresh, reclassify };
+
+struct JournalAction {
+    std::optional<Timestamp> closeAt; // close the open incident with this end (before any change)
+    Change change = Change::none;
+    FaultAttribution attribution;     // what an opened, refreshed or reclassified incident takes
+    Timestamp start = 0;              // the start of an opened incident
+    bool operator==(const JournalAction&) const = default;
+};
+
+// The journal's step for attribution a at `at`. noRoute: a is the attribution of a cycle without
+// a default route; newestMinute: the engine's answer for the newest minute alone, when asked.
+JournalAction journalAction(const FaultAttribution& a, const FaultAttribution* newestMinute, Timestamp at,
+                            bool noRoute, const Journal& journal, const Evidence& evidence);
+
+// A refresh in place: severity never drops; the evidence is that of the most severe refresh (the
+// latest among equals), and an incident that has been an outage keeps the outage's sentence.
+void refresh(Incident& incident, const FaultAttribution& a, bool wasOutage);
+// Another place takes the incident over; an outage is never moved to a lesser fault.
+void reclassify(Incident& incident, const FaultAttribution& a, bool wasOutage);
+// Whether the incident may take a's place: an offline incident keeps its name, and one that has
+// been an outage gives it up only to another outage.
+bool mayReclassify(IncidentClassification own, bool wasOutage, const FaultAttribution& a);
+
+// A fault the window still names although no batch of the newest minute shows it.
+struct EndedFault {
+    FaultLocation location = FaultLocation::none;
+    std::optional<Timestamp> endedAt; // the newest batch that showed it
+    bool operator==(const EndedFault&) const = default;
+};
+
+// The fault that ended: once the journal holds no open incident, a fault that the window still
+// names is over; the journal's newest incident (when it ended within the window) or the batches
+// tell which and when. None while the fault goes on or the window names none.
+std::optional<EndedFault> endedFault(const FaultAttribution& a, const JournalAction& action, const Journal& journal,
+                                     Timestamp at, double windowSeconds, const Evidence& evidence);
+
+// What stands for the live picture once the fault has ended: no fault, with when it ended.
+FaultAttribution endedAttribution(const EndedFault& ended);
+
+// The whole decision of one refresh.
+struct Decision {
+    Reading reading;
+    JournalAction journal;
+    std::optional<EndedFault> ended;
+    FaultAttribution live;     // what the views present
+    double liveSeconds = 600; // the stretch the live attribution speaks of
+};
+
+Decision decide(const Answers& answers, std::optional<HeldOutage> held, Timestamp at, const Journal& journal,
+                const Evidence& evidence);
+
+} // namespace pv::live_picture
