@@ -10,6 +10,7 @@
 #include "ui/main/MainLogic.h"
 #include "ui/main/MainWidgets.h"
 #include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewFeed.h"
 #include "ui/main/TokenPalette.h"
 #include "ui/main/WorkspaceView.h"
 
@@ -140,12 +141,11 @@ QString traySymbolThemeName(const QString& symbolName)
     return {};
 }
 
-QIcon trayIconFor(LiveStatus status)
+QIcon trayIconFor(const TrayLook& look)
 {
-    const QString symbol = presentation::menuBarSymbolName(status);
-    const QByteArray name = symbol.toUtf8();
-    const std::string_view view(name.constData(), static_cast<size_t>(name.size()));
-    const QColor tint = PVColor(statusMarkSaturated(trayLevel(status))).resolve();
+    const QString symbol = QString::fromUtf8(look.symbolName.data(), static_cast<qsizetype>(look.symbolName.size()));
+    const std::string_view view = look.symbolName;
+    const QColor tint = PVColor(statusMarkSaturated(look.level)).resolve();
 
     QIcon icon;
     for (int side : {16, 22, 24, 32, 48, 64}) {
@@ -168,13 +168,25 @@ QIcon trayIconFor(LiveStatus status)
                 ip.end();
                 p.drawImage(box, image);
             } else {
-                pvPaintGlyph(p, box, status == LiveStatus::offline ? PVGlyph::wifi : PVGlyph::generic, tint);
+                pvPaintGlyph(p, box, view == "wifi.slash" ? PVGlyph::wifi : PVGlyph::generic, tint);
             }
         }
         p.end();
         icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+QIcon trayIconFor(LiveStatus status)
+{
+    static const QByteArray names[] = {
+        presentation::menuBarSymbolName(LiveStatus::healthy).toUtf8(),
+        presentation::menuBarSymbolName(LiveStatus::degraded).toUtf8(),
+        presentation::menuBarSymbolName(LiveStatus::offline).toUtf8(),
+        presentation::menuBarSymbolName(LiveStatus::reassociating).toUtf8(),
+    };
+    const QByteArray& name = names[static_cast<int>(status)];
+    return trayIconFor(TrayLook{trayLevel(status), std::string_view(name.constData(), static_cast<size_t>(name.size()))});
 }
 
 // ---- Shell -----------------------------------------------------------------------------------------
@@ -205,7 +217,9 @@ void ApplicationShell::install()
     if (!options_.trayAvailable)
         return;
     tray_ = new QSystemTrayIcon(this);
-    connect(&model(), &AppViewModel::liveStatusChanged, this, &ApplicationShell::refreshTray);
+    // The icon follows what the window says (headline, banners, the link in use), not the live
+    // status alone: every change the views repaint on.
+    connect(&OverviewFeed::of(model()), &OverviewFeed::changed, this, &ApplicationShell::refreshTray);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason) {
         // Trays over D-Bus report no icon geometry: then the pointer stands for the icon.
         const QRect icon = tray_->geometry();
@@ -220,8 +234,13 @@ void ApplicationShell::refreshTray()
     if (tray_ == nullptr)
         return;
     trayStatus_ = model().liveStatus();
-    tray_->setIcon(trayIconFor(trayStatus_));
-    tray_->setToolTip(L("Polvarine") + QStringLiteral(" — ") + presentation::menuBarStatusTitle(trayStatus_));
+    const OverviewSnapshot s = OverviewFeed::of(model()).snapshot();
+    const TrayLook look = pv::trayLook(s);
+    if (look != trayLook_ || tray_->icon().isNull()) {
+        trayLook_ = look;
+        tray_->setIcon(trayIconFor(look));
+    }
+    tray_->setToolTip(L("Polvarine") + QStringLiteral(" — ") + trayStatusText(s));
 }
 
 MainWindow* ApplicationShell::ensureMainWindow()

@@ -5,6 +5,7 @@
 // a tray to come back from, closing the window ends the program instead of leaving it invisible.
 
 #include "core/records/Records.h"
+#include "ui/main/MainLogic.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -84,7 +85,9 @@ QRect trayAnchorAt(QPoint cursor);
 // The freedesktop icon name for a menu-bar symbol: the design system's table first, then the few
 // status symbols only the tray uses. Empty when neither knows the name.
 QString traySymbolThemeName(const QString& symbolName);
-// The tray icon of a live status, tinted with the status colour.
+// The tray icon of a look: its symbol tinted with its level's colour.
+QIcon trayIconFor(const TrayLook& look);
+// The icon of a live status alone (its menu-bar symbol).
 QIcon trayIconFor(LiveStatus status);
 
 class ApplicationShell : public QObject {
@@ -126,6 +129,7 @@ public:
     QWidget* panelPopup() const { return popup_; }
     PolvarineMenuBarView* panel() const { return panel_; }
     LiveStatus trayStatus() const { return trayStatus_; }
+    TrayLook trayLook() const { return trayLook_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -143,6 +147,7 @@ private:
     PolvarineMenuBarView* panel_ = nullptr;
     QRect panelAnchor_; // the tray icon the open panel belongs to
     LiveStatus trayStatus_ = LiveStatus::healthy;
+    TrayLook trayLook_;
 };
 
 } // namespace pv

@@ -243,6 +243,12 @@ NetworkSample NativeProbeService::dnsSample(const DNSProbeResult& result, const 
     s.latencyMilliseconds = result.latencyMilliseconds;
     switch (result.outcome) {
     case DNSProbeResult::Outcome::responded:
+        // A refusal resolves nothing: a resolver that can reach no upstream server (a router's
+        // forwarder with its line gone) refuses at once. Its latency is kept; the sample fails.
+        if (result.kind == DNSResponseKind::refused) {
+            markFailed(s, QStringLiteral("The resolver refused the query."));
+            break;
+        }
         s.success = true; // a negative answer is an answer too
         s.timeoutCount = 0;
         s.packetLoss = 0.0;

@@ -8,6 +8,7 @@
 #include "core/app/Presentation.h"
 
 #include "core/probes/ICMPProbe.h"
+#include "core/probes/NativeProbeService.h"
 #include "core/store/SQLiteStore.h"
 #include "tests/app/AppFakes.h"
 #include "tests/support/TestSupport.h"
@@ -619,13 +620,16 @@ TEST_F(MonitoringTest, AnOutageIsNamedAndNotifiedWithinAMinuteOfItsFirstFailingB
     const struct {
         const char* name;
         std::initializer_list<ProbeKind> failing;
+        bool resolverRefuses; // every fourth batch asks the router's forwarder, which refuses at once
         FaultLocation named;
         IncidentClassification journalled;
     } cases[] = {
-        {"the whole link cut", {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, FaultLocation::offline,
-         IncidentClassification::offline},
-        {"the provider gone, the router answering", {ProbeKind::publicIP, ProbeKind::http, ProbeKind::dns},
+        {"the whole link cut", {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, false,
+         FaultLocation::offline, IncidentClassification::offline},
+        {"the provider gone, the router answering", {ProbeKind::publicIP, ProbeKind::http, ProbeKind::dns}, false,
          FaultLocation::provider, IncidentClassification::internetUpstreamIssue},
+        {"the provider gone, the router answering, its resolver refusing", {ProbeKind::publicIP, ProbeKind::http},
+         true, FaultLocation::provider, IncidentClassification::internetUpstreamIssue},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -634,9 +638,19 @@ TEST_F(MonitoringTest, AnOutageIsNamedAndNotifiedWithinAMinuteOfItsFirstFailingB
         m.preferences().setNotifyOnOutage(true);
         cycles(kStart, kStart + 300, [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); });
         const Timestamp firstFailing = kStart + 300;
+        int batchNumber = 0;
+        const auto failingBatch = [&c, &batchNumber](const RouteSnapshot& r, Timestamp t) {
+            ProbeBatch b = batchFailing(c.failing, r, t);
+            if (c.resolverRefuses && batchNumber++ % 4 == 0) {
+                const auto refusal = DNSProbeResult::responded(QStringLiteral("pvrefused.probe.example"), 0.2,
+                                                               DNSResponseKind::refused);
+                b.samples.push_back(NativeProbeService::dnsSample(refusal, r, b.id, t));
+            }
+            return b;
+        };
         std::optional<Timestamp> namedAt;
         for (Timestamp at = firstFailing; at < firstFailing + 180; at += 5) {
-            cycles(at, at + 5, [&c](const RouteSnapshot& r, Timestamp t) { return batchFailing(c.failing, r, t); });
+            cycles(at, at + 5, failingBatch);
             if (!namedAt && m.attribution().isOutage) {
                 namedAt = at;
                 EXPECT_EQ(m.attribution().location, c.named);

@@ -61,6 +61,27 @@ TEST(Sparkline, FewerThanTwoSamplesDrawNoRow)
     EXPECT_EQ(area.elementAt(0).x, 0);
     EXPECT_EQ(area.elementAt(0).y, 10);
     EXPECT_EQ(area.boundingRect(), QRectF(0, 0, 40, 10));
+
+    // A value that is not a number breaks the line and the area, keeps its place along the width
+    // and takes no part in the scale.
+    const double gap = std::numeric_limits<double>::quiet_NaN();
+    const auto broken = sparklineGeometry({1, 3, gap, gap, 2, 1}, 50, 10, false);
+    EXPECT_DOUBLE_EQ(broken.floor, 1);
+    EXPECT_DOUBLE_EQ(broken.ceiling, 3);
+    EXPECT_DOUBLE_EQ(broken.step, 10);
+    const QPainterPath line = sparklineLinePath(broken);
+    int moves = 0;
+    for (int i = 0; i < line.elementCount(); ++i) {
+        EXPECT_TRUE(std::isfinite(line.elementAt(i).y));
+        moves += line.elementAt(i).isMoveTo();
+    }
+    EXPECT_EQ(moves, 2);
+    EXPECT_EQ(line.elementCount(), 4);
+    EXPECT_EQ(line.elementAt(2).x, 40); // the run after the break starts at its own place
+    EXPECT_EQ(sparklineAreaPath(broken, 10).toSubpathPolygons().size(), 2);
+    // A tile with the same broken line is the same tile (nothing to lay out again).
+    EXPECT_TRUE(sameSparklineSamples({1, gap, 2}, {1, gap, 2}));
+    EXPECT_FALSE(sameSparklineSamples({1, gap, 2}, {1, 3, 2}));
 }
 
 TEST(Hatch, LinesSixApartCoverTheRectangle)

@@ -191,6 +191,74 @@ TEST(NowTiles, FiguresAndSparklinesFromTheBatches)
     EXPECT_EQ(tiles[4].value, QStringLiteral("150"));
 }
 
+// A total outage in the middle of a healthy run: each leg's sparkline breaks at the batches that got
+// no answer for it (a provider batch with one host answering is no break), and a leg without an
+// answer in the newest minute says so instead of showing an older latency.
+TEST(NowTiles, SparklinesBreakAtUnansweredBatchesAndASilentLegSaysSo)
+{
+    // Per batch, 5 s apart: router, provider (two hosts) and page load; DNS on every fourth batch.
+    // Batches 10 to 13 lose everything beyond the router; batch 8 loses one provider host only.
+    const auto runWith = [](int batches, int outageFrom, int outageTo) {
+        std::vector<ProbeBatch> out;
+        for (int i = 0; i < batches; ++i) {
+            const Timestamp at = kT0 - 5.0 * (batches - 1 - i);
+            const bool down = i >= outageFrom && i < outageTo;
+            std::vector<NetworkSample> samples{sample(ProbeKind::gateway, at, true, 2.0 + i),
+                                               sample(ProbeKind::publicIP, at, !down, 20.0 + i),
+                                               sample(ProbeKind::publicIP, at, !down && i != 8, 30.0 + i),
+                                               sample(ProbeKind::http, at, !down, 100.0 + i)};
+            if (i % 4 == 0)
+                samples.push_back(sample(ProbeKind::dns, at, !down, 1.0 + i));
+            out.push_back(batch(samples));
+        }
+        return out;
+    };
+    const auto isBreak = [](const std::vector<double>& v) {
+        std::vector<bool> out;
+        for (double x : v)
+            out.push_back(std::isnan(x));
+        return out;
+    };
+    OverviewSnapshot s;
+    s.recentBatches = runWith(16, 10, 14);
+    const auto tiles = nowTiles(s, kT0);
+    // Router: 16 values, no break.
+    EXPECT_EQ(tiles[0].samples.size(), 16u);
+    EXPECT_EQ(std::count_if(tiles[0].samples.begin(), tiles[0].samples.end(), [](double x) { return std::isnan(x); }), 0);
+    // Provider: two values per answered batch (one for batch 8), one break per silent batch.
+    std::vector<bool> provider(10 * 2 - 1, false);
+    provider.insert(provider.end(), 4, true);
+    provider.insert(provider.end(), 2 * 2, false);
+    EXPECT_EQ(isBreak(tiles[1].samples), provider);
+    std::vector<bool> http(10, false);
+    http.insert(http.end(), 4, true);
+    http.insert(http.end(), 2, false);
+    EXPECT_EQ(isBreak(tiles[4].samples), http);
+    EXPECT_EQ(isBreak(tiles[3].samples), (std::vector<bool>{false, false, false, true}));
+    // The batches after the outage answer again: the tiles show latencies.
+    EXPECT_EQ(tiles[1].unit, QStringLiteral("ms"));
+    EXPECT_NE(tiles[1].value, QStringLiteral("—"));
+
+    // Still inside the outage, the newest minute unanswered beyond the router.
+    s.recentBatches = runWith(30, 16, 30);
+    const auto during = nowTiles(s, kT0);
+    EXPECT_EQ(during[0].unit, QStringLiteral("ms")); // the router answers
+    EXPECT_NE(during[0].value, QStringLiteral("—"));
+    const struct {
+        std::size_t tile;
+        const char* caption;
+    } silent[] = {
+        {1, "Nem válaszol (26 mérésből egy sem, az elmúlt percben)"},
+        {3, "Nem válaszol (3 mérésből egy sem, az elmúlt percben)"},
+        {4, "Nem válaszol (13 mérésből egy sem, az elmúlt percben)"},
+    };
+    for (const auto& c : silent) {
+        EXPECT_EQ(during[c.tile].value, QStringLiteral("—")) << c.caption;
+        EXPECT_FALSE(during[c.tile].unit.has_value()) << c.caption;
+        EXPECT_EQ(during[c.tile].caption, QString::fromUtf8(c.caption));
+    }
+}
+
 // ---- Usage capability ---------------------------------------------------------------------------
 
 TEST(UsageTiles, MissingRatingsAreUnknownAndTheOrderIsFixed)

@@ -216,3 +216,85 @@ TEST(LiveSamples, SortedByTimeWithinTenMinutes)
     EXPECT_EQ(samples[0].latencyMilliseconds, 2.0);
     EXPECT_EQ(samples[1].latencyMilliseconds, 1.0);
 }
+
+// The tray icon says what the window says: never the all-clear while a banner warns that
+// measurements cannot be made or saved, and no Wi-Fi symbol for a machine on a cable.
+TEST(TrayLook, FollowsTheHeadlineTheBannersAndTheLinkInUse)
+{
+    const auto outage = [](OverviewSnapshot s) {
+        s.liveStatus = LiveStatus::offline;
+        s.attribution.location = FaultLocation::provider;
+        s.attribution.severity = IncidentSeverity::critical;
+        s.attribution.headline = QStringLiteral("Nincs internet, de a routered válaszol.");
+        return s;
+    };
+    const auto onWifi = [](OverviewSnapshot s) {
+        s.takenAt = kNow;
+        s.wifiSnapshots = {wifi(kNow - 5, -55)};
+        return s;
+    };
+    const auto icmpRefused = [](OverviewSnapshot s) {
+        s.statusMessage = QStringLiteral("A rendszer nem engedi a ping küldését.");
+        return s;
+    };
+    const auto unsaved = [](OverviewSnapshot s) {
+        s.isRecordingFailing = true;
+        return s;
+    };
+    const auto storeBanner = [](OverviewSnapshot s) {
+        s.storageBannerMessage = QStringLiteral("Az adatbázis nem írható.");
+        return s;
+    };
+    const auto confirmation = [](OverviewSnapshot s) {
+        s.statusMessage = QStringLiteral("Az exportálás elkészült.");
+        s.statusIsConfirmation = true;
+        return s;
+    };
+    const auto collecting = [](OverviewSnapshot s) {
+        s.attribution.location = FaultLocation::insufficientEvidence;
+        return s;
+    };
+    const auto degraded = [](OverviewSnapshot s) {
+        s.liveStatus = LiveStatus::degraded;
+        return s;
+    };
+    const auto roaming = [](OverviewSnapshot s) {
+        s.liveStatus = LiveStatus::reassociating;
+        return s;
+    };
+    const auto paused = [](OverviewSnapshot s) {
+        s.isMonitoring = false;
+        return s;
+    };
+    const OverviewSnapshot ok = healthySnapshot();
+    const struct {
+        const char* name;
+        OverviewSnapshot state;
+        PVStatus level;
+        std::string_view symbol;
+    } cases[] = {
+        {"healthy", ok, PVStatus::good, "checkmark.circle.fill"},
+        {"healthy, an export confirmed", confirmation(ok), PVStatus::good, "checkmark.circle.fill"},
+        {"healthy, ICMP refused", icmpRefused(ok), PVStatus::watch, "exclamationmark.triangle.fill"},
+        {"healthy, nothing saved", unsaved(ok), PVStatus::watch, "exclamationmark.triangle.fill"},
+        {"healthy, the store unusable", storeBanner(ok), PVStatus::watch, "exclamationmark.triangle.fill"},
+        {"collecting evidence", collecting(ok), PVStatus::neutral, "info.circle"},
+        {"collecting evidence, ICMP refused", icmpRefused(collecting(ok)), PVStatus::watch,
+         "exclamationmark.triangle.fill"},
+        {"degraded", degraded(ok), PVStatus::serious, "exclamationmark.octagon.fill"},
+        {"switching access points", roaming(onWifi(ok)), PVStatus::watch, "arrow.triangle.2.circlepath.circle.fill"},
+        {"outage on a cable", outage(ok), PVStatus::critical, "xmark.octagon.fill"},
+        {"outage on a cable, nothing saved", unsaved(outage(ok)), PVStatus::critical, "xmark.octagon.fill"},
+        {"outage on Wi-Fi", outage(onWifi(ok)), PVStatus::critical, "wifi.slash"},
+        {"paused", paused(outage(ok)), PVStatus::neutral, "pause.circle.fill"},
+    };
+    for (const auto& c : cases) {
+        const TrayLook look = trayLook(c.state);
+        EXPECT_EQ(look.level, c.level) << c.name;
+        EXPECT_EQ(look.symbolName, c.symbol) << c.name;
+    }
+    // The tooltip carries the warning that holds the all-clear back.
+    EXPECT_EQ(trayStatusText(icmpRefused(ok)), QStringLiteral("Nincs hiba.\nA rendszer nem engedi a ping küldését."));
+    EXPECT_EQ(trayStatusText(outage(ok)), QStringLiteral("Nincs internet, de a routered válaszol."));
+    EXPECT_EQ(trayStatusText(paused(ok)), QStringLiteral("A mérés áll"));
+}

@@ -5,6 +5,8 @@
 #include "core/probes/ICMPProbe.h"
 #include "ui/main/DashboardLogic.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -254,6 +256,52 @@ TEST(LegSegment, RefusedEchoesMoveNoCaption)
     }
     s.recentBatches = {batch(samples)};
     EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Még nincs mérés"));
+}
+
+// Over a recorded run of batches (a router echo lost now and then, one provider host losing two of
+// three echoes every fifth batch, the other failing every eleventh, and both silent for 50 s near
+// the end), each leg caption's loss figure is the share of that leg's echoes lost within exactly the
+// stretch its label names, counted here from the batches themselves.
+TEST(LegSegment, EachLossFigureCountsTheLegsEchoesOfTheStretchItsLabelNames)
+{
+    constexpr int kBatches = 200;
+    const Timestamp first = kNow - 5.0 * (kBatches - 1);
+    auto s = healthySnapshot();
+    for (int i = 0; i < kBatches; ++i) {
+        const Timestamp at = first + 5.0 * i;
+        const bool silent = i >= 180 && i < 190;
+        NetworkSample router = sample(ProbeKind::gateway, at, true, 3);
+        router.packetLoss = i % 7 == 0 ? 1.0 / 3 : 0.0;
+        NetworkSample one = sample(ProbeKind::publicIP, at, !silent, 20);
+        one.packetLoss = silent ? 1.0 : i % 5 == 0 ? 2.0 / 3 : 0.0;
+        NetworkSample two = sample(ProbeKind::publicIP, at, !silent && i % 11 != 0, 22);
+        two.packetLoss = two.success ? 0.0 : 1.0;
+        s.recentBatches.push_back(batch({router, one, two}));
+    }
+    const QRegularExpression caption(QStringLiteral("^\\d+ ms · (\\d+)% csomagvesztés, az elmúlt (?:(\\d+) )?percben$"));
+    const struct {
+        ProbeKind kind;
+        int newestBatch; // the caption is read just after this batch
+    } cases[] = {
+        {ProbeKind::gateway, 199}, {ProbeKind::gateway, 120}, {ProbeKind::gateway, 10},
+        {ProbeKind::publicIP, 199}, {ProbeKind::publicIP, 185}, {ProbeKind::publicIP, 150},
+        {ProbeKind::publicIP, 40}, {ProbeKind::publicIP, 8},
+    };
+    for (const auto& c : cases) {
+        const Timestamp now = first + 5.0 * c.newestBatch + 1;
+        const QString text = legLatencySummary(c.kind, s, now);
+        const auto m = caption.match(text);
+        ASSERT_TRUE(m.hasMatch()) << text.toStdString();
+        const double minutes = m.captured(2).isEmpty() ? 1 : m.captured(2).toDouble();
+        double lost = 0, sent = 0;
+        for (const ProbeBatch& b : s.recentBatches)
+            for (const NetworkSample& x : b.samples)
+                if (x.target.kind == c.kind && x.timestamp >= now - minutes * 60 && x.timestamp <= now) {
+                    lost += 3 * *x.packetLoss;
+                    sent += 3;
+                }
+        EXPECT_NEAR(m.captured(1).toDouble(), 100 * lost / sent, 0.5) << text.toStdString();
+    }
 }
 
 TEST(StretchText, WholeMinutesRoundedUp)

@@ -82,16 +82,18 @@ TEST_F(DnsLabTest, NoSuchNameIsAnAnswer)
     EXPECT_FALSE(s.errorDescription);
 }
 
-TEST_F(DnsLabTest, RefusalIsAnAnswer)
+TEST_F(DnsLabTest, ARefusalIsAnAnswerThatFailsTheSample)
 {
     const auto r = resolveIn(QStringLiteral("refused.lab.test"));
     EXPECT_EQ(r.outcome, Outcome::responded);
     EXPECT_EQ(r.kind, DNSResponseKind::refused);
 
     const auto s = dnsSampleOfFirstBatch(QStringLiteral("refused.lab.test"));
-    EXPECT_TRUE(s.success);
+    EXPECT_FALSE(s.success);
     EXPECT_TRUE(s.latencyMilliseconds);
-    EXPECT_FALSE(s.errorDescription);
+    EXPECT_EQ(s.timeoutCount, 1);
+    EXPECT_EQ(s.packetLoss, 1.0);
+    EXPECT_EQ(s.errorDescription, QStringLiteral("The resolver refused the query."));
 }
 
 TEST_F(DnsLabTest, ServerFailureFailsTheSample)

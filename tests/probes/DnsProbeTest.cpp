@@ -254,6 +254,33 @@ TEST_F(DnsProbeTest, NegativeAnswersAndRefusalAreResponses)
     EXPECT_TRUE(refused.latencyMilliseconds);
 }
 
+// The sample the probe service makes of each answer: a refusal resolves nothing and fails the
+// sample with its own text, its latency kept; negative answers stay answers.
+TEST_F(DnsProbeTest, ARefusalFailsTheSampleAndNegativeAnswersDoNot)
+{
+    const struct {
+        const char* zone;
+        bool success;
+        const char* error; // none when the sample succeeds
+    } cases[] = {
+        {"answer.lab.test", true, nullptr},
+        {"nxdomain.lab.test", true, nullptr},
+        {"nodata.lab.test", true, nullptr},
+        {"refused.lab.test", false, "The resolver refused the query."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.zone);
+        const DNSProbeResult r = resolveIn(QString::fromLatin1(c.zone));
+        ASSERT_TRUE(r.latencyMilliseconds);
+        const NetworkSample s = NativeProbeService::dnsSample(r, RouteSnapshot{}, QUuid::createUuid(), 1.0);
+        EXPECT_EQ(s.success, c.success);
+        EXPECT_EQ(s.latencyMilliseconds, r.latencyMilliseconds);
+        EXPECT_EQ(s.timeoutCount, c.success ? 0 : 1);
+        EXPECT_EQ(s.packetLoss, c.success ? 0.0 : 1.0);
+        EXPECT_EQ(s.errorDescription, c.error ? std::optional<QString>(QString::fromLatin1(c.error)) : std::nullopt);
+    }
+}
+
 TEST_F(DnsProbeTest, ServerFailureIsAnErrorNotAResponse)
 {
     const auto r = resolveIn(QStringLiteral("servfail.lab.test"));

@@ -419,6 +419,24 @@ TEST_F(ScreensTest, WorkspaceWelcomeClosesOnEscapeAndReopensFromTheFirstStep)
     EXPECT_FALSE(view.showsWelcome());
 }
 
+// On first launch the sheet has the keyboard as it opens: Return, sent where the keyboard is,
+// takes the first step without a click.
+TEST_F(ScreensTest, WorkspaceWelcomeTakesTheKeyboardWhenItOpens)
+{
+    Fixture f;
+    auto settings = makeSettings(f.dir);
+    auto shown = showWorkspace(f, settings);
+    ASSERT_TRUE(shown->showsWelcome());
+    auto* welcome = shown->welcomeDialog()->findChild<WelcomeScreen*>();
+    ASSERT_NE(welcome, nullptr);
+    QWidget* keyboard = QApplication::focusWidget();
+    ASSERT_NE(keyboard, nullptr) << "nothing has the keyboard";
+    EXPECT_EQ(keyboard->window(), shown->welcomeDialog());
+    QTest::keyClick(keyboard, Qt::Key_Return);
+    settle();
+    EXPECT_EQ(welcome->step(), 1);
+}
+
 // ---- History ----------------------------------------------------------------------------------------
 
 constexpr double kHour = 3600;

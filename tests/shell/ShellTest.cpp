@@ -199,15 +199,22 @@ TEST_F(ShellFixture, TrayIconFollowsTheLiveStatus)
     auto shell = makeShell(true);
     shell->install();
     ASSERT_EQ(shell->trayStatus(), LiveStatus::healthy);
-    const QImage healthy = shell->trayIcon()->icon().pixmap(22, 22).toImage();
+    EXPECT_EQ(shell->trayLook().level, PVStatus::neutral) << "not measuring yet: no all-clear";
+    const QImage before = shell->trayIcon()->icon().pixmap(22, 22).toImage();
 
     // The fake topology has no default route, so the first probe cycle reports the offline status.
     shell->model().startMonitoring();
     EXPECT_TRUE(test::pumpUntil([&] { return shell->trayStatus() == LiveStatus::offline; }, 5s));
+    // A machine without a Wi-Fi reading: the outage is no Wi-Fi symbol.
+    EXPECT_TRUE(test::pumpUntil([&] { return shell->trayLook().level == PVStatus::critical; }, 5s));
+    EXPECT_EQ(shell->trayLook().symbolName, "xmark.octagon.fill");
+    EXPECT_NE(shell->trayIcon()->icon().pixmap(22, 22).toImage(), before);
+    EXPECT_EQ(shell->trayIcon()->toolTip(), QStringLiteral("Polvarine — ") + shell->model().attribution().headline);
+    EXPECT_EQ(shell->model().attribution().location, FaultLocation::offline);
     shell->shutDown(); // stops monitoring and lets the loops wind down before the model goes
     EXPECT_FALSE(shell->model().isMonitoring());
     EXPECT_EQ(shell->model().liveStatus(), LiveStatus::offline);
-    EXPECT_NE(shell->trayIcon()->icon().pixmap(22, 22).toImage(), healthy);
+    EXPECT_TRUE(test::pumpUntil([&] { return shell->trayLook().level == PVStatus::neutral; }, 5s));
     EXPECT_TRUE(shell->trayIcon()->toolTip().startsWith(QStringLiteral("Polvarine — ")));
 }
 

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
 
 namespace pv {
 
@@ -21,8 +23,15 @@ PVSparklineGeometry sparklineGeometry(const std::vector<double>& samples, double
 {
     PVSparklineGeometry g;
     const std::size_t n = samples.size();
-    if (n > 0) {
-        const auto [lo, hi] = std::minmax_element(samples.begin(), samples.end());
+    // A value that is not a number is a break: it keeps its place along the line, and the scale is
+    // made of the numbers alone.
+    std::optional<double> lo, hi;
+    for (double v : samples)
+        if (std::isfinite(v)) {
+            lo = lo ? std::min(*lo, v) : v;
+            hi = hi ? std::max(*hi, v) : v;
+        }
+    if (lo) {
         g.floor = anchoredToZero ? 0.0 : *lo;
         g.ceiling = *hi;
     } else {
@@ -34,31 +43,65 @@ PVSparklineGeometry sparklineGeometry(const std::vector<double>& samples, double
     g.step = n >= 2 ? width / static_cast<double>(n - 1) : 0.0;
     g.points.reserve(n);
     for (std::size_t i = 0; i < n; ++i)
-        g.points.emplace_back(g.step * static_cast<double>(i), height - ((samples[i] - g.floor) / g.divisor) * height);
+        g.points.emplace_back(g.step * static_cast<double>(i),
+                              std::isfinite(samples[i]) ? height - ((samples[i] - g.floor) / g.divisor) * height
+                                                        : std::numeric_limits<double>::quiet_NaN());
     return g;
 }
+
+bool sameSparklineSamples(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](double x, double y) { return x == y || (std::isnan(x) && std::isnan(y)); });
+}
+
+bool PVStatTileData::operator==(const PVStatTileData& o) const
+{
+    return label == o.label && value == o.value && unit == o.unit && caption == o.caption && tint == o.tint &&
+           status == o.status && sameSparklineSamples(samples, o.samples) &&
+           sparklineAnchoredToZero == o.sparklineAnchoredToZero;
+}
+
+namespace {
+// The runs of drawable points between breaks, each as [first, last).
+std::vector<std::pair<std::size_t, std::size_t>> sparklineRuns(const PVSparklineGeometry& g)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    std::size_t i = 0;
+    while (i < g.points.size()) {
+        while (i < g.points.size() && !std::isfinite(g.points[i].y()))
+            ++i;
+        const std::size_t first = i;
+        while (i < g.points.size() && std::isfinite(g.points[i].y()))
+            ++i;
+        if (i > first)
+            runs.emplace_back(first, i);
+    }
+    return runs;
+}
+} // namespace
 
 QPainterPath sparklineLinePath(const PVSparklineGeometry& g)
 {
     QPainterPath path;
-    if (g.points.empty())
-        return path;
-    path.moveTo(g.points.front());
-    for (std::size_t i = 1; i < g.points.size(); ++i)
-        path.lineTo(g.points[i]);
+    for (const auto& [first, last] : sparklineRuns(g)) {
+        path.moveTo(g.points[first]);
+        for (std::size_t i = first + 1; i < last; ++i)
+            path.lineTo(g.points[i]);
+    }
     return path;
 }
 
 QPainterPath sparklineAreaPath(const PVSparklineGeometry& g, double height)
 {
     QPainterPath path;
-    if (g.points.empty())
-        return path;
-    path.moveTo(g.points.front().x(), height);
-    for (const QPointF& pt : g.points)
-        path.lineTo(pt);
-    path.lineTo(g.points.back().x(), height);
-    path.closeSubpath();
+    for (const auto& [first, last] : sparklineRuns(g)) {
+        path.moveTo(g.points[first].x(), height);
+        for (std::size_t i = first; i < last; ++i)
+            path.lineTo(g.points[i]);
+        path.lineTo(g.points[last - 1].x(), height);
+        path.closeSubpath();
+    }
     return path;
 }
 
@@ -257,7 +300,7 @@ PVSparkline::PVSparkline(std::vector<double> samples, const PVColor& tint, bool 
 
 void PVSparkline::setSamples(std::vector<double> samples)
 {
-    if (samples == samples_)
+    if (sameSparklineSamples(samples, samples_))
         return;
     samples_ = std::move(samples);
     cache_ = QImage();

@@ -32,9 +32,11 @@ struct PVSparklineGeometry {
 };
 // Sparkline points in a W × H box: the first sample at the left edge, the last at the right, the
 // floor (0 when anchored, else the smallest sample) at the bottom and the largest sample at the top.
+// A sample that is not a number is a break in the line: its point keeps its x and has no y.
 PVSparklineGeometry sparklineGeometry(const std::vector<double>& samples, double width, double height,
                                       bool anchoredToZero);
-// The line and the closed area beneath it; empty paths when there are no points.
+// The line and the closed area beneath it, one piece per run between breaks; empty paths when there
+// are no points.
 QPainterPath sparklineLinePath(const PVSparklineGeometry& g);
 QPainterPath sparklineAreaPath(const PVSparklineGeometry& g, double height);
 // A stat tile shows its sparkline row only from two samples on.
@@ -173,8 +175,10 @@ struct PVStatTileData {
     std::optional<PVStatus> status = {};
     std::vector<double> samples = {};
     bool sparklineAnchoredToZero = false;
-    bool operator==(const PVStatTileData&) const = default;
+    bool operator==(const PVStatTileData& other) const;
 };
+// Equal samples, a break (not a number) equal to a break.
+bool sameSparklineSamples(const std::vector<double>& a, const std::vector<double>& b);
 
 class PVTintDot;
 class PVFigureRow;

@@ -2,6 +2,7 @@
 
 #include "ui/main/OverviewStatus.h"
 
+#include "core/app/IncidentEvidence.h"
 #include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
@@ -42,6 +43,53 @@ std::vector<double> recentLatencyValues(ProbeKind kind, const std::vector<ProbeB
     return values;
 }
 
+std::vector<double> sparklineValues(ProbeKind kind, const std::vector<ProbeBatch>& batches)
+{
+    struct Entry {
+        Timestamp at;
+        double value;
+    };
+    std::vector<Entry> entries;
+    for (const ProbeBatch& b : batches) {
+        std::vector<Entry> answered;
+        std::optional<Timestamp> unanswered;
+        for (const NetworkSample& x : b.samples) {
+            if (x.target.kind != kind || incident_evidence::wasNotMeasured(x))
+                continue;
+            if (x.success && x.latencyMilliseconds)
+                answered.push_back({x.timestamp, *x.latencyMilliseconds});
+            else if (!x.success)
+                unanswered = unanswered ? std::min(*unanswered, x.timestamp) : x.timestamp;
+        }
+        if (!answered.empty())
+            entries.insert(entries.end(), answered.begin(), answered.end());
+        else if (unanswered)
+            entries.push_back({*unanswered, std::numeric_limits<double>::quiet_NaN()});
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.at < b.at; });
+    const std::size_t start = entries.size() > kSparklineLength ? entries.size() - kSparklineLength : 0;
+    std::vector<double> values;
+    values.reserve(entries.size() - start);
+    for (std::size_t i = start; i < entries.size(); ++i)
+        values.push_back(entries[i].value);
+    return values;
+}
+
+bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    bool any = false;
+    for (const ProbeBatch& b : s.recentBatches)
+        for (const NetworkSample& x : b.samples) {
+            if (x.target.kind != kind || x.timestamp < now - 60 || x.timestamp > now ||
+                incident_evidence::wasNotMeasured(x))
+                continue;
+            if (x.success)
+                return false;
+            any = true;
+        }
+    return any;
+}
+
 // ---- Adaptive grid ------------------------------------------------------------------------------
 
 int adaptiveColumns(int width, int minimum, int spacing)
@@ -72,13 +120,24 @@ std::vector<PVStatTileData> nowTiles(const OverviewSnapshot& s, Timestamp now)
     auto leg = [&](const char* label, ProbeKind kind, const char* caption, const PVColor& tint) {
         PVStatTileData d;
         d.label = L(label);
+        d.tint = tint;
+        d.samples = sparklineValues(kind, s.recentBatches);
+        if (legUnansweredInNewestMinute(kind, s, now)) {
+            // An older latency would read as a working leg: the tile says that it does not answer.
+            long long count = 0;
+            for (const ProbeBatch& b : s.recentBatches)
+                for (const NetworkSample& x : b.samples)
+                    count += x.target.kind == kind && x.timestamp >= now - 60 && x.timestamp <= now &&
+                             !incident_evidence::wasNotMeasured(x);
+            d.value = latencyValueText(std::nullopt);
+            d.caption = LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {count, stretchText(60)});
+            return d;
+        }
         d.value = latencyValueText(averageLatency(kind, s, now));
         d.unit = QStringLiteral("ms");
         // The router and provider figures stand next to the chain's: each says its stretch.
         const std::optional<double> stretch = legStretchSeconds(kind, s, now);
         d.caption = stretch ? LF("%1$@, %2$@", {L(caption), stretchText(*stretch)}) : L(caption);
-        d.tint = tint;
-        d.samples = recentLatencyValues(kind, s.recentBatches);
         return d;
     };
     PVStatTileData wifi;

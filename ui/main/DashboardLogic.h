@@ -34,6 +34,12 @@ inline constexpr std::size_t kSparklineLength = 40;
 std::vector<LatencyPoint> latencyPoints(ProbeKind kind, const std::vector<ProbeBatch>& batches);
 // The newest 40 values of that series, oldest first.
 std::vector<double> recentLatencyValues(ProbeKind kind, const std::vector<ProbeBatch>& batches);
+// A sparkline of the kind, batch by batch in time order: the latencies of its answered samples, and
+// a break (not a number) for a batch whose samples of the kind all went unanswered; the newest 40
+// entries. Batches without a sample of the kind, and echoes the system did not let out, add nothing.
+std::vector<double> sparklineValues(ProbeKind kind, const std::vector<ProbeBatch>& batches);
+// True when the kind has samples in the minute before now and not one of them was answered.
+bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 
 // ---- Adaptive grid ------------------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 
 #include "core/app/Presentation.h"
 #include "core/records/Localization.h"
+#include "ui/main/OverviewStatus.h"
 
 #include <algorithm>
 
@@ -222,6 +223,46 @@ QString metricAccessibleLabel(const PanelMetric& m)
     if (!m.value)
         return LF("%@: nincs mérés", {m.label});
     return LF("%1$@: %2$@ %3$@", {m.label, metricValueText(m), m.unit});
+}
+
+// ---- Tray icon ----------------------------------------------------------------------------------
+
+namespace {
+// A banner that warns (not a confirmation), or a store that keeps nothing.
+std::optional<QString> warningBanner(const OverviewSnapshot& s)
+{
+    if (showsStorageBanner(s))
+        return s.storageBannerMessage;
+    if (showsStatusBanner(s) && !s.statusIsConfirmation)
+        return s.statusMessage;
+    if (s.isRecordingFailing)
+        return s.statusMessage.value_or(QString());
+    return std::nullopt;
+}
+} // namespace
+
+TrayLook trayLook(const OverviewSnapshot& s)
+{
+    if (!s.isMonitoring)
+        return {PVStatus::neutral, statusSymbolName(PVStatus::neutral)};
+    PVStatus level = overviewStatusLevel(s);
+    if (warningBanner(s))
+        level = worstStatus(level, PVStatus::watch);
+    if (level == PVStatus::critical && s.liveStatus == LiveStatus::offline)
+        return {level, s.currentWifiSnapshot() ? std::string_view("wifi.slash") : statusSymbolName(level)};
+    if (level == PVStatus::watch && s.liveStatus == LiveStatus::reassociating)
+        return {level, "arrow.triangle.2.circlepath.circle.fill"};
+    // Still gathering the first evidence: no verdict yet, and not paused either.
+    if (level == PVStatus::neutral)
+        return {level, "info.circle"};
+    return {level, statusSymbolName(level)};
+}
+
+QString trayStatusText(const OverviewSnapshot& s)
+{
+    const QString headline = panelStatusTitle(s);
+    const std::optional<QString> banner = warningBanner(s);
+    return banner && !banner->isEmpty() ? headline + QLatin1Char('\n') + *banner : headline;
 }
 
 } // namespace pv

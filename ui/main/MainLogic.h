@@ -111,4 +111,18 @@ QString panelMetricsCaption();
 QString metricValueText(const PanelMetric& m);
 QString metricAccessibleLabel(const PanelMetric& m);
 
+// ---- Tray icon ----------------------------------------------------------------------------------
+
+// What the tray icon shows: the overview's headline level, raised to a warning while a banner
+// warns (measurements that cannot be made or saved), with the status symbol of that level. An
+// outage shows the Wi-Fi symbol only on a machine measured over Wi-Fi.
+struct TrayLook {
+    PVStatus level = PVStatus::neutral;
+    std::string_view symbolName;
+    bool operator==(const TrayLook&) const = default;
+};
+TrayLook trayLook(const OverviewSnapshot& s);
+// The tray's tooltip text after the program's name: the panel's title, and a warning banner's message.
+QString trayStatusText(const OverviewSnapshot& s);
+
 } // namespace pv

@@ -137,9 +137,23 @@ std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot&
     return kept;
 }
 
+std::vector<NetworkSample> legSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const std::optional<double> stretch = legStretchSeconds(kind, s, now);
+    std::vector<NetworkSample> kept;
+    if (!stretch)
+        return kept;
+    for (const ProbeBatch& batch : s.recentBatches)
+        for (const NetworkSample& sample : batch.samples)
+            if (sample.target.kind == kind && sample.timestamp >= now - *stretch && sample.timestamp <= now &&
+                !incident_evidence::wasNotMeasured(sample))
+                kept.push_back(sample);
+    return kept;
+}
+
 std::optional<double> successRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
-    const auto samples = recentSamples(kind, s, now);
+    const auto samples = legSamples(kind, s, now);
     if (samples.empty())
         return std::nullopt;
     const auto ok = std::count_if(samples.begin(), samples.end(), [](const NetworkSample& x) { return x.success; });
@@ -150,7 +164,7 @@ std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, 
 {
     double sum = 0;
     int count = 0;
-    for (const NetworkSample& x : recentSamples(kind, s, now)) {
+    for (const NetworkSample& x : legSamples(kind, s, now)) {
         if (x.success && x.latencyMilliseconds) {
             sum += *x.latencyMilliseconds;
             ++count;
@@ -164,7 +178,7 @@ std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, 
 // Lost echoes, not only failed samples: a sample that got two of three answers lost a third.
 std::optional<double> lostEchoRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
-    const auto samples = recentSamples(kind, s, now);
+    const auto samples = legSamples(kind, s, now);
     if (samples.empty())
         return std::nullopt;
     std::vector<const NetworkSample*> pointers;
@@ -206,22 +220,24 @@ std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& 
     Timestamp oldest = samples.front().timestamp;
     for (const NetworkSample& x : samples)
         oldest = std::min(oldest, x.timestamp);
-    return now - oldest;
+    // Whole minutes, as the captions name them: the figures count every sample of that stretch.
+    const double minutes = std::max(1.0, std::ceil((now - oldest) / 60.0 - 1e-9));
+    return std::min(minutes * 60.0, kLegWindowSeconds);
 }
 
 QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
-    const auto count = recentSamples(kind, s, now).size();
+    const auto count = legSamples(kind, s, now).size();
     if (count == 0)
         return L("Még nincs mérés");
     const QString stretch = stretchText(legStretchSeconds(kind, s, now).value_or(0));
     const auto average = averageLatency(kind, s, now);
     if (!average)
         return LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {static_cast<long long>(count), stretch});
-    const double failed = 1.0 - successRatio(kind, s, now).value_or(1);
+    // Lost echoes of the leg's own samples: a failed sample lost every echo it sent.
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
-    if (failed > 0.02 || echoLoss > 0.02)
-        return LF("%1$.0f ms · %2$.0f%% csomagvesztés, %3$@", {*average, std::max(failed, echoLoss) * 100.0, stretch});
+    if (echoLoss > 0.02)
+        return LF("%1$.0f ms · %2$.0f%% csomagvesztés, %3$@", {*average, echoLoss * 100.0, stretch});
     return LF("%1$.0f ms, egyenletes, %2$@", {*average, stretch});
 }
 

@@ -37,8 +37,11 @@ PVSegmentState wifiSegmentState(const OverviewSnapshot& s);
 // (whole minutes, rounded up), and the same as the lead of an evidence list ("Az elmúlt 10 perc méréseiből:").
 QString stretchText(double seconds);
 QString evidenceStretchCaption(double seconds);
-// How far back the leg's recent samples reach from now; none without samples.
+// How far back the leg's recent samples reach from now, in whole minutes rounded up (at most ten):
+// the stretch a leg's figures name. None without samples.
 std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+// Every sent sample of the kind within that stretch: what the leg's figures count.
+std::vector<NetworkSample> legSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 
 // The kind's samples of the last ten minutes that were sent, the newest 60 of them, in batch order.
 std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);

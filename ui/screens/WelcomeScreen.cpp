@@ -373,6 +373,20 @@ void WelcomeScreen::showEvent(QShowEvent* event)
     fitToContent();
     preferences_.refreshLoginItemStatus();
     launch_->setChecked(preferences_.launchesAtLogin());
+    takeKeyboard();
+    // The sheet opens while the window under it is still being shown, and that window takes the
+    // activation once it is up: the sheet takes it back on the next turn of the event loop.
+    QMetaObject::invokeMethod(this, &WelcomeScreen::takeKeyboard, Qt::QueuedConnection);
+}
+
+void WelcomeScreen::takeKeyboard()
+{
+    if (!isVisible())
+        return;
+    QWidget* sheet = window();
+    sheet->raise();
+    sheet->activateWindow();
+    primary_->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void WelcomeScreen::paintEvent(QPaintEvent*)

@@ -80,6 +80,8 @@ private:
     QWidget* makePage2();
     void refresh();
     void fitToContent();
+    // Activates the sheet's window and gives the primary button the keyboard, so Return advances.
+    void takeKeyboard();
 
     PreferencesStore& preferences_;
     std::function<void()> onFinish_;
