@@ -81,11 +81,18 @@ TEST(LiveStatusLine, NamesThePoorCapabilityBeforeAUsableOne)
     EXPECT_EQ(liveStatusLine(s), QStringLiteral("Online játék most nem fog jól menni"));
 }
 
-TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoring)
+TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoringAndNeverRepeatsTheLineAbove)
 {
     auto s = healthySnapshot();
+    s.attribution.location = FaultLocation::router;
     s.attribution.headline = QStringLiteral("A router felé 40%-os a kiesés.");
     EXPECT_EQ(statusExplanation(s), s.attribution.headline);
+
+    // A sound connection: the headline says so, the line below it does not say it again.
+    s.attribution.location = FaultLocation::none;
+    s.attribution.headline = QStringLiteral("A kapcsolat rendben van.");
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az internetkapcsolatod rendben van"));
+    EXPECT_EQ(statusExplanation(s), QStringLiteral("A mért szakaszok egyikén sem látunk hibát."));
 }
 
 TEST(MeasurementFreshnessLabel, TruncatesTheAgeAndIgnoresMonitoring)

@@ -58,6 +58,10 @@ QString statusExplanation(const OverviewSnapshot& s)
 {
     if (!s.isMonitoring)
         return L("A rögzítés áll. Amíg szünetel, nem gyűlik bizonyíték a kapcsolatod állapotáról.");
+    // A sound connection's headline already says it is sound: the line below it says where we looked
+    // rather than saying the same again.
+    if (s.attribution.location == FaultLocation::none)
+        return L("A mért szakaszok egyikén sem látunk hibát.");
     return s.attribution.headline;
 }
 
