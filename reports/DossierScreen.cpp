@@ -283,7 +283,18 @@ void DossierScreen::create()
 void DossierScreen::refresh()
 {
     const bool building = model_.isBuildingDossier();
+    // A disabled button cannot keep the focus: while the build runs it waits on the switch just
+    // above the button, and returns to the button when the build ends.
+    if (building && createButton_->hasFocus()) {
+        anonymiseSwitch_->setFocus(movedFocusReason(this));
+        focusParked_ = true;
+    }
     createButton_->setEnabled(!building);
+    if (!building && focusParked_) {
+        focusParked_ = false;
+        if (anonymiseSwitch_->hasFocus())
+            createButton_->setFocus(movedFocusReason(this));
+    }
     spinner_->setVisible(building);
     revealButton_->setVisible(model_.lastDossierURL().has_value());
     const auto& message = model_.dossierStatusMessage();
