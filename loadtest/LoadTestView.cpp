@@ -624,8 +624,10 @@ QWidget* LoadTestView::makeIntro()
     for (const auto& row : rows) {
         auto* line = new QHBoxLayout();
         line->setSpacing(12);
-        auto* symbol = new PVSymbolView(row.symbol, 16, row.tint, list);
-        symbol->setFixedWidth(22);
+        // The symbol grows with the title beside it.
+        const double scale = std::max(1.0, PVTheme::instance().textScale(PVFontToken::cardTitle.relativeTo));
+        auto* symbol = new PVSymbolView(row.symbol, 16 * scale, row.tint, list);
+        symbol->setFixedWidth(static_cast<int>(std::lround(22 * scale)));
         line->addWidget(symbol, 0, Qt::AlignTop);
         auto* words = column(nullptr, 2);
         words->addWidget(new PVText(row.title, PVFontToken::cardTitle, PV::color::ink::primary, list));
