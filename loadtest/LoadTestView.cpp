@@ -11,6 +11,7 @@
 #include "ui/design/Theme.h"
 #include "ui/design/Tokens.h"
 
+#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -423,6 +424,7 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
     stack->addWidget(latency);
 
     auto* again = new QPushButton(L("Új mérés"), this);
+    again->setObjectName(QStringLiteral("pv.loadtest.main"));
     std::weak_ptr<LoadTestViewModel> weak = model;
     connect(again, &QPushButton::clicked, this, [weak] {
         if (auto m = weak.lock())
@@ -523,7 +525,13 @@ void LoadTestView::rebuildBody()
         updateProgress();
         return;
     }
+    // The control that was used goes with the body it sat in: the focus moves to the new body's own
+    // button instead of leaving the screen.
+    QWidget* focused = QApplication::focusWidget();
+    const bool focusInside = body_ != nullptr && focused != nullptr && body_->isAncestorOf(focused);
     if (body_ != nullptr) {
+        if (focusInside)
+            setFocus(Qt::OtherFocusReason); // held by the screen while the old body goes
         body_->hide();
         body_->deleteLater();
     }
@@ -551,6 +559,7 @@ void LoadTestView::rebuildBody()
             scroll->setWidgetResizable(true);
             scroll->setFrameShape(QFrame::NoFrame);
             scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+            scroll->setFocusPolicy(Qt::NoFocus);
             followAppearance(scroll);
             // The canvas paints itself (and the cards' shadows) in the current appearance.
             auto* canvas = new PVShadowHost(scroll);
@@ -571,6 +580,25 @@ void LoadTestView::rebuildBody()
     if (state.kind != LoadTestState::Kind::finished)
         bodyHost_->setStretch(0, 0);
     pvResolveDepthStyle(this);
+    if (focusInside) {
+        if (QPushButton* next = mainButton())
+            next->setFocus(movedFocusReason(this));
+    }
+}
+
+QPushButton* LoadTestView::mainButton() const
+{
+    if (body_ == nullptr)
+        return nullptr;
+    // The body's default button (start, retry), else its first button (cancel, a new run).
+    const QList<QPushButton*> buttons = body_->findChildren<QPushButton*>();
+    for (QPushButton* b : buttons)
+        if (b->isDefault())
+            return b;
+    for (QPushButton* b : buttons)
+        if (b->objectName() == QLatin1String("pv.loadtest.main"))
+            return b;
+    return buttons.isEmpty() ? nullptr : buttons.front();
 }
 
 void LoadTestView::updateProgress()
@@ -602,8 +630,10 @@ QWidget* LoadTestView::makeIntro()
     for (const auto& row : rows) {
         auto* line = new QHBoxLayout();
         line->setSpacing(12);
-        auto* symbol = new PVSymbolView(row.symbol, 16, row.tint, list);
-        symbol->setFixedWidth(22);
+        // The symbol grows with the title beside it.
+        const double scale = std::max(1.0, PVTheme::instance().textScale(PVFontToken::cardTitle.relativeTo));
+        auto* symbol = new PVSymbolView(row.symbol, 16 * scale, row.tint, list);
+        symbol->setFixedWidth(static_cast<int>(std::lround(22 * scale)));
         line->addWidget(symbol, 0, Qt::AlignTop);
         auto* words = column(nullptr, 2);
         words->addWidget(new PVText(row.title, PVFontToken::cardTitle, PV::color::ink::primary, list));

@@ -85,6 +85,8 @@ protected:
 
 private:
     void rebuildBody();
+    // The button the focus goes to when a new body replaces the one that held it.
+    QPushButton* mainButton() const;
     void updateProgress();
     void resultMayHaveChanged();
     QWidget* makeIntro();

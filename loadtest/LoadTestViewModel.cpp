@@ -1,5 +1,6 @@
 #include "loadtest/LoadTestViewModel.h"
 
+#include "core/app/IcmpPermission.h"
 #include "core/probes/ICMPSocket.h"
 #include "core/records/FailureText.h"
 #include "core/records/Localization.h"
@@ -37,7 +38,11 @@ QString failureText(const std::exception_ptr& error)
         return e.message();
     } catch (const ICMPError& e) {
         qCWarning(log::loadtest, "The load test could not start its latency probe: %s", e.what());
-        return failureMessage(L("A késleltetésmérés nem indult el."), e);
+        const QString message = failureMessage(L("A késleltetésmérés nem indult el."), e);
+        // The same way out as the overview's banner gives.
+        return failureCauseOf(e) == FailureCause::icmpNotPermitted
+                   ? message + QLatin1Char(' ') + icmpPermissionRemedy()
+                   : message;
     } catch (const std::exception& e) {
         qCWarning(log::loadtest, "The load test failed: %s", e.what());
         return failureMessage(lead, e);

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <memory>
 
 namespace pv {
@@ -88,9 +89,11 @@ rt::QtExecutor guardedExecutor(AppViewModel& model)
 class TintedIcon : public QWidget {
 public:
     TintedIcon(const QString& themeName, const PVColor& tint, QWidget* parent)
-        : QWidget(parent), icon_(QIcon::fromTheme(themeName)), tint_(tint)
+        : QWidget(parent), icon_(QIcon::fromTheme(themeName)), tint_(tint),
+          scale_(std::max(1.0, PVTheme::instance().textScale(PVFontToken::cardTitle.relativeTo)))
     {
-        setFixedSize(20, 18);
+        // The symbol grows with the title beside it.
+        setFixedSize(static_cast<int>(std::lround(20 * scale_)), static_cast<int>(std::lround(18 * scale_)));
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
 
@@ -98,7 +101,8 @@ protected:
     void paintEvent(QPaintEvent*) override
     {
         const qreal dpr = devicePixelRatioF();
-        QPixmap pm = icon_.pixmap(QSize(15, 15), dpr);
+        const int side = static_cast<int>(std::lround(15 * scale_));
+        QPixmap pm = icon_.pixmap(QSize(side, side), dpr);
         if (pm.isNull())
             return;
         QPainter tint(&pm);
@@ -112,6 +116,7 @@ protected:
 private:
     QIcon icon_;
     PVColor tint_;
+    double scale_;
 };
 
 QWidget* contentRow(const QString& iconName, const QString& rowTitle, const QString& description, QWidget* parent)
@@ -340,7 +345,18 @@ void DossierScreen::create()
 void DossierScreen::refresh()
 {
     const bool building = model_.isBuildingDossier();
+    // A disabled button cannot keep the focus: while the build runs it waits on the switch just
+    // above the button, and returns to the button when the build ends.
+    if (building && createButton_->hasFocus()) {
+        anonymiseSwitch_->setFocus(movedFocusReason(this));
+        focusParked_ = true;
+    }
     createButton_->setEnabled(!building);
+    if (!building && focusParked_) {
+        focusParked_ = false;
+        if (anonymiseSwitch_->hasFocus())
+            createButton_->setFocus(movedFocusReason(this));
+    }
     spinner_->setVisible(building);
     revealButton_->setVisible(model_.lastDossierURL().has_value());
     const auto& message = model_.dossierStatusMessage();

@@ -64,6 +64,7 @@ private:
     AppViewModel& model_;
     DossierRangeOption range_ = DossierRangeOption::lastWeek;
     bool anonymise_ = false;
+    bool focusParked_ = false; // the focus waits on the switch while a build runs
 
     PVSegmentedPicker* rangePicker_ = nullptr;
     PVSwitch* anonymiseSwitch_ = nullptr;

@@ -59,7 +59,7 @@ AdviceSet AdviceEngine::advise(const FaultAttribution& attribution, const std::o
                 {step("provider.collect",
                       "Hagyd futni az appot legalább egy-két napig. Egy egyszeri mérésre a szolgáltató azt fogja mondani, hogy nálad a hiba; egy több napos, időbélyeges feljegyzésre nem tudja ezt mondani."),
                  step("provider.export",
-                      "Készíts jelentést az Export gombbal. Ez tartalmazza a pontos időpontokat, a mért értékeket és azt is, hogy a saját hálózatod ez alatt hibátlanul működött."),
+                      "Készíts jelentést az Exportálás gombbal. Ez tartalmazza a pontos időpontokat, a mért értékeket és azt is, hogy a saját hálózatod ez alatt hibátlanul működött."),
                  step("provider.call",
                       "Hívd a szolgáltatót, és mondd meg konkrétan: mikor, mennyi ideig, milyen mértékben. A kérdésre, hogy „újraindította-e a routert”, tudsz mérésalapú választ adni."),
                  step("provider.escalate",

@@ -11,6 +11,8 @@ namespace {
 using Kind = RadioAssessment::Kind;
 
 double percent(double ratio) { return ratio * 100; }
+// An answer time for "… %.0f ms alatt": a sub-millisecond answer reads "1 ms alatt", never "0 ms alatt".
+double withinWholeMs(double ms) { return std::max(ms, 1.0); }
 } // namespace
 
 QString title(FaultLocation l)
@@ -197,7 +199,7 @@ FaultAttribution outageVerdict(const AttributionThresholds& t, const LegMeasurem
     }
     return {FaultLocation::provider, IncidentSeverity::critical, highWhenEnough(gw, t, AttributionConfidence::moderate),
             L("Nincs internet, de a routered válaszol — a hiba a routeren túl van."),
-            {LF("A routered %d mérésből válaszol, jellemzően %.0f ms alatt.", {gw.sampleCount, *gw.medianRtt}),
+            {LF("A routered %d mérésből válaszol, jellemzően %.0f ms alatt.", {gw.sampleCount, withinWholeMs(*gw.medianRtt)}),
              LF("A routeren túl egyetlen mérés sem jutott célba %lld próbálkozásból.", {pub.sampleCount}),
              L("A Wi-Fi és a router tehát működik; a szolgáltatói vonal az, ami nem.")},
             {}, true, false};
@@ -297,11 +299,17 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
         return std::nullopt;
 
     QStringList evidence;
-    if (excess && gw.medianRtt)
-        evidence << LF("A routeredig %.0f ms, onnan tovább még %.0f ms — a késés a routeren túl keletkezik.",
-                       {*gw.medianRtt, *excess});
+    // The added delay is named as the place of the delay only when it is what made the verdict; a
+    // verdict for loss alone speaks of the answer time as it is.
+    if (excess && gw.medianRtt && *excess > t.upstreamComfortableMs)
+        evidence << (*gw.medianRtt < 0.5
+                         ? LF("A routeredig kevesebb mint 1 ms, onnan tovább még %.0f ms — a késés a routeren túl "
+                              "keletkezik.",
+                              {*excess})
+                         : LF("A routeredig %.0f ms, onnan tovább még %.0f ms — a késés a routeren túl keletkezik.",
+                              {*gw.medianRtt, *excess}));
     else if (pub.medianRtt)
-        evidence << LF("A routeren túli célpontok %.0f ms alatt válaszolnak.", {*pub.medianRtt});
+        evidence << LF("A routeren túli célpontok %.0f ms alatt válaszolnak.", {withinWholeMs(*pub.medianRtt)});
     // The router leg is called flawless only when it lost nothing; otherwise its loss is quoted.
     const bool routerClean = gw.sampleCount > 0 && gw.lossRatio <= 0;
     if (lossy)
@@ -404,7 +412,7 @@ QStringList healthyEvidence(const LegMeasurement& gw, const LegMeasurement& pub,
     if (pub.medianRtt)
         out << LF("A válaszidő %.0f ms, a csomagok %.1f%%-a veszett el.", {*pub.medianRtt, percent(pub.lossRatio)});
     if (gw.medianRtt)
-        out << LF("A routered %.0f ms alatt válaszol.", {*gw.medianRtt});
+        out << LF("A routered %.0f ms alatt válaszol.", {withinWholeMs(*gw.medianRtt)});
     if (radio.state.kind == Kind::healthy)
         out << L("A Wi-Fi jel a tervezési határ felett van.");
     return out;

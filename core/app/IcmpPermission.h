@@ -18,4 +18,10 @@ IcmpPermission checkIcmpPermission();
 // The status message for a refused permission (with the sysctl to change), none otherwise.
 std::optional<QString> icmpPermissionMessage(IcmpPermission permission);
 
+// The one sentence that says how to permit the echoes: the sysctl, and where to make it last.
+QString icmpPermissionRemedy();
+
+// What the settings say about the permission: permitted, refused (with the remedy) or not known.
+QString icmpPermissionStatusText(IcmpPermission permission);
+
 } // namespace pv

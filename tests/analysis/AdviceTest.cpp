@@ -95,6 +95,10 @@ TEST(AdviceEngine, EveryLocationHasItsSet)
     EXPECT_EQ(AdviceEngine::advise(at(FaultLocation::provider), std::nullopt).steps[2].text,
               QStringLiteral("Hívd a szolgáltatót, és mondd meg konkrétan: mikor, mennyi ideig, milyen mértékben. A kérdésre, "
                              "hogy „újraindította-e a routert”, tudsz mérésalapú választ adni."));
+    // The step names the export button by its own title.
+    EXPECT_TRUE(AdviceEngine::advise(at(FaultLocation::provider), std::nullopt)
+                    .steps[1]
+                    .text.startsWith(QStringLiteral("Készíts jelentést az Exportálás gombbal.")));
     EXPECT_EQ(AdviceEngine::advise(at(FaultLocation::localUnseparated), std::nullopt).pointless,
               QStringLiteral("Ne hívd még a szolgáltatót: a mérés szerint a hiba a saját hálózatodon belül keletkezik."));
 }

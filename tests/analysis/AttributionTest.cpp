@@ -583,3 +583,35 @@ TEST(AttributionThresholdsInUse, CustomAndHostileTablesAreUsedAsTheyStand)
     EXPECT_EQ(a.location, FaultLocation::provider);
     EXPECT_EQ(a.confidence, AttributionConfidence::high);
 }
+
+// ---------------------------------------------------------------------------------------------
+// A leg that answers within a millisecond reads "1 ms alatt", and an added delay that is not what
+// made the verdict is not called the place of the delay.
+TEST(AttributionWording, SubMillisecondLegsAndAnAddedDelayThatIsNotTheCause)
+{
+    struct Case {
+        const char* name;
+        Window window;
+        QString wanted;    // among the evidence
+        QString forbidden; // in no evidence sentence
+    };
+    const Case cases[] = {
+        {"healthy, router under 1 ms", {.gw = 0.3}, QStringLiteral("A routered 1 ms alatt válaszol."),
+         QStringLiteral(" 0 ms")},
+        {"provider outage, router under 1 ms", {.gw = 0.3, .pub = std::nullopt, .pubLoss = 1.0, .http = std::nullopt},
+         QStringLiteral("A routered 24 mérésből válaszol, jellemzően 1 ms alatt."), QStringLiteral(" 0 ms")},
+        {"loss beyond the router, no added delay", {.gw = 0.3, .pub = 0.3, .pubLoss = 0.2},
+         QStringLiteral("A routeren túli célpontok 1 ms alatt válaszolnak."), QStringLiteral("keletkezik")},
+        {"loss beyond the router, small added delay", {.gw = 2, .pub = 7, .pubLoss = 0.2},
+         QStringLiteral("A routeren túli célpontok 7 ms alatt válaszolnak."), QStringLiteral("keletkezik")},
+        {"delay beyond a sub-millisecond router", {.gw = 0.3, .pub = 180.3},
+         QStringLiteral("A routeredig kevesebb mint 1 ms, onnan tovább még 180 ms — a késés a routeren túl keletkezik."),
+         QStringLiteral(" 0 ms")},
+    };
+    for (const Case& c : cases) {
+        const FaultAttribution a = attribute(build(c.window), healthyRadio());
+        EXPECT_TRUE(a.evidence.contains(c.wanted)) << c.name << ": " << a.evidence.join(QLatin1Char('|')).toStdString();
+        for (const QString& sentence : a.evidence)
+            EXPECT_FALSE(sentence.contains(c.forbidden)) << c.name << ": " << sentence.toStdString();
+    }
+}

@@ -1,5 +1,6 @@
 // The load-test view model with a fake service and a fake metered source.
 
+#include "core/app/IcmpPermission.h"
 #include "loadtest/LoadTestViewModel.h"
 
 #include "tests/loadtest/FakeLoadTestRunner.h"
@@ -65,8 +66,11 @@ TEST_F(LoadTestViewModelTest, AProbeStartFailureFailsOnceWithoutAResult)
     ASSERT_TRUE(settle([&] { return model->state().kind == LoadTestState::Kind::failed; }));
     drain();
     // In words the user can act on; the socket's errno goes to the log.
+    // The way out is the overview banner's own sysctl.
     EXPECT_EQ(model->state().message, QStringLiteral("A késleltetésmérés nem indult el. A rendszer nem engedi a ping "
-                                                     "(ICMP) mérést ennek a felhasználónak."));
+                                                     "(ICMP) mérést ennek a felhasználónak. ")
+                                          + icmpPermissionRemedy());
+    EXPECT_TRUE(model->state().message.contains(QStringLiteral("sudo sysctl -w net.ipv4.ping_group_range")));
     EXPECT_EQ(model->phaseProgress(), 0.0);
     EXPECT_FALSE(model->result());
     EXPECT_EQ(didFinish, 1);

@@ -22,6 +22,9 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <QHBoxLayout>
+#include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -327,6 +330,55 @@ TEST_F(LoadTestViewTest, StartAndRetryShowKeyboardFocus)
         }
     }
     PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+}
+
+// The button pressed from the keyboard goes with the body it sat in; the focus moves on to the new
+// body's button ("Megszakítás", "Teszt indítása", "Újrapróbálom") and never to the sidebar before it.
+TEST_F(LoadTestViewTest, TheFocusFollowsToTheNextBodysButton)
+{
+    auto model = makeModel();
+    QWidget window;
+    auto* layout = new QHBoxLayout(&window);
+    auto* sidebar = new QPushButton(QStringLiteral("Áttekintés"), &window);
+    layout->addWidget(sidebar);
+    auto* view = new LoadTestView(model, nullptr, nullptr, nullptr, &window);
+    layout->addWidget(view);
+    window.resize(1000, 700);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const auto visibleButton = [&](const char* title) -> QPushButton* {
+        for (QPushButton* b : view->findChildren<QPushButton*>())
+            if (b->isVisible() && b->text() == QString::fromUtf8(title))
+                return b;
+        return nullptr;
+    };
+    runner->holdInDownload = true;
+    const struct {
+        const char* press;
+        std::function<void()> before;
+        LoadTestState::Kind then;
+        const char* focused;
+    } steps[] = {
+        {"Teszt indítása", [] {}, LoadTestState::Kind::running, "Megszakítás"},
+        {"Megszakítás", [] {}, LoadTestState::Kind::idle, "Teszt indítása"},
+        {"Teszt indítása", [&] { runner->failStart = true; }, LoadTestState::Kind::failed, "Újrapróbálom"},
+    };
+    for (const auto& step : steps) {
+        step.before();
+        QPushButton* pressed = visibleButton(step.press);
+        ASSERT_NE(pressed, nullptr) << step.press;
+        pressed->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(pressed, Qt::Key_Space);
+        ASSERT_TRUE(test::pumpUntil([&] { return model->state().kind == step.then; }, 10s)) << step.press;
+        settle();
+        QPushButton* next = visibleButton(step.focused);
+        ASSERT_NE(next, nullptr) << step.focused;
+        EXPECT_EQ(QApplication::focusWidget(), next) << step.press;
+        EXPECT_FALSE(sidebar->hasFocus()) << step.press;
+    }
+    runner->holdInDownload = false;
+    runner->failStart = false;
 }
 
 // --- review screenshots ----------------------------------------------------------------------------

@@ -23,8 +23,10 @@ pv_add_test(pv_test_loadtestviewmodel
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestViewModelTest.cpp
   TIMEOUT 120)
 
+find_package(Qt6 REQUIRED COMPONENTS Test)
 pv_add_test(pv_test_loadtestview GUI
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestViewTest.cpp
+  LIBS Qt6::Test
   LABELS ui
   TIMEOUT 120)
 target_compile_definitions(pv_test_loadtestview PRIVATE PV_SCREENS_DIR="${CMAKE_CURRENT_BINARY_DIR}/screens")

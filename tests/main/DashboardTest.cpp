@@ -112,6 +112,53 @@ TEST(DashboardChartAxis, TimeTicksFallOnWholeMinutes)
         EXPECT_LE(v, 20.0);
 }
 
+// The newest points' labels ("router", "szolgáltató") cover neither a time label nor each other,
+// wherever the lines end, at both text sizes and at a narrow and a wide chart.
+TEST(DashboardChartAxis, DirectLabelsClearTheTimeLabelsAndEachOther)
+{
+    struct Ends {
+        const char* name;
+        double router, provider;
+    };
+    // A router under a millisecond with the provider a little above it (as in a lab), lines apart,
+    // and lines crossed.
+    std::vector<Ends> ends;
+    for (double provider : {0.1, 0.4, 0.8, 1.2, 1.6, 2.0, 2.4, 3.2})
+        ends.push_back({"router under a millisecond", 0.1, provider});
+    ends.push_back({"apart", 4, 16});
+    ends.push_back({"crossed", 30, 2});
+    // The newest point on a whole minute, so a time tick stands right under it.
+    const double newest = std::floor(kFixedNow / 60) * 60;
+    for (double scale : {1.0, 1.5})
+        for (double width : {480.0, 1000.0})
+            for (const Ends& e : ends) {
+                PVTheme::instance().setTextScale(scale);
+                std::vector<LatencyPoint> router, provider;
+                for (int i = 149; i >= 0; --i) {
+                    router.push_back({newest - i * 4.0, e.router});
+                    provider.push_back({newest - i * 4.0, e.provider});
+                }
+                const auto spec = latencyChartSpec(router, provider);
+                const PVChartStyle style = PVChartStyle::dashboard(PVPaintContext{});
+                const PVChartLayout layout = layoutChart(spec, QRectF(0, 0, width, 240), style);
+                const std::vector<QRectF> labels = directLabelRects(spec, layout);
+                const std::vector<QRectF> ticks = xTickLabelRects(spec, layout, style);
+                const std::string where = std::string(e.name) + " " + std::to_string(e.provider) + " at "
+                                          + std::to_string(scale) + ", "
+                                          + std::to_string(static_cast<int>(width));
+                ASSERT_EQ(labels.size(), 2u) << where;
+                ASSERT_FALSE(std::all_of(ticks.begin(), ticks.end(), [](const QRectF& r) { return r.isNull(); }))
+                    << where;
+                EXPECT_FALSE(labels[0].intersects(labels[1])) << where;
+                for (const QRectF& label : labels) {
+                    EXPECT_TRUE(layout.bounds.contains(label)) << where;
+                    for (const QRectF& tick : ticks)
+                        EXPECT_FALSE(!tick.isNull() && label.intersects(tick)) << where;
+                }
+            }
+    PVTheme::instance().setTextScale(1.0);
+}
+
 TEST_F(DashboardTest, GridsReflowByTheirMinimumColumn)
 {
     feed->setStateOverride(dashboardState(snapshotOf(*model), kFixedNow));

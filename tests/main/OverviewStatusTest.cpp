@@ -93,11 +93,25 @@ TEST(LiveStatusLine, AFaultThatEndedSaysTheConnectionWorksAgainWhateverTheWindow
     EXPECT_EQ(liveStatusLine(s), QStringLiteral("Nincs internetkapcsolat"));
 }
 
-TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoring)
+TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoringAndNeverRepeatsTheLineAbove)
 {
     auto s = healthySnapshot();
+    s.attribution.location = FaultLocation::router;
     s.attribution.headline = QStringLiteral("A router felé 40%-os a kiesés.");
     EXPECT_EQ(statusExplanation(s), s.attribution.headline);
+
+    // A sound connection: the headline says so, the line below it does not say it again.
+    s.attribution.location = FaultLocation::none;
+    s.attribution.headline = QStringLiteral("A kapcsolat rendben van.");
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az internetkapcsolatod rendben van"));
+    EXPECT_EQ(statusExplanation(s), QStringLiteral("A mért szakaszok egyikén sem látunk hibát."));
+
+    // A fault-free headline with news of its own (a fault that ended, a ping-shy router) stays.
+    for (const QString headline : {QStringLiteral("A szolgáltatói hiba 10:01-kor véget ért, a kapcsolat azóta működik."),
+                                   QStringLiteral("Nincs hiba — a routered nem válaszol a pingre, de a forgalmat továbbítja.")}) {
+        s.attribution.headline = headline;
+        EXPECT_EQ(statusExplanation(s), headline);
+    }
 }
 
 TEST(MeasurementFreshnessLabel, TruncatesTheAgeAndIgnoresMonitoring)

@@ -226,6 +226,33 @@ TEST_F(WorkspaceTest, SidebarShowsKeyboardFocusOnly)
     EXPECT_EQ(differing(plain, list->viewport()->grab().toImage()), 0) << "a ring after a click";
 }
 
+// Tab goes from control to control: the scrolling page of the overview and the settings is no stop
+// of its own, and the controls on the page are still reached (the dossier's page: its own test).
+TEST_F(WorkspaceTest, TabSkipsTheScrollingPagesAndReachesTheirControls)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    auto view = makeView();
+    view->show();
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    for (WorkspaceSection section : {WorkspaceSection::overview, WorkspaceSection::settings}) {
+        view->selectSection(section);
+        settle();
+        QWidget* page = view->detailScreen();
+        ASSERT_NE(page, nullptr);
+        view->sidebarList()->setFocus(Qt::TabFocusReason);
+        int insidePage = 0;
+        for (int i = 0; i < 40; ++i) { // bounded: the whole window has fewer stops
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr);
+            EXPECT_NE(focused, page) << rawValue(section).toStdString() << ": the page itself took the focus";
+            insidePage += page->isAncestorOf(focused) ? 1 : 0;
+        }
+        EXPECT_GT(insidePage, 0) << rawValue(section).toStdString() << ": no control of the page was reached";
+    }
+}
+
 // At 150 % the rows' symbols grow with their titles (measured on a row that is neither selected nor hovered).
 TEST_F(WorkspaceTest, SidebarSymbolsFollowTheTextSize)
 {

@@ -23,6 +23,7 @@
 #include <QSettings>
 #include <QTest>
 
+#include <QHBoxLayout>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -157,6 +158,36 @@ TEST(DossierScreenTest, ABuildReadsTheControlsOnceAndShowsTheSpinner)
         EXPECT_EQ(f.service->requests[0].anonymiseNetworkNames, c.anonymise);
         EXPECT_FALSE(f.screen->spinner()->isVisible());
     }
+}
+
+// Tab reaches the page's controls, not the page. Pressed from the keyboard, the create button hands the focus to the switch above it while the
+// build runs (a disabled button cannot hold it) and takes it back when the build ends; the focus
+// never leaves the screen for the sidebar before it.
+TEST(DossierScreenTest, TheFocusStaysBesideTheCreateButtonWhileABuildRuns)
+{
+    Fixture f;
+    QWidget window;
+    auto* layout = new QHBoxLayout(&window);
+    auto* sidebar = new QPushButton(QStringLiteral("Áttekintés"), &window);
+    layout->addWidget(sidebar);
+    DossierScreen* screen = f.screen.release(); // the window owns it now
+    layout->addWidget(screen);
+    window.resize(1100, 1000);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    // The scrolling page is no Tab stop: Tab from the sidebar lands on the page's first control.
+    sidebar->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(sidebar, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), screen->rangePicker());
+    screen->createButton()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(screen->createButton(), Qt::Key_Space);
+    ASSERT_TRUE(pumpUntil([&] { return f.model->isBuildingDossier(); }));
+    settle();
+    EXPECT_EQ(QApplication::focusWidget(), screen->anonymiseSwitch());
+    f.finishBuild(false);
+    EXPECT_EQ(QApplication::focusWidget(), screen->createButton());
+    EXPECT_FALSE(sidebar->hasFocus());
 }
 
 TEST(DossierScreenTest, RevealStaysUntilALaterBuildFails)

@@ -1,6 +1,7 @@
 // The history, settings and welcome screens offscreen: what each control does, and screenshots of
 // each screen in light and dark under screens/ for review.
 
+#include "core/app/IcmpPermission.h"
 #include "ui/screens/HistoryScreen.h"
 #include "ui/screens/SettingsScreen.h"
 #include "ui/screens/WelcomeScreen.h"
@@ -246,6 +247,38 @@ TEST_F(ScreensTest, NetworkSettingsButtonExistsOnlyWhereTheDesktopHasAProgram)
             settings.networkSettingsButton()->click();
             EXPECT_EQ(calls.started, (std::vector<ProgramCommand>{kGnome}));
             EXPECT_EQ(settings.networkSettingsButton()->text(), QStringLiteral("Hálózati beállítások"));
+        }
+    }
+}
+
+// The permissions card says whether this user may send the echoes, and when not, gives the sysctl
+// of the overview's banner word for word.
+TEST_F(ScreensTest, PermissionsCardSaysWhetherEchoesArePermittedAndHowToPermitThem)
+{
+    const QString banner = *icmpPermissionMessage(IcmpPermission::refused);
+    const QString sysctl = QStringLiteral("sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"");
+    struct Case {
+        IcmpPermission permission;
+        const char* opening;
+        bool remedy;
+    } cases[] = {{IcmpPermission::permitted, "Engedélyezve:", false},
+                 {IcmpPermission::refused, "Nincs engedélyezve:", true},
+                 {IcmpPermission::unknown, "Nem sikerült megállapítani", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.opening);
+        Fixture f;
+        Calls calls;
+        DesktopHooks h = hooks(calls, kFeed, kGnome);
+        h.icmpPermission = [&] { return c.permission; };
+        SettingsScreen settings(*f.model, h);
+        ASSERT_NE(settings.icmpStatus(), nullptr);
+        const QString text = settings.icmpStatus()->text();
+        EXPECT_TRUE(text.startsWith(QString::fromUtf8(c.opening))) << text.toStdString();
+        EXPECT_EQ(text.contains(sysctl), c.remedy);
+        if (c.remedy) {
+            // The same way out as the banner: its closing sentence, whole.
+            const QString remedy = text.mid(text.indexOf(QStringLiteral("Engedélyezd így:")));
+            EXPECT_TRUE(banner.endsWith(remedy)) << remedy.toStdString();
         }
     }
 }

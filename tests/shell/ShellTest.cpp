@@ -417,6 +417,37 @@ TEST_F(ShellFixture, DarkChromeTakesTheTokenColours)
     test::settle();
 }
 
+// The window's menus, and a menu made without a parent, open in the colours of the appearance.
+TEST_F(ShellFixture, MenusFollowTheAppearance)
+{
+    auto shell = makeShell(false);
+    shell->install();
+    MainWindow* window = shell->showMainWindow();
+    ASSERT_NE(window, nullptr);
+    for (PVAppearance appearance : {PVAppearance::dark, PVAppearance::light}) {
+        PVTheme::instance().setAppearanceOverride(appearance);
+        test::settle();
+        QMenu loose;
+        loose.addAction(QStringLiteral("Másolás"));
+        const std::pair<QMenu*, const char*> menus[] = {
+            {window->fileMenu(), "file"}, {window->helpMenu(), "help"}, {&loose, "loose"}};
+        for (const auto& [menu, name] : menus) {
+            const QImage image = menu->grab().toImage();
+            const QColor background = image.pixelColor(image.width() - 4, image.height() / 2);
+            const QColor ink = menu->palette().color(QPalette::WindowText);
+            const std::string where = std::string(name) + " " + rawValue(appearance).toStdString();
+            if (isDark(appearance)) {
+                EXPECT_LT(background.lightness(), 80) << where;
+                EXPECT_GT(ink.lightness(), 160) << where;
+            } else {
+                EXPECT_GT(background.lightness(), 200) << where;
+                EXPECT_LT(ink.lightness(), 100) << where;
+            }
+            image.save(QStringLiteral(PV_SCREENS_DIR "/menu-%1-%2.png").arg(QLatin1String(name), rawValue(appearance)));
+        }
+    }
+}
+
 TEST(IcmpPermissionMessage, NamesTheSysctlOnlyWhenRefused)
 {
     const auto refused = icmpPermissionMessage(IcmpPermission::refused);

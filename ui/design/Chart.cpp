@@ -546,6 +546,10 @@ QRectF directLabelRect(const QPointF& at, double symbolRadius, const QString& te
         r.moveLeft(bounds.left());
     if (r.right() > bounds.right())
         r.moveRight(bounds.right());
+    // Vertically it stays between the chart's top and the plot's bottom edge: below that run the
+    // time labels, which a label must never cover.
+    if (r.bottom() > plot.bottom())
+        r.moveBottom(plot.bottom());
     if (r.top() < bounds.top())
         r.moveTop(bounds.top());
     return r;
@@ -687,10 +691,31 @@ QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout)
     return labels;
 }
 
+std::vector<QRectF> xTickLabelRects(const PVChartSpec& spec, const PVChartLayout& layout, const PVChartStyle& style)
+{
+    std::vector<QRectF> rects(layout.xTicks.values.size());
+    if (!spec.x.labels)
+        return rects;
+    const QFontMetricsF fm(style.labelFont);
+    double lastRight = -std::numeric_limits<double>::infinity();
+    const QStringList texts = xTickLabels(spec, layout);
+    for (std::size_t i = 0; i < layout.xTicks.values.size(); ++i) {
+        const double w = fm.horizontalAdvance(texts[static_cast<qsizetype>(i)]);
+        double x = layout.px(layout.xTicks.values[i]) - w / 2;
+        x = std::clamp(x, layout.bounds.left(), layout.bounds.right() - w);
+        if (x < lastRight + 6)
+            continue; // would overlap the previous label: not drawn
+        rects[i] = QRectF(x, layout.plot.bottom() + 4, w, fm.height());
+        lastRight = x + w;
+    }
+    return rects;
+}
+
 std::vector<QRectF> directLabelRects(const PVChartSpec& spec, const PVChartLayout& layout)
 {
     std::vector<QRectF> rects;
-    const QRectF& bounds = layout.bounds;
+    // The labels' room: the chart above the time labels.
+    const QRectF bounds(layout.bounds.topLeft(), QPointF(layout.bounds.right(), layout.plot.bottom()));
     auto fits = [&](const QRectF& r) {
         return bounds.contains(r)
                && std::none_of(rects.begin(), rects.end(), [&](const QRectF& placed) { return placed.intersects(r); });
@@ -853,20 +878,12 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
         }
     }
     if (spec.x.labels) {
-        double lastRight = -std::numeric_limits<double>::infinity();
         const QStringList texts = xTickLabels(spec, L);
-        for (std::size_t i = 0; i < L.xTicks.values.size(); ++i) {
-            const double v = L.xTicks.values[i];
-            const QString& text = texts[static_cast<qsizetype>(i)];
-            const double w = fm.horizontalAdvance(text);
-            double x = L.px(v) - w / 2;
-            x = std::clamp(x, bounds.left(), bounds.right() - w);
-            if (x < lastRight + 6)
-                continue; // would overlap the previous label
-            p.setPen(labelColor);
-            p.drawText(QPointF(x, L.plot.bottom() + 4 + fm.ascent()), text);
-            lastRight = x + w;
-        }
+        const std::vector<QRectF> tickRects = xTickLabelRects(spec, L, style);
+        p.setPen(labelColor);
+        for (std::size_t i = 0; i < tickRects.size(); ++i)
+            if (!tickRects[i].isNull())
+                p.drawText(QPointF(tickRects[i].left(), tickRects[i].top() + fm.ascent()), texts[static_cast<qsizetype>(i)]);
     }
     if (!spec.y.title.isEmpty()) {
         p.save();

@@ -210,7 +210,11 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
 
 // The x axis's tick labels in tick order, one per tick of the layout.
 QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout);
-// Where the direct labels of the point marks land, in the order of the marks that carry one.
+// Where the x axis's tick labels land, one per tick; a null rectangle for a label left out because
+// it would overlap the one before it.
+std::vector<QRectF> xTickLabelRects(const PVChartSpec& spec, const PVChartLayout& layout, const PVChartStyle& style);
+// Where the direct labels of the point marks land, in the order of the marks that carry one. They
+// stay above the time labels and clear of each other.
 std::vector<QRectF> directLabelRects(const PVChartSpec& spec, const PVChartLayout& layout);
 
 // ---- The widget ---------------------------------------------------------------------------------

@@ -2,10 +2,14 @@
 
 #include "ui/design/Depth.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +19,11 @@ namespace pv {
 bool isKeyboardFocus(Qt::FocusReason reason)
 {
     return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+}
+
+Qt::FocusReason movedFocusReason(const QWidget* within)
+{
+    return within->window()->testAttribute(Qt::WA_KeyboardFocusChange) ? Qt::TabFocusReason : Qt::OtherFocusReason;
 }
 
 namespace {
@@ -351,6 +360,98 @@ QPushButton* makeSmallButton(const QString& title, QWidget* parent)
     QObject::connect(&PVTheme::instance(), &PVTheme::changed, button, follow);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return button;
+}
+
+
+// ---- Focus ring of the platform's own buttons -------------------------------------------------------
+
+namespace {
+
+// The platform style draws plain and tool buttons; this proxy adds the design's ring around them
+// when the keyboard gave them focus, as the design's own controls draw it.
+// Remembers on each button whether the keyboard gave it its focus: only then is the ring drawn,
+// as on the design's own controls.
+constexpr const char* kKeyboardFocusProperty = "pvKeyboardFocus";
+
+class KeyboardFocusMemory : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            watched->setProperty(kKeyboardFocusProperty,
+                                 event->type() == QEvent::FocusIn
+                                     && isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason()));
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+class PVFocusRingStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    void polish(QWidget* widget) override
+    {
+        QProxyStyle::polish(widget);
+        if (qobject_cast<QAbstractButton*>(widget) != nullptr)
+            widget->installEventFilter(memory());
+    }
+    void unpolish(QWidget* widget) override
+    {
+        widget->removeEventFilter(memory());
+        QProxyStyle::unpolish(widget);
+    }
+    using QProxyStyle::polish;
+    using QProxyStyle::unpolish;
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if (element == CE_PushButton)
+            paintRing(option, painter, widget);
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override
+    {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_ToolButton)
+            paintRing(option, painter, widget);
+    }
+
+private:
+    static QObject* memory()
+    {
+        static auto* filter = new KeyboardFocusMemory(QCoreApplication::instance());
+        return filter;
+    }
+
+    static void paintRing(const QStyleOption* option, QPainter* painter, const QWidget* widget)
+    {
+        if (!(option->state & State_HasFocus) || widget == nullptr || !widget->property(kKeyboardFocusProperty).toBool())
+            return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const double inset = kFocusRingWidth / 2;
+        painter->setPen(QPen(PVPaintContext::forWidget(widget).color(PV::color::focus::ring()), kFocusRingWidth));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(inset, inset, -inset, -inset), PV::radius::control,
+                                 PV::radius::control);
+        painter->restore();
+    }
+};
+
+} // namespace
+
+void pvInstallFocusRingStyle()
+{
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (app == nullptr || dynamic_cast<PVFocusRingStyle*>(QApplication::style()) != nullptr)
+        return;
+    QApplication::setStyle(new PVFocusRingStyle(QStyleFactory::create(QApplication::style()->name())));
 }
 
 } // namespace pv

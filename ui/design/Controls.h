@@ -16,6 +16,11 @@ namespace pv {
 // Focus that came from the keyboard, which alone draws a focus ring.
 bool isKeyboardFocus(Qt::FocusReason reason);
 
+// The reason to give focus that a screen moves on its own (the control that had it went away or
+// was disabled): keyboard focus when the keyboard last moved the focus in that window, so the ring
+// stays in sight.
+Qt::FocusReason movedFocusReason(const QWidget* within);
+
 // Width of the focus ring and of the gap between it and the control.
 inline constexpr double kFocusRingWidth = 2;
 inline constexpr int kFocusRingReach = 3;
@@ -104,6 +109,10 @@ private:
     QFont titleFont() const;
     bool keyboardFocus_ = false;
 };
+
+// Makes the platform's own push and tool buttons show the design's focus ring when the keyboard
+// gave them focus. Idempotent; the appearance service calls it when it is first made.
+void pvInstallFocusRingStyle();
 
 // A small bordered push button whose title follows the text size.
 QPushButton* makeSmallButton(const QString& title, QWidget* parent);

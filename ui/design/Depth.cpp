@@ -594,6 +594,9 @@ PVCentredPage pvMakeCentredPage(QScrollArea* area, int maxWidth)
     area->setFrameShape(QFrame::NoFrame);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page itself is no Tab stop: Tab goes from control to control, and the area scrolls each
+    // into view as it gets focus.
+    area->setFocusPolicy(Qt::NoFocus);
 
     auto* canvas = new PVShadowHost();
     canvas->setBackground(PV::color::surface::canvas);

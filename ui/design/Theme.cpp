@@ -1,5 +1,7 @@
 #include "ui/design/Theme.h"
 
+#include "ui/design/Controls.h"
+
 #include "core/records/Logging.h"
 
 #include <QApplication>
@@ -147,6 +149,7 @@ PVTheme::PVTheme()
     refresh();
     queryPortal();
     scaleApplicationFont(textScale_);
+    pvInstallFocusRingStyle();
 }
 
 void PVTheme::readEnvironment()

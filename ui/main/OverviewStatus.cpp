@@ -61,6 +61,11 @@ QString statusExplanation(const OverviewSnapshot& s)
 {
     if (!s.isMonitoring)
         return L("A rögzítés áll. Amíg szünetel, nem gyűlik bizonyíték a kapcsolatod állapotáról.");
+    // A sound connection's headline already says it is sound: the line below it says where we looked
+    // rather than saying the same again. Other fault-free headlines (a fault that ended, a router that
+    // only pings slowly) carry news of their own and stand as they are.
+    if (s.attribution.location == FaultLocation::none && s.attribution.headline == L("A kapcsolat rendben van."))
+        return L("A mért szakaszok egyikén sem látunk hibát.");
     return s.attribution.headline;
 }
 

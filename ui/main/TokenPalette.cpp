@@ -2,6 +2,7 @@
 
 #include "ui/design/Theme.h"
 
+#include <QApplication>
 #include <QPalette>
 #include <QPointer>
 #include <QToolTip>
@@ -47,8 +48,26 @@ QPalette tokenPalette(PVAppearance a)
     return p;
 }
 
+namespace {
+
+// Menus are windows of their own, often made without a parent (context menus, the tray's): every
+// QMenu of the application takes the token palette of the appearance in effect, once set up here.
+void followMenuPalette()
+{
+    static bool following = false;
+    const auto apply = [] { QApplication::setPalette(tokenPalette(PVTheme::instance().appearance()), "QMenu"); };
+    apply();
+    if (following)
+        return;
+    following = true;
+    QObject::connect(&PVTheme::instance(), &PVTheme::changed, qApp, apply);
+}
+
+} // namespace
+
 void followTokenPalette(QWidget* root)
 {
+    followMenuPalette();
     // Menus and dialogs are windows of their own: let the palette reach them too.
     // Tooltips are windows of the application, not of the root: they share one palette.
     root->setAttribute(Qt::WA_WindowPropagation);

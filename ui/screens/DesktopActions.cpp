@@ -75,6 +75,7 @@ DesktopHooks DesktopHooks::system()
         revealFileInFileManager(filePath, [](const QUrl& folder) { QDesktopServices::openUrl(folder); });
     };
     hooks.wifiPresent = [] { return hasWifiInterface(); };
+    hooks.icmpPermission = [] { return checkIcmpPermission(); };
     return hooks;
 }
 

@@ -2,6 +2,8 @@
 // What the settings and welcome screens ask of the desktop: showing the database file in the file
 // manager, opening the desktop's network settings, and where the update check looks.
 
+#include "core/app/IcmpPermission.h"
+
 #include <QDBusConnection>
 #include <QString>
 #include <QStringList>
@@ -40,6 +42,7 @@ struct DesktopHooks {
     std::function<void(const ProgramCommand&)> startProgram;                // runs it detached
     std::function<void(const QString& filePath)> revealFile;               // shows a file in the file manager
     std::function<bool()> wifiPresent;                                      // the machine has a Wi-Fi interface
+    std::function<IcmpPermission()> icmpPermission;                         // may this user send echoes
 
     // The desktop's own.
     static DesktopHooks system();

@@ -201,6 +201,18 @@ QWidget* SettingsScreen::makePermissionCard()
     rows->addWidget(row);
     locationStatus_ = new PVText(locationStatusText(), PVFontToken::caption, PV::color::ink::secondary, body);
     rows->addWidget(locationStatus_);
+    // On Linux the echoes of the router and provider legs need a permission of their own.
+    rows->addWidget(new PVDivider(body));
+    rows->addWidget(new PVSettingRow(L("Ping (ICMP) mérés"),
+                                     L("A router és a szolgáltató szakaszát visszhangkéréssel mérjük. Ezt a rendszer "
+                                       "felhasználónként engedi vagy tiltja."),
+                                     PVFontToken::callout, PV::color::ink::tertiary, nullptr, body));
+    const IcmpPermission icmp = hooks_.icmpPermission ? hooks_.icmpPermission() : IcmpPermission::unknown;
+    icmpStatus_ = new PVText(icmpPermissionStatusText(icmp), PVFontToken::caption,
+                             icmp == IcmpPermission::refused ? PVColor(statusMarkSaturated(PVStatus::serious))
+                                                             : PVColor(PV::color::ink::secondary),
+                             body);
+    rows->addWidget(icmpStatus_);
     card->addContent(body);
     return card;
 }

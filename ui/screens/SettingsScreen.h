@@ -41,6 +41,8 @@ public:
     QAbstractButton* revealButton() const { return reveal_; }
     QAbstractButton* networkSettingsButton() const { return networkSettings_; }
     PVText* locationStatus() const { return locationStatus_; }
+    // Whether this user may send the echoes, and how to permit them when not.
+    PVText* icmpStatus() const { return icmpStatus_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -68,6 +70,7 @@ private:
     QAbstractButton* reveal_ = nullptr;
     QAbstractButton* networkSettings_ = nullptr;
     PVText* locationStatus_ = nullptr;
+    PVText* icmpStatus_ = nullptr;
 };
 
 } // namespace pv
