@@ -107,7 +107,7 @@ TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoringAndNeverRepeatsTh
     EXPECT_EQ(statusExplanation(s), QStringLiteral("A mért szakaszok egyikén sem látunk hibát."));
 
     // A fault-free headline with news of its own (a fault that ended, a ping-shy router) stays.
-    for (const QString headline : {QStringLiteral("A szolgáltatói hiba 10:01-kor véget ért, a kapcsolat azóta működik."),
+    for (const QString& headline : {QStringLiteral("A szolgáltatói hiba 10:01-kor véget ért, a kapcsolat azóta működik."),
                                    QStringLiteral("Nincs hiba — a routered nem válaszol a pingre, de a forgalmat továbbítja.")}) {
         s.attribution.headline = headline;
         EXPECT_EQ(statusExplanation(s), headline);
