@@ -6,7 +6,8 @@
 # overview after a minute of measuring, the tray panel, history (day, week, month), settings (top to
 # bottom), the dossier screen and one dossier PDF (as PNG pages), the load-test screen, the File and
 # Help menus, an export of today, and the overview, history and settings again at a 1080×700 window,
-# in the first combination also an outage (the router stops forwarding) with its desktop notification;
+# in the first and last combination also an outage (the router stops forwarding) with its desktop
+# notification, and the overview, "Most", tray icon and panel during it and 90 s after it ends;
 # last, a start whose database cannot be created (the storage banner, and an export of what is in memory).
 #
 #   scripts/screenshots.sh <build dir> <out dir>
@@ -168,7 +169,33 @@ tray_icon() {
     done
 }
 
+# The live picture: the overview's top, its "Most" section (scrolled with the wheel), the tray icon
+# (in the full-screen picture) and the tray panel.
+live_screens() { # live_screens <prefix>
+    section 0
+    xdotool mousemove 1430 10
+    shot "$1-overview" 1
+    xdotool mousemove --window "$window" 700 500
+    local i
+    for ((i = 0; i < 6; ++i)); do xdotool click 5; sleep 0.1; done
+    shot "$1-most" 1
+    for ((i = 0; i < 12; ++i)); do xdotool click 4; sleep 0.05; done
+    local icon
+    icon=$(tray_icon)
+    if [[ -n $icon ]]; then
+        eval "$(xdotool getwindowgeometry --shell "$icon")"
+        xdotool mousemove --window "$icon" $((WIDTH / 2)) $((HEIGHT / 2)) click 1
+        shot "$1-tray-panel" 2
+        key Escape
+    else
+        log "no tray icon"
+    fi
+}
+
 combos=${POLVARINE_SHOTS_ONLY:-"light-1.0 dark-1.0 light-1.5 dark-1.5"}
+# Where an outage is played (the router stops forwarding, then forwards again): the first and the
+# last combination unless POLVARINE_SHOTS_OUTAGE names others.
+outage_combos=${POLVARINE_SHOTS_OUTAGE:-"${combos%% *} ${combos##* }"}
 for combo in $combos; do
     appearance=${combo%-*}
     scale=${combo#*-}
@@ -252,9 +279,12 @@ for combo in $combos; do
         section 4
         shot small-settings 2
         section 0
-        if [[ $combo == "${combos%% *}" ]]; then
-            # Once per run: the router stops forwarding (it still answers itself) until the outage
-            # notification shows; a rule, not a link taken down, so the router's routes stay for the rest.
+        if [[ " $outage_combos " == *" $combo "* ]]; then
+            # The router stops forwarding (it still answers itself) until the outage notification
+            # shows; a rule, not a link taken down, so the router's routes stay for the rest. The
+            # overview (its top and "Most"), the tray icon and the panel during the outage, then again
+            # 90 s after the router forwards again: nothing may be accused then.
+            xdotool windowsize "$window" 1400 860; sleep 1
             ip netns exec "$PV_LAB_ROUTER_NS" nft -f - <<'NFT'
 table inet pvshots {
     chain forward { type filter hook forward priority -10; policy drop; }
@@ -262,9 +292,11 @@ table inet pvshots {
 NFT
             for _ in $(seq 90); do xdotool search --onlyvisible --class dunst >/dev/null 2>&1 && break; sleep 1; done
             if xdotool search --onlyvisible --class dunst >/dev/null 2>&1; then shot notification 1; else log "no notification within 90 s"; fi
-            shot outage-overview
+            dunstctl close-all 2>/dev/null
+            live_screens outage
             ip netns exec "$PV_LAB_ROUTER_NS" nft delete table inet pvshots
-            dunstctl close-all 2>/dev/null # the next program starts on a clear screen
+            sleep 90
+            live_screens cleared
         fi
     fi
     quit_app
