@@ -8,8 +8,11 @@
 
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -155,6 +158,98 @@ TEST(Controls, TitlesGrowWithTheTextSize)
     EXPECT_GT(seen[1].switchHeight, seen[0].switchHeight);
     EXPECT_EQ(seen[2], seen[0]) << "back at 100 % everything has its usual size";
     delete small;
+}
+
+// The bounding box of the first mark met when scanning the columns of `area` from one end:
+// pixels far from the colour at `ground`, up to the first column without any.
+QSize firstMark(const QImage& image, const QRect& area, QPoint ground, bool fromRight)
+{
+    const QColor bg = image.pixelColor(ground);
+    auto marked = [&](int x, int y) {
+        const QColor c = image.pixelColor(x, y);
+        return std::abs(c.red() - bg.red()) + std::abs(c.green() - bg.green()) + std::abs(c.blue() - bg.blue()) > 90;
+    };
+    int columns = 0, top = area.bottom() + 1, bottom = area.top() - 1;
+    for (int i = 0; i < area.width(); ++i) {
+        const int x = fromRight ? area.right() - i : area.left() + i;
+        bool any = false;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            if (marked(x, y)) {
+                any = true;
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        if (any)
+            ++columns;
+        else if (columns > 0)
+            break;
+    }
+    return {columns, std::max(0, bottom - top + 1)};
+}
+
+// The export menu's arrow and the dossier button's icon grow with the title beside them.
+TEST(Controls, SymbolsGrowWithTheTitleBesideThem)
+{
+    QPixmap solid(64, 64);
+    solid.fill(Qt::black);
+    struct Row {
+        const char* name;
+        std::function<QWidget*()> make;
+        std::function<QSize(QWidget*, const QImage&)> measure;
+    };
+    const std::vector<Row> rows{
+        {"export-arrow",
+         [] {
+             auto* bar = new QToolBar;
+             bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+             auto* button = new QToolButton(bar);
+             button->setObjectName(QStringLiteral("export"));
+             button->setText(QStringLiteral("Exportálás"));
+             button->setMenu(new QMenu(button));
+             button->setPopupMode(QToolButton::InstantPopup);
+             bar->addWidget(button);
+             return bar;
+         },
+         [](QWidget* bar, const QImage&) {
+             auto* button = bar->findChild<QToolButton*>(QStringLiteral("export"));
+             // Inside the button's frame.
+             const QRect inside = button->rect().adjusted(3, 3, -3, -3);
+             return firstMark(button->grab().toImage(), inside, inside.topLeft(), true);
+         }},
+        {"dossier-icon", [&] { return new PVPrimaryButton(QIcon(solid), QStringLiteral("Dosszié készítése")); },
+         [](QWidget* w, const QImage& image) {
+             const QRect fill = static_cast<PVPrimaryButton*>(w)->fillRect().toRect().adjusted(6, 2, -6, -2);
+             return firstMark(image, fill, fill.topLeft() + QPoint(1, fill.height() / 2), false);
+         }},
+    };
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        ThemeScope theme(appearance);
+        for (const Row& row : rows) {
+            std::vector<std::pair<QSize, double>> seen; // the mark, the title's line height
+            for (double scale : {1.0, 1.5}) {
+                PVTheme::instance().setTextScale(scale);
+                std::unique_ptr<QWidget> w(row.make());
+                w->show();
+                settle();
+                w->resize(w->sizeHint());
+                settle();
+                const QImage image = w->grab().toImage();
+                image.save(screensDir() + QStringLiteral("/symbol-%1-%2-%3.png")
+                                              .arg(QString::fromLatin1(row.name), rawValue(appearance))
+                                              .arg(scale));
+                seen.emplace_back(row.measure(w.get(), image), QFontMetricsF(QApplication::font()).height());
+            }
+            PVTheme::instance().setTextScale(1.0);
+            const std::string where = std::string(row.name) + " " + rawValue(appearance).toStdString();
+            const double textGrowth = seen[1].second / seen[0].second;
+            ASSERT_GT(seen[0].first.width(), 3) << where << ": no mark found";
+            for (auto side : {&QSize::width, &QSize::height}) {
+                const double growth = double((seen[1].first.*side)()) / (seen[0].first.*side)();
+                EXPECT_NEAR(growth, textGrowth, 0.25) << where << ": " << (seen[0].first.*side)() << " -> "
+                                                      << (seen[1].first.*side)();
+            }
+        }
+    }
 }
 
 } // namespace

@@ -7,9 +7,12 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QMenu>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -267,6 +270,12 @@ PVPrimaryButton::PVPrimaryButton(const QIcon& icon, const QString& title, QWidge
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+int PVPrimaryButton::iconSide() const
+{
+    // The icon grows with the title beside it.
+    return std::max(1, scaled(kButtonIcon, PVTextStyle::body));
+}
+
 QFont PVPrimaryButton::titleFont() const
 {
     QFont f = font();
@@ -279,8 +288,8 @@ QSize PVPrimaryButton::sizeHint() const
     const QFontMetricsF fm(titleFont());
     double w = fm.horizontalAdvance(text()) + 2 * kButtonPaddingH;
     if (!icon().isNull())
-        w += kButtonIcon + kButtonIconGap;
-    const double h = std::max(fm.height(), static_cast<double>(kButtonIcon)) + 2 * kButtonPaddingV;
+        w += iconSide() + kButtonIconGap;
+    const double h = std::max(fm.height(), static_cast<double>(iconSide())) + 2 * kButtonPaddingV;
     return {static_cast<int>(std::ceil(w)) + 2 * kFocusRingReach, static_cast<int>(std::ceil(h)) + 2 * kFocusRingReach};
 }
 
@@ -323,20 +332,21 @@ void PVPrimaryButton::paintEvent(QPaintEvent*)
     const QFontMetricsF fm(f);
     const double textWidth = fm.horizontalAdvance(text());
     const bool hasIcon = !icon().isNull();
-    const double contentWidth = textWidth + (hasIcon ? kButtonIcon + kButtonIconGap : 0);
+    const int side = iconSide();
+    const double contentWidth = textWidth + (hasIcon ? side + kButtonIconGap : 0);
     double x = fill.center().x() - contentWidth / 2;
     if (hasIcon) {
         // The icon in the title's ink, whatever colour the theme drew it in.
         const qreal dpr = devicePixelRatioF();
-        QPixmap pm = icon().pixmap(QSize(kButtonIcon, kButtonIcon), dpr);
+        QPixmap pm = icon().pixmap(QSize(side, side), dpr);
         if (!pm.isNull()) {
             QPainter tint(&pm);
             tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
             tint.fillRect(pm.rect(), ink);
             tint.end();
-            p.drawPixmap(QPointF(std::round(x), std::round(fill.center().y() - kButtonIcon / 2.0)), pm);
+            p.drawPixmap(QPointF(std::round(x), std::round(fill.center().y() - side / 2.0)), pm);
         }
-        x += kButtonIcon + kButtonIconGap;
+        x += side + kButtonIconGap;
     }
     p.setFont(f);
     p.setPen(ink);
@@ -388,9 +398,92 @@ protected:
     }
 };
 
+// The arrow of a button that opens a menu is a chevron sized from the button's font, so it grows
+// with the title beside it; the platform style draws it at one small size whatever the text size.
+enum class MenuArrow { none, toolButton, pushButton };
+
+MenuArrow menuArrowOf(const QWidget* widget)
+{
+    if (const auto* tool = qobject_cast<const QToolButton*>(widget))
+        return tool->menu() != nullptr && tool->arrowType() == Qt::NoArrow
+                       && tool->popupMode() != QToolButton::MenuButtonPopup
+                   ? MenuArrow::toolButton
+                   : MenuArrow::none;
+    if (const auto* push = qobject_cast<const QPushButton*>(widget))
+        return push->menu() != nullptr ? MenuArrow::pushButton : MenuArrow::none;
+    return MenuArrow::none;
+}
+
+struct ChevronSize {
+    double width;
+    double height;
+    int room; // the chevron and its gap to the title
+};
+
+ChevronSize chevronFor(const QFontMetrics& fm)
+{
+    const double width = std::max(6.0, std::round(fm.height() * 0.55));
+    return {width, width / 2, static_cast<int>(std::ceil(width + fm.height() * 0.4))};
+}
+
+void paintChevron(QPainter* painter, const QPointF& centre, const ChevronSize& size, const QColor& color)
+{
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    QPen pen(color, std::max(1.5, size.width / 6));
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter->setPen(pen);
+    painter->setBrush(Qt::NoBrush);
+    const double w = size.width / 2, h = size.height / 2;
+    const QPointF points[] = {centre + QPointF(-w, -h), centre + QPointF(0, h), centre + QPointF(w, -h)};
+    painter->drawPolyline(points, 3);
+    painter->restore();
+}
+
 class PVFocusRingStyle : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_MenuButtonIndicator && option != nullptr && menuArrowOf(widget) == MenuArrow::pushButton)
+            return chevronFor(option->fontMetrics).room + 6;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override
+    {
+        if (type == CT_ToolButton && option != nullptr && menuArrowOf(widget) == MenuArrow::toolButton)
+            return QProxyStyle::sizeFromContents(type, option, size + QSize(chevronFor(option->fontMetrics).room, 0),
+                                                 widget);
+        return QProxyStyle::sizeFromContents(type, option, size, widget);
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        const MenuArrow arrow = element == PE_IndicatorArrowDown ? menuArrowOf(widget) : MenuArrow::none;
+        if (arrow == MenuArrow::none) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const ChevronSize size = chevronFor(option->fontMetrics);
+        QPointF centre = QRectF(option->rect).center();
+        if (arrow == MenuArrow::toolButton) {
+            // Beside the title, in the room set aside for it, rather than in the corner.
+            // The title's own margin parts it from the button's edge.
+            const QRect whole = widget->rect();
+            double margin = 4;
+            if (const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option))
+                margin = std::max(0.0, (whole.width() - size.room - tool->fontMetrics.horizontalAdvance(tool->text)) / 2.0);
+            const double fromEdge = margin + size.width / 2;
+            centre = QPointF(option->direction == Qt::RightToLeft ? whole.left() + fromEdge : whole.right() + 1 - fromEdge,
+                             QRectF(whole).center().y());
+        }
+        paintChevron(painter, centre, size, option->palette.color(QPalette::ButtonText));
+    }
 
     void polish(QWidget* widget) override
     {
@@ -409,6 +502,14 @@ public:
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override
     {
+        if (element == CE_ToolButtonLabel && menuArrowOf(widget) == MenuArrow::toolButton) {
+            if (const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option)) {
+                QStyleOptionToolButton label = *tool;
+                label.rect = labelRect(tool->direction, tool->rect, chevronFor(tool->fontMetrics));
+                QProxyStyle::drawControl(element, &label, painter, widget);
+                return;
+            }
+        }
         QProxyStyle::drawControl(element, option, painter, widget);
         if (element == CE_PushButton)
             paintRing(option, painter, widget);
@@ -423,6 +524,12 @@ public:
     }
 
 private:
+    // The part of a menu tool button the title is set in: all but the chevron's room.
+    static QRect labelRect(Qt::LayoutDirection direction, const QRect& rect, const ChevronSize& size)
+    {
+        return direction == Qt::RightToLeft ? rect.adjusted(size.room, 0, 0, 0) : rect.adjusted(0, 0, -size.room, 0);
+    }
+
     static QObject* memory()
     {
         static auto* filter = new KeyboardFocusMemory(QCoreApplication::instance());

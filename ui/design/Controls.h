@@ -99,6 +99,8 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
     // The filled shape inside the widget.
     QRectF fillRect() const;
+    // The side of the square the icon is drawn in.
+    int iconSide() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
