@@ -410,7 +410,7 @@ QStringList healthyEvidence(const LegMeasurement& gw, const LegMeasurement& pub,
 {
     QStringList out;
     if (pub.medianRtt)
-        out << LF("A válaszidő %.0f ms, a csomagok %.1f%%-a veszett el.", {*pub.medianRtt, percent(pub.lossRatio)});
+        out << LF("A válaszidő %@, a csomagok %.1f%%-a veszett el.", {millisecondsText(*pub.medianRtt), percent(pub.lossRatio)});
     if (gw.medianRtt)
         out << LF("A routered %.0f ms alatt válaszol.", {withinWholeMs(*gw.medianRtt)});
     if (radio.state.kind == Kind::healthy)

@@ -214,12 +214,12 @@ ConnectionVerdict VerdictEngine::assess(const VerdictEvidence& evidence)
     v.jitter = jitter;
     v.lossRatio = loss;
 
-    v.evidence << LF("A válaszidő általában %.0f ms, a lassabb tizede %.0f ms.", {median, p95});
+    v.evidence << LF("A válaszidő általában %@, a lassabb tizede %@.", {millisecondsText(median), millisecondsText(p95)});
     if (jitter) {
         // 30 ms is the audible limit for a call, fixed on purpose rather than taken per usage.
         const QString phrase = *jitter <= 30 ? L("ez hívásnál nem érzékelhető")
                                              : L("ez hívásnál már hallható akadozást okozhat");
-        v.evidence << LF("A válaszidő ingadozása %.0f ms — %@.", {*jitter, phrase});
+        v.evidence << LF("A válaszidő ingadozása %@ — %@.", {millisecondsText(*jitter), phrase});
     }
     if (loss <= 0.001)
         v.evidence << L("Minden csomag célba ért.");

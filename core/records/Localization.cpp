@@ -58,6 +58,14 @@ QString pad(QString s, int width, bool left, bool zero)
 
 QString formatFixed(double value, int precision) { return numberText(value, 'f', precision); }
 
+QString millisecondsText(double ms)
+{
+    const QString whole = formatFixed(ms, 0);
+    if (whole == QLatin1String("0") || whole == QLatin1String("-0"))
+        return L("kevesebb mint 1 ms");
+    return whole + QStringLiteral(" ms");
+}
+
 QString formatPrintf(const QString& format, std::initializer_list<FormatArg> argList)
 {
     const std::vector<FormatArg> args(argList);

@@ -52,4 +52,8 @@ QString formatPrintf(const QString& format, std::initializer_list<FormatArg> arg
 // a point as the separator, whatever the locale.
 QString formatFixed(double value, int precision);
 
+// A time in whole milliseconds for a sentence: "12 ms"; where the whole figure would read 0,
+// "kevesebb mint 1 ms".
+QString millisecondsText(double ms);
+
 } // namespace pv

@@ -54,3 +54,14 @@ TEST(LocalizationTest, WidthAndPadding)
     EXPECT_EQ(formatPrintf(QStringLiteral("[%5.1f]"), {3.14159}), QStringLiteral("[  3.1]"));
     EXPECT_EQ(formatPrintf(QStringLiteral("[%-4d]"), {7}), QStringLiteral("[7   ]"));
 }
+
+TEST(LocalizationTest, MillisecondsThatWouldReadZeroSayLessThanOne)
+{
+    const struct {
+        double ms;
+        const char* text;
+    } cases[] = {{0.0, "kevesebb mint 1 ms"}, {0.3, "kevesebb mint 1 ms"}, {0.5, "kevesebb mint 1 ms"},
+                 {0.51, "1 ms"},             {12.4, "12 ms"},              {12.5, "12 ms"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(pv::millisecondsText(c.ms), QString::fromUtf8(c.text)) << c.ms;
+}

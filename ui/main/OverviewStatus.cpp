@@ -242,8 +242,8 @@ QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp n
     // Lost echoes of the leg's own samples: a failed sample lost every echo it sent.
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
     if (echoLoss > 0.02)
-        return LF("%1$.0f ms · %2$.0f%% csomagvesztés, %3$@", {*average, echoLoss * 100.0, stretch});
-    return LF("%1$.0f ms, egyenletes, %2$@", {*average, stretch});
+        return LF("%1$@ · %2$.0f%% csomagvesztés, %3$@", {millisecondsText(*average), echoLoss * 100.0, stretch});
+    return LF("%1$@, egyenletes, %2$@", {millisecondsText(*average), stretch});
 }
 
 std::array<PVSegment, 3> culpritChainSegments(const OverviewSnapshot& s, Timestamp now)
