@@ -145,7 +145,13 @@ TEST(LoadGeneratorFailureTest, AFailingEndpointCountsNothingNamesTheCauseAndIsRe
         EXPECT_LT(r.bytesTransferred, 4096) << "error pages, short pages, refused and silent requests are no load";
         for (double sample : r.perSecondMbps)
             EXPECT_LT(sample, 0.05);
-        EXPECT_EQ(r.failure, c.cause);
+        // The short server closes with the upload's body unread, so the kernel resets the connection:
+        // on a slow machine curl can meet the reset before it reads the page, a transfer error
+        // without a named cause. Either way the request failed and nothing was counted.
+        const bool resetFirst = c.direction == LoadDirection::upload && !c.cause &&
+                                r.failure == std::optional<FailureCause>(FailureCause::unknown);
+        if (!resetFirst)
+            EXPECT_EQ(r.failure, c.cause);
         if (!c.cause) {
             EXPECT_EQ(r.requestsFailed, connectAttempts.load()) << "every short answer is a failed request";
         }
