@@ -150,8 +150,9 @@ TEST(LoadGeneratorFailureTest, AFailingEndpointCountsNothingNamesTheCauseAndIsRe
         // without a named cause. Either way the request failed and nothing was counted.
         const bool resetFirst = c.direction == LoadDirection::upload && !c.cause &&
                                 r.failure == std::optional<FailureCause>(FailureCause::unknown);
-        if (!resetFirst)
+        if (!resetFirst) {
             EXPECT_EQ(r.failure, c.cause);
+        }
         if (!c.cause) {
             EXPECT_EQ(r.requestsFailed, connectAttempts.load()) << "every short answer is a failed request";
         }

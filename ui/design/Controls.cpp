@@ -24,6 +24,38 @@ bool isKeyboardFocus(Qt::FocusReason reason)
     return reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
 }
 
+namespace {
+constexpr const char* kKeyboardFocusProperty = "pvKeyboardFocus";
+
+// Remembers on each watched widget whether the keyboard gave it its focus.
+class KeyboardFocusMemory : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            watched->setProperty(kKeyboardFocusProperty,
+                                 event->type() == QEvent::FocusIn
+                                     && isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason()));
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+QObject* keyboardFocusMemory()
+{
+    static auto* filter = new KeyboardFocusMemory(QCoreApplication::instance());
+    return filter;
+}
+} // namespace
+
+void trackKeyboardFocus(QWidget* widget) { widget->installEventFilter(keyboardFocusMemory()); }
+
+void untrackKeyboardFocus(QWidget* widget) { widget->removeEventFilter(keyboardFocusMemory()); }
+
+bool hasKeyboardFocus(const QWidget* widget) { return widget->property(kKeyboardFocusProperty).toBool(); }
+
 Qt::FocusReason movedFocusReason(const QWidget* within)
 {
     return within->window()->testAttribute(Qt::WA_KeyboardFocusChange) ? Qt::TabFocusReason : Qt::OtherFocusReason;
@@ -379,24 +411,6 @@ namespace {
 
 // The platform style draws plain and tool buttons; this proxy adds the design's ring around them
 // when the keyboard gave them focus, as the design's own controls draw it.
-// Remembers on each button whether the keyboard gave it its focus: only then is the ring drawn,
-// as on the design's own controls.
-constexpr const char* kKeyboardFocusProperty = "pvKeyboardFocus";
-
-class KeyboardFocusMemory : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
-            watched->setProperty(kKeyboardFocusProperty,
-                                 event->type() == QEvent::FocusIn
-                                     && isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason()));
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 // The arrow of a button that opens a menu is a chevron sized from the button's font, so it grows
 // with the title beside it; the platform style draws it at one small size whatever the text size.
@@ -489,11 +503,12 @@ public:
     {
         QProxyStyle::polish(widget);
         if (qobject_cast<QAbstractButton*>(widget) != nullptr)
-            widget->installEventFilter(memory());
+            trackKeyboardFocus(widget);
     }
     void unpolish(QWidget* widget) override
     {
-        widget->removeEventFilter(memory());
+        if (qobject_cast<QAbstractButton*>(widget) != nullptr)
+            untrackKeyboardFocus(widget);
         QProxyStyle::unpolish(widget);
     }
     using QProxyStyle::polish;
@@ -530,15 +545,9 @@ private:
         return direction == Qt::RightToLeft ? rect.adjusted(size.room, 0, 0, 0) : rect.adjusted(0, 0, -size.room, 0);
     }
 
-    static QObject* memory()
-    {
-        static auto* filter = new KeyboardFocusMemory(QCoreApplication::instance());
-        return filter;
-    }
-
     static void paintRing(const QStyleOption* option, QPainter* painter, const QWidget* widget)
     {
-        if (!(option->state & State_HasFocus) || widget == nullptr || !widget->property(kKeyboardFocusProperty).toBool())
+        if (!(option->state & State_HasFocus) || widget == nullptr || !hasKeyboardFocus(widget))
             return;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);

@@ -21,6 +21,12 @@ bool isKeyboardFocus(Qt::FocusReason reason);
 // stays in sight.
 Qt::FocusReason movedFocusReason(const QWidget* within);
 
+// Makes the widget remember whether the keyboard gave it its focus; hasKeyboardFocus then says so
+// (false once the focus has gone). Rings are drawn only for such focus.
+void trackKeyboardFocus(QWidget* widget);
+void untrackKeyboardFocus(QWidget* widget);
+bool hasKeyboardFocus(const QWidget* widget);
+
 // Width of the focus ring and of the gap between it and the control.
 inline constexpr double kFocusRingWidth = 2;
 inline constexpr int kFocusRingReach = 3;

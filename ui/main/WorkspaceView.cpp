@@ -64,25 +64,6 @@ RowGeometry rowGeometry(const QRect& row, const QString& titleText, const QStrin
     return g;
 }
 
-// The list remembers whether the keyboard gave it focus: only then does its current row show a ring.
-constexpr const char* kKeyboardFocusProperty = "pvKeyboardFocus";
-
-class KeyboardFocusTracker : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
-            const bool keyboard = event->type() == QEvent::FocusIn
-                                  && isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason());
-            watched->setProperty(kKeyboardFocusProperty, keyboard);
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 } // namespace
 
 // ---- Sidebar rows -----------------------------------------------------------------------------------
@@ -102,7 +83,7 @@ void WorkspaceSectionDelegate::paint(QPainter* painter, const QStyleOptionViewIt
         painter->drawRoundedRect(fill, PV::radius::control, PV::radius::control);
     }
     if ((option.state & QStyle::State_HasFocus) && option.widget
-        && option.widget->property(kKeyboardFocusProperty).toBool()) {
+        && hasKeyboardFocus(option.widget)) {
         const double inset = kFocusRingWidth / 2;
         const QRectF ring = QRectF(option.rect).adjusted(kRowSideInset - 2 + inset, inset, -kRowSideInset + 2 - inset, -inset);
         painter->setPen(QPen(ctx.color(PV::color::focus::ring()), kFocusRingWidth));
@@ -163,7 +144,7 @@ WorkspaceView::WorkspaceView(AppViewModel& model, std::shared_ptr<QSettings> set
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setMouseTracking(true);
     list_->viewport()->setAutoFillBackground(false);
-    list_->installEventFilter(new KeyboardFocusTracker(list_));
+    trackKeyboardFocus(list_); // its current row shows a ring only for keyboard focus
     list_->setAutoFillBackground(false);
     for (WorkspaceSection s : allWorkspaceSections()) {
         auto* item = new QListWidgetItem(title(s), list_);
