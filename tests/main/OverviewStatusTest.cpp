@@ -236,6 +236,20 @@ TEST(LegSegment, AllFailedIsFullySuspectWithoutALatency)
     EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes, az elmúlt percben"));
 }
 
+// A leg that answered earlier and went silent in the newest minute shows no older latency.
+TEST(LegSegment, ALegSilentInTheNewestMinuteSaysSoInsteadOfAnOlderLatency)
+{
+    auto s = healthySnapshot();
+    std::vector<NetworkSample> samples;
+    for (int i = 0; i < 10; ++i)
+        samples.push_back(sample(ProbeKind::publicIP, kNow - 110 + 4 * i, true, 0.2));
+    for (int i = 0; i < 10; ++i)
+        samples.push_back(sample(ProbeKind::publicIP, kNow - 50 + 4 * i, false));
+    s.recentBatches = {batch(samples)};
+    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow),
+              QStringLiteral("Az elmúlt percben nem válaszol · 50% csomagvesztés, az elmúlt 2 percben"));
+}
+
 TEST(LegSegment, LostEchoesCountEvenWhenEverySampleGotAnAnswer)
 {
     auto s = healthySnapshot();

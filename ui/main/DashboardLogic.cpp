@@ -75,21 +75,6 @@ std::vector<double> sparklineValues(ProbeKind kind, const std::vector<ProbeBatch
     return values;
 }
 
-bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
-{
-    bool any = false;
-    for (const ProbeBatch& b : s.recentBatches)
-        for (const NetworkSample& x : b.samples) {
-            if (x.target.kind != kind || x.timestamp < now - 60 || x.timestamp > now ||
-                incident_evidence::wasNotMeasured(x))
-                continue;
-            if (x.success)
-                return false;
-            any = true;
-        }
-    return any;
-}
-
 // ---- Adaptive grid ------------------------------------------------------------------------------
 
 int adaptiveColumns(int width, int minimum, int spacing)

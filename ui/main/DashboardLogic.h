@@ -38,9 +38,6 @@ std::vector<double> recentLatencyValues(ProbeKind kind, const std::vector<ProbeB
 // a break (not a number) for a batch whose samples of the kind all went unanswered; the newest 40
 // entries. Batches without a sample of the kind, and echoes the system did not let out, add nothing.
 std::vector<double> sparklineValues(ProbeKind kind, const std::vector<ProbeBatch>& batches);
-// True when the kind has samples in the minute before now and not one of them was answered.
-bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
-
 // ---- Adaptive grid ------------------------------------------------------------------------------
 
 // How many columns of at least `minimum` fit a width with `spacing` between them (at least one).

@@ -230,6 +230,21 @@ std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& 
     return std::min(minutes * 60.0, kLegWindowSeconds);
 }
 
+bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    bool any = false;
+    for (const ProbeBatch& b : s.recentBatches)
+        for (const NetworkSample& x : b.samples) {
+            if (x.target.kind != kind || x.timestamp < now - 60 || x.timestamp > now ||
+                incident_evidence::wasNotMeasured(x))
+                continue;
+            if (x.success)
+                return false;
+            any = true;
+        }
+    return any;
+}
+
 QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
     const auto count = legSamples(kind, s, now).size();
@@ -241,6 +256,9 @@ QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp n
         return LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {static_cast<long long>(count), stretch});
     // Lost echoes of the leg's own samples: a failed sample lost every echo it sent.
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
+    // A leg that went silent: its older answers' latency would read as a working leg.
+    if (legUnansweredInNewestMinute(kind, s, now))
+        return LF("Az elmúlt percben nem válaszol · %1$.0f%% csomagvesztés, %2$@", {echoLoss * 100.0, stretch});
     if (echoLoss > 0.02)
         return LF("%1$@ · %2$.0f%% csomagvesztés, %3$@", {millisecondsText(*average), echoLoss * 100.0, stretch});
     return LF("%1$@, egyenletes, %2$@", {millisecondsText(*average), stretch});

@@ -48,6 +48,9 @@ std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot&
 std::optional<double> successRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+// True when the kind has samples in the minute before now and not one of them was answered.
+bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+
 QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 
 std::vector<double> recentRSSIValues(const OverviewSnapshot& s);
