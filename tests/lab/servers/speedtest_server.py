@@ -99,16 +99,21 @@ class Handler(BaseHTTPRequestHandler):
         super().setup()
         note("connections", 1)
 
-    def error_page(self):
+    def closing_page(self, status, page, content_type=None):
+        """One whole answer, then the connection closes (the request's body is not read here)."""
         note("requests", 1)
-        page = b"E" * CHUNK
-        self.send_response(500)
+        self.send_response(status)
+        if content_type:
+            self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(page)))
         self.send_header("Connection", "close")
         self.end_headers()
         self.wfile.write(page)
         self.wfile.flush()
         self.close_connection = True
+
+    def error_page(self):
+        self.closing_page(500, b"E" * CHUNK)
         # A lingering close: whatever body the client still sends is read and dropped (never counted),
         # so the client gets to read the answer instead of a reset.
         try:
@@ -125,16 +130,7 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
 
     def short_page(self):
-        note("requests", 1)
-        page = b"<html>" + b"x" * (1024 - 13) + b"</html>"
-        self.send_response(200)
-        self.send_header("Content-Type", "text/html")
-        self.send_header("Content-Length", str(len(page)))
-        self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(page)
-        self.wfile.flush()
-        self.close_connection = True
+        self.closing_page(200, b"<html>" + b"x" * (1024 - 13) + b"</html>", "text/html")
 
     def failing(self):
         """Answers as the error, silent and short modes do; True when the request is dealt with."""
