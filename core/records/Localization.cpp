@@ -58,12 +58,22 @@ QString pad(QString s, int width, bool left, bool zero)
 
 QString formatFixed(double value, int precision) { return numberText(value, 'f', precision); }
 
+namespace {
+bool readsAsZero(const QString& whole) { return whole == QLatin1String("0") || whole == QLatin1String("-0"); }
+} // namespace
+
 QString millisecondsText(double ms)
 {
     const QString whole = formatFixed(ms, 0);
-    if (whole == QLatin1String("0") || whole == QLatin1String("-0"))
+    if (readsAsZero(whole))
         return L("kevesebb mint 1 ms");
     return whole + QStringLiteral(" ms");
+}
+
+QString wholeMillisecondsFigure(double ms)
+{
+    const QString whole = formatFixed(ms, 0);
+    return readsAsZero(whole) ? QStringLiteral("<1") : whole;
 }
 
 QString formatPrintf(const QString& format, std::initializer_list<FormatArg> argList)

@@ -55,5 +55,8 @@ QString formatFixed(double value, int precision);
 // A time in whole milliseconds for a sentence: "12 ms"; where the whole figure would read 0,
 // "kevesebb mint 1 ms".
 QString millisecondsText(double ms);
+// The same figure without its unit, for a place short of room that sets the unit beside it: "12",
+// or "<1" where it would read 0.
+QString wholeMillisecondsFigure(double ms);
 
 } // namespace pv

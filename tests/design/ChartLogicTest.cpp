@@ -30,9 +30,30 @@ TEST(ChartSummary, TypicalIsTheUpperMiddleAndRoundsLikePrintf)
     EXPECT_EQ(*pvSeriesSentence({QStringLiteral("B"), {7.4}, kMs}),
               QStringLiteral("B: jellemzően 7 ms, a legkisebb 7, a legnagyobb 7."));
     // Ties round to even, as printf does: 22.5 → 22, 23.5 → 24.
-    EXPECT_EQ(*pvSeriesSentence({QStringLiteral("C"), {22.5, 23.5, 0.5}, kMs}),
-              QStringLiteral("C: jellemzően 22 ms, a legkisebb 0, a legnagyobb 24."));
+    EXPECT_EQ(*pvSeriesSentence({QStringLiteral("C"), {22.5, 23.5, 1.5}, kMs}),
+              QStringLiteral("C: jellemzően 22 ms, a legkisebb 2, a legnagyobb 24."));
     EXPECT_FALSE(pvSeriesSentence({QStringLiteral("D"), {}, kMs}).has_value());
+}
+
+// Whole figures that would read 0 say "kevesebb mint 1", in the sentence and in the crosshair.
+TEST(ChartSummary, SubMillisecondFiguresDoNotReadZero)
+{
+    const struct {
+        std::vector<double> values;
+        const char* sentence;
+    } cases[] = {
+        {{0.3, 0.2, 0.4}, "A: jellemzően kevesebb mint 1 ms, a legkisebb kevesebb mint 1, a legnagyobb kevesebb mint 1."},
+        {{0.5, 0.2, 1.6}, "A: jellemzően kevesebb mint 1 ms, a legkisebb kevesebb mint 1, a legnagyobb 2."},
+        {{0.51, 0.9}, "A: jellemzően 1 ms, a legkisebb 1, a legnagyobb 1."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(*pvSeriesSentence({QStringLiteral("A"), c.values, kMs}), QString::fromUtf8(c.sentence));
+    const struct {
+        double value;
+        const char* text;
+    } readings[] = {{0.3, "<1 ms"}, {0.5, "<1 ms"}, {0.51, "1 ms"}, {12.6, "13 ms"}};
+    for (const auto& r : readings)
+        EXPECT_EQ(crosshairValueText(r.value, kMs), QString::fromUtf8(r.text)) << r.value;
 }
 
 TEST(ChartSummary, TrendNeedsSixValuesAndStrictComparisons)

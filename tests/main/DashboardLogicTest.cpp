@@ -458,6 +458,38 @@ TEST(IncidentRows, TwelveShowTheNewestEightWithSevenDividers)
     EXPECT_FALSE(incidentSubtitle({}).has_value());
 }
 
+// An open incident shows its evidence as found; an ended one says in the past what was found and
+// how long it lasted, as the history does.
+TEST(IncidentRows, EndedIncidentsSpeakInThePastAndSayHowLongTheyLasted)
+{
+    const char* outage = "Nincs internet, de a routered válaszol — a hiba a routeren túl van. A routered 12 mérésből "
+                         "válaszol, jellemzően 1 ms alatt.";
+    const struct {
+        const char* name;
+        const char* stored;
+        IncidentClassification classification;
+        std::optional<double> lasted;
+        const char* summary;
+        const char* duration;
+    } cases[] = {
+        {"open", outage, IncidentClassification::internetUpstreamIssue, std::nullopt, outage, nullptr},
+        {"ended outage", outage, IncidentClassification::internetUpstreamIssue, 117,
+         "Nem volt internet, de a routered válaszolt — a hiba a routeren túl volt.", "1 perc 57 mp"},
+        {"ended total outage", "Teljes kiesés — még a routered sem válaszol. Sem a router, sem…",
+         IncidentClassification::offline, 45, "Teljes kiesés volt — még a routered sem válaszolt.", "45 mp"},
+        {"ended, a sentence of its own", "Valami egészen más.", IncidentClassification::dnsOnlyIssue, 1830,
+         "A névfeloldás (DNS) akadozott.", "31 perc"},
+    };
+    for (const auto& c : cases) {
+        Incident x = incident(kT0, c.lasted ? std::optional<Timestamp>(kT0 + *c.lasted) : std::nullopt);
+        x.evidenceSummary = QString::fromUtf8(c.stored);
+        x.classification = c.classification;
+        const IncidentRow row = incidentRowsToShow({x}, kT0 + 4000).front();
+        EXPECT_EQ(row.summary, QString::fromUtf8(c.summary)) << c.name;
+        EXPECT_EQ(row.duration, c.duration ? std::optional(QString::fromUtf8(c.duration)) : std::nullopt) << c.name;
+    }
+}
+
 TEST(IncidentRows, SeverityTable)
 {
     EXPECT_EQ(incidentLevel(IncidentSeverity::info), PVStatus::neutral);

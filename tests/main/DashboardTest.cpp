@@ -4,10 +4,12 @@
 
 #include "ui/main/OverviewFeed.h"
 #include "ui/main/RootView.h"
+#include "ui/screens/WelcomeScreen.h"
 
 #include "tests/main/DashboardStates.h"
 #include "tests/main/ModelFixture.h"
 #include "tests/main/WidgetHelpers.h"
+#include "ui/design/CulpritChain.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/Theme.h"
 #include "core/records/FailureText.h"
@@ -259,7 +261,7 @@ TEST_F(DashboardTest, WifiSectionStates)
     EXPECT_FALSE(wifiSection->body()->isVisible());
     // Wi-Fi in use but unreadable: more measurements may help. No Wi-Fi at all (the chain says
     // "Kábelen mérünk"): waiting would not, and the empty panel says why it stays empty.
-    const QString wired = QStringLiteral("Nincs használatban Wi-Fi");
+    const QString wired = QStringLiteral("Kábelen csatlakozol");
     EXPECT_NE(wifiSection->emptyPanel()->spec().emptyTitle.value_or(QString()), wired);
     const std::vector<WifiSnapshot> unreadable = s.wifiSnapshots;
     s.wifiSnapshots.clear();
@@ -461,4 +463,166 @@ TEST_F(DashboardTest, AFailedExportShowsItsWarningInViewWhereverTheOverviewIsScr
         << "banner at y " << shown.y() << ", viewport height " << root->viewport()->height();
     EXPECT_TRUE(QFileInfo(dir + "/blocker").isFile());
     root->grab().save(screensDir() + "/dashboard-export-failed-scrolled.png");
+}
+
+namespace {
+
+// The bounding box of the pixels inside `area` that stand far from the colour at `ground`.
+QSize markSize(const QImage& image, const QRect& area, QPoint ground)
+{
+    const QColor bg = image.pixelColor(ground);
+    int left = area.right() + 1, right = area.left() - 1, top = area.bottom() + 1, bottom = area.top() - 1;
+    for (int y = std::max(0, area.top()); y <= std::min(image.height() - 1, area.bottom()); ++y)
+        for (int x = std::max(0, area.left()); x <= std::min(image.width() - 1, area.right()); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - bg.red()) + std::abs(c.green() - bg.green()) + std::abs(c.blue() - bg.blue()) > 90) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+    return {std::max(0, right - left + 1), std::max(0, bottom - top + 1)};
+}
+
+QRect within(QWidget* w, QWidget* top) { return {w->mapTo(top, QPoint(0, 0)), w->size()}; }
+
+} // namespace
+
+// The symbols set beside a title grow with it, as the title does: the welcome sheet's list, the
+// fault-location cards, the usage tiles and the incident rows.
+TEST_F(DashboardTest, SymbolsGrowWithTheTitleBesideThem)
+{
+    struct Row {
+        const char* name;
+        std::function<QWidget*()> make;
+        // The painted symbol's size in the grabbed widget.
+        std::function<QSize(QWidget*, const QImage&)> measure;
+    };
+    // A PVSymbolView: its own box, against the colour just right of it.
+    const auto symbolIn = [](QWidget* w, const QImage& image) {
+        const QRect box = within(w->findChild<PVSymbolView*>(), w);
+        return markSize(image, box, QPoint(box.right() + 2, box.center().y()));
+    };
+    const std::vector<Row> rows{
+        {"welcome-list",
+         [&]() -> QWidget* { return new WelcomeScreen(*model, [] {}); },
+         [](QWidget* w, const QImage& image) {
+             const QRect tile = within(w->findChild<QWidget*>(QStringLiteral("segmentIcon")), w);
+             // Inside the tile's wash, clear of its rounded corners.
+             return markSize(image, tile.adjusted(6, 6, -6, -6), tile.topLeft() + QPoint(tile.width() / 2, 3));
+         }},
+        {"fault-card",
+         [] {
+             return new PVSegmentCard({PVCulprit::router, PVCulpritChain::SegmentState::clear(), QStringLiteral("A routered"),
+                                       QStringLiteral("3 ms")},
+                                      false, false);
+         },
+         symbolIn},
+        {"usage-tile",
+         [] {
+             auto* tile = new UsageTileView;
+             tile->setTile(usageTiles(ConnectionVerdict{}).front());
+             return tile;
+         },
+         symbolIn},
+        {"incident-row",
+         [] {
+             Incident closed = incident(kFixedNow - 600, kFixedNow - 483);
+             closed.severity = IncidentSeverity::critical;
+             closed.classification = IncidentClassification::offline;
+             return new IncidentRowView(incidentRowsToShow({closed}, kFixedNow).front());
+         },
+         symbolIn},
+    };
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        setAppearance(appearance);
+        for (const Row& row : rows) {
+            std::vector<std::pair<QSize, double>> seen; // the mark, the title's line height
+            for (double scale : {1.0, 1.5}) {
+                PVTheme::instance().setTextScale(scale);
+                std::unique_ptr<QWidget> w(row.make());
+                w->resize(std::max(w->sizeHint().width(), 420), w->sizeHint().height());
+                w->show();
+                settle();
+                const QImage image = w->grab().toImage();
+                image.save(screensDir() + QStringLiteral("/symbol-%1-%2-%3.png")
+                                              .arg(QString::fromLatin1(row.name), rawValue(appearance))
+                                              .arg(scale));
+                seen.emplace_back(row.measure(w.get(), image), QFontMetricsF(pvFont(PVFontToken::cardTitle)).height());
+            }
+            PVTheme::instance().setTextScale(1.0);
+            const std::string where = std::string(row.name) + " " + rawValue(appearance).toStdString();
+            const double textGrowth = seen[1].second / seen[0].second;
+            ASSERT_GT(seen[0].first.width(), 5) << where << ": no symbol found";
+            for (auto side : {&QSize::width, &QSize::height}) {
+                const double growth = double((seen[1].first.*side)()) / (seen[0].first.*side)();
+                EXPECT_NEAR(growth, textGrowth, 0.25) << where << ": " << (seen[0].first.*side)() << " -> "
+                                                      << (seen[1].first.*side)();
+            }
+        }
+    }
+}
+
+// A leg's stretch without an answer stays in view where the other leg's line runs over its break:
+// it is marked in the leg's colour along the time axis, whether it lies between answers, at the
+// start of the chart or runs on to its end, for the provider as for the router.
+TEST_F(DashboardTest, RouteChartMarksEachLegsStretchWithoutAnswer)
+{
+    struct Case {
+        const char* name;
+        bool providerFails; // else the router
+        int first, last;    // the failing batches, of 60 five seconds apart
+    };
+    const Case cases[] = {
+        {"provider, between answers", true, 20, 31},
+        {"provider, at the start", true, 0, 9},
+        {"provider, to the end", true, 48, 59},
+        {"router, between answers", false, 20, 31},
+        {"provider, one failed batch", true, 30, 30},
+    };
+    const Timestamp t0 = kFixedNow - 300;
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        setAppearance(appearance);
+        for (const Case& c : cases) {
+            const std::string where = std::string(c.name) + " " + rawValue(appearance).toStdString();
+            // Both legs under a millisecond on a 0–20 ms scale: the lines lie on each other.
+            std::vector<ProbeBatch> batches;
+            for (int i = 0; i < 60; ++i) {
+                const Timestamp at = t0 + 5.0 * i;
+                const bool fails = i >= c.first && i <= c.last;
+                const bool routerFails = fails && !c.providerFails, providerFails = fails && c.providerFails;
+                batches.push_back(batch({sample(ProbeKind::gateway, at, !routerFails, routerFails ? std::nullopt : std::optional(0.4)),
+                                         sample(ProbeKind::publicIP, at, !providerFails,
+                                                providerFails ? std::nullopt : std::optional(0.4))}));
+            }
+            LatencySection section;
+            section.resize(900, 400);
+            section.setBatches(batches);
+            section.show();
+            settle();
+            PVChartView* chart = section.chart();
+            const QImage image = chart->grab().toImage();
+            image.save(screensDir() + QStringLiteral("/latency-gap-%1-%2.png")
+                                          .arg(QString::fromUtf8(c.name).replace(QLatin1Char(' '), QLatin1Char('-'))
+                                                   .remove(QLatin1Char(',')),
+                                               rawValue(appearance)));
+            const PVChartLayout layout = chart->currentLayout();
+            const QColor leg = PVPaintContext::forWidget(chart).color(c.providerFails ? PV::color::culprit::provider
+                                                                                      : PV::color::culprit::router);
+            // The stretch runs from the answer before the failures to the answer after them.
+            const double from = t0 + 5.0 * std::max(0, c.first - 1), to = t0 + 5.0 * std::min(59, c.last + 1);
+            const int x0 = static_cast<int>(std::ceil(layout.px(from))) + 3;
+            const int x1 = std::max(x0 + 1, static_cast<int>(std::floor(layout.px(to))) - 3);
+            const double ratio = image.devicePixelRatio();
+            int inLegColour = 0, columns = 0;
+            for (int x = x0; x <= x1; ++x, ++columns)
+                for (int y = static_cast<int>(layout.plot.bottom()) - 14; y <= static_cast<int>(layout.plot.bottom()); ++y) {
+                    const QColor p = image.pixelColor(static_cast<int>(x * ratio), static_cast<int>(y * ratio));
+                    inLegColour += std::abs(p.red() - leg.red()) + std::abs(p.green() - leg.green()) +
+                                       std::abs(p.blue() - leg.blue()) < 40;
+                }
+            EXPECT_GE(inLegColour, 2 * columns) << where << ": " << inLegColour << " pixels over " << columns << " columns";
+        }
+    }
 }

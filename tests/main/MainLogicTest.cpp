@@ -197,6 +197,32 @@ TEST(PanelMetrics, AbsentValuesShowADashWithoutUnit)
     EXPECT_EQ(metricValueText(m[1]), QStringLiteral("25"));
 }
 
+// A whole-millisecond figure under 1 ms must not read 0: "<1" beside its unit, spoken in words.
+TEST(PanelMetrics, SubMillisecondLatenciesDoNotReadZero)
+{
+    const struct {
+        double router, provider;
+        const char *routerText, *providerText, *routerSpoken, *providerSpoken;
+    } cases[] = {
+        {0.3, 0.49, "<1", "<1", "Router: kevesebb mint 1 ms", "Szolgáltató: kevesebb mint 1 ms"},
+        {0.0, 0.51, "<1", "1", "Router: kevesebb mint 1 ms", "Szolgáltató: 1 ms"},
+        {1.4, 12.5, "1", "12", "Router: 1 ms", "Szolgáltató: 12 ms"},
+    };
+    for (const auto& c : cases) {
+        auto s = healthySnapshot();
+        s.verdict.medianRtt = c.provider;
+        s.verdict.lossRatio = 0.0;
+        s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, c.router)})};
+        const auto m = panelMetrics(s, kNow);
+        EXPECT_EQ(metricValueText(m[0]), QString::fromUtf8(c.routerText)) << c.router;
+        EXPECT_EQ(metricValueText(m[1]), QString::fromUtf8(c.providerText)) << c.provider;
+        EXPECT_EQ(metricAccessibleLabel(m[0]), QString::fromUtf8(c.routerSpoken)) << c.router;
+        EXPECT_EQ(metricAccessibleLabel(m[1]), QString::fromUtf8(c.providerSpoken)) << c.provider;
+        // The loss keeps its decimal: 0 % is a real figure.
+        EXPECT_EQ(metricValueText(m[2]), QStringLiteral("0.0"));
+    }
+}
+
 TEST(PanelMetrics, LossWithOneDecimalAndPercent)
 {
     auto s = healthySnapshot();

@@ -143,15 +143,17 @@ TEST(HistoryLogic, ListShowsTheThirtyNewestWithTiesInStoreOrder)
     EXPECT_EQ(shown[29].id, stored[2].id);
 }
 
-TEST(HistoryLogic, DurationTextsTruncateAndNeverGoNegative)
+// Rounded to the nearest unit; minutes and seconds under ten minutes (the overview's list says it
+// the same way).
+TEST(HistoryLogic, DurationTextsRoundToTheNearestUnit)
 {
-    const std::pair<double, QString> cases[] = {
-        {59.9, LF("%lld mp", {59LL})},      {60, LF("%lld perc", {1LL})},     {119, LF("%lld perc", {1LL})},
-        {3599, LF("%lld perc", {59LL})},    {3600, LF("%.1f óra", {1.0})},    {5400, LF("%.1f óra", {1.5})},
-        {-42, LF("%lld mp", {0LL})}, // a clock stepped back
+    const std::pair<double, const char*> cases[] = {
+        {59.4, "59 mp"},          {59.6, "1 perc"},          {117, "1 perc 57 mp"},   {120, "2 perc"},
+        {599.4, "9 perc 59 mp"},  {599.6, "10 perc"},        {629, "10 perc"},        {631, "11 perc"},
+        {3569, "59 perc"},        {3571, "1.0 óra"},         {5400, "1.5 óra"},       {-42, "0 mp"}, // a clock stepped back
     };
     for (const auto& [seconds, text] : cases)
-        EXPECT_EQ(durationText(incident(1000, 1000 + seconds)), text) << seconds;
+        EXPECT_EQ(durationText(incident(1000, 1000 + seconds)), QString::fromUtf8(text)) << seconds;
     EXPECT_EQ(durationText(incident(1000, std::nullopt)), L("még tart"));
 }
 

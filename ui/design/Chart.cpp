@@ -189,6 +189,9 @@ QString crosshairValueText(std::optional<double> value, const QString& unit)
 {
     if (!value)
         return QStringLiteral("—");
+    // A latency under 1 ms must not read 0.
+    if (unit == QLatin1String("ms"))
+        return wholeMillisecondsFigure(*value) + QStringLiteral(" ms");
     return formatPrintf(QStringLiteral("%.0f %@"), {*value, unit});
 }
 
@@ -354,6 +357,10 @@ PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const P
     }
     for (const auto& r : spec.rules)
         ys.add(r.y);
+    for (const auto& g : spec.gaps) {
+        xs.add(g.x0);
+        xs.add(g.x1);
+    }
 
     // Horizontal scale.
     if (spec.x.format == PVAxisFormat::category) {
@@ -405,6 +412,20 @@ PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const P
     if (L.plot.width() < 1 || L.plot.height() < 1)
         L.plot = QRectF();
     return L;
+}
+
+QRectF gapMarkRect(const PVGapMark& gap, const PVChartLayout& layout)
+{
+    constexpr double thickness = 4, pitch = 6, least = 4;
+    double x0 = layout.px(std::min(gap.x0, gap.x1));
+    double x1 = layout.px(std::max(gap.x0, gap.x1));
+    if (x1 - x0 < least) {
+        const double mid = (x0 + x1) / 2;
+        x0 = mid - least / 2;
+        x1 = mid + least / 2;
+    }
+    const double bottom = layout.plot.bottom() - std::max(0, gap.lane) * pitch;
+    return {QPointF(x0, bottom - thickness), QPointF(x1, bottom)};
 }
 
 // ---- Painting -----------------------------------------------------------------------------------
@@ -811,6 +832,14 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
             for (const QPointF& q : lone)
                 p.drawEllipse(L.map(q), radius, radius);
         }
+    }
+    // Over the lines: a leg's stretch without an answer stays in view where another line runs.
+    p.setPen(Qt::NoPen);
+    for (const PVGapMark& g : spec.gaps) {
+        if (!std::isfinite(g.x0) || !std::isfinite(g.x1))
+            continue;
+        p.setBrush(style.ctx.color(g.color));
+        p.drawRoundedRect(gapMarkRect(g, L), 2, 2);
     }
     const double band = spec.x.format == PVAxisFormat::category ? L.plot.width() / std::max<double>(1, L.xMax - L.xMin) : 0;
     for (const PVBarMark& b : spec.bars) {

@@ -69,7 +69,7 @@ constexpr double crosshairBubbleHeight(std::size_t readingCount) { return 18.0 *
 double crosshairBubbleTop(double hoverY, double bubbleHeight, double plotMinY, double plotMaxY);
 // Bubble left edge relative to the plot: right of the rule while it fits, else left of it.
 double crosshairBubbleLeft(double x, double plotWidth);
-// "13 ms", or "—" alone without a value.
+// "13 ms" ("<1 ms" for a latency that would read 0), or "—" alone without a value.
 QString crosshairValueText(std::optional<double> value, const QString& unit);
 // The locale's short time format with the seconds added after the minutes.
 QString crosshairTimeFormat(const QLocale& locale);
@@ -136,6 +136,16 @@ struct PVRuleMark {
     QString annotation = {};
 };
 
+// A stretch without an answer, marked along the bottom of the plot in its series' colour, so that it
+// shows even where another line covers the break in this one's. Lane 0 lies on the axis, each
+// further lane just above the one before.
+struct PVGapMark {
+    double x0 = 0;
+    double x1 = 0;
+    PVColor color = {};
+    int lane = 0;
+};
+
 struct PVChartSpec {
     PVChartAxis x{std::nullopt, 6, PVAxisFormat::timeOfDay, {}, true, false, true, {}};
     PVChartAxis y;
@@ -146,6 +156,7 @@ struct PVChartSpec {
     std::vector<PVRuleMark> rules;
     std::vector<PVBarMark> bars;
     std::vector<PVPointMark> points;
+    std::vector<PVGapMark> gaps; // drawn over the lines; they widen the time scale but are no data of their own
     QLocale locale = QLocale::system();
     bool valueAxisTrailing = true;
     std::optional<QString> emptyTitle;  // the dashboard's texts when absent
@@ -197,6 +208,8 @@ struct PVChartLayout {
     double xAt(double position) const;
 };
 PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const PVChartStyle& style);
+// Where a gap mark lands: its lane's strip along the plot's bottom edge, at least a few pixels wide.
+QRectF gapMarkRect(const PVGapMark& gap, const PVChartLayout& layout);
 
 struct PVCrosshairState {
     double date = 0;   // the hovered sample time

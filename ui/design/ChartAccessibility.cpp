@@ -18,8 +18,13 @@ std::optional<QString> pvSeriesSentence(const PVSeriesSummary& series)
     std::sort(sorted.begin(), sorted.end());
     // The typical value is the upper middle for an even count; the two are not averaged.
     const double typical = sorted[n / 2];
-    QString sentence = LF("%@: jellemzően %.0f %@, a legkisebb %.0f, a legnagyobb %.0f.",
-                          {series.name, typical, series.unit, sorted.front(), sorted.back()});
+    // Whole figures; a latency under 1 ms is said as such, not as 0.
+    const auto figure = [](double v) {
+        const QString whole = wholeMillisecondsFigure(v);
+        return whole == QLatin1String("<1") ? L("kevesebb mint 1") : whole;
+    };
+    QString sentence = LF("%@: jellemzően %@ %@, a legkisebb %@, a legnagyobb %@.",
+                          {series.name, figure(typical), series.unit, figure(sorted.front()), figure(sorted.back())});
     if (n >= 6) {
         const std::size_t k = n / 3;
         const auto& v = series.values;

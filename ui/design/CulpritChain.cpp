@@ -157,8 +157,9 @@ PVSegmentCard::PVSegmentCard(const PVSegment& segment, bool accused, bool glowin
     stack->setSpacing(static_cast<int>(PV::space::xs));
     auto* header = new QHBoxLayout();
     header->setSpacing(static_cast<int>(PV::space::xs));
-    header->addWidget(new PVSymbolView(culpritSymbolName(segment.culprit), 18, culpritColor(segment.culprit), this), 0,
-                      Qt::AlignVCenter);
+    header->addWidget(new PVSymbolView(culpritSymbolName(segment.culprit), 18, culpritColor(segment.culprit),
+                                       PVFontToken::cardTitle, this),
+                      0, Qt::AlignVCenter);
     header->addStretch(1);
     const PVSegmentBadge badge = segmentBadge(segment.state);
     header->addWidget(new PVStatusBadge(badge.level, badge.word, true, this), 0, Qt::AlignVCenter);

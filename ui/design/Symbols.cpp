@@ -9,6 +9,7 @@
 #include <QPainterPathStroker>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -331,6 +332,21 @@ PVSymbolView::PVSymbolView(std::string_view symbolName, double pointSize, const 
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
+PVSymbolView::PVSymbolView(std::string_view symbolName, double pointSize, const PVColor& tint,
+                           const PVFontToken& beside, QWidget* parent)
+    : PVSymbolView(symbolName, pointSize, tint, parent)
+{
+    beside_ = beside.relativeTo;
+    connect(&PVTheme::instance(), &PVTheme::changed, this, [this] {
+        updateGeometry();
+        update();
+    });
+}
+
+double pvSymbolGrowth(PVTextStyle beside) { return std::max(1.0, PVTheme::instance().textScale(beside)); }
+
+double PVSymbolView::pointSize() const { return beside_ ? pointSize_ * pvSymbolGrowth(*beside_) : pointSize_; }
+
 void PVSymbolView::setSymbol(std::string_view symbolName)
 {
     symbol_ = QString::fromLatin1(symbolName.data(), static_cast<qsizetype>(symbolName.size()));
@@ -345,7 +361,7 @@ void PVSymbolView::setTint(const PVColor& tint)
 
 QSize PVSymbolView::sizeHint() const
 {
-    const int side = static_cast<int>(std::ceil(symbolBox(pointSize_)));
+    const int side = static_cast<int>(std::ceil(symbolBox(pointSize())));
     return {side, side};
 }
 
@@ -353,7 +369,7 @@ void PVSymbolView::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const QByteArray name = symbol_.toLatin1();
-    const double side = symbolBox(pointSize_);
+    const double side = symbolBox(pointSize());
     const QRectF box((width() - side) / 2.0, (height() - side) / 2.0, side, side);
     pvPaintSymbol(p, box, std::string_view(name.constData(), static_cast<std::size_t>(name.size())), tint_.resolve());
 }

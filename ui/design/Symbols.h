@@ -5,11 +5,13 @@
 // and the router); every other one falls back to a painted glyph when the theme has no icon.
 
 #include "ui/design/Theme.h"
+#include "ui/design/Typography.h"
 
 #include <QPixmap>
 #include <QWidget>
 
 #include <array>
+#include <optional>
 #include <string_view>
 
 class QPainter;
@@ -88,13 +90,23 @@ void pvPaintGlyph(QPainter& p, const QRectF& box, PVGlyph glyph, const QColor& t
 // True when the symbol is drawn from the icon theme (and the theme has it) rather than painted.
 bool pvSymbolUsesTheme(std::string_view symbolName);
 
+// How much a symbol set beside text of a style grows: as that text does at the user's text size,
+// and never below its own size.
+double pvSymbolGrowth(PVTextStyle beside);
+
 // A small widget that shows one symbol, its tint resolved at paint time.
 class PVSymbolView : public QWidget {
     Q_OBJECT
 public:
     PVSymbolView(std::string_view symbolName, double pointSize, const PVColor& tint, QWidget* parent = nullptr);
+    // The same, for a symbol beside text of `beside`: it grows with that text (pvSymbolGrowth) and
+    // follows a change of the text size.
+    PVSymbolView(std::string_view symbolName, double pointSize, const PVColor& tint, const PVFontToken& beside,
+                 QWidget* parent = nullptr);
     void setSymbol(std::string_view symbolName);
     void setTint(const PVColor& tint);
+    // The point size it is drawn at now.
+    double pointSize() const;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -105,6 +117,7 @@ private:
     QString symbol_;
     double pointSize_;
     PVColor tint_;
+    std::optional<PVTextStyle> beside_;
 };
 
 } // namespace pv

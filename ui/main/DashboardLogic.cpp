@@ -3,6 +3,7 @@
 #include "ui/main/OverviewStatus.h"
 
 #include "core/app/IncidentEvidence.h"
+#include "core/app/IncidentTexts.h"
 #include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
@@ -257,6 +258,32 @@ std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, con
     return pts;
 }
 
+std::vector<std::pair<Timestamp, Timestamp>> unansweredStretches(const std::vector<LatencyPoint>& series,
+                                                                 const std::vector<Timestamp>& failures, Timestamp from)
+{
+    std::vector<std::pair<Timestamp, Timestamp>> stretches;
+    std::optional<Timestamp> lastAnswer, runStart, lastFailure;
+    auto point = series.begin();
+    // Answers and failures in time order; an answer at the same time as a failure comes first.
+    for (Timestamp t : failures) {
+        if (t < from)
+            continue;
+        for (; point != series.end() && point->timestamp <= t; ++point) {
+            if (runStart) {
+                stretches.emplace_back(*runStart, point->timestamp);
+                runStart.reset();
+            }
+            lastAnswer = point->timestamp;
+        }
+        if (!runStart)
+            runStart = lastAnswer.value_or(t);
+        lastFailure = t;
+    }
+    if (runStart)
+        stretches.emplace_back(*runStart, point != series.end() ? point->timestamp : *lastFailure);
+    return stretches;
+}
+
 PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider,
                              const std::vector<Timestamp>& routerFailures,
                              const std::vector<Timestamp>& providerFailures)
@@ -269,6 +296,22 @@ PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std:
     spec.lines.push_back({lineWithBreaks(router, routerFailures), PV::color::culprit::router, 2, Qt::RoundJoin, {}});
     spec.lines.push_back(
         {lineWithBreaks(provider, providerFailures), PV::color::culprit::provider, 2, Qt::RoundJoin, {}});
+    // The chart begins with the older of the two lines; failures before it are out of view.
+    std::optional<Timestamp> from;
+    for (const auto* series : {&router, &provider})
+        if (!series->empty())
+            from = from ? std::min(*from, series->front().timestamp) : series->front().timestamp;
+    if (from) {
+        const struct {
+            const std::vector<LatencyPoint>& series;
+            const std::vector<Timestamp>& failures;
+            PVColor color;
+        } legs[] = {{router, routerFailures, PV::color::culprit::router},
+                    {provider, providerFailures, PV::color::culprit::provider}};
+        for (int lane = 0; lane < 2; ++lane)
+            for (const auto& [x0, x1] : unansweredStretches(legs[lane].series, legs[lane].failures, *from))
+                spec.gaps.push_back({x0, x1, legs[lane].color, lane});
+    }
     if (!router.empty())
         spec.points.push_back({QPointF(router.back().timestamp, router.back().value), PV::color::culprit::router, 80,
                                QStringLiteral("router")});
@@ -387,7 +430,11 @@ std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& inciden
     const QUuid lastId = incidents[start].id;
     for (std::size_t i = incidents.size(); i-- > start;) {
         const Incident& x = incidents[i];
-        rows.push_back({x, x.id != lastId, {x.isOpen(), incidentLevel(x.severity)}, incidentTimeText(x.startTimestamp, now)});
+        std::optional<QString> duration;
+        if (x.endTimestamp)
+            duration = presentation::incidentDurationText(x.startTimestamp, *x.endTimestamp);
+        rows.push_back({x, x.id != lastId, {x.isOpen(), incidentLevel(x.severity)}, incidentTimeText(x.startTimestamp, now),
+                        presentation::incidentSummaryText(x), std::move(duration)});
     }
     return rows;
 }

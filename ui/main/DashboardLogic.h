@@ -86,6 +86,14 @@ inline constexpr double kLineGapSeconds = 3 * 5.0;
 // The chart line of a series: its points in time order, with a break (a point whose y is not a
 // number) at each failed measurement between them and between two points more than kLineGapSeconds apart.
 std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, const std::vector<Timestamp>& failures);
+// The stretches of a leg without an answer from `from` on: each run of failed measurements that no
+// answer interrupts, from the answer before it (or its first failure) to the answer after it (or
+// its last failure).
+std::vector<std::pair<Timestamp, Timestamp>> unansweredStretches(const std::vector<LatencyPoint>& series,
+                                                                 const std::vector<Timestamp>& failures, Timestamp from);
+// Besides the breaks in their lines, both legs' stretches without an answer are marked along the
+// time axis in the leg's colour (the router's on the axis, the provider's just above), so that an
+// outage of one leg shows where the other's line covers it.
 PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider,
                              const std::vector<Timestamp>& routerFailures = {},
                              const std::vector<Timestamp>& providerFailures = {});
@@ -127,6 +135,8 @@ struct IncidentRow {
     bool dividerAfter = false;
     OpenIncidentHighlight highlight;
     QString timeText; // incidentTimeText of the start at the time the rows were made
+    QString summary;  // the evidence while open, the finding in the past once ended
+    std::optional<QString> duration; // how long an ended incident lasted
 };
 // The newest eight, newest first, each followed by a divider except the oldest shown.
 std::vector<IncidentRow> incidentRowsToShow(const std::vector<Incident>& incidents, Timestamp now);

@@ -174,7 +174,7 @@ UsageTileView::UsageTileView(QWidget* parent)
     auto* stack = vbox(this, px(PV::space::xs), QMargins(12, 12, 12, 12));
     auto* header = new QHBoxLayout();
     header->setSpacing(px(PV::space::xs));
-    symbol_ = new PVSymbolView("video.fill", 14, PV::color::ink::tertiary, this);
+    symbol_ = new PVSymbolView("video.fill", 14, PV::color::ink::tertiary, PVFontToken::cardTitle, this);
     title_ = new PVText(QString(), PVFontToken::cardTitle, PV::color::ink::primary, this);
     header->addWidget(symbol_);
     header->addWidget(title_, 1);
@@ -293,7 +293,7 @@ void SpeedSection::setLatestLoadTest(const std::optional<StoredLoadTest>& test)
     QString text = LF("Legutóbbi teszt (%@): %.0f Mbps le, %.0f Mbps fel, terhelés alatt: %@.",
                       {when, test->downloadMbps, test->uploadMbps, gradeTitle(test->grade)});
     if (test->latencyIncreaseMilliseconds)
-        text += QLatin1Char(' ') + LF("A késleltetés %.0f ms-mal nőtt.", {*test->latencyIncreaseMilliseconds});
+        text += QLatin1Char(' ') + LF("A késleltetés %@-mal nőtt.", {millisecondsText(*test->latencyIncreaseMilliseconds)});
     latest_->setText(text);
 }
 
@@ -458,8 +458,8 @@ void WifiSignalSection::showSeries(const Shown& shown)
     // of waiting fills the charts, so the empty panel says that instead of asking for patience.
     PVChartSpec emptySpec;
     if (shown.noReadings) {
-        emptySpec.emptyTitle = L("Nincs használatban Wi-Fi");
-        emptySpec.emptyDetail = L("A gép kábelen csatlakozik, ezért nincs rajzolható Wi-Fi jel.");
+        emptySpec.emptyTitle = L("Kábelen csatlakozol");
+        emptySpec.emptyDetail = L("Ilyenkor nincs Wi-Fi jel, így itt nincs mit rajzolni.");
     }
     empty_->setAccessibleName(emptySpec.emptyTitle.value_or(L("Még nincs elég mérés a rajzoláshoz.")));
     empty_->setSpec(std::move(emptySpec));
@@ -504,11 +504,13 @@ IncidentRowView::IncidentRowView(const IncidentRow& row, QWidget* parent)
     line->setContentsMargins(side, 8, side, 8);
     line->setSpacing(px(PV::space::s));
 
+    // An 18-wide column, wider when the symbol grows with the title beside it.
     auto* symbolBox = new QWidget(this);
-    symbolBox->setFixedWidth(18);
+    symbolBox->setMinimumWidth(18);
+    symbolBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* symbolStack = vbox(symbolBox, 0, QMargins(0, 2, 0, 0));
     auto* symbol = new PVSymbolView(incidentSymbol(row.incident.severity), 13, statusMarkSaturated(highlight_.level),
-                                    symbolBox);
+                                    PVFontToken::cardTitle, symbolBox);
     symbolStack->addWidget(symbol, 0, Qt::AlignHCenter);
     symbolStack->addStretch(1);
     line->addWidget(symbolBox);
@@ -516,7 +518,8 @@ IncidentRowView::IncidentRowView(const IncidentRow& row, QWidget* parent)
     auto* texts = vbox(nullptr, px(PV::space::hair));
     title_ = new PVText(title(row.incident.classification), PVFontToken::cardTitle, PV::color::ink::primary, this);
     texts->addWidget(title_);
-    texts->addWidget(new PVText(row.incident.evidenceSummary, PVFontToken::caption, PV::color::ink::secondary, this));
+    summary_ = new PVText(row.summary, PVFontToken::caption, PV::color::ink::secondary, this);
+    texts->addWidget(summary_);
     texts->addStretch(1);
     // The row's spacing keeps the time column at least 12 from the texts.
     line->addLayout(texts, 1);
@@ -530,12 +533,20 @@ IncidentRowView::IncidentRowView(const IncidentRow& row, QWidget* parent)
     if (highlight_.isOpen) {
         badge_ = new PVStatusBadge(PVStatus::watch, QStringLiteral("Tart"), true, this);
         trailing->addWidget(badge_, 0, Qt::AlignRight);
+    } else if (row.duration) {
+        // An ended incident says how long it lasted where an open one says that it goes on.
+        duration_ = new PVText(*row.duration, PVFontToken::microCaption, PV::color::ink::tertiary, this);
+        duration_->setWrapping(false);
+        duration_->setHorizontalAlignment(Qt::AlignRight);
+        trailing->addWidget(duration_, 0, Qt::AlignRight);
     }
     trailing->addStretch(1);
     line->addLayout(trailing);
 }
 
 QString IncidentRowView::titleText() const { return title_->text(); }
+QString IncidentRowView::summaryText() const { return summary_->text(); }
+QString IncidentRowView::durationText() const { return duration_ != nullptr ? duration_->text() : QString(); }
 
 void IncidentRowView::paintEvent(QPaintEvent*)
 {
@@ -567,7 +578,8 @@ void IncidentSection::setIncidents(const std::vector<Incident>& incidents, Times
     auto rows = incidentRowsToShow(incidents, now);
     auto same = [](const std::vector<IncidentRow>& a, const std::vector<IncidentRow>& b) {
         return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const IncidentRow& x, const IncidentRow& y) {
-            return x.incident == y.incident && x.dividerAfter == y.dividerAfter && x.timeText == y.timeText;
+            return x.incident == y.incident && x.dividerAfter == y.dividerAfter && x.timeText == y.timeText &&
+                   x.summary == y.summary && x.duration == y.duration;
         });
     };
     if (same(rows, shown_))

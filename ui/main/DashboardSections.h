@@ -208,6 +208,9 @@ public:
     IncidentRowView(const IncidentRow& row, QWidget* parent = nullptr);
     const OpenIncidentHighlight& highlight() const { return highlight_; }
     QString titleText() const;
+    QString summaryText() const;
+    // Empty for an open incident.
+    QString durationText() const;
     bool showsOpenBadge() const { return badge_ != nullptr; }
 
 protected:
@@ -216,6 +219,8 @@ protected:
 private:
     OpenIncidentHighlight highlight_;
     PVText* title_;
+    PVText* summary_;
+    PVText* duration_ = nullptr;
     PVStatusBadge* badge_ = nullptr;
 };
 

@@ -211,10 +211,17 @@ std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now)
 
 QString panelMetricsCaption() { return L("Medián és veszteség az elmúlt 10 percben"); }
 
+namespace {
+// A latency in whole milliseconds: under 1 ms it must not read 0.
+bool wholeMilliseconds(const PanelMetric& m) { return m.decimals == 0 && m.unit == QLatin1String("ms"); }
+} // namespace
+
 QString metricValueText(const PanelMetric& m)
 {
     if (!m.value)
         return QStringLiteral("—");
+    if (wholeMilliseconds(m))
+        return wholeMillisecondsFigure(*m.value);
     return formatFixed(*m.value, m.decimals);
 }
 
@@ -222,6 +229,8 @@ QString metricAccessibleLabel(const PanelMetric& m)
 {
     if (!m.value)
         return LF("%@: nincs mérés", {m.label});
+    if (wholeMilliseconds(m))
+        return LF("%1$@: %2$@", {m.label, millisecondsText(*m.value)});
     return LF("%1$@: %2$@ %3$@", {m.label, metricValueText(m), m.unit});
 }
 

@@ -107,7 +107,8 @@ struct PanelMetric {
 std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now);
 // The stretch the three figures cover, shown under them (the overview's figures say their own).
 QString panelMetricsCaption();
-// "—" when absent, else the number with the metric's decimals and a point.
+// "—" when absent, else the number with the metric's decimals and a point; a whole-millisecond
+// figure under 1 ms reads "<1" (and "kevesebb mint 1 ms" when read out).
 QString metricValueText(const PanelMetric& m);
 QString metricAccessibleLabel(const PanelMetric& m);
 

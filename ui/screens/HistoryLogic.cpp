@@ -1,5 +1,6 @@
 #include "ui/screens/HistoryLogic.h"
 
+#include "core/app/IncidentTexts.h"
 #include "core/records/Localization.h"
 #include "core/records/LocaleDates.h"
 
@@ -156,14 +157,7 @@ QString durationText(const Incident& incident)
 {
     if (!incident.endTimestamp)
         return L("még tart");
-    // A clock stepped back while the incident ran can leave its end before its start.
-    const double elapsed = std::max(0.0, std::trunc(*incident.endTimestamp - incident.startTimestamp));
-    const auto seconds = static_cast<long long>(elapsed);
-    if (seconds < 60)
-        return LF("%lld mp", {seconds});
-    if (seconds < 3600)
-        return LF("%lld perc", {seconds / 60});
-    return LF("%.1f óra", {static_cast<double>(seconds) / 3600.0});
+    return presentation::incidentDurationText(incident.startTimestamp, *incident.endTimestamp);
 }
 
 QString startText(Timestamp start) { return skeletonDateTimeText(start, QStringLiteral("MMMdjmm")); }

@@ -55,8 +55,7 @@ QString chartNote(const HistorySummary& summary);
 // The 30 newest incidents, newest first; incidents with the same start keep their order.
 inline constexpr std::size_t kShownIncidents = 30;
 std::vector<Incident> newestIncidents(const std::vector<Incident>& incidents);
-// "még tart" while open; whole seconds under a minute, whole minutes under an hour, else hours
-// with one decimal. An end before the start counts as 0 seconds.
+// "még tart" while open, else how long it lasted (the overview's incident list says it the same way).
 QString durationText(const Incident& incident);
 // Abbreviated month, day, hour and minute in the user's locale.
 QString startText(Timestamp start);

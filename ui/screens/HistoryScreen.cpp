@@ -1,6 +1,7 @@
 #include "ui/screens/HistoryScreen.h"
 
 #include "core/app/AppViewModel.h"
+#include "core/app/IncidentTexts.h"
 #include "core/records/Localization.h"
 #include "ui/design/Components.h"
 #include "ui/main/DashboardSections.h"
@@ -283,12 +284,14 @@ HistoryScreen::IncidentRow HistoryScreen::makeIncidentRow(QWidget* parent)
     auto* row = new QHBoxLayout(r.row);
     row->setContentsMargins(0, 8, 0, 8);
     row->setSpacing(12);
+    // An 18-wide column, wider when the symbol grows with the title beside it.
     auto* symbolBox = new QWidget(r.row);
-    symbolBox->setFixedWidth(18);
+    symbolBox->setMinimumWidth(18);
+    symbolBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* symbolLayout = new QVBoxLayout(symbolBox);
     symbolLayout->setContentsMargins(0, 2, 0, 0);
     r.symbol = new PVSymbolView(history::symbolName(IncidentSeverity::info), 13,
-                                statusMarkSaturated(PVStatus::neutral), symbolBox);
+                                statusMarkSaturated(PVStatus::neutral), PVFontToken::cardTitle, symbolBox);
     symbolLayout->addWidget(r.symbol, 0, Qt::AlignHCenter);
     symbolLayout->addStretch(1);
     row->addWidget(symbolBox, 0, Qt::AlignTop);
@@ -328,10 +331,10 @@ void HistoryScreen::fillIncidentRow(const IncidentRow& r, const Incident& incide
     r.symbol->setTint(statusMarkSaturated(lvl));
     const QString kindTitle = title(incident.classification);
     r.title->setText(kindTitle);
-    r.summary->setText(incident.evidenceSummary);
+    r.summary->setText(presentation::incidentSummaryText(incident));
     r.when->setText(history::startText(incident.startTimestamp));
     r.howLong->setText(history::durationText(incident));
-    r.row->setAccessibleName(kindTitle + QStringLiteral(", ") + incident.evidenceSummary + QStringLiteral(", ") +
+    r.row->setAccessibleName(kindTitle + QStringLiteral(", ") + r.summary->text() + QStringLiteral(", ") +
                              r.when->text() + QStringLiteral(", ") + r.howLong->text());
 }
 

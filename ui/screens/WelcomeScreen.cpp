@@ -18,6 +18,8 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
+#include <cmath>
+
 namespace pv {
 
 // ---- Step dots --------------------------------------------------------------------------------------
@@ -105,14 +107,24 @@ private:
     double radius_;
 };
 
-// The 34 × 34 tile of a segment: the tint at 0.14 under the segment's symbol.
+// The 34 × 34 tile of a segment: the tint at 0.14 under the segment's symbol. Tile and symbol grow
+// with the title beside them.
 class IconTile : public QWidget {
 public:
     IconTile(std::string_view symbol, const PVColor& tint, QWidget* parent)
         : QWidget(parent), symbol_(symbol), tint_(tint)
     {
-        setFixedSize(34, 34);
+        setObjectName(QStringLiteral("segmentIcon"));
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        connect(&PVTheme::instance(), &PVTheme::changed, this, [this] { updateGeometry(); });
     }
+
+    QSize sizeHint() const override
+    {
+        const int side = static_cast<int>(std::lround(34 * growth()));
+        return {side, side};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -123,11 +135,13 @@ protected:
         p.setPen(Qt::NoPen);
         p.setBrush(ctx.color(tint_.opacity(0.14)));
         p.drawRoundedRect(QRectF(rect()), 8, 8);
-        const double box = symbolBox(15);
-        pvPaintSymbol(p, QRectF((34 - box) / 2, (34 - box) / 2, box, box), symbol_, ctx.color(tint_));
+        const double box = symbolBox(15 * growth());
+        pvPaintSymbol(p, QRectF((width() - box) / 2, (height() - box) / 2, box, box), symbol_, ctx.color(tint_));
     }
 
 private:
+    static double growth() { return pvSymbolGrowth(PVFontToken::cardTitle.relativeTo); }
+
     std::string_view symbol_;
     PVColor tint_;
 };
