@@ -2,6 +2,7 @@
 // the latency crosshair, the Wi-Fi states, the incident rows and the raw-data panel; then the whole
 // dashboard offscreen, light and dark at three widths, with PNGs under screens/ for review.
 
+#include "ui/main/MenuBarView.h"
 #include "ui/main/OverviewFeed.h"
 #include "ui/main/RootView.h"
 #include "ui/screens/WelcomeScreen.h"
@@ -565,7 +566,7 @@ TEST_F(DashboardTest, SymbolsGrowWithTheTitleBesideThem)
 }
 
 // A leg's stretch without an answer stays in view where the other leg's line runs over its break:
-// it is marked in the leg's colour along the time axis, whether it lies between answers, at the
+// it is marked in the leg's colour next to the time axis, whether it lies between answers, at the
 // start of the chart or runs on to its end, for the provider as for the router.
 TEST_F(DashboardTest, RouteChartMarksEachLegsStretchWithoutAnswer)
 {
@@ -617,12 +618,47 @@ TEST_F(DashboardTest, RouteChartMarksEachLegsStretchWithoutAnswer)
             const double ratio = image.devicePixelRatio();
             int inLegColour = 0, columns = 0;
             for (int x = x0; x <= x1; ++x, ++columns)
-                for (int y = static_cast<int>(layout.plot.bottom()) - 14; y <= static_cast<int>(layout.plot.bottom()); ++y) {
+                for (int y = static_cast<int>(layout.plot.bottom()) - 14; y <= static_cast<int>(layout.plot.bottom()) + 14; ++y) {
                     const QColor p = image.pixelColor(static_cast<int>(x * ratio), static_cast<int>(y * ratio));
                     inLegColour += std::abs(p.red() - leg.red()) + std::abs(p.green() - leg.green()) +
                                        std::abs(p.blue() - leg.blue()) < 40;
                 }
             EXPECT_GE(inLegColour, 2 * columns) << where << ": " << inLegColour << " pixels over " << columns << " columns";
         }
+    }
+}
+
+// A connection under a millisecond with an ended outage, as a user sees it: the panel's figures
+// read "<1", the overview and the panel at both text sizes, light and dark, with PNGs for review.
+TEST_F(DashboardTest, UnderAMillisecondInThePanelAndTheOverview)
+{
+    const auto states = screenStates();
+    const auto state = std::find_if(states.begin(), states.end(),
+                                    [](const ScreenState& x) { return x.name == QStringLiteral("under-a-millisecond"); });
+    ASSERT_NE(state, states.end());
+    feed->setStateOverride(state->make(snapshotOf(*model), kFixedNow));
+    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+        setAppearance(appearance);
+        for (double scale : {1.0, 1.5}) {
+            PVTheme::instance().setTextScale(scale);
+            const QString tag = QStringLiteral("%1-%2").arg(rawValue(appearance)).arg(scale);
+            PolvarineMenuBarView panel(*model);
+            panel.show();
+            settle();
+            panel.resize(panel.sizeHint());
+            settle();
+            EXPECT_EQ(panel.metricValue(0), QStringLiteral("<1"));
+            EXPECT_EQ(panel.metricValue(1), QStringLiteral("<1"));
+            EXPECT_EQ(panel.metricAccessibleName(1), QStringLiteral("Szolgáltató: kevesebb mint 1 ms"));
+            expectNoTextCut(&panel, ("panel " + tag).toStdString());
+            panel.grab().save(screensDir() + QStringLiteral("/under-a-millisecond-panel-%1.png").arg(tag));
+            PolvarineRootView root(*model);
+            root.resize(1080, 900);
+            root.show();
+            settle();
+            expectNoTextCut(&root, ("overview " + tag).toStdString());
+            root.widget()->grab().save(screensDir() + QStringLiteral("/under-a-millisecond-overview-%1.png").arg(tag));
+        }
+        PVTheme::instance().setTextScale(1.0);
     }
 }

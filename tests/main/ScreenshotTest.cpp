@@ -106,7 +106,7 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
             ++written;
         }
     }
-    EXPECT_EQ(written, 7 * 6);
+    EXPECT_EQ(written, 8 * 6);
 }
 
 TEST_F(ScreenshotTest, LargeTextIsNeverCut)

@@ -159,6 +159,38 @@ inline std::vector<ScreenState> screenStates()
                               QUrl(QStringLiteral("https://example.invalid/polvarine-2.1.0.tar.gz"))};
                           return s;
                       }});
+    // A wired machine close to its router and provider (as in a lab): both legs answer under a
+    // millisecond, the provider's went silent for a minute, and the outage has ended.
+    states.push_back({QStringLiteral("under-a-millisecond"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.recentBatches.clear();
+                          s.wifiSnapshots.clear();
+                          for (int i = 0; i < 120; ++i) {
+                              const Timestamp at = now - 595 + i * 5.0;
+                              const bool silent = i >= 50 && i < 62;
+                              const double wobble = (i % 5) * 0.05;
+                              s.recentBatches.push_back(batch(
+                                  {sample(ProbeKind::gateway, at, true, 0.3 + wobble),
+                                   sample(ProbeKind::publicIP, at, !silent, silent ? std::nullopt : std::optional(0.4 + wobble)),
+                                   sample(ProbeKind::dns, at, true, 2.1 + wobble), sample(ProbeKind::http, at, true, 9 + wobble)}));
+                          }
+                          s.lastProbeBatchTimestamp = now - 4;
+                          s.attribution.evidence = {QStringLiteral("A válaszidő kevesebb mint 1 ms, a csomagok 0.0%-a veszett el.")};
+                          s.verdict.medianRtt = 0.4;
+                          s.verdict.lossRatio = 0.0;
+                          Incident outage = incident(now - 345, now - 228);
+                          outage.classification = IncidentClassification::internetUpstreamIssue;
+                          outage.severity = IncidentSeverity::critical;
+                          outage.evidenceSummary = QStringLiteral(
+                              "Nincs internet, de a routered válaszol — a hiba a routeren túl van. A routered 12 mérésből "
+                              "válaszol, jellemzően 1 ms alatt.");
+                          Incident slow = incident(now - 3 * 3600, now - 3 * 3600 + 1460);
+                          slow.classification = IncidentClassification::gatewayCongestion;
+                          slow.severity = IncidentSeverity::warning;
+                          slow.evidenceSummary = QStringLiteral("A routered vagy a helyi hálózatod a szűk keresztmetszet.");
+                          s.incidents = {slow, outage};
+                          return s;
+                      }});
     return states;
 }
 

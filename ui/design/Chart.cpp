@@ -401,6 +401,10 @@ PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const P
     const double xLabels = spec.x.labels ? fm.height() + 4.0 : 0.0;
     const double xTitle = spec.x.title.isEmpty() ? 0.0 : fm.height() + 2.0;
     const double top = spec.y.labels ? std::ceil(fm.height() / 2.0) : 1.0;
+    int lanes = 0;
+    for (const auto& g : spec.gaps)
+        lanes = std::max(lanes, g.lane + 1);
+    L.gapStrip = lanes > 0 ? 2.0 + 6.0 * lanes : 0.0;
 
     double left = bounds.left() + yTitle;
     double right = bounds.right();
@@ -408,7 +412,7 @@ PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const P
         right -= valueAxis;
     else
         left += valueAxis;
-    L.plot = QRectF(QPointF(left, bounds.top() + top), QPointF(right, bounds.bottom() - xLabels - xTitle));
+    L.plot = QRectF(QPointF(left, bounds.top() + top), QPointF(right, bounds.bottom() - xLabels - xTitle - L.gapStrip));
     if (L.plot.width() < 1 || L.plot.height() < 1)
         L.plot = QRectF();
     return L;
@@ -424,8 +428,8 @@ QRectF gapMarkRect(const PVGapMark& gap, const PVChartLayout& layout)
         x0 = mid - least / 2;
         x1 = mid + least / 2;
     }
-    const double bottom = layout.plot.bottom() - std::max(0, gap.lane) * pitch;
-    return {QPointF(x0, bottom - thickness), QPointF(x1, bottom)};
+    const double top = layout.plot.bottom() + 2 + std::max(0, gap.lane) * pitch;
+    return {QPointF(x0, top), QPointF(x1, top + thickness)};
 }
 
 // ---- Painting -----------------------------------------------------------------------------------
@@ -726,7 +730,7 @@ std::vector<QRectF> xTickLabelRects(const PVChartSpec& spec, const PVChartLayout
         x = std::clamp(x, layout.bounds.left(), layout.bounds.right() - w);
         if (x < lastRight + 6)
             continue; // would overlap the previous label: not drawn
-        rects[i] = QRectF(x, layout.plot.bottom() + 4, w, fm.height());
+        rects[i] = QRectF(x, layout.plot.bottom() + layout.gapStrip + 4, w, fm.height());
         lastRight = x + w;
     }
     return rects;
@@ -833,14 +837,6 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
                 p.drawEllipse(L.map(q), radius, radius);
         }
     }
-    // Over the lines: a leg's stretch without an answer stays in view where another line runs.
-    p.setPen(Qt::NoPen);
-    for (const PVGapMark& g : spec.gaps) {
-        if (!std::isfinite(g.x0) || !std::isfinite(g.x1))
-            continue;
-        p.setBrush(style.ctx.color(g.color));
-        p.drawRoundedRect(gapMarkRect(g, L), 2, 2);
-    }
     const double band = spec.x.format == PVAxisFormat::category ? L.plot.width() / std::max<double>(1, L.xMax - L.xMin) : 0;
     for (const PVBarMark& b : spec.bars) {
         if (!std::isfinite(b.value))
@@ -860,6 +856,16 @@ void paintChart(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
         p.drawLine(QPointF(L.plot.left(), y), QPointF(L.plot.right(), y));
     }
     p.restore();
+
+    // Under the plot: a leg's stretch without an answer stays in view where another line runs.
+    p.setPen(Qt::NoPen);
+    for (const PVGapMark& g : spec.gaps) {
+        if (!std::isfinite(g.x0) || !std::isfinite(g.x1))
+            continue;
+        p.setBrush(style.ctx.color(g.color));
+        p.drawRoundedRect(gapMarkRect(g, L).intersected(QRectF(L.plot.left(), L.plot.bottom(), L.plot.width(), L.gapStrip)),
+                          2, 2);
+    }
 
     // Rule annotations and point marks may reach beyond the plot, never beyond the chart.
     for (const PVRuleMark& r : spec.rules) {

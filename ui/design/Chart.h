@@ -136,9 +136,9 @@ struct PVRuleMark {
     QString annotation = {};
 };
 
-// A stretch without an answer, marked along the bottom of the plot in its series' colour, so that it
-// shows even where another line covers the break in this one's. Lane 0 lies on the axis, each
-// further lane just above the one before.
+// A stretch without an answer, marked in its series' colour in a strip along the time axis, just
+// under the plot, so that it shows even where another line covers the break in this one's. Lane 0
+// lies next to the plot, each further lane below the one before.
 struct PVGapMark {
     double x0 = 0;
     double x1 = 0;
@@ -199,6 +199,7 @@ struct PVChartLayout {
     QRectF plot;
     double xMin = 0, xMax = 1, yMin = 0, yMax = 1;
     PVTicks xTicks, yTicks;
+    double gapStrip = 0; // the room under the plot for the gap marks, above the time labels
     bool empty = true;
 
     double px(double x) const;
@@ -208,7 +209,7 @@ struct PVChartLayout {
     double xAt(double position) const;
 };
 PVChartLayout layoutChart(const PVChartSpec& spec, const QRectF& bounds, const PVChartStyle& style);
-// Where a gap mark lands: its lane's strip along the plot's bottom edge, at least a few pixels wide.
+// Where a gap mark lands: its lane in the strip under the plot, at least a few pixels wide.
 QRectF gapMarkRect(const PVGapMark& gap, const PVChartLayout& layout);
 
 struct PVCrosshairState {
