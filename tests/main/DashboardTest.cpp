@@ -185,6 +185,24 @@ TEST_F(DashboardTest, GridsReflowByTheirMinimumColumn)
     expectNoTextCut(&root, "narrow");
 }
 
+// The latest load test's added latency is a whole-millisecond figure: under 1 ms it does not read 0.
+TEST(SpeedSectionText, AddedLatencyUnderAMillisecondDoesNotReadZero)
+{
+    const std::pair<double, const char*> cases[] = {{0.3, "A késleltetés kevesebb mint 1 ms-mal nőtt."},
+                                                    {41.6, "A késleltetés 42 ms-mal nőtt."}};
+    for (const auto& [added, sentence] : cases) {
+        SpeedSection section;
+        StoredLoadTest test;
+        test.startedAt = kFixedNow - 60;
+        test.downloadMbps = 90;
+        test.uploadMbps = 20;
+        test.latencyIncreaseMilliseconds = added;
+        section.setLatestLoadTest(test);
+        EXPECT_TRUE(section.latestLoadTestText().endsWith(QString::fromUtf8(sentence)))
+            << section.latestLoadTestText().toStdString();
+    }
+}
+
 TEST_F(DashboardTest, SpeedButtonIsAlwaysShownAndDisabledWithoutALoadTest)
 {
     feed->setStateOverride(healthyState(snapshotOf(*model), kFixedNow));
