@@ -275,6 +275,10 @@ void WorkspaceView::showDetail()
     }
     if (!screen)
         screen = new PVPlaceholderScreen(title(section_), subtitle(section_), symbolName(section_));
+    // A toolbar leaves its action buttons out of the Tab order; here they are controls like any other.
+    for (QAction* action : toolBar_->actions())
+        if (QWidget* button = toolBar_->widgetForAction(action); button && button->focusPolicy() == Qt::NoFocus)
+            button->setFocusPolicy(Qt::TabFocus);
     toolBarRow_->setVisible(!toolBar_->actions().isEmpty());
     detail_ = screen;
     detailLayout_->addWidget(screen, 1);
