@@ -17,6 +17,7 @@
 #include "core/records/LocaleDates.h"
 #include "core/store/SQLiteStore.h"
 #include "tests/main/ModelFixture.h"
+#include "tests/main/TabWalk.h"
 #include "tests/main/WidgetHelpers.h"
 #include "ui/design/Depth.h"
 #include "ui/design/Symbols.h"
@@ -468,6 +469,32 @@ TEST_F(ScreensTest, WorkspaceWelcomeTakesTheKeyboardWhenItOpens)
     QTest::keyClick(keyboard, Qt::Key_Return);
     settle();
     EXPECT_EQ(welcome->step(), 1);
+}
+
+// Each step of the sheet: Tab goes round the controls of that step in reading order, each ringed
+// and in view; no hidden or invisible stop, in light and dark and at 150 % text.
+TEST_F(ScreensTest, WelcomeTabWalksEveryStepInReadingOrder)
+{
+    const QColor accent(0x35, 0x84, 0xE4);
+    for (const auto& [appearance, scale] :
+         {std::pair{PVAppearance::light, 1.0}, std::pair{PVAppearance::dark, 1.0}, std::pair{PVAppearance::light, 1.5}}) {
+        Appearance look(appearance);
+        PVTheme::instance().setTextScale(scale);
+        Fixture f;
+        auto shown = showWorkspace(f, makeSettings(f.dir));
+        ASSERT_TRUE(shown->showsWelcome());
+        QDialog* sheet = shown->welcomeDialog();
+        auto* welcome = sheet->findChild<WelcomeScreen*>();
+        ASSERT_NE(welcome, nullptr);
+        for (int step = 0; step < 3; ++step) {
+            settle();
+            expectTabWalk(sheet, accent,
+                          "welcome-" + std::to_string(step) + "-" + rawValue(appearance).toStdString() + "-" +
+                              std::to_string(int(scale * 100)));
+            welcome->advance();
+        }
+    }
+    PVTheme::instance().setTextScale(1.0);
 }
 
 // ---- History ----------------------------------------------------------------------------------------
