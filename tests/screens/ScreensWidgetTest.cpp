@@ -30,6 +30,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -469,6 +470,33 @@ TEST_F(ScreensTest, WorkspaceWelcomeTakesTheKeyboardWhenItOpens)
     QTest::keyClick(keyboard, Qt::Key_Return);
     settle();
     EXPECT_EQ(welcome->step(), 1);
+}
+
+// The window opened by its identifier, as the shell opens it, on a first launch: the sheet is
+// above it with the keyboard, and takes it back when the window under it is activated again.
+TEST_F(ScreensTest, TheWelcomeSheetKeepsTheKeyboardOverTheWindowThatOpensIt)
+{
+    Fixture f;
+    auto settings = makeSettings(f.dir);
+    QPointer<WorkspaceView> view;
+    WindowRegistry::instance().registerWindow(QStringLiteral("test.main"), [&]() -> QWidget* {
+        view = new WorkspaceView(*f.model, settings);
+        view->resize(1080, 700);
+        return view;
+    });
+    ASSERT_TRUE(WindowRegistry::instance().open(QStringLiteral("test.main")));
+    settle();
+    ASSERT_TRUE(view && view->showsWelcome());
+    QDialog* sheet = view->welcomeDialog();
+    EXPECT_EQ(QApplication::activeWindow(), sheet) << "the window opened above its own sheet";
+    view->activateWindow(); // a click on the window under the sheet, or the window manager's choice
+    settle();
+    EXPECT_EQ(QApplication::activeWindow(), sheet) << "the sheet lost the keyboard to the window under it";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(sheet->findChild<WelcomeScreen*>()->step(), 1);
+    WindowRegistry::instance().unregisterWindow(QStringLiteral("test.main"));
+    delete view;
 }
 
 // Each step of the sheet: Tab goes round the controls of that step in reading order, each ringed

@@ -316,6 +316,24 @@ void WorkspaceView::showEvent(QShowEvent* event)
         openWelcome();
 }
 
+void WorkspaceView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The welcome sheet is modal: when the window under it is activated (the window manager gives a
+    // window that has just been mapped the focus, or the user clicks it), the sheet is raised and
+    // takes the keyboard back, once the activation has settled.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && welcome_ && welcome_->isVisible())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (welcome_ && welcome_->isVisible() && !welcome_->isActiveWindow()) {
+                    welcome_->raise();
+                    welcome_->activateWindow();
+                }
+            },
+            Qt::QueuedConnection);
+}
+
 void WorkspaceView::openWelcome()
 {
     if (welcome_ || !welcomeFactory_)
