@@ -153,10 +153,11 @@ section() { # section <row index>
     for ((i = 0; i < $1; ++i)); do key Down; done
     xdotool mousemove 1430 10
 }
-# "Exportálás" in the overview's toolbar, two Tab stops after the sidebar, then its first item.
+# "Exportálás" in the overview's toolbar, three Tab stops after the sidebar (the status row's button
+# and the toolbar's pause button come first), then its first item.
 export_today() { # export_today <name of the menu's shot>
     section 0
-    key Tab; key Tab; key space
+    key Tab; key Tab; key Tab; key space
     shot "$1"
     key Down; key Return
 }

@@ -21,6 +21,16 @@
 namespace pv {
 
 namespace {
+// The evidence file a failed write concerns (none for a store kept in memory).
+QString storeFilePath(const AppViewModel& model)
+{
+    const std::optional<QUrl> url = model.databaseURL();
+    return url ? url->toLocalFile() : QString();
+}
+} // namespace
+
+
+namespace {
 
 // The watchdog's notice on the status line; the first batch of the restarted sampler clears it.
 const QString& probeRestartNotice()
@@ -447,7 +457,7 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
     const Timestamp at = pending.back().timestamp;
     if (failure) {
         // Cleanup waits for a stored batch.
-        noteFailure(FailureKind::samples, LF("A mérést nem sikerült elmenteni: %@", {failure->sentence()}),
+        noteFailure(FailureKind::samples, LF("A mérést nem sikerült elmenteni: %@", {failure->sentenceNaming(storeFilePath(*this))}),
                     QStringLiteral("Storing a probe batch failed: ") + failure->technical);
         setRecordingFailing(true);
     } else {
@@ -531,7 +541,7 @@ rt::awaitable<void> AppViewModel::performCleanupIfDue(Timestamp at)
         failure = failureReport(e);
     }
     if (failure) {
-        noteFailure(FailureKind::cleanup, LF("A régi mérések karbantartása nem sikerült: %@", {failure->sentence()}),
+        noteFailure(FailureKind::cleanup, LF("A régi mérések karbantartása nem sikerült: %@", {failure->sentenceNaming(storeFilePath(*this))}),
                     QStringLiteral("The store cleanup failed: ") + failure->technical);
         co_return;
     }
@@ -623,7 +633,7 @@ rt::awaitable<void> AppViewModel::captureWifiSnapshot(QString reason)
         failure = failureReport(e);
     }
     if (failure)
-        noteFailure(FailureKind::wifi, LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {failure->sentence()}),
+        noteFailure(FailureKind::wifi, LF("A Wi-Fi pillanatképet nem sikerült elmenteni: %@", {failure->sentenceNaming(storeFilePath(*this))}),
                     QStringLiteral("Storing a Wi-Fi reading failed: ") + failure->technical);
     else
         noteRecovered(FailureKind::wifi);

@@ -328,7 +328,8 @@ TEST_F(MonitoringTest, StoreFailureShowsItsMessageSkipsCleanupAndStillAnalysesTh
 
     ASSERT_TRUE(m.exportStatusMessage());
     EXPECT_EQ(m.exportStatusMessage(),
-              std::optional<QString>("A mérést nem sikerült elmenteni: " + failureSentence(FailureCause::unknown)))
+              std::optional<QString>("A mérést nem sikerült elmenteni: " + failureSentence(FailureCause::unknown) + " " +
+                                     pathNote(dbPath)))
         << "the trigger's own text goes to the log only";
     EXPECT_EQ(m.recentBatches().size(), 1u);
     EXPECT_EQ(m.verdict().confidence.sampleCount, 2) << "the two public samples were analysed";
@@ -1001,7 +1002,8 @@ TEST_F(MonitoringTest, BatchesThatCouldNotBeStoredAreStoredOnceTheStoreWorksAgai
     EXPECT_TRUE(m.isRecordingFailing());
     ASSERT_TRUE(m.exportStatusMessage());
     EXPECT_EQ(m.exportStatusMessage(),
-              std::optional<QString>("A mérést nem sikerült elmenteni: " + failureSentence(FailureCause::diskFull)));
+              std::optional<QString>("A mérést nem sikerült elmenteni: " + failureSentence(FailureCause::diskFull) + " " +
+                                     pathNote(dbPath)));
 
     dropTrigger("partly");
     cycles(kStart + 130, kStart + 135, clean);

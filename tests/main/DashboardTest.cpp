@@ -9,6 +9,7 @@
 
 #include "tests/main/DashboardStates.h"
 #include "tests/main/ModelFixture.h"
+#include "tests/main/TabWalk.h"
 #include "tests/main/WidgetHelpers.h"
 #include "ui/design/CulpritChain.h"
 #include "ui/design/Symbols.h"
@@ -27,6 +28,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -679,4 +681,67 @@ TEST_F(DashboardTest, UnderAMillisecondInThePanelAndTheOverview)
         }
         PVTheme::instance().setTextScale(1.0);
     }
+}
+
+// "Mappa megnyitása" where no program can show the folder (none installed, or one that fails),
+// pressed with the mouse or from the keyboard: the banner says so in view, and the page does not
+// move on to a control further down; what has the focus is in view.
+TEST_F(DashboardTest, AFolderThatCannotBeOpenedIsSaidInViewWhereTheButtonWas)
+{
+    const QString documents = dir + "/Dokumentumok";
+    ReportServiceMakers makers;
+    makers.makeExportService = [documents](std::shared_ptr<SQLiteStore> store) -> std::shared_ptr<ExportService> {
+        return std::make_shared<reports::ExportService>(std::move(store), reports::ExportService::Options{documents});
+    };
+    registerReportServiceMakers(std::move(makers));
+    const struct {
+        const char* name;
+        QStringList opener;
+        bool keyboard;
+    } cases[] = {
+        {"no opener, click", {dir + "/no-such-opener"}, false},
+        {"failing opener, click", {"sh", "-c", "exit 3", "opener"}, false},
+        {"no opener, keyboard", {dir + "/no-such-opener"}, true},
+        {"failing opener, keyboard", {"sh", "-c", "exit 3", "opener"}, true},
+    };
+    for (const auto& c : cases) {
+        ModelParts parts;
+        parts.folderOpener = c.opener;
+        model = makeModel(dir, StorageHealth::healthy(), parts);
+        feed = &OverviewFeed::of(*model);
+        feed->setClock([] { return kFixedNow; });
+        auto root = showRoot(1080, 600);
+        root->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(root.get()));
+        root->exportMenu()->actions().front()->trigger();
+        ASSERT_TRUE(pumpUntil([&] { return model->lastExportResult().has_value(); }, std::chrono::seconds(30))) << c.name;
+        settle();
+        QPushButton* open = root->statusBanner()->actionButton();
+        ASSERT_TRUE(open->isVisible()) << c.name;
+        const QString folder = model->lastExportResult()->directoryURL.toLocalFile();
+        if (c.keyboard) {
+            open->setFocus(Qt::TabFocusReason);
+            settle();
+            QTest::keyClick(open, Qt::Key_Space);
+        } else {
+            QTest::mouseClick(open, Qt::LeftButton);
+        }
+        ASSERT_TRUE(pumpUntil([&] { return model->exportStatusMessage() == AppViewModel::folderOpenFailureText(folder); },
+                              std::chrono::seconds(30)))
+            << c.name;
+        settle();
+        StorageBanner* banner = root->statusBanner();
+        EXPECT_EQ(banner->message(), AppViewModel::folderOpenFailureText(folder)) << c.name;
+        EXPECT_TRUE(banner->message().contains(displayPath(folder))) << c.name;
+        std::string why;
+        EXPECT_TRUE(banner->isVisible() && inView(banner, &why)) << c.name << ": the banner is out of view, " << why;
+        QWidget* focused = QApplication::focusWidget();
+        EXPECT_TRUE(focused == nullptr || focused == root.get() || inView(focused, &why))
+            << c.name << ": the focus went to " << describe(focused) << ", " << why;
+        EXPECT_LT(root->verticalScrollBar()->value(), root->nowSection()->y()) << c.name << ": the page moved down";
+        root->grab().save(screensDir() + "/dashboard-open-folder-failed-" + QString::number(&c - cases) + ".png");
+        root.reset();
+        QDir(documents).removeRecursively();
+    }
+    registerReportServiceMakers({});
 }

@@ -31,13 +31,15 @@ struct ModelParts {
     std::shared_ptr<DesktopNotifier> notifier;
     std::function<Timestamp()> clock;
     std::function<bool()> icmpRefused;
+    QStringList folderOpener;            // the program that opens a folder (xdg-open when empty)
+    std::shared_ptr<SQLiteStore> store;  // an in-memory store when null
 };
 
 inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth health = StorageHealth::healthy(),
                                                ModelParts parts = {})
 {
     AppViewModel::Services services;
-    services.store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    services.store = parts.store ? parts.store : std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
     services.topology = parts.topology ? parts.topology : std::make_shared<FakeTopology>();
     services.probeService = parts.probe ? parts.probe : std::make_shared<FakeProbe>();
     services.wifiProvider = std::make_shared<FakeWifi>();
@@ -53,6 +55,7 @@ inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth
     env.clock = parts.clock ? parts.clock : [] { return kFixedNow; };
     env.monotonicClock = parts.clock;
     env.icmpRefused = parts.icmpRefused;
+    env.folderOpener = parts.folderOpener;
     return std::make_unique<AppViewModel>(std::move(services), std::move(health), std::move(env));
 }
 

@@ -11,7 +11,9 @@
 
 #include "tests/main/ModelFixture.h"
 #include "tests/main/States.h"
+#include "tests/main/TabWalk.h"
 #include "tests/main/WidgetHelpers.h"
+#include "ui/design/Theme.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -251,6 +253,48 @@ TEST_F(WorkspaceTest, TabSkipsTheScrollingPagesAndReachesTheirControls)
         }
         EXPECT_GT(insidePage, 0) << rawValue(section).toStdString() << ": no control of the page was reached";
     }
+}
+
+// Tab reaches every control of the overview a mouse can use, in reading order: the section list,
+// the status row, the toolbar, the banners' buttons, the load test and the raw data, each scrolled
+// into view and ringed, in light and dark; nothing else takes the focus.
+TEST_F(WorkspaceTest, TabWalksTheOverviewInReadingOrderWithEveryStopInViewAndRinged)
+{
+    settings->setValue(QLatin1String(WorkspaceView::didWelcomeKey), true);
+    ReportServiceMakers makers;
+    makers.makeExportService = [](std::shared_ptr<SQLiteStore> store) -> std::shared_ptr<ExportService> {
+        return makeExportService(std::move(store));
+    };
+    registerReportServiceMakers(std::move(makers));
+    screens::registerLoadTestScreenMaker([](screens::LoadTestCallbacks) { return new QWidget; });
+    OverviewFeed& feed = OverviewFeed::of(*model);
+    feed.setClock([] { return kFixedNow; });
+    const auto plain = healthyState(snapshotOf(*model), kFixedNow);
+    auto withBanners = plain;
+    withBanners.statusMessage = QStringLiteral("Elkészült az export.");
+    withBanners.statusIsConfirmation = true;
+    withBanners.hasExportResult = true;
+    withBanners.availableUpdate =
+        AvailableUpdate{QStringLiteral("1.1"), QStringLiteral("Javítások."), QUrl("http://127.0.0.1:9/")};
+    const QColor accent(0x35, 0x84, 0xE4);
+    PVTheme::instance().setAccentOverride(accent);
+    for (const auto& [name, state] : {std::pair{"plain", plain}, std::pair{"banners", withBanners}})
+        for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
+            feed.setStateOverride(state);
+            PVTheme::instance().setAppearanceOverride(appearance);
+            auto view = makeView();
+            view->resize(1080, 600);
+            view->show();
+            view->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+            settle();
+            expectTabWalk(view.get(), accent, std::string("overview-") + name + "-" + rawValue(appearance).toStdString());
+        }
+    PVTheme::instance().setAppearanceOverride(PVAppearance::light);
+    PVTheme::instance().setAccentOverride(std::nullopt);
+    screens::registerLoadTestScreenMaker({});
+    registerReportServiceMakers({});
+    feed.setStateOverride(std::nullopt);
 }
 
 // At 150 % the rows' symbols grow with their titles (measured on a row that is neither selected nor hovered).

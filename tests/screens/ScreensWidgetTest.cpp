@@ -17,6 +17,7 @@
 #include "core/records/LocaleDates.h"
 #include "core/store/SQLiteStore.h"
 #include "tests/main/ModelFixture.h"
+#include "tests/main/TabWalk.h"
 #include "tests/main/WidgetHelpers.h"
 #include "ui/design/Depth.h"
 #include "ui/design/Symbols.h"
@@ -29,6 +30,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -468,6 +470,59 @@ TEST_F(ScreensTest, WorkspaceWelcomeTakesTheKeyboardWhenItOpens)
     QTest::keyClick(keyboard, Qt::Key_Return);
     settle();
     EXPECT_EQ(welcome->step(), 1);
+}
+
+// The window opened by its identifier, as the shell opens it, on a first launch: the sheet is
+// above it with the keyboard, and takes it back when the window under it is activated again.
+TEST_F(ScreensTest, TheWelcomeSheetKeepsTheKeyboardOverTheWindowThatOpensIt)
+{
+    Fixture f;
+    auto settings = makeSettings(f.dir);
+    QPointer<WorkspaceView> view;
+    WindowRegistry::instance().registerWindow(QStringLiteral("test.main"), [&]() -> QWidget* {
+        view = new WorkspaceView(*f.model, settings);
+        view->resize(1080, 700);
+        return view;
+    });
+    ASSERT_TRUE(WindowRegistry::instance().open(QStringLiteral("test.main")));
+    settle();
+    ASSERT_TRUE(view && view->showsWelcome());
+    QDialog* sheet = view->welcomeDialog();
+    EXPECT_EQ(QApplication::activeWindow(), sheet) << "the window opened above its own sheet";
+    view->activateWindow(); // a click on the window under the sheet, or the window manager's choice
+    settle();
+    EXPECT_EQ(QApplication::activeWindow(), sheet) << "the sheet lost the keyboard to the window under it";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(sheet->findChild<WelcomeScreen*>()->step(), 1);
+    WindowRegistry::instance().unregisterWindow(QStringLiteral("test.main"));
+    delete view;
+}
+
+// Each step of the sheet: Tab goes round the controls of that step in reading order, each ringed
+// and in view; no hidden or invisible stop, in light and dark and at 150 % text.
+TEST_F(ScreensTest, WelcomeTabWalksEveryStepInReadingOrder)
+{
+    const QColor accent(0x35, 0x84, 0xE4);
+    for (const auto& [appearance, scale] :
+         {std::pair{PVAppearance::light, 1.0}, std::pair{PVAppearance::dark, 1.0}, std::pair{PVAppearance::light, 1.5}}) {
+        Appearance look(appearance);
+        PVTheme::instance().setTextScale(scale);
+        Fixture f;
+        auto shown = showWorkspace(f, makeSettings(f.dir));
+        ASSERT_TRUE(shown->showsWelcome());
+        QDialog* sheet = shown->welcomeDialog();
+        auto* welcome = sheet->findChild<WelcomeScreen*>();
+        ASSERT_NE(welcome, nullptr);
+        for (int step = 0; step < 3; ++step) {
+            settle();
+            expectTabWalk(sheet, accent,
+                          "welcome-" + std::to_string(step) + "-" + rawValue(appearance).toStdString() + "-" +
+                              std::to_string(int(scale * 100)));
+            welcome->advance();
+        }
+    }
+    PVTheme::instance().setTextScale(1.0);
 }
 
 // ---- History ----------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QMenu>
 #include <QProxyStyle>
+#include <QScrollArea>
 #include <QPushButton>
 #include <QStyleFactory>
 #include <QStyleOption>
@@ -65,11 +66,14 @@ namespace {
 
 void paintFocusRing(QPainter& p, const QRectF& around, double radius, const PVPaintContext& ctx)
 {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
     // Centred on a line one pixel outside the shape, so the shape's own edge stays readable.
     const double out = 1 + kFocusRingWidth / 2;
     p.setPen(QPen(ctx.color(PV::color::focus::ring()), kFocusRingWidth));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(around.adjusted(-out, -out, out, out), radius + out, radius + out);
+    p.restore();
 }
 
 int scaled(double value, PVTextStyle style)
@@ -78,6 +82,11 @@ int scaled(double value, PVTextStyle style)
 }
 
 } // namespace
+
+void pvPaintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QWidget* widget)
+{
+    paintFocusRing(painter, shape, radius, PVPaintContext::forWidget(widget));
+}
 
 // ---- Segmented picker ---------------------------------------------------------------------------------
 
@@ -291,6 +300,9 @@ constexpr int kButtonPaddingV = 5;
 constexpr int kButtonIcon = 16;
 constexpr int kButtonIconGap = 6;
 constexpr double kButtonRadius = 6;
+constexpr int kLargePaddingH = 18;
+constexpr int kLargePaddingV = 7;
+constexpr double kLargeRadius = 7;
 } // namespace
 
 PVPrimaryButton::PVPrimaryButton(const QString& title, QWidget* parent) : PVPrimaryButton(QIcon(), title, parent) {}
@@ -308,6 +320,17 @@ int PVPrimaryButton::iconSide() const
     return std::max(1, scaled(kButtonIcon, PVTextStyle::body));
 }
 
+void PVPrimaryButton::setLarge(bool large)
+{
+    if (large == large_)
+        return;
+    large_ = large;
+    updateGeometry();
+    update();
+}
+
+double PVPrimaryButton::radius() const { return large_ ? kLargeRadius : kButtonRadius; }
+
 QFont PVPrimaryButton::titleFont() const
 {
     QFont f = font();
@@ -318,10 +341,10 @@ QFont PVPrimaryButton::titleFont() const
 QSize PVPrimaryButton::sizeHint() const
 {
     const QFontMetricsF fm(titleFont());
-    double w = fm.horizontalAdvance(text()) + 2 * kButtonPaddingH;
+    double w = fm.horizontalAdvance(text()) + 2 * (large_ ? kLargePaddingH : kButtonPaddingH);
     if (!icon().isNull())
         w += iconSide() + kButtonIconGap;
-    const double h = std::max(fm.height(), static_cast<double>(iconSide())) + 2 * kButtonPaddingV;
+    const double h = std::max(fm.height(), static_cast<double>(iconSide())) + 2 * (large_ ? kLargePaddingV : kButtonPaddingV);
     return {static_cast<int>(std::ceil(w)) + 2 * kFocusRingReach, static_cast<int>(std::ceil(h)) + 2 * kFocusRingReach};
 }
 
@@ -351,13 +374,13 @@ void PVPrimaryButton::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF fill = fillRect();
     if (hasFocus() && keyboardFocus_)
-        paintFocusRing(p, fill, kButtonRadius, ctx);
+        paintFocusRing(p, fill, radius(), ctx);
     if (!isEnabled())
         p.setOpacity(0.45);
     const QColor accent = ctx.color(PVColor::accent());
     p.setPen(Qt::NoPen);
     p.setBrush(isDown() ? accent.darker(115) : accent);
-    p.drawRoundedRect(fill, kButtonRadius, kButtonRadius);
+    p.drawRoundedRect(fill, radius(), radius());
 
     const QColor ink = ctx.color(PV::color::interactive::accentInk);
     const QFont f = titleFont();
@@ -562,11 +585,41 @@ private:
 
 } // namespace
 
+namespace {
+
+// Room kept above and below a control scrolled into view, so its ring and some of what surrounds
+// it show too.
+constexpr int kInViewMargin = 48;
+
+// A control the keyboard reaches is brought into view on every scrolling page it lies on, the
+// innermost first; a page only scrolls by itself for moves that begin inside it.
+class KeyboardFocusInView : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::FocusIn || !watched->isWidgetType()
+            || !isKeyboardFocus(static_cast<QFocusEvent*>(event)->reason()))
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        for (QWidget* a = widget->parentWidget(); a != nullptr && !a->isWindow(); a = a->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(a); area != nullptr && area->widget() != nullptr
+                                                              && area->widget()->isAncestorOf(widget))
+                area->ensureWidgetVisible(widget, 2 * kFocusRingReach, kInViewMargin);
+        return false;
+    }
+};
+
+} // namespace
+
 void pvInstallFocusRingStyle()
 {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (app == nullptr || dynamic_cast<PVFocusRingStyle*>(QApplication::style()) != nullptr)
         return;
+    app->installEventFilter(new KeyboardFocusInView(app));
     QApplication::setStyle(new PVFocusRingStyle(QStyleFactory::create(QApplication::style()->name())));
 }
 

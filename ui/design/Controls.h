@@ -7,6 +7,7 @@
 #include "ui/design/Typography.h"
 
 #include <QAbstractButton>
+#include <QPainter>
 #include <QPushButton>
 #include <QStringList>
 #include <QWidget>
@@ -30,6 +31,10 @@ bool hasKeyboardFocus(const QWidget* widget);
 // Width of the focus ring and of the gap between it and the control.
 inline constexpr double kFocusRingWidth = 2;
 inline constexpr int kFocusRingReach = 3;
+
+// Draws the design's focus ring just outside a control's shape (it needs kFocusRingReach around it),
+// in the focus colour of the widget's appearance.
+void pvPaintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QWidget* widget);
 
 // One exclusive choice among a few titled segments, painted in the design's colours. It is at most
 // `maximumWidth` wide unless its titles need more at the current text size; its height grows with
@@ -107,6 +112,9 @@ public:
     QRectF fillRect() const;
     // The side of the square the icon is drawn in.
     int iconSide() const;
+    // The large form (more padding, rounder corners) of a section's main action.
+    void setLarge(bool large);
+    bool isLarge() const { return large_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -115,11 +123,14 @@ protected:
 
 private:
     QFont titleFont() const;
+    double radius() const;
     bool keyboardFocus_ = false;
+    bool large_ = false;
 };
 
 // Makes the platform's own push and tool buttons show the design's focus ring when the keyboard
-// gave them focus. Idempotent; the appearance service calls it when it is first made.
+// gave them focus, and scrolls every control the keyboard gives focus to into the view of the
+// scrolling pages it lies on. Idempotent; the appearance service calls it when it is first made.
 void pvInstallFocusRingStyle();
 
 // A small bordered push button whose title follows the text size.

@@ -1,17 +1,20 @@
 #include "ui/main/DashboardSections.h"
 
+#include "ui/design/Controls.h"
 #include "ui/design/Depth.h"
 
 #include "core/records/LoadTestResult.h"
 #include "core/records/Localization.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QLocale>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <cmath>
 #include <QVBoxLayout>
 
 namespace pv {
@@ -266,7 +269,8 @@ SpeedSection::SpeedSection(QWidget* parent)
     latest_->hide();
     texts->addWidget(latest_);
     row->addLayout(texts, 1);
-    start_ = new QPushButton(L("Mérés indítása"), content);
+    start_ = new PVPrimaryButton(L("Mérés indítása"), content);
+    start_->setLarge(true);
     start_->setDefault(true);
     start_->setCursor(Qt::PointingHandCursor);
     row->addWidget(start_, 0, Qt::AlignTop);
@@ -308,20 +312,12 @@ void SpeedSection::changeEvent(QEvent* event)
 
 void SpeedSection::restyle()
 {
-    // The large prominent form: filled with the accent, white text.
-    const PVPaintContext ctx = PVPaintContext::forWidget(this);
+    // The large prominent form, its title in the body size.
     const QFont font = pvFont(PVFontToken::body);
-    const QString sheet =
-        QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 7px;"
-                       " padding: 7px 18px; font-size: %3px; font-weight: 600; }"
-                       "QPushButton:pressed { background: %4; }"
-                       "QPushButton:disabled { background: %5; color: %6; }")
-            .arg(ctx.color(PVColor::accent()).name(), ctx.color(PV::color::interactive::accentInk).name())
-            .arg(font.pixelSize() > 0 ? font.pixelSize() : 13)
-            .arg(ctx.color(PVColor::accent()).darker(115).name(), ctx.color(PV::color::surface::well).name(),
-                 ctx.color(PV::color::ink::disabled).name());
-    if (start_->styleSheet() != sheet)
-        start_->setStyleSheet(sheet);
+    if (start_->font() != font) {
+        start_->setFont(font);
+        start_->updateGeometry();
+    }
 }
 
 // ---- Legend -------------------------------------------------------------------------------------
@@ -628,7 +624,15 @@ DisclosureButton::DisclosureButton(const QString& text, QWidget* parent)
 QSize DisclosureButton::sizeHint() const
 {
     const QFontMetrics fm(pvFont(PVFontToken::cardTitle));
-    return {20 + fm.horizontalAdvance(text()), std::max(18, fm.height())};
+    return {20 + fm.horizontalAdvance(text()) + 2 * kFocusRingReach, std::max(18, fm.height()) + 2 * kFocusRingReach};
+}
+
+QRectF DisclosureButton::contentRect() const
+{
+    const QFontMetricsF fm(pvFont(PVFontToken::cardTitle));
+    return {double(kFocusRingReach), double(kFocusRingReach),
+            std::min(20 + std::ceil(fm.horizontalAdvance(text())), double(width() - 2 * kFocusRingReach)),
+            double(height() - 2 * kFocusRingReach)};
 }
 
 void DisclosureButton::paintEvent(QPaintEvent*)
@@ -636,24 +640,29 @@ void DisclosureButton::paintEvent(QPaintEvent*)
     const PVPaintContext ctx = PVPaintContext::forWidget(this);
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    const QRectF content = contentRect();
+    if (hasFocus() && hasKeyboardFocus(this))
+        pvPaintFocusRing(p, content, PV::radius::control, this);
     const QColor ink = ctx.color(PV::color::ink::secondary);
     const double box = symbolBox(10);
-    pvPaintSymbol(p, QRectF(0, (height() - box) / 2.0, box, box),
+    pvPaintSymbol(p, QRectF(content.left(), content.center().y() - box / 2.0, box, box),
                   isChecked() ? "chevron.compact.down" : "chevron.compact.right", ink);
     p.setFont(pvFont(PVFontToken::cardTitle));
     p.setPen(ink);
-    p.drawText(QRectF(20, 0, width() - 20, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    p.drawText(QRectF(content.left() + 20, content.top(), width() - content.left() - 20, content.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
 RawDataSection::RawDataSection(QWidget* parent)
     : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
-    auto* stack = vbox(this, 0, QMargins(20, 20, 20, 20));
+    // The disclosure keeps room for its focus ring around its title, which lines up with the figures.
+    auto* stack = vbox(this, 0, QMargins(20 - kFocusRingReach, 20 - kFocusRingReach, 20, 20));
     toggle_ = new DisclosureButton(L("Nyers mérési adatok"), this);
     stack->addWidget(toggle_);
     content_ = new QWidget(this);
-    auto* rows = vbox(content_, px(PV::space::s), QMargins(0, 12, 0, 0));
+    auto* rows = vbox(content_, px(PV::space::s), QMargins(kFocusRingReach, 12 - kFocusRingReach, 0, 0));
     for (int i = 0; i < 5; ++i) {
         auto* row = new QHBoxLayout();
         row->setSpacing(px(PV::space::s));

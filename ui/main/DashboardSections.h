@@ -6,12 +6,14 @@
 
 #include "ui/design/Chart.h"
 #include "ui/design/Components.h"
+#include "ui/design/Controls.h"
 #include "ui/main/DashboardLogic.h"
 #include "ui/main/MainWidgets.h"
 #include "core/records/LoadTestResult.h"
 
 #include <QAbstractButton>
 #include <QLayout>
+#include <QPushButton>
 #include <QWidget>
 
 class QLabel;
@@ -116,7 +118,7 @@ protected:
 
 private:
     void restyle();
-    QPushButton* start_;
+    PVPrimaryButton* start_;
     PVText* latest_;
 };
 
@@ -250,6 +252,8 @@ public:
     DisclosureButton(const QString& text, QWidget* parent = nullptr);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    // The chevron and the title, inside the room kept for the focus ring.
+    QRectF contentRect() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,5 +1,7 @@
 #include "ui/main/MainWidgets.h"
 
+#include <QDialog>
+
 #include "ui/design/Depth.h"
 
 #include <QEvent>
@@ -203,7 +205,14 @@ bool WindowRegistry::open(const QString& id)
         return false;
     w->show();
     w->raise();
-    w->activateWindow();
+    // A sheet open on the window (the welcome flow) stays above it and keeps the keyboard.
+    QWidget* target = w;
+    for (QWidget* sheet : w->findChildren<QDialog*>())
+        if (sheet->isVisible() && sheet->windowModality() != Qt::NonModal)
+            target = sheet;
+    if (target != w)
+        target->raise();
+    target->activateWindow();
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "ui/main/OverviewSections.h"
 
+#include "ui/design/Controls.h"
+
 #include "ui/design/Depth.h"
 #include "ui/design/Theme.h"
 #include "ui/main/MainLogic.h"
@@ -9,6 +11,8 @@
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QPainter>
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -102,7 +106,36 @@ void StorageBanner::setLevel(PVStatus level)
 void StorageBanner::setAction(const QString& text)
 {
     action_->setText(text);
+    if (text.isEmpty() && action_->hasFocus()) {
+        // The banner keeps the focus its button had (the outcome of the click is what it now says),
+        // rather than the page moving it on to a control further down and scrolling there.
+        setFocus(movedFocusReason(this));
+    }
     action_->setVisible(!text.isEmpty());
+}
+
+void StorageBanner::focusInEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = isKeyboardFocus(event->reason());
+    BannerFrame::focusInEvent(event);
+    update();
+}
+
+void StorageBanner::focusOutEvent(QFocusEvent* event)
+{
+    keyboardFocus_ = false;
+    BannerFrame::focusOutEvent(event);
+    update();
+}
+
+void StorageBanner::paintEvent(QPaintEvent* event)
+{
+    BannerFrame::paintEvent(event);
+    if (!hasFocus() || !keyboardFocus_)
+        return;
+    QPainter p(this);
+    pvPaintFocusRing(p, QRectF(rect()).adjusted(kFocusRingReach, kFocusRingReach, -kFocusRingReach, -kFocusRingReach),
+                     8 - kFocusRingReach, this);
 }
 
 void StorageBanner::setMessage(const QString& message)

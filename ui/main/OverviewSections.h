@@ -48,7 +48,14 @@ public:
 Q_SIGNALS:
     void actionTriggered();
 
+protected:
+    // The banner holds the focus only when its button went away under it; it is no Tab stop.
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    bool keyboardFocus_ = false;
     PVStatus level_;
     PVSymbolView* symbol_;
     PVText* message_;

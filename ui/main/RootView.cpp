@@ -1,5 +1,6 @@
 #include "ui/main/RootView.h"
 
+#include "ui/design/Controls.h"
 #include "ui/main/MainLogic.h"
 #include "ui/main/ModelActions.h"
 #include "ui/main/OverviewFeed.h"
@@ -9,6 +10,7 @@
 #include "core/records/Localization.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <algorithm>
 #include <QHBoxLayout>
@@ -33,7 +35,10 @@ PolvarineRootView::PolvarineRootView(AppViewModel& model, QWidget* parent)
     storageBanner_ = new StorageBanner(column_);
     statusBanner_ = new StorageBanner(column_, PVStatus::watch);
     statusBanner_->setObjectName(QStringLiteral("statusBanner"));
-    connect(statusBanner_, &StorageBanner::actionTriggered, this, [this] { actions::revealLatestExport(model_); });
+    connect(statusBanner_, &StorageBanner::actionTriggered, this, [this] {
+        awaitsExportOutcome_ = true; // a folder that cannot be opened is said on the banner
+        actions::revealLatestExport(model_);
+    });
     updateBanner_ = new UpdateBanner(column_);
     hero_ = new PVVerdictHero(PVStatus::neutral, QString(), QString(), false, QString(), column_);
     faultLocation_ = new FaultLocationSection(column_);
@@ -116,6 +121,11 @@ void PolvarineRootView::refresh()
         statusBanner_->setMessage(*s.statusMessage);
     statusBanner_->setLevel(statusLineLevel(s));
     statusBanner_->setAction(statusOffersExportFolder(s) ? L("Mappa megnyitása") : QString());
+    // A banner that goes while it has the focus leaves it with the page, where the user is, rather
+    // than to a control further down that the page would scroll to.
+    if (!shows(DashboardSection::statusBanner)
+        && (statusBanner_->hasFocus() || statusBanner_->isAncestorOf(QApplication::focusWidget())))
+        setFocus(movedFocusReason(this));
     statusBanner_->setVisible(shows(DashboardSection::statusBanner));
     if (revealsStatusBanner_ && !statusBanner_->isHidden()) {
         revealsStatusBanner_ = false;

@@ -275,6 +275,10 @@ void WorkspaceView::showDetail()
     }
     if (!screen)
         screen = new PVPlaceholderScreen(title(section_), subtitle(section_), symbolName(section_));
+    // A toolbar leaves its action buttons out of the Tab order; here they are controls like any other.
+    for (QAction* action : toolBar_->actions())
+        if (QWidget* button = toolBar_->widgetForAction(action); button && button->focusPolicy() == Qt::NoFocus)
+            button->setFocusPolicy(Qt::TabFocus);
     toolBarRow_->setVisible(!toolBar_->actions().isEmpty());
     detail_ = screen;
     detailLayout_->addWidget(screen, 1);
@@ -310,6 +314,24 @@ void WorkspaceView::showEvent(QShowEvent* event)
     // Checked on every show: a welcome closed without finishing opens again next time.
     if (!settings_->value(QLatin1String(didWelcomeKey), false).toBool())
         openWelcome();
+}
+
+void WorkspaceView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The welcome sheet is modal: when the window under it is activated (the window manager gives a
+    // window that has just been mapped the focus, or the user clicks it), the sheet is raised and
+    // takes the keyboard back, once the activation has settled.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && welcome_ && welcome_->isVisible())
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (welcome_ && welcome_->isVisible() && !welcome_->isActiveWindow()) {
+                    welcome_->raise();
+                    welcome_->activateWindow();
+                }
+            },
+            Qt::QueuedConnection);
 }
 
 void WorkspaceView::openWelcome()

@@ -183,6 +183,7 @@ WelcomeScreen::WelcomeScreen(AppViewModel& viewModel, std::function<void()> onFi
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(false);
+    scroll_->setFocusPolicy(Qt::NoFocus); // Tab goes to the controls on the pages, not to the page
     auto* pagesHost = new QWidget(scroll_);
     pagesHost->setAutoFillBackground(false);
     pages_ = new QStackedLayout(pagesHost);
