@@ -420,16 +420,24 @@ double DossierSampleFold::periodLoss(const LossSum& raw, const RolledLoss& rolle
                : static_cast<double>(raw.failed + rolled.failed) / n;
 }
 
-void DossierSampleFold::closeRawBucket(std::size_t leg)
+void DossierSampleFold::closeRawBucket()
 {
-    RawBucket& bucket = rawBuckets_[leg];
-    if (bucket.slice < 0)
+    RawBucket& bucket = rawBucket_;
+    if (!bucket.start)
         return;
-    Slice& slice = slices_[static_cast<std::size_t>(bucket.slice)];
-    if (const std::optional<double> p50 = bucketMedian(bucket.latencies))
-        (leg == 0 ? slice.foldedRouter : slice.foldedProvider).push_back(*p50);
-    bucket.latencies.clear();
-    bucket.slice = -1;
+    // A bucket that began before the period, its first part cut off, counts in the first slice.
+    const int i = sliceOf(std::max(*bucket.start, request_.start));
+    if (i >= 0) {
+        Slice& slice = slices_[static_cast<std::size_t>(i)];
+        if (const std::optional<double> p50 = bucketMedian(bucket.router))
+            slice.foldedRouter.push_back(*p50);
+        if (const std::optional<double> p50 = bucketMedian(bucket.provider))
+            slice.foldedProvider.push_back(*p50);
+        slice.foldedCount += bucket.providerCount;
+        slice.foldedFailures += bucket.providerFailures;
+        slice.folded = slice.folded || bucket.providerCount > 0 || !bucket.router.empty();
+    }
+    bucket = {};
 }
 
 void DossierSampleFold::add(const SampleRow& row)
@@ -457,7 +465,20 @@ void DossierSampleFold::add(const SampleRow& row)
         return;
 
     const int i = sliceOf(t);
-    if (i >= 0) {
+    if (i >= 0 && foldWidth_ > 0) {
+        const Timestamp start = std::floor(t / foldWidth_) * foldWidth_;
+        if (rawBucket_.start != start) {
+            closeRawBucket();
+            rawBucket_.start = start;
+        }
+        if (row.kind == ProbeKind::publicIP) {
+            ++rawBucket_.providerCount;
+            if (!ok)
+                ++rawBucket_.providerFailures;
+        }
+        if (ok)
+            (row.kind == ProbeKind::gateway ? rawBucket_.router : rawBucket_.provider).push_back(*row.latencyMilliseconds);
+    } else if (i >= 0) {
         // Rows come in time order, so each slice holds one run of the latency lists.
         while (currentSlice_ < i) {
             ++currentSlice_;
@@ -466,23 +487,12 @@ void DossierSampleFold::add(const SampleRow& row)
             next.providerBegin = next.providerEnd = legs_[1].latencies.size() - (row.kind == ProbeKind::publicIP && ok);
         }
         Slice& slice = slices_[static_cast<std::size_t>(i)];
-        slice.hasRaw = true;
         slice.routerEnd = legs_[0].latencies.size();
         slice.providerEnd = legs_[1].latencies.size();
         if (row.kind == ProbeKind::publicIP) {
             ++slice.providerCount;
             if (!ok)
                 ++slice.providerFailures;
-        }
-        if (ok && foldWidth_ > 0) {
-            const double start = std::floor(t / foldWidth_) * foldWidth_;
-            RawBucket& bucket = rawBuckets_[kind];
-            if (bucket.slice != i || bucket.start != start) {
-                closeRawBucket(kind);
-                bucket.slice = i;
-                bucket.start = start;
-            }
-            bucket.latencies.push_back(*row.latencyMilliseconds);
         }
     }
     if (row.kind == ProbeKind::gateway)
@@ -578,8 +588,7 @@ private:
 void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, AttributionEvidence& attribution)
 {
     closeRawHour();
-    closeRawBucket(0);
-    closeRawBucket(1);
+    closeRawBucket();
     coverRollupsUpTo(std::numeric_limits<double>::infinity());
 
     // Gaps and coverage.
@@ -593,32 +602,33 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
 
     // Timeline: a slice with a raw provider sample or raw router latency takes its figures from the
     // raw samples, otherwise from the roll-ups; the medians of roll-up slices are medians of p50s,
-    // and so are those of raw slices wider than one roll-up bucket, so that a steady pattern is
-    // drawn level where the roll-ups begin.
+    // and so are those of raw slices wider than one roll-up bucket, whose samples are bucketed on the
+    // roll-ups' grid with each bucket whole in the slice where it begins, so that a steady pattern
+    // is drawn level where the roll-ups begin, whatever minute the period ends at.
     std::vector<double>& router = legs_[0].latencies;
     std::vector<double>& provider = legs_[1].latencies;
     for (int i = 0; sliceWidth_ > 0 && i < DossierBuilder::timelineSlices; ++i) {
         Slice& slice = slices_[static_cast<std::size_t>(i)];
-        const bool useRaw = slice.providerCount >= 1 || slice.routerEnd > slice.routerBegin;
+        const bool useRaw =
+            foldWidth_ > 0 ? slice.folded : slice.providerCount >= 1 || slice.routerEnd > slice.routerBegin;
         if (!useRaw && slice.rolledCount <= 0 && slice.rolledRouter.empty())
             continue;
         DossierTimelinePoint point;
         point.time = request_.start + sliceWidth_ * i;
         long long count = 0, failures = 0;
-        if (useRaw) {
+        if (useRaw && foldWidth_ > 0) {
+            point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedRouter));
+            point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedProvider));
+            count = slice.foldedCount;
+            failures = slice.foldedFailures;
+        } else if (useRaw) {
             const auto range = [](const std::vector<double>& all, std::size_t from, std::size_t to) {
                 return std::vector<double>(all.begin() + static_cast<std::ptrdiff_t>(from),
                                            all.begin() + static_cast<std::ptrdiff_t>(to));
             };
-            if (foldWidth_ > 0) {
-                point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedRouter));
-                point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedProvider));
-            } else {
-                point.routerMilliseconds =
-                    DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
-                point.providerMilliseconds =
-                    DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
-            }
+            point.routerMilliseconds = DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
+            point.providerMilliseconds =
+                DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
             count = slice.providerCount;
             failures = slice.providerFailures;
         } else {
