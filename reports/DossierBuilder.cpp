@@ -311,8 +311,9 @@ LegMeasurement DossierSampleFold::Leg::measure()
     LegMeasurement leg;
     leg.sampleCount = loss.count;
     leg.lossRatio = loss.engineRatio();
-    leg.medianRtt = stats::upperMedian(latencies);
-    leg.p95Rtt = stats::indexP95(latencies);
+    // The period's rule, as the summary's tiles quote the same figures.
+    leg.medianRtt = DossierBuilder::sortedPercentile(0.5, latencies);
+    leg.p95Rtt = DossierBuilder::sortedPercentile(0.95, latencies);
     return leg;
 }
 
@@ -338,6 +339,9 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
         if (r.targetKind != ProbeKind::gateway && r.targetKind != ProbeKind::publicIP)
             continue;
         rolledLoss_[legIndex(r.targetKind)].add(r);
+        if (r.p50Milliseconds)
+            rolledP50_[legIndex(r.targetKind)].push_back(*r.p50Milliseconds);
+        latestRollup_ = std::max(latestRollup_.value_or(r.bucketStart), r.lastSampleTimestamp.value_or(r.bucketStart));
         if (r.targetKind == ProbeKind::publicIP) {
             HourBucket& hour = hours_[std::floor(r.bucketStart / kHour) * kHour];
             hour.count += r.sampleCount;
@@ -665,13 +669,28 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     attribution.publicHost = legs_[1].measure();
     attribution.dns = legs_[2].measure();
     attribution.http = legs_[3].measure();
-    // The loss the attribution quotes is the period's, as the summary's tile shows it: the roll-ups
-    // of the router and the provider leg count too.
+    // What the attribution says of the router and the provider leg is what the period holds, as the
+    // summary's tiles show it: the roll-ups count too, and a leg whose raw days are gone is judged by
+    // its roll-ups' p50s.
     const std::pair<std::size_t, LegMeasurement*> quoted[] = {{0, &attribution.gateway}, {1, &attribution.publicHost}};
-    for (const auto& [leg, measured] : quoted)
-        if (legs_[leg].loss.count > 0 && rolledLoss_[leg].count > 0)
-            measured->lossRatio = periodLoss(legs_[leg].loss, rolledLoss_[leg]);
-    attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
+    for (const auto& [leg, measured] : quoted) {
+        if (rolledLoss_[leg].count <= 0)
+            continue;
+        measured->sampleCount += rolledLoss_[leg].count;
+        measured->lossRatio = periodLoss(legs_[leg].loss, rolledLoss_[leg]);
+        if (!measured->medianRtt && !rolledP50_[leg].empty()) {
+            std::sort(rolledP50_[leg].begin(), rolledP50_[leg].end());
+            measured->medianRtt = DossierBuilder::sortedPercentile(0.5, rolledP50_[leg]);
+            measured->p95Rtt = DossierBuilder::sortedPercentile(0.95, rolledP50_[leg]);
+        }
+    }
+    if (earliestRollup_ && latestRollup_) {
+        const Timestamp first = std::min(firstSample_.value_or(*earliestRollup_), *earliestRollup_);
+        const Timestamp last = std::max(lastSample_.value_or(*latestRollup_), *latestRollup_);
+        attribution.spanSeconds = last - first;
+    } else {
+        attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
+    }
     attribution.dnsUnanswered = dnsUnanswered_;
     attribution.dnsNewestUnanswered = dnsNewestUnanswered_;
     verdict.sampleCount = legs_[1].loss.count;
@@ -680,10 +699,19 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     if (jitterSteps_ > 0)
         verdict.jitter = static_cast<double>(jitterSum_ / static_cast<long double>(jitterSteps_));
 
-    doc.medianRouterMs = DossierBuilder::sortedPercentile(0.5, router);
-    doc.medianProviderMs = DossierBuilder::sortedPercentile(0.5, provider);
-    doc.p95ProviderMs = DossierBuilder::sortedPercentile(0.95, provider);
+    // The tiles quote what the sentences quote: the raw samples' figures, or the roll-ups' where the
+    // raw days are gone.
+    doc.medianRouterMs = attribution.gateway.medianRtt;
+    doc.medianProviderMs = attribution.publicHost.medianRtt;
+    doc.p95ProviderMs = attribution.publicHost.p95Rtt;
     verdict.latencies = std::move(provider);
+    if (legs_[1].loss.count == 0 && rolledLoss_[1].count > 0) {
+        // No raw provider sample: the usage verdict reads the roll-ups.
+        verdict.sampleCount = rolledLoss_[1].count;
+        verdict.spanSeconds = attribution.spanSeconds;
+        verdict.lossRatio = periodLoss(legs_[1].loss, rolledLoss_[1]);
+        verdict.latencies = rolledP50_[1];
+    }
 
     // The loss of the whole period: the raw provider samples and the provider roll-ups (whose
     // counts are exact), as a mean loss when every one of them carries one, else the failed share.

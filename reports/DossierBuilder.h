@@ -163,6 +163,7 @@ private:
     std::vector<bool> providerOverWifi_; // beside the provider latencies
     LossSum wifiLoss_, wiredLoss_;
     std::array<RolledLoss, 2> rolledLoss_{}; // router, provider
+    std::array<std::vector<double>, 2> rolledP50_{}; // router, provider: the buckets' p50s
 
     std::set<QString> wifiInterfaces_;
     QByteArray lastInterface_;
@@ -191,7 +192,7 @@ private:
 
     long long rawCount_ = 0;
     long long rolledSampleCount_ = 0;
-    std::optional<Timestamp> earliestRollup_;
+    std::optional<Timestamp> earliestRollup_, latestRollup_; // the roll-ups' first and last sample
 };
 
 struct DossierBuilder {

@@ -285,3 +285,52 @@ TEST(DossierSteadyMonthTest, IdenticalEveningsAreDrawnLevelAcrossTheRollUps)
         EXPECT_GE(evenings, 1) << "made at 09:" << minute << ": a slice of the day draws the evening";
     }
 }
+
+// Page 2's verdict reads what the period holds, as its tiles do: a month whose raw days are gone
+// (monitoring paused for more than a week before the dossier) is judged by its roll-ups, and a
+// sentence quotes a median as the tile shows it.
+TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
+{
+    struct Case {
+        const char* name;
+        DossierDocument doc;
+    };
+    std::vector<Case> cases;
+    {
+        const DossierMonth paused = writeDossierMonth(false, budapestOctober(30, 9, 50) + 9 * 86400.0);
+        SQLiteStore store(SQLiteStore::Location::file(paused.path));
+        cases.push_back({"raw days gone",
+                         await(DossierBuilder::makeDocument(paused.request, paused.request.end, store, QStringLiteral("1.0")))});
+        ASSERT_GT(cases.back().doc.sampleCount, 50000) << "the month is there in its roll-ups";
+    }
+    {
+        // A few raw minutes whose provider latencies split evenly between 20 and 21 ms.
+        std::vector<NetworkSample> samples;
+        for (int i = 0; i < 20; ++i) {
+            samples.push_back(makeSample(1000 + 6.0 * i, ProbeKind::gateway, 2));
+            samples.push_back(makeSample(1000.5 + 6.0 * i, ProbeKind::publicIP, i % 2 ? 21.0 : 20.0));
+        }
+        cases.push_back({"a tiny raw set", DossierBuilder::assemble({1000, 1200, false, QStringLiteral("HU")}, 1200,
+                                                                    QStringLiteral("1.0"), samples, {}, {}, {})});
+    }
+    for (const Case& c : cases) {
+        const FaultAttribution& a = c.doc.attribution;
+        const QString said = (QStringList{a.headline} + a.evidence + a.caveats).join(u'\n');
+        EXPECT_NE(a.location, FaultLocation::insufficientEvidence) << c.name << ":\n" << said.toStdString();
+        EXPECT_FALSE(said.contains(QStringLiteral("0 mérés"))) << c.name << ":\n" << said.toStdString();
+        ASSERT_TRUE(c.doc.medianProviderMs) << c.name;
+        EXPECT_NE(c.doc.verdict.rating(UsageCapability::browsing), CapabilityRating::unknown) << c.name;
+        // The sentence on the public hosts' answers quotes the tile's figure.
+        const QString tile = DossierFormat::millisecondsText(c.doc.medianProviderMs);
+        int quoted = 0;
+        for (const QString& line : a.evidence) {
+            const qsizetype at = line.indexOf(QStringLiteral("routeren túli célpontok "));
+            if (at < 0 && !line.startsWith(QStringLiteral("A válaszidő ")))
+                continue;
+            ++quoted;
+            EXPECT_TRUE(line.contains(QLatin1Char(' ') + tile))
+                << c.name << ": \"" << line.toStdString() << "\" beside the tile " << tile.toStdString();
+        }
+        EXPECT_EQ(quoted, 1) << c.name << ":\n" << said.toStdString();
+    }
+}
