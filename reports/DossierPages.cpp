@@ -295,8 +295,8 @@ Block DossierPageView::keyFigureTiles() const
 {
     const DossierDocument& d = document_;
     const std::vector<std::pair<QString, QString>> tiles{
-        {L("Válaszidő (medián)"), F::millisecondsText(d.medianProviderMs)},
-        {L("Lassabb tized (p95)"), F::millisecondsText(d.p95ProviderMs)},
+        {L("Válaszidő (medián)"), F::millisecondsText(d.medianProviderMs, true)},
+        {L("Lassabb tized (p95)"), F::millisecondsText(d.p95ProviderMs, true)},
         {L("Csomagvesztés"), optionalPercent(d.lossRatio, 1)},
         {L("Kimaradás"), QString::number(static_cast<long long>(d.outages.size()))},
     };
@@ -653,8 +653,9 @@ Stack DossierPageView::wiredComparisonPage() const
                             "útválasztóhoz, és hagyja futni az alkalmazást legalább tíz percig. Ezután állítsa vissza a "
                             "Wi-Fi kapcsolatot, és hagyja futni ugyanannyi ideig. A következő dosszié tartalmazni fogja "
                             "a két mérés összevetését."),
-             QStringLiteral("Ez a legerősebb egyetlen lépés, amivel a „az előfizető Wi-Fi hálózata a hibás” felvetés "
-                            "megválaszolható.")}));
+             QStringLiteral("Ez a legerősebb egyetlen lépés, amivel ") +
+                 F::quotedWithArticle(QStringLiteral("az előfizető Wi-Fi hálózata a hibás"), false) +
+                 QStringLiteral(" felvetés megválaszolható.")}));
         return s;
     }
     s.add(table({QStringLiteral("Mérési mód"), QStringLiteral("Jellemző válaszidő"), QStringLiteral("Csomagvesztés"),
