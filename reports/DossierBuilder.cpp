@@ -97,7 +97,17 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
     DossierSampleFold samples(request, rollups, wifi.interfaceNames());
     database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
-    return completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    // Nothing stored before the period's first measurement: the stretch before it precedes monitoring.
+    // Roll-ups outlive the raw rows, and every minute bucket has its hour bucket.
+    if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {
+        const std::optional<Timestamp> earliestRaw = database.earliestTimestamp();
+        if ((!earliestRaw || *earliestRaw >= request.start) &&
+            database.rollups(RetentionPolicy::hourBucket, -std::numeric_limits<double>::infinity(), request.start)
+                .empty())
+            doc.firstMeasurement = doc.gaps.front().end;
+    }
+    return doc;
 }
 
 DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestamp generatedAt, const QString& appVersion,

@@ -364,9 +364,16 @@ Stack DossierPageView::coveragePage() const
     facts.add(factRow(L("Időszak vége"), F::dateText(d.request.end)));
     facts.add(factRow(L("Az időszak hossza"), F::durationText(d.request.end - d.request.start)));
     facts.add(factRow(L("Ebből mért idő"), F::percentText(d.coverageRatio, 0)));
+    if (d.firstMeasurement)
+        facts.add(factRow(L("Első mérés"), F::dateText(*d.firstMeasurement)));
     facts.add(factRow(L("Rögzített mérés"), QString::number(d.sampleCount)));
     facts.add(factRow(L("Nem mért időszakok száma"), QString::number(static_cast<long long>(d.gaps.size()))));
     s.add(facts.asBlock());
+    if (d.firstMeasurement)
+        s.add(text(LF("Az időszak első %@ hosszú része a mérés kezdete előtti idő: akkor még nem futott a mérés, "
+                      "ezért ez sem hézag, sem kimaradás.",
+                      {F::durationText(*d.firstMeasurement - d.request.start)}),
+                   font(10), Palette::secondaryText()));
     s.add(text(L("A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
                  "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
                  "felsoroljuk."),
@@ -374,8 +381,9 @@ Stack DossierPageView::coveragePage() const
     if (d.containsAggregatedPeriods)
         s.add(calloutCard(L("Összesített szakaszok"),
                           {L("Az időszak egy része a hét napnál régebbi tartományba esik, ahol a nyers mérések helyett "
-                             "percenkénti, illetve óránkénti összesítést tárolunk. Ezeknél a jellemző érték az "
-                             "időszelet összesített értéke, nem az egyes csomagok mediánja.")}));
+                             "percenkénti, illetve óránkénti összesítést tárolunk. Az idővonal minden időszeletet "
+                             "ugyanígy számol: a benne kezdődő percek, illetve órák jellemző értékeinek mediánjával, "
+                             "a nyers mérésekből számolt napokon is, így a két rész összevethető.")}));
     return s;
 }
 
