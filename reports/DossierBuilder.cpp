@@ -729,6 +729,7 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
         doc.lossRatio = periodLoss(legs_[1].loss, rolledLoss_[1]);
 
     doc.sampleCount = rawCount_ + rolledSampleCount_;
+    doc.onlyRollups = rawCount_ == 0 && rolledSampleCount_ > 0;
     if (firstSample_ && earliestRollup_ && *earliestRollup_ < *firstSample_)
         doc.detailedFiguresFrom = *firstSample_;
 

@@ -302,6 +302,10 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
         cases.push_back({"raw days gone",
                          await(DossierBuilder::makeDocument(paused.request, paused.request.end, store, QStringLiteral("1.0")))});
         ASSERT_GT(cases.back().doc.sampleCount, 50000) << "the month is there in its roll-ups";
+        // The page says where its figures come from.
+        EXPECT_EQ(cases.back().doc.detailedFiguresNote(),
+                  QStringLiteral("Ebből az időszakból nyers mérés nem maradt: a számok óránkénti összesítésből "
+                                 "készültek, a válaszidők az időszeletek jellemző értékeiből."));
     }
     {
         // A few raw minutes whose provider latencies split evenly between 20 and 21 ms.
