@@ -106,7 +106,7 @@ void dataRow(Page& page, int level, const QStringList& cells)
 
 QStringList nodeTableRow(const NodeSummary& node)
 {
-    return {htmlEscaped(DossierFormat::withoutDirectionalControls(node.fingerprint.summary())),
+    return {htmlEscaped(node.fingerprint.summary()),
             QString::number(node.snapshotCount),
             htmlEscaped(displayText(node.firstSeen)),
             htmlEscaped(displayText(node.lastSeen)),
@@ -123,7 +123,7 @@ QStringList incidentTableRow(const Incident& incident)
             htmlEscaped(title(incident.classification)),
             htmlEscaped(rawValue(incident.severity)),
             formatFixed(incident.confidence, 2),
-            htmlEscaped(DossierFormat::withoutDirectionalControls(incident.evidenceSummary))};
+            htmlEscaped(incident.evidenceSummary)};
 }
 
 QStringList markerTableRow(const ManualMarker& marker)
@@ -134,7 +134,7 @@ QStringList markerTableRow(const ManualMarker& marker)
 QStringList eventTableRow(const DiagnosticEvent& event)
 {
     return {htmlEscaped(displayText(event.timestamp)), htmlEscaped(rawValue(event.kind)),
-            htmlEscaped(DossierFormat::withoutDirectionalControls(event.details))};
+            htmlEscaped(event.details)};
 }
 
 void likelyCauseCard(Page& page, int level, const LikelyCauseSummary& cause)
@@ -339,7 +339,8 @@ DailyReport makeDailyReport(DailyReportInput input)
 
 QString htmlEscaped(const QString& text)
 {
-    QString escaped = text;
+    // Whatever reaches the page passes here, so no supplied text can turn the page's text around.
+    QString escaped = DossierFormat::withoutDirectionalControls(text);
     escaped.replace(QLatin1Char('&'), QLatin1String("&amp;"));
     escaped.replace(QLatin1Char('<'), QLatin1String("&lt;"));
     escaped.replace(QLatin1Char('>'), QLatin1String("&gt;"));

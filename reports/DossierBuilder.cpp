@@ -97,7 +97,17 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
     DossierSampleFold samples(request, rollups, wifi.interfaceNames());
     database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
-    return completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    // Nothing stored before the period's first measurement: the stretch before it precedes monitoring.
+    // Roll-ups outlive the raw rows, and every minute bucket has its hour bucket.
+    if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {
+        const std::optional<Timestamp> earliestRaw = database.earliestTimestamp();
+        if ((!earliestRaw || *earliestRaw >= request.start) &&
+            database.rollups(RetentionPolicy::hourBucket, -std::numeric_limits<double>::infinity(), request.start)
+                .empty())
+            doc.firstMeasurement = doc.gaps.front().end;
+    }
+    return doc;
 }
 
 DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestamp generatedAt, const QString& appVersion,
@@ -311,8 +321,9 @@ LegMeasurement DossierSampleFold::Leg::measure()
     LegMeasurement leg;
     leg.sampleCount = loss.count;
     leg.lossRatio = loss.engineRatio();
-    leg.medianRtt = stats::upperMedian(latencies);
-    leg.p95Rtt = stats::indexP95(latencies);
+    // The period's rule, as the summary's tiles quote the same figures.
+    leg.medianRtt = DossierBuilder::sortedPercentile(0.5, latencies);
+    leg.p95Rtt = DossierBuilder::sortedPercentile(0.95, latencies);
     return leg;
 }
 
@@ -338,6 +349,9 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
         if (r.targetKind != ProbeKind::gateway && r.targetKind != ProbeKind::publicIP)
             continue;
         rolledLoss_[legIndex(r.targetKind)].add(r);
+        if (r.p50Milliseconds)
+            rolledP50_[legIndex(r.targetKind)].push_back(*r.p50Milliseconds);
+        latestRollup_ = std::max(latestRollup_.value_or(r.bucketStart), r.lastSampleTimestamp.value_or(r.bucketStart));
         if (r.targetKind == ProbeKind::publicIP) {
             HourBucket& hour = hours_[std::floor(r.bucketStart / kHour) * kHour];
             hour.count += r.sampleCount;
@@ -420,16 +434,24 @@ double DossierSampleFold::periodLoss(const LossSum& raw, const RolledLoss& rolle
                : static_cast<double>(raw.failed + rolled.failed) / n;
 }
 
-void DossierSampleFold::closeRawBucket(std::size_t leg)
+void DossierSampleFold::closeRawBucket()
 {
-    RawBucket& bucket = rawBuckets_[leg];
-    if (bucket.slice < 0)
+    RawBucket& bucket = rawBucket_;
+    if (!bucket.start)
         return;
-    Slice& slice = slices_[static_cast<std::size_t>(bucket.slice)];
-    if (const std::optional<double> p50 = bucketMedian(bucket.latencies))
-        (leg == 0 ? slice.foldedRouter : slice.foldedProvider).push_back(*p50);
-    bucket.latencies.clear();
-    bucket.slice = -1;
+    // A bucket that began before the period, its first part cut off, counts in the first slice.
+    const int i = sliceOf(std::max(*bucket.start, request_.start));
+    if (i >= 0) {
+        Slice& slice = slices_[static_cast<std::size_t>(i)];
+        if (const std::optional<double> p50 = bucketMedian(bucket.router))
+            slice.foldedRouter.push_back(*p50);
+        if (const std::optional<double> p50 = bucketMedian(bucket.provider))
+            slice.foldedProvider.push_back(*p50);
+        slice.foldedCount += bucket.providerCount;
+        slice.foldedFailures += bucket.providerFailures;
+        slice.folded = slice.folded || bucket.providerCount > 0 || !bucket.router.empty();
+    }
+    bucket = {};
 }
 
 void DossierSampleFold::add(const SampleRow& row)
@@ -457,7 +479,20 @@ void DossierSampleFold::add(const SampleRow& row)
         return;
 
     const int i = sliceOf(t);
-    if (i >= 0) {
+    if (i >= 0 && foldWidth_ > 0) {
+        const Timestamp start = std::floor(t / foldWidth_) * foldWidth_;
+        if (rawBucket_.start != start) {
+            closeRawBucket();
+            rawBucket_.start = start;
+        }
+        if (row.kind == ProbeKind::publicIP) {
+            ++rawBucket_.providerCount;
+            if (!ok)
+                ++rawBucket_.providerFailures;
+        }
+        if (ok)
+            (row.kind == ProbeKind::gateway ? rawBucket_.router : rawBucket_.provider).push_back(*row.latencyMilliseconds);
+    } else if (i >= 0) {
         // Rows come in time order, so each slice holds one run of the latency lists.
         while (currentSlice_ < i) {
             ++currentSlice_;
@@ -466,23 +501,12 @@ void DossierSampleFold::add(const SampleRow& row)
             next.providerBegin = next.providerEnd = legs_[1].latencies.size() - (row.kind == ProbeKind::publicIP && ok);
         }
         Slice& slice = slices_[static_cast<std::size_t>(i)];
-        slice.hasRaw = true;
         slice.routerEnd = legs_[0].latencies.size();
         slice.providerEnd = legs_[1].latencies.size();
         if (row.kind == ProbeKind::publicIP) {
             ++slice.providerCount;
             if (!ok)
                 ++slice.providerFailures;
-        }
-        if (ok && foldWidth_ > 0) {
-            const double start = std::floor(t / foldWidth_) * foldWidth_;
-            RawBucket& bucket = rawBuckets_[kind];
-            if (bucket.slice != i || bucket.start != start) {
-                closeRawBucket(kind);
-                bucket.slice = i;
-                bucket.start = start;
-            }
-            bucket.latencies.push_back(*row.latencyMilliseconds);
         }
     }
     if (row.kind == ProbeKind::gateway)
@@ -578,8 +602,7 @@ private:
 void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, AttributionEvidence& attribution)
 {
     closeRawHour();
-    closeRawBucket(0);
-    closeRawBucket(1);
+    closeRawBucket();
     coverRollupsUpTo(std::numeric_limits<double>::infinity());
 
     // Gaps and coverage.
@@ -593,32 +616,33 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
 
     // Timeline: a slice with a raw provider sample or raw router latency takes its figures from the
     // raw samples, otherwise from the roll-ups; the medians of roll-up slices are medians of p50s,
-    // and so are those of raw slices wider than one roll-up bucket, so that a steady pattern is
-    // drawn level where the roll-ups begin.
+    // and so are those of raw slices wider than one roll-up bucket, whose samples are bucketed on the
+    // roll-ups' grid with each bucket whole in the slice where it begins, so that a steady pattern
+    // is drawn level where the roll-ups begin, whatever minute the period ends at.
     std::vector<double>& router = legs_[0].latencies;
     std::vector<double>& provider = legs_[1].latencies;
     for (int i = 0; sliceWidth_ > 0 && i < DossierBuilder::timelineSlices; ++i) {
         Slice& slice = slices_[static_cast<std::size_t>(i)];
-        const bool useRaw = slice.providerCount >= 1 || slice.routerEnd > slice.routerBegin;
+        const bool useRaw =
+            foldWidth_ > 0 ? slice.folded : slice.providerCount >= 1 || slice.routerEnd > slice.routerBegin;
         if (!useRaw && slice.rolledCount <= 0 && slice.rolledRouter.empty())
             continue;
         DossierTimelinePoint point;
         point.time = request_.start + sliceWidth_ * i;
         long long count = 0, failures = 0;
-        if (useRaw) {
+        if (useRaw && foldWidth_ > 0) {
+            point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedRouter));
+            point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedProvider));
+            count = slice.foldedCount;
+            failures = slice.foldedFailures;
+        } else if (useRaw) {
             const auto range = [](const std::vector<double>& all, std::size_t from, std::size_t to) {
                 return std::vector<double>(all.begin() + static_cast<std::ptrdiff_t>(from),
                                            all.begin() + static_cast<std::ptrdiff_t>(to));
             };
-            if (foldWidth_ > 0) {
-                point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedRouter));
-                point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedProvider));
-            } else {
-                point.routerMilliseconds =
-                    DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
-                point.providerMilliseconds =
-                    DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
-            }
+            point.routerMilliseconds = DossierBuilder::upperMedian(range(router, slice.routerBegin, slice.routerEnd));
+            point.providerMilliseconds =
+                DossierBuilder::upperMedian(range(provider, slice.providerBegin, slice.providerEnd));
             count = slice.providerCount;
             failures = slice.providerFailures;
         } else {
@@ -655,13 +679,28 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     attribution.publicHost = legs_[1].measure();
     attribution.dns = legs_[2].measure();
     attribution.http = legs_[3].measure();
-    // The loss the attribution quotes is the period's, as the summary's tile shows it: the roll-ups
-    // of the router and the provider leg count too.
+    // What the attribution says of the router and the provider leg is what the period holds, as the
+    // summary's tiles show it: the roll-ups count too, and a leg whose raw days are gone is judged by
+    // its roll-ups' p50s.
     const std::pair<std::size_t, LegMeasurement*> quoted[] = {{0, &attribution.gateway}, {1, &attribution.publicHost}};
-    for (const auto& [leg, measured] : quoted)
-        if (legs_[leg].loss.count > 0 && rolledLoss_[leg].count > 0)
-            measured->lossRatio = periodLoss(legs_[leg].loss, rolledLoss_[leg]);
-    attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
+    for (const auto& [leg, measured] : quoted) {
+        if (rolledLoss_[leg].count <= 0)
+            continue;
+        measured->sampleCount += rolledLoss_[leg].count;
+        measured->lossRatio = periodLoss(legs_[leg].loss, rolledLoss_[leg]);
+        if (!measured->medianRtt && !rolledP50_[leg].empty()) {
+            std::sort(rolledP50_[leg].begin(), rolledP50_[leg].end());
+            measured->medianRtt = DossierBuilder::sortedPercentile(0.5, rolledP50_[leg]);
+            measured->p95Rtt = DossierBuilder::sortedPercentile(0.95, rolledP50_[leg]);
+        }
+    }
+    if (earliestRollup_ && latestRollup_) {
+        const Timestamp first = std::min(firstSample_.value_or(*earliestRollup_), *earliestRollup_);
+        const Timestamp last = std::max(lastSample_.value_or(*latestRollup_), *latestRollup_);
+        attribution.spanSeconds = last - first;
+    } else {
+        attribution.spanSeconds = firstSample_ ? *lastSample_ - *firstSample_ : 0;
+    }
     attribution.dnsUnanswered = dnsUnanswered_;
     attribution.dnsNewestUnanswered = dnsNewestUnanswered_;
     verdict.sampleCount = legs_[1].loss.count;
@@ -670,10 +709,19 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     if (jitterSteps_ > 0)
         verdict.jitter = static_cast<double>(jitterSum_ / static_cast<long double>(jitterSteps_));
 
-    doc.medianRouterMs = DossierBuilder::sortedPercentile(0.5, router);
-    doc.medianProviderMs = DossierBuilder::sortedPercentile(0.5, provider);
-    doc.p95ProviderMs = DossierBuilder::sortedPercentile(0.95, provider);
+    // The tiles quote what the sentences quote: the raw samples' figures, or the roll-ups' where the
+    // raw days are gone.
+    doc.medianRouterMs = attribution.gateway.medianRtt;
+    doc.medianProviderMs = attribution.publicHost.medianRtt;
+    doc.p95ProviderMs = attribution.publicHost.p95Rtt;
     verdict.latencies = std::move(provider);
+    if (legs_[1].loss.count == 0 && rolledLoss_[1].count > 0) {
+        // No raw provider sample: the usage verdict reads the roll-ups.
+        verdict.sampleCount = rolledLoss_[1].count;
+        verdict.spanSeconds = attribution.spanSeconds;
+        verdict.lossRatio = periodLoss(legs_[1].loss, rolledLoss_[1]);
+        verdict.latencies = rolledP50_[1];
+    }
 
     // The loss of the whole period: the raw provider samples and the provider roll-ups (whose
     // counts are exact), as a mean loss when every one of them carries one, else the failed share.
@@ -681,6 +729,7 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
         doc.lossRatio = periodLoss(legs_[1].loss, rolledLoss_[1]);
 
     doc.sampleCount = rawCount_ + rolledSampleCount_;
+    doc.onlyRollups = rawCount_ == 0 && rolledSampleCount_ > 0;
     if (firstSample_ && earliestRollup_ && *earliestRollup_ < *firstSample_)
         doc.detailedFiguresFrom = *firstSample_;
 

@@ -104,9 +104,13 @@ private:
         std::size_t providerBegin = 0, providerEnd = 0;
         long long providerCount = 0;
         long long providerFailures = 0;
-        bool hasRaw = false;
-        // The p50s of the raw samples' buckets of the roll-up width read (router, provider).
+        // Folded raw samples: the p50s of the roll-up-wide buckets that begin in the slice (router,
+        // provider), and their provider counts; whether any such bucket held a router latency or a
+        // provider sample.
         std::vector<double> foldedRouter, foldedProvider;
+        long long foldedCount = 0;
+        long long foldedFailures = 0;
+        bool folded = false;
         // From the roll-ups.
         std::vector<double> rolledRouter, rolledProvider;
         long long rolledCount = 0;
@@ -118,11 +122,13 @@ private:
         std::vector<double> values; // bucket p50 values, one once folded
         bool raw = false;
     };
-    // The successful latencies of one leg in one roll-up-wide bucket of one slice, being gathered.
+    // The raw samples of one roll-up-wide bucket, being gathered: on the roll-ups' own grid, so that
+    // a bucket belongs whole to the slice in which it begins, as a roll-up bucket does.
     struct RawBucket {
-        int slice = -1;
-        double start = 0;
-        std::vector<double> latencies;
+        std::optional<Timestamp> start;
+        std::vector<double> router, provider; // successful latencies
+        long long providerCount = 0;
+        long long providerFailures = 0;
     };
     // What the roll-ups of a leg say of its loss.
     struct RolledLoss {
@@ -140,7 +146,7 @@ private:
     void cover(Timestamp start, Timestamp end);
     void coverRollupsUpTo(Timestamp t);
     void closeRawHour();
-    void closeRawBucket(std::size_t leg);
+    void closeRawBucket();
     // The loss of a leg over the whole period: its raw samples and its roll-ups.
     static double periodLoss(const LossSum& raw, const RolledLoss& rolled);
 
@@ -149,7 +155,7 @@ private:
     // Raw slices wider than one roll-up bucket are folded by the roll-ups' rule: each bucket's p50,
     // then the slice's median of those, as a slice of roll-ups is drawn. Zero: not folded.
     double foldWidth_ = 0;
-    std::array<RawBucket, 2> rawBuckets_{}; // router, provider
+    RawBucket rawBucket_;
     std::array<Slice, 120> slices_{};
     int currentSlice_ = -1;
 
@@ -157,6 +163,7 @@ private:
     std::vector<bool> providerOverWifi_; // beside the provider latencies
     LossSum wifiLoss_, wiredLoss_;
     std::array<RolledLoss, 2> rolledLoss_{}; // router, provider
+    std::array<std::vector<double>, 2> rolledP50_{}; // router, provider: the buckets' p50s
 
     std::set<QString> wifiInterfaces_;
     QByteArray lastInterface_;
@@ -185,7 +192,7 @@ private:
 
     long long rawCount_ = 0;
     long long rolledSampleCount_ = 0;
-    std::optional<Timestamp> earliestRollup_;
+    std::optional<Timestamp> earliestRollup_, latestRollup_; // the roll-ups' first and last sample
 };
 
 struct DossierBuilder {

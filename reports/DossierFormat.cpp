@@ -31,11 +31,23 @@ QString DossierFormat::withoutDirectionalControls(const QString& name)
     return out;
 }
 
-QString DossierFormat::millisecondsText(std::optional<double> milliseconds)
+QString DossierFormat::millisecondsText(std::optional<double> milliseconds, bool brief)
 {
     if (!milliseconds)
         return missingValue();
-    return formatFixed(*milliseconds, 0) + QStringLiteral(" ms");
+    const QString whole = formatFixed(*milliseconds, 0);
+    if (whole == QLatin1String("0") || whole == QLatin1String("-0"))
+        return brief ? QStringLiteral("<1 ms") : QStringLiteral("kevesebb mint 1 ms");
+    return whole + QStringLiteral(" ms");
+}
+
+QString DossierFormat::quotedWithArticle(const QString& quoted, bool capital)
+{
+    static const QString vowels = QStringLiteral("aáeéiíoóöőuúüű");
+    const bool vowel = !quoted.isEmpty() && vowels.contains(quoted.front().toLower());
+    const QString article = vowel ? QStringLiteral("az") : QStringLiteral("a");
+    return (capital ? article.front().toUpper() + article.mid(1) : article) + QStringLiteral(" „") + quoted +
+           QStringLiteral("”");
 }
 
 QString DossierFormat::percentText(double ratio, int digits)

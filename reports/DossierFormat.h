@@ -16,8 +16,12 @@ struct DossierFormat {
     // A name received over the air (network name, access point) without the characters that change
     // the writing direction, which would reverse or hide the text around it.
     static QString withoutDirectionalControls(const QString& name);
-    // Whole milliseconds ("42 ms"); an em dash when absent.
-    static QString millisecondsText(std::optional<double> milliseconds);
+    // Whole milliseconds ("42 ms"); one that would read "0 ms" reads "kevesebb mint 1 ms", or "<1 ms"
+    // with `brief` where space is short; an em dash when absent.
+    static QString millisecondsText(std::optional<double> milliseconds, bool brief = false);
+    // A quoted text with its definite article: "Az „indítsa újra…”" before a vowel, "A „néha…”"
+    // before a consonant; lower case with `capital` false.
+    static QString quotedWithArticle(const QString& quoted, bool capital);
     // ratio × 100 with the given number of decimals and a point as separator ("12.3%").
     static QString percentText(double ratio, int digits);
     // Rounded to whole seconds (halves away from zero), then "42 mp", "59 perc" (whole minutes,

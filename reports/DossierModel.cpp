@@ -18,6 +18,12 @@ std::optional<double> DossierDocument::outageShareOfMeasuredTime() const
 
 std::optional<QString> DossierDocument::detailedFiguresNote() const
 {
+    // Beyond a week the roll-ups read are hour buckets, up to it minute buckets.
+    const QString kind = request.duration() > 604800 ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
+    if (onlyRollups)
+        return QStringLiteral("Ebből az időszakból nyers mérés nem maradt: a számok %1 összesítésből készültek, a "
+                              "válaszidők az időszeletek jellemző értékeiből.")
+            .arg(kind);
     if (!detailedFiguresFrom)
         return std::nullopt;
     // Whole days when the stretch is a day or more, whole hours below that; never zero.
@@ -25,8 +31,6 @@ std::optional<QString> DossierDocument::detailedFiguresNote() const
     const QString span = stretch >= 86400
                              ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
                              : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
-    // Beyond a week the roll-ups read are hour buckets, up to it minute buckets.
-    const QString kind = request.duration() > 604800 ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
     const QString earlier = stretch >= 86400 ? QStringLiteral("napokból") : QStringLiteral("órákból");
     return QStringLiteral("A részletes számok az utolsó %1 nyers méréseiből készültek; a korábbi %2 %3 "
                           "összesítés maradt.")

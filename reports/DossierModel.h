@@ -123,6 +123,11 @@ struct DossierDocument {
     // detailed figures (medians, 95th percentile, verdict, access points, the wired comparison) come;
     // absent when the raw samples cover the period or there is none.
     std::optional<Timestamp> detailedFiguresFrom;
+    // The first measurement the store holds when it lies inside the period: the time before it is
+    // no gap in the measuring but time before it began.
+    std::optional<Timestamp> firstMeasurement;
+    // No raw sample is left of the period: every figure comes from its roll-ups.
+    bool onlyRollups = false;
     bool operator==(const DossierDocument&) const = default;
 
     // The sentence that says which stretch the detailed figures come from; absent without one.

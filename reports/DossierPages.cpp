@@ -295,8 +295,8 @@ Block DossierPageView::keyFigureTiles() const
 {
     const DossierDocument& d = document_;
     const std::vector<std::pair<QString, QString>> tiles{
-        {L("Válaszidő (medián)"), F::millisecondsText(d.medianProviderMs)},
-        {L("Lassabb tized (p95)"), F::millisecondsText(d.p95ProviderMs)},
+        {L("Válaszidő (medián)"), F::millisecondsText(d.medianProviderMs, true)},
+        {L("Lassabb tized (p95)"), F::millisecondsText(d.p95ProviderMs, true)},
         {L("Csomagvesztés"), optionalPercent(d.lossRatio, 1)},
         {L("Kimaradás"), QString::number(static_cast<long long>(d.outages.size()))},
     };
@@ -364,9 +364,16 @@ Stack DossierPageView::coveragePage() const
     facts.add(factRow(L("Időszak vége"), F::dateText(d.request.end)));
     facts.add(factRow(L("Az időszak hossza"), F::durationText(d.request.end - d.request.start)));
     facts.add(factRow(L("Ebből mért idő"), F::percentText(d.coverageRatio, 0)));
+    if (d.firstMeasurement)
+        facts.add(factRow(L("Első mérés"), F::dateText(*d.firstMeasurement)));
     facts.add(factRow(L("Rögzített mérés"), QString::number(d.sampleCount)));
     facts.add(factRow(L("Nem mért időszakok száma"), QString::number(static_cast<long long>(d.gaps.size()))));
     s.add(facts.asBlock());
+    if (d.firstMeasurement)
+        s.add(text(LF("Az időszak első %@ hosszú része a mérés kezdete előtti idő: akkor még nem futott a mérés, "
+                      "ezért ez sem hézag, sem kimaradás.",
+                      {F::durationText(*d.firstMeasurement - d.request.start)}),
+                   font(10), Palette::secondaryText()));
     s.add(text(L("A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
                  "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
                  "felsoroljuk."),
@@ -374,8 +381,9 @@ Stack DossierPageView::coveragePage() const
     if (d.containsAggregatedPeriods)
         s.add(calloutCard(L("Összesített szakaszok"),
                           {L("Az időszak egy része a hét napnál régebbi tartományba esik, ahol a nyers mérések helyett "
-                             "percenkénti, illetve óránkénti összesítést tárolunk. Ezeknél a jellemző érték az "
-                             "időszelet összesített értéke, nem az egyes csomagok mediánja.")}));
+                             "percenkénti, illetve óránkénti összesítést tárolunk. Az idővonal minden időszeletet "
+                             "ugyanígy számol: a benne kezdődő percek, illetve órák jellemző értékeinek mediánjával, "
+                             "a nyers mérésekből számolt napokon is, így a két rész összevethető.")}));
     return s;
 }
 
@@ -653,8 +661,9 @@ Stack DossierPageView::wiredComparisonPage() const
                             "útválasztóhoz, és hagyja futni az alkalmazást legalább tíz percig. Ezután állítsa vissza a "
                             "Wi-Fi kapcsolatot, és hagyja futni ugyanannyi ideig. A következő dosszié tartalmazni fogja "
                             "a két mérés összevetését."),
-             QStringLiteral("Ez a legerősebb egyetlen lépés, amivel a „az előfizető Wi-Fi hálózata a hibás” felvetés "
-                            "megválaszolható.")}));
+             QStringLiteral("Ez a legerősebb egyetlen lépés, amivel ") +
+                 F::quotedWithArticle(QStringLiteral("az előfizető Wi-Fi hálózata a hibás"), false) +
+                 QStringLiteral(" felvetés megválaszolható.")}));
         return s;
     }
     s.add(table({QStringLiteral("Mérési mód"), QStringLiteral("Jellemző válaszidő"), QStringLiteral("Csomagvesztés"),

@@ -1,6 +1,7 @@
 #include "reports/ReportWording.h"
 
 #include "core/records/Localization.h"
+#include "reports/DossierFormat.h"
 
 namespace pv {
 
@@ -111,7 +112,8 @@ NextStepsText ReportWording::nextSteps(const std::optional<QString>& regionCode)
     NextStepsText out{QStringLiteral("Következő lépések"), {}};
     if (regionCode == QStringLiteral("HU")) {
         out.paragraphs = {
-            firstStep + QStringLiteral(" A „indítsa újra a routert” válasz ellen ez a leghatékonyabb eszköz, mert a "
+            firstStep + QLatin1Char(' ') + DossierFormat::quotedWithArticle(QStringLiteral("indítsa újra a routert"), true) +
+                QStringLiteral(" válasz ellen ez a leghatékonyabb eszköz, mert a "
                                        "feljegyzés megmutatja, hogy a hiba a routeren túl keletkezett."),
             QStringLiteral("Ha a szolgáltató nem orvosolja: az NMHH a ") + QLatin1String(regulatorMeasurementSite) +
                 QStringLiteral(" oldalon online mérést kínál, és ingyenesen igényelhető mérődobozt is biztosít. A mérődoboz a "

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace pv;
 using namespace pv::reports;
 
@@ -158,15 +160,38 @@ TEST(DailySummaryTest, ThePageNamesItsZoneAndTellsTheTwoRepeatedHoursApart)
     EXPECT_EQ(page.count(QStringLiteral("Time zone: Europe/Budapest")), 1);
 }
 
-TEST(DailySummaryTest, NamesFromTheAirLoseTheirDirectionControlsOnThePageOnly)
+// Every text a user or the air supplied loses its direction controls on the page: an override would
+// show "gnp.exe" as "exe.png". The CSV files keep the bytes as they were received.
+TEST(DailySummaryTest, SuppliedTextsLoseTheirDirectionControlsOnThePageOnly)
 {
+    const QString hostile = QString::fromUtf8("Otthon\u202Egnp.exe\u2066\u200F");
+    struct Case {
+        const char* name;
+        std::function<void(DailyReportInput&)> put;
+        std::function<QString()> csv;
+    };
     WifiSnapshot w = test::makeWifi(kStart);
-    w.ssid = QString::fromUtf8("Otthon\u202Egnp");
-    DailyReportInput in = input();
-    in.wifiSnapshots = {w};
-    const QString page = summaryHTML(makeDailyReport(in));
-    EXPECT_FALSE(page.contains(QChar(0x202E)));
-    EXPECT_TRUE(page.contains(QStringLiteral("Otthongnp / ")));
-    // The CSV file keeps the bytes as they were received.
-    EXPECT_TRUE(reports::ExportService::wifiSnapshotsCSV({w}).contains(QString::fromUtf8("\"Otthon\u202Egnp\"")));
+    w.ssid = hostile;
+    const ManualMarker noted{QUuid::createUuid(), kStart + 60, QStringLiteral("note"), hostile};
+    const ManualMarker acted{QUuid::createUuid(), kStart + 60, hostile, QStringLiteral("x")};
+    const DiagnosticEvent event{QUuid::createUuid(), kStart + 60, DiagnosticEventKind::pathChanged, hostile};
+    const Case cases[] = {
+        {"network name", [&](DailyReportInput& in) { in.wifiSnapshots = {w}; },
+         [&] { return reports::ExportService::wifiSnapshotsCSV({w}); }},
+        {"marker note", [&](DailyReportInput& in) { in.markers = {noted}; },
+         [&] { return reports::ExportService::markersCSV({noted}); }},
+        {"marker action", [&](DailyReportInput& in) { in.markers = {acted}; },
+         [&] { return reports::ExportService::markersCSV({acted}); }},
+        {"event", [&](DailyReportInput& in) { in.events = {event}; },
+         [&] { return reports::ExportService::eventsCSV({event}); }},
+    };
+    for (const Case& c : cases) {
+        DailyReportInput in = input();
+        c.put(in);
+        const QString page = summaryHTML(makeDailyReport(in));
+        for (const char16_t control : {u'\u202E', u'\u2066', u'\u200F'})
+            EXPECT_FALSE(page.contains(QChar(control))) << c.name << " U+" << std::hex << int(control);
+        EXPECT_TRUE(page.contains(QStringLiteral("Otthongnp.exe"))) << c.name;
+        EXPECT_TRUE(c.csv().contains(hostile)) << c.name;
+    }
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -405,3 +406,31 @@ TEST_F(DossierBuilderTest, TheBuildRunsOnTheStoreThreadAndFailsWithTheStore)
 }
 
 } // namespace
+
+// The stretch before the store's first measurement is named as such; a pause after earlier
+// measurements (raw rows, Wi-Fi readings or only their hour roll-ups) is not.
+TEST_F(DossierBuilderTest, TimeBeforeTheFirstMeasurementIsNamed)
+{
+    const DossierRequest request = period(kT0, 30 * kDay);
+    const Timestamp first = kT0 + 29 * kDay;
+    struct Case {
+        const char* name;
+        std::function<void()> before; // what the store holds before the period
+        bool named;
+    };
+    const Case cases[] = {
+        {"fresh install", [] {}, true},
+        {"an earlier raw sample", [&] { raw->insertSamples({sample(kT0 - kDay, ProbeKind::publicIP, 20.0)}); }, false},
+        {"an earlier hour roll-up", [&] { addRollup(kT0 - 40 * kDay, 3600, ProbeKind::publicIP, 60, 60, 20.0); }, false},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        c.before();
+        std::vector<NetworkSample> day;
+        for (Timestamp t = first; t < first + 3600; t += 60)
+            day.push_back(sample(t, ProbeKind::publicIP, 20.0));
+        raw->insertSamples(day);
+        const DossierDocument doc = build(request);
+        EXPECT_EQ(doc.firstMeasurement, c.named ? std::optional<Timestamp>(first) : std::nullopt) << c.name;
+    }
+}

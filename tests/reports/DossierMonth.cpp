@@ -6,20 +6,26 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
 namespace pv::test {
 
-DossierMonth writeDossierMonth(bool steadyEvenings)
+Timestamp budapestOctober(int day, int hour, int minute, int second)
+{
+    return static_cast<Timestamp>(
+        QDateTime(QDate(2026, 10, day), QTime(hour, minute, second), QTimeZone("Europe/Budapest")).toSecsSinceEpoch());
+}
+
+DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> madeAt)
 {
     const QTimeZone zone("Europe/Budapest");
-    auto local = [&](int day, int hour, int minute, int second = 0) {
-        return static_cast<Timestamp>(QDateTime(QDate(2026, 10, day), QTime(hour, minute, second), zone).toSecsSinceEpoch());
-    };
+    const auto local = [](int day, int hour, int minute, int second = 0) { return budapestOctober(day, hour, minute, second); };
     DossierMonth month;
     month.path = freshDatabasePath(QStringLiteral("month"));
-    month.request = {local(1, 0, 0), local(31, 0, 0), false, QStringLiteral("HU")};
+    month.request = madeAt ? DossierRequest{*madeAt - 30 * 86400.0, *madeAt, false, QStringLiteral("HU")}
+                           : DossierRequest{local(1, 0, 0), local(31, 0, 0), false, QStringLiteral("HU")};
     const Timestamp rawCutoff = store::rawSampleCutoff(RetentionPolicy::standard(), month.request.end);
 
     std::mt19937 rng(7);
@@ -31,7 +37,9 @@ DossierMonth writeDossierMonth(bool steadyEvenings)
             continue; // away for two days
         // Asleep from about 23:30: the minute of the last batch moves a little from night to night.
         const Timestamp first = local(day, 7, 0, 5);
-        const Timestamp last = local(day, 23, 20 + day % 10, 5);
+        const Timestamp last = std::min(local(day, 23, 20 + day % 10, 5), month.request.end);
+        if (last < first)
+            break;
         for (Timestamp t = first; t <= last; t += 60) {
             const int hour = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t), zone).time().hour();
             const bool evening = hour >= 19 && hour <= 22 && (steadyEvenings || t < rawCutoff);

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace pv::test {
@@ -31,7 +32,12 @@ struct DossierMonth {
 // Writes the month into a fresh database and runs the standard retention pass at its end. With
 // `steadyEvenings`, every evening of the month is congested alike: the public host's latency in each
 // evening minute is fixed by the minute of the hour and spread widely (34–74 ms), so each evening
-// hour holds the same values.
-DossierMonth writeDossierMonth(bool steadyEvenings = false);
+// hour holds the same values. With `madeAt`, the month is the last 30 days before that instant, as
+// the dossier screen asks for them then: nothing is measured after it and the retention pass runs
+// at it.
+DossierMonth writeDossierMonth(bool steadyEvenings = false, std::optional<Timestamp> madeAt = std::nullopt);
+
+// An instant of October 2026 in Budapest.
+Timestamp budapestOctober(int day, int hour, int minute, int second = 0);
 
 } // namespace pv::test

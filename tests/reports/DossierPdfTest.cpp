@@ -125,6 +125,22 @@ TEST(DossierPdfTest, EveryPageCarriesItsTexts)
     }
 }
 
+// What the pages say of their figures: a sub-millisecond tile, the time before the first measurement.
+TEST(DossierPdfTest, FiguresAreNamedForWhatTheyAre)
+{
+    DossierDocument doc = sampleDocument();
+    doc.medianProviderMs = 0.4;
+    doc.firstMeasurement = doc.request.start + 2 * 86400;
+    const QString path = renderToFile(doc);
+    const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary));
+    EXPECT_TRUE(summary.contains(QStringLiteral("<1 ms"))) << summary.toStdString();
+    EXPECT_FALSE(summary.contains(QStringLiteral(" 0 ms"))) << summary.toStdString();
+    const QString coverage = pdfPageText(path, pageNumberOf(doc, DossierPage::coverage)).simplified();
+    for (const char* t : {"Első mérés", "2026. 03. 03. 00:30", "Az időszak első 2.0 nap hosszú része a mérés kezdete előtti idő"})
+        EXPECT_TRUE(coverage.contains(QString::fromUtf8(t))) << t << "\n" << coverage.toStdString();
+    EXPECT_FALSE(coverage.contains(QStringLiteral("egyes csomagok"))) << coverage.toStdString();
+}
+
 TEST(DossierPdfTest, ContinuationLinesAndComparisonSentencesAtTheirThresholds)
 {
     struct Case {

@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -171,6 +173,25 @@ TEST(ReportWordingTest, NoTextOrTitleUsesAForbiddenTermInEitherWording)
             EXPECT_FALSE(text.contains(term, Qt::CaseInsensitive)) << term.toStdString() << " in " << text.toStdString();
 }
 
+// Before a quoted text the article follows its first sound: "az" before a vowel, "a" otherwise.
+TEST(ReportWordingTest, QuotedTextsTakeTheArticleOfTheirFirstSound)
+{
+    const struct {
+        const char* quoted;
+        bool capital;
+        const char* text;
+    } cases[] = {{"indítsa újra a routert", true, "Az „indítsa újra a routert”"},
+                 {"az előfizető Wi-Fi hálózata a hibás", false, "az „az előfizető Wi-Fi hálózata a hibás”"},
+                 {"Újraindítás", false, "az „Újraindítás”"},
+                 {"néha akadozik", true, "A „néha akadozik”"},
+                 {"", false, "a „”"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(DossierFormat::quotedWithArticle(QString::fromUtf8(c.quoted), c.capital), QString::fromUtf8(c.text));
+    const QRegularExpression wrong(QStringLiteral("\\b([Aa] „[aáeéiíoóöőuúüűAÁEÉIÍOÓÖŐUÚÜŰ]|[Aa]z „[^aáeéiíoóöőuúüűAÁEÉIÍOÓÖŐUÚÜŰ])"));
+    for (const QString& text : everyWordingText())
+        EXPECT_FALSE(text.contains(wrong)) << text.toStdString();
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST(DossierFormatTest, DurationsRoundHalfAwayThenPickTheirUnit)
@@ -192,7 +213,14 @@ TEST(DossierFormatTest, LatenciesAndRatios)
 {
     EXPECT_EQ(DossierFormat::millisecondsText(std::nullopt), QStringLiteral("—"));
     EXPECT_EQ(DossierFormat::millisecondsText(41.6), QStringLiteral("42 ms"));
-    EXPECT_EQ(DossierFormat::millisecondsText(0.4), QStringLiteral("0 ms"));
+    const struct {
+        double ms;
+        bool brief;
+        const char* text;
+    } latencies[] = {{0.4, false, "kevesebb mint 1 ms"}, {0.09, true, "<1 ms"}, {0.6, false, "1 ms"},
+                     {0, false, "kevesebb mint 1 ms"}, {-0.2, true, "<1 ms"}, {41.6, true, "42 ms"}};
+    for (const auto& c : latencies)
+        EXPECT_EQ(DossierFormat::millisecondsText(c.ms, c.brief), QString::fromUtf8(c.text)) << c.ms;
     const struct {
         double ratio;
         int digits;

@@ -2,6 +2,7 @@
 // starts the program under `unshare -m`; it refuses to mount anywhere else). An export that runs out
 // of room fails as a whole, says why in Hungarian and leaves neither its folder nor an empty file;
 // a dossier that does not fit leaves no file, and an earlier one of the same name as it was.
+#include "core/app/ErrorText.h"
 #include "core/records/FailureText.h"
 #include "core/store/SQLiteStore.h"
 #include "reports/DossierPdf.h"
@@ -49,6 +50,12 @@ struct SmallDisk {
         mounted = ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=32k,mode=0700") == 0;
         if (!mounted)
             whyNot = QStringLiteral("mounting a tmpfs failed: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+    }
+    // The disk made read-only: root is refused too (a chmod'ed folder would not stop root).
+    bool makeReadOnly() const
+    {
+        return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                       "size=32k,mode=0700") == 0;
     }
     ~SmallDisk()
     {
@@ -178,6 +185,39 @@ TEST(FullDiskLab, ADossierThatDoesNotFitLeavesNoFileAndTheEarlierOneIntact)
         } else {
             EXPECT_TRUE(disk.entries().isEmpty()) << disk.entries().join(", ").toStdString();
         }
+    }
+}
+
+// A read-only Desktop, for real (a read-only mount; root is refused too): the dossier gives the cause
+// that exports give and names the folder with "~" for home; nothing is left behind.
+TEST(FullDiskLab, ADossierOnAReadOnlyDesktopSaysWhyAndWhere)
+{
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    const Timestamp t = 1711879200;
+    test::await(store->insertSamples(test::makeBatch(t, 5)));
+    const DossierRequest request{t - 3600, t + 3600, false, std::nullopt};
+    const QByteArray home = qgetenv("HOME");
+    for (const QString& folderName : {QStringLiteral("Asztal"), QStringLiteral("Asztal/Dossziék")}) {
+        SmallDisk disk;
+        REQUIRE_SMALL_DISK(disk);
+        ASSERT_TRUE(QDir().mkpath(disk.path + "/Asztal"));
+        ASSERT_TRUE(disk.makeReadOnly()) << strerror(errno);
+        qputenv("HOME", QFile::encodeName(disk.path));
+        const QString folder = disk.path + "/" + folderName;
+        PdfDossierService service(store, QStringLiteral("1.0"), [t] { return t + 3600; });
+        try {
+            test::await(service.create(request, QUrl::fromLocalFile(folder)));
+            ADD_FAILURE() << folderName.toStdString() << ": a dossier was written to a read-only disk";
+        } catch (const std::exception& e) {
+            const FailureReport report = failureReport(e);
+            EXPECT_EQ(report.cause, FailureCause::readOnly) << folderName.toStdString() << ": " << e.what();
+            EXPECT_EQ(report.sentenceNaming(folder),
+                      QStringLiteral("A lemez vagy a mappa csak olvasható. Érintett hely: ~/") + folderName +
+                          (folderName.contains('/') ? QString() : QStringLiteral("/Polvarine-meresi-dosszie-20240331-20240331.pdf")))
+                << e.what();
+        }
+        qputenv("HOME", home);
+        EXPECT_EQ(disk.entries(), QStringList{QStringLiteral("Asztal")}) << disk.entries().join(", ").toStdString();
     }
 }
 
