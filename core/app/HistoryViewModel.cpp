@@ -244,6 +244,8 @@ HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, 
         summary.buckets.empty() ? 0.0 : static_cast<double>(covered) / static_cast<double>(summary.buckets.size());
     summary.sampleCount = slices.sampleCount();
     summary.incidents = std::move(readings.incidents);
+    summary.startsBeforeFirstMeasurement =
+        readings.earliestMeasurementKnown && (!readings.earliestMeasurement || *readings.earliestMeasurement > start);
     return summary;
 }
 
@@ -285,6 +287,8 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
     readings.folded = std::move(parts);
     readings.incidents = co_await store->incidents(start, end);
     readings.rollups = co_await store->rollups(rollupBucketSeconds(range), start, end);
+    readings.earliestMeasurement = co_await store->earliestMeasurement();
+    readings.earliestMeasurementKnown = true;
     co_return std::move(readings);
 }
 

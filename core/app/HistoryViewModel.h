@@ -53,6 +53,9 @@ struct HistorySummary {
     std::vector<Incident> incidents; // ascending by start, as the store gives them
     long long sampleCount = 0;
     double coverageRatio = 0;
+    // Nothing was measured before the period: its slices before the first measurement are no gap in
+    // the measuring but time before it began.
+    bool startsBeforeFirstMeasurement = false;
 
     std::vector<Incident> openIncidents() const;
     bool containsAggregatedBuckets() const;
@@ -97,6 +100,9 @@ struct HistoryReadings {
     std::vector<Incident> incidents;
     std::vector<SampleRollup> rollups;
     std::vector<std::shared_ptr<HistorySlices>> folded;
+    // The oldest measurement the store holds, raw or rolled up; none for an empty store.
+    std::optional<Timestamp> earliestMeasurement;
+    bool earliestMeasurementKnown = false; // the reader asked the store for it
 };
 
 // The element at count / 2 of the sorted values (the upper middle); absent for none.

@@ -139,6 +139,10 @@ rt::awaitable<std::optional<Timestamp>> SQLiteStore::earliestTimestamp()
 {
     return withDatabase([](StoreDatabase& db) { return db.earliestTimestamp(); });
 }
+rt::awaitable<std::optional<Timestamp>> SQLiteStore::earliestMeasurement()
+{
+    return withDatabase([](StoreDatabase& db) { return db.earliestMeasurement(); });
+}
 rt::awaitable<std::vector<SampleRollup>> SQLiteStore::rollups(double bucketSeconds, Timestamp from, Timestamp to)
 {
     return withDatabase([=](StoreDatabase& db) { return db.rollups(bucketSeconds, from, to); });

@@ -116,6 +116,8 @@ public:
     // The newest stored load test, if any.
     rt::awaitable<std::optional<StoredLoadTest>> latestLoadTest();
     rt::awaitable<std::optional<Timestamp>> earliestTimestamp();
+    // The oldest raw sample or roll-up start, whichever is older; none for a file with neither.
+    rt::awaitable<std::optional<Timestamp>> earliestMeasurement();
     rt::awaitable<std::vector<SampleRollup>> rollups(double bucketSeconds, Timestamp from, Timestamp to);
 
     // Newest first.

@@ -54,6 +54,9 @@ constexpr const char* kLastSessionBoundary =
 constexpr const char* kEarliestTimestamp =
     "SELECT MIN(timestamp)\nFROM (\n    SELECT timestamp FROM network_samples\n    UNION ALL\n"
     "    SELECT timestamp FROM wifi_snapshots\n);";
+constexpr const char* kEarliestMeasurement =
+    "SELECT MIN(t)\nFROM (\n    SELECT MIN(timestamp) AS t FROM network_samples\n    UNION ALL\n"
+    "    SELECT MIN(bucket_start) FROM sample_rollups\n);";
 constexpr const char* kRollups =
     "SELECT bucket_start, bucket_seconds, target_kind, sample_count, success_count,\n"
     "       p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp\n"
@@ -487,6 +490,17 @@ std::optional<Timestamp> StoreDatabase::lastSessionBoundary()
 std::optional<Timestamp> StoreDatabase::earliestTimestamp()
 {
     Statement statement(db_, kEarliestTimestamp);
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        throw lastError(db_);
+    return statement.columnOptDouble(0);
+}
+
+std::optional<Timestamp> StoreDatabase::earliestMeasurement()
+{
+    Statement statement(db_, kEarliestMeasurement);
     const int rc = statement.step();
     if (rc == SQLITE_DONE)
         return std::nullopt;

@@ -68,6 +68,8 @@ public:
     std::optional<Timestamp> lastSessionBoundary();
     std::optional<StoredLoadTest> latestLoadTest();
     std::optional<Timestamp> earliestTimestamp();
+    // The oldest measurement the file still speaks of: a raw sample or the start of a roll-up.
+    std::optional<Timestamp> earliestMeasurement();
     std::vector<SampleRollup> rollups(double bucketSeconds, Timestamp from, Timestamp to);
     std::vector<NetworkSample> recentSamples(int limit);
     std::vector<WifiSnapshot> recentWifiSnapshots(int limit);

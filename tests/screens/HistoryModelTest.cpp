@@ -3,6 +3,7 @@
 
 #include "core/app/HistoryViewModel.h"
 #include "core/store/SQLiteStore.h"
+#include "ui/screens/HistoryLogic.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -317,6 +318,68 @@ TEST(HistoryModel, LoadsThroughTheStoreGiveASummaryEvenForAnEmptyStore)
     EXPECT_EQ(model->summary()->sampleCount, 2);
     EXPECT_DOUBLE_EQ(model->summary()->coverageRatio, 1.0 / 96);
     EXPECT_EQ(model->summary()->openIncidents().size(), 1u);
+}
+
+// The day's coverage caption through the store: slices before the first measurement the file holds
+// are named as time before measuring began; once anything was measured earlier (a raw sample, or
+// only its roll-up after the retention pass) a missing slice may be sleep or a stopped program.
+TEST(HistoryModel, TimeBeforeTheFirstMeasurementIsNamedAsSuch)
+{
+    const QString before = QStringLiteral("A hiányzó rész a mérés kezdete előtti idő");
+    const QString beforeAndPaused = QStringLiteral("A hiányzó rész a mérés kezdete előtti idő, alvás vagy leállított app");
+    const QString paused = QStringLiteral("A hiányzó rész alvás vagy leállított app");
+    const QString nothing = QStringLiteral("Ebben az időszakban még nem mértünk");
+    const Timestamp now = 1'765'400'000;
+    enum class Earlier { none, rawSample, rolledUpOnly };
+    struct Row {
+        const char* name;
+        std::vector<int> slicesBack; // 15-minute slices before now that hold a batch
+        Earlier earlier;
+        bool startsBefore;
+        QString caption;
+    } rows[] = {
+        {"fresh install, measured since", {0, 1, 2, 3, 4, 5, 6, 7}, Earlier::none, true, before},
+        {"fresh install, then paused", {0, 1, 7}, Earlier::none, true, beforeAndPaused},
+        {"fresh install, nothing yet", {}, Earlier::none, true, nothing},
+        {"measured days ago", {0, 1, 2, 3, 4, 5, 6, 7}, Earlier::rawSample, false, paused},
+        {"measured a month ago, rolled up", {0, 1, 2, 3, 4, 5, 6, 7}, Earlier::rolledUpOnly, false, paused},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+        std::vector<ProbeBatch> batches;
+        auto addBatch = [&](Timestamp t) {
+            ProbeBatch b;
+            b.id = QUuid::createUuid();
+            b.timestamp = t;
+            b.samples = {sample(ProbeKind::gateway, t, 3), sample(ProbeKind::publicIP, t, 21)};
+            for (auto& s : b.samples)
+                s.batchID = b.id;
+            batches.push_back(b);
+        };
+        if (r.earlier == Earlier::rawSample)
+            addBatch(now - 3 * 86400);
+        if (r.earlier == Earlier::rolledUpOnly)
+            addBatch(now - 30 * 86400);
+        for (int back : r.slicesBack)
+            addBatch(now - 60 - 900.0 * back);
+        bool saved = false;
+        asio::co_spawn(rt::QtExecutor(),
+                       [&]() -> rt::awaitable<void> {
+                           for (const ProbeBatch& b : batches)
+                               co_await store->insertSamples(b);
+                           co_await store->rollUpAndPrune(RetentionPolicy::standard(), now);
+                           saved = true;
+                       },
+                       asio::detached);
+        ASSERT_TRUE(test::pumpUntil([&] { return saved; }));
+        auto model = HistoryViewModel::create(HistoryViewModel::storeReader(store), [now] { return now; });
+        model->reload();
+        ASSERT_TRUE(finishes(*model, 1));
+        ASSERT_TRUE(model->summary());
+        EXPECT_EQ(model->summary()->startsBeforeFirstMeasurement, r.startsBefore);
+        EXPECT_EQ(history::coverageTiles(*model->summary())[0].caption, r.caption);
+    }
 }
 
 } // namespace

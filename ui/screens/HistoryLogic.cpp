@@ -24,6 +24,20 @@ QString coverageCaption(double ratio)
     return ratio > 0.95 ? L("Gyakorlatilag hézagmentes rögzítés") : L("A hiányzó rész alvás vagy leállított app");
 }
 
+QString coverageCaption(const HistorySummary& summary)
+{
+    if (summary.coverageRatio > 0.95 || !summary.startsBeforeFirstMeasurement)
+        return coverageCaption(summary.coverageRatio);
+    const auto& b = summary.buckets;
+    const auto first = std::find_if(b.begin(), b.end(), [](const HistoryBucket& x) { return !x.isGap(); });
+    if (first == b.end())
+        return L("Ebben az időszakban még nem mértünk");
+    const auto after = static_cast<double>(b.end() - first);
+    const auto gapsAfter = static_cast<double>(std::count_if(first, b.end(), [](const HistoryBucket& x) { return x.isGap(); }));
+    return gapsAfter <= 0.05 * after ? L("A hiányzó rész a mérés kezdete előtti idő")
+                                     : L("A hiányzó rész a mérés kezdete előtti idő, alvás vagy leállított app");
+}
+
 PVStatus coverageStatus(double ratio) { return ratio > 0.9 ? PVStatus::good : PVStatus::watch; }
 
 std::vector<PVStatTileData> coverageTiles(const HistorySummary& summary)
@@ -31,7 +45,7 @@ std::vector<PVStatTileData> coverageTiles(const HistorySummary& summary)
     const bool anyIncident = !summary.incidents.empty();
     std::vector<PVStatTileData> tiles;
     tiles.push_back({L("Mért időszak"), coverageValueText(summary.coverageRatio), QStringLiteral("%"),
-                     coverageCaption(summary.coverageRatio), PV::color::culprit::router,
+                     coverageCaption(summary), PV::color::culprit::router,
                      coverageStatus(summary.coverageRatio), {}, false});
     tiles.push_back({L("Rögzített mérés"), QString::number(summary.sampleCount), std::nullopt,
                      L("Egyedi minta ebben az időszakban"), PV::color::culprit::provider, std::nullopt, {}, false});

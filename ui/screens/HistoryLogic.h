@@ -24,6 +24,9 @@ std::vector<PVStatTileData> coverageTiles(const HistorySummary& summary);
 // ratio × 100 in "%.0f".
 QString coverageValueText(double ratio);
 QString coverageCaption(double ratio); // above 0.95: "gyakorlatilag hézagmentes"
+// The caption of the period as it was measured: slices before the first measurement the store holds
+// are named as such, not as sleep or a stopped program.
+QString coverageCaption(const HistorySummary& summary);
 PVStatus coverageStatus(double ratio); // above 0.9: good
 
 // max(largest median × 1.15, 20); 57.5 without any median.
