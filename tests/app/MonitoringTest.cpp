@@ -931,11 +931,10 @@ TEST_F(MonitoringTest, NoSentenceSaysALegAnswersThatWasSilentAllTheNewestMinute)
         double firstGap; // seconds from the last clean batch to the first failing one
         std::vector<double> cadence;
     } cases[] = {
-        {"the provider gone, batches every 10 and 14 s", {ProbeKind::publicIP, ProbeKind::http, ProbeKind::dns}, 5,
-         {10, 14}},
-        {"the provider gone, batches every 11 s", {ProbeKind::publicIP, ProbeKind::http}, 3, {11}},
+        {"the provider gone, batches every 13 s", {ProbeKind::publicIP, ProbeKind::http, ProbeKind::dns}, 5, {13}},
+        {"the provider gone, batches every 12 and 15 s", {ProbeKind::publicIP, ProbeKind::http}, 3, {12, 15}},
         {"the provider gone, batches every 5 s", {ProbeKind::publicIP, ProbeKind::http}, 5, {5}},
-        {"the link cut, batches every 12 s", {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, 2, {12}},
+        {"the link cut, batches every 14 s", {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, 2, {14}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
