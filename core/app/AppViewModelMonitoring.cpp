@@ -730,6 +730,13 @@ void AppViewModel::publishAnalysis(const FaultAttribution& attribution, AdviceSe
         loggedCulprit_ = culprit;
         qCInfo(log::monitoring, "Culprit: %s", qUtf8Printable(culprit));
     }
+    const std::optional<UsageCapability> weakest = verdict.weakestCapability();
+    const QString poorUsage = weakest && verdict.rating(*weakest) == CapabilityRating::poor ? rawValue(*weakest)
+                                                                                           : QStringLiteral("(none)");
+    if (poorUsage != loggedPoorUsage_) {
+        loggedPoorUsage_ = poorUsage;
+        qCInfo(log::monitoring, "Poor usage: %s", qUtf8Printable(poorUsage));
+    }
     publish(attribution_, attribution, &AppViewModel::attributionChanged);
     publish(advice_, std::move(advice), &AppViewModel::adviceChanged);
     publish(verdict_, std::move(verdict), &AppViewModel::verdictChanged);
