@@ -825,7 +825,7 @@ TEST_F(MonitoringTest, AnEndedFaultIsNoLongerPresentedAsPresentAndOneThatGoesOnS
 
 // A fault that every batch of a whole minute shows is named, and journalled, within 90 s of its
 // start, long before the ten-minute median could cross; a shorter spike opens nothing. Once it
-// ends, nothing reads as poor or faulty within 90 s: not the place, not the usage headline.
+// (or an outage) ends, nothing reads as poor or faulty within 90 s: not the place, not the usage headline.
 TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOpensNothing)
 {
     const auto delayed = [](double ms) {
@@ -846,6 +846,16 @@ TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOp
             return b;
         };
     };
+    const auto lost = [](ProbeBatch b) {
+        for (NetworkSample& s : b.samples)
+            if (s.target.kind == ProbeKind::publicIP || s.target.kind == ProbeKind::http) {
+                s.success = false;
+                s.latencyMilliseconds.reset();
+                s.packetLoss = 1.0;
+                s.timeoutCount = 3;
+            }
+        return b;
+    };
     const struct {
         const char* name;
         std::function<ProbeBatch(ProbeBatch)> fault;
@@ -860,6 +870,7 @@ TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOp
         {"a third of the provider's echoes lost", lossy({ProbeKind::publicIP}), 21, 180, FaultLocation::provider},
         {"a third of the echoes lost on the own link", lossy({ProbeKind::gateway, ProbeKind::publicIP}), 2.5, 180,
          FaultLocation::localUnseparated},
+        {"the provider gone, the router answering", lost, 7, 180, FaultLocation::provider},
         {"a 40 s spike of +290 ms", delayed(290), 0, 40, std::nullopt},
         {"a 40 s spike of +290 ms, mid-minute", delayed(290), 33, 40, std::nullopt},
     };
