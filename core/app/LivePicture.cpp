@@ -260,13 +260,28 @@ void preferPresent(Reading& r, const Answers& answers, Timestamp at, const Journ
     if (!newest.isFault())
         return;
     const Timestamp from = at - answers.newestMinuteSeconds;
-    const bool silent = legSilent(evidence.batches, ProbeKind::gateway, from, at) ||
-                        legSilent(evidence.batches, ProbeKind::publicIP, from, at);
+    // A leg that answered earlier in the window and not once since (a router that never answers
+    // pings is no news).
+    const auto wentSilent = [&](ProbeKind kind) {
+        if (!legSilent(evidence.batches, kind, from, at))
+            return false;
+        for (const ProbeBatch& b : evidence.batches)
+            for (const NetworkSample& s : b.samples)
+                if (s.target.kind == kind && s.success && s.timestamp >= at - answers.windowSeconds && s.timestamp < from)
+                    return true;
+        return false;
+    };
+    const bool silent = wentSilent(ProbeKind::gateway) || wentSilent(ProbeKind::publicIP);
     bool present = silent;
     if (!present && newest.location != r.attribution.location) {
         const std::optional<IncidentClassification> c = incidentClassification(newest.location);
         const bool heldOpen = journal.open && !journal.open->noRoute && c && journal.open->classification == *c;
-        present = heldOpen || shownThroughNewestMinute(evidence, newest.location, at);
+        // Where the window found the router's own pings to be no evidence (a router that answers
+        // them late or not at all), a minute of them is none either.
+        const bool routerLeg = newest.location == FaultLocation::router || newest.location == FaultLocation::wifi ||
+                               newest.location == FaultLocation::localUnseparated;
+        present = heldOpen || (!(routerLeg && r.attribution.isMeasurementArtefact) &&
+                               shownThroughNewestMinute(evidence, newest.location, at));
     }
     if (present) {
         r.attribution = newest;

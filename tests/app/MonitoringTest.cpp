@@ -862,6 +862,7 @@ TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOp
         double offset;  // where the fault starts after the clean five minutes (batches every 5 s)
         double seconds; // how long it lasts
         std::optional<FaultLocation> named; // none: a spike that opens nothing
+        bool pingShyRouter = false;         // the router never answers its own pings
     } cases[] = {
         {"provider +290 ms, starting with a batch", delayed(290), 0, 180, FaultLocation::provider},
         {"provider +290 ms, starting mid-batch", delayed(290), 2.5, 180, FaultLocation::provider},
@@ -873,6 +874,7 @@ TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOp
         {"the provider gone, the router answering", lost, 7, 180, FaultLocation::provider},
         {"a 40 s spike of +290 ms", delayed(290), 0, 40, std::nullopt},
         {"a 40 s spike of +290 ms, mid-minute", delayed(290), 33, 40, std::nullopt},
+        {"a 40 s spike of +290 ms behind a router that never answers pings", delayed(290), 12, 40, std::nullopt, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -880,11 +882,11 @@ TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOp
         const Timestamp set = kStart + 300 + c.offset;
         const Timestamp cleared = set + c.seconds;
         const auto batch = [&](const RouteSnapshot& r, Timestamp at) {
-            const ProbeBatch b = healthyBatch(r, at);
+            const ProbeBatch b = c.pingShyRouter ? batchFailing({ProbeKind::gateway}, r, at) : healthyBatch(r, at);
             return at >= set && at < cleared ? c.fault(b) : b;
         };
         std::optional<Timestamp> namedAt, journalledAt;
-        for (Timestamp at = kStart; at < cleared + 300; at += 5) {
+        for (Timestamp at = kStart; at < cleared + 150; at += 5) {
             cycles(at, at + 5, batch);
             const std::string when = "+" + std::to_string(static_cast<int>(at - set)) + " s";
             if (!c.named) {
