@@ -272,17 +272,18 @@ void preferPresent(Reading& r, const Answers& answers, Timestamp at, const Journ
         return false;
     };
     const bool silent = wentSilent(ProbeKind::gateway) || wentSilent(ProbeKind::publicIP);
-    bool present = silent;
-    if (!present && newest.location != r.attribution.location) {
-        const std::optional<IncidentClassification> c = incidentClassification(newest.location);
-        const bool heldOpen = journal.open && !journal.open->noRoute && c && journal.open->classification == *c;
-        // Where the window found the router's own pings to be no evidence (a router that answers
-        // them late or not at all), a minute of them is none either.
-        const bool routerLeg = newest.location == FaultLocation::router || newest.location == FaultLocation::wifi ||
-                               newest.location == FaultLocation::localUnseparated;
-        present = heldOpen || (!(routerLeg && r.attribution.isMeasurementArtefact) &&
-                               shownThroughNewestMinute(evidence, newest.location, at));
-    }
+    const std::optional<IncidentClassification> c = incidentClassification(newest.location);
+    const bool heldOpen = newest.location != r.attribution.location && journal.open && !journal.open->noRoute && c &&
+                          journal.open->classification == *c;
+    // Where the window found the router's own pings to be no evidence (a router that answers them
+    // late or not at all), a minute of them is none either.
+    const bool routerLeg = newest.location == FaultLocation::router || newest.location == FaultLocation::wifi ||
+                           newest.location == FaultLocation::localUnseparated;
+    // A whole minute of it is the present even where the window names the same place: the window's
+    // figures may still be those of an earlier fault there.
+    const bool present = silent || heldOpen ||
+                         (!(routerLeg && r.attribution.isMeasurementArtefact) &&
+                          shownThroughNewestMinute(evidence, newest.location, at));
     if (present) {
         r.attribution = newest;
         r.seconds = answers.newestMinuteSeconds;
