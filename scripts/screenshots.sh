@@ -7,7 +7,9 @@
 # bottom), the dossier screen and one dossier PDF (as PNG pages), the load-test screen, the File and
 # Help menus, an export of today, and the overview, history and settings again at a 1080×700 window,
 # in the first and last combination also an outage (the router stops forwarding) with its desktop
-# notification, and the overview, "Most", tray icon and panel during it and 90 s after it ends;
+# notification, and the overview, "Most", tray icon and panel in its first minute, during it and 90 s
+# after it ends, then a congestion (a deep queue on the router's line) in its first minute, during it
+# and 90 s after it ends;
 # last, a start whose database cannot be created (the storage banner, and an export of what is in memory).
 #
 #   scripts/screenshots.sh <build dir> <out dir>
@@ -193,6 +195,32 @@ live_screens() { # live_screens <prefix>
     fi
 }
 
+# A congestion: a deep queue on the router's line (tbf at 4 Mbit/s, kept 300 ms full by a paced load
+# from the router to the lab's internet, for 150 s at most) adds about 290 ms beyond the router and
+# loses nothing. The overview 40 s in, once a whole minute has shown it, and 90 s after it ends.
+congestion_screens() {
+    ip netns exec "$PV_LAB_ROUTER_NS" tc qdisc add dev wan0 root tbf rate 4mbit burst 3000 limit 600000
+    ip netns exec "$PV_LAB_ROUTER_NS" timeout 160 python3 - "$PV_LAB_SERVICES_ADDR" <<'PY' &
+import re, socket, subprocess, sys, time
+target, end = 4e6 / 8 * 0.300, time.monotonic() + 150
+sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+sender.setsockopt(socket.SOL_SOCKET, 32, 8 << 20)  # SO_SNDBUFFORCE: the queued bytes count against it
+while time.monotonic() < end:
+    found = re.search(r"backlog (\d+)b", subprocess.run(["tc", "-s", "qdisc", "show", "dev", "wan0"],
+                                                         capture_output=True, text=True).stdout)
+    for _ in range(max(0, int((target - (int(found.group(1)) if found else 0)) // 1428))):
+        sender.sendto(bytes(1400), (sys.argv[1], 9))
+    time.sleep(0.02)
+PY
+    local load=$!
+    sleep 40; section 0; shot congestion-first-minute-overview 1
+    sleep 60; live_screens congestion
+    kill "$load" 2>/dev/null; wait "$load" 2>/dev/null
+    ip netns exec "$PV_LAB_ROUTER_NS" tc qdisc del dev wan0 root
+    sleep 90
+    live_screens congestion-cleared
+}
+
 combos=${POLVARINE_SHOTS_ONLY:-"light-1.0 dark-1.0 light-1.5 dark-1.5"}
 # Where an outage is played (the router stops forwarding, then forwards again): the first and the
 # last combination unless POLVARINE_SHOTS_OUTAGE names others.
@@ -291,13 +319,16 @@ table inet pvshots {
     chain forward { type filter hook forward priority -10; policy drop; }
 }
 NFT
-            for _ in $(seq 90); do xdotool search --onlyvisible --class dunst >/dev/null 2>&1 && break; sleep 1; done
+            # Its first minute, before a minute of batches has shown it: no leg may be said to answer.
+            sleep 40; shot outage-first-minute-overview 1
+            for _ in $(seq 50); do xdotool search --onlyvisible --class dunst >/dev/null 2>&1 && break; sleep 1; done
             if xdotool search --onlyvisible --class dunst >/dev/null 2>&1; then shot notification 1; else log "no notification within 90 s"; fi
             dunstctl close-all 2>/dev/null
             live_screens outage
             ip netns exec "$PV_LAB_ROUTER_NS" nft delete table inet pvshots
             sleep 90
             live_screens cleared
+            congestion_screens
         fi
     fi
     quit_app

@@ -345,9 +345,12 @@ void AppViewModel::publishQualityResult(std::optional<QualityBaseline> baseline,
     const bool announce = baseline && differs;
     publish(qualityBaseline_, baseline, &AppViewModel::qualityBaselineChanged);
     if (announce)
-        recordEvent(DiagnosticEventKind::qualityBaselineUpdated, QStringLiteral("Saved a new 10/10 reference baseline on ") +
-                                                                      baseline->nodeFingerprint.summary() +
-                                                                      QStringLiteral("."));
+        recordEvent(DiagnosticEventKind::qualityBaselineUpdated,
+                    QStringLiteral("Saved a new 10/10 reference baseline on ") +
+                        // A session without a Wi-Fi reading (a cable) carries a fingerprint with nothing in it.
+                        (baseline->nodeFingerprint == NodeFingerprint{} ? QStringLiteral("the current network")
+                                                                        : baseline->nodeFingerprint.summary()) +
+                        QStringLiteral("."));
     publish(qualityAssessment_, std::move(assessment), &AppViewModel::qualityAssessmentChanged);
     updateQualityWindowReadiness(reference);
 }

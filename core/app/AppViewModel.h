@@ -439,6 +439,7 @@ private:
     // The fault the window still holds although it has ended, while it does.
     std::optional<live_picture::EndedFault> endedFault_;
     QString loggedCulprit_; // the accused place last written to the log
+    QString loggedPoorUsage_; // the use the headline says will not work, last written to the log
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

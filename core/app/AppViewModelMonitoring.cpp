@@ -65,6 +65,10 @@ rt::awaitable<void> insertMarkerQuietly(std::shared_ptr<SQLiteStore> store, Manu
     }
 }
 
+// What the usage verdict needs before it rates anything (VerdictConfidence::isSufficient).
+constexpr std::int64_t usageMinimumSamples = 20;
+constexpr double usageMinimumSpan = 60;
+
 double incidentConfidence(AttributionConfidence c)
 {
     switch (c) {
@@ -666,9 +670,16 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     answers.windowSeconds = liveWindowSeconds_;
     answers.newestMinuteSeconds = std::min(outageWindowSeconds, liveWindowSeconds_);
     if (answers.newestMinuteSeconds < liveWindowSeconds_) {
-        const double recent = answers.newestMinuteSeconds;
+        const AttributionThresholds& t = attributionEngine_.thresholds();
+        const double recent = at - live_picture::newestStretchStart(samples, at, t.minimumSamplesPerLeg,
+                                                                    t.minimumWindowSeconds, at - liveWindowSeconds_);
+        answers.newestMinuteSeconds = recent;
         const std::vector<NetworkSample> newestSamples = samplesBetween(at - recent, at);
-        answers.newestMinute = attributionEngine_.attribute(newestSamples, readingsBetween(at - recent, at), at);
+        // The radio is as the last reading found it, even when that came just before this stretch.
+        std::vector<WifiSnapshot> newestReadings = readingsBetween(at - recent, at);
+        if (newestReadings.empty() && !wifi.empty())
+            newestReadings.push_back(wifi.back());
+        answers.newestMinute = attributionEngine_.attribute(newestSamples, newestReadings, at);
         answers.newestMinuteAnswered =
             std::any_of(newestSamples.begin(), newestSamples.end(), [](const NetworkSample& x) {
                 return x.success && x.target.kind != ProbeKind::gateway;
@@ -688,7 +699,11 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
     if (isMeasuredOverCable(wifi))
         advice = AdviceEngine::forWiredLink(std::move(advice));
-    ConnectionVerdict verdict = VerdictEngine::assess(samples, at);
+    // The usage ratings speak of now: the newest stretch of at least a minute that holds the
+    // samples the verdict needs, not the ten minutes the window still remembers.
+    const Timestamp usageFrom = live_picture::newestStretchStart(
+        samples, at, usageMinimumSamples, usageMinimumSpan, at - liveWindowSeconds_);
+    ConnectionVerdict verdict = VerdictEngine::assess(samplesBetween(usageFrom, at), at);
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
     if (journalled) {
         setLiveStatus(decision.live);
@@ -724,6 +739,13 @@ void AppViewModel::publishAnalysis(const FaultAttribution& attribution, AdviceSe
     if (culprit != loggedCulprit_) {
         loggedCulprit_ = culprit;
         qCInfo(log::monitoring, "Culprit: %s", qUtf8Printable(culprit));
+    }
+    const std::optional<UsageCapability> weakest = verdict.weakestCapability();
+    const QString poorUsage = weakest && verdict.rating(*weakest) == CapabilityRating::poor ? rawValue(*weakest)
+                                                                                           : QStringLiteral("(none)");
+    if (poorUsage != loggedPoorUsage_) {
+        loggedPoorUsage_ = poorUsage;
+        qCInfo(log::monitoring, "Poor usage: %s", qUtf8Printable(poorUsage));
     }
     publish(attribution_, attribution, &AppViewModel::attributionChanged);
     publish(advice_, std::move(advice), &AppViewModel::adviceChanged);

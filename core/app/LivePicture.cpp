@@ -4,6 +4,7 @@
 #include "core/records/Localization.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace pv::live_picture {
 
@@ -193,11 +194,110 @@ FaultAttribution endedAttribution(const EndedFault& ended)
                             /*isOutage*/ false, /*isMeasurementArtefact*/ false);
 }
 
+bool shownThroughNewestMinute(const Evidence& evidence, FaultLocation where, Timestamp at)
+{
+    std::vector<const ProbeBatch*> ordered;
+    for (const ProbeBatch& b : evidence.batches)
+        if (b.timestamp <= at)
+            ordered.push_back(&b);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ProbeBatch* a, const ProbeBatch* b) { return a->timestamp > b->timestamp; });
+    for (const ProbeBatch* b : ordered) {
+        const bool measures = std::any_of(b->samples.begin(), b->samples.end(), [&](const NetworkSample& s) {
+            return incident_evidence::sampleMeasures(s, where);
+        });
+        if (!measures)
+            continue;
+        if (!incident_evidence::batchShows(*b, where, evidence.thresholds))
+            return false;
+        if (b->timestamp <= at - newestMinute)
+            return true;
+    }
+    return false; // the batches do not reach back a whole minute
+}
+
+bool legSilent(const std::vector<ProbeBatch>& batches, ProbeKind kind, Timestamp from, Timestamp at)
+{
+    bool measured = false;
+    for (const ProbeBatch& b : batches)
+        for (const NetworkSample& s : b.samples) {
+            if (s.target.kind != kind || s.timestamp < from || s.timestamp > at || incident_evidence::wasNotMeasured(s))
+                continue;
+            if (s.success)
+                return false;
+            measured = true;
+        }
+    return measured;
+}
+
+Timestamp newestStretchStart(const std::vector<NetworkSample>& liveSamples, Timestamp at, std::int64_t minimumCount,
+                             double minimumSpan, Timestamp earliest)
+{
+    std::vector<Timestamp> times;
+    for (const NetworkSample& s : liveSamples)
+        if (s.target.kind == ProbeKind::publicIP && s.timestamp <= at && s.timestamp >= earliest &&
+            !incident_evidence::wasNotMeasured(s))
+            times.push_back(s.timestamp);
+    std::sort(times.begin(), times.end(), std::greater<>());
+    const Timestamp minute = at - newestMinute;
+    for (std::size_t i = 0; i < times.size(); ++i)
+        if (static_cast<std::int64_t>(i + 1) >= minimumCount && times.front() - times[i] >= minimumSpan)
+            return std::max(earliest, std::min(minute, times[i]));
+    return std::max(earliest, std::min(minute, times.empty() ? minute : times.back()));
+}
+
+namespace {
+
+// The window speaks of the whole ten minutes; the newest minute is the present. Its answer is the
+// live one when the window cannot say what it shows: a fault every batch of a whole minute has
+// shown, a fault the journal already holds open under that name, or a leg that went silent
+// (of which the window would still quote older answers).
+void preferPresent(Reading& r, const Answers& answers, Timestamp at, const Journal& journal, const Evidence& evidence)
+{
+    if (!answers.newestMinute || r.attribution.isOutage)
+        return;
+    const FaultAttribution& newest = *answers.newestMinute;
+    if (!newest.isFault())
+        return;
+    const Timestamp from = at - answers.newestMinuteSeconds;
+    // A leg that answered earlier in the window and not once since (a router that never answers
+    // pings is no news).
+    const auto wentSilent = [&](ProbeKind kind) {
+        if (!legSilent(evidence.batches, kind, from, at))
+            return false;
+        for (const ProbeBatch& b : evidence.batches)
+            for (const NetworkSample& s : b.samples)
+                if (s.target.kind == kind && s.success && s.timestamp >= at - answers.windowSeconds && s.timestamp < from)
+                    return true;
+        return false;
+    };
+    const bool silent = wentSilent(ProbeKind::gateway) || wentSilent(ProbeKind::publicIP);
+    const std::optional<IncidentClassification> c = incidentClassification(newest.location);
+    const bool heldOpen = newest.location != r.attribution.location && journal.open && !journal.open->noRoute && c &&
+                          journal.open->classification == *c;
+    // Where the window found the router's own pings to be no evidence (a router that answers them
+    // late or not at all), a minute of them is none either.
+    const bool routerLeg = newest.location == FaultLocation::router || newest.location == FaultLocation::wifi ||
+                           newest.location == FaultLocation::localUnseparated;
+    // A whole minute of it is the present even where the window names the same place: the window's
+    // figures may still be those of an earlier fault there.
+    const bool present = silent || heldOpen ||
+                         (!(routerLeg && r.attribution.isMeasurementArtefact) &&
+                          shownThroughNewestMinute(evidence, newest.location, at));
+    if (present) {
+        r.attribution = newest;
+        r.seconds = answers.newestMinuteSeconds;
+    }
+}
+
+} // namespace
+
 Decision decide(const Answers& answers, std::optional<HeldOutage> held, Timestamp at, const Journal& journal,
                 const Evidence& evidence)
 {
     Decision d;
     d.reading = read(answers, std::move(held), at);
+    preferPresent(d.reading, answers, at, journal, evidence);
     const FaultAttribution* newest = answers.newestMinute ? &*answers.newestMinute : nullptr;
     d.journal = journalAction(d.reading.attribution, newest, at, /*noRoute*/ false, journal, evidence);
     d.ended = endedFault(d.reading.attribution, d.journal, journal, at, answers.windowSeconds, evidence);

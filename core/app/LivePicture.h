@@ -28,7 +28,9 @@ struct HeldOutage {
 struct Answers {
     FaultAttribution window;
     double windowSeconds = 600;
-    // The newest minute's answer; none when the window is no longer than a minute.
+    // The newest minute's answer; none when the window is no longer than a minute. While slow
+    // batches leave a minute short of the public-host samples the engine needs, it is asked about
+    // the newest stretch that holds them, a little longer than a minute.
     std::optional<FaultAttribution> newestMinute;
     double newestMinuteSeconds = 60;
     // Something beyond the router answered within the newest minute.
@@ -52,6 +54,16 @@ struct Evidence {
     const std::vector<WifiSnapshot>& readings;
     const AttributionThresholds& thresholds;
 };
+
+// A minute, as the live picture counts it.
+inline constexpr double newestMinute = 60;
+
+// Every batch that measured the place's leg from the one at or before `at` - newestMinute up to `at`
+// shows its fault: a fault of a whole minute, not a blip.
+bool shownThroughNewestMinute(const Evidence& evidence, FaultLocation where, Timestamp at);
+// The router's or the public hosts' leg was measured in the seconds before `at` and not one of
+// those samples was answered.
+bool legSilent(const std::vector<ProbeBatch>& batches, ProbeKind kind, Timestamp from, Timestamp at);
 
 struct OpenIncident {
     IncidentClassification classification = IncidentClassification::unknown;
@@ -118,5 +130,11 @@ struct Decision {
 
 Decision decide(const Answers& answers, std::optional<HeldOutage> held, Timestamp at, const Journal& journal,
                 const Evidence& evidence);
+
+// Where the newest stretch that the engine can speak of begins: `at` - newestMinute, or earlier
+// when that minute holds fewer than `minimumCount` public-host samples (never before `earliest`).
+// The per-usage verdict, which also wants its samples to span `minimumSpan` seconds, asks with its own.
+Timestamp newestStretchStart(const std::vector<NetworkSample>& liveSamples, Timestamp at, std::int64_t minimumCount,
+                             double minimumSpan, Timestamp earliest);
 
 } // namespace pv::live_picture

@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <QSettings>
 
@@ -819,6 +820,174 @@ TEST_F(MonitoringTest, AnEndedFaultIsNoLongerPresentedAsPresentAndOneThatGoesOnS
                     << i.evidenceSummary.toStdString();
             }
         }
+        vm.reset();
+    }
+}
+
+// A fault that every batch of a whole minute shows is named, and journalled, within 90 s of its
+// start, long before the ten-minute median could cross; a shorter spike opens nothing. Once it
+// (or an outage) ends, nothing reads as poor or faulty within 90 s: not the place, not the usage headline.
+TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOpensNothing)
+{
+    const auto delayed = [](double ms) {
+        return [ms](ProbeBatch b) {
+            for (NetworkSample& s : b.samples)
+                if (s.target.kind == ProbeKind::publicIP)
+                    s.latencyMilliseconds = *s.latencyMilliseconds + ms;
+            return b;
+        };
+    };
+    const auto lossy = [](std::vector<ProbeKind> kinds) {
+        return [kinds](ProbeBatch b) {
+            for (NetworkSample& s : b.samples)
+                if (std::find(kinds.begin(), kinds.end(), s.target.kind) != kinds.end()) {
+                    s.packetLoss = 1.0 / 3;
+                    s.timeoutCount = 1;
+                }
+            return b;
+        };
+    };
+    const auto lost = [](ProbeBatch b) {
+        for (NetworkSample& s : b.samples)
+            if (s.target.kind == ProbeKind::publicIP || s.target.kind == ProbeKind::http) {
+                s.success = false;
+                s.latencyMilliseconds.reset();
+                s.packetLoss = 1.0;
+                s.timeoutCount = 3;
+            }
+        return b;
+    };
+    const struct {
+        const char* name;
+        std::function<ProbeBatch(ProbeBatch)> fault;
+        double offset;  // where the fault starts after the clean five minutes (batches every 5 s)
+        double seconds; // how long it lasts
+        std::optional<FaultLocation> named; // none: a spike that opens nothing
+        bool pingShyRouter = false;         // the router never answers its own pings
+        bool afterOutage = false;           // the provider was gone for two minutes, ending 80 s before
+    } cases[] = {
+        {"provider +290 ms, starting with a batch", delayed(290), 0, 180, FaultLocation::provider},
+        {"provider +290 ms, starting mid-batch", delayed(290), 2.5, 180, FaultLocation::provider},
+        {"provider +290 ms, starting mid-minute", delayed(290), 37, 180, FaultLocation::provider},
+        {"provider +150 ms for eight minutes", delayed(150), 11, 480, FaultLocation::provider},
+        {"a third of the provider's echoes lost", lossy({ProbeKind::publicIP}), 21, 180, FaultLocation::provider},
+        {"a third of the echoes lost on the own link", lossy({ProbeKind::gateway, ProbeKind::publicIP}), 2.5, 180,
+         FaultLocation::localUnseparated},
+        {"the provider gone, the router answering", lost, 7, 180, FaultLocation::provider},
+        {"provider +290 ms, 80 s after the provider was gone", delayed(290), 0, 180, FaultLocation::provider, false,
+         true},
+        {"a 40 s spike of +290 ms", delayed(290), 0, 40, std::nullopt},
+        {"a 40 s spike of +290 ms, mid-minute", delayed(290), 33, 40, std::nullopt},
+        {"a 40 s spike of +290 ms behind a router that never answers pings", delayed(290), 12, 40, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppViewModel& m = model();
+        const Timestamp set = kStart + 300 + c.offset;
+        const Timestamp cleared = set + c.seconds;
+        const auto batch = [&](const RouteSnapshot& r, Timestamp at) {
+            const ProbeBatch b = c.pingShyRouter ? batchFailing({ProbeKind::gateway}, r, at) : healthyBatch(r, at);
+            if (c.afterOutage && at >= kStart + 100 && at < kStart + 220)
+                return lost(b);
+            return at >= set && at < cleared ? c.fault(b) : b;
+        };
+        std::optional<Timestamp> namedAt, journalledAt;
+        for (Timestamp at = kStart; at < cleared + 150; at += 5) {
+            cycles(at, at + 5, batch);
+            const std::string when = "+" + std::to_string(static_cast<int>(at - set)) + " s";
+            if (!c.named) {
+                ASSERT_FALSE(m.attribution().isFault()) << when << ": " << m.attribution().headline.toStdString();
+                ASSERT_TRUE(m.incidents().empty()) << when;
+                continue;
+            }
+            if (at < set)
+                continue;
+            if (!namedAt && m.attribution().location == *c.named)
+                namedAt = at;
+            if (!journalledAt && !m.incidents().empty() && m.incidents().back().startTimestamp >= set - 5)
+                journalledAt = at;
+            if (at < cleared && namedAt)
+                ASSERT_EQ(m.attribution().location, *c.named) << when << ": named, then dropped while it lasts";
+            // The sentences quote the fault's own minute, not the ten-minute figures of an earlier one.
+            if (at >= set + 90 && at < cleared)
+                ASSERT_LT(m.attributionWindowSeconds(), 120) << when << ": " << m.attribution().storedEvidenceSummary().toStdString();
+            if (at >= cleared + 90) {
+                ASSERT_FALSE(m.attribution().isFault()) << when;
+                ASSERT_EQ(m.liveStatus(), LiveStatus::healthy) << when;
+                const std::optional<UsageCapability> weakest = m.verdict().weakestCapability();
+                ASSERT_TRUE(!weakest || m.verdict().rating(*weakest) != CapabilityRating::poor)
+                    << when << ": the headline would say " << title(*weakest).toStdString() << " will not work";
+                ASSERT_TRUE(m.incidents().empty() || !m.incidents().back().isOpen()) << when;
+            }
+        }
+        if (c.named) {
+            ASSERT_TRUE(namedAt);
+            ASSERT_TRUE(journalledAt);
+            EXPECT_LE(*namedAt - set, 90.0);
+            EXPECT_LE(*journalledAt - set, 90.0);
+            ASSERT_EQ(m.incidents().size(), c.afterOutage ? 2u : 1u);
+            const Incident& i = m.incidents().back();
+            EXPECT_EQ(i.classification, incidentClassification(*c.named));
+            EXPECT_NEAR(i.startTimestamp, set, 5.0) << "its first showing batch";
+            ASSERT_TRUE(i.endTimestamp);
+            EXPECT_NEAR(*i.endTimestamp, cleared, 5.0) << "its last showing batch";
+        }
+        vm.reset();
+    }
+}
+
+// In the first minutes of an outage, with batches waiting for their time-outs, no sentence says that
+// a leg answers which has not answered once in the newest minute.
+TEST_F(MonitoringTest, NoSentenceSaysALegAnswersThatWasSilentAllTheNewestMinute)
+{
+    // The sentences that quote a leg's answers.
+    const std::vector<std::pair<ProbeKind, QRegularExpression>> claims{
+        {ProbeKind::publicIP, QRegularExpression("célpontok .* alatt válaszolnak|onnan tovább|^A válaszidő |"
+                                                 "átmenő forgalom")},
+        {ProbeKind::gateway, QRegularExpression("^A routered \\d+ (ms alatt|mérésből) válaszol|^Az első ugrás|"
+                                                "^A router \\d+ ms alatt|^A routeredig")},
+    };
+    const struct {
+        const char* name;
+        std::initializer_list<ProbeKind> failing;
+        double firstGap; // seconds from the last clean batch to the first failing one
+        std::vector<double> cadence;
+    } cases[] = {
+        {"the provider gone, batches every 13 s", {ProbeKind::publicIP, ProbeKind::http, ProbeKind::dns}, 5, {13}},
+        {"the provider gone, batches every 12 and 15 s", {ProbeKind::publicIP, ProbeKind::http}, 3, {12, 15}},
+        {"the provider gone, batches every 5 s", {ProbeKind::publicIP, ProbeKind::http}, 5, {5}},
+        {"the link cut, batches every 14 s", {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, 2, {14}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppViewModel& m = model();
+        cycles(kStart, kStart + 300, [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); });
+        Timestamp at = kStart + 295 + c.firstGap;
+        const Timestamp set = at;
+        for (std::size_t n = 0; at < set + 240; at += c.cadence[n++ % c.cadence.size()]) {
+            clockNow = at;
+            routeVia("en0");
+            probe->makeBatch = [&](const RouteSnapshot& r) { return batchFailing(c.failing, r, r.timestamp); };
+            runToEnd(vm->runProbeCycle());
+            for (const auto& [kind, claim] : claims) {
+                bool measured = false, answered = false;
+                for (const ProbeBatch& b : m.recentBatches())
+                    for (const NetworkSample& x : b.samples)
+                        if (x.target.kind == kind && x.timestamp >= at - 60 && x.timestamp <= at) {
+                            measured = true;
+                            answered = answered || x.success;
+                        }
+                if (!measured || answered)
+                    continue;
+                QStringList sentences = m.attribution().evidence;
+                sentences << m.attribution().headline << m.attribution().caveats;
+                for (const QString& sentence : sentences)
+                    ASSERT_FALSE(claim.match(sentence).hasMatch())
+                        << "+" << at - set << " s: " << sentence.toStdString();
+            }
+        }
+        probe->makeBatch = nullptr;
+        EXPECT_TRUE(m.attribution().isOutage);
         vm.reset();
     }
 }
