@@ -298,6 +298,9 @@ QString gradeMeaningText(const LoadTestResult& result)
     const auto p95 = [](const LatencySummary& s) { return s.p95.value_or(0); };
     const bool byUpload = result.isUploadGraded() &&
                           (!result.isDownloadGraded() || p95(result.underUpload) > p95(result.underDownload));
+    // With the download alone measured, the middle grade does not speak of uploads.
+    if (!byUpload && !result.isUploadGraded() && grade == BufferbloatGrade::fair)
+        return L("Ha valaki letölt, a hívásod érezhetően megakad.");
     if (!byUpload)
         return gradeEverydayMeaning(grade);
     switch (grade) {

@@ -243,10 +243,12 @@ TEST(LoadTestResultViewTest, TheGradeCardSpeaksOfTheGradedDirectionAndOfSubMilli
         {"upload the worse", graded(40, 300), QStringLiteral("Egyetlen feltöltés is elrontja a hívásaidat és a játékot.")},
         {"download the worse", graded(300, 40), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot.")},
         {"download alone", graded(300, std::nullopt), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot.")},
+        {"download alone, fair", graded(150, std::nullopt), QStringLiteral("Ha valaki letölt, a hívásod érezhetően megakad.")},
+        {"both, fair", graded(150, 40), gradeEverydayMeaning(BufferbloatGrade::fair)},
         {"severe either way", graded(std::nullopt, 700), gradeEverydayMeaning(BufferbloatGrade::severe)},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(gradeMeaningText(c.result), c.meaning) << c.name;
+        EXPECT_EQ(gradeMeaningText(c.result).toStdString(), c.meaning.toStdString()) << c.name;
 
     EXPECT_EQ(latencyNumbersText(0.09, 0.3),
               QStringLiteral("Nyugalomban kevesebb mint 1 ms, terhelés alatt kevesebb mint 1 ms — a késleltetés "
