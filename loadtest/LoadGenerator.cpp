@@ -106,10 +106,8 @@ const LoadSource::Configuration& LoadSource::Configuration::defaultConfiguration
 // still sit unread in the server's receive buffer: how far the server's advertised receive window
 // has closed since its widest (what it accepts and does not read closes the window). A window that
 // grows while the server does not read makes that too little, so while the server's window is shut
-// (it has stopped reading and its buffer is full) how much more it read is unknown, and the request in
-// flight keeps what it was last known to have delivered. What the server has read never shrinks, so
-// neither does that: a pause of the server does not take bytes back out of the count (and put them in
-// again once it reads on). The count thus never runs ahead of what the server has read.
+// (it has stopped reading and its buffer is full) the request in flight counts nothing: only what an
+// answer confirms. The count thus never runs ahead of what the server has read.
 //
 // A request that ends in a transfer error or an HTTP status of 400 or more counts no bytes, and its
 // stream waits before the next request (kFirstRetryDelay, doubling up to kLongestRetryDelay), so that
@@ -124,7 +122,6 @@ struct LoadGenerator::Phase {
         curl_off_t handedOver = 0;     // upload: body bytes curl has written to the socket
         std::optional<curl_off_t> sentWhenAnswered; // upload: body bytes sent when the answer began
         std::uint32_t widestPeerWindow = 0;         // upload: the server's widest advertised window
-        std::int64_t takenInFlight = 0; // upload: the most the request in flight was known to have delivered
         std::vector<curl_socket_t> sockets; // upload: the sockets this stream's connection attempts opened
         bool active = false;
         bool answered = false; // the current request has been answered with a success status
@@ -224,18 +221,13 @@ struct LoadGenerator::Phase {
 
     // Upload bytes of a request in flight that the server has taken: handed over, less what still
     // waits in the connected socket's send queue (unsent or not yet acknowledged), less what the
-    // server has acknowledged but not read (its window's shrinkage since its widest); while its
-    // window is shut, what was known before. Without the window in the socket's TCP_INFO (an old
-    // kernel), what was acknowledged. Never less than an earlier reading of the same request.
+    // server has acknowledged but not read (its window's shrinkage since its widest); nothing while
+    // its window is shut. Without the window in the socket's TCP_INFO (an old kernel), what was
+    // acknowledged.
     std::int64_t receivedInFlight(Stream& s) const
     {
         if (direction != LoadDirection::upload || !s.active || s.handedOver <= 0)
             return 0;
-        s.takenInFlight = std::max(s.takenInFlight, takenInFlightNow(s));
-        return s.takenInFlight;
-    }
-    std::int64_t takenInFlightNow(Stream& s) const
-    {
         for (curl_socket_t socket : s.sockets) {
             sockaddr_storage peer{};
             socklen_t length = sizeof(peer);
@@ -249,7 +241,7 @@ struct LoadGenerator::Phase {
             if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 &&
                 infoLength >= sizeof(info)) {
                 if (info.sndWnd == 0)
-                    return 0; // the server reads nothing: how much more of its full buffer it read is unknown
+                    return 0; // the server reads nothing: how much of its full buffer it read is unknown
                 s.widestPeerWindow = std::max(s.widestPeerWindow, info.sndWnd);
                 acknowledged -= static_cast<std::int64_t>(s.widestPeerWindow - info.sndWnd);
             }
@@ -326,7 +318,6 @@ struct LoadGenerator::Phase {
         s.handedOver = 0;
         s.sentWhenAnswered.reset();
         s.widestPeerWindow = 0;
-        s.takenInFlight = 0;
         s.answered = false;
         s.retryAt.reset();
         s.active = curl_multi_add_handle(multi, s.easy) == CURLM_OK;

@@ -311,9 +311,6 @@ TEST_F(LoadTestLabTest, APauseIsSaidAsAPauseAndASlowdownIsMeasuredAsItIs)
                 << said.notes.toStdString();
             EXPECT_FALSE(said.marker.contains(QStringLiteral("elakadt"))) << said.marker.toStdString();
             EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
-            // A pause neither takes counted bytes back nor counts them again when the load flows on.
-            for (double sample : phase.perSecondMbps)
-                EXPECT_LE(sample, 1.5 * 40);
             if (c.paused) {
                 ASSERT_EQ(phase.pauses.size(), 1u);
                 EXPECT_NEAR(phase.pausedSeconds(), 2.5, 1.0);
