@@ -55,24 +55,46 @@ std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase)
     return failureMessage(lead, *phase.failure);
 }
 
-std::optional<double> loadStoppedAtSeconds(const LoadPhaseResult& phase, double stretch)
+LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
 {
     const std::vector<double>& samples = phase.perSecondMbps;
     const double lastWhole = std::min(std::floor(phase.durationSeconds), phase.loadEndedAtSeconds);
-    double highest = 0;
-    std::optional<double> slowSince;
-    for (std::size_t i = 0; i < samples.size() && static_cast<double>(i) + 1 <= lastWhole; ++i) {
-        if (!(highest > 0) || samples[i] >= 0.1 * highest) {
-            slowSince.reset();
-            highest = std::max(highest, samples[i]);
+    std::size_t seconds = 0;
+    while (seconds < samples.size() && static_cast<double>(seconds) + 1 <= lastWhole)
+        ++seconds;
+    // The share of second i that moved at the best rate: where an edge lies inside it.
+    const auto flowingPart = [&](std::size_t i, double best) { return std::clamp(samples[i] / best, 0.0, 1.0); };
+    LoadFlow flow;
+    double best = 0;
+    std::optional<std::size_t> stillSince;
+    for (std::size_t i = 0; i < seconds; ++i) {
+        if (best > 0 && samples[i] < kStandstillShare * best) {
+            if (!stillSince)
+                stillSince = i;
             continue;
         }
-        if (!slowSince)
-            slowSince = static_cast<double>(i);
-        if (static_cast<double>(i) + 1 - *slowSince >= stretch)
-            return slowSince;
+        if (stillSince) {
+            const double from = static_cast<double>(*stillSince - 1) + flowingPart(*stillSince - 1, best);
+            const double to = static_cast<double>(i) + 1 - flowingPart(i, best);
+            flow.pauses.push_back({from, std::max(from, to)});
+            stillSince.reset();
+        }
+        best = std::max(best, samples[i]);
     }
-    return std::nullopt;
+    if (stillSince && static_cast<double>(seconds - *stillSince) >= stopStretch)
+        flow.stoppedAtSeconds = static_cast<double>(*stillSince - 1) + flowingPart(*stillSince - 1, best);
+    return flow;
+}
+
+std::vector<TimedEcho> outsidePauses(const std::vector<TimedEcho>& echoes, const std::vector<LoadStandstill>& pauses)
+{
+    std::vector<TimedEcho> kept;
+    for (const TimedEcho& e : echoes)
+        if (std::none_of(pauses.begin(), pauses.end(), [&](const LoadStandstill& p) {
+                return e.offsetSeconds >= p.fromSeconds && e.offsetSeconds < p.toSeconds;
+            }))
+            kept.push_back(e);
+    return kept;
 }
 
 bool lineDroppedDuring(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, double stall)
@@ -255,23 +277,31 @@ rt::awaitable<std::optional<LoadTestResult>> LoadTestService::measure(std::share
         co_return std::nullopt;
     checkLoaded(upload, uploadTrace, LoadDirection::upload);
 
-    // A loaded window counts only while the load flows: a direction whose load stopped is not graded.
+    // A loaded window counts only while the load flows: a direction whose load stopped is not graded,
+    // and the seconds in which a load stood still before it flowed on leave their echoes out.
     const auto loadedSummary = [&](LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, const char* name) {
-        if (const std::optional<double> stopped = loadStoppedAtSeconds(phase)) {
+        const LoadFlow flow = loadFlowOf(phase);
+        phase.pauses = flow.pauses;
+        for (const LoadStandstill& p : flow.pauses)
+            qCInfo(log::loadtest, "The %s load stood still from %.1f s to %.1f s into its phase and flowed on", name,
+                   p.fromSeconds, p.toSeconds);
+        if (flow.stoppedAtSeconds) {
             qCWarning(log::loadtest, "The %s load stopped flowing %.1f s into its phase; that direction is not graded",
-                      name, *stopped);
+                      name, *flow.stoppedAtSeconds);
             phase.stoppedReason = LoadStopReason::failed;
-            phase.loadEndedAtSeconds = std::min(phase.loadEndedAtSeconds, *stopped);
+            phase.loadEndedAtSeconds = std::min(phase.loadEndedAtSeconds, *flow.stoppedAtSeconds);
             return LatencySummary{};
         }
-        return summarise(loadedWindow(trace, phase.loadEndedAtSeconds, timing_.windowStart));
+        return summarise(outsidePauses(loadedWindow(trace, phase.loadEndedAtSeconds, timing_.windowStart), flow.pauses));
     };
     r.underDownload = loadedSummary(download, downloadTrace, "download");
     r.underUpload = loadedSummary(upload, uploadTrace, "upload");
-    if (!r.isAnyDirectionGraded() &&
-        (download.stoppedReason == LoadStopReason::failed || upload.stoppedReason == LoadStopReason::failed))
+    if (!r.isAnyDirectionGraded() && (download.stoppedFlowing() || upload.stoppedFlowing()))
         throw LoadTestError(L("A terhelés elakadt: a sebességmérő szerver egy idő után nem küldött és nem fogadott "
                               "több adatot, ezért a teszt nem ad értékelést. Próbáld újra később."));
+    if (!r.isAnyDirectionGraded() && (!download.pauses.empty() || !upload.pauses.empty()))
+        throw LoadTestError(L("A terhelés hosszan szünetelt, ezért egyik irányban sem maradt elég terhelt mérés, így a "
+                              "teszt nem ad értékelést. Próbáld újra később."));
     if (!r.isAnyDirectionGraded()) {
         qCWarning(log::loadtest, "Neither loaded window got enough echoes (download %d, upload %d); load ended at "
                                  "%.1f s and %.1f s", r.underDownload.sampleCount, r.underUpload.sampleCount,

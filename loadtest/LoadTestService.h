@@ -44,11 +44,22 @@ std::vector<TimedEcho> loadedWindow(const std::vector<TimedEcho>& trace, double 
 // Why a load phase did not load the line (no request answered, or next to nothing moved), as the
 // Hungarian message of the failed run; nothing when it did load the line.
 std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase);
-// When the load of a phase stopped flowing, in seconds from the phase's start: the beginning of the
-// first stretch of at least `stretch` whole seconds, each below a tenth of the highest per-second rate
-// reached before it, while the load was meant to run (before a byte cap ended it). Nothing when the
-// load flowed to its end.
-std::optional<double> loadStoppedAtSeconds(const LoadPhaseResult& phase, double stretch = 2.0);
+// How the load of a phase flowed, read from its per-second samples over the whole seconds in which
+// the load was meant to run (before a byte cap ended it). A second stands still when it moved less than
+// kStandstillShare of the best second before it: next to nothing, as when the other end stops sending
+// or reading. A line that merely slowed down keeps flowing, however far it fell. A standstill that
+// flows on again is a pause; one that lasts to the end, for at least `stopStretch` whole seconds, is
+// where the load stopped. Each edge lies inside the second that moved part of the best second's
+// bytes, in proportion to that part.
+inline constexpr double kStandstillShare = 0.01;
+struct LoadFlow {
+    std::vector<LoadStandstill> pauses;
+    std::optional<double> stoppedAtSeconds;
+    bool operator==(const LoadFlow&) const = default;
+};
+LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch = 2.0);
+// The echoes of a loaded window that fall outside the load's pauses.
+std::vector<TimedEcho> outsidePauses(const std::vector<TimedEcho>& echoes, const std::vector<LoadStandstill>& pauses);
 // The line dropped during a load phase: for at least `stall` seconds the load stopped moving (whole
 // seconds below 2 % of the phase's best second, before the load ended) while no echo came back.
 bool lineDroppedDuring(const LoadPhaseResult& phase, const std::vector<TimedEcho>& trace, double stall = 3.0);
@@ -121,9 +132,10 @@ public:
     // download, restAfterDownload, upload, finished); it must not block. Throws the probe's start
     // error before any phase, and LoadTestError when the run measured nothing that can be graded:
     // the baseline got no answer, a load phase did not load the line, the line dropped during a
-    // load phase, or neither direction can be graded: its load stopped flowing before or during its
-    // loaded window (that direction is marked `LoadStopReason::failed`, its window cut where the load
-    // stopped and left ungraded), or its window got too few echoes. A cancelled run
+    // load phase, or neither direction can be graded: its load stopped flowing (that direction is
+    // marked `LoadStopReason::failed`, cut where the load stopped and left ungraded), or its window got
+    // too few echoes (an early end, or pauses that took up most of it). A load that paused and flowed
+    // on keeps its pauses, and its window leaves out the echoes sent while it stood still. A cancelled run
     // returns nothing (it never throws) once its probe is stopped.
     rt::awaitable<std::optional<LoadTestResult>> run(std::optional<QString> boundInterfaceName,
                                                      std::function<void(LoadTestPhase)> onPhase) override;

@@ -208,11 +208,21 @@ std::pair<double, double> phaseSpans(const std::optional<LoadTestResult>& result
 
 QString lossText(double ratio) { return QString::number(ratio * 100.0, 'f', 1) + QLatin1Char('%'); }
 
-QString tileLatencyText(const std::optional<double>& ms) { return ms ? fixed0(*ms) : QStringLiteral("—"); }
+// A figure that reads 0 in whole milliseconds is below one, not nothing.
+bool belowOneMillisecond(double ms) { return formatFixed(ms, 0) == QLatin1String("0") || formatFixed(ms, 0) == QLatin1String("-0"); }
+
+QString tileLatencyText(const std::optional<double>& ms)
+{
+    if (!ms)
+        return QStringLiteral("—");
+    return belowOneMillisecond(*ms) ? QStringLiteral("<1") : fixed0(*ms);
+}
 
 QString tableLatencyText(const std::optional<double>& ms)
 {
-    return ms ? LF("%.0f ms", {*ms}) : QStringLiteral("—");
+    if (!ms)
+        return QStringLiteral("—");
+    return belowOneMillisecond(*ms) ? QStringLiteral("<1 ms") : LF("%.0f ms", {*ms});
 }
 
 bool anyEchoAnsweredUnderLoad(const LoadTestResult& result)
@@ -223,21 +233,103 @@ bool anyEchoAnsweredUnderLoad(const LoadTestResult& result)
     return answered(result.downloadTrace) || answered(result.uploadTrace);
 }
 
-QString ungradedDirectionsText(const LoadTestResult& result)
+namespace {
+
+// How long a load stood still: "2.5 másodpercre" or "2 alkalommal, összesen 3.1 másodpercre".
+QString pausedText(const LoadPhaseResult& phase)
 {
-    if (result.isDownloadGraded() == result.isUploadGraded())
+    return phase.pauses.size() == 1 ? LF("%.1f másodpercre", {phase.pausedSeconds()})
+                                    : LF("%d alkalommal, összesen %.1f másodpercre",
+                                         {static_cast<long long>(phase.pauses.size()), phase.pausedSeconds()});
+}
+
+QString directionNote(const LoadTestResult& result, LoadDirection direction)
+{
+    const bool upload = direction == LoadDirection::upload;
+    const LoadPhaseResult& phase = upload ? result.upload : result.download;
+    const bool graded = upload ? result.isUploadGraded() : result.isDownloadGraded();
+    if (phase.stoppedFlowing())
+        return upload ? LF("A feltöltés alatt nem sikerült mérni a késleltetést: az első %.0f másodperc után a terhelés "
+                           "elakadt, és nem folytatódott. Az értékelés csak a letöltésre vonatkozik.",
+                           {phase.loadEndedAtSeconds})
+                      : LF("A letöltés alatt nem sikerült mérni a késleltetést: az első %.0f másodperc után a terhelés "
+                           "elakadt, és nem folytatódott. Az értékelés csak a feltöltésre vonatkozik.",
+                           {phase.loadEndedAtSeconds});
+    if (!phase.pauses.empty()) {
+        if (graded)
+            return upload ? LF("A feltöltés közben a terhelés %@ megállt, majd folytatódott. A sebességet és a "
+                               "késleltetést a terhelt másodpercekből számoltuk, a szünet nélkül.",
+                               {pausedText(phase)})
+                          : LF("A letöltés közben a terhelés %@ megállt, majd folytatódott. A sebességet és a "
+                               "késleltetést a terhelt másodpercekből számoltuk, a szünet nélkül.",
+                               {pausedText(phase)});
+        return upload ? LF("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés %@ megállt, és túl kevés "
+                           "terhelt mérés maradt. Az értékelés csak a letöltésre vonatkozik.",
+                           {pausedText(phase)})
+                      : LF("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés %@ megállt, és túl kevés "
+                           "terhelt mérés maradt. Az értékelés csak a feltöltésre vonatkozik.",
+                           {pausedText(phase)});
+    }
+    if (!graded)
+        return upload ? L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az "
+                          "értékelés csak a letöltésre vonatkozik.")
+                      : L("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az "
+                          "értékelés csak a feltöltésre vonatkozik.");
+    return {};
+}
+
+} // namespace
+
+QString directionNotesText(const LoadTestResult& result)
+{
+    if (!result.isAnyDirectionGraded())
         return {};
-    if (result.isDownloadGraded())
-        return result.upload.stoppedReason == LoadStopReason::failed
-                   ? L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés elakadt, a szerver egy idő "
-                       "után nem fogadott több adatot. Az értékelés csak a letöltésre vonatkozik.")
-                   : L("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az "
-                       "értékelés csak a letöltésre vonatkozik.");
-    return result.download.stoppedReason == LoadStopReason::failed
-               ? L("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés elakadt, a szerver egy idő után "
-                   "nem küldött több adatot. Az értékelés csak a feltöltésre vonatkozik.")
-               : L("A letöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért. Az értékelés "
-                   "csak a feltöltésre vonatkozik.");
+    QStringList notes;
+    for (LoadDirection d : {LoadDirection::download, LoadDirection::upload})
+        if (const QString note = directionNote(result, d); !note.isEmpty())
+            notes << note;
+    return notes.join(QLatin1Char(' '));
+}
+
+QString gradeMeaningText(const LoadTestResult& result)
+{
+    const BufferbloatGrade grade = result.grade();
+    // The upload set the grade when it alone was graded, or when its loaded p95 was the larger.
+    const auto p95 = [](const LatencySummary& s) { return s.p95.value_or(0); };
+    const bool byUpload = result.isUploadGraded() &&
+                          (!result.isDownloadGraded() || p95(result.underUpload) > p95(result.underDownload));
+    // With the download alone measured, the middle grade does not speak of uploads.
+    if (!byUpload && !result.isUploadGraded() && grade == BufferbloatGrade::fair)
+        return L("Ha valaki letölt, a hívásod érezhetően megakad.");
+    if (!byUpload)
+        return gradeEverydayMeaning(grade);
+    switch (grade) {
+    case BufferbloatGrade::excellent: return L("Videohívás közben más is feltölthet a hálózaton, nem fogod észrevenni.");
+    case BufferbloatGrade::good: return L("Nagy feltöltés közben egy hívás enyhén akadozhat, de használható marad.");
+    case BufferbloatGrade::fair: return L("Ha valaki feltölt, a hívásod érezhetően megakad.");
+    case BufferbloatGrade::poor: return L("Egyetlen feltöltés is elrontja a hívásaidat és a játékot.");
+    case BufferbloatGrade::severe: break;
+    }
+    return gradeEverydayMeaning(grade);
+}
+
+QString latencyNumbersText(double idleP50, double increase)
+{
+    return LF("Nyugalomban %@, terhelés alatt %@ — a késleltetés %@-mal nő.",
+              {millisecondsText(idleP50), millisecondsText(idleP50 + increase), millisecondsText(increase)});
+}
+
+SpeedTileText speedTileText(const LoadPhaseResult& phase, LoadDirection direction)
+{
+    const bool upload = direction == LoadDirection::upload;
+    QString caption;
+    if (phase.stoppedFlowing())
+        caption = LF("Amíg folyt: az első %.0f másodpercben, utána elakadt", {phase.loadEndedAtSeconds});
+    else if (!phase.pauses.empty())
+        caption = LF("A terhelés %@ megállt, a szünet nélkül számolva", {pausedText(phase)});
+    else
+        caption = upload ? L("Amit felfelé bír — hívásnál ez a fontosabb") : L("Amit a vonalad lefelé bír");
+    return {fixed0(phase.throughputMbps()), caption};
 }
 
 PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<LoadTestResult>& current)
@@ -294,12 +386,11 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
     auto* texts = column(nullptr, 8);
     texts->addWidget(new PVText(LF("Terhelés alatt: %@", {gradeTitle(grade)}), PVFontToken::heroHeadline,
                                 PV::color::ink::primary, card));
-    texts->addWidget(new PVText(gradeEverydayMeaning(grade), PVFontToken::callout, PV::color::ink::secondary, card));
+    texts->addWidget(new PVText(gradeMeaningText(result), PVFontToken::callout, PV::color::ink::secondary, card));
     const std::optional<double> increase = result.latencyIncreaseMilliseconds();
     if (increase && result.idle.p50) {
-        auto* numbers = new PVText(LF("Nyugalomban %.0f ms, terhelés alatt %.0f ms — a késleltetés %.0f ms-mal nő.",
-                                      {*result.idle.p50, *result.idle.p50 + *increase, *increase}),
-                                   PVFontToken::caption, PV::color::ink::tertiary, card);
+        auto* numbers = new PVText(latencyNumbersText(*result.idle.p50, *increase), PVFontToken::caption,
+                                   PV::color::ink::tertiary, card);
         numbers->setContentsMargins(0, 4, 0, 0);
         texts->addWidget(numbers);
     } else if (result.idle.p50 && result.loadedWindowLostEverything()) {
@@ -308,10 +399,10 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
         lost->setContentsMargins(0, 4, 0, 0);
         texts->addWidget(lost);
     }
-    if (const QString ungraded = ungradedDirectionsText(result); !ungraded.isEmpty()) {
-        ungradedNote_ = new PVText(ungraded, PVFontToken::caption, PV::color::ink::secondary, card);
-        ungradedNote_->setContentsMargins(0, 4, 0, 0);
-        texts->addWidget(ungradedNote_);
+    if (const QString notes = directionNotesText(result); !notes.isEmpty()) {
+        directionNote_ = new PVText(notes, PVFontToken::caption, PV::color::ink::secondary, card);
+        directionNote_->setContentsMargins(0, 4, 0, 0);
+        texts->addWidget(directionNote_);
     }
     cardRow->addLayout(texts, 1);
     stack->addWidget(card);
@@ -319,13 +410,13 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
     // Tiles.
     auto* figures = new PVSectionCard(L("A számok"), std::nullopt, this);
     auto* grid = new TileGrid(figures);
-    grid->add(new PVStatTile({L("Letöltés"), fixed0(result.downloadMbps()), QStringLiteral("Mbps"),
-                              L("Amit a vonalad lefelé bír"), PV::color::culprit::provider, std::nullopt,
-                              result.download.perSecondMbps, true},
+    const SpeedTileText down = speedTileText(result.download, LoadDirection::download);
+    const SpeedTileText up = speedTileText(result.upload, LoadDirection::upload);
+    grid->add(new PVStatTile({L("Letöltés"), down.value, QStringLiteral("Mbps"), down.caption,
+                              PV::color::culprit::provider, std::nullopt, result.download.perSecondMbps, true},
                              grid));
-    grid->add(new PVStatTile({L("Feltöltés"), fixed0(result.uploadMbps()), QStringLiteral("Mbps"),
-                              L("Amit felfelé bír — hívásnál ez a fontosabb"), PV::color::series::providerDeep,
-                              std::nullopt, result.upload.perSecondMbps, true},
+    grid->add(new PVStatTile({L("Feltöltés"), up.value, QStringLiteral("Mbps"), up.caption,
+                              PV::color::series::providerDeep, std::nullopt, result.upload.perSecondMbps, true},
                              grid));
     grid->add(new PVStatTile({L("Késleltetés nyugalomban"), tileLatencyText(result.idle.p50), QStringLiteral("ms"),
                               L("Amikor semmi nem terheli a vonalat"), PV::color::culprit::router, std::nullopt, {},

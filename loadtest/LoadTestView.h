@@ -32,12 +32,25 @@ double latencyChartTop(const LoadTestResult& result);
 // The x extent of each load phase: the last offset of its trace, or 12 when the trace is empty.
 std::pair<double, double> phaseSpans(const std::optional<LoadTestResult>& result);
 QString lossText(double ratio);                            // "12.5%"
-QString tileLatencyText(const std::optional<double>& ms);  // "23" or "—"
-QString tableLatencyText(const std::optional<double>& ms); // "23 ms" or "—"
+QString tileLatencyText(const std::optional<double>& ms);  // "23", "<1" or "—"
+QString tableLatencyText(const std::optional<double>& ms); // "23 ms", "<1 ms" or "—"
 // Whether any echo of the two load phases came back.
 bool anyEchoAnsweredUnderLoad(const LoadTestResult& result);
-// The note for a direction that was not measured under load (empty when both or neither were).
-QString ungradedDirectionsText(const LoadTestResult& result);
+// What the notes under the grade say about the directions: one that was not measured under load,
+// one whose load stopped, one that paused (empty when both flowed and were measured).
+QString directionNotesText(const LoadTestResult& result);
+// The grade's everyday meaning, in the words of the direction that set the grade.
+QString gradeMeaningText(const LoadTestResult& result);
+// The grade card's figures: "Nyugalomban 18 ms, terhelés alatt 250 ms — a késleltetés 232 ms-mal nő."
+QString latencyNumbersText(double idleP50, double increase);
+// A speed tile's figure and caption: the rate while the load flowed, and, when it stopped or paused,
+// for how long it flowed or stood still instead of what the line bears.
+struct SpeedTileText {
+    QString value;
+    QString caption;
+    bool operator==(const SpeedTileText&) const = default;
+};
+SpeedTileText speedTileText(const LoadPhaseResult& phase, LoadDirection direction);
 // The chart of both load phases: bands, the dashed idle rule, lines broken at lost echoes.
 PVChartSpec latencyChartSpec(const LoadTestResult& result, const std::optional<LoadTestResult>& current);
 
@@ -50,12 +63,12 @@ public:
     void setTableExpanded(bool expanded);
     // The notes shown only when they apply (null otherwise).
     QWidget* chartNote() const { return chartNote_; }
-    QWidget* ungradedNote() const { return ungradedNote_; }
+    QWidget* directionNote() const { return directionNote_; }
 
 private:
     PVChartView* chart_ = nullptr;
     QWidget* chartNote_ = nullptr;
-    QWidget* ungradedNote_ = nullptr;
+    QWidget* directionNote_ = nullptr;
     QWidget* table_ = nullptr;
     QToolButton* disclosure_ = nullptr;
 };

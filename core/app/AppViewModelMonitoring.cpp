@@ -327,15 +327,38 @@ QString loadTestMarkerText(const LoadTestResult& result)
                             : LF("Terhelési teszt: %.0f Mbps le / %.0f Mbps fel, terhelés alatt egyetlen "
                                  "késleltetésmérésre sem jött válasz (%@).",
                                  {result.downloadMbps(), result.uploadMbps(), gradeWord(result.grade())});
-    if (result.isDownloadGraded() != result.isUploadGraded()) {
-        const bool uploadUngraded = result.isDownloadGraded();
-        const bool stopped = (uploadUngraded ? result.upload : result.download).stoppedReason == LoadStopReason::failed;
-        text += QLatin1Char(' ') +
-                (uploadUngraded ? (stopped ? L("A feltöltés alatt a terhelés elakadt, a késleltetés nem volt mérhető.")
-                                           : L("A feltöltés alatt a késleltetés nem volt mérhető."))
-                                : (stopped ? L("A letöltés alatt a terhelés elakadt, a késleltetés nem volt mérhető.")
-                                           : L("A letöltés alatt a késleltetés nem volt mérhető.")));
-    }
+    // What a direction's figures rest on when its load did not simply flow for the whole phase.
+    const auto directionNote = [](const LoadPhaseResult& phase, bool graded, bool upload) -> QString {
+        if (phase.stoppedFlowing())
+            return upload ? LF("A feltöltés az első %.0f másodperc után elakadt: a %.0f Mbps az addigi sebesség, a "
+                               "késleltetés nem volt mérhető.",
+                               {phase.loadEndedAtSeconds, phase.throughputMbps()})
+                          : LF("A letöltés az első %.0f másodperc után elakadt: a %.0f Mbps az addigi sebesség, a "
+                               "késleltetés nem volt mérhető.",
+                               {phase.loadEndedAtSeconds, phase.throughputMbps()});
+        if (!phase.pauses.empty()) {
+            const QString stood =
+                phase.pauses.size() == 1
+                    ? LF("%.1f másodpercre megállt", {phase.pausedSeconds()})
+                    : LF("%d alkalommal, összesen %.1f másodpercre megállt",
+                         {static_cast<long long>(phase.pauses.size()), phase.pausedSeconds()});
+            if (graded)
+                return upload ? LF("A feltöltés közben a terhelés %@, majd folytatódott; a számai a terhelt "
+                                   "másodpercekből valók.", {stood})
+                              : LF("A letöltés közben a terhelés %@, majd folytatódott; a számai a terhelt "
+                                   "másodpercekből valók.", {stood});
+            return upload ? LF("A feltöltés közben a terhelés %@, a késleltetés nem volt mérhető.", {stood})
+                          : LF("A letöltés közben a terhelés %@, a késleltetés nem volt mérhető.", {stood});
+        }
+        if (!graded)
+            return upload ? L("A feltöltés alatt a késleltetés nem volt mérhető.")
+                          : L("A letöltés alatt a késleltetés nem volt mérhető.");
+        return {};
+    };
+    for (const QString& note : {directionNote(result.download, result.isDownloadGraded(), false),
+                                directionNote(result.upload, result.isUploadGraded(), true)})
+        if (!note.isEmpty())
+            text += QLatin1Char(' ') + note;
     return text;
 }
 

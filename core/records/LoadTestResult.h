@@ -35,6 +35,14 @@ inline constexpr EnumTable<LoadStopReason, 4> kLoadStopReasonTable{{{
 inline QString rawValue(LoadStopReason r) { return kLoadStopReasonTable.rawText(r); }
 inline std::optional<LoadStopReason> parseLoadStopReason(const QString& s) { return kLoadStopReasonTable.parse(s); }
 
+// A stretch of a load phase in which the load stood still, in seconds from the phase's start.
+struct LoadStandstill {
+    double fromSeconds = 0;
+    double toSeconds = 0;
+    double seconds() const { return std::max(0.0, toSeconds - fromSeconds); }
+    bool operator==(const LoadStandstill&) const = default;
+};
+
 struct LoadPhaseResult {
     std::int64_t bytesTransferred = 0;
     double durationSeconds = 0;
@@ -47,13 +55,34 @@ struct LoadPhaseResult {
     int requestsAnswered = 0;
     int requestsFailed = 0;
     std::optional<FailureCause> failure = std::nullopt;
+    // Where the load stood still and then flowed on (the load-test service reads them from the
+    // per-second samples). A load that stood still to the end is `LoadStopReason::failed`, with
+    // `loadEndedAtSeconds` where it stopped.
+    std::vector<LoadStandstill> pauses = {};
     bool operator==(const LoadPhaseResult&) const = default;
 
+    bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }
+    double pausedSeconds() const
+    {
+        double paused = 0;
+        for (const LoadStandstill& p : pauses)
+            paused += p.seconds();
+        return paused;
+    }
+    // The seconds in which the load flowed: the phase up to where it stopped flowing, less its pauses.
+    double flowingSeconds() const
+    {
+        const double end = stoppedFlowing() ? std::min(loadEndedAtSeconds, durationSeconds) : durationSeconds;
+        return std::max(0.0, end - pausedSeconds());
+    }
+    // The rate while the load flowed: its bytes over `flowingSeconds` (the whole phase when it never
+    // stood still; a byte cap's early end is not a standstill). 0 without a flowing second.
     double throughputMbps() const
     {
-        if (!(durationSeconds > 0))
+        const double seconds = flowingSeconds();
+        if (!(seconds > 0))
             return 0;
-        return static_cast<double>(bytesTransferred) * 8.0 / durationSeconds / 1'000'000.0;
+        return static_cast<double>(bytesTransferred) * 8.0 / seconds / 1'000'000.0;
     }
 };
 

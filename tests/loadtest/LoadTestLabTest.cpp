@@ -1,7 +1,11 @@
 // The whole load test with the real ICMP probe and the real generator through the lab's router, shaped
 // to 50 Mbit/s with a short and with a bloated queue. Runs only inside the network lab.
 
+#include "core/app/AppViewModel.h"
+#include "core/records/Localization.h"
+#include "core/store/SQLiteStore.h"
 #include "loadtest/LoadTestService.h"
+#include "loadtest/LoadTestView.h"
 #include "tests/loadtest/ShapedLab.h"
 #include "tests/probes/DnsHttpTestSupport.h"
 
@@ -34,17 +38,19 @@ protected:
         LoadTestResult result;
         std::map<LoadTestPhase, double> phaseStarted; // wall clock
         std::vector<test::PingReply> ping;
+        QString failure; // the failed run's message
     };
 
-    // A test with 3 s of baseline, 10 s per load phase and 2 s of rest, ping running alongside.
-    Run runTest()
+    // A test with 3 s of baseline, 10 s per load phase (or as given) and 2 s of rest, ping running
+    // alongside. A run that fails keeps its message.
+    Run runTest(std::chrono::seconds loadSeconds = 10s)
     {
         LoadTestService::Timing timing;
         timing.baseline = 3s;
-        timing.loadTrace = 10s;
+        timing.loadTrace = loadSeconds;
         timing.rest = 2s;
         timing.load = LoadSource::Configuration::forBaseURL(baseURL);
-        timing.load.maxDuration = 10s;
+        timing.load.maxDuration = loadSeconds;
         MeasurementProfile profile = MeasurementProfile::defaultProfile();
         profile.publicProbeHosts = {QStringLiteral("1.1.1.1")};
         auto service = LoadTestService::create(net.executor(), profile, timing);
@@ -52,14 +58,18 @@ protected:
         Run run;
         std::mutex mutex;
         lab->startPing(QStringLiteral("1.1.1.1"), 60);
-        const auto result = test::runOn(net, service->run(lab->env().clientIf, [&](LoadTestPhase phase) {
-            std::lock_guard lock(mutex);
-            run.phaseStarted[phase] = nowTimestamp();
-        }), 90s);
+        try {
+            const auto result = test::runOn(net, service->run(lab->env().clientIf, [&](LoadTestPhase phase) {
+                std::lock_guard lock(mutex);
+                run.phaseStarted[phase] = nowTimestamp();
+            }), 90s);
+            if (result && *result)
+                run.result = **result;
+        } catch (const LoadTestError& e) {
+            run.failure = e.message();
+        }
         lab->stopPing();
         run.ping = lab->pingReplies();
-        if (result && *result)
-            run.result = **result;
         return run;
     }
 
@@ -185,6 +195,138 @@ TEST_F(LoadTestLabTest, AnEndpointThatStallsOrAnswersShortIsNotGraded)
                 static_cast<long long>(read));
     EXPECT_EQ(read, 4 * (1 << 20)) << "1 MiB of each of the 4 streams";
     EXPECT_LE(up.bytesTransferred, read);
+}
+
+// What a user is told of a phase, as the screen, the store and the marker say it.
+struct Said {
+    double storedMbps = 0;
+    SpeedTileText tile;
+    QString marker;
+    QString notes;
+};
+Said whatIsSaid(rt::NetworkRuntime& net, const LoadTestResult& r, LoadDirection direction)
+{
+    Said said;
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+    EXPECT_TRUE(test::runOn(net, store->insertLoadTest(r)));
+    const auto stored = test::runOn(net, store->latestLoadTest());
+    if (stored && *stored)
+        said.storedMbps = direction == LoadDirection::download ? (*stored)->downloadMbps : (*stored)->uploadMbps;
+    said.tile = speedTileText(direction == LoadDirection::download ? r.download : r.upload, direction);
+    said.marker = loadTestMarkerText(r);
+    said.notes = directionNotesText(r);
+    return said;
+}
+
+// The server stops one direction once it has moved 36 MB of it (about 6 s at 50 Mbit/s) and holds its
+// connections open: that direction is cut where its load stopped and not graded, and the tile, the
+// stored row and the marker give the rate while it flowed (near the server's own count), never its
+// bytes over the whole phase. The other direction is graded.
+TEST_F(LoadTestLabTest, ADirectionThatStopsShowsTheRateWhileItFlowed)
+{
+    ASSERT_TRUE(lab->shape(QStringLiteral("5ms")));
+    for (LoadDirection direction : {LoadDirection::upload, LoadDirection::download}) {
+        const bool upload = direction == LoadDirection::upload;
+        SCOPED_TRACE(upload ? "upload" : "download");
+        baseURL = lab->startServer({QStringLiteral("--mode"), QStringLiteral("stop"), QStringLiteral("--directions"),
+                                    QLatin1String(upload ? "up" : "down"), QStringLiteral("--after"),
+                                    QStringLiteral("36000000")});
+        ASSERT_FALSE(baseURL.isEmpty());
+        const Run run = runTest(12s);
+        ASSERT_TRUE(run.failure.isEmpty()) << run.failure.toStdString();
+        const LoadTestResult& r = run.result;
+        const LoadPhaseResult& cut = upload ? r.upload : r.download;
+        EXPECT_TRUE(cut.stoppedFlowing());
+        EXPECT_EQ(upload ? r.isUploadGraded() : r.isDownloadGraded(), false);
+        EXPECT_EQ(upload ? r.isDownloadGraded() : r.isUploadGraded(), true);
+
+        // When the server stopped, by its own clock, and the rate until then by its count.
+        const auto events = lab->serverEvents();
+        ASSERT_EQ(events.size(), 1u);
+        const double phaseStart = run.phaseStarted.at(upload ? LoadTestPhase::upload : LoadTestPhase::download);
+        const double stoppedAfter = events[0].wallClock - phaseStart;
+        const double serverMbps = 36e6 * 8 / stoppedAfter / 1e6;
+        const double wholePhaseMbps = static_cast<double>(cut.bytesTransferred) * 8 / cut.durationSeconds / 1e6;
+        std::printf("%s stopped after %.2f s (server), %.2f s (test); %.1f Mbit/s by the server, %.1f while it "
+                    "flowed, %.1f over the phase\n",
+                    upload ? "upload" : "download", stoppedAfter, cut.loadEndedAtSeconds, serverMbps,
+                    cut.throughputMbps(), wholePhaseMbps);
+        EXPECT_NEAR(cut.loadEndedAtSeconds, stoppedAfter, 1.0);
+
+        const Said said = whatIsSaid(net, r, direction);
+        EXPECT_NEAR(said.storedMbps, serverMbps, 0.1 * serverMbps);
+        EXPECT_GT(said.storedMbps, 1.5 * wholePhaseMbps) << "never the bytes over the whole phase";
+        EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
+        EXPECT_TRUE(said.tile.caption.contains(LF("az első %.0f másodpercben", {cut.loadEndedAtSeconds})))
+            << said.tile.caption.toStdString();
+        const QString figures = upload ? LF("le / %.0f Mbps fel", {said.storedMbps}) : LF(": %.0f Mbps le", {said.storedMbps});
+        EXPECT_TRUE(said.marker.contains(figures)) << said.marker.toStdString();
+        EXPECT_TRUE(said.marker.contains(LF("%.0f Mbps az addigi sebesség", {said.storedMbps}))) << said.marker.toStdString();
+        EXPECT_TRUE(said.notes.contains(QStringLiteral("elakadt"))) << said.notes.toStdString();
+    }
+}
+
+// The server stands still for 2.5 s in each direction once that direction has moved 36 MB, then goes
+// on as before; and a line shaped to 40 Mbit/s falls to 3 Mbit/s once each direction has moved 7.5 MB
+// (1.5 s in) and keeps flowing. The pause is said as a pause and both directions are graded from their
+// loaded seconds; the slowdown is measured as it is, with no pause, stop or failure, and neither
+// blames the server.
+TEST_F(LoadTestLabTest, APauseIsSaidAsAPauseAndASlowdownIsMeasuredAsItIs)
+{
+    ASSERT_TRUE(lab->shape(QStringLiteral("5ms"), 40));
+    const struct {
+        const char* name;
+        QStringList serverArgs;
+        bool paused;
+    } cases[] = {
+        {"2.5-s pause", {"--mode", "pause", "--after", "36000000", "--pause-seconds", "2.5"}, true},
+        {"40 to 3 Mbit/s", {"--mode", "slowdown", "--after", "7500000", "--slow-command",
+                            lab->shapingCommandFromAnywhere(QStringLiteral("5ms"), 3), "--fast-command",
+                            lab->shapingCommandFromAnywhere(QStringLiteral("5ms"), 40)}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        baseURL = lab->startServer(c.serverArgs);
+        ASSERT_FALSE(baseURL.isEmpty());
+        const Run run = runTest(12s);
+        ASSERT_TRUE(run.failure.isEmpty()) << run.failure.toStdString();
+        const LoadTestResult& r = run.result;
+        EXPECT_TRUE(r.isDownloadGraded());
+        EXPECT_TRUE(r.isUploadGraded());
+        const auto events = lab->serverEvents();
+        EXPECT_EQ(events.size(), c.paused ? 4u : 2u) << "the server's mode took effect in both directions";
+        for (LoadDirection direction : {LoadDirection::download, LoadDirection::upload}) {
+            const bool upload = direction == LoadDirection::upload;
+            SCOPED_TRACE(upload ? "upload" : "download");
+            const LoadPhaseResult& phase = upload ? r.upload : r.download;
+            std::printf("%s %s: %.1f Mbit/s while flowing, paused %.1f s in %zu pauses; per second:", c.name,
+                        upload ? "upload" : "download", phase.throughputMbps(), phase.pausedSeconds(),
+                        phase.pauses.size());
+            for (double sample : phase.perSecondMbps)
+                std::printf(" %.1f", sample);
+            std::printf("\n");
+            EXPECT_FALSE(phase.stoppedFlowing());
+            const Said said = whatIsSaid(net, r, direction);
+            EXPECT_FALSE(said.notes.contains(QStringLiteral("nem fogadott")) || said.notes.contains(QStringLiteral("nem küldött")))
+                << said.notes.toStdString();
+            EXPECT_FALSE(said.marker.contains(QStringLiteral("elakadt"))) << said.marker.toStdString();
+            EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
+            if (c.paused) {
+                ASSERT_EQ(phase.pauses.size(), 1u);
+                EXPECT_NEAR(phase.pausedSeconds(), 2.5, 1.0);
+                EXPECT_GT(phase.throughputMbps(), 0.8 * 40) << "the rate while it flowed";
+                EXPECT_TRUE(said.notes.contains(QStringLiteral("megállt, majd folytatódott"))) << said.notes.toStdString();
+                EXPECT_TRUE(said.tile.caption.contains(QStringLiteral("másodpercre megállt"))) << said.tile.caption.toStdString();
+            } else {
+                EXPECT_TRUE(phase.pauses.empty());
+                // About 1.5 s at 40 and the rest at 3 Mbit/s: far below the start, far above nothing.
+                EXPECT_LT(phase.throughputMbps(), 15.0);
+                EXPECT_GT(phase.throughputMbps(), 3.0);
+                EXPECT_TRUE(said.notes.isEmpty()) << said.notes.toStdString();
+                EXPECT_FALSE(said.tile.caption.contains(QStringLiteral("megállt"))) << said.tile.caption.toStdString();
+            }
+        }
+    }
 }
 
 // Everything towards the lab's services is dropped on the router: a name whose lookup never gets an

@@ -2,8 +2,10 @@
 // (summary, loaded window, grade).
 
 #include "core/app/AppViewModel.h"
+#include "core/records/Localization.h"
 #include "core/store/SQLiteStore.h"
 #include "loadtest/LoadTestService.h"
+#include "loadtest/LoadTestView.h"
 #include "loadtest/LoadTestViewModel.h"
 #include "tests/loadtest/FailingEndpoint.h"
 #include "tests/probes/DnsHttpTestSupport.h"
@@ -111,6 +113,13 @@ TEST(LoadTestMarkerTest, TheMarkerSaysWhatWasNotMeasuredAndNeverAnIncreaseOfNoth
     const LatencySummary measured{60.0, 80.0, 80, 0};
     const LatencySummary allLost{std::nullopt, std::nullopt, 80, 1.0};
     const LatencySummary notMeasured{}; // the byte cap ended the load before the window opened
+    const auto withUpload = [](LoadTestResult r, LoadStopReason reason, double endedAt,
+                               std::vector<LoadStandstill> pauses) {
+        r.upload.stoppedReason = reason;
+        r.upload.loadEndedAtSeconds = endedAt;
+        r.upload.pauses = std::move(pauses);
+        return r;
+    };
     const struct {
         LoadTestResult result;
         QString marker;
@@ -123,9 +132,65 @@ TEST(LoadTestMarkerTest, TheMarkerSaysWhatWasNotMeasuredAndNeverAnIncreaseOfNoth
         {result(notMeasured, allLost), "Terhelési teszt: 10 Mbps le / 4 Mbps fel, terhelés alatt egyetlen "
                                        "késleltetésmérésre sem jött válasz (Súlyos). A letöltés alatt a késleltetés "
                                        "nem volt mérhető."},
+        {withUpload(result(measured, notMeasured), LoadStopReason::failed, 1.0, {}),
+         "Terhelési teszt: 10 Mbps le / 48 Mbps fel, a késleltetés 60 ms-mal nőtt (Jó). A feltöltés az első 1 "
+         "másodperc után elakadt: a 48 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
+        {withUpload(result(measured, measured), LoadStopReason::durationReached, 12.0, {{2.0, 4.5}, {6.0, 6.5}}),
+         "Terhelési teszt: 10 Mbps le / 5 Mbps fel, a késleltetés 60 ms-mal nőtt (Jó). A feltöltés közben a terhelés 2 "
+         "alkalommal, összesen 3.0 másodpercre megállt, majd folytatódott; a számai a terhelt másodpercekből valók."},
+        {withUpload(result(measured, notMeasured), LoadStopReason::durationReached, 12.0, {{1.0, 11.5}}),
+         "Terhelési teszt: 10 Mbps le / 32 Mbps fel, a késleltetés 60 ms-mal nőtt (Jó). A feltöltés közben a terhelés "
+         "10.5 másodpercre megállt, a késleltetés nem volt mérhető."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(loadTestMarkerText(c.result), c.marker);
+}
+
+// An upload that flowed at 48 Mbit/s and then stopped, paused, or ran to its end: the tile, the stored
+// row and the marker give the same figure, the rate while the load flowed, never bytes over the phase.
+TEST(LoadTestFiguresTest, TheTileTheStoredRowAndTheMarkerShowTheRateWhileTheLoadFlowed)
+{
+    const auto upload = [](std::int64_t bytes, LoadStopReason reason, double endedAt, std::vector<LoadStandstill> pauses) {
+        LoadPhaseResult p{bytes, 12.0, reason, {}, endedAt};
+        p.pauses = std::move(pauses);
+        return p;
+    };
+    const struct {
+        const char* name;
+        LoadPhaseResult upload;
+        double mbps;
+        QString caption;
+    } cases[] = {
+        {"flowed", upload(72'000'000, LoadStopReason::durationReached, 12.0, {}), 48.0,
+         QStringLiteral("Amit felfelé bír — hívásnál ez a fontosabb")},
+        {"stopped after 6 s", upload(36'000'000, LoadStopReason::failed, 6.0, {}), 48.0,
+         QStringLiteral("Amíg folyt: az első 6 másodpercben, utána elakadt")},
+        {"paused for 2.5 s", upload(57'000'000, LoadStopReason::durationReached, 12.0, {{5.5, 8.0}}), 48.0,
+         QStringLiteral("A terhelés 2.5 másodpercre megállt, a szünet nélkül számolva")},
+        // A byte cap ends the load, not the line: its bytes count over the whole phase.
+        {"byte cap after 5 s", upload(30'000'000, LoadStopReason::byteCapReached, 5.0, {}), 20.0,
+         QStringLiteral("Amit felfelé bír — hívásnál ez a fontosabb")},
+    };
+    rt::NetworkRuntime net;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadTestResult r;
+        r.startedAt = 1700000000;
+        r.idle = LatencySummary{20.0, 22.0, 50, 0};
+        r.underDownload = LatencySummary{60.0, 80.0, 80, 0};
+        r.download = LoadPhaseResult{15'000'000, 12.0, LoadStopReason::durationReached, {}, 12.0};
+        r.upload = c.upload;
+        const SpeedTileText tile = speedTileText(r.upload, LoadDirection::upload);
+        EXPECT_EQ(tile, (SpeedTileText{formatFixed(c.mbps, 0), c.caption}));
+        auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
+        ASSERT_TRUE(test::runOn(net, store->insertLoadTest(r)));
+        const auto stored = test::runOn(net, store->latestLoadTest());
+        ASSERT_TRUE(stored && *stored);
+        EXPECT_NEAR((*stored)->uploadMbps, c.mbps, 1e-9);
+        const QString marker = loadTestMarkerText(r);
+        EXPECT_TRUE(marker.startsWith(LF("Terhelési teszt: 10 Mbps le / %.0f Mbps fel,", {c.mbps})))
+            << marker.toStdString();
+    }
 }
 
 TEST(LoadTestStoreTest, TheNewestStoredTestComesBackWithItsFigures)
@@ -383,24 +448,32 @@ TEST_F(LoadTestServiceTest, AByteCapBeforeEitherWindowFailsTheRunInsteadOfGradin
 }
 
 // The fake phases last 0.4 s; their per-second samples are scripted as if they had lasted 5 s.
-TEST_F(LoadTestServiceTest, ADirectionWhoseLoadStoppedIsNotGradedAndBothStoppedFailTheRun)
+TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneGradedAndBothStoppedFailTheRun)
 {
     const std::vector<double> flowing{40, 40, 40, 40, 40};
-    const std::vector<double> stopped{48, 19, 0, 0, 0};
+    const std::vector<double> stopped{40, 10, 0, 0, 0};
+    const std::vector<double> paused{40, 20, 0, 0, 40};
+    const std::vector<double> slowed{40, 1.5, 1.1, 3, 3};
     const QString stoppedCause = QStringLiteral("A terhelés elakadt");
     const struct {
         const char* name;
         std::vector<double> download, upload;
         bool downloadGraded, uploadGraded;
+        std::vector<LoadStandstill> uploadPauses;
         QString marker; // empty: the run fails with the stopped load as its cause
     } cases[] = {
-        {"download stopped", stopped, flowing, false, true,
-         "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés alatt a terhelés "
-         "elakadt, a késleltetés nem volt mérhető."},
-        {"upload stopped", flowing, stopped, true, false,
-         "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés alatt a "
-         "terhelés elakadt, a késleltetés nem volt mérhető."},
-        {"both stopped", stopped, stopped, false, false, {}},
+        {"download stopped", stopped, flowing, false, true, {},
+         "Terhelési teszt: 96 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 1 másodperc "
+         "után elakadt: a 96 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
+        {"upload stopped", flowing, stopped, true, false, {},
+         "Terhelési teszt: 10 Mbps le / 38 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés az első 1 "
+         "másodperc után elakadt: a 38 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
+        {"upload paused", flowing, paused, true, true, {{1.5, 4.0}},
+         "Terhelési teszt: 10 Mbps le / 5 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés közben a "
+         "terhelés 2.5 másodpercre megállt, majd folytatódott; a számai a terhelt másodpercekből valók."},
+        {"upload slowed down", flowing, slowed, true, true, {},
+         "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes)."},
+        {"both stopped", stopped, stopped, false, false, {}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -420,9 +493,12 @@ TEST_F(LoadTestServiceTest, ADirectionWhoseLoadStoppedIsNotGradedAndBothStoppedF
         LoadTestResult r = **result;
         EXPECT_EQ(r.isDownloadGraded(), c.downloadGraded);
         EXPECT_EQ(r.isUploadGraded(), c.uploadGraded);
-        const LoadPhaseResult& stalled = c.downloadGraded ? r.upload : r.download;
-        EXPECT_EQ(stalled.stoppedReason, LoadStopReason::failed);
-        EXPECT_EQ(stalled.loadEndedAtSeconds, 2.0) << "cut where the load stopped";
+        EXPECT_EQ(r.upload.pauses, c.uploadPauses);
+        if (!c.downloadGraded || !c.uploadGraded) {
+            const LoadPhaseResult& stalled = c.downloadGraded ? r.upload : r.download;
+            EXPECT_EQ(stalled.stoppedReason, LoadStopReason::failed);
+            EXPECT_EQ(stalled.loadEndedAtSeconds, 1.25) << "cut where the load stopped";
+        }
         // The marker's figures come from fixed phases: 15 MB and 6 MB in 12 s.
         r.download.bytesTransferred = 15'000'000;
         r.upload.bytesTransferred = 6'000'000;
@@ -698,28 +774,47 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
         EXPECT_EQ(lineDroppedDuring(c.load, c.echoes), c.dropped) << c.name;
 }
 
-TEST(LoadTestPhaseCheckTest, TheLoadStopsAfterTwoSecondsBelowATenthOfItsRate)
+// A second stands still below 1 % of the best second before it; an edge lies inside the second that
+// moved part of the best rate, in proportion (20 of 40 Mbit/s: halfway through it).
+TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndASlowLineNeither)
 {
     const auto phase = [](std::vector<double> samples, double endedAt = 10.0) {
         return LoadPhaseResult{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
     };
+    using Pauses = std::vector<LoadStandstill>;
     const struct {
         const char* name;
         LoadPhaseResult load;
+        Pauses pauses;
         std::optional<double> stoppedAt;
     } cases[] = {
-        {"steady", phase(std::vector<double>(10, 40.0)), std::nullopt},
-        {"a burst, then nothing", phase({48, 19, 0, 0, 0, 0, 0, 0, 0, 0}), 2.0},
-        {"slowed below a tenth from 6 s", phase({40, 40, 40, 40, 40, 40, 3.9, 1, 2, 2}), 6.0},
-        {"a tenth is still flowing", phase({40, 40, 40, 4, 4, 4, 4, 4, 4, 4}), std::nullopt},
-        {"one slow second", phase({40, 40, 0, 40, 40, 0, 40, 40, 0, 40}), std::nullopt},
-        {"a slow start", phase({0, 0, 0, 30, 40, 40, 40, 40, 40, 40}), std::nullopt},
-        {"nothing after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), std::nullopt},
-        {"stopped too near the end", phase({40, 40, 40, 40, 40, 40, 40, 40, 40, 0}), std::nullopt},
-        {"nothing moved at all", phase(std::vector<double>(10, 0.0)), std::nullopt},
+        {"steady", phase(std::vector<double>(10, 40.0)), {}, std::nullopt},
+        {"stopped early", phase({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}), {}, 1.25},
+        {"stopped late", phase({40, 40, 40, 40, 40, 40, 40, 20, 0, 0}), {}, 7.5},
+        {"stopped, then a dribble", phase({40, 40, 40, 40, 40, 40, 0.02, 0.01, 0.03, 0.02}), {}, 6.0},
+        {"a 2.5-s pause, then as fast as before", phase({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}), Pauses{{5.5, 8.0}},
+         std::nullopt},
+        {"one whole second without load", phase({40, 40, 40, 10, 0, 30, 40, 40, 40, 40}), Pauses{{3.25, 5.25}},
+         std::nullopt},
+        {"a pause, later a stop", phase({40, 40, 0, 0, 40, 40, 40, 0, 0, 0}), Pauses{{2.0, 4.0}}, 7.0},
+        // 40 → 3 Mbit/s 1.5 s in, flowing on at a lower rate with the dips of its queue.
+        {"slowed down", phase({38.4, 1.5, 1.1, 4.0, 5.3, 3.1, 2.9, 3.0, 2.8, 3.2}), {}, std::nullopt},
+        {"a dribble from the start", phase({0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01}), {},
+         std::nullopt},
+        {"a slow start", phase({0, 0, 0, 30, 40, 40, 40, 40, 40, 40}), {}, std::nullopt},
+        {"nothing after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), {}, std::nullopt},
+        {"stopped too near the end to tell", phase({40, 40, 40, 40, 40, 40, 40, 40, 40, 0}), {}, std::nullopt},
+        {"nothing moved at all", phase(std::vector<double>(10, 0.0)), {}, std::nullopt},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(loadStoppedAtSeconds(c.load), c.stoppedAt) << c.name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const LoadFlow flow = loadFlowOf(c.load);
+        EXPECT_EQ(flow.pauses, c.pauses);
+        EXPECT_EQ(flow.stoppedAtSeconds, c.stoppedAt);
+    }
+    // The loaded window leaves out the echoes sent while the load stood still.
+    const std::vector<TimedEcho> echoes{echo(5.4, 1.0), echo(5.5, 2.0), echo(7.9, 3.0), echo(8.0, 4.0)};
+    EXPECT_EQ(outsidePauses(echoes, {{5.5, 8.0}}), (std::vector<TimedEcho>{echo(5.4, 1.0), echo(8.0, 4.0)}));
 }
 
 TEST(LoadTestPhaseCheckTest, APhaseWithoutLoadNamesItsCause)

@@ -135,6 +135,24 @@ LoadTestResult uploadUngradedResult()
     r.underUpload = summarise(loadedWindow(r.uploadTrace, r.upload.loadEndedAtSeconds));
     return r;
 }
+// The upload flowed at 48 Mbit/s for 6 s and then stopped: cut there, not graded.
+LoadTestResult uploadCutResult()
+{
+    LoadTestResult r = syntheticResult();
+    r.upload = LoadPhaseResult{36'000'000, 12.0, LoadStopReason::failed, {30, 47, 48, 48, 47, 48, 0, 0, 0, 0, 0, 0}, 6.0};
+    r.underUpload = LatencySummary{};
+    return r;
+}
+// The upload stood still for 2.5 s and then flowed on: graded from the echoes outside the pause.
+LoadTestResult uploadPausedResult()
+{
+    LoadTestResult r = syntheticResult();
+    r.upload = LoadPhaseResult{57'000'000, 12.0, LoadStopReason::durationReached,
+                               {30, 47, 48, 48, 47, 24, 0, 0, 48, 48, 47, 48}, 12.0};
+    r.upload.pauses = {{5.5, 8.0}};
+    r.underUpload = summarise(outsidePauses(loadedWindow(r.uploadTrace, 11.9), r.upload.pauses));
+    return r;
+}
 LoadTestResult allLoadedEchoesLostResult()
 {
     LoadTestResult r = syntheticResult();
@@ -159,19 +177,26 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
     const struct {
         const char* name;
         LoadTestResult result;
-        bool ungradedNote, chartNote;
+        bool directionNote, chartNote;
         QStringList uploadRow; // the table's upload row
         QString shown;         // a text the view must show
     } cases[] = {
         {"upload not measured", uploadUngradedResult(), true, false, {"Feltöltés alatt", "—", "—", "—"},
-         QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést")},
+         QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért.")},
         {"every loaded echo lost", allLoadedEchoesLostResult(), false, true, {"Feltöltés alatt", "—", "—", "100.0%"},
          QStringLiteral("Terhelés alatt egyetlen késleltetésmérésre sem jött válasz.")},
+        {"upload stopped after 6 s", uploadCutResult(), true, false, {"Feltöltés alatt", "—", "—", "—"},
+         QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést: az első 6 másodperc után a terhelés "
+                        "elakadt, és nem folytatódott.")},
+        {"upload paused", uploadPausedResult(), true, false,
+         {"Feltöltés alatt", tableLatencyText(uploadPausedResult().underUpload.p50),
+          tableLatencyText(uploadPausedResult().underUpload.p95), "0.0%"},
+         QStringLiteral("A feltöltés közben a terhelés 2.5 másodpercre megállt, majd folytatódott.")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LoadTestResultView view(c.result, nullptr);
-        EXPECT_EQ(view.ungradedNote() != nullptr, c.ungradedNote);
+        EXPECT_EQ(view.directionNote() != nullptr, c.directionNote);
         EXPECT_EQ(view.chartNote() != nullptr, c.chartNote);
         const QString all = texts(&view).join(QLatin1Char('|'));
         EXPECT_TRUE(all.contains(c.shown)) << all.toStdString();
@@ -186,7 +211,51 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
         EXPECT_TRUE(spec.hasData());
         EXPECT_EQ(spec.rects.size(), 2u);
         EXPECT_EQ(spec.rules.size(), 1u);
+        // No direction whose load did not flow throughout is called what the line bears, nor blamed on
+        // the server while it flowed on.
+        if (c.result.upload.stoppedFlowing() || !c.result.upload.pauses.empty()) {
+            EXPECT_FALSE(all.contains(QStringLiteral("Amit felfelé bír"))) << all.toStdString();
+            EXPECT_FALSE(all.contains(QStringLiteral("nem fogadott több adatot"))) << all.toStdString();
+        }
     }
+}
+
+// The grade card speaks of the direction that set the grade, and a figure below a millisecond is
+// not read as 0.
+TEST(LoadTestResultViewTest, TheGradeCardSpeaksOfTheGradedDirectionAndOfSubMillisecondFigures)
+{
+    const auto graded = [](std::optional<double> downP95, std::optional<double> upP95) {
+        LoadTestResult r;
+        r.idle = LatencySummary{0.09, 0.2, 50, 0};
+        if (downP95)
+            r.underDownload = LatencySummary{*downP95, *downP95, 80, 0};
+        if (upP95)
+            r.underUpload = LatencySummary{*upP95, *upP95, 80, 0};
+        return r;
+    };
+    const struct {
+        const char* name;
+        LoadTestResult result;
+        QString meaning;
+    } cases[] = {
+        {"upload alone, poor", graded(std::nullopt, 300), QStringLiteral("Egyetlen feltöltés is elrontja a hívásaidat és a játékot.")},
+        {"upload alone, good", graded(std::nullopt, 50), QStringLiteral("Nagy feltöltés közben egy hívás enyhén akadozhat, de használható marad.")},
+        {"upload the worse", graded(40, 300), QStringLiteral("Egyetlen feltöltés is elrontja a hívásaidat és a játékot.")},
+        {"download the worse", graded(300, 40), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot.")},
+        {"download alone", graded(300, std::nullopt), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot.")},
+        {"download alone, fair", graded(150, std::nullopt), QStringLiteral("Ha valaki letölt, a hívásod érezhetően megakad.")},
+        {"both, fair", graded(150, 40), gradeEverydayMeaning(BufferbloatGrade::fair)},
+        {"severe either way", graded(std::nullopt, 700), gradeEverydayMeaning(BufferbloatGrade::severe)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(gradeMeaningText(c.result).toStdString(), c.meaning.toStdString()) << c.name;
+
+    EXPECT_EQ(latencyNumbersText(0.09, 0.3),
+              QStringLiteral("Nyugalomban kevesebb mint 1 ms, terhelés alatt kevesebb mint 1 ms — a késleltetés "
+                             "kevesebb mint 1 ms-mal nő."));
+    EXPECT_EQ(latencyNumbersText(18.2, 232), QStringLiteral("Nyugalomban 18 ms, terhelés alatt 250 ms — a késleltetés 232 ms-mal nő."));
+    EXPECT_EQ(tileLatencyText(0.09), QStringLiteral("<1"));
+    EXPECT_EQ(tableLatencyText(0.09), QStringLiteral("<1 ms"));
 }
 
 // --- the screen ------------------------------------------------------------------------------------
@@ -496,6 +565,18 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
                 view.resultView()->setTableExpanded(true);
                 view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(10000);
                 shoot(view, QStringLiteral("result-upload-ungraded-table") + at);
+            }
+            prepared->result = uploadCutResult();
+            {
+                LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
+                shoot(view, QStringLiteral("result-upload-cut") + at);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(300);
+                shoot(view, QStringLiteral("result-upload-cut-tiles") + at);
+            }
+            prepared->result = uploadPausedResult();
+            {
+                LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
+                shoot(view, QStringLiteral("result-upload-paused") + at);
             }
             prepared->result = allLoadedEchoesLostResult();
             {

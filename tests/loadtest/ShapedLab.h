@@ -52,12 +52,15 @@ public:
         QFile::remove(portFile);
         readsFile_ = dir_.filePath(QStringLiteral("reads.txt"));
         logFile_ = dir_.filePath(QStringLiteral("totals.txt"));
+        eventsFile_ = dir_.filePath(QStringLiteral("events.txt"));
+        QFile::remove(eventsFile_);
         server_ = lab_.startInNamespace(
             lab_.inetNs, QStringList{QStringLiteral("python3"),
                                      sourceDir_ + QStringLiteral("/tests/lab/servers/speedtest_server.py"),
                                      QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port-file"), portFile,
                                      QStringLiteral("--lifetime"), QStringLiteral("600"), QStringLiteral("--reads"),
-                                     readsFile_, QStringLiteral("--log"), logFile_} +
+                                     readsFile_, QStringLiteral("--log"), logFile_, QStringLiteral("--events"),
+                                     eventsFile_} +
                              extraArgs);
         // A busy machine can take many seconds to start python.
         for (int i = 0; i < 600; ++i) {
@@ -72,18 +75,53 @@ public:
         return {};
     }
 
-    // tbf at kRateMbit on both router interfaces with the given latency limit ("5ms", "500ms").
-    bool shape(const QString& latency)
+    // tbf at the rate on both router interfaces with the given latency limit ("5ms", "500ms").
+    bool shape(const QString& latency, int rateMbit = kRateMbit)
     {
-        bool ok = true;
-        for (const char* dev : {"lan0", "wan0"})
-            ok = ok && lab_.run(lab_.routerNs, QStringLiteral("tc qdisc replace dev %1 root tbf rate %2mbit burst 64kb latency %3")
-                                                   .arg(QLatin1String(dev))
-                                                   .arg(kRateMbit)
-                                                   .arg(latency)) == 0;
+        bool ok = lab_.run(lab_.routerNs, shapingCommands(latency, rateMbit)) == 0;
         for (const QString& ns : {lab_.inetNs, lab_.clientNs})
             ok = ok && lab_.run(ns, QStringLiteral("sysctl -qw net.ipv4.tcp_congestion_control=reno")) == 0;
         return ok;
+    }
+
+    // The tc commands of shape(), to run inside the router's namespace.
+    static QString shapingCommands(const QString& latency, int rateMbit)
+    {
+        QStringList commands;
+        for (const char* dev : {"lan0", "wan0"})
+            commands << QStringLiteral("tc qdisc replace dev %1 root tbf rate %2mbit burst 64kb latency %3")
+                            .arg(QLatin1String(dev))
+                            .arg(rateMbit)
+                            .arg(latency);
+        return commands.join(QStringLiteral(" && "));
+    }
+    // The same, as a shell command from any namespace (the speed-test server's slowdown mode).
+    QString shapingCommandFromAnywhere(const QString& latency, int rateMbit) const
+    {
+        QStringList commands;
+        for (const QString& c : shapingCommands(latency, rateMbit).split(QStringLiteral(" && ")))
+            commands << QStringLiteral("ip netns exec %1 %2").arg(lab_.routerNs, c);
+        return commands.join(QStringLiteral(" && "));
+    }
+
+    // The server's moments of its stop, pause and slowdown modes: (wall clock, "down"/"up", event).
+    struct ServerEvent {
+        double wallClock = 0;
+        QString direction;
+        QString event;
+    };
+    std::vector<ServerEvent> serverEvents() const
+    {
+        std::vector<ServerEvent> events;
+        QFile f(eventsFile_);
+        if (!f.open(QIODevice::ReadOnly))
+            return events;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() == 3)
+                events.push_back({fields[0].toDouble(), QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2])});
+        }
+        return events;
     }
 
     // iputils ping every 0.1 s to host, for at most `seconds`, its lines kept with their wall-clock stamps.
@@ -160,6 +198,7 @@ private:
     QString pingFile_;
     QString readsFile_;
     QString logFile_;
+    QString eventsFile_;
 };
 
 // The same percentile rules as the load test's summary, on an ascending list.

@@ -18,6 +18,18 @@ How it answers is its --mode:
             every upload reads --stall-up bytes (default 1 MiB) of its body and then stops reading
   short     every GET and POST gets 200 with a 1 KiB page at once, without the body being read, and
             the connection is closed (a captive portal or a catch-all site)
+  stop      as normal until a direction has moved --after bytes (downloads sent, or uploads read,
+            counted over all connections of that direction); from then on that direction sends or
+            reads nothing more and its connections stay open
+  pause     as stop, but the direction stands still for --pause-seconds (default 2.5) and then goes on
+            as normal
+  slowdown  as normal, but once a direction has moved --after bytes, --slow-command runs (a shell
+            command that slows the line down); the first request of a direction runs --fast-command
+            before it is answered (the line is fast again at the start of each phase)
+
+--directions (down, up or both; default both) picks the directions that stop, pause or slow down.
+With --events PATH each of these moments is noted as "<wall-clock seconds> <down|up> <stop|pause|
+resume|slow>".
 
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound port
 is written there once it listens), --log PATH (the running totals, rewritten after every request:
@@ -31,6 +43,7 @@ import argparse
 import os
 import socket
 import socketserver
+import subprocess
 import sys
 import threading
 import time
@@ -59,6 +72,55 @@ def dropped(count):
             return True
         MOVED[0] += count
         return False
+
+
+FLOW = {"down": 0, "up": 0}  # stop, pause and slowdown modes: bytes each direction has moved
+TRIGGERED = {}  # direction -> wall-clock time at which it reached --after
+LAST_DIRECTION = [None]
+
+
+def note_event(direction, event):
+    if ARGS.events:
+        with open(ARGS.events, "a") as f:
+            f.write(f"{time.time():.6f} {direction} {event}\n")
+
+
+def starting(direction):
+    """Slowdown mode: the first request of a direction makes the line fast again."""
+    if ARGS.mode != "slowdown":
+        return
+    with LOCK:
+        if LAST_DIRECTION[0] == direction:
+            return
+        LAST_DIRECTION[0] = direction
+        if ARGS.fast_command:
+            subprocess.run(ARGS.fast_command, shell=True, check=False)
+
+
+def flow(direction, count):
+    """Stop, pause and slowdown modes: `count` more bytes of `direction` are about to move; returns
+    once they may (never, after a stop)."""
+    if ARGS.mode not in ("stop", "pause", "slowdown") or ARGS.directions not in (direction, "both"):
+        return
+    with LOCK:
+        reached = TRIGGERED.get(direction)
+        if reached is None:
+            FLOW[direction] += count
+            if FLOW[direction] < ARGS.after:
+                return
+            reached = TRIGGERED[direction] = time.time()
+            event = {"stop": "stop", "pause": "pause", "slowdown": "slow"}[ARGS.mode]
+            note_event(direction, event)
+            if ARGS.mode == "slowdown" and ARGS.slow_command:
+                subprocess.Popen(ARGS.slow_command, shell=True)
+            if ARGS.mode == "pause":
+                threading.Timer(ARGS.pause_seconds, note_event, (direction, "resume")).start()
+    if ARGS.mode == "stop":
+        hold()
+    if ARGS.mode == "pause":
+        wait = reached + ARGS.pause_seconds - time.time()
+        if wait > 0:
+            time.sleep(wait)
 
 
 def hold():
@@ -157,6 +219,7 @@ class Handler(BaseHTTPRequestHandler):
         except ValueError:
             wanted = 0
         wanted = max(0, min(wanted, ARGS.max_bytes))
+        starting("down")
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(wanted))
@@ -178,6 +241,7 @@ class Handler(BaseHTTPRequestHandler):
                 if dropped(n):
                     note("down", sent)
                     hold()
+                flow("down", n)
                 self.wfile.write(ZEROS[:n])
                 sent += n
         except OSError:
@@ -191,6 +255,7 @@ class Handler(BaseHTTPRequestHandler):
         url = urlsplit(self.path)
         length = int(self.headers.get("Content-Length", "0") or 0)
         received = 0
+        starting("up")
         try:
             while received < length:
                 n = min(CHUNK, length - received)
@@ -198,6 +263,7 @@ class Handler(BaseHTTPRequestHandler):
                     with LOCK:
                         write_totals()
                     hold()
+                flow("up", n)
                 block = self.rfile.read(n)
                 if not block:
                     break
@@ -229,8 +295,15 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--lifetime", type=float, default=300)
     parser.add_argument("--max-bytes", type=int, default=1 << 30)
-    parser.add_argument("--mode", choices=("normal", "error", "silent", "trickle", "drop", "stall", "short"),
+    parser.add_argument("--mode", choices=("normal", "error", "silent", "trickle", "drop", "stall", "short", "stop",
+                                           "pause", "slowdown"),
                         default="normal")
+    parser.add_argument("--after", type=int, default=8 << 20)
+    parser.add_argument("--directions", choices=("down", "up", "both"), default="both")
+    parser.add_argument("--pause-seconds", type=float, default=2.5)
+    parser.add_argument("--slow-command")
+    parser.add_argument("--fast-command")
+    parser.add_argument("--events")
     parser.add_argument("--drop-after", type=int, default=1 << 20)
     parser.add_argument("--dropped-file")
     parser.add_argument("--stall-down", type=int, default=2 << 20)
