@@ -203,7 +203,7 @@ TEST_F(MeasurementCutTest, ABatchCutShortIsNeitherStoredNorAnalysedWhateverCutIt
         probe->hang = true;
         const bool reported = path.reportedByTheProbe;
         probe->makeBatch = [reported](const RouteSnapshot& r) {
-            ProbeBatch b = batchLosing({ProbeKind::gateway, ProbeKind::publicIP}, 1, r, r.timestamp);
+            ProbeBatch b = batchLosing({ProbeKind::publicIP}, 1, r, r.timestamp);
             b.cutShort = reported;
             return b;
         };
