@@ -335,6 +335,8 @@ private:
     void refreshOpenIncident(std::size_t index, const FaultAttribution& attribution, Timestamp at, bool reclassify);
     static bool isMeasuredOverCable(const std::vector<WifiSnapshot>& liveReadings);
     void closeOpenIncident(Timestamp end);
+    // At start-up: an incident the previous run left open, with no program measuring since.
+    void settleLeftoverIncident();
     enum class FailureKind { samples, cleanup, wifi, icmpPermission };
     void noteFailure(FailureKind kind, const QString& statusLine, const QString& logLine);
     void noteRecovered(FailureKind kind);
@@ -420,6 +422,9 @@ private:
     std::optional<Timestamp> routeReturnedAt_;
     bool wasMonitoringBeforeLoadTest_ = false;
     bool isLoadTestRunning_ = false;
+    // Counts what cuts measuring short: a stop (the user's, the load test's or the program's
+    // end) and each sleep and wake. A batch in flight across one is no evidence.
+    std::uint64_t measurementCuts_ = 0;
     std::optional<StoredLoadTest> latestLoadTest_;
 
     // How the model's work is run and judged.

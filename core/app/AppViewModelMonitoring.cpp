@@ -147,6 +147,7 @@ void AppViewModel::stopMonitoring()
     if (!isMonitoring_)
         return;
     publish(isMonitoring_, false, &AppViewModel::isMonitoringChanged);
+    ++measurementCuts_; // the batch in flight, if any, is cut short: it is not taken in
     probeTask_.cancel();
     asio::co_spawn(executor(), stopProbeService(), asio::detached);
     wifiTask_.cancel();
@@ -184,6 +185,8 @@ void AppViewModel::installSleepWakeObservers()
     observers_.push_back(connect(
         sleepWake_.get(), &SleepWakeSource::aboutToSleep, this,
         [this] {
+            // Echoes in flight now get no answer while the machine sleeps.
+            ++measurementCuts_;
             recordEvent(DiagnosticEventKind::sleep, QStringLiteral("The computer went to sleep."));
             sleepWake_->sleepRecorded();
         },
@@ -193,6 +196,7 @@ void AppViewModel::installSleepWakeObservers()
         [this] {
             // The watchdog counts from the wake, not from the last progress before the sleep.
             lastProbeProgressTimestamp_ = monotonicClock_();
+            ++measurementCuts_; // a batch begun before the sleep went on through it
             recordEvent(DiagnosticEventKind::wake, QStringLiteral("The computer woke up."));
         },
         Qt::QueuedConnection));
@@ -444,10 +448,17 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
     noteRouteChanges(*route);
     currentRoute_ = route;
 
+    const std::uint64_t cutsBefore = measurementCuts_;
     ProbeBatch batch = co_await probeService_->collectBatch(*route);
+    lastProbeProgressTimestamp_ = monotonicClock_();
+    if (batch.cutShort || measurementCuts_ != cutsBefore) {
+        // Its unanswered echoes were cut off, not lost: neither stored nor analysed.
+        qCInfo(log::monitoring, "A probe batch was cut short (%s) and is left out",
+               batch.cutShort ? "the probe was stopped or re-pinned" : "measuring stopped or the computer slept");
+        co_return;
+    }
     publish(lastProbeBatchTimestamp_, std::optional<Timestamp>(batch.timestamp),
             &AppViewModel::lastProbeBatchTimestampChanged);
-    lastProbeProgressTimestamp_ = monotonicClock_();
     // The sampler works again once a cycle begun after the last restart brings its batch (the
     // stalled cycle's own late batch does not count); the notice has then said its piece.
     if (exportStatusMessage_ == probeRestartNotice() && lastProbeRestartTimestamp_ &&
@@ -932,8 +943,15 @@ void AppViewModel::closeOpenIncident(Timestamp end)
         noRouteSince_.reset();
         routeReturnedAt_.reset();
     }
+    const Incident closed = incident;
+    if (*closed.endTimestamp <= closed.startTimestamp) {
+        // Shown by one instant's evidence only: no incident at all. It leaves the journal, and
+        // the store removes the row it was saved under while open.
+        qCInfo(log::monitoring, "An incident ended where it began and is withdrawn");
+        incidents_.erase(incidents_.begin() + static_cast<std::ptrdiff_t>(*open));
+    }
     Q_EMIT incidentsChanged();
-    saveIncident(incident);
+    saveIncident(closed);
 }
 
 void AppViewModel::saveIncident(const Incident& incident)

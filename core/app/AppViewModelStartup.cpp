@@ -4,6 +4,7 @@
 #include "core/app/AppViewModel.h"
 
 #include "core/app/ErrorText.h"
+#include "core/app/IncidentEvidence.h"
 #include "core/app/Presentation.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
@@ -151,6 +152,7 @@ rt::awaitable<void> AppViewModel::bootstrap()
         }
         if (lastProbeBatchTimestamp_)
             lastProbeProgressTimestamp_ = monotonicClock_();
+        settleLeftoverIncident();
 
         const std::optional<Timestamp> boundary = co_await store_->lastSessionBoundary();
         const std::optional<Timestamp> earliest = co_await store_->earliestTimestamp();
@@ -176,6 +178,38 @@ rt::awaitable<void> AppViewModel::bootstrap()
     // Without a configured feed there is nothing to ask and nothing to publish.
     if (preferences_->checksForUpdates() && updateChecker_->feed().isValid() && !updateChecker_->feed().isEmpty())
         asio::co_spawn(executor(), runUpdateCheck(), asio::detached);
+}
+
+void AppViewModel::settleLeftoverIncident()
+{
+    const std::optional<std::size_t> open = openIncidentIndex();
+    if (!open)
+        return;
+    const Incident& incident = incidents_[*open];
+    // The previous run's last record: its newest sample, Wi-Fi reading or event (a quit records
+    // that monitoring stopped; a crash leaves the last batch).
+    Timestamp lastRecorded = incident.startTimestamp;
+    for (const ProbeBatch& b : recentBatches_)
+        for (const NetworkSample& s : b.samples)
+            lastRecorded = std::max(lastRecorded, s.timestamp);
+    for (const WifiSnapshot& w : wifiSnapshots_)
+        lastRecorded = std::max(lastRecorded, w.timestamp);
+    for (const DiagnosticEvent& e : events_)
+        lastRecorded = std::max(lastRecorded, e.timestamp);
+    // Back within a minute, the journal goes on with it as with any open incident: measuring then
+    // finds the fault still there or closes it at its last evidence.
+    if (now() - lastRecorded < incident_evidence::episodeGap)
+        return;
+    // Nothing was measured after the previous run ended, so the fault is known to have lasted only
+    // until the last batch that showed it, and at most until that run's last record; one that only
+    // a single instant showed is withdrawn.
+    Timestamp end = lastRecorded;
+    if (const std::optional<FaultEpisode> shown = incident_evidence::currentEpisode(
+            recentBatches_, wifiSnapshots_, incident_evidence::location(incident.classification),
+            attributionEngine_.thresholds(), lastRecorded, incident.startTimestamp))
+        end = shown->lastShown;
+    qCInfo(log::bootstrap, "The previous run left an incident open; it ends with that run's last evidence");
+    closeOpenIncident(end);
 }
 
 rt::awaitable<void> AppViewModel::runUpdateCheck()

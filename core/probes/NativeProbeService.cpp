@@ -115,46 +115,81 @@ rt::awaitable<void> NativeProbeService::startOnStrand(std::optional<QString> bou
 
 rt::awaitable<void> NativeProbeService::stopOnStrand()
 {
+    ++stops_;
     co_await icmp_->stop();
     started_ = false;
+    cutBatchesInFlight();
 }
 
 rt::awaitable<void> NativeProbeService::rebindOnStrand(std::optional<QString> boundInterfaceName)
 {
+    ++stops_;
     co_await icmp_->stop();
     started_ = false;
+    cutBatchesInFlight();
     co_await startOnStrand(std::move(boundInterfaceName));
+}
+
+void NativeProbeService::cutBatchesInFlight()
+{
+    // The socket is closed first, so that no echo freed from its wait goes out on it.
+    for (const auto& signal : inFlight_)
+        signal->emit(asio::cancellation_type::terminal);
 }
 
 rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot route)
 {
-    using namespace asio::experimental::awaitable_operators;
     const QUuid batchID = newRecordId();
-    ++batchCounter_;
-    const bool dnsDue = isDNSBatch(batchCounter_, profile_.dnsEveryNthBatch);
+    const std::int64_t number = ++batchCounter_;
+    const bool dnsDue = isDNSBatch(number, profile_.dnsEveryNthBatch);
     const auto targets = echoTargets(profile_, route);
-
-    // The four children run at once; a stop() or rebind() may run while they are suspended.
-    auto [gateway, public1, public2, web] = co_await (
-        measureEchoes(targets[0], 0, route, batchID) && measureEchoes(targets[1], 1, route, batchID) &&
-        measureEchoes(targets[2], 2, route, batchID) && measureHTTP(route, batchID));
+    const std::uint64_t stopsBefore = stops_;
+    qCDebug(pv::log::probe(), "Probe batch %lld started", static_cast<long long>(number));
 
     ProbeBatch batch;
     batch.id = batchID;
     batch.route = route;
-    batch.samples = {std::move(gateway), std::move(public1), std::move(public2), std::move(web)};
-    // One DNS query at a time, alone after the others.
-    if (dnsDue)
+    // The four children run at once; a stop() or rebind() may run while they are suspended, and
+    // its signal ends their waits between echoes (never a wait for a reply: the stop ends those).
+    auto cut = std::make_shared<asio::cancellation_signal>();
+    inFlight_.push_back(cut);
+    bool endedEarly = false;
+    try {
+        auto [gateway, public1, public2, web] = co_await asio::co_spawn(
+            strand(), measureChildren(targets, route, batchID), asio::bind_cancellation_slot(cut->slot(), rt::use_awaitable));
+        batch.samples = {std::move(gateway), std::move(public1), std::move(public2), std::move(web)};
+    } catch (const std::exception& e) {
+        // Only a cut can end the children early; what they measured is no evidence then anyway.
+        qCWarning(pv::log::probe(), "A probe batch ended early: %s", e.what());
+        endedEarly = true;
+    }
+    std::erase(inFlight_, cut);
+    // One DNS query at a time, alone after the others; none once measuring has been stopped.
+    if (dnsDue && stops_ == stopsBefore && !endedEarly)
         batch.samples.push_back(co_await measureDNS(route, batchID));
-    batch.timestamp = std::min_element(batch.samples.begin(), batch.samples.end(), [](const auto& a, const auto& b) {
-                          return a.timestamp < b.timestamp;
-                      })->timestamp;
+    batch.cutShort = endedEarly || stops_ != stopsBefore;
+    qCDebug(pv::log::probe(), "Probe batch %lld finished%s", static_cast<long long>(number),
+            batch.cutShort ? " (cut short)" : "");
+    const auto earliest = std::min_element(batch.samples.begin(), batch.samples.end(),
+                                           [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    batch.timestamp = earliest != batch.samples.end() ? earliest->timestamp : nowTimestamp();
     co_return batch;
+}
+
+rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(std::array<ProbeTarget, 3> targets,
+                                                                                RouteSnapshot route, QUuid batchID)
+{
+    using namespace asio::experimental::awaitable_operators;
+    // A cut only shortens the children's waits: it must not turn an await into an exception.
+    co_await asio::this_coro::throw_if_cancelled(false);
+    co_return co_await (measureEchoes(targets[0], 0, route, batchID) && measureEchoes(targets[1], 1, route, batchID) &&
+                        measureEchoes(targets[2], 2, route, batchID) && measureHTTP(route, batchID));
 }
 
 rt::awaitable<NetworkSample> NativeProbeService::measureEchoes(ProbeTarget target, std::uint16_t slot,
                                                                RouteSnapshot route, QUuid batchID)
 {
+    co_await asio::this_coro::throw_if_cancelled(false);
     const int count = profile_.echoesPerBatch;
     const EchoSeries series =
         co_await icmp_->measure(target.host, count, profile_.echoTimeout, profile_.echoSpacing, slot);
@@ -163,6 +198,7 @@ rt::awaitable<NetworkSample> NativeProbeService::measureEchoes(ProbeTarget targe
 
 rt::awaitable<NetworkSample> NativeProbeService::measureHTTP(RouteSnapshot route, QUuid batchID)
 {
+    co_await asio::this_coro::throw_if_cancelled(false);
     const HTTPProbeOutcome outcome = co_await http_.measure(options_.captivePageURL);
     co_return httpSample(outcome, options_.captivePageURL, route, batchID, nowTimestamp());
 }

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <tuple>
+#include <vector>
 
 namespace pv {
 
@@ -43,7 +45,10 @@ public:
     rt::awaitable<void> rebind(std::optional<QString> boundInterfaceName);
     rt::awaitable<bool> isStarted();
 
-    // One batch: four samples, five on a DNS batch. Never throws.
+    // One batch: four samples, five on a DNS batch. Never throws. A stop() or rebind() while it
+    // runs cuts it short: the echo series stop waiting between echoes, the DNS step is skipped and
+    // the batch comes back marked `cutShort`, since echoes that could not be sent or answered then
+    // say nothing about the network.
     rt::awaitable<ProbeBatch> collectBatch(RouteSnapshot route);
 
     // --- The rules of a batch, pure so that they can be checked without a network ---
@@ -66,6 +71,10 @@ private:
     rt::awaitable<void> stopOnStrand();
     rt::awaitable<void> rebindOnStrand(std::optional<QString> boundInterfaceName);
     rt::awaitable<ProbeBatch> collectBatchOnStrand(RouteSnapshot route);
+    using Children = std::tuple<NetworkSample, NetworkSample, NetworkSample, NetworkSample>;
+    rt::awaitable<Children> measureChildren(std::array<ProbeTarget, 3> targets, RouteSnapshot route, QUuid batchID);
+    // Ends the waits of every batch in flight (after the ICMP probe has been stopped).
+    void cutBatchesInFlight();
     rt::awaitable<NetworkSample> measureEchoes(ProbeTarget target, std::uint16_t slot, RouteSnapshot route,
                                                QUuid batchID);
     rt::awaitable<NetworkSample> measureHTTP(RouteSnapshot route, QUuid batchID);
@@ -78,6 +87,9 @@ private:
     HTTPProbe http_;
     bool started_ = false;
     std::int64_t batchCounter_ = 0;
+    std::uint64_t stops_ = 0; // stop() and rebind() calls so far
+    // One signal per batch in flight: emitting it reaches the waits between its echoes.
+    std::vector<std::shared_ptr<asio::cancellation_signal>> inFlight_;
 };
 
 } // namespace pv

@@ -9,7 +9,13 @@ namespace pv::log {
     }
 PV_CATEGORY(bootstrap, "bootstrap")
 PV_CATEGORY(storage, "storage")
-PV_CATEGORY(probe, "probe")
+// Its debug lines (one at each batch's start and end) are off unless QT_LOGGING_RULES asks for
+// them: com.tovarhelm.polvarine.probe.debug=true.
+const QLoggingCategory& probe()
+{
+    static const QLoggingCategory category("com.tovarhelm.polvarine.probe", QtInfoMsg);
+    return category;
+}
 PV_CATEGORY(icmp, "icmp")
 PV_CATEGORY(dns, "dns")
 PV_CATEGORY(http, "http")

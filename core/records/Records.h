@@ -77,6 +77,9 @@ struct ProbeBatch {
     Timestamp timestamp = 0;
     RouteSnapshot route;
     std::vector<NetworkSample> samples;
+    // Measuring was stopped (or the probe re-pinned) while the batch ran: its echoes were cut off,
+    // not lost, so what it holds is no evidence about the network. Never stored.
+    bool cutShort = false;
     bool operator==(const ProbeBatch&) const = default;
 };
 

@@ -105,6 +105,7 @@ public:
     rt::awaitable<void> insertWifiSnapshot(WifiSnapshot snapshot);
     rt::awaitable<void> insertEvent(DiagnosticEvent event);
     rt::awaitable<void> insertMarker(ManualMarker marker);
+    // An incident whose end is not after its start is not stored: its row, if any, is removed.
     rt::awaitable<void> upsertIncident(Incident incident);
     rt::awaitable<void> insertLoadTest(LoadTestResult result);
     rt::awaitable<void> saveBaseline(QualityBaseline baseline);

@@ -35,6 +35,7 @@ constexpr const char* kUpsertIncident =
     "INSERT OR REPLACE INTO incidents (\n"
     "    id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary\n"
     ") VALUES (?, ?, ?, ?, ?, ?, ?);";
+constexpr const char* kDeleteIncident = "DELETE FROM incidents WHERE id = ?;";
 constexpr const char* kInsertLoadTest =
     "INSERT OR REPLACE INTO load_tests (\n"
     "    id, started_at, download_mbps, upload_mbps, idle_p50_ms,\n"
@@ -407,6 +408,14 @@ void StoreDatabase::insertMarker(const ManualMarker& m)
 
 void StoreDatabase::upsertIncident(const Incident& i)
 {
+    if (i.endTimestamp && *i.endTimestamp <= i.startTimestamp) {
+        // An incident that ends where it began had no length: it is no incident, and the row it
+        // may have been saved under while open goes.
+        Statement statement(db_, kDeleteIncident);
+        statement.bindAll(idText(i.id));
+        statement.run();
+        return;
+    }
     Statement statement(db_, kUpsertIncident);
     statement.bindAll(idText(i.id), i.startTimestamp, i.endTimestamp, rawValue(i.classification), rawValue(i.severity),
                       i.confidence, i.evidenceSummary);

@@ -246,6 +246,7 @@ TEST_F(ProbeServiceLoopbackTest, BatchesHaveTheirSamplesInOrderAndDnsEveryFourth
         }
         EXPECT_EQ(batch->timestamp, earliest);
         EXPECT_EQ(batch->route, kRoute);
+        EXPECT_FALSE(batch->cutShort);
     }
     test::runOn(net_, service.stop());
 }

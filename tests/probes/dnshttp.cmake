@@ -1,7 +1,7 @@
 # The DNS and HTTP probes and the probe service: loopback unit tests against the python test
 # servers of tests/lab/servers, and lab tests that run the real probes through the lab's router.
 pv_add_test(pv_test_probes_dnshttp
-  SOURCES DnsProbeTest.cpp HttpProbeTest.cpp ProbeServiceTest.cpp DnsHttpTestSupport.h
+  SOURCES DnsProbeTest.cpp HttpProbeTest.cpp ProbeServiceTest.cpp ProbeServiceCutTest.cpp DnsHttpTestSupport.h
   TIMEOUT 120)
 target_compile_definitions(pv_test_probes_dnshttp PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
