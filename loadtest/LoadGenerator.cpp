@@ -433,11 +433,15 @@ struct LoadGenerator::Phase {
         bool capReached = false;
         std::vector<double> samples;
         std::int64_t previousTotal = 0;
+        std::int64_t peakTotal = 0;
         auto nextSample = start + 1s;
         const auto takeSample = [&](std::int64_t now) {
+            peakTotal = std::max(peakTotal, now);
             // A failed request's bytes leave the total again; a sample never goes below nothing.
             samples.push_back(static_cast<double>(std::max<std::int64_t>(0, now - previousTotal)) * 8.0 / 1'000'000.0);
-            previousTotal = now;
+            // An upload's bodies in flight fall back to nothing while the server's window is shut and
+            // come back once it reads again: those bytes are one second's, not a burst at the return.
+            previousTotal = direction == LoadDirection::upload ? std::max(previousTotal, now) : now;
         };
 
         for (;;) {
@@ -504,6 +508,7 @@ struct LoadGenerator::Phase {
 
         LoadPhaseResult result;
         result.bytesTransferred = finalTotal;
+        result.peakBytes = std::max(peakTotal, finalTotal);
         result.durationSeconds = secondsBetween(start, end);
         result.perSecondMbps = std::move(samples);
         const std::optional<double> earlyEnd = generator.loadEndedEarlyAtSeconds();

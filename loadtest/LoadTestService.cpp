@@ -44,7 +44,9 @@ std::vector<TimedEcho> loadedWindow(const std::vector<TimedEcho>& trace, double 
 
 std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase)
 {
-    const bool nothingMoved = phase.bytesTransferred < kLeastLoadBytes;
+    // An upload the server stopped reading counts nothing in flight at the end: what moved before is
+    // its most at any second.
+    const bool nothingMoved = std::max(phase.bytesTransferred, phase.peakBytes) < kLeastLoadBytes;
     const bool everyRequestFailed = phase.requestsAnswered == 0 && phase.requestsFailed > 0;
     if (!nothingMoved && !everyRequestFailed)
         return std::nullopt;

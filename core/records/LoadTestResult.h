@@ -59,6 +59,10 @@ struct LoadPhaseResult {
     // per-second samples). A load that stood still to the end is `LoadStopReason::failed`, with
     // `loadEndedAtSeconds` where it stopped.
     std::vector<LoadStandstill> pauses = {};
+    // The most the phase's count reached at any second. An upload in flight counts only while the
+    // server's window is open: once a server stops reading, its bodies in flight fall back to
+    // nothing, and only this keeps what had flowed before the load stopped.
+    std::int64_t peakBytes = 0;
     bool operator==(const LoadPhaseResult&) const = default;
 
     bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }
@@ -77,12 +81,14 @@ struct LoadPhaseResult {
     }
     // The rate while the load flowed: its bytes over `flowingSeconds` (the whole phase when it never
     // stood still; a byte cap's early end is not a standstill). 0 without a flowing second.
+    // The bytes the load moved while it flowed: for a load that stopped, what it had moved by then.
+    std::int64_t flowedBytes() const { return stoppedFlowing() ? std::max(bytesTransferred, peakBytes) : bytesTransferred; }
     double throughputMbps() const
     {
         const double seconds = flowingSeconds();
         if (!(seconds > 0))
             return 0;
-        return static_cast<double>(bytesTransferred) * 8.0 / seconds / 1'000'000.0;
+        return static_cast<double>(flowedBytes()) * 8.0 / seconds / 1'000'000.0;
     }
 };
 

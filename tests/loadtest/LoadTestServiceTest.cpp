@@ -165,6 +165,12 @@ TEST(LoadTestFiguresTest, TheTileTheStoredRowAndTheMarkerShowTheRateWhileTheLoad
          QStringLiteral("Amit felfelé bír — hívásnál ez a fontosabb")},
         {"stopped after 6 s", upload(36'000'000, LoadStopReason::failed, 6.0, {}), 48.0,
          QStringLiteral("Amíg folyt: az első 6 másodpercben, utána elakadt")},
+        // The server stopped reading: its bodies in flight fell back to nothing, what flowed stays.
+        {"stopped, nothing confirmed", [&] {
+             LoadPhaseResult p = upload(0, LoadStopReason::failed, 6.0, {});
+             p.peakBytes = 36'000'000;
+             return p;
+         }(), 48.0, QStringLiteral("Amíg folyt: az első 6 másodpercben, utána elakadt")},
         {"paused for 2.5 s", upload(57'000'000, LoadStopReason::durationReached, 12.0, {{5.5, 8.0}}), 48.0,
          QStringLiteral("A terhelés 2.5 másodpercre megállt, a szünet nélkül számolva")},
         // A byte cap ends the load, not the line: its bytes count over the whole phase.
