@@ -362,6 +362,17 @@ template <typename Reader> auto readBetween(sqlite3* db, const char* sql, Timest
     return reader(statement);
 }
 
+// The one time a query answers: none for no row or a NULL.
+std::optional<Timestamp> singleTime(sqlite3* db, Statement& statement)
+{
+    const int rc = statement.step();
+    if (rc == SQLITE_DONE)
+        return std::nullopt;
+    if (rc != SQLITE_ROW)
+        throw lastError(db);
+    return statement.columnOptDouble(0);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -488,34 +499,19 @@ std::optional<Timestamp> StoreDatabase::lastSessionBoundary()
 {
     Statement statement(db_, kLastSessionBoundary);
     statement.bindAll(rawValue(DiagnosticEventKind::wifiNodeChanged), rawValue(DiagnosticEventKind::qualitySessionReset));
-    const int rc = statement.step();
-    if (rc == SQLITE_DONE)
-        return std::nullopt;
-    if (rc != SQLITE_ROW)
-        throw lastError(db_);
-    return statement.columnOptDouble(0);
+    return singleTime(db_, statement);
 }
 
 std::optional<Timestamp> StoreDatabase::earliestTimestamp()
 {
     Statement statement(db_, kEarliestTimestamp);
-    const int rc = statement.step();
-    if (rc == SQLITE_DONE)
-        return std::nullopt;
-    if (rc != SQLITE_ROW)
-        throw lastError(db_);
-    return statement.columnOptDouble(0);
+    return singleTime(db_, statement);
 }
 
 std::optional<Timestamp> StoreDatabase::earliestMeasurement()
 {
     Statement statement(db_, kEarliestMeasurement);
-    const int rc = statement.step();
-    if (rc == SQLITE_DONE)
-        return std::nullopt;
-    if (rc != SQLITE_ROW)
-        throw lastError(db_);
-    return statement.columnOptDouble(0);
+    return singleTime(db_, statement);
 }
 
 std::vector<SampleRollup> StoreDatabase::rollups(double bucketSeconds, Timestamp from, Timestamp to)
