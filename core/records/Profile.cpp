@@ -8,6 +8,7 @@ MeasurementProfile MeasurementProfile::defaultProfile()
         MeasurementProfile p;
         p.dnsProbeZone = std::nullopt;
         p.publicProbeHosts = QStringList{QStringLiteral("1.1.1.1"), QStringLiteral("8.8.8.8")};
+        p.publicProbeHostsV6 = QStringList{QStringLiteral("2606:4700:4700::1111"), QStringLiteral("2001:4860:4860::8888")};
         p.echoesPerBatch = 3;
         p.echoTimeout = std::chrono::nanoseconds{1'500'000'000};
         p.echoSpacing = std::chrono::nanoseconds{120'000'000};

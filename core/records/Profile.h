@@ -12,6 +12,8 @@ namespace pv {
 struct MeasurementProfile {
     std::optional<QString> dnsProbeZone;
     QStringList publicProbeHosts;
+    // The same two public hosts' IPv6 addresses, probed when the network has an IPv6 path.
+    QStringList publicProbeHostsV6;
     int echoesPerBatch = 3;
     std::chrono::nanoseconds echoTimeout{1'500'000'000};
     std::chrono::nanoseconds echoSpacing{120'000'000};

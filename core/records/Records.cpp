@@ -73,6 +73,7 @@ QJsonObject NetworkSample::toJson() const
     putInt(o, "timeoutCount", timeoutCount);
     putOptDouble(o, "packetLoss", packetLoss);
     putOptString(o, "errorDescription", errorDescription);
+    o.insert(QStringLiteral("family"), rawValue(family));
     return o;
 }
 
@@ -89,6 +90,13 @@ NetworkSample NetworkSample::fromJson(const QJsonObject& o)
     s.timeoutCount = getInt32(o, "timeoutCount");
     s.packetLoss = getOptDouble(o, "packetLoss");
     s.errorDescription = getOptString(o, "errorDescription");
+    // Samples written before IPv6 was measured carry no family: they are IPv4. A family that is
+    // there must be one we know.
+    if (const auto family = getOptString(o, "family")) {
+        const auto parsed = parseAddressFamily(*family);
+        if (!parsed) throw json::DecodeError(QStringLiteral("unknown address family: ") + *family);
+        s.family = *parsed;
+    }
     return s;
 }
 

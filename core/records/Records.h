@@ -30,6 +30,13 @@ inline QString rawValue(ProbeKind k) { return kProbeKindTable.rawText(k); }
 inline std::optional<ProbeKind> parseProbeKind(const QString& s) { return kProbeKindTable.parse(s); }
 inline auto allProbeKinds() { return kProbeKindTable.allCases(); }
 
+// The IP version a probe travelled over. Everything measured before IPv6 was probed is IPv4.
+enum class AddressFamily { ipv4, ipv6 };
+inline constexpr EnumTable<AddressFamily, 2> kAddressFamilyTable{{{
+    {AddressFamily::ipv4, "ipv4"}, {AddressFamily::ipv6, "ipv6"}}}};
+inline QString rawValue(AddressFamily f) { return kAddressFamilyTable.rawText(f); }
+inline std::optional<AddressFamily> parseAddressFamily(const QString& s) { return kAddressFamilyTable.parse(s); }
+
 struct ProbeTarget {
     QString id;
     ProbeKind kind = ProbeKind::gateway;
@@ -66,6 +73,7 @@ struct NetworkSample {
     int timeoutCount = 0;
     std::optional<double> packetLoss;
     std::optional<QString> errorDescription;
+    AddressFamily family = AddressFamily::ipv4;
     bool operator==(const NetworkSample&) const = default;
 
     QJsonObject toJson() const;
