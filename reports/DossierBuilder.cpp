@@ -72,11 +72,11 @@ DossierDocument completeDocument(const DossierRequest& request, Timestamp genera
     doc.appVersion = appVersion;
     VerdictEvidence verdict;
     AttributionEvidence attribution;
+    doc.outages = DossierBuilder::outages(incidents);
     samples.finish(doc, verdict, attribution);
     doc.verdict = VerdictEngine::assess(verdict);
     // Read anew for every dossier, so an edited thresholds file counts from the next one.
     doc.attribution = AttributionEngine(AttributionThresholds::loadBundled()).attribute(attribution, wifi.radioReadings());
-    doc.outages = DossierBuilder::outages(incidents);
     doc.accessPoints = wifi.accessPoints(request.anonymiseNetworkNames);
     return doc;
 }
@@ -96,16 +96,17 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     DossierWifiFold wifi;
     database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
     DossierSampleFold samples(request, rollups, wifi.interfaceNames());
+    samples.watchIncidents(incidents);
     database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
     DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
-    // Nothing stored before the period's first measurement: the stretch before it precedes monitoring.
-    // Roll-ups outlive the raw rows, and every minute bucket has its hour bucket.
+    // Nothing stored, raw or rolled up, before the period (the history's rule): the stretch before its
+    // first measurement precedes monitoring. It is no gap, and the gap list leaves it out.
     if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {
-        const std::optional<Timestamp> earliestRaw = database.earliestTimestamp();
-        if ((!earliestRaw || *earliestRaw >= request.start) &&
-            database.rollups(RetentionPolicy::hourBucket, -std::numeric_limits<double>::infinity(), request.start)
-                .empty())
+        const std::optional<Timestamp> earliest = database.earliestMeasurement();
+        if (!earliest || *earliest > request.start) {
             doc.firstMeasurement = doc.gaps.front().end;
+            doc.gaps.erase(doc.gaps.begin());
+        }
     }
     return doc;
 }
@@ -131,6 +132,7 @@ DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestam
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
     DossierSampleFold sampleFold(request, rollups, wifiFold.interfaceNames());
+    sampleFold.watchIncidents(incidents);
     QByteArray name;
     for (const NetworkSample* s : ordered)
         sampleFold.add(rowOf(*s, name));
@@ -363,6 +365,11 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
         if (i < 0)
             continue;
         Slice& slice = slices_[static_cast<std::size_t>(i)];
+        if (foldWidth_ > 0)
+            slice.rolled.push_back({r.bucketStart, r.targetKind == ProbeKind::gateway,
+                                    r.targetKind == ProbeKind::gateway ? 0 : r.sampleCount,
+                                    r.targetKind == ProbeKind::gateway ? 0 : r.sampleCount - r.successCount,
+                                    r.p50Milliseconds});
         if (r.targetKind == ProbeKind::gateway) {
             if (r.p50Milliseconds)
                 slice.rolledRouter.push_back(*r.p50Milliseconds);
@@ -450,6 +457,7 @@ void DossierSampleFold::closeRawBucket()
         slice.foldedCount += bucket.providerCount;
         slice.foldedFailures += bucket.providerFailures;
         slice.folded = slice.folded || bucket.providerCount > 0 || !bucket.router.empty();
+        slice.foldedStarts.push_back(*bucket.start);
     }
     bucket = {};
 }
@@ -519,6 +527,11 @@ void DossierSampleFold::add(const SampleRow& row)
         hasInterface_ = true;
     }
     (lastInterfaceIsWifi_ ? wifiLoss_ : wiredLoss_).add(row);
+    for (; nextWindow_ < windows_.size() && windows_[nextWindow_].start <= t; ++nextWindow_)
+        activeWindows_.push_back(nextWindow_);
+    std::erase_if(activeWindows_, [&](std::size_t w) { return windows_[w].end < t; });
+    for (std::size_t w : activeWindows_)
+        windows_[w].loss.add(row);
     if (ok)
         providerOverWifi_.push_back(lastInterfaceIsWifi_);
     firstProvider_ = std::min(firstProvider_.value_or(t), t);
@@ -561,16 +574,47 @@ std::vector<OutageRecord> DossierBuilder::outages(const std::vector<Incident>& i
 {
     std::vector<const Incident*> kept;
     for (const Incident& incident : incidents)
-        if (incident.classification == IncidentClassification::offline || incident.severity == IncidentSeverity::critical)
-            kept.push_back(&incident);
+        kept.push_back(&incident);
     std::stable_sort(kept.begin(), kept.end(),
                      [](const Incident* a, const Incident* b) { return a->startTimestamp < b->startTimestamp; });
     std::vector<OutageRecord> out;
     out.reserve(kept.size());
     for (const Incident* incident : kept)
         out.push_back({incident->id, incident->startTimestamp, incident->endTimestamp,
-                       outageLocation(incident->classification), incident->evidenceSummary});
+                       outageLocation(incident->classification), incident->evidenceSummary,
+                       incidentNature(incident->classification, incident->evidenceSummary)});
     return out;
+}
+
+IncidentNature DossierBuilder::incidentNature(IncidentClassification classification, const QString& summary,
+                                              long long providerSamples, long long failedSamples, double lossRatio)
+{
+    switch (classification) {
+    case IncidentClassification::dnsOnlyIssue: return IncidentNature::nameResolution;
+    case IncidentClassification::reassociationOrRoam: return IncidentNature::accessPointChange;
+    case IncidentClassification::offline: return IncidentNature::outage;
+    default: break;
+    }
+    if (providerSamples >= 2) {
+        if (static_cast<double>(failedSamples) >= 0.8 * static_cast<double>(providerSamples))
+            return IncidentNature::outage;
+        return lossRatio >= 0.05 ? IncidentNature::loss : IncidentNature::slowness;
+    }
+    // The openings of the stored findings that say nothing got through.
+    static const char* const cut[] = {"Megszakadt a Wi-Fi kapcsolat.", "Teljes kiesés", "Nincs internet",
+                                      "A Mac nem talál útvonalat", "A gép nem talál útvonalat"};
+    for (const char* opening : cut)
+        if (summary.startsWith(QString::fromUtf8(opening)))
+            return IncidentNature::outage;
+    return IncidentNature::disturbance;
+}
+
+void DossierSampleFold::watchIncidents(const std::vector<Incident>& incidents)
+{
+    for (const Incident& i : incidents)
+        windows_.push_back({i.id, i.classification, i.startTimestamp, i.endTimestamp.value_or(request_.end), {}});
+    std::stable_sort(windows_.begin(), windows_.end(),
+                     [](const IncidentWindow& a, const IncidentWindow& b) { return a.start < b.start; });
 }
 
 namespace {
@@ -614,11 +658,21 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     doc.gaps = std::move(gaps_);
     doc.coverageRatio = DossierBuilder::coverageRatio(doc.gaps, request_);
 
+    // Each incident named for what the provider samples of its time show.
+    for (OutageRecord& record : doc.outages) {
+        const auto w = std::find_if(windows_.begin(), windows_.end(),
+                                    [&](const IncidentWindow& x) { return x.id == record.id; });
+        if (w != windows_.end() && w->loss.count > 0)
+            record.nature = DossierBuilder::incidentNature(w->classification, record.summary, w->loss.count,
+                                                           w->loss.failed, w->loss.ratio());
+    }
+
     // Timeline: a slice with a raw provider sample or raw router latency takes its figures from the
     // raw samples, otherwise from the roll-ups; the medians of roll-up slices are medians of p50s,
     // and so are those of raw slices wider than one roll-up bucket, whose samples are bucketed on the
-    // roll-ups' grid with each bucket whole in the slice where it begins, so that a steady pattern
-    // is drawn level where the roll-ups begin, whatever minute the period ends at.
+    // roll-ups' grid with each bucket whole in the slice where it begins, and counted beside the
+    // slice's roll-up buckets, so that a steady pattern is drawn level where the roll-ups end,
+    // whatever hour, minute or second the period ends at.
     std::vector<double>& router = legs_[0].latencies;
     std::vector<double>& provider = legs_[1].latencies;
     for (int i = 0; sliceWidth_ > 0 && i < DossierBuilder::timelineSlices; ++i) {
@@ -631,6 +685,17 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
         point.time = request_.start + sliceWidth_ * i;
         long long count = 0, failures = 0;
         if (useRaw && foldWidth_ > 0) {
+            // The slice's roll-up buckets count beside its raw ones by the same rule, so a slice
+            // where the raw samples begin is drawn from all it holds; a bucket known both ways is
+            // taken from its raw samples.
+            for (const Slice::Rolled& r : slice.rolled) {
+                if (std::binary_search(slice.foldedStarts.begin(), slice.foldedStarts.end(), r.start))
+                    continue;
+                if (r.p50)
+                    (r.router ? slice.foldedRouter : slice.foldedProvider).push_back(*r.p50);
+                slice.foldedCount += r.count;
+                slice.foldedFailures += r.failures;
+            }
             point.routerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedRouter));
             point.providerMilliseconds = DossierBuilder::upperMedian(std::move(slice.foldedProvider));
             count = slice.foldedCount;

@@ -79,6 +79,9 @@ public:
     DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
                       std::set<QString> wifiInterfaces);
     void add(const SampleRow& row);
+    // Follows the provider samples within each incident (an open one up to the period's end), so that
+    // finish names each incident of doc.outages for what the samples of its time show.
+    void watchIncidents(const std::vector<Incident>& incidents);
     // Fills the document's figures: timeline, gaps, coverage, sample count, hourly profile, wired
     // comparison, medians, loss, the stretch of the detailed figures; and the engines' evidence.
     void finish(DossierDocument& doc, VerdictEvidence& verdict, AttributionEvidence& attribution);
@@ -106,15 +109,24 @@ private:
         long long providerFailures = 0;
         // Folded raw samples: the p50s of the roll-up-wide buckets that begin in the slice (router,
         // provider), and their provider counts; whether any such bucket held a router latency or a
-        // provider sample.
+        // provider sample; the starts of those buckets, ascending.
         std::vector<double> foldedRouter, foldedProvider;
         long long foldedCount = 0;
         long long foldedFailures = 0;
         bool folded = false;
+        std::vector<Timestamp> foldedStarts;
         // From the roll-ups.
         std::vector<double> rolledRouter, rolledProvider;
         long long rolledCount = 0;
         long long rolledFailures = 0;
+        // The roll-up buckets of the slice one by one, for a slice whose raw buckets fold beside them.
+        struct Rolled {
+            Timestamp start = 0;
+            bool router = false;
+            long long count = 0, failures = 0;
+            std::optional<double> p50;
+        };
+        std::vector<Rolled> rolled;
     };
     struct HourBucket {
         long long count = 0;
@@ -140,6 +152,13 @@ private:
     struct Covered {
         Timestamp start;
         Timestamp end;
+    };
+    // The provider samples within one incident.
+    struct IncidentWindow {
+        QUuid id;
+        IncidentClassification classification = IncidentClassification::unknown;
+        Timestamp start = 0, end = 0;
+        LossSum loss;
     };
 
     int sliceOf(Timestamp t) const;
@@ -190,6 +209,11 @@ private:
     HourBucket rawHourBucket_;
     std::vector<double> rawHourLatencies_;
 
+    // Incidents by start; those begun and not yet ended at the newest sample.
+    std::vector<IncidentWindow> windows_;
+    std::size_t nextWindow_ = 0;
+    std::vector<std::size_t> activeWindows_;
+
     long long rawCount_ = 0;
     long long rolledSampleCount_ = 0;
     std::optional<Timestamp> earliestRollup_, latestRollup_; // the roll-ups' first and last sample
@@ -230,8 +254,15 @@ struct DossierBuilder {
                                             const std::vector<SampleRollup>& rollups, const DossierRequest& request);
     // The measured share of the period: what the gaps leave of it.
     static double coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request);
-    // Offline or critical incidents, ascending by start.
+    // Every incident, ascending by start, named by its classification and stored finding.
     static std::vector<OutageRecord> outages(const std::vector<Incident>& incidents);
+    // What an incident was. By the provider samples of its time when at least two are held (most of
+    // them failed: an outage; a loss of 5 % or more: loss; otherwise slowness); without them, by its
+    // classification and the finding its evidence opens with. Name resolution and a change of access
+    // point go by the classification alone.
+    static IncidentNature incidentNature(IncidentClassification classification, const QString& summary,
+                                         long long providerSamples = 0, long long failedSamples = 0,
+                                         double lossRatio = 0);
     // Where an outage lay: the location whose incident classification matches, the Wi-Fi link for
     // a reassociation or roam, otherwise offline.
     static FaultLocation outageLocation(IncidentClassification classification);

@@ -1,6 +1,11 @@
 #include "reports/DossierModel.h"
 
+#include "core/app/IncidentTexts.h"
+#include "core/records/Localization.h"
+#include "reports/DossierFormat.h"
+
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 
 namespace pv {
@@ -12,29 +17,137 @@ std::optional<double> DossierDocument::outageShareOfMeasuredTime() const
         return std::nullopt;
     double outageTime = 0;
     for (const OutageRecord& outage : outages)
-        outageTime += outage.duration();
+        if (outage.isOutage())
+            outageTime += outage.duration();
     return outageTime / measured;
 }
 
+namespace {
+
+// Beyond a week the roll-ups read are hour buckets, up to it minute buckets.
+bool readsHourBuckets(const DossierRequest& request) { return request.duration() > 604800; }
+QString rollupKind(const DossierRequest& request)
+{
+    return readsHourBuckets(request) ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
+}
+
+// The stretch from the first raw sample to the period's end: whole days when it is a day or more,
+// whole hours below that; never zero.
+QString rawStretchText(const DossierRequest& request, Timestamp from)
+{
+    const double stretch = std::max(0.0, request.end - from);
+    return stretch >= 86400 ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
+                            : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
+}
+
+} // namespace
+
 std::optional<QString> DossierDocument::detailedFiguresNote() const
 {
-    // Beyond a week the roll-ups read are hour buckets, up to it minute buckets.
-    const QString kind = request.duration() > 604800 ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
+    const QString kind = rollupKind(request);
     if (onlyRollups)
         return QStringLiteral("Ebből az időszakból nyers mérés nem maradt: a számok %1 összesítésből készültek, a "
                               "válaszidők az időszeletek jellemző értékeiből.")
             .arg(kind);
     if (!detailedFiguresFrom)
         return std::nullopt;
-    // Whole days when the stretch is a day or more, whole hours below that; never zero.
-    const double stretch = std::max(0.0, request.end - *detailedFiguresFrom);
-    const QString span = stretch >= 86400
-                             ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
-                             : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
-    const QString earlier = stretch >= 86400 ? QStringLiteral("napokból") : QStringLiteral("órákból");
+    const bool days = request.end - *detailedFiguresFrom >= 86400;
+    const QString earlier = days ? QStringLiteral("napokból") : QStringLiteral("órákból");
     return QStringLiteral("A részletes számok az utolsó %1 nyers méréseiből készültek; a korábbi %2 %3 "
                           "összesítés maradt.")
-        .arg(span, earlier, kind);
+        .arg(rawStretchText(request, *detailedFiguresFrom), earlier, kind);
+}
+
+std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
+{
+    if (!containsAggregatedPeriods)
+        return std::nullopt;
+    const QString kind = rollupKind(request);
+    const QString kept =
+        onlyRollups ? QStringLiteral("Ebből az időszakból nyers mérés már nem maradt, csak %1 összesítés.").arg(kind)
+        : detailedFiguresFrom
+            ? QStringLiteral("Az időszak egy része régebbi, mint az utolsó %1, amelynek nyers méréseit a tároló "
+                             "megőrzi: arról csak %2 összesítés maradt.")
+                  .arg(rawStretchText(request, *detailedFiguresFrom), kind)
+            : QStringLiteral("Az időszak egy részéről csak %1 összesítés maradt.").arg(kind);
+    return kept + QStringLiteral(" Az idővonal minden időszeletet ugyanígy számol: a benne kezdődő %1 jellemző "
+                                 "értékeinek mediánjával, a nyers mérésekből számolt napokon is, így a két rész "
+                                 "összevethető.")
+                      .arg(readsHourBuckets(request) ? QStringLiteral("órák") : QStringLiteral("percek"));
+}
+
+std::optional<QString> DossierDocument::rawOnlyPagesNote() const
+{
+    if (onlyRollups)
+        return QStringLiteral("Ez az oldal csak nyers mérésekből készülhet, ebből az időszakból pedig nyers mérés "
+                              "nem maradt: az összesítés nem őrzi meg, melyik kapcsolaton és melyik hozzáférési "
+                              "ponton ment a mérés.");
+    if (!detailedFiguresFrom)
+        return std::nullopt;
+    return QStringLiteral("Ez az oldal csak nyers mérésekből készülhet, ezért csak az utolsó %1 méréseit "
+                          "mutatja (%2 óta); a korábbi részről csak összesítés maradt, amely nem őrzi meg, melyik "
+                          "kapcsolaton és melyik hozzáférési ponton ment a mérés.")
+        .arg(rawStretchText(request, *detailedFiguresFrom), DossierFormat::dateText(*detailedFiguresFrom));
+}
+
+QString DossierDocument::coverageExplanation() const
+{
+    if (!firstMeasurement)
+        return L("A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
+                 "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
+                 "felsoroljuk.");
+    double paused = 0;
+    for (const MeasurementGap& gap : gaps)
+        paused += gap.duration();
+    const double since = std::max(0.0, request.end - *firstMeasurement);
+    const QString lead = QStringLiteral("A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. ");
+    if (paused <= 0.05 * since)
+        return lead + QStringLiteral("A hiányzó rész a mérés kezdete előtti idő: akkor még nem futott a mérés. Ez "
+                                     "nem hiba a szolgáltatónál, és nem is hézag.");
+    return lead + QStringLiteral("A hiányzó rész a mérés kezdete előtti idő, valamint a hézagok, amikor a számítógép "
+                                 "alvó állapotban volt, ki volt kapcsolva, vagy a rögzítés szünetelt. Egyik sem hiba a "
+                                 "szolgáltatónál. A hézagokat tételesen felsoroljuk.");
+}
+
+std::vector<OutageRecord> DossierDocument::trueOutages() const
+{
+    std::vector<OutageRecord> out;
+    std::copy_if(outages.begin(), outages.end(), std::back_inserter(out), [](const OutageRecord& o) { return o.isOutage(); });
+    return out;
+}
+
+std::vector<OutageRecord> DossierDocument::otherIncidents() const
+{
+    std::vector<OutageRecord> out;
+    std::copy_if(outages.begin(), outages.end(), std::back_inserter(out), [](const OutageRecord& o) { return !o.isOutage(); });
+    return out;
+}
+
+std::optional<QString> DossierDocument::outageSentence() const
+{
+    const std::vector<OutageRecord> cuts = trueOutages();
+    if (cuts.empty())
+        return std::nullopt;
+    double total = 0;
+    for (const OutageRecord& o : cuts)
+        total += o.isOpen() ? std::max(0.0, generatedAt - o.start) : o.duration();
+    return QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2: ekkor a kapcsolat nem működött. A "
+                          "válaszidőkről szóló megállapítások a működő időre vonatkoznak.")
+        .arg(static_cast<long long>(cuts.size()))
+        .arg(presentation::incidentDurationText(0, total));
+}
+
+QString title(IncidentNature nature)
+{
+    switch (nature) {
+    case IncidentNature::outage: return QStringLiteral("Kimaradás");
+    case IncidentNature::slowness: return QStringLiteral("Lassulás");
+    case IncidentNature::loss: return QStringLiteral("Csomagvesztés");
+    case IncidentNature::nameResolution: return QStringLiteral("Névfeloldási hiba");
+    case IncidentNature::accessPointChange: return QStringLiteral("Hozzáférési pont váltása");
+    case IncidentNature::disturbance: return QStringLiteral("Lassulás vagy csomagvesztés");
+    }
+    return {};
 }
 
 QString title(DossierPage page)

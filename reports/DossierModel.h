@@ -33,15 +33,30 @@ struct MeasurementGap {
     double duration() const { return end - start; }
 };
 
-// One outage taken from a stored incident.
+// What a stored incident was, as the dossier names it: only an outage is a "kimaradás".
+enum class IncidentNature {
+    outage,          // the connection did not work at all
+    slowness,        // it worked, slowly
+    loss,            // it worked and lost packets
+    nameResolution,  // names did not resolve, or slowly
+    accessPointChange,
+    disturbance, // slowness or loss, the samples of its time no longer held
+};
+// "Kimaradás", "Lassulás", "Csomagvesztés", "Névfeloldási hiba", "Hozzáférési pont váltása",
+// "Lassulás vagy csomagvesztés".
+QString title(IncidentNature nature);
+
+// One incident of the period, taken from a stored incident.
 struct OutageRecord {
     QUuid id; // the incident's id
     Timestamp start = 0;
     std::optional<Timestamp> end; // absent while the incident is open
     FaultLocation location = FaultLocation::offline;
     QString summary; // the incident's evidence summary, unchanged
+    IncidentNature nature = IncidentNature::outage;
     bool operator==(const OutageRecord&) const = default;
 
+    bool isOutage() const { return nature == IncidentNature::outage; }
     bool isOpen() const { return !end.has_value(); }
     // An open outage counts for nothing in any sum of durations.
     double duration() const { return end ? *end - start : 0.0; }
@@ -110,7 +125,7 @@ struct DossierDocument {
     double coverageRatio = 0;  // measured share of the period
     bool containsAggregatedPeriods = false;
     std::vector<DossierTimelinePoint> timeline;         // ascending, at most 120
-    std::vector<OutageRecord> outages;                  // ascending by start
+    std::vector<OutageRecord> outages;                  // every incident of the period, ascending by start
     std::vector<MeasurementGap> gaps;                   // in time order
     std::vector<HourlyProfileEntry> hourlyProfile;      // ascending by hour
     std::vector<AccessPointBreakdown> accessPoints;     // most snapshots first
@@ -135,6 +150,22 @@ struct DossierDocument {
 
     // Summed outage time over measured time; absent when nothing was measured. Not clipped to 1.
     std::optional<double> outageShareOfMeasuredTime() const;
+    // What the missing share of the period was: without a first measurement inside the period, time
+    // the computer slept or the recording paused; with one, the time before it, and the pauses after
+    // it when they are more than a twentieth of the time since.
+    QString coverageExplanation() const;
+    // The incidents that were outages, and the others.
+    std::vector<OutageRecord> trueOutages() const;
+    std::vector<OutageRecord> otherIncidents() const;
+    // The sentence the summary opens with when the period held outages: how many, how long in all,
+    // and that the figures on answer times speak of the working time; absent without an outage.
+    std::optional<QString> outageSentence() const;
+    // The callout on the timeline's roll-up slices, worded for the stretch whose raw samples are
+    // kept; absent when no slice comes from roll-ups.
+    std::optional<QString> aggregatedPeriodsNote() const;
+    // Which stretch the pages read from raw samples only (Wi-Fi against wired, access points) cover,
+    // when that is less than the period.
+    std::optional<QString> rawOnlyPagesNote() const;
 };
 
 // The pages in their fixed order.

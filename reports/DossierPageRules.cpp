@@ -11,12 +11,18 @@
 
 namespace pv::dossier {
 
-std::optional<QString> outageContinuation(std::size_t outageCount)
+std::optional<QString> outageContinuation(std::size_t outageCount, std::size_t shown)
 {
-    if (outageCount <= kOutageRowLimit)
+    if (outageCount <= shown)
         return std::nullopt;
-    return LF("További %lld kimaradás a nyers adatban szerepel.",
-              {static_cast<long long>(outageCount - kOutageRowLimit)});
+    return LF("További %lld kimaradás a nyers adatban szerepel.", {static_cast<long long>(outageCount - shown)});
+}
+
+std::optional<QString> otherIncidentContinuation(std::size_t count, std::size_t shown)
+{
+    if (count <= shown)
+        return std::nullopt;
+    return LF("További %lld zavar a nyers adatban szerepel.", {static_cast<long long>(count - shown)});
 }
 
 std::optional<QString> gapContinuation(std::size_t gapCount)
@@ -65,13 +71,13 @@ std::vector<std::pair<double, double>> brokenSeries(const std::vector<SeriesPoin
     return out;
 }
 
-std::optional<QString> comparisonShortage(long long wifiCount, long long wiredCount)
+std::optional<QString> comparisonShortage(long long wifiCount, long long wiredCount, const QString& scope)
 {
     if (wiredCount < kComparisonMinimum)
-        return QStringLiteral("Az időszakban nem volt elegendő vezetékes mérés (") + QString::number(wiredCount) +
+        return scope + QStringLiteral(" nem volt elegendő vezetékes mérés (") + QString::number(wiredCount) +
                QStringLiteral(" minta). Az összehasonlításhoz mindkét módból legalább 30 mérés kell.");
     if (wifiCount < kComparisonMinimum)
-        return QStringLiteral("Az időszakban nem volt elegendő Wi-Fi mérés (") + QString::number(wifiCount) +
+        return scope + QStringLiteral(" nem volt elegendő Wi-Fi mérés (") + QString::number(wifiCount) +
                QStringLiteral(" minta).");
     return std::nullopt;
 }
@@ -81,7 +87,16 @@ std::optional<QStringList> contributionParagraphs(std::optional<double> wifiMs, 
     if (!wifiMs || !wiredMs)
         return std::nullopt;
     const double d = *wifiMs - *wiredMs;
-    QStringList out{formatPrintf(QStringLiteral("A rádiókapcsolat %.0f ms különbséget okoz a vezetékes méréshez képest."), {d})};
+    // By the figures' own rule: a difference that reads as zero is "kevesebb mint 1 ms", and one in
+    // the Wi-Fi's favour is said as such, never with a sign.
+    const QString figure = formatFixed(d, 0);
+    QStringList out;
+    if (figure.startsWith(QLatin1Char('-')) && figure != QLatin1String("-0"))
+        out << QStringLiteral("A rádiókapcsolat nem okoz többletkésést: Wi-Fin a jellemző válaszidő %1, vezetéken %2.")
+                   .arg(millisecondsText(*wifiMs), millisecondsText(*wiredMs));
+    else
+        out << QStringLiteral("A rádiókapcsolat %1 különbséget okoz a vezetékes méréshez képest.")
+                   .arg(millisecondsText(std::max(0.0, d)));
     if (d < 10.0)
         out << QStringLiteral("Ez elhanyagolható. Ami a vezetékes mérésben is látszik, azt nem a Wi-Fi okozza.");
     else

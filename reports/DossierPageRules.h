@@ -30,8 +30,12 @@ constexpr std::size_t hourlyRowsPerColumn(std::size_t count)
 }
 // Rows printed of a list of `count` under a cap.
 constexpr std::size_t shownRows(std::size_t count, std::size_t cap) { return count < cap ? count : cap; }
-// "További N kimaradás a nyers adatban szerepel." when more than 24 outages; none otherwise.
-std::optional<QString> outageContinuation(std::size_t outageCount);
+inline constexpr std::size_t kOtherIncidentRowLimit = 10;
+// "További N kimaradás a nyers adatban szerepel." when more outages than the rows shown (24 unless
+// said); none otherwise.
+std::optional<QString> outageContinuation(std::size_t outageCount, std::size_t shown = kOutageRowLimit);
+// "További N zavar a nyers adatban szerepel." when more other incidents than the rows shown.
+std::optional<QString> otherIncidentContinuation(std::size_t count, std::size_t shown);
 // "További N hézag." when more than 20 gaps; none otherwise.
 std::optional<QString> gapContinuation(std::size_t gapCount);
 
@@ -60,7 +64,9 @@ std::vector<std::pair<double, double>> brokenSeries(const std::vector<SeriesPoin
 inline constexpr long long kComparisonMinimum = 30;
 // The shortage sentence when either side has fewer than 30 samples (the wired one whenever wired is
 // short); none when both have enough.
-std::optional<QString> comparisonShortage(long long wifiCount, long long wiredCount);
+// `scope` names the stretch the counts cover when it is less than the period ("Az időszakban" else).
+std::optional<QString> comparisonShortage(long long wifiCount, long long wiredCount,
+                                          const QString& scope = QStringLiteral("Az időszakban"));
 // The two paragraphs of the "Mit tesz hozzá a Wi-Fi" card; none unless both medians exist.
 std::optional<QStringList> contributionParagraphs(std::optional<double> wifiMs, std::optional<double> wiredMs);
 // The wired-loss sentence when both losses exist and the wired one is above 0.1 %.

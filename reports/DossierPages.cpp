@@ -1,5 +1,6 @@
 #include "reports/DossierPages.h"
 
+#include "core/app/IncidentTexts.h"
 #include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 #include "reports/DossierBuilder.h"
@@ -298,7 +299,7 @@ Block DossierPageView::keyFigureTiles() const
         {L("Válaszidő (medián)"), F::millisecondsText(d.medianProviderMs, true)},
         {L("Lassabb tized (p95)"), F::millisecondsText(d.p95ProviderMs, true)},
         {L("Csomagvesztés"), optionalPercent(d.lossRatio, 1)},
-        {L("Kimaradás"), QString::number(static_cast<long long>(d.outages.size()))},
+        {L("Kimaradás"), QString::number(static_cast<long long>(d.trueOutages().size()))},
     };
     const QFont lf = font(8, Weight::medium), vf = font(17, Weight::semibold);
     constexpr double pad = 10, spacing = 10;
@@ -330,6 +331,8 @@ Stack DossierPageView::summaryPage() const
     Stack s{stackSpacing(DossierPage::summary), {}};
     s.add(text(a.headline, font(20, Weight::semibold), Palette::ink()));
     Stack evidence{6, {}};
+    if (const std::optional<QString> cuts = document_.outageSentence())
+        evidence.add(bullet(*cuts));
     for (const QString& e : a.evidence)
         evidence.add(bullet(e));
     s.add(evidence.asBlock());
@@ -374,37 +377,47 @@ Stack DossierPageView::coveragePage() const
                       "ezért ez sem hézag, sem kimaradás.",
                       {F::durationText(*d.firstMeasurement - d.request.start)}),
                    font(10), Palette::secondaryText()));
-    s.add(text(L("A lefedettség azt mondja meg, az időszak hányad részében futott a mérés. A hiányzó rész nem hiba a "
-                 "szolgáltatónál: a Mac aludt, ki volt kapcsolva, vagy a rögzítés szünetelt. A hézagokat tételesen "
-                 "felsoroljuk."),
-               font(10), Palette::secondaryText()));
-    if (d.containsAggregatedPeriods)
-        s.add(calloutCard(L("Összesített szakaszok"),
-                          {L("Az időszak egy része a hét napnál régebbi tartományba esik, ahol a nyers mérések helyett "
-                             "percenkénti, illetve óránkénti összesítést tárolunk. Az idővonal minden időszeletet "
-                             "ugyanígy számol: a benne kezdődő percek, illetve órák jellemző értékeinek mediánjával, "
-                             "a nyers mérésekből számolt napokon is, így a két rész összevethető.")}));
+    s.add(text(d.coverageExplanation(), font(10), Palette::secondaryText()));
+    if (const std::optional<QString> aggregated = d.aggregatedPeriodsNote())
+        s.add(calloutCard(L("Összesített szakaszok"), {*aggregated}));
     return s;
 }
 
 Stack DossierPageView::outagesPage() const
 {
-    const auto& outages = document_.outages;
+    const std::vector<OutageRecord> outages = document_.trueOutages();
+    const std::vector<OutageRecord> others = document_.otherIncidents();
+    const auto duration = [](const OutageRecord& o) {
+        return o.isOpen() ? L("még tartott") : presentation::incidentDurationText(o.start, *o.end);
+    };
     Stack s{stackSpacing(DossierPage::outages), {}};
+    // The other incidents take at most ten rows and their heading; the outages the rest of the page.
+    const std::size_t othersShown = shownRows(others.size(), kOtherIncidentRowLimit);
+    const std::size_t outagesShown =
+        shownRows(outages.size(), kOutageRowLimit - (othersShown > 0 ? othersShown + 4 : 0));
     if (outages.empty()) {
         s.add(text(ReportWording::noOutages(), font(12), Palette::ink()));
-        return s;
+    } else {
+        s.add(text(L("A következőket rögzítettük. Minden sor a mérés által észlelt kezdet és vég között eltelt időt mutatja."),
+                   font(10), Palette::secondaryText()));
+        std::vector<QStringList> rows;
+        for (std::size_t i = 0; i < outagesShown; ++i)
+            rows.push_back({F::dateText(outages[i].start), duration(outages[i]), title(outages[i].location)});
+        s.add(table({L("Kezdet"), L("Hossz"), L("Szakasz")}, rows));
+        if (const auto more = outageContinuation(outages.size(), outagesShown))
+            s.add(text(*more, font(9), Palette::mutedText()));
     }
-    s.add(text(L("A következőket rögzítettük. Minden sor a mérés által észlelt kezdet és vég között eltelt időt mutatja."),
+    if (others.empty())
+        return s;
+    s.add(padded(text(L("Egyéb zavarok — nem kimaradások"), font(11, Weight::semibold), Palette::ink()), 6, 0));
+    s.add(text(L("Ezek alatt a kapcsolat működött, de lassú volt, csomagokat vesztett, vagy a névfeloldás akadozott."),
                font(10), Palette::secondaryText()));
     std::vector<QStringList> rows;
-    for (std::size_t i = 0; i < shownRows(outages.size(), kOutageRowLimit); ++i) {
-        const OutageRecord& o = outages[i];
-        rows.push_back({F::dateText(o.start), o.isOpen() ? L("még tartott") : F::durationText(*o.end - o.start),
-                        title(o.location)});
-    }
-    s.add(table({L("Kezdet"), L("Hossz"), L("Szakasz")}, rows));
-    if (const auto more = outageContinuation(outages.size()))
+    for (std::size_t i = 0; i < othersShown; ++i)
+        rows.push_back({F::dateText(others[i].start), duration(others[i]), title(others[i].nature),
+                        title(others[i].location)});
+    s.add(table({L("Kezdet"), L("Hossz"), L("Jelleg"), L("Szakasz")}, rows, {1.3, 0.8, 1.3, 1.1}));
+    if (const auto more = otherIncidentContinuation(others.size(), othersShown))
         s.add(text(*more, font(9), Palette::mutedText()));
     return s;
 }
@@ -592,12 +605,17 @@ PVChartSpec DossierPageView::hourlyChartSpec() const
     spec.y.title = QStringLiteral("ms");
     spec.emptyTitle = L("Ebben az időszakban nincs megjeleníthető mérés.");
     spec.emptyDetail = QString();
+    double largest = 0;
     for (const HourlyProfileEntry& e : document_.hourlyProfile) {
         if (!e.medianMilliseconds)
             continue; // an hour without a median has no bar and no place on the axis
         spec.bars.push_back({static_cast<double>(spec.categories.size()), *e.medianMilliseconds, PVColor::fixed(Palette::blue())});
         spec.categories << QString::number(e.hour);
+        largest = std::max(largest, *e.medianMilliseconds);
     }
+    // The chart's own automatic scale, labelled with a decimal point as every figure of the dossier.
+    const auto [lo, hi] = niceDomain(0.0, largest > 0 ? largest : 1.0, spec.y.desiredTicks, true);
+    setValueScale(spec.y, lo, hi);
     return spec;
 }
 
@@ -636,6 +654,8 @@ Stack DossierPageView::accessPointsPage() const
     s.add(text(L("A Mac ezekhez a hozzáférési pontokhoz kapcsolódott az időszak alatt. A gyenge minták aránya azt "
                  "mutatja, az adott ponton a jel milyen gyakran esett a tervezési határ alá."),
                font(10), Palette::secondaryText()));
+    if (const std::optional<QString> stretch = document_.rawOnlyPagesNote())
+        s.add(text(*stretch, font(10), Palette::secondaryText()));
     std::vector<QStringList> rows;
     for (std::size_t i = 0; i < shownRows(points.size(), kAccessPointRowLimit); ++i) {
         const AccessPointBreakdown& a = points[i];
@@ -653,7 +673,18 @@ Stack DossierPageView::wiredComparisonPage() const
     s.add(text(L("A leggyakoribb válasz egy hibabejelentésre az, hogy a hiba az előfizető Wi-Fi hálózatában van. Ez az "
                  "oldal azt vizsgálja, hogy a mérések alátámasztják-e."),
                font(11), Palette::ink()));
-    if (const auto shortage = comparisonShortage(w.wifiSampleCount, w.wiredSampleCount)) {
+    // Which interface a measurement went out on is known of raw samples only: the page names the
+    // stretch those cover, and says nothing of counts the roll-ups do not keep.
+    const std::optional<QString> stretch = document_.rawOnlyPagesNote();
+    if (stretch && !document_.onlyRollups)
+        s.add(text(*stretch, font(10), Palette::secondaryText()));
+    const QString scope = !stretch ? QStringLiteral("Az időszakban")
+                          : document_.detailedFiguresFrom
+                              ? QStringLiteral("A %1 óta tartó szakaszban").arg(F::dateText(*document_.detailedFiguresFrom))
+                              : QString();
+    const std::optional<QString> shortage =
+        document_.onlyRollups ? stretch : comparisonShortage(w.wifiSampleCount, w.wiredSampleCount, scope);
+    if (shortage) {
         s.add(calloutCard(
             QStringLiteral("Ez az összehasonlítás még nem készíthető el"),
             {*shortage,
@@ -722,7 +753,9 @@ Stack DossierPageView::rawDataPage() const
     s.add(text(ReportWording::rawDataAvailability(), font(11), Palette::ink()));
     Stack facts{0, {}};
     facts.add(factRow(QStringLiteral("Mérések száma az időszakban"), QString::number(d.sampleCount)));
-    facts.add(factRow(QStringLiteral("Rögzített kimaradás"), QString::number(static_cast<long long>(d.outages.size()))));
+    facts.add(factRow(QStringLiteral("Rögzített kimaradás"), QString::number(static_cast<long long>(d.trueOutages().size()))));
+    facts.add(factRow(QStringLiteral("Rögzített egyéb zavar"),
+                      QString::number(static_cast<long long>(d.otherIncidents().size()))));
     facts.add(factRow(QStringLiteral("Nem mért időszak"), QString::number(static_cast<long long>(d.gaps.size()))));
     facts.add(factRow(QStringLiteral("A dokumentum készítője"), QStringLiteral("Polvarine ") + d.appVersion));
     s.add(facts.asBlock());

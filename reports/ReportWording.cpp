@@ -45,9 +45,9 @@ QStringList ReportWording::methodologyParagraphs()
         QStringLiteral("Percentilisek. Ahol a dokumentum „jellemző” értéket ír, az a medián: a mérések fele ez alatt "
                        "volt. A „lassabb tized” a 95. percentilis. Az átlagot szándékosan kerüljük, mert egyetlen kiugró "
                        "érték elmozdítja."),
-        QStringLiteral("Összesített szakaszok. A hét napnál régebbi időszakokat percenkénti, illetve óránkénti "
-                       "összesítésből mutatjuk: a nyers mérések addigra kikerülnek a tárolóból. Ahol a dokumentum "
-                       "összesítésből dolgozik, azt jelzi."),
+        QStringLiteral("Összesített szakaszok. A nyers méréseket a tároló a beállított megőrzési ideig tartja meg; "
+                       "a régebbi időszakokat percenkénti, illetve óránkénti összesítésből mutatjuk. Ahol a "
+                       "dokumentum összesítésből dolgozik, azt jelzi, és megnevezi, meddig ér vissza a nyers mérés."),
         L("Az óra forrása. Az időbélyegek a Mac rendszerórájából származnak. A mérések közötti "
           "időtartamokat monoton óra méri, amit az óraátállítás és az időszinkronizálás nem befolyásol."),
     };

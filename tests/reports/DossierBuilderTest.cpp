@@ -346,38 +346,62 @@ TEST_F(DossierBuilderTest, WiredAgainstWiFiByTheSnapshotsInterfaces)
     EXPECT_EQ(noWifi.wiredSampleCount, 61);
 }
 
-TEST_F(DossierBuilderTest, OutagesAreOfflineOrCriticalIncidentsInStartOrder)
+// Every incident of the period in start order, named for what the provider samples of its time show,
+// else for its classification and stored finding: only an outage counts as one.
+TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
 {
-    auto incident = [](double start, std::optional<double> end, IncidentClassification c, IncidentSeverity s) {
-        Incident i = makeIncident(start, end);
+    using C = IncidentClassification;
+    using N = IncidentNature;
+    const auto incident = [](double start, std::optional<double> end, C c, const char* summary) {
+        Incident i = makeIncident(kT0 + start, end ? std::optional<double>(kT0 + *end) : std::nullopt);
         i.classification = c;
-        i.severity = s;
-        i.evidenceSummary = rawValue(c);
+        i.severity = IncidentSeverity::critical;
+        i.evidenceSummary = QString::fromUtf8(summary);
         return i;
     };
-    using C = IncidentClassification;
-    using S = IncidentSeverity;
-    const Incident stillOpen = incident(kT0 + 500, std::nullopt, C::offline, S::warning);
-    for (const Incident& i : {
-             incident(kT0 + 400, kT0 + 450, C::internetUpstreamIssue, S::critical), stillOpen,
-             incident(kT0 + 100, kT0 + 160, C::offline, S::info),
-             incident(kT0 + 200, kT0 + 260, C::gatewayCongestion, S::warning), // neither: left out
-             incident(kT0 + 300, kT0 + 310, C::unknown, S::critical),
-             incident(kT0 - 100, kT0 + 50, C::dnsOnlyIssue, S::critical), // began before the period
-         })
-        await(store->upsertIncident(i));
+    struct Case {
+        Incident incident;
+        std::optional<double> latency; // of the provider samples in it, every 10 s; none: no sample
+        double loss;
+        N nature;
+        FaultLocation location;
+    };
+    const Case cases[] = {
+        {incident(-100, 50, C::dnsOnlyIssue, "A névfeloldás (DNS) nem válaszol."), 20.0, 0, N::nameResolution, FaultLocation::dns},
+        {incident(100, 160, C::offline, "x"), std::nullopt, 0, N::outage, FaultLocation::offline},
+        {incident(200, 377, C::gatewayCongestion, "A routered vagy a helyi hálózatod a szűk keresztmetszet."), 180.0, 0,
+         N::slowness, FaultLocation::router},
+        {incident(400, 577, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."),
+         std::nullopt, 1, N::outage, FaultLocation::provider},
+        {incident(600, 900, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."), 25.0,
+         0.2, N::loss, FaultLocation::provider},
+        {incident(1000, 1010, C::unknown, "?"), std::nullopt, 0, N::disturbance, FaultLocation::localUnseparated},
+        {incident(1100, 1110, C::internetUpstreamIssue, "Nincs internet, de a routered válaszol."), std::nullopt, 0,
+         N::outage, FaultLocation::provider},
+        {incident(2000, std::nullopt, C::reassociationOrRoam, "x"), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
+    };
+    std::vector<NetworkSample> samples;
+    for (const Case& c : cases) {
+        await(store->upsertIncident(c.incident));
+        if (!c.latency && c.loss == 0)
+            continue;
+        const double from = std::max(c.incident.startTimestamp, kT0);
+        for (double t = from; t <= c.incident.endTimestamp.value_or(kT0 + 2100); t += 10)
+            samples.push_back(sample(t, ProbeKind::publicIP, c.loss >= 1 ? std::nullopt : c.latency, c.loss < 1, "eth0",
+                                     c.loss));
+    }
+    raw->insertSamples(samples);
     const DossierDocument doc = build(period(kT0, 3600));
-    std::vector<std::pair<double, FaultLocation>> got;
-    for (const OutageRecord& o : doc.outages)
-        got.emplace_back(o.start - kT0, o.location);
-    const std::vector<std::pair<double, FaultLocation>> expected{
-        {-100, FaultLocation::dns}, {100, FaultLocation::offline}, {300, FaultLocation::localUnseparated},
-        {400, FaultLocation::provider}, {500, FaultLocation::offline}};
-    EXPECT_EQ(got, expected);
-    ASSERT_EQ(doc.outages.size(), 5u);
-    EXPECT_EQ(doc.outages.back(), (OutageRecord{stillOpen.id, kT0 + 500, std::nullopt, FaultLocation::offline,
-                                                QStringLiteral("offline")}));
-    EXPECT_EQ(doc.outages.front().duration(), 150);
+    ASSERT_EQ(doc.outages.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(doc.outages[i].id, cases[i].incident.id) << i;
+        EXPECT_EQ(doc.outages[i].nature, cases[i].nature) << i;
+        EXPECT_EQ(doc.outages[i].location, cases[i].location) << i;
+    }
+    EXPECT_EQ(doc.trueOutages().size(), 3u);
+    EXPECT_EQ(doc.outageSentence(), QStringLiteral("Az időszakban 3 kimaradás volt, összesen 4 perc 7 mp: ekkor a "
+                                                   "kapcsolat nem működött. A válaszidőkről szóló megállapítások a "
+                                                   "működő időre vonatkoznak."));
 }
 
 // A critical reassociation or roam was a fault of the Wi-Fi link, not a total outage.
@@ -407,8 +431,8 @@ TEST_F(DossierBuilderTest, TheBuildRunsOnTheStoreThreadAndFailsWithTheStore)
 
 } // namespace
 
-// The stretch before the store's first measurement is named as such; a pause after earlier
-// measurements (raw rows, Wi-Fi readings or only their hour roll-ups) is not.
+// The stretch before the store's first measurement is named as such, and is neither a gap nor sleep;
+// a pause after earlier measurements (raw rows or only their hour roll-ups) is a gap.
 TEST_F(DossierBuilderTest, TimeBeforeTheFirstMeasurementIsNamed)
 {
     const DossierRequest request = period(kT0, 30 * kDay);
@@ -430,7 +454,12 @@ TEST_F(DossierBuilderTest, TimeBeforeTheFirstMeasurementIsNamed)
         for (Timestamp t = first; t < first + 3600; t += 60)
             day.push_back(sample(t, ProbeKind::publicIP, 20.0));
         raw->insertSamples(day);
-        const DossierDocument doc = build(request);
-        EXPECT_EQ(doc.firstMeasurement, c.named ? std::optional<Timestamp>(first) : std::nullopt) << c.name;
+        for (const double days : {30.0, 7.0}) {
+            const DossierDocument doc = build(period(request.end - days * kDay, days * kDay));
+            EXPECT_EQ(doc.firstMeasurement, c.named ? std::optional<Timestamp>(first) : std::nullopt) << c.name;
+            ASSERT_FALSE(doc.gaps.empty()) << c.name << ": the night after the hour measured";
+            EXPECT_EQ(doc.gaps.front().start == doc.request.start, !c.named) << c.name << ", " << days << " days";
+            EXPECT_EQ(doc.coverageExplanation().contains(QStringLiteral("a mérés kezdete előtti idő")), c.named) << c.name;
+        }
     }
 }

@@ -18,7 +18,8 @@ Timestamp budapestOctober(int day, int hour, int minute, int second)
         QDateTime(QDate(2026, 10, day), QTime(hour, minute, second), QTimeZone("Europe/Budapest")).toSecsSinceEpoch());
 }
 
-DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> madeAt)
+DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> madeAt,
+                               std::optional<Timestamp> measuredUntil)
 {
     const QTimeZone zone("Europe/Budapest");
     const auto local = [](int day, int hour, int minute, int second = 0) { return budapestOctober(day, hour, minute, second); };
@@ -37,7 +38,7 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
             continue; // away for two days
         // Asleep from about 23:30: the minute of the last batch moves a little from night to night.
         const Timestamp first = local(day, 7, 0, 5);
-        const Timestamp last = std::min(local(day, 23, 20 + day % 10, 5), month.request.end);
+        const Timestamp last = std::min(local(day, 23, 20 + day % 10, 5), measuredUntil.value_or(month.request.end));
         if (last < first)
             break;
         for (Timestamp t = first; t <= last; t += 60) {
@@ -67,7 +68,8 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
     for (const WifiSnapshot& w : wifi)
         if (w.timestamp >= month.request.end - RetentionPolicy::standard().wifiSnapshotSeconds)
             db.insertWifiSnapshot(w);
-    db.rollUpAndPrune(RetentionPolicy::standard(), month.request.end);
+    if (!measuredUntil)
+        db.rollUpAndPrune(RetentionPolicy::standard(), month.request.end);
     return month;
 }
 

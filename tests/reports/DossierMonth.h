@@ -35,7 +35,10 @@ struct DossierMonth {
 // hour holds the same values. With `madeAt`, the month is the last 30 days before that instant, as
 // the dossier screen asks for them then: nothing is measured after it and the retention pass runs
 // at it.
-DossierMonth writeDossierMonth(bool steadyEvenings = false, std::optional<Timestamp> madeAt = std::nullopt);
+// With `measuredUntil`, samples run on to it (past the month's end), and no retention pass runs:
+// the caller runs its own.
+DossierMonth writeDossierMonth(bool steadyEvenings = false, std::optional<Timestamp> madeAt = std::nullopt,
+                               std::optional<Timestamp> measuredUntil = std::nullopt);
 
 // An instant of October 2026 in Budapest.
 Timestamp budapestOctober(int day, int hour, int minute, int second = 0);

@@ -248,41 +248,109 @@ TEST_F(DossierMonthTest, TheSummaryQuotesTheLossOfTheWholeMonth)
     }
 }
 
-// Every evening of the month alike, and the dossier made at any minute of the hour: a slice of the
-// day is drawn alike on the days known from hour roll-ups and on the raw newest week.
+namespace {
+
+// The provider line of the timeline by one rule over the stored rows: each roll-up-wide bucket's
+// p50 (a stored roll-up beginning in the period, or the raw samples' on the same grid by the
+// roll-ups' nearest-rank rule; a raw bucket begun before the period counts from its start) goes to
+// the slice in which it begins, and a slice shows the upper median of its buckets.
+std::map<int, double> timelineBySql(const QString& path, const DossierRequest& r)
+{
+    const double width = DossierBuilder::rollupBucketSeconds(r.duration());
+    const QStringList rows = RawDb(path).column(QStringLiteral(
+        "WITH raw AS (SELECT CAST(timestamp / %1 AS INTEGER) * %1 AS b, latency_ms AS v FROM network_samples "
+        "  WHERE target_kind = 'publicIP' AND success = 1 AND latency_ms IS NOT NULL AND timestamp BETWEEN %2 AND %3), "
+        "ranked AS (SELECT b, v, ROW_NUMBER() OVER (PARTITION BY b ORDER BY v) AS rn, "
+        "  COUNT(*) OVER (PARTITION BY b) AS n FROM raw), "
+        "p50 AS (SELECT b, v FROM ranked WHERE rn = CAST((n - 1) * 0.5 AS INTEGER) + 1 "
+        "  UNION ALL SELECT bucket_start, p50_ms FROM sample_rollups WHERE bucket_seconds = %1 AND "
+        "  target_kind = 'publicIP' AND p50_ms IS NOT NULL AND bucket_start BETWEEN %2 AND %3) "
+        "SELECT printf('%d %.17g', MIN(CAST((MAX(b, %2) - %2) / %4 AS INTEGER), 119), v) FROM p50;")
+                                                   .arg(width)
+                                                   .arg(r.start, 0, 'f', 6)
+                                                   .arg(r.end, 0, 'f', 6)
+                                                   .arg(r.duration() / DossierBuilder::timelineSlices, 0, 'g', 17));
+    std::map<int, std::vector<double>> bySlice;
+    for (const QString& row : rows)
+        bySlice[row.section(u' ', 0, 0).toInt()].push_back(row.section(u' ', 1, 1).toDouble());
+    std::map<int, double> out;
+    for (auto& [slice, values] : bySlice)
+        out[slice] = *DossierBuilder::upperMedian(values);
+    return out;
+}
+
+} // namespace
+
+// Every evening of the month alike, and the dossier made at any hour, minute and second of the day
+// under the standard and the compact retention (each pass the store's own, run as the hours go by):
+// each slice is drawn by the one rule, the slice where the raw samples begin included, and a slice of
+// the day is drawn alike on the days known from roll-ups and on the raw days.
 TEST(DossierSteadyMonthTest, IdenticalEveningsAreDrawnLevelAcrossTheRollUps)
 {
     const QTimeZone zone("Europe/Budapest");
-    for (int minute : {0, 10, 30, 50}) {
-        const DossierMonth steady = writeDossierMonth(true, budapestOctober(30, 9, minute));
-        SQLiteStore store(SQLiteStore::Location::file(steady.path));
-        const DossierDocument doc =
-            await(DossierBuilder::makeDocument(steady.request, steady.request.end, store, QStringLiteral("1.0")));
-        // The slices by the local time of day they begin at: what the roll-ups and the raw days draw.
-        struct Drawn {
-            std::vector<double> rolled, raw;
-        };
-        std::map<QTime, Drawn> byTimeOfDay;
-        for (const DossierTimelinePoint& point : doc.timeline) {
-            if (!point.providerMilliseconds)
-                continue;
-            Drawn& drawn = byTimeOfDay[QDateTime::fromSecsSinceEpoch(static_cast<qint64>(point.time), zone).time()];
-            (point.isAggregated ? drawn.rolled : drawn.raw).push_back(*point.providerMilliseconds);
+    struct Case {
+        const char* name;
+        RetentionPolicy retention;
+        std::vector<double> periodDays;
+        int minuteStep;  // the minute of hour H is (first + step × H) mod 60
+        int firstMinute;
+        double second;
+    };
+    for (const Case& c : {Case{"standard", RetentionPolicy::standard(), {30}, 13, 41, 23.7},
+                          Case{"compact", RetentionPolicy::compact(), {30, 7}, 7, 0, 30.25}}) {
+        std::vector<Timestamp> madeAt;
+        for (int hour = 0; hour < 24; ++hour)
+            madeAt.push_back(budapestOctober(30, hour, (c.firstMinute + c.minuteStep * hour) % 60) + c.second);
+        madeAt.push_back(budapestOctober(30, 19, 41) + 23.7); // as seen: drawn far above the rule
+        madeAt.push_back(budapestOctober(30, 23, 17) + 42.3); // as seen: a congested evening gone
+        std::sort(madeAt.begin(), madeAt.end());
+        const DossierMonth steady = writeDossierMonth(true, madeAt.front(), budapestOctober(31, 0, 0));
+        store::StoreDatabase db(StoreLocation::file(steady.path));
+        for (const Timestamp end : madeAt) {
+            db.rollUpAndPrune(c.retention, end);
+            for (const double days : c.periodDays) {
+                const DossierRequest request{end - days * 86400, end, false, QStringLiteral("HU")};
+                const DossierDocument doc = DossierBuilder::makeDocument(request, end, db, QStringLiteral("1.0"));
+                const std::string made = std::string(c.name) + ", " + std::to_string(int(days)) + " days made at " +
+                                         QDateTime::fromMSecsSinceEpoch(qint64(end * 1000), zone)
+                                             .toString(QStringLiteral("HH:mm:ss.z"))
+                                             .toStdString();
+                const std::map<int, double> expected = timelineBySql(steady.path, request);
+                // The slices by the local time of day they begin at: what the roll-ups and the raw days draw.
+                struct Drawn {
+                    std::vector<double> rolled, raw;
+                };
+                std::map<QTime, Drawn> byTimeOfDay;
+                std::size_t drawn = 0;
+                for (const DossierTimelinePoint& point : doc.timeline) {
+                    if (!point.providerMilliseconds)
+                        continue;
+                    ++drawn;
+                    const int slice = static_cast<int>(std::lround((point.time - request.start) /
+                                                                   (request.duration() / DossierBuilder::timelineSlices)));
+                    ASSERT_TRUE(expected.count(slice)) << made << ", slice " << slice;
+                    EXPECT_NEAR(*point.providerMilliseconds, expected.at(slice), 0.1) << made << ", slice " << slice;
+                    Drawn& d = byTimeOfDay[QDateTime::fromSecsSinceEpoch(static_cast<qint64>(point.time), zone).time()];
+                    (point.isAggregated ? d.rolled : d.raw).push_back(*point.providerMilliseconds);
+                }
+                EXPECT_EQ(drawn, expected.size()) << made;
+                int evenings = 0;
+                for (const auto& [begins, d] : byTimeOfDay) {
+                    if (d.rolled.size() < 3 || d.raw.empty())
+                        continue; // a 7-day timeline's slices fall on other times of day each day
+                    std::vector<double> all = d.rolled;
+                    all.insert(all.end(), d.raw.begin(), d.raw.end());
+                    const auto [low, high] = std::minmax_element(all.begin(), all.end());
+                    const auto [rawLow, rawHigh] = std::minmax_element(d.raw.begin(), d.raw.end());
+                    EXPECT_LE(*high - *low, 2.0) << made << ", slices from " << begins.toString().toStdString()
+                                                 << ": roll-ups " << d.rolled.front() << " ms, raw days " << *rawLow
+                                                 << "–" << *rawHigh << " ms";
+                    evenings += *low > DossierMonth::congestedMs - 3 ? 1 : 0;
+                }
+                if (days == 30)
+                    EXPECT_GE(evenings, 1) << made << ": a slice of the day draws the evening";
+            }
         }
-        int evenings = 0;
-        for (const auto& [begins, drawn] : byTimeOfDay) {
-            if (drawn.rolled.size() < 5 || drawn.raw.empty())
-                continue;
-            std::vector<double> all = drawn.rolled;
-            all.insert(all.end(), drawn.raw.begin(), drawn.raw.end());
-            const auto [low, high] = std::minmax_element(all.begin(), all.end());
-            const auto [rawLow, rawHigh] = std::minmax_element(drawn.raw.begin(), drawn.raw.end());
-            EXPECT_LE(*high - *low, 2.0) << "made at 09:" << minute << ", slices from "
-                                         << begins.toString().toStdString() << ": roll-ups "
-                                         << drawn.rolled.front() << " ms, raw days " << *rawLow << "–" << *rawHigh << " ms";
-            evenings += *low > DossierMonth::congestedMs - 3 ? 1 : 0;
-        }
-        EXPECT_GE(evenings, 1) << "made at 09:" << minute << ": a slice of the day draws the evening";
     }
 }
 

@@ -69,7 +69,10 @@ TEST(DossierPageRulesTest, WiFiContributionIsJudgedOnTheUnroundedDifference)
         {35, 26, "A rádiókapcsolat 9 ms különbséget okoz a vezetékes méréshez képest.", true},
         {36, 26, "A rádiókapcsolat 10 ms különbséget okoz a vezetékes méréshez képest.", false},
         {35.6, 26, "A rádiókapcsolat 10 ms különbséget okoz a vezetékes méréshez képest.", true},
-        {20, 26, "A rádiókapcsolat -6 ms különbséget okoz a vezetékes méréshez képest.", true},
+        {20, 26, "A rádiókapcsolat nem okoz többletkésést: Wi-Fin a jellemző válaszidő 20 ms, vezetéken 26 ms.", true},
+        {25.7, 26, "A rádiókapcsolat kevesebb mint 1 ms különbséget okoz a vezetékes méréshez képest.", true},
+        {26.4, 26, "A rádiókapcsolat kevesebb mint 1 ms különbséget okoz a vezetékes méréshez képest.", true},
+        {0.3, 0.2, "A rádiókapcsolat kevesebb mint 1 ms különbséget okoz a vezetékes méréshez képest.", true},
     };
     for (const Case& c : cases) {
         const auto paragraphs = contributionParagraphs(c.wifi, c.wired);

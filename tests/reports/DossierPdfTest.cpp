@@ -125,16 +125,33 @@ TEST(DossierPdfTest, EveryPageCarriesItsTexts)
     }
 }
 
-// What the pages say of their figures: a sub-millisecond tile, the time before the first measurement.
+// What the pages say of their figures: a sub-millisecond tile and hourly scale, the time before the
+// first measurement, and incidents named for what they were with durations to the second.
 TEST(DossierPdfTest, FiguresAreNamedForWhatTheyAre)
 {
     DossierDocument doc = sampleDocument();
     doc.medianProviderMs = 0.4;
     doc.firstMeasurement = doc.request.start + 2 * 86400;
+    for (HourlyProfileEntry& e : doc.hourlyProfile)
+        e.medianMilliseconds = 0.3 + 0.01 * e.hour;
+    const double t = doc.request.start + 3 * 86400;
+    doc.outages = {{QUuid::createUuid(), t, t + 177, FaultLocation::provider, {}, IncidentNature::outage},
+                   {QUuid::createUuid(), t + 600, t + 1500, FaultLocation::provider, {}, IncidentNature::slowness},
+                   {QUuid::createUuid(), t + 2000, t + 2042, FaultLocation::dns, {}, IncidentNature::nameResolution}};
     const QString path = renderToFile(doc);
-    const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary));
+    const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary)).simplified();
     EXPECT_TRUE(summary.contains(QStringLiteral("<1 ms"))) << summary.toStdString();
     EXPECT_FALSE(summary.contains(QStringLiteral(" 0 ms"))) << summary.toStdString();
+    EXPECT_TRUE(summary.contains(QStringLiteral("1.2% 1 Polvarine"))) << "the tile counts the outage only";
+    EXPECT_TRUE(summary.contains(QStringLiteral("Az időszakban 1 kimaradás volt, összesen 2 perc 57 mp")))
+        << summary.toStdString();
+    const QString incidents = pdfPageText(path, pageNumberOf(doc, DossierPage::outages)).simplified();
+    for (const char* shown : {"2 perc 57 mp", "Egyéb zavarok — nem kimaradások", "15 perc Lassulás A szolgáltatód",
+                              "42 mp Névfeloldási hiba A névfeloldás (DNS)"})
+        EXPECT_TRUE(incidents.contains(QString::fromUtf8(shown))) << shown << "\n" << incidents.toStdString();
+    const QString hourly = pdfPageText(path, pageNumberOf(doc, DossierPage::hourlyProfile));
+    EXPECT_TRUE(hourly.contains(QStringLiteral("0.4"))) << hourly.toStdString();
+    EXPECT_FALSE(hourly.contains(QStringLiteral("0,"))) << hourly.toStdString();
     const QString coverage = pdfPageText(path, pageNumberOf(doc, DossierPage::coverage)).simplified();
     for (const char* t : {"Első mérés", "2026. 03. 03. 00:30", "Az időszak első 2.0 nap hosszú része a mérés kezdete előtti idő"})
         EXPECT_TRUE(coverage.contains(QString::fromUtf8(t))) << t << "\n" << coverage.toStdString();
