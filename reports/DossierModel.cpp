@@ -3,6 +3,7 @@
 #include "core/app/IncidentTexts.h"
 #include "core/records/Localization.h"
 #include "reports/DossierFormat.h"
+#include "reports/DossierPageRules.h"
 
 #include <algorithm>
 #include <iterator>
@@ -107,6 +108,16 @@ QString DossierDocument::coverageExplanation() const
     return lead + QStringLiteral("A hiányzó rész a mérés kezdete előtti idő, valamint a hézagok, amikor a számítógép "
                                  "alvó állapotban volt, ki volt kapcsolva, vagy a rögzítés szünetelt. Egyik sem hiba a "
                                  "szolgáltatónál. A hézagokat tételesen felsoroljuk.");
+}
+
+std::optional<QString> DossierDocument::wiredComparisonShortage() const
+{
+    if (onlyRollups)
+        return rawOnlyPagesNote();
+    const QString scope = detailedFiguresFrom
+                              ? QStringLiteral("A %1 óta tartó szakaszban").arg(DossierFormat::dateText(*detailedFiguresFrom))
+                              : QStringLiteral("Az időszakban");
+    return dossier::comparisonShortage(wiredComparison.wifiSampleCount, wiredComparison.wiredSampleCount, scope);
 }
 
 std::vector<OutageRecord> DossierDocument::trueOutages() const

@@ -166,6 +166,9 @@ struct DossierDocument {
     // Which stretch the pages read from raw samples only (Wi-Fi against wired, access points) cover,
     // when that is less than the period.
     std::optional<QString> rawOnlyPagesNote() const;
+    // Why the Wi-Fi against wired comparison cannot be made, for the stretch its counts cover: too few
+    // samples on a side, or no raw sample left (the roll-ups keep no interface); absent when it can.
+    std::optional<QString> wiredComparisonShortage() const;
 };
 
 // The pages in their fixed order.

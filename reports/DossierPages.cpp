@@ -675,16 +675,9 @@ Stack DossierPageView::wiredComparisonPage() const
                font(11), Palette::ink()));
     // Which interface a measurement went out on is known of raw samples only: the page names the
     // stretch those cover, and says nothing of counts the roll-ups do not keep.
-    const std::optional<QString> stretch = document_.rawOnlyPagesNote();
-    if (stretch && !document_.onlyRollups)
+    if (const std::optional<QString> stretch = document_.rawOnlyPagesNote(); stretch && !document_.onlyRollups)
         s.add(text(*stretch, font(10), Palette::secondaryText()));
-    const QString scope = !stretch ? QStringLiteral("Az időszakban")
-                          : document_.detailedFiguresFrom
-                              ? QStringLiteral("A %1 óta tartó szakaszban").arg(F::dateText(*document_.detailedFiguresFrom))
-                              : QString();
-    const std::optional<QString> shortage =
-        document_.onlyRollups ? stretch : comparisonShortage(w.wifiSampleCount, w.wiredSampleCount, scope);
-    if (shortage) {
+    if (const std::optional<QString> shortage = document_.wiredComparisonShortage()) {
         s.add(calloutCard(
             QStringLiteral("Ez az összehasonlítás még nem készíthető el"),
             {*shortage,

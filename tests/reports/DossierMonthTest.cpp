@@ -362,13 +362,16 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
     struct Case {
         const char* name;
         DossierDocument doc;
+        // What the notes on roll-ups and on the raw-only pages say was kept; none: no such note.
+        std::optional<QString> kept = std::nullopt;
     };
     std::vector<Case> cases;
     {
         const DossierMonth paused = writeDossierMonth(false, budapestOctober(30, 9, 50) + 9 * 86400.0);
         SQLiteStore store(SQLiteStore::Location::file(paused.path));
         cases.push_back({"raw days gone",
-                         await(DossierBuilder::makeDocument(paused.request, paused.request.end, store, QStringLiteral("1.0")))});
+                         await(DossierBuilder::makeDocument(paused.request, paused.request.end, store, QStringLiteral("1.0"))),
+                         QStringLiteral("nyers mérés")});
         ASSERT_GT(cases.back().doc.sampleCount, 50000) << "the month is there in its roll-ups";
         // The page says where its figures come from.
         EXPECT_EQ(cases.back().doc.detailedFiguresNote(),
@@ -385,7 +388,29 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
         cases.push_back({"a tiny raw set", DossierBuilder::assemble({1000, 1200, false, QStringLiteral("HU")}, 1200,
                                                                     QStringLiteral("1.0"), samples, {}, {}, {})});
     }
+    {
+        // A week under the compact retention, which keeps raw samples for two days.
+        const Timestamp end = budapestOctober(30, 19, 0) + 30;
+        const DossierMonth month = writeDossierMonth(false, end, end);
+        store::StoreDatabase db(StoreLocation::file(month.path));
+        db.rollUpAndPrune(RetentionPolicy::compact(), end);
+        cases.push_back({"compact week",
+                         DossierBuilder::makeDocument({end - 7 * 86400.0, end, false, QStringLiteral("HU")}, end, db,
+                                                      QStringLiteral("1.0")),
+                         QStringLiteral("utolsó 2 nap")});
+    }
     for (const Case& c : cases) {
+        // The notes name the stretch kept under the retention in force, and no count is one the
+        // roll-ups do not keep.
+        const QString notes = c.doc.aggregatedPeriodsNote().value_or(QString()) + u'\n' +
+                              c.doc.rawOnlyPagesNote().value_or(QString()) + u'\n' +
+                              c.doc.wiredComparisonShortage().value_or(QString());
+        for (const std::optional<QString>& note : {c.doc.aggregatedPeriodsNote(), c.doc.rawOnlyPagesNote()}) {
+            EXPECT_EQ(note.has_value(), c.kept.has_value()) << c.name;
+            EXPECT_TRUE(!note || !c.kept || note->contains(*c.kept)) << c.name << ":\n" << notes.toStdString();
+        }
+        EXPECT_FALSE(notes.contains(QStringLiteral("hét nap"))) << c.name << ":\n" << notes.toStdString();
+        EXPECT_FALSE(c.doc.onlyRollups && notes.contains(QStringLiteral(" minta)"))) << c.name << ":\n" << notes.toStdString();
         const FaultAttribution& a = c.doc.attribution;
         const QString said = (QStringList{a.headline} + a.evidence + a.caveats).join(u'\n');
         EXPECT_NE(a.location, FaultLocation::insufficientEvidence) << c.name << ":\n" << said.toStdString();
