@@ -1,5 +1,6 @@
 #include "reports/DossierFormat.h"
 
+#include "core/app/IncidentTexts.h"
 #include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
@@ -63,12 +64,9 @@ QString DossierFormat::durationText(double seconds)
         seconds = 0;
     seconds = std::clamp(seconds, -limit, limit);
     const long long s = std::llround(seconds);
-    if (s <= 59)
-        return QString::number(s) + QStringLiteral(" mp");
-    if (s <= 3599)
-        return QString::number(s / 60) + QStringLiteral(" perc");
+    // Under a day, the rule the screens word an incident's length by.
     if (s < 86400)
-        return formatFixed(static_cast<double>(s) / 3600.0, 1) + QStringLiteral(" óra");
+        return s < 0 ? QString::number(s) + QStringLiteral(" mp") : presentation::incidentDurationText(0, seconds);
     return formatFixed(static_cast<double>(s) / 86400.0, 1) + QStringLiteral(" nap");
 }
 

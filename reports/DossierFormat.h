@@ -24,8 +24,8 @@ struct DossierFormat {
     static QString quotedWithArticle(const QString& quoted, bool capital);
     // ratio × 100 with the given number of decimals and a point as separator ("12.3%").
     static QString percentText(double ratio, int digits);
-    // Rounded to whole seconds (halves away from zero), then "42 mp", "59 perc" (whole minutes,
-    // truncated), "1.5 óra" or "2.0 nap".
+    // Under a day as the screens word an incident's length ("42 mp", "2 perc 57 mp", "35 perc",
+    // "1.5 óra"), from a day on "2.0 nap" (whole seconds rounded half away from zero).
     static QString durationText(double seconds);
     // What a table cell shows for a missing value.
     static QString missingValue() { return QStringLiteral("—"); }

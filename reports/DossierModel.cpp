@@ -1,6 +1,5 @@
 #include "reports/DossierModel.h"
 
-#include "core/app/IncidentTexts.h"
 #include "core/records/Localization.h"
 #include "reports/DossierFormat.h"
 #include "reports/DossierPageRules.h"
@@ -145,7 +144,7 @@ std::optional<QString> DossierDocument::outageSentence() const
     return QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2: ekkor a kapcsolat nem működött. A "
                           "válaszidőkről szóló megállapítások a működő időre vonatkoznak.")
         .arg(static_cast<long long>(cuts.size()))
-        .arg(presentation::incidentDurationText(0, total));
+        .arg(DossierFormat::durationText(total));
 }
 
 QString title(IncidentNature nature)

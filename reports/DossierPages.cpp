@@ -1,6 +1,5 @@
 #include "reports/DossierPages.h"
 
-#include "core/app/IncidentTexts.h"
 #include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 #include "reports/DossierBuilder.h"
@@ -388,7 +387,7 @@ Stack DossierPageView::outagesPage() const
     const std::vector<OutageRecord> outages = document_.trueOutages();
     const std::vector<OutageRecord> others = document_.otherIncidents();
     const auto duration = [](const OutageRecord& o) {
-        return o.isOpen() ? L("még tartott") : presentation::incidentDurationText(o.start, *o.end);
+        return o.isOpen() ? L("még tartott") : F::durationText(*o.end - o.start);
     };
     Stack s{stackSpacing(DossierPage::outages), {}};
     // The other incidents take at most ten rows and their heading; the outages the rest of the page.

@@ -201,7 +201,8 @@ TEST(DossierFormatTest, DurationsRoundHalfAwayThenPickTheirUnit)
         const char* text;
     } cases[] = {
         {0, "0 mp"},           {42, "42 mp"},          {59.4, "59 mp"},        {59.5, "1 perc"},
-        {119.9, "2 perc"},     {3599, "59 perc"},      {3599.4, "59 perc"},    {3599.5, "1.0 óra"},
+        {119.9, "2 perc"},     {177, "2 perc 57 mp"},  {400.4, "6 perc 40 mp"}, {1790, "30 perc"},
+        {3569, "59 perc"},     {3599.4, "1.0 óra"},    {3599.5, "1.0 óra"},
         {3600, "1.0 óra"},     {5400, "1.5 óra"},      {86399, "24.0 óra"},    {86400, "1.0 nap"},
         {172800, "2.0 nap"},
     };
