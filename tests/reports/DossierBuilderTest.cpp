@@ -376,6 +376,7 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
         {incident(600, 900, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."), 25.0,
          0.2, N::loss, FaultLocation::provider},
         {incident(1000, 1010, C::unknown, "?"), std::nullopt, 0, N::disturbance, FaultLocation::localUnseparated},
+        {incident(1020, 1030, C::wifiLinkDegraded, "?"), std::nullopt, 0, N::disturbance, FaultLocation::wifi},
         {incident(1100, 1110, C::internetUpstreamIssue, "Nincs internet, de a routered válaszol."), std::nullopt, 0,
          N::outage, FaultLocation::provider},
         {incident(2000, std::nullopt, C::reassociationOrRoam, "x"), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
@@ -402,18 +403,6 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
     EXPECT_EQ(doc.outageSentence(), QStringLiteral("Az időszakban 3 kimaradás volt, összesen 4 perc 7 mp: ekkor a "
                                                    "kapcsolat nem működött. A válaszidőkről szóló megállapítások a "
                                                    "működő időre vonatkoznak."));
-}
-
-// A critical reassociation or roam was a fault of the Wi-Fi link, not a total outage.
-TEST(DossierStepsTest, CriticalRoamIsAnOutageAtTheWiFiLink)
-{
-    Incident roam = makeIncident(kT0, kT0 + 30);
-    roam.classification = IncidentClassification::reassociationOrRoam;
-    roam.severity = IncidentSeverity::critical;
-    const auto outages = DossierBuilder::outages({roam});
-    ASSERT_EQ(outages.size(), 1u);
-    EXPECT_EQ(outages[0].location, FaultLocation::wifi);
-    EXPECT_EQ(DossierBuilder::outageLocation(IncidentClassification::wifiLinkDegraded), FaultLocation::wifi);
 }
 
 TEST_F(DossierBuilderTest, TheBuildRunsOnTheStoreThreadAndFailsWithTheStore)
