@@ -5,6 +5,8 @@
 #include "core/records/RecordId.h"
 #include "core/store/StoreDatabase.h"
 
+#include <QHash>
+
 #include <algorithm>
 #include <cmath>
 #include <ctime>
@@ -659,10 +661,12 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     doc.coverageRatio = DossierBuilder::coverageRatio(doc.gaps, request_);
 
     // Each incident named for what the provider samples of its time show.
+    QHash<QUuid, const IncidentWindow*> windowOf;
+    for (const IncidentWindow& w : windows_)
+        windowOf.insert(w.id, &w);
     for (OutageRecord& record : doc.outages) {
-        const auto w = std::find_if(windows_.begin(), windows_.end(),
-                                    [&](const IncidentWindow& x) { return x.id == record.id; });
-        if (w != windows_.end() && w->loss.count > 0)
+        const IncidentWindow* w = windowOf.value(record.id, nullptr);
+        if (w != nullptr && w->loss.count > 0)
             record.nature = DossierBuilder::incidentNature(w->classification, record.summary, w->loss.count,
                                                            w->loss.failed, w->loss.ratio());
     }
