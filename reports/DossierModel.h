@@ -187,7 +187,8 @@ enum class DossierPage {
     nextSteps,
     rawData,
 };
-inline constexpr int kDossierPageCount = 13;
+// Every page; one added before the raw-data page, which stays last, counts by itself.
+inline constexpr int kDossierPageCount = static_cast<int>(DossierPage::rawData) + 1;
 
 // The page's fixed Hungarian title (not looked up).
 QString title(DossierPage page);
