@@ -236,6 +236,9 @@ TEST(DossierPdfTest, FullPagesStayAboveTheFooter)
     // run into the footer line.
     DossierDocument doc = sampleDocument({.outages = 30, .gaps = 40, .hours = 24, .accessPoints = 20});
     doc.request.anonymiseNetworkNames = true;
+    for (int i = 0; i < 12; ++i) // beside the outages, more other incidents than their table shows
+        doc.outages.push_back({QUuid::createUuid(), doc.request.end - 600.0 * (i + 1), doc.request.end - 600.0 * i,
+                               FaultLocation::provider, {}, IncidentNature::slowness});
     const QString path = renderToFile(doc);
     // POLVARINE_DOSSIER_KEEP=<folder> keeps this fullest dossier for a look.
     if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
