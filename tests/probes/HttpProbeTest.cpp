@@ -5,6 +5,7 @@
 #include "tests/probes/DnsHttpTestSupport.h"
 
 #include <QTemporaryFile>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,54 @@ TEST(HttpProbeOutcomeTest, TotalIsThatOfASuccessOnly)
     EXPECT_NE(HTTPProbeOutcome::captivePortal(302), HTTPProbeOutcome::unexpectedStatus(302));
     EXPECT_EQ(HTTPProbe().timeout(), 5s);
     EXPECT_TRUE(HTTPProbe::defaultURL().startsWith(QStringLiteral("http://")));
-    EXPECT_TRUE(HTTPProbe::defaultURL().endsWith(QStringLiteral("/hotspot-detect.html")));
+}
+
+TEST(HttpProbeCheckPageTest, NetworkManagerConfigurationNamesTheCheck)
+{
+    using Check = std::optional<std::pair<QString, QByteArray>>;
+    const QByteArray main = "[main]\nplugins=keyfile\n\n[connectivity]\nuri=http://check.example/a.txt\nresponse=It works\n";
+    const struct {
+        std::vector<QByteArray> files;
+        Check expected;
+    } cases[] = {
+        {{}, std::nullopt},
+        {{"[main]\nuri=http://elsewhere.example/\n"}, std::nullopt},
+        {{main}, std::pair{QStringLiteral("http://check.example/a.txt"), QByteArray("It works")}},
+        {{"# a comment\n[connectivity]\n  uri = http://c.example/  \n"}, std::pair{QStringLiteral("http://c.example/"), HTTPProbe::defaultResponse()}},
+        {{main, "[connectivity]\nuri=http://later.example/\n"}, std::pair{QStringLiteral("http://later.example/"), QByteArray("It works")}},
+        {{main, "[connectivity]\nresponse=\n"}, std::pair{QStringLiteral("http://check.example/a.txt"), QByteArray()}},
+        {{main, "[connectivity]\nresponse=\\sup\\s\n"}, std::pair{QStringLiteral("http://check.example/a.txt"), QByteArray(" up ")}},
+        {{main, "[connectivity]\nenabled=false\n"}, std::nullopt},
+        {{main, "[connectivity]\ninterval=0\n"}, std::nullopt},
+        {{main, "[connectivity]\nuri=\n"}, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HTTPProbe::networkManagerCheck(c.files), c.expected) << c.files.size() << ' ' << c.files.back().toStdString();
+}
+
+// The neutral default against its page, and a check that expects no body (NetworkManager's empty
+// response), on the lab's server.
+TEST_F(HttpProbeTest, TheExpectedResponseDecides)
+{
+    const QString defaultPath = QUrl(HTTPProbe::defaultURL()).path();
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(server_->port());
+    const struct {
+        QString url;
+        QByteArray response;
+        HTTPProbeOutcome::Kind expected;
+    } cases[] = {
+        {base + defaultPath, HTTPProbe::defaultResponse(), Kind::success},
+        {pageURL(QStringLiteral("other")), HTTPProbe::defaultResponse(), Kind::captivePortal},
+        {pageURL(QStringLiteral("204")), QByteArray(), Kind::success},
+        {pageURL(QStringLiteral("other")), QByteArray(), Kind::captivePortal},
+        {pageURL(QStringLiteral("404")), QByteArray(), Kind::unexpectedStatus},
+    };
+    for (const auto& c : cases) {
+        HTTPProbe probe(5s);
+        const auto outcome = test::runOn(net_, probe.measure(c.url, c.response));
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_EQ(outcome->kind, c.expected) << c.url.toStdString() << " " << outcome->message.toStdString();
+    }
 }
 
 TEST_F(HttpProbeTest, CheckPageWithSuccessGivesTotalAndPhases)
