@@ -6,6 +6,7 @@
 #include "core/app/ErrorText.h"
 #include "core/app/IncidentEvidence.h"
 #include "core/app/Presentation.h"
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
@@ -72,11 +73,11 @@ template <typename T> std::vector<T> oldestFirst(std::vector<T> newestFirst)
     return newestFirst;
 }
 
-// Abbreviated date and short time of the current locale.
+// Abbreviated date and short time, in Hungarian.
 QString dateTimeText(Timestamp t)
 {
     const QDateTime dt = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(t * 1000.0)));
-    const QLocale locale = QLocale::system();
+    const QLocale locale = dateLocale();
     return locale.toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
            locale.toString(dt.time(), QLocale::ShortFormat);
 }
