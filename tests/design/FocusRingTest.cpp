@@ -77,20 +77,15 @@ TEST(FocusRing, EveryKindOfControlShowsKeyboardFocus)
          }},
         {"bordered button", [](QWidget* p) { return new QPushButton(QStringLiteral("Vissza"), p); }, true},
         {"small button", [](QWidget* p) { return makeSmallButton(QStringLiteral("Megmutatom"), p); }, true},
-        // A disclosure: a flat tool button with an arrow, its own font and ink (no style sheet, which
-        // would draw it without the style and so without its ring).
+        // The load-test result's disclosure: its font and ink set directly, no style sheet.
         {"disclosure",
          [](QWidget* p) {
              auto* b = new QToolButton(p);
              b->setText(QStringLiteral("Számok táblázatban"));
-             b->setCheckable(true);
              b->setArrowType(Qt::RightArrow);
              b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
              b->setAutoRaise(true);
              b->setFont(pvFont(PVFontToken::caption));
-             QPalette palette = b->palette();
-             palette.setColor(QPalette::ButtonText, PVPaintContext::forWidget(p).color(PV::color::ink::secondary));
-             b->setPalette(palette);
              return b;
          },
          true},
@@ -136,55 +131,39 @@ TEST(FocusRing, EveryKindOfControlShowsKeyboardFocus)
     }
 }
 
-// Return and Enter press the focused button or switch, as Space does; in a dialog, Return presses
-// the focused push button, and the default one while another kind of control has the focus.
+// Return and Enter press the focused button or switch, as Space does; a dialog's default button
+// still takes Return while no button has the focus.
 TEST(Controls, ReturnPressesTheFocusedControl)
 {
     ThemeScope theme(PVAppearance::light);
-    const struct {
-        const char* name;
-        std::function<QAbstractButton*(QWidget*)> make;
-    } kinds[] = {
-        {"primary button", [](QWidget* p) { return new PVPrimaryButton(QStringLiteral("Tovább"), p); }},
-        {"small button", [](QWidget* p) { return makeSmallButton(QStringLiteral("Megmutatom"), p); }},
-        {"switch", [](QWidget* p) { return new PVSwitch(p); }},
-        {"tool button", [](QWidget* p) { return new QToolButton(p); }},
-    };
-    for (const auto& kind : kinds)
-        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-            Stage stage(420);
-            QAbstractButton* control = kind.make(stage.root());
-            stage.add(control);
-            stage.render();
-            stage.root()->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(stage.root())) << kind.name;
-            control->setFocus(Qt::TabFocusReason);
+    Stage stage(420);
+    QAbstractButton* const controls[] = {stage.add(new PVPrimaryButton(QStringLiteral("Tovább"))),
+                                         stage.add(makeSmallButton(QStringLiteral("Megmutatom"), nullptr)),
+                                         stage.add(new PVSwitch()), stage.add(new QToolButton())};
+    stage.render();
+    stage.root()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(stage.root()));
+    for (QAbstractButton* control : controls)
+        for (const auto& [key, modifier] : {std::pair{Qt::Key_Return, Qt::NoModifier}, std::pair{Qt::Key_Enter, Qt::KeypadModifier}}) {
             int clicks = 0;
-            QObject::connect(control, &QAbstractButton::clicked, [&clicks] { ++clicks; });
-            QTest::keyClick(control, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-            EXPECT_EQ(clicks, 1) << kind.name << " " << key;
+            const auto counting = QObject::connect(control, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+            control->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(control, key, modifier);
+            QObject::disconnect(counting);
+            EXPECT_EQ(clicks, 1) << control->metaObject()->className() << ' ' << key;
         }
-
     QDialog dialog;
-    auto* layout = new QHBoxLayout(&dialog);
     auto* field = new QLineEdit(&dialog);
-    auto* cancel = new QPushButton(QStringLiteral("Mégse"), &dialog);
     auto* ok = new QPushButton(QStringLiteral("Rendben"), &dialog);
     ok->setDefault(true);
-    for (QWidget* w : {static_cast<QWidget*>(field), static_cast<QWidget*>(cancel), static_cast<QWidget*>(ok)})
-        layout->addWidget(w);
-    int cancelled = 0, accepted = 0;
-    QObject::connect(cancel, &QPushButton::clicked, [&cancelled] { ++cancelled; });
+    int accepted = 0;
     QObject::connect(ok, &QPushButton::clicked, [&accepted] { ++accepted; });
     dialog.show();
     dialog.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    cancel->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(cancel, Qt::Key_Return);
-    EXPECT_EQ(std::pair(cancelled, accepted), std::pair(1, 0)) << "the focused push button of a dialog";
     field->setFocus(Qt::TabFocusReason);
     QTest::keyClick(field, Qt::Key_Return);
-    EXPECT_EQ(std::pair(cancelled, accepted), std::pair(1, 1)) << "the dialog's default button";
+    EXPECT_EQ(accepted, 1);
 }
 
 // The design's controls, plain buttons and menus take the size their titles need at the user's
