@@ -82,20 +82,16 @@ TEST(StoreCrashTest, OutsideReaderAfterTheHistoryOpenedLeavesTheLogAndEveryBatch
     QProcess writer;
     writer.start(QStringLiteral(PV_CRASH_WRITER), {path, QStringLiteral("--history")});
     ASSERT_TRUE(writer.waitForStarted(5000));
-    QStringList lines;
-    QByteArray pending;
-    const auto take = [&] { // only whole lines: a line is written after its batch was stored
-        pending += writer.readAllStandardOutput();
-        const qsizetype end = pending.lastIndexOf('\n') + 1;
-        for (const QByteArray& line : pending.left(end).split('\n'))
-            if (!line.isEmpty())
-                lines << QString::fromLatin1(line);
-        pending.remove(0, end);
-    };
+    QStringList lines; // only whole lines: a line is written after its batch was stored
     const auto readUntil = [&](auto done) {
-        while (!done() && writer.waitForReadyRead(60000))
-            take();
+        do
+            while (writer.canReadLine())
+                lines << QString::fromLatin1(writer.readLine().trimmed());
+        while (!done() && writer.waitForReadyRead(60000));
         return done();
+    };
+    const auto rowsOf = [&path](const QString& batch) {
+        return RawDb(path).integer(QStringLiteral("SELECT COUNT(*) FROM network_samples WHERE batch_id = '%1';").arg(batch));
     };
     ASSERT_TRUE(readUntil([&] { return lines.contains(QStringLiteral("history")); }))
         << writer.readAllStandardError().toStdString();
@@ -108,17 +104,13 @@ TEST(StoreCrashTest, OutsideReaderAfterTheHistoryOpenedLeavesTheLogAndEveryBatch
     for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries))
         EXPECT_FALSE(QFile::symLinkTarget(fds.filePath(fd)).endsWith(QStringLiteral(" (deleted)")))
             << QFile::symLinkTarget(fds.filePath(fd)).toStdString();
-    EXPECT_EQ(RawDb(path).integer(QStringLiteral("SELECT COUNT(*) FROM network_samples WHERE batch_id = '%1';")
-                                      .arg(lines.last())),
-              5);
+    EXPECT_EQ(rowsOf(lines.last()), 5);
 
     writer.kill(); // SIGKILL
     ASSERT_TRUE(writer.waitForFinished(5000));
-    take();
+    readUntil([] { return true; });
     lines.removeAll(QStringLiteral("history"));
     { SQLiteStore reopened(SQLiteStore::Location::file(path)); }
-    RawDb db(path);
     for (const QString& id : lines)
-        EXPECT_EQ(db.integer(QStringLiteral("SELECT COUNT(*) FROM network_samples WHERE batch_id = '%1';").arg(id)), 5)
-            << id.toStdString();
+        EXPECT_EQ(rowsOf(id), 5) << id.toStdString();
 }
