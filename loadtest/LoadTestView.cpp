@@ -467,9 +467,12 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
     disclosure_->setArrowType(Qt::RightArrow);
     disclosure_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     disclosure_->setAutoRaise(true);
-    disclosure_->setStyleSheet(QStringLiteral("QToolButton { border: none; color: %1; font-size: 11px; font-weight: 500; "
-                                              "padding-top: 8px; }")
-                                   .arg(PVPaintContext::forWidget(this).color(PV::color::ink::secondary).name()));
+    // Its font and ink set directly: a style sheet would draw it past the style, and so without its
+    // focus ring.
+    disclosure_->setFont(pvFont(PVFontToken::caption));
+    QPalette disclosureInk = disclosure_->palette();
+    disclosureInk.setColor(QPalette::ButtonText, PVPaintContext::forWidget(this).color(PV::color::ink::secondary));
+    disclosure_->setPalette(disclosureInk);
     latency->addContent(disclosure_);
     table_ = new QWidget(latency);
     auto* rows = new QGridLayout(table_);

@@ -1,6 +1,7 @@
 #include "reports/DossierPdfFile.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -13,6 +14,9 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <sys/statvfs.h>
+
+#include <cerrno>
 #include <memory>
 
 namespace pv::dossier {
@@ -101,16 +105,33 @@ void writePdf(const QString& targetPath, int pageCount, const PagePainter& paint
     // commit would not report.
     QSaveFile file(targetPath);
     file.setDirectWriteFallback(false);
+    const auto failed = [&](PdfWriteError::Stage stage) {
+        const int errorNumber = errno;
+        const QString why = file.errorString();
+        return PdfWriteError(stage, why.toStdString(), fileWriteFailureCause(targetPath, errorNumber, why));
+    };
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw PdfWriteError(PdfWriteError::Stage::open, file.errorString().toStdString());
+        throw failed(PdfWriteError::Stage::open);
     const QByteArray finished = withDocumentInfo(renderPages(pageCount, paintPage, info, progress), info);
+    errno = 0;
     if (!writeWhole(file, finished) || !file.flush() || file.error() != QFileDevice::NoError) {
-        const std::string why = file.errorString().toStdString();
+        const PdfWriteError error = failed(PdfWriteError::Stage::commit);
         file.cancelWriting();
-        throw PdfWriteError(PdfWriteError::Stage::commit, why);
+        throw error;
     }
+    errno = 0;
     if (!file.commit())
-        throw PdfWriteError(PdfWriteError::Stage::commit, file.errorString().toStdString());
+        throw failed(PdfWriteError::Stage::commit);
+}
+
+FailureCause fileWriteFailureCause(const QString& path, int errorNumber, const QString& text)
+{
+    struct statvfs fs {};
+    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY))
+        return FailureCause::readOnly;
+    const FailureCause cause = failureCauseFromErrno(errorNumber);
+    return cause != FailureCause::unknown ? cause : failureCauseFromText(text);
 }
 
 } // namespace pv::dossier

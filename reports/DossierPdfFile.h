@@ -5,6 +5,8 @@
 // renamed over the target only when everything succeeded. A failed write never destroys an earlier
 // file of the same name.
 
+#include "core/records/FailureText.h"
+
 #include <QString>
 
 #include <functional>
@@ -26,14 +28,24 @@ struct PdfInfo {
     QString subject;
 };
 
-class PdfWriteError : public std::runtime_error {
+// Why a file could not be written to `path`: a folder on a file system mounted read-only (a
+// read-only bind mount included) says so itself; otherwise the system's error number, and only then
+// the error text (which is in the user's language).
+FailureCause fileWriteFailureCause(const QString& path, int errorNumber, const QString& text);
+
+class PdfWriteError : public std::runtime_error, public FailureCauseCarrier {
 public:
     enum class Stage { open, paint, info, commit };
-    PdfWriteError(Stage stage, const std::string& what) : std::runtime_error(what), stage_(stage) {}
+    PdfWriteError(Stage stage, const std::string& what, FailureCause cause = FailureCause::unknown)
+        : std::runtime_error(what), stage_(stage), cause_(cause)
+    {
+    }
     Stage stage() const { return stage_; }
+    FailureCause failureCause() const override { return cause_; }
 
 private:
     Stage stage_;
+    FailureCause cause_;
 };
 
 using PagePainter = std::function<void(QPainter& painter, int pageIndex)>;

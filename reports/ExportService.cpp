@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <stdexcept>
@@ -47,16 +48,20 @@ void writeFile(const QString& path, const QString& text, const QString& folder)
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
     const QByteArray bytes = text.toUtf8();
+    errno = 0;
     const bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
                          dossier::writeWhole(file, bytes) && file.flush() &&
                          file.error() == QFileDevice::NoError;
     if (!written) {
+        const int errorNumber = errno;
         const QString why = file.errorString();
         file.cancelWriting();
-        fail(failureCauseFromText(why), QStringLiteral("Could not write %1: %2").arg(path, why), folder);
+        fail(dossier::fileWriteFailureCause(path, errorNumber, why), QStringLiteral("Could not write %1: %2").arg(path, why),
+             folder);
     }
+    errno = 0;
     if (!file.commit())
-        fail(failureCauseFromText(file.errorString()),
+        fail(dossier::fileWriteFailureCause(path, errno, file.errorString()),
              QStringLiteral("Could not finish %1: %2").arg(path, file.errorString()), folder);
 }
 

@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace pv {
 
@@ -122,8 +123,22 @@ NativeProbeService::Options probeOptionsFromEnvironment()
 {
     NativeProbeService::Options options;
     const QString captive = qEnvironmentVariable("POLVARINE_CAPTIVE_URL");
-    if (!captive.isEmpty())
+    const char* source = "the built-in default";
+    if (!captive.isEmpty()) {
         options.captivePageURL = captive;
+        options.captivePageResponse = qEnvironmentVariableIsSet("POLVARINE_CAPTIVE_RESPONSE")
+                                          ? qgetenv("POLVARINE_CAPTIVE_RESPONSE")
+                                          : QByteArrayLiteral("Success");
+        source = "POLVARINE_CAPTIVE_URL";
+    } else if (const auto system = HTTPProbe::networkManagerCheck(HTTPProbe::networkManagerConfigFiles())) {
+        std::tie(options.captivePageURL, options.captivePageResponse) = *system;
+        source = "NetworkManager's connectivity check";
+    }
+    const QString expecting = options.captivePageResponse.isEmpty()
+                                  ? QStringLiteral("a 204 or an empty body")
+                                  : QLatin1Char('"') + QString::fromUtf8(options.captivePageResponse) + QLatin1Char('"');
+    qCInfo(log::bootstrap, "HTTP check page: %s, expecting %s (%s)", qUtf8Printable(options.captivePageURL),
+           qUtf8Printable(expecting), source);
     return options;
 }
 

@@ -23,7 +23,9 @@ namespace AppBootstrap {
 
 // Opens the evidence store and composes every service into the one view model. Starts nothing.
 // POLVARINE_DB names the database file; POLVARINE_CAPTIVE_URL (when set and not empty) replaces the
-// captive-portal check page, so that the network lab can serve it.
+// captive-portal check page, so that the network lab can serve it, its body holding
+// POLVARINE_CAPTIVE_RESPONSE ("Success" when unset). Otherwise the page is NetworkManager's
+// connectivity check when the system configures one, else the probe's neutral default.
 std::unique_ptr<AppViewModel> makeLiveViewModel();
 // The same with the model's own parts chosen by the caller (settings, notifier, clock...).
 std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment environment);

@@ -235,8 +235,9 @@ public:
     // answers, opens `folder` with the folder opener; when that fails too, `onFailure` receives the
     // Hungarian sentence that says so and names the folder. Returns at once.
     void revealInFileManager(const QUrl& item, const QUrl& folder, std::function<void(const QString&)> onFailure);
-    // The sentence of a folder that no file manager could open.
-    static QString folderOpenFailureText(const QString& folderPath);
+    // The sentence of a folder that no file manager could open: none is installed (the opener is
+    // missing, or it found no program to open a folder with), or the one there failed.
+    static QString folderOpenFailureText(const QString& folderPath, bool noneInstalled = true);
     rt::awaitable<void> createDossier(double durationSeconds, bool anonymise);
 
     // --- derived texts for the views -----------------------------------------------------------------

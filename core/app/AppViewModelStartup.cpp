@@ -6,6 +6,7 @@
 #include "core/app/ErrorText.h"
 #include "core/app/IncidentEvidence.h"
 #include "core/app/Presentation.h"
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
@@ -72,11 +73,11 @@ template <typename T> std::vector<T> oldestFirst(std::vector<T> newestFirst)
     return newestFirst;
 }
 
-// Abbreviated date and short time of the current locale.
+// Abbreviated date and short time, in Hungarian.
 QString dateTimeText(Timestamp t)
 {
     const QDateTime dt = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(t * 1000.0)));
-    const QLocale locale = QLocale::system();
+    const QLocale locale = dateLocale();
     return locale.toString(dt.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
            locale.toString(dt.time(), QLocale::ShortFormat);
 }
@@ -254,8 +255,11 @@ bool AppViewModel::revealLatestExportInFinder()
     return true;
 }
 
-QString AppViewModel::folderOpenFailureText(const QString& folderPath)
+QString AppViewModel::folderOpenFailureText(const QString& folderPath, bool noneInstalled)
 {
+    if (!noneInstalled)
+        return LF("A mappát nem sikerült megnyitni: a fájlkezelő hibával leállt. Nyisd meg kézzel: %@",
+                  {displayPath(folderPath)});
     return LF("A mappát nem sikerült megnyitni: nincs telepítve fájlkezelő, amely megjelenítené. Nyisd meg kézzel: %@",
               {displayPath(folderPath)});
 }
@@ -271,19 +275,22 @@ void AppViewModel::revealInFileManager(const QUrl& item, const QUrl& folder,
         opener->setArguments(folderOpener_.mid(1) << path);
         opener->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         opener->setStandardOutputFile(QProcess::nullDevice());
-        auto failed = [onFailure, path](const QString& why) {
+        auto failed = [onFailure, path](const QString& why, bool noneInstalled) {
             qCWarning(log::reports, "The folder %s could not be opened: %s", qUtf8Printable(path), qUtf8Printable(why));
-            onFailure(folderOpenFailureText(path));
+            onFailure(folderOpenFailureText(path, noneInstalled));
         };
         connect(opener, &QProcess::errorOccurred, this, [opener, failed](QProcess::ProcessError error) {
             if (error != QProcess::FailedToStart)
                 return; // a crash or a lost pipe also ends in finished()
-            failed(opener->errorString());
+            failed(opener->errorString(), true);
             opener->deleteLater();
         });
+        // xdg-open's 3 is "no program to open it with" (a shell's 127: no opener at all); any other
+        // failure is that of the file manager that was there.
         connect(opener, &QProcess::finished, this, [opener, failed](int exitCode, QProcess::ExitStatus status) {
             if (status != QProcess::NormalExit || exitCode != 0)
-                failed(QStringLiteral("%1 ended with status %2").arg(opener->program()).arg(exitCode));
+                failed(QStringLiteral("%1 ended with status %2").arg(opener->program()).arg(exitCode),
+                       status == QProcess::NormalExit && (exitCode == 3 || exitCode == 127));
             opener->deleteLater();
         });
         opener->start();

@@ -5,11 +5,6 @@
 #include "core/records/Localization.h"
 #include "core/store/SQLiteStore.h"
 
-#include <QFile>
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <thread>
@@ -292,37 +287,16 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
     co_return std::move(readings);
 }
 
-// A longer range reads far into the file (a month's points index, the roll-ups), pages that the
-// recorder has not touched since the program started and that the system has long let go: the
-// first switch to such a range would wait for the disk. So the system is asked to read the file
-// ahead as soon as the history is opened, while the day's range loads and is looked at. The system
-// reads ahead only a few megabytes per request, so the file is asked for in 8 MB steps; queueing
-// a large file takes a moment, on a thread of its own.
-void readAheadDatabaseFile(const SQLiteStore& store)
-{
-    if (store.location().isInMemory() || store.location().path().isEmpty())
-        return;
-    const QByteArray path = QFile::encodeName(store.location().path());
-    std::thread([path] {
-        constexpr off_t kStep = 8 << 20;
-        for (const QByteArray& file : {path, path + "-wal"}) {
-            const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
-                continue;
-            const off_t size = ::lseek(fd, 0, SEEK_END);
-            for (off_t offset = 0; offset < size; offset += kStep)
-                ::posix_fadvise(fd, offset, kStep, POSIX_FADV_WILLNEED);
-            ::close(fd);
-        }
-    }).detach();
-}
-
 } // namespace
 
 HistoryViewModel::Reader HistoryViewModel::storeReader(std::shared_ptr<SQLiteStore> store)
 {
+    // A longer range reads far into the file (a month's points index, the roll-ups), pages that the
+    // recorder has not touched since the program started and that the system has long let go: the
+    // first switch to such a range would wait for the disk. So SQLite reads them ahead as soon as the
+    // history is opened, while the day's range loads and is looked at.
     if (store)
-        readAheadDatabaseFile(*store);
+        (void)store->warmFileCache();
     return [store](HistoryRange range, Timestamp start, Timestamp end) {
         return readFromStore(store, range, start, end);
     };

@@ -1,5 +1,6 @@
 #include "core/app/Presentation.h"
 
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
 #include <QDateTime>
@@ -112,16 +113,16 @@ QString localTimeWithSeconds(Timestamp t)
 {
     const QDateTime dt = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(t * 1000.0)));
     // The locale's long time style without its time-zone part: hours, minutes and seconds.
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    QString format = dateLocale().timeFormat(QLocale::LongFormat);
     format.remove(QRegularExpression(QStringLiteral("\\s*\\(?t+\\)?\\s*$")));
     format.remove(QRegularExpression(QStringLiteral("^\\s*t+\\s*")));
-    return QLocale::system().toString(dt.time(), format.trimmed());
+    return dateLocale().toString(dt.time(), format.trimmed());
 }
 
 QString localTimeShort(Timestamp t)
 {
     const QDateTime dt = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(t * 1000.0)));
-    return QLocale::system().toString(dt.time(), QLocale::ShortFormat);
+    return dateLocale().toString(dt.time(), QLocale::ShortFormat);
 }
 
 } // namespace pv::presentation

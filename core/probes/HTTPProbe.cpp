@@ -2,9 +2,13 @@
 
 #include "core/probes/ICMPSocket.h" // the probes' common uptime clock
 
+#include <QDir>
+#include <QFile>
+
 #include <curl/curl.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,33 +18,56 @@ namespace pv {
 
 namespace {
 
-constexpr std::string_view kExpected = "Success";
-
-// Looks for "Success" in the body as it streams in, so a large page costs no memory. The bytes are
-// compared as they are: a body that is not valid UTF-8 still matches.
+// Looks for the expected text in the body as it streams in, so a large page costs no memory. The
+// bytes are compared as they are: a body that is not valid UTF-8 still matches.
 struct BodyScan {
+    std::string expected;
     bool found = false;
+    std::size_t bytes = 0;
     std::string tail; // the last bytes of the body so far, for a match split across two chunks
 
     static size_t onData(char* data, size_t size, size_t count, void* user)
     {
         auto* scan = static_cast<BodyScan*>(user);
         const size_t length = size * count;
-        if (!scan->found) {
+        scan->bytes += length;
+        const std::size_t keep = scan->expected.empty() ? 0 : scan->expected.size() - 1;
+        if (!scan->found && !scan->expected.empty()) {
             const std::string_view chunk(data, length);
             std::string seam = scan->tail;
-            seam.append(chunk.substr(0, kExpected.size() - 1));
-            if (seam.find(kExpected) != std::string::npos || chunk.find(kExpected) != std::string_view::npos) {
+            seam.append(chunk.substr(0, keep));
+            if (seam.find(scan->expected) != std::string::npos || chunk.find(scan->expected) != std::string_view::npos) {
                 scan->found = true;
             } else {
-                scan->tail.append(chunk.substr(chunk.size() > kExpected.size() ? chunk.size() - kExpected.size() : 0));
-                if (scan->tail.size() > kExpected.size() - 1)
-                    scan->tail.erase(0, scan->tail.size() - (kExpected.size() - 1));
+                scan->tail.append(chunk.substr(chunk.size() > keep + 1 ? chunk.size() - keep - 1 : 0));
+                if (scan->tail.size() > keep)
+                    scan->tail.erase(0, scan->tail.size() - keep);
             }
         }
         return length;
     }
 };
+
+// A key file's value as GLib reads it: leading blanks dropped, "\s", "\n", "\t", "\r" and "\\" undone.
+QByteArray keyFileValue(QByteArray raw)
+{
+    raw = raw.trimmed();
+    QByteArray value;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\' || i + 1 == raw.size()) {
+            value += raw[i];
+            continue;
+        }
+        switch (raw[++i]) {
+        case 's': value += ' '; break;
+        case 'n': value += '\n'; break;
+        case 't': value += '\t'; break;
+        case 'r': value += '\r'; break;
+        default: value += raw[i]; break;
+        }
+    }
+    return value;
+}
 
 std::optional<HTTPPhases> readPhases(CURL* handle)
 {
@@ -118,14 +145,64 @@ HTTPProbe::HTTPProbe(std::chrono::nanoseconds timeout) : timeout_(timeout)
 
 HTTPProbe::~HTTPProbe() { shutdownThread(); }
 
-QString HTTPProbe::defaultURL() { return QStringLiteral("http://captive.apple.com/hotspot-detect.html"); }
+QString HTTPProbe::defaultURL() { return QStringLiteral("http://nmcheck.gnome.org/check_network_status.txt"); }
+QByteArray HTTPProbe::defaultResponse() { return QByteArrayLiteral("NetworkManager is online"); }
 
-rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url)
+std::optional<std::pair<QString, QByteArray>> HTTPProbe::networkManagerCheck(const std::vector<QByteArray>& files)
 {
-    return call([url = std::move(url), timeout = timeout_] { return perform(url, timeout); });
+    std::map<QByteArray, QByteArray> keys; // of the [connectivity] group, the last file's value of each
+    for (const QByteArray& file : files) {
+        QByteArray group;
+        for (const QByteArray& rawLine : file.split('\n')) {
+            const QByteArray line = rawLine.trimmed();
+            if (line.isEmpty() || line.startsWith('#') || line.startsWith(';'))
+                continue;
+            if (line.startsWith('[') && line.endsWith(']')) {
+                group = line.mid(1, line.size() - 2).trimmed();
+                continue;
+            }
+            const qsizetype equals = line.indexOf('=');
+            if (group == "connectivity" && equals > 0)
+                keys[line.left(equals).trimmed()] = keyFileValue(line.mid(equals + 1));
+        }
+    }
+    const auto value = [&](const char* key) -> std::optional<QByteArray> {
+        const auto it = keys.find(key);
+        return it == keys.end() ? std::nullopt : std::optional<QByteArray>(it->second);
+    };
+    const QByteArray uri = value("uri").value_or(QByteArray());
+    const QByteArray enabled = value("enabled").value_or("true").toLower();
+    if (uri.isEmpty() || enabled == "false" || enabled == "0" || value("interval") == "0")
+        return std::nullopt;
+    return std::pair{QString::fromUtf8(uri), value("response").value_or(defaultResponse())};
 }
 
-HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds timeout)
+std::vector<QByteArray> HTTPProbe::networkManagerConfigFiles()
+{
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    std::vector<QByteArray> files{read(QStringLiteral("/etc/NetworkManager/NetworkManager.conf"))};
+    std::map<QString, QString> snippets; // by name; a later folder's file of the same name wins
+    for (const char* folder : {"/usr/lib/NetworkManager/conf.d", "/run/NetworkManager/conf.d", "/etc/NetworkManager/conf.d"}) {
+        const QDir dir(QString::fromLatin1(folder));
+        for (const QString& name : dir.entryList({QStringLiteral("*.conf")}, QDir::Files | QDir::Readable))
+            snippets[name] = dir.filePath(name);
+    }
+    for (const auto& [name, path] : snippets)
+        files.push_back(read(path));
+    return files;
+}
+
+rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url, QByteArray response)
+{
+    return call([url = std::move(url), response = std::move(response), timeout = timeout_] {
+        return perform(url, response, timeout);
+    });
+}
+
+HTTPProbeOutcome HTTPProbe::perform(const QString& url, const QByteArray& response, std::chrono::nanoseconds timeout)
 {
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
     if (!handle)
@@ -133,6 +210,7 @@ HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds
     CURL* h = handle.get();
     const QByteArray urlBytes = url.toUtf8();
     BodyScan scan;
+    scan.expected = response.toStdString();
     const long timeoutMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count());
     curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -171,12 +249,14 @@ HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds
     const QByteArray schemeText = QByteArray(scheme != nullptr ? scheme : "").toLower();
     if (status == 0 || (schemeText != "http" && schemeText != "https"))
         return HTTPProbeOutcome::failed(QStringLiteral("The response was not HTTP."));
-    if (status != 200) {
+    // A check that expects no body passes on a 204, or on an empty 200.
+    const bool bodiless = response.isEmpty() && (status == 204 || (status == 200 && scan.bytes == 0));
+    if (status != 200 && !bodiless) {
         if (status >= 300 && status <= 399)
             return HTTPProbeOutcome::captivePortal(static_cast<int>(status));
         return HTTPProbeOutcome::unexpectedStatus(static_cast<int>(status));
     }
-    if (!scan.found)
+    if (!scan.found && !bodiless)
         return HTTPProbeOutcome::captivePortal(200); // some page was served in place of ours
     return HTTPProbeOutcome::success(static_cast<double>(end - start) / 1'000'000.0, readPhases(h));
 }

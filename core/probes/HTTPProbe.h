@@ -10,10 +10,13 @@
 
 #include "core/records/Runtime.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <chrono>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace pv {
 
@@ -51,17 +54,27 @@ public:
     explicit HTTPProbe(std::chrono::nanoseconds timeout = std::chrono::seconds(5));
     ~HTTPProbe() override;
 
-    // The check page used when the service is given none: a plain-HTTP page at
-    // "/hotspot-detect.html" whose body contains "Success". The host is configuration.
+    // The check page used when neither the user nor the system names one: NetworkManager's own
+    // upstream check, a plain-HTTP page whose body reads defaultResponse().
     static QString defaultURL();
+    static QByteArray defaultResponse();
+    // The connectivity check that NetworkManager's configuration names, from the files' contents in
+    // the order it reads them (a later file's key wins): the "uri" and "response" of the
+    // "[connectivity]" group (no response: NetworkManager's own "NetworkManager is online"). None
+    // when no file names an address, or the check is switched off (enabled=false, interval=0).
+    static std::optional<std::pair<QString, QByteArray>> networkManagerCheck(const std::vector<QByteArray>& files);
+    // This system's NetworkManager configuration files, read in NetworkManager's order: the main
+    // file, then the conf.d snippets of /usr/lib, /run and /etc by name (/etc's copy of a name wins).
+    static std::vector<QByteArray> networkManagerConfigFiles();
 
     std::chrono::nanoseconds timeout() const { return timeout_; }
 
-    // Never throws. Resumes the caller on its own executor.
-    rt::awaitable<HTTPProbeOutcome> measure(QString url);
+    // Never throws. Resumes the caller on its own executor. The check passes on a 200 whose body
+    // contains `response`; an empty `response` asks, as NetworkManager does, for a 204 or an empty 200.
+    rt::awaitable<HTTPProbeOutcome> measure(QString url, QByteArray response = QByteArrayLiteral("Success"));
 
 private:
-    static HTTPProbeOutcome perform(const QString& url, std::chrono::nanoseconds timeout);
+    static HTTPProbeOutcome perform(const QString& url, const QByteArray& response, std::chrono::nanoseconds timeout);
 
     std::chrono::nanoseconds timeout_;
 };

@@ -199,7 +199,7 @@ rt::awaitable<NetworkSample> NativeProbeService::measureEchoes(ProbeTarget targe
 rt::awaitable<NetworkSample> NativeProbeService::measureHTTP(RouteSnapshot route, QUuid batchID)
 {
     co_await asio::this_coro::throw_if_cancelled(false);
-    const HTTPProbeOutcome outcome = co_await http_.measure(options_.captivePageURL);
+    const HTTPProbeOutcome outcome = co_await http_.measure(options_.captivePageURL, options_.captivePageResponse);
     co_return httpSample(outcome, options_.captivePageURL, route, batchID, nowTimestamp());
 }
 

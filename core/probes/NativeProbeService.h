@@ -25,11 +25,13 @@ namespace pv {
 class NativeProbeService : public rt::Actor {
 public:
     struct Options {
-        // The captive-portal check page; the production default unless a caller (a test, a
-        // configuration) names another.
+        // The captive-portal check page; the neutral default unless a caller (the system's
+        // configuration, a test) names another.
         QString captivePageURL = HTTPProbe::defaultURL();
         // "address:port" name servers in place of the system's (loopback tests); empty: the system's.
         QStringList dnsServers;
+        // The text the check page's body must hold (see HTTPProbe::measure).
+        QByteArray captivePageResponse = HTTPProbe::defaultResponse();
     };
 
     NativeProbeService(asio::any_io_executor io, MeasurementProfile profile);

@@ -79,7 +79,7 @@ FailureCause failureCauseFromText(const QString& technical)
         {"ICMP.*(errno (1|13)\\b|not permitted|denied)|ping_group_range", FailureCause::icmpNotPermitted},
         {"disk is full|no space left|database or disk is full|nincs több hely|quota exceeded|file too large",
          FailureCause::diskFull},
-        {"read-only|readonly|csak olvasható", FailureCause::readOnly},
+        {"read-only|readonly|csak olvasható|írásvédett", FailureCause::readOnly},
         {"permission denied|not permitted|access denied|engedély megtagadva|nem engedélyezett|errno (1|13)\\b",
          FailureCause::noPermission},
         {"not a directory|nem könyvtár|is a directory|file exists", FailureCause::notAFolder},

@@ -111,11 +111,10 @@ QString dateTextLocale()
         if (!forcedLocale.isEmpty())
             return forcedLocale;
     }
-    const QString name = QLocale::system().name();
-    if (name.isEmpty() || name == QLatin1String("C") || name == QLatin1String("POSIX"))
-        return QStringLiteral("en_US_POSIX");
-    return name;
+    return QStringLiteral("hu_HU");
 }
+
+QLocale dateLocale() { return QLocale(dateTextLocale()); }
 
 void setDateTextLocale(const QString& icuLocale)
 {

@@ -8,8 +8,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -68,10 +71,85 @@ std::unique_ptr<SQLiteStore> SQLiteStore::unavailable(QString reason)
     return std::make_unique<SQLiteStore>(Unavailable{std::move(reason)});
 }
 
+// One warm-up's thread and its connection, which the store's end interrupts.
+struct SQLiteStore::CacheWarmUp {
+    std::mutex mutex;
+    sqlite3* db = nullptr;
+    bool stopping = false;
+    std::shared_future<void> done;
+    std::thread thread;
+
+    ~CacheWarmUp()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+            if (db)
+                sqlite3_interrupt(db);
+        }
+        if (thread.joinable())
+            thread.join();
+    }
+
+    void run(const QByteArray& path)
+    {
+        sqlite3* connection = nullptr;
+        if (sqlite3_open_v2(path.constData(), &connection, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
+            qCWarning(log::storage(), "Reading the database ahead failed: %s", sqlite3_errmsg(connection));
+            sqlite3_close_v2(connection);
+            return;
+        }
+        {
+            const std::lock_guard lock(mutex);
+            if (stopping) {
+                sqlite3_close_v2(connection);
+                return;
+            }
+            db = connection;
+        }
+        sqlite3_busy_timeout(connection, store::kBusyTimeoutMilliseconds);
+        // A pass over the month read's covering index and over the roll-ups' rows.
+        for (const char* sql : {"SELECT count(success) FROM network_samples INDEXED BY idx_network_samples_kind_points;",
+                                "SELECT count(max_ms) FROM sample_rollups;"}) {
+            const int rc = sqlite3_exec(connection, sql, nullptr, nullptr, nullptr);
+            if (rc != SQLITE_OK) {
+                if (rc != SQLITE_INTERRUPT)
+                    qCWarning(log::storage(), "Reading the database ahead failed: %s", sqlite3_errmsg(connection));
+                break;
+            }
+        }
+        const std::lock_guard lock(mutex);
+        db = nullptr;
+        sqlite3_close_v2(connection);
+    }
+};
+
 SQLiteStore::~SQLiteStore()
 {
     // Queued operations finish before the connection goes away.
     shutdownThread();
+}
+
+std::shared_future<void> SQLiteStore::warmFileCache()
+{
+    if (warmUp_ && warmUp_->done.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return warmUp_->done;
+    warmUp_.reset();
+    if (!database_ || location_.isInMemory() || location_.path().isEmpty()) {
+        std::promise<void> ready;
+        ready.set_value();
+        return ready.get_future().share();
+    }
+    auto warmUp = std::make_unique<CacheWarmUp>();
+    auto finished = std::make_shared<std::promise<void>>();
+    warmUp->done = finished->get_future().share();
+    warmUp->thread = std::thread([state = warmUp.get(), path = QFile::encodeName(location_.path()), finished] {
+        state->run(path);
+        finished->set_value();
+    });
+    warmUp_ = std::move(warmUp);
+    return warmUp_->done;
 }
 
 store::StoreDatabase& SQLiteStore::requireDatabase()

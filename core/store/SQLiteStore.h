@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 #include <type_traits>
@@ -150,6 +151,15 @@ public:
     // How long one of those steps may work (zero: one unit of work per step). Set before use.
     void setPruneStepBudget(std::chrono::milliseconds budget) { pruneStepBudget_ = budget; }
 
+    // Has SQLite read what a long history read needs (the samples' points index and the roll-ups) on
+    // a read-only connection and a thread of their own, so that the first long read finds those pages
+    // in the system's cache. The file is never opened other than through SQLite: closing a descriptor
+    // of it would drop every lock this process holds on it, and the next connection of another
+    // process would then take the write-ahead log for its own and delete it. One warm-up at a time:
+    // a call while one runs returns that one's end. Ready at once for a store in memory or without a
+    // connection; the destructor stops a warm-up under way.
+    std::shared_future<void> warmFileCache();
+
     // Runs job(connection) as one operation on the store's thread, serialised with every other
     // operation, and resumes the caller with its result or its exception. For readers that need
     // several reads of one consistent moment (include StoreDatabase.h for the connection's reads).
@@ -165,7 +175,9 @@ private:
     template <typename Fn> auto withDatabase(Fn fn);
     store::StoreDatabase& requireDatabase();
 
+    struct CacheWarmUp;
     std::unique_ptr<store::StoreDatabase> database_;
+    std::unique_ptr<CacheWarmUp> warmUp_;
     std::optional<QString> unavailableReason_;
     Location location_;
     std::chrono::milliseconds pruneStepBudget_ = kPruneStepBudget;

@@ -1611,21 +1611,47 @@ TEST_F(MonitoringTest, ExportReportsItsOutcomeAndTheDossierBuildsOneAtATime)
 }
 
 // No file manager: neither one on the session bus nor an opener that can show the folder. The status
-// line says so and names the folder, for an opener that is missing and for one that fails.
+// line says so and names the folder: "none installed" for an opener that is missing or finds no
+// program (xdg-open's 3, or none on PATH), "it failed" for a file manager that fails (xdg-open's 4).
 TEST_F(MonitoringTest, AFolderNoFileManagerCanOpenIsSaidWithItsPath)
 {
-    for (const QStringList& opener : {QStringList{dir + "/no-such-opener"}, QStringList{"sh", "-c", "exit 3", "opener"}}) {
+    const QString bin = dir + "/bin";
+    QDir().mkpath(bin);
+    QFile fake(bin + "/xdg-open");
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\nexit 4\n");
+    fake.close();
+    fake.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    const struct {
+        QStringList opener;
+        QString path; // PATH while the default opener, xdg-open, is looked for
+        bool noneInstalled;
+    } cases[] = {
+        {{dir + "/no-such-opener"}, QString(), true},
+        {{"sh", "-c", "exit 3", "opener"}, QString(), true},
+        {{}, bin, false},
+        {{}, dir + "/nothing-here", true},
+    };
+    for (const auto& c : cases) {
         vm.reset();
-        folderOpener = opener;
+        folderOpener = c.opener;
+        if (!c.path.isEmpty())
+            qputenv("PATH", c.path.toLocal8Bit());
         AppViewModel& m = model();
         exporter->result.directoryURL = QUrl::fromLocalFile(dir + "/export-1");
         m.exportCurrentDay();
         ASSERT_TRUE(pumpUntil([&] { return m.lastExportResult().has_value(); }));
         ASSERT_TRUE(m.revealLatestExportInFinder());
-        const QString expected = AppViewModel::folderOpenFailureText(dir + "/export-1");
-        EXPECT_TRUE(pumpUntil([&] { return m.exportStatusMessage() == expected; })) << opener.join(' ').toStdString();
+        const QString expected = AppViewModel::folderOpenFailureText(dir + "/export-1", c.noneInstalled);
+        EXPECT_TRUE(pumpUntil([&] { return m.exportStatusMessage() == expected; }))
+            << c.opener.join(' ').toStdString() << " PATH=" << c.path.toStdString() << ": "
+            << m.exportStatusMessage().value_or(QString()).toStdString();
+        qputenv("PATH", path);
         EXPECT_FALSE(m.isStatusConfirmation());
     }
+    EXPECT_EQ(AppViewModel::folderOpenFailureText(QDir::homePath() + "/x", false),
+              "A mappát nem sikerült megnyitni: a fájlkezelő hibával leállt. Nyisd meg kézzel: ~/x");
     // The sentence names the folder the way the user reads it.
     EXPECT_EQ(AppViewModel::folderOpenFailureText(QDir::homePath() + "/Dokumentumok/x"),
               "A mappát nem sikerült megnyitni: nincs telepítve fájlkezelő, amely megjelenítené. Nyisd meg kézzel: "

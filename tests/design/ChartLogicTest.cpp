@@ -225,11 +225,11 @@ TEST(ChartTicks, LabelsInTheRepeatedHourNameTheirOffset)
     // From 25 October 00:00 local for six hours of instants: the hour from 02:00 is lived twice.
     const double t0 = kOctober24 + 86400;
     layout.xTicks = timeTicks(t0, t0 + 6 * 3600, 6, localOffset);
-    EXPECT_EQ(xTickLabels(spec, layout), (QStringList{"00:00", "01:00", "02:00 UTC+2", "02:00 UTC+1", "03:00", "04:00",
-                                                      "05:00"}));
+    // In Hungarian, whatever the chart's (numbers') locale.
+    EXPECT_EQ(xTickLabels(spec, layout),
+              (QStringList{"0:00", "1:00", "2:00 UTC+2", "2:00 UTC+1", "3:00", "4:00", "5:00"}));
     // Day labels over six days of instants: each names its own day, the change notwithstanding (the
     // span ends at 27 October 23:00, the day having had 25 hours).
-    spec.locale = QLocale(QLocale::Hungarian, QLocale::Hungary);
     spec.x.format = PVAxisFormat::date;
     layout.xTicks = timeTicks(kOctober24 - 2 * 86400, kOctober24 + 4 * 86400, 6, localOffset);
     EXPECT_EQ(xTickLabels(spec, layout),

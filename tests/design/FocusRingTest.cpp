@@ -6,7 +6,9 @@
 
 #include "tests/design/WidgetTestSupport.h"
 
+#include <QDialog>
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -75,6 +77,18 @@ TEST(FocusRing, EveryKindOfControlShowsKeyboardFocus)
          }},
         {"bordered button", [](QWidget* p) { return new QPushButton(QStringLiteral("Vissza"), p); }, true},
         {"small button", [](QWidget* p) { return makeSmallButton(QStringLiteral("Megmutatom"), p); }, true},
+        // The load-test result's disclosure: its font and ink set directly, no style sheet.
+        {"disclosure",
+         [](QWidget* p) {
+             auto* b = new QToolButton(p);
+             b->setText(QStringLiteral("Számok táblázatban"));
+             b->setArrowType(Qt::RightArrow);
+             b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+             b->setAutoRaise(true);
+             b->setFont(pvFont(PVFontToken::caption));
+             return b;
+         },
+         true},
     };
     for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
         ThemeScope theme(appearance);
@@ -115,6 +129,41 @@ TEST(FocusRing, EveryKindOfControlShowsKeyboardFocus)
                                                 rawValue(appearance)));
         }
     }
+}
+
+// Return and Enter press the focused button or switch, as Space does; a dialog's default button
+// still takes Return while no button has the focus.
+TEST(Controls, ReturnPressesTheFocusedControl)
+{
+    ThemeScope theme(PVAppearance::light);
+    Stage stage(420);
+    QAbstractButton* const controls[] = {stage.add(new PVPrimaryButton(QStringLiteral("Tovább"))),
+                                         stage.add(makeSmallButton(QStringLiteral("Megmutatom"), nullptr)),
+                                         stage.add(new PVSwitch()), stage.add(new QToolButton())};
+    stage.render();
+    stage.root()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(stage.root()));
+    for (QAbstractButton* control : controls)
+        for (const auto& [key, modifier] : {std::pair{Qt::Key_Return, Qt::NoModifier}, std::pair{Qt::Key_Enter, Qt::KeypadModifier}}) {
+            int clicks = 0;
+            const auto counting = QObject::connect(control, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+            control->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(control, key, modifier);
+            QObject::disconnect(counting);
+            EXPECT_EQ(clicks, 1) << control->metaObject()->className() << ' ' << key;
+        }
+    QDialog dialog;
+    auto* field = new QLineEdit(&dialog);
+    auto* ok = new QPushButton(QStringLiteral("Rendben"), &dialog);
+    ok->setDefault(true);
+    int accepted = 0;
+    QObject::connect(ok, &QPushButton::clicked, [&accepted] { ++accepted; });
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    field->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(accepted, 1);
 }
 
 // The design's controls, plain buttons and menus take the size their titles need at the user's

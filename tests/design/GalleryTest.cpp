@@ -5,6 +5,7 @@
 #include "WidgetTestSupport.h"
 
 #include "ui/design/Chart.h"
+#include "core/records/LocaleDates.h"
 #include "ui/design/Components.h"
 #include "ui/design/CulpritChain.h"
 #include "ui/design/LiveIndicators.h"
@@ -403,6 +404,39 @@ TEST(Gallery, ChartsWithCrosshair)
         EXPECT_GT(countNear(img, token(PV::color::surface::well), 1, emptyRect), emptyRect.width() * emptyRect.height() / 2);
         EXPECT_EQ(countNear(img, token(PV::color::culprit::wifi), 10, emptyRect), 0);
     }
+}
+
+// The readout's labels stay whole at every text size: the bubble grows for them (the case seen was
+// "szolgált…" at 150 %). Hovered near the trailing edge, where the wider bubble flips left.
+TEST(Gallery, CrosshairLabelsStayWholeAtEveryTextSize)
+{
+    ThemeScope theme(PVAppearance::light);
+    for (const auto& [scale, page] : {std::pair{1.0, "crosshair-1.0"}, std::pair{1.5, "crosshair-1.5"}}) {
+        PVTheme::instance().setTextScale(scale);
+        Stage stage(820);
+        auto* chart = stage.add(new PVChartView());
+        const PVChartSpec spec = routeChart();
+        chart->setSpec(spec);
+        chart->setFixedHeight(240);
+        std::vector<double> dates;
+        for (const QPointF& p : spec.lines[1].points)
+            dates.push_back(p.x());
+        chart->setCrosshair(dates, [spec](double t) { return routeReadings(spec, t); });
+        stage.root()->show();
+        test::settle();
+        const PVChartLayout L = chart->currentLayout();
+        const QPointF at(L.plot.right() - 20, L.plot.top() + 40);
+        QMouseEvent move(QEvent::MouseMove, at, chart->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &move);
+        ASSERT_TRUE(chart->hoveredDate().has_value());
+        save(stage.root()->grab().toImage(), "light", page);
+        const auto readings = routeReadings(spec, *chart->hoveredDate());
+        const double width = crosshairBubbleWidth(readings, crosshairTimeText(*chart->hoveredDate(), dateLocale()));
+        EXPECT_EQ(width > kCrosshairBubbleWidth, scale > 1) << scale;
+        for (const PVCrosshairReading& r : readings)
+            EXPECT_EQ(crosshairRowLabel(r, width), r.label) << scale;
+    }
+    PVTheme::instance().setTextScale(1.0);
 }
 
 TEST(Gallery, BarAndLoadCharts)

@@ -528,7 +528,7 @@ TEST(IncidentRows, ARowOfAnEarlierDayCarriesItsDate)
         const QString text = incidentTimeText(c.start, now);
         SCOPED_TRACE(std::string(c.name) + ": " + text.toStdString());
         EXPECT_EQ(text.count(QLatin1Char(':')), 1) << "hour and minute, no seconds";
-        EXPECT_EQ(text != timeOfDayLabel(c.start, QLocale::system()), c.dated);
+        EXPECT_EQ(text != timeOfDayLabel(c.start, dateLocale()), c.dated);
         if (c.dated) {
             EXPECT_TRUE(text.contains(QString::number(QDateTime::fromSecsSinceEpoch(static_cast<qint64>(c.start))
                                                           .date()

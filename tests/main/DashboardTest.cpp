@@ -188,6 +188,7 @@ TEST_F(DashboardTest, GridsReflowByTheirMinimumColumn)
 }
 
 // The latest load test's added latency is a whole-millisecond figure: under 1 ms it does not read 0.
+// Its date reads in Hungarian.
 TEST(SpeedSectionText, AddedLatencyUnderAMillisecondDoesNotReadZero)
 {
     const std::pair<double, const char*> cases[] = {{0.3, "A késleltetés kevesebb mint 1 ms-mal nőtt."},
@@ -201,6 +202,9 @@ TEST(SpeedSectionText, AddedLatencyUnderAMillisecondDoesNotReadZero)
         test.latencyIncreaseMilliseconds = added;
         section.setLatestLoadTest(test);
         EXPECT_TRUE(section.latestLoadTestText().endsWith(QString::fromUtf8(sentence)))
+            << section.latestLoadTestText().toStdString();
+        // Its date in Hungarian under the C locale the tests run in (December in any time zone).
+        EXPECT_TRUE(section.latestLoadTestText().startsWith(QStringLiteral("Legutóbbi teszt (dec. ")))
             << section.latestLoadTestText().toStdString();
     }
 }

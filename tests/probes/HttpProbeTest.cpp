@@ -5,6 +5,7 @@
 #include "tests/probes/DnsHttpTestSupport.h"
 
 #include <QTemporaryFile>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,41 @@ TEST(HttpProbeOutcomeTest, TotalIsThatOfASuccessOnly)
     EXPECT_NE(HTTPProbeOutcome::captivePortal(302), HTTPProbeOutcome::unexpectedStatus(302));
     EXPECT_EQ(HTTPProbe().timeout(), 5s);
     EXPECT_TRUE(HTTPProbe::defaultURL().startsWith(QStringLiteral("http://")));
-    EXPECT_TRUE(HTTPProbe::defaultURL().endsWith(QStringLiteral("/hotspot-detect.html")));
+}
+
+TEST(HttpProbeCheckPageTest, NetworkManagerConfigurationNamesTheCheck)
+{
+    using Check = std::optional<std::pair<QString, QByteArray>>;
+    const QByteArray main = "[main]\nuri=http://not.this/\n[connectivity]\n  uri = http://a.example/  \nresponse=It works\n";
+    const QString a = QStringLiteral("http://a.example/");
+    const std::pair<std::vector<QByteArray>, Check> cases[] = {
+        {{}, std::nullopt},
+        {{main}, std::pair{a, QByteArray("It works")}},
+        {{"# no response\n[connectivity]\nuri=http://a.example/\n"}, std::pair{a, HTTPProbe::defaultResponse()}},
+        {{main, "[connectivity]\nuri=http://b.example/\n"}, std::pair{QStringLiteral("http://b.example/"), QByteArray("It works")}},
+        {{main, "[connectivity]\nresponse=\n"}, std::pair{a, QByteArray()}},
+        {{main, "[connectivity]\nresponse=\\sup\n"}, std::pair{a, QByteArray(" up")}},
+        {{main, "[connectivity]\nenabled=false\n"}, std::nullopt},
+        {{main, "[connectivity]\ninterval=0\n"}, std::nullopt},
+    };
+    for (const auto& [files, expected] : cases)
+        EXPECT_EQ(HTTPProbe::networkManagerCheck(files), expected) << files.size() << ' ' << files.back().toStdString();
+}
+
+// The neutral default against its page; a check that expects no body (an empty "response=").
+TEST_F(HttpProbeTest, TheExpectedResponseDecides)
+{
+    const QString defaultPage = QStringLiteral("http://127.0.0.1:%1").arg(server_->port()) + QUrl(HTTPProbe::defaultURL()).path();
+    const std::tuple<QString, QByteArray, Kind> cases[] = {
+        {defaultPage, HTTPProbe::defaultResponse(), Kind::success},
+        {pageURL(QStringLiteral("other")), HTTPProbe::defaultResponse(), Kind::captivePortal},
+        {pageURL(QStringLiteral("204")), QByteArray(), Kind::success},
+        {pageURL(QStringLiteral("other")), QByteArray(), Kind::captivePortal},
+    };
+    for (const auto& [url, response, expected] : cases) {
+        HTTPProbe probe(5s);
+        EXPECT_EQ(test::runOn(net_, probe.measure(url, response)).value_or(HTTPProbeOutcome::timedOut()).kind, expected) << url.toStdString();
+    }
 }
 
 TEST_F(HttpProbeTest, CheckPageWithSuccessGivesTotalAndPhases)

@@ -20,6 +20,7 @@ TEST(FailureTextTest, TechnicalTextsMapToTheirCause)
         {"write failed: No space left on device", FailureCause::diskFull},
         {"attempt to write a readonly database", FailureCause::readOnly},
         {"Read-only file system", FailureCause::readOnly},
+        {"Írásvédett fájlrendszer", FailureCause::readOnly},
         {"filesystem error: cannot create directories: Nem könyvtár [/tmp/x/y]", FailureCause::notAFolder},
         {"Could not create the folder: Not a directory", FailureCause::notAFolder},
         {"ICMP socket could not be opened (errno 13: Permission denied)", FailureCause::icmpNotPermitted},

@@ -6,6 +6,7 @@
 #include "core/records/FailureText.h"
 #include "core/store/SQLiteStore.h"
 #include "reports/DossierPdf.h"
+#include "reports/DossierPdfFile.h"
 #include "reports/DossierService.h"
 #include "reports/ExportService.h"
 #include "tests/reports/DossierSamples.h"
@@ -56,6 +57,14 @@ struct SmallDisk {
     {
         return ::mount("tmpfs", QFile::encodeName(path).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
                        "size=32k,mode=0700") == 0;
+    }
+    // One folder made read-only on a disk that stays writable, as removable media and locked-down
+    // homes give: `mount --bind dir dir` and `mount -o remount,bind,ro dir`. Goes with the disk.
+    bool makeReadOnlyBind(const QString& name) const
+    {
+        const QByteArray dir = QFile::encodeName(path + QLatin1Char('/') + name);
+        return ::mount(dir.constData(), dir.constData(), nullptr, MS_BIND, nullptr) == 0 &&
+               ::mount(nullptr, dir.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
     }
     ~SmallDisk()
     {
@@ -188,8 +197,9 @@ TEST(FullDiskLab, ADossierThatDoesNotFitLeavesNoFileAndTheEarlierOneIntact)
     }
 }
 
-// A read-only Desktop, for real (a read-only mount; root is refused too): the dossier gives the cause
-// that exports give and names the folder with "~" for home; nothing is left behind.
+// A read-only Desktop, for real (a read-only mount, or a read-only bind mount of the Desktop alone;
+// root is refused too): the dossier gives the cause that exports give, whatever language the
+// system's error text is in, and names the folder with "~" for home; nothing is left behind.
 TEST(FullDiskLab, ADossierOnAReadOnlyDesktopSaysWhyAndWhere)
 {
     auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
@@ -197,11 +207,12 @@ TEST(FullDiskLab, ADossierOnAReadOnlyDesktopSaysWhyAndWhere)
     test::await(store->insertSamples(test::makeBatch(t, 5)));
     const DossierRequest request{t - 3600, t + 3600, false, std::nullopt};
     const QByteArray home = qgetenv("HOME");
-    for (const QString& folderName : {QStringLiteral("Asztal"), QStringLiteral("Asztal/Dossziék")}) {
+    for (const auto& [folderName, bind] : {std::pair{QStringLiteral("Asztal"), false}, std::pair{QStringLiteral("Asztal/Dossziék"), false},
+                                           std::pair{QStringLiteral("Asztal"), true}, std::pair{QStringLiteral("Asztal/Dossziék"), true}}) {
         SmallDisk disk;
         REQUIRE_SMALL_DISK(disk);
         ASSERT_TRUE(QDir().mkpath(disk.path + "/Asztal"));
-        ASSERT_TRUE(disk.makeReadOnly()) << strerror(errno);
+        ASSERT_TRUE(bind ? disk.makeReadOnlyBind(QStringLiteral("Asztal")) : disk.makeReadOnly()) << strerror(errno);
         qputenv("HOME", QFile::encodeName(disk.path));
         const QString folder = disk.path + "/" + folderName;
         PdfDossierService service(store, QStringLiteral("1.0"), [t] { return t + 3600; });
@@ -210,13 +221,16 @@ TEST(FullDiskLab, ADossierOnAReadOnlyDesktopSaysWhyAndWhere)
             ADD_FAILURE() << folderName.toStdString() << ": a dossier was written to a read-only disk";
         } catch (const std::exception& e) {
             const FailureReport report = failureReport(e);
-            EXPECT_EQ(report.cause, FailureCause::readOnly) << folderName.toStdString() << ": " << e.what();
+            EXPECT_EQ(report.cause, FailureCause::readOnly) << folderName.toStdString() << bind << ": " << e.what();
             EXPECT_EQ(report.sentenceNaming(folder),
                       QStringLiteral("A lemez vagy a mappa csak olvasható. Érintett hely: ~/") + folderName +
                           (folderName.contains('/') ? QString() : QStringLiteral("/Polvarine-meresi-dosszie-20240331-20240331.pdf")))
                 << e.what();
         }
         qputenv("HOME", home);
+        // The cause comes from the mount itself, not from the error's text in the user's language.
+        EXPECT_EQ(dossier::fileWriteFailureCause(disk.path + "/Asztal/x.pdf", 0, QStringLiteral("Das Dateisystem ist nur lesbar")),
+                  FailureCause::readOnly);
         EXPECT_EQ(disk.entries(), QStringList{QStringLiteral("Asztal")}) << disk.entries().join(", ").toStdString();
     }
 }

@@ -1,9 +1,10 @@
 // Runs with TZ=Europe/Budapest, once under LC_ALL=C.UTF-8 and once under hu_HU.UTF-8.
 #include "core/records/LocaleDates.h"
 
-#include <gtest/gtest.h>
+#include "core/app/Presentation.h"
+#include "ui/design/Chart.h"
 
-#include <cstdlib>
+#include <gtest/gtest.h>
 
 using namespace pv;
 
@@ -18,12 +19,27 @@ struct ForcedLocale {
 };
 } // namespace
 
-TEST(LocaleDatesTest, UserLocaleFollowsTheEnvironment)
+// Every place a date reaches the user, in Hungarian as the texts are, under the C and the Hungarian
+// locale alike: the dossier and the daily summary, the history, the overview's latest test, the
+// charts' axes and crosshair, the panel's clock times.
+TEST(LocaleDatesTest, EveryDateAUserReadsIsHungarianUnderAnyLocale)
 {
-    const char* all = std::getenv("LC_ALL");
-    const bool hungarian = all != nullptr && QByteArray(all).startsWith("hu_HU");
-    EXPECT_EQ(dateTextLocale(), hungarian ? QStringLiteral("hu_HU") : QStringLiteral("en_US_POSIX"));
-    EXPECT_FALSE(mediumDateTimeText(kBeforeChange).isEmpty());
+    EXPECT_EQ(dateTextLocale(), QStringLiteral("hu_HU"));
+    const struct {
+        const char* place;
+        QString text;
+        QString expected;
+    } cases[] = {
+        {"dossier, daily summary", mediumDateTimeText(kAfterChange), QStringLiteral("2024. márc. 31. 3:30:00")},
+        {"history period", skeletonDateTimeText(kAfterChange, QStringLiteral("MMMdjmm")), QStringLiteral("márc. 31. 3:30")},
+        {"latest load test", dayLabel(kAfterChange, dateLocale()) + QLatin1Char(' ') + timeOfDayLabel(kAfterChange, dateLocale()),
+         QStringLiteral("márc. 31. 3:30")},
+        {"crosshair", crosshairTimeText(kAfterChange, dateLocale()), QStringLiteral("3:30:00")},
+        {"live text clock", presentation::localTimeWithSeconds(kAfterChange), QStringLiteral("3:30:00")},
+        {"live text clock, short", presentation::localTimeShort(kAfterChange), QStringLiteral("3:30")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.text, c.expected) << c.place;
 }
 
 TEST(LocaleDatesTest, MediumStyleInTheForcedLocaleAndLocalZone)

@@ -5,6 +5,8 @@
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSet>
 
@@ -69,4 +71,46 @@ TEST(StoreCrashTest, KilledWriterLeavesAnIntactDatabaseWithEveryReportedBatch)
     }
     // Every batch reported in every round was checked.
     EXPECT_GE(reported.size(), expectedAtLeast);
+}
+
+// The writer opens the history while it records; then another process reads the file and closes
+// it, as the sqlite3 shell or a backup does. The writer's write-ahead log must outlive that reader,
+// what the writer stores afterwards must reach the next reader, and a kill must cost nothing stored.
+TEST(StoreCrashTest, OutsideReaderAfterTheHistoryOpenedLeavesTheLogAndEveryBatch)
+{
+    const QString path = freshDatabasePath();
+    QProcess writer;
+    writer.start(QStringLiteral(PV_CRASH_WRITER), {path, QStringLiteral("--history")});
+    ASSERT_TRUE(writer.waitForStarted(5000));
+    QStringList lines; // only whole lines: a line is written after its batch was stored
+    const auto readUntil = [&](auto done) {
+        do
+            while (writer.canReadLine())
+                lines << QString::fromLatin1(writer.readLine().trimmed());
+        while (!done() && writer.waitForReadyRead(60000));
+        return done();
+    };
+    const auto rowsOf = [&path](const QString& batch) {
+        return RawDb(path).integer(QStringLiteral("SELECT COUNT(*) FROM network_samples WHERE batch_id = '%1';").arg(batch));
+    };
+    ASSERT_TRUE(readUntil([&] { return lines.contains(QStringLiteral("history")); }))
+        << writer.readAllStandardError().toStdString();
+    EXPECT_GE(RawDb(path).integer(QStringLiteral("SELECT COUNT(*) FROM network_samples;")), 20);
+    const qsizetype afterRead = lines.size();
+    ASSERT_TRUE(readUntil([&] { return lines.size() >= afterRead + 3; }));
+
+    EXPECT_TRUE(QFile::exists(path + QStringLiteral("-wal")));
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(writer.processId()));
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries))
+        EXPECT_FALSE(QFile::symLinkTarget(fds.filePath(fd)).endsWith(QStringLiteral(" (deleted)")))
+            << QFile::symLinkTarget(fds.filePath(fd)).toStdString();
+    EXPECT_EQ(rowsOf(lines.last()), 5);
+
+    writer.kill(); // SIGKILL
+    ASSERT_TRUE(writer.waitForFinished(5000));
+    readUntil([] { return true; });
+    lines.removeAll(QStringLiteral("history"));
+    { SQLiteStore reopened(SQLiteStore::Location::file(path)); }
+    for (const QString& id : lines)
+        EXPECT_EQ(rowsOf(id), 5) << id.toStdString();
 }

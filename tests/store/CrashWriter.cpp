@@ -1,5 +1,8 @@
 // A writer for the crash test: stores five-sample batches in a loop and reports each batch on
 // stdout, one line per batch, only after its insert has returned. The test kills it at random.
+// With --history it opens the history after its first batches, as a user does while it records,
+// reads the day and says "history" once the read and the read-ahead are over.
+#include "core/app/HistoryViewModel.h"
 #include "core/records/RecordId.h"
 #include "core/store/SQLiteStore.h"
 
@@ -7,6 +10,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <string>
 
@@ -34,31 +38,43 @@ ProbeBatch nextBatch(int n)
     }
     return b;
 }
+bool report(const std::string& line)
+{
+    return ::write(STDOUT_FILENO, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
     // Never outlive the test that started us.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <database>\n", argv[0]);
+    const bool history = argc == 3 && std::string(argv[2]) == "--history";
+    if (argc != 2 && !history) {
+        std::fprintf(stderr, "usage: %s <database> [--history]\n", argv[0]);
         return 2;
     }
-    SQLiteStore store(SQLiteStore::Location::file(QString::fromLocal8Bit(argv[1])));
+    auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::file(QString::fromLocal8Bit(argv[1])));
 
     asio::io_context io;
     asio::co_spawn(
         io,
-        [&store]() -> asio::awaitable<void> {
+        [store, history]() -> asio::awaitable<void> {
             // Bounded: the test kills us long before either limit.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             for (int n = 0; n < 100000 && std::chrono::steady_clock::now() < deadline; ++n) {
                 ProbeBatch batch = nextBatch(n);
                 const std::string line = batch.id.toString(QUuid::WithoutBraces).toUpper().toStdString() + "\n";
-                co_await store.insertSamples(std::move(batch));
+                co_await store->insertSamples(std::move(batch));
                 // One write per line: a kill never leaves half a line that looks complete.
-                if (::write(STDOUT_FILENO, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+                if (!report(line))
                     co_return;
+                if (history && n == 3) {
+                    const auto reader = HistoryViewModel::storeReader(store);
+                    co_await reader(HistoryRange::day, 1700000000 - 86400, 1700000000 + 86400);
+                    store->warmFileCache().wait();
+                    if (!report("history\n"))
+                        co_return;
+                }
             }
         },
         asio::detached);

@@ -180,9 +180,37 @@ double crosshairBubbleTop(double hoverY, double bubbleHeight, double plotMinY, d
     return top;
 }
 
-double crosshairBubbleLeft(double x, double plotWidth)
+double crosshairBubbleLeft(double x, double plotWidth, double bubbleWidth)
 {
-    return x + 10.0 <= plotWidth - 178.0 ? x + 10.0 : x - 186.0;
+    return x + 10.0 + bubbleWidth + 2.0 <= plotWidth ? x + 10.0 : x - 10.0 - bubbleWidth;
+}
+
+namespace {
+// A bubble row: the tint dot and its gap (11), the label, a gap of 14, the value; 8 of padding each side.
+constexpr double kBubblePadding = 8;
+constexpr double kRowLabelStart = 11;
+constexpr double kRowGap = 14;
+QFont crosshairLabelFont() { return pvFont(PVFontToken::caption); }
+QFont crosshairValueFont() { return pvFont(PVFontToken::monoDataSmall); }
+QFont crosshairTimeFont() { return pvFont(PVFontToken::microCaption); }
+} // namespace
+
+double crosshairBubbleWidth(const std::vector<PVCrosshairReading>& readings, const QString& timeText)
+{
+    const QFontMetricsF lfm(crosshairLabelFont()), vfm(crosshairValueFont()), tfm(crosshairTimeFont());
+    double inner = tfm.horizontalAdvance(timeText);
+    for (const PVCrosshairReading& r : readings)
+        inner = std::max(inner, kRowLabelStart + lfm.horizontalAdvance(r.label) + kRowGap +
+                                    vfm.horizontalAdvance(crosshairValueText(r.value, r.unit)));
+    return std::max(kCrosshairBubbleWidth, std::ceil(inner + 2 * kBubblePadding + 1));
+}
+
+QString crosshairRowLabel(const PVCrosshairReading& reading, double bubbleWidth)
+{
+    const QFontMetricsF lfm(crosshairLabelFont()), vfm(crosshairValueFont());
+    const double room = bubbleWidth - 2 * kBubblePadding - kRowLabelStart - kRowGap -
+                        vfm.horizontalAdvance(crosshairValueText(reading.value, reading.unit));
+    return lfm.elidedText(reading.label, Qt::ElideRight, std::max(0.0, room));
 }
 
 QString crosshairValueText(std::optional<double> value, const QString& unit)
@@ -290,8 +318,8 @@ QString axisLabel(const PVChartAxis& axis, const PVChartSpec& spec, double v, do
     if (axis.formatter)
         return axis.formatter(v);
     switch (axis.format) {
-    case PVAxisFormat::timeOfDay: return timeOfDayLabel(v, spec.locale);
-    case PVAxisFormat::date: return step >= 86400 ? dayLabel(v, spec.locale) : timeOfDayLabel(v, spec.locale);
+    case PVAxisFormat::timeOfDay: return timeOfDayLabel(v, dateLocale());
+    case PVAxisFormat::date: return step >= 86400 ? dayLabel(v, dateLocale()) : timeOfDayLabel(v, dateLocale());
     case PVAxisFormat::category: {
         const auto i = static_cast<qsizetype>(std::llround(v));
         return i >= 0 && i < spec.categories.size() ? spec.categories[i] : QString();
@@ -623,7 +651,7 @@ void paintEmpty(QPainter& p, const QRectF& bounds, const PVChartSpec& spec, cons
     p.drawText(inner.adjusted(0, used.height() + 4, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, detail);
 }
 
-void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& spec, const PVChartStyle& style,
+void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& /*spec*/, const PVChartStyle& style,
                     const PVCrosshairState& c)
 {
     const double x = L.px(c.date);
@@ -632,17 +660,22 @@ void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& spec
     // Rule: 1 wide, the plot's height.
     p.fillRect(QRectF(std::floor(x), L.plot.top(), 1.0, L.plot.height()), style.ctx.color(style.crosshairRule));
 
-    const QFont timeFont = pvFont(PVFontToken::microCaption);
-    const QFont labelFont = pvFont(PVFontToken::caption);
-    const QFont valueFont = pvFont(PVFontToken::monoDataSmall);
+    const QFont timeFont = crosshairTimeFont();
+    const QFont labelFont = crosshairLabelFont();
+    const QFont valueFont = crosshairValueFont();
     const QFontMetricsF tfm(timeFont), lfm(labelFont), vfm(valueFont);
     const double rowHeight = std::max({5.0, lfm.height(), vfm.height()});
     const auto n = c.readings.size();
     const double estimated = crosshairBubbleHeight(n);
     const double actual = 8 + tfm.height() + static_cast<double>(n) * (4 + rowHeight) + 8;
+    const QString time = crosshairTimeText(c.date, dateLocale());
+    // As wide as the texts need, but never wider than the plot with its axis beside it.
+    const double width =
+        std::min(crosshairBubbleWidth(c.readings, time), std::max(kCrosshairBubbleWidth, L.plot.right() - 4));
     const double top = crosshairBubbleTop(c.hoverY, estimated, L.plot.top(), L.plot.bottom());
-    const double left = L.plot.left() + crosshairBubbleLeft(x - L.plot.left(), L.plot.width());
-    const QRectF bubble(left, top, kCrosshairBubbleWidth, actual);
+    const double left =
+        std::max(4.0, L.plot.left() + crosshairBubbleLeft(x - L.plot.left(), L.plot.width(), width));
+    const QRectF bubble(left, top, width, actual);
 
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
@@ -660,7 +693,7 @@ void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& spec
     double y = inner.top();
     p.setFont(timeFont);
     p.setPen(style.ctx.color(style.bubbleTime));
-    p.drawText(QPointF(inner.left(), y + tfm.ascent()), crosshairTimeText(c.date, spec.locale));
+    p.drawText(QPointF(inner.left(), y + tfm.ascent()), time);
     y += tfm.height();
     for (const PVCrosshairReading& r : c.readings) {
         y += 4;
@@ -673,11 +706,10 @@ void paintCrosshair(QPainter& p, const PVChartLayout& L, const PVChartSpec& spec
         p.setFont(valueFont);
         p.setPen(style.ctx.color(style.bubbleValue));
         p.drawText(QPointF(inner.right() - valueWidth, mid + (vfm.ascent() - vfm.descent()) / 2), value);
-        const double labelRoom = inner.width() - 5 - 6 - 6 - 8 - valueWidth;
         p.setFont(labelFont);
         p.setPen(style.ctx.color(style.bubbleLabel));
-        p.drawText(QPointF(inner.left() + 11, mid + (lfm.ascent() - lfm.descent()) / 2),
-                   lfm.elidedText(r.label, Qt::ElideRight, std::max(0.0, labelRoom)));
+        p.drawText(QPointF(inner.left() + kRowLabelStart, mid + (lfm.ascent() - lfm.descent()) / 2),
+                   crosshairRowLabel(r, width));
         y += rowHeight;
     }
     p.restore();
@@ -690,6 +722,7 @@ QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout)
     const std::vector<double>& values = layout.xTicks.values;
     const double step = layout.xTicks.step;
     QStringList labels;
+    const QLocale dates = dateLocale();
     const bool time = spec.x.format == PVAxisFormat::timeOfDay || spec.x.format == PVAxisFormat::date;
     if (!time || spec.x.formatter) {
         for (double v : values)
@@ -701,18 +734,17 @@ QStringList xTickLabels(const PVChartSpec& spec, const PVChartLayout& layout)
     // over more than a day), each label names its day as well.
     if (step >= 86400) {
         for (double v : values)
-            labels << dayLabel(v, spec.locale);
+            labels << dayLabel(v, dates);
         return labels;
     }
-    const QString format = step < 60 ? crosshairTimeFormat(spec.locale)
-                                     : withoutSeconds(spec.locale.timeFormat(QLocale::ShortFormat));
+    const QString format = step < 60 ? crosshairTimeFormat(dates) : withoutSeconds(dates.timeFormat(QLocale::ShortFormat));
     // A time in the hour that repeats when daylight-saving time ends says which of the two it is.
     for (double v : values)
-        labels << spec.locale.toString(localTime(v).time(), format) +
+        labels << dates.toString(localTime(v).time(), format) +
                       (isRepeatedLocalTime(v) ? QLatin1Char(' ') + utcOffsetText(v) : QString());
     if (QSet<QString>(labels.begin(), labels.end()).size() < labels.size())
         for (qsizetype i = 0; i < labels.size(); ++i)
-            labels[i] = dayLabel(values[static_cast<std::size_t>(i)], spec.locale) + QLatin1Char(' ') + labels[i];
+            labels[i] = dayLabel(values[static_cast<std::size_t>(i)], dates) + QLatin1Char(' ') + labels[i];
     return labels;
 }
 

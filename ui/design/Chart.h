@@ -68,7 +68,13 @@ constexpr double crosshairBubbleHeight(std::size_t readingCount) { return 18.0 *
 // bottom (applied last, so a bubble taller than the plot keeps to the bottom).
 double crosshairBubbleTop(double hoverY, double bubbleHeight, double plotMinY, double plotMaxY);
 // Bubble left edge relative to the plot: right of the rule while it fits, else left of it.
-double crosshairBubbleLeft(double x, double plotWidth);
+double crosshairBubbleLeft(double x, double plotWidth, double bubbleWidth = kCrosshairBubbleWidth);
+// The bubble's width at the current text size: kCrosshairBubbleWidth, or more when the time or a
+// row's label and value need it, so that no label is cut short.
+double crosshairBubbleWidth(const std::vector<PVCrosshairReading>& readings, const QString& timeText);
+// A row's label as a bubble of that width draws it: elided only when the bubble is narrower than
+// crosshairBubbleWidth asked for (a chart too narrow for it).
+QString crosshairRowLabel(const PVCrosshairReading& reading, double bubbleWidth);
 // "13 ms" ("<1 ms" for a latency that would read 0), or "—" alone without a value.
 QString crosshairValueText(std::optional<double> value, const QString& unit);
 // The locale's short time format with the seconds added after the minutes.
@@ -157,7 +163,7 @@ struct PVChartSpec {
     std::vector<PVBarMark> bars;
     std::vector<PVPointMark> points;
     std::vector<PVGapMark> gaps; // drawn over the lines; they widen the time scale but are no data of their own
-    QLocale locale = QLocale::system();
+    QLocale locale = QLocale::system(); // the numbers' (the dates are Hungarian under any locale)
     bool valueAxisTrailing = true;
     std::optional<QString> emptyTitle;  // the dashboard's texts when absent
     std::optional<QString> emptyDetail;

@@ -612,6 +612,33 @@ protected:
     }
 };
 
+// Return and Enter press the focused button, as Space does: what a Linux desktop's buttons do.
+// A push button that is a dialog's default or auto-default one is left to Qt, which presses the
+// focused one already, so a dialog's default button keeps Return whenever no button has the focus.
+class ReturnPressesFocusedButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (button == nullptr || !button->hasFocus() || !button->isEnabled() || !button->isVisible())
+            return false;
+        if (const auto* push = qobject_cast<QPushButton*>(button); push != nullptr && (push->autoDefault() || push->isDefault()))
+            return false;
+        if (!key->isAutoRepeat())
+            button->click();
+        return true;
+    }
+};
+
 } // namespace
 
 void pvInstallFocusRingStyle()
@@ -620,6 +647,7 @@ void pvInstallFocusRingStyle()
     if (app == nullptr || dynamic_cast<PVFocusRingStyle*>(QApplication::style()) != nullptr)
         return;
     app->installEventFilter(new KeyboardFocusInView(app));
+    app->installEventFilter(new ReturnPressesFocusedButton(app));
     QApplication::setStyle(new PVFocusRingStyle(QStyleFactory::create(QApplication::style()->name())));
 }
 

@@ -130,7 +130,9 @@ private:
 
 // Makes the platform's own push and tool buttons show the design's focus ring when the keyboard
 // gave them focus, and scrolls every control the keyboard gives focus to into the view of the
-// scrolling pages it lies on. Idempotent; the appearance service calls it when it is first made.
+// scrolling pages it lies on; Return and Enter press the focused button or switch as Space does (a
+// dialog's default push button keeps its own rule). Idempotent; the appearance service calls it
+// when it is first made.
 void pvInstallFocusRingStyle();
 
 // A small bordered push button whose title follows the text size.

@@ -452,7 +452,7 @@ QString incidentTimeText(Timestamp start, Timestamp now)
     const QDate day = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(start * 1000))).date();
     const QDate today = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(now * 1000))).date();
     if (day == today)
-        return timeOfDayLabel(start, QLocale::system());
+        return timeOfDayLabel(start, dateLocale());
     // Another day (or year): the locale's month, day and 24-hour time, for example "dec. 8. 20:37".
     return skeletonDateTimeText(start, day.year() == today.year() ? QStringLiteral("MMMdHHmm")
                                                                   : QStringLiteral("yMMMdHHmm"));

@@ -4,6 +4,7 @@
 #include "ui/design/Depth.h"
 
 #include "core/records/LoadTestResult.h"
+#include "core/records/LocaleDates.h"
 #include "core/records/Localization.h"
 
 #include <QEvent>
@@ -292,8 +293,8 @@ void SpeedSection::setLatestLoadTest(const std::optional<StoredLoadTest>& test)
         latest_->setText(QString());
         return;
     }
-    const QString when = dayLabel(test->startedAt, QLocale::system()) + QLatin1Char(' ') +
-                         timeOfDayLabel(test->startedAt, QLocale::system());
+    const QString when = dayLabel(test->startedAt, dateLocale()) + QLatin1Char(' ') +
+                         timeOfDayLabel(test->startedAt, dateLocale());
     QString text = LF("Legutóbbi teszt (%@): %.0f Mbps le, %.0f Mbps fel, terhelés alatt: %@.",
                       {when, test->downloadMbps, test->uploadMbps, gradeTitle(test->grade)});
     if (test->latencyIncreaseMilliseconds)

@@ -5,7 +5,8 @@ How it answers is its mode: the default comes from --mode; a request may pick an
 query string "?mode=<mode>" (so one server serves every outcome).
 
 Modes:
-  success     200 with the check page whose body contains "Success"
+  success     200 with the check page whose body contains "Success" and NetworkManager's "NetworkManager
+              is online" (the program's default check)
   other       200 with a login page (no "Success")
   binary      200 with bytes that are not valid UTF-8 around "Success"
   <number>    that status code (a 3xx redirects to this server's success page)
@@ -28,7 +29,7 @@ import socketserver
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
-SUCCESS_PAGE = b"<HTML><HEAD><TITLE>Success</TITLE></HEAD><BODY>Success</BODY></HTML>"
+SUCCESS_PAGE = b"<HTML><HEAD><TITLE>Success</TITLE></HEAD><BODY>Success</BODY></HTML>\nNetworkManager is online\n"
 LOGIN_PAGE = b"<html><head><title>Hotel Wi-Fi</title></head><body>Please log in to continue.</body></html>"
 BINARY_PAGE = b"\xff\xfe\xc3(<b>Success</b>\x80\x81"
 
