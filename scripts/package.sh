@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # Builds the Debian package (debian/, debhelper's CMake support) and prints its path.
-#   scripts/package.sh [--out DIR] [--from-build BUILD_DIR]
+#   scripts/package.sh [--out DIR] [--from-build BUILD_DIR] [--as-version V]
 # The sources (what git tracks) are copied to DIR/src/polvarine and built there with
 # `dpkg-buildpackage -b -us -uc`; the .deb lands in DIR/src (default DIR: build-pkg).
 # --from-build packs an existing build tree (e.g. CI's build/) instead of compiling again: the
 # same install rules, debhelper steps and lintian, without the packaging's compiler flags. It is
 # the cheap check CI runs; a package for users comes from the full build.
+# --as-version packs the same sources as an older (or newer) version V: the project's version and a
+# changelog entry say V (scripts/check-package.sh upgrades from such a package).
 # Installs debhelper, devscripts, lintian and the build dependencies by name when missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build-pkg"
 from_build=""
+as_version=""
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --out) out="$2"; shift ;;
         --from-build) from_build=$(cd "$2" && pwd); shift ;;
-        *) echo "usage: $0 [--out DIR] [--from-build BUILD_DIR]" >&2; exit 2 ;;
+        --as-version) as_version="$2"; shift ;;
+        *) echo "usage: $0 [--out DIR] [--from-build BUILD_DIR] [--as-version V]" >&2; exit 2 ;;
     esac
     shift
 done
@@ -39,8 +43,9 @@ if [[ -z $from_build ]] && ! (cd "$root" && dpkg-checkbuilddeps >/dev/null 2>&1)
     $SUDO apt-get build-dep -y -qq --no-install-recommends "$root" >&2
 fi
 
+# Always the same folder, so that the compiler cache knows every file of the last build.
 src="$out/src/polvarine"
-rm -rf "$out/src"
+rm -rf "$src"
 mkdir -p "$src"
 if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
     (cd "$root" && git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf -) | tar -xf - -C "$src"
@@ -48,7 +53,18 @@ else
     tar -C "$root" --exclude='./build' --exclude='./build-*' -cf - . | tar -xf - -C "$src"
 fi
 
+if [[ -n $as_version ]]; then
+    sed -i -E "s/^project\(Polvarine VERSION [0-9.]+ /project(Polvarine VERSION $as_version /" "$src/CMakeLists.txt"
+    (cd "$src" && DEBEMAIL="Polvarine maintainers <maintainers@users.noreply.c-seed-29c0c11b.example>" \
+        dch -b --newversion "$as_version" --distribution unstable "Packed as $as_version." >/dev/null 2>&1) \
+        || { echo "package: could not set the version to $as_version" >&2; exit 1; }
+fi
+
 args=(-b -us -uc)
+# The compiler cache, when there is one (CMake takes the launcher from the environment).
+if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 if [[ -n $from_build ]]; then
     # No compiler runs, so the compile dependencies need not be there.
     args+=(-d)
