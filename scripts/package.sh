@@ -26,7 +26,8 @@ done
 
 SUDO=""
 [[ $(id -u) -eq 0 ]] || SUDO="sudo"
-tools=(debhelper devscripts lintian appstream desktop-file-utils)
+tools=(debhelper lintian appstream desktop-file-utils)
+[[ -n $from_build ]] || tools+=(devscripts)
 missing=()
 for p in "${tools[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -55,9 +56,9 @@ fi
 
 if [[ -n $as_version ]]; then
     sed -i -E "s/^project\(Polvarine VERSION [0-9.]+ /project(Polvarine VERSION $as_version /" "$src/CMakeLists.txt"
-    (cd "$src" && DEBEMAIL="Polvarine maintainers <maintainers@users.noreply.c-seed-29c0c11b.example>" \
-        dch -b --newversion "$as_version" --distribution unstable "Packed as $as_version." >/dev/null 2>&1) \
-        || { echo "package: could not set the version to $as_version" >&2; exit 1; }
+    { printf 'polvarine (%s) unstable; urgency=medium\n\n  * Packed as %s.\n\n -- %s  %s\n\n' "$as_version" "$as_version" \
+          "$(sed -n 's/^Maintainer: //p' "$src/debian/control")" "$(date -R)"
+      cat "$root/debian/changelog"; } >"$src/debian/changelog"
 fi
 
 args=(-b -us -uc)
