@@ -170,7 +170,7 @@ for f in "${owned[@]}"; do
     [[ -d $chroot_dir$f && $f == */polvarine ]] && left+=("$f/")
 done
 ((${#left[@]} == 0)) || die "removal left: ${left[*]}"
-[[ -z $(in_root dpkg-query -W -f='${db:Status-Abbrev}' polvarine 2>/dev/null | grep -v '^[rc]') ]] || die "the package is still installed"
+in_root dpkg-query -W -f='${db:Status-Abbrev}' polvarine 2>/dev/null | grep -q '^ii' && die "the package is still installed"
 [[ $(rows) -eq $after ]] || die "removal touched the user's database"
 say "apt remove took all ${#owned[@]} paths of the package; the user's database ($after samples) stays"
 say "ok"
