@@ -10,7 +10,7 @@ deb=$(bash "$src/scripts/package.sh" --from-build "$build" --out "$out") || fail
 echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
 
 # lintian: no error (warnings and notes are listed, not fatal).
-lintian --fail-on error --no-tag-display-limit "$deb" >"$out/lintian.txt" 2>&1
+lintian --fail-on error --tag-display-limit 0 "$deb" >"$out/lintian.txt" 2>&1
 status=$?
 echo "lintian: $(grep -c '^E:' "$out/lintian.txt") errors, $(grep -c '^W:' "$out/lintian.txt") warnings"
 grep '^[EW]:' "$out/lintian.txt"
