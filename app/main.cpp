@@ -1,6 +1,7 @@
 // polvarine: the program's entry point.
 
 #include "app/ApplicationShell.h"
+#include "app/CommandLine.h"
 #include "core/app/IcmpPermission.h"
 #include "app/PlatformTexts.h"
 #include "app/SingleInstance.h"
@@ -22,9 +23,19 @@
 #include <QSystemTrayIcon>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 int main(int argc, char* argv[])
 {
+    // --help, --version and mistyped options are answered on the terminal; nothing else starts.
+    const pv::CommandLineAnswer answer =
+        pv::answerCommandLine(std::vector<std::string>(argv + 1, argv + argc), POLVARINE_VERSION);
+    if (answer.action != pv::CommandLineAnswer::Action::run) {
+        std::fputs(answer.text.c_str(), answer.action == pv::CommandLineAnswer::Action::print ? stdout : stderr);
+        return answer.exitCode;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Polvarine"));
     QApplication::setOrganizationName(QStringLiteral("Polvarine"));

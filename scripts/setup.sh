@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth poppler-utils desktop-file-utils libx11-dev
   iproute2 nftables iputils-ping procps psmisc python3
   locales fonts-dejavu-core fonts-open-sans libqpdf-dev xdotool
+  debhelper lintian appstream librsvg2-bin
 )
 
 missing=()

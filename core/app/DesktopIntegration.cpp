@@ -12,6 +12,7 @@
 #include <QSaveFile>
 #include <QVariantMap>
 
+#include <filesystem>
 #include <stdexcept>
 
 namespace pv {
@@ -41,6 +42,24 @@ QString quotedExecArgument(const QString& arg)
         escaped.append(c);
     }
     return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// The running program's path. Once a package upgrade has replaced the running file, Qt answers
+// nothing and the kernel's link names the old file as "<path> (deleted)"; the upgrade put the new
+// program at that same path, which is what the login should start.
+QString runningProgram()
+{
+    QString path = QCoreApplication::applicationFilePath();
+    if (path.isEmpty()) {
+        std::error_code ec;
+        path = QFile::decodeName(QByteArray::fromStdString(std::filesystem::read_symlink("/proc/self/exe", ec).native()));
+        const QString deleted = QStringLiteral(" (deleted)");
+        if (path.endsWith(deleted))
+            path.chop(deleted.size());
+    }
+    if (path.isEmpty() || !QFileInfo(path).isExecutable())
+        throw std::runtime_error("the running program's path is unknown");
+    return path;
 }
 } // namespace
 
@@ -98,8 +117,7 @@ void XdgAutostartLoginItem::setEnabled(bool enabled)
     const QFileInfo info(entryPath_);
     if (!QDir().mkpath(info.absolutePath()))
         throw std::runtime_error(QStringLiteral("could not create %1").arg(info.absolutePath()).toStdString());
-    const QString executable =
-        executable_.isEmpty() ? QCoreApplication::applicationFilePath() : executable_;
+    const QString executable = executable_.isEmpty() ? runningProgram() : executable_;
     QSaveFile file(entryPath_);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         throw std::runtime_error(
