@@ -297,7 +297,7 @@ bool LabEnv::clearFaultsWithoutTracking(const QString& ns) const
     if (ns == clientNs && !clientAddr6.isEmpty()) {
         // Each step may find its part in place already.
         run(ns, QStringLiteral("ip addr add %1/24 dev %2 2>/dev/null; ip route add default via %3 dev %2 2>/dev/null;"
-                               " ip -6 addr add %4/64 dev %2 nodad 2>/dev/null;"
+                               " sysctl -qw net.ipv6.conf.%2.disable_ipv6=0; ip -6 addr add %4/64 dev %2 nodad 2>/dev/null;"
                                " ip -6 route add default via %5 dev %2 2>/dev/null;"
                                " printf 'nameserver %3\\n' >/etc/resolv.conf")
                     .arg(clientAddr, clientIf, gateway, clientAddr6, gateway6));
@@ -315,8 +315,10 @@ bool LabEnv::addIPv6LossBeyondRouter(double ratio) const
 {
     if (!(ratio >= 0.0 && ratio <= 1.0))
         return false;
-    return applyForwardFault(QStringLiteral("meta nfproto ipv6 oifname \"wan0\" numgen random mod 100 < %1 drop")
-                                 .arg(static_cast<int>(std::lround(ratio * 100.0))));
+    const long percent = std::lround(ratio * 100.0);
+    // nft refuses a comparison that always holds.
+    const QString share = percent >= 100 ? QString() : QStringLiteral("numgen random mod 100 < %1 ").arg(percent);
+    return applyForwardFault(QStringLiteral("meta nfproto ipv6 oifname \"wan0\" %1drop").arg(share));
 }
 
 bool LabEnv::applyForwardFault(const QString& rule) const
@@ -351,9 +353,16 @@ bool LabEnv::delayIPv6BeyondRouter(int milliseconds) const
         routerNs, {QStringLiteral("python3"), QStringLiteral(PV_LAB_SERVERS_DIR "/queue_filler.py"),
                    QStringLiteral("--class"), QStringLiteral("1:20"), QStringLiteral("--milliseconds"),
                    QString::number(milliseconds), QStringLiteral("--destination"), servicesAddr6});
-    std::lock_guard lock(state_->mutex);
-    state_->queueFiller = pid;
-    return pid > 0;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->queueFiller = pid;
+    }
+    // Set once the queue holds most of its share (bounded: 10 s).
+    const int wanted = 4'000'000 / 8 * milliseconds / 1000 * 3 / 4;
+    return pid > 0 && run(routerNs, QStringLiteral("for i in $(seq 100); do tc -s class show dev wan0 | grep -A3 '1:20 ' |"
+                                                   " awk '/backlog/ {exit !(substr($2, 1, length($2) - 1) + 0 >= %1)}'"
+                                                   " && exit 0; sleep 0.1; done; exit 1")
+                                        .arg(wanted)) == 0;
 }
 
 bool LabEnv::removeClientIPv6() const
@@ -362,8 +371,8 @@ bool LabEnv::removeClientIPv6() const
         std::lock_guard lock(state_->mutex);
         state_->faultedNamespaces.insert(clientNs);
     }
-    return run(clientNs, QStringLiteral("ip -6 route del default dev %1 && ip -6 addr del %2/64 dev %1")
-                             .arg(clientIf, clientAddr6)) == 0;
+    // Not even a link-local address is left.
+    return run(clientNs, QStringLiteral("sysctl -qw net.ipv6.conf.%1.disable_ipv6=1").arg(clientIf)) == 0;
 }
 
 bool LabEnv::makeClientIPv6Only() const

@@ -68,7 +68,7 @@ public:
     // its own (4 Mbit/s, kept that full by a paced IPv6 load from the router to the services
     // address): the lab's kernel has no netem.
     bool delayIPv6BeyondRouter(int milliseconds) const;
-    // The client's network: no IPv6 at all (its global address and IPv6 default route gone), or IPv6
+    // The client's network: no IPv6 at all (IPv6 switched off on its link), or IPv6
     // only (its IPv4 address and default route gone, the resolver asked at the router's IPv6
     // address). clearFaults(clientNs) restores both.
     bool removeClientIPv6() const;
