@@ -4,8 +4,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QUrl>
 
 #include <curl/curl.h>
+#include <arpa/inet.h>
 
 #include <cstdint>
 #include <map>
@@ -195,14 +197,30 @@ std::vector<QByteArray> HTTPProbe::networkManagerConfigFiles()
     return files;
 }
 
-rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url, QByteArray response)
+rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url, QByteArray response,
+                                                 std::optional<AddressFamily> family)
 {
-    return call([url = std::move(url), response = std::move(response), timeout = timeout_] {
-        return perform(url, response, timeout);
+    return call([url = std::move(url), response = std::move(response), timeout = timeout_, family] {
+        return perform(url, response, timeout, family);
     });
 }
 
-HTTPProbeOutcome HTTPProbe::perform(const QString& url, const QByteArray& response, std::chrono::nanoseconds timeout)
+std::optional<AddressFamily> HTTPProbe::literalFamily(const QString& url)
+{
+    const QString host = QUrl(url).host();
+    if (host.isEmpty())
+        return std::nullopt;
+    const QByteArray text = host.toLatin1();
+    in6_addr buffer{};
+    if (inet_pton(AF_INET, text.constData(), &buffer) == 1)
+        return AddressFamily::ipv4;
+    if (inet_pton(AF_INET6, text.constData(), &buffer) == 1)
+        return AddressFamily::ipv6;
+    return std::nullopt;
+}
+
+HTTPProbeOutcome HTTPProbe::perform(const QString& url, const QByteArray& response, std::chrono::nanoseconds timeout,
+                                    std::optional<AddressFamily> family)
 {
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
     if (!handle)
@@ -230,6 +248,8 @@ HTTPProbeOutcome HTTPProbe::perform(const QString& url, const QByteArray& respon
     // The probe measures the direct path: proxy settings from the environment (http_proxy and
     // friends) are ignored, so a proxy can neither hide nor cause a failure of the line.
     curl_easy_setopt(h, CURLOPT_PROXY, "");
+    if (family)
+        curl_easy_setopt(h, CURLOPT_IPRESOLVE, *family == AddressFamily::ipv6 ? CURL_IPRESOLVE_V6 : CURL_IPRESOLVE_V4);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BodyScan::onData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &scan);
 
