@@ -351,12 +351,11 @@ void limitUsage(ConnectionVerdict& verdict, const FaultAttribution& live, const 
     };
     if (live.location == FaultLocation::dns) {
         const bool silent = live.severity == IncidentSeverity::critical;
+        // Pages need a lookup for nearly every click; a stream, call or game once started goes on.
         atLeast(UsageCapability::browsing, silent ? CapabilityRating::poor : CapabilityRating::usable);
-        atLeast(UsageCapability::streaming, silent ? CapabilityRating::poor : CapabilityRating::usable);
-        if (silent) {
-            atLeast(UsageCapability::videoCall, CapabilityRating::usable);
-            atLeast(UsageCapability::gaming, CapabilityRating::usable);
-        }
+        if (silent)
+            for (UsageCapability u : {UsageCapability::videoCall, UsageCapability::gaming, UsageCapability::streaming})
+                atLeast(u, CapabilityRating::usable);
         verdict.evidence.prepend(silent ? L("A névfeloldás nem válaszol: új oldal, adás vagy hívás most nem indul el, "
                                             "ami már fut, az megy tovább.")
                                         : L("A névfeloldás lassú: az oldalak és az adások lassan indulnak."));
