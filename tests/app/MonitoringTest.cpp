@@ -54,6 +54,47 @@ ProbeBatch batchFailing(std::initializer_list<ProbeKind> kinds, const RouteSnaps
     return b;
 }
 
+// Batch shapers: the samples of the given kinds get no answer, lose a share of their echoes, or
+// answer that much later.
+using Shape = std::function<ProbeBatch(ProbeBatch)>;
+bool among(const std::vector<ProbeKind>& kinds, ProbeKind kind)
+{
+    return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
+}
+Shape unanswered(std::vector<ProbeKind> kinds)
+{
+    return [kinds](ProbeBatch b) {
+        for (NetworkSample& s : b.samples)
+            if (among(kinds, s.target.kind)) {
+                s.success = false;
+                s.latencyMilliseconds.reset();
+                s.packetLoss = 1.0;
+                s.timeoutCount = 3;
+            }
+        return b;
+    };
+}
+Shape losing(std::vector<ProbeKind> kinds, double loss = 1.0 / 3)
+{
+    return [kinds, loss](ProbeBatch b) {
+        for (NetworkSample& s : b.samples)
+            if (among(kinds, s.target.kind)) {
+                s.packetLoss = loss;
+                s.timeoutCount = 1;
+            }
+        return b;
+    };
+}
+Shape delaying(std::vector<ProbeKind> kinds, double ms)
+{
+    return [kinds, ms](ProbeBatch b) {
+        for (NetworkSample& s : b.samples)
+            if (among(kinds, s.target.kind))
+                s.latencyMilliseconds = *s.latencyMilliseconds + ms;
+        return b;
+    };
+}
+
 class MonitoringTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -830,34 +871,9 @@ TEST_F(MonitoringTest, AnEndedFaultIsNoLongerPresentedAsPresentAndOneThatGoesOnS
 // (or an outage) ends, nothing reads as poor or faulty within 90 s: not the place, not the usage headline.
 TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOpensNothing)
 {
-    const auto delayed = [](double ms) {
-        return [ms](ProbeBatch b) {
-            for (NetworkSample& s : b.samples)
-                if (s.target.kind == ProbeKind::publicIP)
-                    s.latencyMilliseconds = *s.latencyMilliseconds + ms;
-            return b;
-        };
-    };
-    const auto lossy = [](std::vector<ProbeKind> kinds) {
-        return [kinds](ProbeBatch b) {
-            for (NetworkSample& s : b.samples)
-                if (std::find(kinds.begin(), kinds.end(), s.target.kind) != kinds.end()) {
-                    s.packetLoss = 1.0 / 3;
-                    s.timeoutCount = 1;
-                }
-            return b;
-        };
-    };
-    const auto lost = [](ProbeBatch b) {
-        for (NetworkSample& s : b.samples)
-            if (s.target.kind == ProbeKind::publicIP || s.target.kind == ProbeKind::http) {
-                s.success = false;
-                s.latencyMilliseconds.reset();
-                s.packetLoss = 1.0;
-                s.timeoutCount = 3;
-            }
-        return b;
-    };
+    const auto delayed = [](double ms) { return delaying({ProbeKind::publicIP}, ms); };
+    const auto lossy = [](std::vector<ProbeKind> kinds) { return losing(std::move(kinds)); };
+    const Shape lost = unanswered({ProbeKind::publicIP, ProbeKind::http});
     const struct {
         const char* name;
         std::function<ProbeBatch(ProbeBatch)> fault;
@@ -1000,58 +1016,27 @@ TEST_F(MonitoringTest, NoSentenceSaysALegAnswersThatWasSilentAllTheNewestMinute)
 // after a fault ended nothing names it again, and nothing says a use will not work.
 TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound)
 {
-    using Make = std::function<ProbeBatch(ProbeBatch)>;
-    const auto failing = [](std::vector<ProbeKind> kinds) -> Make {
-        return [kinds](ProbeBatch b) {
-            for (NetworkSample& s : b.samples)
-                if (std::find(kinds.begin(), kinds.end(), s.target.kind) != kinds.end()) {
-                    s.success = false;
-                    s.latencyMilliseconds.reset();
-                    s.packetLoss = 1.0;
-                    s.timeoutCount = 3;
-                }
-            return b;
-        };
-    };
-    const auto lossy = [](std::vector<ProbeKind> kinds, double loss) -> Make {
-        return [kinds, loss](ProbeBatch b) {
-            for (NetworkSample& s : b.samples)
-                if (std::find(kinds.begin(), kinds.end(), s.target.kind) != kinds.end()) {
-                    s.packetLoss = loss;
-                    s.timeoutCount = 1;
-                }
-            return b;
-        };
-    };
-    const auto delayed = [](std::vector<ProbeKind> kinds, double ms) -> Make {
-        return [kinds, ms](ProbeBatch b) {
-            for (NetworkSample& s : b.samples)
-                if (std::find(kinds.begin(), kinds.end(), s.target.kind) != kinds.end())
-                    s.latencyMilliseconds = *s.latencyMilliseconds + ms;
-            return b;
-        };
-    };
     using K = ProbeKind;
     struct Fault {
         FaultLocation named;
-        Make make;
+        Shape make;
         double seconds;
         bool delay = false;     // a delay makes its verdict: its sentences may quote one
         int rssi = -50;         // the radio while it lasts (read only where the row has a radio)
         std::vector<FaultLocation> onset{}; // what its first 90 s may name besides it
     };
-    const Fault weakRadio{FaultLocation::wifi, lossy({K::gateway}, 0.1), 150, false, -72};
-    const Make slowAndLossy = [&](ProbeBatch b) {
-        return lossy({K::publicIP}, 0.05)(delayed({K::gateway, K::publicIP}, 150)(b));
+    const Fault weakRadio{FaultLocation::wifi, losing({K::gateway}, 0.1), 150, false, -72};
+    const Shape slowAndLossy = [&](ProbeBatch b) {
+        return losing({K::publicIP}, 0.05)(delaying({K::gateway, K::publicIP}, 150)(b));
     };
     const Fault slowRouter{FaultLocation::router, slowAndLossy, 150, true, -50, {FaultLocation::provider}};
-    const Fault ownLoss{FaultLocation::localUnseparated, lossy({K::gateway, K::publicIP}, 1.0 / 3), 150, false, -50,
+    const Fault ownLoss{FaultLocation::localUnseparated, losing({K::gateway, K::publicIP}, 1.0 / 3), 150, false, -50,
                         {FaultLocation::provider}};
-    const Fault congestion{FaultLocation::provider, delayed({K::publicIP}, 290), 180, true};
-    const Fault providerLoss{FaultLocation::provider, lossy({K::publicIP}, 1.0 / 3), 150};
-    const Fault deadResolver{FaultLocation::dns, failing({K::dns, K::http}), 180};
-    const Fault providerGone{FaultLocation::provider, failing({K::publicIP, K::http, K::dns}), 150};
-    const Fault cut{FaultLocation::offline, failing({K::gateway, K::publicIP, K::http, K::dns}), 120, false, -50,
+    const Fault congestion{FaultLocation::provider, delaying({K::publicIP}, 290), 180, true};
+    const Fault providerLoss{FaultLocation::provider, losing({K::publicIP}, 1.0 / 3), 150};
+    const Fault deadResolver{FaultLocation::dns, unanswered({K::dns, K::http}), 180};
+    const Fault providerGone{FaultLocation::provider, unanswered({K::publicIP, K::http, K::dns}), 150};
+    const Fault cut{FaultLocation::offline, unanswered({K::gateway, K::publicIP, K::http, K::dns}), 120, false, -50,
                     {FaultLocation::localUnseparated}};
     Fault longCut = cut;
     longCut.seconds = 720;
@@ -1107,7 +1092,7 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
             const bool cutTail = (at >= firstEnd && at < firstEnd + 10 && c.first.named == FaultLocation::offline) ||
                                  (c.second && at >= secondEnd && at < secondEnd + 10 &&
                                   c.second->named == FaultLocation::offline);
-            return cutTail ? lossy({K::gateway, K::publicIP}, 1.0 / 3)(b) : b;
+            return cutTail ? losing({K::gateway, K::publicIP}, 1.0 / 3)(b) : b;
         };
         for (Timestamp at = kStart; at < secondEnd + 150; at += 5) {
             if (c.radio) {
