@@ -11,8 +11,6 @@ namespace {
 using Kind = RadioAssessment::Kind;
 
 double percent(double ratio) { return ratio * 100; }
-// An answer time for "… %.0f ms alatt": a sub-millisecond answer reads "1 ms alatt", never "0 ms alatt".
-double withinWholeMs(double ms) { return std::max(ms, 1.0); }
 } // namespace
 
 QString title(FaultLocation l)
@@ -199,7 +197,7 @@ FaultAttribution outageVerdict(const AttributionThresholds& t, const LegMeasurem
     }
     return {FaultLocation::provider, IncidentSeverity::critical, highWhenEnough(gw, t, AttributionConfidence::moderate),
             L("Nincs internet, de a routered válaszol — a hiba a routeren túl van."),
-            {LF("A routered %d mérésből válaszol, jellemzően %.0f ms alatt.", {gw.sampleCount, withinWholeMs(*gw.medianRtt)}),
+            {LF("A routered %lld mérésből válaszol.", {gw.sampleCount}),
              LF("A routeren túl egyetlen mérés sem jutott célba %lld próbálkozásból.", {pub.sampleCount}),
              L("A Wi-Fi és a router tehát működik; a szolgáltatói vonal az, ami nem.")},
             {}, true, false};
@@ -224,30 +222,33 @@ std::optional<FaultAttribution> artefactVerdict(const AttributionThresholds& t, 
             FaultLocation::none, IncidentSeverity::info, confidence,
             L("Nincs hiba — a routered nem válaszol a pingre, de a forgalmat továbbítja."),
             {LF("A routernek címzett pingek %.0f%%-a válasz nélkül maradt.", {percent(gw.lossRatio)}),
-             LF("A routeren átmenő forgalom közben hibátlan: %.0f ms, %.1f%% veszteséggel.",
-                {pub.medianRtt.value_or(0), percent(pub.lossRatio)}),
+             LF("A routeren átmenő forgalom közben hibátlan: %@, %.1f%% veszteséggel.",
+                {millisecondsText(pub.medianRtt.value_or(0)), percent(pub.lossRatio)}),
              L("Ha a csomagok tényleg elvesznének a routernél, a rajta átmenő forgalom sem jutna célba. Célba jut.")},
             {L("Sok szolgáltatói router alapból nem válaszol a neki címzett pingre. Ez beállítás, nem hiba — a forgalom továbbítását nem érinti. Emiatt a router szakaszáról ilyenkor nem tudunk külön ítéletet mondani.")},
             false, true};
     return FaultAttribution{
         FaultLocation::none, IncidentSeverity::info, confidence,
         L("Nincs hiba — a router csak a saját pingjeire válaszol lassan."),
-        {LF("A router %.0f ms alatt válaszol a neki címzett pingre.", {gw.medianRtt.value_or(0)}),
-         LF("Ugyanezen a routeren átmenő forgalom viszont %.0f ms, veszteség nélkül.", {pub.medianRtt.value_or(0)}),
+        {LF("A router %@ alatt válaszol a neki címzett pingre.", {millisecondsText(gw.medianRtt.value_or(0))}),
+         LF("Ugyanezen a routeren átmenő forgalom viszont %@, veszteség nélkül.", {millisecondsText(pub.medianRtt.value_or(0))}),
          L("Ha a router tényleg túl lenne terhelve, az átmenő forgalom is lassulna. Nem lassul.")},
         {L("Sok router a saját magának címzett pinget a legalacsonyabb prioritással kezeli, miközben a valódi forgalmat hardveresen továbbítja. A lassú ping ilyenkor mérési látszat, nem hiba.")},
         false, true};
 }
 
+// The first hop's delay is quoted only where it made the verdict; a verdict for loss speaks of loss.
 QStringList routerEvidence(const AttributionThresholds& t, const LegMeasurement& gw, std::optional<double> excess)
 {
     QStringList out;
     if (gw.lossRatio > t.localLinkLossRatio)
         out << LF("A routerhez küldött csomagok %.1f%%-a nem ért célba.", {percent(gw.lossRatio)});
-    if (gw.medianRtt)
-        out << LF("Az első ugrás %.0f ms, miközben egy egészséges helyi hálózaton ez néhány ms.", {*gw.medianRtt});
-    if (excess)
-        out << LF("A routeren túli szakasz ehhez képest %.0f ms — a késés nagyobb része a routerig keletkezik.", {*excess});
+    if (gw.medianRtt && *gw.medianRtt > t.gatewayLatencySevereMs) {
+        out << LF("Az első ugrás %@, miközben egy egészséges helyi hálózaton ez néhány ms.", {millisecondsText(*gw.medianRtt)});
+        if (excess && *excess < *gw.medianRtt)
+            out << LF("A routeren túli szakasz ehhez képest %@ — a késés nagyobb része a routerig keletkezik.",
+                      {millisecondsText(*excess)});
+    }
     return out;
 }
 
@@ -264,8 +265,9 @@ std::optional<FaultAttribution> localVerdict(const AttributionThresholds& t, con
         if (lossy)
             evidence << LF("A routerhez küldött csomagok %.1f%%-a elveszett — két egy szobában lévő eszköz között ez nem normális.",
                            {percent(gw.lossRatio)});
-        if (gw.medianRtt)
-            evidence << LF("Az első ugrás %.0f ms — egészséges rádiókapcsolaton ez néhány ezredmásodperc.", {*gw.medianRtt});
+        if (gw.medianRtt && *gw.medianRtt > t.gatewayLatencyCeilingMs)
+            evidence << LF("Az első ugrás %@ — egészséges rádiókapcsolaton ez néhány ezredmásodperc.",
+                           {millisecondsText(*gw.medianRtt)});
         if (radio.roamed)
             evidence << L("Közben hozzáférési pontot is váltottál — ez a rádiós magyarázatot erősíti.");
         const bool critical = radio.state.kind == Kind::unusable || severeLoss;
@@ -299,17 +301,13 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
         return std::nullopt;
 
     QStringList evidence;
-    // The added delay is named as the place of the delay only when it is what made the verdict; a
-    // verdict for loss alone speaks of the answer time as it is.
-    if (excess && gw.medianRtt && *excess > t.upstreamComfortableMs)
-        evidence << (*gw.medianRtt < 0.5
-                         ? LF("A routeredig kevesebb mint 1 ms, onnan tovább még %.0f ms — a késés a routeren túl "
-                              "keletkezik.",
-                              {*excess})
-                         : LF("A routeredig %.0f ms, onnan tovább még %.0f ms — a késés a routeren túl keletkezik.",
-                              {*gw.medianRtt, *excess}));
-    else if (pub.medianRtt)
-        evidence << LF("A routeren túli célpontok %.0f ms alatt válaszolnak.", {withinWholeMs(*pub.medianRtt)});
+    // A delay is quoted only when it is what made the verdict: a verdict for loss speaks of loss.
+    if (excess && *excess > t.upstreamComfortableMs)
+        evidence << (gw.medianRtt
+                         ? LF("A routeredig %@, onnan tovább még %@ — a késés a routeren túl keletkezik.",
+                              {millisecondsText(*gw.medianRtt), millisecondsText(*excess)})
+                         : LF("A routeren túl %@ a válaszidő — a késés a routeren túl keletkezik.",
+                              {millisecondsText(*excess)}));
     // The router leg is called flawless only when it lost nothing; otherwise its loss is quoted.
     const bool routerClean = gw.sampleCount > 0 && gw.lossRatio <= 0;
     if (lossy)
@@ -338,21 +336,21 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
                             false, false};
 }
 
-// How the lookups of the window went: how many got no answer, and how many of the newest in a row.
-struct DnsOutcomes {
+// How the samples of one kind went: how many got no answer, and how many of the newest in a row.
+struct Unanswered {
     long long unanswered = 0;
     long long newestUnanswered = 0;
 };
 
-DnsOutcomes dnsOutcomes(const std::vector<NetworkSample>& samples)
+Unanswered unansweredOutcomes(const std::vector<NetworkSample>& samples, ProbeKind kind)
 {
     std::vector<const NetworkSample*> dns;
     for (const NetworkSample& s : samples)
-        if (s.target.kind == ProbeKind::dns)
+        if (s.target.kind == kind)
             dns.push_back(&s);
     std::stable_sort(dns.begin(), dns.end(),
                      [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
-    DnsOutcomes out;
+    Unanswered out;
     for (const NetworkSample* s : dns)
         out.unanswered += s->success ? 0 : 1;
     for (auto it = dns.rbegin(); it != dns.rend() && !(*it)->success; ++it)
@@ -361,7 +359,7 @@ DnsOutcomes dnsOutcomes(const std::vector<NetworkSample>& samples)
 }
 
 std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const LegMeasurement& dns,
-                                           const LegMeasurement& pub, const DnsOutcomes& outcomes)
+                                           const LegMeasurement& pub, const Unanswered& outcomes)
 {
     if (dns.sampleCount < 1)
         return std::nullopt;
@@ -383,18 +381,25 @@ std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const
     } else {
         if (*dns.medianRtt <= t.dnsSlowMs && dns.lossRatio <= t.upstreamLossRatio)
             return std::nullopt;
-        // Also when only the loss crossed its limit: the median is what the user feels.
-        first = LF("Egy névfeloldás %.0f ms — közeli feloldónál ez néhány tíz ms.", {*dns.medianRtt});
+        // The answer time is quoted only when it is what crossed its limit; lookups that got no
+        // answer are counted, and a loss alone is said as a loss.
+        const bool slow = *dns.medianRtt > t.dnsSlowMs;
+        QStringList parts;
+        if (slow)
+            parts << LF("Egy névfeloldás %@ — közeli feloldónál ez néhány tíz ms.", {millisecondsText(*dns.medianRtt)});
         severity = *dns.medianRtt > t.dnsCriticalMs ? IncidentSeverity::critical : IncidentSeverity::warning;
         if (outcomes.unanswered > 0) {
-            first += QLatin1Char(' ') +
-                     LF("%lld névfeloldás válasz nélkül maradt %lld próbálkozásból.", {outcomes.unanswered, dns.sampleCount});
+            parts << LF("%lld névfeloldás válasz nélkül maradt %lld próbálkozásból.", {outcomes.unanswered, dns.sampleCount});
             headline = L("A névfeloldás (DNS) akadozik.");
+        } else if (!slow) {
+            parts << LF("A névfeloldásnál a csomagok %.1f%%-a elveszett.", {percent(dns.lossRatio)});
         }
+        first = parts.join(QLatin1Char(' '));
     }
     QStringList evidence{first};
+    // The lookups are what failed: the line's own delay made no part of this verdict.
     if (pub.medianRtt)
-        evidence << LF("Maga a kapcsolat közben rendben van: %.0f ms, IP-címre mérve.", {*pub.medianRtt});
+        evidence << L("Maga a kapcsolat közben rendben van: az IP-címre küldött csomagok célba érnek.");
     evidence << L("Ilyenkor az oldalak lassan indulnak, de ami már elindult, az normálisan megy.");
 
     const bool enough = dns.hasEnoughEvidence(t);
@@ -412,7 +417,7 @@ QStringList healthyEvidence(const LegMeasurement& gw, const LegMeasurement& pub,
     if (pub.medianRtt)
         out << LF("A válaszidő %@, a csomagok %.1f%%-a veszett el.", {millisecondsText(*pub.medianRtt), percent(pub.lossRatio)});
     if (gw.medianRtt)
-        out << LF("A routered %.0f ms alatt válaszol.", {withinWholeMs(*gw.medianRtt)});
+        out << LF("A routered %@ alatt válaszol.", {millisecondsText(*gw.medianRtt)});
     if (radio.state.kind == Kind::healthy)
         out << L("A Wi-Fi jel a tervezési határ felett van.");
     return out;
@@ -438,9 +443,15 @@ Legs measureLegs(const std::vector<NetworkSample>& samples)
 AttributionEvidence AttributionEngine::gather(const std::vector<NetworkSample>& samples)
 {
     const Legs legs = measureLegs(samples);
-    const DnsOutcomes dns = dnsOutcomes(samples);
-    return {legs.gw, legs.pub, legs.dns, legs.http, attribution::sampleSpan(samples), dns.unanswered,
-            dns.newestUnanswered};
+    const Unanswered dns = unansweredOutcomes(samples, ProbeKind::dns);
+    return {legs.gw,
+            legs.pub,
+            legs.dns,
+            legs.http,
+            attribution::sampleSpan(samples),
+            dns.unanswered,
+            dns.newestUnanswered,
+            unansweredOutcomes(samples, ProbeKind::publicIP).newestUnanswered};
 }
 
 FaultAttribution AttributionEngine::attribute(const std::vector<NetworkSample>& samples,
@@ -480,7 +491,15 @@ FaultAttribution AttributionEngine::attribute(const AttributionEvidence& evidenc
         return *r;
     if (auto r = upstreamVerdict(t, gw, pub, excess))
         return *r;
-    if (auto r = dnsVerdict(t, legs.dns, pub, DnsOutcomes{evidence.dnsUnanswered, evidence.dnsNewestUnanswered}))
+    // While the newest echoes beyond the router get no answer either, a lookup failed with the line,
+    // not on its own: the step that failed first is not the fault, and nothing is said to be fine.
+    if (evidence.publicNewestUnanswered >= 2)
+        return {FaultLocation::insufficientEvidence, IncidentSeverity::info, AttributionConfidence::low,
+                L("A legutóbbi mérésekre nem jött válasz — még nem tudjuk, hol a hiba."),
+                {LF("A routeren túlra küldött legutóbbi %lld mérés válasz nélkül maradt.",
+                    {evidence.publicNewestUnanswered})},
+                {}, false, false};
+    if (auto r = dnsVerdict(t, legs.dns, pub, Unanswered{evidence.dnsUnanswered, evidence.dnsNewestUnanswered}))
         return *r;
 
     QStringList caveats;

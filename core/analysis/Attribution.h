@@ -98,6 +98,7 @@ struct AttributionEvidence {
     double spanSeconds = 0;        // newest minus oldest sample of every kind
     long long dnsUnanswered = 0;   // lookups without an answer
     long long dnsNewestUnanswered = 0; // of those, the newest ones in a row
+    long long publicNewestUnanswered = 0; // the newest echo samples beyond the router in a row without an answer
     bool operator==(const AttributionEvidence&) const = default;
 };
 

@@ -330,6 +330,7 @@ private:
     void applyNoRoute(Timestamp at);
     void applyJournal(const live_picture::JournalAction& action, Timestamp at, bool noRoute);
     void setLiveStatus(const FaultAttribution& live);
+    void logHeadline();
     static QString accusedPlace(FaultLocation location);
     void openIncident(const FaultAttribution& attribution, Timestamp at, Timestamp start);
     // In place: a refresh, or another place taking the incident over.
@@ -446,6 +447,7 @@ private:
     std::optional<live_picture::EndedFault> endedFault_;
     QString loggedCulprit_; // the accused place last written to the log
     QString loggedPoorUsage_; // the use the headline says will not work, last written to the log
+    QString loggedHeadline_;  // the overview's status line and the explanation under it, last written to the log
     QualityEvaluation evaluate_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

@@ -728,14 +728,21 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         advice = AdviceEngine::forWiredLink(std::move(advice));
     // The usage ratings speak of now: the newest stretch of at least a minute that holds the
     // samples the verdict needs, not the ten minutes the window still remembers.
-    const Timestamp usageFrom = live_picture::newestStretchStart(
-        samples, at, usageMinimumSamples, usageMinimumSpan, at - liveWindowSeconds_);
-    ConnectionVerdict verdict = VerdictEngine::assess(samplesBetween(usageFrom, at), at);
+    // Once a fault of the line has ended, its last batches belong to it, not to the present.
+    Timestamp usageEarliest = at - liveWindowSeconds_;
+    if (endedFault_ && endedFault_->endedAt && endedFault_->location != FaultLocation::dns)
+        usageEarliest = std::max(usageEarliest, std::nextafter(*endedFault_->endedAt, at + 1));
+    const Timestamp usageFrom =
+        live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
+    const std::vector<NetworkSample> usageSamples = samplesBetween(usageFrom, at);
+    ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
+    live_picture::limitUsage(verdict, attribution, usageSamples);
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
     if (journalled) {
         setLiveStatus(decision.live);
         applyJournal(decision.journal, at, /*noRoute*/ false);
     }
+    logHeadline();
     refreshQualityAssessment(at);
 }
 
@@ -809,10 +816,22 @@ void AppViewModel::setLiveStatus(const FaultAttribution& a)
     case FaultLocation::none:
     case FaultLocation::insufficientEvidence: status = LiveStatus::healthy; break;
     }
-    if (status == liveStatus_)
+    if (status != liveStatus_) {
+        qCInfo(log::monitoring, "Tray symbol: %s", qUtf8Printable(presentation::menuBarSymbolName(status)));
+        publish(liveStatus_, status, &AppViewModel::liveStatusChanged);
+    }
+    logHeadline();
+}
+
+void AppViewModel::logHeadline()
+{
+    const live_picture::Status status{isMonitoring_, liveStatus_, attribution_, verdict_, endedFault_.has_value()};
+    const QString headline = live_picture::statusLine(status) + QStringLiteral(" | ") +
+                             live_picture::statusExplanation(status);
+    if (headline == loggedHeadline_)
         return;
-    qCInfo(log::monitoring, "Tray symbol: %s", qUtf8Printable(presentation::menuBarSymbolName(status)));
-    publish(liveStatus_, status, &AppViewModel::liveStatusChanged);
+    loggedHeadline_ = headline;
+    qCInfo(log::monitoring, "Headline: %s", qUtf8Printable(headline));
 }
 
 std::optional<std::size_t> AppViewModel::openIncidentIndex() const

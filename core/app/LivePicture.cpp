@@ -4,6 +4,7 @@
 #include "core/records/Localization.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace pv::live_picture {
@@ -157,19 +158,45 @@ void reclassify(Incident& incident, const FaultAttribution& a, bool wasOutage)
 std::optional<EndedFault> endedFault(const FaultAttribution& a, const JournalAction& action, const Journal& journal,
                                      Timestamp at, double windowSeconds, const Evidence& evidence)
 {
-    if (!a.isFault() || evidence.batches.empty() || action.change != Change::none)
+    if (evidence.batches.empty() || action.change != Change::none)
         return std::nullopt;
-    if (journal.open && !action.closeAt)
-        return std::nullopt; // the journal still holds it open: it goes on
-    const std::optional<FaultEpisode> shown = episode(evidence, a.location, at, std::nullopt);
-    if (shown && at - shown->lastShown < incident_evidence::episodeGap)
-        return std::nullopt; // a batch of the newest minute still shows it
+    const bool stillOpen = journal.open && !action.closeAt;
+    if (stillOpen) {
+        // The journal holds another fault open (its own would have been refreshed), and the newest
+        // minute does not name that one. What the reading names is present only when a whole minute
+        // shows it; otherwise it is the tail of the open fault (the last lossy batches of an outage)
+        // or the window's memory of an earlier one, and the open fault is over as far as the newest
+        // minute can tell.
+        const OpenIncident& open = *journal.open;
+        if (!a.isFault() || incidentClassification(a.location) == open.classification ||
+            shownThroughNewestMinute(evidence, a.location, at))
+            return std::nullopt;
+        const FaultLocation where = incident_evidence::location(open.classification);
+        const std::optional<FaultEpisode> shown = episode(evidence, where, at, open.start);
+        return EndedFault{where, shown ? shown->lastShown : open.start};
+    }
+    // The newest incident the journal has closed, counting one it closes now.
     std::optional<std::pair<IncidentClassification, Timestamp>> last = journal.lastClosed;
     if (journal.open && action.closeAt && (!last || *action.closeAt >= last->second))
         last = std::pair{journal.open->classification, *action.closeAt};
-    if (last && last->second >= at - windowSeconds && last->second <= at)
+    const bool recent = last && last->second >= at - windowSeconds && last->second <= at;
+    if (!a.isFault()) {
+        // Nothing is named: a fault that ended within the window is said to have ended.
+        if (a.location == FaultLocation::none && recent)
+            return EndedFault{incident_evidence::location(last->first), last->second};
+        return std::nullopt;
+    }
+    // A closed incident's batches are its own: only what showed the fault since then can make it present.
+    std::optional<Timestamp> since;
+    if (last)
+        since = std::nextafter(last->second, last->second + 1);
+    const std::optional<FaultEpisode> shown = episode(evidence, a.location, at, since);
+    if (shown && at - shown->lastShown < incident_evidence::episodeGap)
+        return std::nullopt; // a batch of the newest minute still shows it
+    if (recent)
         return EndedFault{incident_evidence::location(last->first), last->second};
-    return EndedFault{a.location, shown ? std::optional<Timestamp>(shown->lastShown) : std::nullopt};
+    const std::optional<FaultEpisode> any = episode(evidence, a.location, at, std::nullopt);
+    return EndedFault{a.location, any ? std::optional<Timestamp>(any->lastShown) : std::nullopt};
 }
 
 FaultAttribution endedAttribution(const EndedFault& ended)
@@ -313,6 +340,125 @@ Decision decide(const Answers& answers, std::optional<HeldOutage> held, Timestam
         d.liveSeconds = d.reading.seconds;
     }
     return d;
+}
+
+void limitUsage(ConnectionVerdict& verdict, const FaultAttribution& live, const std::vector<NetworkSample>& samples)
+{
+    if (!verdict.confidence.isSufficient())
+        return;
+    const auto atLeast = [&](UsageCapability u, CapabilityRating r) {
+        verdict.setRating(u, std::max(verdict.rating(u), r));
+    };
+    if (live.location == FaultLocation::dns) {
+        const bool silent = live.severity == IncidentSeverity::critical;
+        // Pages need a lookup for nearly every click; a stream, call or game once started goes on.
+        atLeast(UsageCapability::browsing, silent ? CapabilityRating::poor : CapabilityRating::usable);
+        if (silent)
+            for (UsageCapability u : {UsageCapability::videoCall, UsageCapability::gaming, UsageCapability::streaming})
+                atLeast(u, CapabilityRating::usable);
+        verdict.evidence.prepend(silent ? L("A névfeloldás nem válaszol: új oldal, adás vagy hívás most nem indul el, "
+                                            "ami már fut, az megy tovább.")
+                                        : L("A névfeloldás lassú: az oldalak és az adások lassan indulnak."));
+    }
+    bool pageAsked = false;
+    for (const NetworkSample& x : samples) {
+        if (x.target.kind != ProbeKind::http || incident_evidence::wasNotMeasured(x))
+            continue;
+        if (x.success)
+            return;
+        pageAsked = true;
+    }
+    if (pageAsked) {
+        atLeast(UsageCapability::browsing, CapabilityRating::poor);
+        verdict.evidence.prepend(L("Az ellenőrző weboldal egyszer sem töltődött be: a böngészés most nem megy."));
+    }
+}
+
+namespace {
+
+bool enoughForUsage(const ConnectionVerdict& v)
+{
+    // Written so that a span that is not a number counts as too short.
+    return v.confidence.sampleCount >= 20 && v.confidence.spanSeconds >= 60;
+}
+
+std::optional<UsageCapability> poorUsage(const ConnectionVerdict& v)
+{
+    const std::optional<UsageCapability> weakest = v.weakestCapability();
+    if (enoughForUsage(v) && weakest && v.rating(*weakest) == CapabilityRating::poor)
+        return weakest;
+    return std::nullopt;
+}
+
+QString faultLine(FaultLocation where)
+{
+    switch (where) {
+    case FaultLocation::wifi: return L("Gond van a Wi-Fi kapcsolatoddal");
+    case FaultLocation::router:
+    case FaultLocation::localUnseparated: return L("Gond van a helyi hálózatoddal");
+    case FaultLocation::provider: return L("Gond van a szolgáltatói szakasszal");
+    case FaultLocation::dns: return L("Gond van a névfeloldással");
+    case FaultLocation::offline: return L("Nincs internetkapcsolat");
+    case FaultLocation::none:
+    case FaultLocation::insufficientEvidence: break;
+    }
+    return {};
+}
+
+} // namespace
+
+PVStatus statusLevel(const Status& s)
+{
+    if (!s.monitoring || s.attribution.location == FaultLocation::insufficientEvidence)
+        return PVStatus::neutral;
+    switch (s.live) {
+    case LiveStatus::healthy:
+        // A use that will not work now is no green check, even before a place is named.
+        return !s.faultEnded && poorUsage(s.verdict) ? PVStatus::watch : PVStatus::good;
+    case LiveStatus::degraded: return PVStatus::serious;
+    case LiveStatus::offline: return PVStatus::critical;
+    case LiveStatus::reassociating: return PVStatus::watch;
+    }
+    return PVStatus::neutral;
+}
+
+QString statusLine(const Status& s)
+{
+    if (!s.monitoring)
+        return L("A mérés szünetel");
+    // The window's figures still hold the fault; the line speaks of now, however few samples that
+    // has since the fault ended.
+    if (s.faultEnded && s.live == LiveStatus::healthy)
+        return L("Az internetkapcsolatod újra működik");
+    if (!enoughForUsage(s.verdict))
+        return L("Még gyűjtjük az első adatokat");
+    if (s.live == LiveStatus::reassociating)
+        return L("Épp másik hozzáférési pontra vált");
+    if (s.live == LiveStatus::offline)
+        return L("Nincs internetkapcsolat");
+    if (const std::optional<UsageCapability> poor = poorUsage(s.verdict))
+        return LF("%@ most nem fog jól menni", {title(*poor)});
+    // A named fault is never called sound, whatever the echoes' figures say.
+    if (s.attribution.isFault())
+        return faultLine(s.attribution.location);
+    if (!s.verdict.weakestCapability())
+        return L("Az internetkapcsolatod rendben van");
+    return L("Az internetkapcsolatod használható");
+}
+
+QString statusExplanation(const Status& s)
+{
+    if (!s.monitoring)
+        return L("A rögzítés áll. Amíg szünetel, nem gyűlik bizonyíték a kapcsolatod állapotáról.");
+    // A sound connection's headline already says it is sound: the line below it says where we looked
+    // rather than saying the same again. Other fault-free headlines (a fault that ended, a router that
+    // only pings slowly) carry news of their own and stand as they are.
+    if (s.attribution.location == FaultLocation::none && s.attribution.headline == L("A kapcsolat rendben van.")) {
+        if (!s.faultEnded && poorUsage(s.verdict))
+            return L("A legutóbbi mérések romlást mutatnak; hogy hol keletkezik, azt még vizsgáljuk.");
+        return L("A mért szakaszok egyikén sem látunk hibát.");
+    }
+    return s.attribution.headline;
 }
 
 } // namespace pv::live_picture

@@ -9,8 +9,10 @@
 
 #include "core/analysis/Attribution.h"
 #include "core/analysis/AttributionThresholds.h"
+#include "core/analysis/Verdict.h"
 #include "core/app/IncidentEvidence.h"
 #include "core/records/Records.h"
+#include "core/records/Status.h"
 
 #include <optional>
 #include <vector>
@@ -110,9 +112,13 @@ struct EndedFault {
     bool operator==(const EndedFault&) const = default;
 };
 
-// The fault that ended: once the journal holds no open incident, a fault that the window still
-// names is over; the journal's newest incident (when it ended within the window) or the batches
-// tell which and when. None while the fault goes on or the window names none.
+// The fault that ended. A fault the reading names is present only while the journal holds it, opens
+// it, or batches since the journal's last closure show it; evidence from before that closure (the
+// last lossy batches of an outage, the window's memory of an earlier fault) names nothing. While the
+// journal holds another fault open that the newest minute no longer names, that one has ended as
+// far as the present can tell. With nothing named, an incident closed within the window is said to
+// have ended. The journal's newest incident (when it ended within the window) or the batches tell
+// which and when. None while a fault goes on.
 std::optional<EndedFault> endedFault(const FaultAttribution& a, const JournalAction& action, const Journal& journal,
                                      Timestamp at, double windowSeconds, const Evidence& evidence);
 
@@ -136,5 +142,23 @@ Decision decide(const Answers& answers, std::optional<HeldOutage> held, Timestam
 // The per-usage verdict, which also wants its samples to span `minimumSpan` seconds, asks with its own.
 Timestamp newestStretchStart(const std::vector<NetworkSample>& liveSamples, Timestamp at, std::int64_t minimumCount,
                              double minimumSpan, Timestamp earliest);
+
+// The uses a named fault breaks, whatever the echoes say: a resolver that fails stops every new page,
+// stream or call from starting, and pages that never load leave no browsing. `samples` are those
+// the usage verdict was made from.
+void limitUsage(ConnectionVerdict& verdict, const FaultAttribution& live, const std::vector<NetworkSample>& samples);
+
+// The overview's status: its level, its line and the explanation under it. The three never
+// contradict each other, and while a fault is named the line never calls the connection sound.
+struct Status {
+    bool monitoring = false;
+    LiveStatus live = LiveStatus::healthy;
+    const FaultAttribution& attribution;
+    const ConnectionVerdict& verdict;
+    bool faultEnded = false; // the live picture says that a fault ended
+};
+PVStatus statusLevel(const Status& s);
+QString statusLine(const Status& s);
+QString statusExplanation(const Status& s);
 
 } // namespace pv::live_picture

@@ -307,7 +307,7 @@ TEST(Scenario, SlowResolver)
     EXPECT_TRUE(a.caveats.isEmpty());
     EXPECT_EQ(a.headline, QStringLiteral("A kapcsolat jó, a névfeloldás lassú."));
     EXPECT_MATCHES(a.evidence[0], "^Egy névfeloldás [56]\\d\\d ms — közeli feloldónál ez néhány tíz ms\\.$");
-    EXPECT_MATCHES(a.evidence[1], "^Maga a kapcsolat közben rendben van: 1[5-9] ms, IP-címre mérve\\.$");
+    EXPECT_EQ(a.evidence[1], "Maga a kapcsolat közben rendben van: az IP-címre küldött csomagok célba érnek.");
 
     EXPECT_EQ(v.verdict.overallStatus(), PVStatus::good); // the verdict looks at the public hosts only
     EXPECT_EQ(v.advice.title, QStringLiteral("Cseréld a névfeloldót"));

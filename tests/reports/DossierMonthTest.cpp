@@ -403,7 +403,8 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
         EXPECT_FALSE(said.contains(QStringLiteral("0 mérés"))) << c.name << ":\n" << said.toStdString();
         ASSERT_TRUE(c.doc.medianProviderMs) << c.name;
         EXPECT_NE(c.doc.verdict.rating(UsageCapability::browsing), CapabilityRating::unknown) << c.name;
-        // The sentence on the public hosts' answers quotes the tile's figure.
+        // A sentence on the public hosts' answers, where the verdict quotes one (a verdict for loss
+        // quotes no delay), quotes the tile's figure.
         const QString tile = DossierFormat::millisecondsText(c.doc.medianProviderMs);
         int quoted = 0;
         for (const QString& line : a.evidence) {
@@ -414,6 +415,6 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
             EXPECT_TRUE(line.contains(QLatin1Char(' ') + tile))
                 << c.name << ": \"" << line.toStdString() << "\" beside the tile " << tile.toStdString();
         }
-        EXPECT_EQ(quoted, 1) << c.name << ":\n" << said.toStdString();
+        EXPECT_LE(quoted, 1) << c.name << ":\n" << said.toStdString();
     }
 }

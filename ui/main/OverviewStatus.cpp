@@ -11,63 +11,22 @@ namespace pv {
 
 namespace {
 
-bool hasEnoughVerdictEvidence(const VerdictConfidence& c)
-{
-    // Written so that a span that is not a number counts as too short.
-    return c.sampleCount >= 20 && c.spanSeconds >= 60;
-}
-
 bool readableRSSI(const std::optional<int>& rssi) { return rssi && *rssi != 0; }
 
 } // namespace
 
-PVStatus overviewStatusLevel(const OverviewSnapshot& s)
+namespace {
+live_picture::Status liveStatusOf(const OverviewSnapshot& s)
 {
-    if (!s.isMonitoring)
-        return PVStatus::neutral;
-    if (s.attribution.location == FaultLocation::insufficientEvidence)
-        return PVStatus::neutral;
-    switch (s.liveStatus) {
-    case LiveStatus::healthy: return PVStatus::good;
-    case LiveStatus::degraded: return PVStatus::serious;
-    case LiveStatus::offline: return PVStatus::critical;
-    case LiveStatus::reassociating: return PVStatus::watch;
-    }
-    return PVStatus::neutral;
+    return {s.isMonitoring, s.liveStatus, s.attribution, s.verdict, s.endedFault.has_value()};
 }
+} // namespace
 
-QString liveStatusLine(const OverviewSnapshot& s)
-{
-    if (!s.isMonitoring)
-        return L("A mérés szünetel");
-    if (!hasEnoughVerdictEvidence(s.verdict.confidence))
-        return L("Még gyűjtjük az első adatokat");
-    if (s.liveStatus == LiveStatus::reassociating)
-        return L("Épp másik hozzáférési pontra vált");
-    if (s.liveStatus == LiveStatus::offline)
-        return L("Nincs internetkapcsolat");
-    // The window's figures still hold the fault; the headline speaks of now.
-    if (s.endedFault && s.liveStatus == LiveStatus::healthy)
-        return L("Az internetkapcsolatod újra működik");
-    const auto weakest = s.verdict.weakestCapability();
-    if (weakest && s.verdict.rating(*weakest) == CapabilityRating::poor)
-        return LF("%@ most nem fog jól menni", {title(*weakest)});
-    if (!weakest)
-        return L("Az internetkapcsolatod rendben van");
-    return L("Az internetkapcsolatod használható");
-}
+PVStatus overviewStatusLevel(const OverviewSnapshot& s) { return live_picture::statusLevel(liveStatusOf(s)); }
 
-QString statusExplanation(const OverviewSnapshot& s)
-{
-    if (!s.isMonitoring)
-        return L("A rögzítés áll. Amíg szünetel, nem gyűlik bizonyíték a kapcsolatod állapotáról.");
-    // A sound connection's headline already says it is sound: the line below it says where we looked
-    // rather than saying the same again. Other fault-free headlines (a fault that ended, a router that
-    // only pings slowly) carry news of their own and stand as they are.
-    if (s.attribution.location == FaultLocation::none && s.attribution.headline == L("A kapcsolat rendben van."))
-        return L("A mért szakaszok egyikén sem látunk hibát.");
-    return s.attribution.headline;
-}
+QString liveStatusLine(const OverviewSnapshot& s) { return live_picture::statusLine(liveStatusOf(s)); }
+
+QString statusExplanation(const OverviewSnapshot& s) { return live_picture::statusExplanation(liveStatusOf(s)); }
 
 QString measurementFreshnessLabel(const OverviewSnapshot& s, Timestamp now)
 {
