@@ -384,7 +384,7 @@ std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const
         if (*dns.medianRtt <= t.dnsSlowMs && dns.lossRatio <= t.upstreamLossRatio)
             return std::nullopt;
         // Also when only the loss crossed its limit: the median is what the user feels.
-        first = LF("Egy névfeloldás %.0f ms — közeli feloldónál ez néhány tíz ms.", {*dns.medianRtt});
+        first = LF("Egy névfeloldás %@ — közeli feloldónál ez néhány tíz ms.", {millisecondsText(*dns.medianRtt)});
         severity = *dns.medianRtt > t.dnsCriticalMs ? IncidentSeverity::critical : IncidentSeverity::warning;
         if (outcomes.unanswered > 0) {
             first += QLatin1Char(' ') +

@@ -397,6 +397,8 @@ TEST(AttributionDns, SlowOrFailingResolverOnACleanConnection)
          QStringLiteral("Egy névfeloldás 50 ms — közeli feloldónál ez néhány tíz ms.")},
         {"11 queries", 250, 0, 11, IncidentSeverity::warning, AttributionConfidence::low,
          QStringLiteral("Egy névfeloldás 250 ms — közeli feloldónál ez néhány tíz ms.")},
+        {"lossy under a millisecond", 0.3, 0.05, 14, IncidentSeverity::warning, AttributionConfidence::moderate,
+         QStringLiteral("Egy névfeloldás kevesebb mint 1 ms — közeli feloldónál ez néhány tíz ms.")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
