@@ -62,12 +62,12 @@ struct Line {
     bool web = true;
     bool names = true;
     double beyondRouter = 0;
+    bool route = true; // a default route to measure along
 };
 
 // Router, two public hosts, the check page, and every fourth batch a lookup.
 ProbeBatch batchAt(const RouteSnapshot& route, const Line& line)
 {
-    const Leg echoes = line.echoes;
     static int n = 0;
     ProbeBatch b{QUuid::createUuid(), route.timestamp, route, {}};
     const auto add = [&](ProbeKind kind, const char* label, const QString& host, double ms, bool ok) {
@@ -89,8 +89,8 @@ ProbeBatch batchAt(const RouteSnapshot& route, const Line& line)
          {std::tuple{ProbeKind::gateway, "Router", route.gatewayAddress, 3.0},
           std::tuple{ProbeKind::publicIP, "Cloudflare", QStringLiteral("1.1.1.1"), 14.0 + line.beyondRouter},
           std::tuple{ProbeKind::publicIP, "Google DNS", QStringLiteral("8.8.8.8"), 16.0 + line.beyondRouter}}) {
-        NetworkSample* s = add(kind, label, host, ms, echoes == Leg::answered);
-        if (echoes == Leg::refused) {
+        NetworkSample* s = add(kind, label, host, ms, line.echoes == Leg::answered);
+        if (line.echoes == Leg::refused) {
             s->errorDescription = ICMPProbe::socketNotOpenText();
             s->timeoutCount = 0;
         }
@@ -118,9 +118,9 @@ protected:
     {
         cycles(from, to, Line{echoes, web, web});
     }
-    void cycles(Timestamp from, Timestamp to, const Line& line, bool route = true)
+    void cycles(Timestamp from, Timestamp to, const Line& line)
     {
-        topology->route = route;
+        topology->route = line.route;
         probe->make = [line](const RouteSnapshot& r) { return batchAt(r, line); };
         for (clock = from; clock <= to; clock += 5) {
             auto done = std::make_shared<bool>(false);
@@ -250,13 +250,12 @@ TEST_F(ModelScreenshotTest, AFaultsLifeOnTheCardsAndThePanel)
     const struct {
         const char* name;
         Line fault;
-        bool route;
         std::vector<int> moments; // seconds into the fault, then (negative) after its end at 120 s
     } cases[] = {
-        {"cut", {Leg::lost, false, false}, true, {15, 30, 45, 60, 90, -60, -90}},
-        {"dns", {Leg::answered, false, false}, true, {15, 30, 45, 60, 90, -60, -90}},
-        {"noroute", {}, false, {30}},
-        {"congestion", {Leg::answered, true, true, 290}, true, {-92, -1140}},
+        {"cut", {Leg::lost, false, false}, {15, 30, 45, 60, 90, -60, -90}},
+        {"dns", {Leg::answered, false, false}, {15, 30, 45, 60, 90, -60, -90}},
+        {"noroute", {.route = false}, {30}},
+        {"congestion", {.beyondRouter = 290}, {-92, -1140}},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -267,10 +266,10 @@ TEST_F(ModelScreenshotTest, AFaultsLifeOnTheCardsAndThePanel)
             const bool after = moment < 0;
             const Timestamp next = start + (after ? 120 - moment : moment);
             if (after && at < start + 120) {
-                cycles(at + 5, start + 120, c.fault, c.route);
+                cycles(at + 5, start + 120, c.fault);
                 at = start + 120;
             }
-            cycles(at + 5, next, after ? Line{} : c.fault, after || c.route);
+            cycles(at + 5, next, after ? Line{} : c.fault);
             at = next;
             // The present's figures, steady: no older loss, no mean across the congestion's level.
             const QRegularExpression present(QStringLiteral("^\\d{1,2} ms, egyenletes, "));

@@ -226,17 +226,6 @@ TEST(LegSegment, FiftySevenOfSixtyIsSuspectWithItsLossShare)
     EXPECT_EQ(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow).kind, PVSegmentState::Kind::faulty);
 }
 
-TEST(LegSegment, AllFailedIsFullySuspectWithoutALatency)
-{
-    auto s = healthySnapshot();
-    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 5, false), sample(ProbeKind::gateway, kNow - 4, false)})};
-    EXPECT_TRUE(isSuspect(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow), 1.0));
-    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Nem válaszol (2 mérésből egy sem, az elmúlt percben)"));
-    s.recentBatches = {batch({sample(ProbeKind::publicIP, kNow - 5, true, 12.6)})};
-    EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::clear);
-    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes, az elmúlt percben"));
-}
-
 // A leg that answered earlier and went silent in the newest minute shows no older latency.
 TEST(LegSegment, ALegSilentInTheNewestMinuteSaysSoInsteadOfAnOlderLatency)
 {
