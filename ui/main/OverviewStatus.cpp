@@ -151,6 +151,34 @@ struct PresentStart {
     enum class Kind { window, faultEnded, faultBegan } kind = Kind::window;
 };
 
+// The batches that straddled a fault's end (echoes sent while it lasted, answered once it had gone)
+// belong to it: the present begins after the last of those that still lost an echo, when they
+// follow the end without a clean batch between, within three batch intervals.
+Timestamp faultTailEnd(const OverviewSnapshot& s, Timestamp end, Timestamp now)
+{
+    std::vector<std::pair<Timestamp, bool>> batches; // the newest sample time of each, and whether it lost an echo
+    for (const ProbeBatch& b : s.recentBatches) {
+        std::optional<Timestamp> newest;
+        bool lost = false;
+        for (const NetworkSample& x : b.samples) {
+            if ((x.target.kind != ProbeKind::gateway && x.target.kind != ProbeKind::publicIP) ||
+                incident_evidence::wasNotMeasured(x))
+                continue;
+            newest = newest ? std::max(*newest, x.timestamp) : x.timestamp;
+            lost = lost || !x.success || x.packetLoss.value_or(0) > 0;
+        }
+        if (newest && *newest > end && *newest <= std::min(now, end + 3 * 5.0))
+            batches.emplace_back(*newest, lost);
+    }
+    std::sort(batches.begin(), batches.end());
+    for (const auto& [at, lost] : batches) {
+        if (!lost)
+            break;
+        end = at;
+    }
+    return end;
+}
+
 PresentStart presentStart(const OverviewSnapshot& s, Timestamp now)
 {
     PresentStart p{now - kLegWindowSeconds};
@@ -166,6 +194,8 @@ PresentStart presentStart(const OverviewSnapshot& s, Timestamp now)
     }
     if (s.endedFault && s.endedFault->endedAt)
         consider(*s.endedFault->endedAt, PresentStart::Kind::faultEnded);
+    if (p.kind == PresentStart::Kind::faultEnded)
+        p.at = faultTailEnd(s, p.at, now);
     return p;
 }
 
