@@ -71,7 +71,7 @@ shift_by=$(( ( $(date +%s) - 1767225600 ) / 3600 * 3600 ))
 
 # The lab internet's DNS answers every name with its services address; the captive page is served there.
 for server in dns http; do
-    args=(--bind "$PV_LAB_SERVICES_ADDR" --port-file "$tmp/$server.port" --lifetime 900)
+    args=(--bind "$PV_LAB_SERVICES_ADDR" --port-file "$tmp/$server.port" --lifetime 3600)
     [[ $server == dns ]] && args+=(--port 53 --mode answer --address "$PV_LAB_SERVICES_ADDR") || args+=(--port 80)
     ip netns exec "$PV_LAB_INET_NS" python3 "$root/tests/lab/servers/${server}_server.py" "${args[@]}" >/dev/null 2>&1 &
     pids+=($!)
@@ -259,7 +259,7 @@ life_screens() {
     live_screens congestion-after-20min
     section 0
     xdotool mousemove --window "$window" 700 500
-    for ((i = 0; i < 14; ++i)); do xdotool click 5; sleep 0.1; done
+    for ((i = 0; i < 20; ++i)); do xdotool click 5; sleep 0.1; done
     shot congestion-after-20min-route 1
 }
 
