@@ -19,6 +19,9 @@
 # (target polvarine), sqlite3, pdftoppm, and the benchmark month (run build/bench/store/pv_bench_store
 # once; POLVARINE_BENCH_CACHE as there). Bounded: every wait has a time-out; the whole run takes about
 # eight minutes. POLVARINE_SHOTS_ONLY="dark-1.5" (space-separated) limits the combinations.
+# POLVARINE_SHOTS_LIFE=1 plays the faults' lives instead of the tour (about 25 minutes a combination):
+# the live screens 15 to 90 s into a cut and a dead resolver and 60 and 90 s after each, a spell
+# without a default route, and a congestion, its route chart again 20 minutes after it ended.
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -68,7 +71,7 @@ shift_by=$(( ( $(date +%s) - 1767225600 ) / 3600 * 3600 ))
 
 # The lab internet's DNS answers every name with its services address; the captive page is served there.
 for server in dns http; do
-    args=(--bind "$PV_LAB_SERVICES_ADDR" --port-file "$tmp/$server.port" --lifetime 900)
+    args=(--bind "$PV_LAB_SERVICES_ADDR" --port-file "$tmp/$server.port" --lifetime 3600)
     [[ $server == dns ]] && args+=(--port 53 --mode answer --address "$PV_LAB_SERVICES_ADDR") || args+=(--port 80)
     ip netns exec "$PV_LAB_INET_NS" python3 "$root/tests/lab/servers/${server}_server.py" "${args[@]}" >/dev/null 2>&1 &
     pids+=($!)
@@ -221,6 +224,45 @@ PY
     live_screens congestion-cleared
 }
 
+# A fault from now: the live screens at each of the given seconds into it; it ends at 120 s, and the
+# live screens again at 60 and 90 s after.
+fault_life() { # fault_life <name> <start command> <end command>
+    local begun i
+    begun=$(date +%s)
+    eval "$2"
+    for i in 15 30 45 60 90; do
+        sleep $(( begun + i - $(date +%s) > 0 ? begun + i - $(date +%s) : 0 ))
+        live_screens "$1-into-${i}s"
+    done
+    sleep $(( begun + 120 - $(date +%s) > 0 ? begun + 120 - $(date +%s) : 0 ))
+    eval "$3"
+    for i in 60 90; do
+        sleep $(( begun + 120 + i - $(date +%s) > 0 ? begun + 120 + i - $(date +%s) : 0 ))
+        live_screens "$1-after-${i}s"
+    done
+}
+life_screens() {
+    xdotool windowsize "$window" 1400 860; sleep 1
+    live_screens life-start
+    congestion_screens
+    local cleared
+    cleared=$(date +%s)
+    fault_life cut "ip netns exec \"\$PV_LAB_ROUTER_NS\" nft 'add table inet pvshots; add chain inet pvshots forward { type filter hook forward priority -10; policy drop; }'" \
+        "ip netns exec \"\$PV_LAB_ROUTER_NS\" nft delete table inet pvshots"
+    # The router's resolver stops answering; every other path stays.
+    fault_life dns "ip netns exec \"\$PV_LAB_ROUTER_NS\" nft 'add table ip pvdns; add chain ip pvdns pre { type filter hook prerouting priority -150; }; add rule ip pvdns pre ip daddr 10.77.0.1 udp dport 53 drop; add rule ip pvdns pre ip daddr 10.77.0.1 tcp dport 53 drop'" \
+        "ip netns exec \"\$PV_LAB_ROUTER_NS\" nft delete table ip pvdns"
+    ip route del default
+    sleep 30; live_screens noroute-30s
+    ip route add default via "$PV_LAB_GATEWAY" dev lan0
+    sleep $(( cleared + 1200 - $(date +%s) > 0 ? cleared + 1200 - $(date +%s) : 0 ))
+    live_screens congestion-after-20min
+    section 0
+    xdotool mousemove --window "$window" 700 500
+    for ((i = 0; i < 20; ++i)); do xdotool click 5; sleep 0.1; done
+    shot congestion-after-20min-route 1
+}
+
 combos=${POLVARINE_SHOTS_ONLY:-"light-1.0 dark-1.0 light-1.5 dark-1.5"}
 # Where an outage is played (the router stops forwarding, then forwards again): the first and the
 # last combination unless POLVARINE_SHOTS_OUTAGE names others.
@@ -258,6 +300,13 @@ for combo in $combos; do
     printf '[General]\nworkspace.didWelcome=true\npolvarine.notifyOnOutage=true\n' > "$tmp/run-month/config/Polvarine/Polvarine.ini"
     if launch "$tmp/run-month/polvarine.sqlite3" "$tmp/run-month/config" "$appearance" "$scale"; then
         started=$(date +%s)
+        if [[ -n ${POLVARINE_SHOTS_LIFE:-} ]]; then
+            sleep 60
+            life_screens
+            quit_app
+            desktop_down
+            continue
+        fi
         # The screens that show stored evidence first; the overview once a minute has been measured.
         section 1
         shot history-day 3

@@ -38,14 +38,25 @@ std::vector<LatencyPoint> pts(std::initializer_list<std::pair<double, double>> l
 
 // ---- Chart point series -------------------------------------------------------------------------
 
-TEST(LatencySeries, KeepsTheNewest240InAscendingTime)
+// The route chart draws both legs over the span its axis shows, however many samples a batch holds
+// of each (one router echo, two public hosts): 25 minutes of batches, the newest 20 drawn.
+TEST(LatencySeries, BothLegsSpanTheNewestTwentyMinutesInAscendingTime)
 {
-    const auto points = latencyPoints(ProbeKind::gateway, gatewayBatches(300, kT0));
-    ASSERT_EQ(points.size(), 240u);
-    EXPECT_EQ(points.front().timestamp, kT0 + 60 * 4); // the 60 oldest dropped
-    EXPECT_EQ(points.back().value, 300.0);
-    EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
+    std::vector<ProbeBatch> batches;
+    for (int i = 0; i < 300; ++i)
+        batches.push_back(batch({sample(ProbeKind::gateway, kT0 + 5 * i, true, 1.0 + i),
+                                 sample(ProbeKind::publicIP, kT0 + 5 * i, true, 10), sample(ProbeKind::publicIP, kT0 + 5 * i, i % 2 == 0, 11)}));
+    const Timestamp newest = kT0 + 5 * 299;
+    const auto router = latencyPoints(ProbeKind::gateway, batches);
+    const auto provider = latencyPoints(ProbeKind::publicIP, batches);
+    ASSERT_EQ(router.size(), 241u);
+    EXPECT_EQ(router.front().timestamp, newest - kRouteChartSeconds);
+    EXPECT_EQ(provider.front().timestamp, router.front().timestamp);
+    EXPECT_EQ(failureTimes(ProbeKind::publicIP, batches).front(), newest - kRouteChartSeconds);
+    EXPECT_EQ(router.back().value, 300.0);
+    EXPECT_TRUE(std::is_sorted(router.begin(), router.end(),
                                [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; }));
+    EXPECT_EQ(latencySummaryLabel(router, provider), QStringLiteral("Válaszidő az elmúlt 20 percben"));
 }
 
 TEST(LatencySeries, SortsOutOfOrderBatchesAndKeepsArrivalOrderOnTies)
@@ -96,7 +107,7 @@ TEST(LatencySeries, TheChartLineBreaksWhereNothingWasMeasuredForThreeBatchInterv
     } cases[] = {
         {"a steady five seconds", {0, 5, 10, 15, 20}, {}},
         {"one slow batch", {0, 5, 15, 20}, {}},
-        {"an hour without measurement", {0, 5, 3605, 3610}, {1}},
+        {"a quarter hour without measurement", {0, 5, 905, 910}, {1}},
         {"two pauses", {0, 20, 25, 60}, {0, 2}},
     };
     for (const auto& c : cases) {
@@ -132,6 +143,9 @@ TEST(LatencySeries, SparklineValuesAreTheNewest40)
 TEST(NowTiles, LatencyAndSignalTexts)
 {
     EXPECT_EQ(latencyValueText(10.0), QStringLiteral("10"));
+    EXPECT_EQ(latencyValueText(0.05), QStringLiteral("<1")); // a leg faster than a millisecond never reads 0.0
+    EXPECT_EQ(latencyValueText(0.99), QStringLiteral("<1"));
+    EXPECT_EQ(latencyValueText(1.0), QStringLiteral("1.0"));
     EXPECT_EQ(latencyValueText(9.94), QStringLiteral("9.9"));
     EXPECT_EQ(latencyValueText(9.96), QStringLiteral("10.0")); // decided before rounding
     EXPECT_EQ(latencyValueText(123.5), QStringLiteral("124"));
@@ -367,7 +381,6 @@ TEST(LatencyChart, SpokenSummaryNamesBothLegs)
     // Only the router speaks when the provider has no value.
     EXPECT_EQ(pvChartSummaryValue(series, std::nullopt),
               QStringLiteral("A te routered: jellemzően 20 ezredmásodperc, a legkisebb 10, a legnagyobb 20."));
-    EXPECT_EQ(latencySummaryLabel(), QStringLiteral("Válaszidő az elmúlt tíz percben"));
 }
 
 // ---- Wi-Fi signal -------------------------------------------------------------------------------

@@ -243,7 +243,7 @@ TEST_F(DashboardTest, LatencyChartCrosshairAndSummary)
     EXPECT_FALSE(latency->emptyPanel()->isVisible());
     EXPECT_EQ(latency->chart()->height(), LatencySection::kChartHeight);
     EXPECT_EQ(latency->legend()->names(), (QStringList{"A te routered", "A szolgáltatód"}));
-    EXPECT_EQ(latency->chart()->accessibleName(), QStringLiteral("Válaszidő az elmúlt tíz percben"));
+    EXPECT_EQ(latency->chart()->accessibleName(), QStringLiteral("Válaszidő az elmúlt 10 percben"));
     EXPECT_TRUE(latency->chart()->accessibleDescription().startsWith(QStringLiteral("A te routered: jellemzően")));
     EXPECT_TRUE(latency->chart()->accessibleDescription().contains(QStringLiteral(" A szolgáltatód: jellemzően")));
 

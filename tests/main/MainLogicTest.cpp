@@ -165,21 +165,22 @@ TEST(PanelAdviceGroup, EvidenceAndFirstStepRules)
     EXPECT_FALSE(panelAdviceStep(s));
 }
 
-TEST(PanelMetrics, RouterMedianIsTheUpperMiddleOfTheLiveWindow)
+// The three figures are of the stretch the provider's figures cover (here its newest minute).
+TEST(PanelMetrics, RouterMedianIsTheUpperMiddleOfTheProvidersStretch)
 {
     auto s = healthySnapshot();
-    s.verdict.medianRtt = 18.4;
     s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, 40), sample(ProbeKind::gateway, kNow - 9, true, 10),
                               sample(ProbeKind::gateway, kNow - 8, true, 30), sample(ProbeKind::gateway, kNow - 7, true, 20),
                               sample(ProbeKind::gateway, kNow - 6, false),
-                              sample(ProbeKind::gateway, kNow - 601, true, 1), // outside the window
-                              sample(ProbeKind::publicIP, kNow - 6, true, 2)})};
+                              sample(ProbeKind::gateway, kNow - 61, true, 1), // before the provider's stretch
+                              sample(ProbeKind::publicIP, kNow - 6, true, 18.4)})};
     EXPECT_EQ(routerMedianLatency(s, kNow), 30.0);
     const auto m = panelMetrics(s, kNow);
     ASSERT_EQ(m.size(), 3u);
     EXPECT_EQ(metricValueText(m[0]), QStringLiteral("30"));
     EXPECT_EQ(metricValueText(m[1]), QStringLiteral("18"));
     EXPECT_EQ(metricAccessibleLabel(m[1]), QStringLiteral("Szolgáltató: 18 ms"));
+    EXPECT_EQ(panelMetricsCaption(s, kNow), QStringLiteral("Medián és veszteség az elmúlt percben"));
 }
 
 TEST(PanelMetrics, AbsentValuesShowADashWithoutUnit)
@@ -187,60 +188,42 @@ TEST(PanelMetrics, AbsentValuesShowADashWithoutUnit)
     auto s = healthySnapshot();
     s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, 40)})};
     auto m = panelMetrics(s, kNow);
-    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("—")); // no medianRtt: router hidden as well
+    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("—")); // no provider figure: router hidden as well
     EXPECT_EQ(metricValueText(m[1]), QStringLiteral("—"));
     EXPECT_EQ(metricAccessibleLabel(m[0]), QStringLiteral("Router: nincs mérés"));
-    s.verdict.medianRtt = 25;
-    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, false)})};
+    EXPECT_EQ(panelMetricsCaption(s, kNow), QStringLiteral("Medián és veszteség: még nincs mérés"));
+    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, false), sample(ProbeKind::publicIP, kNow - 10, true, 25)})};
     m = panelMetrics(s, kNow);
     EXPECT_EQ(metricValueText(m[0]), QStringLiteral("—"));
     EXPECT_EQ(metricValueText(m[1]), QStringLiteral("25"));
 }
 
 // A whole-millisecond figure under 1 ms must not read 0: "<1" beside its unit, spoken in words.
+// The loss keeps its decimal: 0 % is a real figure.
 TEST(PanelMetrics, SubMillisecondLatenciesDoNotReadZero)
 {
     const struct {
-        double router, provider;
-        const char *routerText, *providerText, *routerSpoken, *providerSpoken;
+        double router, provider, loss;
+        const char *routerText, *providerText, *routerSpoken, *providerSpoken, *lossText;
     } cases[] = {
-        {0.3, 0.49, "<1", "<1", "Router: kevesebb mint 1 ms", "Szolgáltató: kevesebb mint 1 ms"},
-        {0.0, 0.51, "<1", "1", "Router: kevesebb mint 1 ms", "Szolgáltató: 1 ms"},
-        {1.4, 12.5, "1", "12", "Router: 1 ms", "Szolgáltató: 12 ms"},
+        {0.3, 0.49, 0, "<1", "<1", "Router: kevesebb mint 1 ms", "Szolgáltató: kevesebb mint 1 ms", "0.0"},
+        {0.0, 0.51, 0, "<1", "1", "Router: kevesebb mint 1 ms", "Szolgáltató: 1 ms", "0.0"},
+        {1.4, 12.5, 0.034, "1", "12", "Router: 1 ms", "Szolgáltató: 12 ms", "3.4"},
     };
     for (const auto& c : cases) {
         auto s = healthySnapshot();
-        s.verdict.medianRtt = c.provider;
-        s.verdict.lossRatio = 0.0;
-        s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, c.router)})};
+        NetworkSample provider = sample(ProbeKind::publicIP, kNow - 10, true, c.provider);
+        provider.packetLoss = c.loss;
+        s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, c.router), provider})};
         const auto m = panelMetrics(s, kNow);
         EXPECT_EQ(metricValueText(m[0]), QString::fromUtf8(c.routerText)) << c.router;
         EXPECT_EQ(metricValueText(m[1]), QString::fromUtf8(c.providerText)) << c.provider;
         EXPECT_EQ(metricAccessibleLabel(m[0]), QString::fromUtf8(c.routerSpoken)) << c.router;
         EXPECT_EQ(metricAccessibleLabel(m[1]), QString::fromUtf8(c.providerSpoken)) << c.provider;
-        // The loss keeps its decimal: 0 % is a real figure.
-        EXPECT_EQ(metricValueText(m[2]), QStringLiteral("0.0"));
+        EXPECT_EQ(metricValueText(m[2]), QString::fromUtf8(c.lossText)) << c.loss;
     }
-}
-
-TEST(PanelMetrics, LossWithOneDecimalAndPercent)
-{
-    auto s = healthySnapshot();
-    s.verdict.lossRatio = 0.034;
-    const auto m = panelMetrics(s, kNow);
-    EXPECT_EQ(metricValueText(m[2]), QStringLiteral("3.4"));
-    EXPECT_EQ(metricAccessibleLabel(m[2]), QStringLiteral("Veszteség: 3.4 %"));
-}
-
-TEST(LiveSamples, SortedByTimeWithinTenMinutes)
-{
-    const auto samples = liveSamples({batch({sample(ProbeKind::dns, kNow - 5, true, 1)}),
-                                      batch({sample(ProbeKind::gateway, kNow - 50, true, 2),
-                                             sample(ProbeKind::gateway, kNow - 700, true, 3)})},
-                                     kNow);
-    ASSERT_EQ(samples.size(), 2u);
-    EXPECT_EQ(samples[0].latencyMilliseconds, 2.0);
-    EXPECT_EQ(samples[1].latencyMilliseconds, 1.0);
+    EXPECT_EQ(metricAccessibleLabel({QStringLiteral("Veszteség"), 3.4, 1, QStringLiteral("%")}),
+              QStringLiteral("Veszteség: 3.4 %"));
 }
 
 // The tray icon says what the window says: never the all-clear while a banner warns that

@@ -4,6 +4,7 @@
 
 #include "core/probes/ICMPProbe.h"
 #include "ui/main/DashboardLogic.h"
+#include "ui/main/MainLogic.h"
 
 #include <QRegularExpression>
 
@@ -225,17 +226,6 @@ TEST(LegSegment, FiftySevenOfSixtyIsSuspectWithItsLossShare)
     EXPECT_EQ(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow).kind, PVSegmentState::Kind::faulty);
 }
 
-TEST(LegSegment, AllFailedIsFullySuspectWithoutALatency)
-{
-    auto s = healthySnapshot();
-    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 5, false), sample(ProbeKind::gateway, kNow - 4, false)})};
-    EXPECT_TRUE(isSuspect(legSegmentState(PVCulprit::router, ProbeKind::gateway, s, kNow), 1.0));
-    EXPECT_EQ(legLatencySummary(ProbeKind::gateway, s, kNow), QStringLiteral("Nem válaszol (2 mérésből egy sem, az elmúlt percben)"));
-    s.recentBatches = {batch({sample(ProbeKind::publicIP, kNow - 5, true, 12.6)})};
-    EXPECT_EQ(legSegmentState(PVCulprit::provider, ProbeKind::publicIP, s, kNow).kind, PVSegmentState::Kind::clear);
-    EXPECT_EQ(legLatencySummary(ProbeKind::publicIP, s, kNow), QStringLiteral("13 ms, egyenletes, az elmúlt percben"));
-}
-
 // A leg that answered earlier and went silent in the newest minute shows no older latency.
 TEST(LegSegment, ALegSilentInTheNewestMinuteSaysSoInsteadOfAnOlderLatency)
 {
@@ -332,6 +322,73 @@ TEST(LegSegment, EachLossFigureCountsTheLegsEchoesOfTheStretchItsLabelNames)
     }
 }
 
+// The cards, the tiles and the panel judge the present: ten minutes of batches (router, two public
+// hosts every 5 s) with a fault that the journal has closed or still holds open, read at a moment
+// after it. Nothing of an ended fault is shown again, every figure names its stretch, and a stretch
+// that held two levels is never called steady.
+TEST(LegSegment, TheCardsJudgeThePresentAndNameTheirStretch)
+{
+    using K = PVSegmentState::Kind;
+    struct Fault {
+        Timestamp from, to; // as seconds before now
+        bool cut;           // both legs silent, else the public hosts +290 ms
+    };
+    const struct {
+        const char* name;
+        Fault fault;
+        std::vector<Incident> incidents;
+        Timestamp lastBatch;              // seconds before now (no batches since: no route)
+        FaultLocation accused;
+        K router, provider;
+        const char *routerCaption, *providerCaption, *panelCaption, *loss;
+    } cases[] = {
+        {"100 s after a cut", {300, 100, true}, {incident(kNow - 300, kNow - 100)}, 5, FaultLocation::none, K::clear,
+         K::clear, "kevesebb mint 1 ms, egyenletes, a hiba vége óta", "14 ms, egyenletes, a hiba vége óta",
+         "Medián és veszteség a hiba vége óta", "0.0"},
+        {"a DNS fault after a cut", {480, 300, true}, {incident(kNow - 480, kNow - 300), incident(kNow - 60, std::nullopt)}, 5, FaultLocation::dns,
+         K::clear, K::faulty, "kevesebb mint 1 ms, egyenletes, a hiba kezdete óta",
+         "14 ms, egyenletes, a hiba kezdete óta", "Medián és veszteség a hiba kezdete óta", "0.0"},
+        {"95 s after a congestion", {270, 95, false}, {incident(kNow - 270, kNow - 95)}, 5, FaultLocation::none,
+         K::clear, K::clear, "kevesebb mint 1 ms, egyenletes, a hiba vége óta",
+         "14 ms, egyenletes, a hiba vége óta", "Medián és veszteség a hiba vége óta", "0.0"},
+        {"a congestion no incident holds", {100, 40, false}, {}, 5, FaultLocation::none, K::clear,
+         K::clear, "kevesebb mint 1 ms, egyenletes, az elmúlt 5 percben",
+         "14 ms és 304 ms között ingadozik, az elmúlt 3 percben", "Medián és veszteség az elmúlt 3 percben", "0.0"},
+        {"no default route", {0, 0, true}, {incident(kNow - 30, std::nullopt)}, 35, FaultLocation::offline,
+         K::unknown, K::unknown, "Nincs mérés a hiba kezdete óta", "Nincs mérés a hiba kezdete óta",
+         "Nincs mérés a hiba kezdete óta", "—"},
+        {"into a cut", {60, 0, true}, {incident(kNow - 55, std::nullopt)}, 5, FaultLocation::offline, K::suspect,
+         K::suspect, "Nem válaszol (11 mérésből egy sem, a hiba kezdete óta)",
+         "Nem válaszol (22 mérésből egy sem, a hiba kezdete óta)",
+         "Medián és veszteség a hiba kezdete óta", "100.0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto s = healthySnapshot();
+        s.attribution.location = c.accused;
+        s.incidents = c.incidents;
+        for (Timestamp at = kNow - 600; at <= kNow - c.lastBatch; at += 5) {
+            const bool faulty = at >= kNow - c.fault.from && at <= kNow - c.fault.to;
+            const bool answered = !(faulty && c.fault.cut);
+            const double extra = faulty && !c.fault.cut ? 290 : 0;
+            // The batch just after a cut sent some echoes while it lasted: the cut's own loss.
+            const bool straddling = c.fault.cut && at > kNow - c.fault.to && at <= kNow - c.fault.to + 5;
+            s.recentBatches.push_back(batch({sample(ProbeKind::gateway, at, answered, 0.05),
+                                             sample(ProbeKind::publicIP, at, answered, 14 + extra),
+                                             sample(ProbeKind::publicIP, at, answered, 14.4 + extra)}));
+            for (NetworkSample& x : s.recentBatches.back().samples)
+                x.packetLoss = answered ? (straddling ? 1.0 / 3 : 0.0) : 1.0;
+        }
+        const auto chain = culpritChainSegments(s, kNow);
+        EXPECT_EQ(chain[1].state.kind, c.router);
+        EXPECT_EQ(chain[2].state.kind, c.provider);
+        EXPECT_EQ(chain[1].caption.value_or(QString()).toStdString(), c.routerCaption);
+        EXPECT_EQ(chain[2].caption.value_or(QString()).toStdString(), c.providerCaption);
+        EXPECT_EQ(panelMetricsCaption(s, kNow).toStdString(), c.panelCaption);
+        EXPECT_EQ(metricValueText(panelMetrics(s, kNow)[2]).toStdString(), c.loss);
+    }
+}
+
 TEST(StretchText, WholeMinutesRoundedUp)
 {
     const struct {
@@ -409,7 +466,7 @@ TEST(RecentSamples, WindowOfTenMinutesNewestSixtyInBatchOrder)
     EXPECT_EQ(recent.front().latencyMilliseconds, 100.0 + 11);
     EXPECT_EQ(recentSamples(ProbeKind::http, s, kNow).size(), 0u);
     EXPECT_FALSE(successRatio(ProbeKind::http, s, kNow));
-    EXPECT_FALSE(averageLatency(ProbeKind::http, s, kNow));
+    EXPECT_FALSE(medianLatency(ProbeKind::http, s, kNow));
 }
 
 TEST(RecentRSSIValues, NewestFortySkippingUnreadable)

@@ -475,8 +475,8 @@ TEST_F(WorkspaceTest, PanelReflectsStateAndWrapsALongHeadline)
     EXPECT_EQ(panel.width(), PolvarineMenuBarView::kWidth);
     EXPECT_GT(panel.sizeHint().height(), shortHeight);
     EXPECT_EQ(panel.adviceStepText(), s.advice.steps.front().text);
-    EXPECT_EQ(panel.metricValue(2), QStringLiteral("41.2"));
-    EXPECT_EQ(panel.metricAccessibleName(2), QStringLiteral("Veszteség: 41.2 %"));
+    EXPECT_EQ(panel.metricValue(2), QStringLiteral("38.1"));
+    EXPECT_EQ(panel.metricAccessibleName(2), QStringLiteral("Veszteség: 38.1 %"));
 
     s.attribution.location = FaultLocation::insufficientEvidence;
     feed.setStateOverride(s);

@@ -17,19 +17,30 @@ namespace pv {
 
 // ---- Chart point series -------------------------------------------------------------------------
 
+namespace {
+// The newest measurement of any kind the batches hold: both legs' series end there.
+std::optional<Timestamp> newestSampleTime(const std::vector<ProbeBatch>& batches)
+{
+    std::optional<Timestamp> newest;
+    for (const ProbeBatch& b : batches)
+        for (const NetworkSample& x : b.samples)
+            newest = newest ? std::max(*newest, x.timestamp) : x.timestamp;
+    return newest;
+}
+} // namespace
+
 std::vector<LatencyPoint> latencyPoints(ProbeKind kind, const std::vector<ProbeBatch>& batches)
 {
     std::vector<LatencyPoint> points;
+    const std::optional<Timestamp> newest = newestSampleTime(batches);
     for (const ProbeBatch& b : batches)
         for (const NetworkSample& x : b.samples)
-            if (x.target.kind == kind && x.success && x.latencyMilliseconds)
+            if (x.target.kind == kind && x.success && x.latencyMilliseconds && x.timestamp >= *newest - kRouteChartSeconds)
                 points.push_back({x.timestamp, *x.latencyMilliseconds});
     // Batches arrive in completion order, which is not always time order (a slow batch finishes
     // after a faster later one); equal times keep their arrival order.
     std::stable_sort(points.begin(), points.end(),
                      [](const LatencyPoint& a, const LatencyPoint& b) { return a.timestamp < b.timestamp; });
-    if (points.size() > kLatencySeriesLength)
-        points.erase(points.begin(), points.end() - static_cast<std::ptrdiff_t>(kLatencySeriesLength));
     return points;
 }
 
@@ -91,6 +102,9 @@ QString latencyValueText(std::optional<double> milliseconds)
 {
     if (!milliseconds)
         return QStringLiteral("—");
+    // A figure of a leg faster than a millisecond must not read 0.0.
+    if (*milliseconds < 1)
+        return QStringLiteral("<1");
     return formatFixed(*milliseconds, *milliseconds < 10 ? 1 : 0);
 }
 
@@ -119,11 +133,11 @@ std::vector<PVStatTileData> nowTiles(const OverviewSnapshot& s, Timestamp now)
             d.caption = LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {count, stretchText(60)});
             return d;
         }
-        d.value = latencyValueText(averageLatency(kind, s, now));
+        d.value = latencyValueText(medianLatency(kind, s, now));
         d.unit = QStringLiteral("ms");
         // The router and provider figures stand next to the chain's: each says its stretch.
-        const std::optional<double> stretch = legStretchSeconds(kind, s, now);
-        d.caption = stretch ? LF("%1$@, %2$@", {L(caption), stretchText(*stretch)}) : L(caption);
+        const std::optional<LegStretch> stretch = legStretch(kind, s, now);
+        d.caption = stretch ? LF("%1$@, %2$@", {L(caption), stretch->label}) : L(caption);
         return d;
     };
     PVStatTileData wifi;
@@ -230,9 +244,11 @@ std::vector<QPointF> toPoints(const std::vector<LatencyPoint>& series)
 std::vector<Timestamp> failureTimes(ProbeKind kind, const std::vector<ProbeBatch>& batches)
 {
     std::vector<Timestamp> times;
+    const std::optional<Timestamp> newest = newestSampleTime(batches);
     for (const ProbeBatch& b : batches)
         for (const NetworkSample& x : b.samples)
-            if (x.target.kind == kind && !(x.success && x.latencyMilliseconds))
+            if (x.target.kind == kind && !(x.success && x.latencyMilliseconds) &&
+                x.timestamp >= *newest - kRouteChartSeconds)
                 times.push_back(x.timestamp);
     std::sort(times.begin(), times.end());
     return times;
@@ -335,7 +351,18 @@ std::vector<PVSeriesSummary> latencySummarySeries(const std::vector<LatencyPoint
             {L("A szolgáltatód"), values(provider), QStringLiteral("ezredmásodperc")}};
 }
 
-QString latencySummaryLabel() { return L("Válaszidő az elmúlt tíz percben"); }
+QString latencySummaryLabel(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider)
+{
+    std::optional<Timestamp> oldest, newest;
+    for (const auto* series : {&router, &provider})
+        if (!series->empty()) {
+            oldest = oldest ? std::min(*oldest, series->front().timestamp) : series->front().timestamp;
+            newest = newest ? std::max(*newest, series->back().timestamp) : series->back().timestamp;
+        }
+    if (!oldest)
+        return L("Válaszidő az útvonal mentén");
+    return LF("Válaszidő %@", {stretchText(*newest - *oldest)});
+}
 
 // ---- Wi-Fi signal -------------------------------------------------------------------------------
 

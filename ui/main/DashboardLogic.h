@@ -26,11 +26,12 @@ struct LatencyPoint {
     bool operator==(const LatencyPoint&) const = default;
 };
 
-inline constexpr std::size_t kLatencySeriesLength = 240;
+// The route chart spans the newest 20 minutes the batches hold, both legs alike.
+inline constexpr double kRouteChartSeconds = 20 * 60;
 inline constexpr std::size_t kSparklineLength = 40;
 
 // The kind's successful samples that carry a latency, in ascending time (equal times keep batch and
-// sample order), the newest 240.
+// sample order), of the route chart's span before the batches' newest sample.
 std::vector<LatencyPoint> latencyPoints(ProbeKind kind, const std::vector<ProbeBatch>& batches);
 // The newest 40 values of that series, oldest first.
 std::vector<double> recentLatencyValues(ProbeKind kind, const std::vector<ProbeBatch>& batches);
@@ -45,7 +46,7 @@ int adaptiveColumns(int width, int minimum, int spacing);
 
 // ---- "Most" -------------------------------------------------------------------------------------
 
-// "%.1f" below 10 (decided on the unrounded value), "%.0f" from 10 on, "—" when absent.
+// "<1" below 1, "%.1f" below 10 (decided on the unrounded value), "%.0f" from 10 on, "—" when absent.
 QString latencyValueText(std::optional<double> milliseconds);
 // The integer rssi of the reading when there is one and it is not 0, else "—".
 QString signalValueText(const WifiSnapshot* snapshot);
@@ -78,7 +79,7 @@ std::optional<double> routerReading(const std::vector<LatencyPoint>& router, dou
 std::optional<double> providerReading(const std::vector<LatencyPoint>& provider, double t);
 std::vector<PVCrosshairReading> latencyReadings(const std::vector<LatencyPoint>& router,
                                                 const std::vector<LatencyPoint>& provider, double t);
-// The times of the kind's failed samples (within the span of the newest 240 points).
+// The times of the kind's failed samples within the route chart's span.
 std::vector<Timestamp> failureTimes(ProbeKind kind, const std::vector<ProbeBatch>& batches);
 // A probe batch is due about every five seconds; neighbouring points further apart than three such
 // intervals have no measurement between them.
@@ -99,7 +100,8 @@ PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std:
                              const std::vector<Timestamp>& providerFailures = {});
 std::vector<PVSeriesSummary> latencySummarySeries(const std::vector<LatencyPoint>& router,
                                                   const std::vector<LatencyPoint>& provider);
-QString latencySummaryLabel();
+// The chart's spoken name, with the stretch its lines cover.
+QString latencySummaryLabel(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider);
 
 // ---- Wi-Fi signal -------------------------------------------------------------------------------
 

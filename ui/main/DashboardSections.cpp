@@ -384,7 +384,7 @@ void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
     }
     chart_->setSpec(latencyChartSpec(router, provider, wanted.routerFailures, wanted.providerFailures));
     shown_ = std::move(wanted);
-    pvChartAccessibility(chart_, latencySummaryLabel(), latencySummarySeries(router, provider), std::nullopt);
+    pvChartAccessibility(chart_, latencySummaryLabel(router, provider), latencySummarySeries(router, provider), std::nullopt);
     auto dates = latencyHoverDates(provider);
     chart_->setCrosshair(std::move(dates), [router = std::move(router), provider = std::move(provider)](double t) {
         return latencyReadings(router, provider, t);

@@ -171,25 +171,17 @@ std::optional<QString> panelAdviceStep(const OverviewSnapshot& s)
     return s.advice.steps.front().text;
 }
 
-std::vector<NetworkSample> liveSamples(const std::vector<ProbeBatch>& batches, Timestamp referenceTime)
-{
-    const Timestamp cutoff = referenceTime - 600;
-    std::vector<NetworkSample> samples;
-    for (const ProbeBatch& b : batches)
-        for (const NetworkSample& x : b.samples)
-            if (x.timestamp >= cutoff && x.timestamp <= referenceTime)
-                samples.push_back(x);
-    std::stable_sort(samples.begin(), samples.end(),
-                     [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
-    return samples;
-}
-
 std::optional<double> routerMedianLatency(const OverviewSnapshot& s, Timestamp now)
 {
+    const std::optional<LegStretch> stretch = legStretch(ProbeKind::publicIP, s, now);
+    if (!stretch)
+        return std::nullopt;
     std::vector<double> latencies;
-    for (const NetworkSample& x : liveSamples(s.recentBatches, now))
-        if (x.target.kind == ProbeKind::gateway && x.success && x.latencyMilliseconds)
-            latencies.push_back(*x.latencyMilliseconds);
+    for (const ProbeBatch& b : s.recentBatches)
+        for (const NetworkSample& x : b.samples)
+            if (x.target.kind == ProbeKind::gateway && x.success && x.latencyMilliseconds &&
+                stretch->contains(x.timestamp, now))
+                latencies.push_back(*x.latencyMilliseconds);
     if (latencies.empty())
         return std::nullopt;
     std::sort(latencies.begin(), latencies.end());
@@ -198,18 +190,27 @@ std::optional<double> routerMedianLatency(const OverviewSnapshot& s, Timestamp n
 
 std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now)
 {
-    const auto& v = s.verdict;
+    // The three figures are of one stretch, the one the provider's card judges.
+    const std::optional<double> provider = medianLatency(ProbeKind::publicIP, s, now);
     // The router figure is only shown next to a provider figure, so that the two compare.
-    std::optional<double> router = v.medianRtt ? routerMedianLatency(s, now) : std::nullopt;
-    std::optional<double> loss = v.lossRatio ? std::optional<double>(*v.lossRatio * 100.0) : std::nullopt;
+    const std::optional<double> router = provider ? routerMedianLatency(s, now) : std::nullopt;
+    const std::optional<double> loss = lostEchoRatio(ProbeKind::publicIP, s, now);
     return {
         {L("Router"), router, 0, QStringLiteral("ms")},
-        {L("Szolgáltató"), v.medianRtt, 0, QStringLiteral("ms")},
-        {L("Veszteség"), loss, 1, QStringLiteral("%")},
+        {L("Szolgáltató"), provider, 0, QStringLiteral("ms")},
+        {L("Veszteség"), loss ? std::optional<double>(*loss * 100.0) : std::nullopt, 1, QStringLiteral("%")},
     };
 }
 
-QString panelMetricsCaption() { return L("Medián és veszteség az elmúlt 10 percben"); }
+QString panelMetricsCaption(const OverviewSnapshot& s, Timestamp now)
+{
+    const std::optional<LegStretch> stretch = legStretch(ProbeKind::publicIP, s, now);
+    if (!stretch)
+        return L("Medián és veszteség: még nincs mérés");
+    if (legSamples(ProbeKind::publicIP, s, now).empty())
+        return LF("Nincs mérés %@", {stretch->label});
+    return LF("Medián és veszteség %@", {stretch->label});
+}
 
 namespace {
 // A latency in whole milliseconds: under 1 ms it must not read 0.

@@ -93,9 +93,8 @@ bool panelShowsAdviceGroup(const OverviewSnapshot& s);
 std::optional<QString> panelEvidenceLine(const OverviewSnapshot& s);
 std::optional<QString> panelAdviceStep(const OverviewSnapshot& s);
 
-// The samples of the last ten minutes, oldest first.
-std::vector<NetworkSample> liveSamples(const std::vector<ProbeBatch>& batches, Timestamp referenceTime);
-// The router leg's median latency over the live window: the upper middle value for an even count.
+// The router leg's median latency over the stretch the provider's figures cover: the upper middle
+// value for an even count.
 std::optional<double> routerMedianLatency(const OverviewSnapshot& s, Timestamp now);
 
 struct PanelMetric {
@@ -104,9 +103,11 @@ struct PanelMetric {
     int decimals = 0;
     QString unit;
 };
+// The provider's median latency and lost echoes, and the router's median beside them, over the
+// stretch the provider's card judges.
 std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now);
-// The stretch the three figures cover, shown under them (the overview's figures say their own).
-QString panelMetricsCaption();
+// The stretch the three figures cover, shown under them.
+QString panelMetricsCaption(const OverviewSnapshot& s, Timestamp now);
 // "—" when absent, else the number with the metric's decimals and a point; a whole-millisecond
 // figure under 1 ms reads "<1" (and "kevesebb mint 1 ms" when read out).
 QString metricValueText(const PanelMetric& m);

@@ -118,8 +118,8 @@ PolvarineMenuBarView::PolvarineMenuBarView(AppViewModel& model, QWidget* parent)
         metrics->addWidget(metrics_.back().widget, 1);
     }
     stack->addWidget(metricsRow);
-    auto* metricsCaption = new PVText(panelMetricsCaption(), PVFontToken::microCaption, PV::color::ink::tertiary, this);
-    stack->addWidget(metricsCaption);
+    metricsCaption_ = new PVText(QString(), PVFontToken::microCaption, PV::color::ink::tertiary, this);
+    stack->addWidget(metricsCaption_);
 
     // 5.–6. Actions.
     stack->addWidget(new PVDivider(this));
@@ -250,6 +250,7 @@ void PolvarineMenuBarView::refresh()
         metrics_[i].unit->parentWidget()->setVisible(figures[i].value.has_value());
         metrics_[i].widget->setAccessibleName(metricAccessibleLabel(figures[i]));
     }
+    metricsCaption_->setText(panelMetricsCaption(s, now));
 
     pauseButton_->setText(monitoringActionTitle(s.isMonitoring));
     pauseButton_->setEnabled(actions::canToggleMonitoring(model_));

@@ -84,6 +84,7 @@ private:
     PVStatus statusLevel_ = PVStatus::watch; // the status line's symbol as made
     PVSymbolTextRow* step_;
     std::vector<MetricColumn> metrics_;
+    PVText* metricsCaption_;
     QPushButton* pauseButton_;
     QPushButton* openButton_;
     QPushButton* exportButton_;

@@ -101,15 +101,93 @@ std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot&
     return kept;
 }
 
+namespace {
+
+// Where the present begins: after the newest fault that has ended, or where the incident still open
+// began; the window's start when neither lies within it.
+struct PresentStart {
+    Timestamp at = 0;
+    enum class Kind { window, faultEnded, faultBegan } kind = Kind::window;
+};
+
+// The batches that straddled a fault's end (echoes sent while it lasted, answered once it had gone)
+// belong to it: the present begins after the last of those that still lost an echo, when they
+// follow the end without a clean batch between, within three batch intervals.
+Timestamp faultTailEnd(const OverviewSnapshot& s, Timestamp end, Timestamp now)
+{
+    std::vector<std::pair<Timestamp, bool>> batches; // the newest sample time of each, and whether it lost an echo
+    for (const ProbeBatch& b : s.recentBatches) {
+        std::optional<Timestamp> newest;
+        bool lost = false;
+        for (const NetworkSample& x : b.samples) {
+            if ((x.target.kind != ProbeKind::gateway && x.target.kind != ProbeKind::publicIP) ||
+                incident_evidence::wasNotMeasured(x))
+                continue;
+            newest = newest ? std::max(*newest, x.timestamp) : x.timestamp;
+            lost = lost || !x.success || x.packetLoss.value_or(0) > 0;
+        }
+        if (newest && *newest > end && *newest <= std::min(now, end + 3 * 5.0))
+            batches.emplace_back(*newest, lost);
+    }
+    std::sort(batches.begin(), batches.end());
+    for (const auto& [at, lost] : batches) {
+        if (!lost)
+            break;
+        end = at;
+    }
+    return end;
+}
+
+PresentStart presentStart(const OverviewSnapshot& s, Timestamp now)
+{
+    PresentStart p{now - kLegWindowSeconds};
+    const auto consider = [&](Timestamp t, PresentStart::Kind kind) {
+        if (t > p.at && t <= now)
+            p = {t, kind};
+    };
+    for (const Incident& i : s.incidents) {
+        if (i.endTimestamp)
+            consider(*i.endTimestamp, PresentStart::Kind::faultEnded);
+        else
+            consider(i.startTimestamp, PresentStart::Kind::faultBegan);
+    }
+    if (s.endedFault && s.endedFault->endedAt)
+        consider(*s.endedFault->endedAt, PresentStart::Kind::faultEnded);
+    if (p.kind == PresentStart::Kind::faultEnded)
+        p.at = faultTailEnd(s, p.at, now);
+    return p;
+}
+
+} // namespace
+
+std::optional<LegStretch> legStretch(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto samples = recentSamples(kind, s, now);
+    if (samples.empty())
+        return std::nullopt;
+    Timestamp oldest = samples.front().timestamp;
+    for (const NetworkSample& x : samples)
+        oldest = std::min(oldest, x.timestamp);
+    // Whole minutes, as the captions name them: the figures count every sample of that stretch.
+    const double minutes = std::max(1.0, std::ceil((now - oldest) / 60.0 - 1e-9));
+    const double seconds = std::min(minutes * 60.0, kLegWindowSeconds);
+    const PresentStart present = presentStart(s, now);
+    if (present.kind == PresentStart::Kind::window || now - seconds > present.at)
+        return LegStretch{now - seconds, true, stretchText(seconds)};
+    if (present.kind == PresentStart::Kind::faultEnded)
+        return LegStretch{present.at, false, L("a hiba vége óta")};
+    return LegStretch{present.at, true, L("a hiba kezdete óta")};
+}
+
 std::vector<NetworkSample> legSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
-    const std::optional<double> stretch = legStretchSeconds(kind, s, now);
+    const std::optional<LegStretch> stretch = legStretch(kind, s, now);
     std::vector<NetworkSample> kept;
     if (!stretch)
         return kept;
     for (const ProbeBatch& batch : s.recentBatches)
         for (const NetworkSample& sample : batch.samples)
-            if (sample.target.kind == kind && sample.timestamp >= now - *stretch && sample.timestamp <= now &&
+            if (sample.target.kind == kind && stretch->contains(sample.timestamp, now) &&
                 !incident_evidence::wasNotMeasured(sample))
                 kept.push_back(sample);
     return kept;
@@ -124,19 +202,39 @@ std::optional<double> successRatio(ProbeKind kind, const OverviewSnapshot& s, Ti
     return static_cast<double>(ok) / static_cast<double>(samples.size());
 }
 
-std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+namespace {
+std::vector<double> sortedLatencies(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
-    double sum = 0;
-    int count = 0;
-    for (const NetworkSample& x : legSamples(kind, s, now)) {
-        if (x.success && x.latencyMilliseconds) {
-            sum += *x.latencyMilliseconds;
-            ++count;
-        }
-    }
-    if (count == 0)
+    std::vector<double> values;
+    for (const NetworkSample& x : legSamples(kind, s, now))
+        if (x.success && x.latencyMilliseconds)
+            values.push_back(*x.latencyMilliseconds);
+    std::sort(values.begin(), values.end());
+    return values;
+}
+} // namespace
+
+std::optional<double> medianLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto values = sortedLatencies(kind, s, now);
+    if (values.empty())
         return std::nullopt;
-    return sum / count;
+    return values[values.size() / 2];
+}
+
+std::optional<std::pair<double, double>> latencyLevels(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
+{
+    const auto values = sortedLatencies(kind, s, now);
+    if (values.empty())
+        return std::nullopt;
+    // The tenths leave a lone spike out; a jitter of a few milliseconds, or a tenth of a slow
+    // line's delay, is one level still.
+    const auto last = static_cast<double>(values.size() - 1);
+    const double low = values[static_cast<std::size_t>(std::floor(0.1 * last))];
+    const double high = values[static_cast<std::size_t>(std::ceil(0.9 * last))];
+    if (high <= 2 * low + 10)
+        return std::nullopt;
+    return std::pair{low, high};
 }
 
 // Lost echoes, not only failed samples: a sample that got two of three answers lost a third.
@@ -154,8 +252,11 @@ std::optional<double> lostEchoRatio(ProbeKind kind, const OverviewSnapshot& s, T
 PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
     const auto ratio = successRatio(kind, s, now);
-    if (!ratio)
-        return PVSegmentState::unknown(L("még nincs mérés"));
+    if (!ratio) {
+        // Nothing measured since the fault began (no route out): the card cannot judge the present.
+        const std::optional<LegStretch> stretch = legStretch(kind, s, now);
+        return PVSegmentState::unknown(stretch ? LF("nincs mérés %@", {stretch->label}) : L("még nincs mérés"));
+    }
     if (accusedCulprit(s) == culprit)
         return PVSegmentState::faulty(faultSeverity(s));
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
@@ -176,19 +277,6 @@ QString evidenceStretchCaption(double seconds)
     return minutes == 1 ? L("Az elmúlt perc méréseiből:") : LF("Az elmúlt %lld perc méréseiből:", {minutes});
 }
 
-std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
-{
-    const auto samples = recentSamples(kind, s, now);
-    if (samples.empty())
-        return std::nullopt;
-    Timestamp oldest = samples.front().timestamp;
-    for (const NetworkSample& x : samples)
-        oldest = std::min(oldest, x.timestamp);
-    // Whole minutes, as the captions name them: the figures count every sample of that stretch.
-    const double minutes = std::max(1.0, std::ceil((now - oldest) / 60.0 - 1e-9));
-    return std::min(minutes * 60.0, kLegWindowSeconds);
-}
-
 bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
     bool any = false;
@@ -206,21 +294,31 @@ bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Time
 
 QString legLatencySummary(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
+    const std::optional<LegStretch> stretch = legStretch(kind, s, now);
+    if (!stretch)
+        return L("Még nincs mérés");
     const auto count = legSamples(kind, s, now).size();
     if (count == 0)
-        return L("Még nincs mérés");
-    const QString stretch = stretchText(legStretchSeconds(kind, s, now).value_or(0));
-    const auto average = averageLatency(kind, s, now);
-    if (!average)
-        return LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {static_cast<long long>(count), stretch});
+        return LF("Nincs mérés %@", {stretch->label});
+    const auto median = medianLatency(kind, s, now);
+    if (!median)
+        return LF("Nem válaszol (%1$lld mérésből egy sem, %2$@)", {static_cast<long long>(count), stretch->label});
     // Lost echoes of the leg's own samples: a failed sample lost every echo it sent.
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
     // A leg that went silent: its older answers' latency would read as a working leg.
     if (legUnansweredInNewestMinute(kind, s, now))
-        return LF("Az elmúlt percben nem válaszol · %1$.0f%% csomagvesztés, %2$@", {echoLoss * 100.0, stretch});
+        return LF("Az elmúlt percben nem válaszol · %1$.0f%% csomagvesztés, %2$@", {echoLoss * 100.0, stretch->label});
+    // A stretch of two levels has no one figure: both are said.
+    const auto levels = latencyLevels(kind, s, now);
+    if (levels && echoLoss > 0.02)
+        return LF("%1$@ és %2$@ között · %3$.0f%% csomagvesztés, %4$@",
+                  {millisecondsText(levels->first), millisecondsText(levels->second), echoLoss * 100.0, stretch->label});
+    if (levels)
+        return LF("%1$@ és %2$@ között ingadozik, %3$@",
+                  {millisecondsText(levels->first), millisecondsText(levels->second), stretch->label});
     if (echoLoss > 0.02)
-        return LF("%1$@ · %2$.0f%% csomagvesztés, %3$@", {millisecondsText(*average), echoLoss * 100.0, stretch});
-    return LF("%1$@, egyenletes, %2$@", {millisecondsText(*average), stretch});
+        return LF("%1$@ · %2$.0f%% csomagvesztés, %3$@", {millisecondsText(*median), echoLoss * 100.0, stretch->label});
+    return LF("%1$@, egyenletes, %2$@", {millisecondsText(*median), stretch->label});
 }
 
 std::array<PVSegment, 3> culpritChainSegments(const OverviewSnapshot& s, Timestamp now)

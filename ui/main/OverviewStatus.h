@@ -37,16 +37,32 @@ PVSegmentState wifiSegmentState(const OverviewSnapshot& s);
 // (whole minutes, rounded up), and the same as the lead of an evidence list ("Az elmúlt 10 perc méréseiből:").
 QString stretchText(double seconds);
 QString evidenceStretchCaption(double seconds);
-// How far back the leg's recent samples reach from now, in whole minutes rounded up (at most ten):
-// the stretch a leg's figures name. None without samples.
-std::optional<double> legStretchSeconds(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+
+// The stretch a leg's card, tile and panel figures judge: the present. It reaches back as far as the
+// leg's newest samples do (whole minutes, at most ten), but never past the newest fault that has
+// ended (an incident's end, or the ended fault the window still holds) nor past the start of the
+// incident still open: an earlier fault is not the present's.
+struct LegStretch {
+    Timestamp from = 0;
+    bool fromIncluded = true; // false after a fault's end: the batch that ended it still showed it
+    QString label;            // "az elmúlt 3 percben", "a hiba vége óta", "a hiba kezdete óta"
+    bool contains(Timestamp t, Timestamp now) const { return (fromIncluded ? t >= from : t > from) && t <= now; }
+};
+// None while the leg has no sample in the window.
+std::optional<LegStretch> legStretch(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 // Every sent sample of the kind within that stretch: what the leg's figures count.
 std::vector<NetworkSample> legSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 
 // The kind's samples of the last ten minutes that were sent, the newest 60 of them, in batch order.
 std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 std::optional<double> successRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
-std::optional<double> averageLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+// The middle latency of the stretch's answered samples (the upper middle one for an even count).
+std::optional<double> medianLatency(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+// The lowest and highest tenth of those latencies when they lie so far apart that the stretch held
+// more than one level (a congestion beside a quiet line): the stretch is then not steady.
+std::optional<std::pair<double, double>> latencyLevels(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
+// The share of the stretch's echoes that went unanswered (a sample that got two of three answers lost a third).
+std::optional<double> lostEchoRatio(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
 // True when the kind has samples in the minute before now and not one of them was answered.
 bool legUnansweredInNewestMinute(ProbeKind kind, const OverviewSnapshot& s, Timestamp now);
