@@ -604,7 +604,8 @@ IncidentNature DossierBuilder::incidentNature(IncidentClassification classificat
     }
     // The openings of the stored findings that say nothing got through.
     static const char* const cut[] = {"Megszakadt a Wi-Fi kapcsolat.", "Teljes kiesés", "Nincs internet",
-                                      "A Mac nem talál útvonalat", "A gép nem talál útvonalat"};
+                                      "A Mac nem talál útvonalat a hálózat felé.",
+                                      "A gép nem talál útvonalat a hálózat felé."};
     for (const char* opening : cut)
         if (summary.startsWith(QString::fromUtf8(opening)))
             return IncidentNature::outage;

@@ -138,14 +138,14 @@ TEST_F(AppBootstrapTest, NewerSchemaIsLeftUntouchedAndTheRunIsInMemory)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(dbPath.toUtf8().constData(), &db), SQLITE_OK);
-    execOrFail(db, "CREATE TABLE network_samples (id TEXT PRIMARY KEY); PRAGMA user_version = 6;");
+    execOrFail(db, "CREATE TABLE network_samples (id TEXT PRIMARY KEY); PRAGMA user_version = 99;");
     sqlite3_close(db);
     const QByteArray original = readAll(dbPath);
 
     const OpenedStore opened = AppBootstrap::openEvidenceStore();
 
     ASSERT_TRUE(opened.health.isNotPersisting());
-    EXPECT_TRUE(opened.health.payload().contains("newer version of Polvarine (schema 6)"))
+    EXPECT_TRUE(opened.health.payload().contains("newer version of Polvarine (schema 99)"))
         << opened.health.payload().toStdString();
     EXPECT_TRUE(opened.store->isAvailable());
     EXPECT_TRUE(opened.store->location().isInMemory());
