@@ -48,8 +48,8 @@ std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase);
 // the load was meant to run (before a byte cap ended it). A second stands still when it moved less than
 // kStandstillShare of the best second before it: next to nothing, as when the other end stops sending
 // or reading. A line that merely slowed down keeps flowing, however far it fell. A standstill that
-// flows on again is a pause; one that lasts to the end, for at least `stopStretch` whole seconds, is
-// where the load stopped. Each edge lies inside the second that moved part of the best second's
+// flows on again is a pause; one that lasts to the end, for at least `stopStretch` whole seconds (one:
+// a stop in the phase's last seconds is said too), is where the load stopped. Each edge lies inside the second that moved part of the best second's
 // bytes, in proportion to that part.
 inline constexpr double kStandstillShare = 0.01;
 struct LoadFlow {
@@ -57,7 +57,7 @@ struct LoadFlow {
     std::optional<double> stoppedAtSeconds;
     bool operator==(const LoadFlow&) const = default;
 };
-LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch = 2.0);
+LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch = 1.0);
 // The echoes of a loaded window that fall outside the load's pauses.
 std::vector<TimedEcho> outsidePauses(const std::vector<TimedEcho>& echoes, const std::vector<LoadStandstill>& pauses);
 // The line dropped during a load phase: for at least `stall` seconds the load stopped moving (whole

@@ -174,8 +174,10 @@ struct StoredLoadTest {
 
     static StoredLoadTest of(const LoadTestResult& r)
     {
-        return {r.startedAt,          r.downloadMbps(),      r.uploadMbps(),
-                r.idle.p50,           r.underDownload.p95,   r.underUpload.p95,
+        // A direction without a graded window has no loaded figure, as its screen says.
+        const auto graded = [](const LatencySummary& s) { return LoadTestResult::isGraded(s) ? s.p95 : std::nullopt; };
+        return {r.startedAt,          r.downloadMbps(),           r.uploadMbps(),
+                r.idle.p50,           graded(r.underDownload),    graded(r.underUpload),
                 r.latencyIncreaseMilliseconds(), r.grade()};
     }
 };

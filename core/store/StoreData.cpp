@@ -448,9 +448,10 @@ void StoreDatabase::upsertIncident(const Incident& i)
 
 void StoreDatabase::insertLoadTest(const LoadTestResult& r)
 {
+    const StoredLoadTest t = StoredLoadTest::of(r);
     Statement statement(db_, kInsertLoadTest);
-    statement.bindAll(idText(newRecordId()), r.startedAt, r.downloadMbps(), r.uploadMbps(), r.idle.p50,
-                      r.underDownload.p95, r.underUpload.p95, r.latencyIncreaseMilliseconds(), rawValue(r.grade()));
+    statement.bindAll(idText(newRecordId()), t.startedAt, t.downloadMbps, t.uploadMbps, t.idleP50, t.loadedDownP95,
+                      t.loadedUpP95, t.latencyIncreaseMilliseconds, rawValue(t.grade));
     statement.run();
 }
 

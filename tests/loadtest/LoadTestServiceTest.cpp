@@ -186,6 +186,7 @@ TEST(LoadTestFiguresTest, TheTileTheStoredRowAndTheMarkerShowTheRateWhileTheLoad
         r.underDownload = LatencySummary{60.0, 80.0, 80, 0};
         r.download = LoadPhaseResult{15'000'000, 12.0, LoadStopReason::durationReached, {}, 12.0};
         r.upload = c.upload;
+        r.underUpload = LatencySummary{300.0, 322.0, 6, 0}; // too few echoes to grade
         const SpeedTileText tile = speedTileText(r.upload, LoadDirection::upload);
         EXPECT_EQ(tile, (SpeedTileText{formatFixed(c.mbps, 0), c.caption}));
         auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::inMemory());
@@ -193,6 +194,7 @@ TEST(LoadTestFiguresTest, TheTileTheStoredRowAndTheMarkerShowTheRateWhileTheLoad
         const auto stored = test::runOn(net, store->latestLoadTest());
         ASSERT_TRUE(stored && *stored);
         EXPECT_NEAR((*stored)->uploadMbps, c.mbps, 1e-9);
+        EXPECT_FALSE((*stored)->loadedUpP95) << "no loaded figure for a direction the screen calls unmeasured";
         const QString marker = loadTestMarkerText(r);
         EXPECT_TRUE(marker.startsWith(LF("Terhelési teszt: 10 Mbps le / %.0f Mbps fel,", {c.mbps})))
             << marker.toStdString();
@@ -467,6 +469,7 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
         bool downloadGraded, uploadGraded;
         std::vector<LoadStandstill> uploadPauses;
         QString marker; // empty: the run fails with the stopped load as its cause
+        double cutAt = 1.25;
     } cases[] = {
         {"download stopped", stopped, flowing, false, true, {},
          "Terhelési teszt: 96 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 1 másodperc "
@@ -479,6 +482,9 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
          "terhelés 2.5 másodpercre megállt, majd folytatódott; a számai a terhelt másodpercekből valók."},
         {"upload slowed down", flowing, slowed, true, true, {},
          "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes)."},
+        {"download stopped in its last second", {40, 40, 40, 20, 0}, flowing, false, true, {},
+         "Terhelési teszt: 34 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 4 másodperc "
+         "után elakadt: a 34 Mbps az addigi sebesség, a késleltetés nem volt mérhető.", 3.5},
         {"both stopped", stopped, stopped, false, false, {}, {}},
     };
     for (const auto& c : cases) {
@@ -503,7 +509,7 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
         if (!c.downloadGraded || !c.uploadGraded) {
             const LoadPhaseResult& stalled = c.downloadGraded ? r.upload : r.download;
             EXPECT_EQ(stalled.stoppedReason, LoadStopReason::failed);
-            EXPECT_EQ(stalled.loadEndedAtSeconds, 1.25) << "cut where the load stopped";
+            EXPECT_EQ(stalled.loadEndedAtSeconds, c.cutAt) << "cut where the load stopped";
         }
         // The marker's figures come from fixed phases: 15 MB and 6 MB in 12 s.
         r.download.bytesTransferred = 15'000'000;
@@ -809,7 +815,7 @@ TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndAS
          std::nullopt},
         {"a slow start", phase({0, 0, 0, 30, 40, 40, 40, 40, 40, 40}), {}, std::nullopt},
         {"nothing after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), {}, std::nullopt},
-        {"stopped too near the end to tell", phase({40, 40, 40, 40, 40, 40, 40, 40, 40, 0}), {}, std::nullopt},
+        {"stopped in the last second", phase({40, 40, 40, 40, 40, 40, 40, 40, 20, 0}), {}, 8.5},
         {"nothing moved at all", phase(std::vector<double>(10, 0.0)), {}, std::nullopt},
     };
     for (const auto& c : cases) {

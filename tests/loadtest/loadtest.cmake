@@ -12,11 +12,28 @@ pv_add_test(pv_test_loadtestservice
   TIMEOUT 120)
 target_compile_definitions(pv_test_loadtestservice PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
+# The lab program runs as several CTest entries, each in a lab of its own and each about two minutes
+# at most, so that they run side by side: <entry>|<gtest filter>.
 if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp)
   pv_add_lab_test(pv_lab_loadtest
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/LoadTestLabTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ShapedLab.h
-    TIMEOUT 600)
+    TIMEOUT 300)
   target_compile_definitions(pv_lab_loadtest PRIVATE PV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  # The whole program's own entry is disabled: the entries below run all of it.
+  set_tests_properties(pv_lab_loadtest PROPERTIES DISABLED ON)
+  foreach(_pv_entry
+      "queues|*ShortQueue*:*BloatedQueue*"
+      "endpoints|*Stalls*:*BlackHole*"
+      "stops|*DirectionThatStops*"
+      "pauses|*PauseIsSaid*")
+    string(REPLACE "|" ";" _pv_fields "${_pv_entry}")
+    list(GET _pv_fields 0 _pv_name)
+    list(GET _pv_fields 1 _pv_filter)
+    add_test(NAME pv_lab_loadtest_${_pv_name}
+      COMMAND ${PROJECT_SOURCE_DIR}/tests/lab/run-in-lab.sh $<TARGET_FILE:pv_lab_loadtest> --gtest_filter=${_pv_filter})
+    set_tests_properties(pv_lab_loadtest_${_pv_name} PROPERTIES TIMEOUT 300 LABELS "lab" SKIP_RETURN_CODE 77
+      ENVIRONMENT "LC_ALL=C.UTF-8;PV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  endforeach()
 endif()
 
 pv_add_test(pv_test_loadtestviewmodel
