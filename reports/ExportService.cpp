@@ -172,7 +172,7 @@ QString ExportService::samplesCSV(const std::vector<NetworkSample>& samples)
         QStringLiteral("target_label"),   QStringLiteral("target_host"),  QStringLiteral("interface_name"),
         QStringLiteral("local_address"),  QStringLiteral("gateway_address"), QStringLiteral("latency_ms"),
         QStringLiteral("success"),        QStringLiteral("timeout_count"), QStringLiteral("packet_loss"),
-        QStringLiteral("error_description")};
+        QStringLiteral("error_description"), QStringLiteral("family")};
     return CSVWriter::document<NetworkSample>(headers, samples, [](const NetworkSample& s) {
         return QStringList{timestamp(s.timestamp),
                            s.batchID.toString(QUuid::WithoutBraces).toUpper(),
@@ -186,7 +186,8 @@ QString ExportService::samplesCSV(const std::vector<NetworkSample>& samples)
                            flag(s.success),
                            whole(static_cast<long long>(s.timeoutCount)),
                            fraction(s.packetLoss),
-                           text(s.errorDescription)};
+                           text(s.errorDescription),
+                           rawValue(s.family)};
     });
 }
 

@@ -1,5 +1,6 @@
-// How exact ICMPProbe's round-trip times are: the median of 200 echoes to the lab gateway, measured
-// by the probe and by iputils ping in turns on the same path (one echo of the probe, then one of
+// How exact ICMPProbe's round-trip times are: the median of 200 echoes to the lab gateway (over IPv4,
+// and over IPv6 to its link-local address and to the lab internet's 2606:4700:4700::1111 beyond it),
+// measured by the probe and by iputils ping (ping -6 for IPv6) in turns on the same path (one echo of the probe, then one of
 // ping, and so on, so that both meet the same conditions), with the process idle, with
 // another thread spinning, and with the network thread itself kept busy (the probe's socket reads
 // and its actor then run late; the kernel's arrival stamps keep the times exact).
@@ -29,14 +30,30 @@ namespace {
 
 constexpr int kEchoes = 200;
 
-std::optional<QString> labGateway()
+enum class Path { ipv4Gateway = 0, ipv6Gateway = 1, ipv6Internet = 2 };
+
+// The target of a path in the lab; none outside it.
+std::optional<QString> labTarget(Path path)
 {
     if (qEnvironmentVariable("PV_LAB") != QLatin1String("1"))
         return std::nullopt;
-    const QString gateway = qEnvironmentVariable("PV_LAB_GATEWAY");
-    if (gateway.isEmpty())
+    QString target;
+    switch (path) {
+    case Path::ipv4Gateway:
+        target = qEnvironmentVariable("PV_LAB_GATEWAY");
+        break;
+    case Path::ipv6Gateway:
+        if (!qEnvironmentVariable("PV_LAB_GATEWAY6").isEmpty())
+            target = qEnvironmentVariable("PV_LAB_GATEWAY6") + QLatin1Char('%') + qEnvironmentVariable("PV_LAB_CLIENT_IF");
+        break;
+    case Path::ipv6Internet:
+        if (!qEnvironmentVariable("PV_LAB_GATEWAY6").isEmpty())
+            target = QStringLiteral("2606:4700:4700::1111");
+        break;
+    }
+    if (target.isEmpty())
         return std::nullopt;
-    return gateway;
+    return target;
 }
 
 double median(std::vector<double> values)
@@ -51,7 +68,8 @@ double median(std::vector<double> values)
 // The time of one echo as iputils ping prints it ("time=0.052 ms"); nullopt when none came back.
 std::optional<double> pingOnce(const QString& host)
 {
-    const std::string command = "ping -n -c 1 -W 1 " + host.toStdString() + " 2>/dev/null";
+    const std::string command =
+        std::string(host.contains(QLatin1Char(':')) ? "ping -6" : "ping") + " -n -c 1 -W 1 " + host.toStdString() + " 2>/dev/null";
     std::optional<double> time;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -117,14 +135,15 @@ private:
 
 void BM_IcmpProbeVersusPing(benchmark::State& state)
 {
-    const auto gateway = labGateway();
+    const auto gateway = labTarget(static_cast<Path>(state.range(1)));
     if (!gateway) {
         state.SkipWithError("not inside the network lab (run it through tests/lab/run-in-lab.sh)");
         return;
     }
     const auto load = static_cast<Load>(state.range(0));
     pv::rt::NetworkRuntime net;
-    auto probe = pv::ICMPProbe::create(net.executor());
+    auto probe = pv::ICMPProbe::create(
+        net.executor(), gateway->contains(QLatin1Char(':')) ? pv::ICMPProbe::Family::v6 : pv::ICMPProbe::Family::v4);
     asio::co_spawn(net.executor(), probe->start(qEnvironmentVariable("PV_LAB_CLIENT_IF")), asio::use_future).get();
     // Warm the neighbour cache so that neither side pays for ARP.
     asio::co_spawn(net.executor(), probe->measure(*gateway, 3, 1s, 10ms, 0), asio::use_future).get();
@@ -171,10 +190,11 @@ void BM_IcmpProbeVersusPing(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_IcmpProbeVersusPing)
-    ->ArgName("load")
-    ->Arg(static_cast<int>(Load::idle))
-    ->Arg(static_cast<int>(Load::spinningThread))
-    ->Arg(static_cast<int>(Load::busyNetworkThread))
+    ->ArgNames({"load", "path"})
+    ->ArgsProduct({{static_cast<int>(Load::idle), static_cast<int>(Load::spinningThread),
+                    static_cast<int>(Load::busyNetworkThread)},
+                   {static_cast<int>(Path::ipv4Gateway), static_cast<int>(Path::ipv6Gateway),
+                    static_cast<int>(Path::ipv6Internet)}})
     ->Iterations(1)
     ->Repetitions(3)
     ->Unit(benchmark::kMillisecond);

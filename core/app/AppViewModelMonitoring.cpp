@@ -397,15 +397,8 @@ FaultAttribution AppViewModel::offlineAttribution()
 
 rt::awaitable<std::optional<RouteSnapshot>> AppViewModel::readRoute()
 {
-    const TopologySnapshot t = co_await topology_->snapshot();
-    if (!t.primaryInterface || !t.hasDefaultRoute())
-        co_return std::nullopt;
-    RouteSnapshot route;
-    route.timestamp = t.timestamp;
-    route.interfaceName = *t.primaryInterface;
-    route.gatewayAddress = t.ipv4Gateway ? *t.ipv4Gateway : *t.ipv6Gateway;
-    route.localAddress = t.localIPv4 ? *t.localIPv4 : t.localIPv6.value_or(QStringLiteral("Unknown"));
-    co_return route;
+    // With the IPv6 path beside IPv4 for the probe service.
+    co_return routeSnapshotOf(co_await topology_->snapshot());
 }
 
 void AppViewModel::noteRouteChanges(const RouteSnapshot& route)

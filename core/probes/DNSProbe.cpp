@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 
 #include <ares.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
 
 #include <limits>
@@ -32,6 +33,7 @@ constexpr int kAresTries = 3;
 
 constexpr int kClassIN = 1;
 constexpr int kTypeA = 1;
+constexpr int kTypeAAAA = 28;
 
 QString startFailure(int code) { return QStringLiteral("DNSServiceQueryRecord failed with ") + QString::number(code); }
 
@@ -65,8 +67,8 @@ struct SocketWatch {
 // only happens after the wait has been re-armed.
 class QueryBox : public std::enable_shared_from_this<QueryBox> {
 public:
-    QueryBox(asio::any_io_executor strand, QString name)
-        : executor_(strand), name_(std::move(name)), deadline_(strand), aresTimer_(strand)
+    QueryBox(asio::any_io_executor strand, QString name, int type)
+        : executor_(strand), name_(std::move(name)), type_(type), deadline_(strand), aresTimer_(strand)
     {
     }
     ~QueryBox()
@@ -107,7 +109,7 @@ public:
         const QByteArray name = name_.toUtf8();
         startNs_ = ICMPSocket::uptimeNanoseconds();
         starting_ = true;
-        ares_query(channel_, name.constData(), kClassIN, kTypeA, &QueryBox::onAnswer, this);
+        ares_query(channel_, name.constData(), kClassIN, type_, &QueryBox::onAnswer, this);
         starting_ = false;
         if (!finished_)
             armAresTimer();
@@ -248,6 +250,7 @@ private:
 
     asio::any_io_executor executor_;
     QString name_;
+    int type_;
     std::uint64_t startNs_ = 0;
     ares_channel channel_ = nullptr;
     asio::steady_timer deadline_;  // the caller's time-out; its wait is also where the caller sleeps
@@ -361,15 +364,18 @@ QString DNSProbe::cacheBustingName() const
     return name + QStringLiteral(".probe.") + zone_;
 }
 
-rt::awaitable<DNSProbeResult> DNSProbe::resolve(std::optional<QString> name, std::chrono::nanoseconds timeout)
+rt::awaitable<DNSProbeResult> DNSProbe::resolve(std::optional<QString> name, std::chrono::nanoseconds timeout,
+                                               AddressFamily family)
 {
-    return onStrand(resolveOnStrand(std::move(name), timeout));
+    return onStrand(resolveOnStrand(std::move(name), timeout, family));
 }
 
-rt::awaitable<DNSProbeResult> DNSProbe::resolveOnStrand(std::optional<QString> name, std::chrono::nanoseconds timeout)
+rt::awaitable<DNSProbeResult> DNSProbe::resolveOnStrand(std::optional<QString> name, std::chrono::nanoseconds timeout,
+                                                       AddressFamily family)
 {
     const QString queried = name ? *name : cacheBustingName();
-    auto box = std::make_shared<QueryBox>(asio::any_io_executor(strand()), queried);
+    auto box = std::make_shared<QueryBox>(asio::any_io_executor(strand()), queried,
+                                          family == AddressFamily::ipv6 ? kTypeAAAA : kTypeA);
     box->start(servers_);
     if (!box->finished()) {
         box->deadline().expires_after(timeout);
@@ -433,6 +439,12 @@ DNSProbe::AnswerSummary DNSProbe::summarizeAnswers(const unsigned char* packet, 
         pos += 10;
         if (pos + dataLength > length)
             return summary;
+        if (type == kTypeAAAA && klass == kClassIN && dataLength == 16) {
+            char text[INET6_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET6, packet + pos, text, sizeof text) != nullptr)
+                summary.firstAddress = QString::fromLatin1(text);
+            return summary;
+        }
         if (type == kTypeA && klass == kClassIN && dataLength == 4) {
             summary.firstAddress = QStringLiteral("%1.%2.%3.%4")
                                        .arg(int(packet[pos]))

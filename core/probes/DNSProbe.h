@@ -1,5 +1,5 @@
 #pragma once
-// The DNS probe: times an A query for a fresh random name through the system's resolver
+// The DNS probe: times an A query (AAAA for the IPv6 path) for a fresh random name through the system's resolver
 // configuration and classifies how the resolver answered.
 //
 // Queries go through c-ares, driven entirely by the probe's strand: c-ares tells us which sockets to
@@ -7,6 +7,7 @@
 // on a timer. No thread is blocked per query.
 
 #include "core/records/Enum.h"
+#include "core/records/Records.h"
 #include "core/records/Runtime.h"
 
 #include <QString>
@@ -71,7 +72,9 @@ public:
 
     // Never throws; returns at the latest when `timeout` has passed. Without a name, a
     // cache-busting name is asked for.
-    rt::awaitable<DNSProbeResult> resolve(std::optional<QString> name, std::chrono::nanoseconds timeout);
+    // IPv6 asks for AAAA records instead of A records.
+    rt::awaitable<DNSProbeResult> resolve(std::optional<QString> name, std::chrono::nanoseconds timeout,
+                                          AddressFamily family = AddressFamily::ipv4);
 
     // How a finished c-ares query maps to a result (exposed for tests of the mapping).
     // `answersFromPacket` is the parsed answer section (count, first IPv4 address) for a success.
@@ -81,11 +84,12 @@ public:
     };
     static DNSProbeResult classify(const QString& name, int aresStatus, double latencyMilliseconds,
                                    const AnswerSummary& answers);
-    // Counts the answer records of a DNS reply and finds the first 4-byte A record.
+    // Counts the answer records of a DNS reply and finds the first A or AAAA record.
     static AnswerSummary summarizeAnswers(const unsigned char* packet, int length);
 
 private:
-    rt::awaitable<DNSProbeResult> resolveOnStrand(std::optional<QString> name, std::chrono::nanoseconds timeout);
+    rt::awaitable<DNSProbeResult> resolveOnStrand(std::optional<QString> name, std::chrono::nanoseconds timeout,
+                                                  AddressFamily family);
 
     asio::any_io_executor io_;
     QString zone_;

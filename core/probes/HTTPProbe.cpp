@@ -2,7 +2,10 @@
 
 #include "core/probes/ICMPSocket.h" // the probes' common uptime clock
 
+#include <QUrl>
+
 #include <curl/curl.h>
+#include <arpa/inet.h>
 
 #include <cstdint>
 #include <memory>
@@ -120,12 +123,27 @@ HTTPProbe::~HTTPProbe() { shutdownThread(); }
 
 QString HTTPProbe::defaultURL() { return QStringLiteral("http://captive.apple.com/hotspot-detect.html"); }
 
-rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url)
+rt::awaitable<HTTPProbeOutcome> HTTPProbe::measure(QString url, std::optional<AddressFamily> family)
 {
-    return call([url = std::move(url), timeout = timeout_] { return perform(url, timeout); });
+    return call([url = std::move(url), timeout = timeout_, family] { return perform(url, timeout, family); });
 }
 
-HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds timeout)
+std::optional<AddressFamily> HTTPProbe::literalFamily(const QString& url)
+{
+    const QString host = QUrl(url).host();
+    if (host.isEmpty())
+        return std::nullopt;
+    const QByteArray text = host.toLatin1();
+    in6_addr buffer{};
+    if (inet_pton(AF_INET, text.constData(), &buffer) == 1)
+        return AddressFamily::ipv4;
+    if (inet_pton(AF_INET6, text.constData(), &buffer) == 1)
+        return AddressFamily::ipv6;
+    return std::nullopt;
+}
+
+HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds timeout,
+                                    std::optional<AddressFamily> family)
 {
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
     if (!handle)
@@ -152,6 +170,8 @@ HTTPProbeOutcome HTTPProbe::perform(const QString& url, std::chrono::nanoseconds
     // The probe measures the direct path: proxy settings from the environment (http_proxy and
     // friends) are ignored, so a proxy can neither hide nor cause a failure of the line.
     curl_easy_setopt(h, CURLOPT_PROXY, "");
+    if (family)
+        curl_easy_setopt(h, CURLOPT_IPRESOLVE, *family == AddressFamily::ipv6 ? CURL_IPRESOLVE_V6 : CURL_IPRESOLVE_V4);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &BodyScan::onData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &scan);
 

@@ -8,6 +8,7 @@
 // per batch; driving curl's multi-socket interface from Asio would pay off only for many parallel
 // transfers (the load test's business), not for this one.
 
+#include "core/records/Records.h"
 #include "core/records/Runtime.h"
 
 #include <QString>
@@ -57,11 +58,16 @@ public:
 
     std::chrono::nanoseconds timeout() const { return timeout_; }
 
-    // Never throws. Resumes the caller on its own executor.
-    rt::awaitable<HTTPProbeOutcome> measure(QString url);
+    // Never throws. Resumes the caller on its own executor. With a family, the page's host is only
+    // reached over that family (its addresses of the other family are never tried).
+    rt::awaitable<HTTPProbeOutcome> measure(QString url, std::optional<AddressFamily> family = std::nullopt);
+
+    // The family of a URL whose host is a numeric address; none for a host name.
+    static std::optional<AddressFamily> literalFamily(const QString& url);
 
 private:
-    static HTTPProbeOutcome perform(const QString& url, std::chrono::nanoseconds timeout);
+    static HTTPProbeOutcome perform(const QString& url, std::chrono::nanoseconds timeout,
+                                    std::optional<AddressFamily> family);
 
     std::chrono::nanoseconds timeout_;
 };

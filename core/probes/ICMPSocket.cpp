@@ -130,6 +130,7 @@ ICMPSocket::ICMPSocket(Passkey, asio::any_io_executor io, Family family,
         setIntOption(fd_, IPPROTO_IP, IP_RECVTTL, 1);
     } else {
         setIntOption(fd_, IPPROTO_IPV6, IPV6_UNICAST_HOPS, 64);
+        setIntOption(fd_, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, 1);
         icmp6_filter filter;
         ICMP6_FILTER_SETBLOCKALL(&filter);
         ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
@@ -232,6 +233,11 @@ void ICMPSocket::onReadable()
                     int ttl = 0;
                     std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
                     message.ttl = ttl;
+                } else if (family_ == Family::v6 && c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT &&
+                           c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                    int hops = 0;
+                    std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
+                    message.ttl = hops;
                 }
             }
             // The datagram is the ICMP message itself: a Linux datagram ICMP socket has no IP header

@@ -5,7 +5,8 @@
 // sends. The ICMP probe owns at most one and is its only user.
 //
 // Linux hands a datagram ICMP socket the bare ICMP message (no IPv4 header, unlike some other
-// systems), so the socket passes it through and takes the TTL from an IP_RECVTTL control message.
+// systems), so the socket passes it through and takes the TTL from an IP_RECVTTL control message
+// (the hop limit from an IPV6_RECVHOPLIMIT one).
 // The arrival time is the kernel's receive timestamp moved onto CLOCK_MONOTONIC, so neither a busy
 // network thread nor a busy probe adds to a round-trip time.
 
@@ -32,7 +33,7 @@ struct ReceivedICMPMessage {
     std::uint64_t receiveTimestampNs = 0; // CLOCK_MONOTONIC nanoseconds of the datagram's arrival
     QString sourceAddress;                // numeric; "unknown" when it cannot be formatted
     std::vector<std::uint8_t> body;       // the ICMP message
-    std::optional<int> ttl;               // IPv4 TTL; none for v6
+    std::optional<int> ttl;               // IPv4 TTL or IPv6 hop limit
     bool operator==(const ReceivedICMPMessage&) const = default;
 };
 

@@ -66,8 +66,10 @@ NativeProbeService::NativeProbeService(asio::any_io_executor io, MeasurementProf
       profile_(std::move(profile)),
       options_(std::move(options)),
       icmp_(ICMPProbe::create(io, ICMPProbe::Family::v4, std::nullopt)),
+      icmp6_(ICMPProbe::create(io, ICMPProbe::Family::v6, std::nullopt)),
       dns_(io, profile_.dnsProbeZone, options_.dnsServers),
-      http_(kHTTPTimeout)
+      http_(kHTTPTimeout),
+      http6_(kHTTPTimeout)
 {
 }
 
@@ -98,6 +100,7 @@ rt::awaitable<void> NativeProbeService::startOnStrand(std::optional<QString> bou
 {
     if (started_)
         co_return;
+    boundInterfaceName_ = boundInterfaceName;
     std::optional<QString> failure;
     try {
         co_await icmp_->start(std::move(boundInterfaceName));
@@ -111,13 +114,28 @@ rt::awaitable<void> NativeProbeService::startOnStrand(std::optional<QString> bou
         co_return;
     }
     started_ = true;
+    co_await ensureIPv6Socket();
+}
+
+rt::awaitable<void> NativeProbeService::ensureIPv6Socket()
+{
+    if (started6_ || !started_)
+        co_return;
+    // A system without IPv6 refuses the socket: then no batch has an IPv6 path to measure anyway.
+    try {
+        co_await icmp6_->start(boundInterfaceName_);
+        started6_ = true;
+    } catch (const ICMPError& e) {
+        qCInfo(pv::log::probe(), "ICMPv6 probe could not start: %s", qUtf8Printable(e.description()));
+    }
 }
 
 rt::awaitable<void> NativeProbeService::stopOnStrand()
 {
     ++stops_;
     co_await icmp_->stop();
-    started_ = false;
+    co_await icmp6_->stop();
+    started_ = started6_ = false;
     cutBatchesInFlight();
 }
 
@@ -125,7 +143,8 @@ rt::awaitable<void> NativeProbeService::rebindOnStrand(std::optional<QString> bo
 {
     ++stops_;
     co_await icmp_->stop();
-    started_ = false;
+    co_await icmp6_->stop();
+    started_ = started6_ = false;
     cutBatchesInFlight();
     co_await startOnStrand(std::move(boundInterfaceName));
 }
@@ -142,31 +161,52 @@ rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot
     const QUuid batchID = newRecordId();
     const std::int64_t number = ++batchCounter_;
     const bool dnsDue = isDNSBatch(number, profile_.dnsEveryNthBatch);
-    const auto targets = echoTargets(profile_, route);
+    const std::vector<AddressFamily> families = measuredFamilies(route, measuresIPv6_.load());
+    const bool v4 = std::find(families.begin(), families.end(), AddressFamily::ipv4) != families.end();
+    const bool v6 = std::find(families.begin(), families.end(), AddressFamily::ipv6) != families.end();
+    if (v6)
+        co_await ensureIPv6Socket();
     const std::uint64_t stopsBefore = stops_;
     qCDebug(pv::log::probe(), "Probe batch %lld started", static_cast<long long>(number));
 
     ProbeBatch batch;
     batch.id = batchID;
     batch.route = route;
-    // The four children run at once; a stop() or rebind() may run while they are suspended, and
-    // its signal ends their waits between echoes (never a wait for a reply: the stop ends those).
+    // The children of both families run at once; a stop() or rebind() may run while they are
+    // suspended, and its signal ends their waits between echoes (never a wait for a reply: the stop
+    // ends those).
     auto cut = std::make_shared<asio::cancellation_signal>();
     inFlight_.push_back(cut);
     bool endedEarly = false;
     try {
-        auto [gateway, public1, public2, web] = co_await asio::co_spawn(
-            strand(), measureChildren(targets, route, batchID), asio::bind_cancellation_slot(cut->slot(), rt::use_awaitable));
-        batch.samples = {std::move(gateway), std::move(public1), std::move(public2), std::move(web)};
+        Children children = co_await asio::co_spawn(strand(), measureChildren(route, families, batchID),
+                                                    asio::bind_cancellation_slot(cut->slot(), rt::use_awaitable));
+        std::apply(
+            [&batch](auto&... child) {
+                (
+                    [&] {
+                        if (child)
+                            batch.samples.push_back(std::move(*child));
+                    }(),
+                    ...);
+            },
+            children);
     } catch (const std::exception& e) {
         // Only a cut can end the children early; what they measured is no evidence then anyway.
         qCWarning(pv::log::probe(), "A probe batch ended early: %s", e.what());
         endedEarly = true;
     }
     std::erase(inFlight_, cut);
-    // One DNS query at a time, alone after the others; none once measuring has been stopped.
-    if (dnsDue && stops_ == stopsBefore && !endedEarly)
-        batch.samples.push_back(co_await measureDNS(route, batchID));
+    // The DNS step alone after the others (its A and AAAA queries at once); none once measuring has
+    // been stopped.
+    if (dnsDue && stops_ == stopsBefore && !endedEarly) {
+        using namespace asio::experimental::awaitable_operators;
+        auto [a, aaaa] = co_await (measureDNS(v4, AddressFamily::ipv4, route, batchID) &&
+                                   measureDNS(v6, AddressFamily::ipv6, route, batchID));
+        for (Child* child : {&a, &aaaa})
+            if (*child)
+                batch.samples.push_back(std::move(**child));
+    }
     batch.cutShort = endedEarly || stops_ != stopsBefore;
     qCDebug(pv::log::probe(), "Probe batch %lld finished%s", static_cast<long long>(number),
             batch.cutShort ? " (cut short)" : "");
@@ -176,40 +216,96 @@ rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot
     co_return batch;
 }
 
-rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(std::array<ProbeTarget, 3> targets,
-                                                                                RouteSnapshot route, QUuid batchID)
+rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(RouteSnapshot route,
+                                                                                std::vector<AddressFamily> families,
+                                                                                QUuid batchID)
 {
     using namespace asio::experimental::awaitable_operators;
     // A cut only shortens the children's waits: it must not turn an await into an exception.
     co_await asio::this_coro::throw_if_cancelled(false);
-    co_return co_await (measureEchoes(targets[0], 0, route, batchID) && measureEchoes(targets[1], 1, route, batchID) &&
-                        measureEchoes(targets[2], 2, route, batchID) && measureHTTP(route, batchID));
+    const bool v4 = std::find(families.begin(), families.end(), AddressFamily::ipv4) != families.end();
+    const bool v6 = std::find(families.begin(), families.end(), AddressFamily::ipv6) != families.end();
+    const auto targets = echoTargets(profile_, route);
+    const auto targets6 = echoTargetsV6(profile_, route);
+    constexpr AddressFamily ipv4 = AddressFamily::ipv4, ipv6 = AddressFamily::ipv6;
+    co_return co_await (measureEchoes(v4, ipv4, targets[0], 0, route, batchID) &&
+                        measureEchoes(v4, ipv4, targets[1], 1, route, batchID) &&
+                        measureEchoes(v4, ipv4, targets[2], 2, route, batchID) && measureHTTP(v4, ipv4, route, batchID) &&
+                        measureEchoes(v6, ipv6, targets6[0], 0, route, batchID) &&
+                        measureEchoes(v6, ipv6, targets6[1], 1, route, batchID) &&
+                        measureEchoes(v6, ipv6, targets6[2], 2, route, batchID) && measureHTTP(v6, ipv6, route, batchID));
 }
 
-rt::awaitable<NetworkSample> NativeProbeService::measureEchoes(ProbeTarget target, std::uint16_t slot,
-                                                               RouteSnapshot route, QUuid batchID)
+rt::awaitable<NativeProbeService::Child> NativeProbeService::measureEchoes(bool wanted, AddressFamily family,
+                                                                           ProbeTarget target, std::uint16_t slot,
+                                                                           RouteSnapshot route, QUuid batchID)
 {
+    if (!wanted)
+        co_return std::nullopt;
     co_await asio::this_coro::throw_if_cancelled(false);
     const int count = profile_.echoesPerBatch;
-    const EchoSeries series =
-        co_await icmp_->measure(target.host, count, profile_.echoTimeout, profile_.echoSpacing, slot);
-    co_return echoSample(series, count, target, route, batchID, nowTimestamp());
+    const auto& probe = family == AddressFamily::ipv6 ? icmp6_ : icmp_;
+    const EchoSeries series = co_await probe->measure(target.host, count, profile_.echoTimeout, profile_.echoSpacing, slot);
+    NetworkSample s = echoSample(series, count, target, route.forFamily(family), batchID, nowTimestamp());
+    s.family = family;
+    co_return s;
 }
 
-rt::awaitable<NetworkSample> NativeProbeService::measureHTTP(RouteSnapshot route, QUuid batchID)
+rt::awaitable<NativeProbeService::Child> NativeProbeService::measureHTTP(bool wanted, AddressFamily family,
+                                                                         RouteSnapshot route, QUuid batchID)
 {
+    // A page named by an address of the other family has nothing to fetch over this one.
+    const std::optional<AddressFamily> literal = HTTPProbe::literalFamily(options_.captivePageURL);
+    if (!wanted || (literal && *literal != family))
+        co_return std::nullopt;
     co_await asio::this_coro::throw_if_cancelled(false);
-    const HTTPProbeOutcome outcome = co_await http_.measure(options_.captivePageURL);
-    co_return httpSample(outcome, options_.captivePageURL, route, batchID, nowTimestamp());
+    HTTPProbe& http = family == AddressFamily::ipv6 ? http6_ : http_;
+    const HTTPProbeOutcome outcome = co_await http.measure(options_.captivePageURL, family);
+    NetworkSample s = httpSample(outcome, options_.captivePageURL, route.forFamily(family), batchID, nowTimestamp());
+    s.family = family;
+    co_return s;
 }
 
-rt::awaitable<NetworkSample> NativeProbeService::measureDNS(RouteSnapshot route, QUuid batchID)
+rt::awaitable<NativeProbeService::Child> NativeProbeService::measureDNS(bool wanted, AddressFamily family,
+                                                                        RouteSnapshot route, QUuid batchID)
 {
-    const DNSProbeResult result = co_await dns_.resolve(std::nullopt, kDNSTimeout);
-    co_return dnsSample(result, route, batchID, nowTimestamp());
+    if (!wanted)
+        co_return std::nullopt;
+    const DNSProbeResult result = co_await dns_.resolve(std::nullopt, kDNSTimeout, family);
+    NetworkSample s = dnsSample(result, route.forFamily(family), batchID, nowTimestamp());
+    s.family = family;
+    co_return s;
 }
 
 // ---------------------------------------------------------------------------------------------
+std::vector<AddressFamily> NativeProbeService::measuredFamilies(const RouteSnapshot& route, bool measuresIPv6)
+{
+    std::vector<AddressFamily> families;
+    if (route.hasIPv4)
+        families.push_back(AddressFamily::ipv4);
+    // On a network without IPv4 the IPv6 path is all there is to measure: the switch does not
+    // leave it unmeasured.
+    if (route.hasIPv6() && (measuresIPv6 || !route.hasIPv4))
+        families.push_back(AddressFamily::ipv6);
+    return families;
+}
+
+std::array<ProbeTarget, 3> NativeProbeService::echoTargetsV6(const MeasurementProfile& profile,
+                                                             const RouteSnapshot& route)
+{
+    const QStringList& hosts = profile.publicProbeHostsV6;
+    const QString first = !hosts.isEmpty() ? hosts.at(0) : QStringLiteral("2606:4700:4700::1111");
+    const QString second = hosts.size() >= 2 ? hosts.at(1) : QStringLiteral("2001:4860:4860::8888");
+    QString router = route.ipv6GatewayAddress.value_or(QString());
+    // A link-local router is only reached through the interface it was learnt on.
+    if (router.startsWith(QLatin1String("fe80"), Qt::CaseInsensitive) && !router.contains(QLatin1Char('%')) &&
+        !route.interfaceName.isEmpty())
+        router += QLatin1Char('%') + route.interfaceName;
+    return {ProbeTarget(ProbeKind::gateway, QStringLiteral("Router"), router),
+            ProbeTarget(ProbeKind::publicIP, QStringLiteral("Cloudflare"), first),
+            ProbeTarget(ProbeKind::publicIP, QStringLiteral("Google DNS"), second)};
+}
+
 bool NativeProbeService::isDNSBatch(std::int64_t batchNumber, int everyNth)
 {
     if (everyNth == 0)

@@ -2,6 +2,13 @@
 // The probe service: owns the ICMP, DNS and HTTP probes and produces one probe batch per call.
 // The gateway, the two public hosts and the HTTP page are measured at once; the DNS query follows
 // on every n-th batch. Probe failures never escape: each target yields exactly one sample.
+//
+// A route with an IPv6 path (RouteSnapshot::hasIPv6) has it measured in the same batch, at the same
+// time and with the same echo count: the IPv6 router (link-local, zoned by the interface), the
+// profile's two public IPv6 hosts and the check page over IPv6, and an AAAA query beside the A query
+// on the DNS batches. Nothing is sent over IPv6 without that path, and nothing over IPv4 on a route
+// without IPv4; a target is only probed over a family it has (a check page named by an IPv4
+// address is never fetched over IPv6). Every sample says its family.
 
 #include "core/probes/DNSProbe.h"
 #include "core/probes/HTTPProbe.h"
@@ -14,6 +21,7 @@
 #include <QUuid>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,8 +52,13 @@ public:
     rt::awaitable<void> stop();
     rt::awaitable<void> rebind(std::optional<QString> boundInterfaceName);
     rt::awaitable<bool> isStarted();
+    // Whether the IPv6 path is measured when the route has one (on by default). Takes effect from
+    // the next batch; safe from any thread.
+    void setMeasuresIPv6(bool measures) { measuresIPv6_.store(measures); }
+    bool measuresIPv6() const { return measuresIPv6_.load(); }
 
-    // One batch: four samples, five on a DNS batch. Never throws. A stop() or rebind() while it
+    // One batch: four samples per family measured, one more per family on a DNS batch; the IPv4
+    // samples first, in the order below, then the IPv6 ones in the same order. Never throws. A stop() or rebind() while it
     // runs cuts it short: the echo series stop waiting between echoes, the DNS step is skipped and
     // the batch comes back marked `cutShort`, since echoes that could not be sent or answered then
     // say nothing about the network.
@@ -59,6 +72,11 @@ public:
     // The echo targets by slot: the gateway "Router", then "Cloudflare" and "Google DNS" on the first
     // two public hosts of the profile ("1.1.1.1" and "8.8.8.8" standing in for missing ones).
     static std::array<ProbeTarget, 3> echoTargets(const MeasurementProfile& profile, const RouteSnapshot& route);
+    // The same three over IPv6: the route's IPv6 router ("fe80::1%eth0" for a link-local one) and
+    // the profile's first two public IPv6 hosts (the default pair standing in for missing ones).
+    static std::array<ProbeTarget, 3> echoTargetsV6(const MeasurementProfile& profile, const RouteSnapshot& route);
+    // The families a batch over this route measures, IPv4 first.
+    static std::vector<AddressFamily> measuredFamilies(const RouteSnapshot& route, bool measuresIPv6);
     static NetworkSample echoSample(const EchoSeries& series, int echoesPerBatch, const ProbeTarget& target,
                                     const RouteSnapshot& route, const QUuid& batchID, Timestamp timestamp);
     static NetworkSample httpSample(const HTTPProbeOutcome& outcome, const QString& url, const RouteSnapshot& route,
@@ -71,21 +89,29 @@ private:
     rt::awaitable<void> stopOnStrand();
     rt::awaitable<void> rebindOnStrand(std::optional<QString> boundInterfaceName);
     rt::awaitable<ProbeBatch> collectBatchOnStrand(RouteSnapshot route);
-    using Children = std::tuple<NetworkSample, NetworkSample, NetworkSample, NetworkSample>;
-    rt::awaitable<Children> measureChildren(std::array<ProbeTarget, 3> targets, RouteSnapshot route, QUuid batchID);
+    using Child = std::optional<NetworkSample>; // none for a family not measured
+    using Children = std::tuple<Child, Child, Child, Child, Child, Child, Child, Child>;
+    rt::awaitable<Children> measureChildren(RouteSnapshot route, std::vector<AddressFamily> families, QUuid batchID);
     // Ends the waits of every batch in flight (after the ICMP probe has been stopped).
     void cutBatchesInFlight();
-    rt::awaitable<NetworkSample> measureEchoes(ProbeTarget target, std::uint16_t slot, RouteSnapshot route,
-                                               QUuid batchID);
-    rt::awaitable<NetworkSample> measureHTTP(RouteSnapshot route, QUuid batchID);
-    rt::awaitable<NetworkSample> measureDNS(RouteSnapshot route, QUuid batchID);
+    rt::awaitable<Child> measureEchoes(bool wanted, AddressFamily family, ProbeTarget target, std::uint16_t slot,
+                                       RouteSnapshot route, QUuid batchID);
+    rt::awaitable<Child> measureHTTP(bool wanted, AddressFamily family, RouteSnapshot route, QUuid batchID);
+    rt::awaitable<Child> measureDNS(bool wanted, AddressFamily family, RouteSnapshot route, QUuid batchID);
+    // Opens the IPv6 socket for a batch that needs it, when start() could not.
+    rt::awaitable<void> ensureIPv6Socket();
 
     const MeasurementProfile profile_;
     const Options options_;
     std::shared_ptr<ICMPProbe> icmp_;
+    std::shared_ptr<ICMPProbe> icmp6_;
     DNSProbe dns_;
     HTTPProbe http_;
+    HTTPProbe http6_; // a worker of its own, so that both checks run at once
+    std::atomic<bool> measuresIPv6_{true};
     bool started_ = false;
+    bool started6_ = false;
+    std::optional<QString> boundInterfaceName_;
     std::int64_t batchCounter_ = 0;
     std::uint64_t stops_ = 0; // stop() and rebind() calls so far
     // One signal per batch in flight: emitting it reaches the waits between its echoes.

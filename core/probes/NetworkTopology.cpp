@@ -162,6 +162,27 @@ std::optional<QString> localAddress(const std::vector<InterfaceAddress>& address
     return std::nullopt;
 }
 
+} // namespace topology
+
+std::optional<RouteSnapshot> routeSnapshotOf(const TopologySnapshot& t)
+{
+    if (!t.primaryInterface || !t.hasDefaultRoute())
+        return std::nullopt;
+    RouteSnapshot route;
+    route.timestamp = t.timestamp;
+    route.interfaceName = *t.primaryInterface;
+    route.gatewayAddress = t.ipv4Gateway ? *t.ipv4Gateway : *t.ipv6Gateway;
+    route.localAddress = t.localIPv4 ? *t.localIPv4 : t.localIPv6.value_or(QStringLiteral("Unknown"));
+    route.hasIPv4 = t.ipv4Gateway.has_value();
+    if (t.ipv6Gateway && t.localIPv6) {
+        route.ipv6GatewayAddress = t.ipv6Gateway;
+        route.ipv6LocalAddress = t.localIPv6;
+    }
+    return route;
+}
+
+namespace topology {
+
 TopologySnapshot assembleTopology(const FamilyState& ipv4, const FamilyState& ipv6,
                                   const std::vector<InterfaceAddress>& addresses, Timestamp timestamp)
 {

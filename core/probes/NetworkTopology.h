@@ -34,6 +34,11 @@ struct TopologySnapshot {
     bool hasDefaultRoute() const { return ipv4Gateway.has_value() || ipv6Gateway.has_value(); }
 };
 
+// The route the probe cycle measures over (see RouteSnapshot); none without a primary interface or
+// a default route. The IPv6 path is there when the snapshot has both an IPv6 router and a global
+// IPv6 address.
+std::optional<RouteSnapshot> routeSnapshotOf(const TopologySnapshot& t);
+
 namespace topology {
 
 // One route of the kernel's table, reduced to what the readers look at.

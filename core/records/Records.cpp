@@ -51,13 +51,30 @@ QJsonObject RouteSnapshot::toJson() const
     putString(o, "interfaceName", interfaceName);
     putString(o, "localAddress", localAddress);
     putString(o, "gatewayAddress", gatewayAddress);
+    putOptString(o, "ipv6LocalAddress", ipv6LocalAddress);
+    putOptString(o, "ipv6GatewayAddress", ipv6GatewayAddress);
+    if (!hasIPv4)
+        putBool(o, "hasIPv4", false);
     return o;
 }
 
 RouteSnapshot RouteSnapshot::fromJson(const QJsonObject& o)
 {
-    return RouteSnapshot{getDouble(o, "timestamp"), getString(o, "interfaceName"), getString(o, "localAddress"),
-                         getString(o, "gatewayAddress")};
+    RouteSnapshot r{getDouble(o, "timestamp"), getString(o, "interfaceName"), getString(o, "localAddress"),
+                    getString(o, "gatewayAddress")};
+    r.ipv6LocalAddress = getOptString(o, "ipv6LocalAddress");
+    r.ipv6GatewayAddress = getOptString(o, "ipv6GatewayAddress");
+    // Routes written before IPv6 was measured had IPv4.
+    r.hasIPv4 = !o.contains(QLatin1String("hasIPv4")) || getBool(o, "hasIPv4");
+    return r;
+}
+
+RouteSnapshot RouteSnapshot::forFamily(AddressFamily family) const
+{
+    if (family == AddressFamily::ipv4)
+        return RouteSnapshot{timestamp, interfaceName, localAddress, gatewayAddress};
+    return RouteSnapshot{timestamp, interfaceName, ipv6LocalAddress.value_or(QString()),
+                         ipv6GatewayAddress.value_or(QString())};
 }
 
 QJsonObject NetworkSample::toJson() const

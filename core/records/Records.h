@@ -51,12 +51,30 @@ struct ProbeTarget {
     static ProbeTarget fromJson(const QJsonObject& o);
 };
 
+// The route a batch is measured over. localAddress and gatewayAddress are the IPv4 ones; on a
+// network without IPv4 (no IPv4 default route, hasIPv4 false) they are the IPv6 ones instead, so
+// that route changes are still told apart there. The IPv6 path beside them is set only when the
+// interface has a global IPv6 address and an IPv6 default router: the router as the kernel names it
+// (usually link-local, always without a zone: its zone is interfaceName).
+//
+// A sample's route speaks of the sample's own family: an IPv6 sample's localAddress and
+// gatewayAddress are the IPv6 address and router, and its IPv6 fields stay empty (the evidence
+// store keeps one local address and one router per sample).
 struct RouteSnapshot {
     Timestamp timestamp = 0;
     QString interfaceName;
     QString localAddress;
     QString gatewayAddress;
+    std::optional<QString> ipv6LocalAddress;
+    std::optional<QString> ipv6GatewayAddress;
+    bool hasIPv4 = true;
     bool operator==(const RouteSnapshot&) const = default;
+
+    // Whether the IPv6 path can be measured: a global address and a router.
+    bool hasIPv6() const { return ipv6LocalAddress.has_value() && ipv6GatewayAddress.has_value(); }
+    // The route as a sample of that family records it (see above); IPv6 of a route without IPv6
+    // has empty addresses.
+    RouteSnapshot forFamily(AddressFamily family) const;
 
     QJsonObject toJson() const;
     static RouteSnapshot fromJson(const QJsonObject& o);

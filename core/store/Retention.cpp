@@ -20,7 +20,8 @@ QString shortestDoubleText(double value)
 QString SampleRollup::id() const
 {
     return shortestDoubleText(bucketStart) + QLatin1Char('-') + shortestDoubleText(bucketSeconds) +
-           QLatin1Char('-') + rawValue(targetKind);
+           QLatin1Char('-') + rawValue(targetKind) +
+           (family == AddressFamily::ipv6 ? QStringLiteral("-ipv6") : QString());
 }
 
 std::optional<double> SampleRollup::successRatio() const

@@ -43,9 +43,12 @@ struct SampleRollup {
     // recorded.
     std::optional<Timestamp> firstSampleTimestamp;
     std::optional<Timestamp> lastSampleTimestamp;
+    // A bucket holds the samples of one family; buckets written before families were are IPv4.
+    AddressFamily family = AddressFamily::ipv4;
     bool operator==(const SampleRollup&) const = default;
 
-    // "<bucketStart>-<bucketSeconds>-<kind>", numbers in shortest round-trip form with ".0" for whole ones.
+    // "<bucketStart>-<bucketSeconds>-<kind>", numbers in shortest round-trip form with ".0" for whole
+    // ones; "-ipv6" follows for an IPv6 bucket.
     QString id() const;
     std::optional<double> successRatio() const;
 };

@@ -55,6 +55,7 @@ struct SamplePoint {
     ProbeKind kind = ProbeKind::gateway;
     std::optional<double> latencyMilliseconds;
     bool success = false;
+    AddressFamily family = AddressFamily::ipv4;
 };
 
 // A raw sample as a report over a long period folds it: the fields its figures read, nothing kept.
@@ -65,6 +66,7 @@ struct SampleRow {
     bool success = false;
     std::optional<double> packetLoss;
     QByteArrayView interfaceName; // UTF-8, valid only while the row is being visited
+    AddressFamily family = AddressFamily::ipv4;
 };
 
 struct SampleVisit {
@@ -133,7 +135,7 @@ public:
     // The rows of samples(from, to) of the given kinds, without building a record, for summaries
     // over millions of rows: the period is cut into as many consecutive parts as there are
     // visitors, and visitors[i] is handed the rows of the i-th part, kind after kind, each kind in
-    // time order. The parts of a database file are read at once, each on a thread and connection
+    // time order (the families of a kind mixed: each point says its own). The parts of a database file are read at once, each on a thread and connection
     // of its own, so a visitor must touch only its own state. Also counts the period's samples of
     // every kind, in the same read.
     rt::awaitable<SampleVisit> visitSamples(Timestamp from, Timestamp to, std::vector<ProbeKind> kinds,

@@ -19,8 +19,8 @@ namespace pv::store {
 const char* const kInsertSampleStatement =
     "INSERT OR REPLACE INTO network_samples (\n"
     "    id, batch_id, timestamp, target_kind, target_label, target_host, interface_name,\n"
-    "    local_address, gateway_address, latency_ms, success, timeout_count, packet_loss, error_description\n"
-    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+    "    local_address, gateway_address, latency_ms, success, timeout_count, packet_loss, error_description, family\n"
+    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
 
 namespace {
 
@@ -60,14 +60,15 @@ constexpr const char* kEarliestMeasurement =
     "    SELECT MIN(bucket_start) FROM sample_rollups\n);";
 constexpr const char* kRollups =
     "SELECT bucket_start, bucket_seconds, target_kind, sample_count, success_count,\n"
-    "       p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp\n"
+    "       p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp, family\n"
     "FROM sample_rollups\n"
     "WHERE bucket_seconds = ? AND bucket_start >= ? AND bucket_start <= ?\n"
     "ORDER BY bucket_start ASC;";
 
 #define PV_SAMPLE_COLUMNS                                                                                              \
     "SELECT id, batch_id, timestamp, target_kind, target_label, target_host, interface_name,\n"                        \
-    "       local_address, gateway_address, latency_ms, success, timeout_count, packet_loss, error_description\n"
+    "       local_address, gateway_address, latency_ms, success, timeout_count, packet_loss, error_description,\n"      \
+    "       family\n"
 #define PV_WIFI_COLUMNS                                                                                                \
     "SELECT id, timestamp, interface_name, local_address, gateway_address, ssid, bssid, channel,\n"                    \
     "       band, rssi, noise, tx_rate_mbps, phy_mode, interface_up\n"
@@ -84,11 +85,11 @@ constexpr const char* kSamplesBetween =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 // What a summary of a period needs of each sample, for one part of the period: the fold over a
 // month must not make SQLite decode ten columns of text per row that nobody reads.
-// Read from the (target_kind, timestamp, latency_ms, success) index alone, without the rows.
-constexpr const char* kKindPointsInPart = "SELECT timestamp, latency_ms, success\nFROM network_samples\n"
+// Read from the (target_kind, timestamp, latency_ms, success, family) index alone, without the rows.
+constexpr const char* kKindPointsInPart = "SELECT timestamp, latency_ms, success, family\nFROM network_samples\n"
                                           "WHERE target_kind = ? AND timestamp >= ? AND timestamp < ?\n"
                                           "ORDER BY target_kind, timestamp;";
-constexpr const char* kKindPointsInLastPart = "SELECT timestamp, latency_ms, success\nFROM network_samples\n"
+constexpr const char* kKindPointsInLastPart = "SELECT timestamp, latency_ms, success, family\nFROM network_samples\n"
                                               "WHERE target_kind = ? AND timestamp BETWEEN ? AND ?\n"
                                               "ORDER BY target_kind, timestamp;";
 constexpr const char* kKindCountInPart =
@@ -104,7 +105,7 @@ constexpr const char* kFirstAndLastSample =
     "SELECT (SELECT MIN(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2),\n"
     "       (SELECT MAX(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2);";
 constexpr const char* kSampleRowsBetween =
-    "SELECT timestamp, target_kind, latency_ms, success, packet_loss, interface_name\nFROM network_samples\n"
+    "SELECT timestamp, target_kind, latency_ms, success, packet_loss, interface_name, family\nFROM network_samples\n"
     "WHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 constexpr const char* kWifiBetween =
     PV_WIFI_COLUMNS "FROM wifi_snapshots\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
@@ -187,6 +188,12 @@ std::optional<ProbeKind> probeKindFromBytes(QByteArrayView bytes)
         if (bytes == QByteArrayView(raw.data(), static_cast<qsizetype>(raw.size())))
             return kind;
     return std::nullopt;
+}
+
+// The stored family text; anything but "ipv6" is IPv4, as every row written before families were.
+AddressFamily familyFromBytes(QByteArrayView bytes)
+{
+    return bytes == QByteArrayView("ipv6") ? AddressFamily::ipv6 : AddressFamily::ipv4;
 }
 
 // Sample rows repeat a handful of targets and one route for thousands of rows: sharing the text
@@ -278,6 +285,7 @@ std::vector<NetworkSample> readSamples(Statement& statement, std::size_t expecte
         s.timeoutCount = row.columnInt(11);
         s.packetLoss = row.columnOptDouble(12);
         s.errorDescription = row.columnOptText(13);
+        s.family = familyFromBytes(row.columnBytes(14));
         return s;
         },
         expectedRows);
@@ -382,7 +390,8 @@ void bindSample(Statement& statement, const NetworkSample& s)
 {
     statement.bindAll(idText(s.id), idText(s.batchID), s.timestamp, rawValue(s.target.kind), s.target.label,
                       s.target.host, s.route.interfaceName, s.route.localAddress, s.route.gatewayAddress,
-                      s.latencyMilliseconds, s.success, s.timeoutCount, s.packetLoss, s.errorDescription);
+                      s.latencyMilliseconds, s.success, s.timeoutCount, s.packetLoss, s.errorDescription,
+                      rawValue(s.family));
 }
 
 void StoreDatabase::insertSamples(const ProbeBatch& batch)
@@ -536,6 +545,7 @@ std::vector<SampleRollup> StoreDatabase::rollups(double bucketSeconds, Timestamp
         r.lossRatio = statement.columnOptDouble(8);
         r.firstSampleTimestamp = statement.columnOptDouble(9);
         r.lastSampleTimestamp = statement.columnOptDouble(10);
+        r.family = familyFromBytes(statement.columnBytes(11));
         out.push_back(r);
     }
     requireDone(statement, rc);
@@ -588,6 +598,7 @@ std::int64_t visitKindInPart(sqlite3* db, bool last, ProbeKind kind, Timestamp f
         point.timestamp = statement.columnDouble(0);
         point.latencyMilliseconds = statement.columnOptDouble(1);
         point.success = statement.columnInt64(2) == 1;
+        point.family = familyFromBytes(statement.columnBytes(3));
         visit(point);
         ++visited;
     }
@@ -746,6 +757,7 @@ void StoreDatabase::visitPeriodSamples(Timestamp from, Timestamp to, const std::
         double loss;
         std::uint32_t name; // index into the chunk's interface names
         ProbeKind kind;
+        AddressFamily family;
         bool hasLatency, hasLoss, success;
     };
     struct Chunk {
@@ -794,8 +806,9 @@ void StoreDatabase::visitPeriodSamples(Timestamp from, Timestamp to, const std::
                 const std::optional<double> latency = statement.columnOptDouble(2);
                 const std::optional<double> loss = statement.columnOptDouble(4);
                 chunk.rows.push_back({statement.columnDouble(0), latency.value_or(0), loss.value_or(0),
-                                      static_cast<std::uint32_t>(chunk.names.size() - 1), kind, latency.has_value(),
-                                      loss.has_value(), statement.columnInt64(3) == 1});
+                                      static_cast<std::uint32_t>(chunk.names.size() - 1), kind,
+                                      familyFromBytes(statement.columnBytes(6)), latency.has_value(), loss.has_value(),
+                                      statement.columnInt64(3) == 1});
                 if (chunk.rows.size() == kChunkRows && !handOver())
                     return;
             }
@@ -827,6 +840,7 @@ void StoreDatabase::visitPeriodSamples(Timestamp from, Timestamp to, const std::
             for (const Row& r : chunk.rows) {
                 row.timestamp = r.timestamp;
                 row.kind = r.kind;
+                row.family = r.family;
                 row.latencyMilliseconds = r.hasLatency ? std::optional<double>(r.latency) : std::nullopt;
                 row.success = r.success;
                 row.packetLoss = r.hasLoss ? std::optional<double>(r.loss) : std::nullopt;

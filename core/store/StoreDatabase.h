@@ -15,7 +15,7 @@
 
 namespace pv::store {
 
-inline constexpr int newestSchemaVersion = 5;
+inline constexpr int newestSchemaVersion = 6;
 
 // How long a statement waits for another process's lock before it reports the database busy.
 inline constexpr int kBusyTimeoutMilliseconds = 5000;
@@ -33,7 +33,7 @@ struct SchemaMigration {
     std::vector<ColumnAddition> columnAdditions;
 };
 
-// Versions 1 to 5, in order.
+// Versions 1 to 6, in order.
 const std::vector<SchemaMigration>& schemaMigrations();
 
 // The time below which raw samples are rolled up and deleted: the policy's raw cut-off, rounded

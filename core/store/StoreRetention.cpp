@@ -19,12 +19,12 @@ namespace {
 
 constexpr const char* kRollUp = R"(WITH scoped AS (
     SELECT CAST(timestamp / ?1 AS INTEGER) * ?1 AS bucket_start,
-           timestamp, target_kind, latency_ms, success, packet_loss
+           timestamp, target_kind, family, latency_ms, success, packet_loss
     FROM network_samples
     WHERE timestamp >= ?3 AND timestamp < ?2
 ),
 agg AS (
-    SELECT bucket_start, target_kind,
+    SELECT bucket_start, target_kind, family,
            COUNT(*) AS n,
            SUM(success) AS ok,
            MAX(latency_ms) AS mx,
@@ -32,36 +32,37 @@ agg AS (
            MIN(timestamp) AS first_at,
            MAX(timestamp) AS last_at
     FROM scoped
-    GROUP BY bucket_start, target_kind
+    GROUP BY bucket_start, target_kind, family
 ),
 ranked AS (
-    SELECT bucket_start, target_kind, latency_ms,
-           ROW_NUMBER() OVER (PARTITION BY bucket_start, target_kind ORDER BY latency_ms) AS rn,
-           CAST((COUNT(*) OVER (PARTITION BY bucket_start, target_kind) - 1) * 0.5 AS INTEGER) + 1 AS rn50,
-           CAST((COUNT(*) OVER (PARTITION BY bucket_start, target_kind) - 1) * 0.95 AS INTEGER) + 1 AS rn95
+    SELECT bucket_start, target_kind, family, latency_ms,
+           ROW_NUMBER() OVER (PARTITION BY bucket_start, target_kind, family ORDER BY latency_ms) AS rn,
+           CAST((COUNT(*) OVER (PARTITION BY bucket_start, target_kind, family) - 1) * 0.5 AS INTEGER) + 1 AS rn50,
+           CAST((COUNT(*) OVER (PARTITION BY bucket_start, target_kind, family) - 1) * 0.95 AS INTEGER) + 1 AS rn95
     FROM scoped
     WHERE success = 1 AND latency_ms IS NOT NULL
 ),
 pct AS (
-    SELECT bucket_start, target_kind,
+    SELECT bucket_start, target_kind, family,
            MAX(CASE WHEN rn = rn50 THEN latency_ms END) AS p50,
            MAX(CASE WHEN rn = rn95 THEN latency_ms END) AS p95
     FROM ranked
-    GROUP BY bucket_start, target_kind
+    GROUP BY bucket_start, target_kind, family
 )
 INSERT OR REPLACE INTO sample_rollups
     (bucket_start, bucket_seconds, target_kind, sample_count, success_count, p50_ms, p95_ms, max_ms, loss_ratio,
-     first_sample_timestamp, last_sample_timestamp)
-SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, agg.mx, agg.loss, agg.first_at, agg.last_at
+     first_sample_timestamp, last_sample_timestamp, family)
+SELECT agg.bucket_start, ?1, agg.target_kind, agg.n, agg.ok, pct.p50, pct.p95, agg.mx, agg.loss, agg.first_at, agg.last_at,
+       agg.family
 FROM agg
-LEFT JOIN pct ON pct.bucket_start = agg.bucket_start AND pct.target_kind = agg.target_kind;)";
+LEFT JOIN pct ON pct.bucket_start = agg.bucket_start AND pct.target_kind = agg.target_kind AND pct.family = agg.family;)";
 
-constexpr const char* kHourRows = "SELECT timestamp, target_kind, latency_ms, success, packet_loss FROM network_samples "
+constexpr const char* kHourRows = "SELECT timestamp, target_kind, latency_ms, success, packet_loss, family FROM network_samples "
                                   "WHERE timestamp >= ? AND timestamp < ? ORDER BY timestamp;";
 constexpr const char* kUpsertRollup =
     "INSERT OR REPLACE INTO sample_rollups (bucket_start, bucket_seconds, target_kind, sample_count, success_count, "
-    "p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp) "
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
+    "p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp, family) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);";
 constexpr const char* kOldestSample = "SELECT MIN(timestamp) FROM network_samples WHERE timestamp < ?;";
 constexpr const char* kDeleteSamples = "DELETE FROM network_samples WHERE timestamp >= ? AND timestamp < ?;";
 
@@ -125,13 +126,14 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
         double first = 0;
         double last = 0;
     };
-    // Keyed by width, start and probe kind.
-    std::map<std::tuple<double, double, QByteArray>, Bucket> buckets;
+    // Keyed by width, start, probe kind and address family.
+    std::map<std::tuple<double, double, QByteArray, QByteArray>, Bucket> buckets;
 
     Statement rows(db_, kHourRows);
     rows.bind(1, from);
     rows.bind(2, to);
     QByteArray kind;
+    QByteArray family;
     for (int rc = rows.step(); rc != SQLITE_DONE; rc = rows.step()) {
         if (rc != SQLITE_ROW)
             throw lastError(db_);
@@ -139,12 +141,15 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
         const QByteArrayView kindBytes = rows.columnBytes(1);
         if (kindBytes != QByteArrayView(kind))
             kind = kindBytes.toByteArray();
+        const QByteArrayView familyBytes = rows.columnBytes(5);
+        if (familyBytes != QByteArrayView(family))
+            family = familyBytes.toByteArray();
         const std::optional<double> latency = rows.columnOptDouble(2);
         const int success = rows.columnInt(3);
         const double loss = rows.isNull(4) ? (success == 1 ? 0.0 : 1.0) : rows.columnDouble(4);
         for (double width : {RetentionPolicy::minuteBucket, RetentionPolicy::hourBucket}) {
             const double start = static_cast<double>(static_cast<std::int64_t>(t / width)) * width;
-            Bucket& b = buckets[{width, start, kind}];
+            Bucket& b = buckets[{width, start, kind, family}];
             // The rows come in timestamp order.
             if (b.count == 0)
                 b.first = t;
@@ -162,7 +167,7 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
 
     Statement upsert(db_, kUpsertRollup);
     for (auto& [key, b] : buckets) {
-        const auto& [width, start, bucketKind] = key;
+        const auto& [width, start, bucketKind, bucketFamily] = key;
         std::optional<double> p50, p95;
         if (!b.latencies.empty()) {
             std::sort(b.latencies.begin(), b.latencies.end());
@@ -171,7 +176,7 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
             p95 = b.latencies[static_cast<std::size_t>(static_cast<std::int64_t>(n * 0.95))];
         }
         upsert.bindAll(start, width, bucketKind, b.count, b.successes, p50, p95, b.max, b.lossSum / b.count, b.first,
-                       b.last);
+                       b.last, bucketFamily);
         upsert.run();
         upsert.reset();
     }

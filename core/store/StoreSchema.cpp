@@ -115,9 +115,10 @@ constexpr const char* kCreateIndexes =
 // The history's month reads only these columns of millions of rows, kind by kind, from this index
 // alone. Built at the first open of a file written without it (under a second for a week of raw
 // samples).
+// Built after the migrations, which give the rows their family.
 constexpr const char* kCreatePointsIndex =
-    "CREATE INDEX IF NOT EXISTS idx_network_samples_kind_points ON network_samples(target_kind, timestamp, latency_ms, "
-    "success);";
+    "CREATE INDEX IF NOT EXISTS idx_network_samples_kind_family_points ON network_samples(target_kind, timestamp, "
+    "latency_ms, success, family);";
 
 StoreError newerSchemaError(int version)
 {
@@ -168,6 +169,38 @@ const std::vector<SchemaMigration>& schemaMigrations()
          {},
          {{QStringLiteral("sample_rollups"), QStringLiteral("first_sample_timestamp"), QStringLiteral("DOUBLE")},
           {QStringLiteral("sample_rollups"), QStringLiteral("last_sample_timestamp"), QStringLiteral("DOUBLE")}}},
+        // Every sample and bucket knows its address family; what was written before is IPv4. A bucket
+        // is one per family, so the roll-ups' key gains it: the table is copied into one with that key.
+        {6,
+         QStringLiteral("sample-address-family"),
+         {QStringLiteral("ALTER TABLE network_samples ADD COLUMN family TEXT NOT NULL DEFAULT 'ipv4';"),
+          QStringLiteral("CREATE TABLE sample_rollups_by_family (\n"
+                         "    bucket_start DOUBLE NOT NULL,\n"
+                         "    bucket_seconds INTEGER NOT NULL,\n"
+                         "    target_kind TEXT NOT NULL,\n"
+                         "    sample_count INTEGER NOT NULL,\n"
+                         "    success_count INTEGER NOT NULL,\n"
+                         "    p50_ms DOUBLE,\n"
+                         "    p95_ms DOUBLE,\n"
+                         "    max_ms DOUBLE,\n"
+                         "    loss_ratio DOUBLE,\n"
+                         "    first_sample_timestamp DOUBLE,\n"
+                         "    last_sample_timestamp DOUBLE,\n"
+                         "    family TEXT NOT NULL DEFAULT 'ipv4',\n"
+                         "    PRIMARY KEY (bucket_start, bucket_seconds, target_kind, family)\n"
+                         ");"),
+          QStringLiteral("INSERT INTO sample_rollups_by_family (bucket_start, bucket_seconds, target_kind, sample_count, "
+                         "success_count, p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, "
+                         "last_sample_timestamp) SELECT bucket_start, bucket_seconds, target_kind, sample_count, "
+                         "success_count, p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, "
+                         "last_sample_timestamp FROM sample_rollups;"),
+          QStringLiteral("DROP TABLE sample_rollups;"),
+          QStringLiteral("ALTER TABLE sample_rollups_by_family RENAME TO sample_rollups;"),
+          QStringLiteral("CREATE INDEX IF NOT EXISTS idx_sample_rollups_window ON sample_rollups(bucket_seconds, "
+                         "bucket_start);"),
+          // Replaced by the same index with the family (see kCreatePointsIndex).
+          QStringLiteral("DROP INDEX IF EXISTS idx_network_samples_kind_points;")},
+         {}},
     };
     return migrations;
 }
@@ -213,6 +246,7 @@ StoreDatabase::StoreDatabase(const StoreLocation& location)
         for (const char* create : kCreateTables)
             exec(create);
         exec(kCreateIndexes);
+        migrate(location);
         try {
             exec(kCreatePointsIndex);
         } catch (const StoreError& e) {
@@ -220,7 +254,6 @@ StoreDatabase::StoreDatabase(const StoreLocation& location)
             // (a disk too full to build it still takes the next samples for a while).
             qCWarning(log::storage(), "Could not build the index for long reads: %s", qUtf8Printable(e.message()));
         }
-        migrate(location);
     } catch (...) {
         close();
         throw;

@@ -145,6 +145,7 @@ struct LabEnv::State {
     std::mutex mutex;
     std::set<pid_t> processes;
     std::set<QString> faultedNamespaces;
+    qint64 queueFiller = -1; // the load of delayIPv6BeyondRouter
 
     ~State()
     {
@@ -169,6 +170,11 @@ std::optional<LabEnv> LabEnv::current()
     env.clientAddr = qEnvironmentVariable("PV_LAB_CLIENT_ADDR");
     env.gateway = qEnvironmentVariable("PV_LAB_GATEWAY");
     env.servicesAddr = qEnvironmentVariable("PV_LAB_SERVICES_ADDR");
+    env.clientAddr6 = qEnvironmentVariable("PV_LAB_CLIENT_ADDR6");
+    env.gateway6 = qEnvironmentVariable("PV_LAB_GATEWAY6");
+    env.routerAddr6 = qEnvironmentVariable("PV_LAB_ROUTER_ADDR6");
+    env.servicesAddr6 = qEnvironmentVariable("PV_LAB_SERVICES_ADDR6");
+    env.checkHost = qEnvironmentVariable("PV_LAB_CHECK_HOST");
     for (const QString* value : {&env.clientNs, &env.routerNs, &env.inetNs, &env.clientIf, &env.clientAddr,
                                  &env.gateway, &env.servicesAddr}) {
         if (value->isEmpty())
@@ -279,8 +285,105 @@ bool LabEnv::clearFaults(const QString& ns) const
 
 bool LabEnv::clearFaultsWithoutTracking(const QString& ns) const
 {
+    if (ns == routerNs) {
+        qint64 filler = -1;
+        if (state_) {
+            std::lock_guard lock(state_->mutex);
+            filler = std::exchange(state_->queueFiller, -1);
+        }
+        stopProcess(filler);
+        run(ns, QStringLiteral("tc qdisc del dev wan0 root 2>/dev/null; true"));
+    }
+    if (ns == clientNs && !clientAddr6.isEmpty()) {
+        // Each step may find its part in place already.
+        run(ns, QStringLiteral("ip addr add %1/24 dev %2 2>/dev/null; ip route add default via %3 dev %2 2>/dev/null;"
+                               " sysctl -qw net.ipv6.conf.%2.disable_ipv6=0; ip -6 addr add %4/64 dev %2 nodad 2>/dev/null;"
+                               " ip -6 route add default via %5 dev %2 2>/dev/null;"
+                               " printf 'nameserver %3\\n' >/etc/resolv.conf")
+                    .arg(clientAddr, clientIf, gateway, clientAddr6, gateway6));
+    }
     // Adding first makes the delete succeed whether or not a fault was ever set.
     return runNft(ns, QStringLiteral("add table inet pvlab\ndelete table inet pvlab\n"));
+}
+
+bool LabEnv::dropIPv6Forwarding() const
+{
+    return applyForwardFault(QStringLiteral("meta nfproto ipv6 drop"));
+}
+
+bool LabEnv::addIPv6LossBeyondRouter(double ratio) const
+{
+    if (!(ratio >= 0.0 && ratio <= 1.0))
+        return false;
+    const long percent = std::lround(ratio * 100.0);
+    // nft refuses a comparison that always holds.
+    const QString share = percent >= 100 ? QString() : QStringLiteral("numgen random mod 100 < %1 ").arg(percent);
+    return applyForwardFault(QStringLiteral("meta nfproto ipv6 oifname \"wan0\" %1drop").arg(share));
+}
+
+bool LabEnv::applyForwardFault(const QString& rule) const
+{
+    if (state_) {
+        std::lock_guard lock(state_->mutex);
+        state_->faultedNamespaces.insert(routerNs);
+    }
+    return runNft(routerNs, QStringLiteral("add table inet pvlab\n"
+                                           "add chain inet pvlab forward { type filter hook forward priority -10; "
+                                           "policy accept; }\n"
+                                           "add rule inet pvlab forward %1\n")
+                                .arg(rule));
+}
+
+bool LabEnv::delayIPv6BeyondRouter(int milliseconds) const
+{
+    if (milliseconds <= 0 || servicesAddr6.isEmpty() || !state_)
+        return false;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->faultedNamespaces.insert(routerNs);
+    }
+    // IPv4 and everything else in a class without a limit; IPv6 in a 4 Mbit/s class of its own.
+    if (run(routerNs, QStringLiteral("tc qdisc add dev wan0 root handle 1: htb default 10 &&"
+                                     " tc class add dev wan0 parent 1: classid 1:10 htb rate 10gbit &&"
+                                     " tc class add dev wan0 parent 1: classid 1:20 htb rate 4mbit ceil 4mbit &&"
+                                     " tc qdisc add dev wan0 parent 1:20 handle 20: bfifo limit 1000000 &&"
+                                     " tc filter add dev wan0 parent 1: protocol ipv6 u32 match u32 0 0 flowid 1:20")) != 0)
+        return false;
+    const qint64 pid = startInNamespace(
+        routerNs, {QStringLiteral("python3"), QStringLiteral(PV_LAB_SERVERS_DIR "/queue_filler.py"),
+                   QStringLiteral("--class"), QStringLiteral("1:20"), QStringLiteral("--milliseconds"),
+                   QString::number(milliseconds), QStringLiteral("--destination"), servicesAddr6});
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->queueFiller = pid;
+    }
+    // Set once the queue holds most of its share (bounded: 10 s).
+    const int wanted = 4'000'000 / 8 * milliseconds / 1000 * 3 / 4;
+    return pid > 0 && run(routerNs, QStringLiteral("for i in $(seq 100); do tc -s class show dev wan0 | grep -A3 '1:20 ' |"
+                                                   " awk '/backlog/ {exit !(substr($2, 1, length($2) - 1) + 0 >= %1)}'"
+                                                   " && exit 0; sleep 0.1; done; exit 1")
+                                        .arg(wanted)) == 0;
+}
+
+bool LabEnv::removeClientIPv6() const
+{
+    if (state_) {
+        std::lock_guard lock(state_->mutex);
+        state_->faultedNamespaces.insert(clientNs);
+    }
+    // Not even a link-local address is left.
+    return run(clientNs, QStringLiteral("sysctl -qw net.ipv6.conf.%1.disable_ipv6=1").arg(clientIf)) == 0;
+}
+
+bool LabEnv::makeClientIPv6Only() const
+{
+    if (state_) {
+        std::lock_guard lock(state_->mutex);
+        state_->faultedNamespaces.insert(clientNs);
+    }
+    return run(clientNs, QStringLiteral("ip route del default dev %1 && ip addr del %2/24 dev %1 &&"
+                                        " printf 'nameserver %3\\n' >/etc/resolv.conf")
+                             .arg(clientIf, clientAddr, routerAddr6)) == 0;
 }
 
 } // namespace pv::lab

@@ -29,6 +29,12 @@ public:
     QString clientAddr;   // 10.77.0.2
     QString gateway;      // 10.77.0.1
     QString servicesAddr; // 10.79.0.1: where the lab services listen (inet namespace)
+    // IPv6 beside it (empty in a lab without IPv6).
+    QString clientAddr6;   // fd77::2
+    QString gateway6;      // fe80::1, the router's link-local address on the client's link
+    QString routerAddr6;   // fd77::1, the router's address for the client's IPv6 resolver
+    QString servicesAddr6; // fd79::1
+    QString checkHost;     // check.lab.test: the client's hosts file names it with both services addresses
 
     // `ip netns exec <ns> sh -c <shellCommand>`; the exit code (-1 when it could not be run, 128+n
     // when killed by signal n). Output goes to the test's own stdout/stderr.
@@ -49,11 +55,29 @@ public:
     // Rejects every packet (TCP with a reset, the rest with ICMP port unreachable), or only those
     // to dstAddress.
     bool rejectAll(const QString& ns, const QString& dstAddress = {}) const;
-    // Removes every fault of the namespace.
+    // Removes every fault of the namespace; for the client namespace also puts its IPv4 and IPv6
+    // addresses, routes and resolver back as the lab built them.
     bool clearFaults(const QString& ns) const;
+
+    // IPv6 faults at the router, IPv4 left flowing; clearFaults(routerNs) ends each of them.
+    // The router forwards no IPv6 packet (it still answers the client itself).
+    bool dropIPv6Forwarding() const;
+    // That share (0..1) of the IPv6 packets the router forwards to the lab internet is dropped.
+    bool addIPv6LossBeyondRouter(double ratio) const;
+    // Every IPv6 packet the router sends to the lab internet waits about `milliseconds` in a queue of
+    // its own (4 Mbit/s, kept that full by a paced IPv6 load from the router to the services
+    // address): the lab's kernel has no netem.
+    bool delayIPv6BeyondRouter(int milliseconds) const;
+    // The client's network: no IPv6 at all (IPv6 switched off on its link), or IPv6
+    // only (its IPv4 address and default route gone, the resolver asked at the router's IPv6
+    // address). clearFaults(clientNs) restores both.
+    bool removeClientIPv6() const;
+    bool makeClientIPv6Only() const;
 
 private:
     bool applyFault(const QString& ns, const QString& verdictRules) const;
+    // One rule in the router's forward hook.
+    bool applyForwardFault(const QString& rule) const;
     bool runNft(const QString& ns, const QString& script) const;
     bool clearFaultsWithoutTracking(const QString& ns) const;
 

@@ -169,3 +169,51 @@ TEST(LabSelfTest, ServersRunInTheirNamespaceAndTcpIsRejectedWithAReset)
     EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0) << "the process is gone and reaped";
     EXPECT_EQ(connectFromClient(*lab, 18080), 1);
 }
+
+// Each IPv6 fault stops or slows IPv6 where it says and nowhere else, IPv4 flowing on; clearing the
+// namespace's faults brings IPv6 back.
+TEST(LabSelfTest, IPv6FaultsLeaveIPv4Flowing)
+{
+    auto lab = LabEnv::current();
+    if (!lab)
+        GTEST_SKIP() << "not inside the network lab";
+    const QString router6 = lab->gateway6 + QLatin1Char('%') + lab->clientIf;
+    const QString internet6 = QStringLiteral("2606:4700:4700::1111");
+    // A reply within 100 ms, or one that waited 200 ms and more.
+    const auto quick = [&](const QString& host) {
+        return lab->run(lab->clientNs, QStringLiteral("ping -n -c1 -W3 %1 | grep -q 'time=[0-9]\\{1,2\\}\\.'").arg(host)) == 0;
+    };
+    const auto slow = [&](const QString& host) {
+        return lab->run(lab->clientNs, QStringLiteral("ping -n -c1 -W3 %1 | grep -q 'time=[2-9][0-9][0-9]'").arg(host)) == 0;
+    };
+    struct Case {
+        const char* fault;
+        bool (LabEnv::*set)() const;
+        bool atClient, routerAnswers, internetAnswers, internetDelayed;
+    };
+    const Case cases[] = {
+        {"forwarding dropped", &LabEnv::dropIPv6Forwarding, false, true, false, false},
+        {"no IPv6", &LabEnv::removeClientIPv6, true, false, false, false},
+        {"loss beyond the router", nullptr, false, true, false, false},
+        {"delay beyond the router", nullptr, false, true, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const QString ns = c.atClient ? lab->clientNs : lab->routerNs;
+        ASSERT_TRUE(c.set ? (*lab.*c.set)()
+                          : c.internetDelayed ? lab->delayIPv6BeyondRouter(300) : lab->addIPv6LossBeyondRouter(1.0));
+        EXPECT_EQ(answers(*lab, router6), c.routerAnswers);
+        EXPECT_EQ(c.internetDelayed ? slow(internet6) : answers(*lab, internet6), c.internetAnswers);
+        EXPECT_TRUE(quick(QStringLiteral("1.1.1.1")));
+        EXPECT_TRUE(quick(lab->servicesAddr));
+        ASSERT_TRUE(lab->clearFaults(ns));
+        EXPECT_TRUE(quick(router6));
+        EXPECT_TRUE(quick(internet6));
+    }
+    // IPv6 only: the client has no IPv4 way out, IPv6 works.
+    ASSERT_TRUE(lab->makeClientIPv6Only());
+    EXPECT_FALSE(answers(*lab, QStringLiteral("1.1.1.1")));
+    EXPECT_TRUE(quick(internet6));
+    ASSERT_TRUE(lab->clearFaults(lab->clientNs));
+    EXPECT_TRUE(quick(QStringLiteral("1.1.1.1")));
+}

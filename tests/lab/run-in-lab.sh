@@ -7,6 +7,13 @@
 #   client (lan0 10.77.0.2/24) ── router (lan0 10.77.0.1/24, wan0 10.78.0.1/30) ── inet (wan0 10.78.0.2/30)
 #                                                                                   lo: 1.1.1.1, 8.8.8.8, 10.79.0.1
 #
+# and IPv6 beside it, on unique-local prefixes with static routes (no router advertisements):
+#
+#   client (lan0 fd77::2/64) ── router (lan0 fe80::1, fd77::1/64; wan0 fd78::1/64) ── inet (wan0 fd78::2/64)
+#   default via fe80::1                                  lo: 2606:4700:4700::1111, 2001:4860:4860::8888, fd79::1
+#
+# The client's /etc/hosts names the lab's check host, check.lab.test, with 10.79.0.1 and fd79::1.
+#
 # The veth pairs are created inside the namespaces themselves and no namespace has a route towards the
 # machine's own interfaces, so nothing the program sends can leave the lab.
 # Exit code: the program's; 77 (skipped) when the lab cannot be built here (not root, no ip/nft,
@@ -107,6 +114,10 @@ if ! ip netns add "$CLIENT" 2>/dev/null; then
     exit $SKIP
 fi
 ip netns add "$ROUTER" && ip netns add "$INET" || { say "could not create the lab namespaces"; exit 1; }
+# Addresses are usable at once: no duplicate detection on links the lab alone owns.
+for ns in "${NAMESPACES[@]}"; do
+    ip netns exec "$ns" sysctl -qw net.ipv6.conf.default.accept_dad=0 net.ipv6.conf.all.accept_dad=0 2>/dev/null
+done
 
 fail() { say "building the lab failed at: $*"; exit 1; }
 in_ns() { local ns=$1; shift; ip netns exec "$ns" "$@" >/dev/null || fail "[$ns] $*"; }
@@ -157,9 +168,36 @@ for addr in 1.1.1.1/32 8.8.8.8/32 10.79.0.1/32; do
 done
 nsip "$INET" route add 10.77.0.0/24 via 10.78.0.1 dev wan0
 
+# IPv6
+nsip "$CLIENT" -6 addr add fd77::2/64 dev lan0 nodad
+nsip "$ROUTER" -6 addr add fe80::1/64 dev lan0 nodad
+nsip "$ROUTER" -6 addr add fd77::1/64 dev lan0 nodad
+nsip "$ROUTER" -6 addr add fd78::1/64 dev wan0 nodad
+nsip "$CLIENT" -6 route add default via fe80::1 dev lan0
+in_ns "$ROUTER" sysctl -qw net.ipv6.conf.all.forwarding=1
+for dst in 2606:4700:4700::1111/128 2001:4860:4860::8888/128 fd79::/64; do
+    nsip "$ROUTER" -6 route add "$dst" via fd78::2 dev wan0
+done
+ip netns exec "$ROUTER" nft -f - <<'EOF' || fail "[$ROUTER] nft dns forwarding over IPv6"
+table ip6 pvlabnat6 {
+    chain prerouting {
+        type nat hook prerouting priority dstnat; policy accept;
+        ip6 daddr fd77::1 udp dport 53 dnat to [fd79::1]:53
+        ip6 daddr fd77::1 tcp dport 53 dnat to [fd79::1]:53
+    }
+}
+EOF
+nsip "$INET" -6 addr add fd78::2/64 dev wan0 nodad
+for addr in 2606:4700:4700::1111/128 2001:4860:4860::8888/128 fd79::1/128; do
+    nsip "$INET" -6 addr add "$addr" dev lo
+done
+nsip "$INET" -6 route add fd77::/64 via fd78::1 dev wan0
+
 # The client's resolver (bound over /etc/resolv.conf by `ip netns exec`).
 mkdir -p "$ETC_DIR" || fail "mkdir $ETC_DIR"
 echo "nameserver 10.77.0.1" >"$ETC_DIR/resolv.conf" || fail "write $ETC_DIR/resolv.conf"
+printf '127.0.0.1 localhost\n::1 localhost\n10.79.0.1 check.lab.test\nfd79::1 check.lab.test\n' >"$ETC_DIR/hosts" ||
+    fail "write $ETC_DIR/hosts"
 
 # --- the program ------------------------------------------------------------------------------------
 export PV_LAB=1
@@ -170,6 +208,11 @@ export PV_LAB_CLIENT_IF=lan0
 export PV_LAB_CLIENT_ADDR=10.77.0.2
 export PV_LAB_GATEWAY=10.77.0.1
 export PV_LAB_SERVICES_ADDR=10.79.0.1
+export PV_LAB_CLIENT_ADDR6=fd77::2
+export PV_LAB_GATEWAY6=fe80::1
+export PV_LAB_ROUTER_ADDR6=fd77::1
+export PV_LAB_SERVICES_ADDR6=fd79::1
+export PV_LAB_CHECK_HOST=check.lab.test
 
 # In the background so that the traps run at once when a signal arrives.
 ip netns exec "$CLIENT" "$@" &

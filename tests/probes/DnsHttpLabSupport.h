@@ -23,16 +23,21 @@ public:
         httpLog_ = dir_.filePath(QStringLiteral("http.log"));
         const QString dnsPortFile = dir_.filePath(QStringLiteral("dns.port"));
         const QString httpPortFile = dir_.filePath(QStringLiteral("http.port"));
-        dnsPid_ = lab_.startInNamespace(lab_.inetNs, {QStringLiteral("python3"), serverScript(QStringLiteral("dns_server.py")),
+        // Over IPv6 too, in a lab with IPv6: AAAA queries are answered with 2001:db8::10.
+        const QStringList dual = lab_.servicesAddr6.isEmpty()
+                                     ? QStringList()
+                                     : QStringList{QStringLiteral("--bind6"), lab_.servicesAddr6};
+        dnsPid_ = lab_.startInNamespace(lab_.inetNs, QStringList{QStringLiteral("python3"), serverScript(QStringLiteral("dns_server.py")),
                                                       QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port"),
                                                       QStringLiteral("53"), QStringLiteral("--port-file"), dnsPortFile,
                                                       QStringLiteral("--log"), dnsLog_, QStringLiteral("--address"),
-                                                      QStringLiteral("192.0.2.10")});
+                                                      QStringLiteral("192.0.2.10"), QStringLiteral("--address6"),
+                                                      QStringLiteral("2001:db8::10")} + dual);
         httpPid_ = lab_.startInNamespace(
-            lab_.inetNs, {QStringLiteral("python3"), serverScript(QStringLiteral("http_server.py")), QStringLiteral("--bind"),
+            lab_.inetNs, QStringList{QStringLiteral("python3"), serverScript(QStringLiteral("http_server.py")), QStringLiteral("--bind"),
                           lab_.servicesAddr, QStringLiteral("--port"), QString::number(kLabHTTPPort),
                           QStringLiteral("--port-file"), httpPortFile, QStringLiteral("--log"), httpLog_,
-                          QStringLiteral("--mode"), defaultHTTPMode});
+                          QStringLiteral("--mode"), defaultHTTPMode} + dual);
         ready_ = dnsPid_ > 0 && httpPid_ > 0 && waitForPortFile(dnsPortFile) == 53 &&
                  waitForPortFile(httpPortFile) == kLabHTTPPort;
     }

@@ -372,16 +372,22 @@ TEST_F(IcmpLabTest, PinningFollowsTheInterfaceName)
     EXPECT_TRUE(gIcmpLog.isEmpty()) << gIcmpLog.join(u'\n').toStdString();
 }
 
-TEST_F(IcmpLabTest, V6EchoesCarryNoTtl)
+// ICMPv6 to loopback, to the router's link-local address (zoned by the interface) and to a public
+// host beyond it: each reply carries its hop limit.
+TEST_F(IcmpLabTest, V6EchoesCarryTheHopLimit)
 {
     auto probe = makeProbe(Family::v6);
     test::runOn(net, probe->start());
-    const EchoSeries series = test::runOn(net, probe->measure(QStringLiteral("::1"), 2, 1s, 0ms, 1));
-    ASSERT_EQ(series.outcomes.size(), 2u);
-    for (const auto& o : series.outcomes) {
-        ASSERT_TRUE(o.isReply()) << o.text.toStdString();
-        EXPECT_FALSE(o.ttl);
-        EXPECT_LT(o.rtt, 50.0);
+    for (const auto& [host, hops] : {std::pair{QStringLiteral("::1"), 64},
+                                     std::pair{lab->gateway6 + QLatin1Char('%') + lab->clientIf, 64},
+                                     std::pair{QStringLiteral("2606:4700:4700::1111"), 63}}) {
+        const EchoSeries series = test::runOn(net, probe->measure(host, 2, 1s, 0ms, 1));
+        ASSERT_EQ(series.outcomes.size(), 2u);
+        for (const auto& o : series.outcomes) {
+            ASSERT_TRUE(o.isReply()) << host.toStdString() << ": " << o.text.toStdString();
+            EXPECT_EQ(o.ttl, hops) << host.toStdString();
+            EXPECT_LT(o.rtt, 50.0);
+        }
     }
     EXPECT_EQ(test::runOn(net, probe->measure(lab->gateway, 1, 1s, 0ms, 1)).outcomes,
               std::vector<EchoOutcome>{EchoOutcome::sendFailed(QStringLiteral("Not a numeric IP address: ") + lab->gateway)});

@@ -2,6 +2,7 @@
 // the check page and the DNS zone on 10.79.0.1, all through the lab router.
 
 #include "core/probes/NativeProbeService.h"
+#include "core/probes/NetworkTopology.h"
 
 #include "tests/probes/DnsHttpLabSupport.h"
 
@@ -140,6 +141,56 @@ TEST_F(ProbeServiceLabTest, WithoutRoutesFromTheInternetOnlyTheGatewayAnswers)
     EXPECT_FALSE(s[4].success);
     EXPECT_EQ(s[4].errorDescription, QStringLiteral("The resolver did not answer."));
     test::runOn(net_, service.stop());
+}
+
+// Each family is measured where the client's network has it, and only over that family: the route
+// is the one the sampler reads from the client's own topology. A dual-stack batch holds both
+// families (ICMPv6 to the link-local router and the public IPv6 hosts, the check page over IPv6, an
+// AAAA query); an IPv6-only client has no IPv4 target at all; without IPv6 nothing goes over it.
+TEST_F(ProbeServiceLabTest, EachFamilyIsMeasuredWhereTheNetworkHasIt)
+{
+    const QString page = QStringLiteral("http://%1:%2/hotspot-detect.html").arg(lab_->checkHost).arg(test::kLabHTTPPort);
+    const std::pair<ProbeKind, QString> v4[] = {{ProbeKind::gateway, lab_->gateway}, {ProbeKind::publicIP, "1.1.1.1"},
+                                                {ProbeKind::publicIP, "8.8.8.8"}, {ProbeKind::http, page}};
+    const std::pair<ProbeKind, QString> v6[] = {{ProbeKind::gateway, lab_->gateway6 + "%" + lab_->clientIf},
+                                                {ProbeKind::publicIP, "2606:4700:4700::1111"},
+                                                {ProbeKind::publicIP, "2001:4860:4860::8888"}, {ProbeKind::http, page}};
+    struct Case {
+        const char* network;
+        bool ipv4, ipv6;
+    };
+    for (const Case& c : {Case{"dual-stack", true, true}, Case{"IPv6 only", false, true}, Case{"IPv4 only", true, false}}) {
+        SCOPED_TRACE(c.network);
+        Restore restore{[this] { lab_->clearFaults(lab_->clientNs); }};
+        ASSERT_TRUE(c.ipv4 || lab_->makeClientIPv6Only());
+        ASSERT_TRUE(c.ipv6 || lab_->removeClientIPv6());
+        const std::optional<RouteSnapshot> r = routeSnapshotOf(NetworkTopologyService().readSnapshot());
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->hasIPv4, c.ipv4);
+        EXPECT_EQ(r->hasIPv6(), c.ipv6);
+
+        NativeProbeService service(net_.executor(), labProfile(QStringLiteral("family.answer.lab.test")), {page, {}});
+        test::runOn(net_, service.start(lab_->clientIf));
+        const auto batch = test::runOn(net_, service.collectBatch(*r)); // the first batch queries DNS
+        ASSERT_TRUE(batch);
+        std::vector<std::tuple<AddressFamily, ProbeKind, QString>> expected, seen;
+        for (const auto& [family, targets, wanted] : {std::tuple{AddressFamily::ipv4, &v4, c.ipv4},
+                                                      std::tuple{AddressFamily::ipv6, &v6, c.ipv6}})
+            for (const auto& [kind, host] : *targets)
+                if (wanted)
+                    expected.emplace_back(family, kind, host);
+        for (AddressFamily family : {AddressFamily::ipv4, AddressFamily::ipv6})
+            if (family == AddressFamily::ipv4 ? c.ipv4 : c.ipv6)
+                expected.emplace_back(family, ProbeKind::dns, QString());
+        for (const NetworkSample& s : batch->samples) {
+            seen.emplace_back(s.family, s.target.kind, s.target.kind == ProbeKind::dns ? QString() : s.target.host);
+            EXPECT_TRUE(s.success) << s.target.id.toStdString() << ": " << s.errorDescription.value_or("").toStdString();
+            if (s.family == AddressFamily::ipv6)
+                EXPECT_EQ(s.route, (RouteSnapshot{r->timestamp, lab_->clientIf, lab_->clientAddr6, lab_->gateway6}));
+        }
+        EXPECT_EQ(seen, expected);
+        test::runOn(net_, service.stop());
+    }
 }
 
 rt::awaitable<void> stopAfter(rt::NetworkRuntime& net, NativeProbeService& service, std::chrono::milliseconds delay)

@@ -82,6 +82,41 @@ TEST(ProbeServiceRulesTest, EchoTargetsBelongToTheirSlots)
     EXPECT_EQ(t[2].label, QStringLiteral("Google DNS"));
 }
 
+// The families a batch measures follow the route (and the switch, where IPv4 is there to fall back
+// on); the IPv6 router is zoned by the interface when it is link-local; a check page named by an
+// address is fetched over that address's family only.
+TEST(ProbeServiceRulesTest, FamiliesFollowTheRouteAndTheSwitch)
+{
+    using F = AddressFamily;
+    RouteSnapshot dual = kRoute;
+    dual.ipv6LocalAddress = QStringLiteral("fd77::2");
+    dual.ipv6GatewayAddress = QStringLiteral("fe80::1");
+    RouteSnapshot v6Only = dual;
+    v6Only.hasIPv4 = false;
+    RouteSnapshot routerOnly = kRoute; // an IPv6 router but no global address
+    routerOnly.ipv6GatewayAddress = QStringLiteral("fe80::1");
+    struct Case {
+        RouteSnapshot route;
+        bool switchedOn;
+        std::vector<F> families;
+    };
+    for (const Case& c : {Case{kRoute, true, {F::ipv4}}, Case{routerOnly, true, {F::ipv4}}, Case{dual, true, {F::ipv4, F::ipv6}},
+                          Case{dual, false, {F::ipv4}}, Case{v6Only, true, {F::ipv6}}, Case{v6Only, false, {F::ipv6}}})
+        EXPECT_EQ(NativeProbeService::measuredFamilies(c.route, c.switchedOn), c.families);
+
+    MeasurementProfile p = MeasurementProfile::defaultProfile();
+    auto t = NativeProbeService::echoTargetsV6(p, dual);
+    EXPECT_EQ(t[0], ProbeTarget(ProbeKind::gateway, QStringLiteral("Router"), QStringLiteral("fe80::1%lo")));
+    EXPECT_EQ(t[1], ProbeTarget(ProbeKind::publicIP, QStringLiteral("Cloudflare"), QStringLiteral("2606:4700:4700::1111")));
+    EXPECT_EQ(t[2], ProbeTarget(ProbeKind::publicIP, QStringLiteral("Google DNS"), QStringLiteral("2001:4860:4860::8888")));
+    dual.ipv6GatewayAddress = QStringLiteral("2001:db8::1");
+    EXPECT_EQ(NativeProbeService::echoTargetsV6(p, dual)[0].host, QStringLiteral("2001:db8::1"));
+
+    EXPECT_EQ(HTTPProbe::literalFamily(QStringLiteral("http://10.79.0.1:8080/a")), F::ipv4);
+    EXPECT_EQ(HTTPProbe::literalFamily(QStringLiteral("http://[fd79::1]:8080/a")), F::ipv6);
+    EXPECT_EQ(HTTPProbe::literalFamily(QStringLiteral("http://check.lab.test/a")), std::nullopt);
+}
+
 TEST(ProbeServiceRulesTest, EchoSeriesBecomesOneSample)
 {
     const auto mixed = echo(series({EchoOutcome::reply(12, 60), EchoOutcome::reply(20, 60), EchoOutcome::timeout()}));

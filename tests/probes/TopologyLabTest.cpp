@@ -40,9 +40,14 @@ TEST(TopologyLab, NamesTheLabInterfaceRouterAndLocalAddress)
     EXPECT_EQ(s.primaryInterface, lab->clientIf);
     EXPECT_EQ(s.ipv4Gateway, lab->gateway);
     EXPECT_EQ(s.localIPv4, lab->clientAddr);
-    EXPECT_FALSE(s.ipv6Gateway);
-    EXPECT_FALSE(s.localIPv6) << "the lab link has only a link-local IPv6 address";
+    EXPECT_EQ(s.ipv6Gateway, lab->gateway6);
+    EXPECT_EQ(s.localIPv6, lab->clientAddr6);
     EXPECT_TRUE(s.hasDefaultRoute());
+    // Without IPv6 on the link only IPv4 is there.
+    ASSERT_TRUE(lab->removeClientIPv6());
+    TopologySnapshot without = awaitSnapshot(service);
+    without.timestamp = s.timestamp;
+    EXPECT_EQ(without, TopologySnapshot(s.timestamp, lab->clientIf, lab->gateway, std::nullopt, lab->clientAddr, std::nullopt));
 }
 
 TEST(TopologyLab, WithoutDefaultRouteReportsNone)
@@ -53,6 +58,7 @@ TEST(TopologyLab, WithoutDefaultRouteReportsNone)
     RestoreDefaultRoute restore{*lab};
     NetworkTopologyService service;
 
+    ASSERT_TRUE(lab->removeClientIPv6()); // IPv4's routes alone
     ASSERT_EQ(lab->run(lab->clientNs, QStringLiteral("ip route del default")), 0);
     TopologySnapshot s = awaitSnapshot(service);
     EXPECT_FALSE(s.hasDefaultRoute());

@@ -202,3 +202,30 @@ TEST(TopologyService, SnapshotIsReadOnTheActorThreadAndAwaitedByTheCaller)
         EXPECT_EQ(inet_pton(AF_INET, qUtf8Printable(*s.ipv4Gateway), &a), 1) << qPrintable(*s.ipv4Gateway);
     }
 }
+
+// The route the probe cycle measures over: IPv4's router and address where there is IPv4, IPv6's
+// where there is not; the IPv6 path beside them only with both an IPv6 router and a global address.
+TEST(TopologyAssembly, TheMeasuredRouteCarriesTheIPv6PathBesideIPv4)
+{
+    using T = TopologySnapshot;
+    const auto v6 = [](const char* local, const char* router) {
+        RouteSnapshot r{1.0, "en0", "192.168.1.20", "192.168.1.1"};
+        r.ipv6LocalAddress = QString::fromLatin1(local);
+        r.ipv6GatewayAddress = QString::fromLatin1(router);
+        return r;
+    };
+    RouteSnapshot v6Only = v6("2001:db8::5", "fe80::1");
+    v6Only.localAddress = QStringLiteral("2001:db8::5");
+    v6Only.gatewayAddress = QStringLiteral("fe80::1");
+    v6Only.hasIPv4 = false;
+    const std::pair<T, std::optional<RouteSnapshot>> cases[] = {
+        {T(1.0, "en0", "192.168.1.1", std::nullopt, "192.168.1.20", std::nullopt), RouteSnapshot{1.0, "en0", "192.168.1.20", "192.168.1.1"}},
+        {T(1.0, "en0", "192.168.1.1", "fe80::1", "192.168.1.20", std::nullopt), RouteSnapshot{1.0, "en0", "192.168.1.20", "192.168.1.1"}},
+        {T(1.0, "en0", "192.168.1.1", "fe80::1", "192.168.1.20", "2001:db8::5"), v6("2001:db8::5", "fe80::1")},
+        {T(1.0, "en0", std::nullopt, "fe80::1", std::nullopt, "2001:db8::5"), v6Only},
+        {T(1.0, "en0", std::nullopt, std::nullopt, "192.168.1.20", "2001:db8::5"), std::nullopt},
+    };
+    for (const auto& [topology, route] : cases)
+        EXPECT_EQ(routeSnapshotOf(topology), route) << topology.ipv4Gateway.value_or("-").toStdString() << " "
+                                                    << topology.localIPv6.value_or("-").toStdString();
+}

@@ -163,6 +163,7 @@ TEST(MeasurementProfileTest, DefaultsAndExactDurations)
     MeasurementProfile built;
     built.dnsProbeZone = std::nullopt;
     built.publicProbeHosts = {QStringLiteral("1.1.1.1"), QStringLiteral("8.8.8.8")};
+    built.publicProbeHostsV6 = {QStringLiteral("2606:4700:4700::1111"), QStringLiteral("2001:4860:4860::8888")};
     built.echoesPerBatch = 3;
     built.echoTimeout = std::chrono::milliseconds(1500);
     built.echoSpacing = std::chrono::milliseconds(120);

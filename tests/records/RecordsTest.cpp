@@ -173,6 +173,13 @@ TEST(RecordsJson, EveryEncodableRecordRoundTrips)
     EXPECT_EQ(ManualMarker::fromJson(m.toJson()), m);
     RouteSnapshot r{5, QStringLiteral("eth0"), QStringLiteral("a"), QStringLiteral("b")};
     EXPECT_EQ(RouteSnapshot::fromJson(r.toJson()), r);
+    EXPECT_EQ(r.toJson().keys().size(), 4); // a route without IPv6 writes what it always wrote
+    r.ipv6LocalAddress = QStringLiteral("fd77::2");
+    r.ipv6GatewayAddress = QStringLiteral("fe80::1");
+    r.hasIPv4 = false;
+    EXPECT_EQ(RouteSnapshot::fromJson(r.toJson()), r);
+    EXPECT_EQ(r.forFamily(AddressFamily::ipv6), (RouteSnapshot{5, QStringLiteral("eth0"), QStringLiteral("fd77::2"),
+                                                               QStringLiteral("fe80::1")}));
     NodeFingerprint f{std::nullopt, QStringLiteral("aa"), 11, std::nullopt};
     EXPECT_EQ(NodeFingerprint::fromJson(f.toJson()), f);
 }

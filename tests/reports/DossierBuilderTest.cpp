@@ -55,7 +55,7 @@ protected:
     }
     void addRollup(double bucketStart, int width, ProbeKind kind, int count, int successes, std::optional<double> p50)
     {
-        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL, NULL, NULL);")
+        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL, NULL, NULL, 'ipv4');")
                       .arg(bucketStart, 0, 'f', 3)
                       .arg(width)
                       .arg(rawValue(kind))

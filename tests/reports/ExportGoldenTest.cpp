@@ -76,6 +76,7 @@ void seed(SQLiteStore& store)
     samples[4].packetLoss = 0.25;
     samples[6].errorDescription = QStringLiteral("Timed out, \"twice\"\nthen gave up");
     samples[6].packetLoss = 1.0;
+    samples[7].family = AddressFamily::ipv6;
     for (const NetworkSample& s : samples)
         test::await(store.insertSamples(ProbeBatch{s.batchID, s.timestamp, s.route, {s}}));
 

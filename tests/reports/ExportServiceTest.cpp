@@ -108,7 +108,7 @@ TEST(ExportServiceTest, AnEmptyWindowGivesHeaderOnlyFiles)
     const std::pair<QUrl, const char*> expected[] = {
         {result.samplesCSVURL, "\"timestamp\",\"batch_id\",\"target_kind\",\"target_label\",\"target_host\",\"interface_name\","
                                "\"local_address\",\"gateway_address\",\"latency_ms\",\"success\",\"timeout_count\","
-                               "\"packet_loss\",\"error_description\""},
+                               "\"packet_loss\",\"error_description\",\"family\""},
         {result.wifiSnapshotsCSVURL, "\"timestamp\",\"interface_name\",\"local_address\",\"gateway_address\",\"ssid\",\"bssid\","
                                      "\"channel\",\"band\",\"rssi\",\"noise\",\"snr\",\"tx_rate_mbps\",\"phy_mode\","
                                      "\"interface_up\""},

@@ -96,6 +96,7 @@ TEST_F(StoreDataTest, SamplesRoundTripWithTheirOwnTimeAsRouteTime)
     batch.samples[1].packetLoss = 1.0;
     batch.samples[1].errorDescription = QStringLiteral("Időtúllépés");
     batch.samples[2].packetLoss = 0.0;
+    batch.samples[3].family = AddressFamily::ipv6;
     await(store->insertSamples(batch));
 
     const auto read = await(store->samples(1000, 1000.04)); // both ends included
@@ -209,8 +210,10 @@ TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
                      200000.0, 200000.5})
         rows.push_back(makeSample(t, rows.size() % 2 ? ProbeKind::publicIP : ProbeKind::dns, std::nullopt, false));
     ProbeBatch batch = makeBatch(100000, 0);
-    for (NetworkSample& s : rows)
+    for (NetworkSample& s : rows) {
         s.batchID = batch.id;
+        s.family = s.timestamp < 150000 ? AddressFamily::ipv4 : AddressFamily::ipv6;
+    }
     batch.samples = rows;
     await(store->insertSamples(batch));
     await(memory->insertSamples(batch));
@@ -248,6 +251,7 @@ TEST_F(StoreDataTest, APeriodReadInPartsVisitsEachSampleOfThePeriodOnce)
                     EXPECT_TRUE(seen.empty() || seen.back() <= p.timestamp) << "parts out of order";
                     seen.push_back(p.timestamp);
                     EXPECT_EQ(p.kind, ProbeKind::publicIP);
+                    EXPECT_EQ(p.family, p.timestamp < 150000 ? AddressFamily::ipv4 : AddressFamily::ipv6);
                     EXPECT_FALSE(p.success);
                     EXPECT_FALSE(p.latencyMilliseconds);
                 }
@@ -333,9 +337,9 @@ TEST_F(StoreDataTest, RowsThatDoNotDecodeFallBackToDefaults)
         RawDb db(path);
         db.exec(QStringLiteral(
             "INSERT INTO network_samples VALUES ('not-a-uuid', 'batch?', 10, 'satellite', 'L', 'h', 'i', 'l', 'g',"
-            " 5, 2, 0, NULL, NULL);"
+            " 5, 2, 0, NULL, NULL, 'ipv6');"
             "INSERT INTO network_samples VALUES ('other-bad-id', 'batch?', 11, 'dns', 'L', 'h', 'i', 'l', 'g',"
-            " 5, 1, 0, NULL, NULL);"
+            " 5, 1, 0, NULL, NULL, 'ipx');"
             "INSERT INTO incidents (id, start_timestamp, end_timestamp, classification, severity, confidence,"
             " evidence_summary) VALUES ('x', 10, NULL, 'meteor', 'bogus', 0.4, 'e');"
             "INSERT INTO incidents (id, start_timestamp, end_timestamp, classification, severity, confidence,"
@@ -353,6 +357,8 @@ TEST_F(StoreDataTest, RowsThatDoNotDecodeFallBackToDefaults)
     EXPECT_FALSE(first[0].id.isNull());
     EXPECT_NE(first[0].id, first[1].id);
     EXPECT_EQ(first[0].batchID, first[1].batchID); // the same stored text, the same id
+    EXPECT_EQ(first[0].family, AddressFamily::ipv6);
+    EXPECT_EQ(first[1].family, AddressFamily::ipv4); // an unknown family text reads as IPv4
 
     // A second read, and a read after reopening, give the same ids.
     const auto second = await(store->samples(0, 100));
@@ -423,17 +429,17 @@ TEST_F(StoreDataTest, RollupReaderSkipsUnknownKindsAndKeepsNulls)
     {
         RawDb db(path);
         db.exec(QStringLiteral(
-            "INSERT INTO sample_rollups VALUES (1700000040, 60, 'gateway', 5, 4, 30, 40, 50, 0.2, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (1700000100, 60, 'satellite', 5, 5, 1, 1, 1, 0, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (1700000160, 60, 'http', 2, 0, NULL, NULL, NULL, NULL, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (1700000160, 3600, 'http', 2, 0, NULL, NULL, NULL, NULL, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (1700000220, 60, 'dns', 1, 1, 9, 9, 9, 0, NULL, NULL);"));
+            "INSERT INTO sample_rollups VALUES (1700000040, 60, 'gateway', 5, 4, 30, 40, 50, 0.2, NULL, NULL, 'ipv4');"
+            "INSERT INTO sample_rollups VALUES (1700000100, 60, 'satellite', 5, 5, 1, 1, 1, 0, NULL, NULL, 'ipv4');"
+            "INSERT INTO sample_rollups VALUES (1700000160, 60, 'http', 2, 0, NULL, NULL, NULL, NULL, NULL, NULL, 'ipv6');"
+            "INSERT INTO sample_rollups VALUES (1700000160, 3600, 'http', 2, 0, NULL, NULL, NULL, NULL, NULL, NULL, 'ipv4');"
+            "INSERT INTO sample_rollups VALUES (1700000220, 60, 'dns', 1, 1, 9, 9, 9, 0, NULL, NULL, 'ipv4');"));
     }
     const auto rows = await(store->rollups(60, 1700000040, 1700000160));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (SampleRollup{1700000040, 60, ProbeKind::gateway, 5, 4, 30, 40, 50, 0.2, {}, {}}));
     EXPECT_EQ(rows[0].id(), QStringLiteral("1700000040.0-60.0-gateway"));
-    EXPECT_EQ(rows[1], (SampleRollup{1700000160, 60, ProbeKind::http, 2, 0, {}, {}, {}, {}, {}, {}}));
+    EXPECT_EQ(rows[1], (SampleRollup{1700000160, 60, ProbeKind::http, 2, 0, {}, {}, {}, {}, {}, {}, AddressFamily::ipv6}));
 }
 
 // A read that breaks off part-way must fail, never look like "less data" or "nothing stored".
@@ -443,10 +449,10 @@ TEST_F(StoreDataTest, ReadsThatBreakOffAreErrorsNotMissingData)
         RawDb db(path);
         db.exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2999)"
-            " INSERT INTO sample_rollups SELECT 1700000000 + 60 * i, 60, 'gateway', 5, 5, 1, 2, 3, 0, NULL, NULL FROM n;"
+            " INSERT INTO sample_rollups SELECT 1700000000 + 60 * i, 60, 'gateway', 5, 5, 1, 2, 3, 0, NULL, NULL, 'ipv4' FROM n;"
             "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 1999)"
             " INSERT INTO network_samples SELECT printf('%08d-0000-4000-8000-000000000000', i), 'b', 1000 + i,"
-            " 'gateway', 'Router', '192.168.1.1', 'wlan0', 'l', 'g', 5, 1, 0, NULL, NULL FROM n;"));
+            " 'gateway', 'Router', '192.168.1.1', 'wlan0', 'l', 'g', 5, 1, 0, NULL, NULL, 'ipv4' FROM n;"));
     }
     await(store->saveBaseline(makeBaseline(9)));
     await(store->insertEvent(makeEvent(100, DiagnosticEventKind::qualitySessionReset)));
@@ -518,11 +524,11 @@ TEST_F(StoreDataTest, RowByRowReadEndsWithTheVisitorOrTheDamage)
             " INSERT INTO network_samples SELECT printf('%08d-0000-4000-8000-000000000000', i), 'b', 1000 + i,"
             " CASE i % 3 WHEN 0 THEN 'gateway' WHEN 1 THEN 'publicIP' ELSE 'dns' END, 'R', 'h',"
             " CASE WHEN i < 25000 THEN 'wlan0' ELSE 'eth0' END, 'l', 'g',"
-            " CASE WHEN i % 7 = 0 THEN NULL ELSE i % 50 END, i % 7 <> 0, 0, CASE WHEN i % 2 = 0 THEN 0.5 END, NULL"
-            " FROM n;"));
+            " CASE WHEN i % 7 = 0 THEN NULL ELSE i % 50 END, i % 7 <> 0, 0, CASE WHEN i % 2 = 0 THEN 0.5 END, NULL,"
+            " CASE WHEN i % 5 = 0 THEN 'ipv6' ELSE 'ipv4' END FROM n;"));
     }
     struct Seen {
-        std::int64_t rows = 0, outOfOrder = 0, overWlan = 0, withoutLatency = 0, withLoss = 0;
+        std::int64_t rows = 0, outOfOrder = 0, overWlan = 0, withoutLatency = 0, withLoss = 0, overIPv6 = 0;
         Timestamp last = 0;
     };
     auto read = [&](std::int64_t failAt) {
@@ -536,6 +542,7 @@ TEST_F(StoreDataTest, RowByRowReadEndsWithTheVisitorOrTheDamage)
                 seen.overWlan += row.interfaceName == QByteArrayView("wlan0");
                 seen.withoutLatency += !row.latencyMilliseconds;
                 seen.withLoss += row.packetLoss.has_value();
+                seen.overIPv6 += row.family == AddressFamily::ipv6;
                 ++seen.rows;
             });
             return seen;
@@ -547,6 +554,7 @@ TEST_F(StoreDataTest, RowByRowReadEndsWithTheVisitorOrTheDamage)
     EXPECT_EQ(all.overWlan, 25000);
     EXPECT_EQ(all.withoutLatency, 5715); // every seventh
     EXPECT_EQ(all.withLoss, 20000);
+    EXPECT_EQ(all.overIPv6, 8000);
 
     EXPECT_THROW(await(read(20000)), std::runtime_error);
     EXPECT_EQ(await(read(-1)).rows, 40000) << "the connection is free again";

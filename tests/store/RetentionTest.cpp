@@ -57,6 +57,8 @@ TEST(SampleRollupTest, IdAndSuccessRatio)
     EXPECT_EQ(r.id(), QStringLiteral("1700000040.5-3600.0-publicIP"));
     r.sampleCount = 0;
     EXPECT_EQ(r.successRatio(), std::nullopt);
+    r.family = AddressFamily::ipv6;
+    EXPECT_EQ(r.id(), QStringLiteral("1700000040.5-3600.0-publicIP-ipv6"));
 }
 
 TEST(RawCutoffTest, IsTheRawCutoffRoundedDownToTheHour)
@@ -188,10 +190,10 @@ TEST_F(StoreRetentionTest, EveryTableIsPrunedByItsOwnPeriod)
     {
         RawDb db(path);
         db.exec(QStringLiteral(
-            "INSERT INTO sample_rollups VALUES (%1, 60, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (%2, 60, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (%3, 3600, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);"
-            "INSERT INTO sample_rollups VALUES (%4, 3600, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL);")
+            "INSERT INTO sample_rollups VALUES (%1, 60, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL, 'ipv4');"
+            "INSERT INTO sample_rollups VALUES (%2, 60, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL, 'ipv4');"
+            "INSERT INTO sample_rollups VALUES (%3, 3600, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL, 'ipv4');"
+            "INSERT INTO sample_rollups VALUES (%4, 3600, 'gateway', 1, 1, 1, 1, 1, 0, NULL, NULL, 'ipv4');")
                     .arg(now - 2001, 0, 'f', 0)
                     .arg(now - 1999, 0, 'f', 0)
                     .arg(now - 30001, 0, 'f', 0)
@@ -288,6 +290,9 @@ TEST_F(StoreRetentionTest, MixedIdsPruneAndRollUpInStepsLikeOneRollUpOverAll)
         s.batchID = mixedId(i + 1, t);
         if (i % 4 == 0)
             s.packetLoss = (i % 7) / 7.0;
+        // The IPv6 samples of the same kinds and minutes are buckets of their own.
+        if (i % 5 < 2)
+            s.family = AddressFamily::ipv6;
         samples.push_back(s);
     }
     RawDb(path).insertSamples(samples);
@@ -314,6 +319,9 @@ TEST_F(StoreRetentionTest, MixedIdsPruneAndRollUpInStepsLikeOneRollUpOverAll)
     for (double width : {60.0, 3600.0})
         EXPECT_EQ(await(store->rollups(width, 0, 1e10)), await(referenceStore.rollups(width, 0, 1e10))) << width;
     EXPECT_GT(hourRollups().size(), 2u);
+    const auto hours = hourRollups();
+    EXPECT_EQ(std::count_if(hours.begin(), hours.end(), [](const auto& r) { return r.family == AddressFamily::ipv6; }) * 2,
+              static_cast<std::ptrdiff_t>(hours.size()));
     const auto kept = await(store->samples(0, 1e10));
     EXPECT_EQ(kept.size(), static_cast<std::size_t>(std::count_if(
                                samples.begin(), samples.end(), [&](const auto& s) { return s.timestamp >= cutoff; })));

@@ -120,7 +120,7 @@ void createVersion1(RawDb& db, bool withFaultLocation = false)
 
 } // namespace
 
-TEST(StoreSchemaTest, FreshDatabaseGetsVersion5WithEveryTableAndIndexAndNoBackup)
+TEST(StoreSchemaTest, FreshDatabaseGetsVersion6WithEveryTableAndIndexAndNoBackup)
 {
     const QString path = freshDatabasePath();
     StorageLog log;
@@ -134,13 +134,14 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion5WithEveryTableAndIndexAndNoBackup
                            QStringLiteral("Applied schema migration 2 (rollups-and-attribution)."),
                            QStringLiteral("Applied schema migration 3 (normalise-packet-loss-units)."),
                            QStringLiteral("Applied schema migration 4 (erase-zero-wifi-readings)."),
-                           QStringLiteral("Applied schema migration 5 (rollup-sample-times).")}));
+                           QStringLiteral("Applied schema migration 5 (rollup-sample-times)."),
+                           QStringLiteral("Applied schema migration 6 (sample-address-family).")}));
     EXPECT_EQ(log.matching(QStringLiteral("Opened evidence store at ")),
               QStringList(QStringLiteral("Opened evidence store at ") + path));
     EXPECT_TRUE(backupsBeside(path).isEmpty());
 
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
     EXPECT_EQ(db.text(QStringLiteral("PRAGMA journal_mode;")), QStringLiteral("wal"));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY rowid;")),
               QStringList({"network_samples", "wifi_snapshots", "events", "incidents", "markers", "quality_baseline",
@@ -150,7 +151,7 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion5WithEveryTableAndIndexAndNoBackup
               QStringList({"idx_network_samples_timestamp", "idx_network_samples_batch", "idx_network_samples_kind_time",
                            "idx_wifi_snapshots_timestamp", "idx_events_timestamp", "idx_markers_timestamp",
                            "idx_incidents_start", "idx_incidents_end", "idx_load_tests_started",
-                           "idx_network_samples_kind_points", "idx_sample_rollups_window"}));
+                           "idx_sample_rollups_window", "idx_network_samples_kind_family_points"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM pragma_table_info('incidents');")),
               QStringList({"id", "start_timestamp", "end_timestamp", "classification", "severity", "confidence",
                            "evidence_summary", "fault_location", "thresholds_version"}));
@@ -159,7 +160,8 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion5WithEveryTableAndIndexAndNoBackup
               QStringList({"bucket_start DOUBLE 1 1", "bucket_seconds INTEGER 1 2", "target_kind TEXT 1 3",
                            "sample_count INTEGER 1 0", "success_count INTEGER 1 0", "p50_ms DOUBLE 0 0",
                            "p95_ms DOUBLE 0 0", "max_ms DOUBLE 0 0", "loss_ratio DOUBLE 0 0",
-                           "first_sample_timestamp DOUBLE 0 0", "last_sample_timestamp DOUBLE 0 0"}));
+                           "first_sample_timestamp DOUBLE 0 0", "last_sample_timestamp DOUBLE 0 0",
+                           "family TEXT 1 4"}));
 }
 
 TEST(StoreSchemaTest, ReopeningAMigratedDatabaseChangesNothing)
@@ -177,7 +179,7 @@ TEST(StoreSchemaTest, InMemoryStoreIsMigratedAndNeverBackedUp)
     StorageLog log;
     SQLiteStore store(SQLiteStore::Location::inMemory());
     EXPECT_TRUE(store.location().isInMemory());
-    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 5);
+    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 6);
     EXPECT_EQ(log.matching(QStringLiteral("Opened evidence store at ")), QStringList("Opened evidence store at :memory:"));
     EXPECT_TRUE(log.matching(QStringLiteral("Pre-migration backup")).isEmpty());
     // The schema is usable at once.
@@ -198,15 +200,15 @@ TEST(StoreSchemaTest, Version1DatabaseWithSamplesIsBackedUpOnceAndMigrated)
 
     const QStringList backups = backupsBeside(path);
     ASSERT_EQ(backups.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^polvarine-pre-v5-\\d{8}-\\d{6}\\.sqlite3$")).match(backups[0]).hasMatch())
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^polvarine-pre-v6-\\d{8}-\\d{6}\\.sqlite3$")).match(backups[0]).hasMatch())
         << backups[0].toStdString();
     const QString backupPath = QFileInfo(path).absoluteDir().filePath(backups[0]);
     EXPECT_EQ(log.matching(QStringLiteral("Pre-migration backup written to ")),
               QStringList(QStringLiteral("Pre-migration backup written to ") + backupPath));
-    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 4); // 2 to 5
+    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 5); // 2 to 6
 
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
     EXPECT_EQ(db.column(QStringLiteral("SELECT packet_loss FROM network_samples ORDER BY timestamp;")),
               QStringList({"0.5", "0.25", "1.0"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT quote(rssi) || ' ' || quote(noise) || ' ' || quote(tx_rate_mbps) "
@@ -236,7 +238,7 @@ TEST(StoreSchemaTest, Version1IncidentsThatAlreadyHaveFaultLocationGainOnlyTheMi
     }
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM pragma_table_info('incidents') WHERE cid >= 7;")),
               QStringList({"fault_location", "thresholds_version"}));
 }
@@ -268,8 +270,51 @@ TEST(StoreSchemaTest, FailedMigrationKeepsEarlierOnesAndTheNextOpenFinishes)
     }
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 5);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
     EXPECT_EQ(db.real(QStringLiteral("SELECT MAX(packet_loss) FROM network_samples;")), 1.0);
+}
+
+// A file the previous version wrote (schema 5, with a roll-up of the router's minute and the index
+// of the long reads) becomes IPv4 throughout; an IPv6 sample of the same minute rolls up beside it.
+TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApart)
+{
+    const QString path = freshDatabasePath();
+    {
+        RawDb db(path);
+        createVersion1(db, /*withFaultLocation=*/true);
+        db.exec(QStringLiteral(
+            "ALTER TABLE incidents ADD COLUMN thresholds_version INTEGER;"
+            "UPDATE network_samples SET packet_loss = packet_loss / 100.0 WHERE packet_loss > 1;"
+            "CREATE TABLE sample_rollups (bucket_start DOUBLE NOT NULL, bucket_seconds INTEGER NOT NULL,"
+            " target_kind TEXT NOT NULL, sample_count INTEGER NOT NULL, success_count INTEGER NOT NULL, p50_ms DOUBLE,"
+            " p95_ms DOUBLE, max_ms DOUBLE, loss_ratio DOUBLE, first_sample_timestamp DOUBLE, last_sample_timestamp"
+            " DOUBLE, PRIMARY KEY (bucket_start, bucket_seconds, target_kind));"
+            "CREATE INDEX idx_network_samples_kind_points ON network_samples(target_kind, timestamp, latency_ms, success);"
+            "INSERT INTO sample_rollups VALUES (900, 60, 'gateway', 3, 2, 4, 5, 6, 0.25, 901, 959);"
+            "PRAGMA user_version = 5;"));
+    }
+    SQLiteStore store(SQLiteStore::Location::file(path));
+    const auto samples = await(store.samples(0, 2000));
+    ASSERT_EQ(samples.size(), 3u);
+    for (const NetworkSample& s : samples)
+        EXPECT_EQ(s.family, AddressFamily::ipv4);
+    EXPECT_EQ(await(store.rollups(60, 0, 2000)),
+              std::vector<SampleRollup>({{900, 60, ProbeKind::gateway, 3, 2, 4, 5, 6, 0.25, 901, 959}}));
+
+    NetworkSample v6 = makeSample(1000.5, ProbeKind::gateway, 7.5);
+    v6.family = AddressFamily::ipv6;
+    await(store.insertSamples(ProbeBatch{v6.batchID, 1000.5, v6.route, {v6}, false}));
+    await(store.runWithConnection([](store::StoreDatabase& db) { db.rollUp(60, 1020); }));
+    auto minutes = await(store.rollups(60, 960, 960));
+    std::erase_if(minutes, [](const SampleRollup& r) { return r.targetKind != ProbeKind::gateway; });
+    ASSERT_EQ(minutes.size(), 2u);
+    EXPECT_EQ(minutes[0].family == AddressFamily::ipv6 ? minutes[1] : minutes[0],
+              (SampleRollup{960, 60, ProbeKind::gateway, 1, 1, 4.5, 4.5, 4.5, 0.5, 1000, 1000}));
+    EXPECT_EQ(minutes[0].family == AddressFamily::ipv6 ? minutes[0] : minutes[1],
+              (SampleRollup{960, 60, ProbeKind::gateway, 1, 1, 7.5, 7.5, 7.5, 0.0, 1000.5, 1000.5, AddressFamily::ipv6}));
+    RawDb db(path);
+    EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE name LIKE 'idx_network_samples_kind_%points';")),
+              QStringList("idx_network_samples_kind_family_points"));
 }
 
 TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
@@ -280,7 +325,7 @@ TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
         // A future layout: rollback journal, only some of today's tables.
         db.exec(QStringLiteral("CREATE TABLE network_samples (id TEXT PRIMARY KEY, timestamp DOUBLE);"
                                "INSERT INTO network_samples VALUES ('x', 1);"
-                               "PRAGMA user_version = 6;"));
+                               "PRAGMA user_version = 7;"));
     }
     const QByteArray before = fileHash(path);
     ASSERT_FALSE(before.isEmpty());
@@ -289,7 +334,7 @@ TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
         FAIL() << "a newer database must be refused";
     } catch (const StoreError& e) {
         EXPECT_EQ(e.code(), 3);
-        EXPECT_EQ(e.message(), QStringLiteral("This database was written by a newer version of Polvarine (schema 6). "
+        EXPECT_EQ(e.message(), QStringLiteral("This database was written by a newer version of Polvarine (schema 7). "
                                               "Update the app to open it."));
         EXPECT_EQ(StoreError::domain(), QStringLiteral("Polvarine.SQLite"));
     }

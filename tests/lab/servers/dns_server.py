@@ -92,13 +92,15 @@ def build_reply(query, mode, args, over_tcp):
     parsed = parse_question(query)
     if parsed is None:
         return None
-    qid, qflags, qname, _qtype, _qclass, qend = parsed
+    qid, qflags, qname, qtype, _qclass, qend = parsed
     question = query[12:qend]
     rd = qflags & 0x0100
     flags = 0x8000 | 0x0400 | rd  # response, authoritative, recursion desired copied
     records = []
     name_ptr = b"\xc0\x0c"  # the question's name
-    if mode in ("answer", "late"):
+    if mode in ("answer", "late") and qtype == 28 and args.address6:
+        records.append(name_ptr + struct.pack("!HHIH", 28, 1, 60, 16) + socket.inet_pton(socket.AF_INET6, args.address6))
+    elif mode in ("answer", "late"):
         for i in range(args.answers):
             addr = socket.inet_aton(next_address(args.address, i))
             records.append(name_ptr + struct.pack("!HHIH", 1, 1, 60, 4) + addr)
@@ -224,13 +226,13 @@ class Server:
             threading.Thread(target=self.serve_tcp_client, args=(conn,), daemon=True).start()
 
 
-def bind_pair(address, port):
+def bind_pair(address, port, family=socket.AF_INET):
     """UDP and TCP sockets on the same port; with port 0 a free port for both (bounded retries)."""
     for _ in range(50):
-        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        udp = socket.socket(family, socket.SOCK_DGRAM)
         udp.bind((address, port))
         chosen = udp.getsockname()[1]
-        tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        tcp = socket.socket(family, socket.SOCK_STREAM)
         tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         try:
             tcp.bind((address, chosen))
@@ -259,12 +261,19 @@ def main():
     parser.add_argument("--local-zone", action="append", default=[])
     parser.add_argument("--refuse-unreachable", action="store_true")
     parser.add_argument("--lifetime", type=float, default=600.0)
+    parser.add_argument("--bind6", help="also serve on this IPv6 address, on the same port")
+    parser.add_argument("--address6", help="answer AAAA queries with this address (A records otherwise)")
     args = parser.parse_args()
 
     udp, tcp, port = bind_pair(args.bind, args.port)
     server = Server(args)
-    threading.Thread(target=server.serve_udp, args=(udp,), daemon=True).start()
-    threading.Thread(target=server.serve_tcp, args=(tcp,), daemon=True).start()
+    sockets = [(udp, tcp)]
+    if args.bind6:
+        udp6, tcp6, _ = bind_pair(args.bind6, port, socket.AF_INET6)
+        sockets.append((udp6, tcp6))
+    for u, t in sockets:
+        threading.Thread(target=server.serve_udp, args=(u,), daemon=True).start()
+        threading.Thread(target=server.serve_tcp, args=(t,), daemon=True).start()
     if args.port_file:
         tmp = args.port_file + ".tmp"
         with open(tmp, "w") as f:

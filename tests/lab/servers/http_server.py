@@ -24,6 +24,7 @@ import os
 import sys
 import threading
 import time
+import socket
 import socketserver
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
@@ -102,6 +103,10 @@ class Server(ThreadingHTTPServer):
         self.server_port = port
 
 
+class Server6(Server):
+    address_family = socket.AF_INET6
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
@@ -112,11 +117,14 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--stall", type=float, default=30.0)
     parser.add_argument("--lifetime", type=float, default=600.0)
+    parser.add_argument("--bind6", help="also serve on this IPv6 address, on the same port")
     ARGS = parser.parse_args()
 
     server = Server((ARGS.bind, ARGS.port), Handler)
     port = server.server_address[1]
     threading.Thread(target=server.serve_forever, daemon=True).start()
+    if ARGS.bind6:
+        threading.Thread(target=Server6((ARGS.bind6, port), Handler).serve_forever, daemon=True).start()
     if ARGS.port_file:
         tmp = ARGS.port_file + ".tmp"
         with open(tmp, "w") as f:
