@@ -359,6 +359,7 @@ private:
     // The IPv6 side (AppViewModelIpv6.cpp): which family is analysed, the IPv6 path's judgement and
     // its own incident journal.
     void refreshAnalysedFamily();
+    void followIpv6Preference(); // the probe service measures IPv6 as the Settings switch says
     void refreshIpv6Path(Timestamp at);
     std::optional<std::size_t> openIpv6IncidentIndex() const;
     void closeIpv6Incident(std::size_t index, Timestamp end);

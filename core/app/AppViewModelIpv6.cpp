@@ -31,6 +31,16 @@ rt::awaitable<void> upsertIpv6Quietly(std::shared_ptr<SQLiteStore> store, Incide
 
 } // namespace
 
+void AppViewModel::followIpv6Preference()
+{
+    const auto apply = [this] {
+        if (probeService_)
+            probeService_->setMeasuresIPv6(preferences_->measuresIPv6());
+    };
+    apply();
+    connect(preferences_.get(), &PreferencesStore::measuresIPv6Changed, this, apply);
+}
+
 void AppViewModel::refreshAnalysedFamily()
 {
     // The newest batch tells what the network has: one with IPv6 samples only is of a network
