@@ -88,12 +88,14 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
             return false;
         const double m6 = *pub6.median(), m4 = *pub4.median();
         const bool slower = m6 >= m4 * t.slowFactor && m6 >= m4 + t.slowMarginMs;
-        // Loss spread over the stretch, not a silence that began or ended within it.
-        const auto lossy = std::count_if(pub6.samples.begin(), pub6.samples.end(),
-                                         [](auto* s) { return s->packetLoss.value_or(1) > 0; });
+        // Loss spread over the stretch (samples that lost some of their echoes, not all), not a
+        // silence that began or ended within it.
+        const auto partly = std::count_if(pub6.samples.begin(), pub6.samples.end(), [](auto* s) {
+            return s->success && s->packetLoss.value_or(0) > 0;
+        });
         const bool lossier = static_cast<int>(pub6.samples.size()) >= minimum &&
                              pub6.loss() >= pub4.loss() + t.lossMargin &&
-                             2 * lossy >= static_cast<long>(pub6.samples.size()) && pub6.newestAnswered();
+                             3 * partly >= static_cast<long>(pub6.samples.size()) && pub6.newestAnswered();
         return slower || lossier;
     }
     case Ipv6PathState::sharedFault:

@@ -465,6 +465,7 @@ private:
     QualityEvaluation evaluate_;
     Ipv6PathJudgement ipv6Path_;
     AddressFamily analysedFamily_ = AddressFamily::ipv4;
+    bool ipv6PathLogged_ = false; // the first judgement is logged whatever it is
     std::vector<ProbeBatch> analysedBatches_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

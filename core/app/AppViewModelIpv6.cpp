@@ -10,6 +10,7 @@
 #include "core/store/SQLiteStore.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace pv {
 
@@ -126,7 +127,7 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
     }
     if (changed)
         Q_EMIT incidentsChanged();
-    if (j.state != ipv6Path_.state)
+    if (j.state != ipv6Path_.state || !std::exchange(ipv6PathLogged_, true))
         qCInfo(log::monitoring, "IPv6 path: %s", qUtf8Printable(headline(j)));
     if (j != ipv6Path_)
         publish(ipv6Path_, std::move(j), &AppViewModel::ipv6PathChanged);
