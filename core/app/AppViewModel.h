@@ -358,7 +358,8 @@ private:
     std::optional<std::size_t> openIncidentIndex() const;
     // The IPv6 side (AppViewModelIpv6.cpp): which family is analysed, the IPv6 path's judgement and
     // its own incident journal.
-    void refreshAnalysedFamily();
+    // newestOnly: the published batches only gained one at the end (and lost the oldest).
+    void refreshAnalysedFamily(bool newestOnly = false);
     void followIpv6Preference(); // the probe service measures IPv6 as the Settings switch says
     void refreshIpv6Path(Timestamp at);
     std::optional<std::size_t> openIpv6IncidentIndex() const;

@@ -42,7 +42,7 @@ void AppViewModel::followIpv6Preference()
     connect(preferences_.get(), &PreferencesStore::measuresIPv6Changed, this, apply);
 }
 
-void AppViewModel::refreshAnalysedFamily()
+void AppViewModel::refreshAnalysedFamily(bool newestOnly)
 {
     // The newest batch tells what the network has: one with IPv6 samples only is of a network
     // without IPv4. Before any batch, and wherever IPv4 is measured, IPv4 is analysed.
@@ -54,14 +54,23 @@ void AppViewModel::refreshAnalysedFamily()
     }
     if (family != analysedFamily_)
         qCInfo(log::monitoring, "Analysed address family: %s", qUtf8Printable(rawValue(family)));
+    const auto kept = [family](ProbeBatch b) {
+        std::erase_if(b.samples, [family](const NetworkSample& s) { return s.family != family; });
+        return b;
+    };
+    if (newestOnly && family == analysedFamily_ && !recentBatches_.empty() &&
+        analysedBatches_.size() + 1 >= recentBatches_.size()) {
+        analysedBatches_.push_back(kept(recentBatches_.back()));
+        if (analysedBatches_.size() > recentBatches_.size())
+            analysedBatches_.erase(analysedBatches_.begin(),
+                                   analysedBatches_.end() - static_cast<std::ptrdiff_t>(recentBatches_.size()));
+        return;
+    }
     analysedFamily_ = family;
     analysedBatches_.clear();
     analysedBatches_.reserve(recentBatches_.size());
-    for (const ProbeBatch& b : recentBatches_) {
-        ProbeBatch kept = b;
-        std::erase_if(kept.samples, [family](const NetworkSample& s) { return s.family != family; });
-        analysedBatches_.push_back(std::move(kept));
-    }
+    for (const ProbeBatch& b : recentBatches_)
+        analysedBatches_.push_back(kept(b));
 }
 
 std::optional<std::size_t> AppViewModel::openIpv6IncidentIndex() const

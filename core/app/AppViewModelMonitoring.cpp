@@ -459,7 +459,7 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
         setStatusMessage(std::nullopt);
     recentBatches_.push_back(batch);
     trimToNewest(recentBatches_, maximumBatches);
-    refreshAnalysedFamily();
+    refreshAnalysedFamily(/*newestOnly*/ true);
     Q_EMIT recentBatchesChanged();
     noteUnmeasuredEchoes(batch);
 
