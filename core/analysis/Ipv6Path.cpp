@@ -259,12 +259,12 @@ QStringList advice(Ipv6PathState state)
     case Ipv6PathState::providerDown:
         return {seen,
                 L("Szólj a szolgáltatónak: „Az IPv6 forgalom a routeren túl elakad, nyilvános IPv6 címek nem "
-                  "érhetők el, az IPv4 működik.” A mérési dosszié IPv6 oldala a bizonyíték."),
+                  "érhetők el, az IPv4 működik.”"),
                 workaround};
     case Ipv6PathState::slowOrLossy:
         return {seen,
                 L("Szólj a szolgáltatónak: „Ugyanazok a címek IPv6-on sokkal lassabban vagy nagyobb "
-                  "csomagvesztéssel érhetők el, mint IPv4-en.” A mérési dosszié IPv6 oldala a bizonyíték."),
+                  "csomagvesztéssel érhetők el, mint IPv4-en.”"),
                 workaround};
     case Ipv6PathState::nameOrPage:
         return {seen,
