@@ -25,7 +25,7 @@ namespace pv::bench {
 namespace {
 
 // Raised whenever the generated content changes, so that stale caches are rebuilt.
-constexpr int kGeneratorVersion = 5;
+constexpr int kGeneratorVersion = 7;
 // Seconds of batch time between two retention passes of the program.
 constexpr double kCleanupInterval = 900;
 

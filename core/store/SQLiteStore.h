@@ -134,10 +134,10 @@ public:
     rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to);
     // The rows of samples(from, to) of the given kinds, without building a record, for summaries
     // over millions of rows: the period is cut into as many consecutive parts as there are
-    // visitors, and visitors[i] is handed the rows of the i-th part, kind after kind, each kind in
-    // time order (the families of a kind mixed: each point says its own). The parts of a database file are read at once, each on a thread and connection
-    // of its own, so a visitor must touch only its own state. Also counts the period's samples of
-    // every kind, in the same read.
+    // visitors, and visitors[i] is handed the rows of the i-th part, kind after kind, each kind
+    // family by family (IPv4's points before IPv6's), each in time order. The parts of a database
+    // file are read at once, each on a thread and connection of its own, so a visitor must touch
+    // only its own state. Also counts the period's samples of every kind, in the same read.
     rt::awaitable<SampleVisit> visitSamples(Timestamp from, Timestamp to, std::vector<ProbeKind> kinds,
                                             std::vector<std::function<void(const SamplePoint&)>> visitors);
     rt::awaitable<std::vector<WifiSnapshot>> wifiSnapshots(Timestamp from, Timestamp to);

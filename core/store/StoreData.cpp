@@ -85,13 +85,16 @@ constexpr const char* kSamplesBetween =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ?\nORDER BY timestamp ASC;";
 // What a summary of a period needs of each sample, for one part of the period: the fold over a
 // month must not make SQLite decode ten columns of text per row that nobody reads.
-// Read from the (target_kind, timestamp, latency_ms, success, family) index alone, without the rows.
-constexpr const char* kKindPointsInPart = "SELECT timestamp, latency_ms, success, family\nFROM network_samples\n"
-                                          "WHERE target_kind = ? AND timestamp >= ? AND timestamp < ?\n"
-                                          "ORDER BY target_kind, timestamp;";
-constexpr const char* kKindPointsInLastPart = "SELECT timestamp, latency_ms, success, family\nFROM network_samples\n"
-                                              "WHERE target_kind = ? AND timestamp BETWEEN ? AND ?\n"
-                                              "ORDER BY target_kind, timestamp;";
+// Read from the (target_kind, family, timestamp, latency_ms, success) index alone, without the rows,
+// one family at a time (NULL is IPv4, see the schema), so that no row's family has to be read.
+#define PV_KIND_POINTS(FAMILY, TIME)                                                                                   \
+    "SELECT timestamp, latency_ms, success\nFROM network_samples\n"                                                   \
+    "WHERE target_kind = ? AND family " FAMILY " AND " TIME "\nORDER BY target_kind, family, timestamp;"
+constexpr const char* kKindPointsInPart[] = {PV_KIND_POINTS("IS NULL", "timestamp >= ? AND timestamp < ?"),
+                                             PV_KIND_POINTS("= 'ipv6'", "timestamp >= ? AND timestamp < ?")};
+constexpr const char* kKindPointsInLastPart[] = {PV_KIND_POINTS("IS NULL", "timestamp BETWEEN ? AND ?"),
+                                                 PV_KIND_POINTS("= 'ipv6'", "timestamp BETWEEN ? AND ?")};
+#undef PV_KIND_POINTS
 constexpr const char* kKindCountInPart =
     "SELECT count(*) FROM network_samples WHERE target_kind = ? AND timestamp >= ? AND timestamp < ?;";
 constexpr const char* kKindCountInLastPart =
@@ -190,7 +193,8 @@ std::optional<ProbeKind> probeKindFromBytes(QByteArrayView bytes)
     return std::nullopt;
 }
 
-// The stored family text; anything but "ipv6" is IPv4, as every row written before families were.
+// The stored family text; anything but "ipv6" is IPv4: NULL (see the schema), and every row
+// written before families were.
 AddressFamily familyFromBytes(QByteArrayView bytes)
 {
     return bytes == QByteArrayView("ipv6") ? AddressFamily::ipv6 : AddressFamily::ipv4;
@@ -391,7 +395,7 @@ void bindSample(Statement& statement, const NetworkSample& s)
     statement.bindAll(idText(s.id), idText(s.batchID), s.timestamp, rawValue(s.target.kind), s.target.label,
                       s.target.host, s.route.interfaceName, s.route.localAddress, s.route.gatewayAddress,
                       s.latencyMilliseconds, s.success, s.timeoutCount, s.packetLoss, s.errorDescription,
-                      rawValue(s.family));
+                      s.family == AddressFamily::ipv6 ? std::optional<QString>(rawValue(s.family)) : std::nullopt);
 }
 
 void StoreDatabase::insertSamples(const ProbeBatch& batch)
@@ -584,21 +588,22 @@ std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
 }
 namespace {
 
-// Steps the points of one kind in one part into its visitor; how many there were.
-std::int64_t visitKindInPart(sqlite3* db, bool last, ProbeKind kind, Timestamp from, Timestamp to,
+// Steps the points of one kind and family in one part into its visitor; how many there were.
+std::int64_t visitKindInPart(sqlite3* db, bool last, ProbeKind kind, AddressFamily family, Timestamp from, Timestamp to,
                              const std::function<void(const SamplePoint&)>& visit)
 {
-    Statement statement(db, last ? kKindPointsInLastPart : kKindPointsInPart);
+    const std::size_t f = family == AddressFamily::ipv6 ? 1 : 0;
+    Statement statement(db, last ? kKindPointsInLastPart[f] : kKindPointsInPart[f]);
     statement.bindAll(rawValue(kind), from, to);
     SamplePoint point;
     point.kind = kind;
+    point.family = family;
     std::int64_t visited = 0;
     int rc;
     while ((rc = statement.step()) == SQLITE_ROW) {
         point.timestamp = statement.columnDouble(0);
         point.latencyMilliseconds = statement.columnOptDouble(1);
         point.success = statement.columnInt64(2) == 1;
-        point.family = familyFromBytes(statement.columnBytes(3));
         visit(point);
         ++visited;
     }
@@ -670,7 +675,8 @@ SampleVisit StoreDatabase::visitSamples(Timestamp from, Timestamp to, const std:
     std::vector<SampleVisit> parts(visitors.size());
     forEachSamplePart(from, to, visitors.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
         for (ProbeKind kind : kinds)
-            parts[i].visited += visitKindInPart(db, last, kind, a, b, visitors[i]);
+            for (AddressFamily family : {AddressFamily::ipv4, AddressFamily::ipv6})
+                parts[i].visited += visitKindInPart(db, last, kind, family, a, b, visitors[i]);
         parts[i].total = parts[i].visited;
         for (const QByteArray& kind : counted)
             parts[i].total += countKindInPart(db, last, kind, a, b);

@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* kRollUp = R"(WITH scoped AS (
     SELECT CAST(timestamp / ?1 AS INTEGER) * ?1 AS bucket_start,
-           timestamp, target_kind, family, latency_ms, success, packet_loss
+           timestamp, target_kind, COALESCE(family, 'ipv4') AS family, latency_ms, success, packet_loss
     FROM network_samples
     WHERE timestamp >= ?3 AND timestamp < ?2
 ),
@@ -141,7 +141,8 @@ void StoreDatabase::rollUpRange(Timestamp from, Timestamp to)
         const QByteArrayView kindBytes = rows.columnBytes(1);
         if (kindBytes != QByteArrayView(kind))
             kind = kindBytes.toByteArray();
-        const QByteArrayView familyBytes = rows.columnBytes(5);
+        // A sample's NULL family is IPv4 (see the schema); its bucket says so.
+        const QByteArrayView familyBytes = rows.isNull(5) ? QByteArrayView("ipv4") : rows.columnBytes(5);
         if (familyBytes != QByteArrayView(family))
             family = familyBytes.toByteArray();
         const std::optional<double> latency = rows.columnOptDouble(2);

@@ -89,6 +89,8 @@ TEST_F(MonitoringLab, MonitorsThroughLossAndOutageAndBootstrapRestoresTheHistory
     lab = lab::LabEnv::current();
     if (!lab)
         GTEST_SKIP() << "not inside the network lab";
+    // An IPv4-only network: the faults below are IPv4's.
+    ASSERT_TRUE(lab->removeClientIPv6());
     dir = test::makeTempDir();
     const QString servers = qEnvironmentVariable("PV_SOURCE_DIR") + "/tests/lab/servers/";
     const qint64 dns = lab->startInNamespace(
@@ -228,6 +230,8 @@ TEST_F(MonitoringLab, RefusedIcmpOpensNoIncidentAndTheOverviewNamesTheSysctl)
     lab = lab::LabEnv::current();
     if (!lab)
         GTEST_SKIP() << "not inside the network lab";
+    // An IPv4-only network: the faults below are IPv4's.
+    ASSERT_TRUE(lab->removeClientIPv6());
     dir = test::makeTempDir();
     const QString servers = qEnvironmentVariable("PV_SOURCE_DIR") + "/tests/lab/servers/";
     ASSERT_GT(lab->startInNamespace(lab->inetNs, {"python3", servers + "dns_server.py", "--bind", lab->servicesAddr,
