@@ -48,6 +48,11 @@ QString causeRecommendation(IncidentClassification c)
     case IncidentClassification::dnsOnlyIssue: return L("Test a different DNS server and compare.");
     case IncidentClassification::offline: return L("Cross-check with router power, backhaul and ISP outage windows.");
     case IncidentClassification::unknown: return L("Collect a longer comparison session in two physical locations.");
+    case IncidentClassification::ipv6RouterIssue:
+    case IncidentClassification::ipv6ProviderIssue:
+    case IncidentClassification::ipv6SlowOrLossy:
+    case IncidentClassification::ipv6NameOrPageIssue:
+        return L("Report the IPv6 path to the ISP; switching IPv6 off on the router is a temporary workaround.");
     }
     return {};
 }
@@ -71,6 +76,11 @@ QString nextTest(IncidentClassification c)
     case IncidentClassification::offline:
         return L("Correlate the outage timestamps with power, repeater resets, or router logs if available.");
     case IncidentClassification::unknown: return overnightSentence();
+    case IncidentClassification::ipv6RouterIssue:
+    case IncidentClassification::ipv6ProviderIssue:
+    case IncidentClassification::ipv6SlowOrLossy:
+    case IncidentClassification::ipv6NameOrPageIssue:
+        return L("Compare the IPv6 and IPv4 figures of the next dossier, then hand its IPv6 page to the ISP.");
     }
     return overnightSentence();
 }

@@ -122,6 +122,11 @@ double incidentWeight(IncidentClassification c)
     case IncidentClassification::dnsOnlyIssue: return 0.25;
     case IncidentClassification::offline: return 1.4;
     case IncidentClassification::unknown: return 0.2;
+    // The IPv6 path is judged apart: its incidents leave the connection's quality as IPv4 shows it.
+    case IncidentClassification::ipv6RouterIssue:
+    case IncidentClassification::ipv6ProviderIssue:
+    case IncidentClassification::ipv6SlowOrLossy:
+    case IncidentClassification::ipv6NameOrPageIssue: return 0;
     }
     return 0.2;
 }

@@ -157,6 +157,7 @@ AppViewModel::AppViewModel(Services services, StorageHealth storageHealth, Envir
                                                        : std::move(environment.folderOpener);
     liveWindowSeconds_ = environment.liveWindowSeconds > 0 ? environment.liveWindowSeconds : liveWindow;
     confirmationDuration_ = environment.confirmationDuration;
+    followIpv6Preference();
 
     // 7-8. The location authorisation, now and as it changes, delivered on this thread's loop.
     if (locationPermissionService_) {

@@ -7,6 +7,7 @@
 #include "core/analysis/Advice.h"
 #include "core/analysis/Attribution.h"
 #include "core/analysis/IncidentClassifier.h"
+#include "core/analysis/Ipv6Path.h"
 #include "core/analysis/QualityEvaluator.h"
 #include "core/analysis/Verdict.h"
 #include "core/app/BaselineKeeper.h"
@@ -155,6 +156,13 @@ public:
     const std::optional<QUrl>& lastDossierURL() const { return lastDossierURL_; }
     const std::optional<QString>& dossierStatusMessage() const { return dossierStatusMessage_; }
     const std::optional<AvailableUpdate>& availableUpdate() const { return availableUpdate_; }
+    // The IPv6 path beside the analysed one: its state, figures and the sentence the views show.
+    const Ipv6PathJudgement& ipv6Path() const { return ipv6Path_; }
+    // The family the attribution, verdict and incidents run on: IPv4 wherever the network has it,
+    // IPv6 on a network without IPv4.
+    AddressFamily analysedFamily() const { return analysedFamily_; }
+    // The published batches with the analysed family's samples only (what the live figures show).
+    const std::vector<ProbeBatch>& analysedBatches() const { return analysedBatches_; }
 
     // --- owned services ----------------------------------------------------------------------------
     const std::shared_ptr<SQLiteStore>& store() const { return store_; }
@@ -284,6 +292,7 @@ Q_SIGNALS:
     void lastDossierURLChanged();
     void dossierStatusMessageChanged();
     void availableUpdateChanged();
+    void ipv6PathChanged();
 
 public:
     // The one status line of the model. The program also reports platform problems through it
@@ -349,6 +358,15 @@ private:
     void setRecordingFailing(bool failing);
     void saveIncident(const Incident& incident);
     std::optional<std::size_t> openIncidentIndex() const;
+    // The IPv6 side (AppViewModelIpv6.cpp): which family is analysed, the IPv6 path's judgement and
+    // its own incident journal.
+    // newestOnly: the published batches only gained one at the end (and lost the oldest).
+    void refreshAnalysedFamily(bool newestOnly = false);
+    void followIpv6Preference(); // the probe service measures IPv6 as the Settings switch says
+    void refreshIpv6Path(Timestamp at);
+    std::optional<std::size_t> openIpv6IncidentIndex() const;
+    void closeIpv6Incident(std::size_t index, Timestamp end);
+    void settleLeftoverIpv6Incident();
 
     // Published properties (1-26), in declaration order.
     LiveStatus liveStatus_ = LiveStatus::healthy;
@@ -449,6 +467,10 @@ private:
     QString loggedPoorUsage_; // the use the headline says will not work, last written to the log
     QString loggedHeadline_;  // the overview's status line and the explanation under it, last written to the log
     QualityEvaluation evaluate_;
+    Ipv6PathJudgement ipv6Path_;
+    AddressFamily analysedFamily_ = AddressFamily::ipv4;
+    bool ipv6PathLogged_ = false; // the first judgement is logged whatever it is
+    std::vector<ProbeBatch> analysedBatches_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);

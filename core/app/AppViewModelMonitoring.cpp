@@ -459,6 +459,7 @@ rt::awaitable<void> AppViewModel::runProbeCycle()
         setStatusMessage(std::nullopt);
     recentBatches_.push_back(batch);
     trimToNewest(recentBatches_, maximumBatches);
+    refreshAnalysedFamily(/*newestOnly*/ true);
     Q_EMIT recentBatchesChanged();
     noteUnmeasuredEchoes(batch);
 
@@ -605,9 +606,10 @@ std::vector<NetworkSample> AppViewModel::liveSamples(Timestamp referenceTime) co
 std::vector<NetworkSample> AppViewModel::samplesBetween(Timestamp from, Timestamp to) const
 {
     // [from, to]: a sample "from the future" (after a step of the wall clock) is not evidence
-    // about now, and an echo that never left the machine is no evidence at all.
+    // about now, and an echo that never left the machine is no evidence at all. Only the analysed
+    // family's samples (the IPv6 path is judged apart).
     std::vector<NetworkSample> samples;
-    for (const ProbeBatch& batch : recentBatches_)
+    for (const ProbeBatch& batch : analysedBatches_)
         for (const NetworkSample& s : batch.samples)
             if (s.timestamp >= from && s.timestamp <= to && !incident_evidence::wasNotMeasured(s))
                 samples.push_back(s);
@@ -742,6 +744,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         setLiveStatus(decision.live);
         applyJournal(decision.journal, at, /*noRoute*/ false);
     }
+    refreshIpv6Path(at);
     logHeadline();
     refreshQualityAssessment(at);
 }
@@ -837,7 +840,7 @@ void AppViewModel::logHeadline()
 std::optional<std::size_t> AppViewModel::openIncidentIndex() const
 {
     for (std::size_t i = incidents_.size(); i > 0; --i)
-        if (incidents_[i - 1].isOpen())
+        if (incidents_[i - 1].isOpen() && !isIpv6Classification(incidents_[i - 1].classification))
             return i - 1;
     return std::nullopt;
 }
@@ -853,14 +856,15 @@ live_picture::Journal AppViewModel::journalState() const
             noRouteIncident_ == i.id, routeReturnedAt_};
     }
     for (const Incident& i : incidents_)
-        if (i.endTimestamp && (!journal.lastClosed || *i.endTimestamp > journal.lastClosed->second))
+        if (i.endTimestamp && !isIpv6Classification(i.classification) &&
+            (!journal.lastClosed || *i.endTimestamp > journal.lastClosed->second))
             journal.lastClosed = std::pair{i.classification, *i.endTimestamp};
     return journal;
 }
 
 live_picture::Evidence AppViewModel::journalEvidence() const
 {
-    return {recentBatches_, wifiSnapshots_, attributionEngine_.thresholds()};
+    return {analysedBatches_, wifiSnapshots_, attributionEngine_.thresholds()};
 }
 
 void AppViewModel::applyAttribution(const FaultAttribution& a, Timestamp at)

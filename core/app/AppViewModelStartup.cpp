@@ -133,6 +133,7 @@ rt::awaitable<void> AppViewModel::bootstrap()
 
         const auto samples = co_await store_->recentSamples(kHistorySamples);
         recentBatches_ = regroupIntoBatches(oldestFirst(samples));
+        refreshAnalysedFamily();
         Q_EMIT recentBatchesChanged();
         publish(wifiSnapshots_, oldestFirst(co_await store_->recentWifiSnapshots(kHistoryWifiSnapshots)),
                 &AppViewModel::wifiSnapshotsChanged);
@@ -154,6 +155,7 @@ rt::awaitable<void> AppViewModel::bootstrap()
         if (lastProbeBatchTimestamp_)
             lastProbeProgressTimestamp_ = monotonicClock_();
         settleLeftoverIncident();
+        settleLeftoverIpv6Incident();
 
         const std::optional<Timestamp> boundary = co_await store_->lastSessionBoundary();
         const std::optional<Timestamp> earliest = co_await store_->earliestTimestamp();
@@ -206,7 +208,7 @@ void AppViewModel::settleLeftoverIncident()
     // a single instant showed is withdrawn.
     Timestamp end = lastRecorded;
     if (const std::optional<FaultEpisode> shown = incident_evidence::currentEpisode(
-            recentBatches_, wifiSnapshots_, incident_evidence::location(incident.classification),
+            analysedBatches_, wifiSnapshots_, incident_evidence::location(incident.classification),
             attributionEngine_.thresholds(), lastRecorded, incident.startTimestamp))
         end = shown->lastShown;
     qCInfo(log::bootstrap, "The previous run left an incident open; it ends with that run's last evidence");

@@ -21,6 +21,10 @@ FaultLocation location(IncidentClassification classification)
     case IncidentClassification::dnsOnlyIssue: return FaultLocation::dns;
     case IncidentClassification::offline: return FaultLocation::offline;
     case IncidentClassification::unknown: return FaultLocation::localUnseparated;
+    case IncidentClassification::ipv6RouterIssue: return FaultLocation::router;
+    case IncidentClassification::ipv6ProviderIssue:
+    case IncidentClassification::ipv6SlowOrLossy:
+    case IncidentClassification::ipv6NameOrPageIssue: return FaultLocation::provider;
     }
     return FaultLocation::localUnseparated;
 }

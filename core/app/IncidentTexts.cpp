@@ -58,6 +58,10 @@ QString pastFinding(IncidentClassification c)
     case IncidentClassification::dnsOnlyIssue: return L("A névfeloldás (DNS) akadozott.");
     case IncidentClassification::offline: return L("A kapcsolat teljesen megszakadt.");
     case IncidentClassification::unknown: return L("A hibát nem sikerült egy szakaszhoz kötni.");
+    case IncidentClassification::ipv6RouterIssue: return L("Az IPv6 a routerednél elakadt, az IPv4 működött.");
+    case IncidentClassification::ipv6ProviderIssue: return L("Az IPv6 a szolgáltatónál nem működött, az IPv4 igen.");
+    case IncidentClassification::ipv6SlowOrLossy: return L("Az IPv6 sokkal lassabb vagy veszteségesebb volt, mint az IPv4.");
+    case IncidentClassification::ipv6NameOrPageIssue: return L("Az IPv6-os névfeloldás vagy weboldal-ellenőrzés hibás volt, az IPv4-en működött.");
     }
     return L("A hibát nem sikerült egy szakaszhoz kötni.");
 }

@@ -117,6 +117,8 @@ PreferencesStore::PreferencesStore(Platform platform, QObject* parent) : QObject
     notifyOnOutage_ = storedBoolOrOff(s.value(QLatin1String(notifyOnOutageKey)));
     checksForUpdates_ = storedSwitchOrOn(s.value(QLatin1String(checksForUpdatesKey)));
     launchesAtLogin_ = platform_.loginItem->isEnabled();
+    measuresIPv6_ = storedSwitchOrOn(s.value(QLatin1String(measuresIPv6Key)));
+    notifyOnIPv6_ = storedBoolOrOff(s.value(QLatin1String(notifyOnIPv6Key)));
 }
 
 PreferencesStore::~PreferencesStore() = default;
@@ -148,6 +150,27 @@ void PreferencesStore::setNotifyOnOutage(bool enabled)
 void PreferencesStore::setChecksForUpdates(bool enabled)
 {
     writeThrough(checksForUpdates_, enabled, checksForUpdatesKey, enabled, &PreferencesStore::checksForUpdatesChanged);
+}
+
+void PreferencesStore::setMeasuresIPv6(bool enabled)
+{
+    writeThrough(measuresIPv6_, enabled, measuresIPv6Key, enabled, &PreferencesStore::measuresIPv6Changed);
+}
+
+void PreferencesStore::setNotifyOnIPv6(bool enabled)
+{
+    writeThrough(notifyOnIPv6_, enabled, notifyOnIPv6Key, enabled, &PreferencesStore::notifyOnIPv6Changed);
+    if (enabled)
+        platform_.notifier->requestAuthorization();
+}
+
+void PreferencesStore::notifyIPv6Broken(Timestamp at, const QString& sentence)
+{
+    if (!notifyOnIPv6_)
+        return;
+    const QString identifier = QStringLiteral("ipv6-") + shortestDoubleText(at);
+    qCInfo(log::preferences, "IPv6 notification: %s", qUtf8Printable(identifier));
+    platform_.notifier->post(identifier, L("Az IPv6 nem működik"), sentence);
 }
 
 void PreferencesStore::setLaunchAtLogin(bool enabled)

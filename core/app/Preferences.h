@@ -36,6 +36,8 @@ public:
     static constexpr const char* retentionKey = "polvarine.retention";
     static constexpr const char* notifyOnOutageKey = "polvarine.notifyOnOutage";
     static constexpr const char* checksForUpdatesKey = "polvarine.checksForUpdates";
+    static constexpr const char* measuresIPv6Key = "polvarine.measuresIPv6";
+    static constexpr const char* notifyOnIPv6Key = "polvarine.notifyOnIPv6";
 
     // What the store reads and writes; each missing piece gets its desktop default.
     struct Platform {
@@ -55,11 +57,16 @@ public:
     bool notifyOnOutage() const { return notifyOnOutage_; }
     bool checksForUpdates() const { return checksForUpdates_; }
     bool launchesAtLogin() const { return launchesAtLogin_; }
+    // The IPv6 path is measured unless switched off; a broken one is notified only when allowed.
+    bool measuresIPv6() const { return measuresIPv6_; }
+    bool notifyOnIPv6() const { return notifyOnIPv6_; }
 
     // Each setter writes through at once; none prunes, checks or starts anything by itself.
     void setRetention(RetentionChoice choice);
     void setNotifyOnOutage(bool enabled);
     void setChecksForUpdates(bool enabled);
+    void setMeasuresIPv6(bool enabled);
+    void setNotifyOnIPv6(bool enabled);
 
     RetentionPolicy retentionPolicy() const { return pv::retentionPolicy(retention_); }
 
@@ -70,12 +77,16 @@ public:
     void notifyOutageBegan(Timestamp at, FaultLocation location);
     // "outage-" and the start time in its shortest round-trip form.
     static QString outageIdentifier(Timestamp at);
+    // Posts the broken-IPv6 notification (its sentence given) when the user asked for it.
+    void notifyIPv6Broken(Timestamp at, const QString& sentence);
 
 Q_SIGNALS:
     void retentionChanged();
     void notifyOnOutageChanged();
     void checksForUpdatesChanged();
     void launchesAtLoginChanged();
+    void measuresIPv6Changed();
+    void notifyOnIPv6Changed();
 
 private:
     template <typename T>
@@ -87,6 +98,8 @@ private:
     bool notifyOnOutage_ = false;
     bool checksForUpdates_ = true;
     bool launchesAtLogin_ = false;
+    bool measuresIPv6_ = true;
+    bool notifyOnIPv6_ = false;
 };
 
 } // namespace pv

@@ -29,6 +29,7 @@ public:
     {
         return service_->collectBatch(std::move(route));
     }
+    void setMeasuresIPv6(bool measures) override { service_->setMeasuresIPv6(measures); }
 
 private:
     std::shared_ptr<NativeProbeService> service_;

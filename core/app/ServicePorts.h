@@ -24,6 +24,8 @@ public:
     virtual rt::awaitable<void> stop() = 0;
     virtual rt::awaitable<void> rebind(std::optional<QString> boundInterfaceName) = 0;
     virtual rt::awaitable<ProbeBatch> collectBatch(RouteSnapshot route) = 0;
+    // Whether batches measure the IPv6 path where the network has one (the user's switch).
+    virtual void setMeasuresIPv6(bool) {}
 };
 
 class WifiSource {

@@ -215,6 +215,10 @@ QString title(IncidentClassification c)
     case IncidentClassification::dnsOnlyIssue: return L("Csak a névfeloldás hibás");
     case IncidentClassification::offline: return L("Teljes kiesés");
     case IncidentClassification::unknown: return L("Nem beazonosított hiba");
+    case IncidentClassification::ipv6RouterIssue: return L("Az IPv6 a routernél elakad");
+    case IncidentClassification::ipv6ProviderIssue: return L("Az IPv6 a szolgáltatónál nem működik");
+    case IncidentClassification::ipv6SlowOrLossy: return L("Az IPv6 lassabb vagy veszteségesebb");
+    case IncidentClassification::ipv6NameOrPageIssue: return L("IPv6-os névfeloldás vagy oldal hibás");
     }
     return {};
 }

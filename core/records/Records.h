@@ -178,9 +178,15 @@ enum class IncidentClassification {
     internetUpstreamIssue,
     dnsOnlyIssue,
     offline,
-    unknown
+    unknown,
+    // The IPv6 path of a dual-stack network, journalled beside the IPv4 incidents. A reader that
+    // does not know these strings takes them for "unknown" (the store reads any unknown string so).
+    ipv6RouterIssue,
+    ipv6ProviderIssue,
+    ipv6SlowOrLossy,
+    ipv6NameOrPageIssue
 };
-inline constexpr EnumTable<IncidentClassification, 7> kIncidentClassificationTable{{{
+inline constexpr EnumTable<IncidentClassification, 11> kIncidentClassificationTable{{{
     {IncidentClassification::wifiLinkDegraded, "wifi_link_degraded"},
     {IncidentClassification::reassociationOrRoam, "reassociation_or_roam"},
     {IncidentClassification::gatewayCongestion, "gateway_congestion"},
@@ -188,6 +194,10 @@ inline constexpr EnumTable<IncidentClassification, 7> kIncidentClassificationTab
     {IncidentClassification::dnsOnlyIssue, "dns_only_issue"},
     {IncidentClassification::offline, "offline"},
     {IncidentClassification::unknown, "unknown"},
+    {IncidentClassification::ipv6RouterIssue, "ipv6_router_issue"},
+    {IncidentClassification::ipv6ProviderIssue, "ipv6_provider_issue"},
+    {IncidentClassification::ipv6SlowOrLossy, "ipv6_slow_or_lossy"},
+    {IncidentClassification::ipv6NameOrPageIssue, "ipv6_name_or_page_issue"},
 }}};
 inline QString rawValue(IncidentClassification c) { return kIncidentClassificationTable.rawText(c); }
 inline std::optional<IncidentClassification> parseIncidentClassification(const QString& s)
@@ -196,6 +206,12 @@ inline std::optional<IncidentClassification> parseIncidentClassification(const Q
 }
 inline auto allIncidentClassifications() { return kIncidentClassificationTable.allCases(); }
 QString title(IncidentClassification c);
+// An incident of the IPv6 path (journalled apart from the IPv4 one).
+inline bool isIpv6Classification(IncidentClassification c)
+{
+    return c == IncidentClassification::ipv6RouterIssue || c == IncidentClassification::ipv6ProviderIssue ||
+           c == IncidentClassification::ipv6SlowOrLossy || c == IncidentClassification::ipv6NameOrPageIssue;
+}
 
 enum class IncidentSeverity { info, warning, critical };
 inline constexpr EnumTable<IncidentSeverity, 3> kIncidentSeverityTable{{{

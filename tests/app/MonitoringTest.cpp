@@ -14,6 +14,7 @@
 #include "tests/app/AppFakes.h"
 #include "tests/support/TestSupport.h"
 
+#include <set>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,8 @@
 #include <QSettings>
 
 #include <gtest/gtest.h>
+
+#include <set>
 #include <sqlite3.h>
 
 #include <thread>
@@ -591,10 +594,27 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
             return b;
         };
     };
+    // The batch with an IPv6 copy of each sample beside it, those of the kinds in ipv6Failing failed.
+    const auto dualStack = [](ProbeBatch b, std::set<ProbeKind> ipv6Failing) {
+        const std::vector<NetworkSample> v4 = b.samples;
+        for (NetworkSample s : v4) {
+            s.id = QUuid::createUuid();
+            s.family = AddressFamily::ipv6;
+            if (ipv6Failing.count(s.target.kind)) {
+                s.success = false;
+                s.latencyMilliseconds.reset();
+                s.packetLoss = 1.0;
+            }
+            b.samples.push_back(s);
+        }
+        return b;
+    };
     const struct {
         const char* name;
         std::function<ProbeBatch(const RouteSnapshot&, Timestamp)> faulty;
         IncidentClassification expected;
+        bool dual = false;
+        IncidentSeverity severity = IncidentSeverity::critical;
     } cases[] = {
         {"40 % loss beyond the router", lossy(0.4), IncidentClassification::internetUpstreamIssue},
         {"nothing beyond the router",
@@ -605,11 +625,22 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
              return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
          },
          IncidentClassification::offline},
+        {"dual stack: IPv4 gone beyond the router, IPv6 working",
+         [&](const RouteSnapshot& r, Timestamp at) { return dualStack(batchFailing({ProbeKind::publicIP}, r, at), {}); },
+         IncidentClassification::internetUpstreamIssue, true},
+        {"dual stack: IPv6 gone beyond the router, IPv4 working",
+         [&](const RouteSnapshot& r, Timestamp at) {
+             return dualStack(healthyBatch(r, at), {ProbeKind::publicIP, ProbeKind::http});
+         },
+         IncidentClassification::ipv6ProviderIssue, true, IncidentSeverity::warning},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         AppViewModel& m = model();
-        const auto clean = [](const RouteSnapshot& r, Timestamp at) { return healthyBatch(r, at); };
+        const bool dual = c.dual;
+        const auto clean = [&, dual](const RouteSnapshot& r, Timestamp at) {
+            return dual ? dualStack(healthyBatch(r, at), {}) : healthyBatch(r, at);
+        };
         cycles(kStart, kStart + 180, clean);
         ASSERT_TRUE(m.incidents().empty());
         cycles(kStart + 180, kStart + 360, c.faulty);
@@ -620,8 +651,9 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
         EXPECT_EQ(i.classification, c.expected);
         EXPECT_EQ(i.startTimestamp, kStart + 180) << "the first failing batch";
         EXPECT_EQ(i.endTimestamp, std::optional<Timestamp>(kStart + 355)) << "the last failing batch";
-        EXPECT_EQ(i.severity, IncidentSeverity::critical) << "the worst refresh, not the drained window's";
+        EXPECT_EQ(i.severity, c.severity) << "the worst refresh, not the drained window's";
         EXPECT_EQ(m.attribution().location, FaultLocation::none);
+        EXPECT_EQ(m.ipv6Path().state, dual ? Ipv6PathState::healthy : Ipv6PathState::absent);
         vm.reset();
     }
 }

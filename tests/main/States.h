@@ -191,6 +191,26 @@ inline std::vector<ScreenState> screenStates()
                           s.incidents = {slow, outage};
                           return s;
                       }});
+    // A dual-stack network whose provider dropped IPv6 three minutes ago while IPv4 works.
+    states.push_back({QStringLiteral("ipv6-provider"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          for (int i = 0; i < 60; ++i) {
+                              const Timestamp at = now - 590 + i * 9.8;
+                              const bool dropped = at >= now - 180;
+                              ProbeBatch b = batch({sample(ProbeKind::gateway, at, true, 3.4),
+                                                    sample(ProbeKind::publicIP, at, !dropped, dropped ? std::nullopt
+                                                                                                      : std::optional(16.0 + i % 4))});
+                              for (NetworkSample& x : b.samples)
+                                  x.family = AddressFamily::ipv6;
+                              s.ipv6Batches.push_back(b);
+                          }
+                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::providerDown, now - 180, {}, 14.6, 1.0, 0, 3.4};
+                          Incident dropped = incident(now - 180, std::nullopt);
+                          dropped.classification = IncidentClassification::ipv6ProviderIssue;
+                          dropped.evidenceSummary = evidenceSummary(s.ipv6Path);
+                          s.incidents = {dropped};
+                          return s;
+                      }});
     return states;
 }
 

@@ -362,6 +362,10 @@ LatencySection::LatencySection(QWidget* parent)
     addContent(empty_);
     addContent(chart_);
     addContent(legend_);
+    ipv6Legend_ = new PVText(L("Szaggatott vonal: a szolgáltatód IPv6-on"), PVFontToken::caption,
+                             PV::color::ink::secondary, this);
+    addContent(ipv6Legend_);
+    ipv6Legend_->hide();
 }
 
 void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
@@ -369,7 +373,7 @@ void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
     auto router = latencyPoints(ProbeKind::gateway, batches);
     auto provider = latencyPoints(ProbeKind::publicIP, batches);
     Shown wanted{router, provider, failureTimes(ProbeKind::gateway, batches),
-                 failureTimes(ProbeKind::publicIP, batches)};
+                 failureTimes(ProbeKind::publicIP, batches), latencyPoints(ProbeKind::publicIP, ipv6Batches_)};
     if (shown_ == wanted)
         return;
     const bool empty = router.empty() && provider.empty();
@@ -382,7 +386,16 @@ void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
         shown_ = std::move(wanted);
         return;
     }
-    chart_->setSpec(latencyChartSpec(router, provider, wanted.routerFailures, wanted.providerFailures));
+    PVChartSpec spec = latencyChartSpec(router, provider, wanted.routerFailures, wanted.providerFailures);
+    if (!wanted.ipv6Provider.empty()) {
+        // The provider's IPv6 line, broken where IPv6 went unanswered; the scale takes it in.
+        spec.lines.push_back({lineWithBreaks(wanted.ipv6Provider, failureTimes(ProbeKind::publicIP, ipv6Batches_)),
+                              PV::color::culprit::provider, 1.5, Qt::RoundJoin, {4, 3}});
+        if (spec.y.domain)
+            spec.y.domain->second = std::max(spec.y.domain->second, latencyUpperBound(wanted.ipv6Provider, {}));
+    }
+    ipv6Legend_->setVisible(!wanted.ipv6Provider.empty());
+    chart_->setSpec(spec);
     shown_ = std::move(wanted);
     pvChartAccessibility(chart_, latencySummaryLabel(router, provider), latencySummarySeries(router, provider), std::nullopt);
     auto dates = latencyHoverDates(provider);

@@ -144,6 +144,9 @@ public:
     static constexpr int kChartHeight = 240;
     explicit LatencySection(QWidget* parent = nullptr);
     void setBatches(const std::vector<ProbeBatch>& batches);
+    // The IPv6 samples of a dual-stack network: the provider's IPv6 line, dashed (set before the batches).
+    void setIpv6Batches(const std::vector<ProbeBatch>& batches) { ipv6Batches_ = batches; }
+    bool showsIpv6Line() const { return shown_ && !shown_->ipv6Provider.empty(); }
     PVChartView* chart() const { return chart_; }
     PVChartView* emptyPanel() const { return empty_; }
     ChartLegend* legend() const { return legend_; }
@@ -156,9 +159,12 @@ private:
     struct Shown {
         std::vector<LatencyPoint> router, provider;
         std::vector<Timestamp> routerFailures, providerFailures;
+        std::vector<LatencyPoint> ipv6Provider;
         bool operator==(const Shown&) const = default;
     };
     std::optional<Shown> shown_;
+    std::vector<ProbeBatch> ipv6Batches_;
+    PVText* ipv6Legend_ = nullptr;
 };
 
 // "Wi-Fi jel": strength and signal-to-noise charts and the access points used.

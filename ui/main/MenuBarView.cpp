@@ -1,5 +1,7 @@
 #include "ui/main/MenuBarView.h"
 
+#include "ui/main/Ipv6Lines.h"
+
 #include "ui/design/Depth.h"
 #include "ui/main/ModelActions.h"
 #include "ui/main/OverviewFeed.h"
@@ -85,6 +87,11 @@ PolvarineMenuBarView::PolvarineMenuBarView(AppViewModel& model, QWidget* parent)
                                       QString(), PVFontToken::caption, PV::color::ink::secondary, this);
     statusLine_->hide();
     stack->addWidget(statusLine_);
+    // A broken IPv6 path, named beside whatever the header says of IPv4.
+    ipv6Line_ = new PVSymbolTextRow("exclamationmark.octagon.fill", 10, statusMarkSaturated(PVStatus::serious), 4,
+                                    QString(), PVFontToken::caption, PV::color::ink::secondary, this);
+    ipv6Line_->hide();
+    stack->addWidget(ipv6Line_);
     // An export's confirmation offers its folder.
     statusAction_ = new QPushButton(L("Mappa megnyitása"), this);
     statusAction_->hide();
@@ -212,6 +219,11 @@ PolvarineMenuBarView::MetricColumn PolvarineMenuBarView::makeMetric(const QStrin
     return {column, value, unit};
 }
 
+QString PolvarineMenuBarView::ipv6LineText() const
+{
+    return ipv6Line_->isHidden() ? QString() : ipv6Line_->text();
+}
+
 void PolvarineMenuBarView::refresh()
 {
     const OverviewSnapshot s = feed_.snapshot();
@@ -231,6 +243,9 @@ void PolvarineMenuBarView::refresh()
                                statusMarkSaturated(statusLevel));
     }
     statusLine_->setVisible(showsStatusBanner(s));
+    const std::optional<QString> ipv6 = ipv6_lines::panelLine(s.ipv6Path);
+    ipv6Line_->setText(ipv6.value_or(QString()));
+    ipv6Line_->setVisible(ipv6.has_value());
     statusAction_->setVisible(statusOffersExportFolder(s));
 
     const bool adviceGroup = panelShowsAdviceGroup(s);

@@ -38,6 +38,7 @@ public:
     QString evidenceText() const;
     QString statusLineText() const; // empty while the model has no status line
     PVSymbolTextRow* statusLine() const { return statusLine_; }
+    QString ipv6LineText() const; // empty while the IPv6 path is not broken
     QPushButton* statusActionButton() const { return statusAction_; }
     QString adviceStepText() const;
     QString metricValue(int column) const;
@@ -80,6 +81,7 @@ private:
     QWidget* adviceGroup_;
     PVText* evidence_;
     PVSymbolTextRow* statusLine_;
+    PVSymbolTextRow* ipv6Line_;
     QPushButton* statusAction_;
     PVStatus statusLevel_ = PVStatus::watch; // the status line's symbol as made
     PVSymbolTextRow* step_;

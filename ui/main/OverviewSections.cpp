@@ -189,6 +189,17 @@ FaultLocationSection::FaultLocationSection(QWidget* parent)
     stack_->addWidget(new PVText(L("Hol van a hiba?"), PVFontToken::sectionTitle, PV::color::ink::primary, this));
     chain_ = new PVCulpritChain({}, std::nullopt, false, this);
     stack_->addWidget(chain_);
+    // The IPv6 path, directly under the chain: its state and latency, and a broken path's advice.
+    ipv6Row_ = new PVSymbolTextRow("info.circle", 12, PV::color::ink::tertiary, 1, QString(), PVFontToken::body,
+                                   PV::color::ink::primary, this);
+    stack_->addWidget(ipv6Row_);
+    ipv6Row_->hide();
+    ipv6Advice_ = new QWidget(this);
+    ipv6AdviceRows_ = new QVBoxLayout(ipv6Advice_);
+    ipv6AdviceRows_->setContentsMargins(px(PV::space::m), 0, 0, 0);
+    ipv6AdviceRows_->setSpacing(px(PV::space::xxs));
+    stack_->addWidget(ipv6Advice_);
+    ipv6Advice_->hide();
     // The evidence quotes figures of the analysed stretch; the chain's captions are of their own.
     evidenceLead_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, this);
     stack_->addWidget(evidenceLead_);
@@ -210,6 +221,7 @@ void FaultLocationSection::setSnapshot(const OverviewSnapshot& s, Timestamp now)
     const auto segments = culpritChainSegments(s, now);
     chain_->setChain(std::vector<PVSegment>(segments.begin(), segments.end()), accusedCulprit(s),
                      isIncidentLive(s.incidents));
+    setIpv6(s.isMonitoring || s.lastProbeBatchTimestamp ? ipv6_lines::overviewLine(s.ipv6Path) : std::nullopt);
 
     if (s.attribution.evidence != shownEvidence_) {
         shownEvidence_ = s.attribution.evidence;
@@ -239,6 +251,32 @@ void FaultLocationSection::setSnapshot(const OverviewSnapshot& s, Timestamp now)
         }
     }
 }
+
+void FaultLocationSection::setIpv6(const std::optional<ipv6_lines::Line>& line)
+{
+    if (line == shownIpv6_)
+        return;
+    shownIpv6_ = line;
+    ipv6Row_->setVisible(line.has_value());
+    if (line) {
+        ipv6Row_->setText(line->text);
+        ipv6Row_->setSymbol(statusSymbolName(line->level), line->level == PVStatus::neutral
+                                                               ? PVColor(PV::color::ink::tertiary)
+                                                               : PVColor(statusMarkSaturated(line->level)));
+    }
+    while (QLayoutItem* item = ipv6AdviceRows_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    if (line)
+        for (const QString& step : line->advice)
+            ipv6AdviceRows_->addWidget(new PVBulletRow(step, ipv6Advice_));
+    ipv6Advice_->setVisible(line && !line->advice.isEmpty());
+}
+
+QString FaultLocationSection::ipv6Text() const { return shownIpv6_ ? shownIpv6_->text : QString(); }
+
+QStringList FaultLocationSection::ipv6AdviceTexts() const { return shownIpv6_ ? shownIpv6_->advice : QStringList(); }
 
 QStringList FaultLocationSection::evidenceTexts() const
 {

@@ -5,6 +5,7 @@
 
 #include "ui/design/Components.h"
 #include "ui/design/CulpritChain.h"
+#include "ui/main/Ipv6Lines.h"
 #include "ui/main/MainWidgets.h"
 #include "ui/main/OverviewSnapshot.h"
 
@@ -88,10 +89,18 @@ public:
     QStringList caveatTexts() const;
     // Which stretch the evidence figures come from; empty while no evidence is shown.
     QString evidenceLeadText() const;
+    // The IPv6 path's line under the chain and its advice; empty while none is shown.
+    QString ipv6Text() const;
+    QStringList ipv6AdviceTexts() const;
 
 private:
+    void setIpv6(const std::optional<ipv6_lines::Line>& line);
     QVBoxLayout* stack_;
     PVCulpritChain* chain_;
+    PVSymbolTextRow* ipv6Row_;
+    QWidget* ipv6Advice_;
+    QVBoxLayout* ipv6AdviceRows_;
+    std::optional<ipv6_lines::Line> shownIpv6_;
     PVText* evidenceLead_;
     QWidget* evidence_;
     QVBoxLayout* evidenceRows_;

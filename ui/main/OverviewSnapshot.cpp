@@ -2,6 +2,7 @@
 
 #include "core/app/AppViewModel.h"
 #include "core/app/Presentation.h"
+#include "ui/main/Ipv6Lines.h"
 
 namespace pv {
 
@@ -34,7 +35,9 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.endedFault = model.endedFault();
     s.advice = model.advice();
     s.verdict = model.verdict();
-    s.recentBatches = model.recentBatches();
+    s.recentBatches = model.analysedBatches();
+    s.ipv6Path = model.ipv6Path();
+    s.ipv6Batches = ipv6_lines::ipv6Batches(model.recentBatches(), model.analysedFamily());
     s.wifiSnapshots = model.wifiSnapshots();
     s.incidents = model.incidents();
     s.distinctNodeHistory = presentation::distinctNodeHistory(model.wifiSnapshots());

@@ -5,6 +5,7 @@
 
 #include "core/analysis/Advice.h"
 #include "core/analysis/Attribution.h"
+#include "core/analysis/Ipv6Path.h"
 #include "core/analysis/Verdict.h"
 #include "core/app/LivePicture.h"
 #include "core/app/UpdateChecker.h"
@@ -30,7 +31,10 @@ struct OverviewSnapshot {
     std::optional<live_picture::EndedFault> endedFault;
     AdviceSet advice;
     ConnectionVerdict verdict;
-    std::vector<ProbeBatch> recentBatches;   // arrival order, newest last
+    std::vector<ProbeBatch> recentBatches;   // arrival order, newest last; the analysed family's samples
+    // The IPv6 path beside the analysed one, and its samples on a dual-stack network (else none).
+    Ipv6PathJudgement ipv6Path;
+    std::vector<ProbeBatch> ipv6Batches;
     std::vector<WifiSnapshot> wifiSnapshots; // oldest first
     std::vector<Incident> incidents;         // oldest first
     std::vector<NodeFingerprint> distinctNodeHistory; // each access point once, oldest first

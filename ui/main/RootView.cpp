@@ -145,6 +145,7 @@ void PolvarineRootView::refresh()
     // The sheet needs the load-test screen and the model's hand-offs around a run.
     speed_->setLoadTestAvailable(screens::hasLoadTestScreen() && actions::canHandOffLoadTest(model_));
     speed_->setLatestLoadTest(model_.latestLoadTest());
+    latency_->setIpv6Batches(s.ipv6Batches);
     latency_->setBatches(s.recentBatches);
     wifi_->setReadings(s.wifiSnapshots, s.distinctNodeHistory);
     incidents_->setIncidents(s.incidents, now);

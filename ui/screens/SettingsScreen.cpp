@@ -85,6 +85,8 @@ SettingsScreen::SettingsScreen(AppViewModel& viewModel, DesktopHooks hooks, QWid
 
     connect(&preferences_, &PreferencesStore::notifyOnOutageChanged, this, &SettingsScreen::refreshPreferences);
     connect(&preferences_, &PreferencesStore::checksForUpdatesChanged, this, &SettingsScreen::refreshPreferences);
+    connect(&preferences_, &PreferencesStore::measuresIPv6Changed, this, &SettingsScreen::refreshPreferences);
+    connect(&preferences_, &PreferencesStore::notifyOnIPv6Changed, this, &SettingsScreen::refreshPreferences);
     connect(&preferences_, &PreferencesStore::retentionChanged, this, &SettingsScreen::refreshPreferences);
     connect(&viewModel_, &AppViewModel::locationAuthorizationStatusChanged, this,
             [this] { locationStatus_->setText(locationStatusText()); });
@@ -112,6 +114,20 @@ QWidget* SettingsScreen::makeRunningCard()
                                      L("Csak teljes kiesésnél szól. Minden lassulásnál értesíteni annyit érne, hogy "
                                        "egy hét múlva elnémítod, és akkor hallgatna, amikor számít."),
                                      PVFontToken::callout, PV::color::ink::tertiary, notify_, body));
+    rows->addWidget(new PVDivider(body));
+
+    ipv6_ = makeSwitch(body, L("IPv6 mérése"));
+    connect(ipv6_, &QAbstractButton::clicked, this, [this](bool on) { preferences_.setMeasuresIPv6(on); });
+    rows->addWidget(new PVSettingRow(L("IPv6 mérése"),
+                                     L("Ahol a hálózaton van IPv6, azt is méri az IPv4 mellett: a böngészők azt "
+                                       "próbálják először. Kikapcsolva semmi sem megy ki IPv6-on."),
+                                     PVFontToken::callout, PV::color::ink::tertiary, ipv6_, body));
+    ipv6Notify_ = makeSwitch(body, L("Értesítés, ha az IPv6 elromlik"));
+    connect(ipv6Notify_, &QAbstractButton::clicked, this, [this](bool on) { preferences_.setNotifyOnIPv6(on); });
+    rows->addWidget(new PVSettingRow(L("Értesítés, ha az IPv6 elromlik"),
+                                     L("Egyszer szól, amikor az IPv6 útvonal hibája kezdődik. Az áttekintés és a "
+                                       "menüsor ablaka értesítés nélkül is mutatja."),
+                                     PVFontToken::callout, PV::color::ink::tertiary, ipv6Notify_, body));
     rows->addWidget(new PVDivider(body));
 
     update_ = makeSwitch(body, L("Frissítés keresése"));
@@ -275,6 +291,9 @@ void SettingsScreen::refreshPreferences()
 {
     notify_->setChecked(preferences_.notifyOnOutage());
     update_->setChecked(feed_.has_value() && preferences_.checksForUpdates());
+    ipv6_->setChecked(preferences_.measuresIPv6());
+    ipv6Notify_->setChecked(preferences_.notifyOnIPv6());
+    ipv6Notify_->setEnabled(preferences_.measuresIPv6());
     const RetentionChoice choice = preferences_.retention();
     retention_->setCurrentIndex(static_cast<int>(choice));
     retentionDetail_->setText(detail(choice));

@@ -34,6 +34,8 @@ public:
     PVSwitch* launchSwitch() const { return launch_; }
     PVSwitch* notifySwitch() const { return notify_; }
     PVSwitch* updateSwitch() const { return update_; }
+    PVSwitch* ipv6Switch() const { return ipv6_; }
+    PVSwitch* ipv6NotifySwitch() const { return ipv6Notify_; }
     PVText* updateNoteText() const { return updateNote_; }
     PVSegmentedPicker* retentionPicker() const { return retention_; }
     PVText* retentionDetail() const { return retentionDetail_; }
@@ -63,6 +65,8 @@ private:
     PVSwitch* launch_ = nullptr;
     PVSwitch* notify_ = nullptr;
     PVSwitch* update_ = nullptr;
+    PVSwitch* ipv6_ = nullptr;
+    PVSwitch* ipv6Notify_ = nullptr;
     PVText* updateNote_ = nullptr;
     PVSegmentedPicker* retention_ = nullptr;
     PVText* retentionDetail_ = nullptr;

@@ -1,0 +1,78 @@
+#pragma once
+// The IPv6 path of a dual-stack network, judged beside the IPv4 analysis: whether it works, and if
+// not, where it stalls (at the router, at the provider, slower or lossier than IPv4 to the same
+// hosts, or only its name or page check), with the Hungarian sentences and advice of each case.
+// The newest minute decides what holds now; the batches of the window tell since when a fault has
+// been shown and when it was last shown. An IPv4 fault never makes an IPv6 fault of its own.
+// Pure: the view model keeps the journal.
+
+#include "core/records/Records.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace pv {
+
+enum class Ipv6PathState {
+    absent,        // the network has no IPv6 path: nothing is measured, and that is no fault
+    onlyPath,      // the network has no IPv4: the main analysis runs on IPv6
+    collecting,    // too few IPv6 measurements yet
+    healthy,
+    sharedFault,   // IPv4 fails at the same place: the main analysis speaks of it
+    routerSilent,  // the IPv6 router does not answer while the IPv4 one does
+    providerDown,  // the IPv6 router answers, the public IPv6 hosts do not, IPv4 reaches them
+    slowOrLossy,   // IPv6 reaches the public hosts much slower or with much more loss than IPv4
+    nameOrPage     // the AAAA lookup or the page check over IPv6 fails while over IPv4 it works
+};
+
+struct Ipv6PathThresholds {
+    double newestMinute = 60;   // what holds now is judged from this stretch
+    double window = 600;        // how far back a fault's start and last showing are looked for
+    double quietGap = 60;       // batches that show a fault closer than this belong to one episode
+    int minimumSamples = 2;     // of a leg in the newest minute before it is called silent
+    double slowFactor = 2;      // IPv6 median at least this many times the IPv4 one …
+    double slowMarginMs = 30;   // … and at least this much above it
+    double lossMargin = 0.2;    // IPv6 loss this far above the IPv4 loss to the same hosts
+};
+
+struct Ipv6PathJudgement {
+    Ipv6PathState state = Ipv6PathState::absent;
+    // The first batch of the fault's episode (a fault only).
+    std::optional<Timestamp> since;
+    // The public IPv6 hosts in the newest minute, beside IPv4 to the same hosts.
+    std::optional<double> medianRtt;
+    std::optional<double> ipv4MedianRtt;
+    double lossRatio = 0;
+    double ipv4LossRatio = 0;
+    // The IPv6 router in the newest minute.
+    std::optional<double> routerRtt;
+    bool operator==(const Ipv6PathJudgement&) const = default;
+
+    bool isFault() const;
+};
+
+class Ipv6PathJudge {
+public:
+    // samples: both families, any order (those of the window at `at` are read).
+    static Ipv6PathJudgement judge(const std::vector<NetworkSample>& samples, Timestamp at,
+                                   const Ipv6PathThresholds& t = {});
+    // The newest batch of the window that shows `state` (a fault state), if any.
+    static std::optional<Timestamp> lastShown(const std::vector<NetworkSample>& samples, Ipv6PathState state,
+                                              Timestamp at, const Ipv6PathThresholds& t = {});
+};
+
+// The journal's kind of each fault state, and back.
+std::optional<IncidentClassification> incidentClassification(Ipv6PathState state);
+std::optional<Ipv6PathState> ipv6PathState(IncidentClassification c);
+
+// The sentence the overview and the panel show; empty for collecting and the main analysis' cases.
+QString headline(const Ipv6PathJudgement& j);
+// The evidence kept with the incident: the headline and the figures.
+QString evidenceSummary(const Ipv6PathJudgement& j);
+// What the user sees meanwhile, what to tell the provider, and the temporary way round it.
+QStringList advice(Ipv6PathState state);
+
+} // namespace pv

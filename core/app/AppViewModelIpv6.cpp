@@ -1,0 +1,169 @@
+// The IPv6 side of the application model. The attribution, verdict and incidents run on one family:
+// IPv4 wherever the network has it, IPv6 on a network without IPv4. On a dual-stack network the
+// IPv6 path is judged apart, and its faults get incidents of their own kinds in the same journal;
+// the IPv4 journal never sees them (openIncidentIndex and journalState pass them over).
+
+#include "core/app/AppViewModel.h"
+
+#include "core/records/Logging.h"
+#include "core/records/RecordId.h"
+#include "core/store/SQLiteStore.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace pv {
+
+namespace {
+
+bool hasFamily(const ProbeBatch& b, AddressFamily f)
+{
+    return std::any_of(b.samples.begin(), b.samples.end(), [f](const NetworkSample& s) { return s.family == f; });
+}
+
+rt::awaitable<void> upsertIpv6Quietly(std::shared_ptr<SQLiteStore> store, Incident incident)
+{
+    try {
+        co_await store->upsertIncident(std::move(incident));
+    } catch (const std::exception&) {
+        // As with the IPv4 journal: the journal in memory holds the change.
+    }
+}
+
+} // namespace
+
+void AppViewModel::followIpv6Preference()
+{
+    const auto apply = [this] {
+        if (probeService_)
+            probeService_->setMeasuresIPv6(preferences_->measuresIPv6());
+    };
+    apply();
+    connect(preferences_.get(), &PreferencesStore::measuresIPv6Changed, this, apply);
+}
+
+void AppViewModel::refreshAnalysedFamily(bool newestOnly)
+{
+    // The newest batch tells what the network has: one with IPv6 samples only is of a network
+    // without IPv4. Before any batch, and wherever IPv4 is measured, IPv4 is analysed.
+    AddressFamily family = AddressFamily::ipv4;
+    if (!recentBatches_.empty()) {
+        const ProbeBatch& newest = recentBatches_.back();
+        if (hasFamily(newest, AddressFamily::ipv6) && !hasFamily(newest, AddressFamily::ipv4))
+            family = AddressFamily::ipv6;
+    }
+    if (family != analysedFamily_)
+        qCInfo(log::monitoring, "Analysed address family: %s", qUtf8Printable(rawValue(family)));
+    const auto kept = [family](ProbeBatch b) {
+        std::erase_if(b.samples, [family](const NetworkSample& s) { return s.family != family; });
+        return b;
+    };
+    if (newestOnly && family == analysedFamily_ && !recentBatches_.empty() &&
+        analysedBatches_.size() + 1 >= recentBatches_.size()) {
+        analysedBatches_.push_back(kept(recentBatches_.back()));
+        if (analysedBatches_.size() > recentBatches_.size())
+            analysedBatches_.erase(analysedBatches_.begin(),
+                                   analysedBatches_.end() - static_cast<std::ptrdiff_t>(recentBatches_.size()));
+        return;
+    }
+    analysedFamily_ = family;
+    analysedBatches_.clear();
+    analysedBatches_.reserve(recentBatches_.size());
+    for (const ProbeBatch& b : recentBatches_)
+        analysedBatches_.push_back(kept(b));
+}
+
+std::optional<std::size_t> AppViewModel::openIpv6IncidentIndex() const
+{
+    for (std::size_t i = incidents_.size(); i > 0; --i)
+        if (incidents_[i - 1].isOpen() && isIpv6Classification(incidents_[i - 1].classification))
+            return i - 1;
+    return std::nullopt;
+}
+
+void AppViewModel::closeIpv6Incident(std::size_t index, Timestamp end)
+{
+    Incident& incident = incidents_[index];
+    incident.endTimestamp = std::max(end, incident.startTimestamp);
+    const Incident closed = incident;
+    if (*closed.endTimestamp <= closed.startTimestamp)
+        incidents_.erase(incidents_.begin() + static_cast<std::ptrdiff_t>(index)); // one instant: withdrawn
+    qCInfo(log::monitoring, "IPv6 incident closed: %s", qUtf8Printable(rawValue(closed.classification)));
+    asio::co_spawn(rt::QtExecutor(), upsertIpv6Quietly(store_, closed), asio::detached);
+}
+
+void AppViewModel::refreshIpv6Path(Timestamp at)
+{
+    std::vector<NetworkSample> samples;
+    for (const ProbeBatch& batch : recentBatches_)
+        for (const NetworkSample& s : batch.samples)
+            if (s.timestamp >= at - liveWindowSeconds_ && s.timestamp <= at && !incident_evidence::wasNotMeasured(s))
+                samples.push_back(s);
+    Ipv6PathThresholds t;
+    t.window = liveWindowSeconds_;
+    t.newestMinute = std::min(t.newestMinute, liveWindowSeconds_);
+    Ipv6PathJudgement j = Ipv6PathJudge::judge(samples, at, t);
+    if (analysedFamily_ == AddressFamily::ipv6)
+        j = Ipv6PathJudgement{Ipv6PathState::onlyPath, {}, {}, {}, 0, 0, {}};
+
+    bool changed = false;
+    const std::optional<IncidentClassification> kind = incidentClassification(j.state);
+    const std::optional<std::size_t> open = openIpv6IncidentIndex();
+    // While the newest minute is still collecting, an open incident stays as it is.
+    if (open && j.state != Ipv6PathState::collecting && kind != incidents_[*open].classification) {
+        // The fault ended with the newest batch that showed it.
+        const Incident& incident = incidents_[*open];
+        const std::optional<Ipv6PathState> was = ipv6PathState(incident.classification);
+        std::optional<Timestamp> end = was ? Ipv6PathJudge::lastShown(samples, *was, at, t) : std::nullopt;
+        closeIpv6Incident(*open, end.value_or(incident.startTimestamp));
+        changed = true;
+    }
+    if (kind && !openIpv6IncidentIndex()) {
+        Incident incident;
+        incident.id = newRecordId();
+        incident.startTimestamp = j.since.value_or(at);
+        incident.classification = *kind;
+        incident.severity = IncidentSeverity::warning;
+        incident.confidence = 0.7;
+        incident.evidenceSummary = evidenceSummary(j);
+        incidents_.push_back(incident);
+        if (incidents_.size() > maximumIncidents)
+            incidents_.erase(incidents_.begin(), incidents_.end() - static_cast<std::ptrdiff_t>(maximumIncidents));
+        qCInfo(log::monitoring, "IPv6 incident opened: %s", qUtf8Printable(rawValue(*kind)));
+        preferences_->notifyIPv6Broken(at, headline(j));
+        asio::co_spawn(rt::QtExecutor(), upsertIpv6Quietly(store_, incident), asio::detached);
+        changed = true;
+    }
+    if (changed)
+        Q_EMIT incidentsChanged();
+    if (j.state != ipv6Path_.state || !std::exchange(ipv6PathLogged_, true))
+        qCInfo(log::monitoring, "IPv6 path: %s", qUtf8Printable(headline(j)));
+    if (j != ipv6Path_)
+        publish(ipv6Path_, std::move(j), &AppViewModel::ipv6PathChanged);
+}
+
+void AppViewModel::settleLeftoverIpv6Incident()
+{
+    // An IPv6 incident the previous run left open ends with the last batch that showed it, at
+    // most with that run's newest sample.
+    const std::optional<std::size_t> open = openIpv6IncidentIndex();
+    if (!open)
+        return;
+    const Incident& incident = incidents_[*open];
+    std::vector<NetworkSample> samples;
+    Timestamp lastRecorded = incident.startTimestamp;
+    for (const ProbeBatch& b : recentBatches_)
+        for (const NetworkSample& s : b.samples) {
+            samples.push_back(s);
+            lastRecorded = std::max(lastRecorded, s.timestamp);
+        }
+    // Back within a minute, the judgement goes on with it as with any open incident.
+    if (now() - lastRecorded < incident_evidence::episodeGap)
+        return;
+    const std::optional<Ipv6PathState> was = ipv6PathState(incident.classification);
+    const std::optional<Timestamp> shown = was ? Ipv6PathJudge::lastShown(samples, *was, lastRecorded) : std::nullopt;
+    closeIpv6Incident(*open, shown.value_or(lastRecorded));
+    Q_EMIT incidentsChanged();
+}
+
+} // namespace pv
