@@ -3,7 +3,9 @@
 // here are the ones a picture makes easy to get wrong: nothing cut, the column's width, the
 // sidebar's sections.
 
+#include "ui/main/MainLogic.h"
 #include "ui/main/MenuBarView.h"
+#include "ui/main/OverviewStatus.h"
 #include "ui/main/OverviewFeed.h"
 #include "ui/main/RootView.h"
 #include "ui/main/WorkspaceView.h"
@@ -67,7 +69,16 @@ TEST_F(ScreenshotTest, EveryStateInBothAppearancesAndSizes)
                                                      : StorageHealth::healthy());
         OverviewFeed& feed = OverviewFeed::of(*model);
         feed.setClock([] { return kFixedNow; });
-        feed.setStateOverride(state.make(snapshotOf(*model), kFixedNow));
+        const OverviewSnapshot shown = state.make(snapshotOf(*model), kFixedNow);
+        feed.setStateOverride(shown);
+        if (state.name == QLatin1String("ipv6-provider")) {
+            // A broken IPv6 path beside a sound IPv4 one is no all-clear, and its incident does not
+            // bound the IPv4 cards' present.
+            EXPECT_EQ(overviewStatusLevel(shown), PVStatus::watch);
+            EXPECT_FALSE(liveStatusLine(shown).contains(QStringLiteral("rendben")));
+            EXPECT_EQ(trayLook(shown).level, PVStatus::watch);
+            EXPECT_NE(legStretch(ProbeKind::gateway, shown, kFixedNow)->label, QStringLiteral("a hiba kezdete óta"));
+        }
 
         for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
             Appearance scope(appearance);

@@ -91,7 +91,9 @@ bool adviceVisible(FaultLocation location, const AdviceSet& advice)
 
 bool isIncidentLive(const std::vector<Incident>& incidents)
 {
-    return std::any_of(incidents.begin(), incidents.end(), [](const Incident& i) { return i.isOpen(); });
+    // The IPv6 path's own faults have their line under the chain; they do not make the chain live.
+    return std::any_of(incidents.begin(), incidents.end(),
+                       [](const Incident& i) { return i.isOpen() && !isIpv6Classification(i.classification); });
 }
 
 std::vector<DashboardSection> visibleSections(const OverviewSnapshot& s)
@@ -135,7 +137,10 @@ PVStatus panelStatusLevel(const OverviewSnapshot& s)
 
 QString panelStatusTitle(const OverviewSnapshot& s)
 {
-    return s.isMonitoring ? s.attribution.headline : L("A mérés áll");
+    if (!s.isMonitoring)
+        return L("A mérés áll");
+    return s.attribution.location == FaultLocation::none && s.ipv6Path.isFault() ? ipv6FaultTitle()
+                                                                                 : s.attribution.headline;
 }
 
 QString panelFreshnessLine(const OverviewSnapshot& s, Timestamp now)

@@ -1,5 +1,7 @@
 #include "ui/main/OverviewStatus.h"
 
+#include "ui/main/Ipv6Lines.h"
+
 #include "core/analysis/Statistics.h"
 #include "core/app/IncidentEvidence.h"
 #include "core/records/Localization.h"
@@ -20,13 +22,34 @@ live_picture::Status liveStatusOf(const OverviewSnapshot& s)
 {
     return {s.isMonitoring, s.liveStatus, s.attribution, s.verdict, s.endedFault.has_value()};
 }
+
+// The analysed path is sound but IPv6 is broken beside it: the pages and apps that try IPv6 first
+// start slowly or not at all, so the status warns and says so rather than calling the connection sound.
+bool onlyIpv6IsBroken(const OverviewSnapshot& s)
+{
+    return s.isMonitoring && s.ipv6Path.isFault() && live_picture::statusLevel(liveStatusOf(s)) == PVStatus::good;
+}
 } // namespace
 
-PVStatus overviewStatusLevel(const OverviewSnapshot& s) { return live_picture::statusLevel(liveStatusOf(s)); }
+PVStatus overviewStatusLevel(const OverviewSnapshot& s)
+{
+    return onlyIpv6IsBroken(s) ? PVStatus::watch : live_picture::statusLevel(liveStatusOf(s));
+}
 
-QString liveStatusLine(const OverviewSnapshot& s) { return live_picture::statusLine(liveStatusOf(s)); }
+QString liveStatusLine(const OverviewSnapshot& s)
+{
+    return onlyIpv6IsBroken(s) ? ipv6FaultTitle() : live_picture::statusLine(liveStatusOf(s));
+}
 
-QString statusExplanation(const OverviewSnapshot& s) { return live_picture::statusExplanation(liveStatusOf(s)); }
+QString statusExplanation(const OverviewSnapshot& s)
+{
+    if (onlyIpv6IsBroken(s))
+        return ipv6_lines::panelLine(s.ipv6Path).value_or(QString()) + QLatin1Char(' ') +
+               L("Az IPv6-ot elsőként próbáló oldalak és alkalmazások lassan indulhatnak.");
+    return live_picture::statusExplanation(liveStatusOf(s));
+}
+
+QString ipv6FaultTitle() { return L("Az IPv6-kapcsolatod hibás, az IPv4 működik"); }
 
 QString measurementFreshnessLabel(const OverviewSnapshot& s, Timestamp now)
 {
@@ -146,6 +169,8 @@ PresentStart presentStart(const OverviewSnapshot& s, Timestamp now)
             p = {t, kind};
     };
     for (const Incident& i : s.incidents) {
+        if (isIpv6Classification(i.classification))
+            continue; // the IPv6 path's own faults do not bound the analysed path's present
         if (i.endTimestamp)
             consider(*i.endTimestamp, PresentStart::Kind::faultEnded);
         else

@@ -22,6 +22,8 @@ inline constexpr std::size_t kRSSISeriesLength = 40;
 PVStatus overviewStatusLevel(const OverviewSnapshot& s);
 QString liveStatusLine(const OverviewSnapshot& s);
 QString statusExplanation(const OverviewSnapshot& s);
+// The status line while only the IPv6 path beside a sound analysed path is broken.
+QString ipv6FaultTitle();
 QString measurementFreshnessLabel(const OverviewSnapshot& s, Timestamp now);
 
 std::optional<PVCulprit> accusedCulprit(const OverviewSnapshot& s);
