@@ -98,10 +98,19 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     const std::vector<Incident> incidents = database.incidents(request.start, request.end);
     DossierWifiFold wifi;
     database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
-    DossierSampleFold samples(request, rollups, wifi.interfaceNames());
-    samples.watchIncidents(incidents);
-    database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
-    DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    const auto fold = [&](AddressFamily main) -> std::optional<DossierDocument> {
+        DossierSampleFold samples(request, rollups, wifi.interfaceNames(), main);
+        samples.watchIncidents(incidents);
+        database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
+        if (main == AddressFamily::ipv4 && samples.onlyOtherFamily())
+            return std::nullopt;
+        return completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    };
+    // A period measured on an IPv6-only network is read again, its figures from the IPv6 samples.
+    std::optional<DossierDocument> built = fold(AddressFamily::ipv4);
+    if (!built)
+        built = fold(AddressFamily::ipv6);
+    DossierDocument doc = std::move(*built);
     // Nothing stored, raw or rolled up, before the period (the history's rule): the stretch before its
     // first measurement precedes monitoring. It is no gap, and the gap list leaves it out.
     if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {
@@ -134,12 +143,16 @@ DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestam
             ordered.push_back(&s);
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
-    DossierSampleFold sampleFold(request, rollups, wifiFold.interfaceNames());
-    sampleFold.watchIncidents(incidents);
-    QByteArray name;
-    for (const NetworkSample* s : ordered)
-        sampleFold.add(rowOf(*s, name));
-    return completeDocument(request, generatedAt, appVersion, sampleFold, wifiFold, incidents);
+    for (const AddressFamily main : {AddressFamily::ipv4, AddressFamily::ipv6}) {
+        DossierSampleFold sampleFold(request, rollups, wifiFold.interfaceNames(), main);
+        sampleFold.watchIncidents(incidents);
+        QByteArray name;
+        for (const NetworkSample* s : ordered)
+            sampleFold.add(rowOf(*s, name));
+        if (main == AddressFamily::ipv6 || !sampleFold.onlyOtherFamily())
+            return completeDocument(request, generatedAt, appVersion, sampleFold, wifiFold, incidents);
+    }
+    return {};
 }
 
 double DossierBuilder::coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request)
@@ -333,8 +346,8 @@ LegMeasurement DossierSampleFold::Leg::measure()
 }
 
 DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
-                                     std::set<QString> wifiInterfaces)
-    : request_(request), wifiInterfaces_(std::move(wifiInterfaces))
+                                     std::set<QString> wifiInterfaces, AddressFamily main)
+    : request_(request), anyIpv6_(false), main_(main), wifiInterfaces_(std::move(wifiInterfaces))
 {
     const double period = request.duration();
     sliceWidth_ = period > 0 ? period / DossierBuilder::timelineSlices : 0;
@@ -353,11 +366,12 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
         familyRolled_[family][legIndex(r.targetKind)].add(r);
         if (r.p50Milliseconds)
             familyP50_[family][legIndex(r.targetKind)].push_back(*r.p50Milliseconds);
-        if (r.family == AddressFamily::ipv6) {
+        if (r.family != main_) {
             anyIpv6_ = true;
             rolledSampleCount_ += r.sampleCount;
             continue;
         }
+        mainRollups_ = true;
         earliestRollup_ = std::min(earliestRollup_.value_or(r.bucketStart), r.bucketStart);
         rolledSampleCount_ += r.sampleCount;
         if (r.targetKind != ProbeKind::gateway && r.targetKind != ProbeKind::publicIP)
@@ -480,7 +494,7 @@ void DossierSampleFold::add(const SampleRow& row)
     const Timestamp t = row.timestamp;
     coverRollupsUpTo(t);
     cover(t, t);
-    if (row.family == AddressFamily::ipv6) {
+    if (row.family != main_) {
         anyIpv6_ = true;
         Leg& leg = ipv6Legs_[legIndex(row.kind)];
         leg.loss.add(row);
@@ -488,6 +502,7 @@ void DossierSampleFold::add(const SampleRow& row)
             leg.latencies.push_back(*row.latencyMilliseconds);
         return;
     }
+    ++mainRows_;
     firstSample_ = std::min(firstSample_.value_or(t), t);
     lastSample_ = std::max(lastSample_.value_or(t), t);
 
@@ -619,7 +634,7 @@ std::vector<Ipv6IncidentRecord> DossierBuilder::ipv6Incidents(const std::vector<
 
 void DossierSampleFold::compareFamilies(DossierDocument& doc)
 {
-    if (!anyIpv6_)
+    if (!anyIpv6_ || main_ != AddressFamily::ipv4)
         return;
     // The period's rules of the summary's figures: the raw samples' median, or the roll-ups' p50s
     // where no raw latency is left; the loss of the raw samples and the roll-ups together.

@@ -72,13 +72,18 @@ private:
 };
 
 // The period's samples folded one at a time, in time order, with the roll-ups read for it. IPv6 samples
-// and roll-ups count for the coverage, the sample count and the IPv6 page only.
+// and roll-ups count for the coverage, the sample count and the IPv6 page only, unless the period holds
+// no IPv4 one.
 class DossierSampleFold {
 public:
     // rollups: those read for the period, the bucket holding its start included (it counts for the
     // gaps only); wifiInterfaces: the interfaces of the period's Wi-Fi readings.
+    // main: the family whose samples make the figures (IPv6 on an IPv6-only network); the other one
+    // counts for the coverage, the sample count and the IPv6 page.
     DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
-                      std::set<QString> wifiInterfaces);
+                      std::set<QString> wifiInterfaces, AddressFamily main = AddressFamily::ipv4);
+    // Rows or roll-ups of the other family only: the period was measured on a network without the main one.
+    bool onlyOtherFamily() const { return anyIpv6_ && mainRows_ == 0 && !mainRollups_; }
     void add(const SampleRow& row);
     // Follows the provider samples within each incident (an open one up to the period's end), so that
     // finish names each incident of doc.outages for what the samples of its time show.
@@ -187,7 +192,10 @@ private:
     std::array<Leg, 4> ipv6Legs_{};
     std::array<std::array<RolledLoss, 4>, 2> familyRolled_{}; // [IPv4, IPv6][leg]
     std::array<std::array<std::vector<double>, 4>, 2> familyP50_{};
-    bool anyIpv6_ = false;
+    bool anyIpv6_ = false; // any row or roll-up of the other family
+    AddressFamily main_ = AddressFamily::ipv4;
+    long long mainRows_ = 0;
+    bool mainRollups_ = false;
     void compareFamilies(DossierDocument& doc);
     std::array<std::vector<double>, 2> rolledP50_{}; // router, provider: the buckets' p50s
 

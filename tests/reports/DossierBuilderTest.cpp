@@ -90,6 +90,17 @@ TEST_F(DossierBuilderTest, AnEmptyPeriodIsOneGapAndNoFigures)
     EXPECT_EQ(doc.medianProviderMs, std::nullopt);
     EXPECT_EQ(doc.p95ProviderMs, std::nullopt);
     EXPECT_EQ(DossierPaginator::pages(doc).size(), 10u);
+
+    // Measured on an IPv6-only network: the IPv6 samples make the figures, and no page compares.
+    std::vector<NetworkSample> ipv6Only = {sample(kT0 + 11, ProbeKind::publicIP, 30.0),
+                                           sample(kT0 + 12, ProbeKind::publicIP, std::nullopt, false)};
+    for (NetworkSample& s : ipv6Only)
+        s.family = AddressFamily::ipv6;
+    raw->insertSamples(ipv6Only);
+    const DossierDocument measured = build(request);
+    EXPECT_EQ(measured.medianProviderMs, 30.0);
+    EXPECT_EQ(measured.lossRatio, 0.5);
+    EXPECT_TRUE(measured.familyLegs.empty());
 }
 
 TEST_F(DossierBuilderTest, PeriodFiguresTakeTheLowerMiddleAndSlicesTheUpper)
