@@ -42,7 +42,7 @@ std::optional<double> bucketMedian(std::vector<double>& values)
 SampleRow rowOf(const NetworkSample& s, QByteArray& name)
 {
     name = s.route.interfaceName.toUtf8();
-    return {s.timestamp, s.target.kind, s.latencyMilliseconds, s.success, s.packetLoss, name};
+    return {s.timestamp, s.target.kind, s.latencyMilliseconds, s.success, s.packetLoss, name, s.family};
 }
 
 bool successful(const SampleRow& row) { return row.success && row.latencyMilliseconds.has_value(); }
@@ -75,6 +75,7 @@ DossierDocument completeDocument(const DossierRequest& request, Timestamp genera
     VerdictEvidence verdict;
     AttributionEvidence attribution;
     doc.outages = DossierBuilder::outages(incidents);
+    doc.ipv6Incidents = DossierBuilder::ipv6Incidents(incidents);
     samples.finish(doc, verdict, attribution);
     doc.verdict = VerdictEngine::assess(verdict);
     // Read anew for every dossier, so an edited thresholds file counts from the next one.
@@ -97,10 +98,19 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     const std::vector<Incident> incidents = database.incidents(request.start, request.end);
     DossierWifiFold wifi;
     database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
-    DossierSampleFold samples(request, rollups, wifi.interfaceNames());
-    samples.watchIncidents(incidents);
-    database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
-    DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    const auto fold = [&](AddressFamily main) -> std::optional<DossierDocument> {
+        DossierSampleFold samples(request, rollups, wifi.interfaceNames(), main);
+        samples.watchIncidents(incidents);
+        database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
+        if (main == AddressFamily::ipv4 && samples.onlyOtherFamily())
+            return std::nullopt;
+        return completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    };
+    // A period measured on an IPv6-only network is read again, its figures from the IPv6 samples.
+    std::optional<DossierDocument> built = fold(AddressFamily::ipv4);
+    if (!built)
+        built = fold(AddressFamily::ipv6);
+    DossierDocument doc = std::move(*built);
     // Nothing stored, raw or rolled up, before the period (the history's rule): the stretch before its
     // first measurement precedes monitoring. It is no gap, and the gap list leaves it out.
     if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {
@@ -133,12 +143,16 @@ DossierDocument DossierBuilder::assemble(const DossierRequest& request, Timestam
             ordered.push_back(&s);
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
-    DossierSampleFold sampleFold(request, rollups, wifiFold.interfaceNames());
-    sampleFold.watchIncidents(incidents);
-    QByteArray name;
-    for (const NetworkSample* s : ordered)
-        sampleFold.add(rowOf(*s, name));
-    return completeDocument(request, generatedAt, appVersion, sampleFold, wifiFold, incidents);
+    for (const AddressFamily main : {AddressFamily::ipv4, AddressFamily::ipv6}) {
+        DossierSampleFold sampleFold(request, rollups, wifiFold.interfaceNames(), main);
+        sampleFold.watchIncidents(incidents);
+        QByteArray name;
+        for (const NetworkSample* s : ordered)
+            sampleFold.add(rowOf(*s, name));
+        if (main == AddressFamily::ipv6 || !sampleFold.onlyOtherFamily())
+            return completeDocument(request, generatedAt, appVersion, sampleFold, wifiFold, incidents);
+    }
+    return {};
 }
 
 double DossierBuilder::coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request)
@@ -332,8 +346,8 @@ LegMeasurement DossierSampleFold::Leg::measure()
 }
 
 DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
-                                     std::set<QString> wifiInterfaces)
-    : request_(request), wifiInterfaces_(std::move(wifiInterfaces))
+                                     std::set<QString> wifiInterfaces, AddressFamily main)
+    : request_(request), anyIpv6_(false), main_(main), wifiInterfaces_(std::move(wifiInterfaces))
 {
     const double period = request.duration();
     sliceWidth_ = period > 0 ? period / DossierBuilder::timelineSlices : 0;
@@ -348,6 +362,16 @@ DossierSampleFold::DossierSampleFold(const DossierRequest& request, const std::v
             rolledCover_.push_back({r.bucketStart, r.bucketStart + std::max(0.0, r.bucketSeconds)});
         if (r.bucketStart < request.start)
             continue; // the leading bucket counts for the gaps only
+        const std::size_t family = r.family == AddressFamily::ipv6 ? 1 : 0;
+        familyRolled_[family][legIndex(r.targetKind)].add(r);
+        if (r.p50Milliseconds)
+            familyP50_[family][legIndex(r.targetKind)].push_back(*r.p50Milliseconds);
+        if (r.family != main_) {
+            anyIpv6_ = true;
+            rolledSampleCount_ += r.sampleCount;
+            continue;
+        }
+        mainRollups_ = true;
         earliestRollup_ = std::min(earliestRollup_.value_or(r.bucketStart), r.bucketStart);
         rolledSampleCount_ += r.sampleCount;
         if (r.targetKind != ProbeKind::gateway && r.targetKind != ProbeKind::publicIP)
@@ -470,6 +494,15 @@ void DossierSampleFold::add(const SampleRow& row)
     const Timestamp t = row.timestamp;
     coverRollupsUpTo(t);
     cover(t, t);
+    if (row.family != main_) {
+        anyIpv6_ = true;
+        Leg& leg = ipv6Legs_[legIndex(row.kind)];
+        leg.loss.add(row);
+        if (successful(row))
+            leg.latencies.push_back(*row.latencyMilliseconds);
+        return;
+    }
+    ++mainRows_;
     firstSample_ = std::min(firstSample_.value_or(t), t);
     lastSample_ = std::max(lastSample_.value_or(t), t);
 
@@ -576,7 +609,8 @@ std::vector<OutageRecord> DossierBuilder::outages(const std::vector<Incident>& i
 {
     std::vector<const Incident*> kept;
     for (const Incident& incident : incidents)
-        kept.push_back(&incident);
+        if (!isIpv6Classification(incident.classification))
+            kept.push_back(&incident);
     std::stable_sort(kept.begin(), kept.end(),
                      [](const Incident* a, const Incident* b) { return a->startTimestamp < b->startTimestamp; });
     std::vector<OutageRecord> out;
@@ -586,6 +620,49 @@ std::vector<OutageRecord> DossierBuilder::outages(const std::vector<Incident>& i
                        outageLocation(incident->classification), incident->evidenceSummary,
                        incidentNature(incident->classification, incident->evidenceSummary)});
     return out;
+}
+
+std::vector<Ipv6IncidentRecord> DossierBuilder::ipv6Incidents(const std::vector<Incident>& incidents)
+{
+    std::vector<Ipv6IncidentRecord> out;
+    for (const Incident& incident : incidents)
+        if (isIpv6Classification(incident.classification))
+            out.push_back({incident.classification, incident.startTimestamp, incident.endTimestamp});
+    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    return out;
+}
+
+void DossierSampleFold::compareFamilies(DossierDocument& doc)
+{
+    if (!anyIpv6_ || main_ != AddressFamily::ipv4)
+        return;
+    // The period's rules of the summary's figures: the raw samples' median, or the roll-ups' p50s
+    // where no raw latency is left; the loss of the raw samples and the roll-ups together.
+    struct Side {
+        std::optional<double> median, loss;
+        long long count = 0;
+    };
+    const auto side = [](Leg& raw, const RolledLoss& rolled, std::vector<double>& p50s) {
+        Side out;
+        out.count = raw.loss.count + rolled.count;
+        if (out.count > 0)
+            out.loss = periodLoss(raw.loss, rolled);
+        std::sort(raw.latencies.begin(), raw.latencies.end());
+        out.median = DossierBuilder::sortedPercentile(0.5, raw.latencies);
+        if (!out.median && !p50s.empty()) {
+            std::sort(p50s.begin(), p50s.end());
+            out.median = DossierBuilder::sortedPercentile(0.5, p50s);
+        }
+        return out;
+    };
+    constexpr ProbeKind kinds[] = {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::dns, ProbeKind::http};
+    for (std::size_t k = 0; k < 4; ++k) {
+        const Side v6 = side(ipv6Legs_[k], familyRolled_[1][k], familyP50_[1][k]);
+        if (v6.count == 0)
+            continue;
+        const Side v4 = side(legs_[k], familyRolled_[0][k], familyP50_[0][k]);
+        doc.familyLegs.push_back({kinds[k], v4.median, v6.median, v4.loss, v6.loss, v4.count, v6.count});
+    }
 }
 
 IncidentNature DossierBuilder::incidentNature(IncidentClassification classification, const QString& summary,
@@ -615,7 +692,8 @@ IncidentNature DossierBuilder::incidentNature(IncidentClassification classificat
 void DossierSampleFold::watchIncidents(const std::vector<Incident>& incidents)
 {
     for (const Incident& i : incidents)
-        windows_.push_back({i.id, i.classification, i.startTimestamp, i.endTimestamp.value_or(request_.end), {}});
+        if (!isIpv6Classification(i.classification))
+            windows_.push_back({i.id, i.classification, i.startTimestamp, i.endTimestamp.value_or(request_.end), {}});
     std::stable_sort(windows_.begin(), windows_.end(),
                      [](const IncidentWindow& a, const IncidentWindow& b) { return a.start < b.start; });
 }
@@ -764,6 +842,7 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
             measured->p95Rtt = DossierBuilder::sortedPercentile(0.95, rolledP50_[leg]);
         }
     }
+    compareFamilies(doc);
     if (earliestRollup_ && latestRollup_) {
         const Timestamp first = std::min(firstSample_.value_or(*earliestRollup_), *earliestRollup_);
         const Timestamp last = std::max(lastSample_.value_or(*latestRollup_), *latestRollup_);

@@ -71,13 +71,19 @@ private:
     std::optional<WifiSnapshot> lastReading_;
 };
 
-// The period's samples folded one at a time, in time order, with the roll-ups read for it.
+// The period's samples folded one at a time, in time order, with the roll-ups read for it. IPv6 samples
+// and roll-ups count for the coverage, the sample count and the IPv6 page only, unless the period holds
+// no IPv4 one.
 class DossierSampleFold {
 public:
     // rollups: those read for the period, the bucket holding its start included (it counts for the
     // gaps only); wifiInterfaces: the interfaces of the period's Wi-Fi readings.
+    // main: the family whose samples make the figures (IPv6 on an IPv6-only network); the other one
+    // counts for the coverage, the sample count and the IPv6 page.
     DossierSampleFold(const DossierRequest& request, const std::vector<SampleRollup>& rollups,
-                      std::set<QString> wifiInterfaces);
+                      std::set<QString> wifiInterfaces, AddressFamily main = AddressFamily::ipv4);
+    // Rows or roll-ups of the other family only: the period was measured on a network without the main one.
+    bool onlyOtherFamily() const { return anyIpv6_ && mainRows_ == 0 && !mainRollups_; }
     void add(const SampleRow& row);
     // Follows the provider samples within each incident (an open one up to the period's end), so that
     // finish names each incident of doc.outages for what the samples of its time show.
@@ -181,7 +187,16 @@ private:
     std::array<Leg, 4> legs_{}; // gateway, publicIP, dns, http
     std::vector<bool> providerOverWifi_; // beside the provider latencies
     LossSum wifiLoss_, wiredLoss_;
-    std::array<RolledLoss, 2> rolledLoss_{}; // router, provider
+    std::array<RolledLoss, 2> rolledLoss_{}; // router, provider (IPv4)
+    // For the IPv6 page: each leg's IPv6 samples, and each family's roll-ups by leg.
+    std::array<Leg, 4> ipv6Legs_{};
+    std::array<std::array<RolledLoss, 4>, 2> familyRolled_{}; // [IPv4, IPv6][leg]
+    std::array<std::array<std::vector<double>, 4>, 2> familyP50_{};
+    bool anyIpv6_ = false; // any row or roll-up of the other family
+    AddressFamily main_ = AddressFamily::ipv4;
+    long long mainRows_ = 0;
+    bool mainRollups_ = false;
+    void compareFamilies(DossierDocument& doc);
     std::array<std::vector<double>, 2> rolledP50_{}; // router, provider: the buckets' p50s
 
     std::set<QString> wifiInterfaces_;
@@ -254,8 +269,11 @@ struct DossierBuilder {
                                             const std::vector<SampleRollup>& rollups, const DossierRequest& request);
     // The measured share of the period: what the gaps leave of it.
     static double coverageRatio(const std::vector<MeasurementGap>& gaps, const DossierRequest& request);
-    // Every incident, ascending by start, named by its classification and stored finding.
+    // Every incident but those of the IPv6 path, ascending by start, named by its classification and
+    // stored finding.
     static std::vector<OutageRecord> outages(const std::vector<Incident>& incidents);
+    // The incidents of the IPv6 path, ascending by start.
+    static std::vector<Ipv6IncidentRecord> ipv6Incidents(const std::vector<Incident>& incidents);
     // What an incident was. By the provider samples of its time when at least two are held (most of
     // them failed: an outage; a loss of 5 % or more: loss; otherwise slowness); without them, by its
     // classification and the finding its evidence opens with. Name resolution and a change of access

@@ -147,6 +147,29 @@ std::optional<QString> DossierDocument::outageSentence() const
         .arg(DossierFormat::durationText(total));
 }
 
+std::optional<QString> DossierDocument::ipv6ProviderSentence() const
+{
+    if (familyLegs.empty())
+        return std::nullopt;
+    const auto publicHosts = std::find_if(familyLegs.begin(), familyLegs.end(),
+                                          [](const FamilyLegComparison& leg) { return leg.kind == ProbeKind::publicIP; });
+    const QString losses =
+        publicHosts != familyLegs.end() && publicHosts->ipv6LossRatio && publicHosts->ipv4LossRatio
+            ? QStringLiteral("; a nyilvános címek felé az IPv6 csomagvesztése %1, az IPv4-é %2")
+                  .arg(DossierFormat::percentText(*publicHosts->ipv6LossRatio, 1),
+                       DossierFormat::percentText(*publicHosts->ipv4LossRatio, 1))
+            : QString();
+    if (ipv6Incidents.empty())
+        return QStringLiteral("A szolgáltatónak: „Az időszakban az IPv6 kapcsolat hibát nem mutatott%1.”").arg(losses);
+    double total = 0;
+    for (const Ipv6IncidentRecord& i : ipv6Incidents)
+        total += std::max(0.0, i.end.value_or(generatedAt) - i.start);
+    return QStringLiteral("A szolgáltatónak: „Az időszakban az IPv6 kapcsolat %1 alkalommal hibázott, összesen %2, "
+                          "miközben az IPv4 működött%3.”")
+        .arg(static_cast<long long>(ipv6Incidents.size()))
+        .arg(DossierFormat::durationText(total), losses);
+}
+
 QString title(IncidentNature nature)
 {
     switch (nature) {
@@ -181,6 +204,8 @@ QString title(DossierPage page)
         return QStringLiteral("Hozzáférési pontok");
     case DossierPage::wiredComparison:
         return QStringLiteral("Vezetékes kontra Wi-Fi");
+    case DossierPage::ipv6:
+        return QStringLiteral("IPv6 az IPv4 mellett");
     case DossierPage::gapLedger:
         return QStringLiteral("Hézagok — mikor nem mértünk");
     case DossierPage::methodology:
@@ -211,7 +236,10 @@ std::vector<DossierPage> DossierPaginator::pages(const DossierDocument& document
         out.push_back(P::hourlyProfile);
     if (!document.accessPoints.empty())
         out.push_back(P::accessPoints);
-    out.insert(out.end(), {P::wiredComparison, P::gapLedger, P::methodology, P::nextSteps, P::rawData});
+    out.push_back(P::wiredComparison);
+    if (!document.familyLegs.empty())
+        out.push_back(P::ipv6);
+    out.insert(out.end(), {P::gapLedger, P::methodology, P::nextSteps, P::rawData});
     return out;
 }
 

@@ -115,6 +115,23 @@ struct DossierTimelinePoint {
     bool operator==(const DossierTimelinePoint&) const = default;
 };
 
+// One leg measured over both address families in the period, by the period's figure rules.
+struct FamilyLegComparison {
+    ProbeKind kind = ProbeKind::gateway;
+    std::optional<double> ipv4MedianMs, ipv6MedianMs;
+    std::optional<double> ipv4LossRatio, ipv6LossRatio; // absent without a sample of that family
+    long long ipv4SampleCount = 0, ipv6SampleCount = 0;
+    bool operator==(const FamilyLegComparison&) const = default;
+};
+
+// An incident of the IPv6 path (the IPv4 path worked meanwhile).
+struct Ipv6IncidentRecord {
+    IncidentClassification classification = IncidentClassification::ipv6ProviderIssue;
+    Timestamp start = 0;
+    std::optional<Timestamp> end; // absent while the incident is open
+    bool operator==(const Ipv6IncidentRecord&) const = default;
+};
+
 struct DossierDocument {
     DossierRequest request;
     Timestamp generatedAt = 0; // also the "now" given to the analysis engines
@@ -143,6 +160,10 @@ struct DossierDocument {
     std::optional<Timestamp> firstMeasurement;
     // No raw sample is left of the period: every figure comes from its roll-ups.
     bool onlyRollups = false;
+    // The legs with an IPv6 sample or roll-up in the period, router first; empty without any. Every
+    // other figure of the document comes from IPv4 samples only.
+    std::vector<FamilyLegComparison> familyLegs;
+    std::vector<Ipv6IncidentRecord> ipv6Incidents; // ascending by start; not among `outages`
     bool operator==(const DossierDocument&) const = default;
 
     // The sentence that says which stretch the detailed figures come from; absent without one.
@@ -150,6 +171,9 @@ struct DossierDocument {
 
     // Summed outage time over measured time; absent when nothing was measured. Not clipped to 1.
     std::optional<double> outageShareOfMeasuredTime() const;
+    // The one sentence the IPv6 page gives for the provider; absent without IPv6 in the period.
+    std::optional<QString> ipv6ProviderSentence() const;
+
     // What the missing share of the period was: without a first measurement inside the period, time
     // the computer slept or the recording paused; with one, the time before it, and the pauses after
     // it when they are more than a twentieth of the time since.
@@ -182,6 +206,7 @@ enum class DossierPage {
     hourlyProfile,
     accessPoints,
     wiredComparison,
+    ipv6,
     gapLedger,
     methodology,
     nextSteps,
@@ -196,7 +221,7 @@ QString title(DossierPage page);
 std::vector<DossierPage> allDossierPages();
 
 struct DossierPaginator {
-    // The ordered, duplicate-free page list of the document: 10 to 13 pages, the scope page
+    // The ordered, duplicate-free page list of the document: 10 to 14 pages, the scope page
     // always third.
     static std::vector<DossierPage> pages(const DossierDocument& document);
 };

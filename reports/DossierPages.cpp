@@ -214,6 +214,7 @@ double DossierPageView::stackSpacing(DossierPage page)
     case DossierPage::hourlyProfile: return 12;
     case DossierPage::accessPoints: return 12;
     case DossierPage::wiredComparison: return 14;
+    case DossierPage::ipv6: return 12;
     case DossierPage::gapLedger: return 12;
     case DossierPage::methodology: return 11;
     case DossierPage::nextSteps: return 12;
@@ -234,6 +235,7 @@ Stack DossierPageView::pageContent() const
     case DossierPage::hourlyProfile: return hourlyProfilePage();
     case DossierPage::accessPoints: return accessPointsPage();
     case DossierPage::wiredComparison: return wiredComparisonPage();
+    case DossierPage::ipv6: return ipv6Page();
     case DossierPage::gapLedger: return gapLedgerPage();
     case DossierPage::methodology: return methodologyPage();
     case DossierPage::nextSteps: return nextStepsPage();
@@ -699,6 +701,48 @@ Stack DossierPageView::wiredComparisonPage() const
         s.add(calloutCard(QStringLiteral("Mit tesz hozzá a Wi-Fi"), *contribution));
     if (const auto sentence = wiredLossSentence(w.wifiLossRatio, w.wiredLossRatio))
         s.add(text(*sentence, font(11), Palette::ink()));
+    return s;
+}
+
+Stack DossierPageView::ipv6Page() const
+{
+    const DossierDocument& d = document_;
+    Stack s{stackSpacing(DossierPage::ipv6), {}};
+    s.add(text(L("A legtöbb otthoni előfizetés IPv4 és IPv6 kapcsolatot is ad, és a böngészők, a videók és a frissítések "
+                 "először IPv6-on próbálkoznak. Ha az IPv6 elakad, az oldalak lassan indulnak, pedig az IPv4 jó. A "
+                 "dosszié többi oldala az IPv4 méréseiből készült; ez az oldal a kettőt veti össze."),
+               font(11), Palette::ink()));
+    const auto legName = [](ProbeKind kind) {
+        switch (kind) {
+        case ProbeKind::gateway: return L("Router");
+        case ProbeKind::publicIP: return L("Nyilvános címek");
+        case ProbeKind::dns: return L("Névfeloldás");
+        case ProbeKind::http: return L("Weboldal");
+        }
+        return QString();
+    };
+    std::vector<QStringList> rows;
+    for (const FamilyLegComparison& leg : d.familyLegs)
+        rows.push_back({legName(leg.kind), F::millisecondsText(leg.ipv4MedianMs), F::millisecondsText(leg.ipv6MedianMs),
+                        optionalPercent(leg.ipv4LossRatio, 1), optionalPercent(leg.ipv6LossRatio, 1)});
+    s.add(table({L("Szakasz"), L("IPv4 válaszidő"), L("IPv6 válaszidő"), L("IPv4 vesztés"), L("IPv6 vesztés")}, rows,
+                {1.3, 1, 1, 1, 1}));
+    s.add(padded(text(L("Az IPv6 zavarai"), font(11, Weight::semibold), Palette::ink()), 6, 0));
+    if (d.ipv6Incidents.empty()) {
+        s.add(text(L("Az időszakban az IPv6 útvonalon nem rögzítettünk zavart."), font(10), Palette::secondaryText()));
+    } else {
+        rows.clear();
+        for (std::size_t i = 0; i < shownRows(d.ipv6Incidents.size(), kOtherIncidentRowLimit); ++i) {
+            const Ipv6IncidentRecord& r = d.ipv6Incidents[i];
+            rows.push_back({F::dateText(r.start), r.end ? F::durationText(*r.end - r.start) : L("még tartott"),
+                            title(r.classification)});
+        }
+        s.add(table({L("Kezdet"), L("Hossz"), L("Jelleg")}, rows, {1.1, 0.8, 2.1}));
+        if (const auto more = otherIncidentContinuation(d.ipv6Incidents.size(), rows.size()))
+            s.add(text(*more, font(9), Palette::mutedText()));
+    }
+    if (const std::optional<QString> sentence = d.ipv6ProviderSentence())
+        s.add(calloutCard(L("Mit mondjon a szolgáltatónak"), {*sentence}));
     return s;
 }
 

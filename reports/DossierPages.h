@@ -52,6 +52,7 @@ private:
     dossier::Stack hourlyProfilePage() const;
     dossier::Stack accessPointsPage() const;
     dossier::Stack wiredComparisonPage() const;
+    dossier::Stack ipv6Page() const;
     dossier::Stack gapLedgerPage() const;
     dossier::Stack methodologyPage() const;
     dossier::Stack nextStepsPage() const;

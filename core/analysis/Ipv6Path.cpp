@@ -259,12 +259,13 @@ QStringList advice(Ipv6PathState state)
     case Ipv6PathState::providerDown:
         return {seen,
                 L("Szólj a szolgáltatónak: „Az IPv6 forgalom a routeren túl elakad, nyilvános IPv6 címek nem "
-                  "érhetők el, az IPv4 működik.”"),
+                  "érhetők el, az IPv4 működik.” A mérési dosszié „IPv6 az IPv4 mellett” oldala a bizonyíték."),
                 workaround};
     case Ipv6PathState::slowOrLossy:
         return {seen,
                 L("Szólj a szolgáltatónak: „Ugyanazok a címek IPv6-on sokkal lassabban vagy nagyobb "
-                  "csomagvesztéssel érhetők el, mint IPv4-en.”"),
+                  "csomagvesztéssel érhetők el, mint IPv4-en.” A mérési dosszié „IPv6 az IPv4 mellett” oldala a "
+                  "bizonyíték."),
                 workaround};
     case Ipv6PathState::nameOrPage:
         return {seen,

@@ -53,15 +53,17 @@ protected:
         store = std::make_unique<SQLiteStore>(SQLiteStore::Location::file(path));
         raw = std::make_unique<RawDb>(path);
     }
-    void addRollup(double bucketStart, int width, ProbeKind kind, int count, int successes, std::optional<double> p50)
+    void addRollup(double bucketStart, int width, ProbeKind kind, int count, int successes, std::optional<double> p50,
+                   const char* family = "ipv4")
     {
-        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL, NULL, NULL, 'ipv4');")
+        raw->exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, %2, '%3', %4, %5, %6, NULL, NULL, NULL, NULL, NULL, '%7');")
                       .arg(bucketStart, 0, 'f', 3)
                       .arg(width)
                       .arg(rawValue(kind))
                       .arg(count)
                       .arg(successes)
-                      .arg(p50 ? QString::number(*p50) : QStringLiteral("NULL")));
+                      .arg(p50 ? QString::number(*p50) : QStringLiteral("NULL"))
+                      .arg(QString::fromLatin1(family)));
     }
     DossierDocument build(const DossierRequest& request)
     {
@@ -88,6 +90,17 @@ TEST_F(DossierBuilderTest, AnEmptyPeriodIsOneGapAndNoFigures)
     EXPECT_EQ(doc.medianProviderMs, std::nullopt);
     EXPECT_EQ(doc.p95ProviderMs, std::nullopt);
     EXPECT_EQ(DossierPaginator::pages(doc).size(), 10u);
+
+    // Measured on an IPv6-only network: the IPv6 samples make the figures, and no page compares.
+    std::vector<NetworkSample> ipv6Only = {sample(kT0 + 11, ProbeKind::publicIP, 30.0),
+                                           sample(kT0 + 12, ProbeKind::publicIP, std::nullopt, false)};
+    for (NetworkSample& s : ipv6Only)
+        s.family = AddressFamily::ipv6;
+    raw->insertSamples(ipv6Only);
+    const DossierDocument measured = build(request);
+    EXPECT_EQ(measured.medianProviderMs, 30.0);
+    EXPECT_EQ(measured.lossRatio, 0.5);
+    EXPECT_TRUE(measured.familyLegs.empty());
 }
 
 TEST_F(DossierBuilderTest, PeriodFiguresTakeTheLowerMiddleAndSlicesTheUpper)
@@ -96,15 +109,33 @@ TEST_F(DossierBuilderTest, PeriodFiguresTakeTheLowerMiddleAndSlicesTheUpper)
     raw->insertSamples({sample(kT0 + 11, ProbeKind::publicIP, 20.0), sample(kT0 + 12, ProbeKind::publicIP, 10.0),
                         sample(kT0 + 13, ProbeKind::gateway, 4.0), sample(kT0 + 14, ProbeKind::gateway, 2.0),
                         sample(kT0 + 15, ProbeKind::dns, 99.0)});
+    // IPv6 samples and roll-ups of the same legs, slower and lossier: they move no IPv4 figure.
+    const auto v6 = [](NetworkSample s) {
+        s.family = AddressFamily::ipv6;
+        return s;
+    };
+    raw->insertSamples({v6(sample(kT0 + 11, ProbeKind::publicIP, 300.0)), v6(sample(kT0 + 12, ProbeKind::publicIP, 0.4)),
+                        v6(sample(kT0 + 13, ProbeKind::publicIP, std::nullopt, false)),
+                        v6(sample(kT0 + 14, ProbeKind::gateway, std::nullopt, false))});
+    addRollup(kT0 + 600, 60, ProbeKind::publicIP, 10, 0, std::nullopt, "ipv6");
     const DossierDocument doc = build(period(kT0, 1200));
     EXPECT_EQ(doc.medianProviderMs, 10.0);
     EXPECT_EQ(doc.p95ProviderMs, 10.0);
     EXPECT_EQ(doc.medianRouterMs, 2.0);
+    EXPECT_EQ(doc.lossRatio, 0.0);
+    EXPECT_FALSE(doc.onlyRollups || doc.containsAggregatedPeriods || doc.detailedFiguresFrom);
     ASSERT_EQ(doc.timeline.size(), 1u);
     EXPECT_EQ(doc.timeline[0].time, kT0 + 10);
     EXPECT_EQ(doc.timeline[0].providerMilliseconds, 20.0);
     EXPECT_EQ(doc.timeline[0].routerMilliseconds, 4.0);
-    EXPECT_EQ(doc.sampleCount, 5);
+    EXPECT_EQ(doc.timeline[0].lossRatio, 0.0);
+    EXPECT_EQ(doc.sampleCount, 5 + 4 + 10);
+    // Side by side on the IPv6 page: 13 provider samples, 11 of them failed.
+    ASSERT_EQ(doc.familyLegs.size(), 2u);
+    EXPECT_EQ(doc.familyLegs[0], (FamilyLegComparison{ProbeKind::gateway, 2.0, std::nullopt, 0.0, 1.0, 2, 1}));
+    EXPECT_EQ(doc.familyLegs[1], (FamilyLegComparison{ProbeKind::publicIP, 10.0, 0.4, 0.0, 11.0 / 13, 2, 13}));
+    const auto pages = DossierPaginator::pages(doc);
+    EXPECT_NE(std::find(pages.begin(), pages.end(), DossierPage::ipv6), pages.end());
 
     // The lower-middle rule at its index: floor(0.95 × 19) = 18 of 1..20.
     std::vector<NetworkSample> many;
@@ -392,7 +423,11 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
                                      c.loss));
     }
     raw->insertSamples(samples);
+    // An IPv6 incident is listed on the IPv6 page only.
+    const Incident ipv6 = incident(300, 480, C::ipv6ProviderIssue, "x");
+    await(store->upsertIncident(ipv6));
     const DossierDocument doc = build(period(kT0, 3600));
+    EXPECT_EQ(doc.ipv6Incidents, (std::vector<Ipv6IncidentRecord>{{C::ipv6ProviderIssue, kT0 + 300, kT0 + 480}}));
     ASSERT_EQ(doc.outages.size(), std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(doc.outages[i].id, cases[i].incident.id) << i;

@@ -138,7 +138,16 @@ TEST(DossierPdfTest, FiguresAreNamedForWhatTheyAre)
     doc.outages = {{QUuid::createUuid(), t, t + 177, FaultLocation::provider, {}, IncidentNature::outage},
                    {QUuid::createUuid(), t + 600, t + 1500, FaultLocation::provider, {}, IncidentNature::slowness},
                    {QUuid::createUuid(), t + 2000, t + 2042, FaultLocation::dns, {}, IncidentNature::nameResolution}};
+    doc.familyLegs = {{ProbeKind::gateway, 0.3, 0.4, 0.0, 0.0, 900, 900},
+                      {ProbeKind::publicIP, 31.6, 48.2, 0.012, 0.254, 1800, 1800}};
+    doc.ipv6Incidents = {{IncidentClassification::ipv6ProviderIssue, t, t + 177}, {IncidentClassification::ipv6SlowOrLossy, t + 900, t + 960}};
     const QString path = renderToFile(doc);
+    const QString ipv6 = pdfPageText(path, pageNumberOf(doc, DossierPage::ipv6)).simplified();
+    for (const char* shown : {"Router kevesebb mint 1 ms kevesebb mint 1 ms 0.0% 0.0%", "Nyilvános címek 32 ms 48 ms 1.2% 25.4%",
+                              "2 perc 57 mp Az IPv6 a szolgáltatónál nem működik",
+                              "A szolgáltatónak: „Az időszakban az IPv6 kapcsolat 2 alkalommal hibázott, összesen 3 perc 57 mp, "
+                              "miközben az IPv4 működött; a nyilvános címek felé az IPv6 csomagvesztése 25.4%, az IPv4-é 1.2%.”"})
+        EXPECT_TRUE(ipv6.contains(QString::fromUtf8(shown))) << shown << "\n" << ipv6.toStdString();
     const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary)).simplified();
     EXPECT_TRUE(summary.contains(QStringLiteral("<1 ms"))) << summary.toStdString();
     EXPECT_FALSE(summary.contains(QStringLiteral(" 0 ms"))) << summary.toStdString();
@@ -239,6 +248,11 @@ TEST(DossierPdfTest, FullPagesStayAboveTheFooter)
     for (int i = 0; i < 12; ++i) // beside the outages, more other incidents than their table shows
         doc.outages.push_back({QUuid::createUuid(), doc.request.end - 600.0 * (i + 1), doc.request.end - 600.0 * i,
                                FaultLocation::provider, {}, IncidentNature::slowness});
+    for (ProbeKind kind : {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::dns, ProbeKind::http})
+        doc.familyLegs.push_back({kind, 0.4, 1234.5, 0.012, 1.0, 100000, 100000});
+    for (int i = 0; i < 12; ++i) // the IPv6 page's incidents beyond its table
+        doc.ipv6Incidents.push_back({IncidentClassification::ipv6NameOrPageIssue, doc.request.start + 9000.0 * i,
+                                     doc.request.start + 9000.0 * i + 5400});
     const QString path = renderToFile(doc);
     // POLVARINE_DOSSIER_KEEP=<folder> keeps this fullest dossier for a look.
     if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
