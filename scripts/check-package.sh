@@ -52,8 +52,10 @@ if [[ ${1:-} == lab-run ]]; then
         polvarine >"$chroot_dir$home/polvarine.log" 2>&1 &
     program=$!
     sleep $((RUN_SECONDS - 4))
-    if [[ $png != - ]] && command -v xwd >/dev/null && command -v convert >/dev/null; then
-        xwd -root -display ":$display" -silent | convert xwd:- "$png" 2>/dev/null
+    # ImageMagick's import reads each window: `xwd -root` hands back the welcome sheet over the
+    # main window as a black square, while the screen memory holds it drawn.
+    if [[ $png != - ]] && command -v import >/dev/null; then
+        import -display ":$display" -window root "$png" 2>/dev/null
     fi
     sleep 4
     kill -0 $program 2>/dev/null || { tail -n 20 "$chroot_dir$home/polvarine.log"; die "the program ended before $RUN_SECONDS s"; }
@@ -69,7 +71,7 @@ fi
 out=${1:-$root_dir/build-pkg}
 mkdir -p "$out" && out=$(cd "$out" && pwd)
 need=()
-for tool in mmdebstrap:mmdebstrap Xvfb:xvfb xdpyinfo:x11-utils xwd:x11-apps convert:imagemagick sqlite3:sqlite3 \
+for tool in mmdebstrap:mmdebstrap Xvfb:xvfb xdpyinfo:x11-utils import:imagemagick sqlite3:sqlite3 \
             getcap:libcap2-bin ip:iproute2 nft:nftables; do
     command -v "${tool%%:*}" >/dev/null || need+=("${tool#*:}")
 done
