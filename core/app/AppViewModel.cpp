@@ -293,19 +293,23 @@ rt::awaitable<void> AppViewModel::runQualityRefresh(MeasurementSession session, 
     using namespace asio::experimental::awaitable_operators;
     // This coroutine runs on the model's guarded executor: once the model is gone it never resumes.
     const auto store = store_;
+    // The score speaks of the path the analysis reads (IPv4 wherever the network has it); an echo the
+    // system did not let out is no evidence about the connection: neither scores.
+    const auto notScored = [family = analysedFamily_](const NetworkSample& s) {
+        return s.family != family || incident_evidence::wasNotMeasured(s);
+    };
     std::optional<FailureReport> failure;
     try {
         const Timestamp start = std::max(reference - duration(window), session.startedAt);
         auto [samples, wifi, incidents, events] =
             co_await (store->samples(start, reference) && store->wifiSnapshots(start, reference) &&
                       store->incidents(start, reference) && store->events(start, reference));
-        // An echo the system did not let out is no evidence about the connection: it scores nothing.
-        std::erase_if(samples, incident_evidence::wasNotMeasured);
+        std::erase_if(samples, notScored);
 
         if (reference - session.startedAt >= baselineWindowSeconds) {
             const Timestamp tenStart = reference - baselineWindowSeconds;
             auto tenSamples = co_await store->samples(tenStart, reference);
-            std::erase_if(tenSamples, incident_evidence::wasNotMeasured);
+            std::erase_if(tenSamples, notScored);
             const auto tenWifi = co_await store->wifiSnapshots(tenStart, reference);
             const auto tenIncidents = co_await store->incidents(tenStart, reference);
             const auto tenEvents = co_await store->events(tenStart, reference);

@@ -222,14 +222,34 @@ std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& sample
 
 HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, Timestamp start, Timestamp end)
 {
+    // The charts draw one path, as the overview does: IPv4 wherever the period holds it, IPv6 on a
+    // network that had nothing else. The other family's samples are counted, never drawn.
+    const auto holds = [&](AddressFamily family) {
+        for (const auto& part : family == AddressFamily::ipv4 ? readings.folded : readings.foldedIpv6)
+            if (part->sampleCount() > 0)
+                return true;
+        return std::any_of(readings.samples.begin(), readings.samples.end(),
+                           [family](const NetworkSample& x) { return x.family == family; }) ||
+               std::any_of(readings.rollups.begin(), readings.rollups.end(),
+                           [family](const SampleRollup& r) { return r.family == family; });
+    };
+    const AddressFamily drawn =
+        !holds(AddressFamily::ipv4) && holds(AddressFamily::ipv6) ? AddressFamily::ipv6 : AddressFamily::ipv4;
     HistorySlices slices(start, end);
-    for (const std::shared_ptr<HistorySlices>& part : readings.folded)
+    for (const std::shared_ptr<HistorySlices>& part : drawn == AddressFamily::ipv4 ? readings.folded : readings.foldedIpv6)
         slices.merge(std::move(*part));
+    for (const std::shared_ptr<HistorySlices>& part : drawn == AddressFamily::ipv4 ? readings.foldedIpv6 : readings.folded)
+        slices.countSamples(part->sampleCount());
     for (const NetworkSample& s : readings.samples)
-        if (!incident_evidence::wasNotMeasured(s))
+        if (s.family != drawn)
+            slices.countSamples(1);
+        else if (!incident_evidence::wasNotMeasured(s))
             slices.addSample(s.timestamp, s.target.kind, s.latencyMilliseconds, s.success);
     for (const SampleRollup& r : readings.rollups)
-        slices.addRollup(r);
+        if (r.family == drawn)
+            slices.addRollup(r);
+        else
+            slices.countSamples(r.sampleCount);
     HistorySummary summary;
     summary.range = range;
     summary.buckets = slices.takeBuckets();
@@ -268,18 +288,21 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
     // Folded as the rows arrive, a month being millions of rows: each part of the period into a
     // fold of its own (the store reads the parts at once), merged with the roll-ups off this thread.
     // Only the kinds that fill slices are read row by row; the others are counted in the same read.
-    std::vector<std::shared_ptr<HistorySlices>> parts;
+    std::vector<std::shared_ptr<HistorySlices>> parts, parts6;
     std::vector<std::function<void(const SamplePoint&)>> visitors;
     for (std::size_t i = 0; i < SQLiteStore::periodReadParts(); ++i) {
         auto part = std::make_shared<HistorySlices>(start, end);
-        visitors.push_back([part](const SamplePoint& p) {
-            part->addSample(p.timestamp, p.kind, p.latencyMilliseconds, p.success);
+        auto part6 = std::make_shared<HistorySlices>(start, end);
+        visitors.push_back([part, part6](const SamplePoint& p) {
+            (p.family == AddressFamily::ipv6 ? *part6 : *part).addSample(p.timestamp, p.kind, p.latencyMilliseconds, p.success);
         });
         parts.push_back(std::move(part));
+        parts6.push_back(std::move(part6));
     }
     const SampleVisit visit = co_await store->visitSamples(start, end, HistorySlices::foldedKinds(), std::move(visitors));
     parts.front()->countSamples(visit.total - visit.visited);
     readings.folded = std::move(parts);
+    readings.foldedIpv6 = std::move(parts6);
     readings.incidents = co_await store->incidents(start, end);
     readings.rollups = co_await store->rollups(rollupBucketSeconds(range), start, end);
     readings.earliestMeasurement = co_await store->earliestMeasurement();

@@ -100,6 +100,7 @@ struct HistoryReadings {
     std::vector<Incident> incidents;
     std::vector<SampleRollup> rollups;
     std::vector<std::shared_ptr<HistorySlices>> folded;
+    std::vector<std::shared_ptr<HistorySlices>> foldedIpv6; // the IPv6 samples, folded apart
     // The oldest measurement the store holds, raw or rolled up; none for an empty store.
     std::optional<Timestamp> earliestMeasurement;
     bool earliestMeasurementKnown = false; // the reader asked the store for it
