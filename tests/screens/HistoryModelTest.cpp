@@ -148,6 +148,23 @@ TEST(HistoryBuckets, SummaryCountsEverySampleAndCoversInNinetySixths)
     EXPECT_DOUBLE_EQ(s.coverageRatio, 2.0 / 96); // slices 0 and 41; the failed provider probe gives no median
     EXPECT_EQ(s.range, HistoryRange::week);
 
+    // IPv6 samples and roll-ups are counted but draw nothing beside IPv4; on a network that had only
+    // IPv6, they are what is drawn.
+    const auto ipv6 = [](auto x) {
+        x.family = AddressFamily::ipv6;
+        return x;
+    };
+    HistoryReadings dual = r;
+    dual.samples.push_back(ipv6(sample(ProbeKind::gateway, slice(0), 400)));
+    dual.rollups.push_back(ipv6(rollup(ProbeKind::gateway, slice(60), 5, 0, 3)));
+    const HistorySummary d = makeHistorySummary(HistoryRange::week, dual, kStart, kEnd);
+    EXPECT_EQ(d.sampleCount, s.sampleCount + 1 + 5);
+    EXPECT_EQ(d.buckets[0].medianGatewayMs, s.buckets[0].medianGatewayMs);
+    EXPECT_DOUBLE_EQ(d.coverageRatio, s.coverageRatio);
+    HistoryReadings only6;
+    only6.samples = {ipv6(sample(ProbeKind::gateway, slice(0), 4))};
+    EXPECT_EQ(makeHistorySummary(HistoryRange::week, only6, kStart, kEnd).buckets[0].medianGatewayMs, 4);
+
     const HistorySummary empty = makeHistorySummary(HistoryRange::day, {}, kStart, kEnd);
     EXPECT_EQ(empty.buckets.size(), 96u);
     EXPECT_TRUE(std::all_of(empty.buckets.begin(), empty.buckets.end(), [](const auto& b) { return b.isGap(); }));
