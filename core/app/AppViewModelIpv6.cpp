@@ -94,7 +94,12 @@ void AppViewModel::closeIpv6Incident(std::size_t index, Timestamp end)
 
 void AppViewModel::refreshIpv6Path(Timestamp at)
 {
+    // Sized once: this runs after every batch over the whole window.
+    std::size_t count = 0;
+    for (const ProbeBatch& batch : recentBatches_)
+        count += batch.samples.size();
     std::vector<NetworkSample> samples;
+    samples.reserve(count);
     for (const ProbeBatch& batch : recentBatches_)
         for (const NetworkSample& s : batch.samples)
             if (s.timestamp >= at - liveWindowSeconds_ && s.timestamp <= at && !incident_evidence::wasNotMeasured(s))

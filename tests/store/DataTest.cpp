@@ -133,6 +133,23 @@ TEST_F(StoreDataTest, WritingTheSameRowAgainReplacesIt)
     EXPECT_EQ(incidents[0], incident);
 }
 
+TEST_F(StoreDataTest, ABatchThatFailsPartWayLeavesNothingAndNoLockAndIsStoredWholeLater)
+{
+    await(store->recentSamples(1)); // the schema is there
+    RawDb(path).exec("CREATE TRIGGER refuse BEFORE INSERT ON network_samples WHEN NEW.latency_ms = 666 "
+                     "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+    ProbeBatch batch = makeBatch(1000, 3);
+    batch.samples[1].latencyMilliseconds = 666;
+    EXPECT_ANY_THROW(await(store->insertSamples(batch)));
+    {
+        RawDb other(path); // a write from another connection goes through: nothing of the batch holds a lock
+        EXPECT_EQ(other.integer("SELECT count(*) FROM network_samples;"), 0);
+        other.exec("DROP TRIGGER refuse;");
+    }
+    await(store->insertSamples(batch));
+    EXPECT_EQ(RawDb(path).integer("SELECT count(*) FROM network_samples;"), 3);
+}
+
 TEST_F(StoreDataTest, WifiEventsMarkersAndIncidentsRoundTrip)
 {
     WifiSnapshot full = makeWifi(1000);
