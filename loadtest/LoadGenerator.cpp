@@ -30,6 +30,11 @@ constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the c
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
 constexpr std::int64_t kShortestAnswer = 64 * 1024; // a complete download answer below this is no load
+// An upload request's body: a quarter of a second of what the server has read per second so far (the
+// streams together), so that answers come a few times a second on any line; from kSmallestUploadBody,
+// at most doubling from one request of a stream to its next, up to LoadGenerator::kUploadBodyBytes.
+constexpr curl_off_t kSmallestUploadBody = 256 * 1024;
+constexpr double kUploadBodySeconds = 0.25;
 
 // The kernel's TCP_INFO up to the peer's advertised receive window (Linux 6.2 and later; the C
 // library's struct tcp_info stops long before it). An older kernel fills less of it.
@@ -101,28 +106,34 @@ const LoadSource::Configuration& LoadSource::Configuration::defaultConfiguration
 //
 // What counts: a download's bytes as they arrive; an upload's bytes only as far as the server took
 // them. A finished upload counts its whole body: the server answered after it had been sent whole,
-// and an upload endpoint answers once it has read the body. An upload in flight counts what left the
-// socket and was acknowledged (handed to the socket minus the socket's send queue) less what may
-// still sit unread in the server's receive buffer: how far the server's advertised receive window
-// has closed since its widest (what it accepts and does not read closes the window). A window that
-// grows while the server does not read makes that too little, so while the server's window is shut
-// (it has stopped reading and its buffer is full) the request in flight counts nothing: only what an
-// answer confirms. The count thus never runs ahead of what the server has read.
+// and an upload endpoint answers once it has read the body. Upload bodies are small (see
+// kUploadBodySeconds) and a stream keeps its connection from one request to the next: the answers are
+// the count, and what a request in flight adds between them is bounded by its body. A server that
+// stops reading thus stops the count within one body per stream, whatever its kernel still accepts
+// (a deep queue and a large receive buffer keep it accepting for seconds). An upload in flight counts
+// what left the socket and was acknowledged (handed to the socket minus the socket's send queue) less
+// what may still sit unread in the server's receive buffer: how far the server's advertised receive
+// window has closed since its widest. While the server's window is shut the request in flight counts
+// nothing: only what an answer confirms.
 //
 // A request that ends in a transfer error or an HTTP status of 400 or more counts no bytes, and its
 // stream waits before the next request (kFirstRetryDelay, doubling up to kLongestRetryDelay), so that
 // a failing endpoint gets a few requests a second at most. So does a short answer, as a captive
 // portal or a catch-all site gives to any request: a download answer shorter than kShortestAnswer or
-// than its own Content-Length, or an upload answered before its body had been sent whole.
+// than its own Content-Length, or an upload answered before its body had been acknowledged whole.
 struct LoadGenerator::Phase {
     struct Stream {
         Phase* phase = nullptr;
         CURL* easy = nullptr;
         std::int64_t requestBytes = 0; // download: bytes of the current request counted so far
         curl_off_t handedOver = 0;     // upload: body bytes curl has written to the socket
-        std::optional<curl_off_t> sentWhenAnswered; // upload: body bytes sent when the answer began
+        curl_off_t bodyBytes = 0;      // upload: the current request's body
+        long localPort = -1;           // upload: the local port of the current request's connection
+        std::optional<curl_off_t> sentWhenAnswered; // upload: body bytes acknowledged when the answer began
         std::uint32_t widestPeerWindow = 0;         // upload: the server's widest advertised window
-        std::vector<curl_socket_t> sockets; // upload: the sockets this stream's connection attempts opened
+        std::optional<Clock::time_point> lookedAt;  // upload: heldByTheServer's last look at the connection
+        curl_socket_t lookedSocket = -1;
+        std::uint64_t rwndLimited = 0;              // its time limited by the server's window then, in µs
         bool active = false;
         bool answered = false; // the current request has been answered with a success status
         std::chrono::milliseconds retryDelay{0};
@@ -136,6 +147,11 @@ struct LoadGenerator::Phase {
     CURLM* multi = nullptr;
     curl_slist* headers = nullptr;
     std::vector<Stream> streams;
+    std::vector<curl_socket_t> sockets; // upload: the sockets the phase's connection attempts opened
+    Clock::time_point started = Clock::now();
+    int uploadAnswers = 0; // answered upload requests, and when the last of them was answered
+    Clock::time_point lastAnswer;
+    bool serverHolds = false; // heldByTheServer() at the last sample
     int requestsAnswered = 0;
     int requestsFailed = 0;
     std::optional<FailureCause> lastFailure;
@@ -184,7 +200,9 @@ struct LoadGenerator::Phase {
         return size * count;
     }
 
-    // An upload's answer begins (its status line): how much of the body had been sent by then.
+    // An upload's answer begins (its status line): how much of the body the server's end had
+    // acknowledged by then. A server that answers without reading the body acknowledges no more than
+    // its receive buffer holds, less than the smallest body; one that read it has acknowledged it all.
     static size_t onHeader(char* data, size_t size, size_t count, void* user)
     {
         auto* stream = static_cast<Stream*>(user);
@@ -192,7 +210,12 @@ struct LoadGenerator::Phase {
         if (stream->phase->direction == LoadDirection::upload && length >= 5 && std::equal(data, data + 5, "HTTP/")) {
             curl_off_t sent = 0;
             curl_easy_getinfo(stream->easy, CURLINFO_SIZE_UPLOAD_T, &sent);
-            stream->sentWhenAnswered = std::max(sent, stream->handedOver);
+            const curl_off_t handed = std::max(sent, stream->handedOver);
+            int queued = 0;
+            const std::optional<curl_socket_t> socket = stream->phase->socketOf(*stream);
+            if (socket && ::ioctl(*socket, SIOCOUTQ, &queued) != 0)
+                queued = 0;
+            stream->sentWhenAnswered = std::max<curl_off_t>(0, handed - queued);
         }
         return length;
     }
@@ -205,37 +228,70 @@ struct LoadGenerator::Phase {
         return stream->phase->stopping() ? 1 : 0; // non-zero aborts the transfer
     }
 
-    // An upload stream keeps track of its own sockets (each upload request has a connection of its
-    // own), so that the bytes still queued in its socket can be read while the request runs.
+    // The upload's sockets are kept track of, and each request notes the local port of the connection
+    // it runs on (a kept connection may pass from one stream to another), so that the bytes still
+    // queued in its socket can be read while the request runs.
     static int onSocketOpened(void* user, curl_socket_t socket, curlsocktype)
     {
-        static_cast<Stream*>(user)->sockets.push_back(socket);
+        static_cast<Stream*>(user)->phase->sockets.push_back(socket);
         return CURL_SOCKOPT_OK;
     }
     static int onSocketClosing(void* user, curl_socket_t socket)
     {
-        auto& sockets = static_cast<Stream*>(user)->sockets;
+        auto& sockets = static_cast<Stream*>(user)->phase->sockets;
         sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
         return ::close(socket);
+    }
+    static int onRequestReady(void* user, char*, char*, int, int localPort)
+    {
+        static_cast<Stream*>(user)->localPort = localPort;
+        return CURL_PREREQFUNC_OK;
+    }
+    std::optional<curl_socket_t> socketOf(const Stream& s) const
+    {
+        for (curl_socket_t socket : sockets) {
+            sockaddr_storage local{};
+            socklen_t length = sizeof(local);
+            if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+                continue;
+            const in_port_t port = local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                                                               : reinterpret_cast<sockaddr_in*>(&local)->sin_port;
+            if (static_cast<long>(ntohs(port)) == s.localPort)
+                return socket;
+        }
+        return std::nullopt;
+    }
+
+    // The next upload request's body (see kUploadBodySeconds).
+    curl_off_t nextBodyBytes(const Stream& s) const
+    {
+        const double elapsed = std::max(secondsBetween(started, Clock::now()), 0.05);
+        const auto byRate = static_cast<curl_off_t>(static_cast<double>(generator.counter_.total()) / elapsed *
+                                                    kUploadBodySeconds);
+        const curl_off_t most = std::max(kSmallestUploadBody, 2 * s.bodyBytes);
+        return std::clamp(std::min(byRate, most), kSmallestUploadBody, static_cast<curl_off_t>(kUploadBodyBytes));
     }
 
     // Upload bytes of a request in flight that the server has taken: handed over, less what still
     // waits in the connected socket's send queue (unsent or not yet acknowledged), less what the
     // server has acknowledged but not read (its window's shrinkage since its widest); nothing while
     // its window is shut. Without the window in the socket's TCP_INFO (an old kernel), what was
-    // acknowledged.
-    std::int64_t receivedInFlight(Stream& s) const
+    // acknowledged. `carried`: what the server's end acknowledged, read or not (what the line carried).
+    std::int64_t receivedInFlight(Stream& s, bool carried = false) const
     {
         if (direction != LoadDirection::upload || !s.active || s.handedOver <= 0)
             return 0;
-        for (curl_socket_t socket : s.sockets) {
+        if (const std::optional<curl_socket_t> connected = socketOf(s)) {
+            const curl_socket_t socket = *connected;
             sockaddr_storage peer{};
             socklen_t length = sizeof(peer);
             int queued = 0;
             if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
                 ::ioctl(socket, SIOCOUTQ, &queued) != 0)
-                continue; // an attempt that did not connect
+                return 0; // an attempt that did not connect
             std::int64_t acknowledged = std::max<std::int64_t>(0, static_cast<std::int64_t>(s.handedOver) - queued);
+            if (carried)
+                return acknowledged;
             KernelTcpInfo info{};
             socklen_t infoLength = sizeof(info);
             if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 &&
@@ -250,13 +306,57 @@ struct LoadGenerator::Phase {
         return 0;
     }
 
-    // The phase's bytes so far: the counter plus what the server has taken of the uploads in flight.
-    std::int64_t total()
+    // The phase's bytes so far: the counter plus what the server has taken of the uploads in flight
+    // (with `carried`, what the line carried of them).
+    std::int64_t total(bool carried = false)
     {
         std::int64_t sum = generator.counter_.total();
         for (Stream& s : streams)
-            sum += receivedInFlight(s);
+            sum += receivedInFlight(s, carried);
         return sum;
+    }
+
+    // Whether the server, not the line, held every upload request in flight back since the last look:
+    // each connection's sending was limited by the server's receive window for most of that time (a
+    // window that still grows while the server reads nothing, or one shut), or its whole body has been
+    // acknowledged and waits for an answer. A line that slows down limits the sending by congestion
+    // instead.
+    bool heldByTheServer(Clock::time_point now)
+    {
+        bool held = true;
+        bool any = false;
+        for (Stream& s : streams) {
+            if (!s.active)
+                continue;
+            any = true;
+            const std::optional<curl_socket_t> socket = socketOf(s);
+            KernelTcpInfo info{};
+            socklen_t infoLength = sizeof(info);
+            if (!socket || ::getsockopt(*socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) != 0 ||
+                infoLength < sizeof(info)) {
+                held = false;
+                continue;
+            }
+            const bool sameLook = s.lookedAt && s.lookedSocket == *socket;
+            const double share = sameLook ? static_cast<double>(info.rwndLimited - s.rwndLimited) / 1e6 /
+                                                std::max(secondsBetween(*s.lookedAt, now), 1e-3)
+                                          : 0.0;
+            int queued = 0;
+            const bool allAcknowledged = s.handedOver >= s.bodyBytes && ::ioctl(*socket, SIOCOUTQ, &queued) == 0 &&
+                                         queued == 0; // the server's end has the whole body, and no answer
+            held = held && ((sameLook && share >= 0.5) || info.sndWnd == 0 || allAcknowledged);
+            s.lookedAt = now;
+            s.lookedSocket = *socket;
+            s.rwndLimited = info.rwndLimited;
+        }
+        return any && held;
+    }
+
+    // An upload's answers have stopped: none in the last second, while the server held back every
+    // request in flight. The server has taken nothing since, whatever its kernel still acknowledges.
+    bool answersStopped(Clock::time_point now) const
+    {
+        return uploadAnswers > 0 && now - lastAnswer >= 1s && serverHolds;
     }
 
     void setUp()
@@ -302,8 +402,8 @@ struct LoadGenerator::Phase {
                 const std::vector<char>& body = uploadBody();
                 curl_easy_setopt(e, CURLOPT_POST, 1L);
                 curl_easy_setopt(e, CURLOPT_POSTFIELDS, body.data());
-                curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-                curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+                curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Phase::onRequestReady);
+                curl_easy_setopt(e, CURLOPT_PREREQDATA, &s);
                 curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Phase::onSocketOpened);
                 curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &s);
                 curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &Phase::onSocketClosing);
@@ -320,6 +420,11 @@ struct LoadGenerator::Phase {
         s.widestPeerWindow = 0;
         s.answered = false;
         s.retryAt.reset();
+        s.localPort = -1;
+        if (direction == LoadDirection::upload) {
+            s.bodyBytes = nextBodyBytes(s);
+            curl_easy_setopt(s.easy, CURLOPT_POSTFIELDSIZE_LARGE, s.bodyBytes);
+        }
         s.active = curl_multi_add_handle(multi, s.easy) == CURLM_OK;
     }
 
@@ -333,8 +438,11 @@ struct LoadGenerator::Phase {
         const bool shortAnswer = isShortAnswer(s, code);
         if (code == CURLE_OK && !shortAnswer) {
             noteAnswered(s);
-            if (direction == LoadDirection::upload)
+            if (direction == LoadDirection::upload) {
                 generator.counter_.add(s.handedOver); // answered after the whole body: the server read it
+                lastAnswer = Clock::now();
+                ++uploadAnswers;
+            }
             s.retryDelay = 0ms;
             return;
         }
@@ -349,7 +457,7 @@ struct LoadGenerator::Phase {
                                          "bytes sent when answered); counted as failed, retrying with back-off",
                           static_cast<long long>(s.requestBytes),
                           static_cast<long long>(s.sentWhenAnswered.value_or(s.handedOver)),
-                          static_cast<long long>(direction == LoadDirection::upload ? kUploadBodyBytes : 0));
+                          static_cast<long long>(direction == LoadDirection::upload ? s.bodyBytes : 0));
             lastFailureWasShortAnswer = true;
             lastFailure.reset();
         } else {
@@ -374,7 +482,7 @@ struct LoadGenerator::Phase {
     bool isShortAnswer(const Stream& s, CURLcode code) const
     {
         if (direction == LoadDirection::upload) {
-            const auto body = static_cast<curl_off_t>(kUploadBodyBytes);
+            const curl_off_t body = s.bodyBytes;
             if (code != CURLE_OK) { // an error status keeps its own cause
                 long status = 0;
                 curl_easy_getinfo(s.easy, CURLINFO_RESPONSE_CODE, &status);
@@ -425,7 +533,7 @@ struct LoadGenerator::Phase {
     LoadPhaseResult run()
     {
         setUp();
-        const auto start = Clock::now();
+        const auto start = started = Clock::now();
         const auto deadline = start + configuration.maxDuration;
         for (Stream& s : streams)
             issue(s);
@@ -433,15 +541,30 @@ struct LoadGenerator::Phase {
         bool capReached = false;
         std::vector<double> samples;
         std::int64_t previousTotal = 0;
+        std::int64_t previousCarried = 0;
         std::int64_t peakTotal = 0;
         auto nextSample = start + 1s;
         const auto takeSample = [&](std::int64_t now) {
-            peakTotal = std::max(peakTotal, now);
+            if (direction == LoadDirection::download)
+                peakTotal = std::max(peakTotal, now);
             // A failed request's bytes leave the total again; a sample never goes below nothing.
-            samples.push_back(static_cast<double>(std::max<std::int64_t>(0, now - previousTotal)) * 8.0 / 1'000'000.0);
-            // An upload's bodies in flight fall back to nothing while the server's window is shut and
-            // come back once it reads again: those bytes are one second's, not a burst at the return.
-            previousTotal = direction == LoadDirection::upload ? std::max(previousTotal, now) : now;
+            std::int64_t moved = std::max<std::int64_t>(0, now - previousTotal);
+            if (direction == LoadDirection::upload) {
+                // An upload's second takes nothing once its answers have stopped, and never more than
+                // the line carried in it: bytes in flight that fell back while the server's window
+                // was shut, or were held while its answers stopped, come back at the line's pace when
+                // it reads again, not as a burst.
+                const std::int64_t carried = std::max(total(true), previousCarried);
+                serverHolds = heldByTheServer(Clock::now());
+                moved = answersStopped(Clock::now()) ? 0 : std::min(moved, carried - previousCarried);
+                previousCarried = carried;
+                previousTotal += moved;
+            } else {
+                previousTotal = now;
+            }
+            samples.push_back(static_cast<double>(moved) * 8.0 / 1'000'000.0);
+            if (direction == LoadDirection::upload)
+                peakTotal = std::max(peakTotal, previousTotal);
         };
 
         for (;;) {
@@ -490,11 +613,13 @@ struct LoadGenerator::Phase {
         }
 
         // The watchdog's cut: requests still in flight end here; the bytes they moved until now count
-        // (for an upload, those the server has received).
+        // (for an upload, those the server has received; none once its answers have stopped).
         const std::optional<FailureCause> pending = pendingCause();
+        const bool answersHadStopped = answersStopped(Clock::now());
         for (Stream& s : streams) {
             if (s.active) {
-                generator.counter_.add(receivedInFlight(s));
+                if (!answersHadStopped)
+                    generator.counter_.add(receivedInFlight(s));
                 curl_multi_remove_handle(multi, s.easy);
                 s.active = false;
             }

@@ -67,7 +67,7 @@ class LoadGenerator : public LoadSource, public rt::BlockingActor {
 public:
     static constexpr const char* kDefaultBaseURL = "https://speed.cloudflare.com";
     static constexpr std::int64_t kDownloadRequestBytes = 26'214'400; // 25 MiB per request
-    static constexpr std::size_t kUploadBodyBytes = 16'777'216;       // 16 MiB of 'Z' per request
+    static constexpr std::size_t kUploadBodyBytes = 16'777'216;       // an upload request's largest body of 'Z'
 
     LoadGenerator();
     ~LoadGenerator() override;

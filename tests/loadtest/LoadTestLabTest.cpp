@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 namespace pv {
 namespace {
@@ -101,6 +102,8 @@ protected:
         for (double sample : up.perSecondMbps)
             EXPECT_LE(sample, 1.5 * test::ShapedLab::kRateMbit);
     }
+
+    void runStopRows(const char* line);
 
     rt::NetworkRuntime net;
     std::optional<test::ShapedLab> lab;
@@ -193,8 +196,21 @@ TEST_F(LoadTestLabTest, AnEndpointThatStallsOrAnswersShortIsNotGraded)
     const auto read = lab->serverReadBy(nowTimestamp() + 1);
     std::printf("stalled upload: counted %lld bytes, the server read %lld\n", static_cast<long long>(up.bytesTransferred),
                 static_cast<long long>(read));
-    EXPECT_EQ(read, 4 * (1 << 20)) << "1 MiB of each of the 4 streams";
+    EXPECT_GE(read, 4 * (1 << 20)) << "bodies read whole, then 1 MiB of a larger one on each of the 4 streams";
     EXPECT_LE(up.bytesTransferred, read);
+}
+
+// No second is above the line's rate. A sample is taken when the generator's loop wakes, which on a
+// busy machine can be late: a second that runs long is then made up by the one before it, and the two
+// together stay within the line (a burst of bytes held back comes after a still second instead).
+void expectNoSecondAboveTheLine(const std::vector<double>& samples, int rateMbit)
+{
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i] <= 1.05 * rateMbit)
+            continue;
+        EXPECT_TRUE(i > 0 && samples[i - 1] + samples[i] <= 2 * 1.05 * rateMbit)
+            << "second " << i + 1 << ": " << samples[i] << " Mbit/s on a " << rateMbit << " Mbit/s line";
+    }
 }
 
 // What a user is told of a phase, as the screen, the store and the marker say it.
@@ -218,19 +234,45 @@ Said whatIsSaid(rt::NetworkRuntime& net, const LoadTestResult& r, LoadDirection 
     return said;
 }
 
-// The server stops one direction once it has moved 36 MB of it (about 6 s at 50 Mbit/s) and holds its
-// connections open: that direction is cut where its load stopped and not graded, and the tile, the
-// stored row and the marker give the rate while it flowed (near the server's own count), never its
-// bytes over the whole phase. The other direction is graded.
-TEST_F(LoadTestLabTest, ADirectionThatStopsShowsTheRateWhileItFlowed)
+// The server stops one direction once it has moved the row's bytes and holds its connections open:
+// that direction is cut where its load stopped (within half a second of the server's own clock) and
+// not graded, and the tile, the stored row and the marker give the rate while it flowed (near the
+// server's own count), never its bytes over the whole phase. The other direction is graded. A short
+// queue on a 50/50 line stops both directions at 6 s; behind a deep uplink queue (the server's kernel
+// goes on accepting what the server no longer reads) an upload stops early, midway and in its last
+// 2 s, on a 100/10 and on a 50/50 line. Each line has a test of its own (about two minutes each).
+struct StopRow {
+    const char* line; // the test that runs the row
+    const char* queue;
+    int downMbit, upMbit;
+    LoadDirection direction;
+    double stopSeconds; // where the server stops, at the line's rate (about 95 % of it is read)
+};
+constexpr StopRow kStopRows[] = {
+    {"short", "5ms", 50, 50, LoadDirection::upload, 6},
+    {"short", "5ms", 50, 50, LoadDirection::download, 6},
+    {"100/10", "500ms", 100, 10, LoadDirection::upload, 2},
+    {"100/10", "500ms", 100, 10, LoadDirection::upload, 6},
+    {"100/10", "500ms", 100, 10, LoadDirection::upload, 10.5},
+    {"50/50", "300ms", 50, 50, LoadDirection::upload, 2},
+    {"50/50", "500ms", 50, 50, LoadDirection::upload, 6},
+    {"50/50", "500ms", 50, 50, LoadDirection::upload, 10.5},
+};
+
+void LoadTestLabTest::runStopRows(const char* line)
 {
-    ASSERT_TRUE(lab->shape(QStringLiteral("5ms")));
-    for (LoadDirection direction : {LoadDirection::upload, LoadDirection::download}) {
-        const bool upload = direction == LoadDirection::upload;
-        SCOPED_TRACE(upload ? "upload" : "download");
+    for (const StopRow& row : kStopRows) {
+        if (std::string_view(row.line) != line)
+            continue;
+        const bool upload = row.direction == LoadDirection::upload;
+        const int rateMbit = upload ? row.upMbit : row.downMbit;
+        const auto after = static_cast<qint64>(row.stopSeconds * rateMbit * 0.95e6 / 8);
+        SCOPED_TRACE(QStringLiteral("%1 %2/%3 %4 stopped at %5 s").arg(QLatin1String(upload ? "upload" : "download"))
+                         .arg(row.downMbit).arg(row.upMbit).arg(QLatin1String(row.queue)).arg(row.stopSeconds).toStdString());
+        ASSERT_TRUE(lab->shape(QLatin1String(row.queue), row.downMbit, row.upMbit));
         baseURL = lab->startServer({QStringLiteral("--mode"), QStringLiteral("stop"), QStringLiteral("--directions"),
                                     QLatin1String(upload ? "up" : "down"), QStringLiteral("--after"),
-                                    QStringLiteral("36000000")});
+                                    QString::number(after)});
         ASSERT_FALSE(baseURL.isEmpty());
         const Run run = runTest(12s);
         ASSERT_TRUE(run.failure.isEmpty()) << run.failure.toStdString();
@@ -245,17 +287,22 @@ TEST_F(LoadTestLabTest, ADirectionThatStopsShowsTheRateWhileItFlowed)
         ASSERT_EQ(events.size(), 1u);
         const double phaseStart = run.phaseStarted.at(upload ? LoadTestPhase::upload : LoadTestPhase::download);
         const double stoppedAfter = events[0].wallClock - phaseStart;
-        const double serverMbps = 36e6 * 8 / stoppedAfter / 1e6;
+        const double serverMbps = static_cast<double>(after) * 8 / stoppedAfter / 1e6;
         const double wholePhaseMbps = static_cast<double>(cut.bytesTransferred) * 8 / cut.durationSeconds / 1e6;
-        std::printf("%s stopped after %.2f s (server), %.2f s (test); %.1f Mbit/s by the server, %.1f while it "
-                    "flowed, %.1f over the phase\n",
-                    upload ? "upload" : "download", stoppedAfter, cut.loadEndedAtSeconds, serverMbps,
-                    cut.throughputMbps(), wholePhaseMbps);
-        EXPECT_NEAR(cut.loadEndedAtSeconds, stoppedAfter, 1.0);
+        std::printf("%s %d/%d %s: stopped after %.2f s (server), %.2f s (test); %.2f Mbit/s by the server, %.2f while "
+                    "it flowed, %.1f over the phase; per second:",
+                    upload ? "upload" : "download", row.downMbit, row.upMbit, row.queue, stoppedAfter,
+                    cut.loadEndedAtSeconds, serverMbps, cut.throughputMbps(), wholePhaseMbps);
+        for (double sample : cut.perSecondMbps)
+            std::printf(" %.1f", sample);
+        std::printf("\n");
+        EXPECT_NEAR(cut.loadEndedAtSeconds, stoppedAfter, 0.5);
+        expectNoSecondAboveTheLine(cut.perSecondMbps, rateMbit);
 
-        const Said said = whatIsSaid(net, r, direction);
-        EXPECT_NEAR(said.storedMbps, serverMbps, 0.1 * serverMbps);
-        EXPECT_GT(said.storedMbps, 1.5 * wholePhaseMbps) << "never the bytes over the whole phase";
+        const Said said = whatIsSaid(net, r, row.direction);
+        // The server counts a download as it writes it, ahead of what arrived: 10 % there.
+        EXPECT_NEAR(said.storedMbps, serverMbps, (upload ? 0.03 : 0.1) * serverMbps);
+        EXPECT_GT(said.storedMbps, 1.1 * wholePhaseMbps) << "never the bytes over the whole phase";
         EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
         EXPECT_TRUE(said.tile.caption.contains(LF("az első %.0f másodpercben", {cut.loadEndedAtSeconds})))
             << said.tile.caption.toStdString();
@@ -266,26 +313,46 @@ TEST_F(LoadTestLabTest, ADirectionThatStopsShowsTheRateWhileItFlowed)
     }
 }
 
-// The server stands still for 2.5 s in each direction once that direction has moved 36 MB, then goes
-// on as before; and a line shaped to 40 Mbit/s falls to 3 Mbit/s once each direction has moved 7.5 MB
-// (1.5 s in) and keeps flowing. The pause is said as a pause and both directions are graded from their
+TEST_F(LoadTestLabTest, ADirectionThatStopsShowsTheRateWhileItFlowed)
+{
+    runStopRows("short");
+}
+
+TEST_F(LoadTestLabTest, AnUploadThatStopsBehindADeepQueueOn100To10ShowsTheRateWhileItFlowed)
+{
+    runStopRows("100/10");
+}
+
+TEST_F(LoadTestLabTest, AnUploadThatStopsBehindADeepQueueOn50To50ShowsTheRateWhileItFlowed)
+{
+    runStopRows("50/50");
+}
+
+// The server stands still for 2.5 s in each direction once that direction has moved 36 MB (on a
+// 40/40 line with a short queue) or 9 MB (100/10 behind a deep queue), then goes on as before; and a
+// line shaped to 40 Mbit/s falls to 3 Mbit/s once each direction has moved 7.5 MB (1.5 s in) and keeps
+// flowing. No second is above the line's rate. The pause is said as a pause and both directions are graded from their
 // loaded seconds; the slowdown is measured as it is, with no pause, stop or failure, and neither
 // blames the server.
 TEST_F(LoadTestLabTest, APauseIsSaidAsAPauseAndASlowdownIsMeasuredAsItIs)
 {
-    ASSERT_TRUE(lab->shape(QStringLiteral("5ms"), 40));
     const struct {
         const char* name;
+        const char* queue;
+        int downMbit, upMbit;
         QStringList serverArgs;
         bool paused;
     } cases[] = {
-        {"2.5-s pause", {"--mode", "pause", "--after", "36000000", "--pause-seconds", "2.5"}, true},
-        {"40 to 3 Mbit/s", {"--mode", "slowdown", "--after", "7500000", "--slow-command",
+        {"2.5-s pause", "5ms", 40, 40, {"--mode", "pause", "--after", "36000000", "--pause-seconds", "2.5"}, true},
+        {"2.5-s pause, 100/10 behind a deep queue", "500ms", 100, 10,
+         {"--mode", "pause", "--after", "9000000", "--pause-seconds", "2.5"}, true},
+        {"40 to 3 Mbit/s", "5ms", 40, 40, {"--mode", "slowdown", "--after", "7500000", "--slow-command",
                             lab->shapingCommandFromAnywhere(QStringLiteral("5ms"), 3), "--fast-command",
                             lab->shapingCommandFromAnywhere(QStringLiteral("5ms"), 40)}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        ASSERT_TRUE(lab->shape(QLatin1String(c.queue), c.downMbit, c.upMbit));
         baseURL = lab->startServer(c.serverArgs);
         ASSERT_FALSE(baseURL.isEmpty());
         const Run run = runTest(12s);
@@ -305,6 +372,9 @@ TEST_F(LoadTestLabTest, APauseIsSaidAsAPauseAndASlowdownIsMeasuredAsItIs)
             for (double sample : phase.perSecondMbps)
                 std::printf(" %.1f", sample);
             std::printf("\n");
+            const int rateMbit = upload ? c.upMbit : c.downMbit;
+            if (upload) // a download's bursts after a pause are another matter
+                expectNoSecondAboveTheLine(phase.perSecondMbps, rateMbit);
             EXPECT_FALSE(phase.stoppedFlowing());
             const Said said = whatIsSaid(net, r, direction);
             EXPECT_FALSE(said.notes.contains(QStringLiteral("nem fogadott")) || said.notes.contains(QStringLiteral("nem küldött")))
@@ -314,7 +384,8 @@ TEST_F(LoadTestLabTest, APauseIsSaidAsAPauseAndASlowdownIsMeasuredAsItIs)
             if (c.paused) {
                 ASSERT_EQ(phase.pauses.size(), 1u);
                 EXPECT_NEAR(phase.pausedSeconds(), 2.5, 1.0);
-                EXPECT_GT(phase.throughputMbps(), 0.8 * 40) << "the rate while it flowed";
+                EXPECT_GT(phase.throughputMbps(), 0.8 * rateMbit) << "the rate while it flowed";
+                EXPECT_LE(phase.throughputMbps(), 1.05 * rateMbit);
                 EXPECT_TRUE(said.notes.contains(QStringLiteral("megállt, majd folytatódott"))) << said.notes.toStdString();
                 EXPECT_TRUE(said.tile.caption.contains(QStringLiteral("másodpercre megállt"))) << said.tile.caption.toStdString();
             } else {

@@ -75,23 +75,24 @@ public:
         return {};
     }
 
-    // tbf at the rate on both router interfaces with the given latency limit ("5ms", "500ms").
-    bool shape(const QString& latency, int rateMbit = kRateMbit)
+    // tbf at the rate on both router interfaces with the given latency limit ("5ms", "500ms"); the
+    // upload (towards the services) at its own rate when one is given.
+    bool shape(const QString& latency, int rateMbit = kRateMbit, int uploadRateMbit = 0)
     {
-        bool ok = lab_.run(lab_.routerNs, shapingCommands(latency, rateMbit)) == 0;
+        bool ok = lab_.run(lab_.routerNs, shapingCommands(latency, rateMbit, uploadRateMbit)) == 0;
         for (const QString& ns : {lab_.inetNs, lab_.clientNs})
             ok = ok && lab_.run(ns, QStringLiteral("sysctl -qw net.ipv4.tcp_congestion_control=reno")) == 0;
         return ok;
     }
 
     // The tc commands of shape(), to run inside the router's namespace.
-    static QString shapingCommands(const QString& latency, int rateMbit)
+    static QString shapingCommands(const QString& latency, int rateMbit, int uploadRateMbit = 0)
     {
         QStringList commands;
         for (const char* dev : {"lan0", "wan0"})
             commands << QStringLiteral("tc qdisc replace dev %1 root tbf rate %2mbit burst 64kb latency %3")
                             .arg(QLatin1String(dev))
-                            .arg(rateMbit)
+                            .arg(uploadRateMbit > 0 && QLatin1String(dev) == QLatin1String("wan0") ? uploadRateMbit : rateMbit)
                             .arg(latency);
         return commands.join(QStringLiteral(" && "));
     }

@@ -25,6 +25,8 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp)
       "queues|*ShortQueue*:*BloatedQueue*"
       "endpoints|*Stalls*:*BlackHole*"
       "stops|*DirectionThatStops*"
+      "stops_100_10|*StopsBehindADeepQueueOn100To10*"
+      "stops_50_50|*StopsBehindADeepQueueOn50To50*"
       "pauses|*PauseIsSaid*")
     string(REPLACE "|" ";" _pv_fields "${_pv_entry}")
     list(GET _pv_fields 0 _pv_name)
