@@ -110,6 +110,17 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
     Ipv6PathJudgement j = Ipv6PathJudge::judge(samples, at, t);
     if (analysedFamily_ == AddressFamily::ipv6)
         j = Ipv6PathJudgement{Ipv6PathState::onlyPath, {}, {}, {}, 0, 0, {}};
+    // While the analysed path has a fault of its own, lookups and page checks fail over both
+    // families (an AAAA query travels to the same resolver), and IPv6 slower or lossier than a
+    // failing IPv4 says nothing of IPv6 itself: only an IPv6 router or provider that does not answer
+    // at all is IPv6's own fault then.
+    const bool analysedPathFails =
+        (attribution_.location != FaultLocation::none && attribution_.location != FaultLocation::insufficientEvidence) ||
+        std::any_of(incidents_.begin(), incidents_.end(), [](const Incident& i) {
+            return i.isOpen() && !isIpv6Classification(i.classification);
+        });
+    if (analysedPathFails && (j.state == Ipv6PathState::nameOrPage || j.state == Ipv6PathState::slowOrLossy))
+        j.state = Ipv6PathState::sharedFault;
 
     bool changed = false;
     const std::optional<IncidentClassification> kind = incidentClassification(j.state);

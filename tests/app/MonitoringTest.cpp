@@ -633,6 +633,12 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
              return dualStack(healthyBatch(r, at), {ProbeKind::publicIP, ProbeKind::http});
          },
          IncidentClassification::ipv6ProviderIssue, true, IncidentSeverity::warning},
+        // The lookups and pages fail over both families while IPv4 itself is lossy: no IPv6 fault.
+        {"dual stack: 40 % loss beyond the router, IPv6 lookups and pages failing with it",
+         [&](const RouteSnapshot& r, Timestamp at) {
+             return dualStack(lossy(0.4)(r, at), {ProbeKind::dns, ProbeKind::http});
+         },
+         IncidentClassification::internetUpstreamIssue, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
