@@ -65,8 +65,8 @@ struct RouteSnapshot {
     QString interfaceName;
     QString localAddress;
     QString gatewayAddress;
-    std::optional<QString> ipv6LocalAddress;
-    std::optional<QString> ipv6GatewayAddress;
+    std::optional<QString> ipv6LocalAddress = std::nullopt;
+    std::optional<QString> ipv6GatewayAddress = std::nullopt;
     bool hasIPv4 = true;
     bool operator==(const RouteSnapshot&) const = default;
 

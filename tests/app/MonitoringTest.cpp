@@ -1081,7 +1081,7 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
     const struct {
         const char* name;
         Fault first;
-        std::optional<Fault> second;
+        std::optional<Fault> second = std::nullopt;
         bool radio = false; // a readable radio: the router and the Wi-Fi can be told apart
     } cases[] = {
         {"a weak radio", weakRadio, std::nullopt, true},

@@ -31,8 +31,8 @@ struct ModelParts {
     std::shared_ptr<DesktopNotifier> notifier;
     std::function<Timestamp()> clock;
     std::function<bool()> icmpRefused;
-    QStringList folderOpener;            // the program that opens a folder (xdg-open when empty)
-    std::shared_ptr<SQLiteStore> store;  // an in-memory store when null
+    QStringList folderOpener = {};           // the program that opens a folder (xdg-open when empty)
+    std::shared_ptr<SQLiteStore> store = {}; // an in-memory store when null
 };
 
 inline std::unique_ptr<AppViewModel> makeModel(const QString& dir, StorageHealth health = StorageHealth::healthy(),
