@@ -27,6 +27,7 @@ using Clock = std::chrono::steady_clock; // the uptime clock (CLOCK_MONOTONIC)
 using namespace std::chrono_literals;
 
 constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the clock and the stop flags
+constexpr auto kLongestTurn = 250ms; // a later turn of the loop: the computer held the test back
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
 constexpr std::int64_t kShortestAnswer = 64 * 1024; // a complete download answer below this is no load
@@ -130,7 +131,6 @@ struct LoadGenerator::Phase {
         curl_off_t bodyBytes = 0;      // upload: the current request's body
         long localPort = -1;           // upload: the local port of the current request's connection
         std::optional<curl_off_t> sentWhenAnswered; // upload: body bytes acknowledged when the answer began
-        std::uint32_t widestPeerWindow = 0;         // upload: the server's widest advertised window
         std::optional<Clock::time_point> lookedAt;  // upload: heldByTheServer's last look at the connection
         curl_socket_t lookedSocket = -1;
         std::uint64_t rwndLimited = 0;              // its time limited by the server's window then, in µs
@@ -147,7 +147,15 @@ struct LoadGenerator::Phase {
     CURLM* multi = nullptr;
     curl_slist* headers = nullptr;
     std::vector<Stream> streams;
-    std::vector<curl_socket_t> sockets; // upload: the sockets the phase's connection attempts opened
+    // Upload: the sockets the phase's connection attempts opened, each with the widest receive window
+    // its server has advertised. A connection outlives its requests: the window a request starts with
+    // may already have closed on bytes the server never read.
+    struct Connection {
+        curl_socket_t socket = -1;
+        std::uint32_t widestWindow = 0;
+    };
+    std::vector<Connection> sockets;
+    std::int64_t closedReceived = 0; // download: what the kernel received on the phase's closed sockets
     Clock::time_point started = Clock::now();
     int uploadAnswers = 0; // answered upload requests, and when the last of them was answered
     Clock::time_point lastAnswer;
@@ -228,18 +236,21 @@ struct LoadGenerator::Phase {
         return stream->phase->stopping() ? 1 : 0; // non-zero aborts the transfer
     }
 
-    // The upload's sockets are kept track of, and each request notes the local port of the connection
+    // The phase's sockets are kept track of. Each upload request notes the local port of the connection
     // it runs on (a kept connection may pass from one stream to another), so that the bytes still
-    // queued in its socket can be read while the request runs.
+    // queued in its socket can be read while the request runs; a download's sockets tell what the
+    // kernel received, read by curl or not.
     static int onSocketOpened(void* user, curl_socket_t socket, curlsocktype)
     {
-        static_cast<Stream*>(user)->phase->sockets.push_back(socket);
+        static_cast<Stream*>(user)->phase->sockets.push_back({socket});
         return CURL_SOCKOPT_OK;
     }
     static int onSocketClosing(void* user, curl_socket_t socket)
     {
-        auto& sockets = static_cast<Stream*>(user)->phase->sockets;
-        sockets.erase(std::remove(sockets.begin(), sockets.end(), socket), sockets.end());
+        Phase* phase = static_cast<Stream*>(user)->phase;
+        phase->closedReceived += kernelReceived(socket);
+        auto& sockets = phase->sockets;
+        std::erase_if(sockets, [&](const Connection& c) { return c.socket == socket; });
         return ::close(socket);
     }
     static int onRequestReady(void* user, char*, char*, int, int localPort)
@@ -247,19 +258,60 @@ struct LoadGenerator::Phase {
         static_cast<Stream*>(user)->localPort = localPort;
         return CURL_PREREQFUNC_OK;
     }
-    std::optional<curl_socket_t> socketOf(const Stream& s) const
+    Connection* connectionOf(const Stream& s)
     {
-        for (curl_socket_t socket : sockets) {
+        for (Connection& c : sockets) {
             sockaddr_storage local{};
             socklen_t length = sizeof(local);
-            if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+            if (::getsockname(c.socket, reinterpret_cast<sockaddr*>(&local), &length) != 0)
                 continue;
             const in_port_t port = local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
                                                                : reinterpret_cast<sockaddr_in*>(&local)->sin_port;
             if (static_cast<long>(ntohs(port)) == s.localPort)
-                return socket;
+                return &c;
         }
-        return std::nullopt;
+        return nullptr;
+    }
+    std::optional<curl_socket_t> socketOf(const Stream& s)
+    {
+        const Connection* c = connectionOf(s);
+        return c ? std::optional(c->socket) : std::nullopt;
+    }
+
+    // The data a download connection's segments brought so far, as they arrived: in order or not (a
+    // segment that arrives after a lost one waits in the kernel until the loss is mended, and then a
+    // burst of them is handed on at once), at the connection's segment size.
+    static std::int64_t kernelReceived(curl_socket_t socket)
+    {
+        KernelTcpInfo info{};
+        socklen_t infoLength = sizeof(info);
+        if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) != 0 ||
+            infoLength < offsetof(KernelTcpInfo, dataSegsIn) + sizeof(info.dataSegsIn))
+            return 0;
+        return static_cast<std::int64_t>(info.dataSegsIn) * info.base.tcpi_rcv_mss;
+    }
+    // What the line has brought the phase's download connections so far, whether the kernel could
+    // hand it on yet or not (with headers: a little more than the load's bytes).
+    std::int64_t receivedByTheKernel() const
+    {
+        std::int64_t received = closedReceived;
+        for (const Connection& c : sockets)
+            received += kernelReceived(c.socket);
+        return received;
+    }
+
+    // Every turn of the loop: each upload connection's window, so that its widest is known before the
+    // server stops reading (a look only at the samples can come after the window began to close).
+    void watchWindows()
+    {
+        if (direction != LoadDirection::upload)
+            return;
+        for (Connection& c : sockets) {
+            KernelTcpInfo info{};
+            socklen_t infoLength = sizeof(info);
+            if (::getsockopt(c.socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 && infoLength >= sizeof(info))
+                c.widestWindow = std::max(c.widestWindow, info.sndWnd);
+        }
     }
 
     // The next upload request's body (see kUploadBodySeconds).
@@ -277,12 +329,12 @@ struct LoadGenerator::Phase {
     // server has acknowledged but not read (its window's shrinkage since its widest); nothing while
     // its window is shut. Without the window in the socket's TCP_INFO (an old kernel), what was
     // acknowledged. `carried`: what the server's end acknowledged, read or not (what the line carried).
-    std::int64_t receivedInFlight(Stream& s, bool carried = false) const
+    std::int64_t receivedInFlight(Stream& s, bool carried = false)
     {
         if (direction != LoadDirection::upload || !s.active || s.handedOver <= 0)
             return 0;
-        if (const std::optional<curl_socket_t> connected = socketOf(s)) {
-            const curl_socket_t socket = *connected;
+        if (Connection* connection = connectionOf(s)) {
+            const curl_socket_t socket = connection->socket;
             sockaddr_storage peer{};
             socklen_t length = sizeof(peer);
             int queued = 0;
@@ -298,8 +350,8 @@ struct LoadGenerator::Phase {
                 infoLength >= sizeof(info)) {
                 if (info.sndWnd == 0)
                     return 0; // the server reads nothing: how much of its full buffer it read is unknown
-                s.widestPeerWindow = std::max(s.widestPeerWindow, info.sndWnd);
-                acknowledged -= static_cast<std::int64_t>(s.widestPeerWindow - info.sndWnd);
+                connection->widestWindow = std::max(connection->widestWindow, info.sndWnd);
+                acknowledged -= static_cast<std::int64_t>(connection->widestWindow - info.sndWnd);
             }
             return std::max<std::int64_t>(0, acknowledged);
         }
@@ -404,11 +456,11 @@ struct LoadGenerator::Phase {
                 curl_easy_setopt(e, CURLOPT_POSTFIELDS, body.data());
                 curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &Phase::onRequestReady);
                 curl_easy_setopt(e, CURLOPT_PREREQDATA, &s);
-                curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Phase::onSocketOpened);
-                curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &s);
-                curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &Phase::onSocketClosing);
-                curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &s);
             }
+            curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Phase::onSocketOpened);
+            curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &s);
+            curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &Phase::onSocketClosing);
+            curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, &s);
         }
     }
 
@@ -417,7 +469,6 @@ struct LoadGenerator::Phase {
         s.requestBytes = 0;
         s.handedOver = 0;
         s.sentWhenAnswered.reset();
-        s.widestPeerWindow = 0;
         s.answered = false;
         s.retryAt.reset();
         s.localPort = -1;
@@ -540,11 +591,11 @@ struct LoadGenerator::Phase {
 
         bool capReached = false;
         std::vector<double> samples;
-        std::int64_t previousTotal = 0;
+        std::int64_t previousTotal = 0; // what the samples have counted, at the last look
         std::int64_t previousCarried = 0;
         std::int64_t peakTotal = 0;
         auto nextSample = start + 1s;
-        const auto takeSample = [&](std::int64_t now) {
+        const auto look = [&](std::int64_t now) {
             if (direction == LoadDirection::download)
                 peakTotal = std::max(peakTotal, now);
             // A failed request's bytes leave the total again; a sample never goes below nothing.
@@ -559,25 +610,54 @@ struct LoadGenerator::Phase {
                 moved = answersStopped(Clock::now()) ? 0 : std::min(moved, carried - previousCarried);
                 previousCarried = carried;
                 previousTotal += moved;
-            } else {
-                previousTotal = now;
-            }
-            samples.push_back(static_cast<double>(moved) * 8.0 / 1'000'000.0);
-            if (direction == LoadDirection::upload)
                 peakTotal = std::max(peakTotal, previousTotal);
+            } else {
+                // A download's seconds follow what the line brought in each (scaled to the bytes
+                // counted when the phase ends): bytes held back behind a lost segment, or while curl
+                // did not read, count when they arrived, not as a burst when they were handed on.
+                const std::int64_t arrived = receivedByTheKernel();
+                previousTotal = std::max(arrived > 0 ? arrived : now, previousTotal); // without TCP_INFO: the count
+            }
         };
-
-        for (;;) {
-            const auto now = Clock::now();
+        // The count is looked at once a second has ended. The loop can wake late (on a busy machine by
+        // more than a second): each second then takes what moved between the looks around its end as
+        // if it moved evenly in between, so that a late look never gives one second a second and a half
+        // of bytes (above what the line carries) and the next too few or none.
+        Clock::time_point lookedAt = start;
+        double countAtSecondEnd = 0;
+        const auto closeSeconds = [&](Clock::time_point now) {
+            const std::int64_t before = previousTotal;
+            const Clock::time_point beforeAt = lookedAt;
+            look(total());
+            lookedAt = now;
+            const double span = std::max(secondsBetween(beforeAt, now), 1e-6);
             while (nextSample <= now && nextSample <= deadline) {
-                takeSample(total());
+                const double share = std::clamp(secondsBetween(beforeAt, nextSample) / span, 0.0, 1.0);
+                const double atEnd = static_cast<double>(before) + share * static_cast<double>(previousTotal - before);
+                samples.push_back((atEnd - countAtSecondEnd) * 8.0 / 1'000'000.0);
+                countAtSecondEnd = atEnd;
                 nextSample += 1s;
             }
+        };
+
+        // The loop turns at least every kPollSlice. A turn that comes much later means this computer
+        // did not run the test meanwhile (a busy or suspended process): the line may have stood idle
+        // for our sake, which the result says.
+        double heldSeconds = 0;
+        Clock::time_point lastTurn = start;
+        for (;;) {
+            const auto now = Clock::now();
+            if (now - lastTurn > kLongestTurn)
+                heldSeconds += secondsBetween(lastTurn, now) - std::chrono::duration<double>(kPollSlice).count();
+            lastTurn = now;
+            if (nextSample <= now && nextSample <= deadline)
+                closeSeconds(now);
             if (now >= deadline || stopping())
                 break;
 
             int running = 0;
             curl_multi_perform(multi, &running);
+            watchWindows();
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
                 if (message->msg != CURLMSG_DONE)
@@ -616,6 +696,7 @@ struct LoadGenerator::Phase {
         // (for an upload, those the server has received; none once its answers have stopped).
         const std::optional<FailureCause> pending = pendingCause();
         const bool answersHadStopped = answersStopped(Clock::now());
+        const std::int64_t answeredBytes = generator.counter_.total(); // an upload's: what the server read
         for (Stream& s : streams) {
             if (s.active) {
                 if (!answersHadStopped)
@@ -628,17 +709,30 @@ struct LoadGenerator::Phase {
         const std::int64_t finalTotal = generator.counter_.total();
         // The last, partial sample (a cancelled phase or the remainder after the last whole second);
         // a sliver with nothing moved in it is not a sample.
-        if (finalTotal != previousTotal || end - (nextSample - 1s) > kPollSlice)
-            takeSample(finalTotal);
+        look(finalTotal);
+        if (static_cast<double>(previousTotal) != countAtSecondEnd || end - (nextSample - 1s) > kPollSlice)
+            samples.push_back((static_cast<double>(previousTotal) - countAtSecondEnd) * 8.0 / 1'000'000.0);
+        if (direction == LoadDirection::download) {
+            const double scale = previousTotal > 0 ? static_cast<double>(finalTotal) / static_cast<double>(previousTotal) : 0.0;
+            for (double& sample : samples)
+                sample *= scale;
+        }
 
         LoadPhaseResult result;
-        result.bytesTransferred = finalTotal;
-        result.peakBytes = std::max(peakTotal, finalTotal);
+        // An upload's bytes are what its seconds counted (each within what the line carried), or the
+        // answered bodies if they are more: the requests cut in flight add only as far as the line
+        // carried them. A body that waited in the server's buffer through a pause is otherwise
+        // counted twice over the line's pace when the server reads it on.
+        result.bytesTransferred = direction == LoadDirection::upload
+                                      ? std::max(answeredBytes, std::min(finalTotal, previousTotal))
+                                      : finalTotal;
+        result.peakBytes = std::max(peakTotal, result.bytesTransferred);
         result.durationSeconds = secondsBetween(start, end);
         result.perSecondMbps = std::move(samples);
         const std::optional<double> earlyEnd = generator.loadEndedEarlyAtSeconds();
         result.stoppedReason = earlyEnd ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
         result.loadEndedAtSeconds = earlyEnd.value_or(result.durationSeconds);
+        result.heldSeconds = heldSeconds;
         result.requestsAnswered = requestsAnswered;
         result.requestsFailed = requestsFailed;
         // Why the phase moved (next to) nothing: the last error, else what the requests waited for.

@@ -235,6 +235,9 @@ bool anyEchoAnsweredUnderLoad(const LoadTestResult& result)
 
 namespace {
 
+// A shorter hold-up of the test (a scheduler's hiccup) costs next to nothing of the rate.
+constexpr double kHeldSecondsWorthSaying = 0.3;
+
 // How long a load stood still: "2.5 másodpercre" or "2 alkalommal, összesen 3.1 másodpercre".
 QString pausedText(const LoadPhaseResult& phase)
 {
@@ -278,6 +281,20 @@ QString directionNote(const LoadTestResult& result, LoadDirection direction)
     return {};
 }
 
+// This computer held the test back for a while (not the line): the rate may read a little low.
+QString heldNote(const LoadPhaseResult& phase, LoadDirection direction)
+{
+    if (phase.heldSeconds < kHeldSecondsWorthSaying)
+        return {};
+    return direction == LoadDirection::upload
+               ? LF("A feltöltés közben a számítógéped %.1f másodpercre megakadt (nem a vonal), ezért a mért "
+                    "feltöltési sebesség kissé alacsonyabb lehet a valósnál.",
+                    {phase.heldSeconds})
+               : LF("A letöltés közben a számítógéped %.1f másodpercre megakadt (nem a vonal), ezért a mért "
+                    "letöltési sebesség kissé alacsonyabb lehet a valósnál.",
+                    {phase.heldSeconds});
+}
+
 } // namespace
 
 QString directionNotesText(const LoadTestResult& result)
@@ -285,9 +302,13 @@ QString directionNotesText(const LoadTestResult& result)
     if (!result.isAnyDirectionGraded())
         return {};
     QStringList notes;
-    for (LoadDirection d : {LoadDirection::download, LoadDirection::upload})
+    for (LoadDirection d : {LoadDirection::download, LoadDirection::upload}) {
         if (const QString note = directionNote(result, d); !note.isEmpty())
             notes << note;
+        if (const QString note = heldNote(d == LoadDirection::upload ? result.upload : result.download, d);
+            !note.isEmpty())
+            notes << note;
+    }
     return notes.join(QLatin1Char(' '));
 }
 

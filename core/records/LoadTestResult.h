@@ -63,6 +63,9 @@ struct LoadPhaseResult {
     // server's window is open: once a server stops reading, its bodies in flight fall back to
     // nothing, and only this keeps what had flowed before the load stopped.
     std::int64_t peakBytes = 0;
+    // How long this computer held the test itself back (stretches of over a quarter second in which
+    // the generator did not run): the line may have stood idle meanwhile, and the rate read low.
+    double heldSeconds = 0;
     bool operator==(const LoadPhaseResult&) const = default;
 
     bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }

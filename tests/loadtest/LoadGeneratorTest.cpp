@@ -14,8 +14,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <thread>
 
@@ -276,6 +279,24 @@ TEST_F(LoadGeneratorTest, CancelEndsThePhaseInProgressAndNotTheNext)
     auto stop = std::make_shared<std::atomic<bool>>(true);
     const auto stopped = generator.runPhase(LoadDirection::upload, loopback(server.port(), 1, 1 << 30, 20s), stop);
     EXPECT_LT(stopped.durationSeconds, 5.0);
+}
+
+// A child stops this process for 0.6 s in mid-download, then resumes it: the phase counts the hold-up
+// (the result then says the rate may read low).
+TEST_F(LoadGeneratorTest, AHoldUpOfThisComputerIsCounted)
+{
+    ASSERT_GT(server.port(), 0);
+    std::thread holder([this] {
+        for (int i = 0; i < 500 && !QRegularExpression(QStringLiteral("down [1-9]")).match(server.log()).hasMatch(); ++i)
+            std::this_thread::sleep_for(20ms);
+        const std::string pid = std::to_string(::getpid());
+        EXPECT_EQ(std::system(("kill -STOP " + pid + "; sleep 0.6; kill -CONT " + pid).c_str()), 0);
+        generator.cancel();
+    });
+    const auto r = generator.runPhase(LoadDirection::download, loopback(server.port(), 2, 1 << 30, 30s));
+    holder.join();
+    EXPECT_GE(r.heldSeconds, 0.5);
+    EXPECT_LT(r.durationSeconds, 30.0) << "cancelled after the hold-up";
 }
 
 } // namespace

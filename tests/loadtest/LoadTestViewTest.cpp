@@ -192,6 +192,17 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
          {"Feltöltés alatt", tableLatencyText(uploadPausedResult().underUpload.p50),
           tableLatencyText(uploadPausedResult().underUpload.p95), "0.0%"},
          QStringLiteral("A feltöltés közben a terhelés 2.5 másodpercre megállt, majd folytatódott.")},
+        {"download held up by this computer, upload paused",
+         [] {
+             LoadTestResult r = uploadPausedResult();
+             r.download.heldSeconds = 0.7;
+             return r;
+         }(),
+         true, false,
+         {"Feltöltés alatt", tableLatencyText(uploadPausedResult().underUpload.p50),
+          tableLatencyText(uploadPausedResult().underUpload.p95), "0.0%"},
+         QStringLiteral("A letöltés közben a számítógéped 0.7 másodpercre megakadt (nem a vonal), ezért a mért "
+                        "letöltési sebesség kissé alacsonyabb lehet a valósnál. A feltöltés közben a terhelés")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

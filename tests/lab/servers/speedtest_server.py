@@ -28,8 +28,8 @@ How it answers is its --mode:
             before it is answered (the line is fast again at the start of each phase)
 
 --directions (down, up or both; default both) picks the directions that stop, pause or slow down.
-With --events PATH each of these moments is noted as "<wall-clock seconds> <down|up> <stop|pause|
-resume|slow>".
+With --events PATH each of these moments is noted as "<wall-clock seconds> <down|up> <start|stop|
+pause|resume|slow>" (start: the direction's first bytes).
 
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound port
 is written there once it listens), --log PATH (the running totals, rewritten after every request:
@@ -105,6 +105,8 @@ def flow(direction, count):
     with LOCK:
         reached = TRIGGERED.get(direction)
         if reached is None:
+            if FLOW[direction] == 0:
+                note_event(direction, "start")
             FLOW[direction] += count
             if FLOW[direction] < ARGS.after:
                 return
