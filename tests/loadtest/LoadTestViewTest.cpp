@@ -138,8 +138,12 @@ LoadTestResult uploadUngradedResult()
 // The upload flowed at 48 Mbit/s for 6 s and then stopped: cut there, not graded.
 LoadTestResult uploadCutResult()
 {
+    // As measured on a 100/10 line behind a 500-ms uplink queue, the server stopping at 5.86 s.
     LoadTestResult r = syntheticResult();
-    r.upload = LoadPhaseResult{36'000'000, 12.0, LoadStopReason::failed, {30, 47, 48, 48, 47, 48, 0, 0, 0, 0, 0, 0}, 6.0};
+    r.download = LoadPhaseResult{143'000'000, 12.0, LoadStopReason::durationReached,
+                                 {71.9, 95.5, 95.7, 95.6, 95.6, 95.6, 95.6, 95.5, 95.7, 95.6, 95.6, 95.7}, 12.0};
+    r.upload = LoadPhaseResult{7'030'000, 12.0, LoadStopReason::failed, {10.0, 9.5, 9.5, 9.5, 9.5, 8.1, 0, 0, 0, 0, 0, 0},
+                               5.81};
     r.underUpload = LatencySummary{};
     return r;
 }
@@ -151,6 +155,13 @@ LoadTestResult uploadPausedResult()
                                {30, 47, 48, 48, 47, 24, 0, 0, 48, 48, 47, 48}, 12.0};
     r.upload.pauses = {{5.5, 8.0}};
     r.underUpload = summarise(outsidePauses(loadedWindow(r.uploadTrace, 11.9), r.upload.pauses));
+    return r;
+}
+// This computer held the download back for 0.7 s, and the upload paused.
+LoadTestResult heldAndPausedResult()
+{
+    LoadTestResult r = uploadPausedResult();
+    r.download.heldSeconds = 0.7;
     return r;
 }
 LoadTestResult allLoadedEchoesLostResult()
@@ -192,13 +203,7 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
          {"Feltöltés alatt", tableLatencyText(uploadPausedResult().underUpload.p50),
           tableLatencyText(uploadPausedResult().underUpload.p95), "0.0%"},
          QStringLiteral("A feltöltés közben a terhelés 2.5 másodpercre megállt, majd folytatódott.")},
-        {"download held up by this computer, upload paused",
-         [] {
-             LoadTestResult r = uploadPausedResult();
-             r.download.heldSeconds = 0.7;
-             return r;
-         }(),
-         true, false,
+        {"download held up by this computer, upload paused", heldAndPausedResult(), true, false,
          {"Feltöltés alatt", tableLatencyText(uploadPausedResult().underUpload.p50),
           tableLatencyText(uploadPausedResult().underUpload.p95), "0.0%"},
          QStringLiteral("A letöltés közben a számítógéped 0.7 másodpercre megakadt (nem a vonal), ezért a mért "
@@ -584,7 +589,7 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
                 view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(300);
                 shoot(view, QStringLiteral("result-upload-cut-tiles") + at);
             }
-            prepared->result = uploadPausedResult();
+            prepared->result = heldAndPausedResult();
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
                 shoot(view, QStringLiteral("result-upload-paused") + at);
