@@ -594,7 +594,9 @@ struct LoadGenerator::Phase {
         std::int64_t previousTotal = 0; // what the samples have counted, at the last look
         std::int64_t previousCarried = 0;
         std::int64_t peakTotal = 0;
+        bool answersWentStill = false; // upload: a second took nothing of what the line carried
         auto nextSample = start + 1s;
+        double countAtSecondEnd = 0; // what the samples had counted at the end of the last whole second
         const auto look = [&](std::int64_t now) {
             if (direction == LoadDirection::download)
                 peakTotal = std::max(peakTotal, now);
@@ -607,7 +609,9 @@ struct LoadGenerator::Phase {
                 // it reads again, not as a burst.
                 const std::int64_t carried = std::max(total(true), previousCarried);
                 serverHolds = heldByTheServer(Clock::now());
-                moved = answersStopped(Clock::now()) ? 0 : std::min(moved, carried - previousCarried);
+                const bool stopped = answersStopped(Clock::now());
+                answersWentStill = answersWentStill || (stopped && carried > previousCarried);
+                moved = stopped ? 0 : std::min(moved, carried - previousCarried);
                 previousCarried = carried;
                 previousTotal += moved;
                 peakTotal = std::max(peakTotal, previousTotal);
@@ -624,7 +628,6 @@ struct LoadGenerator::Phase {
         // if it moved evenly in between, so that a late look never gives one second a second and a half
         // of bytes (above what the line carries) and the next too few or none.
         Clock::time_point lookedAt = start;
-        double countAtSecondEnd = 0;
         const auto closeSeconds = [&](Clock::time_point now) {
             const std::int64_t before = previousTotal;
             const Clock::time_point beforeAt = lookedAt;
@@ -719,13 +722,16 @@ struct LoadGenerator::Phase {
         }
 
         LoadPhaseResult result;
-        // An upload's bytes are what its seconds counted (each within what the line carried), or the
-        // answered bodies if they are more: the requests cut in flight add only as far as the line
-        // carried them. A body that waited in the server's buffer through a pause is otherwise
-        // counted twice over the line's pace when the server reads it on.
-        result.bytesTransferred = direction == LoadDirection::upload
-                                      ? std::max(answeredBytes, std::min(finalTotal, previousTotal))
-                                      : finalTotal;
+        // An upload's bytes are what its seconds counted (each within what the line carried): the
+        // requests cut in flight add only as far as the line carried them. The answered bodies count
+        // whole if they are more, unless a second took nothing of what the line carried while the
+        // answers stood still: what the server's kernel took then, and the server read after a pause,
+        // is left out of the count as it is of those seconds, so that the rate over the seconds that
+        // flowed stays the line's.
+        const std::int64_t counted = std::min(finalTotal, previousTotal);
+        result.bytesTransferred = direction == LoadDirection::download ? finalTotal
+                                  : answersWentStill                  ? counted
+                                                                      : std::max(answeredBytes, counted);
         result.peakBytes = std::max(peakTotal, result.bytesTransferred);
         result.durationSeconds = secondsBetween(start, end);
         result.perSecondMbps = std::move(samples);

@@ -282,13 +282,17 @@ void LoadTestLabTest::runStopRows(const char* line)
         EXPECT_EQ(upload ? r.isUploadGraded() : r.isDownloadGraded(), false);
         EXPECT_EQ(upload ? r.isDownloadGraded() : r.isUploadGraded(), true);
 
-        // When the server stopped, from its first bytes by its own clock, and the rate until then by
-        // its count.
+        // When the server stopped, from its first bytes by its own clock, and the rate until then: an
+        // upload's by what the server's end had taken by then (read, or waiting in its kernel: the
+        // server's reads trail the line by a few chunks, more so in the first seconds), a download's
+        // by what the server had sent.
         const auto events = lab->serverEvents();
         ASSERT_EQ(events.size(), 2u);
         ASSERT_EQ(events[0].event, QStringLiteral("start"));
         const double stoppedAfter = events[1].wallClock - events[0].wallClock;
-        const double serverMbps = static_cast<double>(after) * 8 / stoppedAfter / 1e6;
+        const std::int64_t moved = upload ? events[1].taken : after;
+        ASSERT_GT(moved, 0);
+        const double serverMbps = static_cast<double>(moved) * 8 / stoppedAfter / 1e6;
         const double wholePhaseMbps = static_cast<double>(cut.bytesTransferred) * 8 / cut.durationSeconds / 1e6;
         std::printf("%s %d/%d %s: stopped after %.2f s (server), %.2f s (test); %.2f Mbit/s by the server, %.2f while "
                     "it flowed, %.1f over the phase; per second:",
@@ -301,8 +305,12 @@ void LoadTestLabTest::runStopRows(const char* line)
         expectNoSecondAboveTheLine(cut.perSecondMbps, rateMbit);
 
         const Said said = whatIsSaid(net, r, row.direction);
-        // The server counts a download as it writes it, ahead of what arrived: 10 % there.
-        EXPECT_NEAR(said.storedMbps, serverMbps, (upload ? 0.03 : 0.1) * serverMbps);
+        // The server counts a download as it writes it, ahead of what arrived: 10 % there. An upload
+        // that stops in its first seconds can read up to 10 % high: the server's kernel goes on
+        // taking bytes until the next look, and a young connection's window grows instead of closing
+        // on them, so nothing shows they were never read.
+        const double within = !upload ? 0.1 : row.stopSeconds < 3 ? 0.1 : 0.03;
+        EXPECT_NEAR(said.storedMbps, serverMbps, within * serverMbps);
         EXPECT_GT(said.storedMbps, 1.1 * wholePhaseMbps) << "never the bytes over the whole phase";
         EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
         EXPECT_TRUE(said.tile.caption.contains(LF("az első %.0f másodpercben", {cut.loadEndedAtSeconds})))

@@ -110,6 +110,7 @@ public:
         double wallClock = 0;
         QString direction;
         QString event;
+        std::int64_t taken = -1; // an upload's stop: the bytes the server's kernel had taken by then
     };
     std::vector<ServerEvent> serverEvents() const
     {
@@ -119,8 +120,9 @@ public:
             return events;
         for (const QByteArray& line : f.readAll().split('\n')) {
             const QList<QByteArray> fields = line.split(' ');
-            if (fields.size() == 3)
-                events.push_back({fields[0].toDouble(), QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2])});
+            if (fields.size() == 3 || fields.size() == 4)
+                events.push_back({fields[0].toDouble(), QString::fromUtf8(fields[1]), QString::fromUtf8(fields[2]),
+                                  fields.size() == 4 ? fields[3].toLongLong() : -1});
         }
         return events;
     }

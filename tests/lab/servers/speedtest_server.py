@@ -29,7 +29,8 @@ How it answers is its --mode:
 
 --directions (down, up or both; default both) picks the directions that stop, pause or slow down.
 With --events PATH each of these moments is noted as "<wall-clock seconds> <down|up> <start|stop|
-pause|resume|slow>" (start: the direction's first bytes).
+pause|resume|slow>" (start: the direction's first bytes); an upload's stop, pause or slowdown adds
+the bytes this host's kernel had taken by then (read, or waiting to be read).
 
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound port
 is written there once it listens), --log PATH (the running totals, rewritten after every request:
@@ -40,8 +41,11 @@ arrived at a given moment).
 """
 
 import argparse
+import fcntl
 import os
 import socket
+import struct
+import termios
 import socketserver
 import subprocess
 import sys
@@ -79,10 +83,25 @@ TRIGGERED = {}  # direction -> wall-clock time at which it reached --after
 LAST_DIRECTION = [None]
 
 
-def note_event(direction, event):
+UPLOADS = set()  # the sockets of the upload bodies being read
+
+
+def taken_by_the_kernel():
+    """The upload bytes read so far plus those this host's kernel has taken and nobody has read yet
+    (with LOCK held)."""
+    waiting = 0
+    for connection in list(UPLOADS):
+        try:
+            waiting += struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.FIONREAD, b"\0\0\0\0"))[0]
+        except OSError:
+            pass
+    return TOTALS["up"] + waiting
+
+
+def note_event(direction, event, extra=""):
     if ARGS.events:
         with open(ARGS.events, "a") as f:
-            f.write(f"{time.time():.6f} {direction} {event}\n")
+            f.write(f"{time.time():.6f} {direction} {event}{extra}\n")
 
 
 def starting(direction):
@@ -112,7 +131,7 @@ def flow(direction, count):
                 return
             reached = TRIGGERED[direction] = time.time()
             event = {"stop": "stop", "pause": "pause", "slowdown": "slow"}[ARGS.mode]
-            note_event(direction, event)
+            note_event(direction, event, f" {taken_by_the_kernel()}" if direction == "up" else "")
             if ARGS.mode == "slowdown" and ARGS.slow_command:
                 subprocess.Popen(ARGS.slow_command, shell=True)
             if ARGS.mode == "pause":
@@ -258,6 +277,8 @@ class Handler(BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length", "0") or 0)
         received = 0
         starting("up")
+        with LOCK:
+            UPLOADS.add(self.connection)
         try:
             while received < length:
                 n = min(CHUNK, length - received)
@@ -274,6 +295,7 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
         with LOCK:
+            UPLOADS.discard(self.connection)
             write_totals()
         note("requests", 1)
         if received < length:
