@@ -83,14 +83,14 @@ TRIGGERED = {}  # direction -> wall-clock time at which it reached --after
 LAST_DIRECTION = [None]
 
 
-UPLOADS = set()  # the sockets of the upload bodies being read
+CONNECTIONS = set()  # the sockets of the open connections
 
 
 def taken_by_the_kernel():
     """The upload bytes read so far plus those this host's kernel has taken and nobody has read yet
-    (with LOCK held)."""
+    (with LOCK held; a reader's own buffer holds a few more kilobytes)."""
     waiting = 0
-    for connection in list(UPLOADS):
+    for connection in list(CONNECTIONS):
         try:
             waiting += struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.FIONREAD, b"\0\0\0\0"))[0]
         except OSError:
@@ -181,6 +181,13 @@ class Handler(BaseHTTPRequestHandler):
     def setup(self):
         super().setup()
         note("connections", 1)
+        with LOCK:
+            CONNECTIONS.add(self.connection)
+
+    def finish(self):
+        with LOCK:
+            CONNECTIONS.discard(self.connection)
+        super().finish()
 
     def closing_page(self, status, page, content_type=None):
         """One whole answer, then the connection closes (the request's body is not read here)."""
@@ -277,8 +284,6 @@ class Handler(BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length", "0") or 0)
         received = 0
         starting("up")
-        with LOCK:
-            UPLOADS.add(self.connection)
         try:
             while received < length:
                 n = min(CHUNK, length - received)
@@ -295,7 +300,6 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
         with LOCK:
-            UPLOADS.discard(self.connection)
             write_totals()
         note("requests", 1)
         if received < length:
