@@ -348,6 +348,8 @@ SpeedTileText speedTileText(const LoadPhaseResult& phase, LoadDirection directio
         caption = LF("Amíg folyt: az első %.0f másodpercben, utána elakadt", {phase.loadEndedAtSeconds});
     else if (!phase.pauses.empty())
         caption = LF("A terhelés %@ megállt, a szünet nélkül számolva", {pausedText(phase)});
+    else if (phase.heldSeconds >= kHeldSecondsWorthSaying)
+        caption = L("Kissé alacsonyabb lehet: a számítógéped közben megakadt");
     else
         caption = upload ? L("Amit felfelé bír — hívásnál ez a fontosabb") : L("Amit a vonalad lefelé bír");
     return {fixed0(phase.throughputMbps()), caption};
