@@ -28,6 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the clock and the stop flags
 constexpr auto kLongestTurn = 250ms; // a later turn of the loop: the computer held the test back
+constexpr std::size_t kMostTurnLooks = 1000; // an upload's looks kept since its last answer
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
 constexpr std::int64_t kShortestAnswer = 64 * 1024; // a complete download answer below this is no load
@@ -115,7 +116,9 @@ const LoadSource::Configuration& LoadSource::Configuration::defaultConfiguration
 // what left the socket and was acknowledged (handed to the socket minus the socket's send queue) less
 // what may still sit unread in the server's receive buffer: how far the server's advertised receive
 // window has closed since its widest. While the server's window is shut the request in flight counts
-// nothing: only what an answer confirms.
+// nothing: only what an answer confirms. Once the answers have stood still, the count goes back to
+// where the server stopped taking what the line carried (found on the loop's finer looks), so that
+// neither the time it took to be sure nor a window that grew meanwhile adds to it.
 //
 // A request that ends in a transfer error or an HTTP status of 400 or more counts no bytes, and its
 // stream waits before the next request (kFirstRetryDelay, doubling up to kLongestRetryDelay), so that
@@ -159,6 +162,17 @@ struct LoadGenerator::Phase {
     Clock::time_point started = Clock::now();
     int uploadAnswers = 0; // answered upload requests, and when the last of them was answered
     Clock::time_point lastAnswer;
+    // Upload: every turn's look since the last answer, at what the server had taken and what the line
+    // had carried. While the server reads, the two move together; once it stops, what the line carries
+    // piles up unread and they part. That parting, looked back on once the answers have stood still,
+    // is where the load stopped (see rewindToOnset).
+    struct TurnLook {
+        Clock::time_point at;
+        std::int64_t taken = 0;
+        std::int64_t carried = 0;
+    };
+    std::vector<TurnLook> looksSinceAnswer;
+    std::vector<double> standstillOnsets;
     bool serverHolds = false; // heldByTheServer() at the last sample
     int requestsAnswered = 0;
     int requestsFailed = 0;
@@ -312,6 +326,31 @@ struct LoadGenerator::Phase {
             if (::getsockopt(c.socket, IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 && infoLength >= sizeof(info))
                 c.widestWindow = std::max(c.widestWindow, info.sndWnd);
         }
+    }
+
+    // Where, since the last answer, the server stopped taking what the line carried: between the last
+    // look at which the two still moved together (within a hundredth of a second's bytes at the rate so
+    // far) and the first from which they stayed apart by more than a twentieth: the looks from the one
+    // to the other. Nothing when the two never parted (without the window in TCP_INFO they cannot).
+    std::optional<std::pair<std::size_t, std::size_t>> stopStretch() const
+    {
+        if (looksSinceAnswer.size() < 2)
+            return std::nullopt;
+        const double perSecond = static_cast<double>(generator.counter_.total()) /
+                                 std::max(secondsBetween(started, looksSinceAnswer.back().at), 0.05);
+        const auto near = static_cast<std::int64_t>(std::max(16.0 * 1024, 0.01 * perSecond));
+        const auto apart = static_cast<std::int64_t>(std::max(64.0 * 1024, 0.05 * perSecond));
+        const TurnLook& first = looksSinceAnswer.front();
+        const auto parted = [&](const TurnLook& l) { return (l.carried - l.taken) - (first.carried - first.taken); };
+        std::size_t apartFrom = looksSinceAnswer.size();
+        while (apartFrom > 0 && parted(looksSinceAnswer[apartFrom - 1]) > apart)
+            --apartFrom;
+        if (apartFrom == looksSinceAnswer.size())
+            return std::nullopt;
+        std::size_t together = apartFrom == 0 ? 0 : apartFrom - 1;
+        while (together > 0 && parted(looksSinceAnswer[together]) > near)
+            --together;
+        return std::pair{together, apartFrom};
     }
 
     // The next upload request's body (see kUploadBodySeconds).
@@ -493,6 +532,7 @@ struct LoadGenerator::Phase {
                 generator.counter_.add(s.handedOver); // answered after the whole body: the server read it
                 lastAnswer = Clock::now();
                 ++uploadAnswers;
+                looksSinceAnswer.clear();
             }
             s.retryDelay = 0ms;
             return;
@@ -595,9 +635,54 @@ struct LoadGenerator::Phase {
         std::int64_t previousCarried = 0;
         std::int64_t peakTotal = 0;
         bool answersWentStill = false; // upload: a second took nothing of what the line carried
+        bool answersWereStill = false;  // upload: at the last look
         auto nextSample = start + 1s;
-        double countAtSecondEnd = 0; // what the samples had counted at the end of the last whole second
-        const auto look = [&](std::int64_t now) {
+        double countAtSecondEnd = 0;    // what the samples had counted at the end of the last whole second
+        std::vector<double> secondEnds; // and at the end of each whole second
+        // Upload: the count at each look, to tell what it had reached at a moment in between.
+        struct CountLook {
+            Clock::time_point at;
+            std::int64_t counted = 0;
+            std::int64_t carried = 0;
+        };
+        std::vector<CountLook> countLooks{{start, 0, 0}};
+        std::optional<std::pair<Clock::time_point, std::int64_t>> rewoundTo; // set by the look that rewinds
+        // The answers have just been found still: the count goes back to what it had reached where the
+        // server stopped taking what the line carried, seconds already closed after it included. Acks
+        // come in bursts (a look can trail the line by a tenth of a second): of the looks around the
+        // stop, the one at which the line had carried the most for its time, with what a look would have
+        // counted there (from the look before it, at the line's pace).
+        const auto rewindToOnset = [&] {
+            const auto stretch = stopStretch();
+            if (!stretch)
+                return;
+            std::optional<std::pair<Clock::time_point, std::int64_t>> best;
+            for (std::size_t i = stretch->first; i <= stretch->second && i < looksSinceAnswer.size(); ++i) {
+                const TurnLook& l = looksSinceAnswer[i];
+                const auto from = std::find_if(countLooks.rbegin(), countLooks.rend(),
+                                               [&](const CountLook& c) { return c.at <= l.at; });
+                if (from == countLooks.rend())
+                    continue;
+                const std::int64_t reached = from->counted + std::max<std::int64_t>(0, l.carried - from->carried);
+                if (!best || static_cast<double>(reached) * secondsBetween(start, best->first) >
+                                 static_cast<double>(best->second) * secondsBetween(start, l.at))
+                    best = {l.at, reached};
+            }
+            if (!best)
+                return;
+            const auto [onsetAt, reached] = *best;
+            standstillOnsets.push_back(secondsBetween(start, onsetAt));
+            for (std::size_t k = 0; k < secondEnds.size(); ++k) {
+                if (start + std::chrono::seconds(k + 1) <= onsetAt)
+                    continue;
+                secondEnds[k] = static_cast<double>(reached);
+                samples[k] = (secondEnds[k] - (k > 0 ? secondEnds[k - 1] : 0.0)) * 8.0 / 1'000'000.0;
+            }
+            countAtSecondEnd = secondEnds.empty() ? 0.0 : secondEnds.back();
+            previousTotal = peakTotal = reached;
+            rewoundTo = best;
+        };
+        const auto look = [&](std::int64_t now, Clock::time_point at) {
             if (direction == LoadDirection::download)
                 peakTotal = std::max(peakTotal, now);
             // A failed request's bytes leave the total again; a sample never goes below nothing.
@@ -608,13 +693,17 @@ struct LoadGenerator::Phase {
                 // was shut, or were held while its answers stopped, come back at the line's pace when
                 // it reads again, not as a burst.
                 const std::int64_t carried = std::max(total(true), previousCarried);
-                serverHolds = heldByTheServer(Clock::now());
-                const bool stopped = answersStopped(Clock::now());
+                serverHolds = heldByTheServer(at);
+                const bool stopped = answersStopped(at);
+                if (stopped && !answersWereStill)
+                    rewindToOnset();
+                answersWereStill = stopped;
                 answersWentStill = answersWentStill || (stopped && carried > previousCarried);
                 moved = stopped ? 0 : std::min(moved, carried - previousCarried);
                 previousCarried = carried;
                 previousTotal += moved;
                 peakTotal = std::max(peakTotal, previousTotal);
+                countLooks.push_back({at, previousTotal, previousCarried});
             } else {
                 // A download's seconds follow what the line brought in each (scaled to the bytes
                 // counted when the phase ends): bytes held back behind a lost segment, or while curl
@@ -626,18 +715,33 @@ struct LoadGenerator::Phase {
         // The count is looked at once a second has ended. The loop can wake late (on a busy machine by
         // more than a second): each second then takes what moved between the looks around its end as
         // if it moved evenly in between, so that a late look never gives one second a second and a half
-        // of bytes (above what the line carries) and the next too few or none.
+        // of bytes (above what the line carries) and the next too few or none. A look that rewinds to
+        // where the load stopped in between moves evenly up to there, and nothing after.
         Clock::time_point lookedAt = start;
         const auto closeSeconds = [&](Clock::time_point now) {
-            const std::int64_t before = previousTotal;
-            const Clock::time_point beforeAt = lookedAt;
-            look(total());
+            std::vector<std::pair<Clock::time_point, double>> course{{lookedAt, static_cast<double>(previousTotal)}};
+            rewoundTo.reset();
+            look(total(), now);
+            if (rewoundTo && rewoundTo->first <= lookedAt)
+                course.front().second = static_cast<double>(rewoundTo->second);
+            else if (rewoundTo)
+                course.emplace_back(rewoundTo->first, static_cast<double>(rewoundTo->second));
+            course.emplace_back(std::max(now, course.back().first), static_cast<double>(previousTotal));
             lookedAt = now;
-            const double span = std::max(secondsBetween(beforeAt, now), 1e-6);
+            const auto countAt = [&](Clock::time_point t) {
+                for (std::size_t i = 1; i < course.size(); ++i) {
+                    if (t > course[i].first && i + 1 < course.size())
+                        continue;
+                    const double span = std::max(secondsBetween(course[i - 1].first, course[i].first), 1e-6);
+                    const double share = std::clamp(secondsBetween(course[i - 1].first, t) / span, 0.0, 1.0);
+                    return course[i - 1].second + share * (course[i].second - course[i - 1].second);
+                }
+                return course.back().second;
+            };
             while (nextSample <= now && nextSample <= deadline) {
-                const double share = std::clamp(secondsBetween(beforeAt, nextSample) / span, 0.0, 1.0);
-                const double atEnd = static_cast<double>(before) + share * static_cast<double>(previousTotal - before);
+                const double atEnd = countAt(nextSample);
                 samples.push_back((atEnd - countAtSecondEnd) * 8.0 / 1'000'000.0);
+                secondEnds.push_back(atEnd);
                 countAtSecondEnd = atEnd;
                 nextSample += 1s;
             }
@@ -661,6 +765,8 @@ struct LoadGenerator::Phase {
             int running = 0;
             curl_multi_perform(multi, &running);
             watchWindows();
+            if (direction == LoadDirection::upload && uploadAnswers > 0 && looksSinceAnswer.size() < kMostTurnLooks)
+                looksSinceAnswer.push_back({Clock::now(), total(), total(true)});
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
                 if (message->msg != CURLMSG_DONE)
@@ -690,7 +796,7 @@ struct LoadGenerator::Phase {
                     wakeAt = std::min(wakeAt, *s.retryAt);
             }
 
-            const auto wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(wakeAt - Clock::now()),
+            const auto wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now()),
                                          0ms, std::chrono::duration_cast<std::chrono::milliseconds>(kPollSlice));
             curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
         }
@@ -712,7 +818,7 @@ struct LoadGenerator::Phase {
         const std::int64_t finalTotal = generator.counter_.total();
         // The last, partial sample (a cancelled phase or the remainder after the last whole second);
         // a sliver with nothing moved in it is not a sample.
-        look(finalTotal);
+        look(finalTotal, end);
         if (static_cast<double>(previousTotal) != countAtSecondEnd || end - (nextSample - 1s) > kPollSlice)
             samples.push_back((static_cast<double>(previousTotal) - countAtSecondEnd) * 8.0 / 1'000'000.0);
         if (direction == LoadDirection::download) {
@@ -739,6 +845,7 @@ struct LoadGenerator::Phase {
         result.stoppedReason = earlyEnd ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
         result.loadEndedAtSeconds = earlyEnd.value_or(result.durationSeconds);
         result.heldSeconds = heldSeconds;
+        result.standstillOnsets = std::move(standstillOnsets);
         result.requestsAnswered = requestsAnswered;
         result.requestsFailed = requestsFailed;
         // Why the phase moved (next to) nothing: the last error, else what the requests waited for.

@@ -66,6 +66,14 @@ LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
         ++seconds;
     // The share of second i that moved at the best rate: where an edge lies inside it.
     const auto flowingPart = [&](std::size_t i, double best) { return std::clamp(samples[i] / best, 0.0, 1.0); };
+    // Where a standstill that begins with second i began: the generator's own finer moment when it
+    // has one in that second or the one before, else by the share of the best second.
+    const auto onsetOf = [&](std::size_t i, double best) {
+        for (double onset : phase.standstillOnsets)
+            if (onset >= static_cast<double>(i) - 1 && onset < static_cast<double>(i) + 1)
+                return onset;
+        return static_cast<double>(i - 1) + flowingPart(i - 1, best);
+    };
     LoadFlow flow;
     double best = 0;
     std::optional<std::size_t> stillSince;
@@ -76,7 +84,7 @@ LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
             continue;
         }
         if (stillSince) {
-            const double from = static_cast<double>(*stillSince - 1) + flowingPart(*stillSince - 1, best);
+            const double from = onsetOf(*stillSince, best);
             const double to = static_cast<double>(i) + 1 - flowingPart(i, best);
             flow.pauses.push_back({from, std::max(from, to)});
             stillSince.reset();
@@ -84,7 +92,7 @@ LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
         best = std::max(best, samples[i]);
     }
     if (stillSince && static_cast<double>(seconds - *stillSince) >= stopStretch)
-        flow.stoppedAtSeconds = static_cast<double>(*stillSince - 1) + flowingPart(*stillSince - 1, best);
+        flow.stoppedAtSeconds = onsetOf(*stillSince, best);
     return flow;
 }
 

@@ -66,6 +66,10 @@ struct LoadPhaseResult {
     // How long this computer held the test itself back (stretches of over a quarter second in which
     // the generator did not run): the line may have stood idle meanwhile, and the rate read low.
     double heldSeconds = 0;
+    // An upload: the moments (seconds into the phase) at which the server stopped taking what the line
+    // carried, each found once its answers had then stood still for a while. Finer than the seconds:
+    // where a standstill begins inside one of them.
+    std::vector<double> standstillOnsets = {};
     bool operator==(const LoadPhaseResult&) const = default;
 
     bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }

@@ -961,11 +961,13 @@ TEST_F(MonitoringTest, AFaultOfAWholeMinuteIsNamedWithinNinetySecondsAndASpikeOp
                 namedAt = at;
             if (!journalledAt && !m.incidents().empty() && m.incidents().back().startTimestamp >= set - 5)
                 journalledAt = at;
-            if (at < cleared && namedAt)
+            if (at < cleared && namedAt) {
                 ASSERT_EQ(m.attribution().location, *c.named) << when << ": named, then dropped while it lasts";
+            }
             // The sentences quote the fault's own minute, not the ten-minute figures of an earlier one.
-            if (at >= set + 90 && at < cleared)
+            if (at >= set + 90 && at < cleared) {
                 ASSERT_LT(m.attributionWindowSeconds(), 120) << when << ": " << m.attribution().storedEvidenceSummary().toStdString();
+            }
             if (at >= cleared + 90) {
                 ASSERT_FALSE(m.attribution().isFault()) << when;
                 ASSERT_EQ(m.liveStatus(), LiveStatus::healthy) << when;
@@ -1154,16 +1156,19 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
             const QString line = live_picture::statusLine(status);
             const std::string when = std::to_string(static_cast<int>(at - kStart)) + " s: " + line.toStdString() +
                                      " / " + a.storedEvidenceSummary().toStdString();
-            if (a.isFault())
+            if (a.isFault()) {
                 ASSERT_FALSE(line.contains("rendben van") || line.contains("használható")) << when;
-            if (live_picture::statusLevel(status) == PVStatus::good)
+            }
+            if (live_picture::statusLevel(status) == PVStatus::good) {
                 ASSERT_FALSE(line.contains("nem fog jól menni")) << when;
+            }
             QStringList sentences = a.evidence;
             sentences << a.headline << a.caveats;
             for (const QString& sentence : sentences) {
                 ASSERT_FALSE(zeroSaid.match(sentence).hasMatch()) << when;
-                if (a.isFault() && !(latest(at)->delay && a.location == latest(at)->named))
+                if (a.isFault() && !(latest(at)->delay && a.location == latest(at)->named)) {
                     ASSERT_FALSE(delaySaid.match(sentence).hasMatch()) << when << " | " << sentence.toStdString();
+                }
             }
             if (fault) {
                 const bool onset = at - since < 90;
@@ -1180,8 +1185,9 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
             ASSERT_FALSE(a.isFault()) << when;
             ASSERT_EQ(m.liveStatus(), LiveStatus::healthy) << when;
             ASSERT_FALSE(line.contains("nem fog jól menni")) << when;
-            if (at - ended < 400)
+            if (at - ended < 400) {
                 ASSERT_EQ(line, "Az internetkapcsolatod újra működik") << when;
+            }
         }
         vm.reset();
     }

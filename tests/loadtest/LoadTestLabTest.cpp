@@ -240,7 +240,9 @@ Said whatIsSaid(rt::NetworkRuntime& net, const LoadTestResult& r, LoadDirection 
 // server's own count), never its bytes over the whole phase. The other direction is graded. A short
 // queue on a 50/50 line stops both directions at 6 s; behind a deep uplink queue (the server's kernel
 // goes on accepting what the server no longer reads) an upload stops early, midway and in its last
-// 2 s, on a 100/10 and on a 50/50 line. Each line has a test of its own (about two minutes each).
+// 2 s, on a 100/10 and on a 50/50 line. Each line has a test of its own (about two minutes each); the
+// stops in the first 2 s have one that runs alone: a tenth of a second that this machine holds up the
+// lab's line is 5 % of their rate.
 struct StopRow {
     const char* line; // the test that runs the row
     const char* queue;
@@ -251,10 +253,10 @@ struct StopRow {
 constexpr StopRow kStopRows[] = {
     {"short", "5ms", 50, 50, LoadDirection::upload, 6},
     {"short", "5ms", 50, 50, LoadDirection::download, 6},
-    {"100/10", "500ms", 100, 10, LoadDirection::upload, 2},
+    {"early", "500ms", 100, 10, LoadDirection::upload, 2},
     {"100/10", "500ms", 100, 10, LoadDirection::upload, 6},
     {"100/10", "500ms", 100, 10, LoadDirection::upload, 10.5},
-    {"50/50", "300ms", 50, 50, LoadDirection::upload, 2},
+    {"early", "300ms", 50, 50, LoadDirection::upload, 2},
     {"50/50", "500ms", 50, 50, LoadDirection::upload, 6},
     {"50/50", "500ms", 50, 50, LoadDirection::upload, 10.5},
 };
@@ -283,7 +285,7 @@ void LoadTestLabTest::runStopRows(const char* line)
         EXPECT_EQ(upload ? r.isDownloadGraded() : r.isUploadGraded(), true);
 
         // When the server stopped, from its first bytes by its own clock, and the rate until then: an
-        // upload's by what the server's end had taken by then (read, or waiting in its kernel: the
+        // upload's by what the server's kernel had taken by then (read, or waiting to be read: the
         // server's reads trail the line by a few chunks, more so in the first seconds), a download's
         // by what the server had sent.
         const auto events = lab->serverEvents();
@@ -305,11 +307,8 @@ void LoadTestLabTest::runStopRows(const char* line)
         expectNoSecondAboveTheLine(cut.perSecondMbps, rateMbit);
 
         const Said said = whatIsSaid(net, r, row.direction);
-        // The server counts a download as it writes it, ahead of what arrived: 10 % there. An upload
-        // that stops in its first seconds can read up to 10 % high: the server's kernel goes on
-        // taking bytes until the next look, and a young connection's window grows instead of closing
-        // on them, so nothing shows they were never read.
-        const double within = !upload ? 0.1 : row.stopSeconds < 3 ? 0.1 : 0.03;
+        // The server counts a download as it writes it, ahead of what arrived: 10 % there.
+        const double within = upload ? 0.03 : 0.1;
         EXPECT_NEAR(said.storedMbps, serverMbps, within * serverMbps);
         EXPECT_GT(said.storedMbps, 1.1 * wholePhaseMbps) << "never the bytes over the whole phase";
         EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
@@ -335,6 +334,11 @@ TEST_F(LoadTestLabTest, AnUploadThatStopsBehindADeepQueueOn100To10ShowsTheRateWh
 TEST_F(LoadTestLabTest, AnUploadThatStopsBehindADeepQueueOn50To50ShowsTheRateWhileItFlowed)
 {
     runStopRows("50/50");
+}
+
+TEST_F(LoadTestLabTest, AnUploadThatStopsInItsFirstSecondsBehindADeepQueueShowsTheRateWhileItFlowed)
+{
+    runStopRows("early");
 }
 
 // The server stands still for 2.5 s in each direction once that direction has moved 36 MB (on a

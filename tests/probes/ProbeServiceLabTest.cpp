@@ -185,8 +185,9 @@ TEST_F(ProbeServiceLabTest, EachFamilyIsMeasuredWhereTheNetworkHasIt)
         for (const NetworkSample& s : batch->samples) {
             seen.emplace_back(s.family, s.target.kind, s.target.kind == ProbeKind::dns ? QString() : s.target.host);
             EXPECT_TRUE(s.success) << s.target.id.toStdString() << ": " << s.errorDescription.value_or("").toStdString();
-            if (s.family == AddressFamily::ipv6)
+            if (s.family == AddressFamily::ipv6) {
                 EXPECT_EQ(s.route, (RouteSnapshot{r->timestamp, lab_->clientIf, lab_->clientAddr6, lab_->gateway6}));
+            }
         }
         EXPECT_EQ(seen, expected);
         test::runOn(net_, service.stop());

@@ -30,7 +30,7 @@ How it answers is its --mode:
 --directions (down, up or both; default both) picks the directions that stop, pause or slow down.
 With --events PATH each of these moments is noted as "<wall-clock seconds> <down|up> <start|stop|
 pause|resume|slow>" (start: the direction's first bytes); an upload's stop, pause or slowdown adds
-the bytes this host's kernel had taken by then (read, or waiting to be read).
+the body bytes this host's kernel had taken by then (read, or waiting to be read), by its own count.
 
 Options: --bind ADDR (default 127.0.0.1), --port N (0: any free port), --port-file PATH (the bound port
 is written there once it listens), --log PATH (the running totals, rewritten after every request:
@@ -41,11 +41,9 @@ arrived at a given moment).
 """
 
 import argparse
-import fcntl
 import os
 import socket
 import struct
-import termios
 import socketserver
 import subprocess
 import sys
@@ -83,19 +81,27 @@ TRIGGERED = {}  # direction -> wall-clock time at which it reached --after
 LAST_DIRECTION = [None]
 
 
-CONNECTIONS = set()  # the sockets of the open connections
+CONNECTIONS = {}  # the socket of each open connection -> the bytes of its requests' lines and headers
+CLOSED_TAKEN = [0]  # the body bytes the closed connections had taken
+
+
+def body_bytes_taken(connection):
+    """What this host's kernel has taken on a connection (read or not), by its own count
+    (tcpi_bytes_received), less the requests' lines and headers. Counting the readers' progress
+    instead would race them: a reader holds a chunk it has taken but not yet noted."""
+    received = struct.unpack_from("<Q", connection.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256), 128)[0]
+    return max(0, received - CONNECTIONS.get(connection, 0))
 
 
 def taken_by_the_kernel():
-    """The upload bytes read so far plus those this host's kernel has taken and nobody has read yet
-    (with LOCK held; a reader's own buffer holds a few more kilobytes)."""
-    waiting = 0
+    """The request bodies this host's kernel has taken on every connection so far (with LOCK held)."""
+    taken = CLOSED_TAKEN[0]
     for connection in list(CONNECTIONS):
         try:
-            waiting += struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.FIONREAD, b"\0\0\0\0"))[0]
+            taken += body_bytes_taken(connection)
         except OSError:
             pass
-    return TOTALS["up"] + waiting
+    return taken
 
 
 def note_event(direction, event, extra=""):
@@ -182,11 +188,23 @@ class Handler(BaseHTTPRequestHandler):
         super().setup()
         note("connections", 1)
         with LOCK:
-            CONNECTIONS.add(self.connection)
+            CONNECTIONS[self.connection] = 0
+
+    def parse_request(self):
+        parsed = super().parse_request()
+        if parsed:
+            lines = len(self.raw_requestline) + 2 + sum(len(k) + len(v) + 4 for k, v in self.headers.items())
+            with LOCK:
+                CONNECTIONS[self.connection] = CONNECTIONS.get(self.connection, 0) + lines
+        return parsed
 
     def finish(self):
         with LOCK:
-            CONNECTIONS.discard(self.connection)
+            try:
+                CLOSED_TAKEN[0] += body_bytes_taken(self.connection)
+            except OSError:
+                pass
+            CONNECTIONS.pop(self.connection, None)
         super().finish()
 
     def closing_page(self, status, page, content_type=None):
