@@ -29,6 +29,7 @@ using namespace std::chrono_literals;
 constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the clock and the stop flags
 constexpr auto kLongestTurn = 250ms; // a later turn of the loop: the computer held the test back
 constexpr std::size_t kMostTurnLooks = 1000; // an upload's looks kept since its last answer
+constexpr double kSameRate = 0.005;          // rates this close are one for where an upload stopped
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
 constexpr std::int64_t kShortestAnswer = 64 * 1024; // a complete download answer below this is no load
@@ -650,25 +651,29 @@ struct LoadGenerator::Phase {
         // The answers have just been found still: the count goes back to what it had reached where the
         // server stopped taking what the line carried, seconds already closed after it included. Acks
         // come in bursts (a look can trail the line by a tenth of a second): of the looks around the
-        // stop, the one at which the line had carried the most for its time, with what a look would have
-        // counted there (from the look before it, at the line's pace).
+        // stop, the first at which the line had carried (next to) the most for its time, with what a
+        // look would have counted there (from the look before it, at the line's pace).
         const auto rewindToOnset = [&] {
             const auto stretch = stopStretch();
             if (!stretch)
                 return;
-            std::optional<std::pair<Clock::time_point, std::int64_t>> best;
+            std::vector<std::pair<Clock::time_point, std::int64_t>> around;
+            double most = 0; // the line's best rate at them
             for (std::size_t i = stretch->first; i <= stretch->second && i < looksSinceAnswer.size(); ++i) {
                 const TurnLook& l = looksSinceAnswer[i];
                 const auto from = std::find_if(countLooks.rbegin(), countLooks.rend(),
                                                [&](const CountLook& c) { return c.at <= l.at; });
-                if (from == countLooks.rend())
+                if (from == countLooks.rend() || l.at <= start)
                     continue;
-                const std::int64_t reached = from->counted + std::max<std::int64_t>(0, l.carried - from->carried);
-                if (!best || static_cast<double>(reached) * secondsBetween(start, best->first) >
-                                 static_cast<double>(best->second) * secondsBetween(start, l.at))
-                    best = {l.at, reached};
+                around.emplace_back(l.at, from->counted + std::max<std::int64_t>(0, l.carried - from->carried));
+                most = std::max(most, static_cast<double>(around.back().second) / secondsBetween(start, l.at));
             }
-            if (!best)
+            // The first that comes within a two-hundredth of it: after a long flow the rate barely moves
+            // from look to look, and the stop is no later than it need be.
+            const auto best = std::find_if(around.begin(), around.end(), [&](const auto& a) {
+                return static_cast<double>(a.second) / secondsBetween(start, a.first) >= most * (1 - kSameRate);
+            });
+            if (best == around.end())
                 return;
             const auto [onsetAt, reached] = *best;
             standstillOnsets.push_back(secondsBetween(start, onsetAt));
@@ -680,7 +685,7 @@ struct LoadGenerator::Phase {
             }
             countAtSecondEnd = secondEnds.empty() ? 0.0 : secondEnds.back();
             previousTotal = peakTotal = reached;
-            rewoundTo = best;
+            rewoundTo = *best;
         };
         const auto look = [&](std::int64_t now, Clock::time_point at) {
             if (direction == LoadDirection::download)
