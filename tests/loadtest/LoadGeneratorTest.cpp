@@ -197,11 +197,6 @@ TEST(LoadGeneratorStallTest, AServerThatStopsIsCountedOnlyForWhatItTook)
         ASSERT_GE(r.perSecondMbps.size(), 4u);
         EXPECT_EQ(r.perSecondMbps[2], 0.0);
         EXPECT_EQ(r.perSecondMbps[3], 0.0);
-        // An upload's stop is found inside its first second, where the loopback line stood still.
-        ASSERT_EQ(r.standstillOnsets.size(), up ? 1u : 0u);
-        if (up) {
-            EXPECT_LT(r.standstillOnsets[0], 1.0);
-        }
     }
 }
 
