@@ -30,6 +30,7 @@ constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the c
 constexpr auto kLongestTurn = 250ms; // a later turn of the loop: the computer held the test back
 constexpr std::size_t kMostTurnLooks = 1000; // an upload's looks kept since its last answer
 constexpr double kSameRate = 0.005;          // rates this close are one for where an upload stopped
+constexpr auto kBurstSpan = 250ms;           // the longest a burst of acks (or of the line) makes up for
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
 constexpr std::int64_t kShortestAnswer = 64 * 1024; // a complete download answer below this is no load
@@ -651,16 +652,20 @@ struct LoadGenerator::Phase {
         // The answers have just been found still: the count goes back to what it had reached where the
         // server stopped taking what the line carried, seconds already closed after it included. Acks
         // come in bursts (a look can trail the line by a tenth of a second): of the looks around the
-        // stop, the first at which the line had carried (next to) the most for its time, with what a
-        // look would have counted there (from the look before it, at the line's pace).
+        // stop (up to kBurstSpan after the last that moved together), the first at which the line had
+        // carried (next to) the most for its time, with what a look would have counted there (from the
+        // look before it, at the line's pace).
         const auto rewindToOnset = [&] {
             const auto stretch = stopStretch();
             if (!stretch)
                 return;
             std::vector<std::pair<Clock::time_point, std::int64_t>> around;
             double most = 0; // the line's best rate at them
+            const auto latest = looksSinceAnswer[stretch->first].at + kBurstSpan;
             for (std::size_t i = stretch->first; i <= stretch->second && i < looksSinceAnswer.size(); ++i) {
                 const TurnLook& l = looksSinceAnswer[i];
+                if (l.at > latest)
+                    break;
                 const auto from = std::find_if(countLooks.rbegin(), countLooks.rend(),
                                                [&](const CountLook& c) { return c.at <= l.at; });
                 if (from == countLooks.rend() || l.at <= start)
