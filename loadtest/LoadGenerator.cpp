@@ -30,6 +30,7 @@ constexpr auto kPollSlice = 50ms; // longest wait before the loop looks at the c
 constexpr auto kLongestTurn = 250ms; // a later turn of the loop: the computer held the test back
 constexpr std::size_t kMostTurnLooks = 1000; // an upload's looks kept since its last answer
 constexpr double kSameRate = 0.005;          // rates this close are one for where an upload stopped
+constexpr auto kLongestGap = 500ms;          // a download's arrivals further apart than this stood still
 constexpr auto kBurstSpan = 250ms;           // the longest a burst of acks (or of the line) makes up for
 constexpr auto kFirstRetryDelay = 100ms;  // a stream's wait after its first failed request
 constexpr auto kLongestRetryDelay = 2000ms; // the wait doubles up to this
@@ -175,6 +176,12 @@ struct LoadGenerator::Phase {
     };
     std::vector<TurnLook> looksSinceAnswer;
     std::vector<double> standstillOnsets;
+    // Download: when the kernel last saw bytes arrive, and how many it had then. A gap of kLongestGap
+    // or more between two arrivals is a standstill from the one to the other (standstillOnsets and
+    // standstillEnds): where the line stood still, finer than the seconds.
+    Clock::time_point lastArrival;
+    std::int64_t lastArrived = 0;
+    std::vector<double> standstillEnds;
     bool serverHolds = false; // heldByTheServer() at the last sample
     int requestsAnswered = 0;
     int requestsFailed = 0;
@@ -333,7 +340,9 @@ struct LoadGenerator::Phase {
     // Where, since the last answer, the server stopped taking what the line carried: between the last
     // look at which the two still moved together (within a hundredth of a second's bytes at the rate so
     // far) and the first from which they stayed apart by more than a twentieth: the looks from the one
-    // to the other. Nothing when the two never parted (without the window in TCP_INFO they cannot).
+    // to the other, from no earlier than kBurstSpan before the parting (a server that reads in large
+    // chunks leaves a few unread now and then). Nothing when the two never parted (without the window
+    // in TCP_INFO they cannot).
     std::optional<std::pair<std::size_t, std::size_t>> stopStretch() const
     {
         if (looksSinceAnswer.size() < 2)
@@ -350,9 +359,25 @@ struct LoadGenerator::Phase {
         if (apartFrom == looksSinceAnswer.size())
             return std::nullopt;
         std::size_t together = apartFrom == 0 ? 0 : apartFrom - 1;
-        while (together > 0 && parted(looksSinceAnswer[together]) > near)
+        while (together > 0 && parted(looksSinceAnswer[together]) > near &&
+               looksSinceAnswer[together - 1].at >= looksSinceAnswer[apartFrom].at - kBurstSpan)
             --together;
         return std::pair{together, apartFrom};
+    }
+
+    // Every turn of the loop: whether a download's bytes still arrive (see lastArrival).
+    void watchArrivals(Clock::time_point start)
+    {
+        const std::int64_t arrived = receivedByTheKernel();
+        if (arrived <= lastArrived)
+            return;
+        const auto now = Clock::now();
+        if (lastArrived > 0 && now - lastArrival >= kLongestGap) {
+            standstillOnsets.push_back(secondsBetween(start, lastArrival));
+            standstillEnds.push_back(secondsBetween(start, now));
+        }
+        lastArrived = arrived;
+        lastArrival = now;
     }
 
     // The next upload request's body (see kUploadBodySeconds).
@@ -777,6 +802,8 @@ struct LoadGenerator::Phase {
             watchWindows();
             if (direction == LoadDirection::upload && uploadAnswers > 0 && looksSinceAnswer.size() < kMostTurnLooks)
                 looksSinceAnswer.push_back({Clock::now(), total(), total(true)});
+            if (direction == LoadDirection::download)
+                watchArrivals(start);
             int queued = 0;
             while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
                 if (message->msg != CURLMSG_DONE)
@@ -855,7 +882,10 @@ struct LoadGenerator::Phase {
         result.stoppedReason = earlyEnd ? LoadStopReason::byteCapReached : LoadStopReason::durationReached;
         result.loadEndedAtSeconds = earlyEnd.value_or(result.durationSeconds);
         result.heldSeconds = heldSeconds;
+        if (direction == LoadDirection::download && lastArrived > 0 && end - lastArrival >= kLongestGap)
+            standstillOnsets.push_back(secondsBetween(start, lastArrival)); // still at the end: a stop
         result.standstillOnsets = std::move(standstillOnsets);
+        result.standstillEnds = std::move(standstillEnds);
         result.requestsAnswered = requestsAnswered;
         result.requestsFailed = requestsFailed;
         // Why the phase moved (next to) nothing: the last error, else what the requests waited for.

@@ -74,6 +74,13 @@ LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
                 return onset;
         return static_cast<double>(i - 1) + flowingPart(i - 1, best);
     };
+    // And where one that flows on again with second i ended.
+    const auto endOf = [&](std::size_t i, double best) {
+        for (double end : phase.standstillEnds)
+            if (end >= static_cast<double>(i) - 1 && end < static_cast<double>(i) + 1)
+                return end;
+        return static_cast<double>(i) + 1 - flowingPart(i, best);
+    };
     LoadFlow flow;
     double best = 0;
     std::optional<std::size_t> stillSince;
@@ -85,7 +92,7 @@ LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
         }
         if (stillSince) {
             const double from = onsetOf(*stillSince, best);
-            const double to = static_cast<double>(i) + 1 - flowingPart(i, best);
+            const double to = endOf(i, best);
             flow.pauses.push_back({from, std::max(from, to)});
             stillSince.reset();
         }

@@ -66,10 +66,12 @@ struct LoadPhaseResult {
     // How long this computer held the test itself back (stretches of over a quarter second in which
     // the generator did not run): the line may have stood idle meanwhile, and the rate read low.
     double heldSeconds = 0;
-    // An upload: the moments (seconds into the phase) at which the server stopped taking what the line
-    // carried, each found once its answers had then stood still for a while. Finer than the seconds:
-    // where a standstill begins inside one of them.
+    // The moments (seconds into the phase) at which the load stood still, and those at which it flowed
+    // on, finer than the seconds: where a standstill begins or ends inside one of them. An upload's
+    // onsets are where the server stopped taking what the line carried, found once its answers then
+    // stood still; a download's edges are where its bytes stopped arriving and arrived again.
     std::vector<double> standstillOnsets = {};
+    std::vector<double> standstillEnds = {};
     bool operator==(const LoadPhaseResult&) const = default;
 
     bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }

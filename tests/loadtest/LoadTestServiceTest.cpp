@@ -762,9 +762,11 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
         }
         return echoes;
     };
-    const auto phase = [](std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {}) {
+    const auto phase = [](std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {},
+                          std::vector<double> ends = {}) {
         LoadPhaseResult r{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
         r.standstillOnsets = std::move(onsets);
+        r.standstillEnds = std::move(ends);
         return r;
     };
     const std::vector<double> steady(10, 40.0);
@@ -792,9 +794,11 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
 // moved part of the best rate, in proportion (20 of 40 Mbit/s: halfway through it).
 TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndASlowLineNeither)
 {
-    const auto phase = [](std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {}) {
+    const auto phase = [](std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {},
+                          std::vector<double> ends = {}) {
         LoadPhaseResult r{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
         r.standstillOnsets = std::move(onsets);
+        r.standstillEnds = std::move(ends);
         return r;
     };
     using Pauses = std::vector<LoadStandstill>;
@@ -811,6 +815,8 @@ TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndAS
         {"stopped at the generator's moment", phase({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}, 10.0, {1.4}), {}, 1.4},
         {"a pause from the generator's moment", phase({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}, 10.0, {5.3}),
          Pauses{{5.3, 8.0}}, std::nullopt},
+        {"a pause between the generator's moments", phase({30, 40, 40, 40, 40, 20, 0, 10, 40, 40}, 10.0, {5.3}, {7.4}),
+         Pauses{{5.3, 7.4}}, std::nullopt},
         {"a moment away from the standstill", phase({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}, 10.0, {6.0}), {}, 1.25},
         {"stopped, then a dribble", phase({40, 40, 40, 40, 40, 40, 0.02, 0.01, 0.03, 0.02}), {}, 6.0},
         {"a 2.5-s pause, then as fast as before", phase({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}), Pauses{{5.5, 8.0}},

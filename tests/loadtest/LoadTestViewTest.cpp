@@ -229,8 +229,9 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
         EXPECT_EQ(spec.rules.size(), 1u);
         // No direction whose load did not flow throughout is called what the line bears, nor blamed on
         // the server while it flowed on.
-        if (c.result.download.heldSeconds > 0)
+        if (c.result.download.heldSeconds > 0) {
             EXPECT_FALSE(all.contains(QStringLiteral("Amit a vonalad lefelé bír"))) << all.toStdString();
+        }
         if (c.result.upload.stoppedFlowing() || !c.result.upload.pauses.empty()) {
             EXPECT_FALSE(all.contains(QStringLiteral("Amit felfelé bír"))) << all.toStdString();
             EXPECT_FALSE(all.contains(QStringLiteral("nem fogadott több adatot"))) << all.toStdString();
