@@ -748,6 +748,16 @@ TEST_F(LoadTestFailingEndpointTest, AByteCapReachedBeforeTheWindowsFailsAndStore
     EXPECT_FALSE(o.stored);
 }
 
+// A ten-second phase of 1 MB with these per-second samples (and the generator's finer edges).
+LoadPhaseResult phaseOf(std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {},
+                        std::vector<double> ends = {})
+{
+    LoadPhaseResult r{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
+    r.standstillOnsets = std::move(onsets);
+    r.standstillEnds = std::move(ends);
+    return r;
+}
+
 // --- pure checks of a phase --------------------------------------------------------------------------
 TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
 {
@@ -762,13 +772,6 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
         }
         return echoes;
     };
-    const auto phase = [](std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {},
-                          std::vector<double> ends = {}) {
-        LoadPhaseResult r{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
-        r.standstillOnsets = std::move(onsets);
-        r.standstillEnds = std::move(ends);
-        return r;
-    };
     const std::vector<double> steady(10, 40.0);
     const std::vector<double> outage{40, 40, 40, 0, 0, 0, 0.1, 40, 40, 40};   // 3 s without load from 3 s
     const std::vector<double> shortOutage{40, 40, 40, 0, 0, 40, 40, 40, 40, 40}; // 2 s
@@ -778,13 +781,13 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
         std::vector<TimedEcho> echoes;
         bool dropped;
     } cases[] = {
-        {"outage with lost echoes", phase(outage), trace(3.0, 6.5), true},
-        {"outage with echoes held until it ended", phase(outage), trace(3.0, 6.0, 300), true},
-        {"stalled load but echoes answered", phase(outage), trace(0, 0), false},
-        {"echoes lost but the load moves", phase(steady), trace(3.0, 7.0), false},
-        {"too short a stall", phase(shortOutage), trace(3.0, 5.0), false},
-        {"no load after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), trace(2.0, 10.0), false},
-        {"nothing moved at all", phase(std::vector<double>(10, 0.0)), trace(0, 10.0), false},
+        {"outage with lost echoes", phaseOf(outage), trace(3.0, 6.5), true},
+        {"outage with echoes held until it ended", phaseOf(outage), trace(3.0, 6.0, 300), true},
+        {"stalled load but echoes answered", phaseOf(outage), trace(0, 0), false},
+        {"echoes lost but the load moves", phaseOf(steady), trace(3.0, 7.0), false},
+        {"too short a stall", phaseOf(shortOutage), trace(3.0, 5.0), false},
+        {"no load after the byte cap", phaseOf({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), trace(2.0, 10.0), false},
+        {"nothing moved at all", phaseOf(std::vector<double>(10, 0.0)), trace(0, 10.0), false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(lineDroppedDuring(c.load, c.echoes), c.dropped) << c.name;
@@ -794,13 +797,6 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
 // moved part of the best rate, in proportion (20 of 40 Mbit/s: halfway through it).
 TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndASlowLineNeither)
 {
-    const auto phase = [](std::vector<double> samples, double endedAt = 10.0, std::vector<double> onsets = {},
-                          std::vector<double> ends = {}) {
-        LoadPhaseResult r{1'000'000, 10.0, LoadStopReason::durationReached, std::move(samples), endedAt};
-        r.standstillOnsets = std::move(onsets);
-        r.standstillEnds = std::move(ends);
-        return r;
-    };
     using Pauses = std::vector<LoadStandstill>;
     const struct {
         const char* name;
@@ -808,30 +804,30 @@ TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndAS
         Pauses pauses;
         std::optional<double> stoppedAt;
     } cases[] = {
-        {"steady", phase(std::vector<double>(10, 40.0)), {}, std::nullopt},
-        {"stopped early", phase({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}), {}, 1.25},
-        {"stopped late", phase({40, 40, 40, 40, 40, 40, 40, 20, 0, 0}), {}, 7.5},
+        {"steady", phaseOf(std::vector<double>(10, 40.0)), {}, std::nullopt},
+        {"stopped early", phaseOf({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}), {}, 1.25},
+        {"stopped late", phaseOf({40, 40, 40, 40, 40, 40, 40, 20, 0, 0}), {}, 7.5},
         // The generator's own moment of a stop or a pause, when it lies at the standstill's edge.
-        {"stopped at the generator's moment", phase({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}, 10.0, {1.4}), {}, 1.4},
-        {"a pause from the generator's moment", phase({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}, 10.0, {5.3}),
+        {"stopped at the generator's moment", phaseOf({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}, 10.0, {1.4}), {}, 1.4},
+        {"a pause from the generator's moment", phaseOf({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}, 10.0, {5.3}),
          Pauses{{5.3, 8.0}}, std::nullopt},
-        {"a pause between the generator's moments", phase({30, 40, 40, 40, 40, 20, 0, 10, 40, 40}, 10.0, {5.3}, {7.4}),
+        {"a pause between the generator's moments", phaseOf({30, 40, 40, 40, 40, 20, 0, 10, 40, 40}, 10.0, {5.3}, {7.4}),
          Pauses{{5.3, 7.4}}, std::nullopt},
-        {"a moment away from the standstill", phase({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}, 10.0, {6.0}), {}, 1.25},
-        {"stopped, then a dribble", phase({40, 40, 40, 40, 40, 40, 0.02, 0.01, 0.03, 0.02}), {}, 6.0},
-        {"a 2.5-s pause, then as fast as before", phase({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}), Pauses{{5.5, 8.0}},
+        {"a moment away from the standstill", phaseOf({40, 10, 0, 0, 0, 0, 0, 0, 0, 0}, 10.0, {6.0}), {}, 1.25},
+        {"stopped, then a dribble", phaseOf({40, 40, 40, 40, 40, 40, 0.02, 0.01, 0.03, 0.02}), {}, 6.0},
+        {"a 2.5-s pause, then as fast as before", phaseOf({40, 40, 40, 40, 40, 20, 0, 0, 40, 40}), Pauses{{5.5, 8.0}},
          std::nullopt},
-        {"one whole second without load", phase({40, 40, 40, 10, 0, 30, 40, 40, 40, 40}), Pauses{{3.25, 5.25}},
+        {"one whole second without load", phaseOf({40, 40, 40, 10, 0, 30, 40, 40, 40, 40}), Pauses{{3.25, 5.25}},
          std::nullopt},
-        {"a pause, later a stop", phase({40, 40, 0, 0, 40, 40, 40, 0, 0, 0}), Pauses{{2.0, 4.0}}, 7.0},
+        {"a pause, later a stop", phaseOf({40, 40, 0, 0, 40, 40, 40, 0, 0, 0}), Pauses{{2.0, 4.0}}, 7.0},
         // 40 → 3 Mbit/s 1.5 s in, flowing on at a lower rate with the dips of its queue.
-        {"slowed down", phase({38.4, 1.5, 1.1, 4.0, 5.3, 3.1, 2.9, 3.0, 2.8, 3.2}), {}, std::nullopt},
-        {"a dribble from the start", phase({0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01}), {},
+        {"slowed down", phaseOf({38.4, 1.5, 1.1, 4.0, 5.3, 3.1, 2.9, 3.0, 2.8, 3.2}), {}, std::nullopt},
+        {"a dribble from the start", phaseOf({0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01}), {},
          std::nullopt},
-        {"a slow start", phase({0, 0, 0, 30, 40, 40, 40, 40, 40, 40}), {}, std::nullopt},
-        {"nothing after the byte cap", phase({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), {}, std::nullopt},
-        {"stopped in the last second", phase({40, 40, 40, 40, 40, 40, 40, 40, 20, 0}), {}, 8.5},
-        {"nothing moved at all", phase(std::vector<double>(10, 0.0)), {}, std::nullopt},
+        {"a slow start", phaseOf({0, 0, 0, 30, 40, 40, 40, 40, 40, 40}), {}, std::nullopt},
+        {"nothing after the byte cap", phaseOf({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), {}, std::nullopt},
+        {"stopped in the last second", phaseOf({40, 40, 40, 40, 40, 40, 40, 40, 20, 0}), {}, 8.5},
+        {"nothing moved at all", phaseOf(std::vector<double>(10, 0.0)), {}, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
