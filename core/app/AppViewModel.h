@@ -125,6 +125,8 @@ public:
     // A fault that ended while the live window still holds it: which, and when the newest batch
     // showed it. The attribution then names no fault and says so.
     const std::optional<live_picture::EndedFault>& endedFault() const { return endedFault_; }
+    // The lead of the attribution's evidence list: the stretch its figures were counted over.
+    const QString& evidenceLead() const { return evidenceLead_; }
     const AdviceSet& advice() const { return advice_; }
     const ConnectionVerdict& verdict() const { return verdict_; }
     const std::vector<ProbeBatch>& recentBatches() const { return recentBatches_; }
@@ -463,6 +465,7 @@ private:
     std::optional<live_picture::HeldOutage> heldOutage_;
     // The fault the window still holds although it has ended, while it does.
     std::optional<live_picture::EndedFault> endedFault_;
+    QString evidenceLead_;
     QString loggedCulprit_; // the accused place last written to the log
     QString loggedPoorUsage_; // the use the headline says will not work, last written to the log
     QString loggedHeadline_;  // the overview's status line and the explanation under it, last written to the log

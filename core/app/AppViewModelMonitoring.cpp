@@ -8,6 +8,7 @@
 #include "core/app/IncidentEvidence.h"
 #include "core/app/LivePicture.h"
 #include "core/app/Presentation.h"
+#include "core/app/PresentStretch.h"
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 #include "core/records/RecordId.h"
@@ -720,9 +721,26 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     // While the cycles find no default route, that is the live state: the window's older batches
     // (refreshed by a Wi-Fi reading) must not close the offline incident meanwhile.
     const bool journalled = !noRouteSince_ || routeReturnedAt_;
-    const FaultAttribution& attribution = journalled ? decision.live : decision.reading.attribution;
     attributionWindowSeconds_ = journalled ? decision.liveSeconds : decision.reading.seconds;
     endedFault_ = journalled ? decision.ended : std::nullopt;
+    // One present for every surface: the stretch since the open incident began or the newest fault
+    // ended, its figures, and a total failure of the newest batch said from that batch on.
+    const present::Stretch stretch =
+        present::stretch(analysedBatches_, incidents_, endedFault_, at, liveWindowSeconds_);
+    const AttributionThresholds& thresholds = attributionEngine_.thresholds();
+    const FaultAttribution ofStretch =
+        present::answerFor(thresholds, present::samplesWithin(analysedBatches_, stretch, at), wifi, at);
+    const present::NewestBatch newest = present::newestBatch(analysedBatches_);
+    FaultAttribution ofNewestBatch;
+    if (newest.totalFailure() && !analysedBatches_.empty()) {
+        ofNewestBatch = present::answerFor(
+            thresholds, present::samplesWithin({analysedBatches_.back()}, present::Stretch{}, at), wifi, at);
+    }
+    const FaultAttribution attribution =
+        journalled ? present::presented(decision.live, ofStretch, newest, ofNewestBatch) : decision.reading.attribution;
+    evidenceLead_ = attribution == decision.live ? QString()
+                    : attribution == ofNewestBatch ? present::evidenceLead({at, true, present::Stretch::Kind::window}, 60)
+                                                   : present::evidenceLead(stretch, at - stretch.from);
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
@@ -734,14 +752,22 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     Timestamp usageEarliest = at - liveWindowSeconds_;
     if (endedFault_ && endedFault_->endedAt && endedFault_->location != FaultLocation::dns)
         usageEarliest = std::max(usageEarliest, std::nextafter(*endedFault_->endedAt, at + 1));
+    if (stretch.kind == present::Stretch::Kind::faultEnded)
+        usageEarliest = std::max(usageEarliest, std::nextafter(stretch.from, at + 1));
     const Timestamp usageFrom =
         live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
     const std::vector<NetworkSample> usageSamples = samplesBetween(usageFrom, at);
     ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
     live_picture::limitUsage(verdict, attribution, usageSamples);
+    if (attribution.isOutage) {
+        // Nothing gets through: no use works, whatever the minute before the outage measured.
+        for (UsageCapability u : allUsageCapabilities())
+            verdict.setRating(u, CapabilityRating::poor);
+        verdict.evidence.prepend(L("Most semmi sem jut ki az internetre: egyetlen oldal, hívás vagy adás sem indul el."));
+    }
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
     if (journalled) {
-        setLiveStatus(decision.live);
+        setLiveStatus(attribution);
         applyJournal(decision.journal, at, /*noRoute*/ false);
     }
     refreshIpv6Path(at);
@@ -895,17 +921,30 @@ void AppViewModel::applyJournal(const live_picture::JournalAction& action, Times
     if (action.closeAt)
         closeOpenIncident(*action.closeAt);
     const std::optional<std::size_t> open = openIncidentIndex();
+    // What the journal stores is counted over the incident's own stretch, not the window around it.
+    const auto ownFigures = [&](Timestamp start) {
+        std::vector<WifiSnapshot> readings;
+        for (const WifiSnapshot& w : wifiSnapshots_)
+            if (w.timestamp <= at)
+                readings.push_back(w);
+        const present::Stretch own{start, true, present::Stretch::Kind::faultBegan};
+        return present::withFiguresOf(
+            action.attribution,
+            present::answerFor(attributionEngine_.thresholds(), present::samplesWithin(analysedBatches_, own, at),
+                               readings, at));
+    };
     switch (action.change) {
     case live_picture::Change::none: break;
     case live_picture::Change::open:
-        openIncident(action.attribution, at, action.start);
+        openIncident(ownFigures(action.start), at, action.start);
         if (noRoute)
             noRouteIncident_ = incidents_.empty() ? std::nullopt : std::optional<QUuid>(incidents_.back().id);
         break;
     case live_picture::Change::refresh:
     case live_picture::Change::reclassify:
         if (open)
-            refreshOpenIncident(*open, action.attribution, at, action.change == live_picture::Change::reclassify);
+            refreshOpenIncident(*open, ownFigures(incidents_[*open].startTimestamp), at,
+                                action.change == live_picture::Change::reclassify);
         break;
     }
 }

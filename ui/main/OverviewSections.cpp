@@ -235,7 +235,8 @@ void FaultLocationSection::setSnapshot(const OverviewSnapshot& s, Timestamp now)
     }
     const bool lead = !shownEvidence_.isEmpty() && s.attributionWindowSeconds > 0;
     if (lead)
-        evidenceLead_->setText(evidenceStretchCaption(s.attributionWindowSeconds));
+        evidenceLead_->setText(s.evidenceLead.isEmpty() ? evidenceStretchCaption(s.attributionWindowSeconds)
+                                                        : s.evidenceLead);
     evidenceLead_->setVisible(lead);
     if (s.attribution.caveats != shownCaveats_) {
         shownCaveats_ = s.attribution.caveats;

@@ -33,6 +33,7 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.attribution = model.attribution();
     s.attributionWindowSeconds = model.attributionWindowSeconds();
     s.endedFault = model.endedFault();
+    s.evidenceLead = model.evidenceLead();
     s.advice = model.advice();
     s.verdict = model.verdict();
     s.recentBatches = model.analysedBatches();

@@ -29,6 +29,7 @@ struct OverviewSnapshot {
     double attributionWindowSeconds = 600;
     // A fault that has ended while the window still holds it (the attribution then names none).
     std::optional<live_picture::EndedFault> endedFault;
+    QString evidenceLead; // names the stretch the evidence's figures were counted over
     AdviceSet advice;
     ConnectionVerdict verdict;
     std::vector<ProbeBatch> recentBatches;   // arrival order, newest last; the analysed family's samples

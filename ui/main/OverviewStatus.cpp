@@ -4,6 +4,7 @@
 
 #include "core/analysis/Statistics.h"
 #include "core/app/IncidentEvidence.h"
+#include "core/app/PresentStretch.h"
 #include "core/records/Localization.h"
 
 #include <algorithm>
@@ -124,67 +125,6 @@ std::vector<NetworkSample> recentSamples(ProbeKind kind, const OverviewSnapshot&
     return kept;
 }
 
-namespace {
-
-// Where the present begins: after the newest fault that has ended, or where the incident still open
-// began; the window's start when neither lies within it.
-struct PresentStart {
-    Timestamp at = 0;
-    enum class Kind { window, faultEnded, faultBegan } kind = Kind::window;
-};
-
-// The batches that straddled a fault's end (echoes sent while it lasted, answered once it had gone)
-// belong to it: the present begins after the last of those that still lost an echo, when they
-// follow the end without a clean batch between, within three batch intervals.
-Timestamp faultTailEnd(const OverviewSnapshot& s, Timestamp end, Timestamp now)
-{
-    std::vector<std::pair<Timestamp, bool>> batches; // the newest sample time of each, and whether it lost an echo
-    for (const ProbeBatch& b : s.recentBatches) {
-        std::optional<Timestamp> newest;
-        bool lost = false;
-        for (const NetworkSample& x : b.samples) {
-            if ((x.target.kind != ProbeKind::gateway && x.target.kind != ProbeKind::publicIP) ||
-                incident_evidence::wasNotMeasured(x))
-                continue;
-            newest = newest ? std::max(*newest, x.timestamp) : x.timestamp;
-            lost = lost || !x.success || x.packetLoss.value_or(0) > 0;
-        }
-        if (newest && *newest > end && *newest <= std::min(now, end + 3 * 5.0))
-            batches.emplace_back(*newest, lost);
-    }
-    std::sort(batches.begin(), batches.end());
-    for (const auto& [at, lost] : batches) {
-        if (!lost)
-            break;
-        end = at;
-    }
-    return end;
-}
-
-PresentStart presentStart(const OverviewSnapshot& s, Timestamp now)
-{
-    PresentStart p{now - kLegWindowSeconds};
-    const auto consider = [&](Timestamp t, PresentStart::Kind kind) {
-        if (t > p.at && t <= now)
-            p = {t, kind};
-    };
-    for (const Incident& i : s.incidents) {
-        if (isIpv6Classification(i.classification))
-            continue; // the IPv6 path's own faults do not bound the analysed path's present
-        if (i.endTimestamp)
-            consider(*i.endTimestamp, PresentStart::Kind::faultEnded);
-        else
-            consider(i.startTimestamp, PresentStart::Kind::faultBegan);
-    }
-    if (s.endedFault && s.endedFault->endedAt)
-        consider(*s.endedFault->endedAt, PresentStart::Kind::faultEnded);
-    if (p.kind == PresentStart::Kind::faultEnded)
-        p.at = faultTailEnd(s, p.at, now);
-    return p;
-}
-
-} // namespace
-
 std::optional<LegStretch> legStretch(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)
 {
     const auto samples = recentSamples(kind, s, now);
@@ -196,12 +136,13 @@ std::optional<LegStretch> legStretch(ProbeKind kind, const OverviewSnapshot& s, 
     // Whole minutes, as the captions name them: the figures count every sample of that stretch.
     const double minutes = std::max(1.0, std::ceil((now - oldest) / 60.0 - 1e-9));
     const double seconds = std::min(minutes * 60.0, kLegWindowSeconds);
-    const PresentStart present = presentStart(s, now);
-    if (present.kind == PresentStart::Kind::window || now - seconds > present.at)
+    const present::Stretch present =
+        present::stretch(s.recentBatches, s.incidents, s.endedFault, now, kLegWindowSeconds);
+    if (present.kind == present::Stretch::Kind::window || now - seconds > present.from)
         return LegStretch{now - seconds, true, stretchText(seconds)};
-    if (present.kind == PresentStart::Kind::faultEnded)
-        return LegStretch{present.at, false, L("a hiba vége óta")};
-    return LegStretch{present.at, true, L("a hiba kezdete óta")};
+    if (present.kind == present::Stretch::Kind::faultEnded)
+        return LegStretch{present.from, false, L("a hiba vége óta")};
+    return LegStretch{present.from, true, L("a hiba kezdete óta")};
 }
 
 std::vector<NetworkSample> legSamples(ProbeKind kind, const OverviewSnapshot& s, Timestamp now)

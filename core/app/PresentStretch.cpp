@@ -1,0 +1,164 @@
+#include "core/app/PresentStretch.h"
+
+#include "core/app/IncidentEvidence.h"
+#include "core/records/Localization.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pv::present {
+
+namespace {
+
+// The batches that straddled a fault's end (echoes sent while it lasted, answered once it had gone)
+// belong to it: the present begins after the last of those that still lost an echo, when they
+// follow the end without a clean batch between, within three batch intervals.
+Timestamp faultTailEnd(const std::vector<ProbeBatch>& recent, Timestamp end, Timestamp now)
+{
+    std::vector<std::pair<Timestamp, bool>> batches; // the newest sample time of each, and whether it lost an echo
+    for (const ProbeBatch& b : recent) {
+        std::optional<Timestamp> newest;
+        bool lost = false;
+        for (const NetworkSample& x : b.samples) {
+            if ((x.target.kind != ProbeKind::gateway && x.target.kind != ProbeKind::publicIP) ||
+                incident_evidence::wasNotMeasured(x))
+                continue;
+            newest = newest ? std::max(*newest, x.timestamp) : x.timestamp;
+            lost = lost || !x.success || x.packetLoss.value_or(0) > 0;
+        }
+        if (newest && *newest > end && *newest <= std::min(now, end + 3 * 5.0))
+            batches.emplace_back(*newest, lost);
+    }
+    std::sort(batches.begin(), batches.end());
+    for (const auto& [at, lost] : batches) {
+        if (!lost)
+            break;
+        end = at;
+    }
+    return end;
+}
+
+} // namespace
+
+Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incident>& incidents,
+                const std::optional<live_picture::EndedFault>& ended, Timestamp now, double windowSeconds)
+{
+    Stretch p{now - windowSeconds};
+    const auto consider = [&](Timestamp t, Stretch::Kind kind) {
+        if (t > p.from && t <= now) {
+            p.from = t;
+            p.kind = kind;
+        }
+    };
+    for (const Incident& i : incidents) {
+        if (isIpv6Classification(i.classification))
+            continue;
+        if (i.endTimestamp)
+            consider(*i.endTimestamp, Stretch::Kind::faultEnded);
+        else
+            consider(i.startTimestamp, Stretch::Kind::faultBegan);
+    }
+    if (ended && ended->endedAt)
+        consider(*ended->endedAt, Stretch::Kind::faultEnded);
+    if (p.kind == Stretch::Kind::faultEnded) {
+        p.from = faultTailEnd(batches, p.from, now);
+        p.fromIncluded = false;
+    }
+    return p;
+}
+
+std::vector<NetworkSample> samplesWithin(const std::vector<ProbeBatch>& batches, const Stretch& s, Timestamp now)
+{
+    std::vector<NetworkSample> kept;
+    for (const ProbeBatch& b : batches)
+        for (const NetworkSample& x : b.samples)
+            if (s.contains(x.timestamp, now) && !incident_evidence::wasNotMeasured(x))
+                kept.push_back(x);
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const NetworkSample& a, const NetworkSample& b) { return a.timestamp < b.timestamp; });
+    return kept;
+}
+
+NewestBatch newestBatch(const std::vector<ProbeBatch>& batches)
+{
+    NewestBatch n;
+    const ProbeBatch* newest = nullptr;
+    for (const ProbeBatch& b : batches)
+        if (!newest || b.timestamp >= newest->timestamp)
+            newest = &b;
+    if (!newest)
+        return n;
+    struct Leg {
+        int measured = 0, answered = 0, errorAnswered = 0;
+    } router, publicHosts, lookups;
+    for (const NetworkSample& x : newest->samples) {
+        if (incident_evidence::wasNotMeasured(x))
+            continue;
+        Leg* leg = x.target.kind == ProbeKind::gateway    ? &router
+                   : x.target.kind == ProbeKind::publicIP ? &publicHosts
+                   : x.target.kind == ProbeKind::dns      ? &lookups
+                                                          : nullptr;
+        if (!leg)
+            continue;
+        ++leg->measured;
+        leg->answered += x.success ? 1 : 0;
+        // A failed lookup that took a time got an answer: an error, not silence.
+        leg->errorAnswered += !x.success && x.latencyMilliseconds ? 1 : 0;
+    }
+    // A router that never answers its own pings is no failure of the newest batch.
+    const bool routerAnswers = std::any_of(batches.begin(), batches.end(), [](const ProbeBatch& b) {
+        return std::any_of(b.samples.begin(), b.samples.end(), [](const NetworkSample& x) {
+            return x.target.kind == ProbeKind::gateway && x.success;
+        });
+    });
+    n.routerSilent = router.measured > 0 && router.answered == 0 && routerAnswers;
+    n.publicSilent = publicHosts.measured > 0 && publicHosts.answered == 0;
+    n.lookupsFailed = lookups.measured > 0 && lookups.answered == 0;
+    n.lookupsErrorAnswered = n.lookupsFailed && lookups.errorAnswered > 0;
+    return n;
+}
+
+FaultAttribution answerFor(const AttributionThresholds& t, const std::vector<NetworkSample>& samples,
+                           const std::vector<WifiSnapshot>& readings, Timestamp at)
+{
+    AttributionThresholds few = t;
+    few.minimumSamplesPerLeg = 1;
+    few.minimumWindowSeconds = 0;
+    return AttributionEngine(few).attribute(samples, readings, at);
+}
+
+FaultAttribution withFiguresOf(const FaultAttribution& a, const FaultAttribution& ofStretch)
+{
+    if (!a.isFault() || ofStretch.location != a.location || ofStretch.isOutage != a.isOutage)
+        return a;
+    FaultAttribution b = a;
+    b.headline = ofStretch.headline;
+    b.evidence = ofStretch.evidence;
+    b.caveats = ofStretch.caveats;
+    return b;
+}
+
+FaultAttribution presented(const FaultAttribution& live, const FaultAttribution& ofStretch, const NewestBatch& newest,
+                           const FaultAttribution& ofNewestBatch)
+{
+    // A leg the newest batch heard nothing from is never called sound, and a total failure is said
+    // as one from its first batch: the live answer gives way to the newest batch's while it names
+    // no fault, or a lesser one than the outage the newest batch shows.
+    if (newest.totalFailure() && ofNewestBatch.isFault() &&
+        (!live.isFault() || (ofNewestBatch.isOutage && !live.isOutage)))
+        return ofNewestBatch;
+    return withFiguresOf(live, ofStretch);
+}
+
+QString evidenceLead(const Stretch& s, double seconds)
+{
+    switch (s.kind) {
+    case Stretch::Kind::faultBegan: return L("A hiba kezdete óta mért adatokból:");
+    case Stretch::Kind::faultEnded: return L("A hiba vége óta mért adatokból:");
+    case Stretch::Kind::window: break;
+    }
+    const auto minutes = static_cast<long long>(std::max(1.0, std::ceil(seconds / 60.0 - 1e-9)));
+    return minutes == 1 ? L("Az elmúlt perc méréseiből:") : LF("Az elmúlt %lld perc méréseiből:", {minutes});
+}
+
+} // namespace pv::present

@@ -1,0 +1,66 @@
+#pragma once
+// The present, decided once per refresh: the stretch of batches the live picture speaks of, and the
+// figures and sentences every surface quotes from it. The stretch begins where the incident still
+// open began, or after the newest fault that ended (and the batches that straddled its end), or at
+// the window's start when neither lies within it. An ended fault's figures are not the present's,
+// and a total failure of the newest batch is said as one before any minute can name it. Pure: the
+// view model applies it; the overview's cards and tiles count the same stretch.
+
+#include "core/analysis/Attribution.h"
+#include "core/analysis/AttributionThresholds.h"
+#include "core/app/LivePicture.h"
+#include "core/records/Records.h"
+
+#include <optional>
+#include <vector>
+
+namespace pv::present {
+
+struct Stretch {
+    enum class Kind { window, faultEnded, faultBegan };
+    Timestamp from = 0;
+    bool fromIncluded = true; // false after a fault's end: the batch that ended it still showed it
+    Kind kind = Kind::window;
+    bool contains(Timestamp t, Timestamp now) const { return (fromIncluded ? t >= from : t > from) && t <= now; }
+    bool operator==(const Stretch&) const = default;
+};
+
+// The present stretch at `now` for a window of `windowSeconds`. Incidents of the IPv6 path beside
+// the analysed one do not bound it.
+Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incident>& incidents,
+                const std::optional<live_picture::EndedFault>& ended, Timestamp now, double windowSeconds);
+
+// Every measured sample of the batches within the stretch, oldest first.
+std::vector<NetworkSample> samplesWithin(const std::vector<ProbeBatch>& batches, const Stretch& s, Timestamp now);
+
+// What the newest batch shows of each leg: measured, and not one sample of it answered. A lookup
+// answered with an error (SERVFAIL, REFUSED) is a failed lookup but not a silent resolver. A router
+// that has not answered once in the batches never answers its pings: its silence is no failure.
+struct NewestBatch {
+    bool routerSilent = false;
+    bool publicSilent = false;
+    bool lookupsFailed = false;    // every lookup of the batch failed (and it had one)
+    bool lookupsErrorAnswered = false; // ... and at least one of them got an error answer
+    bool totalFailure() const { return routerSilent || publicSilent || lookupsFailed; }
+};
+NewestBatch newestBatch(const std::vector<ProbeBatch>& batches);
+
+// The engine's answer about a stretch however short: the figures of a few batches, not a verdict
+// that waits for a minute's samples.
+FaultAttribution answerFor(const AttributionThresholds& t, const std::vector<NetworkSample>& samples,
+                           const std::vector<WifiSnapshot>& readings, Timestamp at);
+
+// `a` with the headline, evidence and caveats of the stretch's answer when that names the same
+// place: one figure everywhere, counted over the stretch. Otherwise `a` as it is.
+FaultAttribution withFiguresOf(const FaultAttribution& a, const FaultAttribution& ofStretch);
+
+// What the surfaces present: the refresh's live answer, with its figures from the stretch, unless
+// the newest batch is a total failure the live answer does not yet name (it is then the newest
+// batch's own answer, so the first batch of a cut, a dead line or a dead resolver is said at once).
+FaultAttribution presented(const FaultAttribution& live, const FaultAttribution& ofStretch, const NewestBatch& newest,
+                           const FaultAttribution& ofNewestBatch);
+
+// The lead of the evidence list, naming the stretch its figures come from.
+QString evidenceLead(const Stretch& s, double seconds);
+
+} // namespace pv::present
