@@ -340,6 +340,7 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
 struct Unanswered {
     long long unanswered = 0;
     long long newestUnanswered = 0;
+    long long errorAnswered = 0; // of the unanswered, those the resolver answered with an error
 };
 
 Unanswered unansweredOutcomes(const std::vector<NetworkSample>& samples, ProbeKind kind)
@@ -351,8 +352,11 @@ Unanswered unansweredOutcomes(const std::vector<NetworkSample>& samples, ProbeKi
     std::stable_sort(dns.begin(), dns.end(),
                      [](const NetworkSample* a, const NetworkSample* b) { return a->timestamp < b->timestamp; });
     Unanswered out;
-    for (const NetworkSample* s : dns)
+    for (const NetworkSample* s : dns) {
         out.unanswered += s->success ? 0 : 1;
+        // A failed lookup that took a time got an error answer (SERVFAIL, REFUSED), not silence.
+        out.errorAnswered += !s->success && s->latencyMilliseconds ? 1 : 0;
+    }
     for (auto it = dns.rbegin(); it != dns.rend() && !(*it)->success; ++it)
         ++out.newestUnanswered;
     return out;
@@ -369,15 +373,24 @@ std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const
     // The resolver that stopped answering is named as such, whatever older answers were like: a
     // median of earlier answers says nothing about lookups that get none.
     const bool silentNow = outcomes.newestUnanswered >= 2 || (!dns.medianRtt && outcomes.unanswered > 0);
+    // Most failed lookups got an error answer: the resolver is there and says it cannot resolve.
+    const bool errorAnswers = outcomes.errorAnswered > 0 && 2 * outcomes.errorAnswered >= outcomes.unanswered;
+    const QString failingHeadline =
+        errorAnswers ? L("A névfeloldó hibával válaszol.") : L("A névfeloldás (DNS) nem válaszol.");
     if (!dns.medianRtt) {
-        first = LF("Egyetlen névfeloldás sem sikerült %lld próbálkozásból.", {dns.sampleCount});
+        first = errorAnswers ? LF("Egyetlen névfeloldás sem sikerült %lld próbálkozásból: a névfeloldó hibával "
+                                  "válaszol.", {dns.sampleCount})
+                             : LF("Egyetlen névfeloldás sem sikerült %lld próbálkozásból.", {dns.sampleCount});
         severity = IncidentSeverity::critical;
-        headline = L("A névfeloldás (DNS) nem válaszol.");
+        headline = failingHeadline;
     } else if (silentNow) {
-        first = LF("A legutóbbi %lld névfeloldásra nem jött válasz; az ablakban %lld / %lld maradt válasz nélkül.",
-                   {outcomes.newestUnanswered, outcomes.unanswered, dns.sampleCount});
+        first = errorAnswers
+                    ? LF("A legutóbbi %lld névfeloldás nem sikerült, a névfeloldó hibával válaszol; az ablakban "
+                         "%lld / %lld nem sikerült.", {outcomes.newestUnanswered, outcomes.unanswered, dns.sampleCount})
+                    : LF("A legutóbbi %lld névfeloldásra nem jött válasz; az ablakban %lld / %lld maradt válasz "
+                         "nélkül.", {outcomes.newestUnanswered, outcomes.unanswered, dns.sampleCount});
         severity = IncidentSeverity::critical;
-        headline = L("A névfeloldás (DNS) nem válaszol.");
+        headline = failingHeadline;
     } else {
         if (*dns.medianRtt <= t.dnsSlowMs && dns.lossRatio <= t.upstreamLossRatio)
             return std::nullopt;
@@ -389,7 +402,10 @@ std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const
             parts << LF("Egy névfeloldás %@ — közeli feloldónál ez néhány tíz ms.", {millisecondsText(*dns.medianRtt)});
         severity = *dns.medianRtt > t.dnsCriticalMs ? IncidentSeverity::critical : IncidentSeverity::warning;
         if (outcomes.unanswered > 0) {
-            parts << LF("%lld névfeloldás válasz nélkül maradt %lld próbálkozásból.", {outcomes.unanswered, dns.sampleCount});
+            parts << (errorAnswers ? LF("%lld névfeloldásra hibával válaszolt a névfeloldó %lld próbálkozásból.",
+                                        {outcomes.unanswered, dns.sampleCount})
+                                   : LF("%lld névfeloldás válasz nélkül maradt %lld próbálkozásból.",
+                                        {outcomes.unanswered, dns.sampleCount}));
             headline = L("A névfeloldás (DNS) akadozik.");
         } else if (!slow) {
             parts << LF("A névfeloldásnál a csomagok %.1f%%-a elveszett.", {percent(dns.lossRatio)});
@@ -400,7 +416,11 @@ std::optional<FaultAttribution> dnsVerdict(const AttributionThresholds& t, const
     // The lookups are what failed: the line's own delay made no part of this verdict.
     if (pub.medianRtt)
         evidence << L("Maga a kapcsolat közben rendben van: az IP-címre küldött csomagok célba érnek.");
-    evidence << L("Ilyenkor az oldalak lassan indulnak, de ami már elindult, az normálisan megy.");
+    // What follows depends on whether names resolve slowly or not at all.
+    evidence << (!dns.medianRtt || silentNow
+                     ? L("Amíg a nevek nem oldódnak fel, új oldal, adás vagy hívás nem indul el; ami már elindult, "
+                         "az megy tovább.")
+                     : L("Ilyenkor az oldalak lassan indulnak, de ami már elindult, az normálisan megy."));
 
     const bool enough = dns.hasEnoughEvidence(t);
     QStringList caveats;
@@ -451,7 +471,8 @@ AttributionEvidence AttributionEngine::gather(const std::vector<NetworkSample>& 
             attribution::sampleSpan(samples),
             dns.unanswered,
             dns.newestUnanswered,
-            unansweredOutcomes(samples, ProbeKind::publicIP).newestUnanswered};
+            unansweredOutcomes(samples, ProbeKind::publicIP).newestUnanswered,
+            dns.errorAnswered};
 }
 
 FaultAttribution AttributionEngine::attribute(const std::vector<NetworkSample>& samples,
@@ -499,7 +520,8 @@ FaultAttribution AttributionEngine::attribute(const AttributionEvidence& evidenc
                 {LF("A routeren túlra küldött legutóbbi %lld mérés válasz nélkül maradt.",
                     {evidence.publicNewestUnanswered})},
                 {}, false, false};
-    if (auto r = dnsVerdict(t, legs.dns, pub, Unanswered{evidence.dnsUnanswered, evidence.dnsNewestUnanswered}))
+    if (auto r = dnsVerdict(t, legs.dns, pub,
+                            Unanswered{evidence.dnsUnanswered, evidence.dnsNewestUnanswered, evidence.dnsErrorAnswered}))
         return *r;
 
     QStringList caveats;

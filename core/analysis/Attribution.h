@@ -99,6 +99,7 @@ struct AttributionEvidence {
     long long dnsUnanswered = 0;   // lookups without an answer
     long long dnsNewestUnanswered = 0; // of those, the newest ones in a row
     long long publicNewestUnanswered = 0; // the newest echo samples beyond the router in a row without an answer
+    long long dnsErrorAnswered = 0; // lookups the resolver answered with an error (SERVFAIL, REFUSED)
     bool operator==(const AttributionEvidence&) const = default;
 };
 

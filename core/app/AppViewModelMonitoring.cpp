@@ -736,15 +736,20 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         ofNewestBatch = present::answerFor(
             thresholds, present::samplesWithin({analysedBatches_.back()}, present::Stretch{}, at), wifi, at);
     }
-    const FaultAttribution attribution =
+    const bool overCable = isMeasuredOverCable(wifi);
+    FaultAttribution attribution =
         journalled ? present::presented(decision.live, ofStretch, newest, ofNewestBatch) : decision.reading.attribution;
-    evidenceLead_ = attribution == decision.live ? QString()
-                    : attribution == ofNewestBatch ? present::evidenceLead({at, true, present::Stretch::Kind::window}, 60)
-                                                   : present::evidenceLead(stretch, at - stretch.from);
+    const bool fromNewestBatch = journalled && attribution == ofNewestBatch;
+    const bool ownFigures = journalled && attribution != decision.live;
+    if (overCable)
+        attribution = present::onCable(std::move(attribution));
+    evidenceLead_ = fromNewestBatch ? present::evidenceLead({at, true, present::Stretch::Kind::window}, 60)
+                    : ownFigures    ? present::evidenceLead(stretch, at - stretch.from)
+                                    : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));
-    if (isMeasuredOverCable(wifi))
+    if (overCable)
         advice = AdviceEngine::forWiredLink(std::move(advice));
     // The usage ratings speak of now: the newest stretch of at least a minute that holds the
     // samples the verdict needs, not the ten minutes the window still remembers.
@@ -779,13 +784,16 @@ void AppViewModel::publishOfflineAnalysis()
 {
     // Without a route nothing reaches the network: no headline, usage rating or advice from the
     // window's older batches may read as fine meanwhile.
-    const FaultAttribution attribution = offlineAttribution();
+    FaultAttribution attribution = offlineAttribution();
     attributionWindowSeconds_ = 0;
+    evidenceLead_.clear();
     endedFault_.reset();
     AdviceSet advice = AdviceEngine::advise(attribution, std::nullopt);
     const Timestamp at = now();
-    if (isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at)))
+    if (isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at))) {
         advice = AdviceEngine::forWiredLink(std::move(advice));
+        attribution = present::onCable(std::move(attribution));
+    }
     ConnectionVerdict verdict = verdict_;
     for (UsageCapability u : allUsageCapabilities())
         verdict.setRating(u, CapabilityRating::poor);
@@ -928,10 +936,11 @@ void AppViewModel::applyJournal(const live_picture::JournalAction& action, Times
             if (w.timestamp <= at)
                 readings.push_back(w);
         const present::Stretch own{start, true, present::Stretch::Kind::faultBegan};
-        return present::withFiguresOf(
+        const FaultAttribution a = present::withFiguresOf(
             action.attribution,
             present::answerFor(attributionEngine_.thresholds(), present::samplesWithin(analysedBatches_, own, at),
                                readings, at));
+        return isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at)) ? present::onCable(a) : a;
     };
     switch (action.change) {
     case live_picture::Change::none: break;

@@ -351,14 +351,19 @@ void limitUsage(ConnectionVerdict& verdict, const FaultAttribution& live, const 
     };
     if (live.location == FaultLocation::dns) {
         const bool silent = live.severity == IncidentSeverity::critical;
-        // Pages need a lookup for nearly every click; a stream, call or game once started goes on.
+        const bool errorAnswers = live.headline == L("A névfeloldó hibával válaszol.");
+        // Pages need a lookup for nearly every click; a stream, call or game cannot start without
+        // one either (what already runs goes on), so none of them is rated as working.
         atLeast(UsageCapability::browsing, silent ? CapabilityRating::poor : CapabilityRating::usable);
         if (silent)
             for (UsageCapability u : {UsageCapability::videoCall, UsageCapability::gaming, UsageCapability::streaming})
-                atLeast(u, CapabilityRating::usable);
-        verdict.evidence.prepend(silent ? L("A névfeloldás nem válaszol: új oldal, adás vagy hívás most nem indul el, "
-                                            "ami már fut, az megy tovább.")
-                                        : L("A névfeloldás lassú: az oldalak és az adások lassan indulnak."));
+                atLeast(u, CapabilityRating::poor);
+        verdict.evidence.prepend(!silent ? L("A névfeloldás lassú: az oldalak és az adások lassan indulnak.")
+                                 : errorAnswers
+                                     ? L("A névfeloldó hibával válaszol: új oldal, adás vagy hívás most nem indul el, "
+                                         "ami már fut, az megy tovább.")
+                                     : L("A névfeloldás nem válaszol: új oldal, adás vagy hívás most nem indul el, "
+                                         "ami már fut, az megy tovább."));
     }
     bool pageAsked = false;
     for (const NetworkSample& x : samples) {

@@ -150,6 +150,39 @@ FaultAttribution presented(const FaultAttribution& live, const FaultAttribution&
     return withFiguresOf(live, ofStretch);
 }
 
+FaultAttribution onCable(FaultAttribution a)
+{
+    static const std::vector<std::pair<QString, QString>> wired{
+        {L("A hiba a helyi hálózatodban van, de a Wi-Fi és a router nem különíthető el."),
+         L("A hiba a helyi hálózatodban van: a kábelen, a switchen vagy a routeren.")},
+        {L("Ez vagy a Wi-Fi kapcsolat megszakadása, vagy a router leállása."),
+         L("Ez a kábel, a switch vagy a router kiesése.")},
+        {L("A Wi-Fi és a router tehát működik; a szolgáltatói vonal az, ami nem."),
+         L("A helyi hálózat és a router tehát működik; a szolgáltatói vonal az, ami nem.")},
+        {L("A saját hálózatod ez alatt végig hibátlanul működött — ez zárja ki a Wi-Fit és a routert."),
+         L("A saját hálózatod ez alatt végig hibátlanul működött — ez zárja ki a kábelt és a routert.")},
+        {L("Ez a Wi-Fi vagy a kábeles kapcsolat megszakadása, nem a szolgáltatóé."),
+         L("Ez a kábeles kapcsolat vagy a router kiesése, nem a szolgáltatóé.")},
+    };
+    const auto rewrite = [](QStringList lines) {
+        QStringList out;
+        for (const QString& line : lines) {
+            const auto found = std::find_if(wired.begin(), wired.end(), [&](const auto& w) { return w.first == line; });
+            if (found != wired.end())
+                out << found->second;
+            else if (!line.contains(QLatin1String("Wi-Fi"))) // what only a radio could tell says nothing here
+                out << line;
+        }
+        return out;
+    };
+    const QStringList headline = rewrite({a.headline});
+    if (!headline.isEmpty())
+        a.headline = headline.front();
+    a.evidence = rewrite(a.evidence);
+    a.caveats = rewrite(a.caveats);
+    return a;
+}
+
 QString evidenceLead(const Stretch& s, double seconds)
 {
     switch (s.kind) {

@@ -60,6 +60,10 @@ FaultAttribution withFiguresOf(const FaultAttribution& a, const FaultAttribution
 FaultAttribution presented(const FaultAttribution& live, const FaultAttribution& ofStretch, const NewestBatch& newest,
                            const FaultAttribution& ofNewestBatch);
 
+// The sentences of `a` as they hold on a wired link: a local fault is the cable, the switch or the
+// router, and no sentence names a Wi-Fi the machine does not use.
+FaultAttribution onCable(FaultAttribution a);
+
 // The lead of the evidence list, naming the stretch its figures come from.
 QString evidenceLead(const Stretch& s, double seconds);
 

@@ -399,10 +399,12 @@ DNSProbeResult DNSProbe::classify(const QString& name, int aresStatus, double la
         return DNSProbeResult::responded(name, latencyMilliseconds, DNSResponseKind::noSuchName);
     case ARES_EREFUSED:
         return DNSProbeResult::responded(name, latencyMilliseconds, DNSResponseKind::refused);
+    case ARES_ESERVFAIL:
+        // An answer, if an error one: the resolver is there and says it cannot resolve.
+        return DNSProbeResult::responded(name, latencyMilliseconds, DNSResponseKind::serverFailure);
     case ARES_ETIMEOUT:
         return DNSProbeResult::timedOut(name);
     default:
-        // SERVFAIL lands here too: no answer of this probe is classed as a server failure.
         return DNSProbeResult::unavailable(name, QStringLiteral("dnssd error ") + QString::number(aresStatus));
     }
 }

@@ -381,6 +381,10 @@ NetworkSample NativeProbeService::dnsSample(const DNSProbeResult& result, const 
             markFailed(s, QStringLiteral("The resolver refused the query."));
             break;
         }
+        if (result.kind == DNSResponseKind::serverFailure) {
+            markFailed(s, QStringLiteral("The resolver answered with a server failure (SERVFAIL)."));
+            break;
+        }
         s.success = true; // a negative answer is an answer too
         s.timeoutCount = 0;
         s.packetLoss = 0.0;

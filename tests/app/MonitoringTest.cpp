@@ -351,7 +351,10 @@ TEST_F(MonitoringTest, NoDefaultRouteGivesOneEventPerCycleAndTheOfflineAttributi
     EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
     // While there is no route, nothing published reads as fine.
     EXPECT_NE(m.attribution(), before);
-    EXPECT_EQ(m.attribution(), AppViewModel::offlineAttribution());
+    // Measured over a cable (no Wi-Fi reading): said as the cable's or the router's.
+    EXPECT_EQ(m.attribution().location, FaultLocation::offline);
+    EXPECT_TRUE(m.attribution().isOutage);
+    EXPECT_FALSE(m.attribution().storedEvidenceSummary().contains(QStringLiteral("Wi-Fi")));
     for (UsageCapability u : allUsageCapabilities())
         EXPECT_EQ(m.verdict().rating(u), CapabilityRating::poor) << rawValue(u).toStdString();
     EXPECT_EQ(m.likelyCause().title, title(FaultLocation::offline));

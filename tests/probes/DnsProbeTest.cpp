@@ -171,7 +171,7 @@ TEST(DnsProbeClassifyTest, ResolverStatusesMapToTheResultKinds)
     EXPECT_EQ(DNSProbe::classify(n, ARES_EREFUSED, 4.0, {}).kind, DNSResponseKind::refused);
     EXPECT_EQ(DNSProbe::classify(n, ARES_ETIMEOUT, 4.0, {}), DNSProbeResult::timedOut(n));
     EXPECT_EQ(DNSProbe::classify(n, ARES_ESERVFAIL, 4.0, {}),
-              DNSProbeResult::unavailable(n, QStringLiteral("dnssd error 3")));
+              DNSProbeResult::responded(n, 4.0, DNSResponseKind::serverFailure));
     EXPECT_EQ(DNSProbe::classify(n, ARES_ECONNREFUSED, 4.0, {}).unavailableMessage, QStringLiteral("dnssd error 11"));
 }
 
@@ -281,13 +281,12 @@ TEST_F(DnsProbeTest, ARefusalFailsTheSampleAndNegativeAnswersDoNot)
     }
 }
 
-TEST_F(DnsProbeTest, ServerFailureIsAnErrorNotAResponse)
+TEST_F(DnsProbeTest, ServerFailureIsAnErrorAnswer)
 {
     const auto r = resolveIn(QStringLiteral("servfail.lab.test"));
-    EXPECT_EQ(r.outcome, Outcome::unavailable);
-    EXPECT_EQ(r.unavailableMessage, QStringLiteral("dnssd error 3"));
-    EXPECT_FALSE(r.kind);
-    EXPECT_FALSE(r.latencyMilliseconds);
+    EXPECT_EQ(r.outcome, Outcome::responded);
+    EXPECT_EQ(r.kind, DNSResponseKind::serverFailure);
+    EXPECT_TRUE(r.latencyMilliseconds);
     EXPECT_EQ(r.answerCount, 0);
 }
 
