@@ -733,8 +733,11 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const present::NewestBatch newest = present::newestBatch(analysedBatches_);
     FaultAttribution ofNewestBatch;
     if (newest.totalFailure() && !analysedBatches_.empty()) {
-        ofNewestBatch = present::answerFor(
-            thresholds, present::samplesWithin({analysedBatches_.back()}, present::Stretch{}, at), wifi, at);
+        std::vector<ProbeBatch> judged;
+        for (const ProbeBatch& b : analysedBatches_)
+            if (b.timestamp >= newest.from)
+                judged.push_back(b);
+        ofNewestBatch = present::answerFor(thresholds, present::samplesWithin(judged, present::Stretch{}, at), wifi, at);
     }
     const bool overCable = isMeasuredOverCable(wifi);
     FaultAttribution attribution =

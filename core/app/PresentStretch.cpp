@@ -91,19 +91,29 @@ NewestBatch newestBatch(const std::vector<ProbeBatch>& batches)
     struct Leg {
         int measured = 0, answered = 0, errorAnswered = 0;
     } router, publicHosts, lookups;
-    for (const NetworkSample& x : newest->samples) {
-        if (incident_evidence::wasNotMeasured(x))
-            continue;
-        Leg* leg = x.target.kind == ProbeKind::gateway    ? &router
-                   : x.target.kind == ProbeKind::publicIP ? &publicHosts
-                   : x.target.kind == ProbeKind::dns      ? &lookups
-                                                          : nullptr;
-        if (!leg)
-            continue;
-        ++leg->measured;
-        leg->answered += x.success ? 1 : 0;
-        // A failed lookup that took a time got an answer: an error, not silence.
-        leg->errorAnswered += !x.success && x.latencyMilliseconds ? 1 : 0;
+    const auto count = [](const ProbeBatch& b, ProbeKind kind, Leg& leg) {
+        for (const NetworkSample& x : b.samples) {
+            if (x.target.kind != kind || incident_evidence::wasNotMeasured(x))
+                continue;
+            ++leg.measured;
+            leg.answered += x.success ? 1 : 0;
+            // A failed lookup that took a time got an answer: an error, not silence.
+            leg.errorAnswered += !x.success && x.latencyMilliseconds ? 1 : 0;
+        }
+    };
+    count(*newest, ProbeKind::gateway, router);
+    count(*newest, ProbeKind::publicIP, publicHosts);
+    n.from = newest->timestamp;
+    const ProbeBatch* asked = nullptr; // the newest batch with a lookup
+    for (const ProbeBatch& b : batches)
+        if (b.timestamp >= newest->timestamp - 30 && (!asked || b.timestamp >= asked->timestamp) &&
+            std::any_of(b.samples.begin(), b.samples.end(), [](const NetworkSample& x) {
+                return x.target.kind == ProbeKind::dns && !incident_evidence::wasNotMeasured(x);
+            }))
+            asked = &b;
+    if (asked) {
+        count(*asked, ProbeKind::dns, lookups);
+        n.from = std::min(n.from, asked->timestamp);
     }
     // A router that never answers its own pings is no failure of the newest batch.
     const bool routerAnswers = std::any_of(batches.begin(), batches.end(), [](const ProbeBatch& b) {

@@ -36,7 +36,10 @@ std::vector<NetworkSample> samplesWithin(const std::vector<ProbeBatch>& batches,
 // What the newest batch shows of each leg: measured, and not one sample of it answered. A lookup
 // answered with an error (SERVFAIL, REFUSED) is a failed lookup but not a silent resolver. A router
 // that has not answered once in the batches never answers its pings: its silence is no failure.
+// Lookups are asked every few batches: theirs are judged on the newest batch that asked one, if
+// that lies within the newest half minute.
 struct NewestBatch {
+    Timestamp from = 0; // the oldest batch judged (the one whose lookups are judged, when older)
     bool routerSilent = false;
     bool publicSilent = false;
     bool lookupsFailed = false;    // every lookup of the batch failed (and it had one)
