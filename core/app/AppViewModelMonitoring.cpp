@@ -741,7 +741,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     }
     const bool overCable = isMeasuredOverCable(wifi);
     FaultAttribution attribution =
-        journalled ? present::presented(decision.live, ofStretch, newest, ofNewestBatch) : decision.reading.attribution;
+        journalled ? present::presented(decision.live, stretch, ofStretch, newest, ofNewestBatch) : decision.reading.attribution;
     const bool fromNewestBatch = journalled && attribution == ofNewestBatch;
     const bool ownFigures = journalled && attribution != decision.live;
     if (overCable)

@@ -88,7 +88,7 @@ JournalAction journalAction(const FaultAttribution& a, const FaultAttribution* n
         const OpenIncident& open = *journal.open;
         const auto shownWithinMinute = [&](FaultLocation where) {
             const std::optional<FaultEpisode> e = episode(evidence, where, at, open.start);
-            return e && at - e->lastShown < incident_evidence::episodeGap;
+            return e && !isOver(evidence, where, *e, at);
         };
         if (!shownWithinMinute(incident_evidence::location(open.classification)) && !shownWithinMinute(a.location)) {
             closeAt = closingEnd(open, at, evidence); // a minute without a batch that shows the fault
@@ -121,13 +121,16 @@ JournalAction journalAction(const FaultAttribution& a, const FaultAttribution* n
     if (closeAt && (!previousEnd || *closeAt > *previousEnd))
         previousEnd = closeAt;
     const std::optional<FaultEpisode> shown = episode(evidence, a.location, at, previousEnd);
-    if (incident_evidence::isFresh(shown, at))
+    const auto lastsLongEnough = [&](const FaultAttribution& f, const FaultEpisode& e) {
+        return f.isOutage || at - e.start >= shortestIncident;
+    };
+    if (incident_evidence::isFresh(shown, at) && lastsLongEnough(a, *shown))
         return change(Change::open, a, std::min(shown->start, at), closeAt);
     // The window still names a fault that has ended; a new one of another kind, which it cannot
     // name yet, is named by the newest minute.
     if (newestMinute && newestMinute->isFault() && newestMinute->location != a.location) {
         const std::optional<FaultEpisode> fresh = episode(evidence, newestMinute->location, at, previousEnd);
-        if (incident_evidence::isFresh(fresh, at))
+        if (incident_evidence::isFresh(fresh, at) && lastsLongEnough(*newestMinute, *fresh))
             return change(Change::open, *newestMinute, std::min(fresh->start, at), closeAt);
     }
     return change(Change::none, {}, 0, closeAt);
@@ -191,8 +194,8 @@ std::optional<EndedFault> endedFault(const FaultAttribution& a, const JournalAct
     if (last)
         since = std::nextafter(last->second, last->second + 1);
     const std::optional<FaultEpisode> shown = episode(evidence, a.location, at, since);
-    if (shown && at - shown->lastShown < incident_evidence::episodeGap)
-        return std::nullopt; // a batch of the newest minute still shows it
+    if (shown && !isOver(evidence, a.location, *shown, at))
+        return std::nullopt; // it goes on
     if (recent)
         return EndedFault{incident_evidence::location(last->first), last->second};
     const std::optional<FaultEpisode> any = episode(evidence, a.location, at, std::nullopt);
@@ -241,6 +244,29 @@ bool shownThroughNewestMinute(const Evidence& evidence, FaultLocation where, Tim
             return true;
     }
     return false; // the batches do not reach back a whole minute
+}
+
+bool isOver(const Evidence& evidence, FaultLocation where, const FaultEpisode& episode, Timestamp at)
+{
+    if (at - episode.lastShown >= incident_evidence::episodeGap)
+        return true;
+    int measuredWhileShown = 0, shown = 0, cleanSince = 0;
+    for (const ProbeBatch& b : evidence.batches) {
+        if (b.timestamp < episode.start || b.timestamp > at)
+            continue;
+        const bool measures = std::any_of(b.samples.begin(), b.samples.end(), [&](const NetworkSample& s) {
+            return incident_evidence::sampleMeasures(s, where);
+        });
+        if (!measures)
+            continue;
+        if (b.timestamp <= episode.lastShown) {
+            ++measuredWhileShown;
+            shown += incident_evidence::batchShows(b, where, evidence.thresholds) ? 1 : 0;
+        } else {
+            cleanSince += 1; // after the newest showing batch: none of them shows it
+        }
+    }
+    return measuredWhileShown > 0 && shown == measuredWhileShown && cleanSince >= 2;
 }
 
 bool legSilent(const std::vector<ProbeBatch>& batches, ProbeKind kind, Timestamp from, Timestamp at)

@@ -66,6 +66,12 @@ bool shownThroughNewestMinute(const Evidence& evidence, FaultLocation where, Tim
 // The router's or the public hosts' leg was measured in the seconds before `at` and not one of
 // those samples was answered.
 bool legSilent(const std::vector<ProbeBatch>& batches, ProbeKind kind, Timestamp from, Timestamp at);
+// The episode's fault is over at `at`: a minute without a batch that shows it, or, for a fault that
+// every batch of its episode showed (a dead resolver, a cut, a steady delay), two batches since that
+// measured its leg and did not show it. An intermittent fault's clean batches prove nothing sooner.
+bool isOver(const Evidence& evidence, FaultLocation where, const FaultEpisode& episode, Timestamp at);
+// A fault shown for less than a minute (a spike, one lost lookup) opens no incident; an outage does at once.
+inline constexpr double shortestIncident = 60;
 
 struct OpenIncident {
     IncidentClassification classification = IncidentClassification::unknown;

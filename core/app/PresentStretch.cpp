@@ -148,8 +148,8 @@ FaultAttribution withFiguresOf(const FaultAttribution& a, const FaultAttribution
     return b;
 }
 
-FaultAttribution presented(const FaultAttribution& live, const FaultAttribution& ofStretch, const NewestBatch& newest,
-                           const FaultAttribution& ofNewestBatch)
+FaultAttribution presented(const FaultAttribution& live, const Stretch& stretch, const FaultAttribution& ofStretch,
+                           const NewestBatch& newest, const FaultAttribution& ofNewestBatch)
 {
     // A leg the newest batch heard nothing from is never called sound, and a total failure is said
     // as one from its first batch: the live answer gives way to the newest batch's while it names
@@ -157,6 +157,9 @@ FaultAttribution presented(const FaultAttribution& live, const FaultAttribution&
     if (newest.totalFailure() && ofNewestBatch.isFault() &&
         (!live.isFault() || (ofNewestBatch.isOutage && !live.isOutage)))
         return ofNewestBatch;
+    if (stretch.kind == Stretch::Kind::faultEnded && live.isFault() &&
+        ofStretch.location != FaultLocation::insufficientEvidence && ofStretch.location != live.location)
+        return ofStretch;
     return withFiguresOf(live, ofStretch);
 }
 

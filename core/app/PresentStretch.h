@@ -60,8 +60,10 @@ FaultAttribution withFiguresOf(const FaultAttribution& a, const FaultAttribution
 // What the surfaces present: the refresh's live answer, with its figures from the stretch, unless
 // the newest batch is a total failure the live answer does not yet name (it is then the newest
 // batch's own answer, so the first batch of a cut, a dead line or a dead resolver is said at once).
-FaultAttribution presented(const FaultAttribution& live, const FaultAttribution& ofStretch, const NewestBatch& newest,
-                           const FaultAttribution& ofNewestBatch);
+// After a fault has ended, a fault the batches since do not show is the window's memory of it: the
+// stretch's own answer is the present then.
+FaultAttribution presented(const FaultAttribution& live, const Stretch& stretch, const FaultAttribution& ofStretch,
+                           const NewestBatch& newest, const FaultAttribution& ofNewestBatch);
 
 // The sentences of `a` as they hold on a wired link: a local fault is the cable, the switch or the
 // router, and no sentence names a Wi-Fi the machine does not use.
