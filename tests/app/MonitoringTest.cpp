@@ -772,6 +772,16 @@ TEST_F(MonitoringTest, AnOutageIsNamedAndNotifiedWithinAMinuteOfItsFirstFailingB
         ASSERT_EQ(m.incidents().size(), 1u);
         EXPECT_EQ(m.incidents()[0].startTimestamp, firstFailing);
         EXPECT_EQ(m.incidents()[0].classification, c.journalled);
+        // The stored figures are the incident's own: every echo beyond the router since it began, none answered.
+        if (c.named == FaultLocation::provider) {
+            long long sent = 0;
+            for (const ProbeBatch& b : m.analysedBatches())
+                for (const NetworkSample& s : b.samples)
+                    sent += s.target.kind == ProbeKind::publicIP && s.timestamp >= firstFailing ? 1 : 0;
+            EXPECT_TRUE(m.incidents()[0].evidenceSummary.contains(
+                QStringLiteral("A routeren túl egyetlen mérés sem jutott célba %1 próbálkozásból.").arg(sent)))
+                << m.incidents()[0].evidenceSummary.toStdString() << " / " << sent;
+        }
         vm.reset();
     }
 }
