@@ -347,7 +347,7 @@ TEST(Gallery, ChartsWithCrosshair)
         Stage stage(820);
         auto* card = stage.add(new PVSectionCard(
             QStringLiteral("Válaszidő az útvonal mentén"),
-            QStringLiteral("Minél alacsonyabb, annál jobb. A szakadás azt jelenti, hogy a mérés nem sikerült — nem azt, hogy nulla volt.")));
+            QStringLiteral("Minél alacsonyabb, annál jobb. A szakadás ott van, ahol nem volt mérés (szünet vagy sebességteszt), vagy ahol a mérés nem sikerült — nem azt jelenti, hogy nulla volt.")));
         auto* chart = new PVChartView();
         const PVChartSpec spec = routeChart();
         chart->setSpec(spec);

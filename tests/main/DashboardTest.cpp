@@ -361,8 +361,8 @@ TEST_F(DashboardTest, RawDataStartsCollapsedAndShowsFiveSelectableLines)
     ASSERT_EQ(raw->figureLabels().size(), 5);
     EXPECT_TRUE(raw->figureLabels().front()->isVisible());
     EXPECT_TRUE(raw->figureLabels().front()->textInteractionFlags() & Qt::TextSelectableByMouse);
-    EXPECT_EQ(raw->figureTexts().front(), QStringLiteral("avg 2.7 ms · max 21.4 ms · ok 99.23% · n=130 · fail=1 · spike=3"));
-    EXPECT_EQ(raw->figureTexts().back(), QStringLiteral("avg — · max — · ok — · n=75 · fail=0 · spike=0"));
+    EXPECT_EQ(raw->figureTexts().front(), QStringLiteral("átlag 2.7 ms · max. 21.4 ms · sikeres 99.23% · 130 mérés · 1 sikertelen · 3 kiugrás"));
+    EXPECT_EQ(raw->figureTexts().back(), QStringLiteral("átlag — · max. — · sikeres — · 75 mérés · 0 sikertelen · 0 kiugrás"));
 
     // A new dashboard starts collapsed again.
     root = std::make_unique<PolvarineRootView>(*model);

@@ -139,6 +139,11 @@ TEST(PanelStatus, TitleFreshnessAndSpokenHeader)
     EXPECT_EQ(panelStatusTitle(s), QStringLiteral("Minden rendben."));
     EXPECT_EQ(panelFreshnessLine(s, kNow), QStringLiteral("Friss (3 mp)"));
     EXPECT_EQ(panelHeaderAccessibleLabel(s, kNow), QStringLiteral("Minden rendben.. Friss (3 mp)"));
+    // With no route the cycles find nothing to measure: the verdict is current, not "Elavult".
+    s.attribution.location = FaultLocation::offline;
+    s.attributionWindowSeconds = 0;
+    s.lastProbeBatchTimestamp = kNow - 60;
+    EXPECT_EQ(panelFreshnessLine(s, kNow), QStringLiteral("Nincs útvonal — minden mérési kör újra ellenőrzi"));
     s.isMonitoring = false;
     EXPECT_EQ(panelStatusTitle(s), QStringLiteral("A mérés áll"));
     EXPECT_EQ(panelFreshnessLine(s, kNow), QStringLiteral("A rögzítés szünetel"));

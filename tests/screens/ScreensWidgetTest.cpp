@@ -2,6 +2,8 @@
 // each screen in light and dark under screens/ for review.
 
 #include "core/app/IcmpPermission.h"
+
+#include <QFileInfo>
 #include "ui/screens/HistoryScreen.h"
 #include "ui/screens/SettingsScreen.h"
 #include "ui/screens/WelcomeScreen.h"
@@ -97,7 +99,10 @@ DesktopHooks hooks(Calls& calls, std::optional<QUrl> feed, std::optional<Program
     h.updateFeed = [feed] { return feed; };
     h.networkSettings = [settingsProgram] { return settingsProgram; };
     h.startProgram = [&calls](const ProgramCommand& c) { calls.started.push_back(c); };
-    h.revealFile = [&calls](const QString& f) { calls.revealed.push_back(f); };
+    h.revealFile = [&calls](const QString& f, const std::function<void(const QString&)>& onFailure) {
+        calls.revealed.push_back(f);
+        onFailure(AppViewModel::folderOpenFailureText(QFileInfo(f).absolutePath()));
+    };
     return h;
 }
 
@@ -147,6 +152,10 @@ TEST_F(ScreensTest, DatabaseRowShowsThePathAndRevealsItOnlyForAFileBackedStore)
             screen.revealButton()->click();
             ASSERT_EQ(calls.revealed.size(), 1u);
             EXPECT_EQ(calls.revealed[0], f.model->databaseURL()->toLocalFile());
+            // No file manager could show it: said under the row, as every folder button says it.
+            EXPECT_FALSE(screen.revealFailure()->isHidden());
+            EXPECT_EQ(screen.revealFailure()->text(),
+                      AppViewModel::folderOpenFailureText(QFileInfo(calls.revealed[0]).absolutePath()));
         }
     }
 }

@@ -489,16 +489,28 @@ QString incidentTimeText(Timestamp start, Timestamp now)
 
 QString figuresLine(const QualityMetricSummary& m)
 {
-    const QString avg = m.averageLatency ? LF("avg %.1f ms", {*m.averageLatency}) : L("avg —");
-    const QString max = m.maximumLatency ? LF("max %.1f ms", {*m.maximumLatency}) : L("max —");
-    const QString ok = m.successRatio ? LF("ok %.2f%%", {*m.successRatio * 100.0}) : L("ok —");
-    return QStringList{avg,
-                       max,
+    const auto ms = [](const std::optional<double>& v) {
+        if (!v)
+            return QStringLiteral("—");
+        return *v < 1 ? L("kevesebb mint 1 ms") : LF("%.1f ms", {*v});
+    };
+    const QString ok = m.successRatio ? LF("sikeres %.2f%%", {*m.successRatio * 100.0}) : L("sikeres —");
+    return QStringList{LF("átlag %@", {ms(m.averageLatency)}),
+                       LF("max. %@", {ms(m.maximumLatency)}),
                        ok,
-                       QStringLiteral("n=%1").arg(m.totalCount),
-                       QStringLiteral("fail=%1").arg(m.failureCount),
-                       QStringLiteral("spike=%1").arg(m.spikeCount)}
+                       LF("%lld mérés", {static_cast<long long>(m.totalCount)}),
+                       LF("%lld sikertelen", {static_cast<long long>(m.failureCount)}),
+                       LF("%lld kiugrás", {static_cast<long long>(m.spikeCount)})}
         .join(QStringLiteral(" · "));
+}
+
+QString rawDataTitle(const QualityMetricSummary& m)
+{
+    if (m.id == QLatin1String("gateway"))
+        return L("Router");
+    if (m.id == QLatin1String("public"))
+        return L("Nyilvános IP");
+    return m.title; // "DNS", "HTTP", "Wi-Fi" read the same in Hungarian
 }
 
 std::vector<QualityMetricSummary> rawDataRows(const QualityAssessment& a)

@@ -150,8 +150,11 @@ QString incidentTimeText(Timestamp start, Timestamp now);
 
 // ---- Raw measurement data -----------------------------------------------------------------------
 
-// "avg 12.3 ms · max 40.0 ms · ok 99.50% · n=120 · fail=1 · spike=2", absent figures as "—".
+// "átlag 12.3 ms · max. 40.0 ms · sikeres 99.50% · 120 mérés · 1 sikertelen · 2 kiugrás", absent
+// figures as "—", a latency under a millisecond as "kevesebb mint 1 ms".
 QString figuresLine(const QualityMetricSummary& summary);
+// The row's name as the panel shows it ("Router", "Nyilvános IP", ...), whatever the summary's stored title.
+QString rawDataTitle(const QualityMetricSummary& summary);
 // The five summaries in the fixed order gateway, public address, DNS, HTTP, Wi-Fi.
 std::vector<QualityMetricSummary> rawDataRows(const QualityAssessment& assessment);
 

@@ -348,8 +348,8 @@ QStringList ChartLegend::names() const { return names_; }
 
 LatencySection::LatencySection(QWidget* parent)
     : PVSectionCard(L("Válaszidő az útvonal mentén"),
-                    L("Minél alacsonyabb, annál jobb. A szakadás azt jelenti, hogy a mérés nem sikerült — nem azt, "
-                      "hogy nulla volt."),
+                    L("Minél alacsonyabb, annál jobb. A szakadás ott van, ahol nem volt mérés (szünet vagy "
+                      "sebességteszt), vagy ahol a mérés nem sikerült — nem azt jelenti, hogy nulla volt."),
                     parent)
 {
     empty_ = makeEmptyPanel(this);
@@ -703,7 +703,7 @@ void RawDataSection::setAssessment(const QualityAssessment& assessment)
 {
     const auto rows = rawDataRows(assessment);
     for (qsizetype i = 0; i < titles_.size() && i < static_cast<qsizetype>(rows.size()); ++i) {
-        titles_[i]->setText(rows[static_cast<std::size_t>(i)].title);
+        titles_[i]->setText(rawDataTitle(rows[static_cast<std::size_t>(i)]));
         figures_[i]->setText(figuresLine(rows[static_cast<std::size_t>(i)]));
     }
     recolour();

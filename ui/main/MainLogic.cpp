@@ -147,13 +147,15 @@ QString panelFreshnessLine(const OverviewSnapshot& s, Timestamp now)
 {
     if (!s.isMonitoring)
         return L("A rögzítés szünetel");
+    // Without a route no batch goes out, but every cycle checks the route: the verdict is current.
+    if (s.attribution.location == FaultLocation::offline && s.attributionWindowSeconds <= 0)
+        return L("Nincs útvonal — minden mérési kör újra ellenőrzi");
     return presentation::probeFreshnessSummary(s.isMonitoring, s.lastProbeBatchTimestamp, now);
 }
 
 QString panelHeaderAccessibleLabel(const OverviewSnapshot& s, Timestamp now)
 {
-    return LF("%1$@. %2$@", {panelStatusTitle(s),
-                             presentation::probeFreshnessSummary(s.isMonitoring, s.lastProbeBatchTimestamp, now)});
+    return LF("%1$@. %2$@", {panelStatusTitle(s), panelFreshnessLine(s, now)});
 }
 
 bool panelShowsAdviceGroup(const OverviewSnapshot& s)

@@ -71,9 +71,6 @@ DesktopHooks DesktopHooks::system()
                                       [](const QString& name) { return QStandardPaths::findExecutable(name); });
     };
     hooks.startProgram = [](const ProgramCommand& c) { QProcess::startDetached(c.program, c.arguments); };
-    hooks.revealFile = [](const QString& filePath) {
-        revealFileInFileManager(filePath, [](const QUrl& folder) { QDesktopServices::openUrl(folder); });
-    };
     hooks.wifiPresent = [] { return hasWifiInterface(); };
     hooks.icmpPermission = [] { return checkIcmpPermission(); };
     return hooks;

@@ -40,7 +40,9 @@ struct DesktopHooks {
     std::function<std::optional<QUrl>()> updateFeed;                       // the configured update feed
     std::function<std::optional<ProgramCommand>()> networkSettings;         // the program that opens them
     std::function<void(const ProgramCommand&)> startProgram;                // runs it detached
-    std::function<void(const QString& filePath)> revealFile;               // shows a file in the file manager
+    // Shows a file in the file manager, and says through the callback when none could; none: the
+    // model's own way (the session bus, then the folder opener).
+    std::function<void(const QString& filePath, std::function<void(const QString&)> onFailure)> revealFile;
     std::function<bool()> wifiPresent;                                      // the machine has a Wi-Fi interface
     std::function<IcmpPermission()> icmpPermission;                         // may this user send echoes
 

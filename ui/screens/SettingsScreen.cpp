@@ -7,6 +7,7 @@
 #include "ui/design/Components.h"
 #include "ui/main/MainWidgets.h"
 
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -177,10 +178,24 @@ QWidget* SettingsScreen::makeRetentionCard()
     row->addWidget(labelBox, 1);
     if (const std::optional<QUrl> url = viewModel_.databaseURL()) {
         reveal_ = makeSmallButton(L("Megmutatom"), databaseRow);
+        revealFailure_ = new QLabel(labelBox);
+        revealFailure_->setWordWrap(true);
+        revealFailure_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        revealFailure_->hide();
+        labels->addWidget(revealFailure_);
         const QString file = url->toLocalFile();
         connect(reveal_, &QAbstractButton::clicked, this, [this, file] {
+            revealFailure_->hide();
+            const auto failed = [this](const QString& message) {
+                revealFailure_->setText(message);
+                revealFailure_->show();
+            };
+            // The same way and the same failure sentence as every other button that shows a folder.
             if (hooks_.revealFile)
-                hooks_.revealFile(file);
+                hooks_.revealFile(file, failed);
+            else
+                viewModel_.revealInFileManager(QUrl::fromLocalFile(file),
+                                               QUrl::fromLocalFile(QFileInfo(file).absolutePath()), failed);
         });
         row->addWidget(reveal_, 0, Qt::AlignTop);
     }

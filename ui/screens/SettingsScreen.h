@@ -41,6 +41,8 @@ public:
     PVText* retentionDetail() const { return retentionDetail_; }
     QLabel* databasePath() const { return databasePath_; }
     QAbstractButton* revealButton() const { return reveal_; }
+    // What the button says when no file manager could show the database (hidden until then).
+    QLabel* revealFailure() const { return revealFailure_; }
     QAbstractButton* networkSettingsButton() const { return networkSettings_; }
     PVText* locationStatus() const { return locationStatus_; }
     // Whether this user may send the echoes, and how to permit them when not.
@@ -72,6 +74,7 @@ private:
     PVText* retentionDetail_ = nullptr;
     QLabel* databasePath_ = nullptr;
     QAbstractButton* reveal_ = nullptr;
+    QLabel* revealFailure_ = nullptr;
     QAbstractButton* networkSettings_ = nullptr;
     PVText* locationStatus_ = nullptr;
     PVText* icmpStatus_ = nullptr;
