@@ -306,8 +306,8 @@ std::optional<FaultAttribution> upstreamVerdict(const AttributionThresholds& t, 
         evidence << (gw.medianRtt
                          ? LF("A routeredig %@, onnan tovább még %@ — a késés a routeren túl keletkezik.",
                               {millisecondsText(*gw.medianRtt), millisecondsText(*excess)})
-                         : LF("A routeren túl %@ a válaszidő — a késés a routeren túl keletkezik.",
-                              {millisecondsText(*excess)}));
+                         // Without a router sample the delay cannot be placed: said as measured.
+                         : LF("A routeren túli célpontok %@ alatt válaszolnak.", {millisecondsText(*excess)}));
     // The router leg is called flawless only when it lost nothing; otherwise its loss is quoted.
     const bool routerClean = gw.sampleCount > 0 && gw.lossRatio <= 0;
     if (lossy)

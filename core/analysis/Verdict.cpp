@@ -201,21 +201,29 @@ ConnectionVerdict VerdictEngine::assess(const VerdictEvidence& evidence)
 
     ConnectionVerdict v;
     v.confidence = confidence;
+    bool anyWeak = false, delayWeakens = false; // a rating below comfortable, one set by the delay
     for (UsageCapability u : allUsageCapabilities()) {
         const UsageLimits lim = limitsFor(u);
-        CapabilityRating r = grade(median, lim.comfortableMedian, lim.usableMedian);
-        r = worse(r, grade(p95, lim.usableMedian, 2 * lim.usableMedian));
+        CapabilityRating byDelay = grade(median, lim.comfortableMedian, lim.usableMedian);
+        byDelay = worse(byDelay, grade(p95, lim.usableMedian, 2 * lim.usableMedian));
         if (jitter)
-            r = worse(r, grade(*jitter, lim.jitter, 2 * lim.jitter));
-        r = worse(r, grade(loss, lim.loss, 3 * lim.loss));
+            byDelay = worse(byDelay, grade(*jitter, lim.jitter, 2 * lim.jitter));
+        const CapabilityRating byLoss = grade(loss, lim.loss, 3 * lim.loss);
+        const CapabilityRating r = worse(byDelay, byLoss);
+        anyWeak = anyWeak || r != CapabilityRating::comfortable;
+        delayWeakens = delayWeakens || (byDelay != CapabilityRating::comfortable && byDelay == r);
         v.setRating(u, r);
     }
     v.medianRtt = median;
     v.jitter = jitter;
     v.lossRatio = loss;
 
-    v.evidence << LF("A válaszidő általában %@, a lassabb tizede %@.", {millisecondsText(median), millisecondsText(p95)});
-    if (jitter) {
+    // A delay is quoted where it made a rating, or where nothing is wrong; a verdict for loss speaks of loss.
+    const bool quoteDelay = !anyWeak || delayWeakens;
+    if (quoteDelay)
+        v.evidence << LF("A válaszidő általában %@, a lassabb tizede %@.",
+                         {millisecondsText(median), millisecondsText(p95)});
+    if (jitter && quoteDelay) {
         // 30 ms is the audible limit for a call, fixed on purpose rather than taken per usage.
         const QString phrase = *jitter <= 30 ? L("ez hívásnál nem érzékelhető")
                                              : L("ez hívásnál már hallható akadozást okozhat");

@@ -361,7 +361,7 @@ TEST(AttributionUpstream, ExcessAndLossBeyondTheRouter)
     // Without router samples the excess is the public median and the sentence names it alone.
     const FaultAttribution noRouter = attribute(build({.gwCount = 0, .pub = 180, .pubLoss = 0.03}), healthyRadio());
     EXPECT_EQ(noRouter.evidence,
-              (QStringList{QStringLiteral("A routeren túl 180 ms a válaszidő — a késés a routeren túl keletkezik."),
+              (QStringList{QStringLiteral("A routeren túli célpontok 180 ms alatt válaszolnak."),
                            QStringLiteral("A csomagok 3.0%-a elveszett a routeren túl.")}))
         << "without router samples the local network is not called flawless";
     EXPECT_EQ(noRouter.caveats, QStringList{QStringLiteral(
