@@ -746,7 +746,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const bool ownFigures = journalled && attribution != decision.live;
     if (overCable)
         attribution = present::onCable(std::move(attribution));
-    evidenceLead_ = fromNewestBatch ? present::evidenceLead({at, true, present::Stretch::Kind::window}, 60)
+    evidenceLead_ = fromNewestBatch ? L("A legutóbbi mérési körök adataiból:")
                     : ownFigures    ? present::evidenceLead(stretch, at - stretch.from)
                                     : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.

@@ -38,6 +38,40 @@ Timestamp faultTailEnd(const std::vector<ProbeBatch>& recent, Timestamp end, Tim
     return end;
 }
 
+// Where the newest run of batches begins in which a leg (the router's, answering otherwise, or the
+// public hosts') got not one answer: a total failure begins the present from its first batch.
+std::optional<Timestamp> totalFailureSince(const std::vector<ProbeBatch>& batches)
+{
+    std::vector<const ProbeBatch*> ordered;
+    for (const ProbeBatch& b : batches)
+        ordered.push_back(&b);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ProbeBatch* a, const ProbeBatch* b) { return a->timestamp > b->timestamp; });
+    const auto silent = [](const ProbeBatch& b, ProbeKind kind) {
+        bool measured = false;
+        for (const NetworkSample& x : b.samples) {
+            if (x.target.kind != kind || incident_evidence::wasNotMeasured(x))
+                continue;
+            if (x.success)
+                return false;
+            measured = true;
+        }
+        return measured;
+    };
+    const bool routerAnswers = std::any_of(batches.begin(), batches.end(), [](const ProbeBatch& b) {
+        return std::any_of(b.samples.begin(), b.samples.end(), [](const NetworkSample& x) {
+            return x.target.kind == ProbeKind::gateway && x.success;
+        });
+    });
+    std::optional<Timestamp> since;
+    for (const ProbeBatch* b : ordered) {
+        if (!silent(*b, ProbeKind::publicIP) && !(routerAnswers && silent(*b, ProbeKind::gateway)))
+            break;
+        since = b->timestamp;
+    }
+    return since;
+}
+
 } // namespace
 
 Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incident>& incidents,
@@ -64,6 +98,9 @@ Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incide
         p.from = faultTailEnd(batches, p.from, now);
         p.fromIncluded = false;
     }
+    // A total failure the journal has not opened yet is the present from its first batch on.
+    if (const std::optional<Timestamp> since = totalFailureSince(batches); since && *since > p.from && *since <= now)
+        p = Stretch{*since, true, Stretch::Kind::faultBegan};
     return p;
 }
 

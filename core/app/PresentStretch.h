@@ -26,7 +26,8 @@ struct Stretch {
 };
 
 // The present stretch at `now` for a window of `windowSeconds`. Incidents of the IPv6 path beside
-// the analysed one do not bound it.
+// the analysed one do not bound it. The newest batches' total failure of a leg (no echo answered)
+// begins it where that run began, before any incident is opened for it.
 Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incident>& incidents,
                 const std::optional<live_picture::EndedFault>& ended, Timestamp now, double windowSeconds);
 

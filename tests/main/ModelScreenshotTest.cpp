@@ -242,8 +242,8 @@ TEST_F(ModelScreenshotTest, TwoMinutesAfterIcmpIsAllowedAgain)
     render(QStringLiteral("icmp-allowed"));
 }
 
-// A fault's life as the overview and the panel show it, the model fed batch by batch (PNGs 15 to
-// 90 s into it and after it cleared). From 90 s after the clearing the cards judge the present:
+// A fault's life as the overview and the panel show it, the model fed batch by batch (PNGs 5 to
+// 90 s into it and 15 to 90 s after it cleared). From 90 s after the clearing the cards judge the present:
 // no leg is suspect for what has ended, and none shows a figure of the fault.
 TEST_F(ModelScreenshotTest, AFaultsLifeOnTheCardsAndThePanel)
 {
@@ -252,8 +252,8 @@ TEST_F(ModelScreenshotTest, AFaultsLifeOnTheCardsAndThePanel)
         Line fault;
         std::vector<int> moments; // seconds into the fault, then (negative) after its end at 120 s
     } cases[] = {
-        {"cut", {Leg::lost, false, false}, {15, 30, 45, 60, 90, -60, -90}},
-        {"dns", {Leg::answered, false, false}, {15, 30, 45, 60, 90, -60, -90}},
+        {"cut", {Leg::lost, false, false}, {5, 15, 30, 60, 90, -15, -30, -60, -90}},
+        {"dns", {Leg::answered, false, false}, {5, 15, 30, 60, 90, -15, -30, -60, -90}},
         {"noroute", {.route = false}, {30}},
         {"congestion", {.beyondRouter = 290}, {-92, -1140}},
     };

@@ -357,8 +357,9 @@ TEST(LegSegment, TheCardsJudgeThePresentAndNameTheirStretch)
         {"no default route", {0, 0, true}, {incident(kNow - 30, std::nullopt)}, 35, FaultLocation::offline,
          K::unknown, K::unknown, "Nincs mérés a hiba kezdete óta", "Nincs mérés a hiba kezdete óta",
          "Nincs mérés a hiba kezdete óta", "—"},
-        {"into a cut", {60, 0, true}, {incident(kNow - 55, std::nullopt)}, 5, FaultLocation::offline, K::suspect,
-         K::suspect, "Nem válaszol (11 mérésből egy sem, a hiba kezdete óta)",
+        // Nothing answered: at fault, not merely suspect, whoever the headline accuses.
+        {"into a cut", {60, 0, true}, {incident(kNow - 55, std::nullopt)}, 5, FaultLocation::offline, K::faulty,
+         K::faulty, "Nem válaszol (11 mérésből egy sem, a hiba kezdete óta)",
          "Nem válaszol (22 mérésből egy sem, a hiba kezdete óta)",
          "Medián és veszteség a hiba kezdete óta", "100.0"},
     };

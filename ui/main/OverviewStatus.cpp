@@ -223,7 +223,8 @@ PVSegmentState legSegmentState(PVCulprit culprit, ProbeKind kind, const Overview
         const std::optional<LegStretch> stretch = legStretch(kind, s, now);
         return PVSegmentState::unknown(stretch ? LF("nincs mérés %@", {stretch->label}) : L("még nincs mérés"));
     }
-    if (accusedCulprit(s) == culprit)
+    // A leg that answered nothing in its stretch is at fault, whoever the headline accuses.
+    if (accusedCulprit(s) == culprit || *ratio <= 0)
         return PVSegmentState::faulty(faultSeverity(s));
     const double echoLoss = lostEchoRatio(kind, s, now).value_or(0);
     if (*ratio < 0.98 || echoLoss > 0.02)
