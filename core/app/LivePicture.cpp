@@ -467,8 +467,15 @@ QString statusLine(const Status& s)
         return L("Épp másik hozzáférési pontra vált");
     if (s.live == LiveStatus::offline)
         return L("Nincs internetkapcsolat");
-    if (const std::optional<UsageCapability> poor = poorUsage(s.verdict))
-        return LF("%@ most nem fog jól menni", {title(*poor)});
+    if (const std::optional<UsageCapability> poor = poorUsage(s.verdict)) {
+        // When nothing works, one use named would undersell it: the line names the fault instead.
+        const auto uses = allUsageCapabilities();
+        const bool everyUse = std::all_of(uses.begin(), uses.end(), [&](UsageCapability u) {
+            return s.verdict.rating(u) == CapabilityRating::poor;
+        });
+        if (!everyUse || !s.attribution.isFault())
+            return LF("%@ most nem fog jól menni", {title(*poor)});
+    }
     // A named fault is never called sound, whatever the echoes' figures say.
     if (s.attribution.isFault())
         return faultLine(s.attribution.location);
