@@ -495,13 +495,16 @@ QString figuresLine(const QualityMetricSummary& m)
         return *v < 1 ? L("kevesebb mint 1 ms") : LF("%.1f ms", {*v});
     };
     const QString ok = m.successRatio ? LF("sikeres %.2f%%", {*m.successRatio * 100.0}) : L("sikeres —");
-    return QStringList{LF("átlag %@", {ms(m.averageLatency)}),
-                       LF("max. %@", {ms(m.maximumLatency)}),
-                       ok,
-                       LF("%lld mérés", {static_cast<long long>(m.totalCount)}),
-                       LF("%lld sikertelen", {static_cast<long long>(m.failureCount)}),
-                       LF("%lld kiugrás", {static_cast<long long>(m.spikeCount)})}
-        .join(QStringLiteral(" · "));
+    QStringList items{LF("átlag %@", {ms(m.averageLatency)}),
+                      LF("max. %@", {ms(m.maximumLatency)}),
+                      ok,
+                      LF("%lld mérés", {static_cast<long long>(m.totalCount)}),
+                      LF("%lld sikertelen", {static_cast<long long>(m.failureCount)}),
+                      LF("%lld kiugrás", {static_cast<long long>(m.spikeCount)})};
+    // A figure never parts from its word when the line wraps: it breaks between the items only.
+    for (QString& item : items)
+        item.replace(QLatin1Char(' '), QChar(0x00A0));
+    return items.join(QStringLiteral(" · "));
 }
 
 QString rawDataTitle(const QualityMetricSummary& m)
