@@ -725,30 +725,13 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     endedFault_ = journalled ? decision.ended : std::nullopt;
     // One present for every surface: the stretch since the open incident began or the newest fault
     // ended, its figures, and a total failure of the newest batch said from that batch on.
-    const present::Stretch stretch =
-        present::stretch(analysedBatches_, incidents_, endedFault_, at, liveWindowSeconds_);
-    const AttributionThresholds& thresholds = attributionEngine_.thresholds();
-    const FaultAttribution ofStretch =
-        present::answerFor(thresholds, present::samplesWithin(analysedBatches_, stretch, at), wifi, at);
-    const present::NewestBatch newest = present::newestBatch(analysedBatches_);
-    FaultAttribution ofNewestBatch;
-    if (newest.totalFailure() && !analysedBatches_.empty()) {
-        std::vector<ProbeBatch> judged;
-        for (const ProbeBatch& b : analysedBatches_)
-            if (b.timestamp >= newest.from)
-                judged.push_back(b);
-        ofNewestBatch = present::answerFor(thresholds, present::samplesWithin(judged, present::Stretch{}, at), wifi, at);
-    }
-    const bool overCable = isMeasuredOverCable(wifi);
-    FaultAttribution attribution =
-        journalled ? present::presented(decision.live, stretch, ofStretch, newest, ofNewestBatch) : decision.reading.attribution;
-    const bool fromNewestBatch = journalled && attribution == ofNewestBatch;
-    const bool ownFigures = journalled && attribution != decision.live;
-    if (overCable)
-        attribution = present::onCable(std::move(attribution));
-    evidenceLead_ = fromNewestBatch ? L("A legutóbbi mérési körök adataiból:")
-                    : ownFigures    ? present::evidenceLead(stretch, at - stretch.from)
-                                    : QString();
+    const present::Picture picture = present::picture(
+        {analysedBatches_, incidents_, wifi, attributionEngine_.thresholds(),
+         journalled ? decision.live : decision.reading.attribution, endedFault_, at, liveWindowSeconds_});
+    const present::Stretch& stretch = picture.stretch;
+    const bool overCable = picture.overCable;
+    const FaultAttribution attribution = journalled ? picture.attribution : decision.reading.attribution;
+    evidenceLead_ = journalled ? picture.evidenceLead : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
         AdviceEngine::advise(attribution, attribution::assessRadio(attributionEngine_.thresholds(), wifi));

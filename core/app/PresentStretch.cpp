@@ -233,6 +233,35 @@ FaultAttribution onCable(FaultAttribution a)
     return a;
 }
 
+Picture picture(const Input& in)
+{
+    Picture p;
+    p.stretch = stretch(in.batches, in.incidents, in.ended, in.at, in.windowSeconds);
+    p.overCable = in.readings.empty();
+    const FaultAttribution ofStretch =
+        answerFor(in.thresholds, samplesWithin(in.batches, p.stretch, in.at), in.readings, in.at);
+    const NewestBatch newest = newestBatch(in.batches);
+    FaultAttribution ofNewestBatch;
+    if (newest.totalFailure()) {
+        // Counted over the failure's own stretch when that began it, so that one figure is quoted everywhere.
+        const Timestamp from =
+            p.stretch.kind == Stretch::Kind::faultBegan ? std::min(newest.from, p.stretch.from) : newest.from;
+        std::vector<ProbeBatch> judged;
+        for (const ProbeBatch& b : in.batches)
+            if (b.timestamp >= from)
+                judged.push_back(b);
+        ofNewestBatch = answerFor(in.thresholds, samplesWithin(judged, Stretch{}, in.at), in.readings, in.at);
+    }
+    p.attribution = presented(in.live, p.stretch, ofStretch, newest, ofNewestBatch);
+    if (newest.totalFailure() && p.attribution == ofNewestBatch)
+        p.evidenceLead = L("A legutóbbi mérési körök adataiból:");
+    else if (p.attribution != in.live)
+        p.evidenceLead = evidenceLead(p.stretch, in.at - p.stretch.from);
+    if (p.overCable)
+        p.attribution = onCable(std::move(p.attribution));
+    return p;
+}
+
 QString evidenceLead(const Stretch& s, double seconds)
 {
     switch (s.kind) {

@@ -73,4 +73,23 @@ FaultAttribution onCable(FaultAttribution a);
 // The lead of the evidence list, naming the stretch its figures come from.
 QString evidenceLead(const Stretch& s, double seconds);
 
+// The whole present of one refresh, from the batches, the journal, the refresh's live answer and the time.
+struct Input {
+    const std::vector<ProbeBatch>& batches;
+    const std::vector<Incident>& incidents;
+    const std::vector<WifiSnapshot>& readings; // the window's, oldest first; none: measured over a cable
+    const AttributionThresholds& thresholds;
+    const FaultAttribution& live;
+    const std::optional<live_picture::EndedFault>& ended;
+    Timestamp at = 0;
+    double windowSeconds = 600;
+};
+struct Picture {
+    Stretch stretch;
+    FaultAttribution attribution; // what every surface presents
+    QString evidenceLead;         // empty: the live answer's own stretch (the window or its newest minute)
+    bool overCable = false;
+};
+Picture picture(const Input& in);
+
 } // namespace pv::present

@@ -2,6 +2,7 @@
 // that another place would take over.
 
 #include "core/app/LivePicture.h"
+#include "core/app/PresentStretch.h"
 
 #include "tests/app/AppFakes.h"
 
@@ -69,5 +70,73 @@ TEST(LivePicture, AnOutageIsNeverReclassifiedAsALesserFault)
         const bool moved = incident.classification != c.own;
         EXPECT_EQ(moved, c.expected == Change::reclassify);
         EXPECT_EQ(incident.evidenceSummary, moved ? "Answer." : "Outage.");
+    }
+}
+
+// Where the present begins and what it quotes: ten minutes of batches every 5 s, the newest ones
+// shaped by the row, with the journal's incidents.
+TEST(PresentStretch, BeginsAtTheOpenFaultTheEndedOneOrATotalFailureAndQuotesItsOwnFigures)
+{
+    RouteSnapshot route{kStart, QStringLiteral("eth0"), QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.1")};
+    const Timestamp at = kStart + 600;
+    const auto incident = [](Timestamp start, std::optional<Timestamp> end, IncidentClassification c) {
+        Incident i;
+        i.classification = c;
+        i.startTimestamp = start;
+        i.endTimestamp = end;
+        return i;
+    };
+    using C = IncidentClassification;
+    using K = present::Stretch::Kind;
+    const struct {
+        const char* name;
+        std::vector<Incident> incidents;
+        Timestamp silentFrom; // public hosts and the page unanswered from here on (after `at`: never)
+        bool pingShyRouter;   // the router never answers its pings
+        K kind;
+        Timestamp from;
+    } cases[] = {
+        {"nothing happened", {}, at + 1, false, K::window, at - 600},
+        {"an open incident", {incident(at - 100, std::nullopt, C::internetUpstreamIssue)}, at + 1, false, K::faultBegan,
+         at - 100},
+        {"an ended incident", {incident(at - 300, at - 200, C::dnsOnlyIssue)}, at + 1, false, K::faultEnded, at - 200},
+        {"an IPv6 incident bounds nothing", {incident(at - 100, std::nullopt, C::ipv6ProviderIssue)}, at + 1, false,
+         K::window, at - 600},
+        {"the newest three batches unanswered", {}, at - 10, false, K::faultBegan, at - 10},
+        {"a router that never answers pings is no failure", {}, at + 1, true, K::window, at - 600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ProbeBatch> batches;
+        for (Timestamp t = at - 595; t <= at; t += 5) {
+            ProbeBatch b = test::healthyBatch(route, t);
+            for (NetworkSample& s : b.samples)
+                if (((s.target.kind == ProbeKind::publicIP || s.target.kind == ProbeKind::http) && t >= c.silentFrom) ||
+                    (s.target.kind == ProbeKind::gateway && c.pingShyRouter)) {
+                    s.success = false;
+                    s.latencyMilliseconds.reset();
+                    s.packetLoss = 1.0;
+                }
+            batches.push_back(b);
+        }
+        const present::Stretch s = present::stretch(batches, c.incidents, std::nullopt, at, 600);
+        EXPECT_EQ(s.kind, c.kind);
+        EXPECT_DOUBLE_EQ(s.from, c.from);
+        EXPECT_EQ(present::newestBatch(batches).totalFailure(), c.silentFrom <= at);
+
+        // What the surfaces quote: the newest batches' outage from its first batch, on a cable in
+        // the cable's words; otherwise the live answer with the stretch's figures.
+        const std::vector<WifiSnapshot> cable;
+        const AttributionThresholds thresholds = AttributionThresholds::standard();
+        const FaultAttribution sound = answer(FaultLocation::none, false);
+        const std::optional<EndedFault> ended;
+        const present::Picture p = present::picture({batches, c.incidents, cable, thresholds, sound, ended, at, 600});
+        EXPECT_EQ(p.attribution.isOutage, c.silentFrom <= at);
+        EXPECT_FALSE(p.attribution.storedEvidenceSummary().contains(QStringLiteral("Wi-Fi")));
+        if (c.silentFrom <= at) {
+            EXPECT_TRUE(p.attribution.storedEvidenceSummary().contains(
+                QStringLiteral("egyetlen mérés sem jutott célba 6 próbálkozásból")))
+                << p.attribution.storedEvidenceSummary().toStdString();
+        }
     }
 }
