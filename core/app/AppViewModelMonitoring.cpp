@@ -917,16 +917,9 @@ void AppViewModel::applyJournal(const live_picture::JournalAction& action, Times
     const std::optional<std::size_t> open = openIncidentIndex();
     // What the journal stores is counted over the incident's own stretch, not the window around it.
     const auto ownFigures = [&](Timestamp start) {
-        std::vector<WifiSnapshot> readings;
-        for (const WifiSnapshot& w : wifiSnapshots_)
-            if (w.timestamp <= at)
-                readings.push_back(w);
-        const present::Stretch own{start, true, present::Stretch::Kind::faultBegan};
-        const FaultAttribution a = present::withFiguresOf(
-            action.attribution,
-            present::answerFor(attributionEngine_.thresholds(), present::samplesWithin(analysedBatches_, own, at),
-                               readings, at));
-        return isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at)) ? present::onCable(a) : a;
+        return present::incidentFigures(action.attribution, analysedBatches_, wifiSnapshots_,
+                                        attributionEngine_.thresholds(), start, at,
+                                        isMeasuredOverCable(readingsBetween(at - liveWindowSeconds_, at)));
     };
     switch (action.change) {
     case live_picture::Change::none: break;

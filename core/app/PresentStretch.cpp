@@ -262,6 +262,19 @@ Picture picture(const Input& in)
     return p;
 }
 
+FaultAttribution incidentFigures(const FaultAttribution& a, const std::vector<ProbeBatch>& batches,
+                                 const std::vector<WifiSnapshot>& readings, const AttributionThresholds& t,
+                                 Timestamp start, Timestamp at, bool overCable)
+{
+    std::vector<WifiSnapshot> upToNow;
+    for (const WifiSnapshot& w : readings)
+        if (w.timestamp <= at)
+            upToNow.push_back(w);
+    const Stretch own{start, true, Stretch::Kind::faultBegan};
+    const FaultAttribution b = withFiguresOf(a, answerFor(t, samplesWithin(batches, own, at), upToNow, at));
+    return overCable ? onCable(b) : b;
+}
+
 QString evidenceLead(const Stretch& s, double seconds)
 {
     switch (s.kind) {

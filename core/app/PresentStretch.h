@@ -92,4 +92,10 @@ struct Picture {
 };
 Picture picture(const Input& in);
 
+// What the journal stores for an incident begun at `start`: `a` with the figures of the incident's
+// own stretch up to `at`, in a cable's words when measured over one.
+FaultAttribution incidentFigures(const FaultAttribution& a, const std::vector<ProbeBatch>& batches,
+                                 const std::vector<WifiSnapshot>& readings, const AttributionThresholds& t,
+                                 Timestamp start, Timestamp at, bool overCable);
+
 } // namespace pv::present
