@@ -65,6 +65,12 @@ std::optional<Timestamp> totalFailureSince(const std::vector<ProbeBatch>& batche
     });
     std::optional<Timestamp> since;
     for (const ProbeBatch* b : ordered) {
+        const bool echoes = std::any_of(b->samples.begin(), b->samples.end(), [](const NetworkSample& x) {
+            return (x.target.kind == ProbeKind::gateway || x.target.kind == ProbeKind::publicIP) &&
+                   !incident_evidence::wasNotMeasured(x);
+        });
+        if (!echoes)
+            continue; // a batch of lookups alone says nothing of the echoes
         if (!silent(*b, ProbeKind::publicIP) && !(routerAnswers && silent(*b, ProbeKind::gateway)))
             break;
         since = b->timestamp;
@@ -138,20 +144,27 @@ NewestBatch newestBatch(const std::vector<ProbeBatch>& batches)
             leg.errorAnswered += !x.success && x.latencyMilliseconds ? 1 : 0;
         }
     };
-    count(*newest, ProbeKind::gateway, router);
-    count(*newest, ProbeKind::publicIP, publicHosts);
-    n.from = newest->timestamp;
-    const ProbeBatch* asked = nullptr; // the newest batch with a lookup
-    for (const ProbeBatch& b : batches)
-        if (b.timestamp >= newest->timestamp - 30 && (!asked || b.timestamp >= asked->timestamp) &&
-            std::any_of(b.samples.begin(), b.samples.end(), [](const NetworkSample& x) {
-                return x.target.kind == ProbeKind::dns && !incident_evidence::wasNotMeasured(x);
-            }))
-            asked = &b;
-    if (asked) {
-        count(*asked, ProbeKind::dns, lookups);
-        n.from = std::min(n.from, asked->timestamp);
+    // Each leg is judged on the newest batch that measured it (the lookups' run apart from the echoes'),
+    // if that lies within the newest half minute.
+    const auto newestMeasuring = [&](std::initializer_list<ProbeKind> kinds) {
+        const ProbeBatch* found = nullptr;
+        for (const ProbeBatch& b : batches)
+            if (b.timestamp >= newest->timestamp - 30 && (!found || b.timestamp >= found->timestamp) &&
+                std::any_of(b.samples.begin(), b.samples.end(), [&](const NetworkSample& x) {
+                    return std::find(kinds.begin(), kinds.end(), x.target.kind) != kinds.end() &&
+                           !incident_evidence::wasNotMeasured(x);
+                }))
+                found = &b;
+        return found;
+    };
+    const ProbeBatch* echoed = newestMeasuring({ProbeKind::gateway, ProbeKind::publicIP});
+    const ProbeBatch* asked = newestMeasuring({ProbeKind::dns});
+    if (echoed) {
+        count(*echoed, ProbeKind::gateway, router);
+        count(*echoed, ProbeKind::publicIP, publicHosts);
     }
+    if (asked)
+        count(*asked, ProbeKind::dns, lookups);
     // A router that never answers its own pings is no failure of the newest batch.
     const bool routerAnswers = std::any_of(batches.begin(), batches.end(), [](const ProbeBatch& b) {
         return std::any_of(b.samples.begin(), b.samples.end(), [](const NetworkSample& x) {
@@ -162,6 +175,9 @@ NewestBatch newestBatch(const std::vector<ProbeBatch>& batches)
     n.publicSilent = publicHosts.measured > 0 && publicHosts.answered == 0;
     n.lookupsFailed = lookups.measured > 0 && lookups.answered == 0;
     n.lookupsErrorAnswered = n.lookupsFailed && lookups.errorAnswered > 0;
+    // The echoes' failure is judged from their batch on; the lookups' beside the echoes that went with them.
+    const Timestamp echoedAt = echoed ? echoed->timestamp : newest->timestamp;
+    n.from = n.routerSilent || n.publicSilent || !asked ? echoedAt : std::min(echoedAt, asked->timestamp);
     return n;
 }
 

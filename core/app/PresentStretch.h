@@ -37,10 +37,10 @@ std::vector<NetworkSample> samplesWithin(const std::vector<ProbeBatch>& batches,
 // What the newest batch shows of each leg: measured, and not one sample of it answered. A lookup
 // answered with an error (SERVFAIL, REFUSED) is a failed lookup but not a silent resolver. A router
 // that has not answered once in the batches never answers its pings: its silence is no failure.
-// Lookups are asked every few batches: theirs are judged on the newest batch that asked one, if
-// that lies within the newest half minute.
+// Each leg is judged on the newest batch that measured it (lookups are asked every few batches, and
+// may come in a batch of their own), if that lies within the newest half minute.
 struct NewestBatch {
-    Timestamp from = 0; // the oldest batch judged (the one whose lookups are judged, when older)
+    Timestamp from = 0; // the oldest batch the judgement reads: the echoes', or with failed lookups alone theirs too
     bool routerSilent = false;
     bool publicSilent = false;
     bool lookupsFailed = false;    // every lookup of the batch failed (and it had one)

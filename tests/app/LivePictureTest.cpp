@@ -95,6 +95,7 @@ TEST(PresentStretch, BeginsAtTheOpenFaultTheEndedOneOrATotalFailureAndQuotesItsO
         bool pingShyRouter;   // the router never answers its pings
         K kind;
         Timestamp from;
+        bool lookups = false; // one answered 20 s before, one in a batch of its own at the end, as the fault
     } cases[] = {
         {"nothing happened", {}, at + 1, false, K::window, at - 600},
         {"an open incident", {incident(at - 100, std::nullopt, C::internetUpstreamIssue)}, at + 1, false, K::faultBegan,
@@ -103,6 +104,7 @@ TEST(PresentStretch, BeginsAtTheOpenFaultTheEndedOneOrATotalFailureAndQuotesItsO
         {"an IPv6 incident bounds nothing", {incident(at - 100, std::nullopt, C::ipv6ProviderIssue)}, at + 1, false,
          K::window, at - 600},
         {"the newest three batches unanswered", {}, at - 10, false, K::faultBegan, at - 10},
+        {"... and a lookup in a batch of its own after them", {}, at - 10, false, K::faultBegan, at - 10, true},
         {"a router that never answers pings is no failure", {}, at + 1, true, K::window, at - 600},
     };
     for (const auto& c : cases) {
@@ -117,7 +119,20 @@ TEST(PresentStretch, BeginsAtTheOpenFaultTheEndedOneOrATotalFailureAndQuotesItsO
                     s.latencyMilliseconds.reset();
                     s.packetLoss = 1.0;
                 }
+            if (c.lookups && t == at - 20) {
+                NetworkSample dns = b.samples.front();
+                dns.target = ProbeTarget(ProbeKind::dns, QStringLiteral("DNS"), QStringLiteral("resolver"));
+                b.samples.push_back(dns);
+            }
             batches.push_back(b);
+        }
+        if (c.lookups) {
+            ProbeBatch lookup = test::healthyBatch(route, at);
+            lookup.samples.resize(1);
+            lookup.samples[0].target = ProbeTarget(ProbeKind::dns, QStringLiteral("DNS"), QStringLiteral("resolver"));
+            lookup.samples[0].success = false;
+            lookup.samples[0].latencyMilliseconds.reset();
+            batches.push_back(lookup);
         }
         const present::Stretch s = present::stretch(batches, c.incidents, std::nullopt, at, 600);
         EXPECT_EQ(s.kind, c.kind);
