@@ -266,7 +266,14 @@ bool isOver(const Evidence& evidence, FaultLocation where, const FaultEpisode& e
             cleanSince += 1; // after the newest showing batch: none of them shows it
         }
     }
-    return measuredWhileShown > 0 && shown == measuredWhileShown && cleanSince >= 2;
+    if (measuredWhileShown == 0)
+        return false;
+    // The clean run that the fault's own rate leaves to chance less than once in a thousand (its
+    // rate estimated with one batch of doubt either way): two batches after a steady fault, more
+    // after an intermittent one, never longer than the gap.
+    const double rate = (shown + 1.0) / (measuredWhileShown + 2.0);
+    const double needed = std::max(2.0, std::ceil(std::log(1e-3) / std::log(1.0 - rate)));
+    return cleanSince >= needed;
 }
 
 bool legSilent(const std::vector<ProbeBatch>& batches, ProbeKind kind, Timestamp from, Timestamp at)

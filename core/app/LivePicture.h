@@ -66,9 +66,10 @@ bool shownThroughNewestMinute(const Evidence& evidence, FaultLocation where, Tim
 // The router's or the public hosts' leg was measured in the seconds before `at` and not one of
 // those samples was answered.
 bool legSilent(const std::vector<ProbeBatch>& batches, ProbeKind kind, Timestamp from, Timestamp at);
-// The episode's fault is over at `at`: a minute without a batch that shows it, or, for a fault that
-// every batch of its episode showed (a dead resolver, a cut, a steady delay), two batches since that
-// measured its leg and did not show it. An intermittent fault's clean batches prove nothing sooner.
+// The episode's fault is over at `at`: a minute without a batch that shows it, or a run of batches
+// measuring its leg without showing it that its own rate would leave to chance less than once in a
+// thousand: two after a steady fault (a dead resolver, a cut, a steady delay), more after an
+// intermittent one.
 bool isOver(const Evidence& evidence, FaultLocation where, const FaultEpisode& episode, Timestamp at);
 // A fault shown for less than a minute (a spike, one lost lookup) opens no incident; an outage does at once.
 inline constexpr double shortestIncident = 60;

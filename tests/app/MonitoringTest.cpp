@@ -1117,6 +1117,12 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
     const Fault slowRouter{FaultLocation::router, slowAndLossy, 150, true, -50, {FaultLocation::provider}};
     const Fault ownLoss{FaultLocation::localUnseparated, losing({K::gateway, K::publicIP}, 1.0 / 3), 150, false, -50,
                         {FaultLocation::provider}};
+    // An intermittent loss: two batches of four lose a third of their echoes, the other two are clean.
+    const Shape intermittent = [&](ProbeBatch b) {
+        return static_cast<long long>(b.timestamp / 5) % 4 < 2 ? losing({K::gateway, K::publicIP}, 1.0 / 3)(b) : b;
+    };
+    const Fault ownLossOnAndOff{FaultLocation::localUnseparated, intermittent, 150, false, -50,
+                                {FaultLocation::provider, FaultLocation::none}};
     // With a readable radio that is fine, the same loss lies with the router.
     Fault ownLossOnWifi = ownLoss;
     ownLossOnWifi.named = FaultLocation::router;
@@ -1151,6 +1157,7 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
         {"a resolver answering SERVFAIL", servfail},
         {"a third of the own link's echoes lost on Wi-Fi", ownLossOnWifi, std::nullopt, true},
         {"a 40 s spike with queue drops", spike},
+        {"the own link losing in every other pair of batches", ownLossOnAndOff},
         {"a third of the provider's echoes lost, then provider +290 ms", providerLoss, congestion},
         {"a cut, then a dead resolver", cut, deadResolver},
         {"a cut, then provider +290 ms", cut, congestion},
@@ -1255,6 +1262,10 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
                 }
             }
             if (fault) {
+                // A fault on the line is never said to have ended.
+                const std::optional<live_picture::EndedFault>& ended = m.endedFault();
+                ASSERT_FALSE(ended && ended->location == fault->named && ended->endedAt && *ended->endedAt >= since)
+                    << when;
                 const bool onset = at - since < 90;
                 const bool expected = a.location == fault->named ||
                                       (onset && (!a.isFault() || std::count(fault->onset.begin(), fault->onset.end(),
