@@ -254,8 +254,14 @@ Picture picture(const Input& in)
     Picture p;
     p.stretch = stretch(in.batches, in.incidents, in.ended, in.at, in.windowSeconds);
     p.overCable = in.readings.empty();
+    // A batch is stamped with its first sample's time: the rest of the batches taken in by `at` count too.
+    Timestamp upTo = in.at;
+    for (const ProbeBatch& b : in.batches)
+        if (b.timestamp <= in.at)
+            for (const NetworkSample& x : b.samples)
+                upTo = std::max(upTo, x.timestamp);
     const FaultAttribution ofStretch =
-        answerFor(in.thresholds, samplesWithin(in.batches, p.stretch, in.at), in.readings, in.at);
+        answerFor(in.thresholds, samplesWithin(in.batches, p.stretch, upTo), in.readings, in.at);
     const NewestBatch newest = newestBatch(in.batches);
     FaultAttribution ofNewestBatch;
     if (newest.totalFailure()) {
@@ -266,7 +272,7 @@ Picture picture(const Input& in)
         for (const ProbeBatch& b : in.batches)
             if (b.timestamp >= from)
                 judged.push_back(b);
-        ofNewestBatch = answerFor(in.thresholds, samplesWithin(judged, Stretch{}, in.at), in.readings, in.at);
+        ofNewestBatch = answerFor(in.thresholds, samplesWithin(judged, Stretch{}, upTo), in.readings, in.at);
     }
     p.attribution = presented(in.live, p.stretch, ofStretch, newest, ofNewestBatch);
     if (newest.totalFailure() && p.attribution == ofNewestBatch)

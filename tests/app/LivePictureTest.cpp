@@ -112,6 +112,9 @@ TEST(PresentStretch, BeginsAtTheOpenFaultTheEndedOneOrATotalFailureAndQuotesItsO
         std::vector<ProbeBatch> batches;
         for (Timestamp t = at - 595; t <= at; t += 5) {
             ProbeBatch b = test::healthyBatch(route, t);
+            // As the probe stamps them: the batch with its first sample's time, the others a little later.
+            for (std::size_t i = 0; i < b.samples.size(); ++i)
+                b.samples[i].timestamp = t + 0.01 * static_cast<double>(i);
             for (NetworkSample& s : b.samples)
                 if (((s.target.kind == ProbeKind::publicIP || s.target.kind == ProbeKind::http) && t >= c.silentFrom) ||
                     (s.target.kind == ProbeKind::gateway && c.pingShyRouter)) {
