@@ -40,7 +40,27 @@ QString rawStretchText(const DossierRequest& request, Timestamp from)
                             : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
 }
 
+// The raw stretch the notes name: what the retention in force keeps when it is known (a prune
+// leaves up to a day more, and a pause less, which the notes name apart), else the stretch from the
+// first raw sample.
+QString keptRawText(const DossierRequest& request, Timestamp from)
+{
+    if (!request.rawRetentionSeconds)
+        return rawStretchText(request, from);
+    return rawStretchText(request, request.end - *request.rawRetentionSeconds);
+}
+
 } // namespace
+
+std::optional<std::pair<Timestamp, Timestamp>> DossierDocument::unmeasuredRawStretch() const
+{
+    if (onlyRollups || !detailedFiguresFrom || !request.rawRetentionSeconds)
+        return std::nullopt;
+    const Timestamp kept = std::max(request.start, request.end - *request.rawRetentionSeconds);
+    if (*detailedFiguresFrom - kept <= kRawPauseSeconds)
+        return std::nullopt;
+    return std::pair{kept, *detailedFiguresFrom};
+}
 
 std::optional<QString> DossierDocument::detailedFiguresNote() const
 {
@@ -55,7 +75,7 @@ std::optional<QString> DossierDocument::detailedFiguresNote() const
     const QString earlier = days ? QStringLiteral("napokból") : QStringLiteral("órákból");
     return QStringLiteral("A részletes számok az utolsó %1 nyers méréseiből készültek; a korábbi %2 %3 "
                           "összesítés maradt.")
-        .arg(rawStretchText(request, *detailedFiguresFrom), earlier, kind);
+        .arg(keptRawText(request, *detailedFiguresFrom), earlier, kind);
 }
 
 std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
@@ -68,7 +88,12 @@ std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
         : detailedFiguresFrom
             ? QStringLiteral("Az időszak egy része régebbi, mint az utolsó %1, amelynek nyers méréseit a tároló "
                              "megőrzi: arról csak %2 összesítés maradt.")
-                  .arg(rawStretchText(request, *detailedFiguresFrom), kind)
+                      .arg(keptRawText(request, *detailedFiguresFrom), kind) +
+                  (unmeasuredRawStretch()
+                       ? QStringLiteral(" %1 és %2 között nem futott a mérés, ezért arról az időről nincs adat.")
+                             .arg(DossierFormat::dateText(unmeasuredRawStretch()->first),
+                                  DossierFormat::dateText(unmeasuredRawStretch()->second))
+                       : QString())
             : QStringLiteral("Az időszak egy részéről csak %1 összesítés maradt.").arg(kind);
     return kept + QStringLiteral(" Az idővonal minden időszeletet ugyanígy számol: a benne kezdődő %1 jellemző "
                                  "értékeinek mediánjával, a nyers mérésekből számolt napokon is, így a két rész "
@@ -87,7 +112,7 @@ std::optional<QString> DossierDocument::rawOnlyPagesNote() const
     return QStringLiteral("Ez az oldal csak nyers mérésekből készülhet, ezért csak az utolsó %1 méréseit "
                           "mutatja (%2 óta); a korábbi részről csak összesítés maradt, amely nem őrzi meg, melyik "
                           "kapcsolaton és melyik hozzáférési ponton ment a mérés.")
-        .arg(rawStretchText(request, *detailedFiguresFrom), DossierFormat::dateText(*detailedFiguresFrom));
+        .arg(keptRawText(request, *detailedFiguresFrom), DossierFormat::dateText(*detailedFiguresFrom));
 }
 
 QString DossierDocument::coverageExplanation() const
@@ -145,6 +170,21 @@ std::optional<QString> DossierDocument::outageSentence() const
                           "válaszidőkről szóló megállapítások a működő időre vonatkoznak.")
         .arg(static_cast<long long>(cuts.size()))
         .arg(DossierFormat::durationText(total));
+}
+
+QString DossierDocument::headline() const
+{
+    if (attribution.location == FaultLocation::none && !trueOutages().empty())
+        return QStringLiteral("A kapcsolat a működő időben rendben volt, de kimaradások is voltak.");
+    return attribution.headline;
+}
+
+std::optional<QString> DossierDocument::measuredFamilySentence() const
+{
+    if (measuredFamily != AddressFamily::ipv6)
+        return std::nullopt;
+    return QStringLiteral("Az időszakban csak IPv6-on folyt mérés (IPv4-es nem volt), így a számok az IPv6-os "
+                          "mérésekből készültek.");
 }
 
 std::optional<QString> DossierDocument::ipv6ProviderSentence() const

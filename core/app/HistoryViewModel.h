@@ -101,6 +101,10 @@ struct HistoryReadings {
     std::vector<SampleRollup> rollups;
     std::vector<std::shared_ptr<HistorySlices>> folded;
     std::vector<std::shared_ptr<HistorySlices>> foldedIpv6; // the IPv6 samples, folded apart
+    long long unfoldedSamples = 0; // counted by the store, of kinds no slice draws, either family
+    // The family the dossier and the score analyse for the period, as the store tells it; without
+    // it, judged from what the readings hold.
+    std::optional<AddressFamily> family;
     // The oldest measurement the store holds, raw or rolled up; none for an empty store.
     std::optional<Timestamp> earliestMeasurement;
     bool earliestMeasurementKnown = false; // the reader asked the store for it

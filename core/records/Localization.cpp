@@ -4,6 +4,7 @@
 
 #include <array>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -68,6 +69,13 @@ QString millisecondsText(double ms)
     if (readsAsZero(whole))
         return L("kevesebb mint 1 ms");
     return whole + QStringLiteral(" ms");
+}
+
+QString coveragePercentFigure(double ratio)
+{
+    const double percent = std::clamp(ratio, 0.0, 1.0) * 100.0;
+    const double shown = percent > 0 && percent < 1 ? 1 : percent > 99 && percent < 100 ? 99 : std::round(percent);
+    return formatFixed(shown, 0);
 }
 
 QString wholeMillisecondsFigure(double ms)

@@ -377,19 +377,22 @@ TEST_F(DossierBuilderTest, WiredAgainstWiFiByTheSnapshotsInterfaces)
     EXPECT_EQ(noWifi.wiredSampleCount, 61);
 }
 
-// Every incident of the period in start order, named for what the provider samples of its time show,
-// else for its classification and stored finding: only an outage counts as one.
+// Every incident of the period in start order: an outage when the journal says so, whatever samples
+// of its time are held (or none); any other named for what the provider samples of its time show,
+// else a disturbance. Only an outage counts as one.
 TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
 {
     using C = IncidentClassification;
     using N = IncidentNature;
-    const auto incident = [](double start, std::optional<double> end, C c, const char* summary) {
+    const auto incident = [](double start, std::optional<double> end, C c, const char* summary, bool outage = false) {
         Incident i = makeIncident(kT0 + start, end ? std::optional<double>(kT0 + *end) : std::nullopt);
         i.classification = c;
         i.severity = IncidentSeverity::critical;
         i.evidenceSummary = QString::fromUtf8(summary);
+        i.outage = outage;
         return i;
     };
+    const char* upstream = "A hiba a routereden túl, a szolgáltatói szakaszon van.";
     struct Case {
         Incident incident;
         std::optional<double> latency; // of the provider samples in it, every 10 s; none: no sample
@@ -398,19 +401,23 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
         FaultLocation location;
     };
     const Case cases[] = {
-        {incident(-100, 50, C::dnsOnlyIssue, "A névfeloldás (DNS) nem válaszol."), 20.0, 0, N::nameResolution, FaultLocation::dns},
+        {incident(-100, 50, C::dnsOnlyIssue, "A névfeloldás (DNS) nem válaszol.", true), 20.0, 0, N::nameResolution,
+         FaultLocation::dns},
         {incident(100, 160, C::offline, "x"), std::nullopt, 0, N::outage, FaultLocation::offline},
         {incident(200, 377, C::gatewayCongestion, "A routered vagy a helyi hálózatod a szűk keresztmetszet."), 180.0, 0,
          N::slowness, FaultLocation::router},
-        {incident(400, 577, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."),
-         std::nullopt, 1, N::outage, FaultLocation::provider},
-        {incident(600, 900, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."), 25.0,
-         0.2, N::loss, FaultLocation::provider},
+        {incident(400, 577, C::internetUpstreamIssue, upstream, true), std::nullopt, 1, N::outage, FaultLocation::provider},
+        // The samples of an outage's time answering (the journal's word holds), and a cut the journal
+        // did not call one.
+        {incident(580, 590, C::internetUpstreamIssue, upstream, true), 20.0, 0, N::outage, FaultLocation::provider},
+        {incident(600, 900, C::internetUpstreamIssue, upstream), std::nullopt, 1, N::loss, FaultLocation::provider},
         {incident(1000, 1010, C::unknown, "?"), std::nullopt, 0, N::disturbance, FaultLocation::localUnseparated},
         {incident(1020, 1030, C::wifiLinkDegraded, "?"), std::nullopt, 0, N::disturbance, FaultLocation::wifi},
-        {incident(1100, 1110, C::internetUpstreamIssue, "Nincs internet, de a routered válaszol."), std::nullopt, 0,
-         N::outage, FaultLocation::provider},
-        {incident(2000, std::nullopt, C::reassociationOrRoam, "x"), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
+        // No sample of its time kept: the journal alone names it.
+        {incident(1100, 1110, C::internetUpstreamIssue, upstream, true), std::nullopt, 0, N::outage, FaultLocation::provider},
+        {incident(1200, 1210, C::internetUpstreamIssue, "Nincs internet, de a routered válaszol."), std::nullopt, 0,
+         N::disturbance, FaultLocation::provider},
+        {incident(2000, std::nullopt, C::reassociationOrRoam, "x", true), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
     };
     std::vector<NetworkSample> samples;
     for (const Case& c : cases) {
@@ -434,8 +441,8 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
         EXPECT_EQ(doc.outages[i].nature, cases[i].nature) << i;
         EXPECT_EQ(doc.outages[i].location, cases[i].location) << i;
     }
-    EXPECT_EQ(doc.trueOutages().size(), 3u);
-    EXPECT_EQ(doc.outageSentence(), QStringLiteral("Az időszakban 3 kimaradás volt, összesen 4 perc 7 mp: ekkor a "
+    EXPECT_EQ(doc.trueOutages().size(), 4u);
+    EXPECT_EQ(doc.outageSentence(), QStringLiteral("Az időszakban 4 kimaradás volt, összesen 4 perc 17 mp: ekkor a "
                                                    "kapcsolat nem működött. A válaszidőkről szóló megállapítások a "
                                                    "működő időre vonatkoznak."));
 }

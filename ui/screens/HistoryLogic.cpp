@@ -17,7 +17,7 @@ Content contentFor(bool isLoading, bool hasSummary)
     return isLoading ? Content::loading : Content::noData;
 }
 
-QString coverageValueText(double ratio) { return formatPrintf(QStringLiteral("%.0f"), {ratio * 100}); }
+QString coverageValueText(double ratio) { return coveragePercentFigure(ratio); }
 
 QString coverageCaption(double ratio)
 {
