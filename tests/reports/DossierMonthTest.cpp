@@ -418,3 +418,68 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
         EXPECT_LE(quoted, 1) << c.name << ":\n" << said.toStdString();
     }
 }
+
+// The month's cuts through the store's own retention pass under each policy, in a 30-day and a 7-day
+// dossier: each is an outage whether its day is kept raw or only rolled up, and the count and the
+// total the summary quotes are the journal's.
+TEST(DossierRetentionTest, ACutIsAnOutageUnderEveryRetention)
+{
+    const Timestamp end = budapestOctober(30, 19, 0) + 30;
+    const DossierMonth month = writeDossierMonth(false, end, end);
+    ASSERT_EQ(month.cuts.size(), 5u);
+    struct Case {
+        const char* name;
+        RetentionPolicy retention;
+        std::size_t rolledUpCuts; // of the month's, older than the raw samples kept
+    };
+    std::map<std::string, std::vector<QUuid>> named; // the outages of each period, per retention
+    for (const Case& c : {Case{"standard", RetentionPolicy::standard(), 2}, Case{"compact", RetentionPolicy::compact(), 4},
+                          Case{"long", RetentionPolicy::longTerm(), 0}}) {
+        const QString path = freshDatabasePath(QString::fromLatin1(c.name));
+        RawDb(month.path).exec(QStringLiteral("VACUUM INTO '%1';").arg(path));
+        store::StoreDatabase db(StoreLocation::file(path));
+        db.rollUpAndPrune(c.retention, end);
+        const Timestamp rawFrom = RawDb(path).real(QStringLiteral("SELECT MIN(timestamp) FROM network_samples;")).value();
+        EXPECT_EQ(std::count_if(month.cuts.begin(), month.cuts.end(),
+                                [&](const DossierMonth::Cut& cut) { return cut.end < rawFrom; }),
+                  static_cast<std::ptrdiff_t>(c.rolledUpCuts))
+            << c.name;
+        for (const double days : {30.0, 7.0}) {
+            const DossierRequest request{end - days * 86400, end, false, QStringLiteral("HU"), c.retention.rawSampleSeconds};
+            const DossierDocument doc = DossierBuilder::makeDocument(request, end, db, QStringLiteral("1.0"));
+            const std::string made = std::string(c.name) + ", " + std::to_string(int(days)) + " days";
+            const QStringList journal = RawDb(path).column(
+                QStringLiteral("SELECT id || ' ' || (end_timestamp - start_timestamp) FROM incidents WHERE outage = 1 "
+                               "AND end_timestamp >= %1 AND start_timestamp <= %2 ORDER BY start_timestamp;")
+                    .arg(request.start, 0, 'f', 3)
+                    .arg(request.end, 0, 'f', 3));
+            ASSERT_EQ(journal.size(), days > 7 ? 5 : 3) << made;
+            const std::vector<OutageRecord> cuts = doc.trueOutages();
+            ASSERT_EQ(cuts.size(), static_cast<std::size_t>(journal.size())) << made;
+            double total = 0;
+            std::vector<QUuid>& ids = named[std::to_string(int(days))];
+            for (qsizetype i = 0; i < journal.size(); ++i) {
+                EXPECT_EQ(cuts[std::size_t(i)].id, QUuid::fromString(journal[i].section(u' ', 0, 0))) << made << ", " << i;
+                EXPECT_EQ(title(cuts[std::size_t(i)].nature), QStringLiteral("Kimaradás")) << made;
+                total += journal[i].section(u' ', 1, 1).toDouble();
+                if (std::string_view(c.name) == "standard")
+                    ids.push_back(cuts[std::size_t(i)].id);
+            }
+            EXPECT_TRUE(doc.otherIncidents().empty()) << made;
+            EXPECT_EQ(std::vector<QUuid>(ids.begin(), ids.begin() + journal.size()),
+                      [&] {
+                          std::vector<QUuid> out;
+                          for (const OutageRecord& o : cuts)
+                              out.push_back(o.id);
+                          return out;
+                      }())
+                << made << ": the same cuts as under the standard retention";
+            EXPECT_EQ(doc.outageSentence(),
+                      QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2: ekkor a kapcsolat nem működött. A "
+                                     "válaszidőkről szóló megállapítások a működő időre vonatkoznak.")
+                          .arg(journal.size())
+                          .arg(DossierFormat::durationText(total)))
+                << made;
+        }
+    }
+}

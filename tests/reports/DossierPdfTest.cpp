@@ -2,12 +2,15 @@
 // the bottom, bodies that stay above the footer, failed writes that keep an earlier file, and the
 // service that names the file and makes its folder.
 #include "core/store/SQLiteStore.h"
+#include "core/store/StoreDatabase.h"
+#include "reports/DossierBuilder.h"
 #include "reports/DossierFormat.h"
 #include "reports/DossierPages.h"
 #include "reports/DossierPdf.h"
 #include "reports/DossierPageRules.h"
 #include "reports/DossierPdfFile.h"
 #include "reports/DossierService.h"
+#include "tests/reports/DossierMonth.h"
 #include "tests/reports/DossierSamples.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -351,6 +354,38 @@ TEST(DossierPdfTest, ASliceMeasuredAloneShowsOnBothCharts)
             }
         EXPECT_GE(marked, 4) << c.name << ": the lone slice left no mark at " << at.x() << "," << at.y();
     }
+}
+
+// A month after the standard retention pass whose cuts lie on raw and on rolled-up days: the summary,
+// the outage page and the raw-data facts give the journal's count and total, and the summary does not
+// open by calling the period fine.
+TEST(DossierPdfTest, EveryPageGivesTheJournalsOutages)
+{
+    const Timestamp end = budapestOctober(30, 19, 0) + 30;
+    const DossierMonth month = writeDossierMonth(false, end);
+    ASSERT_EQ(month.cuts.size(), 5u);
+    store::StoreDatabase db(StoreLocation::file(month.path));
+    const DossierDocument doc =
+        DossierBuilder::makeDocument({end - 30 * 86400.0, end, false, QStringLiteral("HU"),
+                                      RetentionPolicy::standard().rawSampleSeconds},
+                                     end, db, QStringLiteral("1.0"));
+    const QString path = renderToFile(doc, QStringLiteral("month.pdf"));
+    if (const QString keep = qEnvironmentVariable("POLVARINE_DOSSIER_KEEP"); !keep.isEmpty())
+        QFile::copy(path, keep + QStringLiteral("/month-with-cuts.pdf"));
+    double total = 0;
+    for (const DossierMonth::Cut& cut : month.cuts)
+        total += cut.end - cut.start;
+    const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary));
+    EXPECT_TRUE(summary.contains(QStringLiteral("Az időszakban 5 kimaradás volt, összesen ") +
+                                 DossierFormat::durationText(total)))
+        << summary.toStdString();
+    EXPECT_FALSE(summary.contains(QStringLiteral("A kapcsolat rendben van."))) << summary.toStdString();
+    const QString outages = pdfPageText(path, pageNumberOf(doc, DossierPage::outages));
+    for (const DossierMonth::Cut& cut : month.cuts)
+        EXPECT_TRUE(outages.contains(DossierFormat::dateText(cut.start))) << outages.toStdString();
+    EXPECT_FALSE(outages.contains(QStringLiteral("Egyéb zavarok"))) << outages.toStdString();
+    const QString raw = pdfPageText(path, pageNumberOf(doc, DossierPage::rawData));
+    EXPECT_TRUE(raw.contains(QStringLiteral("Rögzített kimaradás 5 "))) << raw.toStdString();
 }
 
 // Runs the rest of a scope with the effective ids of an unprivileged user when the tests run as
