@@ -40,14 +40,11 @@ QString rawStretchText(const DossierRequest& request, Timestamp from)
                             : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
 }
 
-// The raw stretch the notes name: what the retention in force keeps when it is known (a prune
-// leaves up to a day more, and a pause less, which the notes name apart), else the stretch from the
-// first raw sample.
-QString keptRawText(const DossierRequest& request, Timestamp from)
+// The stretch whose raw samples the retention in force keeps (a prune leaves up to a day more);
+// without the retention, the stretch from the first raw sample.
+QString retainedRawText(const DossierRequest& request, Timestamp from)
 {
-    if (!request.rawRetentionSeconds)
-        return rawStretchText(request, from);
-    return rawStretchText(request, request.end - *request.rawRetentionSeconds);
+    return rawStretchText(request, request.rawRetentionSeconds ? request.end - *request.rawRetentionSeconds : from);
 }
 
 } // namespace
@@ -60,6 +57,14 @@ std::optional<std::pair<Timestamp, Timestamp>> DossierDocument::unmeasuredRawStr
     if (*detailedFiguresFrom - kept <= kRawPauseSeconds)
         return std::nullopt;
     return std::pair{kept, *detailedFiguresFrom};
+}
+
+QString DossierDocument::rawFiguresStretchText() const
+{
+    if (!detailedFiguresFrom)
+        return QString();
+    return unmeasuredRawStretch() ? rawStretchText(request, *detailedFiguresFrom)
+                                  : retainedRawText(request, *detailedFiguresFrom);
 }
 
 std::optional<QString> DossierDocument::detailedFiguresNote() const
@@ -75,7 +80,7 @@ std::optional<QString> DossierDocument::detailedFiguresNote() const
     const QString earlier = days ? QStringLiteral("napokból") : QStringLiteral("órákból");
     return QStringLiteral("A részletes számok az utolsó %1 nyers méréseiből készültek; a korábbi %2 %3 "
                           "összesítés maradt.")
-        .arg(keptRawText(request, *detailedFiguresFrom), earlier, kind);
+        .arg(rawFiguresStretchText(), earlier, kind);
 }
 
 std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
@@ -88,7 +93,7 @@ std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
         : detailedFiguresFrom
             ? QStringLiteral("Az időszak egy része régebbi, mint az utolsó %1, amelynek nyers méréseit a tároló "
                              "megőrzi: arról csak %2 összesítés maradt.")
-                      .arg(keptRawText(request, *detailedFiguresFrom), kind) +
+                      .arg(retainedRawText(request, *detailedFiguresFrom), kind) +
                   (unmeasuredRawStretch()
                        ? QStringLiteral(" %1 és %2 között nem futott a mérés, ezért arról az időről nincs adat.")
                              .arg(DossierFormat::dateText(unmeasuredRawStretch()->first),
@@ -112,7 +117,7 @@ std::optional<QString> DossierDocument::rawOnlyPagesNote() const
     return QStringLiteral("Ez az oldal csak nyers mérésekből készülhet, ezért csak az utolsó %1 méréseit "
                           "mutatja (%2 óta); a korábbi részről csak összesítés maradt, amely nem őrzi meg, melyik "
                           "kapcsolaton és melyik hozzáférési ponton ment a mérés.")
-        .arg(keptRawText(request, *detailedFiguresFrom), DossierFormat::dateText(*detailedFiguresFrom));
+        .arg(rawFiguresStretchText(), DossierFormat::dateText(*detailedFiguresFrom));
 }
 
 QString DossierDocument::coverageExplanation() const

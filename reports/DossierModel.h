@@ -190,6 +190,9 @@ struct DossierDocument {
     // then. Absent when the retention is not known.
     std::optional<std::pair<Timestamp, Timestamp>> unmeasuredRawStretch() const;
     static constexpr double kRawPauseSeconds = 86400;
+    // The stretch the figures from raw samples speak of, for the notes: what the retention in force
+    // keeps, or after a pause the stretch from the first raw sample.
+    QString rawFiguresStretchText() const;
     // The summary's first sentence: the attribution's headline, unless it calls a period that held
     // outages fine.
     QString headline() const;
