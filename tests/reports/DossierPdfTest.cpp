@@ -388,6 +388,22 @@ TEST(DossierPdfTest, EveryPageGivesTheJournalsOutages)
     EXPECT_TRUE(raw.contains(QStringLiteral("Rögzített kimaradás 5 "))) << raw.toStdString();
 }
 
+// The hourly profile's value axis of a line under one millisecond reads in whole milliseconds, as
+// every figure of the dossier does.
+TEST(DossierPdfTest, TheHourlyAxisNeverReadsFractionsOfAMillisecond)
+{
+    for (const double ms : {0.02, 0.7, 3.4, 48.0}) {
+        DossierDocument doc = sampleDocument();
+        for (HourlyProfileEntry& e : doc.hourlyProfile)
+            e.medianMilliseconds = ms;
+        const PVChartSpec spec = DossierPageView(DossierPage::hourlyProfile, doc, 7, 13).hourlyChartSpec();
+        ASSERT_TRUE(spec.y.domain && spec.y.formatter) << ms;
+        EXPECT_GE(spec.y.domain->second, ms) << ms;
+        for (const double tick : niceTicks(spec.y.domain->first, spec.y.domain->second, spec.y.desiredTicks).values)
+            EXPECT_FALSE(spec.y.formatter(tick).contains(u'.')) << ms << ": " << spec.y.formatter(tick).toStdString();
+    }
+}
+
 // Runs the rest of a scope with the effective ids of an unprivileged user when the tests run as
 // root, who may write into any folder.
 struct Unprivileged {

@@ -100,6 +100,35 @@ TEST(DossierModelTest, OutageShareCountsClosedOutagesOverMeasuredTime)
     EXPECT_EQ(doc.outageShareOfMeasuredTime(), std::nullopt);
 }
 
+// The summary opens with a sentence true of the whole period, and says when it was measured over IPv6
+// alone.
+TEST(DossierModelTest, TheSummaryOpensWithWhatHeldForThePeriod)
+{
+    const QString fine = QStringLiteral("A kapcsolat rendben van.");
+    const struct {
+        const char* name;
+        FaultLocation location;
+        IncidentNature incident;
+        AddressFamily family;
+        QString headline;
+        bool ipv6Sentence;
+    } cases[] = {
+        {"fine, no outage", FaultLocation::none, IncidentNature::slowness, AddressFamily::ipv4, fine, false},
+        {"fine but cut", FaultLocation::none, IncidentNature::outage, AddressFamily::ipv4,
+         QStringLiteral("A kapcsolat a működő időben rendben volt, de kimaradások is voltak."), false},
+        {"a fault named", FaultLocation::provider, IncidentNature::outage, AddressFamily::ipv6, QStringLiteral("x"), true},
+    };
+    for (const auto& c : cases) {
+        DossierDocument doc = document(100, 1000, false, 0);
+        doc.attribution.location = c.location;
+        doc.attribution.headline = c.location == FaultLocation::none ? fine : QStringLiteral("x");
+        doc.outages = {{QUuid::createUuid(), 200, 300.0, FaultLocation::provider, {}, c.incident}};
+        doc.measuredFamily = c.family;
+        EXPECT_EQ(doc.headline(), c.headline) << c.name;
+        EXPECT_EQ(doc.measuredFamilySentence().has_value(), c.ipv6Sentence) << c.name;
+    }
+}
+
 TEST(DossierModelTest, ErrorsDescribeThemselves)
 {
     const auto notWritable = DossierError::destinationNotWritable(QUrl::fromLocalFile(QStringLiteral("/tmp/a b/x.pdf")));
@@ -229,6 +258,13 @@ TEST(DossierFormatTest, LatenciesAndRatios)
     } cases[] = {{0.1234, 1, "12.3%"}, {0.1234, 0, "12%"}, {0.25, 0, "25%"}, {1, 1, "100.0%"}, {0, 2, "0.00%"}};
     for (const auto& c : cases)
         EXPECT_EQ(DossierFormat::percentText(c.ratio, c.digits), QString::fromUtf8(c.text)) << c.ratio;
+    // A measured share, as the history and the dossier give it: some is never 0, short of all never 100.
+    const struct {
+        double ratio;
+        const char* text;
+    } shares[] = {{0, "0"}, {0.003, "1"}, {0.0104, "1"}, {0.015, "2"}, {0.5, "50"}, {0.994, "99"}, {0.9996, "99"}, {1, "100"}};
+    for (const auto& c : shares)
+        EXPECT_EQ(coveragePercentFigure(c.ratio), QString::fromUtf8(c.text)) << c.ratio;
 }
 
 TEST(DossierFormatTest, DatesInTheLocalZone)
