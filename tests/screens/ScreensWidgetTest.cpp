@@ -751,31 +751,6 @@ public:
     }
 };
 
-// A week on a network that had only IPv6: the chart draws it, light and dark. PNGs history-ipv6-only-*.
-TEST_F(ScreensTest, HistoryDrawsAnIpv6OnlyWeek)
-{
-    for (PVAppearance appearance : {PVAppearance::light, PVAppearance::dark}) {
-        Appearance scope(appearance);
-        auto model = fakeHistory([] {
-            HistoryReadings r = seededWeek(kFixedNow);
-            for (NetworkSample& s : r.samples)
-                s.family = AddressFamily::ipv6;
-            for (SampleRollup& b : r.rollups)
-                b.family = AddressFamily::ipv6;
-            r.family = AddressFamily::ipv6;
-            return r;
-        });
-        HistoryScreen screen(model, [] { return kFixedNow; });
-        screen.resize(1000, 800);
-        screen.show();
-        clickSegment(screen.rangePicker(), 1);
-        ASSERT_TRUE(pumpUntil([&] { return model->finishedLoads() >= 2 && !model->isLoading(); }));
-        ASSERT_EQ(screen.content(), history::Content::cards);
-        EXPECT_GT(model->summary()->coverageRatio, 0.8);
-        save(&screen, QStringLiteral("history-ipv6-only-") + rawValue(appearance));
-    }
-}
-
 // Every state of the welcome (as the window shows it), settings, history and load-test screens at
 // the usual and at 150 % text size, light and dark: all of the text shows, and the welcome sheet
 // grows to its content within the screen. PNGs <screen>-<state>[-150]-<appearance> for review.
