@@ -53,18 +53,24 @@ std::optional<std::pair<Timestamp, Timestamp>> DossierDocument::unmeasuredRawStr
 {
     if (onlyRollups || !detailedFiguresFrom || !request.rawRetentionSeconds)
         return std::nullopt;
+    // Only a gap says nothing was measured: raw samples pruned under a shorter retention chosen
+    // before left their roll-ups.
     const Timestamp kept = std::max(request.start, request.end - *request.rawRetentionSeconds);
-    if (*detailedFiguresFrom - kept <= kRawPauseSeconds)
-        return std::nullopt;
-    return std::pair{kept, *detailedFiguresFrom};
+    for (const MeasurementGap& gap : gaps)
+        if (gap.end >= *detailedFiguresFrom - 300 && gap.start < *detailedFiguresFrom &&
+            gap.end - std::max(gap.start, kept) > kRawPauseSeconds)
+            return std::pair{std::max(gap.start, kept), gap.end};
+    return std::nullopt;
 }
 
 QString DossierDocument::rawFiguresStretchText() const
 {
     if (!detailedFiguresFrom)
         return QString();
-    return unmeasuredRawStretch() ? rawStretchText(request, *detailedFiguresFrom)
-                                  : retainedRawText(request, *detailedFiguresFrom);
+    const bool reachesBack =
+        request.rawRetentionSeconds &&
+        *detailedFiguresFrom - std::max(request.start, request.end - *request.rawRetentionSeconds) <= kRawPauseSeconds;
+    return reachesBack ? retainedRawText(request, *detailedFiguresFrom) : rawStretchText(request, *detailedFiguresFrom);
 }
 
 std::optional<QString> DossierDocument::detailedFiguresNote() const

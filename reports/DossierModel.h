@@ -185,13 +185,14 @@ struct DossierDocument {
     // The sentence the summary opens with when the period held outages: how many, how long in all,
     // and that the figures on answer times speak of the working time; absent without an outage.
     std::optional<QString> outageSentence() const;
-    // Within the stretch whose raw samples the retention in force keeps, the time before the first
-    // raw sample when it is longer than a day (a night's sleep is only a gap): nothing was measured
-    // then. Absent when the retention is not known.
+    // Within the stretch whose raw samples the retention in force keeps, the gap that ends at the
+    // first raw sample when it is longer than a day there (a night's sleep is only a gap): nothing
+    // was measured then. Absent when the retention is not known.
     std::optional<std::pair<Timestamp, Timestamp>> unmeasuredRawStretch() const;
     static constexpr double kRawPauseSeconds = 86400;
     // The stretch the figures from raw samples speak of, for the notes: what the retention in force
-    // keeps, or after a pause the stretch from the first raw sample.
+    // keeps where the raw samples reach back to it (within a day), else the stretch from the first
+    // raw sample (after a pause, or a shorter retention chosen before).
     QString rawFiguresStretchText() const;
     // The summary's first sentence: the attribution's headline, unless it calls a period that held
     // outages fine.
