@@ -105,6 +105,25 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     samples.watchIncidents(incidents);
     database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
     DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    // An incident that was no outage, whose raw samples are gone, is named by the public hosts' minute
+    // roll-ups whose samples lay within it (a bucket without their instants: wholly within it), while
+    // they are kept.
+    for (OutageRecord& record : doc.outages) {
+        if (record.nature != IncidentNature::disturbance)
+            continue;
+        const Timestamp end = record.end.value_or(request.end);
+        long long count = 0, failed = 0;
+        for (const SampleRollup& r : database.rollups(RetentionPolicy::minuteBucket, record.start - RetentionPolicy::minuteBucket, end))
+            if (r.targetKind == ProbeKind::publicIP && r.family == doc.measuredFamily &&
+                r.firstSampleTimestamp.value_or(r.bucketStart) >= record.start &&
+                r.lastSampleTimestamp.value_or(r.bucketStart + r.bucketSeconds) <= end) {
+                count += r.sampleCount;
+                failed += r.sampleCount - r.successCount;
+            }
+        if (count > 0)
+            record.nature = incidentNature(IncidentClassification::unknown, false, count,
+                                           static_cast<double>(failed) / static_cast<double>(count));
+    }
     // Nothing stored, raw or rolled up, before the period (the history's rule): the stretch before its
     // first measurement precedes monitoring. It is no gap, and the gap list leaves it out.
     if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {

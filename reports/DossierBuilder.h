@@ -277,7 +277,8 @@ struct DossierBuilder {
     // What an incident was: an outage when the journal says it was one (or it cut the whole
     // connection), whatever is kept of its time; a name-resolution or access-point incident by its
     // classification; any other by the provider samples of its time when at least two are held (a
-    // loss of 5 % or more: loss; otherwise slowness), and without them a disturbance.
+    // loss of 5 % or more: loss; otherwise slowness), and without them a disturbance (which
+    // makeDocument names by the minute roll-ups of its time where they are kept).
     static IncidentNature incidentNature(IncidentClassification classification, bool outage,
                                          long long providerSamples = 0, double lossRatio = 0);
     // Where an outage lay: the location whose incident classification matches, the Wi-Fi link for

@@ -149,8 +149,9 @@ QString outageOfOlderIncidents()
                "    (SELECT CASE WHEN SUM(sample_count) >= 2 THEN SUM(sample_count - success_count) >= "
                "0.8 * SUM(sample_count) END\n"
                "     FROM sample_rollups WHERE bucket_seconds = 60 AND target_kind = 'publicIP' AND\n"
-               "       bucket_start >= incidents.start_timestamp AND bucket_start + 60 <= "
-               "COALESCE(incidents.end_timestamp, 1e300)),\n"
+               "       bucket_start >= incidents.start_timestamp - 60 AND\n"
+               "       COALESCE(first_sample_timestamp, bucket_start) >= incidents.start_timestamp AND\n"
+               "       COALESCE(last_sample_timestamp, bucket_start + 60) <= COALESCE(incidents.end_timestamp, 1e300)),\n"
                "    0)\n"
                "END;")
         .arg(cut.join(QStringLiteral(" OR ")));
@@ -246,8 +247,9 @@ const std::vector<SchemaMigration>& schemaMigrations()
         // what is kept of their time, and called an outage only on plain evidence: a cut of the whole
         // connection, a stored finding that says nothing got through, or at least two answers from
         // the public hosts expected within it of which four in five failed (the raw samples where
-        // they are kept, otherwise the minute roll-ups lying wholly inside it). A name or access-point
-        // incident, one of the IPv6 path, and one with nothing kept of its time are not outages.
+        // they are kept, otherwise the minute roll-ups whose samples lay within it). A name or
+        // access-point incident, one of the IPv6 path, and one with nothing kept of its time are not
+        // outages.
         {7,
          QStringLiteral("incident-outage"),
          {QStringLiteral("ALTER TABLE incidents ADD COLUMN outage INTEGER NOT NULL DEFAULT 0;"), outageOfOlderIncidents()},

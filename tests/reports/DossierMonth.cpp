@@ -35,6 +35,8 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
                                               {local(25, 14, 0, 30), local(25, 14, 40, 30)},
                                               {local(28, 11, 0, 30), local(28, 11, 25, 30)},
                                               {local(30, 9, 0, 30), local(30, 9, 9, 30)}};
+    // And a slowdown beyond the router, no outage.
+    const DossierMonth::Cut slowdown{local(5, 16, 0, 30), local(5, 16, 20, 30)};
     const auto inCut = [&](Timestamp t) {
         return std::any_of(cuts.begin(), cuts.end(), [t](const DossierMonth::Cut& c) { return t >= c.start && t <= c.end; });
     };
@@ -54,7 +56,8 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
             const int hour = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t), zone).time().hour();
             const bool evening = hour >= 19 && hour <= 22 && (steadyEvenings || t < rawCutoff);
             const auto n = static_cast<long long>(t / 60);
-            const bool lost = n % (evening ? 20 : 50) == 0 || inCut(t);
+            const bool slow = t >= slowdown.start && t <= slowdown.end; // and nothing lost
+            const bool lost = (n % (evening ? 20 : 50) == 0 && !slow) || inCut(t);
             NetworkSample router = makeSample(t, ProbeKind::gateway, 2 + std::abs(spread(rng)) / 3);
             NetworkSample provider = makeSample(t + 0.05, ProbeKind::publicIP, std::nullopt, !lost);
             const double minuteOfHour = static_cast<double>(n % 60);
@@ -62,6 +65,8 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
                 provider.latencyMilliseconds = DossierMonth::congestedMs - 20 + std::fmod(minuteOfHour * 17, 41);
             else if (!lost)
                 provider.latencyMilliseconds = (evening ? DossierMonth::congestedMs : DossierMonth::usualMs) + spread(rng);
+            if (slow)
+                provider.latencyMilliseconds = 150;
             NetworkSample resolver = makeSample(t + 0.1, ProbeKind::dns, 15 + std::abs(spread(rng)));
             samples.insert(samples.end(), {router, provider, resolver});
         }
@@ -87,6 +92,12 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
         incident.outage = true;
         db.upsertIncident(incident);
         month.cuts.push_back(c);
+    }
+    if (slowdown.end <= measuredEnd) {
+        Incident incident = makeIncident(slowdown.start, slowdown.end);
+        incident.classification = IncidentClassification::internetUpstreamIssue;
+        db.upsertIncident(incident);
+        month.slowdowns.push_back(slowdown);
     }
     if (!measuredUntil)
         db.rollUpAndPrune(RetentionPolicy::standard(), month.request.end);
