@@ -101,6 +101,8 @@ TEST_F(DossierBuilderTest, AnEmptyPeriodIsOneGapAndNoFigures)
     EXPECT_EQ(measured.medianProviderMs, 30.0);
     EXPECT_EQ(measured.lossRatio, 0.5);
     EXPECT_TRUE(measured.familyLegs.empty());
+    EXPECT_TRUE(measured.measuredFamilySentence()) << "the summary says the period was measured over IPv6";
+    EXPECT_EQ(doc.measuredFamilySentence(), std::nullopt);
 }
 
 TEST_F(DossierBuilderTest, PeriodFiguresTakeTheLowerMiddleAndSlicesTheUpper)
