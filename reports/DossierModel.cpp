@@ -31,14 +31,8 @@ QString rollupKind(const DossierRequest& request)
     return readsHourBuckets(request) ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
 }
 
-// The stretch from the first raw sample to the period's end: whole days when it is a day or more,
-// whole hours below that; never zero.
-QString rawStretchText(const DossierRequest& request, Timestamp from)
-{
-    const double stretch = std::max(0.0, request.end - from);
-    return stretch >= 86400 ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
-                            : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
-}
+// The stretch from the first raw sample to the period's end.
+QString rawStretchText(const DossierRequest& request, Timestamp from) { return keptStretchText(request.end - from); }
 
 // The stretch whose raw samples the retention in force keeps (a prune leaves up to a day more);
 // without the retention, the stretch from the first raw sample.

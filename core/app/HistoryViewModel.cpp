@@ -377,6 +377,8 @@ rt::awaitable<void> HistoryViewModel::runLoad(std::weak_ptr<HistoryViewModel> we
     const HistoryRange range = self->range_;
     const Timestamp end = self->clock_();
     const Timestamp start = end - duration(range);
+    const std::optional<double> rawRetention =
+        self->rawRetention_ ? std::optional<double>(self->rawRetention_()) : std::nullopt;
     std::optional<HistorySummary> result;
     try {
         HistoryReadings readings = co_await self->reader_(range, start, end);
@@ -390,6 +392,8 @@ rt::awaitable<void> HistoryViewModel::runLoad(std::weak_ptr<HistoryViewModel> we
     // A load that a newer one replaced publishes nothing, whether it succeeded or failed: a stale
     // failure must not blank the newer summary.
     if (generation == self->generation_) {
+        if (result)
+            result->rawRetentionSeconds = rawRetention;
         self->summary_ = std::move(result);
         Q_EMIT self->summaryChanged();
         self->setLoading(false);

@@ -56,6 +56,8 @@ struct HistorySummary {
     // Nothing was measured before the period: its slices before the first measurement are no gap in
     // the measuring but time before it began.
     bool startsBeforeFirstMeasurement = false;
+    // How long the store keeps raw samples under the retention in force when the period was read.
+    std::optional<double> rawRetentionSeconds;
 
     std::vector<Incident> openIncidents() const;
     bool containsAggregatedBuckets() const;
@@ -135,6 +137,8 @@ public:
     HistoryRange range() const { return range_; }
     // A different range reloads right after the change is announced; the same one does nothing.
     void setRange(HistoryRange range);
+    // Asked at each load, on the model's thread, for the raw retention in force.
+    void setRawRetention(std::function<double()> seconds) { rawRetention_ = std::move(seconds); }
 
     // Starts a load of the current range, replacing the one in flight; returns at once. The newest
     // load always wins: a replaced load publishes nothing, neither its result nor its failure.
@@ -162,6 +166,7 @@ private:
 
     Reader reader_;
     std::function<Timestamp()> clock_;
+    std::function<double()> rawRetention_;
     std::optional<HistorySummary> summary_;
     bool isLoading_ = false;
     HistoryRange range_ = HistoryRange::day;

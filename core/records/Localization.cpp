@@ -78,6 +78,13 @@ QString coveragePercentFigure(double ratio)
     return formatFixed(shown, 0);
 }
 
+QString keptStretchText(double seconds)
+{
+    const double stretch = std::max(0.0, seconds);
+    return stretch >= 86400 ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
+                            : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
+}
+
 QString wholeMillisecondsFigure(double ms)
 {
     const QString whole = formatFixed(ms, 0);

@@ -157,6 +157,16 @@ QString chartNote(const HistorySummary& summary)
     return LF("Az időszakban %lld eseményt rögzítettünk.", {static_cast<long long>(summary.incidents.size())});
 }
 
+QString aggregatedNote(const HistorySummary& summary)
+{
+    if (!summary.rawRetentionSeconds)
+        return L("A régebbi szakaszokat összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de az "
+                 "időszeletek jellemző értéke és a kiesések megmaradnak.");
+    return LF("Ami régebbi, mint az utolsó %@, azt összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de "
+              "az időszeletek jellemző értéke és a kiesések megmaradnak.",
+              {keptStretchText(*summary.rawRetentionSeconds)});
+}
+
 std::vector<Incident> newestIncidents(const std::vector<Incident>& incidents)
 {
     std::vector<Incident> sorted = incidents;
