@@ -403,14 +403,12 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
         FaultLocation location;
     };
     const Case cases[] = {
-        {incident(-100, 50, C::dnsOnlyIssue, "A névfeloldás (DNS) nem válaszol.", true), 20.0, 0, N::nameResolution,
-         FaultLocation::dns},
+        {incident(-100, 50, C::dnsOnlyIssue, "A névfeloldás (DNS) nem válaszol."), 20.0, 0, N::nameResolution, FaultLocation::dns},
         {incident(100, 160, C::offline, "x"), std::nullopt, 0, N::outage, FaultLocation::offline},
         {incident(200, 377, C::gatewayCongestion, "A routered vagy a helyi hálózatod a szűk keresztmetszet."), 180.0, 0,
          N::slowness, FaultLocation::router},
         {incident(400, 577, C::internetUpstreamIssue, upstream, true), std::nullopt, 1, N::outage, FaultLocation::provider},
-        // The samples of an outage's time answering (the journal's word holds), and a cut the journal
-        // did not call one.
+        // The samples of an outage's time answering (the journal's word holds); a cut it did not call one.
         {incident(580, 590, C::internetUpstreamIssue, upstream, true), 20.0, 0, N::outage, FaultLocation::provider},
         {incident(600, 900, C::internetUpstreamIssue, upstream), std::nullopt, 1, N::loss, FaultLocation::provider},
         {incident(1000, 1010, C::unknown, "?"), std::nullopt, 0, N::disturbance, FaultLocation::localUnseparated},
@@ -419,7 +417,7 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
         {incident(1100, 1110, C::internetUpstreamIssue, upstream, true), std::nullopt, 0, N::outage, FaultLocation::provider},
         {incident(1200, 1210, C::internetUpstreamIssue, "Nincs internet, de a routered válaszol."), std::nullopt, 0,
          N::disturbance, FaultLocation::provider},
-        {incident(2000, std::nullopt, C::reassociationOrRoam, "x", true), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
+        {incident(2000, std::nullopt, C::reassociationOrRoam, "x"), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
     };
     std::vector<NetworkSample> samples;
     for (const Case& c : cases) {

@@ -29,17 +29,14 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
                            : DossierRequest{local(1, 0, 0), local(31, 0, 0), false, QStringLiteral("HU")};
     const Timestamp rawCutoff = store::rawSampleCutoff(RetentionPolicy::standard(), month.request.end);
 
-    // The day of the clock change (25th) among them; none in the evenings.
+    // Cuts beyond the router (the 25th's clock change among them, none in the evenings), and a slowdown.
     const std::vector<DossierMonth::Cut> cuts{{local(3, 10, 0, 30), local(3, 10, 37, 30)},
                                               {local(12, 15, 10, 30), local(12, 15, 50, 30)},
                                               {local(25, 14, 0, 30), local(25, 14, 40, 30)},
                                               {local(28, 11, 0, 30), local(28, 11, 25, 30)},
                                               {local(30, 9, 0, 30), local(30, 9, 9, 30)}};
-    // And a slowdown beyond the router, no outage.
     const DossierMonth::Cut slowdown{local(5, 16, 0, 30), local(5, 16, 20, 30)};
-    const auto inCut = [&](Timestamp t) {
-        return std::any_of(cuts.begin(), cuts.end(), [t](const DossierMonth::Cut& c) { return t >= c.start && t <= c.end; });
-    };
+    const auto within = [](Timestamp t, const DossierMonth::Cut& c) { return t >= c.start && t <= c.end; };
     std::mt19937 rng(7);
     std::normal_distribution<double> spread(0, 1.5);
     std::vector<NetworkSample> samples;
@@ -56,8 +53,9 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
             const int hour = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(t), zone).time().hour();
             const bool evening = hour >= 19 && hour <= 22 && (steadyEvenings || t < rawCutoff);
             const auto n = static_cast<long long>(t / 60);
-            const bool slow = t >= slowdown.start && t <= slowdown.end; // and nothing lost
-            const bool lost = (n % (evening ? 20 : 50) == 0 && !slow) || inCut(t);
+            const bool slow = within(t, slowdown); // and nothing lost
+            const bool lost = (n % (evening ? 20 : 50) == 0 && !slow) ||
+                              std::any_of(cuts.begin(), cuts.end(), [&](const auto& c) { return within(t, c); });
             NetworkSample router = makeSample(t, ProbeKind::gateway, 2 + std::abs(spread(rng)) / 3);
             NetworkSample provider = makeSample(t + 0.05, ProbeKind::publicIP, std::nullopt, !lost);
             const double minuteOfHour = static_cast<double>(n % 60);
@@ -83,21 +81,16 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
         if (w.timestamp >= month.request.end - RetentionPolicy::standard().wifiSnapshotSeconds)
             db.insertWifiSnapshot(w);
     const Timestamp measuredEnd = month.days.empty() ? 0 : month.days.back().last;
-    for (const DossierMonth::Cut& c : cuts) {
+    for (std::size_t i = 0; i <= cuts.size(); ++i) {
+        const DossierMonth::Cut& c = i < cuts.size() ? cuts[i] : slowdown;
         if (c.end > measuredEnd)
             continue;
         Incident incident = makeIncident(c.start, c.end);
         incident.classification = IncidentClassification::internetUpstreamIssue;
-        incident.evidenceSummary = QStringLiteral("A hiba a routereden túl, a szolgáltatói szakaszon van.");
-        incident.outage = true;
+        incident.outage = i < cuts.size();
         db.upsertIncident(incident);
-        month.cuts.push_back(c);
-    }
-    if (slowdown.end <= measuredEnd) {
-        Incident incident = makeIncident(slowdown.start, slowdown.end);
-        incident.classification = IncidentClassification::internetUpstreamIssue;
-        db.upsertIncident(incident);
-        month.slowdowns.push_back(slowdown);
+        if (incident.outage)
+            month.cuts.push_back(c);
     }
     if (!measuredUntil)
         db.rollUpAndPrune(RetentionPolicy::standard(), month.request.end);

@@ -282,41 +282,32 @@ TEST(StoreSchemaTest, FailedMigrationKeepsEarlierOnesAndTheNextOpenFinishes)
 TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApart)
 {
     const QString path = freshDatabasePath();
-    struct OldIncident {
-        const char* id;
-        double start, end;
-        const char* classification;
-        const char* summary;
-        std::vector<bool> answered; // public-host samples within it, 10 s apart
-        std::vector<std::pair<int, int>> minutes; // (samples, answers) of minute buckets from its start + 20 s
-        int outage;
-    };
+    // Its incidents: public-host answers ('+') and failures ('-') 10 s apart from start + 5, minute
+    // roll-ups (samples, answers) from start + 20, and whether the migration calls it an outage.
     const char* upstream = "A hiba a routereden túl, a szolgáltatói szakaszon van.";
-    const OldIncident incidents[] = {
-        {"I1", 100, 200, "offline", "x", {}, {}, 1},
-        {"I2", 300, 400, "internet_upstream_issue", "Teljes kiesés — még a routered sem válaszol.", {}, {}, 1},
-        {"I3", 2000, 2100, "internet_upstream_issue", upstream, {false, false, true, false, false}, {}, 1},
-        {"I4", 3000, 3100, "internet_upstream_issue", upstream, {false, false, true, true, false}, {}, 0},
-        {"I5", 4000, 4200, "gateway_congestion", upstream, {}, {{30, 0}, {30, 6}}, 1},
-        {"I6", 5000, 5070, "internet_upstream_issue", upstream, {}, {{30, 0}}, 0}, // the bucket runs past its end
-        {"I7", 6000, 6100, "ipv6_provider_issue", upstream, {false, false, false}, {}, 0},
-        {"I8", 7000, 7100, "dns_only_issue", "A névfeloldás (DNS) nem válaszol.", {false, false, false}, {}, 0},
-        {"I9", 8000, 8100, "internet_upstream_issue", upstream, {false}, {}, 0}, // one sample is no evidence
+    const struct { double start, end; const char* classification; const char* summary; const char* answers;
+                   std::vector<std::pair<int, int>> minutes; int outage; } incidents[] = {
+        {100, 200, "offline", "x", "", {}, 1},
+        {300, 400, "internet_upstream_issue", "Teljes kiesés — még a routered sem válaszol.", "", {}, 1},
+        {2000, 2100, "internet_upstream_issue", upstream, "--+--", {}, 1},
+        {3000, 3100, "internet_upstream_issue", upstream, "--++-", {}, 0},
+        {4000, 4200, "gateway_congestion", upstream, "", {{30, 0}, {30, 6}}, 1},
+        {5000, 5070, "internet_upstream_issue", upstream, "", {{30, 0}}, 0}, // the bucket runs past its end
+        {6000, 6100, "ipv6_provider_issue", upstream, "---", {}, 0},
+        {7000, 7100, "dns_only_issue", "A névfeloldás (DNS) nem válaszol.", "---", {}, 0},
+        {8000, 8100, "internet_upstream_issue", upstream, "-", {}, 0}, // one sample is no evidence
     };
     {
         RawDb db(path);
         createVersion1(db, /*withFaultLocation=*/true);
-        for (const OldIncident& i : incidents) {
+        for (const auto& i : incidents) {
             db.exec(QStringLiteral("INSERT INTO incidents (id, start_timestamp, end_timestamp, classification, severity, "
-                                   "confidence, evidence_summary) VALUES ('%1', %2, %3, '%4', 'critical', 0.9, '%5');")
-                        .arg(QLatin1String(i.id)).arg(i.start).arg(i.end)
-                        .arg(QLatin1String(i.classification), QString::fromUtf8(i.summary)));
-            for (std::size_t k = 0; k < i.answered.size(); ++k)
-                db.exec(QStringLiteral("INSERT INTO network_samples VALUES ('%1-%2', 'B', %3, 'publicIP', 'P', 'h', "
-                                       "'wlan0', 'a', 'g', %4, %5, 0, NULL, NULL);")
-                            .arg(QLatin1String(i.id)).arg(k).arg(i.start + 5 + 10.0 * double(k))
-                            .arg(i.answered[k] ? QStringLiteral("20") : QStringLiteral("NULL"))
-                            .arg(i.answered[k] ? 1 : 0));
+                                   "confidence, evidence_summary) VALUES ('%1', %1, %2, '%3', 'critical', 0.9, '%4');")
+                        .arg(i.start).arg(i.end).arg(QLatin1String(i.classification), QString::fromUtf8(i.summary)));
+            for (int k = 0; i.answers[k]; ++k)
+                db.exec(QStringLiteral("INSERT INTO network_samples VALUES ('%1', 'B', %1, 'publicIP', 'P', 'h', 'wlan0', "
+                                       "'a', 'g', %2, %3, 0, NULL, NULL);")
+                            .arg(i.start + 5 + 10 * k).arg(i.answers[k] == '+' ? "20" : "NULL").arg(i.answers[k] == '+'));
         }
         db.exec(QStringLiteral(
             "ALTER TABLE incidents ADD COLUMN thresholds_version INTEGER;"
@@ -328,7 +319,7 @@ TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApa
             "CREATE INDEX idx_network_samples_kind_points ON network_samples(target_kind, timestamp, latency_ms, success);"
             "INSERT INTO sample_rollups VALUES (900, 60, 'gateway', 3, 2, 4, 5, 6, 0.25, 901, 959);"
             "PRAGMA user_version = 5;"));
-        for (const OldIncident& i : incidents)
+        for (const auto& i : incidents)
             for (std::size_t k = 0; k < i.minutes.size(); ++k)
                 db.exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, 60, 'publicIP', %2, %3, NULL, NULL, NULL, "
                                        "NULL, NULL, NULL);")
@@ -356,21 +347,10 @@ TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApa
     RawDb db(path);
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE name LIKE 'idx_network_samples_kind_%points';")),
               QStringList("idx_network_samples_kind_family_points"));
-    for (const OldIncident& i : incidents)
-        EXPECT_EQ(db.integer(QStringLiteral("SELECT outage FROM incidents WHERE id = '%1';").arg(QLatin1String(i.id))),
-                  i.outage)
-            << i.id;
-    // Every statement of the read-ahead runs to its end on the file as it is now.
-    for (const char* sql : store::fileCacheWarmUpStatements()) {
-        sqlite3_stmt* statement = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(db.handle(), sql, -1, &statement, nullptr), SQLITE_OK)
-            << sql << ": " << sqlite3_errmsg(db.handle());
-        int rc;
-        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-        }
-        EXPECT_EQ(rc, SQLITE_DONE) << sql << ": " << sqlite3_errmsg(db.handle());
-        sqlite3_finalize(statement);
-    }
+    for (const auto& i : incidents)
+        EXPECT_EQ(db.integer(QStringLiteral("SELECT outage FROM incidents WHERE id = '%1';").arg(i.start)), i.outage) << i.start;
+    for (const char* sql : store::fileCacheWarmUpStatements()) // each runs to its end on the file as it is now
+        db.exec(QString::fromUtf8(sql));
 }
 
 TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
