@@ -419,52 +419,6 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
     }
 }
 
-// The month's cuts through the store's own retention pass under each policy, in a 30-day and a 7-day
-// dossier: each is an outage whether its day is kept raw or only rolled up, and the count and total
-// the summary quotes are the journal's; the slowdown is named alike.
-TEST(DossierRetentionTest, ACutIsAnOutageUnderEveryRetention)
-{
-    const Timestamp end = budapestOctober(30, 19, 0) + 30;
-    const DossierMonth month = writeDossierMonth(false, end, end);
-    ASSERT_EQ(month.cuts.size(), 5u);
-    for (const auto& [name, retention, rolledUpCuts] :
-         {std::tuple{"standard", RetentionPolicy::standard(), 2}, std::tuple{"compact", RetentionPolicy::compact(), 4},
-          std::tuple{"long", RetentionPolicy::longTerm(), 0}}) {
-        const QString path = freshDatabasePath(QString::fromLatin1(name));
-        RawDb(month.path).exec(QStringLiteral("VACUUM INTO '%1';").arg(path));
-        store::StoreDatabase db(StoreLocation::file(path));
-        db.rollUpAndPrune(retention, end);
-        RawDb raw(path);
-        const Timestamp rawFrom = raw.real(QStringLiteral("SELECT MIN(timestamp) FROM network_samples;")).value();
-        EXPECT_EQ(std::count_if(month.cuts.begin(), month.cuts.end(), [&](const auto& c) { return c.end < rawFrom; }),
-                  rolledUpCuts) << name;
-        for (const double days : {30.0, 7.0}) {
-            SCOPED_TRACE(std::string(name) + ", " + std::to_string(int(days)) + " days");
-            const DossierRequest request{end - days * 86400, end, false, QStringLiteral("HU"), retention.rawSampleSeconds};
-            const DossierDocument doc = DossierBuilder::makeDocument(request, end, db, QStringLiteral("1.0"));
-            const QStringList journal = raw.column(
-                QStringLiteral("SELECT id || ' ' || (end_timestamp - start_timestamp) FROM incidents WHERE outage = 1 "
-                               "AND end_timestamp >= %1 ORDER BY start_timestamp;").arg(request.start, 0, 'f', 3));
-            ASSERT_EQ(journal.size(), days > 7 ? 5 : 3);
-            const std::vector<OutageRecord> cuts = doc.trueOutages();
-            ASSERT_EQ(cuts.size(), static_cast<std::size_t>(journal.size()));
-            double total = 0;
-            for (qsizetype i = 0; i < journal.size(); ++i) {
-                const OutageRecord& cut = cuts[std::size_t(i)];
-                EXPECT_EQ(cut.id, QUuid::fromString(journal[i].section(u' ', 0, 0))) << i;
-                EXPECT_EQ(title(cut.nature), QStringLiteral("Kimaradás")) << i;
-                total += journal[i].section(u' ', 1, 1).toDouble();
-            }
-            for (const OutageRecord& other : doc.otherIncidents()) // the slowdown, in the month only
-                EXPECT_EQ(title(other.nature), QStringLiteral("Lassulás"));
-            EXPECT_EQ(doc.otherIncidents().size(), days > 7 ? 1u : 0u);
-            EXPECT_TRUE(doc.outageSentence().value_or(QString()).startsWith(QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2:")
-                                                             .arg(journal.size()).arg(DossierFormat::durationText(total))))
-                << doc.outageSentence().value_or(QString()).toStdString();
-        }
-    }
-}
-
 // The notes on raw samples state the retention in force, also hours after the last pass; a pause
 // within it is named apart, and the raw figures speak of the time measured (also when a shorter
 // retention pruned them before).

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 #include <unistd.h>
 
 using namespace pv;
@@ -359,30 +360,57 @@ TEST(DossierPdfTest, ASliceMeasuredAloneShowsOnBothCharts)
     }
 }
 
-// A month after the standard retention pass whose cuts lie on raw and on rolled-up days: the summary,
-// the outage page and the raw-data facts give the journal's count and total.
-TEST(DossierPdfTest, EveryPageGivesTheJournalsOutages)
+// The month's cuts through the store's own retention pass under each policy, in a 30-day and a 7-day
+// dossier: each is an outage whether its day is kept raw or only rolled up (the slowdown is named alike),
+// and the summary, the outage page and the raw-data facts give the journal's count and total.
+TEST(DossierPdfTest, EveryPageGivesTheJournalsOutagesUnderEveryRetention)
 {
     const Timestamp end = budapestOctober(30, 19, 0) + 30;
-    const DossierMonth month = writeDossierMonth(false, end);
-    store::StoreDatabase db(StoreLocation::file(month.path));
-    const DossierDocument doc = DossierBuilder::makeDocument(
-        {end - 30 * 86400.0, end, false, QStringLiteral("HU"), RetentionPolicy::standard().rawSampleSeconds}, end, db,
-        QStringLiteral("1.0"));
-    const QString path = renderToFile(doc, QStringLiteral("month.pdf"));
-    double total = 0;
-    for (const DossierMonth::Cut& cut : month.cuts)
-        total += cut.end - cut.start;
-    const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary));
-    EXPECT_TRUE(summary.contains(QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2")
-                                     .arg(month.cuts.size()).arg(DossierFormat::durationText(total))))
-        << summary.toStdString();
-    EXPECT_FALSE(summary.contains(QStringLiteral("A kapcsolat rendben van."))) << summary.toStdString();
-    const QString outages = pdfPageText(path, pageNumberOf(doc, DossierPage::outages));
-    for (const DossierMonth::Cut& cut : month.cuts)
-        EXPECT_TRUE(outages.contains(DossierFormat::dateText(cut.start))) << outages.toStdString();
-    const QString raw = pdfPageText(path, pageNumberOf(doc, DossierPage::rawData));
-    EXPECT_TRUE(raw.contains(QStringLiteral("Rögzített kimaradás %1 ").arg(month.cuts.size()))) << raw.toStdString();
+    const DossierMonth month = writeDossierMonth(false, end, end);
+    for (const auto& [name, retention, rolledUpCuts] :
+         {std::tuple{"standard", RetentionPolicy::standard(), 2}, std::tuple{"compact", RetentionPolicy::compact(), 4},
+          std::tuple{"long", RetentionPolicy::longTerm(), 0}}) {
+        const QString path = freshDatabasePath(QString::fromLatin1(name));
+        RawDb(month.path).exec(QStringLiteral("VACUUM INTO '%1';").arg(path));
+        store::StoreDatabase db(StoreLocation::file(path));
+        db.rollUpAndPrune(retention, end);
+        RawDb raw(path);
+        const Timestamp rawFrom = raw.real(QStringLiteral("SELECT MIN(timestamp) FROM network_samples;")).value();
+        EXPECT_EQ(std::count_if(month.cuts.begin(), month.cuts.end(), [&](const auto& c) { return c.end < rawFrom; }),
+                  rolledUpCuts) << name;
+        for (const double days : {30.0, 7.0}) {
+            SCOPED_TRACE(std::string(name) + ", " + std::to_string(int(days)) + " days");
+            const DossierDocument doc = DossierBuilder::makeDocument(
+                {end - days * 86400, end, false, QStringLiteral("HU"), retention.rawSampleSeconds}, end, db, QStringLiteral("1.0"));
+            const QStringList journal = raw.column(
+                QStringLiteral("SELECT id || ' ' || start_timestamp || ' ' || (end_timestamp - start_timestamp) FROM "
+                               "incidents WHERE outage = 1 AND end_timestamp >= %1 ORDER BY start_timestamp;")
+                    .arg(end - days * 86400, 0, 'f', 3));
+            ASSERT_EQ(journal.size(), days > 7 ? 5 : 3);
+            const std::vector<OutageRecord> cuts = doc.trueOutages();
+            ASSERT_EQ(cuts.size(), static_cast<std::size_t>(journal.size()));
+            const QString pdf = renderToFile(doc, QStringLiteral("%1-%2.pdf").arg(QLatin1String(name)).arg(days));
+            const QString outagePage = pdfPageText(pdf, pageNumberOf(doc, DossierPage::outages));
+            double total = 0;
+            for (std::size_t i = 0; i < cuts.size(); ++i) {
+                const QStringList cut = journal[qsizetype(i)].split(u' ');
+                EXPECT_EQ(cuts[i].id, QUuid::fromString(cut[0])) << i;
+                EXPECT_EQ(title(cuts[i].nature), QStringLiteral("Kimaradás")) << i;
+                EXPECT_TRUE(outagePage.contains(DossierFormat::dateText(cut[1].toDouble()))) << i;
+                total += cut[2].toDouble();
+            }
+            for (const OutageRecord& other : doc.otherIncidents()) // the slowdown, in the month only
+                EXPECT_EQ(title(other.nature), QStringLiteral("Lassulás"));
+            EXPECT_EQ(doc.otherIncidents().size(), days > 7 ? 1u : 0u);
+            const QString summary = pdfPageText(pdf, pageNumberOf(doc, DossierPage::summary)).simplified();
+            EXPECT_TRUE(summary.contains(QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2")
+                                             .arg(journal.size()).arg(DossierFormat::durationText(total))))
+                << summary.toStdString();
+            EXPECT_FALSE(summary.contains(QStringLiteral("A kapcsolat rendben van."))) << summary.toStdString();
+            EXPECT_TRUE(pdfPageText(pdf, pageNumberOf(doc, DossierPage::rawData))
+                            .contains(QStringLiteral("Rögzített kimaradás %1 ").arg(journal.size())));
+        }
+    }
 }
 
 // Runs the rest of a scope with the effective ids of an unprivileged user when the tests run as

@@ -426,22 +426,20 @@ TEST(HistoryModel, TheMonthDrawsTheAnalysedFamily)
             test::RawDb(path).insertSamples(rows);
             db.rollUpAndPrune(RetentionPolicy::standard(), now);
         }
-        const auto sliceOf = [&](const char* column) {
-            return QStringLiteral("MIN(95, CAST((%1 - %2) / %3 AS INTEGER))")
-                .arg(QLatin1String(column)).arg(start, 0, 'f', 3).arg(duration(HistoryRange::month) / 96, 0, 'f', 3);
-        };
-        const QString sql = QStringLiteral(
-            "WITH raw AS (SELECT %1 AS slice, latency_ms AS v FROM network_samples WHERE target_kind = 'publicIP' AND "
-            "family %3 AND timestamp BETWEEN %5 AND %6), rolled AS (SELECT %2 AS slice, p50_ms AS v FROM sample_rollups "
-            "WHERE bucket_seconds = 3600 AND target_kind = 'publicIP' AND family = '%4' AND bucket_start BETWEEN %5 AND %6), "
-            "v AS (SELECT * FROM raw UNION ALL SELECT * FROM rolled WHERE slice NOT IN (SELECT slice FROM raw)), "
-            "r AS (SELECT slice, v, ROW_NUMBER() OVER (PARTITION BY slice ORDER BY v) - 1 AS k, COUNT(*) OVER "
-            "(PARTITION BY slice) AS n FROM v) SELECT slice || ' ' || v FROM r WHERE k = n / 2;")
-            .arg(sliceOf("timestamp"), sliceOf("bucket_start"), dualStack ? "IS NULL" : "= 'ipv6'", dualStack ? "ipv4" : "ipv6")
-            .arg(start, 0, 'f', 3).arg(now, 0, 'f', 3);
         test::RawDb raw(path);
         std::map<int, double> expected;
-        for (const QString& row : raw.column(sql))
+        for (const QString& row : raw.column(
+                 QStringLiteral(
+                     "WITH p(s, e, w) AS (SELECT %1, %2, (%2 - %1) / 96.0), raw AS (SELECT MIN(95, CAST((timestamp "
+                     "- s) / w AS INT)) AS slice, latency_ms AS v FROM network_samples, p WHERE target_kind = 'publicIP' "
+                     "AND family %3 AND timestamp BETWEEN s AND e), rolled AS (SELECT MIN(95, CAST((bucket_start - s) / w "
+                     "AS INT)) AS slice, p50_ms AS v FROM sample_rollups, p WHERE bucket_seconds = 3600 AND target_kind "
+                     "= 'publicIP' AND family = '%4' AND bucket_start BETWEEN s AND e), v AS (SELECT * FROM raw UNION ALL "
+                     "SELECT * FROM rolled WHERE slice NOT IN (SELECT slice FROM raw)), r AS (SELECT slice, v, ROW_NUMBER() "
+                     "OVER (PARTITION BY slice ORDER BY v) - 1 AS k, COUNT(*) OVER (PARTITION BY slice) AS n FROM v) "
+                     "SELECT slice || ' ' || v FROM r WHERE k = n / 2;")
+                     .arg(start, 0, 'f', 3).arg(now, 0, 'f', 3)
+                     .arg(dualStack ? "IS NULL" : "= 'ipv6'", dualStack ? "ipv4" : "ipv6")))
             expected[row.section(u' ', 0, 0).toInt()] = row.section(u' ', 1, 1).toDouble();
         EXPECT_GE(expected.size(), 95u);
 
@@ -454,10 +452,10 @@ TEST(HistoryModel, TheMonthDrawsTheAnalysedFamily)
         for (int i = 0; i < 96; ++i)
             EXPECT_EQ(model->summary()->buckets[std::size_t(i)].medianProviderMs,
                       expected.count(i) ? std::optional<double>(expected[i]) : std::nullopt) << "slice " << i;
-        EXPECT_EQ(model->summary()->sampleCount,
-                  raw.integer(QStringLiteral("SELECT (SELECT COUNT(*) FROM network_samples WHERE timestamp >= %1) + (SELECT "
-                                             "SUM(sample_count) FROM sample_rollups WHERE bucket_seconds = 3600 AND "
-                                             "bucket_start >= %1);").arg(start, 0, 'f', 3)));
+        EXPECT_EQ(model->summary()->sampleCount, raw.integer(QStringLiteral("SELECT (SELECT COUNT(*) FROM network_samples) "
+                                                                            "+ (SELECT SUM(sample_count) FROM sample_rollups "
+                                                                            "WHERE bucket_seconds = 3600 AND bucket_start >= %1);")
+                                                                 .arg(start, 0, 'f', 3)));
     }
 }
 

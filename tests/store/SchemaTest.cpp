@@ -282,17 +282,17 @@ TEST(StoreSchemaTest, FailedMigrationKeepsEarlierOnesAndTheNextOpenFinishes)
 TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApart)
 {
     const QString path = freshDatabasePath();
-    // Its incidents: public-host answers ('+') and failures ('-') 10 s apart from start + 5, minute
-    // roll-ups (samples, answers) from start + 20, and whether the migration calls it an outage.
+    // Its incidents: public-host answers ('+') and failures ('-') 10 s apart from start + 5, a minute
+    // roll-up (samples, answers) from start + 20, and whether the migration calls it an outage.
     const char* upstream = "A hiba a routereden túl, a szolgáltatói szakaszon van.";
     const struct { double start, end; const char* classification; const char* summary; const char* answers;
-                   std::vector<std::pair<int, int>> minutes; int outage; } incidents[] = {
+                   std::pair<int, int> minute; int outage; } incidents[] = {
         {100, 200, "offline", "x", "", {}, 1},
         {300, 400, "internet_upstream_issue", "Teljes kiesés — még a routered sem válaszol.", "", {}, 1},
         {2000, 2100, "internet_upstream_issue", upstream, "--+--", {}, 1},
         {3000, 3100, "internet_upstream_issue", upstream, "--++-", {}, 0},
-        {4000, 4200, "gateway_congestion", upstream, "", {{30, 0}, {30, 6}}, 1},
-        {5000, 5070, "internet_upstream_issue", upstream, "", {{30, 0}}, 0}, // the bucket runs past its end
+        {4000, 4200, "gateway_congestion", upstream, "", {30, 3}, 1},
+        {5000, 5070, "internet_upstream_issue", upstream, "", {30, 0}, 0}, // the bucket runs past its end
         {6000, 6100, "ipv6_provider_issue", upstream, "---", {}, 0},
         {7000, 7100, "dns_only_issue", "A névfeloldás (DNS) nem válaszol.", "---", {}, 0},
         {8000, 8100, "internet_upstream_issue", upstream, "-", {}, 0}, // one sample is no evidence
@@ -300,15 +300,6 @@ TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApa
     {
         RawDb db(path);
         createVersion1(db, /*withFaultLocation=*/true);
-        for (const auto& i : incidents) {
-            db.exec(QStringLiteral("INSERT INTO incidents (id, start_timestamp, end_timestamp, classification, severity, "
-                                   "confidence, evidence_summary) VALUES ('%1', %1, %2, '%3', 'critical', 0.9, '%4');")
-                        .arg(i.start).arg(i.end).arg(QLatin1String(i.classification), QString::fromUtf8(i.summary)));
-            for (int k = 0; i.answers[k]; ++k)
-                db.exec(QStringLiteral("INSERT INTO network_samples VALUES ('%1', 'B', %1, 'publicIP', 'P', 'h', 'wlan0', "
-                                       "'a', 'g', %2, %3, 0, NULL, NULL);")
-                            .arg(i.start + 5 + 10 * k).arg(i.answers[k] == '+' ? "20" : "NULL").arg(i.answers[k] == '+'));
-        }
         db.exec(QStringLiteral(
             "ALTER TABLE incidents ADD COLUMN thresholds_version INTEGER;"
             "UPDATE network_samples SET packet_loss = packet_loss / 100.0 WHERE packet_loss > 1;"
@@ -319,11 +310,18 @@ TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApa
             "CREATE INDEX idx_network_samples_kind_points ON network_samples(target_kind, timestamp, latency_ms, success);"
             "INSERT INTO sample_rollups VALUES (900, 60, 'gateway', 3, 2, 4, 5, 6, 0.25, 901, 959);"
             "PRAGMA user_version = 5;"));
-        for (const auto& i : incidents)
-            for (std::size_t k = 0; k < i.minutes.size(); ++k)
+        for (const auto& i : incidents) {
+            db.exec(QStringLiteral("INSERT INTO incidents (id, start_timestamp, end_timestamp, classification, severity, "
+                                   "confidence, evidence_summary) VALUES ('%1', %1, %2, '%3', 'critical', 0.9, '%4');")
+                        .arg(i.start).arg(i.end).arg(QLatin1String(i.classification), QString::fromUtf8(i.summary)));
+            for (int k = 0; i.answers[k]; ++k)
+                db.exec(QStringLiteral("INSERT INTO network_samples VALUES ('%1', 'B', %1, 'publicIP', 'P', 'h', 'wlan0', "
+                                       "'a', 'g', %2, %3, 0, NULL, NULL);")
+                            .arg(i.start + 5 + 10 * k).arg(i.answers[k] == '+' ? "20" : "NULL").arg(i.answers[k] == '+'));
+            if (i.minute.first)
                 db.exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, 60, 'publicIP', %2, %3, NULL, NULL, NULL, "
-                                       "NULL, NULL, NULL);")
-                            .arg(i.start + 20 + 60.0 * double(k)).arg(i.minutes[k].first).arg(i.minutes[k].second));
+                                       "NULL, NULL, NULL);").arg(i.start + 20).arg(i.minute.first).arg(i.minute.second));
+        }
     }
     SQLiteStore store(SQLiteStore::Location::file(path));
     const auto samples = await(store.samples(0, 2000));
