@@ -30,11 +30,10 @@ DossierMonth writeDossierMonth(bool steadyEvenings, std::optional<Timestamp> mad
     const Timestamp rawCutoff = store::rawSampleCutoff(RetentionPolicy::standard(), month.request.end);
 
     // Cuts beyond the router (the 25th's clock change among them, none in the evenings), and a slowdown.
-    const std::vector<DossierMonth::Cut> cuts{{local(3, 10, 0, 30), local(3, 10, 37, 30)},
-                                              {local(12, 15, 10, 30), local(12, 15, 50, 30)},
-                                              {local(25, 14, 0, 30), local(25, 14, 40, 30)},
-                                              {local(28, 11, 0, 30), local(28, 11, 25, 30)},
-                                              {local(30, 9, 0, 30), local(30, 9, 9, 30)}};
+    const std::vector<DossierMonth::Cut> cuts{
+        {local(3, 10, 0, 30), local(3, 10, 37, 30)},   {local(12, 15, 10, 30), local(12, 15, 50, 30)},
+        {local(25, 14, 0, 30), local(25, 14, 40, 30)}, {local(28, 11, 0, 30), local(28, 11, 25, 30)},
+        {local(30, 9, 0, 30), local(30, 9, 9, 30)}};
     const DossierMonth::Cut slowdown{local(5, 16, 0, 30), local(5, 16, 20, 30)};
     const auto within = [](Timestamp t, const DossierMonth::Cut& c) { return t >= c.start && t <= c.end; };
     std::mt19937 rng(7);

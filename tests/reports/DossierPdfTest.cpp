@@ -360,20 +360,21 @@ TEST(DossierPdfTest, ASliceMeasuredAloneShowsOnBothCharts)
     }
 }
 
-// The month's cuts through the store's own retention pass under each policy, in a 30-day and a 7-day
-// dossier: each is an outage whether its day is kept raw or only rolled up (the slowdown is named alike),
-// and the summary, the outage page and the raw-data facts give the journal's count and total.
+// The month's cuts through the store's own retention pass under each policy, run 13 hours before a 30-day
+// and a 7-day dossier: each is an outage whether its day is kept raw or only rolled up (the slowdown is
+// named alike), the summary, the outage page and the raw-data facts give the journal's count and total,
+// and the note on the rolled-up part names the retention in force.
 TEST(DossierPdfTest, EveryPageGivesTheJournalsOutagesUnderEveryRetention)
 {
     const Timestamp end = budapestOctober(30, 19, 0) + 30;
     const DossierMonth month = writeDossierMonth(false, end, end);
-    for (const auto& [name, retention, rolledUpCuts] :
-         {std::tuple{"standard", RetentionPolicy::standard(), 2}, std::tuple{"compact", RetentionPolicy::compact(), 4},
-          std::tuple{"long", RetentionPolicy::longTerm(), 0}}) {
+    for (const auto& [name, retention, rolledUpCuts, kept] :
+         {std::tuple{"standard", RetentionPolicy::standard(), 2, "7 nap"}, std::tuple{"compact", RetentionPolicy::compact(), 3, "2 nap"},
+          std::tuple{"long", RetentionPolicy::longTerm(), 0, "30 nap"}}) {
         const QString path = freshDatabasePath(QString::fromLatin1(name));
         RawDb(month.path).exec(QStringLiteral("VACUUM INTO '%1';").arg(path));
         store::StoreDatabase db(StoreLocation::file(path));
-        db.rollUpAndPrune(retention, end);
+        db.rollUpAndPrune(retention, end - 13 * 3600);
         RawDb raw(path);
         const Timestamp rawFrom = raw.real(QStringLiteral("SELECT MIN(timestamp) FROM network_samples;")).value();
         EXPECT_EQ(std::count_if(month.cuts.begin(), month.cuts.end(), [&](const auto& c) { return c.end < rawFrom; }),
@@ -407,6 +408,9 @@ TEST(DossierPdfTest, EveryPageGivesTheJournalsOutagesUnderEveryRetention)
                                              .arg(journal.size()).arg(DossierFormat::durationText(total))))
                 << summary.toStdString();
             EXPECT_FALSE(summary.contains(QStringLiteral("A kapcsolat rendben van."))) << summary.toStdString();
+            const QString note = doc.aggregatedPeriodsNote().value_or(QString());
+            EXPECT_TRUE(note.isEmpty() || note.contains(QStringLiteral("régebbi, mint az utolsó %1,").arg(kept)))
+                << note.toStdString();
             EXPECT_TRUE(pdfPageText(pdf, pageNumberOf(doc, DossierPage::rawData))
                             .contains(QStringLiteral("Rögzített kimaradás %1 ").arg(journal.size())));
         }
