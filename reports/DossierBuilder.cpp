@@ -98,19 +98,32 @@ DossierDocument DossierBuilder::makeDocument(const DossierRequest& request, Time
     const std::vector<Incident> incidents = database.incidents(request.start, request.end);
     DossierWifiFold wifi;
     database.visitWifiSnapshots(request.start, request.end, [&wifi](const WifiSnapshot& w) { wifi.add(w); });
-    const auto fold = [&](AddressFamily main) -> std::optional<DossierDocument> {
-        DossierSampleFold samples(request, rollups, wifi.interfaceNames(), main);
-        samples.watchIncidents(incidents);
-        database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
-        if (main == AddressFamily::ipv4 && samples.onlyOtherFamily())
-            return std::nullopt;
-        return completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
-    };
-    // A period measured on an IPv6-only network is read again, its figures from the IPv6 samples.
-    std::optional<DossierDocument> built = fold(AddressFamily::ipv4);
-    if (!built)
-        built = fold(AddressFamily::ipv6);
-    DossierDocument doc = std::move(*built);
+    // A period measured on an IPv6-only network takes its figures from the IPv6 samples; the period
+    // is read once, its family known before.
+    DossierSampleFold samples(request, rollups, wifi.interfaceNames(),
+                              database.analysedFamily(request.start, request.end, width));
+    samples.watchIncidents(incidents);
+    database.visitPeriodSamples(request.start, request.end, [&samples](const SampleRow& row) { samples.add(row); });
+    DossierDocument doc = completeDocument(request, generatedAt, appVersion, samples, wifi, incidents);
+    // An incident that was no outage, whose raw samples are gone, is named by the public hosts' minute
+    // roll-ups whose samples lay within it (a bucket without their instants: wholly within it), while
+    // they are kept.
+    for (OutageRecord& record : doc.outages) {
+        if (record.nature != IncidentNature::disturbance)
+            continue;
+        const Timestamp end = record.end.value_or(request.end);
+        long long count = 0, failed = 0;
+        for (const SampleRollup& r : database.rollups(RetentionPolicy::minuteBucket, record.start - RetentionPolicy::minuteBucket, end))
+            if (r.targetKind == ProbeKind::publicIP && r.family == doc.measuredFamily &&
+                r.firstSampleTimestamp.value_or(r.bucketStart) >= record.start &&
+                r.lastSampleTimestamp.value_or(r.bucketStart + r.bucketSeconds) <= end) {
+                count += r.sampleCount;
+                failed += r.sampleCount - r.successCount;
+            }
+        if (count > 0)
+            record.nature = incidentNature(IncidentClassification::unknown, false, count,
+                                           static_cast<double>(failed) / static_cast<double>(count));
+    }
     // Nothing stored, raw or rolled up, before the period (the history's rule): the stretch before its
     // first measurement precedes monitoring. It is no gap, and the gap list leaves it out.
     if (!doc.gaps.empty() && doc.gaps.front().start <= request.start && doc.gaps.front().end < request.end) {
@@ -618,7 +631,7 @@ std::vector<OutageRecord> DossierBuilder::outages(const std::vector<Incident>& i
     for (const Incident* incident : kept)
         out.push_back({incident->id, incident->startTimestamp, incident->endTimestamp,
                        outageLocation(incident->classification), incident->evidenceSummary,
-                       incidentNature(incident->classification, incident->evidenceSummary)});
+                       incidentNature(incident->classification, incident->outage)});
     return out;
 }
 
@@ -665,8 +678,8 @@ void DossierSampleFold::compareFamilies(DossierDocument& doc)
     }
 }
 
-IncidentNature DossierBuilder::incidentNature(IncidentClassification classification, const QString& summary,
-                                              long long providerSamples, long long failedSamples, double lossRatio)
+IncidentNature DossierBuilder::incidentNature(IncidentClassification classification, bool outage,
+                                              long long providerSamples, double lossRatio)
 {
     switch (classification) {
     case IncidentClassification::dnsOnlyIssue: return IncidentNature::nameResolution;
@@ -674,18 +687,10 @@ IncidentNature DossierBuilder::incidentNature(IncidentClassification classificat
     case IncidentClassification::offline: return IncidentNature::outage;
     default: break;
     }
-    if (providerSamples >= 2) {
-        if (static_cast<double>(failedSamples) >= 0.8 * static_cast<double>(providerSamples))
-            return IncidentNature::outage;
+    if (outage)
+        return IncidentNature::outage;
+    if (providerSamples >= 2)
         return lossRatio >= 0.05 ? IncidentNature::loss : IncidentNature::slowness;
-    }
-    // The openings of the stored findings that say nothing got through.
-    static const char* const cut[] = {"Megszakadt a Wi-Fi kapcsolat.", "Teljes kiesés", "Nincs internet",
-                                      "A Mac nem talál útvonalat a hálózat felé.",
-                                      "A gép nem talál útvonalat a hálózat felé."};
-    for (const char* opening : cut)
-        if (summary.startsWith(QString::fromUtf8(opening)))
-            return IncidentNature::outage;
     return IncidentNature::disturbance;
 }
 
@@ -739,15 +744,15 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     doc.gaps = std::move(gaps_);
     doc.coverageRatio = DossierBuilder::coverageRatio(doc.gaps, request_);
 
-    // Each incident named for what the provider samples of its time show.
+    // An incident that was no outage is named for what the provider samples of its time show, where
+    // they are still held.
     QHash<QUuid, const IncidentWindow*> windowOf;
     for (const IncidentWindow& w : windows_)
         windowOf.insert(w.id, &w);
     for (OutageRecord& record : doc.outages) {
         const IncidentWindow* w = windowOf.value(record.id, nullptr);
-        if (w != nullptr && w->loss.count > 0)
-            record.nature = DossierBuilder::incidentNature(w->classification, record.summary, w->loss.count,
-                                                           w->loss.failed, w->loss.ratio());
+        if (w != nullptr && w->loss.count > 0 && !record.isOutage())
+            record.nature = DossierBuilder::incidentNature(w->classification, false, w->loss.count, w->loss.ratio());
     }
 
     // Timeline: a slice with a raw provider sample or raw router latency takes its figures from the
@@ -843,6 +848,7 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
         }
     }
     compareFamilies(doc);
+    doc.measuredFamily = main_;
     if (earliestRollup_ && latestRollup_) {
         const Timestamp first = std::min(firstSample_.value_or(*earliestRollup_), *earliestRollup_);
         const Timestamp last = std::max(lastSample_.value_or(*latestRollup_), *latestRollup_);

@@ -86,7 +86,7 @@ public:
     bool onlyOtherFamily() const { return anyIpv6_ && mainRows_ == 0 && !mainRollups_; }
     void add(const SampleRow& row);
     // Follows the provider samples within each incident (an open one up to the period's end), so that
-    // finish names each incident of doc.outages for what the samples of its time show.
+    // finish names each incident of doc.outages that was no outage for what the samples of its time show.
     void watchIncidents(const std::vector<Incident>& incidents);
     // Fills the document's figures: timeline, gaps, coverage, sample count, hourly profile, wired
     // comparison, medians, loss, the stretch of the detailed figures; and the engines' evidence.
@@ -274,13 +274,13 @@ struct DossierBuilder {
     static std::vector<OutageRecord> outages(const std::vector<Incident>& incidents);
     // The incidents of the IPv6 path, ascending by start.
     static std::vector<Ipv6IncidentRecord> ipv6Incidents(const std::vector<Incident>& incidents);
-    // What an incident was. By the provider samples of its time when at least two are held (most of
-    // them failed: an outage; a loss of 5 % or more: loss; otherwise slowness); without them, by its
-    // classification and the finding its evidence opens with. Name resolution and a change of access
-    // point go by the classification alone.
-    static IncidentNature incidentNature(IncidentClassification classification, const QString& summary,
-                                         long long providerSamples = 0, long long failedSamples = 0,
-                                         double lossRatio = 0);
+    // What an incident was: an outage when the journal says it was one (or it cut the whole
+    // connection), whatever is kept of its time; a name-resolution or access-point incident by its
+    // classification; any other by the provider samples of its time when at least two are held (a
+    // loss of 5 % or more: loss; otherwise slowness), and without them a disturbance (which
+    // makeDocument names by the minute roll-ups of its time where they are kept).
+    static IncidentNature incidentNature(IncidentClassification classification, bool outage,
+                                         long long providerSamples = 0, double lossRatio = 0);
     // Where an outage lay: the location whose incident classification matches, the Wi-Fi link for
     // a reassociation or roam, otherwise offline.
     static FaultLocation outageLocation(IncidentClassification classification);

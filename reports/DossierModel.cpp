@@ -31,16 +31,41 @@ QString rollupKind(const DossierRequest& request)
     return readsHourBuckets(request) ? QStringLiteral("óránkénti") : QStringLiteral("percenkénti");
 }
 
-// The stretch from the first raw sample to the period's end: whole days when it is a day or more,
-// whole hours below that; never zero.
-QString rawStretchText(const DossierRequest& request, Timestamp from)
+// The stretch from the first raw sample to the period's end.
+QString rawStretchText(const DossierRequest& request, Timestamp from) { return keptStretchText(request.end - from); }
+
+// The stretch whose raw samples the retention in force keeps (a prune leaves up to a day more);
+// without the retention, the stretch from the first raw sample.
+QString retainedRawText(const DossierRequest& request, Timestamp from)
 {
-    const double stretch = std::max(0.0, request.end - from);
-    return stretch >= 86400 ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
-                            : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
+    return rawStretchText(request, request.rawRetentionSeconds ? request.end - *request.rawRetentionSeconds : from);
 }
 
 } // namespace
+
+std::optional<std::pair<Timestamp, Timestamp>> DossierDocument::unmeasuredRawStretch() const
+{
+    if (onlyRollups || !detailedFiguresFrom || !request.rawRetentionSeconds)
+        return std::nullopt;
+    // Only a gap says nothing was measured: raw samples pruned under a shorter retention chosen
+    // before left their roll-ups.
+    const Timestamp kept = std::max(request.start, request.end - *request.rawRetentionSeconds);
+    for (const MeasurementGap& gap : gaps)
+        if (gap.end >= *detailedFiguresFrom - 300 && gap.start < *detailedFiguresFrom &&
+            gap.end - std::max(gap.start, kept) > kRawPauseSeconds)
+            return std::pair{std::max(gap.start, kept), gap.end};
+    return std::nullopt;
+}
+
+QString DossierDocument::rawFiguresStretchText() const
+{
+    if (!detailedFiguresFrom)
+        return QString();
+    const bool reachesBack =
+        request.rawRetentionSeconds &&
+        *detailedFiguresFrom - std::max(request.start, request.end - *request.rawRetentionSeconds) <= kRawPauseSeconds;
+    return reachesBack ? retainedRawText(request, *detailedFiguresFrom) : rawStretchText(request, *detailedFiguresFrom);
+}
 
 std::optional<QString> DossierDocument::detailedFiguresNote() const
 {
@@ -55,7 +80,7 @@ std::optional<QString> DossierDocument::detailedFiguresNote() const
     const QString earlier = days ? QStringLiteral("napokból") : QStringLiteral("órákból");
     return QStringLiteral("A részletes számok az utolsó %1 nyers méréseiből készültek; a korábbi %2 %3 "
                           "összesítés maradt.")
-        .arg(rawStretchText(request, *detailedFiguresFrom), earlier, kind);
+        .arg(rawFiguresStretchText(), earlier, kind);
 }
 
 std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
@@ -68,7 +93,12 @@ std::optional<QString> DossierDocument::aggregatedPeriodsNote() const
         : detailedFiguresFrom
             ? QStringLiteral("Az időszak egy része régebbi, mint az utolsó %1, amelynek nyers méréseit a tároló "
                              "megőrzi: arról csak %2 összesítés maradt.")
-                  .arg(rawStretchText(request, *detailedFiguresFrom), kind)
+                      .arg(retainedRawText(request, *detailedFiguresFrom), kind) +
+                  (unmeasuredRawStretch()
+                       ? QStringLiteral(" %1 és %2 között nem futott a mérés, ezért arról az időről nincs adat.")
+                             .arg(DossierFormat::dateText(unmeasuredRawStretch()->first),
+                                  DossierFormat::dateText(unmeasuredRawStretch()->second))
+                       : QString())
             : QStringLiteral("Az időszak egy részéről csak %1 összesítés maradt.").arg(kind);
     return kept + QStringLiteral(" Az idővonal minden időszeletet ugyanígy számol: a benne kezdődő %1 jellemző "
                                  "értékeinek mediánjával, a nyers mérésekből számolt napokon is, így a két rész "
@@ -87,7 +117,7 @@ std::optional<QString> DossierDocument::rawOnlyPagesNote() const
     return QStringLiteral("Ez az oldal csak nyers mérésekből készülhet, ezért csak az utolsó %1 méréseit "
                           "mutatja (%2 óta); a korábbi részről csak összesítés maradt, amely nem őrzi meg, melyik "
                           "kapcsolaton és melyik hozzáférési ponton ment a mérés.")
-        .arg(rawStretchText(request, *detailedFiguresFrom), DossierFormat::dateText(*detailedFiguresFrom));
+        .arg(rawFiguresStretchText(), DossierFormat::dateText(*detailedFiguresFrom));
 }
 
 QString DossierDocument::coverageExplanation() const
@@ -145,6 +175,21 @@ std::optional<QString> DossierDocument::outageSentence() const
                           "válaszidőkről szóló megállapítások a működő időre vonatkoznak.")
         .arg(static_cast<long long>(cuts.size()))
         .arg(DossierFormat::durationText(total));
+}
+
+QString DossierDocument::headline() const
+{
+    if (attribution.location == FaultLocation::none && !trueOutages().empty())
+        return QStringLiteral("A kapcsolat a működő időben rendben volt, de kimaradások is voltak.");
+    return attribution.headline;
+}
+
+std::optional<QString> DossierDocument::measuredFamilySentence() const
+{
+    if (measuredFamily != AddressFamily::ipv6)
+        return std::nullopt;
+    return QStringLiteral("Az időszakban csak IPv6-on folyt mérés (IPv4-es nem volt), így a számok az IPv6-os "
+                          "mérésekből készültek.");
 }
 
 std::optional<QString> DossierDocument::ipv6ProviderSentence() const

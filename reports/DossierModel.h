@@ -164,6 +164,7 @@ struct DossierDocument {
     // other figure of the document comes from IPv4 samples only.
     std::vector<FamilyLegComparison> familyLegs;
     std::vector<Ipv6IncidentRecord> ipv6Incidents; // ascending by start; not among `outages`
+    AddressFamily measuredFamily = AddressFamily::ipv4; // whose samples make the figures
     bool operator==(const DossierDocument&) const = default;
 
     // The sentence that says which stretch the detailed figures come from; absent without one.
@@ -184,6 +185,20 @@ struct DossierDocument {
     // The sentence the summary opens with when the period held outages: how many, how long in all,
     // and that the figures on answer times speak of the working time; absent without an outage.
     std::optional<QString> outageSentence() const;
+    // Within the stretch whose raw samples the retention in force keeps, the gap that ends at the
+    // first raw sample when it is longer than a day there (a night's sleep is only a gap): nothing
+    // was measured then. Absent when the retention is not known.
+    std::optional<std::pair<Timestamp, Timestamp>> unmeasuredRawStretch() const;
+    static constexpr double kRawPauseSeconds = 86400;
+    // The stretch the figures from raw samples speak of, for the notes: what the retention in force
+    // keeps where the raw samples reach back to it (within a day), else the stretch from the first
+    // raw sample (after a pause, or a shorter retention chosen before).
+    QString rawFiguresStretchText() const;
+    // The summary's first sentence: the attribution's headline, unless it calls a period that held
+    // outages fine.
+    QString headline() const;
+    // The sentence on a period measured over IPv6 alone; absent otherwise.
+    std::optional<QString> measuredFamilySentence() const;
     // The callout on the timeline's roll-up slices, worded for the stretch whose raw samples are
     // kept; absent when no slice comes from roll-ups.
     std::optional<QString> aggregatedPeriodsNote() const;

@@ -264,7 +264,7 @@ Stack DossierPageView::coverPage() const
     // Every time of the document is local time of this zone; it is named once, here.
     facts.add(coverFact(L("Időzóna"), timeZoneName()));
     facts.add(coverFact(L("Rögzített mérés"), QString::number(d.sampleCount)));
-    facts.add(coverFact(L("Lefedettség"), F::percentText(d.coverageRatio, 0)));
+    facts.add(coverFact(L("Lefedettség"), coveragePercentFigure(d.coverageRatio) + QLatin1Char('%')));
     facts.add(coverFact(L("Készült"), F::dateText(d.generatedAt)));
     facts.add(coverFact(L("Készítette"), QStringLiteral("Polvarine ") + d.appVersion + ReportWording::preparedOnSubscriberMachine()));
     s.add(facts.asBlock());
@@ -330,10 +330,12 @@ Stack DossierPageView::summaryPage() const
 {
     const FaultAttribution& a = document_.attribution;
     Stack s{stackSpacing(DossierPage::summary), {}};
-    s.add(text(a.headline, font(20, Weight::semibold), Palette::ink()));
+    s.add(text(document_.headline(), font(20, Weight::semibold), Palette::ink()));
     Stack evidence{6, {}};
     if (const std::optional<QString> cuts = document_.outageSentence())
         evidence.add(bullet(*cuts));
+    if (const std::optional<QString> family = document_.measuredFamilySentence())
+        evidence.add(bullet(*family));
     for (const QString& e : a.evidence)
         evidence.add(bullet(e));
     s.add(evidence.asBlock());
@@ -367,7 +369,7 @@ Stack DossierPageView::coveragePage() const
     facts.add(factRow(L("Időszak kezdete"), F::dateText(d.request.start)));
     facts.add(factRow(L("Időszak vége"), F::dateText(d.request.end)));
     facts.add(factRow(L("Az időszak hossza"), F::durationText(d.request.end - d.request.start)));
-    facts.add(factRow(L("Ebből mért idő"), F::percentText(d.coverageRatio, 0)));
+    facts.add(factRow(L("Ebből mért idő"), coveragePercentFigure(d.coverageRatio) + QLatin1Char('%')));
     if (d.firstMeasurement)
         facts.add(factRow(L("Első mérés"), F::dateText(*d.firstMeasurement)));
     facts.add(factRow(L("Rögzített mérés"), QString::number(d.sampleCount)));
@@ -614,8 +616,10 @@ PVChartSpec DossierPageView::hourlyChartSpec() const
         spec.categories << QString::number(e.hour);
         largest = std::max(largest, *e.medianMilliseconds);
     }
-    // The chart's own automatic scale, labelled with a decimal point as every figure of the dossier.
-    const auto [lo, hi] = niceDomain(0.0, largest > 0 ? largest : 1.0, spec.y.desiredTicks, true);
+    // The chart's own automatic scale, labelled with a decimal point as every figure of the dossier;
+    // never finer than whole milliseconds, which is all a figure of the dossier names (a line under
+    // one millisecond reads "kevesebb mint 1 ms").
+    const auto [lo, hi] = niceDomain(0.0, std::max(largest, 5.0), spec.y.desiredTicks, true);
     setValueScale(spec.y, lo, hi);
     return spec;
 }

@@ -218,10 +218,12 @@ QString ExportService::incidentsCSV(const std::vector<Incident>& incidents)
     using namespace csv;
     static const QStringList headers{QStringLiteral("start_timestamp"), QStringLiteral("end_timestamp"),
                                      QStringLiteral("classification"), QStringLiteral("severity"),
-                                     QStringLiteral("confidence"), QStringLiteral("evidence_summary")};
+                                     QStringLiteral("confidence"), QStringLiteral("evidence_summary"),
+                                     QStringLiteral("outage")};
     return CSVWriter::document<Incident>(headers, incidents, [](const Incident& i) {
         return QStringList{timestamp(i.startTimestamp), timestamp(i.endTimestamp), rawValue(i.classification),
-                           rawValue(i.severity),        fraction(i.confidence),    text(i.evidenceSummary)};
+                           rawValue(i.severity),        fraction(i.confidence),    text(i.evidenceSummary),
+                           flag(i.outage)};
     });
 }
 

@@ -7,6 +7,8 @@
 //
 //   pv_bench_history [runs]     runs of day → week → month → day switches (default 3)
 //   PV_BENCH_COLD=1             the database copies' pages are dropped from the system's cache first
+//   PV_BENCH_DROP_CACHES=1      the whole system's file cache is dropped first (as root: the file is
+//                               synced, then 3 goes to /proc/sys/vm/drop_caches), as after a reboot
 //   PV_BENCH_DWELL_MS=n         the day range stays on screen n ms before the first switch
 //
 // Two databases: the 30-day one with every raw sample kept, and the same month after the standard
@@ -132,10 +134,24 @@ void evictFromPageCache(const QString& path)
     ::close(fd);
 }
 
+// Drops every clean page of the system's file cache (root only); false when that was refused.
+bool dropSystemCaches(const QString& path)
+{
+    { SQLiteStore migrated(SQLiteStore::Location::file(path)); } // an older copy is migrated before
+    ::sync();
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY);
+    const bool dropped = fd >= 0 && ::write(fd, "3\n", 2) == 2;
+    if (fd >= 0)
+        ::close(fd);
+    return dropped;
+}
+
 void runOn(const char* label, const QString& databasePath, int runs)
 {
     if (qEnvironmentVariableIsSet("PV_BENCH_COLD"))
         evictFromPageCache(databasePath);
+    if (qEnvironmentVariableIsSet("PV_BENCH_DROP_CACHES") && !dropSystemCaches(databasePath))
+        std::printf("could not drop the system's file cache (not root?): the figures below are warm\n");
     auto store = std::make_shared<SQLiteStore>(SQLiteStore::Location::file(databasePath));
     auto model = HistoryViewModel::create(HistoryViewModel::storeReader(store), [] { return bench::kDataEnd; });
     HistoryScreen screen(model, [] { return bench::kDataEnd; });

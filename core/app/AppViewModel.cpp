@@ -180,7 +180,10 @@ AppViewModel::~AppViewModel()
 
 std::shared_ptr<HistoryViewModel> AppViewModel::makeHistoryViewModel() const
 {
-    return HistoryViewModel::create(store_);
+    auto model = HistoryViewModel::create(store_);
+    // The preferences live as long as this model, which outlives every screen.
+    model->setRawRetention([preferences = preferences_.get()] { return preferences->retentionPolicy().rawSampleSeconds; });
+    return model;
 }
 
 QString AppViewModel::appVersion()

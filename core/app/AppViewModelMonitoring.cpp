@@ -940,12 +940,14 @@ void AppViewModel::applyJournal(const live_picture::JournalAction& action, Times
 void AppViewModel::refreshOpenIncident(std::size_t index, const FaultAttribution& a, Timestamp at, bool reclassify)
 {
     Incident& incident = incidents_[index];
-    const bool wasOutage =
-        incident.classification == IncidentClassification::offline || outageNotifiedIncident_ == incident.id;
+    const bool wasOutage = incident.classification == IncidentClassification::offline || incident.outage ||
+                           outageNotifiedIncident_ == incident.id;
     if (reclassify)
         live_picture::reclassify(incident, a, wasOutage);
     else
         live_picture::refresh(incident, a, wasOutage);
+    // Once an outage, the incident stays one in the journal whatever it eases into.
+    incident.outage = wasOutage || a.isOutage;
     if (a.isOutage && outageNotifiedIncident_ != incident.id) {
         // A degradation that becomes an outage tells the user once, as an outage that opens does.
         outageNotifiedIncident_ = incident.id;
@@ -968,6 +970,7 @@ void AppViewModel::openIncident(const FaultAttribution& a, Timestamp at, Timesta
     incident.severity = a.severity;
     incident.confidence = incidentConfidence(a.confidence);
     incident.evidenceSummary = a.storedEvidenceSummary();
+    incident.outage = a.isOutage;
     incidents_.push_back(incident);
     trimToNewest(incidents_, maximumIncidents);
     Q_EMIT incidentsChanged();

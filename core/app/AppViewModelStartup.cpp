@@ -325,7 +325,8 @@ rt::awaitable<void> AppViewModel::createDossier(double durationSeconds, bool ano
     publish(dossierStatusMessage_, std::optional<QString>(), &AppViewModel::dossierStatusMessageChanged);
 
     const Timestamp end = now();
-    DossierRequest request{end - durationSeconds, end, anonymise, regionCode()};
+    DossierRequest request{end - durationSeconds, end, anonymise, regionCode(),
+                           preferences_->retentionPolicy().rawSampleSeconds};
     const QUrl folder = QUrl::fromLocalFile(desktopFolder_ ? *desktopFolder_ : desktopFolderPath());
     std::shared_ptr<DossierService> service =
         dossierService_ ? dossierService_ : makeDossierService(store_, QStringLiteral("1.0"));

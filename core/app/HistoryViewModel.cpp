@@ -222,7 +222,7 @@ std::vector<HistoryBucket> buildBuckets(const std::vector<NetworkSample>& sample
 
 HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, Timestamp start, Timestamp end)
 {
-    // The charts draw one path, as the overview does: IPv4 wherever the period holds it, IPv6 on a
+    // The charts draw one path, the analysed one: IPv4 wherever the period holds it, IPv6 on a
     // network that had nothing else. The other family's samples are counted, never drawn.
     const auto holds = [&](AddressFamily family) {
         for (const auto& part : family == AddressFamily::ipv4 ? readings.folded : readings.foldedIpv6)
@@ -233,9 +233,10 @@ HistorySummary makeHistorySummary(HistoryRange range, HistoryReadings readings, 
                std::any_of(readings.rollups.begin(), readings.rollups.end(),
                            [family](const SampleRollup& r) { return r.family == family; });
     };
-    const AddressFamily drawn =
-        !holds(AddressFamily::ipv4) && holds(AddressFamily::ipv6) ? AddressFamily::ipv6 : AddressFamily::ipv4;
+    const AddressFamily drawn = readings.family.value_or(
+        !holds(AddressFamily::ipv4) && holds(AddressFamily::ipv6) ? AddressFamily::ipv6 : AddressFamily::ipv4);
     HistorySlices slices(start, end);
+    slices.countSamples(readings.unfoldedSamples);
     for (const std::shared_ptr<HistorySlices>& part : drawn == AddressFamily::ipv4 ? readings.folded : readings.foldedIpv6)
         slices.merge(std::move(*part));
     for (const std::shared_ptr<HistorySlices>& part : drawn == AddressFamily::ipv4 ? readings.foldedIpv6 : readings.folded)
@@ -300,7 +301,8 @@ rt::awaitable<HistoryReadings> readFromStore(std::shared_ptr<SQLiteStore> store,
         parts6.push_back(std::move(part6));
     }
     const SampleVisit visit = co_await store->visitSamples(start, end, HistorySlices::foldedKinds(), std::move(visitors));
-    parts.front()->countSamples(visit.total - visit.visited);
+    readings.unfoldedSamples = visit.total - visit.visited;
+    readings.family = co_await store->analysedFamily(start, end, rollupBucketSeconds(range));
     readings.folded = std::move(parts);
     readings.foldedIpv6 = std::move(parts6);
     readings.incidents = co_await store->incidents(start, end);
@@ -375,6 +377,8 @@ rt::awaitable<void> HistoryViewModel::runLoad(std::weak_ptr<HistoryViewModel> we
     const HistoryRange range = self->range_;
     const Timestamp end = self->clock_();
     const Timestamp start = end - duration(range);
+    const std::optional<double> rawRetention =
+        self->rawRetention_ ? std::optional<double>(self->rawRetention_()) : std::nullopt;
     std::optional<HistorySummary> result;
     try {
         HistoryReadings readings = co_await self->reader_(range, start, end);
@@ -388,6 +392,8 @@ rt::awaitable<void> HistoryViewModel::runLoad(std::weak_ptr<HistoryViewModel> we
     // A load that a newer one replaced publishes nothing, whether it succeeded or failed: a stale
     // failure must not blank the newer summary.
     if (generation == self->generation_) {
+        if (result)
+            result->rawRetentionSeconds = rawRetention;
         self->summary_ = std::move(result);
         Q_EMIT self->summaryChanged();
         self->setLoading(false);

@@ -56,6 +56,8 @@ struct HistorySummary {
     // Nothing was measured before the period: its slices before the first measurement are no gap in
     // the measuring but time before it began.
     bool startsBeforeFirstMeasurement = false;
+    // How long the store keeps raw samples under the retention in force when the period was read.
+    std::optional<double> rawRetentionSeconds;
 
     std::vector<Incident> openIncidents() const;
     bool containsAggregatedBuckets() const;
@@ -101,6 +103,10 @@ struct HistoryReadings {
     std::vector<SampleRollup> rollups;
     std::vector<std::shared_ptr<HistorySlices>> folded;
     std::vector<std::shared_ptr<HistorySlices>> foldedIpv6; // the IPv6 samples, folded apart
+    long long unfoldedSamples = 0; // counted by the store, of kinds no slice draws, either family
+    // The family the dossier and the score analyse for the period, as the store tells it; without
+    // it, judged from what the readings hold.
+    std::optional<AddressFamily> family;
     // The oldest measurement the store holds, raw or rolled up; none for an empty store.
     std::optional<Timestamp> earliestMeasurement;
     bool earliestMeasurementKnown = false; // the reader asked the store for it
@@ -131,6 +137,8 @@ public:
     HistoryRange range() const { return range_; }
     // A different range reloads right after the change is announced; the same one does nothing.
     void setRange(HistoryRange range);
+    // Asked at each load, on the model's thread, for the raw retention in force.
+    void setRawRetention(std::function<double()> seconds) { rawRetention_ = std::move(seconds); }
 
     // Starts a load of the current range, replacing the one in flight; returns at once. The newest
     // load always wins: a replaced load publishes nothing, neither its result nor its failure.
@@ -158,6 +166,7 @@ private:
 
     Reader reader_;
     std::function<Timestamp()> clock_;
+    std::function<double()> rawRetention_;
     std::optional<HistorySummary> summary_;
     bool isLoading_ = false;
     HistoryRange range_ = HistoryRange::day;

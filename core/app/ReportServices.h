@@ -42,6 +42,8 @@ struct DossierRequest {
     Timestamp end = 0;
     bool anonymiseNetworkNames = false;
     std::optional<QString> regionCode;
+    // How long the store keeps raw samples under the retention in force; absent when not known.
+    std::optional<double> rawRetentionSeconds = std::nullopt;
     bool operator==(const DossierRequest&) const = default;
 
     double duration() const { return end - start; }

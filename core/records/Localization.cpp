@@ -4,6 +4,7 @@
 
 #include <array>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -68,6 +69,20 @@ QString millisecondsText(double ms)
     if (readsAsZero(whole))
         return L("kevesebb mint 1 ms");
     return whole + QStringLiteral(" ms");
+}
+
+QString coveragePercentFigure(double ratio)
+{
+    const double percent = std::clamp(ratio, 0.0, 1.0) * 100.0;
+    const double shown = percent > 0 && percent < 1 ? 1 : percent > 99 && percent < 100 ? 99 : std::round(percent);
+    return formatFixed(shown, 0);
+}
+
+QString keptStretchText(double seconds)
+{
+    const double stretch = std::max(0.0, seconds);
+    return stretch >= 86400 ? QStringLiteral("%1 nap").arg(std::max<long long>(1, std::llround(stretch / 86400)))
+                            : QStringLiteral("%1 óra").arg(std::max<long long>(1, std::llround(stretch / 3600)));
 }
 
 QString wholeMillisecondsFigure(double ms)

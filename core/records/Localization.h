@@ -55,6 +55,12 @@ QString formatFixed(double value, int precision);
 // A time in whole milliseconds for a sentence: "12 ms"; where the whole figure would read 0,
 // "kevesebb mint 1 ms".
 QString millisecondsText(double ms);
+// A measured share of a period as a whole percent figure, without the sign: a share above none
+// never reads "0", nor one short of all "100" (the history and the dossier say alike).
+QString coveragePercentFigure(double ratio);
+// A stretch of time kept or measured, as the notes on raw samples name it: whole days ("7 nap") from a
+// day up, whole hours ("20 óra") below; never zero.
+QString keptStretchText(double seconds);
 // The same figure without its unit, for a place short of room that sets the unit beside it: "12",
 // or "<1" where it would read 0.
 QString wholeMillisecondsFigure(double ms);

@@ -233,6 +233,7 @@ QJsonObject Incident::toJson() const
     putString(o, "severity", rawValue(severity));
     putDouble(o, "confidence", confidence);
     putString(o, "evidenceSummary", evidenceSummary);
+    putBool(o, "outage", outage);
     return o;
 }
 
@@ -246,6 +247,8 @@ Incident Incident::fromJson(const QJsonObject& o)
     i.severity = getEnum<IncidentSeverity>(o, "severity", parseIncidentSeverity);
     i.confidence = getDouble(o, "confidence");
     i.evidenceSummary = getString(o, "evidenceSummary");
+    // Written before the flag was: not known to have been an outage.
+    i.outage = o.contains(QLatin1String("outage")) && getBool(o, "outage");
     return i;
 }
 

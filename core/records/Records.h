@@ -228,6 +228,9 @@ struct Incident {
     IncidentSeverity severity = IncidentSeverity::warning;
     double confidence = 0;
     QString evidenceSummary;
+    // Nothing got through while it lasted, as the monitoring saw it then; every later reader takes
+    // this rather than judging again from the samples that are still kept.
+    bool outage = false;
     bool operator==(const Incident&) const = default;
 
     bool isOpen() const { return !endTimestamp.has_value(); }

@@ -109,9 +109,7 @@ struct SQLiteStore::CacheWarmUp {
             db = connection;
         }
         sqlite3_busy_timeout(connection, store::kBusyTimeoutMilliseconds);
-        // A pass over the month read's covering index and over the roll-ups' rows.
-        for (const char* sql : {"SELECT count(success) FROM network_samples INDEXED BY idx_network_samples_kind_points;",
-                                "SELECT count(max_ms) FROM sample_rollups;"}) {
+        for (const char* sql : store::fileCacheWarmUpStatements()) {
             const int rc = sqlite3_exec(connection, sql, nullptr, nullptr, nullptr);
             if (rc != SQLITE_OK) {
                 if (rc != SQLITE_INTERRUPT)
@@ -220,6 +218,10 @@ rt::awaitable<std::optional<Timestamp>> SQLiteStore::earliestTimestamp()
 rt::awaitable<std::optional<Timestamp>> SQLiteStore::earliestMeasurement()
 {
     return withDatabase([](StoreDatabase& db) { return db.earliestMeasurement(); });
+}
+rt::awaitable<AddressFamily> SQLiteStore::analysedFamily(Timestamp from, Timestamp to, double bucketSeconds)
+{
+    return withDatabase([=](StoreDatabase& db) { return db.analysedFamily(from, to, bucketSeconds); });
 }
 rt::awaitable<std::vector<SampleRollup>> SQLiteStore::rollups(double bucketSeconds, Timestamp from, Timestamp to)
 {

@@ -123,6 +123,8 @@ public:
     // The oldest raw sample or roll-up start, whichever is older; none for a file with neither.
     rt::awaitable<std::optional<Timestamp>> earliestMeasurement();
     rt::awaitable<std::vector<SampleRollup>> rollups(double bucketSeconds, Timestamp from, Timestamp to);
+    // See StoreDatabase::analysedFamily.
+    rt::awaitable<AddressFamily> analysedFamily(Timestamp from, Timestamp to, double bucketSeconds);
 
     // Newest first.
     rt::awaitable<std::vector<NetworkSample>> recentSamples(int limit);

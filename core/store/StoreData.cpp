@@ -33,8 +33,8 @@ constexpr const char* kInsertEvent = "INSERT OR REPLACE INTO events (id, timesta
 constexpr const char* kInsertMarker = "INSERT OR REPLACE INTO markers (id, timestamp, action, note) VALUES (?, ?, ?, ?);";
 constexpr const char* kUpsertIncident =
     "INSERT OR REPLACE INTO incidents (\n"
-    "    id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary\n"
-    ") VALUES (?, ?, ?, ?, ?, ?, ?);";
+    "    id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary, outage\n"
+    ") VALUES (?, ?, ?, ?, ?, ?, ?, ?);";
 constexpr const char* kDeleteIncident = "DELETE FROM incidents WHERE id = ?;";
 constexpr const char* kInsertLoadTest =
     "INSERT OR REPLACE INTO load_tests (\n"
@@ -58,6 +58,14 @@ constexpr const char* kEarliestTimestamp =
 constexpr const char* kEarliestMeasurement =
     "SELECT MIN(t)\nFROM (\n    SELECT MIN(timestamp) AS t FROM network_samples\n    UNION ALL\n"
     "    SELECT MIN(bucket_start) FROM sample_rollups\n);";
+// Seeks in the points index, one kind at a time (an IPv4 sample's family is NULL), and in the
+// roll-ups' window index.
+constexpr const char* kKindHoldsFamily[] = {
+    "SELECT EXISTS (SELECT 1 FROM network_samples WHERE target_kind = ? AND family IS NULL AND timestamp BETWEEN ? AND ?);",
+    "SELECT EXISTS (SELECT 1 FROM network_samples WHERE target_kind = ? AND family = 'ipv6' AND timestamp BETWEEN ? AND ?);"};
+constexpr const char* kRollupsHoldFamily =
+    "SELECT EXISTS (SELECT 1 FROM sample_rollups WHERE bucket_seconds = ? AND bucket_start BETWEEN ? AND ? AND "
+    "family = ?);";
 constexpr const char* kRollups =
     "SELECT bucket_start, bucket_seconds, target_kind, sample_count, success_count,\n"
     "       p50_ms, p95_ms, max_ms, loss_ratio, first_sample_timestamp, last_sample_timestamp, family\n"
@@ -73,7 +81,7 @@ constexpr const char* kRollups =
     "SELECT id, timestamp, interface_name, local_address, gateway_address, ssid, bssid, channel,\n"                    \
     "       band, rssi, noise, tx_rate_mbps, phy_mode, interface_up\n"
 #define PV_INCIDENT_COLUMNS                                                                                            \
-    "SELECT id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary\n"
+    "SELECT id, start_timestamp, end_timestamp, classification, severity, confidence, evidence_summary, outage\n"
 
 constexpr const char* kRecentSamples = PV_SAMPLE_COLUMNS "FROM network_samples\nORDER BY timestamp DESC\nLIMIT ?;";
 constexpr const char* kRecentWifi = PV_WIFI_COLUMNS "FROM wifi_snapshots\nORDER BY timestamp DESC\nLIMIT ?;";
@@ -337,6 +345,7 @@ std::vector<Incident> readIncidents(Statement& statement)
         i.severity = severityFromStored(row.columnText(4));
         i.confidence = row.columnDouble(5);
         i.evidenceSummary = row.columnText(6);
+        i.outage = row.columnInt(7) != 0;
         return i;
     });
 }
@@ -455,7 +464,7 @@ void StoreDatabase::upsertIncident(const Incident& i)
     }
     Statement statement(db_, kUpsertIncident);
     statement.bindAll(idText(i.id), i.startTimestamp, i.endTimestamp, rawValue(i.classification), rawValue(i.severity),
-                      i.confidence, i.evidenceSummary);
+                      i.confidence, i.evidenceSummary, i.outage ? 1 : 0);
     statement.run();
 }
 
@@ -539,6 +548,27 @@ std::optional<Timestamp> StoreDatabase::earliestMeasurement()
 {
     Statement statement(db_, kEarliestMeasurement);
     return singleTime(db_, statement);
+}
+
+AddressFamily StoreDatabase::analysedFamily(Timestamp from, Timestamp to, double bucketSeconds)
+{
+    const auto holds = [&](AddressFamily family) {
+        const bool ipv6 = family == AddressFamily::ipv6;
+        for (const ProbeKind kind : {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::dns, ProbeKind::http}) {
+            Statement statement(db_, kKindHoldsFamily[ipv6 ? 1 : 0]);
+            statement.bindAll(rawValue(kind), from, to);
+            if (statement.step() != SQLITE_ROW)
+                throw lastError(db_);
+            if (statement.columnInt(0) != 0)
+                return true;
+        }
+        Statement statement(db_, kRollupsHoldFamily);
+        statement.bindAll(bucketSeconds, from, to, rawValue(family));
+        if (statement.step() != SQLITE_ROW)
+            throw lastError(db_);
+        return statement.columnInt(0) != 0;
+    };
+    return !holds(AddressFamily::ipv4) && holds(AddressFamily::ipv6) ? AddressFamily::ipv6 : AddressFamily::ipv4;
 }
 
 std::vector<SampleRollup> StoreDatabase::rollups(double bucketSeconds, Timestamp from, Timestamp to)

@@ -15,7 +15,7 @@
 
 namespace pv::store {
 
-inline constexpr int newestSchemaVersion = 6;
+inline constexpr int newestSchemaVersion = 7;
 
 // How long a statement waits for another process's lock before it reports the database busy.
 inline constexpr int kBusyTimeoutMilliseconds = 5000;
@@ -34,6 +34,10 @@ struct SchemaMigration {
 };
 
 // Versions 1 to 6, in order.
+// What reading the file ahead for the history steps through, each statement to its end: the indexes
+// that the month's sample read passes along (the points of the drawn kinds, the counts of the
+// others) and the roll-ups' rows.
+const std::vector<const char*>& fileCacheWarmUpStatements();
 const std::vector<SchemaMigration>& schemaMigrations();
 
 // The time below which raw samples are rolled up and deleted: the policy's raw cut-off, rounded
@@ -71,6 +75,9 @@ public:
     // The oldest measurement the file still speaks of: a raw sample or the start of a roll-up.
     std::optional<Timestamp> earliestMeasurement();
     std::vector<SampleRollup> rollups(double bucketSeconds, Timestamp from, Timestamp to);
+    // The family a period's figures are made of: IPv4 wherever it holds an IPv4 sample or an IPv4
+    // roll-up bucket of the given width beginning in it, IPv6 on a network that had nothing else.
+    AddressFamily analysedFamily(Timestamp from, Timestamp to, double bucketSeconds);
     std::vector<NetworkSample> recentSamples(int limit);
     std::vector<WifiSnapshot> recentWifiSnapshots(int limit);
     std::vector<Incident> recentIncidents(int limit);

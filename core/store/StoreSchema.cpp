@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <filesystem>
 
@@ -116,9 +117,10 @@ constexpr const char* kCreateIndexes =
 // alone. Built at the first open of a file written without it (under a second for a week of raw
 // samples).
 // Built after the migrations, which give the rows their family.
+#define PV_POINTS_INDEX "idx_network_samples_kind_family_points"
 constexpr const char* kCreatePointsIndex =
-    "CREATE INDEX IF NOT EXISTS idx_network_samples_kind_family_points ON network_samples(target_kind, family, "
-    "timestamp, latency_ms, success);";
+    "CREATE INDEX IF NOT EXISTS " PV_POINTS_INDEX " ON network_samples(target_kind, family, timestamp, latency_ms, "
+    "success);";
 
 StoreError newerSchemaError(int version)
 {
@@ -128,7 +130,44 @@ StoreError newerSchemaError(int version)
                           .arg(version));
 }
 
+// Sets the outage flag of the incidents written before it was kept (see migration 7).
+QString outageOfOlderIncidents()
+{
+    QStringList cut;
+    for (const char* opening : {"Megszakadt a Wi-Fi kapcsolat.", "Teljes kiesés", "Nincs internet",
+                                "A Mac nem talál útvonalat a hálózat felé.", "A gép nem talál útvonalat a hálózat felé."})
+        cut << QStringLiteral("substr(evidence_summary, 1, length('%1')) = '%1'").arg(QString::fromUtf8(opening));
+    return QStringLiteral(
+               "UPDATE incidents SET outage = CASE\n"
+               "  WHEN classification = 'offline' OR %1 THEN 1\n"
+               "  WHEN classification IN ('dns_only_issue', 'reassociation_or_roam') OR classification LIKE 'ipv6%' "
+               "THEN 0\n"
+               "  ELSE COALESCE(\n"
+               "    (SELECT CASE WHEN COUNT(*) >= 2 THEN SUM(success = 0) >= 0.8 * COUNT(*) END FROM network_samples\n"
+               "     WHERE target_kind = 'publicIP' AND timestamp BETWEEN incidents.start_timestamp AND\n"
+               "       COALESCE(incidents.end_timestamp, 1e300)),\n"
+               "    (SELECT CASE WHEN SUM(sample_count) >= 2 THEN SUM(sample_count - success_count) >= "
+               "0.8 * SUM(sample_count) END\n"
+               "     FROM sample_rollups WHERE bucket_seconds = 60 AND target_kind = 'publicIP' AND\n"
+               "       bucket_start >= incidents.start_timestamp - 60 AND\n"
+               "       COALESCE(first_sample_timestamp, bucket_start) >= incidents.start_timestamp AND\n"
+               "       COALESCE(last_sample_timestamp, bucket_start + 60) <= COALESCE(incidents.end_timestamp, 1e300)),\n"
+               "    0)\n"
+               "END;")
+        .arg(cut.join(QStringLiteral(" OR ")));
+}
+
 } // namespace
+
+const std::vector<const char*>& fileCacheWarmUpStatements()
+{
+    static const std::vector<const char*> statements{
+        "SELECT count(success) FROM network_samples INDEXED BY " PV_POINTS_INDEX ";",
+        "SELECT count(timestamp) FROM network_samples INDEXED BY idx_network_samples_kind_time;",
+        "SELECT count(max_ms) FROM sample_rollups;"};
+    return statements;
+}
+#undef PV_POINTS_INDEX
 
 const std::vector<SchemaMigration>& schemaMigrations()
 {
@@ -203,6 +242,17 @@ const std::vector<SchemaMigration>& schemaMigrations()
                          "bucket_start);"),
           // Replaced by the same index with the family (see kCreatePointsIndex).
           QStringLiteral("DROP INDEX IF EXISTS idx_network_samples_kind_points;")},
+         {}},
+        // An incident knows whether it was an outage. Rows written before are judged once, here, by
+        // what is kept of their time, and called an outage only on plain evidence: a cut of the whole
+        // connection, a stored finding that says nothing got through, or at least two answers from
+        // the public hosts expected within it of which four in five failed (the raw samples where
+        // they are kept, otherwise the minute roll-ups whose samples lay within it). A name or
+        // access-point incident, one of the IPv6 path, and one with nothing kept of its time are not
+        // outages.
+        {7,
+         QStringLiteral("incident-outage"),
+         {QStringLiteral("ALTER TABLE incidents ADD COLUMN outage INTEGER NOT NULL DEFAULT 0;"), outageOfOlderIncidents()},
          {}},
     };
     return migrations;

@@ -549,9 +549,12 @@ TEST_F(MonitoringTest, AnOutageOpensOneIncidentAndPostsOneNotificationOnlyWhenAl
     m.preferences().setNotifyOnOutage(true);
     m.applyAttribution(fault(FaultLocation::provider), kStart); // degradation: no notification
     EXPECT_TRUE(notifier->posts.empty());
-    // The same incident turns into an outage: one notification, and only the first time.
+    // The same incident turns into an outage (and stays one as it eases): one notification, only the first time.
     m.applyAttribution(fault(FaultLocation::provider, true), kStart + 5);
     m.applyAttribution(fault(FaultLocation::provider, true), kStart + 7);
+    m.applyAttribution(fault(FaultLocation::provider), kStart + 8);
+    EXPECT_TRUE(m.incidents().back().outage);
+    m.applyAttribution(fault(FaultLocation::provider, true), kStart + 9);
     EXPECT_EQ(m.liveStatus(), LiveStatus::offline);
     EXPECT_EQ(m.incidents().size(), 1u);
     ASSERT_EQ(notifier->posts.size(), 1u);
@@ -711,6 +714,7 @@ TEST_F(MonitoringTest, ATwelveMinuteCutIsOneOutageIncidentWithOneNotificationAnd
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored[0].classification, IncidentClassification::offline);
     EXPECT_EQ(stored[0].endTimestamp, i.endTimestamp);
+    EXPECT_TRUE(stored[0].outage);
 }
 
 // A total outage is named, and notified once, within a minute of its first failing batch, long

@@ -101,6 +101,8 @@ TEST_F(DossierBuilderTest, AnEmptyPeriodIsOneGapAndNoFigures)
     EXPECT_EQ(measured.medianProviderMs, 30.0);
     EXPECT_EQ(measured.lossRatio, 0.5);
     EXPECT_TRUE(measured.familyLegs.empty());
+    EXPECT_TRUE(measured.measuredFamilySentence()) << "the summary says the period was measured over IPv6";
+    EXPECT_EQ(doc.measuredFamilySentence(), std::nullopt);
 }
 
 TEST_F(DossierBuilderTest, PeriodFiguresTakeTheLowerMiddleAndSlicesTheUpper)
@@ -377,17 +379,18 @@ TEST_F(DossierBuilderTest, WiredAgainstWiFiByTheSnapshotsInterfaces)
     EXPECT_EQ(noWifi.wiredSampleCount, 61);
 }
 
-// Every incident of the period in start order, named for what the provider samples of its time show,
-// else for its classification and stored finding: only an outage counts as one.
+// Every incident of the period in start order: an outage when the journal says so (whatever samples of
+// its time are kept), any other named for what the provider samples of its time show. Only an outage counts.
 TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
 {
     using C = IncidentClassification;
     using N = IncidentNature;
-    const auto incident = [](double start, std::optional<double> end, C c, const char* summary) {
+    const auto incident = [](double start, std::optional<double> end, C c, const char* summary, bool outage = false) {
         Incident i = makeIncident(kT0 + start, end ? std::optional<double>(kT0 + *end) : std::nullopt);
         i.classification = c;
         i.severity = IncidentSeverity::critical;
         i.evidenceSummary = QString::fromUtf8(summary);
+        i.outage = outage;
         return i;
     };
     struct Case {
@@ -402,14 +405,14 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
         {incident(100, 160, C::offline, "x"), std::nullopt, 0, N::outage, FaultLocation::offline},
         {incident(200, 377, C::gatewayCongestion, "A routered vagy a helyi hálózatod a szűk keresztmetszet."), 180.0, 0,
          N::slowness, FaultLocation::router},
-        {incident(400, 577, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."),
+        {incident(400, 577, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van.", true),
          std::nullopt, 1, N::outage, FaultLocation::provider},
         {incident(600, 900, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van."), 25.0,
          0.2, N::loss, FaultLocation::provider},
         {incident(1000, 1010, C::unknown, "?"), std::nullopt, 0, N::disturbance, FaultLocation::localUnseparated},
         {incident(1020, 1030, C::wifiLinkDegraded, "?"), std::nullopt, 0, N::disturbance, FaultLocation::wifi},
-        {incident(1100, 1110, C::internetUpstreamIssue, "Nincs internet, de a routered válaszol."), std::nullopt, 0,
-         N::outage, FaultLocation::provider},
+        {incident(1100, 1110, C::internetUpstreamIssue, "A hiba a routereden túl, a szolgáltatói szakaszon van.", true),
+         std::nullopt, 0, N::outage, FaultLocation::provider},
         {incident(2000, std::nullopt, C::reassociationOrRoam, "x"), 20.0, 0, N::accessPointChange, FaultLocation::wifi},
     };
     std::vector<NetworkSample> samples;

@@ -2,7 +2,8 @@
 // A month of monitoring as the program leaves it after its standard retention pass: October 2026 in
 // Europe/Budapest (the daylight-saving change included), the computer awake from 07:00 to about 23:30
 // every day but a two-day trip, a batch a minute (router, public host, resolver), evening congestion
-// (19–22 h) in the older weeks only, a Wi-Fi reading every half hour. Raw samples are written, then
+// (19–22 h) in the older weeks only, a Wi-Fi reading every half hour, cuts beyond the router (every
+// public-host sample failed) journalled as outages and a slowdown journalled as none. Raw samples are written, then
 // the store's own retention pass at the month's end leaves raw rows for the newest week and roll-ups
 // before it. The steady variant has the same evening in every week.
 #include "core/app/ReportServices.h"
@@ -24,6 +25,8 @@ struct DossierMonth {
         Timestamp last = 0;
     };
     std::vector<Day> days;
+    struct Cut { Timestamp start = 0, end = 0; };
+    std::vector<Cut> cuts; // those measured, each an outage in the journal
     // Public-host latencies in the evening of the older weeks, and otherwise (ms, about).
     static constexpr double congestedMs = 54;
     static constexpr double usualMs = 19;

@@ -418,3 +418,33 @@ TEST(DossierSummaryTest, TheVerdictReadsThePeriodAsTheTilesDo)
         EXPECT_LE(quoted, 1) << c.name << ":\n" << said.toStdString();
     }
 }
+
+// The notes on raw samples under the standard retention: a pause within it is named apart, and the raw
+// figures speak of the time measured, also when a shorter retention pruned them before.
+TEST(DossierRetentionTest, TheNotesNameAPauseApartFromTheRetention)
+{
+    const Timestamp end = budapestOctober(30, 19, 0) + 30;
+    const RetentionPolicy standard = RetentionPolicy::standard();
+    for (const auto& [prunedUnder, pauseEndHoursAgo, figures] : {std::tuple{standard, 20.0, "utolsó 20 óra "},
+                                                                 std::tuple{RetentionPolicy::compact(), 0.0, "utolsó 2 nap "}}) {
+        SCOPED_TRACE(figures);
+        const Timestamp resumed = end - pauseEndHoursAgo * 3600; // measuring stopped 9 days before
+        const DossierMonth month = writeDossierMonth(false, end, pauseEndHoursAgo ? resumed - 9 * 86400.0 : end);
+        std::vector<NetworkSample> samples;
+        for (Timestamp t = resumed; pauseEndHoursAgo && t <= end; t += 60)
+            samples.insert(samples.end(), {makeSample(t, ProbeKind::gateway, 2.0), makeSample(t + 0.05, ProbeKind::publicIP, 19.0)});
+        RawDb(month.path).insertSamples(samples);
+        store::StoreDatabase db(StoreLocation::file(month.path));
+        db.rollUpAndPrune(prunedUnder, end);
+        const DossierDocument doc = DossierBuilder::makeDocument(
+            {end - 30 * 86400.0, end, false, QStringLiteral("HU"), standard.rawSampleSeconds}, end, db, QStringLiteral("1.0"));
+        const QString aggregated = doc.aggregatedPeriodsNote().value_or(QString());
+        EXPECT_TRUE(aggregated.contains(QStringLiteral("régebbi, mint az utolsó 7 nap,"))) << aggregated.toStdString();
+        for (const std::optional<QString>& note : {doc.detailedFiguresNote(), doc.rawOnlyPagesNote()})
+            EXPECT_TRUE(note && note->contains(QString::fromUtf8(figures))) << note.value_or(QString()).toStdString();
+        const QString pause = QStringLiteral("%1 és %2 között nem futott a mérés")
+                                  .arg(DossierFormat::dateText(end - standard.rawSampleSeconds), DossierFormat::dateText(resumed));
+        EXPECT_EQ(aggregated.contains(pauseEndHoursAgo ? pause : QStringLiteral("nem futott a mérés")), pauseEndHoursAgo > 0)
+            << aggregated.toStdString();
+    }
+}

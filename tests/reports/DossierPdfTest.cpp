@@ -2,12 +2,15 @@
 // the bottom, bodies that stay above the footer, failed writes that keep an earlier file, and the
 // service that names the file and makes its folder.
 #include "core/store/SQLiteStore.h"
+#include "core/store/StoreDatabase.h"
+#include "reports/DossierBuilder.h"
 #include "reports/DossierFormat.h"
 #include "reports/DossierPages.h"
 #include "reports/DossierPdf.h"
 #include "reports/DossierPageRules.h"
 #include "reports/DossierPdfFile.h"
 #include "reports/DossierService.h"
+#include "tests/reports/DossierMonth.h"
 #include "tests/reports/DossierSamples.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
@@ -21,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 #include <unistd.h>
 
 using namespace pv;
@@ -161,6 +165,9 @@ TEST(DossierPdfTest, FiguresAreNamedForWhatTheyAre)
     const QString hourly = pdfPageText(path, pageNumberOf(doc, DossierPage::hourlyProfile));
     EXPECT_TRUE(hourly.contains(QStringLiteral("0.4"))) << hourly.toStdString();
     EXPECT_FALSE(hourly.contains(QStringLiteral("0,"))) << hourly.toStdString();
+    const PVChartSpec axis = DossierPageView(DossierPage::hourlyProfile, doc, 7, 13).hourlyChartSpec();
+    for (const double tick : niceTicks(axis.y.domain->first, axis.y.domain->second, axis.y.desiredTicks).values)
+        EXPECT_FALSE(axis.y.formatter(tick).contains(u'.')) << axis.y.formatter(tick).toStdString(); // whole ms
     const QString coverage = pdfPageText(path, pageNumberOf(doc, DossierPage::coverage)).simplified();
     for (const char* t : {"Első mérés", "2026. 03. 03. 00:30", "Az időszak első 2.0 nap hosszú része a mérés kezdete előtti idő"})
         EXPECT_TRUE(coverage.contains(QString::fromUtf8(t))) << t << "\n" << coverage.toStdString();
@@ -350,6 +357,63 @@ TEST(DossierPdfTest, ASliceMeasuredAloneShowsOnBothCharts)
                               : 0;
             }
         EXPECT_GE(marked, 4) << c.name << ": the lone slice left no mark at " << at.x() << "," << at.y();
+    }
+}
+
+// The month's cuts through the store's own retention pass under each policy, run 13 hours before a 30-day
+// and a 7-day dossier: each is an outage whether its day is kept raw or only rolled up (the slowdown is
+// named alike), the summary, the outage page and the raw-data facts give the journal's count and total,
+// and the note on the rolled-up part names the retention in force.
+TEST(DossierPdfTest, EveryPageGivesTheJournalsOutagesUnderEveryRetention)
+{
+    const Timestamp end = budapestOctober(30, 19, 0) + 30;
+    const DossierMonth month = writeDossierMonth(false, end, end);
+    for (const auto& [name, retention, rolledUpCuts, kept] :
+         {std::tuple{"standard", RetentionPolicy::standard(), 2, "7 nap"}, std::tuple{"compact", RetentionPolicy::compact(), 3, "2 nap"},
+          std::tuple{"long", RetentionPolicy::longTerm(), 0, "30 nap"}}) {
+        const QString path = freshDatabasePath(QString::fromLatin1(name));
+        RawDb(month.path).exec(QStringLiteral("VACUUM INTO '%1';").arg(path));
+        store::StoreDatabase db(StoreLocation::file(path));
+        db.rollUpAndPrune(retention, end - 13 * 3600);
+        RawDb raw(path);
+        const Timestamp rawFrom = raw.real(QStringLiteral("SELECT MIN(timestamp) FROM network_samples;")).value();
+        EXPECT_EQ(std::count_if(month.cuts.begin(), month.cuts.end(), [&](const auto& c) { return c.end < rawFrom; }),
+                  rolledUpCuts) << name;
+        for (const double days : {30.0, 7.0}) {
+            SCOPED_TRACE(std::string(name) + ", " + std::to_string(int(days)) + " days");
+            const DossierDocument doc = DossierBuilder::makeDocument(
+                {end - days * 86400, end, false, QStringLiteral("HU"), retention.rawSampleSeconds}, end, db, QStringLiteral("1.0"));
+            const QStringList journal = raw.column(
+                QStringLiteral("SELECT id || ' ' || start_timestamp || ' ' || (end_timestamp - start_timestamp) FROM "
+                               "incidents WHERE outage = 1 AND end_timestamp >= %1 ORDER BY start_timestamp;")
+                    .arg(end - days * 86400, 0, 'f', 3));
+            ASSERT_EQ(journal.size(), days > 7 ? 5 : 3);
+            const std::vector<OutageRecord> cuts = doc.trueOutages();
+            ASSERT_EQ(cuts.size(), static_cast<std::size_t>(journal.size()));
+            const QString pdf = renderToFile(doc, QStringLiteral("%1-%2.pdf").arg(QLatin1String(name)).arg(days));
+            const QString outagePage = pdfPageText(pdf, pageNumberOf(doc, DossierPage::outages));
+            double total = 0;
+            for (std::size_t i = 0; i < cuts.size(); ++i) {
+                const QStringList cut = journal[qsizetype(i)].split(u' ');
+                EXPECT_EQ(cuts[i].id, QUuid::fromString(cut[0])) << i;
+                EXPECT_EQ(title(cuts[i].nature), QStringLiteral("Kimaradás")) << i;
+                EXPECT_TRUE(outagePage.contains(DossierFormat::dateText(cut[1].toDouble()))) << i;
+                total += cut[2].toDouble();
+            }
+            for (const OutageRecord& other : doc.otherIncidents()) // the slowdown, in the month only
+                EXPECT_EQ(title(other.nature), QStringLiteral("Lassulás"));
+            EXPECT_EQ(doc.otherIncidents().size(), days > 7 ? 1u : 0u);
+            const QString summary = pdfPageText(pdf, pageNumberOf(doc, DossierPage::summary)).simplified();
+            EXPECT_TRUE(summary.contains(QStringLiteral("Az időszakban %1 kimaradás volt, összesen %2")
+                                             .arg(journal.size()).arg(DossierFormat::durationText(total))))
+                << summary.toStdString();
+            EXPECT_FALSE(summary.contains(QStringLiteral("A kapcsolat rendben van."))) << summary.toStdString();
+            const QString note = doc.aggregatedPeriodsNote().value_or(QString());
+            EXPECT_TRUE(note.isEmpty() || note.contains(QStringLiteral("régebbi, mint az utolsó %1,").arg(kept)))
+                << note.toStdString();
+            EXPECT_TRUE(pdfPageText(pdf, pageNumberOf(doc, DossierPage::rawData))
+                            .contains(QStringLiteral("Rögzített kimaradás %1 ").arg(journal.size())));
+        }
     }
 }
 

@@ -98,6 +98,12 @@ TEST(DossierModelTest, OutageShareCountsClosedOutagesOverMeasuredTime)
     EXPECT_DOUBLE_EQ(*doc.outageShareOfMeasuredTime(), 1.5);
     doc.coverageRatio = 0;
     EXPECT_EQ(doc.outageShareOfMeasuredTime(), std::nullopt);
+    // The summary opens true of the whole period: fine only while working, unless a fault is named.
+    doc.attribution.location = FaultLocation::none;
+    doc.attribution.headline = QStringLiteral("A kapcsolat rendben van.");
+    EXPECT_EQ(doc.headline(), QStringLiteral("A kapcsolat a működő időben rendben volt, de kimaradások is voltak."));
+    doc.attribution.location = FaultLocation::provider;
+    EXPECT_EQ(doc.headline(), doc.attribution.headline);
 }
 
 TEST(DossierModelTest, ErrorsDescribeThemselves)
@@ -229,6 +235,10 @@ TEST(DossierFormatTest, LatenciesAndRatios)
     } cases[] = {{0.1234, 1, "12.3%"}, {0.1234, 0, "12%"}, {0.25, 0, "25%"}, {1, 1, "100.0%"}, {0, 2, "0.00%"}};
     for (const auto& c : cases)
         EXPECT_EQ(DossierFormat::percentText(c.ratio, c.digits), QString::fromUtf8(c.text)) << c.ratio;
+    // A measured share, as the history and the dossier give it: some is never 0, short of all never 100.
+    const std::pair<double, const char*> shares[] = {{0, "0"}, {0.003, "1"}, {0.015, "2"}, {0.9996, "99"}, {1, "100"}};
+    for (const auto& [ratio, text] : shares)
+        EXPECT_EQ(coveragePercentFigure(ratio), QString::fromUtf8(text)) << ratio;
 }
 
 TEST(DossierFormatTest, DatesInTheLocalZone)

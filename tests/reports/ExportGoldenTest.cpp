@@ -92,7 +92,7 @@ void seed(SQLiteStore& store)
     test::await(store.upsertIncident({uuid(301), kMidnight + 3600, kMidnight + 3900, IncidentClassification::gatewayCongestion,
                                       IncidentSeverity::warning, 0.8, QStringLiteral("Gateway latency rose to 120 ms & stayed")}));
     test::await(store.upsertIncident({uuid(302), kMidnight - 7200, std::nullopt, IncidentClassification::offline,
-                                      IncidentSeverity::critical, 0.95, QStringLiteral("-No route <b>at all</b>")}));
+                                      IncidentSeverity::critical, 0.95, QStringLiteral("-No route <b>at all</b>"), true}));
     test::await(store.insertEvent({uuid(401), kMidnight + 60, DiagnosticEventKind::monitoringStarted,
                                    QStringLiteral("Continuous monitoring started.")}));
     test::await(store.insertEvent({uuid(402), kMidnight + 9100, DiagnosticEventKind::markerAdded,

@@ -113,7 +113,7 @@ TEST(ExportServiceTest, AnEmptyWindowGivesHeaderOnlyFiles)
                                      "\"channel\",\"band\",\"rssi\",\"noise\",\"snr\",\"tx_rate_mbps\",\"phy_mode\","
                                      "\"interface_up\""},
         {result.incidentsCSVURL, "\"start_timestamp\",\"end_timestamp\",\"classification\",\"severity\",\"confidence\","
-                                 "\"evidence_summary\""},
+                                 "\"evidence_summary\",\"outage\""},
         {result.eventsCSVURL, "\"timestamp\",\"kind\",\"details\""},
         {result.markersCSVURL, "\"timestamp\",\"action\",\"note\""},
     };
@@ -135,7 +135,7 @@ TEST(ExportServiceTest, MissingValuesAreEmptyFields)
     const QStringList fields = wifiLines[1].split(QLatin1Char(','));
     EXPECT_EQ(fields.mid(8, 3), (QStringList{QStringLiteral("\"-61\""), QStringLiteral("\"\""), QStringLiteral("\"\"")}));
     EXPECT_EQ(reports::ExportService::incidentsCSV({open}).split(QLatin1Char('\n')).value(1),
-              QStringLiteral("\"2024-03-31T08:00:00.000Z\",\"\",\"gateway_congestion\",\"critical\",\"0.70\",\"still open\""));
+              QStringLiteral("\"2024-03-31T08:00:00.000Z\",\"\",\"gateway_congestion\",\"critical\",\"0.70\",\"still open\",\"0\""));
 }
 
 TEST(ExportServiceTest, AFailedWriteFailsTheWholeExport)

@@ -4,7 +4,8 @@ pv_add_test(pv_test_dossier_page_rules
   ENV TZ=Europe/Budapest)
 # Needs fonts and a paint device: offscreen platform, no window.
 pv_add_test(pv_test_dossier_pdf
-  SOURCES DossierPdfTest.cpp DossierSamples.h DossierSamples.cpp ${PROJECT_SOURCE_DIR}/tests/store/StoreTestSupport.cpp
+  SOURCES DossierPdfTest.cpp DossierSamples.h DossierSamples.cpp DossierMonth.h DossierMonth.cpp
+          ${PROJECT_SOURCE_DIR}/tests/store/StoreTestSupport.cpp
   LIBS PkgConfig::SQLITE3
   GUI
   ENV TZ=Europe/Budapest QT_QPA_PLATFORM=offscreen)

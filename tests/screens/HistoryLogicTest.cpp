@@ -168,6 +168,11 @@ TEST(HistoryLogic, SpokenSummaryNamesTheCurrentRangeAndCountsIncidents)
     EXPECT_EQ(chartNote(s), QStringLiteral("Az időszakban nem rögzítettünk eseményt."));
     s.incidents = {incident(0, 1), incident(2, 3)};
     EXPECT_EQ(chartNote(s), QStringLiteral("Az időszakban 2 eseményt rögzítettünk."));
+    // The note on rolled-up slices names the raw retention in force.
+    for (const auto& [seconds, stretch] : {std::pair{172800.0, "utolsó 2 nap,"}, std::pair{2592000.0, "utolsó 30 nap,"}}) {
+        s.rawRetentionSeconds = seconds;
+        EXPECT_TRUE(aggregatedNote(s).startsWith(QStringLiteral("Ami régebbi, mint az ") + stretch)) << stretch;
+    }
 }
 
 } // namespace

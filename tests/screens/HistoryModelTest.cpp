@@ -3,7 +3,9 @@
 
 #include "core/app/HistoryViewModel.h"
 #include "core/store/SQLiteStore.h"
+#include "core/store/StoreDatabase.h"
 #include "ui/screens/HistoryLogic.h"
+#include "tests/store/StoreTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,7 @@
 
 #include <cmath>
 #include <future>
+#include <map>
 #include <thread>
 
 using namespace pv;
@@ -396,6 +399,63 @@ TEST(HistoryModel, TimeBeforeTheFirstMeasurementIsNamedAsSuch)
         ASSERT_TRUE(model->summary());
         EXPECT_EQ(model->summary()->startsBeforeFirstMeasurement, r.startsBefore);
         EXPECT_EQ(history::coverageTiles(*model->summary())[0].caption, r.caption);
+    }
+}
+
+// A month after the standard retention pass (raw rows for the newest week, hour roll-ups before it) on a
+// dual-stack and on an IPv6-only network: each slice draws the analysed family's stored rows (the upper
+// median of its raw public-host latencies, else of its roll-ups' p50s), and every sample is counted.
+TEST(HistoryModel, TheMonthDrawsTheAnalysedFamily)
+{
+    const Timestamp now = 1'765'400'000, start = now - duration(HistoryRange::month);
+    for (const bool dualStack : {true, false}) {
+        SCOPED_TRACE(dualStack ? "dual stack" : "IPv6 only");
+        const QString path = test::freshDatabasePath();
+        std::vector<NetworkSample> rows;
+        for (int i = 0; i < 30 * 72; ++i) // every 20 minutes
+            for (const AddressFamily family : {AddressFamily::ipv4, AddressFamily::ipv6})
+                for (const ProbeKind kind : {ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::dns})
+                    if (dualStack || family == AddressFamily::ipv6) {
+                        const double base = family == AddressFamily::ipv6 ? 40 : 20;
+                        rows.push_back(test::makeSample(start + 1200.0 * i + base / 80, kind,
+                                                        kind == ProbeKind::publicIP ? base + i % 7 : 2.0));
+                        rows.back().family = family;
+                    }
+        {
+            store::StoreDatabase db(StoreLocation::file(path));
+            test::RawDb(path).insertSamples(rows);
+            db.rollUpAndPrune(RetentionPolicy::standard(), now);
+        }
+        test::RawDb raw(path);
+        std::map<int, double> expected;
+        for (const QString& row : raw.column(
+                 QStringLiteral(
+                     "WITH p(s, e, w) AS (SELECT %1, %2, (%2 - %1) / 96.0), raw AS (SELECT MIN(95, CAST((timestamp "
+                     "- s) / w AS INT)) AS slice, latency_ms AS v FROM network_samples, p WHERE target_kind = 'publicIP' "
+                     "AND family %3 AND timestamp BETWEEN s AND e), rolled AS (SELECT MIN(95, CAST((bucket_start - s) / w "
+                     "AS INT)) AS slice, p50_ms AS v FROM sample_rollups, p WHERE bucket_seconds = 3600 AND target_kind "
+                     "= 'publicIP' AND family = '%4' AND bucket_start BETWEEN s AND e), v AS (SELECT * FROM raw UNION ALL "
+                     "SELECT * FROM rolled WHERE slice NOT IN (SELECT slice FROM raw)), r AS (SELECT slice, v, ROW_NUMBER() "
+                     "OVER (PARTITION BY slice ORDER BY v) - 1 AS k, COUNT(*) OVER (PARTITION BY slice) AS n FROM v) "
+                     "SELECT slice || ' ' || v FROM r WHERE k = n / 2;")
+                     .arg(start, 0, 'f', 3).arg(now, 0, 'f', 3)
+                     .arg(dualStack ? "IS NULL" : "= 'ipv6'", dualStack ? "ipv4" : "ipv6")))
+            expected[row.section(u' ', 0, 0).toInt()] = row.section(u' ', 1, 1).toDouble();
+        EXPECT_GE(expected.size(), 95u);
+
+        auto model = HistoryViewModel::create(
+            HistoryViewModel::storeReader(std::make_shared<SQLiteStore>(SQLiteStore::Location::file(path))), [now] { return now; });
+        model->setRange(HistoryRange::month);
+        ASSERT_TRUE(finishes(*model, 1));
+        ASSERT_TRUE(model->summary() && model->summary()->buckets.size() == 96u);
+        EXPECT_TRUE(model->summary()->buckets.front().isAggregated);
+        for (int i = 0; i < 96; ++i)
+            EXPECT_EQ(model->summary()->buckets[std::size_t(i)].medianProviderMs,
+                      expected.count(i) ? std::optional<double>(expected[i]) : std::nullopt) << "slice " << i;
+        EXPECT_EQ(model->summary()->sampleCount, raw.integer(QStringLiteral("SELECT (SELECT COUNT(*) FROM network_samples) "
+                                                                            "+ (SELECT SUM(sample_count) FROM sample_rollups "
+                                                                            "WHERE bucket_seconds = 3600 AND bucket_start >= %1);")
+                                                                 .arg(start, 0, 'f', 3)));
     }
 }
 

@@ -815,6 +815,7 @@ TEST_F(ScreensTest, EveryScreenReadsWholeAtBothTextSizes)
                                             HistoryShot{"history-empty", [] { return HistoryReadings{}; }}}) {
                 auto model = fakeHistory(shot.readings);
                 model->setRange(HistoryRange::week);
+                model->setRawRetention([] { return RetentionPolicy::compact().rawSampleSeconds; });
                 HistoryScreen screen(model, [] { return kFixedNow; });
                 screen.resize(1080, 900);
                 screen.show();

@@ -120,7 +120,7 @@ void createVersion1(RawDb& db, bool withFaultLocation = false)
 
 } // namespace
 
-TEST(StoreSchemaTest, FreshDatabaseGetsVersion6WithEveryTableAndIndexAndNoBackup)
+TEST(StoreSchemaTest, FreshDatabaseGetsVersion7WithEveryTableAndIndexAndNoBackup)
 {
     const QString path = freshDatabasePath();
     StorageLog log;
@@ -135,13 +135,14 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion6WithEveryTableAndIndexAndNoBackup
                            QStringLiteral("Applied schema migration 3 (normalise-packet-loss-units)."),
                            QStringLiteral("Applied schema migration 4 (erase-zero-wifi-readings)."),
                            QStringLiteral("Applied schema migration 5 (rollup-sample-times)."),
-                           QStringLiteral("Applied schema migration 6 (sample-address-family).")}));
+                           QStringLiteral("Applied schema migration 6 (sample-address-family)."),
+                           QStringLiteral("Applied schema migration 7 (incident-outage).")}));
     EXPECT_EQ(log.matching(QStringLiteral("Opened evidence store at ")),
               QStringList(QStringLiteral("Opened evidence store at ") + path));
     EXPECT_TRUE(backupsBeside(path).isEmpty());
 
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 7);
     EXPECT_EQ(db.text(QStringLiteral("PRAGMA journal_mode;")), QStringLiteral("wal"));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE type = 'table' ORDER BY rowid;")),
               QStringList({"network_samples", "wifi_snapshots", "events", "incidents", "markers", "quality_baseline",
@@ -154,7 +155,7 @@ TEST(StoreSchemaTest, FreshDatabaseGetsVersion6WithEveryTableAndIndexAndNoBackup
                            "idx_sample_rollups_window", "idx_network_samples_kind_family_points"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM pragma_table_info('incidents');")),
               QStringList({"id", "start_timestamp", "end_timestamp", "classification", "severity", "confidence",
-                           "evidence_summary", "fault_location", "thresholds_version"}));
+                           "evidence_summary", "fault_location", "thresholds_version", "outage"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT name || ' ' || type || ' ' || \"notnull\" || ' ' || pk "
                                        "FROM pragma_table_info('sample_rollups');")),
               QStringList({"bucket_start DOUBLE 1 1", "bucket_seconds INTEGER 1 2", "target_kind TEXT 1 3",
@@ -179,7 +180,7 @@ TEST(StoreSchemaTest, InMemoryStoreIsMigratedAndNeverBackedUp)
     StorageLog log;
     SQLiteStore store(SQLiteStore::Location::inMemory());
     EXPECT_TRUE(store.location().isInMemory());
-    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 6);
+    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 7);
     EXPECT_EQ(log.matching(QStringLiteral("Opened evidence store at ")), QStringList("Opened evidence store at :memory:"));
     EXPECT_TRUE(log.matching(QStringLiteral("Pre-migration backup")).isEmpty());
     // The schema is usable at once.
@@ -200,15 +201,15 @@ TEST(StoreSchemaTest, Version1DatabaseWithSamplesIsBackedUpOnceAndMigrated)
 
     const QStringList backups = backupsBeside(path);
     ASSERT_EQ(backups.size(), 1);
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^polvarine-pre-v6-\\d{8}-\\d{6}\\.sqlite3$")).match(backups[0]).hasMatch())
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^polvarine-pre-v7-\\d{8}-\\d{6}\\.sqlite3$")).match(backups[0]).hasMatch())
         << backups[0].toStdString();
     const QString backupPath = QFileInfo(path).absoluteDir().filePath(backups[0]);
     EXPECT_EQ(log.matching(QStringLiteral("Pre-migration backup written to ")),
               QStringList(QStringLiteral("Pre-migration backup written to ") + backupPath));
-    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 5); // 2 to 6
+    EXPECT_EQ(log.matching(QStringLiteral("Applied schema migration")).size(), 6); // 2 to 7
 
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 7);
     EXPECT_EQ(db.column(QStringLiteral("SELECT packet_loss FROM network_samples ORDER BY timestamp;")),
               QStringList({"0.5", "0.25", "1.0"}));
     EXPECT_EQ(db.column(QStringLiteral("SELECT quote(rssi) || ' ' || quote(noise) || ' ' || quote(tx_rate_mbps) "
@@ -238,9 +239,9 @@ TEST(StoreSchemaTest, Version1IncidentsThatAlreadyHaveFaultLocationGainOnlyTheMi
     }
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 7);
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM pragma_table_info('incidents') WHERE cid >= 7;")),
-              QStringList({"fault_location", "thresholds_version"}));
+              QStringList({"fault_location", "thresholds_version", "outage"}));
 }
 
 TEST(StoreSchemaTest, FailedMigrationKeepsEarlierOnesAndTheNextOpenFinishes)
@@ -270,15 +271,32 @@ TEST(StoreSchemaTest, FailedMigrationKeepsEarlierOnesAndTheNextOpenFinishes)
     }
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     RawDb db(path);
-    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 6);
+    EXPECT_EQ(db.integer(QStringLiteral("PRAGMA user_version;")), 7);
     EXPECT_EQ(db.real(QStringLiteral("SELECT MAX(packet_loss) FROM network_samples;")), 1.0);
 }
 
-// A file the previous version wrote (schema 5, with a roll-up of the router's minute and the index
+// A file an earlier version wrote (schema 5, with a roll-up of the router's minute and the index
 // of the long reads) becomes IPv4 throughout; an IPv6 sample of the same minute rolls up beside it.
+// Its incidents are judged once for whether they were outages, by what is kept of their time. The
+// history's read-ahead runs on the migrated file.
 TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApart)
 {
     const QString path = freshDatabasePath();
+    // Its incidents: public-host answers ('+') and failures ('-') 10 s apart from start + 5, a minute
+    // roll-up (samples, answers) from start + 20, and whether the migration calls it an outage.
+    const char* upstream = "A hiba a routereden túl, a szolgáltatói szakaszon van.";
+    const struct { double start, end; const char* classification; const char* summary; const char* answers;
+                   std::pair<int, int> minute; int outage; } incidents[] = {
+        {100, 200, "offline", "x", "", {}, 1},
+        {300, 400, "internet_upstream_issue", "Teljes kiesés — még a routered sem válaszol.", "", {}, 1},
+        {2000, 2100, "internet_upstream_issue", upstream, "--+--", {}, 1},
+        {3000, 3100, "internet_upstream_issue", upstream, "--++-", {}, 0},
+        {4000, 4200, "gateway_congestion", upstream, "", {30, 3}, 1},
+        {5000, 5070, "internet_upstream_issue", upstream, "", {30, 0}, 0}, // the bucket runs past its end
+        {6000, 6100, "ipv6_provider_issue", upstream, "---", {}, 0},
+        {7000, 7100, "dns_only_issue", "A névfeloldás (DNS) nem válaszol.", "---", {}, 0},
+        {8000, 8100, "internet_upstream_issue", upstream, "-", {}, 0}, // one sample is no evidence
+    };
     {
         RawDb db(path);
         createVersion1(db, /*withFaultLocation=*/true);
@@ -292,6 +310,18 @@ TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApa
             "CREATE INDEX idx_network_samples_kind_points ON network_samples(target_kind, timestamp, latency_ms, success);"
             "INSERT INTO sample_rollups VALUES (900, 60, 'gateway', 3, 2, 4, 5, 6, 0.25, 901, 959);"
             "PRAGMA user_version = 5;"));
+        for (const auto& i : incidents) {
+            db.exec(QStringLiteral("INSERT INTO incidents (id, start_timestamp, end_timestamp, classification, severity, "
+                                   "confidence, evidence_summary) VALUES ('%1', %1, %2, '%3', 'critical', 0.9, '%4');")
+                        .arg(i.start).arg(i.end).arg(QLatin1String(i.classification), QString::fromUtf8(i.summary)));
+            for (int k = 0; i.answers[k]; ++k)
+                db.exec(QStringLiteral("INSERT INTO network_samples VALUES ('%1', 'B', %1, 'publicIP', 'P', 'h', 'wlan0', "
+                                       "'a', 'g', %2, %3, 0, NULL, NULL);")
+                            .arg(i.start + 5 + 10 * k).arg(i.answers[k] == '+' ? "20" : "NULL").arg(i.answers[k] == '+'));
+            if (i.minute.first)
+                db.exec(QStringLiteral("INSERT INTO sample_rollups VALUES (%1, 60, 'publicIP', %2, %3, NULL, NULL, NULL, "
+                                       "NULL, NULL, NULL);").arg(i.start + 20).arg(i.minute.first).arg(i.minute.second));
+        }
     }
     SQLiteStore store(SQLiteStore::Location::file(path));
     const auto samples = await(store.samples(0, 2000));
@@ -315,6 +345,10 @@ TEST(StoreSchemaTest, Version5SamplesAndRollupsBecomeIPv4AndTheFamiliesRollUpApa
     RawDb db(path);
     EXPECT_EQ(db.column(QStringLiteral("SELECT name FROM sqlite_schema WHERE name LIKE 'idx_network_samples_kind_%points';")),
               QStringList("idx_network_samples_kind_family_points"));
+    for (const auto& i : incidents)
+        EXPECT_EQ(db.integer(QStringLiteral("SELECT outage FROM incidents WHERE id = '%1';").arg(i.start)), i.outage) << i.start;
+    for (const char* sql : store::fileCacheWarmUpStatements()) // each runs to its end on the file as it is now
+        db.exec(QString::fromUtf8(sql));
 }
 
 TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
@@ -325,7 +359,7 @@ TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
         // A future layout: rollback journal, only some of today's tables.
         db.exec(QStringLiteral("CREATE TABLE network_samples (id TEXT PRIMARY KEY, timestamp DOUBLE);"
                                "INSERT INTO network_samples VALUES ('x', 1);"
-                               "PRAGMA user_version = 7;"));
+                               "PRAGMA user_version = 8;"));
     }
     const QByteArray before = fileHash(path);
     ASSERT_FALSE(before.isEmpty());
@@ -334,7 +368,7 @@ TEST(StoreSchemaTest, NewerSchemaIsRefusedWithCode3AndLeftUntouched)
         FAIL() << "a newer database must be refused";
     } catch (const StoreError& e) {
         EXPECT_EQ(e.code(), 3);
-        EXPECT_EQ(e.message(), QStringLiteral("This database was written by a newer version of Polvarine (schema 7). "
+        EXPECT_EQ(e.message(), QStringLiteral("This database was written by a newer version of Polvarine (schema 8). "
                                               "Update the app to open it."));
         EXPECT_EQ(StoreError::domain(), QStringLiteral("Polvarine.SQLite"));
     }

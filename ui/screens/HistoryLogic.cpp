@@ -17,7 +17,7 @@ Content contentFor(bool isLoading, bool hasSummary)
     return isLoading ? Content::loading : Content::noData;
 }
 
-QString coverageValueText(double ratio) { return formatPrintf(QStringLiteral("%.0f"), {ratio * 100}); }
+QString coverageValueText(double ratio) { return coveragePercentFigure(ratio); }
 
 QString coverageCaption(double ratio)
 {
@@ -155,6 +155,16 @@ QString chartNote(const HistorySummary& summary)
     if (summary.incidents.empty())
         return L("Az időszakban nem rögzítettünk eseményt.");
     return LF("Az időszakban %lld eseményt rögzítettünk.", {static_cast<long long>(summary.incidents.size())});
+}
+
+QString aggregatedNote(const HistorySummary& summary)
+{
+    if (!summary.rawRetentionSeconds)
+        return L("A régebbi szakaszokat összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de az "
+                 "időszeletek jellemző értéke és a kiesések megmaradnak.");
+    return LF("Ami régebbi, mint az utolsó %@, azt összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de "
+              "az időszeletek jellemző értéke és a kiesések megmaradnak.",
+              {keptStretchText(*summary.rawRetentionSeconds)});
 }
 
 std::vector<Incident> newestIncidents(const std::vector<Incident>& incidents)

@@ -54,6 +54,8 @@ bool hasMeasuredSlice(const HistorySummary& summary);
 QString chartLabel(HistoryRange currentRange);
 std::vector<PVSeriesSummary> chartSeries(const HistorySummary& summary);
 QString chartNote(const HistorySummary& summary);
+// The note under a chart that holds rolled-up slices: it names the raw retention in force.
+QString aggregatedNote(const HistorySummary& summary);
 
 // The 30 newest incidents, newest first; incidents with the same start keep their order.
 inline constexpr std::size_t kShownIncidents = 30;

@@ -131,8 +131,7 @@ void HistoryScreen::buildCards()
     latency->addContent(legend_);
     aggregatedNote_ = new PVSymbolTextRow(
         "archivebox", 12, PV::color::ink::tertiary, 1,
-        L("Az egy hétnél régebbi szakaszokat összesítésből rajzoljuk: a nyers mérések addigra kikerülnek, de az "
-          "időszeletek jellemző értéke és a kiesések megmaradnak."),
+        history::aggregatedNote(HistorySummary{}),
         PVFontToken::caption, PV::color::ink::tertiary, latency);
     aggregatedNote_->setContentsMargins(0, 4, 0, 0);
     latency->addContent(aggregatedNote_);
@@ -218,6 +217,7 @@ void HistoryScreen::showLatency(const HistorySummary& summary)
     chart_->setVisible(measured);
     legend_->setVisible(measured);
     aggregatedNote_->setVisible(measured && summary.containsAggregatedBuckets());
+    aggregatedNote_->setText(history::aggregatedNote(summary));
     chart_->setSpec(measured ? history::chartSpec(summary, clock_()) : PVChartSpec{});
     refreshChartLabel();
 }

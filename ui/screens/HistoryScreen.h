@@ -18,6 +18,7 @@ namespace pv {
 class AppViewModel;
 class PVSymbolView;
 class PVText;
+class PVSymbolTextRow;
 
 // The chart view, announcing every frame it paints.
 class HistoryChartView : public PVChartView {
@@ -89,7 +90,7 @@ private:
     PVText* noMeasurement_ = nullptr;
     HistoryChartView* chart_ = nullptr;
     QWidget* legend_ = nullptr;
-    QWidget* aggregatedNote_ = nullptr;
+    PVSymbolTextRow* aggregatedNote_ = nullptr;
     PVSectionCard* incidentCard_ = nullptr;
     QWidget* noIncident_ = nullptr;
     QWidget* incidentList_ = nullptr;
