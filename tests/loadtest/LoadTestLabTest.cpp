@@ -312,7 +312,7 @@ void LoadTestLabTest::runStopRows(const char* line)
         EXPECT_NEAR(said.storedMbps, serverMbps, within * serverMbps);
         EXPECT_GT(said.storedMbps, 1.1 * wholePhaseMbps) << "never the bytes over the whole phase";
         EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
-        EXPECT_TRUE(said.tile.caption.contains(LF("az első %.0f másodpercben", {cut.loadEndedAtSeconds})))
+        EXPECT_TRUE(said.tile.caption.contains(LF("az első %@ másodpercben", {loadSecondsText(cut.loadEndedAtSeconds)})))
             << said.tile.caption.toStdString();
         const QString figures = upload ? LF("le / %.0f Mbps fel", {said.storedMbps}) : LF(": %.0f Mbps le", {said.storedMbps});
         EXPECT_TRUE(said.marker.contains(figures)) << said.marker.toStdString();

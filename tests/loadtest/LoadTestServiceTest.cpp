@@ -165,6 +165,8 @@ TEST(LoadTestFiguresTest, TheTileTheStoredRowAndTheMarkerShowTheRateWhileTheLoad
          QStringLiteral("Amit felfelé bír — hívásnál ez a fontosabb")},
         {"stopped after 6 s", upload(36'000'000, LoadStopReason::failed, 6.0, {}), 48.0,
          QStringLiteral("Amíg folyt: az első 6 másodpercben, utána elakadt")},
+        {"stopped after 1.5 s, said to a tenth", upload(9'000'000, LoadStopReason::failed, 1.5, {}), 48.0,
+         QStringLiteral("Amíg folyt: az első 1.5 másodpercben, utána elakadt")},
         // The server stopped reading: its bodies in flight fell back to nothing, what flowed stays.
         {"stopped, nothing confirmed", [&] {
              LoadPhaseResult p = upload(0, LoadStopReason::failed, 6.0, {});
@@ -472,10 +474,10 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
         double cutAt = 1.25;
     } cases[] = {
         {"download stopped", stopped, flowing, false, true, {},
-         "Terhelési teszt: 96 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 1 másodperc "
+         "Terhelési teszt: 96 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 1.2 másodperc "
          "után elakadt: a 96 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
         {"upload stopped", flowing, stopped, true, false, {},
-         "Terhelési teszt: 10 Mbps le / 38 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés az első 1 "
+         "Terhelési teszt: 10 Mbps le / 38 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés az első 1.2 "
          "másodperc után elakadt: a 38 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
         {"upload paused", flowing, paused, true, true, {{1.5, 4.0}},
          "Terhelési teszt: 10 Mbps le / 5 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés közben a "
@@ -483,7 +485,7 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
         {"upload slowed down", flowing, slowed, true, true, {},
          "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes)."},
         {"download stopped in its last second", {40, 40, 40, 20, 0}, flowing, false, true, {},
-         "Terhelési teszt: 34 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 4 másodperc "
+         "Terhelési teszt: 34 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 3.5 másodperc "
          "után elakadt: a 34 Mbps az addigi sebesség, a késleltetés nem volt mérhető.", 3.5},
         {"both stopped", stopped, stopped, false, false, {}, {}},
     };
