@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <deque>
 #include <cerrno>
 #include <cstddef>
 #include <vector>
@@ -182,6 +183,93 @@ struct LoadGenerator::Phase {
     Clock::time_point lastArrival;
     std::int64_t lastArrived = 0;
     std::vector<double> standstillEnds;
+    // Every turn: where the flow (an upload's line, a download's arrivals) last moved by more than next
+    // to nothing, and whether a look has seen it still for kLongestGap since. When it moves on after
+    // such a look, the stretch from the one to the other stood still.
+    struct StillWatch {
+        Clock::time_point movedAt;
+        std::int64_t movedTo = 0;
+        bool seenStill = false;
+        Clock::time_point lastLook;
+        std::vector<LoadStandstill> stretches;
+
+        void look(Clock::time_point start, Clock::time_point now, std::int64_t count)
+        {
+            const Clock::time_point previous = lastLook;
+            lastLook = now;
+            if (movedTo == 0) { // the flow starts with its first bytes
+                if (count > 0) {
+                    movedTo = count;
+                    movedAt = now;
+                }
+                return;
+            }
+            movedTo = std::min(movedTo, count); // a failed request's bytes left the count
+            const double perSecond = static_cast<double>(movedTo) / std::max(secondsBetween(start, movedAt), 0.05);
+            const auto least = static_cast<std::int64_t>(std::max(16.0 * 1024, 0.01 * perSecond));
+            if (count > movedTo + least) {
+                if (seenStill) // it moved again between the last look and this one (at the latest)
+                    stretches.push_back({secondsBetween(start, movedAt),
+                                         secondsBetween(start, now - previous > kLongestTurn ? previous : now)});
+                movedTo = count;
+                movedAt = now;
+                seenStill = false;
+            } else if (now - movedAt >= kLongestGap) {
+                seenStill = true;
+            }
+        }
+    };
+    StillWatch still; // download
+    // Upload, every turn: where the server stood still. Its take falls to next to nothing of the pace so
+    // far over kBurstSpan while the line goes on carrying into its kernel (or stands still too), from
+    // the last look at which the take kept up with the line; it flows on where the server takes again:
+    // more than the line brought (the backlog its kernel holds) or, with the line, at half the pace. A
+    // line that merely slows down keeps its take level with what it carries, and stands not still.
+    struct TakeWatch {
+        struct Look {
+            Clock::time_point at;
+            std::int64_t taken = 0, carried = 0;
+        };
+        std::deque<Look> recent; // the looks of the last kBurstSpan
+        std::optional<Clock::time_point> standingSince;
+        std::optional<Clock::time_point> lastTaking;
+        std::vector<LoadStandstill> stretches;
+
+        void look(Clock::time_point start, Clock::time_point now, std::int64_t taken, std::int64_t carried, double pace)
+        {
+            constexpr std::int64_t kLeast = 16 * 1024;
+            if (!recent.empty() && pace > 0) {
+                const Look& previous = recent.back();
+                const std::int64_t took = taken - previous.taken;
+                const std::int64_t brought = carried - previous.carried;
+                const double turn = std::max(secondsBetween(previous.at, now), 1e-3);
+                const bool keptUp = took > 0 && 2 * took >= brought;
+                if (!standingSince && keptUp)
+                    lastTaking = now;
+                if (standingSince && took > kLeast && (took > 2 * brought || (keptUp && took > 0.5 * pace * turn))) {
+                    // While this computer held the test up, it took again at the latest when the loop ran.
+                    const Clock::time_point end = now - previous.at > kLongestTurn ? previous.at : now;
+                    if (end - *standingSince >= kLongestGap)
+                        stretches.push_back({secondsBetween(start, *standingSince), secondsBetween(start, end)});
+                    standingSince.reset();
+                    lastTaking = now;
+                }
+            }
+            recent.push_back({now, taken, carried});
+            while (recent.size() > 2 && recent[1].at <= now - kBurstSpan)
+                recent.pop_front();
+            const Look& first = recent.front();
+            const double span = secondsBetween(first.at, now);
+            if (standingSince || !lastTaking || pace <= 0 || span < 0.8 * std::chrono::duration<double>(kBurstSpan).count() ||
+                now - first.at > 2 * kBurstSpan)
+                return;
+            const double took = static_cast<double>(taken - first.taken);
+            const double brought = static_cast<double>(carried - first.carried);
+            if (took < 0.15 * pace * span && (brought - took > 0.5 * pace * span || brought < 0.02 * pace * span))
+                standingSince = lastTaking;
+        }
+    };
+    TakeWatch take; // upload
     bool serverHolds = false; // heldByTheServer() at the last sample
     int requestsAnswered = 0;
     int requestsFailed = 0;
@@ -369,9 +457,10 @@ struct LoadGenerator::Phase {
     void watchArrivals(Clock::time_point start)
     {
         const std::int64_t arrived = receivedByTheKernel();
+        const auto now = Clock::now();
+        still.look(start, now, arrived);
         if (arrived <= lastArrived)
             return;
-        const auto now = Clock::now();
         if (lastArrived > 0 && now - lastArrival >= kLongestGap) {
             standstillOnsets.push_back(secondsBetween(start, lastArrival));
             standstillEnds.push_back(secondsBetween(start, now));
@@ -800,8 +889,15 @@ struct LoadGenerator::Phase {
             int running = 0;
             curl_multi_perform(multi, &running);
             watchWindows();
-            if (direction == LoadDirection::upload && uploadAnswers > 0 && looksSinceAnswer.size() < kMostTurnLooks)
-                looksSinceAnswer.push_back({Clock::now(), total(), total(true)});
+            if (direction == LoadDirection::upload) {
+                const auto at = Clock::now();
+                const std::int64_t carried = total(true);
+                const std::int64_t taken = total();
+                const double pace = static_cast<double>(generator.counter_.total()) / std::max(secondsBetween(start, at), 0.05);
+                take.look(start, at, taken, carried, pace);
+                if (uploadAnswers > 0 && looksSinceAnswer.size() < kMostTurnLooks)
+                    looksSinceAnswer.push_back({at, taken, carried});
+            }
             if (direction == LoadDirection::download)
                 watchArrivals(start);
             int queued = 0;
@@ -871,10 +967,12 @@ struct LoadGenerator::Phase {
         // answers stood still: what the server's kernel took then, and the server read after a pause,
         // is left out of the count as it is of those seconds, so that the rate over the seconds that
         // flowed stays the line's.
+        // After the server stood still and took on again, the seconds' count stands: what its kernel took
+        // meanwhile is left out with the time it stood still (the count goes on at the line's pace).
         const std::int64_t counted = std::min(finalTotal, previousTotal);
-        result.bytesTransferred = direction == LoadDirection::download ? finalTotal
-                                  : answersWentStill                  ? counted
-                                                                      : std::max(answeredBytes, counted);
+        result.bytesTransferred = direction == LoadDirection::download                  ? finalTotal
+                                  : answersWentStill || !take.stretches.empty() ? counted
+                                                                                : std::max(answeredBytes, counted);
         result.peakBytes = std::max(peakTotal, result.bytesTransferred);
         result.durationSeconds = secondsBetween(start, end);
         result.perSecondMbps = std::move(samples);
@@ -886,6 +984,7 @@ struct LoadGenerator::Phase {
             standstillOnsets.push_back(secondsBetween(start, lastArrival)); // still at the end: a stop
         result.standstillOnsets = std::move(standstillOnsets);
         result.standstillEnds = std::move(standstillEnds);
+        result.stillStretches = std::move(direction == LoadDirection::upload ? take.stretches : still.stretches);
         result.requestsAnswered = requestsAnswered;
         result.requestsFailed = requestsFailed;
         // Why the phase moved (next to) nothing: the last error, else what the requests waited for.

@@ -75,6 +75,11 @@ struct LoadPhaseResult {
     // stood still; a download's edges are where its bytes stopped arriving and arrived again.
     std::vector<double> standstillOnsets = {};
     std::vector<double> standstillEnds = {};
+    // Where the load stood still for half a second or more and then flowed on, from the generator's
+    // looks on every turn: an upload's server took next to nothing of what the line carried (its
+    // kernel's backlog is left out with that time), a download's bytes stopped arriving. Only a
+    // stretch that the looks saw standing still counts: while this computer held the test up, nobody looked.
+    std::vector<LoadStandstill> stillStretches = {};
     bool operator==(const LoadPhaseResult&) const = default;
 
     bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }

@@ -800,6 +800,10 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
 TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndASlowLineNeither)
 {
     using Pauses = std::vector<LoadStandstill>;
+    const auto stretched = [](LoadPhaseResult r, Pauses stretches) {
+        r.stillStretches = std::move(stretches);
+        return r;
+    };
     const struct {
         const char* name;
         LoadPhaseResult load;
@@ -822,6 +826,14 @@ TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndAS
         {"one whole second without load", phaseOf({40, 40, 40, 10, 0, 30, 40, 40, 40, 40}), Pauses{{3.25, 5.25}},
          std::nullopt},
         {"a pause, later a stop", phaseOf({40, 40, 0, 0, 40, 40, 40, 0, 0, 0}), Pauses{{2.0, 4.0}}, 7.0},
+        // The generator's own still stretches, found on its every turn: a pause however little of a
+        // second it took, one over a pause from the seconds in its place, none after the byte cap.
+        {"a 0.7-s pause the seconds hide", stretched(phaseOf({40, 40, 40, 40, 28, 33, 40, 40, 40, 40}), {{4.6, 5.3}}),
+         Pauses{{4.6, 5.3}}, std::nullopt},
+        {"a stretch over a pause from the seconds",
+         stretched(phaseOf({40, 40, 40, 40, 40, 20, 0, 10, 40, 40}), {{5.2, 7.6}}), Pauses{{5.2, 7.6}}, std::nullopt},
+        {"a stretch after the byte cap", stretched(phaseOf({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), {{3.0, 4.0}}), {},
+         std::nullopt},
         // 40 → 3 Mbit/s 1.5 s in, flowing on at a lower rate with the dips of its queue.
         {"slowed down", phaseOf({38.4, 1.5, 1.1, 4.0, 5.3, 3.1, 2.9, 3.0, 2.8, 3.2}), {}, std::nullopt},
         {"a dribble from the start", phaseOf({0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01}), {},

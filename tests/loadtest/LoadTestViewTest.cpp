@@ -614,7 +614,7 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
                 shoot(view, QStringLiteral("result-upload-ungraded") + at);
-                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(100);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(scale > 1 ? 330 : 100);
                 shoot(view, QStringLiteral("result-upload-ungraded-tiles") + at);
                 view.resultView()->setTableExpanded(true);
                 view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(10000);
@@ -623,7 +623,7 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
             prepared->result = downloadUngradedResult();
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
-                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(100);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(scale > 1 ? 330 : 100);
                 shoot(view, QStringLiteral("result-download-ungraded") + at);
             }
             prepared->result = uploadCutResult();
