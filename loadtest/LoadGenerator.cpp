@@ -238,34 +238,38 @@ struct LoadGenerator::Phase {
         void look(Clock::time_point start, Clock::time_point now, std::int64_t taken, std::int64_t carried, double pace)
         {
             constexpr std::int64_t kLeast = 16 * 1024;
-            if (!recent.empty() && pace > 0) {
-                const Look& previous = recent.back();
-                const std::int64_t took = taken - previous.taken;
-                const std::int64_t brought = carried - previous.carried;
-                const double turn = std::max(secondsBetween(previous.at, now), 1e-3);
-                const bool keptUp = took > 0 && 2 * took >= brought;
-                if (!standingSince && keptUp)
-                    lastTaking = now;
-                if (standingSince && took > kLeast && (took > 2 * brought || (keptUp && took > 0.5 * pace * turn))) {
-                    // While this computer held the test up, it took again at the latest when the loop ran.
-                    const Clock::time_point end = now - previous.at > kLongestTurn ? previous.at : now;
-                    if (end - *standingSince >= kLongestGap)
-                        stretches.push_back({secondsBetween(start, *standingSince), secondsBetween(start, end)});
-                    standingSince.reset();
-                    lastTaking = now;
-                }
-            }
+            const std::optional<Look> previous = recent.empty() ? std::nullopt : std::optional(recent.back());
             recent.push_back({now, taken, carried});
             while (recent.size() > 2 && recent[1].at <= now - kBurstSpan)
                 recent.pop_front();
+            if (!previous || pace <= 0)
+                return;
+            const std::int64_t took = taken - previous->taken;
+            const std::int64_t brought = carried - previous->carried;
+            if (!standingSince && took > 0 && 2 * took >= brought)
+                lastTaking = now;
+            // Over the last kBurstSpan (a single turn can be a few milliseconds: too short to tell a
+            // pace), unless this computer held the loop up meanwhile.
             const Look& first = recent.front();
             const double span = secondsBetween(first.at, now);
-            if (standingSince || !lastTaking || pace <= 0 || span < 0.8 * std::chrono::duration<double>(kBurstSpan).count() ||
-                now - first.at > 2 * kBurstSpan)
+            const bool spanned = span >= 0.8 * std::chrono::duration<double>(kBurstSpan).count() && now - first.at <= 2 * kBurstSpan;
+            const double spanTook = static_cast<double>(taken - first.taken);
+            const double spanBrought = static_cast<double>(carried - first.carried);
+            if (standingSince) {
+                const bool backlog = took > kLeast && took > 2 * brought;
+                const bool withTheLine = spanned && spanTook >= 0.5 * pace * span && 2 * spanTook >= spanBrought;
+                if (!backlog && !withTheLine)
+                    return;
+                // While this computer held the test up, it took again at the latest when the loop ran.
+                const Clock::time_point end = now - previous->at > kLongestTurn ? previous->at : now;
+                if (end - *standingSince >= kLongestGap)
+                    stretches.push_back({secondsBetween(start, *standingSince), secondsBetween(start, end)});
+                standingSince.reset();
+                lastTaking = now;
                 return;
-            const double took = static_cast<double>(taken - first.taken);
-            const double brought = static_cast<double>(carried - first.carried);
-            if (took < 0.15 * pace * span && (brought - took > 0.5 * pace * span || brought < 0.02 * pace * span))
+            }
+            if (lastTaking && spanned && spanTook < 0.15 * pace * span &&
+                (spanBrought - spanTook > 0.5 * pace * span || spanBrought < 0.02 * pace * span))
                 standingSince = lastTaking;
         }
     };
