@@ -426,43 +426,31 @@ TEST_F(LoadTestLabTest, APauseIsSaidAsAPauseAndASlowdownIsMeasuredAsItIs)
 // computer held the test up, as it says).
 TEST_F(LoadTestLabTest, AShortUploadPauseBehindADeepQueueIsSaidAndLeftOutOfTheRate)
 {
-    const struct {
-        int downMbit, upMbit;
-    } lines[] = {{100, 10}, {50, 50}};
-    for (const auto& line : lines) {
-        SCOPED_TRACE(QStringLiteral("%1/%2").arg(line.downMbit).arg(line.upMbit).toStdString());
-        ASSERT_TRUE(lab->shape(QStringLiteral("500ms"), line.downMbit, line.upMbit));
-        const auto after = static_cast<qint64>(6.0 * line.upMbit * 0.95e6 / 8);
+    for (const int upMbit : {10, 50}) {
+        const int downMbit = upMbit == 10 ? 100 : 50;
+        SCOPED_TRACE(QStringLiteral("%1/%2").arg(downMbit).arg(upMbit).toStdString());
+        ASSERT_TRUE(lab->shape(QStringLiteral("500ms"), downMbit, upMbit));
         baseURL = lab->startServer({QStringLiteral("--mode"), QStringLiteral("pause"), QStringLiteral("--directions"),
-                                    QStringLiteral("up"), QStringLiteral("--after"), QString::number(after),
+                                    QStringLiteral("up"), QStringLiteral("--after"), QString::number(6 * upMbit * 118750),
                                     QStringLiteral("--pause-seconds"), QStringLiteral("1.2")});
-        ASSERT_FALSE(baseURL.isEmpty());
         const Run run = runTest(12s);
         ASSERT_TRUE(run.failure.isEmpty()) << run.failure.toStdString();
         const LoadPhaseResult& up = run.result.upload;
         const auto events = lab->serverEvents();
         ASSERT_EQ(events.size(), 3u);
-        ASSERT_EQ(events[1].event, QStringLiteral("pause"));
         const double flowingMbps = static_cast<double>(events[1].taken) * 8 / (events[1].wallClock - events[0].wallClock) / 1e6;
         std::printf("upload %d/%d, 1.2-s pause: %.2f Mbit/s (server before its pause %.2f, %+.1f %%), paused %.2f s in "
-                    "%zu pauses, held %.2f s; per second:",
-                    line.downMbit, line.upMbit, up.throughputMbps(), flowingMbps,
+                    "%zu pauses, held %.2f s\n", downMbit, upMbit, up.throughputMbps(), flowingMbps,
                     100.0 * (up.throughputMbps() / flowingMbps - 1.0), up.pausedSeconds(), up.pauses.size(), up.heldSeconds);
-        for (double sample : up.perSecondMbps)
-            std::printf(" %.1f", sample);
-        std::printf("\n");
         EXPECT_TRUE(run.result.isUploadGraded());
-        EXPECT_FALSE(up.stoppedFlowing());
         EXPECT_EQ(up.pauses.size(), 1u);
-        EXPECT_GE(up.pausedSeconds(), 0.5);
-        EXPECT_LE(up.pausedSeconds(), 1.5);
+        EXPECT_NEAR(up.pausedSeconds(), 1.0, 0.5);
         const double margin = 0.03 + up.heldSeconds / std::max(up.flowingSeconds(), 1.0);
         EXPECT_NEAR(up.throughputMbps(), flowingMbps, margin * flowingMbps);
-        expectNoSecondAboveTheLine(up.perSecondMbps, line.upMbit);
+        expectNoSecondAboveTheLine(up.perSecondMbps, upMbit);
         const Said said = whatIsSaid(net, run.result, LoadDirection::upload);
         EXPECT_TRUE(said.notes.contains(QStringLiteral("megállt, majd folytatódott"))) << said.notes.toStdString();
         EXPECT_TRUE(said.tile.caption.contains(QStringLiteral("másodpercre megállt"))) << said.tile.caption.toStdString();
-        EXPECT_EQ(said.tile.value, formatFixed(said.storedMbps, 0));
     }
 }
 
