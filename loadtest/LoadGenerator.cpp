@@ -238,30 +238,33 @@ struct LoadGenerator::Phase {
         void look(Clock::time_point start, Clock::time_point now, std::int64_t taken, std::int64_t carried, double pace)
         {
             constexpr std::int64_t kLeast = 16 * 1024;
-            const std::optional<Look> previous = recent.empty() ? std::nullopt : std::optional(recent.back());
+            const bool first = recent.empty();
+            const Look previous = first ? Look{now, taken, carried} : recent.back();
             recent.push_back({now, taken, carried});
             while (recent.size() > 2 && recent[1].at <= now - kBurstSpan)
                 recent.pop_front();
-            if (!previous || pace <= 0)
+            if (first || pace <= 0)
                 return;
-            const std::int64_t took = taken - previous->taken;
-            const std::int64_t brought = carried - previous->carried;
-            if (!standingSince && took > 0 && 2 * took >= brought)
+            const std::int64_t took = taken - previous.taken;
+            const std::int64_t brought = carried - previous.carried;
+            // Over the last kBurstSpan (a single turn can be a few milliseconds, and a window update
+            // alone moves the take without the line), unless this computer held the loop up meanwhile.
+            const Look& oldest = recent.front();
+            const double span = secondsBetween(oldest.at, now);
+            const bool spanned = span >= 0.8 * std::chrono::duration<double>(kBurstSpan).count() && now - oldest.at <= 2 * kBurstSpan;
+            const double spanTook = static_cast<double>(taken - oldest.taken);
+            const double spanBrought = static_cast<double>(carried - oldest.carried);
+            const bool keepingPace = spanned && spanTook >= 0.5 * pace * span && spanTook >= 0.75 * spanBrought;
+            if (!standingSince && keepingPace)
                 lastTaking = now;
-            // Over the last kBurstSpan (a single turn can be a few milliseconds: too short to tell a
-            // pace), unless this computer held the loop up meanwhile.
-            const Look& first = recent.front();
-            const double span = secondsBetween(first.at, now);
-            const bool spanned = span >= 0.8 * std::chrono::duration<double>(kBurstSpan).count() && now - first.at <= 2 * kBurstSpan;
-            const double spanTook = static_cast<double>(taken - first.taken);
-            const double spanBrought = static_cast<double>(carried - first.carried);
             if (standingSince) {
-                const bool backlog = took > kLeast && took > 2 * brought;
-                const bool withTheLine = spanned && spanTook >= 0.5 * pace * span && 2 * spanTook >= spanBrought;
-                if (!backlog && !withTheLine)
+                // The server reads what its kernel kept meanwhile (a tenth of a second's bytes or more at
+                // once), or takes with the line again.
+                const bool backlog = static_cast<double>(took) > std::max({static_cast<double>(kLeast), 2.0 * static_cast<double>(brought), 0.1 * pace});
+                if (!backlog && !keepingPace)
                     return;
                 // While this computer held the test up, it took again at the latest when the loop ran.
-                const Clock::time_point end = now - previous->at > kLongestTurn ? previous->at : now;
+                const Clock::time_point end = now - previous.at > kLongestTurn ? previous.at : now;
                 if (end - *standingSince >= kLongestGap)
                     stretches.push_back({secondsBetween(start, *standingSince), secondsBetween(start, end)});
                 standingSince.reset();
