@@ -145,6 +145,7 @@ struct LoadGenerator::Phase {
         bool answered = false; // the current request has been answered with a success status
         std::chrono::milliseconds retryDelay{0};
         std::optional<Clock::time_point> retryAt; // waiting after a failed request
+        std::optional<Clock::time_point> carriedWholeAt; // upload: when the server's end had acknowledged the whole body
     };
 
     LoadGenerator& generator;
@@ -631,6 +632,7 @@ struct LoadGenerator::Phase {
         s.requestBytes = 0;
         s.handedOver = 0;
         s.sentWhenAnswered.reset();
+        s.carriedWholeAt.reset();
         s.answered = false;
         s.retryAt.reset();
         s.localPort = -1;
@@ -801,7 +803,26 @@ struct LoadGenerator::Phase {
             });
             if (best == around.end())
                 return;
-            const auto [onsetAt, reached] = *best;
+            // A server that still read would have answered a body its end had acknowledged whole within a
+            // round trip: one still unanswered a quarter second later says it had stopped by then, however
+            // long its window went on opening (a young connection's, behind a deep queue).
+            std::optional<Clock::time_point> stoppedBy;
+            const auto answeredWithin = Clock::now() - kBurstSpan;
+            for (const Stream& s : streams)
+                if (s.active && s.carriedWholeAt && *s.carriedWholeAt <= answeredWithin)
+                    stoppedBy = std::min(stoppedBy.value_or(*s.carriedWholeAt), *s.carriedWholeAt);
+            std::pair<Clock::time_point, std::int64_t> chosen = *best;
+            if (stoppedBy && chosen.first > *stoppedBy) {
+                const auto before = std::find_if(looksSinceAnswer.rbegin(), looksSinceAnswer.rend(),
+                                                 [&](const TurnLook& l) { return l.at <= *stoppedBy; });
+                const auto from = before == looksSinceAnswer.rend()
+                                      ? countLooks.rend()
+                                      : std::find_if(countLooks.rbegin(), countLooks.rend(),
+                                                     [&](const CountLook& c) { return c.at <= before->at; });
+                if (from != countLooks.rend() && before->at > start)
+                    chosen = {before->at, from->counted + std::max<std::int64_t>(0, before->carried - from->carried)};
+            }
+            const auto [onsetAt, reached] = chosen;
             standstillOnsets.push_back(secondsBetween(start, onsetAt));
             for (std::size_t k = 0; k < secondEnds.size(); ++k) {
                 if (start + std::chrono::seconds(k + 1) <= onsetAt)
@@ -811,7 +832,7 @@ struct LoadGenerator::Phase {
             }
             countAtSecondEnd = secondEnds.empty() ? 0.0 : secondEnds.back();
             previousTotal = peakTotal = reached;
-            rewoundTo = *best;
+            rewoundTo = chosen;
         };
         const auto look = [&](std::int64_t now, Clock::time_point at) {
             if (direction == LoadDirection::download)
@@ -898,6 +919,15 @@ struct LoadGenerator::Phase {
             watchWindows();
             if (direction == LoadDirection::upload) {
                 const auto at = Clock::now();
+                for (Stream& s : streams) {
+                    int queued = 0;
+                    const std::optional<curl_socket_t> socket = s.active && !s.carriedWholeAt && s.bodyBytes > 0 &&
+                                                                        s.handedOver >= s.bodyBytes
+                                                                    ? socketOf(s)
+                                                                    : std::nullopt;
+                    if (socket && ::ioctl(*socket, SIOCOUTQ, &queued) == 0 && queued == 0)
+                        s.carriedWholeAt = at;
+                }
                 const std::int64_t carried = total(true);
                 const std::int64_t taken = total();
                 const double pace = static_cast<double>(generator.counter_.total()) / std::max(secondsBetween(start, at), 0.05);

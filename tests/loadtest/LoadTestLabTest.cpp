@@ -261,6 +261,7 @@ constexpr StopRow kStopRows[] = {
     {"early", "300ms", 50, 50, LoadDirection::upload, 2},
     {"50/50", "500ms", 50, 50, LoadDirection::upload, 6},
     {"50/50", "500ms", 50, 50, LoadDirection::upload, 10.5},
+    {"50/50", "1000ms", 50, 50, LoadDirection::upload, 3},
 };
 
 void LoadTestLabTest::runStopRows(const char* line)
