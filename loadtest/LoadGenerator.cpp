@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <deque>
 #include <cerrno>
 #include <cstddef>
 #include <vector>
@@ -144,6 +145,7 @@ struct LoadGenerator::Phase {
         bool answered = false; // the current request has been answered with a success status
         std::chrono::milliseconds retryDelay{0};
         std::optional<Clock::time_point> retryAt; // waiting after a failed request
+        std::optional<Clock::time_point> carriedWholeAt; // upload: when the server's end had acknowledged the whole body
     };
 
     LoadGenerator& generator;
@@ -182,6 +184,100 @@ struct LoadGenerator::Phase {
     Clock::time_point lastArrival;
     std::int64_t lastArrived = 0;
     std::vector<double> standstillEnds;
+    // Every turn: where the flow (an upload's line, a download's arrivals) last moved by more than next
+    // to nothing, and whether a look has seen it still for kLongestGap since. When it moves on after
+    // such a look, the stretch from the one to the other stood still.
+    struct StillWatch {
+        Clock::time_point movedAt;
+        std::int64_t movedTo = 0;
+        bool seenStill = false;
+        Clock::time_point lastLook;
+        std::vector<LoadStandstill> stretches;
+
+        void look(Clock::time_point start, Clock::time_point now, std::int64_t count)
+        {
+            const Clock::time_point previous = lastLook;
+            lastLook = now;
+            if (movedTo == 0) { // the flow starts with its first bytes
+                if (count > 0) {
+                    movedTo = count;
+                    movedAt = now;
+                }
+                return;
+            }
+            movedTo = std::min(movedTo, count); // a failed request's bytes left the count
+            const double perSecond = static_cast<double>(movedTo) / std::max(secondsBetween(start, movedAt), 0.05);
+            const auto least = static_cast<std::int64_t>(std::max(16.0 * 1024, 0.01 * perSecond));
+            if (count > movedTo + least) {
+                if (seenStill) // it moved again between the last look and this one (at the latest)
+                    stretches.push_back({secondsBetween(start, movedAt),
+                                         secondsBetween(start, now - previous > kLongestTurn ? previous : now)});
+                movedTo = count;
+                movedAt = now;
+                seenStill = false;
+            } else if (now - movedAt >= kLongestGap) {
+                seenStill = true;
+            }
+        }
+    };
+    StillWatch still; // download
+    // Upload, every turn: where the server stood still. Its take falls to next to nothing of the pace so
+    // far over kBurstSpan while the line goes on carrying into its kernel (or stands still too), from
+    // the last look at which the take kept up with the line; it flows on where the server takes again:
+    // more than the line brought (the backlog its kernel holds) or, with the line, at half the pace. A
+    // line that merely slows down keeps its take level with what it carries, and stands not still.
+    struct TakeWatch {
+        struct Look {
+            Clock::time_point at;
+            std::int64_t taken = 0, carried = 0;
+        };
+        std::deque<Look> recent; // the looks of the last kBurstSpan
+        std::optional<Clock::time_point> standingSince;
+        std::optional<Clock::time_point> lastTaking;
+        std::vector<LoadStandstill> stretches;
+
+        void look(Clock::time_point start, Clock::time_point now, std::int64_t taken, std::int64_t carried, double pace)
+        {
+            constexpr std::int64_t kLeast = 16 * 1024;
+            const bool first = recent.empty();
+            const Look previous = first ? Look{now, taken, carried} : recent.back();
+            recent.push_back({now, taken, carried});
+            while (recent.size() > 2 && recent[1].at <= now - kBurstSpan)
+                recent.pop_front();
+            if (first || pace <= 0)
+                return;
+            const std::int64_t took = taken - previous.taken;
+            const std::int64_t brought = carried - previous.carried;
+            // Over the last kBurstSpan (a single turn can be a few milliseconds, and a window update
+            // alone moves the take without the line), unless this computer held the loop up meanwhile.
+            const Look& oldest = recent.front();
+            const double span = secondsBetween(oldest.at, now);
+            const bool spanned = span >= 0.8 * std::chrono::duration<double>(kBurstSpan).count() && now - oldest.at <= 2 * kBurstSpan;
+            const double spanTook = static_cast<double>(taken - oldest.taken);
+            const double spanBrought = static_cast<double>(carried - oldest.carried);
+            const bool keepingPace = spanned && spanTook >= 0.5 * pace * span && spanTook >= 0.75 * spanBrought;
+            if (!standingSince && keepingPace)
+                lastTaking = now;
+            if (standingSince) {
+                // The server reads what its kernel kept meanwhile (a tenth of a second's bytes or more at
+                // once), or takes with the line again.
+                const bool backlog = static_cast<double>(took) > std::max({static_cast<double>(kLeast), 2.0 * static_cast<double>(brought), 0.1 * pace});
+                if (!backlog && !keepingPace)
+                    return;
+                // While this computer held the test up, it took again at the latest when the loop ran.
+                const Clock::time_point end = now - previous.at > kLongestTurn ? previous.at : now;
+                if (end - *standingSince >= kLongestGap)
+                    stretches.push_back({secondsBetween(start, *standingSince), secondsBetween(start, end)});
+                standingSince.reset();
+                lastTaking = now;
+                return;
+            }
+            if (lastTaking && spanned && spanTook < 0.15 * pace * span &&
+                (spanBrought - spanTook > 0.5 * pace * span || spanBrought < 0.02 * pace * span))
+                standingSince = lastTaking;
+        }
+    };
+    TakeWatch take; // upload
     bool serverHolds = false; // heldByTheServer() at the last sample
     int requestsAnswered = 0;
     int requestsFailed = 0;
@@ -369,9 +465,10 @@ struct LoadGenerator::Phase {
     void watchArrivals(Clock::time_point start)
     {
         const std::int64_t arrived = receivedByTheKernel();
+        const auto now = Clock::now();
+        still.look(start, now, arrived);
         if (arrived <= lastArrived)
             return;
-        const auto now = Clock::now();
         if (lastArrived > 0 && now - lastArrival >= kLongestGap) {
             standstillOnsets.push_back(secondsBetween(start, lastArrival));
             standstillEnds.push_back(secondsBetween(start, now));
@@ -535,6 +632,7 @@ struct LoadGenerator::Phase {
         s.requestBytes = 0;
         s.handedOver = 0;
         s.sentWhenAnswered.reset();
+        s.carriedWholeAt.reset();
         s.answered = false;
         s.retryAt.reset();
         s.localPort = -1;
@@ -705,7 +803,26 @@ struct LoadGenerator::Phase {
             });
             if (best == around.end())
                 return;
-            const auto [onsetAt, reached] = *best;
+            // A server that still read would have answered a body its end had acknowledged whole within a
+            // round trip: one still unanswered a quarter second later says it had stopped by then, however
+            // long its window went on opening (a young connection's, behind a deep queue).
+            std::optional<Clock::time_point> stoppedBy;
+            const auto answeredWithin = Clock::now() - kBurstSpan;
+            for (const Stream& s : streams)
+                if (s.active && s.carriedWholeAt && *s.carriedWholeAt <= answeredWithin)
+                    stoppedBy = std::min(stoppedBy.value_or(*s.carriedWholeAt), *s.carriedWholeAt);
+            std::pair<Clock::time_point, std::int64_t> chosen = *best;
+            if (stoppedBy && chosen.first > *stoppedBy) {
+                const auto before = std::find_if(looksSinceAnswer.rbegin(), looksSinceAnswer.rend(),
+                                                 [&](const TurnLook& l) { return l.at <= *stoppedBy; });
+                const auto from = before == looksSinceAnswer.rend()
+                                      ? countLooks.rend()
+                                      : std::find_if(countLooks.rbegin(), countLooks.rend(),
+                                                     [&](const CountLook& c) { return c.at <= before->at; });
+                if (from != countLooks.rend() && before->at > start)
+                    chosen = {before->at, from->counted + std::max<std::int64_t>(0, before->carried - from->carried)};
+            }
+            const auto [onsetAt, reached] = chosen;
             standstillOnsets.push_back(secondsBetween(start, onsetAt));
             for (std::size_t k = 0; k < secondEnds.size(); ++k) {
                 if (start + std::chrono::seconds(k + 1) <= onsetAt)
@@ -715,7 +832,7 @@ struct LoadGenerator::Phase {
             }
             countAtSecondEnd = secondEnds.empty() ? 0.0 : secondEnds.back();
             previousTotal = peakTotal = reached;
-            rewoundTo = *best;
+            rewoundTo = chosen;
         };
         const auto look = [&](std::int64_t now, Clock::time_point at) {
             if (direction == LoadDirection::download)
@@ -800,8 +917,24 @@ struct LoadGenerator::Phase {
             int running = 0;
             curl_multi_perform(multi, &running);
             watchWindows();
-            if (direction == LoadDirection::upload && uploadAnswers > 0 && looksSinceAnswer.size() < kMostTurnLooks)
-                looksSinceAnswer.push_back({Clock::now(), total(), total(true)});
+            if (direction == LoadDirection::upload) {
+                const auto at = Clock::now();
+                for (Stream& s : streams) {
+                    int queued = 0;
+                    const std::optional<curl_socket_t> socket = s.active && !s.carriedWholeAt && s.bodyBytes > 0 &&
+                                                                        s.handedOver >= s.bodyBytes
+                                                                    ? socketOf(s)
+                                                                    : std::nullopt;
+                    if (socket && ::ioctl(*socket, SIOCOUTQ, &queued) == 0 && queued == 0)
+                        s.carriedWholeAt = at;
+                }
+                const std::int64_t carried = total(true);
+                const std::int64_t taken = total();
+                const double pace = static_cast<double>(generator.counter_.total()) / std::max(secondsBetween(start, at), 0.05);
+                take.look(start, at, taken, carried, pace);
+                if (uploadAnswers > 0 && looksSinceAnswer.size() < kMostTurnLooks)
+                    looksSinceAnswer.push_back({at, taken, carried});
+            }
             if (direction == LoadDirection::download)
                 watchArrivals(start);
             int queued = 0;
@@ -871,10 +1004,12 @@ struct LoadGenerator::Phase {
         // answers stood still: what the server's kernel took then, and the server read after a pause,
         // is left out of the count as it is of those seconds, so that the rate over the seconds that
         // flowed stays the line's.
+        // After the server stood still and took on again, the seconds' count stands: what its kernel took
+        // meanwhile is left out with the time it stood still (the count goes on at the line's pace).
         const std::int64_t counted = std::min(finalTotal, previousTotal);
-        result.bytesTransferred = direction == LoadDirection::download ? finalTotal
-                                  : answersWentStill                  ? counted
-                                                                      : std::max(answeredBytes, counted);
+        result.bytesTransferred = direction == LoadDirection::download                  ? finalTotal
+                                  : answersWentStill || !take.stretches.empty() ? counted
+                                                                                : std::max(answeredBytes, counted);
         result.peakBytes = std::max(peakTotal, result.bytesTransferred);
         result.durationSeconds = secondsBetween(start, end);
         result.perSecondMbps = std::move(samples);
@@ -886,6 +1021,7 @@ struct LoadGenerator::Phase {
             standstillOnsets.push_back(secondsBetween(start, lastArrival)); // still at the end: a stop
         result.standstillOnsets = std::move(standstillOnsets);
         result.standstillEnds = std::move(standstillEnds);
+        result.stillStretches = std::move(direction == LoadDirection::upload ? take.stretches : still.stretches);
         result.requestsAnswered = requestsAnswered;
         result.requestsFailed = requestsFailed;
         // Why the phase moved (next to) nothing: the last error, else what the requests waited for.

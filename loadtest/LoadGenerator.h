@@ -27,8 +27,6 @@ inline constexpr std::int64_t kLeastLoadBytes = 64 * 1024;
 // Set by the owner of a run to end the phase in progress and every later one at once.
 using LoadStopFlag = std::shared_ptr<std::atomic<bool>>;
 
-enum class LoadDirection { download, upload };
-
 // What the load-test service needs of a load generator (the tests hand it a fake).
 class LoadSource {
 public:

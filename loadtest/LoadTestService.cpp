@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace pv {
 
@@ -100,6 +101,22 @@ LoadFlow loadFlowOf(const LoadPhaseResult& phase, double stopStretch)
     }
     if (stillSince && static_cast<double>(seconds - *stillSince) >= stopStretch)
         flow.stoppedAtSeconds = onsetOf(*stillSince, best);
+    // The generator's finer stretches, each half a second or more that flowed on while the load was
+    // meant to run, are pauses as they stand, however little of a whole second they took; a pause
+    // found from the seconds over one of them is that stretch.
+    std::vector<LoadStandstill> pauses;
+    for (const LoadStandstill& s : phase.stillStretches)
+        if (s.fromSeconds < std::min(phase.loadEndedAtSeconds, flow.stoppedAtSeconds.value_or(phase.durationSeconds)))
+            pauses.push_back(s);
+    const auto overlapsFine = [&](const LoadStandstill& p) {
+        return std::any_of(pauses.begin(), pauses.end(), [&](const LoadStandstill& s) {
+            return s.fromSeconds < p.toSeconds && p.fromSeconds < s.toSeconds;
+        });
+    };
+    std::copy_if(flow.pauses.begin(), flow.pauses.end(), std::back_inserter(pauses),
+                 [&](const LoadStandstill& p) { return !overlapsFine(p); });
+    std::sort(pauses.begin(), pauses.end(), [](const auto& a, const auto& b) { return a.fromSeconds < b.fromSeconds; });
+    flow.pauses = std::move(pauses);
     return flow;
 }
 

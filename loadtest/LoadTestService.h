@@ -50,7 +50,8 @@ std::optional<QString> unloadedPhaseMessage(const LoadPhaseResult& phase);
 // or reading. A line that merely slowed down keeps flowing, however far it fell. A standstill that
 // flows on again is a pause; one that lasts to the end, for at least `stopStretch` whole seconds (one:
 // a stop in the phase's last seconds is said too), is where the load stopped. Each edge lies inside the second that moved part of the best second's
-// bytes, in proportion to that part.
+// bytes, in proportion to that part. The generator's own still stretches (half a second or more, from
+// its every turn) are pauses too, and stand instead of a pause from the seconds that overlaps them.
 inline constexpr double kStandstillShare = 0.01;
 struct LoadFlow {
     std::vector<LoadStandstill> pauses;

@@ -252,12 +252,12 @@ QString directionNote(const LoadTestResult& result, LoadDirection direction)
     const LoadPhaseResult& phase = upload ? result.upload : result.download;
     const bool graded = upload ? result.isUploadGraded() : result.isDownloadGraded();
     if (phase.stoppedFlowing())
-        return upload ? LF("A feltöltés alatt nem sikerült mérni a késleltetést: az első %.0f másodperc után a terhelés "
+        return upload ? LF("A feltöltés alatt nem sikerült mérni a késleltetést: az első %@ másodperc után a terhelés "
                            "elakadt, és nem folytatódott. Az értékelés csak a letöltésre vonatkozik.",
-                           {phase.loadEndedAtSeconds})
-                      : LF("A letöltés alatt nem sikerült mérni a késleltetést: az első %.0f másodperc után a terhelés "
+                           {loadSecondsText(phase.loadEndedAtSeconds)})
+                      : LF("A letöltés alatt nem sikerült mérni a késleltetést: az első %@ másodperc után a terhelés "
                            "elakadt, és nem folytatódott. Az értékelés csak a feltöltésre vonatkozik.",
-                           {phase.loadEndedAtSeconds});
+                           {loadSecondsText(phase.loadEndedAtSeconds)});
     if (!phase.pauses.empty()) {
         if (graded)
             return upload ? LF("A feltöltés közben a terhelés %@ megállt, majd folytatódott. A sebességet és a "
@@ -315,10 +315,7 @@ QString directionNotesText(const LoadTestResult& result)
 QString gradeMeaningText(const LoadTestResult& result)
 {
     const BufferbloatGrade grade = result.grade();
-    // The upload set the grade when it alone was graded, or when its loaded p95 was the larger.
-    const auto p95 = [](const LatencySummary& s) { return s.p95.value_or(0); };
-    const bool byUpload = result.isUploadGraded() &&
-                          (!result.isDownloadGraded() || p95(result.underUpload) > p95(result.underDownload));
+    const bool byUpload = result.gradedDirection() == LoadDirection::upload;
     // With the download alone measured, the middle grade does not speak of uploads.
     if (!byUpload && !result.isUploadGraded() && grade == BufferbloatGrade::fair)
         return L("Ha valaki letölt, a hívásod érezhetően megakad.");
@@ -334,6 +331,16 @@ QString gradeMeaningText(const LoadTestResult& result)
     return gradeEverydayMeaning(grade);
 }
 
+QString loadedLatencyCaption(const LoadTestResult& result)
+{
+    switch (result.gradedDirection().value_or(LoadDirection::download)) {
+    case LoadDirection::upload: return L("Feltöltés közben — ettől akad a hívás");
+    case LoadDirection::download:
+        return result.gradedDirection() ? L("Letöltés közben — ettől akad a hívás") : L("Terhelés alatt nem sikerült mérni");
+    }
+    return {};
+}
+
 QString latencyNumbersText(double idleP50, double increase)
 {
     return LF("Nyugalomban %@, terhelés alatt %@ — a késleltetés %@-mal nő.",
@@ -345,7 +352,7 @@ SpeedTileText speedTileText(const LoadPhaseResult& phase, LoadDirection directio
     const bool upload = direction == LoadDirection::upload;
     QString caption;
     if (phase.stoppedFlowing())
-        caption = LF("Amíg folyt: az első %.0f másodpercben, utána elakadt", {phase.loadEndedAtSeconds});
+        caption = LF("Amíg folyt: az első %@ másodpercben, utána elakadt", {loadSecondsText(phase.loadEndedAtSeconds)});
     else if (!phase.pauses.empty())
         caption = LF("A terhelés %@ megállt, a szünet nélkül számolva", {pausedText(phase)});
     else if (phase.heldSeconds >= kHeldSecondsWorthSaying)
@@ -445,15 +452,11 @@ LoadTestResultView::LoadTestResultView(const LoadTestResult& result, std::shared
                               L("Amikor semmi nem terheli a vonalat"), PV::color::culprit::router, std::nullopt, {},
                               false},
                              grid));
-    // A download that was not measured under load shows no figure and no verdict.
-    const bool downloadGraded = result.isDownloadGraded();
-    grid->add(new PVStatTile({L("Késleltetés terhelés alatt"),
-                              tileLatencyText(downloadGraded ? result.underDownload.p95 : std::nullopt),
-                              QStringLiteral("ms"),
-                              downloadGraded ? L("Letöltés közben — ettől akad a hívás")
-                                             : L("Letöltés közben nem sikerült mérni"),
-                              PV::color::culprit::wifi, downloadGraded ? std::optional<PVStatus>(status) : std::nullopt,
-                              {}, false},
+    // The loaded figure, its caption and its verdict are those of the direction that set the grade.
+    const std::optional<LoadDirection> graded = result.gradedDirection();
+    grid->add(new PVStatTile({L("Késleltetés terhelés alatt"), tileLatencyText(result.gradedP95()), QStringLiteral("ms"),
+                              loadedLatencyCaption(result), PV::color::culprit::wifi,
+                              graded ? std::optional<PVStatus>(status) : std::nullopt, {}, false},
                              grid));
     figures->addContent(grid);
     stack->addWidget(figures);

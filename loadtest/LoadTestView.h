@@ -41,6 +41,8 @@ bool anyEchoAnsweredUnderLoad(const LoadTestResult& result);
 QString directionNotesText(const LoadTestResult& result);
 // The grade's everyday meaning, in the words of the direction that set the grade.
 QString gradeMeaningText(const LoadTestResult& result);
+// The loaded-latency tile's caption: the direction that set the grade (whose p95 the tile shows).
+QString loadedLatencyCaption(const LoadTestResult& result);
 // The grade card's figures: "Nyugalomban 18 ms, terhelés alatt 250 ms — a késleltetés 232 ms-mal nő."
 QString latencyNumbersText(double idleP50, double increase);
 // A speed tile's figure and caption: the rate while the load flowed, and, when it stopped or paused,

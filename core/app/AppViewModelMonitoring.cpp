@@ -335,12 +335,12 @@ QString loadTestMarkerText(const LoadTestResult& result)
     // What a direction's figures rest on when its load did not simply flow for the whole phase.
     const auto directionNote = [](const LoadPhaseResult& phase, bool graded, bool upload) -> QString {
         if (phase.stoppedFlowing())
-            return upload ? LF("A feltöltés az első %.0f másodperc után elakadt: a %.0f Mbps az addigi sebesség, a "
+            return upload ? LF("A feltöltés az első %@ másodperc után elakadt: a %.0f Mbps az addigi sebesség, a "
                                "késleltetés nem volt mérhető.",
-                               {phase.loadEndedAtSeconds, phase.throughputMbps()})
-                          : LF("A letöltés az első %.0f másodperc után elakadt: a %.0f Mbps az addigi sebesség, a "
+                               {loadSecondsText(phase.loadEndedAtSeconds), phase.throughputMbps()})
+                          : LF("A letöltés az első %@ másodperc után elakadt: a %.0f Mbps az addigi sebesség, a "
                                "késleltetés nem volt mérhető.",
-                               {phase.loadEndedAtSeconds, phase.throughputMbps()});
+                               {loadSecondsText(phase.loadEndedAtSeconds), phase.throughputMbps()});
         if (!phase.pauses.empty()) {
             const QString stood =
                 phase.pauses.size() == 1

@@ -28,4 +28,12 @@ QString gradeEverydayMeaning(BufferbloatGrade grade)
     return {};
 }
 
+QString loadSecondsText(double seconds)
+{
+    if (!(seconds < 9.95))
+        return formatFixed(seconds, 0);
+    const QString tenths = formatFixed(seconds, 1);
+    return tenths.endsWith(QLatin1String(".0")) ? tenths.chopped(2) : tenths;
+}
+
 } // namespace pv

@@ -26,6 +26,9 @@ struct LatencySummary {
     bool operator==(const LatencySummary&) const = default;
 };
 
+// The two directions of a load test.
+enum class LoadDirection { download, upload };
+
 enum class LoadStopReason { durationReached, byteCapReached, cancelled, failed };
 inline constexpr EnumTable<LoadStopReason, 4> kLoadStopReasonTable{{{
     {LoadStopReason::durationReached, "durationReached"},
@@ -72,6 +75,11 @@ struct LoadPhaseResult {
     // stood still; a download's edges are where its bytes stopped arriving and arrived again.
     std::vector<double> standstillOnsets = {};
     std::vector<double> standstillEnds = {};
+    // Where the load stood still for half a second or more and then flowed on, from the generator's
+    // looks on every turn: an upload's server took next to nothing of what the line carried (its
+    // kernel's backlog is left out with that time), a download's bytes stopped arriving. Only a
+    // stretch that the looks saw standing still counts: while this computer held the test up, nobody looked.
+    std::vector<LoadStandstill> stillStretches = {};
     bool operator==(const LoadPhaseResult&) const = default;
 
     bool stoppedFlowing() const { return stoppedReason == LoadStopReason::failed; }
@@ -119,6 +127,21 @@ QString gradeEverydayMeaning(BufferbloatGrade grade);
 // Grade of a latency increase: below 30 ms excellent, below 100 good, below 250 fair, below 600 poor.
 BufferbloatGrade gradeFor(double idleP50, double loadedP95);
 
+// Which direction set the grade, from the loaded p95 of each graded direction (absent: not graded, or
+// every echo lost): the upload when its figure is the larger or the download has none, else the
+// download when it has one; nothing when neither has a figure.
+inline std::optional<LoadDirection> gradingDirection(std::optional<double> downP95, std::optional<double> upP95)
+{
+    if (upP95 && (!downP95 || *upP95 > *downP95))
+        return LoadDirection::upload;
+    if (downP95)
+        return LoadDirection::download;
+    return std::nullopt;
+}
+
+// Seconds into a load phase as a sentence says them: to a tenth below 10 s ("1.5", "6"), whole above.
+QString loadSecondsText(double seconds);
+
 struct LoadTestResult {
     Timestamp startedAt = 0;
     LatencySummary idle;
@@ -145,6 +168,26 @@ struct LoadTestResult {
     {
         const auto p95 = [](const LatencySummary& s) { return isGraded(s) ? s.p95.value_or(0) : 0.0; };
         return std::max(p95(underDownload), p95(underUpload));
+    }
+    // The direction that set the grade: a graded window that lost every echo (it grades severe), else
+    // the graded direction with the larger p95; nothing when neither direction was graded.
+    std::optional<LoadDirection> gradedDirection() const
+    {
+        const auto allLost = [](const LatencySummary& s) { return isGraded(s) && !s.p95; };
+        if (allLost(underDownload))
+            return LoadDirection::download;
+        if (allLost(underUpload))
+            return LoadDirection::upload;
+        const auto figure = [](const LatencySummary& s) { return isGraded(s) ? s.p95 : std::nullopt; };
+        return gradingDirection(figure(underDownload), figure(underUpload));
+    }
+    // The loaded p95 of the direction that set the grade (absent when it lost every echo, or none was graded).
+    std::optional<double> gradedP95() const
+    {
+        const std::optional<LoadDirection> d = gradedDirection();
+        if (!d)
+            return std::nullopt;
+        return *d == LoadDirection::upload ? underUpload.p95 : underDownload.p95;
     }
     // A graded window whose echoes all went unanswered: the queue dropped everything. Such a
     // direction is graded severe and has no latency figure (it is never read as 0 ms).
@@ -180,6 +223,9 @@ struct StoredLoadTest {
     std::optional<double> latencyIncreaseMilliseconds;
     BufferbloatGrade grade = BufferbloatGrade::excellent;
     bool operator==(const StoredLoadTest&) const = default;
+
+    // The direction that set the stored grade, read from the stored figures as from the result.
+    std::optional<LoadDirection> gradedDirection() const { return gradingDirection(loadedDownP95, loadedUpP95); }
 
     static StoredLoadTest of(const LoadTestResult& r)
     {

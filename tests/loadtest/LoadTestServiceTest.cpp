@@ -165,6 +165,8 @@ TEST(LoadTestFiguresTest, TheTileTheStoredRowAndTheMarkerShowTheRateWhileTheLoad
          QStringLiteral("Amit felfelé bír — hívásnál ez a fontosabb")},
         {"stopped after 6 s", upload(36'000'000, LoadStopReason::failed, 6.0, {}), 48.0,
          QStringLiteral("Amíg folyt: az első 6 másodpercben, utána elakadt")},
+        {"stopped after 1.5 s, said to a tenth", upload(9'000'000, LoadStopReason::failed, 1.5, {}), 48.0,
+         QStringLiteral("Amíg folyt: az első 1.5 másodpercben, utána elakadt")},
         // The server stopped reading: its bodies in flight fell back to nothing, what flowed stays.
         {"stopped, nothing confirmed", [&] {
              LoadPhaseResult p = upload(0, LoadStopReason::failed, 6.0, {});
@@ -472,10 +474,10 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
         double cutAt = 1.25;
     } cases[] = {
         {"download stopped", stopped, flowing, false, true, {},
-         "Terhelési teszt: 96 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 1 másodperc "
+         "Terhelési teszt: 96 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 1.2 másodperc "
          "után elakadt: a 96 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
         {"upload stopped", flowing, stopped, true, false, {},
-         "Terhelési teszt: 10 Mbps le / 38 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés az első 1 "
+         "Terhelési teszt: 10 Mbps le / 38 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés az első 1.2 "
          "másodperc után elakadt: a 38 Mbps az addigi sebesség, a késleltetés nem volt mérhető."},
         {"upload paused", flowing, paused, true, true, {{1.5, 4.0}},
          "Terhelési teszt: 10 Mbps le / 5 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes). A feltöltés közben a "
@@ -483,7 +485,7 @@ TEST_F(LoadTestServiceTest, AStoppedDirectionIsCutAndUngradedAPausedOrSlowedOneG
         {"upload slowed down", flowing, slowed, true, true, {},
          "Terhelési teszt: 10 Mbps le / 4 Mbps fel, a késleltetés 180 ms-mal nőtt (Közepes)."},
         {"download stopped in its last second", {40, 40, 40, 20, 0}, flowing, false, true, {},
-         "Terhelési teszt: 34 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 4 másodperc "
+         "Terhelési teszt: 34 Mbps le / 4 Mbps fel, a késleltetés 40 ms-mal nőtt (Jó). A letöltés az első 3.5 másodperc "
          "után elakadt: a 34 Mbps az addigi sebesség, a késleltetés nem volt mérhető.", 3.5},
         {"both stopped", stopped, stopped, false, false, {}, {}},
     };
@@ -798,6 +800,10 @@ TEST(LoadTestPhaseCheckTest, ALineDropIsAStalledLoadWhileNoEchoComesBack)
 TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndASlowLineNeither)
 {
     using Pauses = std::vector<LoadStandstill>;
+    const auto stretched = [](LoadPhaseResult r, Pauses stretches) {
+        r.stillStretches = std::move(stretches);
+        return r;
+    };
     const struct {
         const char* name;
         LoadPhaseResult load;
@@ -820,6 +826,14 @@ TEST(LoadTestPhaseCheckTest, AStandstillThatFlowsOnIsAPauseOneToTheEndAStopAndAS
         {"one whole second without load", phaseOf({40, 40, 40, 10, 0, 30, 40, 40, 40, 40}), Pauses{{3.25, 5.25}},
          std::nullopt},
         {"a pause, later a stop", phaseOf({40, 40, 0, 0, 40, 40, 40, 0, 0, 0}), Pauses{{2.0, 4.0}}, 7.0},
+        // The generator's own still stretches, found on its every turn: a pause however little of a
+        // second it took, one over a pause from the seconds in its place, none after the byte cap.
+        {"a 0.7-s pause the seconds hide", stretched(phaseOf({40, 40, 40, 40, 28, 33, 40, 40, 40, 40}), {{4.6, 5.3}}),
+         Pauses{{4.6, 5.3}}, std::nullopt},
+        {"a stretch over a pause from the seconds",
+         stretched(phaseOf({40, 40, 40, 40, 40, 20, 0, 10, 40, 40}), {{5.2, 7.6}}), Pauses{{5.2, 7.6}}, std::nullopt},
+        {"a stretch after the byte cap", stretched(phaseOf({40, 40, 0, 0, 0, 0, 0, 0, 0, 0}, 2.0), {{3.0, 4.0}}), {},
+         std::nullopt},
         // 40 → 3 Mbit/s 1.5 s in, flowing on at a lower rate with the dips of its queue.
         {"slowed down", phaseOf({38.4, 1.5, 1.1, 4.0, 5.3, 3.1, 2.9, 3.0, 2.8, 3.2}), {}, std::nullopt},
         {"a dribble from the start", phaseOf({0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01, 0.02, 0.01}), {},

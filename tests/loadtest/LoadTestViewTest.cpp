@@ -135,6 +135,17 @@ LoadTestResult uploadUngradedResult()
     r.underUpload = summarise(loadedWindow(r.uploadTrace, r.upload.loadEndedAtSeconds));
     return r;
 }
+// The reverse: the download was not measured under load, the upload was, behind a deep queue.
+LoadTestResult downloadUngradedResult()
+{
+    LoadTestResult r = syntheticResult();
+    r.uploadTrace = trace(20, 900, {});
+    r.underUpload = summarise(loadedWindow(r.uploadTrace, 11.9));
+    r.download.loadEndedAtSeconds = 2.5;
+    r.download.stoppedReason = LoadStopReason::byteCapReached;
+    r.underDownload = summarise(loadedWindow(r.downloadTrace, r.download.loadEndedAtSeconds));
+    return r;
+}
 // The upload flowed at 48 Mbit/s for 6 s and then stopped: cut there, not graded.
 LoadTestResult uploadCutResult()
 {
@@ -196,8 +207,8 @@ TEST(LoadTestResultViewTest, WhatWasNotMeasuredUnderLoadIsSaidAndNeverShownAsAFi
          QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést: a terhelés túl hamar véget ért.")},
         {"every loaded echo lost", allLoadedEchoesLostResult(), false, true, {"Feltöltés alatt", "—", "—", "100.0%"},
          QStringLiteral("Terhelés alatt egyetlen késleltetésmérésre sem jött válasz.")},
-        {"upload stopped after 6 s", uploadCutResult(), true, false, {"Feltöltés alatt", "—", "—", "—"},
-         QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést: az első 6 másodperc után a terhelés "
+        {"upload stopped after 5.8 s", uploadCutResult(), true, false, {"Feltöltés alatt", "—", "—", "—"},
+         QStringLiteral("A feltöltés alatt nem sikerült mérni a késleltetést: az első 5.8 másodperc után a terhelés "
                         "elakadt, és nem folytatódott.")},
         {"upload paused", uploadPausedResult(), true, false,
          {"Feltöltés alatt", tableLatencyText(uploadPausedResult().underUpload.p50),
@@ -252,22 +263,44 @@ TEST(LoadTestResultViewTest, TheGradeCardSpeaksOfTheGradedDirectionAndOfSubMilli
             r.underUpload = LatencySummary{*upP95, *upP95, 80, 0};
         return r;
     };
+    const QString byUpload = QStringLiteral("Feltöltés közben — ettől akad a hívás");
+    const QString byDownload = QStringLiteral("Letöltés közben — ettől akad a hívás");
     const struct {
         const char* name;
         LoadTestResult result;
         QString meaning;
+        const char* loaded; // the loaded-latency tile's figure, and the heading's
+        QString caption;
     } cases[] = {
-        {"upload alone, poor", graded(std::nullopt, 300), QStringLiteral("Egyetlen feltöltés is elrontja a hívásaidat és a játékot.")},
-        {"upload alone, good", graded(std::nullopt, 50), QStringLiteral("Nagy feltöltés közben egy hívás enyhén akadozhat, de használható marad.")},
-        {"upload the worse", graded(40, 300), QStringLiteral("Egyetlen feltöltés is elrontja a hívásaidat és a játékot.")},
-        {"download the worse", graded(300, 40), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot.")},
-        {"download alone", graded(300, std::nullopt), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot.")},
-        {"download alone, fair", graded(150, std::nullopt), QStringLiteral("Ha valaki letölt, a hívásod érezhetően megakad.")},
-        {"both, fair", graded(150, 40), gradeEverydayMeaning(BufferbloatGrade::fair)},
-        {"severe either way", graded(std::nullopt, 700), gradeEverydayMeaning(BufferbloatGrade::severe)},
+        {"upload alone, poor", graded(std::nullopt, 300), QStringLiteral("Egyetlen feltöltés is elrontja a hívásaidat és a játékot."), "300", byUpload},
+        {"upload alone, good", graded(std::nullopt, 50), QStringLiteral("Nagy feltöltés közben egy hívás enyhén akadozhat, de használható marad."), "50", byUpload},
+        {"upload the worse", graded(25, 977), gradeEverydayMeaning(BufferbloatGrade::severe), "977", byUpload},
+        {"download the worse", graded(300, 40), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot."), "300", byDownload},
+        {"download alone", graded(300, std::nullopt), QStringLiteral("Egyetlen letöltés is elrontja a hívásaidat és a játékot."), "300", byDownload},
+        {"download alone, fair", graded(150, std::nullopt), QStringLiteral("Ha valaki letölt, a hívásod érezhetően megakad."), "150", byDownload},
+        {"both, fair", graded(150, 40), gradeEverydayMeaning(BufferbloatGrade::fair), "150", byDownload},
+        {"severe either way", graded(std::nullopt, 700), gradeEverydayMeaning(BufferbloatGrade::severe), "700", byUpload},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(gradeMeaningText(c.result).toStdString(), c.meaning.toStdString()) << c.name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(gradeMeaningText(c.result).toStdString(), c.meaning.toStdString());
+        // The tile, its caption, its badge, the heading and the stored row quote the one direction.
+        LoadTestResultView view(c.result, nullptr);
+        const PVStatTile* tile = nullptr;
+        for (const PVStatTile* t : view.findChildren<PVStatTile*>())
+            if (t->data().label == QStringLiteral("Késleltetés terhelés alatt"))
+                tile = t;
+        ASSERT_TRUE(tile);
+        EXPECT_EQ(tile->data().value, QLatin1String(c.loaded));
+        EXPECT_EQ(tile->data().caption, c.caption);
+        EXPECT_EQ(tile->data().status, statusForGrade(c.result.grade()));
+        const QString all = texts(&view).join(QLatin1Char('|'));
+        EXPECT_TRUE(all.contains(QStringLiteral("terhelés alatt %1 ms —").arg(QLatin1String(c.loaded)))) << all.toStdString();
+        const StoredLoadTest stored = StoredLoadTest::of(c.result);
+        ASSERT_EQ(stored.gradedDirection(), c.result.gradedDirection());
+        const auto storedP95 = c.caption == byUpload ? stored.loadedUpP95 : stored.loadedDownP95;
+        EXPECT_EQ(tileLatencyText(storedP95), QLatin1String(c.loaded));
+    }
 
     EXPECT_EQ(latencyNumbersText(0.09, 0.3),
               QStringLiteral("Nyugalomban kevesebb mint 1 ms, terhelés alatt kevesebb mint 1 ms — a késleltetés "
@@ -581,9 +614,17 @@ TEST_F(LoadTestViewTest, ScreenshotsOfEveryBody)
             {
                 LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
                 shoot(view, QStringLiteral("result-upload-ungraded") + at);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(scale > 1 ? 330 : 100);
+                shoot(view, QStringLiteral("result-upload-ungraded-tiles") + at);
                 view.resultView()->setTableExpanded(true);
                 view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(10000);
                 shoot(view, QStringLiteral("result-upload-ungraded-table") + at);
+            }
+            prepared->result = downloadUngradedResult();
+            {
+                LoadTestView view(preparedModel(prepared), nullptr, nullptr, nullptr);
+                view.findChild<QScrollArea*>()->verticalScrollBar()->setValue(scale > 1 ? 330 : 100);
+                shoot(view, QStringLiteral("result-download-ungraded") + at);
             }
             prepared->result = uploadCutResult();
             {

@@ -53,14 +53,16 @@ public:
         readsFile_ = dir_.filePath(QStringLiteral("reads.txt"));
         logFile_ = dir_.filePath(QStringLiteral("totals.txt"));
         eventsFile_ = dir_.filePath(QStringLiteral("events.txt"));
+        heldFile_ = dir_.filePath(QStringLiteral("held.txt"));
         QFile::remove(eventsFile_);
+        QFile::remove(heldFile_);
         server_ = lab_.startInNamespace(
             lab_.inetNs, QStringList{QStringLiteral("python3"),
                                      sourceDir_ + QStringLiteral("/tests/lab/servers/speedtest_server.py"),
                                      QStringLiteral("--bind"), lab_.servicesAddr, QStringLiteral("--port-file"), portFile,
                                      QStringLiteral("--lifetime"), QStringLiteral("600"), QStringLiteral("--reads"),
                                      readsFile_, QStringLiteral("--log"), logFile_, QStringLiteral("--events"),
-                                     eventsFile_} +
+                                     eventsFile_, QStringLiteral("--held"), heldFile_} +
                              extraArgs);
         // A busy machine can take many seconds to start python.
         for (int i = 0; i < 600; ++i) {
@@ -179,6 +181,25 @@ public:
         return read;
     }
 
+    // The longest hold-up of the server or the lab's line (as the server saw it: its kernel took
+    // nothing, or the server was kept from running, for 20 ms or more while a transfer should flow)
+    // that ended between two wall-clock times, in seconds (one still going on at `to` is noted on the
+    // server's next turn, a little later). The line brings what it held back at once, so a hold-up in
+    // the middle bends nothing, but a count the server takes during one is short by as much.
+    double serverHeldBetween(double from, double to) const
+    {
+        double longest = 0;
+        QFile f(heldFile_);
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() == 2 && fields[0].toDouble() > from && fields[0].toDouble() <= to + 0.1)
+                longest = std::max(longest, fields[1].toDouble());
+        }
+        return longest;
+    }
+
     // ping's round trips of echoes sent between two wall-clock times (a reply's stamp is its arrival).
     static std::vector<double> between(const std::vector<PingReply>& replies, double from, double to)
     {
@@ -202,6 +223,7 @@ private:
     QString readsFile_;
     QString logFile_;
     QString eventsFile_;
+    QString heldFile_;
 };
 
 // The same percentile rules as the load test's summary, on an ascending list.

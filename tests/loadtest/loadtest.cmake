@@ -28,7 +28,8 @@ if(EXISTS ${PROJECT_SOURCE_DIR}/tests/lab/LabEnv.cpp)
       "stops_100_10|*StopsBehindADeepQueueOn100To10*"
       "stops_50_50|*StopsBehindADeepQueueOn50To50*"
       "stops_early|*StopsInItsFirstSeconds*"
-      "pauses|*PauseIsSaid*")
+      "pauses|*PauseIsSaidAsAPause*"
+      "pauses_short|*ShortUploadPause*")
     string(REPLACE "|" ";" _pv_fields "${_pv_entry}")
     list(GET _pv_fields 0 _pv_name)
     list(GET _pv_fields 1 _pv_filter)

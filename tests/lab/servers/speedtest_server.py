@@ -37,7 +37,12 @@ is written there once it listens), --log PATH (the running totals, rewritten aft
 "down <bytes sent> up <bytes read> requests <count> connections <count>"), --lifetime S (the server exits after that many
 seconds; default 300), --max-bytes N (largest download answered; default 1 GiB), --reads PATH
 (every read of an upload body as "<wall-clock seconds> <bytes read so far>", to tell how much had
-arrived at a given moment).
+arrived at a given moment), --held PATH (this host's own hold-ups while a transfer should flow, one a line
+as "<wall-clock seconds at its end> <seconds>": a ticker wakes every 5 ms and, while a request's body is
+moving and its direction is not stopped or paused by the mode, notes every stretch of 20 ms or more in
+which this host's kernel neither took nor had acknowledged a byte, or in which the ticker itself was
+kept from running. A busy machine holds up the server or the lab's line so; the line then brings what
+it held back at once, so a count this server takes in the middle of a hold-up is short by as much).
 """
 
 import argparse
@@ -60,6 +65,8 @@ TOTALS = {"down": 0, "up": 0, "requests": 0, "connections": 0}
 LOCK = threading.Lock()
 MOVED = [0]  # drop mode: bytes sent and read so far
 READS = None
+HELD = None
+ACTIVE = {"down": 0, "up": 0}  # the requests whose bodies are moving, by direction
 
 
 def dropped(count):
@@ -91,6 +98,13 @@ def body_bytes_taken(connection):
     instead would race them: a reader holds a chunk it has taken but not yet noted."""
     received = struct.unpack_from("<Q", connection.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256), 128)[0]
     return max(0, received - CONNECTIONS.get(connection, 0))
+
+
+def moved_by_the_kernel(connection):
+    """What this host's kernel has taken and had acknowledged on a connection (tcpi_bytes_received and
+    tcpi_bytes_acked)."""
+    info = connection.getsockopt(socket.IPPROTO_TCP, socket.TCP_INFO, 256)
+    return struct.unpack_from("<Q", info, 120)[0] + struct.unpack_from("<Q", info, 128)[0]
 
 
 def taken_by_the_kernel():
@@ -148,6 +162,60 @@ def flow(direction, count):
         wait = reached + ARGS.pause_seconds - time.time()
         if wait > 0:
             time.sleep(wait)
+
+
+def stilled(direction, now):
+    """True while the mode keeps `direction` still on purpose (with LOCK held)."""
+    reached = TRIGGERED.get(direction)
+    if reached is None or ARGS.directions not in (direction, "both"):
+        return False
+    return ARGS.mode == "stop" or (ARGS.mode == "pause" and now < reached + ARGS.pause_seconds)
+
+
+def watch_hold_ups(period=0.005, longest_normal=0.02):
+    """The ticker of --held: see the top of this file."""
+    last_moved = -1
+    last_progress = time.monotonic()
+    while True:
+        time.sleep(period)
+        now = time.monotonic()
+        with LOCK:
+            flowing = any(ACTIVE[d] > 0 and not stilled(d, time.time()) for d in ACTIVE)
+            moved = 0
+            if flowing:
+                for connection in list(CONNECTIONS):
+                    try:
+                        moved += moved_by_the_kernel(connection)
+                    except OSError:
+                        pass
+        if not flowing:
+            # A hold-up still going on when the transfer stopped (or the mode stilled it) counts too.
+            if last_moved >= 0 and now - last_progress >= longest_normal:
+                HELD.write(f"{time.time():.6f} {now - last_progress - period:.6f}\n")
+            last_moved, last_progress = -1, now
+            continue
+        if moved == last_moved:
+            continue
+        gap = now - last_progress
+        if last_moved >= 0 and gap >= longest_normal:
+            HELD.write(f"{time.time():.6f} {gap - period:.6f}\n")
+        last_moved, last_progress = moved, now
+
+
+class Moving:
+    """A request body of `direction` moving, for the ticker of --held."""
+
+    def __init__(self, direction):
+        self.direction = direction
+
+    def __enter__(self):
+        with LOCK:
+            ACTIVE[self.direction] += 1
+
+    def __exit__(self, *exc):
+        with LOCK:
+            ACTIVE[self.direction] -= 1
+        return False
 
 
 def hold():
@@ -273,23 +341,24 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         sent = 0
         try:
-            while sent < wanted:
-                if ARGS.mode == "trickle":
-                    self.wfile.write(b"\0")
-                    self.wfile.flush()
-                    sent += 1
-                    time.sleep(0.2)
-                    continue
-                n = min(CHUNK, wanted - sent)
-                if ARGS.mode == "stall" and sent >= ARGS.stall_down:
-                    note("down", sent)
-                    hold()
-                if dropped(n):
-                    note("down", sent)
-                    hold()
-                flow("down", n)
-                self.wfile.write(ZEROS[:n])
-                sent += n
+            with Moving("down"):
+                while sent < wanted:
+                    if ARGS.mode == "trickle":
+                        self.wfile.write(b"\0")
+                        self.wfile.flush()
+                        sent += 1
+                        time.sleep(0.2)
+                        continue
+                    n = min(CHUNK, wanted - sent)
+                    if ARGS.mode == "stall" and sent >= ARGS.stall_down:
+                        note("down", sent)
+                        hold()
+                    if dropped(n):
+                        note("down", sent)
+                        hold()
+                    flow("down", n)
+                    self.wfile.write(ZEROS[:n])
+                    sent += n
         except OSError:
             self.close_connection = True  # the client cut the request
         note("down", sent)
@@ -303,18 +372,19 @@ class Handler(BaseHTTPRequestHandler):
         received = 0
         starting("up")
         try:
-            while received < length:
-                n = min(CHUNK, length - received)
-                if (ARGS.mode == "stall" and received >= ARGS.stall_up) or dropped(n):
-                    with LOCK:
-                        write_totals()
-                    hold()
-                flow("up", n)
-                block = self.rfile.read(n)
-                if not block:
-                    break
-                received += len(block)
-                note_read(len(block))
+            with Moving("up"):
+                while received < length:
+                    n = min(CHUNK, length - received)
+                    if (ARGS.mode == "stall" and received >= ARGS.stall_up) or dropped(n):
+                        with LOCK:
+                            write_totals()
+                        hold()
+                    flow("up", n)
+                    block = self.rfile.read(n)
+                    if not block:
+                        break
+                    received += len(block)
+                    note_read(len(block))
         except OSError:
             pass
         with LOCK:
@@ -355,10 +425,14 @@ def main():
     parser.add_argument("--stall-down", type=int, default=2 << 20)
     parser.add_argument("--stall-up", type=int, default=1 << 20)
     parser.add_argument("--reads")
+    parser.add_argument("--held")
     ARGS = parser.parse_args()
-    global READS
+    global READS, HELD
     if ARGS.reads:
         READS = open(ARGS.reads, "w", buffering=1)
+    if ARGS.held and ARGS.mode in ("normal", "stop", "pause", "slowdown"):
+        HELD = open(ARGS.held, "w", buffering=1)
+        threading.Thread(target=watch_hold_ups, daemon=True).start()
 
     server = Server((ARGS.bind, ARGS.port), Handler)
     write_totals()
