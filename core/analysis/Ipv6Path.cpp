@@ -75,7 +75,10 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
     const bool ipv4Router = l.of(v4, ProbeKind::gateway).answered() > 0;
     const bool ipv4Public = pub4.answered() > 0;
     switch (state) {
-    case Ipv6PathState::routerSilent: return gw6.silent(minimum) && ipv4Router && ipv4Public;
+    // A router that ignores echoes to itself is no fault while what lies beyond it answers.
+    case Ipv6PathState::routerQuiet: return gw6.silent(minimum) && pub6.answered() > 0;
+    case Ipv6PathState::routerSilent:
+        return gw6.silent(minimum) && pub6.answered() == 0 && ipv4Router && ipv4Public;
     case Ipv6PathState::providerDown: return gw6.answered() > 0 && pub6.silent(minimum) && ipv4Public;
     case Ipv6PathState::nameOrPage: {
         const auto failsAlone = [&](ProbeKind k) {
@@ -101,6 +104,7 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
     case Ipv6PathState::sharedFault:
         return (gw6.silent(minimum) && !ipv4Router) || (gw6.answered() > 0 && pub6.silent(minimum) && !ipv4Public);
     case Ipv6PathState::absent:
+    case Ipv6PathState::notMeasured:
     case Ipv6PathState::onlyPath:
     case Ipv6PathState::collecting:
     case Ipv6PathState::healthy: break;
@@ -131,9 +135,14 @@ bool Ipv6PathJudgement::isFault() const
 }
 
 Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples, Timestamp at,
-                                       const Ipv6PathThresholds& t)
+                                       const Ipv6PathThresholds& t, const Ipv6Measuring& measuring)
 {
     Ipv6PathJudgement j;
+    if (!measuring.on) {
+        j.state = Ipv6PathState::notMeasured;
+        j.routeHasIpv6 = measuring.routeHasIpv6;
+        return j;
+    }
     const Legs window = legsBetween(samples, at - t.window, at);
     if (!window.hasFamily(v6))
         return j; // absent
@@ -158,6 +167,8 @@ Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples
             j.state = s;
             break;
         }
+    if (j.state == Ipv6PathState::healthy && shows(now, Ipv6PathState::routerQuiet, t, t.minimumSamples))
+        j.state = Ipv6PathState::routerQuiet;
     if (!j.isFault())
         return j;
     // The episode: the batches that showed it, each within the quiet gap of the next, back from now.
@@ -210,7 +221,16 @@ QString headline(const Ipv6PathJudgement& j)
 {
     switch (j.state) {
     case Ipv6PathState::absent: return L("Ezen a hálózaton nincs IPv6");
+    case Ipv6PathState::notMeasured:
+        if (!j.routeHasIpv6)
+            return L("Az IPv6 mérése ki van kapcsolva.");
+        return *j.routeHasIpv6 ? L("Az IPv6 mérése ki van kapcsolva; a hálózaton van IPv6 útvonal.")
+                               : L("Az IPv6 mérése ki van kapcsolva; a hálózaton nincs IPv6 útvonal.");
     case Ipv6PathState::onlyPath: return L("Ezen a hálózaton csak IPv6 van, nincs IPv4");
+    case Ipv6PathState::routerQuiet:
+        return j.medianRtt ? LF("Az IPv6 is működik · %@ · a router nem válaszol a pingre, de az IPv6 működik",
+                                {millisecondsText(*j.medianRtt)})
+                           : L("Az IPv6 is működik · a router nem válaszol a pingre, de az IPv6 működik");
     case Ipv6PathState::healthy:
         return j.medianRtt ? LF("Az IPv6 is működik · %@", {millisecondsText(*j.medianRtt)})
                            : L("Az IPv6 is működik");
