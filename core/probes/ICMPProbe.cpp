@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <utility>
 
 namespace pv {
 
@@ -265,6 +266,16 @@ void ICMPProbe::resume(PendingEcho& echo, EchoOutcome outcome)
 {
     echo.timeout->cancel();
     echo.continuation->try_send(std::error_code{}, std::move(outcome));
+}
+
+rt::awaitable<void> ICMPProbe::expireWaiting()
+{
+    return onStrand([this]() -> rt::awaitable<void> {
+        std::map<std::uint16_t, PendingEcho> waiting = std::exchange(pending_, {});
+        for (auto& [sequence, echo] : waiting)
+            resume(echo, EchoOutcome::timeout());
+        co_return;
+    });
 }
 
 void ICMPProbe::expireEcho(std::uint16_t sequence, const Resumer* continuation)

@@ -85,6 +85,9 @@ public:
     // the next send. The caller's cancellation shortens the spacing, never a wait for a reply.
     rt::awaitable<EchoSeries> measure(QString host, int count, Nanoseconds timeout, Nanoseconds spacing,
                                       std::uint16_t targetSlot);
+    // Every echo of a series still waiting for its reply ends now as a time-out (a batch's deadline
+    // has come); later replies to them are ignored.
+    rt::awaitable<void> expireWaiting();
     // Echoes every `interval` for `duration` (or until the caller is cancelled), then `replyGrace` for
     // the last replies; one TimedEcho per echo sent, in sending order.
     rt::awaitable<std::vector<TimedEcho>> measureContinuous(QString host, Nanoseconds duration, Nanoseconds interval,

@@ -9,6 +9,11 @@
 // on the DNS batches. Nothing is sent over IPv6 without that path, and nothing over IPv4 on a route
 // without IPv4; a target is only probed over a family it has (a check page named by an IPv4
 // address is never fetched over IPv6). Every sample says its family.
+//
+// Beside IPv4, IPv6 keeps to the batch's deadline: its echoes go out on the spacing's clock (not
+// one after the other's outcome), and whatever of it has not answered `besideFamilyGrace` after
+// IPv4's probes are done counts as lost then. A silent IPv6 path so never stretches the batch, and
+// with it the cadence of the IPv4 measurements, by more than that grace.
 
 #include "core/probes/DNSProbe.h"
 #include "core/probes/HTTPProbe.h"
@@ -79,6 +84,9 @@ public:
     static std::array<ProbeTarget, 3> echoTargetsV6(const MeasurementProfile& profile, const RouteSnapshot& route);
     // The families a batch over this route measures, IPv4 first.
     static std::vector<AddressFamily> measuredFamilies(const RouteSnapshot& route, bool measuresIPv6);
+    // How long IPv6 may take beyond IPv4's probes of the same batch.
+    static constexpr std::chrono::milliseconds besideFamilyGrace{300};
+
     static NetworkSample echoSample(const EchoSeries& series, int echoesPerBatch, const ProbeTarget& target,
                                     const RouteSnapshot& route, const QUuid& batchID, Timestamp timestamp);
     static NetworkSample httpSample(const HTTPProbeOutcome& outcome, const QString& url, const RouteSnapshot& route,
@@ -93,7 +101,20 @@ private:
     rt::awaitable<ProbeBatch> collectBatchOnStrand(RouteSnapshot route);
     using Child = std::optional<NetworkSample>; // none for a family not measured
     using Children = std::tuple<Child, Child, Child, Child, Child, Child, Child, Child>;
+    using FamilyChildren = std::array<Child, 4>;
+    struct BesideDeadline;
     rt::awaitable<Children> measureChildren(RouteSnapshot route, std::vector<AddressFamily> families, QUuid batchID);
+    // The IPv4 probes of a dual-stack batch; once they are done, IPv6 has the grace left.
+    rt::awaitable<FamilyChildren> measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route,
+                                                        QUuid batchID);
+    rt::awaitable<FamilyChildren> measureBesideFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route,
+                                                      QUuid batchID);
+    rt::awaitable<void> expireAtDeadline(std::shared_ptr<BesideDeadline> deadline);
+    rt::awaitable<EchoOutcome> besideEcho(std::shared_ptr<BesideDeadline> deadline, QString host,
+                                          std::chrono::nanoseconds delay, std::uint16_t slot);
+    rt::awaitable<Child> besideEchoes(std::shared_ptr<BesideDeadline> deadline, ProbeTarget target, std::uint16_t slot,
+                                      RouteSnapshot route, QUuid batchID);
+    rt::awaitable<Child> besideHTTP(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID);
     // Ends the waits of every batch in flight (after the ICMP probe has been stopped).
     void cutBatchesInFlight();
     rt::awaitable<Child> measureEchoes(bool wanted, AddressFamily family, ProbeTarget target, std::uint16_t slot,

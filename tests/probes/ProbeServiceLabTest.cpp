@@ -194,6 +194,42 @@ TEST_F(ProbeServiceLabTest, EachFamilyIsMeasuredWhereTheNetworkHasIt)
     }
 }
 
+// With IPv6 dropped beyond the router, the batch ends the grace after IPv4's probes: long before
+// the IPv6 echoes' own (here ten-second) waits, which one after the other would take half a minute.
+TEST_F(ProbeServiceLabTest, ASilentIPv6PathDoesNotStretchTheBatch)
+{
+    ASSERT_TRUE(lab_->addIPv6LossBeyondRouter(1.0));
+    Restore restore{[this] { lab_->clearFaults(lab_->routerNs); }};
+    const QString page = QStringLiteral("http://%1:%2/hotspot-detect.html").arg(lab_->checkHost).arg(test::kLabHTTPPort);
+    MeasurementProfile profile = labProfile(QStringLiteral("answer.lab.test"));
+    profile.echoTimeout = 10s;
+    profile.dnsEveryNthBatch = 0;
+    const std::optional<RouteSnapshot> r = routeSnapshotOf(NetworkTopologyService().readSnapshot());
+    ASSERT_TRUE(r && r->hasIPv4 && r->hasIPv6());
+    NativeProbeService service(net_.executor(), profile, {page, {}});
+    test::runOn(net_, service.start(lab_->clientIf));
+    const auto start = std::chrono::steady_clock::now();
+    const auto batch = test::runOn(net_, service.collectBatch(*r));
+    const double took = test::secondsSince(start);
+    ASSERT_TRUE(batch);
+    ASSERT_EQ(batch->samples.size(), 8u);
+    EXPECT_LT(took, 5.0);
+    for (const NetworkSample& s : batch->samples) {
+        SCOPED_TRACE(s.target.id.toStdString() + " " + rawValue(s.family).toStdString());
+        const bool answers = s.family == AddressFamily::ipv4 || s.target.kind == ProbeKind::gateway;
+        EXPECT_EQ(s.success, answers) << s.errorDescription.value_or(QString()).toStdString();
+        if (!answers && s.target.kind == ProbeKind::publicIP) {
+            EXPECT_EQ(s.timeoutCount, 3); // every echo went out and counts as lost
+            EXPECT_EQ(s.packetLoss, 1.0);
+        }
+    }
+    // The next batch is no slower: the dropped page request of the first is not waited for.
+    const auto second = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::runOn(net_, service.collectBatch(*r)));
+    EXPECT_LT(test::secondsSince(second), 5.0);
+    test::runOn(net_, service.stop());
+}
+
 rt::awaitable<void> stopAfter(rt::NetworkRuntime& net, NativeProbeService& service, std::chrono::milliseconds delay)
 {
     co_await rt::sleepFor(net.executor(), delay);
