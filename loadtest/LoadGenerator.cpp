@@ -897,7 +897,7 @@ struct LoadGenerator::Phase {
 };
 
 // ---------------------------------------------------------------------------------------------
-LoadGenerator::LoadGenerator()
+LoadGenerator::LoadGenerator() : BlockingActor("pv-loadtest")
 {
     initialiseCurlOnce();
 }

@@ -79,6 +79,7 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
     case Ipv6PathState::routerQuiet: return gw6.silent(minimum) && pub6.answered() > 0;
     case Ipv6PathState::routerSilent:
         return gw6.silent(minimum) && pub6.answered() == 0 && ipv4Router && ipv4Public;
+    case Ipv6PathState::ipv4Down: return ipv4Router && pub4.silent(minimum) && pub6.answered() > 0;
     case Ipv6PathState::providerDown: return gw6.answered() > 0 && pub6.silent(minimum) && ipv4Public;
     case Ipv6PathState::nameOrPage: {
         const auto failsAlone = [&](ProbeKind k) {
@@ -161,7 +162,7 @@ Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples
         return j;
     }
     j.state = Ipv6PathState::healthy;
-    for (Ipv6PathState s : {Ipv6PathState::sharedFault, Ipv6PathState::routerSilent, Ipv6PathState::providerDown,
+    for (Ipv6PathState s : {Ipv6PathState::ipv4Down, Ipv6PathState::sharedFault, Ipv6PathState::routerSilent, Ipv6PathState::providerDown,
                             Ipv6PathState::nameOrPage, Ipv6PathState::slowOrLossy})
         if (shows(now, s, t, t.minimumSamples)) {
             j.state = s;
@@ -246,6 +247,12 @@ QString headline(const Ipv6PathJudgement& j)
                    : L("Az IPv6 sokkal lassabb vagy veszteségesebb, mint az IPv4.");
     case Ipv6PathState::nameOrPage:
         return L("Az IPv6-os névfeloldás vagy weboldal-ellenőrzés hibás, az IPv4-en működik.");
+    case Ipv6PathState::ipv4Down:
+        return j.medianRtt ? LF("Az IPv4-kapcsolatod hibás, az IPv6 működik (%@): ami IPv6-on is elérhető, az "
+                                "megy, a csak IPv4-es oldalak és alkalmazások nem.",
+                                {millisecondsText(*j.medianRtt)})
+                           : L("Az IPv4-kapcsolatod hibás, az IPv6 működik: ami IPv6-on is elérhető, az megy, a csak "
+                               "IPv4-es oldalak és alkalmazások nem.");
     case Ipv6PathState::collecting:
     case Ipv6PathState::sharedFault: break;
     }
@@ -292,6 +299,12 @@ QStringList advice(Ipv6PathState state)
                 L("Szólj a szolgáltatónak: „Az IPv6-os (AAAA) névfeloldás vagy a weboldalak IPv6-on nem működnek, "
                   "IPv4-en igen.”"),
                 workaround};
+    case Ipv6PathState::ipv4Down:
+        return {L("Amit érzékelsz: a nagy oldalak és szolgáltatások, amelyek IPv6-on is elérhetők, működnek; a csak "
+                  "IPv4-es oldalak, játékok, VPN-ek és régebbi alkalmazások nem töltődnek be vagy nem csatlakoznak."),
+                L("Szólj a szolgáltatónak: „Az IPv4 forgalom a routeren túl elakad, az IPv6 működik.” Az IPv4 sokszor "
+                  "külön szolgáltatás (CGNAT, DS-Lite vagy alagút): kérd, hogy ezt nézzék meg."),
+                L("Addig is: indítsd újra a routert; ez gyakran újra felépíti az IPv4 alagutat vagy a CGNAT-kapcsolatot.")};
     default: return {};
     }
 }

@@ -23,6 +23,8 @@ enum class Ipv6PathState {
     collecting,    // too few IPv6 measurements yet
     healthy,
     routerQuiet,   // the IPv6 router ignores echoes to itself while the public IPv6 hosts answer: no fault
+    ipv4Down,      // IPv4 stalls beyond the router while the public IPv6 hosts answer (the main analysis
+                   // journals the IPv4 fault; this says what still gets through)
     sharedFault,   // IPv4 fails at the same place: the main analysis speaks of it
     routerSilent,  // neither the IPv6 router nor anything beyond it answers while IPv4 works
     providerDown,  // the IPv6 router answers, the public IPv6 hosts do not, IPv4 reaches them

@@ -69,7 +69,7 @@ NativeProbeService::NativeProbeService(asio::any_io_executor io, MeasurementProf
       icmp6_(ICMPProbe::create(io, ICMPProbe::Family::v6, std::nullopt)),
       dns_(io, profile_.dnsProbeZone, options_.dnsServers),
       http_(kHTTPTimeout),
-      http6_(kHTTPTimeout)
+      http6_(kHTTPTimeout, "pv-http6")
 {
 }
 

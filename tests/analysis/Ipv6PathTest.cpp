@@ -130,7 +130,11 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
          {{v6, ProbeKind::http, 480, 1e9, {}}, {v4, ProbeKind::http, 480, 1e9, {}}}, S::healthy},
         {"an IPv4 congestion changes nothing in IPv6", {{v4, ProbeKind::publicIP, 300, 1e9, 290.0, 0}},
          S::healthy},
-        {"an IPv4 provider outage changes nothing in IPv6", beyondRouter(v4, 300, 1e9), S::healthy},
+        {"IPv4 stalls beyond the router, IPv6 works: says what still gets through", beyondRouter(v4, 300, 1e9),
+         S::ipv4Down},
+        {"IPv4 stalls beyond the router and the IPv6 router ignores echoes", plus(beyondRouter(v4, 300, 1e9),
+                                                                                 {{v6, ProbeKind::gateway, 0, 1e9, {}}}),
+         S::ipv4Down},
         {"an IPv4 router silent to echoes changes nothing in IPv6", {{v4, ProbeKind::gateway, 300, 1e9, {}}},
          S::healthy},
         {"an IPv4 congestion leaves IPv6's own drop named", plus({{v4, ProbeKind::publicIP, 300, 1e9, 290.0, 0}},
@@ -148,6 +152,10 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
         }
         EXPECT_EQ(j.since, c.since);
         EXPECT_EQ(j.isFault(), incidentClassification(j.state).has_value());
+        if (j.state == S::ipv4Down) { // no IPv6 fault, but its own line and the provider's advice
+            EXPECT_TRUE(headline(j).startsWith(QStringLiteral("Az IPv4-kapcsolatod hibás, az IPv6 működik")));
+            EXPECT_TRUE(advice(j.state).join(QLatin1Char(' ')).contains(QStringLiteral("DS-Lite")));
+        }
         if (j.isFault()) {
             EXPECT_EQ(ipv6PathState(*incidentClassification(j.state)), j.state);
             EXPECT_FALSE(headline(j).isEmpty());

@@ -31,12 +31,15 @@ std::optional<Line> overviewLine(const Ipv6PathJudgement& j)
     case Ipv6PathState::providerDown:
     case Ipv6PathState::nameOrPage: return Line{headline(j), PVStatus::serious, advice(j.state)};
     case Ipv6PathState::slowOrLossy: return Line{headline(j), PVStatus::watch, advice(j.state)};
+    case Ipv6PathState::ipv4Down: return Line{headline(j), PVStatus::serious, advice(j.state)};
     }
     return std::nullopt;
 }
 
 std::optional<QString> panelLine(const Ipv6PathJudgement& j)
 {
+    if (j.state == Ipv6PathState::ipv4Down)
+        return L("Az IPv4-kapcsolatod hibás — az IPv6 működik.");
     if (!j.isFault())
         return std::nullopt;
     switch (j.state) {
