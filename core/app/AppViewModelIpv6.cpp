@@ -110,7 +110,7 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
     for (const ProbeBatch& batch : recentBatches_)
         for (const NetworkSample& s : batch.samples)
             if (s.timestamp >= at - liveWindowSeconds_ && s.timestamp <= at && !incident_evidence::wasNotMeasured(s) &&
-                (!ipv6MeasuredSince_ || s.family != AddressFamily::ipv6 || s.timestamp >= *ipv6MeasuredSince_))
+                (!ipv6MeasuredSince_ || s.family != AddressFamily::ipv6 || s.timestamp > *ipv6MeasuredSince_))
                 samples.push_back(s);
     Ipv6PathThresholds t;
     t.window = liveWindowSeconds_;
