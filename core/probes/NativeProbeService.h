@@ -85,7 +85,7 @@ public:
     // The families a batch over this route measures, IPv4 first.
     static std::vector<AddressFamily> measuredFamilies(const RouteSnapshot& route, bool measuresIPv6);
     // How long IPv6 may take beyond IPv4's probes of the same batch.
-    static constexpr std::chrono::milliseconds besideFamilyGrace{300};
+    static constexpr std::chrono::milliseconds besideFamilyGrace{200};
 
     static NetworkSample echoSample(const EchoSeries& series, int echoesPerBatch, const ProbeTarget& target,
                                     const RouteSnapshot& route, const QUuid& batchID, Timestamp timestamp);

@@ -140,6 +140,8 @@ QString panelStatusTitle(const OverviewSnapshot& s)
 {
     if (!s.isMonitoring)
         return L("A mérés áll");
+    if (s.ipv6Path.state == Ipv6PathState::ipv4Down)
+        return ipv4FaultTitle();
     return s.attribution.location == FaultLocation::none && s.ipv6Path.isFault() ? ipv6FaultTitle()
                                                                                  : s.attribution.headline;
 }
