@@ -39,7 +39,7 @@ std::optional<Line> overviewLine(const Ipv6PathJudgement& j)
 std::optional<QString> panelLine(const Ipv6PathJudgement& j)
 {
     if (j.state == Ipv6PathState::ipv4Down)
-        return L("Az IPv4-kapcsolatod hibás — az IPv6 működik.");
+        return L("Ami IPv6-on is elérhető, az megy; a csak IPv4-es oldalak és alkalmazások nem.");
     if (!j.isFault())
         return std::nullopt;
     switch (j.state) {
