@@ -219,9 +219,13 @@ rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot
 // The IPv6 side of a dual-stack batch and its deadline, on the service's strand.
 struct NativeProbeService::BesideDeadline {
     using Clock = asio::steady_timer::clock_type;
-    explicit BesideDeadline(const asio::any_io_executor& ex) : timer(ex, Clock::time_point::max()), wake(ex, Clock::time_point::max()) {}
+    explicit BesideDeadline(const asio::any_io_executor& ex)
+        : timer(ex, Clock::time_point::max()), wake(ex, Clock::time_point::max())
+    {
+    }
     asio::steady_timer timer; // expires the grace after IPv4's probes are done
     asio::steady_timer wake;  // the IPv6 page check's waiter: its answer came, or the deadline
+    bool pageDue = true;
     bool passed = false;
     bool besideDone = false;
     std::optional<HTTPProbeOutcome> page;
@@ -238,6 +242,7 @@ rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(
     const bool v6 = std::find(families.begin(), families.end(), AddressFamily::ipv6) != families.end();
     if (v4 && v6) {
         auto deadline = std::make_shared<BesideDeadline>(strand());
+        deadline->pageDue = batchCounter_ % besidePageEveryNthBatch == 1;
         asio::co_spawn(strand(), expireAtDeadline(deadline), asio::detached);
         auto [analysed, beside] = co_await (measureAnalysedFamily(deadline, route, batchID) &&
                                             measureBesideFamily(deadline, route, batchID));
@@ -355,7 +360,7 @@ rt::awaitable<NativeProbeService::Child> NativeProbeService::besideHTTP(std::sha
                                                                         RouteSnapshot route, QUuid batchID)
 {
     const std::optional<AddressFamily> literal = HTTPProbe::literalFamily(options_.captivePageURL);
-    if (literal && *literal != AddressFamily::ipv6)
+    if (!deadline->pageDue || (literal && *literal != AddressFamily::ipv6))
         co_return std::nullopt;
     // The request runs on the probe's worker until its own time-out; past the deadline the batch no
     // longer waits for it, and its outcome is dropped.

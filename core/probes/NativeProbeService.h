@@ -13,7 +13,8 @@
 // Beside IPv4, IPv6 keeps to the batch's deadline: its echoes go out on the spacing's clock (not
 // one after the other's outcome), and whatever of it has not answered `besideFamilyGrace` after
 // IPv4's probes are done counts as lost then. A silent IPv6 path so never stretches the batch, and
-// with it the cadence of the IPv4 measurements, by more than that grace.
+// with it the cadence of the IPv4 measurements, by more than that grace. Its page check (a whole
+// HTTP transfer, the costliest of its probes) runs on every 4th batch only: the 1st, 5th, 9th…
 
 #include "core/probes/DNSProbe.h"
 #include "core/probes/HTTPProbe.h"
@@ -64,7 +65,8 @@ public:
     void setMeasuresIPv6(bool measures) { measuresIPv6_.store(measures); }
     bool measuresIPv6() const { return measuresIPv6_.load(); }
 
-    // One batch: four samples per family measured, one more per family on a DNS batch; the IPv4
+    // One batch: four samples per family measured (IPv6 beside IPv4: three between its page checks),
+    // one more per family on a DNS batch; the IPv4
     // samples first, in the order below, then the IPv6 ones in the same order. Never throws. A stop() or rebind() while it
     // runs cuts it short: the echo series stop waiting between echoes, the DNS step is skipped and
     // the batch comes back marked `cutShort`, since echoes that could not be sent or answered then
@@ -86,6 +88,7 @@ public:
     static std::vector<AddressFamily> measuredFamilies(const RouteSnapshot& route, bool measuresIPv6);
     // How long IPv6 may take beyond IPv4's probes of the same batch.
     static constexpr std::chrono::milliseconds besideFamilyGrace{200};
+    static constexpr int besidePageEveryNthBatch = 4;
 
     static NetworkSample echoSample(const EchoSeries& series, int echoesPerBatch, const ProbeTarget& target,
                                     const RouteSnapshot& route, const QUuid& batchID, Timestamp timestamp);
