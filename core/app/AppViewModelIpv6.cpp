@@ -105,6 +105,11 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
     std::size_t count = 0;
     for (const ProbeBatch& batch : recentBatches_)
         count += batch.samples.size();
+    // A batch is stamped with its earliest sample: its others, IPv4's among them, end later and
+    // belong to it all the same.
+    if (!recentBatches_.empty() && recentBatches_.back().timestamp <= at)
+        for (const NetworkSample& s : recentBatches_.back().samples)
+            at = std::max(at, s.timestamp);
     std::vector<NetworkSample> samples;
     samples.reserve(count);
     for (const ProbeBatch& batch : recentBatches_)

@@ -669,6 +669,7 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
 TEST_F(MonitoringTest, TheIPv6SwitchOffJudgesNoSampleOldOrNew)
 {
     AppViewModel& m = model();
+    // The IPv4 probes end after the first IPv6 one, which stamps the batch.
     const auto dual = [](const RouteSnapshot& r, Timestamp at) {
         ProbeBatch b = healthyBatch(r, at);
         for (NetworkSample s : std::vector<NetworkSample>(b.samples)) {
@@ -676,9 +677,14 @@ TEST_F(MonitoringTest, TheIPv6SwitchOffJudgesNoSampleOldOrNew)
             s.family = AddressFamily::ipv6;
             b.samples.push_back(s);
         }
+        for (NetworkSample& s : b.samples)
+            if (s.family == AddressFamily::ipv4)
+                s.timestamp += 0.3;
         return b;
     };
-    cycles(kStart, kStart + 120, dual);
+    cycles(kStart, kStart + 5, dual);
+    EXPECT_NE(m.ipv6Path().state, Ipv6PathState::onlyPath) << "the first batch holds IPv4 too";
+    cycles(kStart + 5, kStart + 120, dual);
     ASSERT_EQ(m.ipv6Path().state, Ipv6PathState::healthy);
     m.preferences().setMeasuresIPv6(false);
     EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::notMeasured) << "from the switch on, not the next batch";
