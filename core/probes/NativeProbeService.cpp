@@ -136,6 +136,7 @@ rt::awaitable<void> NativeProbeService::stopOnStrand()
     co_await icmp_->stop();
     co_await icmp6_->stop();
     started_ = started6_ = false;
+    forgetBesideRtts();
     cutBatchesInFlight();
 }
 
@@ -145,6 +146,7 @@ rt::awaitable<void> NativeProbeService::rebindOnStrand(std::optional<QString> bo
     co_await icmp_->stop();
     co_await icmp6_->stop();
     started_ = started6_ = false;
+    forgetBesideRtts();
     cutBatchesInFlight();
     co_await startOnStrand(std::move(boundInterfaceName));
 }
@@ -228,8 +230,50 @@ struct NativeProbeService::BesideDeadline {
     bool pageDue = true;
     bool passed = false;
     bool besideDone = false;
+    std::chrono::nanoseconds grace = besideFamilyGrace;
+    std::optional<double> highestRtt; // of the IPv6 echoes answered in time
     std::optional<HTTPProbeOutcome> page;
 };
+
+std::chrono::nanoseconds NativeProbeService::besideGraceFor(const std::deque<double>& recentRtts,
+                                                            std::chrono::nanoseconds echoTimeout)
+{
+    std::chrono::nanoseconds grace = besideFamilyGrace;
+    if (!recentRtts.empty()) {
+        const double highest = *std::max_element(recentRtts.begin(), recentRtts.end());
+        grace = std::max(grace, std::chrono::nanoseconds{std::llround(highest * 1.5 * 1e6)});
+    }
+    // Beyond the time-out every echo has ended on its own.
+    return std::min(grace, std::max<std::chrono::nanoseconds>(echoTimeout, besideFamilyGrace));
+}
+
+void NativeProbeService::forgetBesideRtts()
+{
+    besideRtts_.clear();
+    lastBesideRtt_.reset();
+    besideBatchDone_ = false;
+}
+
+rt::awaitable<std::chrono::nanoseconds> NativeProbeService::nextBesideGrace()
+{
+    // The previous batch's late replies have come by now (the pause between batches outlasts the
+    // echo time-out); one still to come counts towards the batch after.
+    const std::optional<double> late = co_await icmp6_->takeLateReplyRtt();
+    if (besideBatchDone_) {
+        const std::optional<double> seen = late && lastBesideRtt_ ? std::max(*late, *lastBesideRtt_)
+                                                                 : (late ? late : lastBesideRtt_);
+        if (seen) {
+            besideRtts_.push_back(*seen);
+            while (besideRtts_.size() > besideRttBatches)
+                besideRtts_.pop_front();
+        } else {
+            besideRtts_.clear(); // nothing answered: a silent path gets the short grace again
+        }
+    }
+    besideBatchDone_ = false;
+    lastBesideRtt_.reset();
+    co_return besideGraceFor(besideRtts_, profile_.echoTimeout);
+}
 
 rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(RouteSnapshot route,
                                                                                 std::vector<AddressFamily> families,
@@ -243,6 +287,7 @@ rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(
     if (v4 && v6) {
         auto deadline = std::make_shared<BesideDeadline>(strand());
         deadline->pageDue = batchCounter_ % besidePageEveryNthBatch == 1;
+        deadline->grace = co_await nextBesideGrace();
         asio::co_spawn(strand(), expireAtDeadline(deadline), asio::detached);
         auto [analysed, beside] = co_await (measureAnalysedFamily(deadline, route, batchID) &&
                                             measureBesideFamily(deadline, route, batchID));
@@ -272,8 +317,10 @@ NativeProbeService::measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadli
                                                     measureEchoes(true, ipv4, targets[1], 1, route, batchID) &&
                                                     measureEchoes(true, ipv4, targets[2], 2, route, batchID) &&
                                                     measureHTTP(true, ipv4, route, batchID));
+    // An echo expired at the deadline counts as lost in this batch even when its reply comes later:
+    // the batch is stored before that, and a late reply only widens the next batches' grace.
     if (!deadline->besideDone)
-        deadline->timer.expires_after(besideFamilyGrace); // wakes the watcher, which waits for the new time
+        deadline->timer.expires_after(deadline->grace); // wakes the watcher, which waits for the new time
     co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
 }
 
@@ -305,6 +352,8 @@ NativeProbeService::measureBesideFamily(std::shared_ptr<BesideDeadline> deadline
                                                     besideHTTP(deadline, route, batchID));
     deadline->besideDone = true;
     deadline->timer.cancel(); // the watcher ends
+    lastBesideRtt_ = deadline->highestRtt;
+    besideBatchDone_ = true;
     co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
 }
 
@@ -317,7 +366,11 @@ rt::awaitable<EchoOutcome> NativeProbeService::besideEcho(std::shared_ptr<Beside
     if (deadline->passed)
         co_return EchoOutcome::abandoned(); // never sent: it measured nothing
     const EchoSeries one = co_await icmp6_->measure(std::move(host), 1, profile_.echoTimeout, {}, slot);
-    co_return one.outcomes.empty() ? EchoOutcome::abandoned() : one.outcomes.front();
+    if (one.outcomes.empty())
+        co_return EchoOutcome::abandoned();
+    if (const std::optional<double> rtt = one.outcomes.front().rttMilliseconds())
+        deadline->highestRtt = std::max(deadline->highestRtt.value_or(*rtt), *rtt);
+    co_return one.outcomes.front();
 }
 
 rt::awaitable<NativeProbeService::Child> NativeProbeService::besideEchoes(std::shared_ptr<BesideDeadline> deadline,

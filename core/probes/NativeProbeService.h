@@ -13,7 +13,10 @@
 // Beside IPv4, IPv6 keeps to the batch's deadline: its echoes go out on the spacing's clock (not
 // one after the other's outcome), and whatever of it has not answered `besideFamilyGrace` after
 // IPv4's probes are done counts as lost then. A silent IPv6 path so never stretches the batch, and
-// with it the cadence of the IPv4 measurements, by more than that grace. Its page check (a whole
+// with it the cadence of the IPv4 measurements, by more than that grace. An IPv6 path that answers,
+// only slowly, widens the grace of the next batches to cover the round-trip times it showed (late
+// replies to echoes expired at the deadline included), up to the echo time-out; a batch in which
+// nothing over IPv6 answers takes it back to `besideFamilyGrace`. Its page check (a whole
 // HTTP transfer, the costliest of its probes) runs on every 4th batch only: the 1st, 5th, 9th…
 
 #include "core/probes/DNSProbe.h"
@@ -28,6 +31,7 @@
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -86,8 +90,13 @@ public:
     static std::array<ProbeTarget, 3> echoTargetsV6(const MeasurementProfile& profile, const RouteSnapshot& route);
     // The families a batch over this route measures, IPv4 first.
     static std::vector<AddressFamily> measuredFamilies(const RouteSnapshot& route, bool measuresIPv6);
-    // How long IPv6 may take beyond IPv4's probes of the same batch.
+    // How long IPv6 may take beyond IPv4's probes of the same batch, at least.
     static constexpr std::chrono::milliseconds besideFamilyGrace{200};
+    static constexpr std::size_t besideRttBatches = 3;
+    // The grace for the highest IPv6 round-trip times (ms) of the last batches: half as long again
+    // as the highest, never below besideFamilyGrace, never beyond the echo time-out.
+    static std::chrono::nanoseconds besideGraceFor(const std::deque<double>& recentRtts,
+                                                   std::chrono::nanoseconds echoTimeout);
     static constexpr int besidePageEveryNthBatch = 4;
 
     static NetworkSample echoSample(const EchoSeries& series, int echoesPerBatch, const ProbeTarget& target,
@@ -118,6 +127,9 @@ private:
     rt::awaitable<Child> besideEchoes(std::shared_ptr<BesideDeadline> deadline, ProbeTarget target, std::uint16_t slot,
                                       RouteSnapshot route, QUuid batchID);
     rt::awaitable<Child> besideHTTP(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID);
+    // The grace of a dual-stack batch about to start, from the round-trip times IPv6 showed lately.
+    rt::awaitable<std::chrono::nanoseconds> nextBesideGrace();
+    void forgetBesideRtts();
     // Ends the waits of every batch in flight (after the ICMP probe has been stopped).
     void cutBatchesInFlight();
     rt::awaitable<Child> measureEchoes(bool wanted, AddressFamily family, ProbeTarget target, std::uint16_t slot,
@@ -140,6 +152,11 @@ private:
     std::optional<QString> boundInterfaceName_;
     std::int64_t batchCounter_ = 0;
     std::uint64_t stops_ = 0; // stop() and rebind() calls so far
+    // The highest IPv6 round-trip time of each of the last dual-stack batches that had a reply, and
+    // that of the batch just done (its late replies still to come).
+    std::deque<double> besideRtts_;
+    std::optional<double> lastBesideRtt_;
+    bool besideBatchDone_ = false;
     // One signal per batch in flight: emitting it reaches the waits between its echoes.
     std::vector<std::shared_ptr<asio::cancellation_signal>> inFlight_;
 };

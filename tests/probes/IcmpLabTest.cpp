@@ -193,6 +193,34 @@ TEST_F(IcmpLabTest, OnlyAReplyWithTheRunSequenceAndSendTimeEndsTheEcho)
     deliver(test::echoReplyV4(run, 2, 9, *lateSent), *lateSent + 300'000'000, 64);
     EXPECT_EQ(late.get().outcomes, std::vector<EchoOutcome>{EchoOutcome::timeout()});
     EXPECT_FALSE(test::runOn(net, probe->pendingSendTimestamp(2)));
+    EXPECT_FALSE(test::runOn(net, probe->takeLateReplyRtt())) << "its own time-out ended it";
+
+    // Echoes ended early by expireWaiting(): a reply within their own time-out is a late reply, the
+    // highest round-trip time handed on once; past the time-out or with another send time it is not.
+    struct Case {
+        std::uint64_t rttNs;
+        bool sendTimeMatches;
+        double highest; // the other echo's reply comes after 100 ms
+    };
+    std::uint16_t sequence = 2;
+    for (const Case& c : {Case{300'000'000, true, 300.0}, Case{600'000'000, false, 100.0},
+                          Case{12'000'000'000, true, 100.0}}) {
+        SCOPED_TRACE(c.rttNs);
+        auto cut = spawn(probe->measure(QStringLiteral("1.1.1.1"), 2, 10s, 0ms, 9));
+        const auto first = waitForPending(*probe, ++sequence);
+        ASSERT_TRUE(first);
+        test::runOn(net, probe->expireWaiting());
+        const auto second = waitForPending(*probe, ++sequence);
+        ASSERT_TRUE(second);
+        test::runOn(net, probe->expireWaiting());
+        ASSERT_EQ(cut.wait_for(2s), std::future_status::ready);
+        EXPECT_EQ(cut.get().outcomes, std::vector<EchoOutcome>(2, EchoOutcome::timeout()));
+        deliver(test::echoReplyV4(run, sequence - 1, 9, c.sendTimeMatches ? *first : *first + 1), *first + c.rttNs, 64);
+        deliver(test::echoReplyV4(run, sequence, 9, *second), *second + 100'000'000, 64);
+        deliver(test::echoReplyV4(run, sequence, 9, *second), *second + 900'000'000, 64); // a duplicate
+        EXPECT_EQ(test::runOn(net, probe->takeLateReplyRtt()), c.highest);
+        EXPECT_FALSE(test::runOn(net, probe->takeLateReplyRtt()));
+    }
 }
 
 TEST_F(IcmpLabTest, RandomLossOnTheRouterShowsInTheLossRatio)

@@ -117,6 +117,22 @@ TEST(ProbeServiceRulesTest, FamiliesFollowTheRouteAndTheSwitch)
     EXPECT_EQ(HTTPProbe::literalFamily(QStringLiteral("http://check.lab.test/a")), std::nullopt);
 }
 
+// IPv6's grace beside IPv4: the short one without replies and for a quick path, half as long again
+// as the highest recent round-trip time for a slow one, never beyond the echo time-out.
+TEST(ProbeServiceRulesTest, IPv6GraceCoversTheRecentRoundTripTimes)
+{
+    struct Case {
+        std::deque<double> rtts;
+        std::chrono::nanoseconds timeout, grace;
+    };
+    for (const Case& c : {Case{{}, 1500ms, 200ms}, Case{{3.0, 40.0}, 1500ms, 200ms}, Case{{600.0}, 1500ms, 900ms},
+                          Case{{2.0, 700.0, 300.0}, 1500ms, 1050ms}, Case{{1200.0}, 1500ms, 1500ms},
+                          Case{{600.0}, 100ms, 200ms}}) {
+        SCOPED_TRACE(c.rtts.size());
+        EXPECT_EQ(NativeProbeService::besideGraceFor(c.rtts, c.timeout), c.grace);
+    }
+}
+
 TEST(ProbeServiceRulesTest, EchoSeriesBecomesOneSample)
 {
     const auto mixed = echo(series({EchoOutcome::reply(12, 60), EchoOutcome::reply(20, 60), EchoOutcome::timeout()}));
