@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <chrono>
 #include <functional>
 #include <future>
@@ -197,28 +199,21 @@ TEST_F(IcmpLabTest, OnlyAReplyWithTheRunSequenceAndSendTimeEndsTheEcho)
 
     // Echoes ended early by expireWaiting(): a reply within their own time-out is a late reply, the
     // highest round-trip time handed on once; past the time-out or with another send time it is not.
-    struct Case {
-        std::uint64_t rttNs;
-        bool sendTimeMatches;
-        double highest; // the other echo's reply comes after 100 ms
-    };
     std::uint16_t sequence = 2;
-    for (const Case& c : {Case{300'000'000, true, 300.0}, Case{600'000'000, false, 100.0},
-                          Case{12'000'000'000, true, 100.0}}) {
-        SCOPED_TRACE(c.rttNs);
+    for (const auto& [rttNs, carriedOffset, highest] : {std::tuple{300'000'000ULL, 0ULL, 300.0},
+                                                       {600'000'000ULL, 1ULL, 100.0}, {12'000'000'000ULL, 0ULL, 100.0}}) {
         auto cut = spawn(probe->measure(QStringLiteral("1.1.1.1"), 2, 10s, 0ms, 9));
-        const auto first = waitForPending(*probe, ++sequence);
-        ASSERT_TRUE(first);
-        test::runOn(net, probe->expireWaiting());
-        const auto second = waitForPending(*probe, ++sequence);
-        ASSERT_TRUE(second);
-        test::runOn(net, probe->expireWaiting());
+        std::array<std::optional<std::uint64_t>, 2> sent;
+        for (auto& at : sent) {
+            ASSERT_TRUE(at = waitForPending(*probe, ++sequence));
+            test::runOn(net, probe->expireWaiting());
+        }
         ASSERT_EQ(cut.wait_for(2s), std::future_status::ready);
         EXPECT_EQ(cut.get().outcomes, std::vector<EchoOutcome>(2, EchoOutcome::timeout()));
-        deliver(test::echoReplyV4(run, sequence - 1, 9, c.sendTimeMatches ? *first : *first + 1), *first + c.rttNs, 64);
-        deliver(test::echoReplyV4(run, sequence, 9, *second), *second + 100'000'000, 64);
-        deliver(test::echoReplyV4(run, sequence, 9, *second), *second + 900'000'000, 64); // a duplicate
-        EXPECT_EQ(test::runOn(net, probe->takeLateReplyRtt()), c.highest);
+        deliver(test::echoReplyV4(run, sequence - 1, 9, *sent[0] + carriedOffset), *sent[0] + rttNs, 64);
+        for (std::uint64_t after : {100'000'000ULL, 900'000'000ULL}) // the second one a duplicate
+            deliver(test::echoReplyV4(run, sequence, 9, *sent[1]), *sent[1] + after, 64);
+        EXPECT_EQ(test::runOn(net, probe->takeLateReplyRtt()), highest) << rttNs;
         EXPECT_FALSE(test::runOn(net, probe->takeLateReplyRtt()));
     }
 }

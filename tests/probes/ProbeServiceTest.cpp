@@ -121,16 +121,11 @@ TEST(ProbeServiceRulesTest, FamiliesFollowTheRouteAndTheSwitch)
 // as the highest recent round-trip time for a slow one, never beyond the echo time-out.
 TEST(ProbeServiceRulesTest, IPv6GraceCoversTheRecentRoundTripTimes)
 {
-    struct Case {
-        std::deque<double> rtts;
-        std::chrono::nanoseconds timeout, grace;
-    };
-    for (const Case& c : {Case{{}, 1500ms, 200ms}, Case{{3.0, 40.0}, 1500ms, 200ms}, Case{{600.0}, 1500ms, 900ms},
-                          Case{{2.0, 700.0, 300.0}, 1500ms, 1050ms}, Case{{1200.0}, 1500ms, 1500ms},
-                          Case{{600.0}, 100ms, 200ms}}) {
-        SCOPED_TRACE(c.rtts.size());
-        EXPECT_EQ(NativeProbeService::besideGraceFor(c.rtts, c.timeout), c.grace);
-    }
+    using R = std::deque<double>;
+    for (const auto& [rtts, timeout, grace] : {std::tuple{R{}, 1500ms, 200ms}, {R{3.0, 40.0}, 1500ms, 200ms},
+                                              {R{2.0, 700.0, 300.0}, 1500ms, 1050ms}, {R{1200.0}, 1500ms, 1500ms},
+                                              {R{600.0}, 100ms, 200ms}})
+        EXPECT_EQ(NativeProbeService::besideGraceFor(rtts, timeout), grace) << rtts.size();
 }
 
 TEST(ProbeServiceRulesTest, EchoSeriesBecomesOneSample)
