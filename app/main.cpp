@@ -61,7 +61,7 @@ int main(int argc, char* argv[])
     }
     pv::installTerminationHandler(app);
     // The load test's sockets and timers run on a thread of their own.
-    auto loadTestRuntime = std::make_shared<pv::rt::NetworkRuntime>();
+    auto loadTestRuntime = std::make_shared<pv::rt::NetworkRuntime>("pv-loadtest-io");
     pv::screens::registerLoadTestScreenMaker([loadTestRuntime](pv::screens::LoadTestCallbacks callbacks) {
         return pv::makeLoadTestScreen(loadTestRuntime->executor(), std::move(callbacks.willStart),
                                       std::move(callbacks.didFinish), std::move(callbacks.finished));

@@ -1033,7 +1033,7 @@ struct LoadGenerator::Phase {
 };
 
 // ---------------------------------------------------------------------------------------------
-LoadGenerator::LoadGenerator()
+LoadGenerator::LoadGenerator() : BlockingActor("pv-loadtest")
 {
     initialiseCurlOnce();
 }

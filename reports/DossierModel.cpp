@@ -200,7 +200,8 @@ std::optional<QString> DossierDocument::ipv6ProviderSentence() const
                                           [](const FamilyLegComparison& leg) { return leg.kind == ProbeKind::publicIP; });
     const QString losses =
         publicHosts != familyLegs.end() && publicHosts->ipv6LossRatio && publicHosts->ipv4LossRatio
-            ? QStringLiteral("; a nyilvános címek felé az IPv6 csomagvesztése %1, az IPv4-é %2")
+            // Of the echoes sent, not of the time: both families are echoed at one pace, faults or not.
+            ? QStringLiteral("; a nyilvános címek felé küldött pingek közül IPv6-on %1, IPv4-en %2 veszett el")
                   .arg(DossierFormat::percentText(*publicHosts->ipv6LossRatio, 1),
                        DossierFormat::percentText(*publicHosts->ipv4LossRatio, 1))
             : QString();

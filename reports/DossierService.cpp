@@ -18,6 +18,8 @@ namespace {
 asio::thread_pool& renderThread()
 {
     static asio::thread_pool pool(1);
+    static const bool named = (rt::nameThreadOf(pool, "pv-dossier"), true);
+    (void)named;
     return pool;
 }
 

@@ -112,7 +112,7 @@ ExportError::ExportError(FailureCause cause, QString technical, QString folder)
 }
 
 ExportService::ExportService(std::shared_ptr<SQLiteStore> store, Options options)
-    : store_(std::move(store)), options_(std::move(options))
+    : BlockingActor("pv-export"), store_(std::move(store)), options_(std::move(options))
 {
 }
 

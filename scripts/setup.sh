@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth poppler-utils desktop-file-utils libx11-dev
   iproute2 nftables iputils-ping procps psmisc python3
-  locales fonts-dejavu-core fonts-open-sans libqpdf-dev xdotool
+  locales fonts-dejavu-core fonts-open-sans libqpdf-dev xdotool openbox trayer
   debhelper lintian appstream librsvg2-bin
 )
 

@@ -498,8 +498,10 @@ FaultAttribution AttributionEngine::attribute(const AttributionEvidence& evidenc
                 {LF("%lld mérés eddig. Ennyiből még nem mondunk ki semmit.", {pub.sampleCount})},
                 {}, false, false};
 
-    // One DNS or HTTP answer anywhere proves the line is not down altogether.
-    if (pub.totallyDown() && !legs.dns.medianRtt && !legs.http.medianRtt)
+    // One answer of the page beyond the router proves the line is not down altogether. A name
+    // lookup proves nothing of it: the router's resolver answers from its cache or over an uplink
+    // of its own (a DNS64/NAT64 router) while nothing of ours gets through.
+    if (pub.totallyDown() && !legs.http.medianRtt)
         return outageVerdict(t, gw, pub, radio);
 
     std::optional<double> excess;

@@ -75,7 +75,11 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
     const bool ipv4Router = l.of(v4, ProbeKind::gateway).answered() > 0;
     const bool ipv4Public = pub4.answered() > 0;
     switch (state) {
-    case Ipv6PathState::routerSilent: return gw6.silent(minimum) && ipv4Router && ipv4Public;
+    // A router that ignores echoes to itself is no fault while what lies beyond it answers.
+    case Ipv6PathState::routerQuiet: return gw6.silent(minimum) && pub6.answered() > 0;
+    case Ipv6PathState::routerSilent:
+        return gw6.silent(minimum) && pub6.answered() == 0 && ipv4Router && ipv4Public;
+    case Ipv6PathState::ipv4Down: return ipv4Router && pub4.silent(minimum) && pub6.answered() > 0;
     case Ipv6PathState::providerDown: return gw6.answered() > 0 && pub6.silent(minimum) && ipv4Public;
     case Ipv6PathState::nameOrPage: {
         const auto failsAlone = [&](ProbeKind k) {
@@ -101,6 +105,7 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
     case Ipv6PathState::sharedFault:
         return (gw6.silent(minimum) && !ipv4Router) || (gw6.answered() > 0 && pub6.silent(minimum) && !ipv4Public);
     case Ipv6PathState::absent:
+    case Ipv6PathState::notMeasured:
     case Ipv6PathState::onlyPath:
     case Ipv6PathState::collecting:
     case Ipv6PathState::healthy: break;
@@ -131,9 +136,14 @@ bool Ipv6PathJudgement::isFault() const
 }
 
 Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples, Timestamp at,
-                                       const Ipv6PathThresholds& t)
+                                       const Ipv6PathThresholds& t, const Ipv6Measuring& measuring)
 {
     Ipv6PathJudgement j;
+    if (!measuring.on) {
+        j.state = Ipv6PathState::notMeasured;
+        j.routeHasIpv6 = measuring.routeHasIpv6;
+        return j;
+    }
     const Legs window = legsBetween(samples, at - t.window, at);
     if (!window.hasFamily(v6))
         return j; // absent
@@ -152,12 +162,14 @@ Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples
         return j;
     }
     j.state = Ipv6PathState::healthy;
-    for (Ipv6PathState s : {Ipv6PathState::sharedFault, Ipv6PathState::routerSilent, Ipv6PathState::providerDown,
+    for (Ipv6PathState s : {Ipv6PathState::ipv4Down, Ipv6PathState::sharedFault, Ipv6PathState::routerSilent, Ipv6PathState::providerDown,
                             Ipv6PathState::nameOrPage, Ipv6PathState::slowOrLossy})
         if (shows(now, s, t, t.minimumSamples)) {
             j.state = s;
             break;
         }
+    if (j.state == Ipv6PathState::healthy && shows(now, Ipv6PathState::routerQuiet, t, t.minimumSamples))
+        j.state = Ipv6PathState::routerQuiet;
     if (!j.isFault())
         return j;
     // The episode: the batches that showed it, each within the quiet gap of the next, back from now.
@@ -210,7 +222,16 @@ QString headline(const Ipv6PathJudgement& j)
 {
     switch (j.state) {
     case Ipv6PathState::absent: return L("Ezen a hálózaton nincs IPv6");
+    case Ipv6PathState::notMeasured:
+        if (!j.routeHasIpv6)
+            return L("Az IPv6 mérése ki van kapcsolva.");
+        return *j.routeHasIpv6 ? L("Az IPv6 mérése ki van kapcsolva; a hálózaton van IPv6 útvonal.")
+                               : L("Az IPv6 mérése ki van kapcsolva; a hálózaton nincs IPv6 útvonal.");
     case Ipv6PathState::onlyPath: return L("Ezen a hálózaton csak IPv6 van, nincs IPv4");
+    case Ipv6PathState::routerQuiet:
+        return j.medianRtt ? LF("Az IPv6 is működik · %@ · a router nem válaszol a pingre, de az IPv6 működik",
+                                {millisecondsText(*j.medianRtt)})
+                           : L("Az IPv6 is működik · a router nem válaszol a pingre, de az IPv6 működik");
     case Ipv6PathState::healthy:
         return j.medianRtt ? LF("Az IPv6 is működik · %@", {millisecondsText(*j.medianRtt)})
                            : L("Az IPv6 is működik");
@@ -226,6 +247,12 @@ QString headline(const Ipv6PathJudgement& j)
                    : L("Az IPv6 sokkal lassabb vagy veszteségesebb, mint az IPv4.");
     case Ipv6PathState::nameOrPage:
         return L("Az IPv6-os névfeloldás vagy weboldal-ellenőrzés hibás, az IPv4-en működik.");
+    case Ipv6PathState::ipv4Down:
+        return j.medianRtt ? LF("Az IPv4-kapcsolatod hibás, az IPv6 működik (%@): ami IPv6-on is elérhető, az "
+                                "megy, a csak IPv4-es oldalak és alkalmazások nem.",
+                                {millisecondsText(*j.medianRtt)})
+                           : L("Az IPv4-kapcsolatod hibás, az IPv6 működik: ami IPv6-on is elérhető, az megy, a csak "
+                               "IPv4-es oldalak és alkalmazások nem.");
     case Ipv6PathState::collecting:
     case Ipv6PathState::sharedFault: break;
     }
@@ -272,6 +299,12 @@ QStringList advice(Ipv6PathState state)
                 L("Szólj a szolgáltatónak: „Az IPv6-os (AAAA) névfeloldás vagy a weboldalak IPv6-on nem működnek, "
                   "IPv4-en igen.”"),
                 workaround};
+    case Ipv6PathState::ipv4Down:
+        return {L("Amit érzékelsz: a nagy oldalak és szolgáltatások, amelyek IPv6-on is elérhetők, működnek; a csak "
+                  "IPv4-es oldalak, játékok, VPN-ek és régebbi alkalmazások nem töltődnek be vagy nem csatlakoznak."),
+                L("Szólj a szolgáltatónak: „Az IPv4 forgalom a routeren túl elakad, az IPv6 működik.” Az IPv4 sokszor "
+                  "külön szolgáltatás (CGNAT, DS-Lite vagy alagút): kérd, hogy ezt nézzék meg."),
+                L("Addig is: indítsd újra a routert; ez gyakran újra felépíti az IPv4 alagutat vagy a CGNAT-kapcsolatot.")};
     default: return {};
     }
 }

@@ -18,11 +18,15 @@ namespace pv {
 
 enum class Ipv6PathState {
     absent,        // the network has no IPv6 path: nothing is measured, and that is no fault
+    notMeasured,   // the user switched the IPv6 measuring off: nothing is judged
     onlyPath,      // the network has no IPv4: the main analysis runs on IPv6
     collecting,    // too few IPv6 measurements yet
     healthy,
+    routerQuiet,   // the IPv6 router ignores echoes to itself while the public IPv6 hosts answer: no fault
+    ipv4Down,      // IPv4 stalls beyond the router while the public IPv6 hosts answer (the main analysis
+                   // journals the IPv4 fault; this says what still gets through)
     sharedFault,   // IPv4 fails at the same place: the main analysis speaks of it
-    routerSilent,  // the IPv6 router does not answer while the IPv4 one does
+    routerSilent,  // neither the IPv6 router nor anything beyond it answers while IPv4 works
     providerDown,  // the IPv6 router answers, the public IPv6 hosts do not, IPv4 reaches them
     slowOrLossy,   // IPv6 reaches the public hosts much slower or with much more loss than IPv4
     nameOrPage     // the AAAA lookup or the page check over IPv6 fails while over IPv4 it works
@@ -49,16 +53,26 @@ struct Ipv6PathJudgement {
     double ipv4LossRatio = 0;
     // The IPv6 router in the newest minute.
     std::optional<double> routerRtt;
+    // With the measuring switched off: whether the network has an IPv6 route all the same (none
+    // before a route has been read).
+    std::optional<bool> routeHasIpv6;
     bool operator==(const Ipv6PathJudgement&) const = default;
 
     bool isFault() const;
 };
 
+// The Settings switch, and what the route reader knows of the network's IPv6 route.
+struct Ipv6Measuring {
+    bool on = true;
+    std::optional<bool> routeHasIpv6;
+};
+
 class Ipv6PathJudge {
 public:
-    // samples: both families, any order (those of the window at `at` are read).
+    // samples: both families, any order (those of the window at `at` are read). Switched off, no
+    // sample is judged, however fresh.
     static Ipv6PathJudgement judge(const std::vector<NetworkSample>& samples, Timestamp at,
-                                   const Ipv6PathThresholds& t = {});
+                                   const Ipv6PathThresholds& t = {}, const Ipv6Measuring& measuring = {});
     // The newest batch of the window that shows `state` (a fault state), if any.
     static std::optional<Timestamp> lastShown(const std::vector<NetworkSample>& samples, Ipv6PathState state,
                                               Timestamp at, const Ipv6PathThresholds& t = {});

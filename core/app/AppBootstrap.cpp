@@ -156,7 +156,7 @@ std::unique_ptr<AppViewModel> makeLiveViewModel(AppViewModel::Environment enviro
 {
     OpenedStore opened = openEvidenceStore();
     // The sockets and timers of every service run on this one background loop.
-    auto runtime = std::make_shared<rt::NetworkRuntime>();
+    auto runtime = std::make_shared<rt::NetworkRuntime>("pv-probes");
     AppViewModel::Services services;
     services.runtime = runtime;
     services.store = opened.store;

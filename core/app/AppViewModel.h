@@ -473,6 +473,8 @@ private:
     Ipv6PathJudgement ipv6Path_;
     AddressFamily analysedFamily_ = AddressFamily::ipv4;
     bool ipv6PathLogged_ = false; // the first judgement is logged whatever it is
+    // When the IPv6 switch was last turned on in this run (none: on since the start, or off).
+    std::optional<Timestamp> ipv6MeasuredSince_;
     std::vector<ProbeBatch> analysedBatches_;
     std::unique_ptr<BaselineKeeper> baselineKeeper_;
     // Coroutines resume only while this lives: destroying the model drops their pending steps.

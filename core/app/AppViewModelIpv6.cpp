@@ -35,11 +35,18 @@ rt::awaitable<void> upsertIpv6Quietly(std::shared_ptr<SQLiteStore> store, Incide
 void AppViewModel::followIpv6Preference()
 {
     const auto apply = [this] {
+        const bool measures = preferences_->measuresIPv6();
         if (probeService_)
-            probeService_->setMeasuresIPv6(preferences_->measuresIPv6());
+            probeService_->setMeasuresIPv6(measures);
+        // What was measured before the switch went off is not judged once it is on again.
+        ipv6MeasuredSince_ = measures ? std::optional<Timestamp>(now()) : std::nullopt;
     };
     apply();
-    connect(preferences_.get(), &PreferencesStore::measuresIPv6Changed, this, apply);
+    ipv6MeasuredSince_.reset(); // at start-up the history counts
+    connect(preferences_.get(), &PreferencesStore::measuresIPv6Changed, this, [this, apply] {
+        apply();
+        refreshIpv6Path(now()); // the line follows the switch at once
+    });
 }
 
 void AppViewModel::refreshAnalysedFamily(bool newestOnly)
@@ -98,18 +105,32 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
     std::size_t count = 0;
     for (const ProbeBatch& batch : recentBatches_)
         count += batch.samples.size();
+    // A batch is stamped with its earliest sample: its others, IPv4's among them, end later and
+    // belong to it all the same.
+    if (!recentBatches_.empty() && recentBatches_.back().timestamp <= at)
+        for (const NetworkSample& s : recentBatches_.back().samples)
+            at = std::max(at, s.timestamp);
     std::vector<NetworkSample> samples;
     samples.reserve(count);
     for (const ProbeBatch& batch : recentBatches_)
         for (const NetworkSample& s : batch.samples)
-            if (s.timestamp >= at - liveWindowSeconds_ && s.timestamp <= at && !incident_evidence::wasNotMeasured(s))
+            if (s.timestamp >= at - liveWindowSeconds_ && s.timestamp <= at && !incident_evidence::wasNotMeasured(s) &&
+                (!ipv6MeasuredSince_ || s.family != AddressFamily::ipv6 || s.timestamp > *ipv6MeasuredSince_))
                 samples.push_back(s);
     Ipv6PathThresholds t;
     t.window = liveWindowSeconds_;
     t.newestMinute = std::min(t.newestMinute, liveWindowSeconds_);
-    Ipv6PathJudgement j = Ipv6PathJudge::judge(samples, at, t);
-    if (analysedFamily_ == AddressFamily::ipv6)
-        j = Ipv6PathJudgement{Ipv6PathState::onlyPath, {}, {}, {}, 0, 0, {}};
+    // Switched off, nothing is judged, old samples least of all; the route still tells whether the
+    // network has IPv6.
+    const Ipv6Measuring measuring{preferences_->measuresIPv6(),
+                                  currentRoute_ ? std::optional<bool>(currentRoute_->hasIPv6()) : std::nullopt};
+    Ipv6PathJudgement j = Ipv6PathJudge::judge(samples, at, t, measuring);
+    if (analysedFamily_ == AddressFamily::ipv6) {
+        j = Ipv6PathJudgement{};
+        j.state = Ipv6PathState::onlyPath;
+    } else if (j.state == Ipv6PathState::absent && ipv6MeasuredSince_ && currentRoute_ && currentRoute_->hasIPv6()) {
+        j.state = Ipv6PathState::collecting; // just switched on: the first IPv6 batch is on its way
+    }
     // While the analysed path has a fault of its own, lookups and page checks fail over both
     // families (an AAAA query travels to the same resolver), and IPv6 slower or lossier than a
     // failing IPv4 says nothing of IPv6 itself: only an IPv6 router or provider that does not answer

@@ -274,6 +274,8 @@ namespace {
 asio::thread_pool& foldingThread()
 {
     static asio::thread_pool pool(1);
+    static const bool named = (rt::nameThreadOf(pool, "pv-history"), true);
+    (void)named;
     return pool;
 }
 

@@ -159,7 +159,7 @@ std::optional<QUrl> configuredUpdateFeedUrl()
 }
 
 UpdateChecker::UpdateChecker(QUrl feed, QString currentVersion)
-    : feed_(std::move(feed)), currentVersion_(std::move(currentVersion))
+    : BlockingActor("pv-update"), feed_(std::move(feed)), currentVersion_(std::move(currentVersion))
 {
 }
 

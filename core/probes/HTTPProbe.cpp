@@ -139,7 +139,8 @@ std::optional<double> HTTPProbeOutcome::totalMilliseconds() const
 }
 
 // ---------------------------------------------------------------------------------------------
-HTTPProbe::HTTPProbe(std::chrono::nanoseconds timeout) : timeout_(timeout)
+HTTPProbe::HTTPProbe(std::chrono::nanoseconds timeout, const char* threadName)
+    : BlockingActor(threadName), timeout_(timeout)
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

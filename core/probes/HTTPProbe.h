@@ -52,7 +52,7 @@ struct HTTPProbeOutcome {
 
 class HTTPProbe : public rt::BlockingActor {
 public:
-    explicit HTTPProbe(std::chrono::nanoseconds timeout = std::chrono::seconds(5));
+    explicit HTTPProbe(std::chrono::nanoseconds timeout = std::chrono::seconds(5), const char* threadName = "pv-http");
     ~HTTPProbe() override;
 
     // The check page used when neither the user nor the system names one: NetworkManager's own

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <utility>
 
 namespace pv {
 
@@ -149,6 +150,8 @@ rt::awaitable<void> ICMPProbe::stop()
             self->resume(entry.second, EchoOutcome::abandoned());
         self->continuousSent_.clear();
         self->continuousReplies_.clear();
+        self->expired_.clear();
+        self->highestLateRtt_.reset();
         co_return;
     });
 }
@@ -248,7 +251,9 @@ rt::awaitable<EchoOutcome> ICMPProbe::sendOne(QString host, Nanoseconds timeout,
         pending_.erase(it);
         resume(older, EchoOutcome::timeout());
     }
-    pending_.emplace(sequence, PendingEcho{continuation, sendTimestampNs, timer});
+    expired_.erase(sequence); // as old as a wrapped sequence: long past its time-out
+    pending_.emplace(sequence, PendingEcho{continuation, sendTimestampNs, timer,
+                                           static_cast<std::uint64_t>(std::max<Nanoseconds::rep>(0, timeout.count()))});
     timer->async_wait([weak = weak_from_this(), sequence, continuation](const std::error_code& ec) {
         if (ec)
             return;
@@ -265,6 +270,29 @@ void ICMPProbe::resume(PendingEcho& echo, EchoOutcome outcome)
 {
     echo.timeout->cancel();
     echo.continuation->try_send(std::error_code{}, std::move(outcome));
+}
+
+rt::awaitable<void> ICMPProbe::expireWaiting()
+{
+    return onStrand([this]() -> rt::awaitable<void> {
+        const std::uint64_t now = ICMPSocket::uptimeNanoseconds();
+        std::erase_if(expired_, [now](const auto& entry) {
+            return now - entry.second.sendTimestampNs > entry.second.timeoutNs;
+        });
+        std::map<std::uint16_t, PendingEcho> waiting = std::exchange(pending_, {});
+        for (auto& [sequence, echo] : waiting) {
+            expired_[sequence] = ExpiredEcho{echo.sendTimestampNs, echo.timeoutNs};
+            resume(echo, EchoOutcome::timeout());
+        }
+        co_return;
+    });
+}
+
+rt::awaitable<std::optional<double>> ICMPProbe::takeLateReplyRtt()
+{
+    return onStrand([this]() -> rt::awaitable<std::optional<double>> {
+        co_return std::exchange(highestLateRtt_, std::nullopt);
+    });
 }
 
 void ICMPProbe::expireEcho(std::uint16_t sequence, const Resumer* continuation)
@@ -296,8 +324,16 @@ void ICMPProbe::handleReceived(const ReceivedICMPMessage& message)
         }
     }
     auto it = pending_.find(fields->sequence);
-    if (it == pending_.end() || it->second.sendTimestampNs != fields->sendTimestampNs)
+    if (it == pending_.end() || it->second.sendTimestampNs != fields->sendTimestampNs) {
+        auto late = expired_.find(fields->sequence);
+        if (late == expired_.end() || late->second.sendTimestampNs != fields->sendTimestampNs)
+            return;
+        // Past its own time-out a reply is as good as lost, late or not.
+        if (rtt * 1'000'000.0 <= static_cast<double>(late->second.timeoutNs))
+            highestLateRtt_ = std::max(highestLateRtt_.value_or(rtt), rtt);
+        expired_.erase(late);
         return;
+    }
     PendingEcho echo = std::move(it->second);
     pending_.erase(it);
     resume(echo, EchoOutcome::reply(rtt, message.ttl));

@@ -85,6 +85,12 @@ public:
     // the next send. The caller's cancellation shortens the spacing, never a wait for a reply.
     rt::awaitable<EchoSeries> measure(QString host, int count, Nanoseconds timeout, Nanoseconds spacing,
                                       std::uint16_t targetSlot);
+    // Every echo of a series still waiting for its reply ends now as a time-out (a batch's deadline
+    // has come). A reply to one of them that still comes within its own time-out is a late reply:
+    // it ends nothing, but its round-trip time is kept for takeLateReplyRtt().
+    rt::awaitable<void> expireWaiting();
+    // The highest round-trip time of the late replies since the last call, none without one.
+    rt::awaitable<std::optional<double>> takeLateReplyRtt();
     // Echoes every `interval` for `duration` (or until the caller is cancelled), then `replyGrace` for
     // the last replies; one TimedEcho per echo sent, in sending order.
     rt::awaitable<std::vector<TimedEcho>> measureContinuous(QString host, Nanoseconds duration, Nanoseconds interval,
@@ -103,6 +109,11 @@ private:
         std::shared_ptr<Resumer> continuation;
         std::uint64_t sendTimestampNs = 0;
         std::shared_ptr<asio::steady_timer> timeout;
+        std::uint64_t timeoutNs = 0;
+    };
+    struct ExpiredEcho {
+        std::uint64_t sendTimestampNs = 0;
+        std::uint64_t timeoutNs = 0;
     };
     struct ContinuousEcho {
         std::uint16_t sequence = 0;
@@ -133,6 +144,8 @@ private:
     std::shared_ptr<ICMPSocket> socket_;
     std::uint16_t sequence_ = 0;
     std::map<std::uint16_t, PendingEcho> pending_;
+    std::map<std::uint16_t, ExpiredEcho> expired_; // ended by expireWaiting(), a late reply still counts
+    std::optional<double> highestLateRtt_;
     std::map<std::uint16_t, std::uint64_t> continuousSent_;
     std::map<std::uint16_t, double> continuousReplies_;
 };

@@ -69,7 +69,7 @@ NativeProbeService::NativeProbeService(asio::any_io_executor io, MeasurementProf
       icmp6_(ICMPProbe::create(io, ICMPProbe::Family::v6, std::nullopt)),
       dns_(io, profile_.dnsProbeZone, options_.dnsServers),
       http_(kHTTPTimeout),
-      http6_(kHTTPTimeout)
+      http6_(kHTTPTimeout, "pv-http6")
 {
 }
 
@@ -136,6 +136,7 @@ rt::awaitable<void> NativeProbeService::stopOnStrand()
     co_await icmp_->stop();
     co_await icmp6_->stop();
     started_ = started6_ = false;
+    forgetBesideRtts();
     cutBatchesInFlight();
 }
 
@@ -145,6 +146,7 @@ rt::awaitable<void> NativeProbeService::rebindOnStrand(std::optional<QString> bo
     co_await icmp_->stop();
     co_await icmp6_->stop();
     started_ = started6_ = false;
+    forgetBesideRtts();
     cutBatchesInFlight();
     co_await startOnStrand(std::move(boundInterfaceName));
 }
@@ -216,6 +218,63 @@ rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot
     co_return batch;
 }
 
+// The IPv6 side of a dual-stack batch and its deadline, on the service's strand.
+struct NativeProbeService::BesideDeadline {
+    using Clock = asio::steady_timer::clock_type;
+    explicit BesideDeadline(const asio::any_io_executor& ex)
+        : timer(ex, Clock::time_point::max()), wake(ex, Clock::time_point::max())
+    {
+    }
+    asio::steady_timer timer; // expires the grace after IPv4's probes are done
+    asio::steady_timer wake;  // the IPv6 page check's waiter: its answer came, or the deadline
+    bool pageDue = true;
+    bool passed = false;
+    bool besideDone = false;
+    std::chrono::nanoseconds grace = besideFamilyGrace;
+    std::optional<double> highestRtt; // of the IPv6 echoes answered in time
+    std::optional<HTTPProbeOutcome> page;
+};
+
+std::chrono::nanoseconds NativeProbeService::besideGraceFor(const std::deque<double>& recentRtts,
+                                                            std::chrono::nanoseconds echoTimeout)
+{
+    std::chrono::nanoseconds grace = besideFamilyGrace;
+    if (!recentRtts.empty()) {
+        const double highest = *std::max_element(recentRtts.begin(), recentRtts.end());
+        grace = std::max(grace, std::chrono::nanoseconds{std::llround(highest * 1.5 * 1e6)});
+    }
+    // Beyond the time-out every echo has ended on its own.
+    return std::min(grace, std::max<std::chrono::nanoseconds>(echoTimeout, besideFamilyGrace));
+}
+
+void NativeProbeService::forgetBesideRtts()
+{
+    besideRtts_.clear();
+    lastBesideRtt_.reset();
+    besideBatchDone_ = false;
+}
+
+rt::awaitable<std::chrono::nanoseconds> NativeProbeService::nextBesideGrace()
+{
+    // The previous batch's late replies have come by now (the pause between batches outlasts the
+    // echo time-out); one still to come counts towards the batch after.
+    const std::optional<double> late = co_await icmp6_->takeLateReplyRtt();
+    if (besideBatchDone_) {
+        const std::optional<double> seen = late && lastBesideRtt_ ? std::max(*late, *lastBesideRtt_)
+                                                                 : (late ? late : lastBesideRtt_);
+        if (seen) {
+            besideRtts_.push_back(*seen);
+            while (besideRtts_.size() > besideRttBatches)
+                besideRtts_.pop_front();
+        } else {
+            besideRtts_.clear(); // nothing answered: a silent path gets the short grace again
+        }
+    }
+    besideBatchDone_ = false;
+    lastBesideRtt_.reset();
+    co_return besideGraceFor(besideRtts_, profile_.echoTimeout);
+}
+
 rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(RouteSnapshot route,
                                                                                 std::vector<AddressFamily> families,
                                                                                 QUuid batchID)
@@ -225,6 +284,17 @@ rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(
     co_await asio::this_coro::throw_if_cancelled(false);
     const bool v4 = std::find(families.begin(), families.end(), AddressFamily::ipv4) != families.end();
     const bool v6 = std::find(families.begin(), families.end(), AddressFamily::ipv6) != families.end();
+    if (v4 && v6) {
+        auto deadline = std::make_shared<BesideDeadline>(strand());
+        deadline->pageDue = batchCounter_ % besidePageEveryNthBatch == 1;
+        deadline->grace = co_await nextBesideGrace();
+        asio::co_spawn(strand(), expireAtDeadline(deadline), asio::detached);
+        auto [analysed, beside] = co_await (measureAnalysedFamily(deadline, route, batchID) &&
+                                            measureBesideFamily(deadline, route, batchID));
+        co_return Children{std::move(analysed[0]), std::move(analysed[1]), std::move(analysed[2]),
+                           std::move(analysed[3]), std::move(beside[0]),   std::move(beside[1]),
+                           std::move(beside[2]),   std::move(beside[3])};
+    }
     const auto targets = echoTargets(profile_, route);
     const auto targets6 = echoTargetsV6(profile_, route);
     constexpr AddressFamily ipv4 = AddressFamily::ipv4, ipv6 = AddressFamily::ipv6;
@@ -234,6 +304,136 @@ rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(
                         measureEchoes(v6, ipv6, targets6[0], 0, route, batchID) &&
                         measureEchoes(v6, ipv6, targets6[1], 1, route, batchID) &&
                         measureEchoes(v6, ipv6, targets6[2], 2, route, batchID) && measureHTTP(v6, ipv6, route, batchID));
+}
+
+rt::awaitable<NativeProbeService::FamilyChildren>
+NativeProbeService::measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID)
+{
+    using namespace asio::experimental::awaitable_operators;
+    co_await asio::this_coro::throw_if_cancelled(false);
+    const auto targets = echoTargets(profile_, route);
+    constexpr AddressFamily ipv4 = AddressFamily::ipv4;
+    auto [gateway, first, second, page] = co_await (measureEchoes(true, ipv4, targets[0], 0, route, batchID) &&
+                                                    measureEchoes(true, ipv4, targets[1], 1, route, batchID) &&
+                                                    measureEchoes(true, ipv4, targets[2], 2, route, batchID) &&
+                                                    measureHTTP(true, ipv4, route, batchID));
+    // An echo expired at the deadline counts as lost in this batch even when its reply comes later:
+    // the batch is stored before that, and a late reply only widens the next batches' grace.
+    if (!deadline->besideDone)
+        deadline->timer.expires_after(deadline->grace); // wakes the watcher, which waits for the new time
+    co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
+}
+
+rt::awaitable<void> NativeProbeService::expireAtDeadline(std::shared_ptr<BesideDeadline> deadline)
+{
+    for (;;) {
+        std::error_code ignored;
+        co_await deadline->timer.async_wait(asio::redirect_error(rt::use_awaitable, ignored));
+        if (deadline->besideDone)
+            co_return;
+        if (deadline->timer.expiry() != BesideDeadline::Clock::time_point::max() &&
+            BesideDeadline::Clock::now() >= deadline->timer.expiry())
+            break;
+    }
+    deadline->passed = true;
+    deadline->wake.cancel();
+    co_await icmp6_->expireWaiting();
+}
+
+rt::awaitable<NativeProbeService::FamilyChildren>
+NativeProbeService::measureBesideFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID)
+{
+    using namespace asio::experimental::awaitable_operators;
+    co_await asio::this_coro::throw_if_cancelled(false);
+    const auto targets = echoTargetsV6(profile_, route);
+    auto [gateway, first, second, page] = co_await (besideEchoes(deadline, targets[0], 0, route, batchID) &&
+                                                    besideEchoes(deadline, targets[1], 1, route, batchID) &&
+                                                    besideEchoes(deadline, targets[2], 2, route, batchID) &&
+                                                    besideHTTP(deadline, route, batchID));
+    deadline->besideDone = true;
+    deadline->timer.cancel(); // the watcher ends
+    lastBesideRtt_ = deadline->highestRtt;
+    besideBatchDone_ = true;
+    co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
+}
+
+rt::awaitable<EchoOutcome> NativeProbeService::besideEcho(std::shared_ptr<BesideDeadline> deadline, QString host,
+                                                          std::chrono::nanoseconds delay, std::uint16_t slot)
+{
+    // A stop's cut ends the delay early; the echo still goes out, as in a series.
+    if (delay.count() > 0)
+        co_await rt::sleepFor(co_await asio::this_coro::executor, delay);
+    if (deadline->passed)
+        co_return EchoOutcome::abandoned(); // never sent: it measured nothing
+    const EchoSeries one = co_await icmp6_->measure(std::move(host), 1, profile_.echoTimeout, {}, slot);
+    if (one.outcomes.empty())
+        co_return EchoOutcome::abandoned();
+    if (const std::optional<double> rtt = one.outcomes.front().rttMilliseconds())
+        deadline->highestRtt = std::max(deadline->highestRtt.value_or(*rtt), *rtt);
+    co_return one.outcomes.front();
+}
+
+rt::awaitable<NativeProbeService::Child> NativeProbeService::besideEchoes(std::shared_ptr<BesideDeadline> deadline,
+                                                                          ProbeTarget target, std::uint16_t slot,
+                                                                          RouteSnapshot route, QUuid batchID)
+{
+    co_await asio::this_coro::throw_if_cancelled(false);
+    const int count = profile_.echoesPerBatch;
+    // On the spacing's clock, each echo awaited apart, so that a silent path's waits overlap.
+    struct Echoes {
+        explicit Echoes(const asio::any_io_executor& ex, int count)
+            : outcomes(static_cast<std::size_t>(count)), left(count), done(ex, asio::steady_timer::time_point::max())
+        {
+        }
+        std::vector<EchoOutcome> outcomes;
+        int left;
+        asio::steady_timer done;
+    };
+    auto echoes = std::make_shared<Echoes>(strand(), count);
+    for (int i = 0; i < count; ++i)
+        asio::co_spawn(strand(), besideEcho(deadline, target.host, profile_.echoSpacing * i, slot),
+                       [echoes, i](std::exception_ptr, EchoOutcome outcome) {
+                           echoes->outcomes[static_cast<std::size_t>(i)] = std::move(outcome);
+                           if (--echoes->left == 0)
+                               echoes->done.cancel();
+                       });
+    while (echoes->left > 0) {
+        std::error_code ignored;
+        co_await echoes->done.async_wait(asio::redirect_error(rt::use_awaitable, ignored));
+    }
+    EchoSeries series;
+    series.host = target.host;
+    series.outcomes = std::move(echoes->outcomes);
+    NetworkSample s = echoSample(series, count, target, route.forFamily(AddressFamily::ipv6), batchID, nowTimestamp());
+    s.family = AddressFamily::ipv6;
+    co_return s;
+}
+
+rt::awaitable<NativeProbeService::Child> NativeProbeService::besideHTTP(std::shared_ptr<BesideDeadline> deadline,
+                                                                        RouteSnapshot route, QUuid batchID)
+{
+    const std::optional<AddressFamily> literal = HTTPProbe::literalFamily(options_.captivePageURL);
+    if (!deadline->pageDue || (literal && *literal != AddressFamily::ipv6))
+        co_return std::nullopt;
+    // The request runs on the probe's worker until its own time-out; past the deadline the batch no
+    // longer waits for it, and its outcome is dropped.
+    asio::co_spawn(
+        strand(),
+        [deadline, request = http6_.measure(options_.captivePageURL, options_.captivePageResponse,
+                                            AddressFamily::ipv6)]() mutable -> rt::awaitable<void> {
+            deadline->page = co_await std::move(request);
+            deadline->wake.cancel();
+        },
+        asio::detached);
+    while (!deadline->page && !deadline->passed) {
+        std::error_code ignored;
+        co_await deadline->wake.async_wait(asio::redirect_error(rt::use_awaitable, ignored));
+    }
+    const HTTPProbeOutcome outcome = deadline->page.value_or(HTTPProbeOutcome::timedOut());
+    NetworkSample s =
+        httpSample(outcome, options_.captivePageURL, route.forFamily(AddressFamily::ipv6), batchID, nowTimestamp());
+    s.family = AddressFamily::ipv6;
+    co_return s;
 }
 
 rt::awaitable<NativeProbeService::Child> NativeProbeService::measureEchoes(bool wanted, AddressFamily family,

@@ -9,6 +9,15 @@
 // on the DNS batches. Nothing is sent over IPv6 without that path, and nothing over IPv4 on a route
 // without IPv4; a target is only probed over a family it has (a check page named by an IPv4
 // address is never fetched over IPv6). Every sample says its family.
+//
+// Beside IPv4, IPv6 keeps to the batch's deadline: its echoes go out on the spacing's clock (not
+// one after the other's outcome), and whatever of it has not answered `besideFamilyGrace` after
+// IPv4's probes are done counts as lost then. A silent IPv6 path so never stretches the batch, and
+// with it the cadence of the IPv4 measurements, by more than that grace. An IPv6 path that answers,
+// only slowly, widens the grace of the next batches to cover the round-trip times it showed (late
+// replies to echoes expired at the deadline included), up to the echo time-out; a batch in which
+// nothing over IPv6 answers takes it back to `besideFamilyGrace`. Its page check (a whole
+// HTTP transfer, the costliest of its probes) runs on every 4th batch only: the 1st, 5th, 9th…
 
 #include "core/probes/DNSProbe.h"
 #include "core/probes/HTTPProbe.h"
@@ -22,6 +31,7 @@
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -59,7 +69,8 @@ public:
     void setMeasuresIPv6(bool measures) { measuresIPv6_.store(measures); }
     bool measuresIPv6() const { return measuresIPv6_.load(); }
 
-    // One batch: four samples per family measured, one more per family on a DNS batch; the IPv4
+    // One batch: four samples per family measured (IPv6 beside IPv4: three between its page checks),
+    // one more per family on a DNS batch; the IPv4
     // samples first, in the order below, then the IPv6 ones in the same order. Never throws. A stop() or rebind() while it
     // runs cuts it short: the echo series stop waiting between echoes, the DNS step is skipped and
     // the batch comes back marked `cutShort`, since echoes that could not be sent or answered then
@@ -79,6 +90,15 @@ public:
     static std::array<ProbeTarget, 3> echoTargetsV6(const MeasurementProfile& profile, const RouteSnapshot& route);
     // The families a batch over this route measures, IPv4 first.
     static std::vector<AddressFamily> measuredFamilies(const RouteSnapshot& route, bool measuresIPv6);
+    // How long IPv6 may take beyond IPv4's probes of the same batch, at least.
+    static constexpr std::chrono::milliseconds besideFamilyGrace{200};
+    static constexpr std::size_t besideRttBatches = 3;
+    // The grace for the highest IPv6 round-trip times (ms) of the last batches: half as long again
+    // as the highest, never below besideFamilyGrace, never beyond the echo time-out.
+    static std::chrono::nanoseconds besideGraceFor(const std::deque<double>& recentRtts,
+                                                   std::chrono::nanoseconds echoTimeout);
+    static constexpr int besidePageEveryNthBatch = 4;
+
     static NetworkSample echoSample(const EchoSeries& series, int echoesPerBatch, const ProbeTarget& target,
                                     const RouteSnapshot& route, const QUuid& batchID, Timestamp timestamp);
     static NetworkSample httpSample(const HTTPProbeOutcome& outcome, const QString& url, const RouteSnapshot& route,
@@ -93,7 +113,23 @@ private:
     rt::awaitable<ProbeBatch> collectBatchOnStrand(RouteSnapshot route);
     using Child = std::optional<NetworkSample>; // none for a family not measured
     using Children = std::tuple<Child, Child, Child, Child, Child, Child, Child, Child>;
+    using FamilyChildren = std::array<Child, 4>;
+    struct BesideDeadline;
     rt::awaitable<Children> measureChildren(RouteSnapshot route, std::vector<AddressFamily> families, QUuid batchID);
+    // The IPv4 probes of a dual-stack batch; once they are done, IPv6 has the grace left.
+    rt::awaitable<FamilyChildren> measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route,
+                                                        QUuid batchID);
+    rt::awaitable<FamilyChildren> measureBesideFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route,
+                                                      QUuid batchID);
+    rt::awaitable<void> expireAtDeadline(std::shared_ptr<BesideDeadline> deadline);
+    rt::awaitable<EchoOutcome> besideEcho(std::shared_ptr<BesideDeadline> deadline, QString host,
+                                          std::chrono::nanoseconds delay, std::uint16_t slot);
+    rt::awaitable<Child> besideEchoes(std::shared_ptr<BesideDeadline> deadline, ProbeTarget target, std::uint16_t slot,
+                                      RouteSnapshot route, QUuid batchID);
+    rt::awaitable<Child> besideHTTP(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID);
+    // The grace of a dual-stack batch about to start, from the round-trip times IPv6 showed lately.
+    rt::awaitable<std::chrono::nanoseconds> nextBesideGrace();
+    void forgetBesideRtts();
     // Ends the waits of every batch in flight (after the ICMP probe has been stopped).
     void cutBatchesInFlight();
     rt::awaitable<Child> measureEchoes(bool wanted, AddressFamily family, ProbeTarget target, std::uint16_t slot,
@@ -116,6 +152,11 @@ private:
     std::optional<QString> boundInterfaceName_;
     std::int64_t batchCounter_ = 0;
     std::uint64_t stops_ = 0; // stop() and rebind() calls so far
+    // The highest IPv6 round-trip time of each of the last dual-stack batches that had a reply, and
+    // that of the batch just done (its late replies still to come).
+    std::deque<double> besideRtts_;
+    std::optional<double> lastBesideRtt_;
+    bool besideBatchDone_ = false;
     // One signal per batch in flight: emitting it reaches the waits between its echoes.
     std::vector<std::shared_ptr<asio::cancellation_signal>> inFlight_;
 };

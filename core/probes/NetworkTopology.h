@@ -105,7 +105,7 @@ std::optional<std::vector<InterfaceAddress>> readInterfaceAddresses();
 // so a caller on the GUI thread only awaits it.
 class NetworkTopologyService : public rt::BlockingActor {
 public:
-    NetworkTopologyService() = default;
+    NetworkTopologyService() : BlockingActor("pv-topology") {}
     ~NetworkTopologyService() override;
 
     // Never fails: what cannot be read is absent.

@@ -53,7 +53,7 @@ WifiSnapshot makeSnapshot(const WifiReading& reading, const std::optional<RouteS
 
 class WiFiSnapshotProvider : public rt::BlockingActor {
 public:
-    WiFiSnapshotProvider() = default;
+    WiFiSnapshotProvider() : BlockingActor("pv-wifi") {}
     ~WiFiSnapshotProvider() override;
 
     // Nothing when the system has no Wi-Fi interface in station mode (said once in the log, not at

@@ -4,14 +4,26 @@
 #include <QEvent>
 #include <QThread>
 
+#include <pthread.h>
+
 #include <mutex>
 #include <vector>
 
 namespace pv::rt {
 
-NetworkRuntime::NetworkRuntime() : loop_(std::make_shared<Loop>())
+void nameThisThread(const char* name) { pthread_setname_np(pthread_self(), name); }
+
+void nameThreadOf(asio::thread_pool& pool, const char* name)
 {
-    thread_ = std::thread([loop = loop_] {
+    asio::post(pool, [name] { nameThisThread(name); });
+}
+
+NetworkRuntime::NetworkRuntime() : NetworkRuntime("pv-network") {}
+
+NetworkRuntime::NetworkRuntime(const char* threadName) : loop_(std::make_shared<Loop>())
+{
+    thread_ = std::thread([loop = loop_, threadName] {
+        nameThisThread(threadName);
         loop->threadId = std::this_thread::get_id();
         for (;;) {
             try {

@@ -52,6 +52,7 @@ class NetworkRuntime {
 public:
     NetworkRuntime();
     ~NetworkRuntime();
+    explicit NetworkRuntime(const char* threadName);
     NetworkRuntime(const NetworkRuntime&) = delete;
     NetworkRuntime& operator=(const NetworkRuntime&) = delete;
 
@@ -158,9 +159,14 @@ private:
 };
 
 // An actor whose operations block: everything runs, one at a time, on its own thread.
+// Names the calling thread as `top` and the per-thread CPU split shows it (at most 15 characters).
+void nameThisThread(const char* name);
+// Names the single thread of `pool` (posted to it: it takes effect before any later work).
+void nameThreadOf(asio::thread_pool& pool, const char* name);
+
 class BlockingActor {
 public:
-    BlockingActor() : pool_(1) {}
+    explicit BlockingActor(const char* threadName = "pv-worker") : pool_(1) { nameThreadOf(pool_, threadName); }
     virtual ~BlockingActor() { shutdownThread(); }
 
     asio::any_io_executor actorExecutor() { return pool_.get_executor(); }

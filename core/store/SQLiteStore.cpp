@@ -56,12 +56,12 @@ SQLiteStore::SQLiteStore(const std::optional<QString>& filePath)
 }
 
 SQLiteStore::SQLiteStore(const Location& location)
-    : database_(std::make_unique<store::StoreDatabase>(location)), location_(location)
+    : BlockingActor("pv-store"), database_(std::make_unique<store::StoreDatabase>(location)), location_(location)
 {
 }
 
 SQLiteStore::SQLiteStore(Unavailable unavailable)
-    : unavailableReason_(std::move(unavailable.reason)), location_(Location::inMemory())
+    : BlockingActor("pv-store"), unavailableReason_(std::move(unavailable.reason)), location_(Location::inMemory())
 {
     qCCritical(log::storage(), "Evidence store unavailable: %s", qUtf8Printable(*unavailableReason_));
 }
@@ -143,6 +143,7 @@ std::shared_future<void> SQLiteStore::warmFileCache()
     auto finished = std::make_shared<std::promise<void>>();
     warmUp->done = finished->get_future().share();
     warmUp->thread = std::thread([state = warmUp.get(), path = QFile::encodeName(location_.path()), finished] {
+        rt::nameThisThread("pv-store-warm");
         state->run(path);
         finished->set_value();
     });

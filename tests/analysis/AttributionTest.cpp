@@ -139,10 +139,17 @@ TEST(AttributionOutage, RouterSilentWithoutWifiReadings)
     EXPECT_TRUE(a.caveats.isEmpty());
 }
 
-TEST(AttributionOutage, OneDnsAnswerPreventsTheOutage)
+TEST(AttributionOutage, APageAnswerPreventsTheOutageALookupDoesNot)
 {
+    // The router's resolver answers from its cache while nothing beyond the router does: an outage.
+    auto resolved = build({.pub = std::nullopt, .pubCount = 24, .http = std::nullopt});
+    resolved.push_back(sample(ProbeKind::dns, 30, 25));
+    const FaultAttribution cut = attribute(resolved, healthyRadio());
+    EXPECT_EQ(cut.location, FaultLocation::provider);
+    EXPECT_TRUE(cut.isOutage);
+
     auto s = build({.pub = std::nullopt, .pubCount = 24, .http = std::nullopt});
-    s.push_back(sample(ProbeKind::dns, 30, 25));
+    s.push_back(sample(ProbeKind::http, 30, 60));
     const FaultAttribution a = attribute(s, healthyRadio());
     EXPECT_EQ(a.location, FaultLocation::provider);
     EXPECT_FALSE(a.isOutage);

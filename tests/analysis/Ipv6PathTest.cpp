@@ -84,6 +84,7 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
         S shownState = S::healthy;
         double v6From = 0;
         bool withV4 = true;
+        bool measured = true;
     } cases[] = {
         {"healthy", {}, S::healthy},
         {"no IPv6 on the network", {}, S::absent, {}, {}, S::healthy, 1e9},
@@ -93,6 +94,13 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
          S::routerSilent, 420},
         {"router silent: named once the newest minute shows only silence (80 s in)",
          plus({{v6, ProbeKind::gateway, 520, 1e9, {}}}, beyondRouter(v6, 520, 1e9)), S::routerSilent, 520},
+        {"the router ignores echoes to itself, the public IPv6 hosts answer: no fault",
+         {{v6, ProbeKind::gateway, 0, 1e9, {}}}, S::routerQuiet},
+        {"the router rate-limits echoes to itself", {{v6, ProbeKind::gateway, 0, 1e9, 2.0, 2.0 / 3}}, S::healthy},
+        {"the router ignores echoes, then nothing beyond it answers either",
+         plus({{v6, ProbeKind::gateway, 0, 1e9, {}}}, beyondRouter(v6, 420, 1e9)), S::routerSilent, 420},
+        {"measuring switched off: sound samples of the window are not judged", {}, S::notMeasured, {}, {},
+         S::healthy, 0, true, false},
         {"router silent for 40 s: not yet named",
          plus({{v6, ProbeKind::gateway, 560, 1e9, {}}}, beyondRouter(v6, 560, 1e9)), S::healthy},
         {"router silence ended 40 s ago: no longer accused; it was last shown at 555",
@@ -122,7 +130,11 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
          {{v6, ProbeKind::http, 480, 1e9, {}}, {v4, ProbeKind::http, 480, 1e9, {}}}, S::healthy},
         {"an IPv4 congestion changes nothing in IPv6", {{v4, ProbeKind::publicIP, 300, 1e9, 290.0, 0}},
          S::healthy},
-        {"an IPv4 provider outage changes nothing in IPv6", beyondRouter(v4, 300, 1e9), S::healthy},
+        {"IPv4 stalls beyond the router, IPv6 works: says what still gets through", beyondRouter(v4, 300, 1e9),
+         S::ipv4Down},
+        {"IPv4 stalls beyond the router and the IPv6 router ignores echoes", plus(beyondRouter(v4, 300, 1e9),
+                                                                                 {{v6, ProbeKind::gateway, 0, 1e9, {}}}),
+         S::ipv4Down},
         {"an IPv4 router silent to echoes changes nothing in IPv6", {{v4, ProbeKind::gateway, 300, 1e9, {}}},
          S::healthy},
         {"an IPv4 congestion leaves IPv6's own drop named", plus({{v4, ProbeKind::publicIP, 300, 1e9, 290.0, 0}},
@@ -132,10 +144,18 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<NetworkSample> samples = timeline(c.faults, c.v6From, c.withV4);
-        const Ipv6PathJudgement j = Ipv6PathJudge::judge(samples, at);
+        const Ipv6PathJudgement j = Ipv6PathJudge::judge(samples, at, {}, {c.measured, true});
         EXPECT_EQ(j.state, c.state);
+        if (c.faults.empty()) { // the public hosts' figure, unless nothing is judged
+            EXPECT_EQ(j.medianRtt.has_value(),
+                      c.state != S::notMeasured && c.state != S::absent && c.state != S::onlyPath);
+        }
         EXPECT_EQ(j.since, c.since);
         EXPECT_EQ(j.isFault(), incidentClassification(j.state).has_value());
+        if (j.state == S::ipv4Down) { // no IPv6 fault, but its own line and the provider's advice
+            EXPECT_TRUE(headline(j).startsWith(QStringLiteral("Az IPv4-kapcsolatod hibás, az IPv6 működik")));
+            EXPECT_TRUE(advice(j.state).join(QLatin1Char(' ')).contains(QStringLiteral("DS-Lite")));
+        }
         if (j.isFault()) {
             EXPECT_EQ(ipv6PathState(*incidentClassification(j.state)), j.state);
             EXPECT_FALSE(headline(j).isEmpty());

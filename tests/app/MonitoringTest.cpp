@@ -685,6 +685,39 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
     }
 }
 
+// Switched off, the IPv6 line says so at once and judges no IPv6 sample, not even the window's
+// fresh ones; switched on again, those of before are not judged either.
+TEST_F(MonitoringTest, TheIPv6SwitchOffJudgesNoSampleOldOrNew)
+{
+    AppViewModel& m = model();
+    // The IPv4 probes end after the first IPv6 one, which stamps the batch.
+    const auto dual = [](const RouteSnapshot& r, Timestamp at) {
+        ProbeBatch b = healthyBatch(r, at);
+        for (NetworkSample s : std::vector<NetworkSample>(b.samples)) {
+            s.id = QUuid::createUuid();
+            s.family = AddressFamily::ipv6;
+            b.samples.push_back(s);
+        }
+        for (NetworkSample& s : b.samples)
+            if (s.family == AddressFamily::ipv4)
+                s.timestamp += 0.3;
+        return b;
+    };
+    cycles(kStart, kStart + 5, dual);
+    EXPECT_NE(m.ipv6Path().state, Ipv6PathState::onlyPath) << "the first batch holds IPv4 too";
+    cycles(kStart + 5, kStart + 120, dual);
+    ASSERT_EQ(m.ipv6Path().state, Ipv6PathState::healthy);
+    m.preferences().setMeasuresIPv6(false);
+    EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::notMeasured) << "from the switch on, not the next batch";
+    cycles(kStart + 120, kStart + 180, dual);
+    EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::notMeasured);
+    EXPECT_FALSE(m.ipv6Path().medianRtt);
+    m.preferences().setMeasuresIPv6(true);
+    EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::absent) << "nothing measured since the switch";
+    cycles(kStart + 180, kStart + 250, dual);
+    EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::healthy);
+}
+
 TEST_F(MonitoringTest, ATwelveMinuteCutIsOneOutageIncidentWithOneNotificationAndNothingOpensAfterIt)
 {
     AppViewModel& m = model();

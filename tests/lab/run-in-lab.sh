@@ -7,7 +7,9 @@
 #   client (lan0 10.77.0.2/24) ── router (lan0 10.77.0.1/24, wan0 10.78.0.1/30) ── inet (wan0 10.78.0.2/30)
 #                                                                                   lo: 1.1.1.1, 8.8.8.8, 10.79.0.1
 #
-# and IPv6 beside it, on unique-local prefixes with static routes (no router advertisements):
+# and IPv6 beside it, on unique-local prefixes with static routes (no router advertisements; with
+# PV_LAB_IPV6_RA=1 the client takes its address and its default router, the router's own kernel-made
+# link-local address, from the router's advertisements instead):
 #
 #   client (lan0 fd77::2/64) ── router (lan0 fe80::1, fd77::1/64; wan0 fd78::1/64) ── inet (wan0 fd78::2/64)
 #   default via fe80::1                                  lo: 2606:4700:4700::1111, 2001:4860:4860::8888, fd79::1
@@ -168,12 +170,21 @@ for addr in 1.1.1.1/32 8.8.8.8/32 10.79.0.1/32; do
 done
 nsip "$INET" route add 10.77.0.0/24 via 10.78.0.1 dev wan0
 
-# IPv6
-nsip "$CLIENT" -6 addr add fd77::2/64 dev lan0 nodad
-nsip "$ROUTER" -6 addr add fe80::1/64 dev lan0 nodad
+# IPv6. With PV_LAB_IPV6_RA=1 the client learns its address and its router from router
+# advertisements, and the router's link-local address is the one the kernel made for it.
+GATEWAY6=fe80::1
+CLIENT_ADDR6=fd77::2
+if [[ ${PV_LAB_IPV6_RA:-} == 1 ]]; then
+    in_ns "$CLIENT" sysctl -qw net.ipv6.conf.lan0.accept_ra=1 net.ipv6.conf.lan0.autoconf=1
+    ip netns exec "$ROUTER" python3 "$(dirname "${BASH_SOURCE[0]}")/servers/ra_sender.py" --dev lan0 \
+        --prefix fd77:: --seconds 3600 >/dev/null 2>&1 &
+else
+    nsip "$CLIENT" -6 addr add fd77::2/64 dev lan0 nodad
+    nsip "$ROUTER" -6 addr add fe80::1/64 dev lan0 nodad
+    nsip "$CLIENT" -6 route add default via fe80::1 dev lan0
+fi
 nsip "$ROUTER" -6 addr add fd77::1/64 dev lan0 nodad
 nsip "$ROUTER" -6 addr add fd78::1/64 dev wan0 nodad
-nsip "$CLIENT" -6 route add default via fe80::1 dev lan0
 in_ns "$ROUTER" sysctl -qw net.ipv6.conf.all.forwarding=1
 for dst in 2606:4700:4700::1111/128 2001:4860:4860::8888/128 fd79::/64; do
     nsip "$ROUTER" -6 route add "$dst" via fd78::2 dev wan0
@@ -193,6 +204,18 @@ for addr in 2606:4700:4700::1111/128 2001:4860:4860::8888/128 fd79::1/128; do
 done
 nsip "$INET" -6 route add fd77::/64 via fd78::1 dev wan0
 
+if [[ ${PV_LAB_IPV6_RA:-} == 1 ]]; then
+    # Bounded: the advertisements come every 2 s.
+    for _ in $(seq 50); do
+        GATEWAY6=$(ip -n "$CLIENT" -6 route show default dev lan0 2>/dev/null | awk '{print $3; exit}')
+        CLIENT_ADDR6=$(ip -n "$CLIENT" -6 addr show dev lan0 scope global 2>/dev/null | awk '/inet6 fd77:/ {sub("/.*", "", $2); print $2; exit}')
+        [[ -n $GATEWAY6 && -n $CLIENT_ADDR6 ]] && break
+        sleep 0.2
+    done
+    [[ -n $GATEWAY6 && -n $CLIENT_ADDR6 ]] || fail "no address or router from the router advertisements"
+    [[ $GATEWAY6 != fe80::1 ]] || fail "the router's link-local address is fe80::1"
+fi
+
 # The client's resolver (bound over /etc/resolv.conf by `ip netns exec`).
 mkdir -p "$ETC_DIR" || fail "mkdir $ETC_DIR"
 echo "nameserver 10.77.0.1" >"$ETC_DIR/resolv.conf" || fail "write $ETC_DIR/resolv.conf"
@@ -208,8 +231,8 @@ export PV_LAB_CLIENT_IF=lan0
 export PV_LAB_CLIENT_ADDR=10.77.0.2
 export PV_LAB_GATEWAY=10.77.0.1
 export PV_LAB_SERVICES_ADDR=10.79.0.1
-export PV_LAB_CLIENT_ADDR6=fd77::2
-export PV_LAB_GATEWAY6=fe80::1
+export PV_LAB_CLIENT_ADDR6="$CLIENT_ADDR6"
+export PV_LAB_GATEWAY6="$GATEWAY6"
 export PV_LAB_ROUTER_ADDR6=fd77::1
 export PV_LAB_SERVICES_ADDR6=fd79::1
 export PV_LAB_CHECK_HOST=check.lab.test

@@ -110,6 +110,10 @@ TEST(PanelStatus, OwnLevelRuleNeverSerious)
 {
     auto s = healthySnapshot();
     EXPECT_EQ(panelStatusLevel(s), PVStatus::good);
+    s.ipv6Path.state = Ipv6PathState::providerDown; // the title says IPv6 is broken
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::watch);
+    s.ipv6Path.state = Ipv6PathState::routerQuiet;
+    EXPECT_EQ(panelStatusLevel(s), PVStatus::good);
     s.attribution.location = FaultLocation::router;
     s.attribution.severity = IncidentSeverity::critical;
     EXPECT_EQ(panelStatusLevel(s), PVStatus::critical);
@@ -193,9 +197,13 @@ TEST(PanelMetrics, AbsentValuesShowADashWithoutUnit)
     auto s = healthySnapshot();
     s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, 40)})};
     auto m = panelMetrics(s, kNow);
-    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("—")); // no provider figure: router hidden as well
+    EXPECT_EQ(metricValueText(m[0]), QStringLiteral("40")); // nothing beyond it measured: the router's own figure
     EXPECT_EQ(metricValueText(m[1]), QStringLiteral("—"));
-    EXPECT_EQ(metricAccessibleLabel(m[0]), QStringLiteral("Router: nincs mérés"));
+    EXPECT_EQ(metricAccessibleLabel(m[1]), QStringLiteral("Szolgáltató: nincs mérés"));
+    s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, true, 40), sample(ProbeKind::publicIP, kNow - 10, false)})};
+    EXPECT_EQ(metricValueText(panelMetrics(s, kNow)[0]), QStringLiteral("40")) << "nothing beyond it answers";
+    s.recentBatches = {};
+    EXPECT_EQ(metricAccessibleLabel(panelMetrics(s, kNow)[0]), QStringLiteral("Router: nincs mérés"));
     EXPECT_EQ(panelMetricsCaption(s, kNow), QStringLiteral("Medián és veszteség: még nincs mérés"));
     s.recentBatches = {batch({sample(ProbeKind::gateway, kNow - 10, false), sample(ProbeKind::publicIP, kNow - 10, true, 25)})};
     m = panelMetrics(s, kNow);

@@ -92,6 +92,9 @@ TEST(LiveStatusLine, AFaultThatEndedSaysTheConnectionWorksAgainWhateverTheWindow
     EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az internetkapcsolatod újra működik"));
     s.liveStatus = LiveStatus::offline; // a new outage is named as such
     EXPECT_EQ(liveStatusLine(s), QStringLiteral("Nincs internetkapcsolat"));
+    s.ipv6Path.state = Ipv6PathState::ipv4Down; // … unless IPv6 still gets through
+    EXPECT_EQ(liveStatusLine(s), QStringLiteral("Az IPv4-kapcsolatod hibás, az IPv6 működik"));
+    EXPECT_EQ(overviewStatusLevel(s), PVStatus::serious);
 }
 
 TEST(StatusExplanation, IsTheAttributionHeadlineWhileMonitoringAndNeverRepeatsTheLineAbove)

@@ -204,11 +204,31 @@ inline std::vector<ScreenState> screenStates()
                                   x.family = AddressFamily::ipv6;
                               s.ipv6Batches.push_back(b);
                           }
-                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::providerDown, now - 180, {}, 14.6, 1.0, 0, 3.4};
+                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::providerDown, now - 180, {}, 14.6, 1.0, 0, 3.4, {}};
                           Incident dropped = incident(now - 180, std::nullopt);
                           dropped.classification = IncidentClassification::ipv6ProviderIssue;
                           dropped.evidenceSummary = evidenceSummary(s.ipv6Path);
                           s.incidents = {dropped};
+                          return s;
+                      }});
+    // The IPv6 router ignores echoes to itself; the public IPv6 hosts answer.
+    states.push_back({QStringLiteral("ipv6-router-quiet"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::routerQuiet, {}, 15.2, 14.6, 0, 0, {}, {}};
+                          return s;
+                      }});
+    // The IPv6 measuring switched off on a network that has an IPv6 route.
+    states.push_back({QStringLiteral("ipv6-not-measured"), [](OverviewSnapshot s, Timestamp now) {
+                          s = healthyState(std::move(s), now);
+                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::notMeasured, {}, {}, {}, 0, 0, {}, true};
+                          return s;
+                      }});
+    // IPv4 stalls beyond the router while IPv6 works.
+    states.push_back({QStringLiteral("ipv4-down-ipv6-up"), [](OverviewSnapshot s, Timestamp now) {
+                          for (const ScreenState& outage : screenStates()) // the provider outage, over IPv4
+                              if (outage.name == QLatin1String("provider-outage"))
+                                  s = outage.make(std::move(s), now);
+                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::ipv4Down, {}, 15.2, {}, 0, 1.0, 3.1, {}};
                           return s;
                       }});
     return states;

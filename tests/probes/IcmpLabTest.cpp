@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <chrono>
 #include <functional>
 #include <future>
@@ -193,6 +195,27 @@ TEST_F(IcmpLabTest, OnlyAReplyWithTheRunSequenceAndSendTimeEndsTheEcho)
     deliver(test::echoReplyV4(run, 2, 9, *lateSent), *lateSent + 300'000'000, 64);
     EXPECT_EQ(late.get().outcomes, std::vector<EchoOutcome>{EchoOutcome::timeout()});
     EXPECT_FALSE(test::runOn(net, probe->pendingSendTimestamp(2)));
+    EXPECT_FALSE(test::runOn(net, probe->takeLateReplyRtt())) << "its own time-out ended it";
+
+    // Echoes ended early by expireWaiting(): a reply within their own time-out is a late reply, the
+    // highest round-trip time handed on once; past the time-out or with another send time it is not.
+    std::uint16_t sequence = 2;
+    for (const auto& [rttNs, carriedOffset, highest] : {std::tuple{300'000'000ULL, 0ULL, 300.0},
+                                                       {600'000'000ULL, 1ULL, 100.0}, {12'000'000'000ULL, 0ULL, 100.0}}) {
+        auto cut = spawn(probe->measure(QStringLiteral("1.1.1.1"), 2, 10s, 0ms, 9));
+        std::array<std::optional<std::uint64_t>, 2> sent;
+        for (auto& at : sent) {
+            ASSERT_TRUE(at = waitForPending(*probe, ++sequence));
+            test::runOn(net, probe->expireWaiting());
+        }
+        ASSERT_EQ(cut.wait_for(2s), std::future_status::ready);
+        EXPECT_EQ(cut.get().outcomes, std::vector<EchoOutcome>(2, EchoOutcome::timeout()));
+        deliver(test::echoReplyV4(run, sequence - 1, 9, *sent[0] + carriedOffset), *sent[0] + rttNs, 64);
+        for (std::uint64_t after : {100'000'000ULL, 900'000'000ULL}) // the second one a duplicate
+            deliver(test::echoReplyV4(run, sequence, 9, *sent[1]), *sent[1] + after, 64);
+        EXPECT_EQ(test::runOn(net, probe->takeLateReplyRtt()), highest) << rttNs;
+        EXPECT_FALSE(test::runOn(net, probe->takeLateReplyRtt()));
+    }
 }
 
 TEST_F(IcmpLabTest, RandomLossOnTheRouterShowsInTheLossRatio)

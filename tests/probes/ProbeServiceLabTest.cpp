@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 using namespace pv;
 using namespace std::chrono_literals;
@@ -190,6 +191,73 @@ TEST_F(ProbeServiceLabTest, EachFamilyIsMeasuredWhereTheNetworkHasIt)
             }
         }
         EXPECT_EQ(seen, expected);
+        test::runOn(net_, service.stop());
+    }
+}
+
+// With IPv6 dropped beyond the router, the batch ends the grace after IPv4's probes: long before
+// the IPv6 echoes' own (here ten-second) waits, which one after the other would take half a minute.
+// A slow IPv6 path (a queue of 600 ms beyond the router) is lost to that deadline in the first batch
+// at most; its late replies widen the grace, and from the next batch on it is measured.
+TEST_F(ProbeServiceLabTest, ASilentIPv6PathDoesNotStretchTheBatchASlowOneIsMeasured)
+{
+    struct Case {
+        const char* name;
+        bool slow;
+        std::chrono::nanoseconds echoTimeout;
+    };
+    for (const Case& c : {Case{"silent", false, 10s}, Case{"600 ms", true, 1500ms}}) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.slow ? lab_->delayIPv6BeyondRouter(600) : lab_->addIPv6LossBeyondRouter(1.0));
+        Restore restore{[this] { lab_->clearFaults(lab_->routerNs); }};
+        const QString page = QStringLiteral("http://%1:%2/hotspot-detect.html").arg(lab_->checkHost).arg(test::kLabHTTPPort);
+        MeasurementProfile profile = labProfile(QStringLiteral("answer.lab.test"));
+        profile.echoTimeout = c.echoTimeout;
+        profile.dnsEveryNthBatch = 0;
+        const std::optional<RouteSnapshot> r = routeSnapshotOf(NetworkTopologyService().readSnapshot());
+        ASSERT_TRUE(r && r->hasIPv4 && r->hasIPv6());
+        NativeProbeService service(net_.executor(), profile, {page, {}});
+        test::runOn(net_, service.start(lab_->clientIf));
+        const auto start = std::chrono::steady_clock::now();
+        const auto batch = test::runOn(net_, service.collectBatch(*r));
+        const double took = test::secondsSince(start);
+        ASSERT_TRUE(batch);
+        ASSERT_EQ(batch->samples.size(), 8u);
+        EXPECT_LT(took, 5.0);
+        for (const NetworkSample& s : batch->samples) {
+            SCOPED_TRACE(s.target.id.toStdString() + " " + rawValue(s.family).toStdString());
+            const bool answers = s.family == AddressFamily::ipv4 || s.target.kind == ProbeKind::gateway;
+            if (answers || !c.slow) {
+                EXPECT_EQ(s.success, answers) << s.errorDescription.value_or(QString()).toStdString();
+            }
+            if (!answers && s.target.kind == ProbeKind::publicIP && !c.slow) {
+                EXPECT_EQ(s.timeoutCount, 3); // every echo went out and counts as lost
+                EXPECT_EQ(s.packetLoss, 1.0);
+            }
+            if (!answers && s.target.kind == ProbeKind::publicIP && c.slow && s.latencyMilliseconds) {
+                EXPECT_GT(*s.latencyMilliseconds, 400.0); // never a figure the path did not show
+            }
+        }
+        // The pause between batches outlasts the echo time-out: the late replies are in.
+        std::this_thread::sleep_for(c.echoTimeout < 2s ? c.echoTimeout : 0ns);
+        // The next batch is no slower, and checks the page over IPv4 only (over IPv6 every 4th batch).
+        const auto second = std::chrono::steady_clock::now();
+        const auto next = test::runOn(net_, service.collectBatch(*r));
+        EXPECT_LT(test::secondsSince(second), 5.0);
+        ASSERT_TRUE(next);
+        EXPECT_EQ(next->samples.size(), 7u);
+        for (const NetworkSample& s : next->samples) {
+            if (s.family != AddressFamily::ipv6 || s.target.kind != ProbeKind::publicIP)
+                continue;
+            SCOPED_TRACE(s.target.id.toStdString());
+            EXPECT_EQ(s.success, c.slow);
+            EXPECT_EQ(s.timeoutCount, c.slow ? 0 : 3);
+            if (c.slow) {
+                ASSERT_TRUE(s.latencyMilliseconds);
+                EXPECT_GT(*s.latencyMilliseconds, 400.0);
+                EXPECT_LT(*s.latencyMilliseconds, 1500.0);
+            }
+        }
         test::runOn(net_, service.stop());
     }
 }

@@ -117,6 +117,17 @@ TEST(ProbeServiceRulesTest, FamiliesFollowTheRouteAndTheSwitch)
     EXPECT_EQ(HTTPProbe::literalFamily(QStringLiteral("http://check.lab.test/a")), std::nullopt);
 }
 
+// IPv6's grace beside IPv4: the short one without replies and for a quick path, half as long again
+// as the highest recent round-trip time for a slow one, never beyond the echo time-out.
+TEST(ProbeServiceRulesTest, IPv6GraceCoversTheRecentRoundTripTimes)
+{
+    using R = std::deque<double>;
+    for (const auto& [rtts, timeout, grace] : {std::tuple{R{}, 1500ms, 200ms}, {R{3.0, 40.0}, 1500ms, 200ms},
+                                              {R{2.0, 700.0, 300.0}, 1500ms, 1050ms}, {R{1200.0}, 1500ms, 1500ms},
+                                              {R{600.0}, 100ms, 200ms}})
+        EXPECT_EQ(NativeProbeService::besideGraceFor(rtts, timeout), grace) << rtts.size();
+}
+
 TEST(ProbeServiceRulesTest, EchoSeriesBecomesOneSample)
 {
     const auto mixed = echo(series({EchoOutcome::reply(12, 60), EchoOutcome::reply(20, 60), EchoOutcome::timeout()}));

@@ -150,7 +150,7 @@ TEST(DossierPdfTest, FiguresAreNamedForWhatTheyAre)
     for (const char* shown : {"Router kevesebb mint 1 ms kevesebb mint 1 ms 0.0% 0.0%", "Nyilvános címek 32 ms 48 ms 1.2% 25.4%",
                               "2 perc 57 mp Az IPv6 a szolgáltatónál nem működik",
                               "A szolgáltatónak: „Az időszakban az IPv6 kapcsolat 2 alkalommal hibázott, összesen 3 perc 57 mp, "
-                              "miközben az IPv4 működött; a nyilvános címek felé az IPv6 csomagvesztése 25.4%, az IPv4-é 1.2%.”"})
+                              "miközben az IPv4 működött; a nyilvános címek felé küldött pingek közül IPv6-on 25.4%, IPv4-en 1.2% veszett el.”"})
         EXPECT_TRUE(ipv6.contains(QString::fromUtf8(shown))) << shown << "\n" << ipv6.toStdString();
     const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary)).simplified();
     EXPECT_TRUE(summary.contains(QStringLiteral("<1 ms"))) << summary.toStdString();

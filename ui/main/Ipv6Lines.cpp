@@ -9,7 +9,8 @@ namespace pv::ipv6_lines {
 std::optional<Line> overviewLine(const Ipv6PathJudgement& j)
 {
     switch (j.state) {
-    case Ipv6PathState::absent: return Line{headline(j), PVStatus::neutral, {}};
+    case Ipv6PathState::absent:
+    case Ipv6PathState::notMeasured: return Line{headline(j), PVStatus::neutral, {}};
     case Ipv6PathState::onlyPath:
         return Line{L("Ezen a hálózaton csak IPv6 van: az IPv4 szakaszok helyén nincs IPv4, ez nem hiba. A fenti "
                       "lánc az IPv6 útvonalat méri."),
@@ -19,17 +20,26 @@ std::optional<Line> overviewLine(const Ipv6PathJudgement& j)
         return Line{j.medianRtt ? LF("IPv6: működik · a szolgáltatód %@", {millisecondsText(*j.medianRtt)})
                                 : L("IPv6: működik"),
                     PVStatus::good, {}};
+    case Ipv6PathState::routerQuiet:
+        return Line{j.medianRtt ? LF("IPv6: működik · a szolgáltatód %@ · a router nem válaszol a pingre, de az IPv6 "
+                                     "működik",
+                                     {millisecondsText(*j.medianRtt)})
+                                : L("IPv6: a router nem válaszol a pingre, de az IPv6 működik"),
+                    PVStatus::good, {}};
     case Ipv6PathState::sharedFault: return std::nullopt;
     case Ipv6PathState::routerSilent:
     case Ipv6PathState::providerDown:
     case Ipv6PathState::nameOrPage: return Line{headline(j), PVStatus::serious, advice(j.state)};
     case Ipv6PathState::slowOrLossy: return Line{headline(j), PVStatus::watch, advice(j.state)};
+    case Ipv6PathState::ipv4Down: return Line{headline(j), PVStatus::serious, advice(j.state)};
     }
     return std::nullopt;
 }
 
 std::optional<QString> panelLine(const Ipv6PathJudgement& j)
 {
+    if (j.state == Ipv6PathState::ipv4Down)
+        return L("Ami IPv6-on is elérhető, az megy; a csak IPv4-es oldalak és alkalmazások nem.");
     if (!j.isFault())
         return std::nullopt;
     switch (j.state) {

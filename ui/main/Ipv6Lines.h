@@ -23,7 +23,7 @@ struct Line {
 // The overview's line: the path's state with its latency; none while the main analysis speaks of a
 // fault that IPv6 shares, or before anything was measured over IPv6.
 std::optional<Line> overviewLine(const Ipv6PathJudgement& j);
-// The panel names a broken IPv6 path only.
+// The panel names a broken IPv6 path only, and IPv6 working while IPv4 is broken.
 std::optional<QString> panelLine(const Ipv6PathJudgement& j);
 
 // The IPv6 samples of the batches (for the route chart's IPv6 provider line); none on a network

@@ -123,7 +123,8 @@ PVStatus panelStatusLevel(const OverviewSnapshot& s)
     if (!s.isMonitoring)
         return PVStatus::neutral;
     switch (s.attribution.location) {
-    case FaultLocation::none: return PVStatus::good;
+    // IPv6 broken beside a sound IPv4: no check mark beside the title that says so.
+    case FaultLocation::none: return s.ipv6Path.isFault() ? PVStatus::watch : PVStatus::good;
     case FaultLocation::offline: return PVStatus::critical;
     case FaultLocation::insufficientEvidence: return PVStatus::neutral;
     case FaultLocation::wifi:
@@ -139,6 +140,8 @@ QString panelStatusTitle(const OverviewSnapshot& s)
 {
     if (!s.isMonitoring)
         return L("A mérés áll");
+    if (s.ipv6Path.state == Ipv6PathState::ipv4Down)
+        return ipv4FaultTitle();
     return s.attribution.location == FaultLocation::none && s.ipv6Path.isFault() ? ipv6FaultTitle()
                                                                                  : s.attribution.headline;
 }
@@ -180,7 +183,11 @@ std::optional<QString> panelAdviceStep(const OverviewSnapshot& s)
 
 std::optional<double> routerMedianLatency(const OverviewSnapshot& s, Timestamp now)
 {
-    const std::optional<LegStretch> stretch = legStretch(ProbeKind::publicIP, s, now);
+    // The provider's stretch, so that the two figures compare; with nothing beyond the router
+    // measured, the router's own.
+    std::optional<LegStretch> stretch = legStretch(ProbeKind::publicIP, s, now);
+    if (!stretch)
+        stretch = legStretch(ProbeKind::gateway, s, now);
     if (!stretch)
         return std::nullopt;
     std::vector<double> latencies;
@@ -199,8 +206,8 @@ std::vector<PanelMetric> panelMetrics(const OverviewSnapshot& s, Timestamp now)
 {
     // The three figures are of one stretch, the one the provider's card judges.
     const std::optional<double> provider = medianLatency(ProbeKind::publicIP, s, now);
-    // The router figure is only shown next to a provider figure, so that the two compare.
-    const std::optional<double> router = provider ? routerMedianLatency(s, now) : std::nullopt;
+    // A router that answers has its figure, whether or not anything beyond it does.
+    const std::optional<double> router = routerMedianLatency(s, now);
     const std::optional<double> loss = lostEchoRatio(ProbeKind::publicIP, s, now);
     return {
         {L("Router"), router, 0, QStringLiteral("ms")},

@@ -30,20 +30,33 @@ bool onlyIpv6IsBroken(const OverviewSnapshot& s)
 {
     return s.isMonitoring && s.ipv6Path.isFault() && live_picture::statusLevel(liveStatusOf(s)) == PVStatus::good;
 }
+
+// IPv4 stalls beyond the router while IPv6 gets through: not "no internet", for most of it works.
+bool onlyIpv4IsBroken(const OverviewSnapshot& s)
+{
+    return s.isMonitoring && s.ipv6Path.state == Ipv6PathState::ipv4Down;
+}
 } // namespace
 
 PVStatus overviewStatusLevel(const OverviewSnapshot& s)
 {
+    if (onlyIpv4IsBroken(s))
+        return PVStatus::serious;
     return onlyIpv6IsBroken(s) ? PVStatus::watch : live_picture::statusLevel(liveStatusOf(s));
 }
 
 QString liveStatusLine(const OverviewSnapshot& s)
 {
+    if (onlyIpv4IsBroken(s))
+        return ipv4FaultTitle();
     return onlyIpv6IsBroken(s) ? ipv6FaultTitle() : live_picture::statusLine(liveStatusOf(s));
 }
 
 QString statusExplanation(const OverviewSnapshot& s)
 {
+    if (onlyIpv4IsBroken(s))
+        return L("Ami IPv6-on is elérhető (a legtöbb nagy oldal és szolgáltatás), az megy; a csak IPv4-es oldalak és "
+                 "alkalmazások nem.");
     if (onlyIpv6IsBroken(s))
         return ipv6_lines::panelLine(s.ipv6Path).value_or(QString()) + QLatin1Char(' ') +
                L("Az IPv6-ot elsőként próbáló oldalak és alkalmazások lassan indulhatnak.");
@@ -51,6 +64,8 @@ QString statusExplanation(const OverviewSnapshot& s)
 }
 
 QString ipv6FaultTitle() { return L("Az IPv6-kapcsolatod hibás, az IPv4 működik"); }
+
+QString ipv4FaultTitle() { return L("Az IPv4-kapcsolatod hibás, az IPv6 működik"); }
 
 QString measurementFreshnessLabel(const OverviewSnapshot& s, Timestamp now)
 {

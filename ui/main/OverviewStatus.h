@@ -24,6 +24,8 @@ QString liveStatusLine(const OverviewSnapshot& s);
 QString statusExplanation(const OverviewSnapshot& s);
 // The status line while only the IPv6 path beside a sound analysed path is broken.
 QString ipv6FaultTitle();
+// The overview's and the panel's title while IPv4 stalls beyond the router and IPv6 works.
+QString ipv4FaultTitle();
 QString measurementFreshnessLabel(const OverviewSnapshot& s, Timestamp now);
 
 std::optional<PVCulprit> accusedCulprit(const OverviewSnapshot& s);
