@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QSignalSpy>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using namespace pv;
@@ -223,6 +225,32 @@ TEST_F(PreferencesTest, FailedLoginItemChangeIsLoggedAndTheFlagFollowsTheSystem)
         settings(), std::make_shared<XdgAutostartLoginItem>(dir + "/blocked/autostart/polvarine.desktop"), notifier});
     prefs.setLaunchAtLogin(true);
     EXPECT_FALSE(prefs.launchesAtLogin());
+}
+
+// The settings file is the user's alone, made so at its first start and at the start after an older
+// version left it readable to everyone; Qt's rewrite keeps the mode.
+TEST(PreferencesFileTest, SettingsFolderAndFileArePrivateFreshAndAfterAnOpenInstallation)
+{
+    const mode_t savedMask = ::umask(022);
+    const QString config = test::makeTempDir();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    const QString folder = config + "/Polvarine", file = folder + "/Polvarine.ini";
+    for (const char* when : {"fresh", "after an open installation"}) {
+        auto s = PreferencesStore::makeDefaultSettings();
+        EXPECT_EQ(s->fileName(), file);
+        s->setValue("monitoring/started", when);
+        s->sync();
+        EXPECT_EQ(mode(folder), 0700u) << when;
+        EXPECT_EQ(mode(file), 0600u) << when;
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    }
+    EXPECT_EQ(PreferencesStore::makeDefaultSettings()->value("monitoring/started").toString(), "after an open installation");
+    ::umask(savedMask);
 }
 
 TEST(XdgAutostartTest, EntryFollowsXdgConfigHome)
