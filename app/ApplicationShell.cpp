@@ -206,8 +206,8 @@ QIcon trayIconFor(const TrayLook& look)
         if (symbolMapping(view) != nullptr) {
             pvPaintSymbol(p, box, view, tint);
         } else {
-            // Not in the design system's table: the theme's icon, tinted like the painted ones.
-            const QIcon themed = QIcon::fromTheme(traySymbolThemeName(symbol));
+            // Not in the design system's table: its freedesktop icon, tinted like the painted ones.
+            const QIcon themed = pvSymbolIcon(traySymbolThemeName(symbol));
             QImage image = themed.isNull() ? QImage() : themed.pixmap(side - 2, side - 2).toImage();
             if (!image.isNull()) {
                 image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
