@@ -184,6 +184,8 @@ TEST_F(PreferencesTest, LoginItemIsAnAutostartEntry)
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(text.contains("Type=Application\n"));
     EXPECT_TRUE(text.contains("Exec=\"/opt/Polvarine Apps/polvarine\"\n")) << text.toStdString();
+    // A session whose program was removed skips the entry quietly.
+    EXPECT_TRUE(text.contains("TryExec=/opt/Polvarine Apps/polvarine\n")) << text.toStdString();
     EXPECT_TRUE(makeStore()->launchesAtLogin()); // read back from the system at start
 
     prefs->setLaunchAtLogin(false);
@@ -192,6 +194,28 @@ TEST_F(PreferencesTest, LoginItemIsAnAutostartEntry)
     EXPECT_EQ(changed.count(), 2);
     prefs->setLaunchAtLogin(false); // already off: nothing fails, nothing changes
     EXPECT_EQ(changed.count(), 2);
+}
+
+// An earlier version's polvarine.desktop beside the entry: one that is on moves to the entry's name,
+// one the desktop switched off stays and reads as off; switching off removes both.
+TEST_F(PreferencesTest, EarlierVersionsLoginItemIsTakenOver)
+{
+    const QString folder = dir + "/moved/autostart", entry = folder + "/hu.polvarine.Polvarine.desktop",
+                  earlier = folder + "/polvarine.desktop";
+    for (const bool on : {true, false}) {
+        QDir().mkpath(folder);
+        QFile old(earlier);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(on ? "[Desktop Entry]\nType=Application\nExec=/usr/bin/polvarine\n"
+                     : "[Desktop Entry]\nType=Application\nExec=/usr/bin/polvarine\nHidden=true\n");
+        old.close();
+        XdgAutostartLoginItem item(entry, "/usr/bin/polvarine");
+        EXPECT_EQ(item.isEnabled(), on);
+        EXPECT_EQ(QFile::exists(entry), on);
+        EXPECT_EQ(QFile::exists(earlier), !on);
+        item.setEnabled(false);
+        EXPECT_FALSE(QFile::exists(entry) || QFile::exists(earlier));
+    }
 }
 
 TEST_F(PreferencesTest, LoginItemSwitchedOffByTheDesktopReadsAsOff)
@@ -257,9 +281,9 @@ TEST(XdgAutostartTest, EntryFollowsXdgConfigHome)
 {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/tmp/pv-config");
-    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), "/tmp/pv-config/autostart/polvarine.desktop");
+    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), "/tmp/pv-config/autostart/hu.polvarine.Polvarine.desktop");
     qputenv("XDG_CONFIG_HOME", "");
-    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), QDir::homePath() + "/.config/autostart/polvarine.desktop");
+    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), QDir::homePath() + "/.config/autostart/hu.polvarine.Polvarine.desktop");
     if (saved.isNull())
         qunsetenv("XDG_CONFIG_HOME");
     else
