@@ -44,14 +44,14 @@ private:
     int compositions_ = 0;
 };
 
-// The main window: the workspace, at least 960×600 (less on a screen too small for that), a File menu whose "Kilépés" (Ctrl+Q) ends the
-// program as the panel's quit button does, and a Help menu whose one command asks the workspace to
-// show the welcome flow again.
+// The main window: the workspace, at least 1080×600 (less on a screen too small for that), a File
+// menu whose "Kilépés" (Ctrl+Q) ends the program as the panel's quit button does, and a Help menu
+// whose one command asks the workspace to show the welcome flow again.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Small enough for a 1366×768 laptop screen with a panel and the window's title bar.
-    static constexpr int kMinimumWidth = 960;
+    static constexpr int kMinimumWidth = 1080;
     static constexpr int kMinimumHeight = 600;
     static constexpr QSize kFirstSize{1240, 800};
     // The title bar and borders the window manager adds around the window.

@@ -112,13 +112,13 @@ TEST(MainWindowSizeTest, SizeAndMinimumFitTheScreensFreeArea)
         QRect available;
         QSize size, minimum;
     } rows[] = {
-        {MainWindow::kFirstSize, {0, 0, 1920, 1048}, {1240, 800}, {960, 600}},
-        {MainWindow::kFirstSize, {0, 32, 1366, 736}, {1240, 688}, {960, 600}},
-        {MainWindow::kFirstSize, {0, 0, 1280, 768}, {1240, 720}, {960, 600}},
-        {{2500, 1400}, {1920, 0, 1920, 1048}, {1904, 1000}, {960, 600}},
-        {{500, 300}, {0, 0, 1920, 1048}, {960, 600}, {960, 600}},
-        {MainWindow::kFirstSize, {0, 0, 1024, 600}, {1008, 552}, {960, 552}},
-        {{1300, 900}, {}, {1300, 900}, {960, 600}},
+        {MainWindow::kFirstSize, {0, 0, 1920, 1048}, {1240, 800}, {1080, 600}},
+        {MainWindow::kFirstSize, {0, 32, 1366, 736}, {1240, 688}, {1080, 600}},
+        {MainWindow::kFirstSize, {0, 0, 1280, 768}, {1240, 720}, {1080, 600}},
+        {{2500, 1400}, {1920, 0, 1920, 1048}, {1904, 1000}, {1080, 600}},
+        {{500, 300}, {0, 0, 1920, 1048}, {1080, 600}, {1080, 600}},
+        {MainWindow::kFirstSize, {0, 0, 1024, 600}, {1008, 552}, {1008, 552}},
+        {{1300, 900}, {}, {1300, 900}, {1080, 600}},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(MainWindow::fittedSize(row.wanted, row.available), row.size) << row.available.width();
