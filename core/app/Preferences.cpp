@@ -87,9 +87,7 @@ bool storedBoolOrOff(const QVariant& v)
     return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t') ||
            (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
 }
-} // namespace
 
-namespace {
 void makePrivateSettingsFile(const QString& path)
 {
     try {
