@@ -20,6 +20,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QShowEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -46,6 +48,10 @@ AppViewModel& ModelProvider::model()
 
 // ---- Main window ----------------------------------------------------------------------------------
 
+namespace {
+constexpr const char* kSizeKey = "window/size";
+} // namespace
+
 MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings, QWidget* parent)
     : QMainWindow(parent)
 {
@@ -54,8 +60,14 @@ MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings,
     // of the appearance as well, not the desktop palette's.
     followTokenPalette(this);
     setWindowTitle(L("Polvarine"));
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
-    resize(1240, 800);
+    settings_ = settings;
+    // On the screen it opens on (the primary one until the desktop moves it), never larger than its
+    // free area: the bottom of the workspace stays in reach on a small laptop screen.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
+    setMinimumSize(fittedMinimum(available));
+    const QSize saved = settings_ ? settings_->value(QLatin1String(kSizeKey)).toSize() : QSize();
+    resize(fittedSize(saved.isValid() ? saved : kFirstSize, available));
 
     workspace_ = new WorkspaceView(model, std::move(settings), this);
     setCentralWidget(workspace_);
@@ -77,6 +89,43 @@ MainWindow::MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings,
     reopenWelcome_ = helpMenu_->addAction(L("Bemutatkozás újra"));
     connect(reopenWelcome_, &QAction::triggered, this,
             [] { NotificationCenter::instance().post(WorkspaceView::reopenWelcomeNotification()); });
+}
+
+QSize MainWindow::fittedMinimum(const QRect& available)
+{
+    const QSize minimum(kMinimumWidth, kMinimumHeight);
+    if (!available.isValid())
+        return minimum;
+    return minimum.boundedTo((available.size() - kFrameAllowance).expandedTo(QSize(320, 240)));
+}
+
+QSize MainWindow::fittedSize(QSize wanted, const QRect& available)
+{
+    const QSize minimum = fittedMinimum(available);
+    wanted = wanted.expandedTo(minimum);
+    if (!available.isValid())
+        return wanted;
+    return wanted.boundedTo(available.size() - kFrameAllowance).expandedTo(minimum);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    // The desktop may have placed the window on another screen than the primary one.
+    if (const QScreen* on = screen(); on != nullptr && !event->spontaneous()) {
+        const QRect available = on->availableGeometry();
+        setMinimumSize(fittedMinimum(available));
+        if (windowState() == Qt::WindowNoState)
+            resize(fittedSize(size(), available));
+    }
+    QMainWindow::showEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    // Not when maximised or full-screen: the next start opens at the size the user last set.
+    if (settings_ && isVisible() && windowState() == Qt::WindowNoState)
+        settings_->setValue(QLatin1String(kSizeKey), event->size());
+    QMainWindow::resizeEvent(event);
 }
 
 // ---- Tray ------------------------------------------------------------------------------------------
@@ -157,8 +206,8 @@ QIcon trayIconFor(const TrayLook& look)
         if (symbolMapping(view) != nullptr) {
             pvPaintSymbol(p, box, view, tint);
         } else {
-            // Not in the design system's table: the theme's icon, tinted like the painted ones.
-            const QIcon themed = QIcon::fromTheme(traySymbolThemeName(symbol));
+            // Not in the design system's table: its freedesktop icon, tinted like the painted ones.
+            const QIcon themed = pvSymbolIcon(traySymbolThemeName(symbol));
             QImage image = themed.isNull() ? QImage() : themed.pixmap(side - 2, side - 2).toImage();
             if (!image.isNull()) {
                 image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -44,16 +44,27 @@ private:
     int compositions_ = 0;
 };
 
-// The main window: the workspace, at least 1080×700, a File menu whose "Kilépés" (Ctrl+Q) ends the
-// program as the panel's quit button does, and a Help menu whose one command asks the workspace to
-// show the welcome flow again.
+// The main window: the workspace, at least 1080×600 (less on a screen too small for that), a File
+// menu whose "Kilépés" (Ctrl+Q) ends the program as the panel's quit button does, and a Help menu
+// whose one command asks the workspace to show the welcome flow again.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    // Small enough for a 1366×768 laptop screen with a panel and the window's title bar.
     static constexpr int kMinimumWidth = 1080;
-    static constexpr int kMinimumHeight = 700;
+    static constexpr int kMinimumHeight = 600;
+    static constexpr QSize kFirstSize{1240, 800};
+    // The title bar and borders the window manager adds around the window.
+    static constexpr QSize kFrameAllowance{16, 48};
 
     MainWindow(AppViewModel& model, std::shared_ptr<QSettings> settings, QWidget* parent = nullptr);
+
+    // The window's size for `wanted` (the first size or the one saved at the last close) on a screen
+    // whose free area is `available`: no larger than that area less the frame, and no smaller than the
+    // minimum where the area allows it. The minimum is bounded by the same area.
+    static QSize fittedSize(QSize wanted, const QRect& available);
+    static QSize fittedMinimum(const QRect& available);
+
 
     WorkspaceView* workspace() const { return workspace_; }
     QMenu* fileMenu() const { return fileMenu_; }
@@ -63,6 +74,10 @@ public:
     // What "Kilépés" does; QApplication::quit by default (the shell gives it the panel's handler).
     void setQuitHandler(std::function<void()> handler) { quitHandler_ = std::move(handler); }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     WorkspaceView* workspace_;
     QMenu* fileMenu_;
@@ -70,6 +85,7 @@ private:
     QMenu* helpMenu_;
     QAction* reopenWelcome_;
     std::function<void()> quitHandler_;
+    std::shared_ptr<QSettings> settings_;
 };
 
 // Where the tray panel of `size` goes for a tray icon at `anchor`: beside the icon, never over it —

@@ -22,7 +22,8 @@ std::string helpText()
            "Kapcsoló nélkül elindul az ablakkal és a tálcaikonnal (a már futó példányt előre hozza).\n"
            "\n"
            "  -h, --help       ez a súgó\n"
-           "  -V, --version    a program verziója\n";
+           "  -V, --version    a program verziója\n"
+           "A Qt szabványos kapcsolóit is elfogadja (például -platform, -display, -style).\n";
 }
 
 CommandLineAnswer refuse(std::string why)

@@ -40,7 +40,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Polvarine"));
     QApplication::setOrganizationName(QStringLiteral("Polvarine"));
     QApplication::setApplicationVersion(QStringLiteral(POLVARINE_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("polvarine"));
+    // The menu entry's name: Wayland desktops match windows and notifications to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("hu.polvarine.Polvarine"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("polvarine"),
                                                  QIcon(QStringLiteral(":/polvarine/polvarine.svg"))));
     pv::installPlatformTexts();

@@ -4,8 +4,8 @@
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
 
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
+#include <asio/redirect_error.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -246,7 +246,8 @@ rt::awaitable<std::optional<LoadTestResult>> LoadTestService::runOnStrand(std::o
     // One run at a time: a run started while another winds down waits for it to return.
     while (current_) {
         const std::shared_ptr<asio::steady_timer> ended = current_->ended;
-        co_await ended->async_wait(asio::experimental::as_tuple(rt::use_awaitable));
+        std::error_code cancelled;
+        co_await ended->async_wait(asio::redirect_error(rt::use_awaitable, cancelled));
     }
     auto state = std::make_shared<RunState>();
     state->generation = ++generation_;

@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
-# Installs the Debian package into a fresh minimal Debian 12 root (mmdebstrap) with apt, as a
+# Installs the Debian package into a fresh minimal root of its release (mmdebstrap) with apt, as a
 # household would, and checks it there:
 #   - `polvarine --version` answers;
 #   - the previous package, then this one over it: the program starts under Xvfb inside the
 #     network lab (tests/lab/run-in-lab.sh; the root is entered from the lab's client namespace)
 #     and stores measurements for 20 s; the upgrade keeps that database and the settings, and
 #     the new program goes on writing to it;
+#   - the data and settings folders are 0700 and the database and settings files 0600, after the
+#     first start and after the upgraded program's start on files left readable to everyone;
 #   - nothing is setuid, setgid or carries file capabilities;
 #   - `apt remove` takes every file of the package and leaves the user's data.
 #
-#   scripts/check-package.sh [out dir]      (default: build-pkg, where scripts/package.sh puts it)
+#   scripts/check-package.sh [--release bookworm|trixie] [out dir]
+#       (release: 12, 13 or the code name, default the machine's own; out dir: default
+#       build-pkg/<release>, where scripts/package.sh puts it)
 #
 # The package is the one scripts/package.sh built; the previous one is the same sources packed
 # as 0.9.0 (scripts/package.sh --as-version), built here when it is missing. Needs root (chroot,
-# the lab), mmdebstrap and the Debian mirror apt is configured with. A screenshot of the program
-# started from the package is left in <out dir>/check/polvarine-installed.png.
+# the lab), mmdebstrap and the Debian mirror (the one apt is configured with for the machine's own
+# release, else POLVARINE_DEBIAN_MIRROR, default http://deb.debian.org/debian). A screenshot of the
+# program started from the package on a 1366x768 screen is left in <out dir>/check/polvarine-installed.png.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root_dir=$(cd "$here/.." && pwd)
@@ -34,7 +39,7 @@ if [[ ${1:-} == lab-run ]]; then
     cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"   # the lab's resolver
     display=$((200 + $$ % 500))
     # The X server's abstract socket belongs to the network namespace, which the root shares.
-    Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$display" -screen 0 1366x768x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
     trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
     for _ in $(seq 100); do xdpyinfo -display ":$display" >/dev/null 2>&1 && break; sleep 0.1; done
@@ -68,7 +73,15 @@ fi
 
 # ---- outside: build what is missing, make the root, install, run, upgrade, remove ----------------
 [[ $(id -u) -eq 0 ]] || die "needs root (chroot and the network lab)"
-out=${1:-$root_dir/build-pkg}
+release=""
+if [[ ${1:-} == --release ]]; then release=${2:-}; shift 2; fi
+host_release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+case "${release:-$host_release}" in
+    12|bookworm) release=bookworm ;;
+    13|trixie) release=trixie ;;
+    *) die "unknown release '${release:-$host_release}' (bookworm or trixie)" ;;
+esac
+out=${1:-$root_dir/build-pkg/$release}
 mkdir -p "$out" && out=$(cd "$out" && pwd)
 need=()
 for tool in mmdebstrap:mmdebstrap Xvfb:xvfb xdpyinfo:x11-utils import:imagemagick sqlite3:sqlite3 \
@@ -87,9 +100,9 @@ deb="$out/src/polvarine_${version}_$arch.deb"
 previous="$out/src/polvarine_${previous_version}_$arch.deb"
 if [[ ! -f $previous ]]; then
     say "building the previous package ($previous_version)"
-    bash "$here/package.sh" --out "$out" --as-version "$previous_version" >/dev/null || die "the previous package did not build"
+    bash "$here/package.sh" --release "$release" --out "$out" --as-version "$previous_version" >/dev/null 2>&1 || die "the previous package did not build"
 fi
-[[ -f $deb ]] || { say "building the package"; bash "$here/package.sh" --out "$out" >/dev/null || die "the package did not build"; }
+[[ -f $deb ]] || { say "building the package"; bash "$here/package.sh" --release "$release" --out "$out" >/dev/null || die "the package did not build"; }
 say "package $(basename "$deb"): $(du -k "$deb" | cut -f1) KiB, installed $(dpkg-deb -f "$deb" Installed-Size) KiB"
 say "previous $(basename "$previous")"
 
@@ -100,13 +113,20 @@ cleanup() { umount -R "$chroot_dir/proc" 2>/dev/null; rm -rf "$chroot_dir"; }
 trap cleanup EXIT
 
 sources=()
-for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-    [[ -s $f ]] && grep -qv '^\s*#' "$f" && sources+=("$f")
-done
-say "making a minimal Debian 12 root"
+if [[ $release == "$host_release" ]]; then
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+        [[ -s $f ]] && grep -qv '^\s*#' "$f" && grep -qw "$release" "$f" && sources+=("$f")
+    done
+else
+    mirror=${POLVARINE_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+    sources=("deb $mirror $release main" "deb $mirror $release-updates main"
+             "deb ${mirror%/debian}/debian-security $release-security main")
+fi
+say "making a minimal $release root"
 mmdebstrap --variant=minbase --quiet --aptopt='Acquire::Check-Valid-Until "false"' \
     --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-include=/usr/share/doc/*/copyright' \
-    bookworm "$chroot_dir" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1 || { tail "$work/mmdebstrap.log"; die "mmdebstrap failed"; }
+    "$release" "$chroot_dir" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1 || { tail "$work/mmdebstrap.log"; die "mmdebstrap failed"; }
+say "root: Debian $(cat "$chroot_dir/etc/debian_version")"
 in_root() { unshare -m --propagation private sh -c 'mount -t proc proc "$0/proc" && exec chroot "$@"' "$chroot_dir" "$chroot_dir" "$@"; }
 in_root useradd -m -s /bin/sh "$USER_NAME" || die "no user in the root"
 in_root apt-get update -qq >"$work/apt.log" 2>&1 || die "apt-get update failed in the root"
@@ -132,9 +152,17 @@ before=$(rows)
 span=$(span_since "$started")
 [[ $before -gt 0 && ${span:-0} -ge $((RUN_SECONDS / 2)) ]] || { tail -n 20 "$home/polvarine.log"; die "the previous program stored $before samples over ${span:-0} s"; }
 say "the previous program ran ${RUN_SECONDS} s under Xvfb in the lab and stored $before samples over $span s"
+# The user's own files: private from the first start on.
+modes() { stat -c '%a %n' "${db%/*}" "$db" "${settings%/*}" "$settings" | sed "s|$home/||" | paste -sd' '; }
+private() { [[ $(stat -c %a "${db%/*}" "${settings%/*}" | paste -sd' ') == "700 700" && \
+               $(stat -c %a "$db" "$settings" | paste -sd' ') == "600 600" ]]; }
 # A setting of the user's, kept by the upgrade and by the next start (Qt keeps keys it does not know).
 mkdir -p "${settings%/*}" && printf '[check]\nkept=%s\n' "$previous_version" >>"$settings"
 chown -R --reference="$home" "$home/.config"
+private || die "not private after the first start: $(modes)"
+say "after the first start: $(modes)"
+# As an installation of a version that left them readable to everyone.
+chmod 0755 "${db%/*}" "${settings%/*}" && chmod 0644 "$db" "$settings"
 settings_sum=$(sha256sum <"$settings")
 db_inode=$(stat -c %i "$db")
 
@@ -153,6 +181,8 @@ after=$(rows)
 span=$(span_since "$started")
 [[ $after -gt $before && ${span:-0} -ge $((RUN_SECONDS / 2)) ]] || die "the upgraded program stored $((after - before)) samples over ${span:-0} s"
 grep -qx "kept=$previous_version" "$settings" || die "the upgraded program lost the user's settings"
+private || die "the upgraded program left its files readable: $(modes)"
+say "after the upgraded program's start on a 0755/0644 installation: $(modes)"
 say "the upgraded program ran ${RUN_SECONDS} s on the kept database and settings: $before -> $after samples (over $span s)"
 
 # 3. No setuid, setgid or file capabilities.

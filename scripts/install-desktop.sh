@@ -4,7 +4,7 @@
 #
 #   scripts/install-desktop.sh [executable]     (default: build/app/polvarine of this checkout)
 #
-# Files: $XDG_DATA_HOME/applications/polvarine.desktop and
+# Files: $XDG_DATA_HOME/applications/hu.polvarine.Polvarine.desktop (named after the AppStream id) and
 #        $XDG_DATA_HOME/icons/hicolor/scalable/apps/polvarine.svg (XDG_DATA_HOME defaults to ~/.local/share).
 # Idempotent: running it again replaces both files.
 set -euo pipefail
@@ -33,17 +33,20 @@ quote_exec() {
 }
 
 exec_line=$(quote_exec "$exe")
-tmp="$apps/.polvarine.desktop.$$"
+entry="$apps/hu.polvarine.Polvarine.desktop"
+tmp="$apps/.hu.polvarine.Polvarine.desktop.$$"
 # Replace the placeholder literally (the path may hold characters sed would treat specially).
 while IFS= read -r line || [[ -n $line ]]; do
     printf '%s\n' "${line//@EXEC@/$exec_line}"
-done <"$root/packaging/polvarine.desktop.in" >"$tmp"
-mv -f "$tmp" "$apps/polvarine.desktop"
+done <"$root/packaging/hu.polvarine.Polvarine.desktop.in" >"$tmp"
+mv -f "$tmp" "$entry"
+# The name earlier versions of this script used: the menu would list the program twice.
+rm -f "$apps/polvarine.desktop"
 install -m 0644 "$root/packaging/polvarine.svg" "$icons/polvarine.svg"
 
 if command -v desktop-file-validate >/dev/null 2>&1; then
-    desktop-file-validate "$apps/polvarine.desktop"
+    desktop-file-validate "$entry"
 fi
 command -v update-desktop-database >/dev/null 2>&1 && update-desktop-database -q "$apps" || true
 command -v gtk-update-icon-cache >/dev/null 2>&1 && gtk-update-icon-cache -q -t "$data/icons/hicolor" 2>/dev/null || true
-echo "install-desktop: $apps/polvarine.desktop (Exec=$exec_line)"
+echo "install-desktop: $entry (Exec=$exec_line)"

@@ -44,6 +44,25 @@ QString quotedExecArgument(const QString& arg)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
+// A string value of a desktop entry (TryExec): only the escapes of the specification.
+QString tryExecValue(const QString& path)
+{
+    QString out;
+    for (const QChar c : path) {
+        if (c == QLatin1Char('\\'))
+            out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\n'))
+            out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\t'))
+            out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\r'))
+            out += QStringLiteral("\\r");
+        else
+            out += c;
+    }
+    return out;
+}
+
 // The running program's path. Once a package upgrade has replaced the running file, Qt answers
 // nothing and the kernel's link names the old file as "<path> (deleted)"; the upgrade put the new
 // program at that same path, which is what the login should start.
@@ -67,6 +86,27 @@ QString runningProgram()
 XdgAutostartLoginItem::XdgAutostartLoginItem(QString entryPath, QString executable)
     : entryPath_(std::move(entryPath)), executable_(std::move(executable))
 {
+    const QFileInfo entry(entryPath_);
+    if (entry.fileName() != QLatin1String(kEarlierEntryName))
+        earlierPath_ = entry.dir().filePath(QLatin1String(kEarlierEntryName));
+    if (earlierPath_.isEmpty() || entry.exists() || !QFileInfo::exists(earlierPath_) || !isEnabled())
+        return;
+    // An earlier version's entry that is on: the same login item under the new name (switched off
+    // by the desktop it stays as it is, and reads as off).
+    try {
+        setEnabled(true);
+        qCInfo(log::preferences, "Login item moved from %s to %s", qUtf8Printable(earlierPath_),
+               qUtf8Printable(entryPath_));
+    } catch (const std::exception& e) {
+        qCWarning(log::preferences, "Login item left at %s: %s", qUtf8Printable(earlierPath_), e.what());
+    }
+}
+
+QString XdgAutostartLoginItem::readPath() const
+{
+    if (earlierPath_.isEmpty() || QFileInfo::exists(entryPath_))
+        return entryPath_;
+    return earlierPath_;
 }
 
 QString XdgAutostartLoginItem::defaultEntryPath()
@@ -75,12 +115,12 @@ QString XdgAutostartLoginItem::defaultEntryPath()
     // The specification ignores a relative value as well as an empty one.
     if (config.isEmpty() || QDir::isRelativePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/autostart/polvarine.desktop");
+    return config + QStringLiteral("/autostart/hu.polvarine.Polvarine.desktop");
 }
 
 bool XdgAutostartLoginItem::isEnabled() const
 {
-    QFile file(entryPath_);
+    QFile file(readPath());
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     bool inMainGroup = false;
@@ -107,11 +147,15 @@ bool XdgAutostartLoginItem::isEnabled() const
 
 void XdgAutostartLoginItem::setEnabled(bool enabled)
 {
-    if (!enabled) {
-        QFile file(entryPath_);
-        if (file.exists() && !file.remove())
+    const auto remove = [](const QString& path) {
+        QFile file(path);
+        if (!path.isEmpty() && file.exists() && !file.remove())
             throw std::runtime_error(
-                QStringLiteral("could not remove %1: %2").arg(entryPath_, file.errorString()).toStdString());
+                QStringLiteral("could not remove %1: %2").arg(path, file.errorString()).toStdString());
+    };
+    if (!enabled) {
+        remove(entryPath_);
+        remove(earlierPath_);
         return;
     }
     const QFileInfo info(entryPath_);
@@ -125,14 +169,17 @@ void XdgAutostartLoginItem::setEnabled(bool enabled)
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Polvarine\n"
-                                        "Exec=%1\n"
+                                        "TryExec=%1\n"
+                                        "Exec=%2\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(quotedExecArgument(executable));
+                             .arg(tryExecValue(executable), quotedExecArgument(executable));
     file.write(text.toUtf8());
     if (!file.commit())
         throw std::runtime_error(
             QStringLiteral("could not write %1: %2").arg(entryPath_, file.errorString()).toStdString());
+    // Once written under the new name, an earlier version's entry would only start the program twice.
+    remove(earlierPath_);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -21,13 +21,16 @@ public:
     virtual void setEnabled(bool enabled) = 0;
 };
 
-// $XDG_CONFIG_HOME/autostart/polvarine.desktop (~/.config when the variable is unset or empty).
+// $XDG_CONFIG_HOME/autostart/hu.polvarine.Polvarine.desktop (~/.config when the variable is unset or
+// empty), named after the menu entry. Earlier versions wrote polvarine.desktop beside it: such an entry
+// is read while it is the only one, and one that is on is rewritten under the new name at construction.
 class XdgAutostartLoginItem : public LoginItemService {
 public:
     // executable: what the entry starts; the running program when empty.
     explicit XdgAutostartLoginItem(QString entryPath = defaultEntryPath(), QString executable = {});
 
     static QString defaultEntryPath();
+    static constexpr const char* kEarlierEntryName = "polvarine.desktop";
     const QString& entryPath() const { return entryPath_; }
 
     // Enabled means the entry exists and is neither hidden nor switched off by the desktop.
@@ -35,7 +38,11 @@ public:
     void setEnabled(bool enabled) override;
 
 private:
+    // The entry in force: this one's, or an earlier version's while this one is missing.
+    QString readPath() const;
+
     QString entryPath_;
+    QString earlierPath_; // empty when the entry itself has the earlier name
     QString executable_;
 };
 

@@ -2,7 +2,10 @@
 
 #include "core/records/Localization.h"
 #include "core/records/Logging.h"
+#include "core/records/PrivateFiles.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QMetaType>
 
 
@@ -84,12 +87,32 @@ bool storedBoolOrOff(const QVariant& v)
     return c == QLatin1Char('Y') || c == QLatin1Char('y') || c == QLatin1Char('T') || c == QLatin1Char('t') ||
            (c >= QLatin1Char('1') && c <= QLatin1Char('9'));
 }
+
+void makePrivateSettingsFile(const QString& path)
+{
+    try {
+        makePrivateFolder(QFileInfo(path).absolutePath(), true);
+    } catch (const std::exception& e) {
+        qCWarning(log::preferences(), "Could not create the settings folder: %s", e.what());
+        return;
+    }
+    // Qt rewrites the file through a copy that takes the old file's mode, so a file made private
+    // before the first write stays so.
+    if (!QFileInfo::exists(path)) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            file.close();
+    }
+    makePrivateFile(path);
+}
 } // namespace
 
 std::shared_ptr<QSettings> PreferencesStore::makeDefaultSettings()
 {
-    return std::make_shared<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Polvarine"),
-                                       QStringLiteral("Polvarine"));
+    auto settings = std::make_shared<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Polvarine"),
+                                                QStringLiteral("Polvarine"));
+    makePrivateSettingsFile(settings->fileName());
+    return settings;
 }
 
 PreferencesStore::PreferencesStore(QObject* parent) : PreferencesStore(Platform{}, parent) {}

@@ -1,6 +1,7 @@
 #include "core/store/SQLiteStore.h"
 
 #include "core/records/Logging.h"
+#include "core/records/PrivateFiles.h"
 #include "core/store/StoreDatabase.h"
 
 #include <QDir>
@@ -18,13 +19,6 @@
 
 namespace pv {
 
-namespace {
-void createFolder(const QString& folder)
-{
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()));
-}
-} // namespace
-
 std::size_t SQLiteStore::periodReadParts()
 {
     const unsigned processors = std::thread::hardware_concurrency();
@@ -39,14 +33,15 @@ QString SQLiteStore::defaultLocation()
         if (path == QLatin1String("~") || path.startsWith(QLatin1String("~/")))
             path = QDir::homePath() + path.mid(1);
         path = QFileInfo(path).absoluteFilePath();
-        createFolder(QFileInfo(path).absolutePath());
+        // A folder the user named: only the parts made here are made private.
+        makePrivateFolder(QFileInfo(path).absolutePath(), false);
         return path;
     }
     const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataFolder.isEmpty())
         throw std::runtime_error("No per-user data folder is available for the evidence database.");
     const QString folder = dataFolder + QStringLiteral("/Polvarine");
-    createFolder(folder);
+    makePrivateFolder(folder, true);
     return folder + QStringLiteral("/polvarine.sqlite3");
 }
 

@@ -3,6 +3,7 @@
 #include "core/store/StoreDatabase.h"
 
 #include "core/records/Logging.h"
+#include "core/records/PrivateFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -263,8 +264,7 @@ StoreDatabase::StoreDatabase(const StoreLocation& location)
     QString path = QStringLiteral(":memory:");
     if (!location.isInMemory()) {
         path = location.path();
-        std::filesystem::create_directories(
-            std::filesystem::path(QFile::encodeName(QFileInfo(path).absolutePath()).toStdString()));
+        makePrivateFolder(QFileInfo(path).absolutePath(), false);
     }
 
     disableMemoryStatistics();
@@ -276,6 +276,12 @@ StoreDatabase::StoreDatabase(const StoreLocation& location)
         // The handle exists even when opening failed and must be released.
         close();
         throw StoreError(StoreError::openFailed, QStringLiteral("Failed to open SQLite database."));
+    }
+    if (!location.isInMemory()) {
+        // The file exists from the open on; SQLite gives the journal files the database's own mode,
+        // and those an earlier version left behind are tightened with it.
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            makePrivateFile(path + QLatin1String(suffix));
     }
     // A second process holding the write lock makes us wait a little instead of failing at once.
     sqlite3_busy_timeout(db_, kBusyTimeoutMilliseconds);
@@ -409,6 +415,7 @@ void StoreDatabase::backupBeforeMigration(const StoreLocation& location, int ver
     QString quoted = backupPath;
     quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
     exec(QStringLiteral("VACUUM INTO '%1';").arg(quoted));
+    makePrivateFile(backupPath);
     qCInfo(log::storage(), "Pre-migration backup written to %s", qUtf8Printable(backupPath));
 }
 

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QSignalSpy>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using namespace pv;
@@ -182,6 +184,8 @@ TEST_F(PreferencesTest, LoginItemIsAnAutostartEntry)
     EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
     EXPECT_TRUE(text.contains("Type=Application\n"));
     EXPECT_TRUE(text.contains("Exec=\"/opt/Polvarine Apps/polvarine\"\n")) << text.toStdString();
+    // A session whose program was removed skips the entry quietly.
+    EXPECT_TRUE(text.contains("TryExec=/opt/Polvarine Apps/polvarine\n")) << text.toStdString();
     EXPECT_TRUE(makeStore()->launchesAtLogin()); // read back from the system at start
 
     prefs->setLaunchAtLogin(false);
@@ -190,6 +194,28 @@ TEST_F(PreferencesTest, LoginItemIsAnAutostartEntry)
     EXPECT_EQ(changed.count(), 2);
     prefs->setLaunchAtLogin(false); // already off: nothing fails, nothing changes
     EXPECT_EQ(changed.count(), 2);
+}
+
+// An earlier version's polvarine.desktop beside the entry: one that is on moves to the entry's name,
+// one the desktop switched off stays and reads as off; switching off removes both.
+TEST_F(PreferencesTest, EarlierVersionsLoginItemIsTakenOver)
+{
+    const QString folder = dir + "/moved/autostart", entry = folder + "/hu.polvarine.Polvarine.desktop",
+                  earlier = folder + "/polvarine.desktop";
+    for (const bool on : {true, false}) {
+        QDir().mkpath(folder);
+        QFile old(earlier);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(on ? "[Desktop Entry]\nType=Application\nExec=/usr/bin/polvarine\n"
+                     : "[Desktop Entry]\nType=Application\nExec=/usr/bin/polvarine\nHidden=true\n");
+        old.close();
+        XdgAutostartLoginItem item(entry, "/usr/bin/polvarine");
+        EXPECT_EQ(item.isEnabled(), on);
+        EXPECT_EQ(QFile::exists(entry), on);
+        EXPECT_EQ(QFile::exists(earlier), !on);
+        item.setEnabled(false);
+        EXPECT_FALSE(QFile::exists(entry) || QFile::exists(earlier));
+    }
 }
 
 TEST_F(PreferencesTest, LoginItemSwitchedOffByTheDesktopReadsAsOff)
@@ -225,13 +251,39 @@ TEST_F(PreferencesTest, FailedLoginItemChangeIsLoggedAndTheFlagFollowsTheSystem)
     EXPECT_FALSE(prefs.launchesAtLogin());
 }
 
+// The settings file is the user's alone, made so at its first start and at the start after an older
+// version left it readable to everyone; Qt's rewrite keeps the mode.
+TEST(PreferencesFileTest, SettingsFolderAndFileArePrivateFreshAndAfterAnOpenInstallation)
+{
+    const mode_t savedMask = ::umask(022);
+    const QString config = test::makeTempDir();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    const QString folder = config + "/Polvarine", file = folder + "/Polvarine.ini";
+    for (const char* when : {"fresh", "after an open installation"}) {
+        auto s = PreferencesStore::makeDefaultSettings();
+        EXPECT_EQ(s->fileName(), file);
+        s->setValue("monitoring/started", when);
+        s->sync();
+        EXPECT_EQ(mode(folder), 0700u) << when;
+        EXPECT_EQ(mode(file), 0600u) << when;
+        ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    }
+    EXPECT_EQ(PreferencesStore::makeDefaultSettings()->value("monitoring/started").toString(), "after an open installation");
+    ::umask(savedMask);
+}
+
 TEST(XdgAutostartTest, EntryFollowsXdgConfigHome)
 {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/tmp/pv-config");
-    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), "/tmp/pv-config/autostart/polvarine.desktop");
+    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), "/tmp/pv-config/autostart/hu.polvarine.Polvarine.desktop");
     qputenv("XDG_CONFIG_HOME", "");
-    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), QDir::homePath() + "/.config/autostart/polvarine.desktop");
+    EXPECT_EQ(XdgAutostartLoginItem::defaultEntryPath(), QDir::homePath() + "/.config/autostart/hu.polvarine.Polvarine.desktop");
     if (saved.isNull())
         qunsetenv("XDG_CONFIG_HOME");
     else

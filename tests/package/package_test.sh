@@ -18,10 +18,12 @@ grep '^[EW]:' "$out/lintian.txt"
 
 root="$out/root"
 rm -rf "$root" && dpkg-deb -x "$deb" "$root" || fail "the package does not unpack"
-desktop-file-validate "$root/usr/share/applications/polvarine.desktop" || fail "the menu entry does not validate"
-grep -qx 'Exec=polvarine' "$root/usr/share/applications/polvarine.desktop" || fail "the menu entry does not start the installed program"
+menu="$root/usr/share/applications/hu.polvarine.Polvarine.desktop"
+desktop-file-validate "$menu" || fail "the menu entry does not validate"
+grep -qx 'Exec=polvarine' "$menu" || fail "the menu entry does not start the installed program"
 meta="$root/usr/share/metainfo/hu.polvarine.Polvarine.metainfo.xml"
-appstreamcli validate --no-net "$meta" || fail "the metainfo does not validate"
+grep -q "<launchable type=\"desktop-id\">${menu##*/}</launchable>" "$meta" || fail "the metainfo does not name the menu entry"
+appstreamcli validate --pedantic --no-net "$meta" || fail "the metainfo does not validate"
 
 # The package's version is the project's, and the metainfo's newest release names it.
 version=$(dpkg-deb -f "$deb" Version)

@@ -104,18 +104,44 @@ TEST_F(ShellFixture, ModelIsComposedOnceWhenTheTrayAsksFirst)
     EXPECT_EQ(&shell->model(), trayModel);
 }
 
+// The first size and a saved one on screens of several free areas (a panel takes 32 px).
+TEST(MainWindowSizeTest, SizeAndMinimumFitTheScreensFreeArea)
+{
+    const struct {
+        QSize wanted;
+        QRect available;
+        QSize size, minimum;
+    } rows[] = {
+        {MainWindow::kFirstSize, {0, 0, 1920, 1048}, {1240, 800}, {1080, 600}},
+        {MainWindow::kFirstSize, {0, 32, 1366, 736}, {1240, 688}, {1080, 600}},
+        {MainWindow::kFirstSize, {0, 0, 1280, 768}, {1240, 720}, {1080, 600}},
+        {{2500, 1400}, {1920, 0, 1920, 1048}, {1904, 1000}, {1080, 600}},
+        {{500, 300}, {0, 0, 1920, 1048}, {1080, 600}, {1080, 600}},
+        {MainWindow::kFirstSize, {0, 0, 1024, 600}, {1008, 552}, {1008, 552}},
+        {{1300, 900}, {}, {1300, 900}, {1080, 600}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(MainWindow::fittedSize(row.wanted, row.available), row.size) << row.available.width();
+        EXPECT_EQ(MainWindow::fittedMinimum(row.available), row.minimum) << row.available.width();
+    }
+}
+
 TEST_F(ShellFixture, MainWindowIsTheWorkspaceAtItsMinimumSizeWithQuitAndOneHelpCommand)
 {
+    // A size saved on a larger screen is brought within this one.
+    settings->setValue(QStringLiteral("window/size"), QSize(3000, 2000));
     auto shell = makeShell(false);
     shell->install();
     MainWindow* window = shell->showMainWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->objectName(), QStringLiteral("main"));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Polvarine"));
-    EXPECT_EQ(window->minimumSize(), QSize(1080, 700));
-    window->resize(600, 400);
-    EXPECT_GE(window->width(), 1080);
-    EXPECT_GE(window->height(), 700);
+    const QRect available = window->screen()->availableGeometry();
+    EXPECT_EQ(window->minimumSize(), MainWindow::fittedMinimum(available).expandedTo(window->minimumSizeHint()));
+    EXPECT_LE(window->height(), std::max(available.height() - MainWindow::kFrameAllowance.height(),
+                                         window->minimumSizeHint().height()));
+    window->resize(available.size() - MainWindow::kFrameAllowance - QSize(10, 10));
+    EXPECT_EQ(settings->value(QStringLiteral("window/size")).toSize(), window->size());
     EXPECT_EQ(window->centralWidget(), window->workspace());
 
     // The desktop's order: File (with Kilépés) first, then Help.

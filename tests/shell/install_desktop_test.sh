@@ -12,8 +12,10 @@ fail() { echo "FAIL: $*"; exit 1; }
 command -v desktop-file-validate >/dev/null || fail "desktop-file-validate is missing (scripts/setup.sh installs desktop-file-utils)"
 validate() { desktop-file-validate "$1" || { cat "$1"; fail "the validator rejects the entry"; }; }
 
+# An entry under the name earlier versions used is replaced, not kept beside the new one.
+mkdir -p "$XDG_DATA_HOME/applications" && touch "$XDG_DATA_HOME/applications/polvarine.desktop"
 bash "$root/scripts/install-desktop.sh" "/opt/Poly apps/100% polvarine" >/dev/null || fail "the script failed"
-entry="$XDG_DATA_HOME/applications/polvarine.desktop"
+entry="$XDG_DATA_HOME/applications/hu.polvarine.Polvarine.desktop"
 [ -f "$entry" ] || fail "no desktop entry"
 [ -f "$XDG_DATA_HOME/icons/hicolor/scalable/apps/polvarine.svg" ] || fail "no icon"
 grep -qx 'Exec="/opt/Poly apps/100%% polvarine"' "$entry" || { cat "$entry"; fail "wrong Exec line"; }
@@ -27,6 +29,6 @@ bash "$root/scripts/install-desktop.sh" /usr/bin/polvarine >/dev/null || fail "t
 grep -qx 'Exec=/usr/bin/polvarine' "$entry" || fail "the second run did not replace the entry"
 validate "$entry"
 # Besides the entry only the desktop database's own cache may be there.
-leftover=$(ls -A "$XDG_DATA_HOME/applications" | grep -vx -e polvarine.desktop -e mimeinfo.cache)
+leftover=$(ls -A "$XDG_DATA_HOME/applications" | grep -vx -e hu.polvarine.Polvarine.desktop -e mimeinfo.cache)
 [ -z "$leftover" ] || fail "leftover files: $leftover"
 echo "install-desktop: ok"

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace pv;
@@ -401,6 +402,56 @@ TEST(StoreSchemaTest, MissingParentFoldersAreCreated)
     const QString path = makeTempDir() + QStringLiteral("/a/b/c/polvarine.sqlite3");
     { SQLiteStore store(SQLiteStore::Location::file(path)); }
     EXPECT_TRUE(QFileInfo::exists(path));
+}
+
+unsigned modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The evidence is the user's alone, under any umask: a fresh folder and database, the files an older
+// version left readable to everyone (tightened at the next open), and a folder the user named.
+TEST(StoreSchemaTest, EvidenceFilesArePrivateWhateverTheUmaskAndAnOlderInstallationLeft)
+{
+    const mode_t savedMask = ::umask(022);
+    const QByteArray savedDb = qgetenv("POLVARINE_DB");
+    qunsetenv("POLVARINE_DB");
+    const QString home = makeTempDir();
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", (home + QStringLiteral("/share")).toUtf8());
+
+    const QString db = SQLiteStore::defaultLocation();
+    const QString folder = QFileInfo(db).absolutePath();
+    const auto expectPrivate = [&](const char* when) {
+        SQLiteStore store(SQLiteStore::Location::file(db));
+        EXPECT_EQ(modeOf(folder), 0700u) << when;
+        for (const char* suffix : {"", "-wal", "-shm"})
+            EXPECT_EQ(modeOf(db + QLatin1String(suffix)), 0600u) << when << suffix;
+    };
+    expectPrivate("fresh");
+
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(db).constData(), 0644), 0);
+    QFile leftover(db + QStringLiteral("-wal"));
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(leftover.fileName()).constData(), 0644), 0);
+    EXPECT_EQ(SQLiteStore::defaultLocation(), db);
+    expectPrivate("after an open installation");
+
+    // A folder the user named keeps its mode; the folders made for the file are private.
+    const QString chosen = makeTempDir();
+    ASSERT_EQ(::chmod(QFile::encodeName(chosen).constData(), 0755), 0);
+    qputenv("POLVARINE_DB", (chosen + QStringLiteral("/made/here.sqlite3")).toUtf8());
+    { SQLiteStore store(SQLiteStore::Location::file(SQLiteStore::defaultLocation())); }
+    EXPECT_EQ(modeOf(chosen), 0755u);
+    EXPECT_EQ(modeOf(chosen + QStringLiteral("/made")), 0700u);
+    EXPECT_EQ(modeOf(chosen + QStringLiteral("/made/here.sqlite3")), 0600u);
+
+    ::umask(savedMask);
+    savedData.isNull() ? (void)qunsetenv("XDG_DATA_HOME") : (void)qputenv("XDG_DATA_HOME", savedData);
+    savedDb.isNull() ? (void)qunsetenv("POLVARINE_DB") : (void)qputenv("POLVARINE_DB", savedDb);
 }
 
 TEST(StoreSchemaTest, DefaultLocationFollowsPolvarineDbOrThePerUserDataFolder)

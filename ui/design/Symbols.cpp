@@ -1,6 +1,7 @@
 #include "ui/design/Symbols.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QIcon>
 #include <QPaintEvent>
@@ -11,7 +12,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
+
+// Q_INIT_RESOURCE names a function of the global namespace.
+static void initSymbolResources() { Q_INIT_RESOURCE(symbols); }
 
 namespace pv {
 
@@ -218,11 +223,18 @@ QIcon themeIcon(std::string_view symbolName)
     const auto* m = symbolMapping(symbolName);
     if (m == nullptr || m->alwaysPainted || m->themeName.empty())
         return {};
-    pvInstallIconTheme();
-    return QIcon::fromTheme(QString::fromLatin1(m->themeName.data(), static_cast<qsizetype>(m->themeName.size())));
+    return pvSymbolIcon(QString::fromLatin1(m->themeName.data(), static_cast<qsizetype>(m->themeName.size())));
 }
 
 } // namespace
+
+QIcon pvSymbolIcon(const QString& iconName)
+{
+    static std::once_flag once;
+    std::call_once(once, initSymbolResources);
+    const QString path = QStringLiteral(":/polvarine-symbols/%1.svg").arg(iconName);
+    return QFile::exists(path) ? QIcon(path) : QIcon();
+}
 
 void pvPaintGlyph(QPainter& p, const QRectF& box, PVGlyph glyph, const QColor& tint)
 {
@@ -284,7 +296,7 @@ void pvPaintGlyph(QPainter& p, const QRectF& box, PVGlyph glyph, const QColor& t
     p.drawImage(box.topLeft() - fraction, *image);
 }
 
-bool pvSymbolUsesTheme(std::string_view symbolName) { return !themeIcon(symbolName).isNull(); }
+bool pvSymbolUsesIcon(std::string_view symbolName) { return !themeIcon(symbolName).isNull(); }
 
 void pvPaintSymbol(QPainter& p, const QRectF& box, std::string_view symbolName, const QColor& tint)
 {

@@ -82,13 +82,17 @@ void pvInstallIconTheme();
 // The pixel box of a symbol drawn "in the system font at N points".
 constexpr double symbolBox(double pointSize) { return pointSize * 1.15; }
 
-// Paints a symbol into a box, tinted. Painted glyphs come out the same on every machine; theme
-// icons are tinted by filling their shape.
+// Paints a symbol into a box, tinted. Painted glyphs come out the same on every machine; icons are
+// tinted by filling their shape.
 void pvPaintSymbol(QPainter& p, const QRectF& box, std::string_view symbolName, const QColor& tint);
 // Paints one glyph of our own.
 void pvPaintGlyph(QPainter& p, const QRectF& box, PVGlyph glyph, const QColor& tint);
-// True when the symbol is drawn from the icon theme (and the theme has it) rather than painted.
-bool pvSymbolUsesTheme(std::string_view symbolName);
+// True when the symbol is drawn from its freedesktop icon rather than painted. The program carries
+// its own copy of each such icon (":/polvarine-symbols/<icon name>.svg"), so no icon theme, nor a
+// version of one that renamed or dropped an icon, can leave a symbol blank.
+bool pvSymbolUsesIcon(std::string_view symbolName);
+// The program's own copy of a freedesktop symbolic icon; null for a name it does not carry.
+QIcon pvSymbolIcon(const QString& iconName);
 
 // How much a symbol set beside text of a style grows: as that text does at the user's text size,
 // and never below its own size.
