@@ -44,7 +44,7 @@ QString quotedExecArgument(const QString& arg)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
-// A string value of a desktop entry (TryExec): only the escapes of the specification.
+// A string value of a desktop entry (TryExec): only the escapes the desktop entry format defines.
 QString tryExecValue(const QString& path)
 {
     QString out;
