@@ -528,6 +528,8 @@ void DossierSampleFold::add(const SampleRow& row)
 
     if (row.kind == ProbeKind::dns) {
         dnsUnanswered_ += row.success ? 0 : 1;
+        // An unanswered lookup with a time had an answer: an error (SERVFAIL, REFUSED), not silence.
+        dnsErrorAnswered_ += !row.success && row.latencyMilliseconds ? 1 : 0;
         dnsNewestUnanswered_ = row.success ? 0 : dnsNewestUnanswered_ + 1;
         return;
     }
@@ -858,6 +860,7 @@ void DossierSampleFold::finish(DossierDocument& doc, VerdictEvidence& verdict, A
     }
     attribution.dnsUnanswered = dnsUnanswered_;
     attribution.dnsNewestUnanswered = dnsNewestUnanswered_;
+    attribution.dnsErrorAnswered = dnsErrorAnswered_;
     verdict.sampleCount = legs_[1].loss.count;
     verdict.spanSeconds = firstProvider_ ? *lastProvider_ - *firstProvider_ : 0;
     verdict.lossRatio = legs_[1].loss.engineRatio();

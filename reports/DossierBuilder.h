@@ -209,7 +209,7 @@ private:
     std::optional<double> lastProviderLatency_;
     long double jitterSum_ = 0;
     long long jitterSteps_ = 0;
-    long long dnsUnanswered_ = 0, dnsNewestUnanswered_ = 0;
+    long long dnsUnanswered_ = 0, dnsNewestUnanswered_ = 0, dnsErrorAnswered_ = 0;
 
     // Gaps.
     std::vector<Covered> rolledCover_;

@@ -443,6 +443,24 @@ TEST_F(DossierBuilderTest, IncidentsAreNamedForWhatTheyWere)
                                                    "működő időre vonatkoznak."));
 }
 
+TEST_F(DossierBuilderTest, AResolverThatAnswersWithErrorsIsNotCalledSilent)
+{
+    // Every ping answered, every lookup failed: with a time (an error answer) in one period, without
+    // one (silence) in the next.
+    for (int i = 0; i < 40; ++i) {
+        const Timestamp t = kT0 + 10 * i;
+        const bool second = i >= 20;
+        raw->insertSamples({sample(t + 1, ProbeKind::gateway, 2.0), sample(t + 2, ProbeKind::publicIP, 20.0),
+                            sample(t + 3, ProbeKind::dns, second ? std::nullopt : std::optional<double>(4.0), false)});
+    }
+    const FaultAttribution errors = build(period(kT0, 200)).attribution;
+    const FaultAttribution silence = build(period(kT0 + 200, 200)).attribution;
+    EXPECT_EQ(errors.location, FaultLocation::dns);
+    EXPECT_EQ(errors.headline, QStringLiteral("A névfeloldó hibával válaszol."));
+    EXPECT_EQ(silence.location, FaultLocation::dns);
+    EXPECT_EQ(silence.headline, QStringLiteral("A névfeloldás (DNS) nem válaszol."));
+}
+
 TEST_F(DossierBuilderTest, TheBuildRunsOnTheStoreThreadAndFailsWithTheStore)
 {
     const auto testThread = std::this_thread::get_id();
