@@ -103,28 +103,21 @@ Shape losing(std::vector<ProbeKind> kinds, double loss = 1.0 / 3)
         return b;
     };
 }
-// Each of a sample's three echoes lost with the given chance, drawn from the batch's time and the
-// sample's place in it (the same draw in every run).
+// Each of a sample's three echoes lost with the given chance, the same draw in every run.
 Shape droppingEchoes(std::vector<ProbeKind> kinds, double chance, std::uint64_t seed = 0)
 {
     return [kinds, chance, seed](ProbeBatch b) {
-        for (std::size_t i = 0; i < b.samples.size(); ++i) {
-            NetworkSample& s = b.samples[i];
-            if (!among(kinds, s.target.kind))
-                continue;
-            std::uint64_t x = static_cast<std::uint64_t>(b.timestamp * 10) * 6364136223846793005ULL +
-                              i * 1442695040888963407ULL + seed * 0x9E3779B97F4A7C15ULL;
-            int lost = 0;
-            for (int echo = 0; echo < 3; ++echo) {
-                x = x * 6364136223846793005ULL + 1442695040888963407ULL;
-                lost += static_cast<double>(x >> 11) / 9007199254740992.0 < chance ? 1 : 0;
+        std::uint64_t x = static_cast<std::uint64_t>(b.timestamp * 10) + seed * 0x9E3779B97F4A7C15ULL;
+        const auto lost = [&] {
+            x = x * 6364136223846793005ULL + 1442695040888963407ULL;
+            return static_cast<double>(x >> 11) * 0x1p-53 < chance ? 1 : 0;
+        };
+        for (NetworkSample& s : b.samples)
+            if (among(kinds, s.target.kind) && (s.timeoutCount = lost() + lost() + lost()) > 0) {
+                s.packetLoss = s.timeoutCount / 3.0;
+                s.success = s.timeoutCount < 3;
+                s.latencyMilliseconds = s.success ? s.latencyMilliseconds : std::nullopt;
             }
-            s.timeoutCount = lost;
-            s.packetLoss = lost / 3.0;
-            s.success = lost < 3;
-            if (!s.success)
-                s.latencyMilliseconds.reset();
-        }
         return b;
     };
 }
@@ -1245,7 +1238,7 @@ TEST_F(MonitoringTest, EveryFaultClassIsNamedOnlyWhileItLastsAndNeverCalledSound
          std::nullopt, false, 8, 30},
         {"SERVFAIL asked every eighth batch, its last request failing after it", servfailStraddled, std::nullopt, false,
          8, 30},
-        {"a tenth of the own link's echoes lost at random, with a clean minute by chance", ownEchoesLost(0.1, 2)},
+        {"a tenth of the own link's echoes lost at random, with a clean minute by chance", ownEchoesLost(0.1, 12)},
         {"30 % of the own link's echoes lost at random", ownEchoesLost(0.3)},
         {"half of the own link's echoes lost at random", ownEchoesLost(0.5)},
     };
