@@ -745,9 +745,19 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         usageEarliest = std::max(usageEarliest, std::nextafter(*endedFault_->endedAt, at + 1));
     if (stretch.kind == present::Stretch::Kind::faultEnded)
         usageEarliest = std::max(usageEarliest, std::nextafter(stretch.from, at + 1));
-    const Timestamp usageFrom =
-        live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
-    const std::vector<NetworkSample> usageSamples = samplesBetween(usageFrom, at);
+    // A spike that is over is not the present either: the uses are rated from the batches around it.
+    const std::optional<std::pair<Timestamp, Timestamp>> spike =
+        present::endedSpike(analysedBatches_, attributionEngine_.thresholds(), stretch, at);
+    const auto notOfSpike = [&](std::vector<NetworkSample> kept) {
+        if (spike)
+            std::erase_if(kept, [&](const NetworkSample& x) {
+                return x.timestamp >= spike->first && x.timestamp <= spike->second;
+            });
+        return kept;
+    };
+    const Timestamp usageFrom = live_picture::newestStretchStart(notOfSpike(samples), at, usageMinimumSamples,
+                                                                 usageMinimumSpan, usageEarliest);
+    const std::vector<NetworkSample> usageSamples = notOfSpike(samplesBetween(usageFrom, at));
     ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
     live_picture::limitUsage(verdict, attribution, usageSamples);
     if (attribution.isOutage) {

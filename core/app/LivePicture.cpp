@@ -246,31 +246,92 @@ bool shownThroughNewestMinute(const Evidence& evidence, FaultLocation where, Tim
     return false; // the batches do not reach back a whole minute
 }
 
+namespace {
+
+// How one batch reads for the exit rule: whether it measured the place's leg at all, and whether it
+// showed the fault. Every echo that crosses the leg counts: a local fault is on the public hosts'
+// echoes too (they pass the same link), so a batch is clean only when none of those lost one; and
+// as for the episode, an HTTP request that needed a lookup carries on a silent resolver's evidence
+// while no lookup was asked.
+struct ExitReading {
+    bool measures = false;
+    bool shows = false;
+};
+
+std::vector<std::pair<Timestamp, ExitReading>> exitReadings(const Evidence& evidence, FaultLocation where,
+                                                            Timestamp at)
+{
+    std::vector<const ProbeBatch*> ordered;
+    for (const ProbeBatch& b : evidence.batches)
+        if (b.timestamp <= at)
+            ordered.push_back(&b);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const ProbeBatch* a, const ProbeBatch* b) { return a->timestamp < b->timestamp; });
+    const bool localLeg =
+        where == FaultLocation::wifi || where == FaultLocation::router || where == FaultLocation::localUnseparated;
+    std::vector<std::pair<Timestamp, ExitReading>> readings;
+    bool resolverSilent = false;
+    for (const ProbeBatch* b : ordered) {
+        const auto has = [&](ProbeKind kind, bool success) {
+            return std::any_of(b->samples.begin(), b->samples.end(), [&](const NetworkSample& s) {
+                return s.target.kind == kind && s.success == success && !incident_evidence::wasNotMeasured(s);
+            });
+        };
+        ExitReading r;
+        r.shows = incident_evidence::batchShows(*b, where, evidence.thresholds);
+        r.measures = r.shows || std::any_of(b->samples.begin(), b->samples.end(), [&](const NetworkSample& s) {
+                         return incident_evidence::sampleMeasures(s, where);
+                     });
+        if (localLeg)
+            for (const NetworkSample& s : b->samples) {
+                if (s.target.kind != ProbeKind::publicIP || incident_evidence::wasNotMeasured(s))
+                    continue;
+                r.measures = true;
+                r.shows = r.shows || !s.success || s.timeoutCount > 0 || s.packetLoss.value_or(0) > 0;
+            }
+        if (where == FaultLocation::dns) {
+            const bool lookup = has(ProbeKind::dns, false) || has(ProbeKind::dns, true);
+            const bool request = has(ProbeKind::http, false) || has(ProbeKind::http, true);
+            if (!lookup && request) {
+                r.measures = true;
+                r.shows = resolverSilent && has(ProbeKind::http, false) && !has(ProbeKind::http, true);
+            }
+            if (has(ProbeKind::dns, false))
+                resolverSilent = true;
+            else if (has(ProbeKind::dns, true) || has(ProbeKind::http, true))
+                resolverSilent = false;
+        }
+        if (r.measures)
+            readings.emplace_back(b->timestamp, r);
+    }
+    return readings;
+}
+
+} // namespace
+
 bool isOver(const Evidence& evidence, FaultLocation where, const FaultEpisode& episode, Timestamp at)
 {
-    if (at - episode.lastShown >= incident_evidence::episodeGap)
-        return true;
+    std::optional<Timestamp> lastShown;
     int measuredWhileShown = 0, shown = 0, cleanSince = 0;
-    for (const ProbeBatch& b : evidence.batches) {
-        if (b.timestamp < episode.start || b.timestamp > at)
+    for (const auto& [t, r] : exitReadings(evidence, where, at)) {
+        if (t < episode.start)
             continue;
-        const bool measures = std::any_of(b.samples.begin(), b.samples.end(), [&](const NetworkSample& s) {
-            return incident_evidence::sampleMeasures(s, where);
-        });
-        if (!measures)
-            continue;
-        if (b.timestamp <= episode.lastShown) {
-            ++measuredWhileShown;
-            shown += incident_evidence::batchShows(b, where, evidence.thresholds) ? 1 : 0;
-        } else {
-            cleanSince += 1; // after the newest showing batch: none of them shows it
+        if (r.shows) {
+            measuredWhileShown += cleanSince + 1; // the clean batches before it were within the fault
+            ++shown;
+            cleanSince = 0;
+            lastShown = t;
+        } else if (lastShown) {
+            ++cleanSince;
         }
     }
-    if (measuredWhileShown == 0)
-        return false;
+    if (!lastShown)
+        return at - episode.lastShown >= incident_evidence::episodeGap;
+    if (at - std::max(*lastShown, episode.lastShown) >= incident_evidence::episodeGap)
+        return true;
     // The clean run that the fault's own rate leaves to chance less than once in a thousand (its
     // rate estimated with one batch of doubt either way): two batches after a steady fault, more
-    // after an intermittent one, never longer than the gap.
+    // after an intermittent one. A minute without a batch that shows it ends any fault.
     const double rate = (shown + 1.0) / (measuredWhileShown + 2.0);
     const double needed = std::max(2.0, std::ceil(std::log(1e-3) / std::log(1.0 - rate)));
     return cleanSince >= needed;

@@ -110,6 +110,31 @@ Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incide
     return p;
 }
 
+std::optional<std::pair<Timestamp, Timestamp>> endedSpike(const std::vector<ProbeBatch>& batches,
+                                                          const AttributionThresholds& t, const Stretch& s,
+                                                          Timestamp now)
+{
+    if (s.kind != Stretch::Kind::window)
+        return std::nullopt;
+    const std::vector<WifiSnapshot> none;
+    const std::optional<FaultEpisode> e =
+        incident_evidence::currentEpisode(batches, none, FaultLocation::provider, t, now, std::nullopt);
+    if (!e || !live_picture::isOver({batches, none, t}, FaultLocation::provider, *e, now))
+        return std::nullopt;
+    std::optional<std::pair<Timestamp, Timestamp>> span;
+    for (const ProbeBatch& b : batches) {
+        if (b.timestamp < e->start || b.timestamp > e->lastShown)
+            continue;
+        for (const NetworkSample& x : b.samples) {
+            if (!span)
+                span = std::pair{x.timestamp, x.timestamp};
+            span->first = std::min(span->first, x.timestamp);
+            span->second = std::max(span->second, x.timestamp);
+        }
+    }
+    return span;
+}
+
 std::vector<NetworkSample> samplesWithin(const std::vector<ProbeBatch>& batches, const Stretch& s, Timestamp now)
 {
     std::vector<NetworkSample> kept;

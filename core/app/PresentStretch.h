@@ -31,6 +31,13 @@ struct Stretch {
 Stretch stretch(const std::vector<ProbeBatch>& batches, const std::vector<Incident>& incidents,
                 const std::optional<live_picture::EndedFault>& ended, Timestamp now, double windowSeconds);
 
+// The sample times [first, last] of a fault beyond the router (or on the own link, whose echoes the
+// public hosts' share) that the batches showed and that is over, while the present is the window's:
+// a spike that opened no incident. Its batches are not the present's, the usage verdict's included.
+std::optional<std::pair<Timestamp, Timestamp>> endedSpike(const std::vector<ProbeBatch>& batches,
+                                                          const AttributionThresholds& t, const Stretch& s,
+                                                          Timestamp now);
+
 // Every measured sample of the batches within the stretch, oldest first.
 std::vector<NetworkSample> samplesWithin(const std::vector<ProbeBatch>& batches, const Stretch& s, Timestamp now);
 
