@@ -723,6 +723,9 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const bool journalled = !noRouteSince_ || routeReturnedAt_;
     attributionWindowSeconds_ = journalled ? decision.liveSeconds : decision.reading.seconds;
     endedFault_ = journalled ? decision.ended : std::nullopt;
+    // The journal first: an incident this refresh opens or closes bounds the present it speaks of.
+    if (journalled)
+        applyJournal(decision.journal, at, /*noRoute*/ false);
     // One present for every surface: the stretch since the open incident began or the newest fault
     // ended, its figures, and a total failure of the newest batch said from that batch on.
     const present::Picture picture = present::picture(
@@ -745,8 +748,12 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         usageEarliest = std::max(usageEarliest, std::nextafter(*endedFault_->endedAt, at + 1));
     if (stretch.kind == present::Stretch::Kind::faultEnded)
         usageEarliest = std::max(usageEarliest, std::nextafter(stretch.from, at + 1));
+    // While a fault bounds the present, the uses count its stretch, as the cards and the bullets do.
     const Timestamp usageFrom =
-        live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
+        stretch.kind == present::Stretch::Kind::faultBegan ? std::max(usageEarliest, stretch.from)
+        : stretch.kind == present::Stretch::Kind::faultEnded
+            ? usageEarliest
+            : live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
     const std::vector<NetworkSample> usageSamples = samplesBetween(usageFrom, at);
     ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
     live_picture::limitUsage(verdict, attribution, usageSamples);
@@ -757,10 +764,8 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         verdict.evidence.prepend(L("Most semmi sem jut ki az internetre: egyetlen oldal, hívás vagy adás sem indul el."));
     }
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
-    if (journalled) {
+    if (journalled)
         setLiveStatus(attribution);
-        applyJournal(decision.journal, at, /*noRoute*/ false);
-    }
     refreshIpv6Path(at);
     logHeadline();
     refreshQualityAssessment(at);
