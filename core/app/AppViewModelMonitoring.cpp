@@ -306,9 +306,13 @@ void AppViewModel::suspendForLoadTest()
         return;
     wasMonitoringBeforeLoadTest_ = true;
     stopMonitoring();
-    recordEvent(DiagnosticEventKind::monitoringStopped,
-                L("A folyamatos mérés szünetel a sebességteszt idejére, hogy a teszt saját terhelése ne kerüljön be "
-                  "hálózati hibaként."));
+    recordEvent(DiagnosticEventKind::monitoringStopped, loadTestPauseDetails());
+}
+
+QString loadTestPauseDetails()
+{
+    return L("A folyamatos mérés szünetel a sebességteszt idejére, hogy a teszt saját terhelése ne kerüljön be "
+             "hálózati hibaként.");
 }
 
 void AppViewModel::resumeAfterLoadTest()
