@@ -32,6 +32,7 @@
 #include <set>
 #include <sqlite3.h>
 
+#include <map>
 #include <thread>
 
 using namespace pv;
@@ -1134,112 +1135,70 @@ TEST_F(MonitoringTest, NoSentenceSaysALegAnswersThatWasSilentAllTheNewestMinute)
 
 namespace {
 
-// One quantity stated on several surfaces, as each surface shows it: the figure and how finely it is
-// written (decimals), with the stretch it names.
-struct Stated {
-    const char* surface;
-    double value;
-    int decimals;
-    QString stretch;
-};
-
 // The figures every surface of the live picture shows, parsed out of the texts it shows, agree
 // wherever two of them state one quantity (a leg's lost packets, the provider's delay) over one
-// stretch; and every surface counts the present stretch the bullets name while a fault is open or
-// has just ended. Returns the first disagreement, empty when they all agree.
+// stretch, and while a fault bounds the present every card counts the stretch the bullets name.
+// Returns the first disagreement, empty when they all agree.
 std::string surfacesDisagree(const AppViewModel& m, Timestamp now)
 {
     const OverviewSnapshot s = snapshotOf(m);
-    const auto figure = [](const QRegularExpression& re, const QString& text) -> std::optional<std::pair<double, int>> {
-        const QRegularExpressionMatch x = re.match(text);
-        if (!x.hasMatch())
-            return std::nullopt;
-        const QString n = x.captured(1);
-        const qsizetype dot = n.indexOf(QLatin1Char('.'));
-        return std::pair{n.toDouble(), dot < 0 ? 0 : static_cast<int>(n.size() - dot - 1)};
-    };
-    // The bullets name their stretch in the lead; without one they speak of the live answer's own.
-    const QString lead = s.evidenceLead;
-    // A total failure's newest rounds are a stretch of their own (since the fault began, or the run of failures).
-    const QString bulletStretch = lead.startsWith("A hiba kezdete")             ? QStringLiteral("a hiba kezdete óta")
-                                  : lead.startsWith("A hiba vége")              ? QStringLiteral("a hiba vége óta")
-                                  : lead.startsWith("A legutóbbi mérési körök") ? lead
-                                                                                : stretchText(s.attributionWindowSeconds);
-    const QRegularExpression providerLoss("[Aa] csomagok (\\d+(?:\\.\\d+)?)%-a (?:elveszett a routeren túl|veszett el)");
-    const QRegularExpression routerLoss(
-        "(?:A routerhez küldött csomagok|A routerig a csomagok|A routernek címzett pingek) (\\d+(?:\\.\\d+)?)%");
-    const QRegularExpression usageLoss("A csomagok (\\d+(?:\\.\\d+)?)%-a nem ért célba");
-    const QRegularExpression cardLoss("(\\d+)% csomagvesztés");
-    const QRegularExpression leadingMs("^(\\d+(?:\\.\\d+)?) ms");
-    std::vector<Stated> providerLosses, routerLosses, providerDelays;
-    QStringList bullets = s.attribution.evidence;
-    bullets << s.attribution.headline << trayStatusText(s);
-    for (const QString& b : bullets) {
-        if (const auto f = figure(providerLoss, b))
-            providerLosses.push_back({"bullet", f->first, f->second, bulletStretch});
-        if (const auto f = figure(routerLoss, b))
-            routerLosses.push_back({"bullet", f->first, f->second, bulletStretch});
-    }
-    const std::array<PVSegment, 3> cards = culpritChainSegments(s, now);
-    const auto cardStretch = [&](ProbeKind k) {
+    const QString lead = s.evidenceLead; // none: the live answer's own stretch
+    const QString bullets = lead.startsWith("A hiba kezdete") ? QStringLiteral("a hiba kezdete óta")
+                            : lead.startsWith("A hiba vége")  ? QStringLiteral("a hiba vége óta")
+                            : lead.isEmpty()                  ? stretchText(s.attributionWindowSeconds)
+                                                              : lead;
+    const auto card = [&](ProbeKind k) {
         const std::optional<LegStretch> st = legStretch(k, s, now);
         return st ? st->label : QString();
     };
-    if (const auto f = figure(cardLoss, cards[1].caption.value_or(QString())))
-        routerLosses.push_back({"router card", f->first, f->second, cardStretch(ProbeKind::gateway)});
-    if (const auto f = figure(cardLoss, cards[2].caption.value_or(QString())))
-        providerLosses.push_back({"provider card", f->first, f->second, cardStretch(ProbeKind::publicIP)});
-    if (const auto f = figure(leadingMs, cards[2].caption.value_or(QString())))
-        providerDelays.push_back({"provider card", f->first, f->second, cardStretch(ProbeKind::publicIP)});
-    const QString panelStretch = panelMetricsCaption(s, now);
-    for (const PanelMetric& p : panelMetrics(s, now)) {
-        const auto f = figure(QRegularExpression("^(\\d+(?:\\.\\d+)?)$"), metricValueText(p));
-        if (!f)
-            continue;
-        if (p.label == "Veszteség")
-            providerLosses.push_back({"panel", f->first, f->second, cardStretch(ProbeKind::publicIP)});
-        else if (p.label == "Szolgáltató")
-            providerDelays.push_back({"panel", f->first, f->second, cardStretch(ProbeKind::publicIP)});
-    }
-    if (!panelStretch.contains(cardStretch(ProbeKind::publicIP)))
-        return "the panel names " + panelStretch.toStdString() + ", the provider card " +
-               cardStretch(ProbeKind::publicIP).toStdString();
+    // quantity -> (surface, figure, decimals, stretch)
+    std::map<std::string, std::vector<std::tuple<std::string, double, int, QString>>> said;
+    const auto parse = [&](const char* quantity, const char* surface, const char* re, const QString& text,
+                           const QString& stretch) {
+        QRegularExpressionMatchIterator it = QRegularExpression(QString::fromUtf8(re)).globalMatch(text);
+        while (it.hasNext()) {
+            const QString n = it.next().captured(1);
+            const qsizetype dot = n.indexOf(QLatin1Char('.'));
+            said[quantity].emplace_back(surface, n.toDouble(), dot < 0 ? 0 : int(n.size() - dot - 1), stretch);
+        }
+    };
+    const char* providerLoss = "[Aa] csomagok (\\d+(?:\\.\\d+)?)%-a (?:elveszett a routeren túl|veszett el)";
+    const char* routerLoss =
+        "(?:A routerhez küldött csomagok|A routerig a csomagok|A routernek címzett pingek) (\\d+(?:\\.\\d+)?)%";
+    const QString text = (QStringList{s.attribution.headline, trayStatusText(s)} + s.attribution.evidence).join(' ');
+    parse("provider loss", "bullet", providerLoss, text, bullets);
+    parse("router loss", "bullet", routerLoss, text, bullets);
+    const std::array<PVSegment, 3> cards = culpritChainSegments(s, now);
+    parse("router loss", "router card", "(\\d+)% csomagvesztés", cards[1].caption.value_or(""), card(ProbeKind::gateway));
+    parse("provider loss", "provider card", "(\\d+)% csomagvesztés", cards[2].caption.value_or(""), card(ProbeKind::publicIP));
+    parse("provider delay", "provider card", "^(\\d+) ms", cards[2].caption.value_or(""), card(ProbeKind::publicIP));
+    for (const PanelMetric& p : panelMetrics(s, now))
+        parse(p.label == "Veszteség" ? "provider loss" : p.label == "Szolgáltató" ? "provider delay" : "-", "panel",
+              "^(\\d+(?:\\.\\d+)?)$", metricValueText(p), card(ProbeKind::publicIP));
     for (const PVStatTileData& t : nowTiles(s, now))
         if (t.label == "Szolgáltató")
-            if (const auto f = figure(QRegularExpression("^(\\d+(?:\\.\\d+)?)$"), t.value))
-                providerDelays.push_back({"Most tile", f->first, f->second, cardStretch(ProbeKind::publicIP)});
-    // The uses' sentences count the present's stretch once a fault bounds it; before, the newest minute.
-    const QString usageStretch = bulletStretch.startsWith("a hiba") ? bulletStretch : QStringLiteral("usage");
-    for (const QString& e : s.verdict.evidence)
-        if (const auto f = figure(usageLoss, e))
-            providerLosses.push_back({"usage", f->first, f->second, usageStretch});
-    // The open incident stores the figures of its own stretch, the present's, at each refresh as
-    // severe as its worst (a milder one leaves the worst refresh's evidence stored).
+            parse("provider delay", "Most tile", "^(\\d+(?:\\.\\d+)?)$", t.value, card(ProbeKind::publicIP));
+    // The uses count the present's stretch once a fault bounds it; before, their own newest minute.
+    parse("provider loss", "usage", "A csomagok (\\d+(?:\\.\\d+)?)%-a nem ért célba", s.verdict.evidence.join(' '),
+          bullets.startsWith("a hiba") ? bullets : "usage");
+    // The open incident stores its own stretch's figures at each refresh as severe as its worst.
     for (const Incident& i : s.incidents)
-        if (!i.endTimestamp && lead.startsWith("A hiba kezdete") && i.severity == s.attribution.severity)
-            for (const QString& e : i.evidenceSummary.split(QStringLiteral(". "))) {
-                if (const auto f = figure(providerLoss, e))
-                    providerLosses.push_back({"incident", f->first, f->second, bulletStretch});
-                if (const auto f = figure(routerLoss, e))
-                    routerLosses.push_back({"incident", f->first, f->second, bulletStretch});
-            }
-    // A fault's stretch is every surface's: a card that counts another one is no present of it.
-    if (bulletStretch.startsWith("a hiba"))
-        for (ProbeKind k : {ProbeKind::gateway, ProbeKind::publicIP})
-            if (const QString c = cardStretch(k); !c.isEmpty() && c != bulletStretch)
-                return "the bullets count " + bulletStretch.toStdString() + ", a card " + c.toStdString();
-    for (const auto* quantity : {&providerLosses, &routerLosses, &providerDelays})
-        for (const Stated& a : *quantity)
-            for (const Stated& b : *quantity) {
-                if (a.stretch != b.stretch)
-                    continue;
-                // Each written as finely as it is: 26.7 and 27 are one figure, 2.4 and 10 are not.
-                const double slack = 0.5 * std::pow(10.0, -std::min(a.decimals, b.decimals)) + 1e-9;
-                if (std::abs(a.value - b.value) > slack)
-                    return std::string(a.surface) + " " + QString::number(a.value).toStdString() + " vs " +
-                           b.surface + " " + QString::number(b.value).toStdString() + " (" +
-                           a.stretch.toStdString() + ")";
-            }
+        if (!i.endTimestamp && lead.startsWith("A hiba kezdete") && i.severity == s.attribution.severity) {
+            parse("provider loss", "incident", providerLoss, i.evidenceSummary, bullets);
+            parse("router loss", "incident", routerLoss, i.evidenceSummary, bullets);
+        }
+    if (!panelMetricsCaption(s, now).contains(card(ProbeKind::publicIP)))
+        return "the panel's stretch is not the provider card's";
+    for (ProbeKind k : {ProbeKind::gateway, ProbeKind::publicIP})
+        if (bullets.startsWith("a hiba") && !card(k).isEmpty() && card(k) != bullets)
+            return "the bullets count " + bullets.toStdString() + ", a card " + card(k).toStdString();
+    for (const auto& [quantity, figures] : said)
+        for (const auto& [surfaceA, a, decimalsA, stretchA] : figures)
+            for (const auto& [surfaceB, b, decimalsB, stretchB] : figures)
+                // Each as finely as it is written: 26.7 and 27 are one figure, 2.4 and 10 are not.
+                if (stretchA == stretchB && std::abs(a - b) > 0.5 * std::pow(10.0, -std::min(decimalsA, decimalsB)) + 1e-9)
+                    return quantity + ": " + surfaceA + " " + std::to_string(a) + " vs " + surfaceB + " " +
+                           std::to_string(b) + " (" + stretchA.toStdString() + ")";
     return {};
 }
 
