@@ -102,40 +102,30 @@ TEST(LatencySeries, TheChartLineBreaksAtEachFailedMeasurementInsideItsSpan)
 // Each gap is said for what it was: what the events within it recorded, or the provider's silence.
 TEST(LatencySeries, EachGapIsExplainedByItsOwnCause)
 {
-    const auto event = [](DiagnosticEventKind kind, Timestamp at, const QString& details) {
-        return DiagnosticEvent{QUuid::createUuid(), at, kind, details};
-    };
+    using E = DiagnosticEventKind;
+    const QString stopped = "Continuous monitoring stopped.";
     const struct {
-        const char* name;
-        std::vector<DiagnosticEvent> events; // within the three minutes without a batch
-        bool silent;                         // the batches are there, the provider answered none of them
+        std::vector<DiagnosticEvent> events; // in the three minutes without a batch (or before them)
+        bool silent;                         // batches came, the provider answered none
         RouteGapCause cause;
         const char* said;
     } cases[] = {
-        {"a load test", {event(DiagnosticEventKind::monitoringStopped, kT0 + 11, "Continuous monitoring stopped."),
-                         event(DiagnosticEventKind::monitoringStopped, kT0 + 11, loadTestPauseDetails())},
+        {{{{}, kT0 + 11, E::monitoringStopped, stopped}, {{}, kT0 + 11, E::monitoringStopped, loadTestPauseDetails()}},
          false, RouteGapCause::loadTest, "terheléses mérés futott"},
-        {"a pause", {event(DiagnosticEventKind::monitoringStopped, kT0 + 11, "Continuous monitoring stopped.")}, false,
-         RouteGapCause::paused, "a mérés szünetelt"},
-        {"asleep", {event(DiagnosticEventKind::sleep, kT0 + 12, "The computer went to sleep.")}, false,
-         RouteGapCause::asleep, "alvó állapotban"},
-        {"nothing recorded", {event(DiagnosticEventKind::sleep, kT0 - 100, "The computer went to sleep.")}, false,
-         RouteGapCause::notRunning, "a program nem futott"},
-        {"failed measurements", {}, true, RouteGapCause::failed, "a mérés nem sikerült"},
+        {{{{}, kT0 + 11, E::monitoringStopped, stopped}}, false, RouteGapCause::paused, "a mérés szünetelt"},
+        {{{{}, kT0 + 12, E::sleep, "The computer went to sleep."}}, false, RouteGapCause::asleep, "alvó állapotban"},
+        {{{{}, kT0 - 100, E::sleep, "The computer went to sleep."}}, false, RouteGapCause::notRunning, "nem futott"},
+        {{}, true, RouteGapCause::failed, "a mérés nem sikerült"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.said);
         std::vector<ProbeBatch> batches;
-        for (Timestamp at : {kT0, kT0 + 5, kT0 + 10})
-            batches.push_back(batch({sample(ProbeKind::publicIP, at, true, 20)}));
-        for (Timestamp at = kT0 + 15; c.silent && at < kT0 + 190; at += 5)
-            batches.push_back(batch({sample(ProbeKind::publicIP, at, false)}));
-        batches.push_back(batch({sample(ProbeKind::publicIP, kT0 + 190, true, 20)}));
+        for (Timestamp at = kT0; at <= kT0 + 190; at += 5)
+            if (at <= kT0 + 10 || at == kT0 + 190 || c.silent)
+                batches.push_back(batch({sample(ProbeKind::publicIP, at, at <= kT0 + 10 || at == kT0 + 190, 20)}));
         const std::vector<RouteGap> gaps = routeChartGaps(batches, c.events);
-        ASSERT_EQ(gaps.size(), 1u);
-        EXPECT_EQ(gaps[0], (RouteGap{kT0 + 10, kT0 + 190, c.cause}));
-        EXPECT_TRUE(routeGapsCaption(gaps, kT0 + 200).contains(QString::fromUtf8(c.said)))
-            << routeGapsCaption(gaps, kT0 + 200).toStdString();
+        ASSERT_EQ(gaps, (std::vector<RouteGap>{{kT0 + 10, kT0 + 190, c.cause}}));
+        EXPECT_TRUE(routeGapsCaption(gaps, kT0 + 200).contains(QString::fromUtf8(c.said)));
     }
     EXPECT_TRUE(routeGapsCaption({}, kT0).isEmpty());
 }
