@@ -752,12 +752,18 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         usageEarliest = std::max(usageEarliest, std::nextafter(*endedFault_->endedAt, at + 1));
     if (stretch.kind == present::Stretch::Kind::faultEnded)
         usageEarliest = std::max(usageEarliest, std::nextafter(stretch.from, at + 1));
-    // While a fault bounds the present, the uses count its stretch, as the cards and the bullets do.
-    const Timestamp usageFrom =
-        stretch.kind == present::Stretch::Kind::faultBegan ? std::max(usageEarliest, stretch.from)
-        : stretch.kind == present::Stretch::Kind::faultEnded
+    // While a fault bounds the present, the uses count its whole stretch, as the cards and the bullets
+    // do, once it holds enough to judge by; before that, the newest stretch that does.
+    Timestamp usageFrom =
+        stretch.kind == present::Stretch::Kind::faultEnded
             ? usageEarliest
             : live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
+    if (stretch.kind == present::Stretch::Kind::faultBegan) {
+        const Timestamp from = std::max(usageEarliest, stretch.from);
+        const ConnectionVerdict ofStretch = VerdictEngine::assess(samplesBetween(from, at), at);
+        if (ofStretch.confidence.sampleCount >= usageMinimumSamples && ofStretch.confidence.spanSeconds >= usageMinimumSpan)
+            usageFrom = from;
+    }
     const std::vector<NetworkSample> usageSamples = samplesBetween(usageFrom, at);
     ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
     live_picture::limitUsage(verdict, attribution, usageSamples);
