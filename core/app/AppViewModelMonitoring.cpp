@@ -758,15 +758,20 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         stretch.kind == present::Stretch::Kind::faultEnded
             ? usageEarliest
             : live_picture::newestStretchStart(samples, at, usageMinimumSamples, usageMinimumSpan, usageEarliest);
+    std::optional<ConnectionVerdict> ofFault;
     if (stretch.kind == present::Stretch::Kind::faultBegan) {
         const Timestamp from = std::max(usageEarliest, stretch.from);
-        const ConnectionVerdict ofStretch = VerdictEngine::assess(samplesBetween(from, at), at);
-        if (ofStretch.confidence.sampleCount >= usageMinimumSamples && ofStretch.confidence.spanSeconds >= usageMinimumSpan)
+        ofFault = VerdictEngine::assess(samplesBetween(from, at), at);
+        live_picture::limitUsage(*ofFault, attribution, samplesBetween(from, at));
+        if (ofFault->confidence.sampleCount >= usageMinimumSamples && ofFault->confidence.spanSeconds >= usageMinimumSpan)
             usageFrom = from;
     }
     const std::vector<NetworkSample> usageSamples = samplesBetween(usageFrom, at);
     ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
     live_picture::limitUsage(verdict, attribution, usageSamples);
+    // Rated over the newest stretch that holds enough, the uses still quote the fault's own figures.
+    if (ofFault)
+        verdict.evidence = ofFault->evidence;
     if (attribution.isOutage) {
         // Nothing gets through: no use works, whatever the minute before the outage measured.
         for (UsageCapability u : allUsageCapabilities())

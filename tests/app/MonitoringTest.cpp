@@ -1178,12 +1178,9 @@ std::string surfacesDisagree(const AppViewModel& m, Timestamp now)
     for (const PVStatTileData& t : nowTiles(s, now))
         if (t.label == "Szolgáltató")
             parse("provider delay", "Most tile", "^(\\d+(?:\\.\\d+)?)$", t.value, card(ProbeKind::publicIP));
-    // The uses count the present's stretch once a fault bounds it and it spans what they need (their
-    // caption names the span); before, their own newest stretch.
-    const std::optional<LegStretch> fault = legStretch(ProbeKind::publicIP, s, now);
-    const bool usesFault = bullets.startsWith("a hiba") && fault && s.verdict.confidence.spanSeconds <= now - fault->from;
+    // The uses' sentences count the present's stretch once a fault bounds it; before, their own newest one.
     parse("provider loss", "usage", "A csomagok (\\d+(?:\\.\\d+)?)%-a nem ért célba", s.verdict.evidence.join(' '),
-          usesFault ? bullets : "usage");
+          card(ProbeKind::publicIP).startsWith("a hiba") ? card(ProbeKind::publicIP) : QStringLiteral("usage"));
     // The open incident stores its own stretch's figures at each refresh as severe as its worst.
     for (const Incident& i : s.incidents)
         if (!i.endTimestamp && lead.startsWith("A hiba kezdete") && i.severity == s.attribution.severity) {
