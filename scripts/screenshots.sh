@@ -5,7 +5,7 @@
 # the welcome steps (fresh database and settings), then, on a month of evidence that ends now, the
 # overview after a minute of measuring, the tray panel, history (day, week, month), settings (top to
 # bottom), the dossier screen and one dossier PDF (as PNG pages), the load-test screen, the File and
-# Help menus, an export of today, and the overview, history and settings again at a 1080×700 window,
+# Help menus, an export of today, and the overview, history and settings again at the smallest window (1080×600),
 # in the first and last combination also an outage (the router stops forwarding) with its desktop
 # notification, and the overview, "Most", tray icon and panel in its first minute, during it and 90 s
 # after it ends, then a congestion (a deep queue on the router's line) in its first minute, during it
@@ -20,7 +20,7 @@
 # once; POLVARINE_BENCH_CACHE as there). Bounded: every wait has a time-out; the whole run takes about
 # eight minutes. POLVARINE_SHOTS_ONLY="dark-1.5" (space-separated) limits the combinations.
 # POLVARINE_SHOTS_LIFE=1 plays the faults' lives instead of the tour (about 25 minutes a combination):
-# the live screens 15 to 90 s into a cut and a dead resolver and 60 and 90 s after each, a spell
+# the live screens 5 to 90 s into a cut and a dead resolver and 15 to 60 s after each, a spell
 # without a default route, and a congestion, its route chart again 20 minutes after it ended.
 set -uo pipefail
 
@@ -224,19 +224,19 @@ PY
     live_screens congestion-cleared
 }
 
-# A fault from now: the live screens at each of the given seconds into it; it ends at 120 s, and the
-# live screens again at 60 and 90 s after.
+# A fault from now: the live screens 5, 15, 30, 60 and 90 s into it; it ends at 120 s, and the live
+# screens again 15, 30 and 60 s after.
 fault_life() { # fault_life <name> <start command> <end command>
     local begun i
     begun=$(date +%s)
     eval "$2"
-    for i in 15 30 45 60 90; do
+    for i in 5 15 30 60 90; do
         sleep $(( begun + i - $(date +%s) > 0 ? begun + i - $(date +%s) : 0 ))
         live_screens "$1-into-${i}s"
     done
     sleep $(( begun + 120 - $(date +%s) > 0 ? begun + 120 - $(date +%s) : 0 ))
     eval "$3"
-    for i in 60 90; do
+    for i in 15 30 60; do
         sleep $(( begun + 120 + i - $(date +%s) > 0 ? begun + 120 + i - $(date +%s) : 0 ))
         live_screens "$1-after-${i}s"
     done
@@ -350,7 +350,7 @@ for combo in $combos; do
         fi
         export_today export-menu
         shot export-done 3
-        xdotool windowsize "$window" 1080 700; sleep 1
+        xdotool windowsize "$window" 1080 600; sleep 1
         shot small-overview 2
         section 1
         shot small-history 3

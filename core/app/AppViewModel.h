@@ -44,6 +44,8 @@ class SQLiteStore;
 
 // The one-line summary of a stored load test, recorded as its marker event.
 QString loadTestMarkerText(const LoadTestResult& result);
+// The details of the event that pauses the measuring for a load test (stored with the event).
+QString loadTestPauseDetails();
 
 class AppViewModel : public QObject {
     Q_OBJECT

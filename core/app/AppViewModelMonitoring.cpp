@@ -306,9 +306,13 @@ void AppViewModel::suspendForLoadTest()
         return;
     wasMonitoringBeforeLoadTest_ = true;
     stopMonitoring();
-    recordEvent(DiagnosticEventKind::monitoringStopped,
-                L("A folyamatos mérés szünetel a sebességteszt idejére, hogy a teszt saját terhelése ne kerüljön be "
-                  "hálózati hibaként."));
+    recordEvent(DiagnosticEventKind::monitoringStopped, loadTestPauseDetails());
+}
+
+QString loadTestPauseDetails()
+{
+    return L("A folyamatos mérés szünetel a sebességteszt idejére, hogy a teszt saját terhelése ne kerüljön be "
+             "hálózati hibaként.");
 }
 
 void AppViewModel::resumeAfterLoadTest()
@@ -723,6 +727,9 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const bool journalled = !noRouteSince_ || routeReturnedAt_;
     attributionWindowSeconds_ = journalled ? decision.liveSeconds : decision.reading.seconds;
     endedFault_ = journalled ? decision.ended : std::nullopt;
+    // The journal first: an incident this refresh opens or closes bounds the present it speaks of.
+    if (journalled)
+        applyJournal(decision.journal, at, /*noRoute*/ false);
     // One present for every surface: the stretch since the open incident began or the newest fault
     // ended, its figures, and a total failure of the newest batch said from that batch on.
     const present::Picture picture = present::picture(
@@ -755,11 +762,26 @@ void AppViewModel::refreshAnalysis(Timestamp at)
             });
         return kept;
     };
-    const Timestamp usageFrom = live_picture::newestStretchStart(notOfSpike(samples), at, usageMinimumSamples,
+    // While a fault bounds the present, the uses count its whole stretch, as the cards and the bullets
+    // do, once it holds enough to judge by; before that, the newest stretch that does.
+    Timestamp usageFrom = stretch.kind == present::Stretch::Kind::faultEnded
+                              ? usageEarliest
+                              : live_picture::newestStretchStart(notOfSpike(samples), at, usageMinimumSamples,
                                                                  usageMinimumSpan, usageEarliest);
+    std::optional<ConnectionVerdict> ofFault;
+    if (stretch.kind == present::Stretch::Kind::faultBegan) {
+        const Timestamp from = std::max(usageEarliest, stretch.from);
+        ofFault = VerdictEngine::assess(samplesBetween(from, at), at);
+        live_picture::limitUsage(*ofFault, attribution, samplesBetween(from, at));
+        if (ofFault->confidence.sampleCount >= usageMinimumSamples && ofFault->confidence.spanSeconds >= usageMinimumSpan)
+            usageFrom = from;
+    }
     const std::vector<NetworkSample> usageSamples = notOfSpike(samplesBetween(usageFrom, at));
     ConnectionVerdict verdict = VerdictEngine::assess(usageSamples, at);
     live_picture::limitUsage(verdict, attribution, usageSamples);
+    // Rated over the newest stretch that holds enough, the uses still quote the fault's own figures.
+    if (ofFault)
+        verdict.evidence = ofFault->evidence;
     if (attribution.isOutage) {
         // Nothing gets through: no use works, whatever the minute before the outage measured.
         for (UsageCapability u : allUsageCapabilities())
@@ -767,10 +789,8 @@ void AppViewModel::refreshAnalysis(Timestamp at)
         verdict.evidence.prepend(L("Most semmi sem jut ki az internetre: egyetlen oldal, hívás vagy adás sem indul el."));
     }
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
-    if (journalled) {
+    if (journalled)
         setLiveStatus(attribution);
-        applyJournal(decision.journal, at, /*noRoute*/ false);
-    }
     refreshIpv6Path(at);
     logHeadline();
     refreshQualityAssessment(at);

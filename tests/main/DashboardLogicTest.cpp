@@ -3,6 +3,7 @@
 
 #include "ui/main/DashboardLogic.h"
 
+#include "core/app/AppViewModel.h"
 #include "core/records/LocaleDates.h"
 
 #include "tests/main/SnapshotBuilders.h"
@@ -96,6 +97,37 @@ TEST(LatencySeries, TheChartLineBreaksAtEachFailedMeasurementInsideItsSpan)
     const auto spec = latencyChartSpec(latencyPoints(ProbeKind::gateway, batches), {},
                                        failureTimes(ProbeKind::gateway, batches), {});
     EXPECT_EQ(spec.lines.front().points.size(), 3u);
+}
+
+// Each gap is said for what it was: what the events within it recorded, or the provider's silence.
+TEST(LatencySeries, EachGapIsExplainedByItsOwnCause)
+{
+    using E = DiagnosticEventKind;
+    const QString stopped = "Continuous monitoring stopped.";
+    const struct {
+        std::vector<DiagnosticEvent> events; // in the three minutes without a batch (or before them)
+        bool silent;                         // batches came, the provider answered none
+        RouteGapCause cause;
+        const char* said;
+    } cases[] = {
+        {{{{}, kT0 + 11, E::monitoringStopped, stopped}, {{}, kT0 + 11, E::monitoringStopped, loadTestPauseDetails()}},
+         false, RouteGapCause::loadTest, "terheléses mérés futott"},
+        {{{{}, kT0 + 11, E::monitoringStopped, stopped}}, false, RouteGapCause::paused, "a mérés szünetelt"},
+        {{{{}, kT0 + 12, E::sleep, "The computer went to sleep."}}, false, RouteGapCause::asleep, "alvó állapotban"},
+        {{{{}, kT0 - 100, E::sleep, "The computer went to sleep."}}, false, RouteGapCause::notRunning, "nem futott"},
+        {{}, true, RouteGapCause::failed, "a mérés nem sikerült"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        std::vector<ProbeBatch> batches;
+        for (Timestamp at = kT0; at <= kT0 + 190; at += 5)
+            if (at <= kT0 + 10 || at == kT0 + 190 || c.silent)
+                batches.push_back(batch({sample(ProbeKind::publicIP, at, at <= kT0 + 10 || at == kT0 + 190, 20)}));
+        const std::vector<RouteGap> gaps = routeChartGaps(batches, c.events);
+        ASSERT_EQ(gaps, (std::vector<RouteGap>{{kT0 + 10, kT0 + 190, c.cause}}));
+        EXPECT_TRUE(routeGapsCaption(gaps, kT0 + 200).contains(QString::fromUtf8(c.said)));
+    }
+    EXPECT_TRUE(routeGapsCaption({}, kT0).isEmpty());
 }
 
 TEST(LatencySeries, TheChartLineBreaksWhereNothingWasMeasuredForThreeBatchIntervals)

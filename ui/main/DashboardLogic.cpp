@@ -2,6 +2,7 @@
 
 #include "ui/main/OverviewStatus.h"
 
+#include "core/app/AppViewModel.h"
 #include "core/app/IncidentEvidence.h"
 #include "core/app/IncidentTexts.h"
 #include "core/records/LocaleDates.h"
@@ -298,6 +299,62 @@ std::vector<std::pair<Timestamp, Timestamp>> unansweredStretches(const std::vect
     if (runStart)
         stretches.emplace_back(*runStart, point != series.end() ? point->timestamp : *lastFailure);
     return stretches;
+}
+
+std::vector<RouteGap> routeChartGaps(const std::vector<ProbeBatch>& batches, const std::vector<DiagnosticEvent>& events)
+{
+    std::vector<Timestamp> times;
+    for (const ProbeBatch& b : batches)
+        times.push_back(b.timestamp);
+    std::sort(times.begin(), times.end());
+    if (times.empty())
+        return {};
+    const Timestamp spanStart = times.back() - kRouteChartSeconds;
+    std::vector<RouteGap> gaps;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const Timestamp from = times[i - 1], to = times[i];
+        if (to - from <= kLineGapSeconds || to < spanStart)
+            continue;
+        bool loadTest = false, asleep = false, paused = false;
+        for (const DiagnosticEvent& e : events) {
+            if (e.timestamp < from || e.timestamp > to)
+                continue;
+            loadTest = loadTest || (e.kind == DiagnosticEventKind::monitoringStopped && e.details == loadTestPauseDetails());
+            asleep = asleep || e.kind == DiagnosticEventKind::sleep;
+            paused = paused || e.kind == DiagnosticEventKind::monitoringStopped;
+        }
+        const RouteGapCause cause = loadTest ? RouteGapCause::loadTest
+                                    : asleep ? RouteGapCause::asleep
+                                    : paused ? RouteGapCause::paused
+                                             : RouteGapCause::notRunning;
+        gaps.push_back({from, to, cause});
+    }
+    const std::vector<LatencyPoint> provider = latencyPoints(ProbeKind::publicIP, batches);
+    for (const auto& [from, to] : unansweredStretches(provider, failureTimes(ProbeKind::publicIP, batches), spanStart))
+        gaps.push_back({from, to, RouteGapCause::failed});
+    std::sort(gaps.begin(), gaps.end(), [](const RouteGap& a, const RouteGap& b) { return a.from < b.from; });
+    return gaps;
+}
+
+QString routeGapText(const RouteGap& gap, Timestamp now)
+{
+    QString what;
+    switch (gap.cause) {
+    case RouteGapCause::loadTest: what = L("terheléses mérés futott"); break;
+    case RouteGapCause::paused: what = L("a mérés szünetelt"); break;
+    case RouteGapCause::asleep: what = L("a számítógép alvó állapotban volt"); break;
+    case RouteGapCause::notRunning: what = L("a program nem futott (vagy a gép aludt)"); break;
+    case RouteGapCause::failed: what = L("a mérés nem sikerült, nem jött válasz"); break;
+    }
+    return LF("%1$@–%2$@: %3$@", {incidentTimeText(gap.from, now), timeOfDayLabel(gap.to, dateLocale()), what});
+}
+
+QString routeGapsCaption(const std::vector<RouteGap>& gaps, Timestamp now)
+{
+    QStringList lines;
+    for (std::size_t i = gaps.size() > 3 ? gaps.size() - 3 : 0; i < gaps.size(); ++i)
+        lines << routeGapText(gaps[i], now);
+    return lines.isEmpty() ? QString() : LF("A szakadások: %@", {lines.join(QStringLiteral("; "))});
 }
 
 PVChartSpec latencyChartSpec(const std::vector<LatencyPoint>& router, const std::vector<LatencyPoint>& provider,

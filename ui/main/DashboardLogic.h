@@ -92,6 +92,22 @@ std::vector<QPointF> lineWithBreaks(const std::vector<LatencyPoint>& series, con
 // its last failure).
 std::vector<std::pair<Timestamp, Timestamp>> unansweredStretches(const std::vector<LatencyPoint>& series,
                                                                  const std::vector<Timestamp>& failures, Timestamp from);
+// What a gap in the route chart was: the measuring paused for a load test or by the user, the
+// computer asleep, the program not running (nothing recorded why), or measurements that failed.
+enum class RouteGapCause { loadTest, paused, asleep, notRunning, failed };
+struct RouteGap {
+    Timestamp from = 0;
+    Timestamp to = 0;
+    RouteGapCause cause = RouteGapCause::notRunning;
+    bool operator==(const RouteGap&) const = default;
+};
+// The chart's gaps in time order: each stretch of more than kLineGapSeconds without a batch, named by
+// the events recorded within it, and each stretch the provider left unanswered.
+std::vector<RouteGap> routeChartGaps(const std::vector<ProbeBatch>& batches, const std::vector<DiagnosticEvent>& events);
+// "14:02–14:05: terheléses mérés futott".
+QString routeGapText(const RouteGap& gap, Timestamp now);
+// The newest three gaps, one line each; empty without a gap.
+QString routeGapsCaption(const std::vector<RouteGap>& gaps, Timestamp now);
 // Besides the breaks in their lines, both legs' stretches without an answer are marked along the
 // time axis in the leg's colour (the router's on the axis, the provider's just above), so that an
 // outage of one leg shows where the other's line covers it.

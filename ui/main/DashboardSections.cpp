@@ -348,8 +348,8 @@ QStringList ChartLegend::names() const { return names_; }
 
 LatencySection::LatencySection(QWidget* parent)
     : PVSectionCard(L("Válaszidő az útvonal mentén"),
-                    L("Minél alacsonyabb, annál jobb. A szakadás ott van, ahol nem volt mérés (szünet vagy "
-                      "sebességteszt), vagy ahol a mérés nem sikerült — nem azt jelenti, hogy nulla volt."),
+                    L("Minél alacsonyabb, annál jobb. A szakadás ott van, ahol nem volt mérés, vagy ahol a mérés nem "
+                      "sikerült — nem azt jelenti, hogy nulla volt. Hogy melyik volt, a grafikon alatt olvasható."),
                     parent)
 {
     empty_ = makeEmptyPanel(this);
@@ -366,7 +366,18 @@ LatencySection::LatencySection(QWidget* parent)
                              PV::color::ink::secondary, this);
     addContent(ipv6Legend_);
     ipv6Legend_->hide();
+    gaps_ = new PVText(QString(), PVFontToken::caption, PV::color::ink::secondary, this);
+    addContent(gaps_);
+    gaps_->hide();
 }
+
+void LatencySection::setGaps(const QString& caption)
+{
+    gaps_->setText(caption);
+    gaps_->setVisible(!caption.isEmpty() && !chart_->isHidden());
+}
+
+QString LatencySection::gapsCaption() const { return gaps_->isHidden() ? QString() : gaps_->text(); }
 
 void LatencySection::setBatches(const std::vector<ProbeBatch>& batches)
 {

@@ -146,6 +146,9 @@ public:
     void setBatches(const std::vector<ProbeBatch>& batches);
     // The IPv6 samples of a dual-stack network: the provider's IPv6 line, dashed (set before the batches).
     void setIpv6Batches(const std::vector<ProbeBatch>& batches) { ipv6Batches_ = batches; }
+    // What each gap of the lines was, under the chart (hidden while empty).
+    void setGaps(const QString& caption);
+    QString gapsCaption() const;
     bool showsIpv6Line() const { return shown_ && !shown_->ipv6Provider.empty(); }
     PVChartView* chart() const { return chart_; }
     PVChartView* emptyPanel() const { return empty_; }
@@ -165,6 +168,7 @@ private:
     std::optional<Shown> shown_;
     std::vector<ProbeBatch> ipv6Batches_;
     PVText* ipv6Legend_ = nullptr;
+    PVText* gaps_ = nullptr;
 };
 
 // "Wi-Fi jel": strength and signal-to-noise charts and the access points used.

@@ -41,6 +41,9 @@ OverviewSnapshot snapshotOf(const AppViewModel& model)
     s.ipv6Batches = ipv6_lines::ipv6Batches(model.recentBatches(), model.analysedFamily());
     s.wifiSnapshots = model.wifiSnapshots();
     s.incidents = model.incidents();
+    for (const DiagnosticEvent& e : model.events())
+        if (e.kind == DiagnosticEventKind::monitoringStopped || e.kind == DiagnosticEventKind::sleep)
+            s.measuringEvents.push_back(e);
     s.distinctNodeHistory = presentation::distinctNodeHistory(model.wifiSnapshots());
     s.qualityAssessment = model.qualityAssessment();
     s.lastProbeBatchTimestamp = model.lastProbeBatchTimestamp();

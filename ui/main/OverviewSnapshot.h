@@ -38,6 +38,8 @@ struct OverviewSnapshot {
     std::vector<ProbeBatch> ipv6Batches;
     std::vector<WifiSnapshot> wifiSnapshots; // oldest first
     std::vector<Incident> incidents;         // oldest first
+    // The pauses, sleeps and starts of the measuring, which explain the route chart's gaps.
+    std::vector<DiagnosticEvent> measuringEvents;
     std::vector<NodeFingerprint> distinctNodeHistory; // each access point once, oldest first
     QualityAssessment qualityAssessment;
     std::optional<Timestamp> lastProbeBatchTimestamp;

@@ -153,7 +153,8 @@ std::optional<LegStretch> legStretch(ProbeKind kind, const OverviewSnapshot& s, 
     const double seconds = std::min(minutes * 60.0, kLegWindowSeconds);
     const present::Stretch present =
         present::stretch(s.recentBatches, s.incidents, s.endedFault, now, kLegWindowSeconds);
-    if (present.kind == present::Stretch::Kind::window || now - seconds > present.from)
+    // A fault's stretch is counted whole however many samples it holds: the bullets count all of it.
+    if (present.kind == present::Stretch::Kind::window || now - kLegWindowSeconds > present.from)
         return LegStretch{now - seconds, true, stretchText(seconds)};
     if (present.kind == present::Stretch::Kind::faultEnded)
         return LegStretch{present.from, false, L("a hiba vége óta")};

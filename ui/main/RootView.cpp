@@ -147,6 +147,7 @@ void PolvarineRootView::refresh()
     speed_->setLatestLoadTest(model_.latestLoadTest());
     latency_->setIpv6Batches(s.ipv6Batches);
     latency_->setBatches(s.recentBatches);
+    latency_->setGaps(routeGapsCaption(routeChartGaps(s.recentBatches, s.measuringEvents), now));
     wifi_->setReadings(s.wifiSnapshots, s.distinctNodeHistory);
     incidents_->setIncidents(s.incidents, now);
     rawData_->setAssessment(s.qualityAssessment);
