@@ -71,8 +71,10 @@ shift_by=$(( ( $(date +%s) - 1767225600 ) / 3600 * 3600 ))
 
 # The lab internet's DNS answers every name with its services address; the captive page is served there.
 for server in dns http; do
-    args=(--bind "$PV_LAB_SERVICES_ADDR" --port-file "$tmp/$server.port" --lifetime 3600)
-    [[ $server == dns ]] && args+=(--port 53 --mode answer --address "$PV_LAB_SERVICES_ADDR") || args+=(--port 80)
+    # Over both families, as a dual-stack home's internet answers: the lab routes IPv6 too.
+    args=(--bind "$PV_LAB_SERVICES_ADDR" --bind6 "$PV_LAB_SERVICES_ADDR6" --port-file "$tmp/$server.port" --lifetime 3600)
+    [[ $server == dns ]] && args+=(--port 53 --mode answer --address "$PV_LAB_SERVICES_ADDR"
+        --address6 "$PV_LAB_SERVICES_ADDR6") || args+=(--port 80)
     ip netns exec "$PV_LAB_INET_NS" python3 "$root/tests/lab/servers/${server}_server.py" "${args[@]}" >/dev/null 2>&1 &
     pids+=($!)
 done
