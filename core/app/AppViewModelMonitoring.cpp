@@ -730,7 +730,12 @@ void AppViewModel::refreshAnalysis(Timestamp at)
          journalled ? decision.live : decision.reading.attribution, endedFault_, at, liveWindowSeconds_});
     const present::Stretch& stretch = picture.stretch;
     const bool overCable = picture.overCable;
-    const FaultAttribution attribution = journalled ? picture.attribution : decision.reading.attribution;
+    // IPv4 stalled beyond the router while IPv6 gets through is the provider's IPv4 fault, journalled
+    // with the IPv6 path's incidents: no outage, and nothing in the IPv4 journal meanwhile.
+    Ipv6PathReading ipv6 = readIpv6Path(at);
+    const bool ipv4DownBeside = ipv6.judgement.state == Ipv6PathState::ipv4Down;
+    const FaultAttribution attribution =
+        besideIpv6(journalled ? picture.attribution : decision.reading.attribution, ipv6.judgement);
     evidenceLead_ = journalled ? picture.evidenceLead : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
@@ -759,9 +764,14 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
     if (journalled) {
         setLiveStatus(attribution);
-        applyJournal(decision.journal, at, /*noRoute*/ false);
+        if (!ipv4DownBeside)
+            applyJournal(decision.journal, at, /*noRoute*/ false);
+        else if (const std::optional<std::size_t> open = openIncidentIndex())
+            // What this fault opened there is withdrawn (one incident for one fault); an older fault
+            // ends where IPv4 alone began to fail.
+            closeOpenIncident(std::max(incidents_[*open].startTimestamp, ipv6.judgement.since.value_or(at)));
     }
-    refreshIpv6Path(at);
+    applyIpv6Path(std::move(ipv6));
     logHeadline();
     refreshQualityAssessment(at);
 }
