@@ -288,8 +288,7 @@ FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j)
     QStringList evidence;
     if (!a.evidence.isEmpty())
         evidence << a.evidence.front(); // the router's answers
-    evidence << L("A routeren túl egyetlen IPv4-es mérés sem jutott célba, az IPv6-os nyilvános címek válaszolnak.")
-             << L("Ami IPv6-on is elérhető, az működik; a csak IPv4-es oldalak és alkalmazások nem.");
+    evidence << L("A routeren túl egyetlen IPv4-es mérés sem jutott célba, az IPv6-os nyilvános címek válaszolnak.");
     a.evidence = evidence;
     return a;
 }
