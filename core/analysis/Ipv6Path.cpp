@@ -278,9 +278,12 @@ QString notificationTitle(Ipv6PathState state)
     return state == Ipv6PathState::ipv4Down ? L("Az IPv4 nem működik, az IPv6 igen") : L("Az IPv6 nem működik");
 }
 
-FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j)
+FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j, bool ipv6PublicAnswersNow)
 {
-    if (j.state != Ipv6PathState::ipv4Down || !a.isOutage || a.location != FaultLocation::provider)
+    const bool ipv6Works = j.state == Ipv6PathState::ipv4Down ||
+                           (ipv6PublicAnswersNow && j.state != Ipv6PathState::notMeasured &&
+                            j.state != Ipv6PathState::onlyPath && j.state != Ipv6PathState::absent);
+    if (!ipv6Works || !a.isOutage || a.location != FaultLocation::provider)
         return a;
     a.isOutage = false;
     a.severity = IncidentSeverity::warning;

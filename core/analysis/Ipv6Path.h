@@ -91,9 +91,10 @@ QString evidenceSummary(const Ipv6PathJudgement& j);
 QStringList advice(Ipv6PathState state);
 // The notification's title for a fault state.
 QString notificationTitle(Ipv6PathState state);
-// The IPv4 analysis' finding while IPv4 stalls beyond the router and IPv6 gets through: the
+// The IPv4 analysis' finding while IPv4 stalls beyond the router and IPv6 gets through (the state
+// says so, or the newest batch's public IPv6 hosts answered: the state needs a minute): the
 // provider's fault, not an outage (something beyond the router answers the program's probes).
-// Any other finding or state is returned as it is.
-FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j);
+// Any other finding is returned as it is.
+FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j, bool ipv6PublicAnswersNow = false);
 
 } // namespace pv

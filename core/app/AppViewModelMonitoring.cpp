@@ -734,8 +734,15 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     // with the IPv6 path's incidents: no outage, and nothing in the IPv4 journal meanwhile.
     Ipv6PathReading ipv6 = readIpv6Path(at);
     const bool ipv4DownBeside = ipv6.judgement.state == Ipv6PathState::ipv4Down;
-    const FaultAttribution attribution =
-        besideIpv6(journalled ? picture.attribution : decision.reading.attribution, ipv6.judgement);
+    const bool ipv6AnswersNow =
+        !recentBatches_.empty() &&
+        std::any_of(recentBatches_.back().samples.begin(), recentBatches_.back().samples.end(), [](const NetworkSample& s) {
+            return s.family == AddressFamily::ipv6 && s.target.kind == ProbeKind::publicIP && s.success;
+        });
+    const FaultAttribution attribution = besideIpv6(journalled ? picture.attribution : decision.reading.attribution,
+                                                    ipv6.judgement, ipv6AnswersNow);
+    live_picture::JournalAction journal = decision.journal;
+    journal.attribution = besideIpv6(journal.attribution, ipv6.judgement, ipv6AnswersNow);
     evidenceLead_ = journalled ? picture.evidenceLead : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
@@ -765,7 +772,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     if (journalled) {
         setLiveStatus(attribution);
         if (!ipv4DownBeside)
-            applyJournal(decision.journal, at, /*noRoute*/ false);
+            applyJournal(journal, at, /*noRoute*/ false);
         else if (const std::optional<std::size_t> open = openIncidentIndex())
             // What this fault opened there is withdrawn (one incident for one fault); an older fault
             // ends where IPv4 alone began to fail.

@@ -159,6 +159,9 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
         EXPECT_EQ(said.isOutage, j.state != S::ipv4Down);
         EXPECT_EQ(said.severity, j.state == S::ipv4Down ? IncidentSeverity::warning : IncidentSeverity::critical);
         EXPECT_EQ(said.evidence.front(), QStringLiteral("router answers"));
+        // The newest batch's public IPv6 answers lift it before the state shows, unless IPv6 is unjudged.
+        EXPECT_EQ(besideIpv6(cut, j, true).isOutage,
+                  j.state == S::notMeasured || j.state == S::absent || j.state == S::onlyPath);
         if (j.state == S::ipv4Down) { // IPv4's own class, its line and the provider's advice
             EXPECT_EQ(incidentClassification(j.state), IncidentClassification::ipv4ProviderIssue);
             EXPECT_TRUE(notificationTitle(j.state).startsWith(QStringLiteral("Az IPv4 nem működik")));

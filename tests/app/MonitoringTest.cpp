@@ -648,7 +648,7 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
          IncidentClassification::offline},
         {"dual stack: IPv4 gone beyond the router, IPv6 working (no outage)",
          [&](const RouteSnapshot& r, Timestamp at) {
-             ProbeBatch b = batchFailing({ProbeKind::publicIP}, r, at);
+             ProbeBatch b = batchFailing({ProbeKind::publicIP, ProbeKind::http}, r, at); // IPv4's outage alone
              for (NetworkSample s : dualStack(healthyBatch(r, at), {}).samples)
                  if (s.family == AddressFamily::ipv6) {
                      s.batchID = b.samples.front().batchID;
