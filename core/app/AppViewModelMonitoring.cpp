@@ -743,6 +743,14 @@ void AppViewModel::refreshAnalysis(Timestamp at)
                                                     ipv6.judgement, ipv6AnswersNow);
     live_picture::JournalAction journal = decision.journal;
     journal.attribution = besideIpv6(journal.attribution, ipv6.judgement, ipv6AnswersNow);
+    // Once IPv4 is back, the window still holds its failing batches: that fault has its incident.
+    if (journal.change == live_picture::Change::open &&
+        std::any_of(incidents_.begin(), incidents_.end(), [&](const Incident& i) {
+            return i.classification == IncidentClassification::ipv4ProviderIssue &&
+                   i.startTimestamp <= journal.start + incident_evidence::episodeGap &&
+                   (!i.endTimestamp || *i.endTimestamp >= journal.start);
+        }))
+        journal.change = live_picture::Change::none;
     evidenceLead_ = journalled ? picture.evidenceLead : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
