@@ -205,15 +205,27 @@ std::optional<QString> DossierDocument::ipv6ProviderSentence() const
                   .arg(DossierFormat::percentText(*publicHosts->ipv6LossRatio, 1),
                        DossierFormat::percentText(*publicHosts->ipv4LossRatio, 1))
             : QString();
-    if (ipv6Incidents.empty())
-        return QStringLiteral("A szolgáltatónak: „Az időszakban az IPv6 kapcsolat hibát nem mutatott%1.”").arg(losses);
-    double total = 0;
-    for (const Ipv6IncidentRecord& i : ipv6Incidents)
-        total += std::max(0.0, i.end.value_or(generatedAt) - i.start);
+    // IPv4 down while IPv6 worked is listed beside IPv6's own faults but told apart.
+    long long ipv6Count = 0, ipv4Count = 0;
+    double ipv6Total = 0, ipv4Total = 0;
+    for (const Ipv6IncidentRecord& i : ipv6Incidents) {
+        const bool ipv4 = i.classification == IncidentClassification::ipv4ProviderIssue;
+        (ipv4 ? ipv4Count : ipv6Count) += 1;
+        (ipv4 ? ipv4Total : ipv6Total) += std::max(0.0, i.end.value_or(generatedAt) - i.start);
+    }
+    const QString ipv4Down =
+        ipv4Count == 0 ? QString()
+                       : QStringLiteral(" Az IPv4 kapcsolat %1 alkalommal akadt el a routeren túl, összesen %2, miközben "
+                                        "az IPv6 működött.")
+                             .arg(ipv4Count)
+                             .arg(DossierFormat::durationText(ipv4Total));
+    if (ipv6Count == 0)
+        return QStringLiteral("A szolgáltatónak: „Az időszakban az IPv6 kapcsolat hibát nem mutatott%1.%2”")
+            .arg(losses, ipv4Down);
     return QStringLiteral("A szolgáltatónak: „Az időszakban az IPv6 kapcsolat %1 alkalommal hibázott, összesen %2, "
-                          "miközben az IPv4 működött%3.”")
-        .arg(static_cast<long long>(ipv6Incidents.size()))
-        .arg(DossierFormat::durationText(total), losses);
+                          "miközben az IPv4 működött%3.%4”")
+        .arg(ipv6Count)
+        .arg(DossierFormat::durationText(ipv6Total), losses, ipv4Down);
 }
 
 QString title(IncidentNature nature)

@@ -53,6 +53,8 @@ QString causeRecommendation(IncidentClassification c)
     case IncidentClassification::ipv6SlowOrLossy:
     case IncidentClassification::ipv6NameOrPageIssue:
         return L("Report the IPv6 path to the ISP; switching IPv6 off on the router is a temporary workaround.");
+    case IncidentClassification::ipv4ProviderIssue:
+        return L("Report the IPv4 path to the ISP (often a separate service: CGNAT, DS-Lite or a tunnel); IPv6 still works.");
     }
     return {};
 }
@@ -80,6 +82,7 @@ QString nextTest(IncidentClassification c)
     case IncidentClassification::ipv6ProviderIssue:
     case IncidentClassification::ipv6SlowOrLossy:
     case IncidentClassification::ipv6NameOrPageIssue:
+    case IncidentClassification::ipv4ProviderIssue:
         return L("Compare the IPv6 and IPv4 figures of the next dossier, then hand its IPv6 page to the ISP.");
     }
     return overnightSentence();

@@ -132,7 +132,7 @@ std::vector<Legs> batchesBetween(const std::vector<NetworkSample>& samples, Time
 bool Ipv6PathJudgement::isFault() const
 {
     return state == Ipv6PathState::routerSilent || state == Ipv6PathState::providerDown ||
-           state == Ipv6PathState::slowOrLossy || state == Ipv6PathState::nameOrPage;
+           state == Ipv6PathState::slowOrLossy || state == Ipv6PathState::nameOrPage || state == Ipv6PathState::ipv4Down;
 }
 
 Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples, Timestamp at,
@@ -203,6 +203,7 @@ std::optional<IncidentClassification> incidentClassification(Ipv6PathState state
     case Ipv6PathState::providerDown: return IncidentClassification::ipv6ProviderIssue;
     case Ipv6PathState::slowOrLossy: return IncidentClassification::ipv6SlowOrLossy;
     case Ipv6PathState::nameOrPage: return IncidentClassification::ipv6NameOrPageIssue;
+    case Ipv6PathState::ipv4Down: return IncidentClassification::ipv4ProviderIssue;
     default: return std::nullopt;
     }
 }
@@ -214,6 +215,7 @@ std::optional<Ipv6PathState> ipv6PathState(IncidentClassification c)
     case IncidentClassification::ipv6ProviderIssue: return Ipv6PathState::providerDown;
     case IncidentClassification::ipv6SlowOrLossy: return Ipv6PathState::slowOrLossy;
     case IncidentClassification::ipv6NameOrPageIssue: return Ipv6PathState::nameOrPage;
+    case IncidentClassification::ipv4ProviderIssue: return Ipv6PathState::ipv4Down;
     default: return std::nullopt;
     }
 }
@@ -269,6 +271,29 @@ QString evidenceSummary(const Ipv6PathJudgement& j)
                                        j.ipv4MedianRtt ? millisecondsText(*j.ipv4MedianRtt) : QStringLiteral("—"),
                                        j.ipv4LossRatio * 100});
     return text;
+}
+
+QString notificationTitle(Ipv6PathState state)
+{
+    return state == Ipv6PathState::ipv4Down ? L("Az IPv4 nem működik, az IPv6 igen") : L("Az IPv6 nem működik");
+}
+
+FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j, bool ipv6PublicAnswersNow)
+{
+    const bool ipv6Works = j.state == Ipv6PathState::ipv4Down ||
+                           (ipv6PublicAnswersNow && j.state != Ipv6PathState::notMeasured &&
+                            j.state != Ipv6PathState::onlyPath && j.state != Ipv6PathState::absent);
+    if (!ipv6Works || !a.isOutage || a.location != FaultLocation::provider)
+        return a;
+    a.isOutage = false;
+    a.severity = IncidentSeverity::warning;
+    a.headline = L("Az IPv4 a routereden túl elakad, az IPv6 működik.");
+    QStringList evidence;
+    if (!a.evidence.isEmpty())
+        evidence << a.evidence.front(); // the router's answers
+    evidence << L("A routeren túl egyetlen IPv4-es mérés sem jutott célba, az IPv6-os nyilvános címek válaszolnak.");
+    a.evidence = evidence;
+    return a;
 }
 
 QStringList advice(Ipv6PathState state)

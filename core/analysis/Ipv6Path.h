@@ -6,6 +6,7 @@
 // been shown and when it was last shown. An IPv4 fault never makes an IPv6 fault of its own.
 // Pure: the view model keeps the journal.
 
+#include "core/analysis/Attribution.h"
 #include "core/records/Records.h"
 
 #include <QString>
@@ -23,8 +24,8 @@ enum class Ipv6PathState {
     collecting,    // too few IPv6 measurements yet
     healthy,
     routerQuiet,   // the IPv6 router ignores echoes to itself while the public IPv6 hosts answer: no fault
-    ipv4Down,      // IPv4 stalls beyond the router while the public IPv6 hosts answer (the main analysis
-                   // journals the IPv4 fault; this says what still gets through)
+    ipv4Down,      // IPv4 stalls beyond the router while the public IPv6 hosts answer: IPv4's provider
+                   // fault, journalled here (the main journal holds none meanwhile), and no outage
     sharedFault,   // IPv4 fails at the same place: the main analysis speaks of it
     routerSilent,  // neither the IPv6 router nor anything beyond it answers while IPv4 works
     providerDown,  // the IPv6 router answers, the public IPv6 hosts do not, IPv4 reaches them
@@ -88,5 +89,12 @@ QString headline(const Ipv6PathJudgement& j);
 QString evidenceSummary(const Ipv6PathJudgement& j);
 // What the user sees meanwhile, what to tell the provider, and the temporary way round it.
 QStringList advice(Ipv6PathState state);
+// The notification's title for a fault state.
+QString notificationTitle(Ipv6PathState state);
+// The IPv4 analysis' finding while IPv4 stalls beyond the router and IPv6 gets through (the state
+// says so, or the newest batch's public IPv6 hosts answered: the state needs a minute): the
+// provider's fault, not an outage (something beyond the router answers the program's probes).
+// Any other finding is returned as it is.
+FaultAttribution besideIpv6(FaultAttribution a, const Ipv6PathJudgement& j, bool ipv6PublicAnswersNow = false);
 
 } // namespace pv

@@ -127,6 +127,8 @@ double incidentWeight(IncidentClassification c)
     case IncidentClassification::ipv6ProviderIssue:
     case IncidentClassification::ipv6SlowOrLossy:
     case IncidentClassification::ipv6NameOrPageIssue: return 0;
+    // IPv4 is the path the quality speaks of: its fault counts as the provider's.
+    case IncidentClassification::ipv4ProviderIssue: return 0.5;
     }
     return 0.2;
 }

@@ -368,6 +368,15 @@ private:
     void refreshAnalysedFamily(bool newestOnly = false);
     void followIpv6Preference(); // the probe service measures IPv6 as the Settings switch says
     void refreshIpv6Path(Timestamp at);
+    // The IPv6 path judged at `at` (the newest batch's end at the latest), with what it was judged on.
+    struct Ipv6PathReading {
+        Ipv6PathJudgement judgement;
+        std::vector<NetworkSample> samples;
+        Ipv6PathThresholds thresholds;
+        Timestamp at = 0;
+    };
+    Ipv6PathReading readIpv6Path(Timestamp at) const;
+    void applyIpv6Path(Ipv6PathReading reading);
     std::optional<std::size_t> openIpv6IncidentIndex() const;
     void closeIpv6Incident(std::size_t index, Timestamp end);
     void settleLeftoverIpv6Incident();

@@ -99,7 +99,9 @@ void AppViewModel::closeIpv6Incident(std::size_t index, Timestamp end)
     asio::co_spawn(rt::QtExecutor(), upsertIpv6Quietly(store_, closed), asio::detached);
 }
 
-void AppViewModel::refreshIpv6Path(Timestamp at)
+void AppViewModel::refreshIpv6Path(Timestamp at) { applyIpv6Path(readIpv6Path(at)); }
+
+AppViewModel::Ipv6PathReading AppViewModel::readIpv6Path(Timestamp at) const
 {
     // Sized once: this runs after every batch over the whole window.
     std::size_t count = 0;
@@ -131,6 +133,15 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
     } else if (j.state == Ipv6PathState::absent && ipv6MeasuredSince_ && currentRoute_ && currentRoute_->hasIPv6()) {
         j.state = Ipv6PathState::collecting; // just switched on: the first IPv6 batch is on its way
     }
+    return {std::move(j), std::move(samples), t, at};
+}
+
+void AppViewModel::applyIpv6Path(Ipv6PathReading reading)
+{
+    Ipv6PathJudgement& j = reading.judgement;
+    const std::vector<NetworkSample>& samples = reading.samples;
+    const Ipv6PathThresholds& t = reading.thresholds;
+    const Timestamp at = reading.at;
     // While the analysed path has a fault of its own, lookups and page checks fail over both
     // families (an AAAA query travels to the same resolver), and IPv6 slower or lossier than a
     // failing IPv4 says nothing of IPv6 itself: only an IPv6 router or provider that does not answer
@@ -167,7 +178,7 @@ void AppViewModel::refreshIpv6Path(Timestamp at)
         if (incidents_.size() > maximumIncidents)
             incidents_.erase(incidents_.begin(), incidents_.end() - static_cast<std::ptrdiff_t>(maximumIncidents));
         qCInfo(log::monitoring, "IPv6 incident opened: %s", qUtf8Printable(rawValue(*kind)));
-        preferences_->notifyIPv6Broken(at, headline(j));
+        preferences_->notifyIPv6Broken(at, notificationTitle(j.state), headline(j));
         asio::co_spawn(rt::QtExecutor(), upsertIpv6Quietly(store_, incident), asio::detached);
         changed = true;
     }

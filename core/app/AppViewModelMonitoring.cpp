@@ -727,9 +727,34 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     const bool journalled = !noRouteSince_ || routeReturnedAt_;
     attributionWindowSeconds_ = journalled ? decision.liveSeconds : decision.reading.seconds;
     endedFault_ = journalled ? decision.ended : std::nullopt;
+    // IPv4 stalled beyond the router while IPv6 gets through is the provider's IPv4 fault, journalled
+    // with the IPv6 path's incidents: no outage, and nothing in the IPv4 journal meanwhile.
+    Ipv6PathReading ipv6 = readIpv6Path(at);
+    const bool ipv4DownBeside = ipv6.judgement.state == Ipv6PathState::ipv4Down;
+    const bool ipv6AnswersNow =
+        !recentBatches_.empty() &&
+        std::any_of(recentBatches_.back().samples.begin(), recentBatches_.back().samples.end(), [](const NetworkSample& s) {
+            return s.family == AddressFamily::ipv6 && s.target.kind == ProbeKind::publicIP && s.success;
+        });
+    live_picture::JournalAction journal = decision.journal;
+    journal.attribution = besideIpv6(journal.attribution, ipv6.judgement, ipv6AnswersNow);
+    // Once IPv4 is back, the window still holds its failing batches: that fault has its incident.
+    if (journal.change == live_picture::Change::open &&
+        std::any_of(incidents_.begin(), incidents_.end(), [&](const Incident& i) {
+            return i.classification == IncidentClassification::ipv4ProviderIssue &&
+                   i.startTimestamp <= journal.start + incident_evidence::episodeGap &&
+                   (!i.endTimestamp || *i.endTimestamp >= journal.start);
+        }))
+        journal.change = live_picture::Change::none;
     // The journal first: an incident this refresh opens or closes bounds the present it speaks of.
-    if (journalled)
-        applyJournal(decision.journal, at, /*noRoute*/ false);
+    if (journalled) {
+        if (!ipv4DownBeside)
+            applyJournal(journal, at, /*noRoute*/ false);
+        else if (const std::optional<std::size_t> open = openIncidentIndex())
+            // What this fault opened there is withdrawn (one incident for one fault); an older fault
+            // ends where IPv4 alone began to fail.
+            closeOpenIncident(std::max(incidents_[*open].startTimestamp, ipv6.judgement.since.value_or(at)));
+    }
     // One present for every surface: the stretch since the open incident began or the newest fault
     // ended, its figures, and a total failure of the newest batch said from that batch on.
     const present::Picture picture = present::picture(
@@ -737,7 +762,8 @@ void AppViewModel::refreshAnalysis(Timestamp at)
          journalled ? decision.live : decision.reading.attribution, endedFault_, at, liveWindowSeconds_});
     const present::Stretch& stretch = picture.stretch;
     const bool overCable = picture.overCable;
-    const FaultAttribution attribution = journalled ? picture.attribution : decision.reading.attribution;
+    const FaultAttribution attribution = besideIpv6(journalled ? picture.attribution : decision.reading.attribution,
+                                                    ipv6.judgement, ipv6AnswersNow);
     evidenceLead_ = journalled ? picture.evidenceLead : QString();
     // The advice hears how the radio is doing, so that a roam during the window can be advised on.
     AdviceSet advice =
@@ -791,7 +817,7 @@ void AppViewModel::refreshAnalysis(Timestamp at)
     publishAnalysis(attribution, std::move(advice), std::move(verdict));
     if (journalled)
         setLiveStatus(attribution);
-    refreshIpv6Path(at);
+    applyIpv6Path(std::move(ipv6));
     logHeadline();
     refreshQualityAssessment(at);
 }

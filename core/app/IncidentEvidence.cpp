@@ -24,7 +24,8 @@ FaultLocation location(IncidentClassification classification)
     case IncidentClassification::ipv6RouterIssue: return FaultLocation::router;
     case IncidentClassification::ipv6ProviderIssue:
     case IncidentClassification::ipv6SlowOrLossy:
-    case IncidentClassification::ipv6NameOrPageIssue: return FaultLocation::provider;
+    case IncidentClassification::ipv6NameOrPageIssue:
+    case IncidentClassification::ipv4ProviderIssue: return FaultLocation::provider;
     }
     return FaultLocation::localUnseparated;
 }

@@ -62,6 +62,7 @@ QString pastFinding(IncidentClassification c)
     case IncidentClassification::ipv6ProviderIssue: return L("Az IPv6 a szolgáltatónál nem működött, az IPv4 igen.");
     case IncidentClassification::ipv6SlowOrLossy: return L("Az IPv6 sokkal lassabb vagy veszteségesebb volt, mint az IPv4.");
     case IncidentClassification::ipv6NameOrPageIssue: return L("Az IPv6-os névfeloldás vagy weboldal-ellenőrzés hibás volt, az IPv4-en működött.");
+    case IncidentClassification::ipv4ProviderIssue: return L("Az IPv4 a routereden túl elakadt, az IPv6 működött.");
     }
     return L("A hibát nem sikerült egy szakaszhoz kötni.");
 }

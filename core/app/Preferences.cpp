@@ -187,13 +187,13 @@ void PreferencesStore::setNotifyOnIPv6(bool enabled)
         platform_.notifier->requestAuthorization();
 }
 
-void PreferencesStore::notifyIPv6Broken(Timestamp at, const QString& sentence)
+void PreferencesStore::notifyIPv6Broken(Timestamp at, const QString& title, const QString& sentence)
 {
     if (!notifyOnIPv6_)
         return;
     const QString identifier = QStringLiteral("ipv6-") + shortestDoubleText(at);
     qCInfo(log::preferences, "IPv6 notification: %s", qUtf8Printable(identifier));
-    platform_.notifier->post(identifier, L("Az IPv6 nem működik"), sentence);
+    platform_.notifier->post(identifier, title, sentence);
 }
 
 void PreferencesStore::setLaunchAtLogin(bool enabled)

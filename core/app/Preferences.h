@@ -78,7 +78,7 @@ public:
     // "outage-" and the start time in its shortest round-trip form.
     static QString outageIdentifier(Timestamp at);
     // Posts the broken-IPv6 notification (its sentence given) when the user asked for it.
-    void notifyIPv6Broken(Timestamp at, const QString& sentence);
+    void notifyIPv6Broken(Timestamp at, const QString& title, const QString& sentence);
 
 Q_SIGNALS:
     void retentionChanged();

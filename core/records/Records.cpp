@@ -219,6 +219,7 @@ QString title(IncidentClassification c)
     case IncidentClassification::ipv6ProviderIssue: return L("Az IPv6 a szolgáltatónál nem működik");
     case IncidentClassification::ipv6SlowOrLossy: return L("Az IPv6 lassabb vagy veszteségesebb");
     case IncidentClassification::ipv6NameOrPageIssue: return L("IPv6-os névfeloldás vagy oldal hibás");
+    case IncidentClassification::ipv4ProviderIssue: return L("Az IPv4 a szolgáltatónál nem működik, az IPv6 igen");
     }
     return {};
 }

@@ -184,9 +184,12 @@ enum class IncidentClassification {
     ipv6RouterIssue,
     ipv6ProviderIssue,
     ipv6SlowOrLossy,
-    ipv6NameOrPageIssue
+    ipv6NameOrPageIssue,
+    // IPv4 stalls beyond the router while the public IPv6 hosts answer: journalled with the IPv6
+    // path's incidents, never as an outage of the line.
+    ipv4ProviderIssue
 };
-inline constexpr EnumTable<IncidentClassification, 11> kIncidentClassificationTable{{{
+inline constexpr EnumTable<IncidentClassification, 12> kIncidentClassificationTable{{{
     {IncidentClassification::wifiLinkDegraded, "wifi_link_degraded"},
     {IncidentClassification::reassociationOrRoam, "reassociation_or_roam"},
     {IncidentClassification::gatewayCongestion, "gateway_congestion"},
@@ -198,6 +201,7 @@ inline constexpr EnumTable<IncidentClassification, 11> kIncidentClassificationTa
     {IncidentClassification::ipv6ProviderIssue, "ipv6_provider_issue"},
     {IncidentClassification::ipv6SlowOrLossy, "ipv6_slow_or_lossy"},
     {IncidentClassification::ipv6NameOrPageIssue, "ipv6_name_or_page_issue"},
+    {IncidentClassification::ipv4ProviderIssue, "ipv4_provider_issue"},
 }}};
 inline QString rawValue(IncidentClassification c) { return kIncidentClassificationTable.rawText(c); }
 inline std::optional<IncidentClassification> parseIncidentClassification(const QString& s)
@@ -206,11 +210,13 @@ inline std::optional<IncidentClassification> parseIncidentClassification(const Q
 }
 inline auto allIncidentClassifications() { return kIncidentClassificationTable.allCases(); }
 QString title(IncidentClassification c);
-// An incident of the IPv6 path (journalled apart from the IPv4 one).
+// An incident of the two families judged side by side (journalled apart from the IPv4 one): the
+// IPv6 path's faults, and IPv4 down while IPv6 works.
 inline bool isIpv6Classification(IncidentClassification c)
 {
     return c == IncidentClassification::ipv6RouterIssue || c == IncidentClassification::ipv6ProviderIssue ||
-           c == IncidentClassification::ipv6SlowOrLossy || c == IncidentClassification::ipv6NameOrPageIssue;
+           c == IncidentClassification::ipv6SlowOrLossy || c == IncidentClassification::ipv6NameOrPageIssue ||
+           c == IncidentClassification::ipv4ProviderIssue;
 }
 
 enum class IncidentSeverity { info, warning, critical };

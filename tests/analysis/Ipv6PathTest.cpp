@@ -131,10 +131,10 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
         {"an IPv4 congestion changes nothing in IPv6", {{v4, ProbeKind::publicIP, 300, 1e9, 290.0, 0}},
          S::healthy},
         {"IPv4 stalls beyond the router, IPv6 works: says what still gets through", beyondRouter(v4, 300, 1e9),
-         S::ipv4Down},
+         S::ipv4Down, 300},
         {"IPv4 stalls beyond the router and the IPv6 router ignores echoes", plus(beyondRouter(v4, 300, 1e9),
                                                                                  {{v6, ProbeKind::gateway, 0, 1e9, {}}}),
-         S::ipv4Down},
+         S::ipv4Down, 300},
         {"an IPv4 router silent to echoes changes nothing in IPv6", {{v4, ProbeKind::gateway, 300, 1e9, {}}},
          S::healthy},
         {"an IPv4 congestion leaves IPv6's own drop named", plus({{v4, ProbeKind::publicIP, 300, 1e9, 290.0, 0}},
@@ -152,7 +152,19 @@ TEST(Ipv6PathTest, JudgesEachClassItsOnsetAndItsEnd)
         }
         EXPECT_EQ(j.since, c.since);
         EXPECT_EQ(j.isFault(), incidentClassification(j.state).has_value());
-        if (j.state == S::ipv4Down) { // no IPv6 fault, but its own line and the provider's advice
+        // A cut of IPv4 beyond the router is no outage while IPv6 gets through, and only then.
+        const FaultAttribution cut{FaultLocation::provider, IncidentSeverity::critical, AttributionConfidence::high,
+                                   QStringLiteral("cut"), {QStringLiteral("router answers")}, {}, true, false};
+        const FaultAttribution said = besideIpv6(cut, j);
+        EXPECT_EQ(said.isOutage, j.state != S::ipv4Down);
+        EXPECT_EQ(said.severity, j.state == S::ipv4Down ? IncidentSeverity::warning : IncidentSeverity::critical);
+        EXPECT_EQ(said.evidence.front(), QStringLiteral("router answers"));
+        // The newest batch's public IPv6 answers lift it before the state shows, unless IPv6 is unjudged.
+        EXPECT_EQ(besideIpv6(cut, j, true).isOutage,
+                  j.state == S::notMeasured || j.state == S::absent || j.state == S::onlyPath);
+        if (j.state == S::ipv4Down) { // IPv4's own class, its line and the provider's advice
+            EXPECT_EQ(incidentClassification(j.state), IncidentClassification::ipv4ProviderIssue);
+            EXPECT_TRUE(notificationTitle(j.state).startsWith(QStringLiteral("Az IPv4 nem működik")));
             EXPECT_TRUE(headline(j).startsWith(QStringLiteral("Az IPv4-kapcsolatod hibás, az IPv6 működik")));
             EXPECT_TRUE(advice(j.state).join(QLatin1Char(' ')).contains(QStringLiteral("DS-Lite")));
         }

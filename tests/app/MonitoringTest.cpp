@@ -669,7 +669,18 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
              return batchFailing({ProbeKind::gateway, ProbeKind::publicIP, ProbeKind::http}, r, at);
          },
          IncidentClassification::offline},
-        {"dual stack: IPv4 gone beyond the router, IPv6 working",
+        {"dual stack: IPv4 gone beyond the router, IPv6 working (no outage)",
+         [&](const RouteSnapshot& r, Timestamp at) {
+             ProbeBatch b = batchFailing({ProbeKind::publicIP, ProbeKind::http}, r, at); // IPv4's outage alone
+             for (NetworkSample s : dualStack(healthyBatch(r, at), {}).samples)
+                 if (s.family == AddressFamily::ipv6) {
+                     s.batchID = b.samples.front().batchID;
+                     b.samples.push_back(s);
+                 }
+             return b;
+         },
+         IncidentClassification::ipv4ProviderIssue, true, IncidentSeverity::warning},
+        {"dual stack: both families gone beyond the router: the IPv4 journal's",
          [&](const RouteSnapshot& r, Timestamp at) { return dualStack(batchFailing({ProbeKind::publicIP}, r, at), {}); },
          IncidentClassification::internetUpstreamIssue, true},
         {"dual stack: IPv6 gone beyond the router, IPv4 working",
@@ -691,9 +702,21 @@ TEST_F(MonitoringTest, AThreeMinuteFaultGivesAnIncidentOnItsFailingBatchesAndThe
         const auto clean = [&, dual](const RouteSnapshot& r, Timestamp at) {
             return dual ? dualStack(healthyBatch(r, at), {}) : healthyBatch(r, at);
         };
+        m.preferences().setNotifyOnOutage(true);
+        m.preferences().setNotifyOnIPv6(true);
+        const std::size_t postsBefore = notifier->posts.size();
         cycles(kStart, kStart + 180, clean);
         ASSERT_TRUE(m.incidents().empty());
         cycles(kStart + 180, kStart + 360, c.faulty);
+        const bool outagePosted =
+            std::any_of(notifier->posts.begin() + static_cast<std::ptrdiff_t>(postsBefore), notifier->posts.end(),
+                        [](const auto& p) { return p.title == QStringLiteral("Megszakadt az internetkapcsolat"); });
+        if (c.expected == IncidentClassification::ipv4ProviderIssue) { // told that IPv4 alone is down
+            EXPECT_FALSE(outagePosted);
+            ASSERT_EQ(notifier->posts.size(), postsBefore + 1);
+            EXPECT_EQ(notifier->posts.back().title, QStringLiteral("Az IPv4 nem működik, az IPv6 igen"));
+            EXPECT_NE(m.liveStatus(), LiveStatus::offline);
+        }
         cycles(kStart + 360, kStart + 1020, clean);
         settle();
         ASSERT_EQ(m.incidents().size(), 1u);

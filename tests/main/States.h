@@ -228,7 +228,13 @@ inline std::vector<ScreenState> screenStates()
                           for (const ScreenState& outage : screenStates()) // the provider outage, over IPv4
                               if (outage.name == QLatin1String("provider-outage"))
                                   s = outage.make(std::move(s), now);
-                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::ipv4Down, {}, 15.2, {}, 0, 1.0, 3.1, {}};
+                          s.ipv6Path = Ipv6PathJudgement{Ipv6PathState::ipv4Down, now - 360, 15.2, {}, 0, 1.0, 3.1, {}};
+                          // No outage while IPv6 gets through: IPv4's provider fault, journalled as its own.
+                          s.attribution = besideIpv6(s.attribution, s.ipv6Path);
+                          s.liveStatus = LiveStatus::degraded;
+                          s.incidents.front().classification = IncidentClassification::ipv4ProviderIssue;
+                          s.incidents.front().severity = IncidentSeverity::warning;
+                          s.incidents.front().evidenceSummary = evidenceSummary(s.ipv6Path);
                           return s;
                       }});
     return states;

@@ -144,13 +144,16 @@ TEST(DossierPdfTest, FiguresAreNamedForWhatTheyAre)
                    {QUuid::createUuid(), t + 2000, t + 2042, FaultLocation::dns, {}, IncidentNature::nameResolution}};
     doc.familyLegs = {{ProbeKind::gateway, 0.3, 0.4, 0.0, 0.0, 900, 900},
                       {ProbeKind::publicIP, 31.6, 48.2, 0.012, 0.254, 1800, 1800}};
-    doc.ipv6Incidents = {{IncidentClassification::ipv6ProviderIssue, t, t + 177}, {IncidentClassification::ipv6SlowOrLossy, t + 900, t + 960}};
+    doc.ipv6Incidents = {{IncidentClassification::ipv6ProviderIssue, t, t + 177}, {IncidentClassification::ipv6SlowOrLossy, t + 900, t + 960},
+                         {IncidentClassification::ipv4ProviderIssue, t + 3000, t + 3120}};
     const QString path = renderToFile(doc);
     const QString ipv6 = pdfPageText(path, pageNumberOf(doc, DossierPage::ipv6)).simplified();
     for (const char* shown : {"Router kevesebb mint 1 ms kevesebb mint 1 ms 0.0% 0.0%", "Nyilvános címek 32 ms 48 ms 1.2% 25.4%",
                               "2 perc 57 mp Az IPv6 a szolgáltatónál nem működik",
                               "A szolgáltatónak: „Az időszakban az IPv6 kapcsolat 2 alkalommal hibázott, összesen 3 perc 57 mp, "
-                              "miközben az IPv4 működött; a nyilvános címek felé küldött pingek közül IPv6-on 25.4%, IPv4-en 1.2% veszett el.”"})
+                              "miközben az IPv4 működött; a nyilvános címek felé küldött pingek közül IPv6-on 25.4%, IPv4-en 1.2% veszett el. "
+                              "Az IPv4 kapcsolat 1 alkalommal akadt el a routeren túl, összesen 2 perc, miközben az IPv6 működött.”",
+                              "Az IPv4 a szolgáltatónál nem működik, az IPv6 igen"})
         EXPECT_TRUE(ipv6.contains(QString::fromUtf8(shown))) << shown << "\n" << ipv6.toStdString();
     const QString summary = pdfPageText(path, pageNumberOf(doc, DossierPage::summary)).simplified();
     EXPECT_TRUE(summary.contains(QStringLiteral("<1 ms"))) << summary.toStdString();
