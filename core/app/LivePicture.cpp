@@ -529,7 +529,9 @@ QString statusLine(const Status& s)
     // has since the fault ended.
     if (s.faultEnded && s.live == LiveStatus::healthy)
         return L("Az internetkapcsolatod újra működik");
-    if (!enoughForUsage(s.verdict))
+    // Too few samples to rate the uses is no reason to keep quiet about a fault already named (the
+    // first batches after a fault's end, while the newest of them still shows it).
+    if (!enoughForUsage(s.verdict) && !s.attribution.isFault())
         return L("Még gyűjtjük az első adatokat");
     if (s.live == LiveStatus::reassociating)
         return L("Épp másik hozzáférési pontra vált");

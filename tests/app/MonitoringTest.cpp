@@ -1203,7 +1203,7 @@ std::string surfacesDisagree(const AppViewModel& m, Timestamp now)
             said[quantity].emplace_back(surface, n.toDouble(), dot < 0 ? 0 : int(n.size() - dot - 1), stretch);
         }
     };
-    const char* providerLoss = "[Aa] csomagok (\\d+(?:\\.\\d+)?)%-a (?:elveszett a routeren túl|veszett el)";
+    const char* providerLoss = "(?<!routerig )[Aa] csomagok (\\d+(?:\\.\\d+)?)%-a (?:elveszett a routeren túl|veszett el)";
     const char* routerLoss =
         "(?:A routerhez küldött csomagok|A routerig a csomagok|A routernek címzett pingek) (\\d+(?:\\.\\d+)?)%";
     const QString text = (QStringList{s.attribution.headline, trayStatusText(s)} + s.attribution.evidence).join(' ');
