@@ -153,6 +153,20 @@ void AppViewModel::applyIpv6Path(Ipv6PathReading reading)
         });
     if (analysedPathFails && (j.state == Ipv6PathState::nameOrPage || j.state == Ipv6PathState::slowOrLossy))
         j.state = Ipv6PathState::sharedFault;
+    // The newest minute may still read as sound while the newest batch's public IPv6 hosts all went
+    // unanswered: the line does not say IPv6 works then. With the analysed path failing too, the main
+    // analysis speaks of it; alone, IPv6's own fault is not named yet.
+    if ((j.state == Ipv6PathState::healthy || j.state == Ipv6PathState::routerQuiet) && !recentBatches_.empty()) {
+        int sent = 0, answered = 0;
+        for (const NetworkSample& x : recentBatches_.back().samples)
+            if (x.family == AddressFamily::ipv6 && x.target.kind == ProbeKind::publicIP &&
+                !incident_evidence::wasNotMeasured(x)) {
+                ++sent;
+                answered += x.success ? 1 : 0;
+            }
+        if (sent > 0 && answered == 0)
+            j.state = analysedPathFails ? Ipv6PathState::sharedFault : Ipv6PathState::collecting;
+    }
 
     bool changed = false;
     const std::optional<IncidentClassification> kind = incidentClassification(j.state);

@@ -762,6 +762,18 @@ TEST_F(MonitoringTest, TheIPv6SwitchOffJudgesNoSampleOldOrNew)
     EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::absent) << "nothing measured since the switch";
     cycles(kStart + 180, kStart + 250, dual);
     EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::healthy);
+    // A cut of both families: from its first batch the line no longer says IPv6 works, although the
+    // newest minute still holds more answers than not.
+    cycles(kStart + 250, kStart + 255, [&](const RouteSnapshot& r, Timestamp at) {
+        ProbeBatch b = dual(r, at);
+        for (NetworkSample& s : b.samples)
+            if (s.target.kind != ProbeKind::dns) {
+                s.success = false;
+                s.latencyMilliseconds.reset();
+            }
+        return b;
+    });
+    EXPECT_EQ(m.ipv6Path().state, Ipv6PathState::sharedFault);
 }
 
 TEST_F(MonitoringTest, ATwelveMinuteCutIsOneOutageIncidentWithOneNotificationAndNothingOpensAfterIt)
