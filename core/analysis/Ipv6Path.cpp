@@ -85,7 +85,9 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
         const auto failsAlone = [&](ProbeKind k) {
             return l.of(v6, k).silent(1) && l.of(v4, k).answered() > 0;
         };
-        return pub6.answered() > 0 && (failsAlone(ProbeKind::dns) || failsAlone(ProbeKind::http));
+        // On a line that loses echoes a lost lookup or page check is that loss, not IPv6's own fault.
+        const bool lineSound = pub4.loss() < t.lossMargin && pub6.loss() < t.lossMargin;
+        return pub6.answered() > 0 && lineSound && (failsAlone(ProbeKind::dns) || failsAlone(ProbeKind::http));
     }
     case Ipv6PathState::slowOrLossy: {
         if (pub6.answered() == 0 || !ipv4Public)
