@@ -218,20 +218,23 @@ rt::awaitable<ProbeBatch> NativeProbeService::collectBatchOnStrand(RouteSnapshot
     co_return batch;
 }
 
-// The IPv6 side of a dual-stack batch and its deadline, on the service's strand.
+// A family of a dual-stack batch measured against a deadline set by the other family's probes:
+// IPv6 always, IPv4 while it is quiet. On the service's strand.
 struct NativeProbeService::BesideDeadline {
     using Clock = asio::steady_timer::clock_type;
-    explicit BesideDeadline(const asio::any_io_executor& ex)
-        : timer(ex, Clock::time_point::max()), wake(ex, Clock::time_point::max())
+    BesideDeadline(const asio::any_io_executor& ex, AddressFamily family)
+        : timer(ex, Clock::time_point::max()), wake(ex, Clock::time_point::max()), family(family)
     {
     }
-    asio::steady_timer timer; // expires the grace after IPv4's probes are done
-    asio::steady_timer wake;  // the IPv6 page check's waiter: its answer came, or the deadline
+    asio::steady_timer timer; // expires the grace after the other family's probes are done
+    asio::steady_timer wake;  // the page check's waiter: its answer came, or the deadline
+    AddressFamily family;
     bool pageDue = true;
     bool passed = false;
     bool besideDone = false;
+    bool publicAnswered = false; // a public host's echo came back in time
     std::chrono::nanoseconds grace = besideFamilyGrace;
-    std::optional<double> highestRtt; // of the IPv6 echoes answered in time
+    std::optional<double> highestRtt; // of the echoes answered in time
     std::optional<HTTPProbeOutcome> page;
 };
 
@@ -247,8 +250,14 @@ std::chrono::nanoseconds NativeProbeService::besideGraceFor(const std::deque<dou
     return std::min(grace, std::max<std::chrono::nanoseconds>(echoTimeout, besideFamilyGrace));
 }
 
+const std::shared_ptr<ICMPProbe>& NativeProbeService::probeFor(AddressFamily family) const
+{
+    return family == AddressFamily::ipv6 ? icmp6_ : icmp_;
+}
+
 void NativeProbeService::forgetBesideRtts()
 {
+    quietIPv4_ = false;
     besideRtts_.clear();
     lastBesideRtt_.reset();
     besideBatchDone_ = false;
@@ -285,12 +294,24 @@ rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(
     const bool v4 = std::find(families.begin(), families.end(), AddressFamily::ipv4) != families.end();
     const bool v6 = std::find(families.begin(), families.end(), AddressFamily::ipv6) != families.end();
     if (v4 && v6) {
-        auto deadline = std::make_shared<BesideDeadline>(strand());
+        auto deadline = std::make_shared<BesideDeadline>(strand(), AddressFamily::ipv6);
         deadline->pageDue = batchCounter_ % besidePageEveryNthBatch == 1;
         deadline->grace = co_await nextBesideGrace();
         asio::co_spawn(strand(), expireAtDeadline(deadline), asio::detached);
-        auto [analysed, beside] = co_await (measureAnalysedFamily(deadline, route, batchID) &&
-                                            measureBesideFamily(deadline, route, batchID));
+        // A late IPv4 reply means IPv4 answers, only slowly: it is waited for in full again.
+        if (co_await icmp_->takeLateReplyRtt())
+            quietIPv4_ = false;
+        std::shared_ptr<BesideDeadline> deadline4;
+        if (quietIPv4_) {
+            deadline4 = std::make_shared<BesideDeadline>(strand(), AddressFamily::ipv4);
+            asio::co_spawn(strand(), expireAtDeadline(deadline4), asio::detached);
+        }
+        auto [analysed, beside] = co_await (measureAnalysedFamily(deadline, deadline4, route, batchID) &&
+                                            measureBesideFamily(deadline, deadline4, route, batchID));
+        const auto answered = [](const FamilyChildren& c) {
+            return (c[1] && c[1]->success) || (c[2] && c[2]->success);
+        };
+        quietIPv4_ = !answered(analysed) && answered(beside);
         co_return Children{std::move(analysed[0]), std::move(analysed[1]), std::move(analysed[2]),
                            std::move(analysed[3]), std::move(beside[0]),   std::move(beside[1]),
                            std::move(beside[2]),   std::move(beside[3])};
@@ -307,21 +328,30 @@ rt::awaitable<NativeProbeService::Children> NativeProbeService::measureChildren(
 }
 
 rt::awaitable<NativeProbeService::FamilyChildren>
-NativeProbeService::measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID)
+NativeProbeService::measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline,
+                                          std::shared_ptr<BesideDeadline> deadline4, RouteSnapshot route,
+                                          QUuid batchID)
 {
     using namespace asio::experimental::awaitable_operators;
     co_await asio::this_coro::throw_if_cancelled(false);
+    if (deadline4)
+        co_return co_await measureUnderDeadline(deadline4, deadline, route, batchID);
     const auto targets = echoTargets(profile_, route);
     constexpr AddressFamily ipv4 = AddressFamily::ipv4;
     auto [gateway, first, second, page] = co_await (measureEchoes(true, ipv4, targets[0], 0, route, batchID) &&
                                                     measureEchoes(true, ipv4, targets[1], 1, route, batchID) &&
                                                     measureEchoes(true, ipv4, targets[2], 2, route, batchID) &&
                                                     measureHTTP(true, ipv4, route, batchID));
+    armDeadline(*deadline);
+    co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
+}
+
+void NativeProbeService::armDeadline(BesideDeadline& other)
+{
     // An echo expired at the deadline counts as lost in this batch even when its reply comes later:
     // the batch is stored before that, and a late reply only widens the next batches' grace.
-    if (!deadline->besideDone)
-        deadline->timer.expires_after(deadline->grace); // wakes the watcher, which waits for the new time
-    co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
+    if (!other.besideDone)
+        other.timer.expires_after(other.grace); // wakes the watcher, which waits for the new time
 }
 
 rt::awaitable<void> NativeProbeService::expireAtDeadline(std::shared_ptr<BesideDeadline> deadline)
@@ -337,23 +367,35 @@ rt::awaitable<void> NativeProbeService::expireAtDeadline(std::shared_ptr<BesideD
     }
     deadline->passed = true;
     deadline->wake.cancel();
-    co_await icmp6_->expireWaiting();
+    co_await probeFor(deadline->family)->expireWaiting();
 }
 
 rt::awaitable<NativeProbeService::FamilyChildren>
-NativeProbeService::measureBesideFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route, QUuid batchID)
+NativeProbeService::measureBesideFamily(std::shared_ptr<BesideDeadline> deadline,
+                                        std::shared_ptr<BesideDeadline> deadline4, RouteSnapshot route, QUuid batchID)
+{
+    FamilyChildren children = co_await measureUnderDeadline(deadline, deadline4, route, batchID);
+    lastBesideRtt_ = deadline->highestRtt;
+    besideBatchDone_ = true;
+    co_return children;
+}
+
+rt::awaitable<NativeProbeService::FamilyChildren>
+NativeProbeService::measureUnderDeadline(std::shared_ptr<BesideDeadline> deadline,
+                                         std::shared_ptr<BesideDeadline> other, RouteSnapshot route, QUuid batchID)
 {
     using namespace asio::experimental::awaitable_operators;
     co_await asio::this_coro::throw_if_cancelled(false);
-    const auto targets = echoTargetsV6(profile_, route);
+    const auto targets =
+        deadline->family == AddressFamily::ipv6 ? echoTargetsV6(profile_, route) : echoTargets(profile_, route);
     auto [gateway, first, second, page] = co_await (besideEchoes(deadline, targets[0], 0, route, batchID) &&
                                                     besideEchoes(deadline, targets[1], 1, route, batchID) &&
                                                     besideEchoes(deadline, targets[2], 2, route, batchID) &&
                                                     besideHTTP(deadline, route, batchID));
     deadline->besideDone = true;
     deadline->timer.cancel(); // the watcher ends
-    lastBesideRtt_ = deadline->highestRtt;
-    besideBatchDone_ = true;
+    if (other)
+        armDeadline(*other);
     co_return FamilyChildren{std::move(gateway), std::move(first), std::move(second), std::move(page)};
 }
 
@@ -365,11 +407,14 @@ rt::awaitable<EchoOutcome> NativeProbeService::besideEcho(std::shared_ptr<Beside
         co_await rt::sleepFor(co_await asio::this_coro::executor, delay);
     if (deadline->passed)
         co_return EchoOutcome::abandoned(); // never sent: it measured nothing
-    const EchoSeries one = co_await icmp6_->measure(std::move(host), 1, profile_.echoTimeout, {}, slot);
+    const EchoSeries one = co_await probeFor(deadline->family)->measure(std::move(host), 1, profile_.echoTimeout, {}, slot);
     if (one.outcomes.empty())
         co_return EchoOutcome::abandoned();
-    if (const std::optional<double> rtt = one.outcomes.front().rttMilliseconds())
+    if (const std::optional<double> rtt = one.outcomes.front().rttMilliseconds()) {
         deadline->highestRtt = std::max(deadline->highestRtt.value_or(*rtt), *rtt);
+        if (slot != 0) // slot 0 is the router
+            deadline->publicAnswered = true;
+    }
     co_return one.outcomes.front();
 }
 
@@ -404,35 +449,40 @@ rt::awaitable<NativeProbeService::Child> NativeProbeService::besideEchoes(std::s
     EchoSeries series;
     series.host = target.host;
     series.outcomes = std::move(echoes->outcomes);
-    NetworkSample s = echoSample(series, count, target, route.forFamily(AddressFamily::ipv6), batchID, nowTimestamp());
-    s.family = AddressFamily::ipv6;
+    NetworkSample s = echoSample(series, count, target, route.forFamily(deadline->family), batchID, nowTimestamp());
+    s.family = deadline->family;
     co_return s;
 }
 
 rt::awaitable<NativeProbeService::Child> NativeProbeService::besideHTTP(std::shared_ptr<BesideDeadline> deadline,
                                                                         RouteSnapshot route, QUuid batchID)
 {
+    const AddressFamily family = deadline->family;
     const std::optional<AddressFamily> literal = HTTPProbe::literalFamily(options_.captivePageURL);
-    if (!deadline->pageDue || (literal && *literal != AddressFamily::ipv6))
+    if (!deadline->pageDue || (literal && *literal != family))
         co_return std::nullopt;
     // The request runs on the probe's worker until its own time-out; past the deadline the batch no
-    // longer waits for it, and its outcome is dropped.
+    // longer waits for it, and its outcome is dropped. A quiet IPv4 whose public hosts answered in
+    // this batch is back: its page is waited for in full.
+    HTTPProbe& http = family == AddressFamily::ipv6 ? http6_ : http_;
     asio::co_spawn(
         strand(),
-        [deadline, request = http6_.measure(options_.captivePageURL, options_.captivePageResponse,
-                                            AddressFamily::ipv6)]() mutable -> rt::awaitable<void> {
+        [deadline, request = http.measure(options_.captivePageURL, options_.captivePageResponse,
+                                          family)]() mutable -> rt::awaitable<void> {
             deadline->page = co_await std::move(request);
             deadline->wake.cancel();
         },
         asio::detached);
-    while (!deadline->page && !deadline->passed) {
+    const auto waitsOn = [&deadline] {
+        return !deadline->passed || (deadline->family == AddressFamily::ipv4 && deadline->publicAnswered);
+    };
+    while (!deadline->page && waitsOn()) {
         std::error_code ignored;
         co_await deadline->wake.async_wait(asio::redirect_error(rt::use_awaitable, ignored));
     }
     const HTTPProbeOutcome outcome = deadline->page.value_or(HTTPProbeOutcome::timedOut());
-    NetworkSample s =
-        httpSample(outcome, options_.captivePageURL, route.forFamily(AddressFamily::ipv6), batchID, nowTimestamp());
-    s.family = AddressFamily::ipv6;
+    NetworkSample s = httpSample(outcome, options_.captivePageURL, route.forFamily(family), batchID, nowTimestamp());
+    s.family = family;
     co_return s;
 }
 

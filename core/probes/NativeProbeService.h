@@ -18,6 +18,13 @@
 // replies to echoes expired at the deadline included), up to the echo time-out; a batch in which
 // nothing over IPv6 answers takes it back to `besideFamilyGrace`. Its page check (a whole
 // HTTP transfer, the costliest of its probes) runs on every 4th batch only: the 1st, 5th, 9th…
+//
+// The mirror holds for IPv4 once it is quiet: after a dual-stack batch in which no public IPv4 host
+// answered while a public IPv6 host did (and no late IPv4 reply came since), IPv4's echoes go out on
+// the spacing's clock too, and what of IPv4 has not answered `besideFamilyGrace` after IPv6's probes
+// are done counts as lost; its page check is dropped then as well, unless a public IPv4 host
+// answered in the batch (IPv4 is back, and its page is waited for in full). A working IPv4, however
+// slow, is never cut: only a family that was silent in the batch before is held to the deadline.
 
 #include "core/probes/DNSProbe.h"
 #include "core/probes/HTTPProbe.h"
@@ -117,10 +124,20 @@ private:
     struct BesideDeadline;
     rt::awaitable<Children> measureChildren(RouteSnapshot route, std::vector<AddressFamily> families, QUuid batchID);
     // The IPv4 probes of a dual-stack batch; once they are done, IPv6 has the grace left.
-    rt::awaitable<FamilyChildren> measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route,
+    // A quiet IPv4 (deadline4 set) is measured against its own deadline, set once IPv6 is done.
+    rt::awaitable<FamilyChildren> measureAnalysedFamily(std::shared_ptr<BesideDeadline> deadline,
+                                                        std::shared_ptr<BesideDeadline> deadline4, RouteSnapshot route,
                                                         QUuid batchID);
-    rt::awaitable<FamilyChildren> measureBesideFamily(std::shared_ptr<BesideDeadline> deadline, RouteSnapshot route,
+    rt::awaitable<FamilyChildren> measureBesideFamily(std::shared_ptr<BesideDeadline> deadline,
+                                                      std::shared_ptr<BesideDeadline> deadline4, RouteSnapshot route,
                                                       QUuid batchID);
+    // The family's four probes against its deadline; once they are done, the other family's
+    // deadline (when it has one) starts its grace.
+    rt::awaitable<FamilyChildren> measureUnderDeadline(std::shared_ptr<BesideDeadline> deadline,
+                                                       std::shared_ptr<BesideDeadline> other, RouteSnapshot route,
+                                                       QUuid batchID);
+    static void armDeadline(BesideDeadline& other);
+    const std::shared_ptr<ICMPProbe>& probeFor(AddressFamily family) const;
     rt::awaitable<void> expireAtDeadline(std::shared_ptr<BesideDeadline> deadline);
     rt::awaitable<EchoOutcome> besideEcho(std::shared_ptr<BesideDeadline> deadline, QString host,
                                           std::chrono::nanoseconds delay, std::uint16_t slot);
@@ -157,6 +174,7 @@ private:
     std::deque<double> besideRtts_;
     std::optional<double> lastBesideRtt_;
     bool besideBatchDone_ = false;
+    bool quietIPv4_ = false; // the last dual-stack batch: no public IPv4 answer, a public IPv6 one
     // One signal per batch in flight: emitting it reaches the waits between its echoes.
     std::vector<std::shared_ptr<asio::cancellation_signal>> inFlight_;
 };

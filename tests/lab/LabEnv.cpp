@@ -311,6 +311,11 @@ bool LabEnv::dropIPv6Forwarding() const
     return applyForwardFault(QStringLiteral("meta nfproto ipv6 drop"));
 }
 
+bool LabEnv::dropIPv4BeyondRouter() const
+{
+    return applyForwardFault(QStringLiteral("meta nfproto ipv4 oifname \"wan0\" drop"));
+}
+
 bool LabEnv::addIPv6LossBeyondRouter(double ratio) const
 {
     if (!(ratio >= 0.0 && ratio <= 1.0))

@@ -62,6 +62,8 @@ public:
     // IPv6 faults at the router, IPv4 left flowing; clearFaults(routerNs) ends each of them.
     // The router forwards no IPv6 packet (it still answers the client itself).
     bool dropIPv6Forwarding() const;
+    // The router sends no IPv4 packet on to the lab internet (IPv6 flows; the router answers itself).
+    bool dropIPv4BeyondRouter() const;
     // That share (0..1) of the IPv6 packets the router forwards to the lab internet is dropped.
     bool addIPv6LossBeyondRouter(double ratio) const;
     // Every IPv6 packet the router sends to the lab internet waits about `milliseconds` in a queue of

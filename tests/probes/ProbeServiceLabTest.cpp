@@ -262,6 +262,45 @@ TEST_F(ProbeServiceLabTest, ASilentIPv6PathDoesNotStretchTheBatchASlowOneIsMeasu
     }
 }
 
+// The mirror: IPv4 dropped beyond the router while IPv6 works. The first batch waits IPv4 out; from
+// the second on the quiet IPv4 is held to IPv6's deadline (the batch ends before one IPv4 echo's own
+// time-out), and once it answers again its page is waited for in full.
+TEST_F(ProbeServiceLabTest, AQuietIPv4BesideAWorkingIPv6IsHeldToTheDeadlineUntilItAnswers)
+{
+    const QString page = QStringLiteral("http://%1:%2/hotspot-detect.html").arg(lab_->checkHost).arg(test::kLabHTTPPort);
+    MeasurementProfile profile = labProfile(QStringLiteral("answer.lab.test"));
+    profile.echoTimeout = 3s;
+    profile.dnsEveryNthBatch = 0;
+    const std::optional<RouteSnapshot> r = routeSnapshotOf(NetworkTopologyService().readSnapshot());
+    ASSERT_TRUE(r && r->hasIPv4 && r->hasIPv6());
+    ASSERT_TRUE(lab_->dropIPv4BeyondRouter());
+    Restore restore{[this] { lab_->clearFaults(lab_->routerNs); }};
+    NativeProbeService service(net_.executor(), profile, {page, {}});
+    test::runOn(net_, service.start(lab_->clientIf));
+    ASSERT_TRUE(test::runOn(net_, service.collectBatch(*r)));
+    const auto start = std::chrono::steady_clock::now();
+    const auto quiet = test::runOn(net_, service.collectBatch(*r));
+    EXPECT_LT(test::secondsSince(start), 3.0);
+    ASSERT_TRUE(quiet);
+    for (const NetworkSample& s : quiet->samples) {
+        SCOPED_TRACE(s.target.id.toStdString() + " " + rawValue(s.family).toStdString());
+        const bool answers = s.family == AddressFamily::ipv6 || s.target.kind == ProbeKind::gateway;
+        EXPECT_EQ(s.success, answers) << s.errorDescription.value_or(QString()).toStdString();
+        if (s.family == AddressFamily::ipv4 && s.target.kind == ProbeKind::publicIP) {
+            EXPECT_EQ(s.timeoutCount, 3);
+        }
+    }
+    ASSERT_TRUE(lab_->clearFaults(lab_->routerNs));
+    const auto back = test::runOn(net_, service.collectBatch(*r));
+    ASSERT_TRUE(back);
+    for (const NetworkSample& s : back->samples) {
+        if (s.family == AddressFamily::ipv4) {
+            EXPECT_TRUE(s.success) << s.target.id.toStdString() << ": " << s.errorDescription.value_or("").toStdString();
+        }
+    }
+    test::runOn(net_, service.stop());
+}
+
 rt::awaitable<void> stopAfter(rt::NetworkRuntime& net, NativeProbeService& service, std::chrono::milliseconds delay)
 {
     co_await rt::sleepFor(net.executor(), delay);
