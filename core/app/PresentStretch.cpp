@@ -301,7 +301,7 @@ Picture picture(const Input& in)
     }
     p.attribution = presented(in.live, p.stretch, ofStretch, newest, ofNewestBatch);
     if (newest.totalFailure() && p.attribution == ofNewestBatch)
-        p.evidenceLead = L("A legutóbbi mérési körök adataiból:");
+        p.evidenceLead = newestBatchesLead();
     else if (p.attribution != in.live)
         p.evidenceLead = evidenceLead(p.stretch, in.at - p.stretch.from);
     if (p.overCable)
@@ -321,6 +321,8 @@ FaultAttribution incidentFigures(const FaultAttribution& a, const std::vector<Pr
     const FaultAttribution b = withFiguresOf(a, answerFor(t, samplesWithin(batches, own, at), upToNow, at));
     return overCable ? onCable(b) : b;
 }
+
+QString newestBatchesLead() { return L("A legutóbbi mérési körök adataiból:"); }
 
 QString evidenceLead(const Stretch& s, double seconds)
 {

@@ -79,6 +79,9 @@ FaultAttribution onCable(FaultAttribution a);
 
 // The lead of the evidence list, naming the stretch its figures come from.
 QString evidenceLead(const Stretch& s, double seconds);
+// The lead of evidence counted over the newest batches alone: a total failure the live answer does
+// not yet name (its cards count the same batches).
+QString newestBatchesLead();
 
 // The whole present of one refresh, from the batches, the journal, the refresh's live answer and the time.
 struct Input {

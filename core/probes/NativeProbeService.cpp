@@ -465,11 +465,18 @@ rt::awaitable<NativeProbeService::Child> NativeProbeService::besideHTTP(std::sha
     // longer waits for it, and its outcome is dropped. A quiet IPv4 whose public hosts answered in
     // this batch is back: its page is waited for in full.
     HTTPProbe& http = family == AddressFamily::ipv6 ? http6_ : http_;
+    // A quiet IPv4's dropped request may still run out its time-out on the worker: no second one is
+    // queued behind it (the batch has no page sample then), so that a long outage piles none up.
+    const std::shared_ptr<bool> busy = family == AddressFamily::ipv4 ? pageBusy4_ : std::make_shared<bool>(false);
+    if (*busy)
+        co_return std::nullopt;
+    *busy = true;
     asio::co_spawn(
         strand(),
-        [deadline, request = http.measure(options_.captivePageURL, options_.captivePageResponse,
-                                          family)]() mutable -> rt::awaitable<void> {
+        [deadline, busy, request = http.measure(options_.captivePageURL, options_.captivePageResponse,
+                                                family)]() mutable -> rt::awaitable<void> {
             deadline->page = co_await std::move(request);
+            *busy = false;
             deadline->wake.cancel();
         },
         asio::detached);

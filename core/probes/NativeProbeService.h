@@ -175,6 +175,7 @@ private:
     std::optional<double> lastBesideRtt_;
     bool besideBatchDone_ = false;
     bool quietIPv4_ = false; // the last dual-stack batch: no public IPv4 answer, a public IPv6 one
+    std::shared_ptr<bool> pageBusy4_ = std::make_shared<bool>(false); // a quiet IPv4's page request runs
     // One signal per batch in flight: emitting it reaches the waits between its echoes.
     std::vector<std::shared_ptr<asio::cancellation_signal>> inFlight_;
 };

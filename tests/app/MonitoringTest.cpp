@@ -1198,6 +1198,7 @@ std::string surfacesDisagree(const AppViewModel& m, Timestamp now)
     const QString lead = s.evidenceLead; // none: the live answer's own stretch
     const QString bullets = lead.startsWith("A hiba kezdete") ? QStringLiteral("a hiba kezdete óta")
                             : lead.startsWith("A hiba vége")  ? QStringLiteral("a hiba vége óta")
+                            : lead.startsWith("A legutóbbi")  ? QStringLiteral("a legutóbbi mérési körökben")
                             : lead.isEmpty()                  ? stretchText(s.attributionWindowSeconds)
                                                               : lead;
     const auto card = [&](ProbeKind k) {
@@ -1243,7 +1244,9 @@ std::string surfacesDisagree(const AppViewModel& m, Timestamp now)
     if (!panelMetricsCaption(s, now).contains(card(ProbeKind::publicIP)))
         return "the panel's stretch is not the provider card's";
     for (ProbeKind k : {ProbeKind::gateway, ProbeKind::publicIP})
-        if (bullets.startsWith("a hiba") && !card(k).isEmpty() && card(k) != bullets)
+        // (Under an open incident the cards count since it began, the bullets of a total failure its newest batches.)
+        if ((bullets.startsWith("a hiba") || (bullets.startsWith("a legutóbbi") && !card(k).startsWith("a hiba kezdete"))) &&
+            !card(k).isEmpty() && card(k) != bullets)
             return "the bullets count " + bullets.toStdString() + ", a card " + card(k).toStdString();
     for (const auto& [quantity, figures] : said)
         for (const auto& [surfaceA, a, decimalsA, stretchA] : figures)

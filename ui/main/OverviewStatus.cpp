@@ -153,6 +153,9 @@ std::optional<LegStretch> legStretch(ProbeKind kind, const OverviewSnapshot& s, 
     const double seconds = std::min(minutes * 60.0, kLegWindowSeconds);
     const present::Stretch present =
         present::stretch(s.recentBatches, s.incidents, s.endedFault, now, kLegWindowSeconds);
+    // A total failure said from the newest batches (no incident bounds it yet): the cards count those.
+    if (present.kind != present::Stretch::Kind::faultBegan && s.evidenceLead == present::newestBatchesLead())
+        return LegStretch{present::newestBatch(s.recentBatches).from, true, L("a legutóbbi mérési körökben")};
     // A fault's stretch is counted whole however many samples it holds: the bullets count all of it.
     if (present.kind == present::Stretch::Kind::window || now - kLegWindowSeconds > present.from)
         return LegStretch{now - seconds, true, stretchText(seconds)};

@@ -49,7 +49,7 @@ QString evidenceStretchCaption(double seconds);
 struct LegStretch {
     Timestamp from = 0;
     bool fromIncluded = true; // false after a fault's end: the batch that ended it still showed it
-    QString label;            // "az elmúlt 3 percben", "a hiba vége óta", "a hiba kezdete óta"
+    QString label; // "az elmúlt 3 percben", "a hiba vége óta", "a hiba kezdete óta", "a legutóbbi mérési körökben"
     bool contains(Timestamp t, Timestamp now) const { return (fromIncluded ? t >= from : t > from) && t <= now; }
 };
 // None while the leg has no sample in the window.
