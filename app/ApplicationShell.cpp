@@ -283,7 +283,8 @@ void ApplicationShell::refreshTray()
     if (tray_ == nullptr)
         return;
     trayStatus_ = model().liveStatus();
-    const OverviewSnapshot s = OverviewFeed::of(model()).snapshot();
+    const auto held = OverviewFeed::of(model()).snapshot();
+    const OverviewSnapshot& s = *held;
     const TrayLook look = pv::trayLook(s);
     if (look != trayLook_ || tray_->icon().isNull()) {
         trayLook_ = look;

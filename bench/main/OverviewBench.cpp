@@ -152,7 +152,7 @@ void repaintLoop(benchmark::State& state, QWidget* widget)
 void BM_DashboardRepaint(benchmark::State& state)
 {
     ShownDashboard d(state.range(0) == 0 ? PVAppearance::light : PVAppearance::dark, true);
-    if (latencyPoints(ProbeKind::gateway, OverviewFeed::of(*d.model).snapshot().recentBatches).size() != 240)
+    if (latencyPoints(ProbeKind::gateway, OverviewFeed::of(*d.model).snapshot()->recentBatches).size() != 240)
         state.SkipWithError("the latency series does not hold 240 points");
     state.counters["height"] = d.root->widget()->height();
     repaintLoop(state, d.root->widget());
@@ -235,7 +235,7 @@ void BM_PublishedChangeNewBatch(benchmark::State& state)
         ShownDashboard::settle();
     }
     OverviewFeed& feed = OverviewFeed::of(*d.model);
-    const OverviewSnapshot before = feed.snapshot();
+    const OverviewSnapshot before = *feed.snapshot();
     // The same batches one slot on (the oldest dropped, a new one at the end); the rest as it was.
     OverviewSnapshot after = before;
     after.recentBatches = test::dashboardState(snapshotOf(*d.model), test::kFixedNow + 4.6, 301, 90).recentBatches;

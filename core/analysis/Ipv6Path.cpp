@@ -53,13 +53,24 @@ struct Legs {
     }
 };
 
-Legs legsBetween(const std::vector<NetworkSample>& samples, Timestamp from, Timestamp to)
+using SampleRefs = Ipv6PathJudge::SampleRefs;
+
+Legs legsBetween(const SampleRefs& samples, Timestamp from, Timestamp to)
 {
     Legs legs;
-    for (const NetworkSample& s : samples)
-        if (s.timestamp >= from && s.timestamp <= to)
-            legs.add(s);
+    for (const NetworkSample* s : samples)
+        if (s->timestamp >= from && s->timestamp <= to)
+            legs.add(*s);
     return legs;
+}
+
+SampleRefs refsOf(const std::vector<NetworkSample>& samples)
+{
+    SampleRefs refs;
+    refs.reserve(samples.size());
+    for (const NetworkSample& s : samples)
+        refs.push_back(&s);
+    return refs;
 }
 
 constexpr AddressFamily v4 = AddressFamily::ipv4;
@@ -116,12 +127,12 @@ bool shows(const Legs& l, Ipv6PathState state, const Ipv6PathThresholds& t, int 
 }
 
 // The window's batches, oldest first.
-std::vector<Legs> batchesBetween(const std::vector<NetworkSample>& samples, Timestamp from, Timestamp to)
+std::vector<Legs> batchesBetween(const SampleRefs& samples, Timestamp from, Timestamp to)
 {
     std::map<QUuid, Legs> byBatch;
-    for (const NetworkSample& s : samples)
-        if (s.timestamp >= from && s.timestamp <= to)
-            byBatch[s.batchID].add(s);
+    for (const NetworkSample* s : samples)
+        if (s->timestamp >= from && s->timestamp <= to)
+            byBatch[s->batchID].add(*s);
     std::vector<Legs> batches;
     for (auto& [id, legs] : byBatch)
         batches.push_back(std::move(legs));
@@ -139,6 +150,12 @@ bool Ipv6PathJudgement::isFault() const
 
 Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples, Timestamp at,
                                        const Ipv6PathThresholds& t, const Ipv6Measuring& measuring)
+{
+    return judge(refsOf(samples), at, t, measuring);
+}
+
+Ipv6PathJudgement Ipv6PathJudge::judge(const SampleRefs& samples, Timestamp at, const Ipv6PathThresholds& t,
+                                       const Ipv6Measuring& measuring)
 {
     Ipv6PathJudgement j;
     if (!measuring.on) {
@@ -190,6 +207,12 @@ Ipv6PathJudgement Ipv6PathJudge::judge(const std::vector<NetworkSample>& samples
 
 std::optional<Timestamp> Ipv6PathJudge::lastShown(const std::vector<NetworkSample>& samples, Ipv6PathState state,
                                                   Timestamp at, const Ipv6PathThresholds& t)
+{
+    return lastShown(refsOf(samples), state, at, t);
+}
+
+std::optional<Timestamp> Ipv6PathJudge::lastShown(const SampleRefs& samples, Ipv6PathState state, Timestamp at,
+                                                  const Ipv6PathThresholds& t)
 {
     const std::vector<Legs> batches = batchesBetween(samples, at - t.window, at);
     for (auto b = batches.rbegin(); b != batches.rend(); ++b)

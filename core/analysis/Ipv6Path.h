@@ -70,11 +70,18 @@ struct Ipv6Measuring {
 
 class Ipv6PathJudge {
 public:
+    // The samples read, held where they are (the model judges after every batch, over the window).
+    using SampleRefs = std::vector<const NetworkSample*>;
+
     // samples: both families, any order (those of the window at `at` are read). Switched off, no
     // sample is judged, however fresh.
+    static Ipv6PathJudgement judge(const SampleRefs& samples, Timestamp at, const Ipv6PathThresholds& t = {},
+                                   const Ipv6Measuring& measuring = {});
     static Ipv6PathJudgement judge(const std::vector<NetworkSample>& samples, Timestamp at,
                                    const Ipv6PathThresholds& t = {}, const Ipv6Measuring& measuring = {});
     // The newest batch of the window that shows `state` (a fault state), if any.
+    static std::optional<Timestamp> lastShown(const SampleRefs& samples, Ipv6PathState state, Timestamp at,
+                                              const Ipv6PathThresholds& t = {});
     static std::optional<Timestamp> lastShown(const std::vector<NetworkSample>& samples, Ipv6PathState state,
                                               Timestamp at, const Ipv6PathThresholds& t = {});
 };

@@ -298,20 +298,21 @@ rt::awaitable<void> AppViewModel::runQualityRefresh(MeasurementSession session, 
     const auto store = store_;
     // The score speaks of the path the analysis reads (IPv4 wherever the network has it); an echo the
     // system did not let out is no evidence about the connection: neither scores.
-    const auto notScored = [family = analysedFamily_](const NetworkSample& s) {
+    const AddressFamily family = analysedFamily_;
+    const auto notScored = [family](const NetworkSample& s) {
         return s.family != family || incident_evidence::wasNotMeasured(s);
     };
     std::optional<FailureReport> failure;
     try {
         const Timestamp start = std::max(reference - duration(window), session.startedAt);
         auto [samples, wifi, incidents, events] =
-            co_await (store->samples(start, reference) && store->wifiSnapshots(start, reference) &&
+            co_await (store->samples(start, reference, family) && store->wifiSnapshots(start, reference) &&
                       store->incidents(start, reference) && store->events(start, reference));
         std::erase_if(samples, notScored);
 
         if (reference - session.startedAt >= baselineWindowSeconds) {
             const Timestamp tenStart = reference - baselineWindowSeconds;
-            auto tenSamples = co_await store->samples(tenStart, reference);
+            auto tenSamples = co_await store->samples(tenStart, reference, family);
             std::erase_if(tenSamples, notScored);
             const auto tenWifi = co_await store->wifiSnapshots(tenStart, reference);
             const auto tenIncidents = co_await store->incidents(tenStart, reference);

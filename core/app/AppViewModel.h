@@ -371,7 +371,8 @@ private:
     // The IPv6 path judged at `at` (the newest batch's end at the latest), with what it was judged on.
     struct Ipv6PathReading {
         Ipv6PathJudgement judgement;
-        std::vector<NetworkSample> samples;
+        // Into the recent batches: a reading is applied before the next batch comes.
+        Ipv6PathJudge::SampleRefs samples;
         Ipv6PathThresholds thresholds;
         Timestamp at = 0;
     };

@@ -112,13 +112,13 @@ AppViewModel::Ipv6PathReading AppViewModel::readIpv6Path(Timestamp at) const
     if (!recentBatches_.empty() && recentBatches_.back().timestamp <= at)
         for (const NetworkSample& s : recentBatches_.back().samples)
             at = std::max(at, s.timestamp);
-    std::vector<NetworkSample> samples;
+    Ipv6PathJudge::SampleRefs samples;
     samples.reserve(count);
     for (const ProbeBatch& batch : recentBatches_)
         for (const NetworkSample& s : batch.samples)
             if (s.timestamp >= at - liveWindowSeconds_ && s.timestamp <= at && !incident_evidence::wasNotMeasured(s) &&
                 (!ipv6MeasuredSince_ || s.family != AddressFamily::ipv6 || s.timestamp > *ipv6MeasuredSince_))
-                samples.push_back(s);
+                samples.push_back(&s);
     Ipv6PathThresholds t;
     t.window = liveWindowSeconds_;
     t.newestMinute = std::min(t.newestMinute, liveWindowSeconds_);
@@ -139,7 +139,7 @@ AppViewModel::Ipv6PathReading AppViewModel::readIpv6Path(Timestamp at) const
 void AppViewModel::applyIpv6Path(Ipv6PathReading reading)
 {
     Ipv6PathJudgement& j = reading.judgement;
-    const std::vector<NetworkSample>& samples = reading.samples;
+    const Ipv6PathJudge::SampleRefs& samples = reading.samples;
     const Ipv6PathThresholds& t = reading.thresholds;
     const Timestamp at = reading.at;
     // While the analysed path has a fault of its own, lookups and page checks fail over both

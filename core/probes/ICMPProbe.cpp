@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace pv {
@@ -148,6 +149,7 @@ rt::awaitable<void> ICMPProbe::stop()
         self->pending_.clear();
         for (auto& entry : waiting)
             self->resume(entry.second, EchoOutcome::abandoned());
+        self->parsed_.clear();
         self->continuousSent_.clear();
         self->continuousReplies_.clear();
         self->expired_.clear();
@@ -210,19 +212,41 @@ rt::awaitable<EchoOutcome> ICMPProbe::sendOne(QString host, Nanoseconds timeout,
         co_return EchoOutcome::sendFailed(socketNotOpen());
     const std::uint16_t sequence = nextSequence();
 
+    // A host's address is parsed once while the socket is open: a link-local one names its
+    // interface, and the system is asked for that interface's index at every parse.
+    const bool wasParsed = parsed_.contains(host);
     std::optional<ICMPAddress> address;
     QString resolveError;
     try {
-        address = ICMPSocket::resolveNumericAddress(host, family_);
+        address = wasParsed ? parsed_.at(host) : ICMPSocket::resolveNumericAddress(host, family_);
     } catch (const ICMPError& error) {
         resolveError = error.description();
     }
     if (!address)
         co_return EchoOutcome::sendFailed(resolveError);
+    parsed_[host] = *address;
 
     std::uint64_t sendTimestampNs = ICMPSocket::uptimeNanoseconds();
     auto error = trySend(ICMPPacket::makeEchoRequest(runIdentifier_, sequence, targetSlot, sendTimestampNs, family_),
                          *address);
+    if (error) {
+        // The interface may have come back under another index: the address is parsed again, and
+        // sent to once more when that changed it.
+        parsed_.erase(host);
+        if (wasParsed) {
+            try {
+                const ICMPAddress fresh = ICMPSocket::resolveNumericAddress(host, family_);
+                if (std::memcmp(&fresh.storage, &address->storage, sizeof fresh.storage) != 0) {
+                    address = fresh;
+                    sendTimestampNs = ICMPSocket::uptimeNanoseconds();
+                    error = trySend(ICMPPacket::makeEchoRequest(runIdentifier_, sequence, targetSlot,
+                                                                sendTimestampNs, family_),
+                                    *address);
+                }
+            } catch (const ICMPError&) {
+            }
+        }
+    }
     if (error && error->kind() == ICMPError::Kind::sendFailed && error->errorNumber() == EHOSTUNREACH) {
         // One retry for a route that may be coming up (an interface changing over).
         asio::steady_timer wait(strand(), unreachableRetryDelay);

@@ -144,6 +144,7 @@ private:
     std::shared_ptr<ICMPSocket> socket_;
     std::uint16_t sequence_ = 0;
     std::map<std::uint16_t, PendingEcho> pending_;
+    std::map<QString, ICMPAddress> parsed_; // numeric hosts, parsed while the socket is open
     std::map<std::uint16_t, ExpiredEcho> expired_; // ended by expireWaiting(), a late reply still counts
     std::optional<double> highestLateRtt_;
     std::map<std::uint16_t, std::uint64_t> continuousSent_;

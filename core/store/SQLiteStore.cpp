@@ -245,9 +245,10 @@ rt::awaitable<std::vector<ManualMarker>> SQLiteStore::recentMarkers(int limit)
     return withDatabase([=](StoreDatabase& db) { return db.recentMarkers(limit); });
 }
 
-rt::awaitable<std::vector<NetworkSample>> SQLiteStore::samples(Timestamp from, Timestamp to)
+rt::awaitable<std::vector<NetworkSample>> SQLiteStore::samples(Timestamp from, Timestamp to,
+                                                               std::optional<AddressFamily> family)
 {
-    return withDatabase([=](StoreDatabase& db) { return db.samples(from, to); });
+    return withDatabase([=](StoreDatabase& db) { return db.samples(from, to, family); });
 }
 rt::awaitable<SampleVisit> SQLiteStore::visitSamples(Timestamp from, Timestamp to, std::vector<ProbeKind> kinds,
                                                     std::vector<std::function<void(const SamplePoint&)>> visitors)

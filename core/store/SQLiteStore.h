@@ -133,8 +133,9 @@ public:
     rt::awaitable<std::vector<DiagnosticEvent>> recentEvents(int limit);
     rt::awaitable<std::vector<ManualMarker>> recentMarkers(int limit);
 
-    // Oldest first, both ends included.
-    rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to);
+    // Oldest first, both ends included; of one address family when one is named.
+    rt::awaitable<std::vector<NetworkSample>> samples(Timestamp from, Timestamp to,
+                                                      std::optional<AddressFamily> family = std::nullopt);
     // The rows of samples(from, to) of the given kinds, without building a record, for summaries
     // over millions of rows: the period is cut into as many consecutive parts as there are
     // visitors, and visitors[i] is handed the rows of the i-th part, kind after kind, each kind

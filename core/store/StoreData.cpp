@@ -112,6 +112,16 @@ constexpr const char* kNextKind =
     "SELECT target_kind FROM network_samples WHERE target_kind > ? ORDER BY target_kind LIMIT 1;";
 constexpr const char* kSamplesInPart =
     PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp >= ? AND timestamp < ?\nORDER BY timestamp ASC;";
+// The same of one family: [0] IPv4 (anything but "ipv6", as familyFromBytes reads it), [1] IPv6.
+constexpr const char* kFamilySamplesBetween[2] = {
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ? AND family IS NOT 'ipv6'\n"
+                      "ORDER BY timestamp ASC;",
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp BETWEEN ? AND ? AND family = 'ipv6'\nORDER BY timestamp ASC;"};
+constexpr const char* kFamilySamplesInPart[2] = {
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp >= ? AND timestamp < ? AND family IS NOT 'ipv6'\n"
+                      "ORDER BY timestamp ASC;",
+    PV_SAMPLE_COLUMNS "FROM network_samples\nWHERE timestamp >= ? AND timestamp < ? AND family = 'ipv6'\n"
+                      "ORDER BY timestamp ASC;"};
 constexpr const char* kFirstAndLastSample =
     "SELECT (SELECT MIN(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2),\n"
     "       (SELECT MAX(timestamp) FROM network_samples WHERE timestamp BETWEEN ?1 AND ?2);";
@@ -613,11 +623,13 @@ std::vector<DiagnosticEvent> StoreDatabase::recentEvents(int limit) { return rea
 std::vector<ManualMarker> StoreDatabase::recentMarkers(int limit) { return readLimited(db_, kRecentMarkers, limit, readMarkers); }
 
 // A day is some 80 000 rows: its parts are read at once (see forEachSamplePart) and joined in order.
-std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to)
+std::vector<NetworkSample> StoreDatabase::samples(Timestamp from, Timestamp to, std::optional<AddressFamily> family)
 {
     std::vector<std::vector<NetworkSample>> parts(SQLiteStore::periodReadParts());
+    const std::size_t f = family == AddressFamily::ipv6 ? 1 : 0;
     forEachSamplePart(from, to, parts.size(), [&](std::size_t i, sqlite3* db, bool last, Timestamp a, Timestamp b) {
-        Statement statement(db, last ? kSamplesBetween : kSamplesInPart);
+        Statement statement(db, !family ? (last ? kSamplesBetween : kSamplesInPart)
+                                        : (last ? kFamilySamplesBetween[f] : kFamilySamplesInPart[f]));
         statement.bindAll(a, b);
         parts[i] = readSamples(statement);
     });

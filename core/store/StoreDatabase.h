@@ -83,7 +83,7 @@ public:
     std::vector<Incident> recentIncidents(int limit);
     std::vector<DiagnosticEvent> recentEvents(int limit);
     std::vector<ManualMarker> recentMarkers(int limit);
-    std::vector<NetworkSample> samples(Timestamp from, Timestamp to);
+    std::vector<NetworkSample> samples(Timestamp from, Timestamp to, std::optional<AddressFamily> family = {});
     SampleVisit visitSamples(Timestamp from, Timestamp to, const std::vector<ProbeKind>& kinds,
                              const std::vector<std::function<void(const SamplePoint&)>>& visitors);
     std::vector<WifiSnapshot> wifiSnapshots(Timestamp from, Timestamp to);

@@ -197,7 +197,7 @@ TEST_F(ModelScreenshotTest, TwoMinutesIntoACutOfTheWholeLink)
 {
     cycles(kFixedNow - 720, kFixedNow - 125, Leg::answered, true);
     cycles(kFixedNow - 120, kFixedNow, Leg::lost, false);
-    const OverviewSnapshot s = OverviewFeed::of(*model).snapshot();
+    const OverviewSnapshot s = *OverviewFeed::of(*model).snapshot();
     EXPECT_EQ(liveStatusLine(s), QStringLiteral("Nincs internetkapcsolat"));
     EXPECT_EQ(s.attribution.location, FaultLocation::offline);
     EXPECT_EQ(s.attributionWindowSeconds, AppViewModel::outageWindowSeconds);
@@ -229,7 +229,7 @@ TEST_F(ModelScreenshotTest, TwoMinutesAfterIcmpIsAllowedAgain)
     cycles(kFixedNow - 125, kFixedNow - 125, Leg::refused, true); // the socket is still the refused one
     EXPECT_EQ(probe->calls, QStringList{QStringLiteral("rebind:enp3s0")});
     cycles(kFixedNow - 120, kFixedNow, Leg::answered, true);
-    const OverviewSnapshot s = OverviewFeed::of(*model).snapshot();
+    const OverviewSnapshot s = *OverviewFeed::of(*model).snapshot();
     EXPECT_FALSE(s.statusMessage) << s.statusMessage->toStdString();
     EXPECT_TRUE(s.incidents.empty());
     const auto chain = culpritChainSegments(s, kFixedNow);
@@ -273,7 +273,7 @@ TEST_F(ModelScreenshotTest, AFaultsLifeOnTheCardsAndThePanel)
             at = next;
             // The present's figures, steady: no older loss, no mean across the congestion's level.
             const QRegularExpression present(QStringLiteral("^\\d{1,2} ms, egyenletes, "));
-            const auto chain = culpritChainSegments(OverviewFeed::of(*model).snapshot(), at);
+            const auto chain = culpritChainSegments(*OverviewFeed::of(*model).snapshot(), at);
             for (const PVSegment& leg : {chain[1], chain[2]}) {
                 const QString caption = leg.caption.value_or(QString());
                 EXPECT_TRUE(moment > -90 || (leg.state.kind == PVSegmentState::Kind::clear && caption.contains(present)))

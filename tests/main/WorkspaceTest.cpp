@@ -397,6 +397,37 @@ TEST_F(WorkspaceTest, ABurstOfModelChangesRepaintsOnce)
     Q_EMIT model->availableUpdateChanged();
     settle();
     EXPECT_EQ(root.refreshCount(), rootBefore + 2);
+
+    // The views that follow one change read one snapshot; a model change meanwhile is read anew.
+    std::vector<std::shared_ptr<const OverviewSnapshot>> read;
+    QObject once;
+    QObject::connect(&feed, &OverviewFeed::changed, &once, [&] {
+        if (read.empty()) {
+            read = {feed.snapshot(), feed.snapshot()};
+            Q_EMIT model->markerNoteChanged();
+            read.push_back(feed.snapshot());
+        }
+    });
+    Q_EMIT model->verdictChanged();
+    settle();
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[0], read[1]);
+    EXPECT_NE(read[1], read[2]);
+    EXPECT_NE(feed.snapshot(), feed.snapshot()); // outside a change, each read is its own
+
+    // A window put away in the tray is not laid out at each change; shown again, it catches up once.
+    QWidget window;
+    auto* inWindow = new PolvarineRootView(*model, &window);
+    window.show();
+    settle();
+    window.hide();
+    const int hidden = inWindow->refreshCount();
+    Q_EMIT model->availableUpdateChanged();
+    settle();
+    EXPECT_EQ(inWindow->refreshCount(), hidden);
+    window.show();
+    settle();
+    EXPECT_EQ(inWindow->refreshCount(), hidden + 1);
 }
 
 TEST_F(WorkspaceTest, OverviewShowsOnlyThePresentSections)

@@ -416,6 +416,30 @@ TEST_F(IcmpLabTest, V6EchoesCarryTheHopLimit)
               std::vector<EchoOutcome>{EchoOutcome::sendFailed(QStringLiteral("Not a numeric IP address: ") + lab->gateway)});
 }
 
+// A zoned host names its interface; an interface made anew gets another index, and the probe follows
+// it without losing an echo.
+TEST_F(IcmpLabTest, AZonedHostFollowsItsInterfaceToANewIndex)
+{
+    const QString make = QStringLiteral("ip link add pvz0 type veth peer name pvz1 && ip link set pvz1 up && "
+                                        "ip link set pvz0 up && ip -6 addr add fe80::99/64 dev pvz0 nodad && "
+                                        // until the link is up and its routes are in place, at most 5 s
+                                        "for i in $(seq 100); do ip -6 route show table local dev pvz0 | "
+                                        "grep -q fe80::99 && ip -6 route show dev pvz0 | grep -q fe80:: && "
+                                        "exit 0; sleep 0.05; done; exit 1");
+    Undo undo{[this] { lab->run(lab->clientNs, QStringLiteral("ip link del pvz0 2>/dev/null")); }};
+    ASSERT_EQ(lab->run(lab->clientNs, make), 0);
+    auto probe = makeProbe(Family::v6);
+    test::runOn(net, probe->start());
+    const QString host = QStringLiteral("fe80::99%pvz0");
+    for (int round = 0; round < 2; ++round) {
+        const EchoSeries series = test::runOn(net, probe->measure(host, 2, 1s, 0ms, 0));
+        ASSERT_EQ(series.outcomes.size(), 2u);
+        for (const auto& o : series.outcomes)
+            EXPECT_TRUE(o.isReply()) << "round " << round << ": " << o.text.toStdString();
+        ASSERT_EQ(lab->run(lab->clientNs, QStringLiteral("ip link del pvz0 && ") + make), 0);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 TEST_F(IcmpLabTest, QueuedDatagramsArriveInOrderStampedWithTheirArrivalTime)
 {

@@ -112,6 +112,14 @@ TEST_F(StoreDataTest, SamplesRoundTripWithTheirOwnTimeAsRouteTime)
     EXPECT_EQ(recent[1], asStored(batch.samples[3]));
 
     EXPECT_TRUE(await(store->samples(1000.05, 2000)).empty());
+
+    // One family's read holds that family's samples only, in the same order.
+    const auto ipv6 = await(store->samples(1000, 1000.04, AddressFamily::ipv6));
+    ASSERT_EQ(ipv6.size(), 1u);
+    EXPECT_EQ(ipv6[0], asStored(batch.samples[3]));
+    const auto ipv4 = await(store->samples(1000, 1000.04, AddressFamily::ipv4));
+    ASSERT_EQ(ipv4.size(), 4u);
+    EXPECT_EQ(ipv4[3], asStored(batch.samples[4]));
 }
 
 TEST_F(StoreDataTest, WritingTheSameRowAgainReplacesIt)

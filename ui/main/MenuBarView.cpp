@@ -226,7 +226,8 @@ QString PolvarineMenuBarView::ipv6LineText() const
 
 void PolvarineMenuBarView::refresh()
 {
-    const OverviewSnapshot s = feed_.snapshot();
+    const auto held = feed_.snapshot();
+    const OverviewSnapshot& s = *held;
     const Timestamp now = feed_.now();
 
     glyph_->setLevel(panelStatusLevel(s));

@@ -28,11 +28,17 @@ OverviewFeed::OverviewFeed(AppViewModel& model)
     }
 }
 
-OverviewSnapshot OverviewFeed::snapshot() const
+std::shared_ptr<const OverviewSnapshot> OverviewFeed::snapshot() const
 {
-    OverviewSnapshot s = override_ ? *override_ : snapshotOf(*model_);
-    if (!s.takenAt)
-        s.takenAt = now();
+    if (shared_)
+        return shared_;
+    // Made in place: a conditional between the override and a fresh snapshot would copy the latter.
+    auto s = override_ ? std::make_shared<OverviewSnapshot>(*override_)
+                       : std::make_shared<OverviewSnapshot>(snapshotOf(*model_));
+    if (!s->takenAt)
+        s->takenAt = now();
+    if (sending_)
+        shared_ = s;
     return s;
 }
 
@@ -50,6 +56,7 @@ void OverviewFeed::setStateOverride(std::optional<OverviewSnapshot> state)
 
 void OverviewFeed::onModelChanged()
 {
+    shared_.reset(); // a view that reads from here on reads the model anew
     if (pending_)
         return;
     pending_ = true;
@@ -58,7 +65,10 @@ void OverviewFeed::onModelChanged()
         [this] {
             pending_ = false;
             ++changeCount_;
+            sending_ = true;
             Q_EMIT changed();
+            sending_ = false;
+            shared_.reset();
         },
         Qt::QueuedConnection);
 }

@@ -8,6 +8,7 @@
 #include <QObject>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace pv {
@@ -19,7 +20,9 @@ public:
     static OverviewFeed& of(AppViewModel& model);
 
     AppViewModel& model() const { return *model_; }
-    OverviewSnapshot snapshot() const;
+    // What the model publishes now. The views that follow changed() read one snapshot, built once
+    // for that change; a read at any other time builds its own.
+    std::shared_ptr<const OverviewSnapshot> snapshot() const;
     Timestamp now() const { return clock_ ? clock_() : nowTimestamp(); }
 
     // Test seams. The clock makes ages in texts reproducible. The state stands in for the model's
@@ -42,6 +45,8 @@ private:
     AppViewModel* model_;
     std::function<Timestamp()> clock_;
     std::optional<OverviewSnapshot> override_;
+    mutable std::shared_ptr<const OverviewSnapshot> shared_; // only while changed() is being sent
+    bool sending_ = false;
     bool pending_ = false;
     int changeCount_ = 0;
 };

@@ -105,10 +105,24 @@ std::vector<DashboardSection> PolvarineRootView::shownSections() const
     return shown;
 }
 
+void PolvarineRootView::showEvent(QShowEvent* event)
+{
+    if (stale_)
+        refresh();
+    QScrollArea::showEvent(event);
+}
+
 void PolvarineRootView::refresh()
 {
+    // A window put away in the tray is not laid out at every batch: it catches up when shown again.
+    if (const QWidget* w = window(); w->isHidden() && w->testAttribute(Qt::WA_WState_ExplicitShowHide)) {
+        stale_ = true;
+        return;
+    }
+    stale_ = false;
     ++refreshCount_;
-    const OverviewSnapshot s = feed_.snapshot();
+    const auto held = feed_.snapshot();
+    const OverviewSnapshot& s = *held;
     const Timestamp now = feed_.now();
     const auto sections = visibleSections(s);
     auto shows = [&](DashboardSection d) { return std::find(sections.begin(), sections.end(), d) != sections.end(); };

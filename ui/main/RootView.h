@@ -62,6 +62,9 @@ public Q_SLOTS:
     // Opens the load-test sheet; nothing while it is already open.
     void requestLoadTest();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     AppViewModel& model_;
     OverviewFeed& feed_;
@@ -84,6 +87,7 @@ private:
     QPointer<QToolButton> exportButton_; // adopted (and in the end deleted) by the window's toolbar
     QMenu* exportMenu_;
     int refreshCount_ = 0;
+    bool stale_ = false;                // a refresh was skipped while the window was put away
     bool awaitsExportOutcome_ = false;  // an export started from this view has not reported yet
     bool revealsStatusBanner_ = false;  // the next refresh scrolls the status banner into view
 };

@@ -286,7 +286,8 @@ void WorkspaceView::showDetail()
 
 void WorkspaceView::refreshStatusRow()
 {
-    const OverviewSnapshot s = feed_.snapshot();
+    const auto held = feed_.snapshot();
+    const OverviewSnapshot& s = *held;
     const bool monitoring = s.isMonitoring;
     // Never a green "recording" while the batches fail to be stored or are kept in memory only.
     liveRow_->setTint(statusMark(s.isRecordingFailing ? PVStatus::serious : PVStatus::good));
